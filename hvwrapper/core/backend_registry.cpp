@@ -1,0 +1,30 @@
+// Family code -> operations table. Adding a family is one line here and the
+// family's own files. Families not built yet are served by the placeholder,
+// whose open fails (4100).
+#include "backend_ops.h"
+#include "placeholder_backend.h"
+
+namespace koruhv {
+
+namespace {
+
+const BackendOps *const kFamilies[] = {
+    &kPlaceholderHX1100,  &kPlaceholderHX4400, &kPlaceholderW38XX,  &kPlaceholderL2290,
+    &kPlaceholderW9300,   &kPlaceholderL317E,  &kPlaceholderBQ71XX, &kPlaceholderZJV,
+    &kPlaceholderBQ71XXE, &kPlaceholderL5026,  &kPlaceholderTRIXHV, &kPlaceholderZORN,
+    &kPlaceholderL5126,   &kPlaceholderP8080,  nullptr,
+};
+
+}  // namespace
+
+const BackendOps *Backend_ForFamily(int family)
+{
+    for (const BackendOps *const *p = kFamilies; *p; ++p)
+        if ((*p)->family == family)
+            return *p;
+    return nullptr;
+}
+
+const BackendOps *const *Backend_All() { return kFamilies; }
+
+}  // namespace koruhv
