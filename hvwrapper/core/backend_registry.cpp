@@ -2,6 +2,7 @@
 // family's own files. Families not built yet are served by the placeholder,
 // whose open fails (4100).
 #include "backend_ops.h"
+#include "backend_override.h"
 #include "placeholder_backend.h"
 
 namespace koruhv {
@@ -19,6 +20,8 @@ const BackendOps *const kFamilies[] = {
 
 const BackendOps *Backend_ForFamily(int family)
 {
+    if (const BackendOps *ops = Backend_Override(family))
+        return ops;
     for (const BackendOps *const *p = kFamilies; *p; ++p)
         if ((*p)->family == family)
             return *p;

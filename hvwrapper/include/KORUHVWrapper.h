@@ -110,7 +110,10 @@ KORUHV_API int KORUHV_GetBdParamProp(int handle, unsigned short slot, const char
 KORUHV_API int KORUHV_GetBdParamInfo(int handle, unsigned short slot, char **parameterNames);
 
 /* *model and *description must be null on entry; the library stores two
- * KORUHV_BOARD_TEXT_SIZE-byte blocks there, released with KORUHV_Free. */
+ * KORUHV_BOARD_TEXT_SIZE-byte blocks there (texts cut to
+ * KORUHV_BOARD_TEXT_SIZE - 1 characters), released with KORUHV_Free. A slot
+ * outside the system's composition gives 26; on any failure nothing is
+ * stored. */
 KORUHV_API int KORUHV_TestBdPresence(int handle, unsigned short slot, unsigned short *channelCount,
                                      char **model, char **description, unsigned short *serialNumber,
                                      unsigned char *firmwareMinor, unsigned char *firmwareMajor);
@@ -119,6 +122,8 @@ KORUHV_API int KORUHV_GetChParamProp(int handle, unsigned short slot, unsigned s
                                      const char *parameterName, const char *propertyName, void *result);
 KORUHV_API int KORUHV_GetChParamInfo(int handle, unsigned short slot, unsigned short channel,
                                      char **parameterNames, int *parameterCount);
+/* Channel names: every entry is cut to KORUHV_CHANNEL_NAME_SIZE - 1
+ * characters and terminated. */
 KORUHV_API int KORUHV_GetChName(int handle, unsigned short slot, unsigned short channelCount,
                                 const unsigned short *channels, char names[][KORUHV_CHANNEL_NAME_SIZE]);
 KORUHV_API int KORUHV_SetChName(int handle, unsigned short slot, unsigned short channelCount,
@@ -138,7 +143,9 @@ KORUHV_API int KORUHV_UnSubscribe(int handle, short port, unsigned short itemCou
                                   char *results);
 
 /* Level subscriptions: paramNames holds paramCount names joined by ':'
- * (the whole list at most 8191 characters, each name at most 63). */
+ * (the whole list at most 8191 characters, each name at most 63); a longer
+ * list or name, or fewer names than paramCount, gives 26 before anything is
+ * sent. With paramCount 1 the whole text is the one name. */
 KORUHV_API int KORUHV_SubscribeSystemParams(int handle, short port, const char *paramNames,
                                             unsigned paramCount, char *results);
 KORUHV_API int KORUHV_SubscribeBoardParams(int handle, short port, unsigned short slot,
@@ -154,8 +161,13 @@ KORUHV_API int KORUHV_UnSubscribeChannelParams(int handle, short port, unsigned 
                                                unsigned short channel, const char *paramNames,
                                                unsigned paramCount, char *results);
 
-/* Events. Code 27 means nothing was there for this socket: the caller
- * pauses (the program's event thread waits 100 ms) and reads again. */
+/* Events. Code 27 means nothing was there for this socket (no open system
+ * or local backend for its peer, or a family without an event reader); before
+ * returning it the library waits up to 100 ms for the socket to become
+ * readable (the whole 100 ms when data is already waiting there), so a
+ * caller that reads again at once does not spin. Event names
+ * are NUL-terminated only when shorter than KORUHV_EVENT_NAME_SIZE: read them
+ * with a bound. */
 KORUHV_API int KORUHV_GetEventData(int socket, KORUHV_SYSTEMSTATUS_t *status, EventRecord **events,
                                    int *count);
 KORUHV_API int KORUHV_FreeEventData(EventRecord **events);
@@ -163,6 +175,8 @@ KORUHV_API int KORUHVGetEventData(int socket, OldEventRecord **events, int *coun
 KORUHV_API int KORUHVFreeEventData(OldEventRecord **events);
 
 KORUHV_API int KORUHV_Free(void *p);
+/* Error texts belong to the library and stay valid until the next request on
+ * that system; " Connection failed " for a handle or name of no open system. */
 KORUHV_API const char *KORUHV_GetError(int handle);
 KORUHV_API const char *KORUHVGetError(const char *systemName);
 KORUHV_API const char *KORUHVLibSwRel(void);
