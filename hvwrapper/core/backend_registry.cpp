@@ -4,13 +4,14 @@
 #include "backend_ops.h"
 #include "backend_override.h"
 #include "placeholder_backend.h"
+#include "modules/l2290_backend.h"
 
 namespace koruhv {
 
 namespace {
 
 const BackendOps *const kFamilies[] = {
-    &kPlaceholderHX1100,  &kPlaceholderHX4400, &kPlaceholderW38XX,  &kPlaceholderL2290,
+    &kPlaceholderHX1100,  &kPlaceholderHX4400, &kPlaceholderW38XX,  &kL2290Backend,
     &kPlaceholderW9300,   &kPlaceholderL317E,  &kPlaceholderBQ71XX, &kPlaceholderZJV,
     &kPlaceholderBQ71XXE, &kPlaceholderL5026,  &kPlaceholderTRIXHV, &kPlaceholderZORN,
     &kPlaceholderL5126,   &kPlaceholderP8080,  nullptr,

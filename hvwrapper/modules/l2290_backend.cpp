@@ -1,0 +1,331 @@
+// L2290 NIM HV modules: parameter tables, identification and limits at open,
+// and the family's entry operations over the text engine.
+#include "modules/l2290_backend.h"
+
+#include <cstring>
+#include <string>
+
+#include "modules/bd_dialect.h"
+#include "modules/text_wire.h"
+
+namespace koruhv {
+
+namespace {
+
+constexpr void put(char *dst, size_t n, const char *s)
+{
+    size_t i = 0;
+    for (; s && s[i] && i + 1 < n; ++i)
+        dst[i] = s[i];
+    for (; i < n; ++i)
+        dst[i] = '\0';
+}
+
+struct Words {
+    const char *onWord, *offWord, *onLabel, *offLabel;
+};
+
+constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min,
+                     float max, int decimals, unsigned digits, unsigned textDecimals, int unit, int exponent,
+                     Words w = {}, RowRule rule = RULE_NONE)
+{
+    ParamRow r{};
+    put(r.name, sizeof r.name, name);
+    put(r.mnemonic, sizeof r.mnemonic, mnemonic);
+    r.flags = TypeMode(type, mode);
+    r.minimum = min;
+    r.maximum = max;
+    r.decimals = static_cast<int16_t>(decimals);
+    r.textDigits = static_cast<uint16_t>(digits);
+    r.textDecimals = static_cast<uint16_t>(textDecimals);
+    r.unit = static_cast<int8_t>(unit);
+    r.exponent = static_cast<int8_t>(exponent);
+    put(r.onWord, sizeof r.onWord, w.onWord);
+    put(r.offWord, sizeof r.offWord, w.offWord);
+    put(r.onLabel, sizeof r.onLabel, w.onLabel);
+    put(r.offLabel, sizeof r.offLabel, w.offLabel);
+    r.rule = rule;
+    return r;
+}
+
+// Units: 0 none, 1 ampere, 2 volt, 7 volt per second, 8 second.
+constexpr ParamRow kBoardRows[] = {
+    R("IlkStat", "BDILK", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"YES", "NO", "Yes", "No"}),
+    R("Interlock", "BDILKM", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0,
+      {"CLOSED", "OPEN", "Closed", "Open"}),
+    R("Control", "BDCTR", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"LOCAL", "REMOTE", "Local", "Remote"}),
+    R("RTerm", "BDTERM", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"ON", "OFF", "On", "Off"}),
+    R("Alarm", "BDALARM", PT_BDSTATUS, PM_READ, 0, 0, 0, 0, 0, 0, 0),
+    R("ClrAlarm", "BDCLR", PT_ONOFF, PM_COMMAND, 0, 0, 0, 0, 0, 0, 0),
+};
+
+constexpr ParamRow kChannelRows[] = {
+    R("VSet", "VSET", PT_NUMERIC, PM_READWRITE, 0, 8000, 1, 4, 1, 2, 0),
+    R("VMon", "VMON", PT_NUMERIC, PM_READ, 0, 10000, 1, 4, 1, 2, 0),
+    R("ISet", "ISET", PT_NUMERIC, PM_READWRITE, 0, 3000, 0, 4, 2, 1, -6),
+    R("ImonRange", "IMRANGE", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0, {"LOW", "HIGH", "Low", "Hi"},
+      RULE_RANGE_SELECT),
+    R("IMonL", "IMON", PT_NUMERIC, PM_READ, 0, 5000, 0, 4, 2, 1, -6, {}, RULE_RANGE_LOW),
+    R("IMonH", "IMON", PT_NUMERIC, PM_READ, 0, 5000, 0, 4, 2, 1, -6, {}, RULE_RANGE_HIGH),
+    R("MaxV", "MAXV", PT_NUMERIC, PM_READWRITE, 0, 8100, 0, 4, 0, 2, 0),
+    R("RUp", "RUP", PT_NUMERIC, PM_READWRITE, 1, 500, 0, 3, 0, 7, 0),
+    R("RDwn", "RDW", PT_NUMERIC, PM_READWRITE, 1, 500, 0, 3, 0, 7, 0),
+    R("Trip", "TRIP", PT_NUMERIC, PM_READWRITE, 0, 1000, 0, 4, 1, 8, 0),
+    R("PDwn", "PDWN", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0, {"RAMP", "KILL", "Ramp", "Kill"}),
+    R("Polarity", "POL", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"-", "+", "-", "+"}),
+    R("ChStatus", "STAT", PT_CHSTATUS, PM_READ, 0, 0, 0, 0, 0, 0, 0),
+    R("Pw", "Pw", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0, {"ON", "OFF", "On", "Off"}, RULE_SWITCH),
+};
+
+constexpr int kMaxChannels = 8;
+
+// Limits the module reports per channel row: minimum, maximum, decimals.
+struct LimitQuery {
+    const char *mnemonic, *min, *max, *decimals;
+};
+constexpr LimitQuery kLimits[] = {
+    {"VSET", "VMIN", "VMAX", "VDEC"},      {"ISET", "IMIN", "IMAX", "ISDEC"},
+    {"MAXV", "MVMIN", "MVMAX", "MVDEC"},   {"RUP", "RUPMIN", "RUPMAX", "RUPDEC"},
+    {"RDW", "RDWMIN", "RDWMAX", "RDWDEC"}, {"TRIP", "TRIPMIN", "TRIPMAX", "TRIPDEC"},
+};
+
+float limitValue(const char *text)
+{
+    int v = ParseIntText(text);
+    if (v < 0)
+        v = 0;
+    if (v > 65535)
+        v = 65535;
+    return static_cast<float>(v);
+}
+
+int16_t decimalsValue(int v)
+{
+    if (v < -32768)
+        v = -32768;
+    if (v > 32767)
+        v = 32767;
+    return static_cast<int16_t>(v);
+}
+
+// Limits and decimals of one channel row from the module. Only an
+// unanswered decimals query fails; the current monitors never do.
+int readLimits(TextInstance &in, int channel, ParamRow &row)
+{
+    char v[1024];
+    if (std::strcmp(row.mnemonic, "IMON") == 0) {
+        int dec = Text_Monitor(in, channel, "IMDEC", v, sizeof v) == 0 ? ParseIntText(v) : 0;
+        if (Text_Monitor(in, channel, "IMRANGE", v, sizeof v) == 0) {
+            if (std::strcmp(row.name, "IMonL") == 0 && std::strcmp(v, "HIGH") == 0)
+                dec += 2;
+            else if (std::strcmp(row.name, "IMonH") == 0 && std::strcmp(v, "LOW") == 0)
+                dec -= 2;
+        }
+        row.decimals = decimalsValue(dec);
+        return 0;
+    }
+    for (const LimitQuery &q : kLimits) {
+        if (std::strcmp(row.mnemonic, q.mnemonic) != 0)
+            continue;
+        if (Text_Monitor(in, channel, q.min, v, sizeof v) == 0)
+            row.minimum = limitValue(v);
+        if (Text_Monitor(in, channel, q.max, v, sizeof v) == 0)
+            row.maximum = limitValue(v);
+        if (Text_Monitor(in, channel, q.decimals, v, sizeof v) != 0)
+            return -1;
+        row.decimals = decimalsValue(ParseIntText(v));
+        return 0;
+    }
+    return 0;
+}
+
+uint8_t byteValue(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+int openUnit(TextInstance &in)
+{
+    char v[1024];
+    if (Text_Monitor(in, -1, "BDNAME", v, sizeof v) != 0)
+        return -1;
+    in.model.assign(v, strnlen(v, 99));
+    if (Text_Monitor(in, -1, "BDNCH", v, sizeof v) != 0)
+        return -1;
+    // Lists and subscription masks hold 8 channels; further ones are not served.
+    const int n = ParseIntText(v);
+    in.unitChannelCount = n < 0 ? 0 : n;
+    in.channelCount = n < 0 ? 0 : n > kMaxChannels ? kMaxChannels : n;
+    if (Text_Monitor(in, -1, "BDFREL", v, sizeof v) != 0)
+        return -1;
+    const char *dot = std::strchr(v, '.');
+    if (!dot || dot == v || dot[1] == '\0')
+        return -1;
+    in.firmwareMajor = byteValue(ParseIntText(v));
+    in.firmwareMinor = byteValue(ParseIntText(dot + 1));
+    if (Text_Monitor(in, -1, "BDSNUM", v, sizeof v) != 0)
+        return -1;
+    in.serialNumber = ParseIntText(v);
+
+    in.channelLists.assign(static_cast<size_t>(in.channelCount), {});
+    for (const ParamRow &r : kBoardRows)
+        Text_AddBoardRow(in, r);
+    for (const ParamRow &r : kChannelRows) {
+        const int index = Text_AddChannelRow(in, r);
+        if (readLimits(in, 0, in.rows[static_cast<size_t>(index)]) != 0)
+            return -1;
+        Text_SleepMs(Text_Timing().rowPauseMs);
+    }
+    return 0;
+}
+
+int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
+                 const void *value, char *out, size_t cap)
+{
+    char part[160] = "";
+    if (kind == REQ_SET && value) {
+        const ParamRow *row = Text_FindRowByMnemonic(in, mnemonic);
+        if (row && std::strcmp(row->mnemonic, "BDCLR") != 0 && std::strcmp(row->mnemonic, "On") != 0 &&
+            std::strcmp(row->mnemonic, "Off") != 0 && !Bd_FormatValuePart(*row, value, part, sizeof part))
+            return -1;
+    }
+    return Bd_BuildRequest(in, kind, channel, mnemonic, part, out, cap);
+}
+
+// ON, OFF and BDCLR with the value 0 mean "nothing to do".
+bool skipSet(const char *mnemonic, const void *value)
+{
+    int32_t v;
+    std::memcpy(&v, value, sizeof v);
+    return v == 0 &&
+           (!std::strcmp(mnemonic, "ON") || !std::strcmp(mnemonic, "OFF") || !std::strcmp(mnemonic, "BDCLR"));
+}
+
+// A channel is on when its status has bit 0 and not bit 2 (ramping down).
+int switchFromStatus(long status)
+{
+    return (status & 4) ? 0 : static_cast<int>(status & 1);
+}
+
+TextFamilyState gState;
+
+} // namespace
+
+const TextFamily kL2290Family = {
+    .name = "L2290",
+    .tcpPort = 2290,
+    .maxInstances = 32,
+    .maxChannels = kMaxChannels,
+    .pauseAfterTcpOpen = true,
+    .shareTcpLinks = true,
+    .channelNameFormat = "CH0%d",
+    .statusMnemonic = "STAT",
+    .switchFromStatus = switchFromStatus,
+    .dialect =
+        {
+            .parseAddress = Bd_ParseAddress,
+            .buildRequest = buildRequest,
+            .isOwnReply = Bd_IsOwnReply,
+            .parseReply = Bd_ParseReply,
+            .setResult = Bd_SetResult,
+            .skipSet = skipSet,
+        },
+    .openUnit = openUnit,
+    .state = &gState,
+};
+
+constinit const BackendOps kL2290Backend = MakeTextBackendOps<kL2290Family>(6, "KORU_L2290_HVW_");
+
+int L2290_InitSystem(const char *link, const char *address, int *instance)
+{
+    return Text_InitSystem(kL2290Family, link, address, instance);
+}
+int L2290_DeinitSystem(int instance)
+{
+    return Text_DeinitSystem(kL2290Family, instance);
+}
+const char *L2290_GetError(int)
+{
+    return "";
+}
+int L2290_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **descriptions,
+                      uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
+{
+    return Text_GetCrateMap(kL2290Family, instance, slotCount, models, descriptions, serialNumbers,
+                            firmwareMinors, firmwareMajors);
+}
+int L2290_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
+{
+    return Text_GetSysComp(kL2290Family, instance, crateCount, crateWords, slotWords);
+}
+int L2290_GetSysPropList(int instance, uint16_t *count, char **names)
+{
+    return Text_GetSysPropList(kL2290Family, instance, count, names);
+}
+int L2290_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, void *values)
+{
+    return Text_GetBdParam(kL2290Family, instance, slotCount, slots, name, values);
+}
+int L2290_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name,
+                     const void *values)
+{
+    return Text_SetBdParam(kL2290Family, instance, slotCount, slots, name, values);
+}
+int L2290_GetBdParamProp(int instance, uint16_t slot, const char *param, const char *prop, void *result)
+{
+    return Text_GetBdParamProp(kL2290Family, instance, slot, param, prop, result);
+}
+int L2290_GetBdParamInfo(int instance, uint16_t slot, char **names)
+{
+    return Text_GetBdParamInfo(kL2290Family, instance, slot, names);
+}
+int L2290_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
+                         void *result)
+{
+    return Text_GetChParamProp(kL2290Family, instance, slot, channel, param, prop, result);
+}
+int L2290_GetChParamInfo(int instance, uint16_t slot, uint16_t channel, char **names, int *count)
+{
+    return Text_GetChParamInfo(kL2290Family, instance, slot, channel, names, count);
+}
+int L2290_GetChName(int instance, uint16_t slot, uint16_t count, const uint16_t *channels,
+                    char (*names)[KORUHV_CHANNEL_NAME_SIZE])
+{
+    return Text_GetChName(kL2290Family, instance, slot, count, channels, names);
+}
+int L2290_GetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
+                     void *values)
+{
+    return Text_GetChParam(kL2290Family, instance, slot, name, count, channels, values);
+}
+int L2290_SetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
+                     const void *values)
+{
+    return Text_SetChParam(kL2290Family, instance, slot, name, count, channels, values);
+}
+int L2290_GetExecCommList(int instance, uint16_t *count, char **names)
+{
+    return Text_GetExecCommList(kL2290Family, instance, count, names);
+}
+int L2290_ExecComm(int instance, const char *name)
+{
+    return Text_ExecComm(kL2290Family, instance, name);
+}
+int L2290_Subscribe(int instance, unsigned short port, uint16_t count, const char *items, char *results)
+{
+    return Text_Subscribe(kL2290Family, instance, port, count, items, results);
+}
+int L2290_UnSubscribe(int instance, unsigned short, uint16_t count, const char *items, char *results)
+{
+    return Text_UnSubscribe(kL2290Family, instance, count, items, results);
+}
+void L2290_ResetInstances()
+{
+    Text_ResetInstances(kL2290Family);
+}
+void L2290_SetTcpPortForTests(unsigned short port)
+{
+    Text_SetTcpPortForTests(kL2290Family, port);
+}
+
+} // namespace koruhv
