@@ -4,6 +4,7 @@
 #include "backend_ops.h"
 #include "backend_override.h"
 #include "placeholder_backend.h"
+#include "crate/hx4400_backend.h"
 #include "modules/l2290_backend.h"
 
 namespace koruhv {
@@ -11,10 +12,21 @@ namespace koruhv {
 namespace {
 
 const BackendOps *const kFamilies[] = {
-    &kPlaceholderHX1100,  &kPlaceholderHX4400, &kPlaceholderW38XX,  &kL2290Backend,
-    &kPlaceholderW9300,   &kPlaceholderL317E,  &kPlaceholderBQ71XX, &kPlaceholderZJV,
-    &kPlaceholderBQ71XXE, &kPlaceholderL5026,  &kPlaceholderTRIXHV, &kPlaceholderZORN,
-    &kPlaceholderL5126,   &kPlaceholderP8080,  nullptr,
+    &kPlaceholderHX1100,
+    &kHX4400Backend,
+    &kPlaceholderW38XX,
+    &kL2290Backend,
+    &kPlaceholderW9300,
+    &kPlaceholderL317E,
+    &kPlaceholderBQ71XX,
+    &kPlaceholderZJV,
+    &kPlaceholderBQ71XXE,
+    &kPlaceholderL5026,
+    &kPlaceholderTRIXHV,
+    &kPlaceholderZORN,
+    &kPlaceholderL5126,
+    &kPlaceholderP8080,
+    nullptr,
 };
 
 }  // namespace

@@ -43,6 +43,9 @@ enum {
 #define KORUHV_BOARD_TEXT_SIZE 255
 /* Size of one channel name entry of KORUHV_GetChName (11 characters + NUL). */
 #define KORUHV_CHANNEL_NAME_SIZE 12
+/* Size of the result buffer KORUHV_GetSysProp needs for a text property;
+ * texts are cut to KORUHV_SYSPROP_TEXT_SIZE - 1 characters. */
+#define KORUHV_SYSPROP_TEXT_SIZE 2048
 /* Size of one parameter name of an event record (19 characters + NUL). */
 #define KORUHV_EVENT_NAME_SIZE 20
 

@@ -1,0 +1,337 @@
+// Crate family costs, each printed as a ratio against a baseline measured in
+// the same run against the same in-process simulator:
+//  1. KORUHV_GetChParam / KORUHV_SetChParam round trips vs the same request
+//     bytes sent and answered over a raw socket;
+//  2. event records per second through KORUHV_GetEventData vs a raw read of
+//     the same batch bytes;
+//  3. opening a full 16-slot crate and reading every channel parameter once
+//     vs replaying the same requests over a raw socket.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KORUHVWrapper.h"
+#include "crate/crate_sim.h"
+#include "crate/crate_transport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a)
+{
+    return std::chrono::duration<double>(Clock::now() - a).count();
+}
+
+std::string be32(uint32_t v)
+{
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+bool sendAll(int fd, const std::string &s)
+{
+    size_t off = 0;
+    while (off < s.size()) {
+        ssize_t k = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
+        if (k <= 0)
+            return false;
+        off += size_t(k);
+    }
+    return true;
+}
+
+bool recvAll(int fd, char *p, size_t n)
+{
+    while (n) {
+        ssize_t k = ::recv(fd, p, n, 0);
+        if (k <= 0)
+            return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+// A raw command connection with its own login.
+struct RawLink {
+    int fd = -1;
+    std::string session;
+    bool open(const std::string &ip, uint16_t port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+            return false;
+        std::string reply;
+        if (!exchange("LOGINSYSTEM:admin:admin", &reply))
+            return false;
+        size_t colon = reply.find(':', 15); // after the message
+        if (colon == std::string::npos || reply.size() < colon + 5)
+            return false;
+        session = reply.substr(colon + 1, 4);
+        return true;
+    }
+    bool exchange(const std::string &body, std::string *reply)
+    {
+        if (!sendAll(fd, be32(uint32_t(body.size())) + body))
+            return false;
+        char len[4];
+        if (!recvAll(fd, len, 4))
+            return false;
+        uint32_t n = uint32_t(uint8_t(len[0])) << 24 | uint32_t(uint8_t(len[1])) << 16 |
+                     uint32_t(uint8_t(len[2])) << 8 | uint8_t(len[3]);
+        reply->resize(n);
+        return recvAll(fd, reply->data(), n);
+    }
+    // The logged request of another connection, with this connection's session.
+    std::string patch(const korusim::CrateRequest &r) const
+    {
+        std::string b = r.body;
+        size_t k = r.keyword.size();
+        if (b.size() >= k + 5)
+            b.replace(k + 1, 4, session);
+        return b;
+    }
+    ~RawLink()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+void report(const char *what, double lib, double base, const char *unit)
+{
+    std::printf("%-52s library %10.1f %s  raw %10.1f %s  ratio %.2f\n", what, lib, unit, base, unit,
+                base > 0 ? lib / base : 0.0);
+}
+
+int listenOn(const char *ip, uint16_t *port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, ip, &a.sin_addr);
+    socklen_t l = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::listen(fd, 4);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &l);
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+// Writes `batches` copies of batch from the crate's address to port.
+std::thread writer(uint16_t port, const std::string &batch, int batches)
+{
+    return std::thread([=] {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in me{}, to{};
+        me.sin_family = to.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.2", &me.sin_addr);
+        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        to.sin_port = htons(port);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&me), sizeof me);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0) {
+            std::string chunk;
+            for (int i = 0; i < 16; ++i)
+                chunk += batch;
+            for (int i = 0; i < batches; i += 16)
+                if (!sendAll(fd, chunk))
+                    break;
+        }
+        ::close(fd);
+    });
+}
+
+} // namespace
+
+int main()
+{
+    korusim::CrateSimOptions opt;
+    opt.ramp = false;
+    opt.keepAlivePeriod = std::chrono::milliseconds(0);
+    opt.tickPeriod = std::chrono::milliseconds(1000);
+    korusim::CrateSim sim(korusim::CrateModel::fullCrate(), "127.0.0.2", 0, opt);
+    if (!sim.start()) {
+        std::fprintf(stderr, "simulator: %s\n", sim.errorText().c_str());
+        return 1;
+    }
+    koruhv::CrateTransport_SetPortForTest(sim.port());
+
+    // ---- 3. open a full crate and read every channel parameter once (best of 5)
+    const int kRounds = 5;
+    int h = -1;
+    unsigned short slots = 0, *counts = nullptr;
+    char *models = nullptr, *descs = nullptr;
+    unsigned *serials = nullptr;
+    unsigned char *mi = nullptr, *ma = nullptr;
+    std::vector<uint16_t> chans(64);
+    for (unsigned i = 0; i < chans.size(); ++i)
+        chans[i] = uint16_t(i);
+    std::vector<uint32_t> values(64);
+    size_t reads = 0;
+    double openLib = 1e9, openRaw = 1e9;
+    std::vector<korusim::CrateRequest> log;
+    RawLink raw;
+    if (!raw.open("127.0.0.2", sim.port())) {
+        std::fprintf(stderr, "raw login failed\n");
+        return 1;
+    }
+    std::string reply;
+    for (int round = 0; round < kRounds; ++round) {
+        if (h >= 0) {
+            for (void *p :
+                 {(void *)counts, (void *)models, (void *)descs, (void *)serials, (void *)mi, (void *)ma})
+                KORUHV_Free(p);
+            KORUHV_DeinitSystem(h);
+        }
+        sim.clearRequests();
+        reads = 0;
+        Clock::time_point t0 = Clock::now();
+        if (KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.2"), "admin", "admin", &h) != 0) {
+            std::fprintf(stderr, "open failed\n");
+            return 1;
+        }
+        KORUHV_GetCrateMap(h, &slots, &counts, &models, &descs, &serials, &mi, &ma);
+        for (unsigned short s = 0; s < slots; ++s) {
+            if (!counts[s])
+                continue;
+            char *names = nullptr;
+            int n = 0;
+            if (KORUHV_GetChParamInfo(h, s, 0, &names, &n) != 0)
+                continue;
+            for (int p = 0; p < n; ++p) {
+                char name[11] = {};
+                std::memcpy(name, names + 10 * p, 10);
+                KORUHV_GetChParam(h, s, name, counts[s], chans.data(), values.data());
+                ++reads;
+            }
+            KORUHV_Free(names);
+        }
+        openLib = std::min(openLib, seconds(t0));
+        log = sim.requests();
+        t0 = Clock::now();
+        for (const korusim::CrateRequest &r : log)
+            if (r.keyword != "LOGINSYSTEM")
+                raw.exchange(raw.patch(r), &reply);
+        openRaw = std::min(openRaw, seconds(t0));
+    }
+    std::printf("open + %zu parameter reads of %u slots: %zu requests\n", reads, slots, log.size());
+    report("3. open full crate and read all channel params", openLib * 1e3, openRaw * 1e3, "ms");
+
+    // ---- 1. round trips (best of 5 interleaved rounds; the same value is
+    // written every time so the crate does the same work for both sides)
+    const int kTrips = 500;
+    const uint16_t four[] = {0, 1, 2, 3};
+    float v[4];
+    float set = 100.0f;
+    sim.clearRequests();
+    KORUHV_GetChParam(h, 0, "V0Set", 4, four, v);
+    KORUHV_SetChParam(h, 0, "V0Set", 4, four, &set);
+    korusim::CrateRequest getReq = sim.requests().at(0), setReq = sim.requests().at(1);
+    double getLib = 1e9, setLib = 1e9, getRaw = 1e9, setRaw = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+        Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < kTrips; ++i)
+            KORUHV_GetChParam(h, 0, "V0Set", 4, four, v);
+        getLib = std::min(getLib, seconds(t0) / kTrips);
+        t0 = Clock::now();
+        for (int i = 0; i < kTrips; ++i)
+            raw.exchange(raw.patch(getReq), &reply);
+        getRaw = std::min(getRaw, seconds(t0) / kTrips);
+        t0 = Clock::now();
+        for (int i = 0; i < kTrips; ++i) {
+            set = 100.0f;
+            KORUHV_SetChParam(h, 0, "V0Set", 4, four, &set);
+        }
+        setLib = std::min(setLib, seconds(t0) / kTrips);
+        t0 = Clock::now();
+        for (int i = 0; i < kTrips; ++i)
+            raw.exchange(raw.patch(setReq), &reply);
+        setRaw = std::min(setRaw, seconds(t0) / kTrips);
+    }
+    report("1. KORUHV_GetChParam round trip (4 channels)", getLib * 1e6, getRaw * 1e6, "us");
+    report("1. KORUHV_SetChParam round trip (4 channels)", setLib * 1e6, setRaw * 1e6, "us");
+
+    // ---- 2. event records per second
+    uint16_t subPort = 0, benchPort = 0;
+    int subFd = listenOn("127.0.0.1", &subPort);
+    int benchFd = listenOn("127.0.0.1", &benchPort);
+    char res[64];
+    std::string list;
+    const char *params[] = {"VMon", "IMon", "Status", "V0Set"};
+    for (const char *p : params)
+        list += std::string(list.empty() ? "" : ":") + p;
+    unsigned subscribed = 0;
+    for (unsigned short c = 0; c < 16; ++c) {
+        char *names = nullptr;
+        int n = 0;
+        if (KORUHV_GetChParamInfo(h, 0, c, &names, &n) == 0) // the store learns the channel's slots
+            KORUHV_Free(names);
+    }
+    for (unsigned short c = 0; c < 16; ++c)
+        if (KORUHV_SubscribeChannelParams(h, short(subPort), 0, c, list.c_str(), 4, res) == 0)
+            subscribed += 4;
+    std::string items;
+    unsigned itemCount = 0;
+    for (const korusim::CrateSubscription &s : sim.subscriptions()) {
+        items += be32(s.id) + std::string("\0\0\0\4", 4) + be32(0x1234);
+        ++itemCount;
+    }
+    std::string batch = "KORUHV" + std::string(14, '\0') + be32(itemCount) + std::string(17, '\1') +
+                        be32(uint32_t(45 + items.size())) + items;
+    const int kBatches = 4000;
+    std::thread w = writer(benchPort, batch, kBatches);
+    int ev = ::accept(benchFd, nullptr, nullptr);
+    long records = 0;
+    Clock::time_point t0 = Clock::now();
+    for (int i = 0; i < kBatches; ++i) {
+        KORUHV_SYSTEMSTATUS_t st{};
+        EventRecord *recs = nullptr;
+        int n = 0;
+        if (KORUHV_GetEventData(ev, &st, &recs, &n) != 0)
+            break;
+        records += n;
+        KORUHV_FreeEventData(&recs);
+    }
+    double evLib = seconds(t0);
+    w.join();
+    ::close(ev);
+    w = writer(benchPort, batch, kBatches);
+    ev = ::accept(benchFd, nullptr, nullptr);
+    std::vector<char> buf(batch.size());
+    long rawRecords = 0;
+    t0 = Clock::now();
+    for (int i = 0; i < kBatches; ++i) {
+        if (!recvAll(ev, buf.data(), 45) || !recvAll(ev, buf.data() + 45, batch.size() - 45))
+            break;
+        rawRecords += itemCount;
+    }
+    double evRaw = seconds(t0);
+    w.join();
+    ::close(ev);
+    std::printf("event batches of %u items (%u subscribed)\n", itemCount, subscribed);
+    report("2. event records per second (k)", records / evLib / 1e3, rawRecords / evRaw / 1e3, "k/s");
+    ::close(subFd);
+    ::close(benchFd);
+
+    for (void *p : {(void *)counts, (void *)models, (void *)descs, (void *)serials, (void *)mi, (void *)ma})
+        KORUHV_Free(p);
+    KORUHV_DeinitSystem(h);
+    sim.stop();
+    return 0;
+}

@@ -1,0 +1,348 @@
+#include "crate_transport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace koruhv {
+
+namespace {
+
+constexpr int kConnectMs = 5000;
+constexpr int kReplyMs = 20000;
+
+std::atomic<uint16_t> gTestPort{0};
+std::atomic<int> gTestConnectMs{0};
+std::atomic<int> gTestReplyMs{0};
+
+int connectMs()
+{
+    return gTestConnectMs.load() > 0 ? gTestConnectMs.load() : kConnectMs;
+}
+int replyMs()
+{
+    return gTestReplyMs.load() > 0 ? gTestReplyMs.load() : kReplyMs;
+}
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? int(left) : 0;
+}
+
+enum IoResult { IO_OK, IO_TIMEOUT, IO_ERROR, IO_CLOSED };
+
+// Waits for the socket within what is left of the budget.
+IoResult waitFor(int sock, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        pollfd p{sock, events, 0};
+        int r = ::poll(&p, 1, remainingMs(deadline));
+        if (r > 0)
+            return IO_OK;
+        if (r == 0)
+            return IO_TIMEOUT;
+        if (errno != EINTR)
+            return IO_ERROR;
+    }
+}
+
+// Both loops try the socket first and wait only when it has nothing (or no
+// room): one system call per step in the common case, every wait bounded.
+IoResult sendAll(int sock, const uint8_t *p, size_t n, Clock::time_point deadline)
+{
+    while (n) {
+        ssize_t k = ::send(sock, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (k < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return IO_ERROR;
+            IoResult w = waitFor(sock, POLLOUT, deadline);
+            if (w != IO_OK)
+                return w;
+            continue;
+        }
+        p += k;
+        n -= size_t(k);
+    }
+    return IO_OK;
+}
+
+IoResult recvExact(int sock, uint8_t *p, size_t n, Clock::time_point deadline)
+{
+    while (n) {
+        ssize_t k = ::recv(sock, p, n, MSG_DONTWAIT);
+        if (k < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return IO_ERROR;
+            IoResult w = waitFor(sock, POLLIN, deadline);
+            if (w != IO_OK)
+                return w;
+            continue;
+        }
+        if (k == 0)
+            return IO_CLOSED;
+        p += k;
+        n -= size_t(k);
+    }
+    return IO_OK;
+}
+
+int receiveFailure(CrateContext &ctx, IoResult r)
+{
+    switch (r) {
+    case IO_TIMEOUT:
+        return Crate_SetError(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
+    case IO_CLOSED:
+        return Crate_SetError(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
+    default:
+        return Crate_SetError(ctx, CRATE_ERR_RECEIVE, std::strerror(errno));
+    }
+}
+
+} // namespace
+
+void CrateTransport_SetPortForTest(uint16_t port)
+{
+    gTestPort = port;
+}
+
+void CrateTransport_SetTimeoutsForTest(int connect, int reply)
+{
+    gTestConnectMs = connect;
+    gTestReplyMs = reply;
+}
+
+uint16_t CrateTransport_Port()
+{
+    return gTestPort.load() ? gTestPort.load() : kCratePort;
+}
+
+int Crate_FirstFreeContext(CrateContext *table, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (!table[i].inUse)
+            return i;
+    return count;
+}
+
+int Crate_SetError(CrateContext &ctx, int code, const char *text)
+{
+    ctx.status = int16_t(code);
+    Crate_CopyText(ctx.message, sizeof ctx.message, text ? text : "");
+    return code;
+}
+
+bool Crate_BuildHeader(const CrateContext &ctx, RequestBuffer &buf)
+{
+    buf.clear();
+    if (!ctx.command || !buf.text(ctx.command->keyword))
+        return false;
+    if (ctx.command->headerKind == 2 && !(buf.colon() && buf.raw32(ctx.sessionId)))
+        return false;
+    if (ctx.command->argCount > 0 && !buf.colon())
+        return false;
+    return true;
+}
+
+void Crate_ParseReply(CrateContext &ctx, size_t len, const uint8_t *reply)
+{
+    if (!ctx.command) {
+        ctx.status = CRATE_ERR_NO_ECHO;
+        return;
+    }
+    size_t n = std::strlen(ctx.command->keyword);
+    if (n + 1 >= len || std::memcmp(reply, ctx.command->keyword, n) != 0) {
+        ctx.status = CRATE_ERR_NO_ECHO;
+        return;
+    }
+    size_t statusPos = ctx.command->headerKind == 1 ? n + 1 : n + 6;
+    if (statusPos + 2 > len) {
+        ctx.status = CRATE_ERR_NO_ECHO;
+        return;
+    }
+    ctx.status = int16_t(Crate_Load16(reply + statusPos, ctx.order));
+    size_t textPos = statusPos + 3 < len ? statusPos + 3 : len;
+    std::string_view text(reinterpret_cast<const char *>(reply) + textPos, len - textPos);
+    if (ctx.status != 0 || ctx.command->replyKind == REPLY_MESSAGE) {
+        Crate_CopyText(ctx.message, sizeof ctx.message, text);
+        ctx.dataOffset = uint32_t(len);
+        return;
+    }
+    size_t colon = text.find(':');
+    std::string_view msg = colon == std::string_view::npos ? text : text.substr(0, colon);
+    Crate_CopyText(ctx.message, sizeof ctx.message, msg);
+    ctx.dataOffset = uint32_t(textPos + msg.size() + 1);
+}
+
+int Crate_ConnectWithTimeout(int sock, const struct sockaddr *addr, unsigned addrLen, int ms)
+{
+    int flags = ::fcntl(sock, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(sock, F_SETFL, flags | O_NONBLOCK) < 0)
+        return -1;
+    if (::connect(sock, addr, addrLen) == 0) {
+        ::fcntl(sock, F_SETFL, flags);
+        return 0;
+    }
+    if (errno != EINPROGRESS)
+        return -1;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    IoResult w = waitFor(sock, POLLOUT, deadline);
+    if (w == IO_TIMEOUT) {
+        errno = ETIMEDOUT;
+        return -1;
+    }
+    if (w != IO_OK)
+        return -1;
+    int err = 0;
+    socklen_t elen = sizeof err;
+    if (::getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &elen) < 0)
+        return -1;
+    ::fcntl(sock, F_SETFL, flags);
+    if (err) {
+        errno = err;
+        return -1;
+    }
+    return 0;
+}
+
+int Crate_OpenContext(CrateContext &ctx, const char *link, const char *address, uint16_t port)
+{
+    if (!link || std::strcmp(link, "TCP/IP") != 0)
+        return Crate_SetError(ctx, CRATE_ERR_NOT_TCP, kTextNotTcp);
+    Crate_CopyText(ctx.linkText, sizeof ctx.linkText, link);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port ? port : CrateTransport_Port());
+    if (!address || ::inet_pton(AF_INET, address, &sa.sin_addr) != 1)
+        return Crate_SetError(ctx, CRATE_ERR_CONNECT, std::strerror(EINVAL));
+    Crate_CloseContext(ctx);
+    ctx.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (ctx.socket < 0) {
+        ctx.socket = -1;
+        return Crate_SetError(ctx, CRATE_ERR_CONNECT, std::strerror(errno));
+    }
+    int one = 1;
+    ::setsockopt(ctx.socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (Crate_ConnectWithTimeout(ctx.socket, reinterpret_cast<sockaddr *>(&sa), sizeof sa, connectMs()) !=
+        0) {
+        int e = errno;
+        Crate_CloseContext(ctx);
+        return Crate_SetError(ctx, CRATE_ERR_CONNECT, std::strerror(e));
+    }
+    return Crate_SetError(ctx, CRATE_OK, kTextOk);
+}
+
+int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t **reply, size_t *replyLen)
+{
+    *reply = nullptr;
+    *replyLen = 0;
+    if (ctx.socket < 0) {
+        errno = EBADF;
+        return Crate_SetError(ctx, CRATE_ERR_SEND, std::strerror(errno));
+    }
+    if (reqLen > kCrateMaxFrame)
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    uint8_t *frame = static_cast<uint8_t *>(std::malloc(reqLen + 4));
+    if (!frame)
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    Crate_Store32(frame, uint32_t(reqLen), ctx.order);
+    if (reqLen)
+        std::memcpy(frame + 4, req, reqLen);
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyMs());
+    IoResult w = sendAll(ctx.socket, frame, reqLen + 4, deadline);
+    std::free(frame);
+    if (w == IO_TIMEOUT)
+        return Crate_SetError(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
+    if (w != IO_OK)
+        return Crate_SetError(ctx, CRATE_ERR_SEND, std::strerror(errno));
+
+    uint8_t lenBytes[4];
+    IoResult r = recvExact(ctx.socket, lenBytes, 4, deadline);
+    if (r != IO_OK)
+        return receiveFailure(ctx, r);
+    uint32_t n = Crate_Load32(lenBytes, ctx.order);
+    if (n > kCrateMaxFrame)
+        return Crate_SetError(ctx, CRATE_ERR_RECEIVE, kTextReplyTooLong);
+    uint8_t *body = static_cast<uint8_t *>(std::malloc(n ? n : 1));
+    if (!body)
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    r = recvExact(ctx.socket, body, n, deadline);
+    if (r != IO_OK) {
+        std::free(body);
+        return receiveFailure(ctx, r);
+    }
+    *reply = body;
+    *replyLen = n;
+    return CRATE_OK;
+}
+
+int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t *replyLen, uint8_t **reply,
+                   uint32_t *dataOffset)
+{
+    int rc = Crate_Exchange(ctx, req, reqLen, reply, replyLen);
+    if (rc != CRATE_OK)
+        return rc;
+    if (*dataOffset == 0) {
+        Crate_ParseReply(ctx, *replyLen, *reply);
+        if (ctx.status != 0) {
+            std::free(*reply);
+            *reply = nullptr;
+            *replyLen = 0;
+            return ctx.status;
+        }
+        *dataOffset = ctx.dataOffset;
+    }
+    ctx.status = 0;
+    return CRATE_OK;
+}
+
+int Crate_CloseContext(CrateContext &ctx)
+{
+    if (ctx.socket >= 0) {
+        ::shutdown(ctx.socket, SHUT_RDWR);
+        ::close(ctx.socket);
+        ctx.socket = -1;
+    }
+    return 0;
+}
+
+void Crate_FreeSystemInfo(CrateContext &ctx)
+{
+    Crate_SetSystemInfo(ctx, nullptr);
+}
+
+void Crate_SetSystemInfo(CrateContext &ctx, CrateSystemInfo *info)
+{
+    CrateSystemInfo *old;
+    {
+        std::lock_guard<std::mutex> g(ctx.dataLock);
+        old = ctx.sysInfo;
+        ctx.sysInfo = info;
+    }
+    delete old;
+}
+
+void Crate_ReleaseContext(CrateContext *table, int index)
+{
+    if (index < 0 || index >= kCrateContexts)
+        return;
+    Crate_FreeSystemInfo(table[index]);
+    table[index].inUse = 0;
+}
+
+} // namespace koruhv

@@ -1,0 +1,92 @@
+// Connection contexts of the crate-protocol backends and the framed TCP
+// transport of the crate mainframes (port 2200, 5 s connect, 20 s per
+// reply). Each backend owns a table of kCrateContexts contexts; its backend
+// handle is the index. The transport runs on the caller's thread; the API
+// front serialises the requests of one connection with the slot's request
+// lock. The frame length's byte order and the port are per context, so the
+// rack supply can reuse the exchange with its own framing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "crate_protocol.h"
+#include "crate_sysinfo.h"
+
+struct sockaddr;
+
+namespace koruhv {
+
+constexpr int kCrateContexts = 33;
+constexpr uint16_t kCratePort = 2200;
+
+struct CrateContext {
+    const CommandRow *command = nullptr; // row of the request being built
+    char linkText[20] = {};
+    uint32_t index = 0;
+    uint32_t sessionId = 0;
+    int socket = -1; // -1 while closed
+    CrateSystemInfo *sysInfo = nullptr;
+    int16_t status = 0;
+    char message[kCrateMessageSize] = {};
+    uint32_t dataOffset = 0;
+    uint8_t inUse = 0;
+    ByteOrder order = ByteOrder::Big; // numbers and frame length
+    // Guards sysInfo and the event store of the context against the event
+    // thread, which reads them without the request lock. Never held across
+    // socket I/O.
+    std::mutex dataLock;
+};
+
+// Index of the first context not in use; count when all are.
+int Crate_FirstFreeContext(CrateContext *table, int count = kCrateContexts);
+
+// Stores status and message (cut to the message field); returns code.
+int Crate_SetError(CrateContext &ctx, int code, const char *text);
+
+// Builds the header of ctx.command into buf (which is cleared first):
+// keyword, for kind 2 ':' and the session id, ':' when the row has
+// arguments. False when the buffer cannot grow.
+bool Crate_BuildHeader(const CrateContext &ctx, RequestBuffer &buf);
+
+// Parses a reply against ctx.command: status, message and data offset.
+void Crate_ParseReply(CrateContext &ctx, size_t len, const uint8_t *reply);
+
+// Opens the command connection: 0, 1 (errno text), 8 (link not "TCP/IP").
+// An address that is not a dotted IPv4 address gives 1 without network.
+int Crate_OpenContext(CrateContext &ctx, const char *link, const char *address, uint16_t port = 0);
+// Non-blocking connect bounded by ms; 0, or -1 with errno. Never closes the
+// socket (its owner does).
+int Crate_ConnectWithTimeout(int sock, const struct sockaddr *addr, unsigned addrLen, int ms);
+
+// One framed exchange without parsing: writes the length and the request
+// (looping over short writes), then reads the 4-byte length exactly and the
+// body. One budget (the reply time-out) bounds the write and every read.
+// 0 with *reply (malloc'ed, caller frees) and *replyLen, or a code with the
+// context's status and message set: 2 send, 3 receive or bad length, 4
+// time-out, 5 peer closed, 9 memory.
+int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t **reply, size_t *replyLen);
+
+// Exchange and parse. *dataOffset 0 on entry: the reply is parsed; a
+// non-zero status frees the reply and is returned (with the crate's
+// message), status 0 stores the data offset. Non-zero on entry: the reply
+// comes back raw. Returns 0 with *reply owned by the caller.
+int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t *replyLen, uint8_t **reply,
+                   uint32_t *dataOffset);
+
+// Shuts down and closes the socket once and marks it closed.
+int Crate_CloseContext(CrateContext &ctx);
+// Frees the system information (under the data lock) and clears in use.
+void Crate_ReleaseContext(CrateContext *table, int index);
+void Crate_FreeSystemInfo(CrateContext &ctx);
+// Replaces the system information under the data lock (frees the old one).
+void Crate_SetSystemInfo(CrateContext &ctx, CrateSystemInfo *info);
+
+// Test hooks (internal; never exported): the crate command port and the
+// connect and reply time-outs. 0 restores the default.
+void CrateTransport_SetPortForTest(uint16_t port);
+void CrateTransport_SetTimeoutsForTest(int connectMs, int replyMs);
+uint16_t CrateTransport_Port();
+
+} // namespace koruhv

@@ -1,0 +1,65 @@
+// Byte builders for crafted crate replies and batches (big-endian).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace cratetest {
+
+inline std::string be16(uint16_t v)
+{
+    return std::string{char(v >> 8), char(v)};
+}
+inline std::string be32(uint32_t v)
+{
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+inline std::string bytes(const uint8_t *p, size_t n)
+{
+    return std::string(reinterpret_cast<const char *>(p), n);
+}
+
+// One 32-byte descriptor record of a system description.
+inline std::string descriptor(const std::string &name, uint16_t type, bool writable, bool isSigned,
+                              int32_t min, int32_t max, uint16_t decimals, uint16_t factor, int16_t unit = 0,
+                              int16_t exp = 0)
+{
+    std::string r = name.substr(0, 10);
+    r.resize(10, '\0');
+    r += be32(uint32_t(type) << 16 | (writable ? 0x8000u : 0) | (isSigned ? 0x4000u : 0));
+    if (type == 1) {
+        std::string on = "On", off = "Off";
+        on.resize(8, '\0');
+        off.resize(8, '\0');
+        r += on + off + std::string(2, '\0');
+    } else {
+        r += be32(uint32_t(min)) + be32(uint32_t(max)) + be16(decimals) + be16(factor) +
+             be16(uint16_t(unit)) + be16(uint16_t(exp)) + be16(0);
+    }
+    return r;
+}
+
+// System description: descriptors 0 V0Set (signed, f10 d1), 1 Pw (on/off),
+// 2 Status (channel word), 3 BdStatus (board word), 4 Temp (numeric, f1 d0),
+// 5 V0Set (f100 d2); one board in slot 3 with board params {3, 4} and
+// three channels {0,1,2}, {5,1,2}, {0,1,2}.
+inline std::string sampleSysInfo()
+{
+    std::string d;
+    d += be16(6) + ":";
+    d += descriptor("V0Set", 0, true, true, -10000, 10000, 1, 10);
+    d += descriptor("Pw", 1, true, false, 0, 0, 0, 0);
+    d += descriptor("Status", 2, false, false, 0, 0, 0, 0);
+    d += descriptor("BdStatus", 3, false, false, 0, 0, 0, 0);
+    d += descriptor("Temp", 0, false, false, 0, 100, 0, 1, 7, 0);
+    d += descriptor("V0Set", 0, true, false, 0, 300000, 2, 100);
+    d += ":" + be16(1) + ":";
+    d += be16(3) + ":";
+    d += be16(3) + ":";
+    d += be16(2) + ":" + be16(3) + be16(4) + ":";
+    for (int ch = 0; ch < 3; ++ch)
+        d += be16(3) + ":" + be16(ch == 1 ? 5 : 0) + be16(1) + be16(2) + ":";
+    return d;
+}
+
+} // namespace cratetest
