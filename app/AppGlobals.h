@@ -1,0 +1,41 @@
+/* The few program-wide services of the application shell that the node model
+ * uses: the event-server port and the main window's group clean-up.
+ *
+ * The main window is reached through MainWindowServices, an interface of the
+ * operations the model needs, so that the model compiles and is tested
+ * without the window. The program's MainWindow derives from it and registers
+ * itself with setMainWindow() once constructed (and setMainWindow(nullptr)
+ * when destroyed); until then getMainWindow() is null and callers skip their
+ * use of it. When MainWindow exists, getMainWindow() may return MainWindow*
+ * instead: calls made through the interface keep compiling.
+ *
+ * Compiled into the model library (korumodel); the program's own app/
+ * target must not compile AppGlobals.cpp a second time. */
+#ifndef APPGLOBALS_H
+#define APPGLOBALS_H
+
+#include <atomic>
+
+/* Port of the program's inbound TCP event server; starts at 4400, raised by
+ * the server thread while binding finds the port in use. Subscriptions pass
+ * it as their event port. Atomic because the server thread raises it while
+ * the GUI thread may read it; it reads and increments like the plain number. */
+extern std::atomic<unsigned short> tcpPort;
+
+class MainWindowServices {
+public:
+    /* Removes from every operator-made group each member of that system and
+     * slot (the board is about to be deleted); deletes no node. */
+    virtual void removeBoardFromGroups(int sysHandle, unsigned short slot) = 0;
+
+protected:
+    ~MainWindowServices() = default;
+};
+
+class MainWindow;
+
+/* The program's single main window, or null before it exists. */
+MainWindowServices *getMainWindow();
+void setMainWindow(MainWindowServices *window);
+
+#endif
