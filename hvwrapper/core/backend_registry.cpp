@@ -4,6 +4,8 @@
 #include "backend_ops.h"
 #include "backend_override.h"
 #include "placeholder_backend.h"
+#include "boards/bq71xx_backend.h"
+#include "boards/w38xx_backend.h"
 #include "crate/hx4400_backend.h"
 #include "modules/l2290_backend.h"
 
@@ -14,11 +16,11 @@ namespace {
 const BackendOps *const kFamilies[] = {
     &kPlaceholderHX1100,
     &kHX4400Backend,
-    &kPlaceholderW38XX,
+    &kW38XXBackend,
     &kL2290Backend,
     &kPlaceholderW9300,
     &kPlaceholderL317E,
-    &kPlaceholderBQ71XX,
+    &kBQ71XXBackend,
     &kPlaceholderZJV,
     &kPlaceholderBQ71XXE,
     &kPlaceholderL5026,

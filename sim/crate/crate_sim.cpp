@@ -2,6 +2,7 @@
 // connection, and an event thread that ramps the channels and sends event
 // batches to the subscribers' event servers.
 #include "crate/crate_sim.h"
+#include "crate/hx1100_sim.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -283,7 +284,13 @@ struct CrateSim::Impl {
     std::vector<Sub> subs;
     std::vector<Link> links;
     std::vector<Session> sessions;
-    std::vector<std::string> rawQueue;  // hand-made batches for every link
+    // Hand-made batches for every link; with needId only for links whose
+    // session subscribed that id (first-generation keep-alive and live insertion).
+    struct RawOut {
+        std::string bytes;
+        uint32_t needId = 0;
+    };
+    std::vector<RawOut> rawQueue;
     std::list<CrateFault> faults;
     std::list<EventFault> eventFaults;
     std::vector<CrateRequest> log;
@@ -310,6 +317,8 @@ struct CrateSim::Impl {
         std::fill(std::begin(syncStatus), std::end(syncStatus), uint8_t(1));
         nextSession = opt.firstSessionId;
     }
+
+    bool firstGen() const { return opt.generation == CrateGeneration::First; }
 
     static Slot makeSlot(std::optional<CrateBoard> b)
     {
@@ -565,7 +574,9 @@ struct CrateSim::Impl {
             d += ":";
             put16(d, uint16_t((s.board->fwMajor << 8) | s.board->fwMinor));
         }
-        for (auto &s : slots) put32(d, s.board ? s.board->serial32 : 0);
+        // The first generation has no tail of 32-bit serial numbers.
+        if (!firstGen())
+            for (auto &s : slots) put32(d, s.board ? s.board->serial32 : 0);
         return d;
     }
 
@@ -579,9 +590,35 @@ struct CrateSim::Impl {
         return d;
     }
 
+    // First generation: the lines alone (four fields, the last ended by '\n').
+    std::string sessionLines() const
+    {
+        std::string d;
+        for (auto &s : sessions) d += s.user + ":" + s.peer + ":TCP/IP:" + std::to_string(s.since) + "\n";
+        return d;
+    }
+
+    // Reply data of a get keyword: the values of every property it serves, joined with ','.
+    std::string getData(const std::string &kw) const
+    {
+        std::string d;
+        bool first = true;
+        for (auto &p : sysProps) {
+            if (p.getKeyword != kw) continue;
+            if (!first) d += ",";
+            first = false;
+            d += p.kind == SysPropKind::Sessions ? sessionLog() : p.value;
+        }
+        return d;
+    }
+
     std::string sessionLog() const
     {
         std::string d;
+        if (firstGen()) {
+            put16(d, uint16_t(sessions.size()));
+            return d + ":" + sessionLines();
+        }
         put16(d, uint16_t(sessions.size()));
         d += ":";
         for (auto &s : sessions)
@@ -765,6 +802,10 @@ struct CrateSim::Impl {
         size_t colon = body.find(':');
         std::string kw = body.substr(0, colon);
         bool login = kw == "LOGINSYSTEM" || kw == "LOGIN";
+        if (login && firstGen() && kw == "LOGINSYSTEM") {
+            protocolError("unknown keyword LOGINSYSTEM (the first generation logs in with LOGIN)");
+            return plain(kw, true, {}, kStatusUnknownCommand);
+        }
         if (login) {
             Reader rd{body, kw.size(), kw, {}};
             rd.colon("keyword");
@@ -947,11 +988,13 @@ struct CrateSim::Impl {
             }
             return plain(kw, false, sidBytes, 0);
         }
-        if (kw == "NEWSUBSCRIBE") {
+        const char *subKw = firstGen() ? "SUBSCRIBE" : "NEWSUBSCRIBE";
+        const char *unsubKw = firstGen() ? "UNSUBSCRIBE" : "NEWUNSUBSCRIBE";
+        if (kw == subKw) {
             args();
             return cmdSubscribe(kw, sidBytes, rd, *ses);
         }
-        if (kw == "NEWUNSUBSCRIBE") {
+        if (kw == unsubKw) {
             args();
             return cmdUnsubscribe(kw, sidBytes, rd, *ses);
         }
@@ -967,13 +1010,7 @@ struct CrateSim::Impl {
             if (sysProps[i].getKeyword == kw) getters.push_back(int(i));
         if (!getters.empty()) {
             if (!noArgs()) return malformed(kw, false, sidBytes, rd);
-            std::string d;
-            for (size_t k = 0; k < getters.size(); ++k) {
-                const CrateSysProp &p = sysProps[getters[k]];
-                if (k) d += ",";
-                d += p.kind == SysPropKind::Sessions ? sessionLog() : p.value;
-            }
-            return data(kw, sidBytes, d);
+            return data(kw, sidBytes, getData(kw));
         }
         for (size_t i = 0; i < sysProps.size(); ++i) {
             CrateSysProp &p = sysProps[i];
@@ -1198,6 +1235,77 @@ struct CrateSim::Impl {
 
     // ----------------------------------------------------- event stream
 
+    // The events of one pass as they go out: one batch, or for the first
+    // generation datagrams of at most 4096 bytes each.
+    std::vector<std::string> encode(const std::vector<EventItem> &items)
+    {
+        if (!firstGen()) return {batch(items)};
+        std::vector<std::string> out;
+        std::vector<EventItem> part;
+        size_t size = 10;
+        for (auto &it : items) {
+            size_t n = 18 + it.value.size();
+            if (!part.empty() && size + n > kHx1100MaxDatagram) {
+                out.push_back(hx1100Datagram(part, part.size() > 1));
+                part.clear();
+                size = 10;
+            }
+            part.push_back(it);
+            size += n;
+        }
+        if (!part.empty()) out.push_back(hx1100Datagram(part, part.size() > 1));
+        return out;
+    }
+
+    // Keep-alive (index 0) and live-insertion (index 1) items: a 16-bit word
+    // in the current generation's batches, a 32-bit one in datagrams.
+    EventItem specialItem(uint32_t idx, uint32_t word) const
+    {
+        uint32_t id = (254u << 24) | (0xFFFFu << 8) | idx;
+        return firstGen() ? EventItem::number(id, word) : EventItem::word16(id, uint16_t(word));
+    }
+
+    void queueSpecial(uint32_t idx, uint32_t word)
+    {
+        // A first-generation crate reports them only to sessions that subscribed them.
+        uint32_t need = firstGen() ? ((254u << 24) | (0xFFFFu << 8) | idx) : 0;
+        for (auto &e : encode({specialItem(idx, word)})) queueRaw(std::move(e), need);
+    }
+
+    bool linkHas(const Link &l, uint32_t id) const
+    {
+        return std::any_of(subs.begin(), subs.end(),
+                           [&](const Sub &s) { return s.s.session == l.session && s.s.port == l.port && s.s.id == id; });
+    }
+
+    // First-generation values fill at least the crate's 32-bit value field
+    // (NUL-padded), so that no single-item datagram is shorter than 28 bytes.
+    static EventItem padded(EventItem i)
+    {
+        if (i.value.size() < 4) i.value.resize(4, '\0');
+        return i;
+    }
+
+    // A first-generation system property as its event carries it: the get
+    // reply's bytes, but 16-bit numbers as 32-bit words and the session log
+    // as its lines.
+    EventItem firstGenSysItem(uint32_t id, const CrateSysProp &p) const
+    {
+        const std::string &v = p.value;
+        switch (p.kind) {
+        case SysPropKind::Word16: return EventItem::number(id, v.size() >= 2 ? get16(v, 0) : 0);
+        case SysPropKind::Word32: return EventItem::number(id, v.size() >= 4 ? get32(v, 0) : 0);
+        case SysPropKind::Sessions: return EventItem::textItem(id, sessionLines());
+        case SysPropKind::Text: return EventItem::textItem(id, getData(p.getKeyword));
+        default: {
+            EventItem i;
+            i.id = id;
+            i.value = v;
+            return i;
+        }
+        }
+    }
+
     std::string batch(const std::vector<EventItem> &items)
     {
         std::string b = "KORUHV";
@@ -1221,7 +1329,10 @@ struct CrateSim::Impl {
         if (s.s.kind == 0) {
             Chan *c = chan(unsigned(s.s.board), unsigned(s.s.channel));
             if (!c) return std::nullopt;
-            if (s.index == kSlotName) return EventItem::textItem(s.s.id, c->name);
+            if (s.index == kSlotName) {
+                EventItem name = EventItem::textItem(s.s.id, c->name);
+                return firstGen() ? padded(name) : name;
+            }
             if (size_t(s.index) >= c->raw.size()) return std::nullopt;
             return EventItem::number(s.s.id, c->raw[s.index]);
         }
@@ -1233,6 +1344,7 @@ struct CrateSim::Impl {
         if (s.s.kind == 2) {
             if (size_t(s.index) >= sysProps.size()) return std::nullopt;
             const CrateSysProp &p = sysProps[s.index];
+            if (firstGen()) return padded(firstGenSysItem(s.s.id, p));
             const std::string &v = p.value;
             switch (p.kind) {
             case SysPropKind::Byte: return EventItem::number(s.s.id, v.empty() ? 0 : uint32_t(int8_t(v[0])));
@@ -1252,6 +1364,7 @@ struct CrateSim::Impl {
         if (eventFaults.empty()) return false;
         EventFault f = eventFaults.front();
         if (f.count > 0 && --eventFaults.front().count == 0) eventFaults.pop_front();
+        if (firstGen()) return mangleDatagram(f, b);
         switch (f.action) {
         case EventFault::BadMagic: b[0] = 'X'; return false;
         case EventFault::CutBatch: b.resize(std::min(f.bytes, b.size())); return true;
@@ -1277,6 +1390,49 @@ struct CrateSim::Impl {
         }
         case EventFault::SplitBatch: split = std::max<size_t>(1, f.bytes); return false;
         case EventFault::CloseAfter: return true;
+        default: return false;
+        }
+        return false;
+    }
+
+    // Datagram faults; a datagram has no connection to close.
+    static bool mangleDatagram(const EventFault &f, std::string &b)
+    {
+        if (b.size() < 6) return false;
+        bool multi = !(uint8_t(b[4]) == kHx1100Form && uint8_t(b[5]) == kHx1100SingleFlag);
+        size_t first = multi ? 10 : 6;
+        auto put16At = [&](size_t at, uint16_t v) {
+            if (at + 2 > b.size()) return;
+            b[at] = char(v >> 8);
+            b[at + 1] = char(v & 0xFF);
+        };
+        switch (f.action) {
+        case EventFault::BadMagic: b[0] = 'X'; break;
+        case EventFault::CutBatch: b.resize(std::min(f.bytes, b.size())); break;
+        case EventFault::ItemPastEnd: {
+            size_t p = first, last = 0;
+            while (p + 18 <= b.size()) {
+                last = p;
+                p += 18 + get32(b, p + 14);
+            }
+            if (last) {
+                uint32_t l = get32(b, last + 14) + 64;
+                std::string w;
+                put32(w, l);
+                b.replace(last + 14, 4, w);
+            }
+            break;
+        }
+        case EventFault::CountTooHigh:
+            if (multi && b.size() >= 10) put16At(8, uint16_t(get16(b, 8) + 5));
+            break;
+        case EventFault::WrongTotalLength:
+            if (multi && b.size() >= 10) put16At(6, uint16_t(get16(b, 6) + 1));
+            break;
+        case EventFault::BadItemMarker:
+            if (first + 2 <= b.size()) b[first + 1] = 2;
+            break;
+        default: break;
         }
         return false;
     }
@@ -1284,6 +1440,7 @@ struct CrateSim::Impl {
     int connectLink(const std::string &peer, uint16_t p)
     {
         if (!isLoopback(peer)) return -1;
+        if (firstGen()) return datagramLink(peer, p);
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) return -1;
         // From the crate's own address, so that the subscriber sees the crate as the peer.
@@ -1319,6 +1476,27 @@ struct CrateSim::Impl {
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return fd;
+    }
+
+    // A UDP socket from the crate's own address (the subscriber finds the
+    // crate by the sender address), connected to the subscriber's port.
+    int datagramLink(const std::string &peer, uint16_t p)
+    {
+        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return -1;
+        sockaddr_in me{};
+        me.sin_family = AF_INET;
+        inet_pton(AF_INET, address.c_str(), &me.sin_addr);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(p);
+        inet_pton(AF_INET, peer.c_str(), &to.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&me), sizeof me) != 0 ||
+            ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+            ::close(fd);
+            return -1;
+        }
         return fd;
     }
 
@@ -1379,7 +1557,7 @@ struct CrateSim::Impl {
             }
             // Build what goes out.
             std::vector<Out> outs;
-            std::vector<std::string> raws;
+            std::vector<RawOut> raws;
             raws.swap(rawQueue);
             now = Clock::now();
             for (size_t i = 0; i < links.size(); ++i) {
@@ -1391,11 +1569,13 @@ struct CrateSim::Impl {
                         if (auto it = itemOf(s)) items.push_back(*it);
                         s.dirty = false;
                     }
-                for (auto &r : raws) outs.push_back({i, l.fd, r});
+                for (auto &r : raws)
+                    if (!r.needId || linkHas(l, r.needId)) outs.push_back({i, l.fd, r.bytes});
                 if (!items.empty()) {
-                    outs.push_back({i, l.fd, batch(items)});
-                } else if (opt.keepAlivePeriod.count() > 0 && now - l.lastSend >= opt.keepAlivePeriod) {
-                    outs.push_back({i, l.fd, batch({EventItem::word16((254u << 24) | (0xFFFFu << 8), ++keepAliveWord)})});
+                    for (auto &e : encode(items)) outs.push_back({i, l.fd, std::move(e)});
+                } else if (opt.keepAlivePeriod.count() > 0 && now - l.lastSend >= opt.keepAlivePeriod &&
+                           (!firstGen() || linkHas(l, (254u << 24) | (0xFFFFu << 8)))) {
+                    for (auto &e : encode({specialItem(0, ++keepAliveWord)})) outs.push_back({i, l.fd, std::move(e)});
                 }
             }
             for (auto &o : outs) o.closeAfter = mangle(o.bytes, o.split);
@@ -1412,7 +1592,8 @@ struct CrateSim::Impl {
                 } else {
                     ok = sendAll(o.fd, o.bytes.data(), o.bytes.size());
                 }
-                if (!ok || o.closeAfter) failed.push_back(o.fd);
+                // A datagram that found no listener does not end the subscription.
+                if ((!ok && !firstGen()) || o.closeAfter) failed.push_back(o.fd);
             }
             lk.lock();
             now = Clock::now();
@@ -1430,9 +1611,9 @@ struct CrateSim::Impl {
         }
     }
 
-    void queueRaw(std::string bytes)
+    void queueRaw(std::string bytes, uint32_t needId = 0)
     {
-        rawQueue.push_back(std::move(bytes));
+        rawQueue.push_back({std::move(bytes), needId});
         wake = true;
         cv.notify_all();
     }
@@ -1657,7 +1838,7 @@ void CrateSim::insertBoard(unsigned slot, CrateBoard board)
     if (slot >= d->slots.size()) d->slots.resize(slot + 1);
     std::erase_if(d->subs, [&](const Impl::Sub &s) { return s.s.board == int(slot) && s.s.kind <= 1; });
     d->slots[slot] = Impl::makeSlot(std::move(board));
-    d->queueRaw(d->batch({EventItem::word16((254u << 24) | (0xFFFFu << 8) | 1u, uint16_t(slot))}));
+    d->queueSpecial(1, slot);
 }
 
 void CrateSim::removeBoard(unsigned slot)
@@ -1666,7 +1847,7 @@ void CrateSim::removeBoard(unsigned slot)
     if (slot >= d->slots.size()) return;
     std::erase_if(d->subs, [&](const Impl::Sub &s) { return s.s.board == int(slot) && s.s.kind <= 1; });
     d->slots[slot] = Impl::Slot{};
-    d->queueRaw(d->batch({EventItem::word16((254u << 24) | (0xFFFFu << 8) | 1u, uint16_t(slot))}));
+    d->queueSpecial(1, slot);
 }
 
 void CrateSim::setSlotSyncStatus(int slot, uint8_t statusByte)
@@ -1679,13 +1860,13 @@ void CrateSim::setSlotSyncStatus(int slot, uint8_t statusByte)
 void CrateSim::sendKeepAlive()
 {
     std::lock_guard lk(d->m);
-    d->queueRaw(d->batch({EventItem::word16((254u << 24) | (0xFFFFu << 8), ++d->keepAliveWord)}));
+    d->queueSpecial(0, ++d->keepAliveWord);
 }
 
 void CrateSim::sendEventBatch(const std::vector<EventItem> &items)
 {
     std::lock_guard lk(d->m);
-    d->queueRaw(d->batch(items));
+    for (auto &e : d->encode(items)) d->queueRaw(std::move(e));
 }
 
 void CrateSim::sendRawEvent(const std::string &bytes)

@@ -174,6 +174,9 @@ struct EventFault {
         CountTooHigh,   // header item count higher than the items sent
         SplitBatch,     // send the batch in pieces of `bytes`, 20 ms apart
         CloseAfter,     // close the event connection after the batch
+        // First generation only:
+        WrongTotalLength, // the datagram's total-length field is one more than its size
+        BadItemMarker,    // the first item's marker byte (offset 1) is 2, not 1
     };
     Action action = BadMagic;
     int count = 1;      // batches it applies to; -1 = all
@@ -190,7 +193,13 @@ struct EventItem {
     static EventItem textItem(uint32_t id, const std::string &text);
 };
 
+// The first generation (HX1100) differs in login keyword, crate map,
+// subscription keywords, system properties, session log and event transport
+// (UDP datagrams in place of TCP batches); see hx1100_sim.h.
+enum class CrateGeneration { Current, First };
+
 struct CrateSimOptions {
+    CrateGeneration generation = CrateGeneration::Current;
     std::string user = "admin";
     std::string password = "admin";
     std::chrono::milliseconds tickPeriod{100};       // ramp and event period

@@ -25,7 +25,9 @@ int openDevice(int connType, const char *ipText, int linkNumber, int node, uint3
     if (!open)
         return -1;
     int dev = -1;
-    const int rc = open(connType, ipText, linkNumber, node, base, &dev);
+    // The library takes the IP text for TCP/IP, else a pointer to the link number.
+    const void *linkArg = ipText ? static_cast<const void *>(ipText) : &linkNumber;
+    const int rc = open(connType, linkArg, node, base, &dev);
     if (rc != 0)
         return rc;
     g_lastDevice = dev;
@@ -187,8 +189,9 @@ TEST_F(CommLibTest, RegisterEntriesKeepValuesPerDevice)
     auto close = stubFn<KORUComm_CloseDevice_t>(lib, "KORUComm_CloseDevice");
     ASSERT_TRUE(open && w16 && r16 && w32 && mr32 && close);
     int a = -1, b = -1;
-    ASSERT_EQ(open(0, nullptr, 0, 1, 0, &a), 0);
-    ASSERT_EQ(open(0, nullptr, 0, 2, 0, &b), 0);
+    const int link0 = 0;
+    ASSERT_EQ(open(0, &link0, 1, 0, &a), 0);
+    ASSERT_EQ(open(0, &link0, 2, 0, &b), 0);
     EXPECT_EQ(w16(a, 0x80, 0x1234), 0);
     EXPECT_EQ(w32(b, 0x80, 0xdeadbeef), 0);
     uint16_t v = 0;
