@@ -4,6 +4,8 @@
 #include "backend_ops.h"
 #include "backend_override.h"
 #include "placeholder_backend.h"
+#include "crate/p8080_backend.h"
+#include "crate/hx1100_backend.h"
 #include "boards/bq71xx_backend.h"
 #include "boards/w38xx_backend.h"
 #include "crate/hx4400_backend.h"
@@ -14,7 +16,7 @@ namespace koruhv {
 namespace {
 
 const BackendOps *const kFamilies[] = {
-    &kPlaceholderHX1100,
+    &kHX1100Backend,
     &kHX4400Backend,
     &kW38XXBackend,
     &kL2290Backend,
@@ -27,7 +29,7 @@ const BackendOps *const kFamilies[] = {
     &kPlaceholderTRIXHV,
     &kPlaceholderZORN,
     &kPlaceholderL5126,
-    &kPlaceholderP8080,
+    &kP8080Backend,
     nullptr,
 };
 

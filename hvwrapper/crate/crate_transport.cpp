@@ -127,6 +127,11 @@ void CrateTransport_SetTimeoutsForTest(int connect, int reply)
     gTestReplyMs = reply;
 }
 
+int CrateTransport_ReplyMs()
+{
+    return replyMs();
+}
+
 uint16_t CrateTransport_Port()
 {
     return gTestPort.load() ? gTestPort.load() : kCratePort;
@@ -247,48 +252,77 @@ int Crate_OpenContext(CrateContext &ctx, const char *link, const char *address, 
     return Crate_SetError(ctx, CRATE_OK, kTextOk);
 }
 
+int Crate_SendFrameOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, int ms)
+{
+    if (sock < 0) {
+        errno = EBADF;
+        return CRATE_IO_ERROR;
+    }
+    if (reqLen > kCrateMaxFrame)
+        return CRATE_IO_TOO_LONG;
+    uint8_t *frame = static_cast<uint8_t *>(std::malloc(reqLen + 4));
+    if (!frame)
+        return CRATE_IO_NO_MEMORY;
+    Crate_Store32(frame, uint32_t(reqLen), order);
+    if (reqLen)
+        std::memcpy(frame + 4, req, reqLen);
+    IoResult w = sendAll(sock, frame, reqLen + 4, Clock::now() + std::chrono::milliseconds(ms));
+    std::free(frame);
+    return w == IO_OK ? CRATE_IO_OK : w == IO_TIMEOUT ? CRATE_IO_TIMEOUT : CRATE_IO_ERROR;
+}
+
+int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len)
+{
+    *body = nullptr;
+    *len = 0;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    uint8_t lenBytes[4];
+    IoResult r = recvExact(sock, lenBytes, 4, deadline);
+    if (r != IO_OK)
+        return r == IO_TIMEOUT ? CRATE_IO_TIMEOUT : r == IO_CLOSED ? CRATE_IO_CLOSED : CRATE_IO_ERROR;
+    uint32_t n = Crate_Load32(lenBytes, order);
+    if (n > kCrateMaxFrame)
+        return CRATE_IO_TOO_LONG;
+    uint8_t *b = static_cast<uint8_t *>(std::malloc(n ? n : 1));
+    if (!b)
+        return CRATE_IO_NO_MEMORY;
+    r = recvExact(sock, b, n, deadline);
+    if (r != IO_OK) {
+        std::free(b);
+        return r == IO_TIMEOUT ? CRATE_IO_TIMEOUT : r == IO_CLOSED ? CRATE_IO_CLOSED : CRATE_IO_ERROR;
+    }
+    *body = b;
+    *len = n;
+    return CRATE_IO_OK;
+}
+
 int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t **reply, size_t *replyLen)
 {
     *reply = nullptr;
     *replyLen = 0;
-    if (ctx.socket < 0) {
-        errno = EBADF;
-        return Crate_SetError(ctx, CRATE_ERR_SEND, std::strerror(errno));
-    }
-    if (reqLen > kCrateMaxFrame)
-        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
-    uint8_t *frame = static_cast<uint8_t *>(std::malloc(reqLen + 4));
-    if (!frame)
-        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
-    Crate_Store32(frame, uint32_t(reqLen), ctx.order);
-    if (reqLen)
-        std::memcpy(frame + 4, req, reqLen);
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyMs());
-    IoResult w = sendAll(ctx.socket, frame, reqLen + 4, deadline);
-    std::free(frame);
-    if (w == IO_TIMEOUT)
-        return Crate_SetError(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
-    if (w != IO_OK)
-        return Crate_SetError(ctx, CRATE_ERR_SEND, std::strerror(errno));
-
-    uint8_t lenBytes[4];
-    IoResult r = recvExact(ctx.socket, lenBytes, 4, deadline);
-    if (r != IO_OK)
-        return receiveFailure(ctx, r);
-    uint32_t n = Crate_Load32(lenBytes, ctx.order);
-    if (n > kCrateMaxFrame)
-        return Crate_SetError(ctx, CRATE_ERR_RECEIVE, kTextReplyTooLong);
-    uint8_t *body = static_cast<uint8_t *>(std::malloc(n ? n : 1));
-    if (!body)
+    int w = Crate_SendFrameOn(ctx.socket, ctx.order, req, reqLen, replyMs());
+    if (w == CRATE_IO_TOO_LONG || w == CRATE_IO_NO_MEMORY)
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
-    r = recvExact(ctx.socket, body, n, deadline);
-    if (r != IO_OK) {
-        std::free(body);
-        return receiveFailure(ctx, r);
+    if (w == CRATE_IO_TIMEOUT)
+        return Crate_SetError(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
+    if (w != CRATE_IO_OK)
+        return Crate_SetError(ctx, CRATE_ERR_SEND, std::strerror(errno));
+    int r = Crate_RecvFrameOn(ctx.socket, ctx.order, remainingMs(deadline), reply, replyLen);
+    switch (r) {
+    case CRATE_IO_OK:
+        return CRATE_OK;
+    case CRATE_IO_TOO_LONG:
+        return Crate_SetError(ctx, CRATE_ERR_RECEIVE, kTextReplyTooLong);
+    case CRATE_IO_NO_MEMORY:
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    case CRATE_IO_TIMEOUT:
+        return receiveFailure(ctx, IO_TIMEOUT);
+    case CRATE_IO_CLOSED:
+        return receiveFailure(ctx, IO_CLOSED);
+    default:
+        return receiveFailure(ctx, IO_ERROR);
     }
-    *reply = body;
-    *replyLen = n;
-    return CRATE_OK;
 }
 
 int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t *replyLen, uint8_t **reply,

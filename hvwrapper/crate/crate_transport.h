@@ -68,6 +68,21 @@ int Crate_ConnectWithTimeout(int sock, const struct sockaddr *addr, unsigned add
 // time-out, 5 peer closed, 9 memory.
 int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t **reply, size_t *replyLen);
 
+// Socket-level frame I/O (a 32-bit length in the given order, then the
+// bytes), shared by the crate and rack-supply framings. ms bounds the whole
+// frame. Results are CrateIo values; errno holds the cause of an error.
+enum CrateIo {
+    CRATE_IO_OK = 0,
+    CRATE_IO_TIMEOUT,
+    CRATE_IO_ERROR,
+    CRATE_IO_CLOSED,
+    CRATE_IO_TOO_LONG,
+    CRATE_IO_NO_MEMORY,
+};
+int Crate_SendFrameOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, int ms);
+// *body is malloc'ed (caller frees) on CRATE_IO_OK only.
+int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len);
+
 // Exchange and parse. *dataOffset 0 on entry: the reply is parsed; a
 // non-zero status frees the reply and is returned (with the crate's
 // message), status 0 stores the data offset. Non-zero on entry: the reply
@@ -88,5 +103,7 @@ void Crate_SetSystemInfo(CrateContext &ctx, CrateSystemInfo *info);
 void CrateTransport_SetPortForTest(uint16_t port);
 void CrateTransport_SetTimeoutsForTest(int connectMs, int replyMs);
 uint16_t CrateTransport_Port();
+// The reply bound in force (20 s unless a test changed it).
+int CrateTransport_ReplyMs();
 
 } // namespace koruhv

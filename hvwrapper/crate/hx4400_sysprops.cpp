@@ -5,6 +5,7 @@
 #include <string>
 
 #include "crate_ops.h"
+#include "crate_sysprop_text.h"
 #include "hx4400_backend.h"
 
 namespace koruhv {
@@ -50,12 +51,9 @@ void putText(void *result, std::string_view text)
     Crate_CopyText(static_cast<char *>(result), kSysPropTextSize, text);
 }
 
-// Text of the reply data: the bytes up to the end, as C text.
 std::string_view dataText(ByteCursor &cur)
 {
-    std::string_view t = cur.rest();
-    size_t z = t.find('\0');
-    return z == std::string_view::npos ? t : t.substr(0, z);
+    return CrateText_Data(cur);
 }
 
 int decode(CrateContext &ctx, uint32_t index, ByteCursor &cur, void *result)
@@ -129,8 +127,7 @@ int decode(CrateContext &ctx, uint32_t index, ByteCursor &cur, void *result)
         return ok(ctx);
     }
     case 14: { // power-supply modules
-        int a = cur.s8(), b = cur.s8();
-        std::string t = std::to_string(a) + ":" + std::to_string(b);
+        std::string t = CrateText_Decimals(cur, 2);
         for (int k = 0; k < 3; ++k) {
             uint8_t m = cur.u8();
             t += m == 1 ? ":J7740" : m == 2 ? ":J7750" : m == 0 ? ":0" : ":-1";
@@ -142,22 +139,15 @@ int decode(CrateContext &ctx, uint32_t index, ByteCursor &cur, void *result)
     }
     case 15:
     case 28: { // fans: groups of a byte and a 16-bit number
-        std::string t;
-        while (cur.remaining() >= 3) {
-            int a = cur.s8();
-            unsigned b = cur.u16();
-            if (!t.empty())
-                t += ':';
-            t += std::to_string(a) + ":" + std::to_string(b);
-        }
+        std::string t = CrateText_FanGroups(cur);
         putText(result, t);
         return ok(ctx);
     }
     case 17: {
-        int a = cur.s8(), b = cur.s8();
+        std::string t = CrateText_Decimals(cur, 2);
         if (!cur.ok())
             return Crate_Malformed(ctx);
-        putText(result, std::to_string(a) + ":" + std::to_string(b));
+        putText(result, t);
         return ok(ctx);
     }
     default:

@@ -1,0 +1,217 @@
+// The rack supply's framing: little-endian length-framed payloads on the
+// command connection, the reply header every operation checks, and the
+// rack's own form of the system information.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "p8080_backend.h"
+
+namespace koruhv {
+
+int16_t Le_ReadI16(const uint8_t *p)
+{
+    return int16_t(Crate_Load16(p, ByteOrder::Little));
+}
+
+uint32_t Le_ReadU32(const uint8_t *p)
+{
+    return Crate_Load32(p, ByteOrder::Little);
+}
+
+void Le_PutU16(uint8_t *buf, size_t index, uint16_t v)
+{
+    Crate_Store16(buf + index, v, ByteOrder::Little);
+}
+
+void Le_PutU32(uint8_t *buf, size_t index, uint32_t v)
+{
+    Crate_Store32(buf + index, v, ByteOrder::Little);
+}
+
+bool P8080_BeginRequest(RequestBuffer &buf, const char *keyword, uint32_t session)
+{
+    buf.clear();
+    return buf.text(keyword) && buf.colon() && buf.raw32(session);
+}
+
+uint8_t *P8080_RecvFrame(int *status, int socket, size_t *len)
+{
+    uint8_t *body = nullptr;
+    *status = Crate_RecvFrameOn(socket, ByteOrder::Little, CrateTransport_ReplyMs(), &body, len) == CRATE_IO_OK
+                  ? 0
+                  : P8080_ERR_RECEIVE;
+    return body;
+}
+
+int P8080_ExpectKeyword(ByteCursor &cur, const char *keyword)
+{
+    std::string_view kw;
+    return cur.until(':', &kw) && kw == keyword ? 0 : P8080_ERR_REPLY;
+}
+
+int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t *len)
+{
+    *reply = nullptr;
+    *len = 0;
+    if (handle < 0 || handle >= kCrateContexts)
+        return P8080_ERR_SEND;
+    CrateContext &ctx = P8080_Contexts()[handle];
+    std::lock_guard<std::mutex> g(P8080_Links()[handle].cmdLock);
+    const int ms = CrateTransport_ReplyMs();
+    if (Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), ms) != CRATE_IO_OK)
+        return P8080_ERR_SEND;
+    // A reply that does not come within the bound counts as not received.
+    int status = 0;
+    *reply = P8080_RecvFrame(&status, ctx.socket, len);
+    return status;
+}
+
+int P8080_SendOnly(int handle, const RequestBuffer &req)
+{
+    if (handle < 0 || handle >= kCrateContexts)
+        return P8080_ERR_SEND;
+    CrateContext &ctx = P8080_Contexts()[handle];
+    std::lock_guard<std::mutex> g(P8080_Links()[handle].cmdLock);
+    return Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), CrateTransport_ReplyMs()) ==
+                   CRATE_IO_OK
+               ? 0
+               : P8080_ERR_SEND;
+}
+
+int P8080_CheckReply(const uint8_t *reply, size_t len, const char *keyword, uint32_t session, bool mapSlot,
+                     ByteCursor *data)
+{
+    ByteCursor cur(reply, len, ByteOrder::Little);
+    if (P8080_ExpectKeyword(cur, keyword) != 0)
+        return P8080_ERR_REPLY;
+    uint32_t s = cur.u32();
+    int16_t status = cur.s16();
+    cur.expect(':');
+    std::string_view message;
+    cur.until(':', &message);
+    if (!cur.ok() || s != session)
+        return P8080_ERR_REPLY;
+    if (status != 0)
+        return mapSlot && status == -3 ? P8080_ERR_SLOT : P8080_ERR_REPLY;
+    *data = ByteCursor(reply + cur.pos(), len - cur.pos(), ByteOrder::Little);
+    return 0;
+}
+
+namespace {
+
+bool readIndexList(ByteCursor &cur, size_t descriptorCount, std::vector<uint16_t> *out)
+{
+    uint16_t n = cur.u16();
+    if (!cur.ok() || cur.remaining() < size_t(n) * 2)
+        return false;
+    out->resize(n);
+    for (uint16_t i = 0; i < n; ++i) {
+        uint16_t idx = cur.u16();
+        if (idx >= descriptorCount)
+            return false;
+        (*out)[i] = idx;
+    }
+    return true;
+}
+
+bool parse(ByteCursor &cur, CrateSystemInfo &info)
+{
+    uint16_t p = cur.u16();
+    cur.expect(':');
+    // Every descriptor takes at least five bytes: no count claims more
+    // than the payload holds.
+    if (!cur.ok() || cur.remaining() / 5 < p)
+        return false;
+    info.descriptors.resize(p);
+    for (ParamDescriptor &d : info.descriptors) {
+        std::string_view name;
+        if (!cur.until(':', &name))
+            return false;
+        Crate_CopyText(d.name, sizeof d.name, name);
+        d.type = uint16_t(int16_t(cur.s8()));
+        uint8_t writable = cur.u8(), isSigned = cur.u8();
+        d.mode = uint8_t((writable & 1u ? PARAM_MODE_WRITABLE : 0) | (isSigned & 1u ? PARAM_MODE_SIGNED : 0));
+        if (int8_t(d.type) == 1) {
+            std::string_view on, off;
+            if (!cur.until(':', &on) || !cur.until(':', &off))
+                return false;
+            Crate_CopyText(d.onText, sizeof d.onText, on);
+            Crate_CopyText(d.offText, sizeof d.offText, off);
+        } else {
+            d.minimum = int32_t(cur.u32());
+            d.maximum = int32_t(cur.u32());
+            d.decimals = uint16_t(cur.u32());
+            d.factor = uint16_t(cur.u32());
+            d.unit = cur.s8();
+            d.exponent = cur.s16();
+        }
+        if (!cur.ok())
+            return false;
+    }
+    cur.expect(':');
+    uint16_t b = cur.u16();
+    cur.expect(':');
+    if (!cur.ok() || cur.remaining() / 4 < b)
+        return false;
+    info.boards.resize(b);
+    for (CrateBoardEntry &e : info.boards) {
+        int lo = cur.s8(), hi = cur.s8();
+        e.slot = int16_t(lo + 25 * hi);
+    }
+    cur.expect(':');
+    std::vector<uint16_t> channels(b);
+    for (uint16_t &c : channels)
+        c = cur.u16();
+    cur.expect(':');
+    if (!cur.ok())
+        return false;
+    for (uint16_t i = 0; i < b; ++i) {
+        CrateBoardEntry &e = info.boards[i];
+        if (!readIndexList(cur, p, &e.params) || !cur.expect(':'))
+            return false;
+        // Each channel needs at least its 2-byte count.
+        if (cur.remaining() / 2 < channels[i])
+            return false;
+        e.channels.resize(channels[i]);
+        for (CrateChannelEntry &ch : e.channels)
+            if (!readIndexList(cur, p, &ch.params))
+                return false;
+    }
+    return cur.ok();
+}
+
+} // namespace
+
+int P8080_ParseSystemInfo(ByteCursor &cur, CrateSystemInfo **out)
+{
+    *out = nullptr;
+    CrateSystemInfo *info = new (std::nothrow) CrateSystemInfo;
+    if (!info)
+        return P8080_ERR_MEMORY;
+    bool ok = false;
+    try {
+        ok = parse(cur, *info);
+    } catch (...) {
+        ok = false;
+    }
+    if (!ok) {
+        delete info;
+        return P8080_ERR_MEMORY;
+    }
+    *out = info;
+    return 0;
+}
+
+float P8080_RawToValue(const ParamDescriptor &d, uint32_t raw)
+{
+    return Crate_RawToValue(d, raw);
+}
+
+uint32_t P8080_ValueToRaw(const ParamDescriptor &d, float value)
+{
+    return Crate_ValueToRaw(d, value);
+}
+
+} // namespace koruhv
