@@ -4,12 +4,19 @@
 #include "backend_ops.h"
 #include "backend_override.h"
 #include "placeholder_backend.h"
-#include "crate/p8080_backend.h"
-#include "crate/hx1100_backend.h"
 #include "boards/bq71xx_backend.h"
 #include "boards/w38xx_backend.h"
+#include "crate/hx1100_backend.h"
 #include "crate/hx4400_backend.h"
+#include "crate/p8080_backend.h"
 #include "modules/l2290_backend.h"
+#include "modules/w9300_backend.h"
+#include "modules/l317e_backend.h"
+#include "modules/zjv_backend.h"
+#include "modules/bq71xxe_backend.h"
+#include "modules/l5026_backend.h"
+#include "modules/trixhv_backend.h"
+#include "modules/zorn_backend.h"
 
 namespace koruhv {
 
@@ -20,15 +27,15 @@ const BackendOps *const kFamilies[] = {
     &kHX4400Backend,
     &kW38XXBackend,
     &kL2290Backend,
-    &kPlaceholderW9300,
-    &kPlaceholderL317E,
+    &kW9300Backend,
+    &kL317EBackend,
     &kBQ71XXBackend,
-    &kPlaceholderZJV,
-    &kPlaceholderBQ71XXE,
-    &kPlaceholderL5026,
-    &kPlaceholderTRIXHV,
-    &kPlaceholderZORN,
-    &kPlaceholderL5126,
+    &kZJVBackend,
+    &kBQ71XXEBackend,
+    &kL5026Backend,
+    &kTrixhvBackend,
+    &kZornBackend,
+    &kL5126Backend,
     &kP8080Backend,
     nullptr,
 };

@@ -4,8 +4,10 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -209,7 +211,9 @@ int nameList(const TextInstance &in, const std::vector<uint16_t> &list, char **n
     }
     for (size_t i = 0; i < list.size(); ++i) {
         const char *name = in.rows[list[i]].name;
-        std::memcpy(buf + i * kSlot, name, strnlen(name, kSlot - 1)); // cut to fit the slot
+        // A name of the slot's full length fills it without a NUL: readers
+        // take at most the slot's bytes, and the list still ends in an empty slot.
+        std::memcpy(buf + i * kSlot, name, strnlen(name, kSlot));
     }
     *names = buf;
     return 0;
@@ -289,6 +293,40 @@ template <typename T> T *allocList(size_t n)
     return static_cast<T *>(std::calloc(n ? n : 1, sizeof(T)));
 }
 
+// Enumerations travel as their index, like the integer types.
+bool sendableType(int type)
+{
+    return type <= PT_INTEGER || type == PT_ENUM;
+}
+
+// Puts the text of item k where the family's layout wants it; *packed is the
+// running offset of the packed layout. Texts are cut to kTextValueMax bytes.
+void putText(TextValueLayout layout, void *values, uint16_t k, size_t *packed, const std::string &text)
+{
+    const size_t n = std::min(text.size(), kTextValueMax - 1);
+    char *dst = nullptr;
+    if (layout == TEXT_VALUES_PACKED) {
+        dst = static_cast<char *>(values) + *packed;
+        *packed += n + 1;
+    } else if (layout == TEXT_VALUES_POINTERS) {
+        std::memcpy(&dst, static_cast<char *>(values) + k * sizeof(char *), sizeof dst);
+    }
+    if (!dst)
+        return;
+    std::memcpy(dst, text.data(), n);
+    dst[n] = '\0';
+}
+
+int liveOrRowProperty(TextInstance &in, int channel, const ParamRow &row, const char *prop, void *result)
+{
+    if (in.family->liveProperty && prop && result) {
+        const int rc = in.family->liveProperty(in, channel, row, prop, result);
+        if (rc >= 0)
+            return rc;
+    }
+    return rowProperty(in, row, prop, result);
+}
+
 } // namespace
 
 // ---- Services ----------------------------------------------------------------
@@ -322,6 +360,11 @@ unsigned short Text_TcpPort(const TextFamily &f)
     return p ? p : f.tcpPort;
 }
 
+TextInstance *Text_FindInstance(const TextFamily &f, int index)
+{
+    return instanceOf(f, index);
+}
+
 void Text_SleepMs(int ms)
 {
     if (ms > 0)
@@ -345,18 +388,32 @@ const ParamRow *Text_FindRowByMnemonic(const TextInstance &in, const char *mnemo
     return nullptr;
 }
 
-int Text_Monitor(TextInstance &in, int channel, const char *mnemonic, char *value, size_t cap)
+namespace {
+
+int query(TextInstance &in, RequestKind kind, int channel, const char *mnemonic, char *value, size_t cap)
 {
     if (value && cap)
         value[0] = '\0';
     char req[1024];
-    if (in.family->dialect.buildRequest(in, REQ_MONITOR, channel, mnemonic, nullptr, req, sizeof req) != 0)
+    if (in.family->dialect.buildRequest(in, kind, channel, mnemonic, nullptr, req, sizeof req) != 0)
         return -1;
     std::string line;
     const int rc = exchange(in, req, line);
     if (rc != LINK_OK)
         return rc;
     return in.family->dialect.parseReply(in, mnemonic, line.c_str(), value, cap);
+}
+
+} // namespace
+
+int Text_Info(TextInstance &in, int channel, const char *mnemonic, char *value, size_t cap)
+{
+    return query(in, REQ_INFO, channel, mnemonic, value, cap);
+}
+
+int Text_Monitor(TextInstance &in, int channel, const char *mnemonic, char *value, size_t cap)
+{
+    return query(in, REQ_MONITOR, channel, mnemonic, value, cap);
 }
 
 int Text_Set(TextInstance &in, int channel, const char *mnemonic, const void *value)
@@ -576,6 +633,29 @@ int Text_GetSysPropList(const TextFamily &f, int index, uint16_t *count, char **
 
 // ---- Board parameters ----------------------------------------------------------------
 
+namespace {
+
+// Hexadecimal status words ("00A3"): digits up to the first other character,
+// 0 without digits, at most 32 bits.
+int32_t parseHexText(const char *text)
+{
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    uint64_t v = 0;
+    for (;; ++text) {
+        const char c = *text;
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                          : -1;
+        if (d < 0)
+            break;
+        v = ((v << 4) | static_cast<uint64_t>(d)) & 0xFFFFFFFFull;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
+
+} // namespace
+
 RowValue TextConvertValue(const TextInstance &in, const ParamRow &row, int channel, const char *text)
 {
     RowValue v;
@@ -591,15 +671,17 @@ RowValue TextConvertValue(const TextInstance &in, const ParamRow &row, int chann
         break;
     case PT_ONOFF:
         if (row.rule == RULE_SWITCH && in.family->switchFromStatus)
-            v.i = in.family->switchFromStatus(ParseIntText(text));
+            v.i = in.family->switchFromStatus(in.family->statusIsHex ? parseHexText(text) : ParseIntText(text));
         else
-            v.i = std::strcmp(text, row.onWord) == 0 ? 1 : 0;
+            v.i = (row.rule == RULE_ONOFF_NOCASE ? strcasecmp(text, row.onWord) : std::strcmp(text, row.onWord)) == 0
+                      ? 1
+                      : 0;
         break;
     case PT_CHSTATUS:
     case PT_BDSTATUS:
     case PT_INTEGER:
     case PT_ENUM:
-        v.i = ParseIntText(text);
+        v.i = row.rule == RULE_HEX ? parseHexText(text) : ParseIntText(text);
         break;
     case PT_TEXT:
         v.text = text;
@@ -627,6 +709,7 @@ int Text_GetBdParam(const TextFamily &f, int index, uint16_t slotCount, const ui
     for (uint16_t k = 0; k < slotCount; ++k)
         if (slots[k] != 0)
             return TEXT_OUT_OF_RANGE;
+    size_t packed = 0;
     for (uint16_t k = 0; k < slotCount; ++k) {
         char text[1024];
         if (Text_Monitor(*in, -1, readMnemonic(*in, *row), text, sizeof text) != 0)
@@ -634,7 +717,9 @@ int Text_GetBdParam(const TextFamily &f, int index, uint16_t slotCount, const ui
         const RowValue v = TextConvertValue(*in, *row, -1, text);
         if (row->type() == PT_NUMERIC)
             std::memcpy(static_cast<char *>(values) + 4 * k, &v.f, 4);
-        else if (row->type() <= PT_INTEGER)
+        else if (row->type() == PT_TEXT)
+            putText(f.boardTexts, values, k, &packed, v.text);
+        else if (sendableType(row->type()))
             std::memcpy(static_cast<char *>(values) + 4 * k, &v.i, 4);
     }
     return 0;
@@ -656,8 +741,8 @@ int Text_SetBdParam(const TextFamily &f, int index, uint16_t slotCount, const ui
     for (uint16_t k = 0; k < slotCount; ++k)
         if (slots[k] != 0)
             return TEXT_OUT_OF_RANGE;
-    if (row->type() > PT_INTEGER)
-        return 0;
+    if (!sendableType(row->type()))
+        return f.refuseUnsendableSets ? TEXT_WRITE_FAILED : 0;
     for (uint16_t k = 0; k < slotCount; ++k) {
         int32_t raw;
         std::memcpy(&raw, static_cast<const char *>(values) + 4 * k, 4);
@@ -681,7 +766,7 @@ int Text_GetBdParamProp(const TextFamily &f, int index, uint16_t slot, const cha
     const ParamRow *row = findInList(*in, boardList(*in), param);
     if (!row)
         return slot != 0 ? TEXT_OUT_OF_RANGE : TEXT_UNKNOWN_PARAM;
-    const int rc = rowProperty(*in, *row, prop, result);
+    const int rc = liveOrRowProperty(*in, -1, *row, prop, result);
     if (rc != 0)
         return rc;
     return slot != 0 ? TEXT_OUT_OF_RANGE : 0;
@@ -712,7 +797,7 @@ int Text_GetChParamProp(const TextFamily &f, int index, uint16_t slot, uint16_t 
     const ParamRow *row = findInList(*in, in->channelLists[channel], param);
     if (!row)
         return TEXT_UNKNOWN_PARAM;
-    return rowProperty(*in, *row, prop, result);
+    return liveOrRowProperty(*in, channel, *row, prop, result);
 }
 
 int Text_GetChParamInfo(const TextFamily &f, int index, uint16_t, uint16_t channel, char **names, int *count)
@@ -753,13 +838,14 @@ int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_COMMAND)
         return TEXT_READ_FAILED;
-    if (slot != 0 || !channelsValid(*in, count, channels))
+    if (slot > (f.acceptSlotOne ? 1 : 0) || !channelsValid(*in, count, channels))
         return TEXT_OUT_OF_RANGE;
     if (count && !values)
         return TEXT_READ_FAILED;
     const int type = row->type();
-    if (type == PT_BDSTATUS || type == PT_TEXT || type == PT_NONE)
+    if (type == PT_BDSTATUS || type == PT_NONE || (type == PT_TEXT && f.channelTexts == TEXT_VALUES_NONE))
         return 0; // nothing a channel read can carry in a 4-byte value
+    size_t packed = 0;
     for (uint16_t k = 0; k < count; ++k) {
         const int ch = channels[k];
         char *out = static_cast<char *>(values) + 4 * k;
@@ -776,6 +862,8 @@ int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
         const RowValue v = TextConvertValue(*in, *row, ch, text);
         if (type == PT_NUMERIC)
             std::memcpy(out, &v.f, 4);
+        else if (type == PT_TEXT)
+            putText(f.channelTexts, values, k, &packed, v.text);
         else
             std::memcpy(out, &v.i, 4);
         if (row->rule == RULE_RANGE_SELECT)
@@ -795,13 +883,13 @@ int Text_SetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_READ)
         return TEXT_READ_FAILED;
-    if (slot != 0 || !channelsValid(*in, count, channels))
+    if (slot > (f.acceptSlotOne ? 1 : 0) || !channelsValid(*in, count, channels))
         return TEXT_OUT_OF_RANGE;
     if (count && !values)
         return TEXT_WRITE_FAILED;
     const int type = row->type();
-    if (type != PT_NUMERIC && type != PT_ONOFF && type != PT_CHSTATUS && type != PT_INTEGER)
-        return 0;
+    if (type != PT_NUMERIC && type != PT_ONOFF && type != PT_CHSTATUS && type != PT_INTEGER && type != PT_ENUM)
+        return f.refuseUnsendableSets ? TEXT_WRITE_FAILED : 0;
     for (uint16_t k = 0; k < count; ++k) {
         const int ch = channels[k];
         int32_t raw;

@@ -55,6 +55,10 @@ enum RowRule : uint8_t {
     // Monitor of the low (high) current range: 0 unless the channel is in it.
     RULE_RANGE_LOW,
     RULE_RANGE_HIGH,
+    // On/off read: the on word compared without regard to letter case.
+    RULE_ONOFF_NOCASE,
+    // Status and integer reads: the text is a hexadecimal number.
+    RULE_HEX,
 };
 
 // One parameter of a text backend. Static tables are copied into every
@@ -107,6 +111,15 @@ struct TextLink {
 };
 
 struct TextFamily;
+
+// Where a read of a text row puts its texts (each at most kTextValueMax
+// bytes with its NUL: a reply line is never longer).
+enum TextValueLayout : uint8_t {
+    TEXT_VALUES_NONE = 0,     // not at all (the value cells are 4 bytes)
+    TEXT_VALUES_PACKED = 1,   // one after another, each with its NUL, in the values buffer
+    TEXT_VALUES_POINTERS = 2, // values holds one char * per listed item, each to a caller's buffer
+};
+constexpr size_t kTextValueMax = 1024;
 
 constexpr int kTextMaxChannels = 32; // channel bits of a subscription mask
 
@@ -200,11 +213,33 @@ struct TextFamily {
     // Optional: what makes two links one (null: serial port name, TCP
     // address and port).
     std::string (*linkKey)(const LinkParams &p) = nullptr;
+    // Optional: properties the unit reports itself (channel -1 for a board
+    // row): 0 written, 21 refused, -1 not one of them (the table's apply).
+    int (*liveProperty)(TextInstance &in, int channel, const ParamRow &row, const char *prop,
+                        void *result) = nullptr;
+    // Channel rows are polled with one request per subscribed channel (for
+    // units without an all-channels request).
+    bool pollEachChannel = false;
+    // Texts of board and channel reads (default: none).
+    TextValueLayout boardTexts = TEXT_VALUES_NONE;
+    TextValueLayout channelTexts = TEXT_VALUES_NONE;
+    // A write of a row whose type cannot be sent fails (2) instead of
+    // succeeding without a request.
+    bool refuseUnsendableSets = false;
+    // Board rows give a record only when their value changed since the last
+    // one sent on the connection (channel rows are sent every cycle).
+    bool boardChangesOnly = false;
+    // Channel reads and writes take slot 1 as well as slot 0 (the one board).
+    bool acceptSlotOne = false;
+    // The status word of switch rows (statusMnemonic) is hexadecimal.
+    bool statusIsHex = false;
 };
 
 // ---- Services for families (open hooks, dialects) ---------------------------
 
 int Text_Monitor(TextInstance &in, int channel, const char *mnemonic, char *value, size_t cap);
+// A description request (REQ_INFO), answered like a monitor.
+int Text_Info(TextInstance &in, int channel, const char *mnemonic, char *value, size_t cap);
 // value null: a command, always sent.
 int Text_Set(TextInstance &in, int channel, const char *mnemonic, const void *value);
 void Text_AddBoardRow(TextInstance &in, const ParamRow &row);
@@ -217,6 +252,8 @@ int Text_ErrorToken(const char *reply);
 int Text_RowProperty(const ParamRow &row, const char *prop,
                      void *result); // "CMD" 1, "CH" 2, "PAR" 3, "VAL" 4, "LOC" 5, else -1
 void Text_SleepMs(int ms);
+// The open instance at an index, or null.
+TextInstance *Text_FindInstance(const TextFamily &f, int index);
 
 // Timing; tests shorten it through Text_SetTimingForTests only.
 struct TextTiming {

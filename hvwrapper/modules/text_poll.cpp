@@ -144,14 +144,45 @@ bool keepAlive(TextInstance &in, int sock)
     return sendBatch(in, sock, empty);
 }
 
-void pollRow(TextInstance &in, int r, uint32_t mask, int budget, EventBatchWriter &w)
+// The value as compared for boardChangesOnly: the 4 bytes sent, or the text.
+std::string valueKey(const ParamRow &row, const RowValue &v)
+{
+    if (row.type() == PT_TEXT)
+        return "t" + v.text;
+    char b[4];
+    if (row.type() == PT_NUMERIC)
+        std::memcpy(b, &v.f, 4);
+    else
+        std::memcpy(b, &v.i, 4);
+    return std::string("n") + std::string(b, 4);
+}
+
+// seen: the board row's value last sent on this connection (boardChangesOnly
+// families), empty before the first.
+void pollRow(TextInstance &in, int r, uint32_t mask, int budget, EventBatchWriter &w, std::string *seen)
 {
     const ParamRow &row = in.rows[static_cast<size_t>(r)];
     char text[1024];
     if (r < in.boardRowCount) {
         if (Text_Monitor(in, -1, TextReadMnemonic(in, row), text, sizeof text) != 0)
             return;
-        addRecord(w, in, row, -1, TextConvertValue(in, row, -1, text));
+        const RowValue v = TextConvertValue(in, row, -1, text);
+        if (seen) {
+            const std::string key = valueKey(row, v);
+            if (key == *seen)
+                return;
+            *seen = key;
+        }
+        addRecord(w, in, row, -1, v);
+        return;
+    }
+    if (in.family->pollEachChannel) {
+        for (int c = 0; c < in.channelCount && static_cast<int>(w.count()) < budget; ++c) {
+            if (!(mask & (1u << c)))
+                continue;
+            if (Text_Monitor(in, c, TextReadMnemonic(in, row), text, sizeof text) == 0)
+                addRecord(w, in, row, c, TextConvertValue(in, row, c, text));
+        }
         return;
     }
     // All channels with one request.
@@ -179,6 +210,11 @@ void TextPoll_CloseEventSocket(TextInstance &in)
 void TextPoll_Run(TextInstance *inp)
 {
     TextInstance &in = *inp;
+    // boardChangesOnly: per row the value last sent, forgotten when the row
+    // is subscribed anew or the connection changes, so every subscriber
+    // learns the current value once.
+    std::vector<std::string> seen;
+    std::vector<uint32_t> lastMasks;
     while (!in.stop) {
         std::vector<uint32_t> masks;
         int count;
@@ -192,13 +228,24 @@ void TextPoll_Run(TextInstance *inp)
             else
                 masks = in.masks;
         }
+        if (in.family->boardChangesOnly) {
+            seen.resize(masks.size());
+            lastMasks.resize(masks.size());
+            for (size_t r = 0; r < masks.size(); ++r)
+                if (!masks[r] || !lastMasks[r] || sock < 0)
+                    seen[r].clear();
+            lastMasks = masks;
+        }
         if (count > 0 && sock >= 0) {
             EventBatchWriter w;
             bool alive = true;
             for (size_t r = 0; r < masks.size() && alive && !in.stop; ++r) {
                 if (!masks[r] || static_cast<int>(w.count()) >= count)
                     continue;
-                pollRow(in, static_cast<int>(r), masks[r], count, w);
+                std::string *last = in.family->boardChangesOnly && static_cast<int>(r) < in.boardRowCount
+                                        ? &seen[r]
+                                        : nullptr;
+                pollRow(in, static_cast<int>(r), masks[r], count, w, last);
                 if (w.count() == 0)
                     alive = keepAlive(in, sock); // a slow or silent unit must not starve the connection
             }
@@ -206,9 +253,11 @@ void TextPoll_Run(TextInstance *inp)
                 break;
             // The descriptor is used only while this thread has not closed it.
             if (alive && w.count() > 0)
-                sendBatch(in, sock, w);
+                alive = sendBatch(in, sock, w);
             else if (alive)
-                keepAlive(in, sock);
+                alive = keepAlive(in, sock);
+            if (!alive)
+                lastMasks.assign(lastMasks.size(), 0); // the next connection gets every value again
         }
         if (waitStop(in, Text_Timing().pollMs))
             break;

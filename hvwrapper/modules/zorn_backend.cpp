@@ -1,0 +1,375 @@
+// ZORN power supplies: parameter tables, identification at open, the query
+// grammar, and the family's entry operations over the text engine.
+#include "modules/zorn_backend.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "modules/text_wire.h"
+
+namespace koruhv {
+
+namespace {
+
+constexpr void put(char *dst, size_t n, const char *s)
+{
+    size_t i = 0;
+    for (; s && s[i] && i + 1 < n; ++i)
+        dst[i] = s[i];
+    for (; i < n; ++i)
+        dst[i] = '\0';
+}
+
+struct Words {
+    const char *onWord, *offWord, *onLabel, *offLabel;
+};
+
+constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min, float max,
+                     int decimals, int unit, Words w = {}, RowRule rule = RULE_NONE)
+{
+    ParamRow r{};
+    put(r.name, sizeof r.name, name);
+    put(r.mnemonic, sizeof r.mnemonic, mnemonic);
+    r.flags = TypeMode(type, mode);
+    r.minimum = min;
+    r.maximum = max;
+    r.decimals = static_cast<int16_t>(decimals);
+    r.unit = static_cast<int8_t>(unit);
+    put(r.onWord, sizeof r.onWord, w.onWord);
+    put(r.offWord, sizeof r.offWord, w.offWord);
+    put(r.onLabel, sizeof r.onLabel, w.onLabel);
+    put(r.offLabel, sizeof r.offLabel, w.offLabel);
+    r.rule = rule;
+    return r;
+}
+
+constexpr unsigned RO = PM_READ, RW = PM_READWRITE;
+
+// Units: 1 ampere, 2 volt, 4 celsius, 7 volt per second, 12 ampere per second.
+constexpr ParamRow kBoardRows[] = {
+    R("Loop", "LOOP", PT_ONOFF, RW, 0, 0, 0, 0, {"I", "V", "I", "V"}),
+    R("IGC", "MGC", PT_NUMERIC, RO, 0, 33, 6, 1),
+    R("Temp", "MRT", PT_NUMERIC, RO, 0, 99, 2, 4),
+    R("TempIGBT", "MRT:1", PT_NUMERIC, RO, 0, 99, 2, 4),
+    R("TempHF", "MRT:2", PT_NUMERIC, RO, 0, 99, 2, 4),
+    R("UpMode", "UPMODE", PT_ONOFF, RW, 0, 1, 0, 0, {"ANALOG", "NORMAL", "ANALOG", "NORMAL"}),
+    R("ClearAlarm", "MRESET", PT_NONE, PM_COMMAND, 0, 0, 0, 0),
+};
+
+constexpr ParamRow kChannelRows[] = {
+    R("VSet", "MWVR", PT_NUMERIC, RW, 0, 300, 3, 2),
+    R("VMon", "MRV", PT_NUMERIC, RO, 0, 300, 3, 2),
+    R("ISet", "MWIR", PT_NUMERIC, RW, 0, 30, 3, 1),
+    R("IMon", "MRI", PT_NUMERIC, RO, 0, 30, 3, 1),
+    R("ISetDir", "MWI", PT_NUMERIC, RW, 0, 30, 3, 1),
+    R("VSetDir", "MWV", PT_NUMERIC, RW, 0, 300, 3, 2),
+    R("IRamp", "MSRI", PT_NUMERIC, RW, 1, 30, 3, 12),
+    R("VRamp", "MSRV", PT_NUMERIC, RW, 1, 300, 3, 7),
+    // The status word is hexadecimal, in reads and events alike.
+    R("ChStatus", "MST", PT_CHSTATUS, RO, 0, 0, 0, 0, {}, RULE_HEX),
+    // Read from bit 0 of the status word, switched by the MON/MOFF commands.
+    R("Pw", "Pw", PT_ONOFF, RW, 0, 1, 0, 0, {"MON", "MOFF", "On", "Off"}, RULE_SWITCH),
+};
+
+constexpr size_t kModelMax = 99;
+
+uint8_t byteValue(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+int parseAddress(const TextFamily &, const char *link, const char *address, LinkParams *out)
+{
+    // The unit has no serial link.
+    if (std::strcmp(link, "TCP/IP") != 0)
+        return -1;
+    const char *end = std::strchr(address, '_');
+    const size_t n = end ? static_cast<size_t>(end - address) : std::strlen(address);
+    if (n == 0 || n > 99)
+        return -1;
+    out->kind = TEXT_LINK_TCP;
+    out->ip.assign(address, n);
+    out->moduleAddress = -1;
+    return 0;
+}
+
+int openUnit(TextInstance &in)
+{
+    char v[1024];
+    if (Text_Monitor(in, -1, "MRID", v, sizeof v) != 0)
+        return -1;
+    in.model.assign(v, strnlen(v, kModelMax));
+    // BDNCH is not asked: one channel.
+    if (Text_Monitor(in, -1, "VER", v, sizeof v) != 0)
+        return -1;
+    int major, minor, revision;
+    if (Zorn_ParseVersion(v, &major, &minor, &revision) != 0)
+        return -1;
+    // The crate map carries release numbers, one byte each.
+    in.firmwareMajor = byteValue(major);
+    in.firmwareMinor = byteValue(minor);
+    in.serialNumber = 0;
+    in.channelCount = 1;
+    in.unitChannelCount = 1;
+    in.channelLists.assign(1, {});
+    for (const ParamRow &r : kBoardRows)
+        Text_AddBoardRow(in, r);
+    for (const ParamRow &r : kChannelRows) {
+        Text_AddChannelRow(in, r);
+        Text_SleepMs(Text_Timing().rowPauseMs);
+    }
+    return 0;
+}
+
+int switchFromStatus(long status)
+{
+    return static_cast<int>(status & 1);
+}
+
+TextFamilyState gState;
+
+constexpr TextFamily makeFamily()
+{
+    TextFamily f{.name = "ZORN",
+                 .tcpPort = 10001,
+                 .maxInstances = 48,
+                 .maxChannels = 1,
+                 .pauseAfterTcpOpen = true,
+                 .shareTcpLinks = true,
+                 .channelNameFormat = "CH%02d",
+                 .statusMnemonic = "MST",
+                 .switchFromStatus = switchFromStatus,
+                 .dialect =
+                     {
+                         .parseAddress = parseAddress,
+                         .buildRequest = Zorn_BuildRequest,
+                         .isOwnReply = nullptr,
+                         .parseReply = Zorn_ParseReply,
+                         .setResult = Zorn_SetResult,
+                         .skipSet = nullptr,
+                     },
+                 .openUnit = openUnit,
+                 .state = &gState};
+    f.refuseUnsendableSets = true;
+    f.acceptSlotOne = true;
+    f.statusIsHex = true;
+    return f;
+}
+
+} // namespace
+
+int Zorn_BuildRequest(const TextInstance &in, RequestKind kind, int, const char *mnemonic, const void *value,
+                      char *out, size_t cap)
+{
+    if (!mnemonic || !*mnemonic || kind == REQ_INFO)
+        return -1;
+    int n;
+    const ParamRow *row = kind == REQ_SET && value ? Text_FindRowByMnemonic(in, mnemonic) : nullptr;
+    if (kind == REQ_MONITOR) {
+        n = std::snprintf(out, cap, "%s:?\r\n", mnemonic);
+    } else if (!row || row->type() == PT_NONE) {
+        n = std::snprintf(out, cap, "%s\r\n", mnemonic); // a command
+    } else if (row->type() == PT_NUMERIC) {
+        float v;
+        std::memcpy(&v, value, sizeof v);
+        char num[64];
+        if (!FormatFixed(v, 0, 6, num, sizeof num))
+            return -1;
+        n = std::snprintf(out, cap, "%s:%s\r\n", mnemonic, num);
+    } else if (row->type() <= PT_INTEGER) {
+        int32_t v;
+        std::memcpy(&v, value, sizeof v);
+        n = std::snprintf(out, cap, "%s:%d\r\n", mnemonic, static_cast<int>(v));
+    } else {
+        return -1; // no request form for this type
+    }
+    return n > 0 && static_cast<size_t>(n) < cap ? 0 : -1;
+}
+
+int Zorn_ParseReply(const TextInstance &, const char *mnemonic, const char *line, char *value, size_t cap)
+{
+    if (value && cap)
+        value[0] = '\0';
+    const char *colon = std::strchr(mnemonic, ':');
+    const size_t n = colon ? static_cast<size_t>(colon - mnemonic) : std::strlen(mnemonic);
+    std::string check = "#";
+    check.append(mnemonic, n > 2 ? n - 2 : 0);
+    if (!std::strstr(line, check.c_str()))
+        return -1;
+    const char *v = std::strchr(line, ':');
+    if (!v || !value || std::strlen(v + 1) + 1 > cap)
+        return -1;
+    std::memcpy(value, v + 1, std::strlen(v + 1) + 1);
+    return 0;
+}
+
+int Zorn_SetResult(const TextInstance &, const char *line)
+{
+    return std::strstr(line, "#AK") ? 0 : -1;
+}
+
+int Zorn_ParseVersion(const char *value, int *major, int *minor, int *revision)
+{
+    const char *colon = std::strchr(value, ':');
+    if (!colon)
+        return -1;
+    const char *p = colon + 1;
+    int *parts[3] = {major, minor, revision};
+    for (int i = 0; i < 3; ++i) {
+        if (*p < '0' || *p > '9')
+            return -1;
+        *parts[i] = ParseIntText(p);
+        while (*p >= '0' && *p <= '9')
+            ++p;
+        if (i < 2 && *p++ != '.')
+            return -1;
+    }
+    return 0;
+}
+
+constinit const TextFamily kZornFamily = makeFamily();
+
+int ZORN_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, const void *values)
+{
+    TextInstance *in = Text_FindInstance(kZornFamily, instance);
+    if (!in)
+        return TEXT_NOT_OPEN;
+    const ParamRow *row = nullptr;
+    for (const ParamRow &r : in->rows)
+        if (name && std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0) {
+            row = &r;
+            break;
+        }
+    // A command row is set by sending its bare mnemonic.
+    if (!row || row->type() != PT_NONE || row->mode() == PM_READ)
+        return Text_SetBdParam(kZornFamily, instance, slotCount, slots, name, values);
+    for (uint16_t k = 0; k < slotCount; ++k)
+        if (Text_Set(*in, -1, row->mnemonic, nullptr) != 0)
+            return TEXT_WRITE_FAILED;
+    return 0;
+}
+
+// Names at 10-byte steps; a name of 10 characters fills its step and takes
+// its end from the next one (the list's final empty step for the last).
+int ZORN_GetBdParamInfo(int instance, uint16_t slot, char **names)
+{
+    TextInstance *in = Text_FindInstance(kZornFamily, instance);
+    if (!in)
+        return TEXT_NOT_OPEN;
+    if (!names)
+        return TEXT_NO_MEMORY;
+    if (slot != 0)
+        return TEXT_OUT_OF_RANGE;
+    constexpr size_t kStep = 10;
+    const size_t n = static_cast<size_t>(in->boardRowCount);
+    char *buf = static_cast<char *>(std::calloc(n + 1, kStep));
+    *names = buf;
+    if (!buf)
+        return TEXT_NO_MEMORY;
+    for (size_t i = 0; i < n; ++i)
+        std::memcpy(buf + i * kStep, in->rows[i].name, strnlen(in->rows[i].name, kStep));
+    return 0;
+}
+
+namespace {
+
+constexpr BackendOps makeOps()
+{
+    BackendOps ops = MakeTextBackendOps<kZornFamily>(14, "KORU_ZORN_HVW_");
+    ops.SetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
+        return ZORN_SetBdParam(b.handle, n, s, p, v);
+    };
+    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) { return ZORN_GetBdParamInfo(b.handle, s, n); };
+    return ops;
+}
+
+} // namespace
+
+constinit const BackendOps kZornBackend = makeOps();
+
+int ZORN_InitSystem(const char *link, const char *address, int *instance)
+{
+    return Text_InitSystem(kZornFamily, link, address, instance);
+}
+int ZORN_DeinitSystem(int instance)
+{
+    return Text_DeinitSystem(kZornFamily, instance);
+}
+const char *ZORN_GetError(int)
+{
+    return "";
+}
+int ZORN_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **descriptions,
+                     uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
+{
+    return Text_GetCrateMap(kZornFamily, instance, slotCount, models, descriptions, serialNumbers, firmwareMinors,
+                            firmwareMajors);
+}
+int ZORN_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
+{
+    return Text_GetSysComp(kZornFamily, instance, crateCount, crateWords, slotWords);
+}
+int ZORN_GetSysPropList(int instance, uint16_t *count, char **names)
+{
+    return Text_GetSysPropList(kZornFamily, instance, count, names);
+}
+int ZORN_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, void *values)
+{
+    return Text_GetBdParam(kZornFamily, instance, slotCount, slots, name, values);
+}
+int ZORN_GetBdParamProp(int instance, uint16_t slot, const char *param, const char *prop, void *result)
+{
+    return Text_GetBdParamProp(kZornFamily, instance, slot, param, prop, result);
+}
+int ZORN_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
+                        void *result)
+{
+    return Text_GetChParamProp(kZornFamily, instance, slot, channel, param, prop, result);
+}
+int ZORN_GetChParamInfo(int instance, uint16_t slot, uint16_t channel, char **names, int *count)
+{
+    return Text_GetChParamInfo(kZornFamily, instance, slot, channel, names, count);
+}
+int ZORN_GetChName(int instance, uint16_t slot, uint16_t count, const uint16_t *channels,
+                   char (*names)[KORUHV_CHANNEL_NAME_SIZE])
+{
+    return Text_GetChName(kZornFamily, instance, slot, count, channels, names);
+}
+int ZORN_GetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
+                    void *values)
+{
+    return Text_GetChParam(kZornFamily, instance, slot, name, count, channels, values);
+}
+int ZORN_SetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
+                    const void *values)
+{
+    return Text_SetChParam(kZornFamily, instance, slot, name, count, channels, values);
+}
+int ZORN_GetExecCommList(int instance, uint16_t *count, char **names)
+{
+    return Text_GetExecCommList(kZornFamily, instance, count, names);
+}
+int ZORN_ExecComm(int instance, const char *name)
+{
+    return Text_ExecComm(kZornFamily, instance, name);
+}
+int ZORN_Subscribe(int instance, unsigned short port, uint16_t count, const char *items, char *results)
+{
+    return Text_Subscribe(kZornFamily, instance, port, count, items, results);
+}
+int ZORN_UnSubscribe(int instance, unsigned short, uint16_t count, const char *items, char *results)
+{
+    return Text_UnSubscribe(kZornFamily, instance, count, items, results);
+}
+void ZORN_ResetInstances()
+{
+    Text_ResetInstances(kZornFamily);
+}
+void ZORN_SetTcpPortForTests(unsigned short port)
+{
+    Text_SetTcpPortForTests(kZornFamily, port);
+}
+
+} // namespace koruhv
