@@ -7,7 +7,6 @@
 #include "KORUHVWrapper.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QVariantList>
 
 #include <algorithm>
@@ -107,7 +106,7 @@ KORUHVNodeValue readPropertyValue(const QString &propertyName, bool channelReade
         if (channelReader) {
             // Polarity modules report their states as "+" and "-".
             QString bare = text;
-            bare.remove(QRegularExpression(QStringLiteral("\\s")));
+            bare.removeIf([](QChar c) { return c.isSpace(); });
             if (bare == QLatin1String("+"))
                 text = QStringLiteral("POS");
             else if (bare == QLatin1String("-"))

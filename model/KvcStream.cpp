@@ -8,6 +8,9 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <vector>
+
+#include <QPair>
 
 namespace KvcStream {
 
@@ -19,6 +22,123 @@ using MultiHash = QMultiHash<QString, QVariant>;
 // and a one-byte Bool. A count that needs more bytes than are left is false.
 constexpr qint64 MinEntrySize = 10;
 
+// The program that wrote these files streamed a Qt 4 hash: its entries, in
+// the reverse of that hash's iteration order. That order follows from Qt 4's
+// string hash, its bucket counts and the order of insertion, all fixed, so it
+// is rebuilt here to give the same bytes. A level is taken to have been
+// filled as the configuration builder fills it (its keys in the order below,
+// the values of one key oldest first); keys of no known level follow in
+// ascending order.
+uint qt4StringHash(const QString &key) {
+    uint h = 0;
+    for (QChar c : key) {
+        h = (h << 4) + c.unicode();
+        h ^= (h & 0xf0000000u) >> 23;
+        h &= 0x0fffffffu;
+    }
+    return h;
+}
+
+QStringList insertionKeyOrder(const MultiHash &hash) {
+    static const QStringList top = {"name", "initParam", "psType", "connType", "isCustomView", "boards"};
+    static const QStringList board = {"isPresent", "serialNumber", "visualIndex", "channels"};
+    static const QStringList channel = {"vectorIndex", "isEnabled", "visualIndex", "isEnabledInCustomView",
+                                        "customViewVisualIndex", "parameters"};
+    static const QStringList parameter = {"vectorIndex", "name", "visualIndex", "isEnabled",
+                                          "isEnabledInCustomView", "customViewVisualIndex"};
+    const QStringList *known = &top;
+    if (hash.contains(QStringLiteral("isPresent")))
+        known = &board;
+    else if (hash.contains(QStringLiteral("vectorIndex")))
+        known = hash.contains(QStringLiteral("name")) ? &parameter : &channel;
+    QStringList order;
+    for (const QString &key : *known)
+        if (hash.contains(key))
+            order.append(key);
+    QStringList rest;
+    for (const QString &key : hash.uniqueKeys())
+        if (!order.contains(key))
+            rest.append(key);
+    std::sort(rest.begin(), rest.end());
+    return order + rest;
+}
+
+class Qt4HashOrder {
+public:
+    // One value added as Qt 4's insertMulti adds it.
+    void insertMulti(const QString &key, int entry) {
+        if (size >= int(buckets.size()))
+            rehash(numBits + 1);
+        const uint h = qt4StringHash(key);
+        std::vector<Node> &chain = buckets[h % buckets.size()];
+        auto at = std::find_if(chain.begin(), chain.end(),
+                               [&](const Node &n) { return n.h == h && *n.key == key; });
+        chain.insert(at, Node{h, &key, entry});
+        ++size;
+    }
+
+    // Entry numbers in iteration order.
+    std::vector<int> iteration() const {
+        std::vector<int> order;
+        for (const auto &chain : buckets)
+            for (const Node &n : chain)
+                order.push_back(n.entry);
+        return order;
+    }
+
+private:
+    struct Node {
+        uint h;
+        const QString *key;
+        int entry;
+    };
+
+    static int primeForNumBits(int bits) {
+        // The smallest prime above 2^bits, as Qt 4's table gives it.
+        static const unsigned char primeDeltas[] = {0, 0,  1, 3,  1, 5, 3,  3,  1, 9,  7,  5,  3, 17, 27, 3,
+                                                    1, 29, 3, 21, 7, 17, 15, 9, 43, 35, 15, 0, 0, 0,  0,  0};
+        return (1 << bits) + primeDeltas[bits];
+    }
+
+    // Runs of equal hash values move together, each to the end of its new
+    // bucket, in the old iteration order.
+    void rehash(int hint) {
+        hint = std::max(hint, 4);
+        if (hint == numBits)
+            return;
+        std::vector<std::vector<Node>> old;
+        old.swap(buckets);
+        numBits = hint;
+        buckets.resize(size_t(primeForNumBits(hint)));
+        for (const auto &chain : old)
+            for (const Node &n : chain)
+                buckets[n.h % buckets.size()].push_back(n);
+    }
+
+    std::vector<std::vector<Node>> buckets;
+    int numBits = 0;
+    int size = 0;
+};
+
+// The entries of a level in the order they go into the file.
+QList<QPair<QString, QVariant>> fileOrder(const MultiHash &hash) {
+    QList<QPair<QString, QVariant>> entries;
+    const QStringList keys = insertionKeyOrder(hash);
+    for (const QString &key : keys) {
+        const QList<QVariant> values = hash.values(key); // newest first
+        for (auto it = values.crbegin(); it != values.crend(); ++it)
+            entries.append(qMakePair(key, *it));
+    }
+    Qt4HashOrder qt4;
+    for (int i = 0; i < entries.size(); ++i)
+        qt4.insertMulti(entries[i].first, i);
+    const std::vector<int> iteration = qt4.iteration();
+    QList<QPair<QString, QVariant>> result;
+    for (auto it = iteration.crbegin(); it != iteration.crend(); ++it)
+        result.append(entries[*it]);
+    return result;
+}
+
 class Writer {
 public:
     explicit Writer(QByteArray *out) : buffer(out) {
@@ -29,16 +149,11 @@ public:
     }
 
     bool writeHash(const MultiHash &hash, int level) {
-        QStringList keys = hash.uniqueKeys();
-        std::sort(keys.begin(), keys.end());
         stream << quint32(hash.size());
-        for (const QString &key : keys) {
-            const QList<QVariant> values = hash.values(key); // newest first
-            for (auto it = values.crbegin(); it != values.crend(); ++it) {
-                writeString(key);
-                if (!writeVariant(*it, level))
-                    return false;
-            }
+        for (const auto &entry : fileOrder(hash)) {
+            writeString(entry.first);
+            if (!writeVariant(entry.second, level))
+                return false;
         }
         return stream.status() == QDataStream::Ok;
     }

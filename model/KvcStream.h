@@ -39,9 +39,11 @@ QVariant toVariant(const Hash &hash);
 Hash hashFromVariant(const QVariant &value);
 bool holdsHash(const QVariant &value);
 
-// Encodes a hash. Distinct keys are written in ascending order so that the
-// bytes do not depend on the process's hash seed; the values of one key are
-// written oldest first, the order that gives newest first when read back.
+// Encodes a hash. Each level's entries go in the order the Qt 4 hash of the
+// program that first wrote these files streamed them (rebuilt from its
+// string hash and bucket counts, so the bytes are the same and do not depend
+// on this process's hash seed); the values of one key are written oldest
+// first, the order that gives newest first when read back.
 // Fails (ok false, empty result) on a value outside the subset (Bool, Int,
 // UInt, String, nested hash) or a nesting deeper than MaxNestedLevels.
 QByteArray encode(const Hash &hash, bool *ok = nullptr);

@@ -88,11 +88,12 @@ int ParseItemName(const char *item, int16_t *board, uint16_t *channel, char *par
         return isKeepAliveText(rest) ? ITEM_KEEPALIVE : ITEM_SYSTEM;
     }
     // Board number: three digits when the character three places after the
-    // first digit is '9' or below (a signed comparison, as writers rely on),
-    // else two. Short texts are cut at their NUL.
+    // first digit is '9' or below (a signed comparison, as writers rely on;
+    // the NUL that ends "S.Board005" counts as below), else two. Short texts
+    // are cut at their NUL.
     const char *p = rest + 5;
     const size_t avail = strnlen(p, 4);
-    size_t digits = (avail == 4 && static_cast<signed char>(p[3]) <= '9') ? 3 : 2;
+    size_t digits = (avail >= 3 && static_cast<signed char>(p[3]) <= '9') ? 3 : 2;
     if (digits > avail)
         digits = avail;
     if (board)

@@ -44,7 +44,9 @@ int Tcp_Connect(const char *ip, int *sock, unsigned short port)
     struct sockaddr_in sa {};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
-    if (inet_pton(AF_INET, ip, &sa.sin_addr) != 1)
+    // The classic IPv4 text forms ("10.0.0.1", also "127.2"), as devices'
+    // addresses are written.
+    if (inet_aton(ip, &sa.sin_addr) == 0)
         return LINK_FAILED;
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0)

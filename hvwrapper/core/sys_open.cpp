@@ -142,7 +142,8 @@ int Sys_SelectFamily(int systemType, int linkType, const char *backendAddress)
     case 4:
     case 6:
     case 7:
-        // Register links reach only the register-mapped families.
+        // Register links reach only the register-mapped families: another
+        // system type there would be served by a backend that never opened.
         return isRegisterFamily(f) ? f : -KORUHV_ERR_BAD_LINK;
     case 5:
         return isModuleFamily(f) ? f : -KORUHV_ERR_BAD_ARGUMENT;
@@ -248,8 +249,6 @@ extern "C" int KORUHV_InitSystem(int systemType, int linkType, void *address, co
     const size_t maxLen = (systemType == 2 || systemType == 3) ? 72 : kSlotTextSize - 1;
     if (!addr || strnlen(addr, maxLen + 1) > maxLen)
         return KORUHV_ERR_BAD_ARGUMENT;
-    if (!Sys_LinkKeyword(linkType))
-        return KORUHV_ERR_BAD_LINK;
     Sys_EnsureInit();
 
     char backendAddress[kSlotTextSize + 8];
@@ -257,9 +256,10 @@ extern "C" int KORUHV_InitSystem(int systemType, int linkType, void *address, co
         std::snprintf(backendAddress, sizeof backendAddress, "HX4400:%s", addr);
     else
         std::snprintf(backendAddress, sizeof backendAddress, "%s", addr);
-    const int family = Sys_SelectFamily(systemType, linkType, backendAddress);
-    if (family < 0)
-        return -family;
+    // A link or family that does not meet is reported after the search for
+    // a free slot (a full table answers 25 first).
+    const int family =
+        Sys_LinkKeyword(linkType) ? Sys_SelectFamily(systemType, linkType, backendAddress) : -KORUHV_ERR_BAD_LINK;
     // The crate selection hands the second generation its address without
     // the prefix.
     const char *seen = backendAddress;
@@ -275,7 +275,7 @@ extern "C" int KORUHV_InitSystem(int systemType, int linkType, void *address, co
     for (int i = 0; i < kMaxSystems; ++i) {
         SystemSlot &s = *Sys_Slot(i);
         if (s.inUse.load()) {
-            if (s.family == family && s.linkType == linkType && std::strcmp(s.address, addr) == 0) {
+            if (family >= 0 && s.family == family && s.linkType == linkType && std::strcmp(s.address, addr) == 0) {
                 TicketLock_Release(&Sys_TableLock);
                 return KORUHV_ERR_ALREADY_OPEN;
             }
@@ -286,6 +286,10 @@ extern "C" int KORUHV_InitSystem(int systemType, int linkType, void *address, co
     if (freeIdx < 0) {
         TicketLock_Release(&Sys_TableLock);
         return KORUHV_ERR_TABLE_FULL;
+    }
+    if (family < 0) {
+        TicketLock_Release(&Sys_TableLock);
+        return -family;
     }
     SystemSlot &s = *Sys_Slot(freeIdx);
     s.inUse.store(1);

@@ -58,6 +58,8 @@ TEST(ItemNameTest, ParserTable)
         {"S.Board", ITEM_BOARD, 0, -99, ""},
         {"S.Board0", ITEM_BOARD, 0, -99, ""},
         {"S.Board05", ITEM_BOARD, 5, -99, ""},
+        {"S.Board005", ITEM_BOARD, 5, -99, ""}, // the NUL after three digits counts as below '9'
+        {"S.Board123", ITEM_BOARD, 123, -99, ""},
         {"S.Board05.", ITEM_BOARD, 5, -99, ""},
         {"S.Board05.CHAN", ITEM_CHANNEL, 5, 0, ""},
         {"S.Board05.CHAN1", ITEM_CHANNEL, 5, 1, ""},

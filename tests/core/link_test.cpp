@@ -184,6 +184,11 @@ TEST(TcpLinkTest, ConnectRefusedAndClose)
     const int flags = fcntl(s, F_GETFL, 0);
     EXPECT_EQ(flags & O_NONBLOCK, 0); // blocking mode restored
     EXPECT_EQ(Tcp_Close(s), 0);
+
+    // The short classic form of an IPv4 address is read as well.
+    Listener shortForm("127.0.0.78");
+    ASSERT_EQ(Tcp_Connect("127.78", &s, shortForm.port), 0);
+    EXPECT_EQ(Tcp_Close(s), 0);
 }
 
 TEST(TcpLinkTest, RepliesSplitStalledMissingAndCapped)

@@ -199,6 +199,10 @@ TEST_F(OpenTest, FullTableGives25)
     }
     EXPECT_EQ(KORUHV_InitSystem(6, 0, (void *)"10.9.9.9", "", "", &h), KORUHV_ERR_TABLE_FULL);
     EXPECT_EQ(h, -1);
+    // A full table is reported before a link or family that does not meet.
+    EXPECT_EQ(KORUHV_InitSystem(6, 1, (void *)"10.9.9.9", "", "", &h), KORUHV_ERR_TABLE_FULL);
+    EXPECT_EQ(KORUHV_InitSystem(0, 5, (void *)"10.9.9.9", "", "", &h), KORUHV_ERR_TABLE_FULL);
+    EXPECT_EQ(h, -1);
     ASSERT_EQ(KORUHV_DeinitSystem(37), 0);
     EXPECT_EQ(KORUHV_InitSystem(6, 0, (void *)"10.9.9.9", "", "", &h), 0);
     EXPECT_EQ(h, 37);

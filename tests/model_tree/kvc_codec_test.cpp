@@ -50,7 +50,7 @@ TEST(KvcCodec, RepeatedKeysKeepAllValuesNewestFirst) {
     ASSERT_TRUE(ok);
     // Written oldest first: the file's first board entry is slot 0.
     Bytes head;
-    head.u32(3).key("boards").vHash(3).key("channels");
+    head.u32(3).key("boards").vHash(3).key("isPresent").vInt(0).key("channels");
     EXPECT_TRUE(bytes.startsWith(head.b));
 
     const Hash back = KvcStream::decode(bytes, &ok);
@@ -64,6 +64,66 @@ TEST(KvcCodec, RepeatedKeysKeepAllValuesNewestFirst) {
     }
     std::string why;
     EXPECT_TRUE(mt::deepEqual(back, top, &why)) << why;
+}
+
+TEST(KvcCodec, LevelOrderFollowsTheQt4HashThroughItsGrowth) {
+    // A channel level of 18 entries: the 18th value makes the Qt 4 hash grow
+    // from 17 to 37 buckets, which reorders the keys.
+    Hash channel;
+    channel.insert("vectorIndex", QVariant(0));
+    channel.insert("isEnabled", QVariant(1));
+    channel.insert("visualIndex", QVariant(2));
+    channel.insert("isEnabledInCustomView", QVariant(3));
+    channel.insert("customViewVisualIndex", QVariant(4));
+    for (int i = 0; i < 13; ++i)
+        channel.insert("parameters", QVariant(100 + i));
+    Bytes expected;
+    expected.u32(18);
+    expected.key("visualIndex").vInt(2).key("customViewVisualIndex").vInt(4).key("isEnabled").vInt(1);
+    expected.key("isEnabledInCustomView").vInt(3).key("vectorIndex").vInt(0);
+    for (int i = 0; i < 13; ++i)
+        expected.key("parameters").vInt(100 + i);
+    bool ok = false;
+    EXPECT_EQ(KvcStream::encode(channel, &ok).toHex().toStdString(), expected.b.toHex().toStdString());
+    EXPECT_TRUE(ok);
+
+    // Below the growth the shared bucket keeps insertion order: "visualIndex"
+    // before "parameters", written the other way round.
+    Hash small;
+    small.insert("vectorIndex", QVariant(0));
+    small.insert("visualIndex", QVariant(2));
+    small.insert("parameters", QVariant(7));
+    Bytes expectedSmall;
+    expectedSmall.u32(3).key("vectorIndex").vInt(0).key("parameters").vInt(7).key("visualIndex").vInt(2);
+    EXPECT_EQ(KvcStream::encode(small).toHex().toStdString(), expectedSmall.b.toHex().toStdString());
+
+    // A system level of 12 slots stays at 17 buckets ("connType" and
+    // "isCustomView" share one); with 20 slots it has grown to 37.
+    for (const int slotCount : {12, 20}) {
+        Hash top;
+        top.insert("name", QVariant(QStringLiteral("n")));
+        top.insert("initParam", QVariant(QStringLiteral("i")));
+        top.insert("psType", QVariant(2));
+        top.insert("connType", QVariant(0));
+        top.insert("isCustomView", QVariant(0));
+        for (int i = 0; i < slotCount; ++i)
+            top.insert("boards", QVariant(i));
+        Bytes boards;
+        for (int i = 0; i < slotCount; ++i)
+            boards.key("boards").vInt(i);
+        Bytes e;
+        e.u32(quint32(5 + slotCount));
+        if (slotCount == 12) {
+            e.key("initParam").vStr("i").key("name").vStr("n").key("psType").vInt(2);
+            e.b.append(boards.b);
+            e.key("isCustomView").vInt(0).key("connType").vInt(0);
+        } else {
+            e.b.append(boards.b);
+            e.key("isCustomView").vInt(0).key("name").vStr("n").key("psType").vInt(2);
+            e.key("connType").vInt(0).key("initParam").vStr("i");
+        }
+        EXPECT_EQ(KvcStream::encode(top).toHex().toStdString(), e.b.toHex().toStdString()) << slotCount;
+    }
 }
 
 TEST(KvcCodec, AgreesWithQtStreamOfAPlainHash) {

@@ -116,6 +116,8 @@ TEST_F(Properties, OnOffTextsAndPolarityNames) {
         {"On", "Off", "On", "Off", "On", "Off"},
         {" + ", "-", "POS", "NEG", " + ", "-"},
         {"+5", "\t-\n", "+5", "NEG", "+5", "\t-\n"},
+        // A no-break space (Latin-1 0xA0) is white space too.
+        {"\xa0+", "-\xa0", "POS", "NEG", "\xa0+", "-\xa0"},
     };
     int i = 0;
     for (const Case &c : cases) {
@@ -126,8 +128,8 @@ TEST_F(Properties, OnOffTextsAndPolarityNames) {
         EXPECT_EQ(ch.names(), (QStringList{"Onstate", "Offstate"}));
         EXPECT_EQ(ch.value("Onstate"), QVariant(QString(c.channelOn))) << c.on;
         EXPECT_EQ(ch.value("Offstate"), QVariant(QString(c.channelOff))) << c.off;
-        EXPECT_EQ(bd.value("Onstate"), QVariant(QString(c.boardOn))) << c.on;
-        EXPECT_EQ(bd.value("Offstate"), QVariant(QString(c.boardOff))) << c.off;
+        EXPECT_EQ(bd.value("Onstate"), QVariant(QString::fromLatin1(c.boardOn))) << c.on;
+        EXPECT_EQ(bd.value("Offstate"), QVariant(QString::fromLatin1(c.boardOff))) << c.off;
     }
 }
 

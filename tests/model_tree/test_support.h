@@ -47,39 +47,41 @@ struct Bytes {
 
 // The configuration of the fixture tree (system HV1, type 2, link 0, address
 // 10.0.0.5; one board with serial 4000000000 at visual index 0; one channel
-// shown in both views; its one parameter VMon), both view flags, written with
-// distinct keys in ascending order as the codec writes them.
+// shown in both views; its one parameter VMon), both view flags. Each level
+// is in the reverse of the iteration order of the Qt 4 hash the files were
+// first written from (17 buckets; "connType" and "isCustomView" share one,
+// so do a channel's "visualIndex" and "parameters").
 inline QByteArray fixtureBytes() {
     Bytes f;
     f.u32(6);
+    f.key("initParam").vStr(QStringLiteral("10.0.0.5"));
+    f.key("name").vStr(QStringLiteral("HV1"));
+    f.key("psType").vInt(2);
     f.key("boards").vHash(4);
     {
-        f.key("channels").vHash(6);
-        {
-            f.key("customViewVisualIndex").vInt(5);
-            f.key("isEnabled").vBool(true);
-            f.key("isEnabledInCustomView").vBool(true);
-            f.key("parameters").vHash(6);
-            {
-                f.key("customViewVisualIndex").vInt(1);
-                f.key("isEnabled").vBool(true);
-                f.key("isEnabledInCustomView").vBool(false);
-                f.key("name").vStr(QStringLiteral("VMon"));
-                f.key("vectorIndex").vInt(0);
-                f.key("visualIndex").vInt(3);
-            }
-            f.key("vectorIndex").vInt(0);
-            f.key("visualIndex").vInt(0);
-        }
         f.key("isPresent").vInt(1);
         f.key("serialNumber").vUInt(4000000000u);
         f.key("visualIndex").vInt(0);
+        f.key("channels").vHash(6);
+        {
+            f.key("vectorIndex").vInt(0);
+            f.key("customViewVisualIndex").vInt(5);
+            f.key("isEnabled").vBool(true);
+            f.key("parameters").vHash(6);
+            {
+                f.key("vectorIndex").vInt(0);
+                f.key("name").vStr(QStringLiteral("VMon"));
+                f.key("customViewVisualIndex").vInt(1);
+                f.key("isEnabled").vBool(true);
+                f.key("visualIndex").vInt(3);
+                f.key("isEnabledInCustomView").vBool(false);
+            }
+            f.key("visualIndex").vInt(0);
+            f.key("isEnabledInCustomView").vBool(true);
+        }
     }
-    f.key("connType").vInt(0);
-    f.key("initParam").vStr(QStringLiteral("10.0.0.5"));
     f.key("isCustomView").vInt(0);
-    f.key("name").vStr(QStringLiteral("HV1"));
-    f.key("psType").vInt(2);
+    f.key("connType").vInt(0);
     return f.b;
 }
 

@@ -1,11 +1,12 @@
 // Cross-process link lock: names, sharing between processes, recovery from a
 // holder that died.
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/mman.h>
-
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 
 #include "vme_test_util.h"
 
@@ -17,6 +18,23 @@ namespace {
 std::string uniqueName(const char *tag)
 {
     return "KORUV_LCK_test_" + std::string(tag) + "_" + std::to_string(getpid());
+}
+
+// Reaps a child within 30 s; one still running then is killed and reaped, and
+// the result is false.
+bool reap(pid_t child, int *status)
+{
+    for (int i = 0; i < 3000; ++i) {
+        const pid_t r = waitpid(child, status, WNOHANG);
+        if (r == child)
+            return true;
+        if (r < 0 && errno != EINTR)
+            return false;
+        usleep(10000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, status, 0);
+    return false;
 }
 
 }  // namespace
@@ -83,10 +101,14 @@ TEST(VmeLockTest, HolderThatDiesLeavesTheLockUsable)
         (void)!write(ready[1], &c, 1);
         _exit(0);  // dies holding the lock
     }
+    // Without our copy of the write end, a child that fails ends the read.
+    close(ready[1]);
     char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    const ssize_t got = read(ready[0], &c, 1);
+    close(ready[0]);
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(reap(child, &status));
+    ASSERT_EQ(got, 1);
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(shared_mutex_lock(m), 0);
@@ -94,8 +116,6 @@ TEST(VmeLockTest, HolderThatDiesLeavesTheLockUsable)
     EXPECT_EQ(shared_mutex_lock(m), 0);
     EXPECT_EQ(shared_mutex_unlock(m), 0);
     EXPECT_EQ(shared_mutex_close(m), 0);
-    close(ready[0]);
-    close(ready[1]);
     shm_unlink(name.c_str());
 }
 
@@ -133,8 +153,8 @@ TEST(VmeLockTest, TwoProcessesSerialise)
     }
     work(m);
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(reap(child, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(shared[0].load(), 200);
     EXPECT_EQ(shared[1].load(), 0);
     munmap(shared, 8);
@@ -145,25 +165,31 @@ TEST(VmeLockTest, TwoProcessesSerialise)
 TEST(VmeLockTest, HandleCallsRecoverAfterAHolderDied)
 {
     // A bridge on a simulated card: a child process opens the same link,
-    // takes its lock and dies; the parent's next call completes.
+    // takes its lock and dies; the parent's next call completes. Lock objects
+    // are shared by every process of the host, so the card number is this
+    // process's own: no other test or test run touches its lock.
     SimDeviceIo dev;
     setDeviceIo(&dev);
-    dev.addNode("/dev/j4280_" + std::to_string(16 * 7));
-    uint32_t link = 7;
+    struct Restore {
+        ~Restore() { setDeviceIo(nullptr); }
+    } restore;
+    uint32_t link = static_cast<uint32_t>(getpid());
+    dev.addNode("/dev/j4280_" + std::to_string(16 * link));
+    const std::string lock = lockName(4, link, 0);
+    shm_unlink(lock.c_str());
     int32_t h = -1;
-    const std::string lock = lockName(4, 7, 0);
     ASSERT_EQ(KORUVME_Init2(2, &link, 0, &h), 0);
+    ASSERT_NE(g_boards[h].lock, nullptr);
     pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        vme_link_lock(h);
-        _exit(0);
-    }
+    if (child == 0)
+        _exit(vme_link_lock(h) == 0 ? 0 : 1);  // dies holding the lock
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(reap(child, &status));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     uint32_t v = 0;
     EXPECT_EQ(KORUVME_ReadRegister(h, 28, &v), 0);
+    EXPECT_EQ(KORUVME_ReadRegister(h, 28, &v), 0);
     EXPECT_EQ(KORUVME_End(h), 0);
-    setDeviceIo(nullptr);
     shm_unlink(lock.c_str());
 }
