@@ -49,7 +49,10 @@ bool isNumber(const std::string &s)
 
 int Bd_ParseAddress(const TextFamily &, const char *link, const char *address, LinkParams *out)
 {
-    const std::vector<std::string> f = split(address, '_');
+    std::vector<std::string> f = split(address, '_');
+    // A '_' at the very end starts no field: the next one keeps its default.
+    if (f.size() > 1 && f.back().empty())
+        f.pop_back();
     if (f.empty() || f[0].empty() || f[0].size() > 99)
         return -1;
     for (const std::string &field : f)
@@ -105,7 +108,9 @@ int Bd_ParseReply(const TextInstance &in, const char *, const char *line, char *
     if (!std::strstr(line, "OK"))
         return Text_ErrorToken(line);
     const std::vector<std::string> f = split(line, ',');
-    if (f.size() < 3 || f[0].size() != 6 || f[1].size() != 6 || f[2].size() <= 4)
+    // The line end (already removed) counts towards the third field, so
+    // "VAL:" with an empty value is a valid answer.
+    if (f.size() < 3 || f[0].size() != 6 || f[1].size() != 6 || f[2].size() < 4)
         return -1;
     bool found;
     const std::string addr = afterColon(f[0], &found);

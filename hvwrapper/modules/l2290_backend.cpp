@@ -159,7 +159,7 @@ int openUnit(TextInstance &in)
     if (Text_Monitor(in, -1, "BDFREL", v, sizeof v) != 0)
         return -1;
     const char *dot = std::strchr(v, '.');
-    if (!dot || dot == v || dot[1] == '\0')
+    if (!dot || dot[1] == '\0')
         return -1;
     in.firmwareMajor = byteValue(ParseIntText(v));
     in.firmwareMinor = byteValue(ParseIntText(dot + 1));

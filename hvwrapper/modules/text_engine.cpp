@@ -792,12 +792,16 @@ int Text_GetChParamProp(const TextFamily &f, int index, uint16_t slot, uint16_t 
     TextInstance *in = instanceOf(f, index);
     if (!in)
         return TEXT_NOT_OPEN;
-    if (channel >= in->channelCount || slot != 0)
+    if (channel >= in->channelCount)
         return TEXT_OUT_OF_RANGE;
+    // As for board rows, the slot is judged after the property is written.
     const ParamRow *row = findInList(*in, in->channelLists[channel], param);
     if (!row)
-        return TEXT_UNKNOWN_PARAM;
-    return liveOrRowProperty(*in, channel, *row, prop, result);
+        return slot != 0 ? TEXT_OUT_OF_RANGE : TEXT_UNKNOWN_PARAM;
+    const int rc = liveOrRowProperty(*in, channel, *row, prop, result);
+    if (rc != 0)
+        return rc;
+    return slot != 0 ? TEXT_OUT_OF_RANGE : 0;
 }
 
 int Text_GetChParamInfo(const TextFamily &f, int index, uint16_t, uint16_t channel, char **names, int *count)

@@ -251,6 +251,11 @@ void TextPoll_Run(TextInstance *inp)
             }
             if (in.stop)
                 break;
+            // A batch always announces one record per subscribed item; the
+            // records of rows that failed this cycle stay all zero at its end.
+            if (alive && w.count() > 0 && !in.family->boardChangesOnly)
+                while (static_cast<int>(w.count()) < count)
+                    w.addInt(0, 0, 0, 0, nullptr, 0);
             // The descriptor is used only while this thread has not closed it.
             if (alive && w.count() > 0)
                 alive = sendBatch(in, sock, w);

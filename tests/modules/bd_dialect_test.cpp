@@ -62,6 +62,17 @@ TEST(BdAddress, TcpAndSerialFieldsWithDefaults)
     EXPECT_EQ(f.stopBits, 2);
     EXPECT_EQ(f.parity, 1);
     EXPECT_EQ(f.moduleAddress, 5);
+
+    // A '_' at the end starts no field; one between two others gives 0.
+    LinkParams t;
+    ASSERT_EQ(Bd_ParseAddress(kL2290Family, "USBVCP", "ttyUSB0_", &t), 0);
+    EXPECT_EQ(t.port, "ttyUSB0");
+    EXPECT_EQ(t.baud, 9600);
+    LinkParams e;
+    ASSERT_EQ(Bd_ParseAddress(kL2290Family, "USBVCP", "ttyUSB0_19200__2", &e), 0);
+    EXPECT_EQ(e.baud, 19200);
+    EXPECT_EQ(e.dataBits, 0);
+    EXPECT_EQ(e.stopBits, 2);
 }
 
 TEST(BdAddress, RefusesUnusableTexts)
@@ -106,7 +117,8 @@ TEST(BdReply, ValuesErrorsAndForeignAddresses)
         {&seven, "#BD:07,VAL:ERR", 4, ""},
         {&seven, "#BD:07,LOC:ERR", 5, ""},
         {&seven, "garbage", -1, ""},
-        {&seven, "#BD:07,CMD:OK,VAL:", -1, ""}, // no value
+        {&seven, "#BD:07,CMD:OK,VAL:", 0, ""}, // an empty value (its line end made the field long enough)
+        {&seven, "#BD:07,CMD:OK,VA", -1, ""},  // third field too short
         {&seven, "#BD:7,CMD:OK,VAL:1", -1, ""}, // malformed head
         {&seven, "#BD:07,CMD:OK", -1, ""},
     };

@@ -213,7 +213,11 @@ TEST_F(L2290Test, ParameterListsAndProperties)
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 1, "VSet", "Colour", text), 21);
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 1, "Nope", "Type", text), 22);
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 4, "VSet", "Type", text), 10);
-    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "VSet", "Type", text), 10);
+    // Another slot: the property is still written, the result says 10.
+    int32_t type = -1;
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "ChStatus", "Type", &type), 10);
+    EXPECT_EQ(type, 2);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "Nope", "Type", &type), 10);
 
     int32_t mode = -1;
     EXPECT_EQ(KORUHV_GetBdParamProp(h, 0, "ClrAlarm", "Mode", &mode), 0);
@@ -222,6 +226,7 @@ TEST_F(L2290Test, ParameterListsAndProperties)
     EXPECT_STREQ(text, "Closed");
     EXPECT_EQ(KORUHV_GetBdParamProp(h, 0, "VSet", "Type", &mode), 22); // a channel parameter
     EXPECT_EQ(KORUHV_GetBdParamProp(h, 1, "Alarm", "Type", &mode), 10);
+    EXPECT_EQ(mode, 3);
 
     unsigned short list[3] = {0, 3, 2};
     char chNames[3][KORUHV_CHANNEL_NAME_SIZE] = {};
@@ -232,6 +237,28 @@ TEST_F(L2290Test, ParameterListsAndProperties)
     list[1] = 4;
     EXPECT_EQ(KORUHV_GetChName(h, 0, 3, list, chNames), 10);
     EXPECT_EQ(KORUHV_SetChName(h, 0, 1, list, "X"), 2);
+}
+
+// Limits the module does not report keep the table's; only its decimals
+// are required.
+TEST_F(L2290Test, UnansweredLimitQueriesKeepTheTableValues)
+{
+    L2290Module m = module(0, 2);
+    m.limits.vmin = 100;
+    m.limits.vmax = 6000;
+    m.limits.vdec = 3;
+    startTcp({m});
+    sim->addFault(Fault::silence("PAR:VMIN$"));
+    sim->addFault(Fault::errorReply("PAR:VMAX$", korusim::DeviceError::Par));
+    const int h = open("127.0.0.2_0");
+    float f = -1;
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "VSet", "Minval", &f), 0);
+    EXPECT_FLOAT_EQ(f, 0.0f);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "VSet", "Maxval", &f), 0);
+    EXPECT_FLOAT_EQ(f, 8000.0f);
+    int16_t d = -1;
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "VSet", "Decimal", &d), 0);
+    EXPECT_EQ(d, 3);
 }
 
 TEST_F(L2290Test, ReadsAndWritesOfEveryParameterKind)

@@ -92,6 +92,35 @@ TEST_F(L2290Test, SubscribedValuesArriveInOneBatchPerCycle)
     EXPECT_FLOAT_EQ(other->value.FloatValue, 0.0f);
 }
 
+TEST_F(L2290Test, ABatchKeepsItsFullLengthWhenARowFails)
+{
+    startTcp({L2290Module::make(0, 4)});
+    const int h = open("127.0.0.2_0");
+    EventServer server;
+    ASSERT_EQ(subscribeBoard(h, server.apiPort(), "IlkStat", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 2, "VMon", 1), 0);
+    const int fd = server.accept(5s, nullptr);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(3)).rc, 0);
+
+    // The board row fails from now on: its record is missing, and the batch
+    // still announces three, the last one all zero.
+    sim->addFault(Fault::errorReply("PAR:BDILK", korusim::DeviceError::Par, -1));
+    const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) {
+        return x.records.size() == 3 && !find(x, "IlkStat", -1);
+    });
+    ASSERT_EQ(b.rc, 0);
+    EXPECT_STREQ(b.records[0].name, "VMon");
+    EXPECT_EQ(b.records[0].channel, 0);
+    EXPECT_STREQ(b.records[1].name, "VMon");
+    EXPECT_EQ(b.records[1].channel, 2);
+    EXPECT_STREQ(b.records[2].name, "");
+    EXPECT_EQ(b.records[2].channel, 0);
+    EXPECT_EQ(b.records[2].system, 0);
+    EXPECT_EQ(b.records[2].value.IntValue, 0);
+}
+
 TEST_F(L2290Test, SwitchAndStatusEventsOverAPseudoTerminal)
 {
     startPty({L2290Module::make(0, 2)});
