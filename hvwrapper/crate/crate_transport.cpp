@@ -233,7 +233,8 @@ int Crate_OpenContext(CrateContext &ctx, const char *link, const char *address, 
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port ? port : CrateTransport_Port());
-    if (!address || ::inet_pton(AF_INET, address, &sa.sin_addr) != 1)
+    // Every numbers-and-dots form the crates' users write ("127.2" too).
+    if (!address || ::inet_aton(address, &sa.sin_addr) == 0)
         return Crate_SetError(ctx, CRATE_ERR_CONNECT, std::strerror(EINVAL));
     Crate_CloseContext(ctx);
     ctx.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);

@@ -185,8 +185,11 @@ int remainingMs(Clock::time_point deadline)
 }
 
 // Receives exactly n bytes within the deadline: 0, 23 silence, 28 failure.
+// Silence after part of the bytes came is a broken stream (28), as a
+// receive that runs into the socket's time-out is.
 int recvAll(int sock, uint8_t *p, size_t n, Clock::time_point deadline)
 {
+    bool started = false;
     while (n) {
         ssize_t k = ::recv(sock, p, n, MSG_DONTWAIT);
         if (k < 0 && errno == EINTR)
@@ -195,13 +198,14 @@ int recvAll(int sock, uint8_t *p, size_t n, Clock::time_point deadline)
             pollfd pf{sock, POLLIN, 0};
             int r = ::poll(&pf, 1, remainingMs(deadline));
             if (r == 0)
-                return KORUHV_ERR_EVENT_TIMEOUT;
+                return started ? KORUHV_ERR_EVENT_SOCKET : KORUHV_ERR_EVENT_TIMEOUT;
             if (r < 0 && errno != EINTR)
                 return KORUHV_ERR_EVENT_SOCKET;
             continue;
         }
         if (k <= 0)
             return KORUHV_ERR_EVENT_SOCKET;
+        started = true;
         p += k;
         n -= size_t(k);
     }
@@ -212,11 +216,15 @@ int recvAll(int sock, uint8_t *p, size_t n, Clock::time_point deadline)
 int drain(int sock, size_t n, Clock::time_point deadline)
 {
     uint8_t buf[4096];
+    bool drained = false;
     while (n) {
         size_t k = n < sizeof buf ? n : sizeof buf;
         int rc = recvAll(sock, buf, k, deadline);
+        if (rc == KORUHV_ERR_EVENT_TIMEOUT && drained)
+            return KORUHV_ERR_EVENT_SOCKET; // silence inside the body
         if (rc)
             return rc;
+        drained = true;
         n -= k;
     }
     return 0;
@@ -613,12 +621,13 @@ int HX4400_GetEventData(const BackendRef &b, int socket, KORUHV_SYSTEMSTATUS_t *
     if (std::memcmp(header, "KORUHV", 6) != 0)
         return KORUHV_ERR_EVENT_HEADER;
     uint32_t total = Crate_Load32(header + 41, ByteOrder::Big);
-    if (total < kCrateEventHeaderSize || total > kCrateMaxFrame)
+    bool totalOk = total >= kCrateEventHeaderSize && total <= kCrateMaxFrame;
+    uint32_t n = Crate_Load32(header + 20, ByteOrder::Big);
+    if (n == 0) // nothing to report; a body it carries is read so the next batch starts in step
+        return totalOk ? drain(socket, total - kCrateEventHeaderSize, deadline) : 0;
+    if (!totalOk)
         return KORUHV_ERR_EVENT_HEADER;
     size_t bodyLen = total - kCrateEventHeaderSize;
-    uint32_t n = Crate_Load32(header + 20, ByteOrder::Big);
-    if (n == 0) // nothing to report; the body is still read so the next batch starts in step
-        return drain(socket, bodyLen, deadline);
     uint8_t *body = static_cast<uint8_t *>(std::malloc(bodyLen ? bodyLen : 1));
     if (!body)
         return KORUHV_ERR_NO_MEMORY;

@@ -289,6 +289,8 @@ TEST_F(EventStore, ReaderTable)
     shortTotal.replace(41, 4, be32(44));
     std::string hugeTotal = header(1, 0);
     hugeTotal.replace(41, 4, be32(0x01000001u));
+    std::string zeroTotal = header(0, 0);
+    zeroTotal.replace(41, 4, be32(0));
     const Case cases[] = {
         {"good batch", good, false, 0},
         {"bad magic", badMagic, false, 29},
@@ -297,6 +299,9 @@ TEST_F(EventStore, ReaderTable)
         {"silence", "", false, 23},
         {"peer closes inside the header", good.substr(0, 20), true, 28},
         {"peer closes inside the body", good.substr(0, 50), true, 28},
+        {"peer falls silent inside the header", good.substr(0, 20), false, 28},
+        {"peer falls silent inside the body", good.substr(0, 50), false, 28},
+        {"empty batch with a zero total", zeroTotal, false, 0},
     };
     for (const Case &c : cases) {
         Pair p;

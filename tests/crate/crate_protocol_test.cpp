@@ -1,6 +1,10 @@
 // Crate protocol pieces on crafted bytes: tables, request headers, reply
 // parsing, item encoding, scaling and the system description parser.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -289,4 +293,23 @@ TEST(CrateTransport, OpenRefusesOtherLinksAndBadAddressesWithoutNetwork)
     EXPECT_EQ(ctx.socket, -1);
     EXPECT_EQ(Crate_OpenContext(ctx, "TCP/IP", "not-an-address"), CRATE_ERR_CONNECT);
     EXPECT_EQ(ctx.socket, -1);
+}
+
+TEST(CrateTransport, OpenTakesEveryNumbersAndDotsForm)
+{
+    // "127.2" is 127.0.0.2, as the classic address conversion reads it.
+    int lis = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(lis, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = inet_addr("127.0.0.2");
+    ASSERT_EQ(::bind(lis, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+    ASSERT_EQ(::listen(lis, 1), 0);
+    socklen_t len = sizeof sa;
+    ASSERT_EQ(::getsockname(lis, reinterpret_cast<sockaddr *>(&sa), &len), 0);
+    CrateContext ctx;
+    EXPECT_EQ(Crate_OpenContext(ctx, "TCP/IP", "127.2", ntohs(sa.sin_port)), CRATE_OK);
+    EXPECT_STREQ(ctx.message, "ok");
+    Crate_CloseContext(ctx);
+    ::close(lis);
 }
