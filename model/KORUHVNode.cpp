@@ -234,8 +234,10 @@ void KORUHVNode::setNodeValue(KORUHVNodeValue value)
 
 void KORUHVNode::colourPowerCell(QTableWidgetItem *cell, bool on) const
 {
+    /* Both cells start from the node's own cell font, so the mirror shows
+     * the same font as the node. */
     QFont font;
-    const QVariant fontData = cell->data(Qt::FontRole);
+    const QVariant fontData = data(Qt::FontRole);
     if (fontData.typeId() == QMetaType::QFont)
         font = fontData.value<QFont>();
     font.setWeight(on ? QFont::Bold : QFont::Normal);

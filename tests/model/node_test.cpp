@@ -488,9 +488,14 @@ TEST_F(PowerSwitch, MirrorColouredInItsOwnTable)
 {
     QCustomTableWidget view(4, 1);
     view.setItem(3, 0, pw->getMirrorNode());
+    QFont italic;
+    italic.setItalic(true);
+    pw->setFont(italic); /* the mirror starts from the node's own cell font */
     pw->setNodeValue(good(QVariant(true)));
     EXPECT_EQ(pw->getMirrorNode()->text(), "On ");
     EXPECT_EQ(pw->getMirrorNode()->foreground().color(), QColor(53, 169, 18));
+    EXPECT_TRUE(pw->getMirrorNode()->font().italic());
+    EXPECT_EQ(pw->getMirrorNode()->font().weight(), QFont::Bold);
     ASSERT_NE(view.verticalHeaderItem(3), nullptr);
     EXPECT_EQ(view.verticalHeaderItem(3)->background().color(), QColor(53, 169, 18));
     view.takeItem(3, 0);
