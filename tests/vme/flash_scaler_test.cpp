@@ -154,6 +154,11 @@ TEST_F(VmeFlashTest, AdapterSpiAndRefusals)
     ASSERT_EQ(KORUVME_Init2(28, &link, 0, &x), 0);
     EXPECT_EQ(KORUVME_EraseFlashPage(x, 0), -8);
     EXPECT_EQ(KORUVME_ReadFlashPage(x, back.data(), 0), -8);
+    // A local card: the scaler configuration refuses it as local, gate and
+    // reset by its board type alone.
+    EXPECT_EQ(KORUVME_SetScalerConf(x, 1, 0, 1, 0, 0), -4);
+    for (auto fn : {KORUVME_EnableScalerGate, KORUVME_DisableScalerGate, KORUVME_ResetScalerCount})
+        EXPECT_EQ(fn(x), -8);
 
     // The USB character device of type 14 cannot send the older page protocol's bytes.
     dev.addNode("/dev/usb/w2860_4");

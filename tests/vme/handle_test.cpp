@@ -116,6 +116,8 @@ TEST_F(VmeHandleTest, DuplicatesTableFullAndReuse)
     }
     uint32_t link = 100;
     EXPECT_EQ(KORUVME_Init2(2, &link, 0, &h), -7);
+    // A full table answers before the board type is looked at.
+    EXPECT_EQ(KORUVME_Init2(33, &link, 0, &h), -7);
     link = 7;
     EXPECT_EQ(KORUVME_Init2(2, &link, 0, &h), -6);
     // The card type ignores the caller's board number: still the same card.

@@ -123,8 +123,6 @@ KORUVME_API int32_t KORUVME_Init2(uint32_t boardType, const void *linkArg, int16
     if (!linkArg || !handle || static_cast<uint16_t>(boardNumber) > 7)
         return kInvalidParam;
     const Family family = familyOf(boardType);
-    if (family == Family::Invalid)
-        return kInvalidParam;
     uint32_t link;
     if (boardType == 23 || boardType == 27)
         link = net_resolve_ipv4(static_cast<const char *>(linkArg));
@@ -146,6 +144,9 @@ KORUVME_API int32_t KORUVME_Init2(uint32_t boardType, const void *linkArg, int16
     }
     if (slot < 0)
         return kNoFreeHandle;
+    // An unknown type is refused only once a slot is known (a full table says -7 first).
+    if (family == Family::Invalid)
+        return kInvalidParam;
     BoardEntry &e = g_boards[slot];
     e.boardType = boardType;
     e.linkNumber = link;

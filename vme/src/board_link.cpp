@@ -129,6 +129,9 @@ bool vme_board_open(int32_t handle)
         ok = true;
         break;
     case 6:
+        // A failed link reset or an interface that cannot be claimed fails the
+        // open, even though the adapter state may exist: the call must not go
+        // on over a link that is known to be unusable.
         ok = usb_open(handle) == 0 && e.transport != nullptr;
         break;
     case 0: case 1:

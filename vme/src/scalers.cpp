@@ -19,6 +19,15 @@ int32_t firstCheck(int32_t handle)
     return firstScalerType(e->boardType) ? kOk : kNotSupported;
 }
 
+// Gate and reset look at the board type only (no local-type step of their own).
+int32_t gateCheck(int32_t handle)
+{
+    BoardEntry *e = vme_entry(handle);
+    if (!e)
+        return kInvalidParam;
+    return firstScalerType(e->boardType) ? kOk : kNotSupported;
+}
+
 int32_t secondCheck(int32_t handle)
 {
     BoardEntry *e = vme_entry(handle);
@@ -118,21 +127,21 @@ KORUVME_API int32_t KORUVME_GetScalerConf(int32_t handle, int16_t *limit, int16_
 
 KORUVME_API int32_t KORUVME_EnableScalerGate(int32_t handle)
 {
-    if (int32_t r = firstCheck(handle))
+    if (int32_t r = gateCheck(handle))
         return r;
     return KORUVME_SetOutputRegister(handle, 0x10);
 }
 
 KORUVME_API int32_t KORUVME_DisableScalerGate(int32_t handle)
 {
-    if (int32_t r = firstCheck(handle))
+    if (int32_t r = gateCheck(handle))
         return r;
     return KORUVME_ClearOutputRegister(handle, 0x10);
 }
 
 KORUVME_API int32_t KORUVME_ResetScalerCount(int32_t handle)
 {
-    if (int32_t r = firstCheck(handle))
+    if (int32_t r = gateCheck(handle))
         return r;
     return KORUVME_PulseOutputRegister(handle, 0x20);
 }
