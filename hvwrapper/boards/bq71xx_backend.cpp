@@ -213,17 +213,12 @@ int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, 
 
 int getSysPropList(const BackendRef &, uint16_t *, char **) { return BD_NOT_SUPPORTED; }
 int getSysPropInfo(const BackendRef &, const char *, uint32_t *, uint32_t *) { return BD_UNKNOWN; }
-int getSysProp(const BackendRef &b, const char *, void *) { return instanceOf(b) ? BD_UNKNOWN : BD_NOT_OPEN; }
-int setSysProp(const BackendRef &b, const char *, void *) { return instanceOf(b) ? BD_UNKNOWN : BD_NOT_OPEN; }
-int getBdParam(const BackendRef &b, uint16_t, const uint16_t *, const char *, void *)
-{
-    return instanceOf(b) ? BD_UNKNOWN : BD_NOT_OPEN;
-}
+// Operations with a fixed answer give it whatever the state of the instance.
+int getSysProp(const BackendRef &, const char *, void *) { return BD_UNKNOWN; }
+int setSysProp(const BackendRef &, const char *, void *) { return BD_UNKNOWN; }
+int getBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *) { return BD_UNKNOWN; }
 int setBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *) { return BD_OK; }
-int getBdParamProp(const BackendRef &b, uint16_t, const char *, const char *, void *)
-{
-    return instanceOf(b) ? BD_OUT_OF_RANGE : BD_NOT_OPEN;
-}
+int getBdParamProp(const BackendRef &, uint16_t, const char *, const char *, void *) { return BD_OUT_OF_RANGE; }
 
 int getBdParamInfo(const BackendRef &b, uint16_t slot, char **names)
 {
@@ -304,10 +299,7 @@ int getChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t
     return Board_ChannelNames(slot, count, channels, kBq71xxChannels, names);
 }
 
-int setChName(const BackendRef &b, uint16_t, uint16_t, const uint16_t *, const char *)
-{
-    return instanceOf(b) ? BD_WRITE_FAILED : BD_NOT_OPEN;
-}
+int setChName(const BackendRef &, uint16_t, uint16_t, const uint16_t *, const char *) { return BD_WRITE_FAILED; }
 
 int getChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                void *values)
@@ -412,7 +404,7 @@ int getExecCommList(const BackendRef &, uint16_t *count, char **names)
     return BD_OK;
 }
 
-int execComm(const BackendRef &b, const char *) { return instanceOf(b) ? BD_NO_COMMANDS : BD_NOT_OPEN; }
+int execComm(const BackendRef &, const char *) { return BD_NO_COMMANDS; }
 
 const char *getError(const BackendRef &) { return ""; }
 

@@ -31,11 +31,16 @@ Lookup lookup(const Bq71xxInstance &in, const std::string &item)
     uint16_t channel = 0;
     char param[kItemCap];
     l.kind = ParseItemName(item.c_str(), &board, &channel, param, sizeof param);
-    // The unit has no board parameters: a board item names nothing.
-    if (l.kind != ITEM_CHANNEL)
+    if (l.kind != ITEM_CHANNEL && l.kind != ITEM_BOARD)
         return l;
     const int r = Bq71xx_Find(in, param);
-    if (r < 0 || in.rows[r].mode() == 1 || channel >= kBq71xxChannels)
+    if (r < 0 || in.rows[r].mode() == 1)
+        return l;
+    // The unit has no board parameters: a board item stands for the row's
+    // mask byte as a whole (channel 0 when it subscribes).
+    if (l.kind == ITEM_BOARD)
+        channel = 0;
+    else if (channel >= kBq71xxChannels)
         return l;
     l.row = r;
     l.channel = channel;
@@ -64,7 +69,12 @@ int Bq71xx_Subscribe(const BackendRef &b, short port, uint16_t count, const char
             continue;
         }
         const uint8_t bit = uint8_t(1u << l.channel);
-        if (!(in->mask[l.row] & bit)) {
+        if (l.kind == ITEM_BOARD) {
+            if (!in->mask[l.row]) {
+                in->mask[l.row] = bit;
+                added.emplace_back(l.row, bit);
+            }
+        } else if (!(in->mask[l.row] & bit)) {
             in->mask[l.row] |= bit;
             added.emplace_back(l.row, bit);
         }
@@ -95,7 +105,10 @@ int Bq71xx_UnSubscribe(const BackendRef &b, short, uint16_t count, const char *i
             results[k] = char(255);
             continue;
         }
-        in->mask[l.row] &= uint8_t(~(1u << l.channel));
+        if (l.kind == ITEM_BOARD)
+            in->mask[l.row] = 0;
+        else
+            in->mask[l.row] &= uint8_t(~(1u << l.channel));
         results[k] = 0;
     }
     return BD_OK;

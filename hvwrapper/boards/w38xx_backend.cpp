@@ -319,8 +319,9 @@ int writeRaw(void *library, const W38xxDevice &d, const W38xxDescriptor &desc, u
     return BD_OK;
 }
 
-// Board-level value as GetBdParam and GetSysProp give it.
-int boardValue(const BackendRef &b, const W38xxDevice &d, int i, void *slot)
+// Board-level value as GetBdParam and GetSysProp give it; only GetBdParam
+// gives a type-3 value (as an integer).
+int boardValue(const BackendRef &b, const W38xxDevice &d, int i, void *slot, bool type3 = true)
 {
     const W38xxDescriptor &desc = d.desc[i];
     if (desc.command())
@@ -329,6 +330,8 @@ int boardValue(const BackendRef &b, const W38xxDevice &d, int i, void *slot)
     if (const int rc = readRaw(b.library, d, desc, -1, &raw))
         return rc;
     if (desc.type() == 3) {
+        if (!type3)
+            return BD_OK;
         const int32_t v = int32_t(raw);
         std::memcpy(slot, &v, sizeof v);
         return BD_OK;
@@ -347,7 +350,7 @@ int getSysProp(const BackendRef &b, const char *name, void *result)
     const int i = W38xx_Find(*d, name);
     if (i < 0 || W38xx_InRow(*d, 0, i) < 0)
         return BD_UNKNOWN;
-    return boardValue(b, *d, i, result);
+    return boardValue(b, *d, i, result, false);
 }
 
 int setSysProp(const BackendRef &b, const char *name, void *value)
@@ -503,10 +506,8 @@ int getChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t
     return Board_ChannelNames(slot, count, channels, d->channelCount, names);
 }
 
-int setChName(const BackendRef &b, uint16_t, uint16_t, const uint16_t *, const char *)
-{
-    return deviceOf(b) ? BD_WRITE_FAILED : BD_NOT_OPEN;
-}
+// Channel names are fixed, whatever the state of the device.
+int setChName(const BackendRef &, uint16_t, uint16_t, const uint16_t *, const char *) { return BD_WRITE_FAILED; }
 
 int getChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                void *values)

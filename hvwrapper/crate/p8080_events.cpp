@@ -548,10 +548,11 @@ int P8080_GetEventData(const BackendRef &b, int, KORUHV_SYSTEMSTATUS_t *, EventR
     bool keepAlive = false;
     rc = P8080_DecodeEventBatch(b.handle, payload, len, events, count, &keepAlive);
     std::free(payload);
-    // The rack waits for an answer on the command connection. It goes out
-    // under the context's operation lock, after any request in flight, so
-    // frames never interleave and a logout cannot close the socket beneath it.
-    if (rc == 0 && keepAlive)
+    // The rack waits for an answer on the command connection, also when a
+    // later item of the batch ended the call. It goes out under the
+    // context's operation lock, after any request in flight, so frames never
+    // interleave and a logout cannot close the socket beneath it.
+    if (keepAlive)
         P8080_ExecComm(b, "KeepAlive");
     return rc;
 }

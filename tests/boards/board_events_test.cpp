@@ -198,10 +198,6 @@ TEST_F(EventsTest, UnitCurrentMonitorsFollowTheRange)
     EventServer server;
     char results[4] = {};
     ASSERT_EQ(subscribeChannel(h, server.port(), 0, "IMonL:IMonH:IMRange:Pw", 4, results), 0);
-    // The unit has no board parameters.
-    char br[2] = {};
-    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.port(), 0, "VMon", 1, br), 0);
-    EXPECT_EQ(uint8_t(br[0]), 255);
     const int fd = server.accept(5s, nullptr);
     ASSERT_GE(fd, 0);
     Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) {
@@ -230,6 +226,47 @@ TEST_F(EventsTest, UnitCurrentMonitorsFollowTheRange)
     b = EventServer::readUntil(fd, 5s, withRecords(1));
     ASSERT_EQ(b.rc, 0);
     EXPECT_STREQ(b.records[0].name, "Pw");
+}
+
+// The unit has no board parameters: a board item stands for a row's whole
+// mask byte, subscribing channel 0 when no channel of the row is, and
+// unsubscribing every channel of the row.
+TEST_F(EventsTest, UnitBoardItemsActOnTheWholeRow)
+{
+    const int h = openUnit();
+    ASSERT_GE(h, 0);
+    EventServer server;
+    char br[3] = {1, 1, 1};
+    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.port(), 0, "VMon:Nothing:VSet", 3, br), 0);
+    EXPECT_EQ(uint8_t(br[0]), 0);
+    EXPECT_EQ(uint8_t(br[1]), 255);
+    EXPECT_EQ(uint8_t(br[2]), 0);
+    const int fd = server.accept(5s, nullptr);
+    ASSERT_GE(fd, 0);
+    Batch b = EventServer::readUntil(fd, 5s, withRecords(2));
+    ASSERT_EQ(b.rc, 0);
+    ASSERT_NE(find(b, "VMon", 0), nullptr);
+    ASSERT_NE(find(b, "VSet", 0), nullptr);
+
+    // A row with a channel subscribed already is left as it is.
+    ASSERT_EQ(subscribeChannel(h, server.port(), 2, "VMax", 1), 0);
+    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.port(), 0, "VMax", 1, br), 0);
+    EXPECT_EQ(uint8_t(br[0]), 0);
+    b = EventServer::readUntil(fd, 5s, withRecords(3));
+    ASSERT_EQ(b.rc, 0);
+    ASSERT_NE(find(b, "VMax", 2), nullptr);
+    EXPECT_EQ(find(b, "VMax", 0), nullptr);
+
+    // Unsubscribing a board item clears the row for every channel.
+    ASSERT_EQ(subscribeChannel(h, server.port(), 3, "VMon", 1), 0);
+    char ur[2] = {1, 1};
+    ASSERT_EQ(KORUHV_UnSubscribeBoardParams(h, server.port(), 0, "VMon:VMon", 2, ur), 0);
+    EXPECT_EQ(ur[0], 0);
+    EXPECT_EQ(ur[1], 0);
+    b = EventServer::readUntil(fd, 5s, withRecords(2));
+    ASSERT_EQ(b.rc, 0);
+    EXPECT_EQ(find(b, "VMon", 0), nullptr);
+    EXPECT_EQ(find(b, "VMon", 3), nullptr);
 }
 
 TEST_F(EventsTest, CloseWithActiveSubscriptionIsPromptAndComplete)

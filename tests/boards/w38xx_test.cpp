@@ -288,6 +288,23 @@ TEST_F(W38xxTest, RefusedAndFailingAccesses)
     EXPECT_FLOAT_EQ(vals[2], -1.0f);
 }
 
+// A type-3 board value: GetBdParam gives it as an integer, GetSysProp
+// succeeds without writing a value.
+TEST_F(W38xxTest, TypeThreeValueOnlyFromGetBdParam)
+{
+    place = stub.attach(1, nullptr, 1, 2, kBase, KORUCOMM_MODEL_W38XX, 12);
+    putEntry(15, "SwRelease", 0x03, 0x26, 0, 10000, 100, 0, 0);
+    const int h = open(kW38XX, kLinkOptlink, "1_2_ee000000");
+    ASSERT_GE(h, 0);
+    const unsigned short slot0 = 0;
+    int32_t v = -1;
+    ASSERT_EQ(KORUHV_GetBdParam(h, 1, &slot0, "SwRelease", &v), 0);
+    EXPECT_EQ(v, 104);
+    v = -1;
+    ASSERT_EQ(KORUHV_GetSysProp(h, "SwRelease", &v), 0);
+    EXPECT_EQ(v, -1);
+}
+
 TEST_F(W38xxTest, UnusualTablesOpenSafely)
 {
     // Empty table: opens with no parameters.

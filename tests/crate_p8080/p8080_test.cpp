@@ -376,10 +376,12 @@ TEST_F(P8080Batches, ShortAndUnknownItemsStopTheWalk)
     ASSERT_EQ(decode(batch(2, le32(id(200, 0, 1)) + le32(4) + le32(id(151, 0, 1)) + le32(4)), &ev, &n, &ka), 0);
     EXPECT_STREQ(ev[0].name, "KeepAlive");
     KORUHV_FreeEventData(&ev);
-    // A stored system item whose parameter the description lacks: 20.
+    // A stored system item whose parameter the description lacks: 20; a
+    // keep-alive before it still wants its answer.
     ASSERT_EQ(P8080_StoreSubscription(kH, 5, id(150, 0, 4), "S.Gone"), 1);
-    EXPECT_EQ(decode(batch(1, le32(id(150, 0, 4)) + le32(1)), &ev, &n, &ka), 20);
+    EXPECT_EQ(decode(batch(2, le32(id(151, 0, 0)) + le32(1) + le32(id(150, 0, 4)) + le32(1)), &ev, &n, &ka), 20);
     EXPECT_EQ(ev, nullptr);
+    EXPECT_TRUE(ka);
     EXPECT_EQ(decode("ab", &ev, &n, &ka), 3);
 }
 
