@@ -177,6 +177,15 @@ bool formatValuePart(const ParamRow &row, const void *value, char *out, size_t c
     }
 }
 
+// Serial ports are known by their number: a name without one is refused.
+int parseAddress(const TextFamily &f, const char *link, const char *address, LinkParams *out)
+{
+    const int rc = Bd_ParseAddress(f, link, address, out);
+    if (rc != 0 || out->kind != TEXT_LINK_SERIAL)
+        return rc;
+    return std::strpbrk(out->port.c_str(), "0123456789") ? 0 : -1;
+}
+
 int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
                  const void *value, char *out, size_t cap)
 {
@@ -229,7 +238,7 @@ const TextFamily kL317EFamily = {
     .switchFromStatus = nullptr,
     .dialect =
         {
-            .parseAddress = Bd_ParseAddress,
+            .parseAddress = parseAddress,
             .buildRequest = buildRequest,
             .isOwnReply = Bd_IsOwnReply,
             .parseReply = Bd_ParseReply,
@@ -241,6 +250,8 @@ const TextFamily kL317EFamily = {
     .rowProperty = rowProperty,
     .boardTexts = TEXT_VALUES_POINTERS,
     .channelTexts = TEXT_VALUES_POINTERS,
+    .chPropUnknownParam = TEXT_UNKNOWN_PROPERTY,
+    .chPropFoundIgnoresSlot = true,
 };
 
 constinit const BackendOps kL317EBackend = MakeTextBackendOps<kL317EFamily>(8, "KORU_L317E_HVW_");

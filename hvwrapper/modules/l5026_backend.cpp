@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "modules/bd_dialect.h"
 #include "modules/text_wire.h"
@@ -236,10 +237,9 @@ int rowProperty(const ParamRow &row, const char *prop, void *result)
     if (!prop || !result)
         return TEXT_UNKNOWN_PROPERTY;
     if (!std::strcmp(prop, "Enum")) {
-        if (row.type() != PT_ENUM)
-            return TEXT_UNKNOWN_PROPERTY;
+        // The labels are copied for every row; only enumerations answer 0.
         std::memcpy(result, row.enumLabels, sizeof row.enumLabels);
-        return 0;
+        return row.type() == PT_ENUM ? 0 : TEXT_UNKNOWN_PROPERTY;
     }
     if ((!std::strcmp(prop, "Onstate") && !row.onLabel[0]) || (!std::strcmp(prop, "Offstate") && !row.offLabel[0]))
         return TEXT_UNKNOWN_PROPERTY;
@@ -278,6 +278,12 @@ constexpr TextFamily makeFamily(const char *name, int (*open)(TextInstance &), T
     f.channelTexts = TEXT_VALUES_PACKED;
     f.refuseUnsendableSets = true;
     f.acceptSlotOne = true;
+    // A channel property of a listed name is answered whatever the slot; a
+    // name the channel lacks is an unknown property.
+    f.chPropUnknownParam = TEXT_UNKNOWN_PROPERTY;
+    f.chPropFoundIgnoresSlot = true;
+    // Channel numbers of value reads and writes go to the module unchanged.
+    f.valuesAnyChannel = true;
     return f;
 }
 
@@ -310,8 +316,35 @@ bool L5x26_FormatValue(const ParamRow &row, const void *value, char *out, size_t
 
 constinit const TextFamily kL5026Family = makeFamily("L5026", openL5026, &gL5026State);
 constinit const TextFamily kL5126Family = makeFamily("L5126", openL5126, &gL5126State);
-constinit const BackendOps kL5026Backend = MakeTextBackendOps<kL5026Family>(12, "KORU_L5026_HVW_");
-constinit const BackendOps kL5126Backend = MakeTextBackendOps<kL5126Family>(15, "KORU_L5126_HVW_");
+namespace {
+
+// The module is one board: every listed slot number, whatever its value,
+// reads or writes it.
+template <const TextFamily &F> struct OneBoard {
+    static int Get(const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v)
+    {
+        const std::vector<uint16_t> zeros(s ? n : 0, 0);
+        return Text_GetBdParam(F, b.handle, n, s ? zeros.data() : nullptr, p, v);
+    }
+    static int Set(const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v)
+    {
+        const std::vector<uint16_t> zeros(s ? n : 0, 0);
+        return Text_SetBdParam(F, b.handle, n, s ? zeros.data() : nullptr, p, v);
+    }
+};
+
+template <const TextFamily &F> constexpr BackendOps makeOps(int family, const char *prefix)
+{
+    BackendOps ops = MakeTextBackendOps<F>(family, prefix);
+    ops.GetBdParam = OneBoard<F>::Get;
+    ops.SetBdParam = OneBoard<F>::Set;
+    return ops;
+}
+
+} // namespace
+
+constinit const BackendOps kL5026Backend = makeOps<kL5026Family>(12, "KORU_L5026_HVW_");
+constinit const BackendOps kL5126Backend = makeOps<kL5126Family>(15, "KORU_L5126_HVW_");
 
 TEXT_FAMILY_ENTRY_DEFS(L5026, kL5026Family)
 TEXT_FAMILY_ENTRY_DEFS(L5126, kL5126Family)

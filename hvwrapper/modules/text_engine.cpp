@@ -229,6 +229,19 @@ bool channelsValid(const TextInstance &in, uint16_t count, const uint16_t *chann
     return true;
 }
 
+bool valueChannelsValid(const TextFamily &f, const TextInstance &in, uint16_t count, const uint16_t *channels)
+{
+    if (!f.valuesAnyChannel)
+        return channelsValid(in, count, channels);
+    return !count || channels;
+}
+
+// Per-channel range state exists only for the channels the unit has.
+bool hasRangeState(const TextInstance &in, int ch)
+{
+    return ch >= 0 && ch < kTextMaxChannels && ch < in.channelCount;
+}
+
 void releaseLink(TextFamilyState &st, TextLink *l)
 {
     if (!l || --l->refs > 0)
@@ -706,7 +719,7 @@ int Text_GetBdParam(const TextFamily &f, int index, uint16_t slotCount, const ui
     if ((slotCount && (!slots || !values)))
         return TEXT_READ_FAILED;
     // One board, slot 0: a value lands at its position in the caller's list.
-    for (uint16_t k = 0; k < slotCount; ++k)
+    for (uint16_t k = 0; k < slotCount && !f.bdReadsAnySlot; ++k)
         if (slots[k] != 0)
             return TEXT_OUT_OF_RANGE;
     size_t packed = 0;
@@ -797,11 +810,11 @@ int Text_GetChParamProp(const TextFamily &f, int index, uint16_t slot, uint16_t 
     // As for board rows, the slot is judged after the property is written.
     const ParamRow *row = findInList(*in, in->channelLists[channel], param);
     if (!row)
-        return slot != 0 ? TEXT_OUT_OF_RANGE : TEXT_UNKNOWN_PARAM;
+        return slot != 0 ? TEXT_OUT_OF_RANGE : f.chPropUnknownParam;
     const int rc = liveOrRowProperty(*in, channel, *row, prop, result);
     if (rc != 0)
         return rc;
-    return slot != 0 ? TEXT_OUT_OF_RANGE : 0;
+    return slot != 0 && !f.chPropFoundIgnoresSlot ? TEXT_OUT_OF_RANGE : 0;
 }
 
 int Text_GetChParamInfo(const TextFamily &f, int index, uint16_t, uint16_t channel, char **names, int *count)
@@ -842,7 +855,7 @@ int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_COMMAND)
         return TEXT_READ_FAILED;
-    if (slot > (f.acceptSlotOne ? 1 : 0) || !channelsValid(*in, count, channels))
+    if (slot > (f.acceptSlotOne ? 1 : 0) || !valueChannelsValid(f, *in, count, channels))
         return TEXT_OUT_OF_RANGE;
     if (count && !values)
         return TEXT_READ_FAILED;
@@ -853,8 +866,9 @@ int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
     for (uint16_t k = 0; k < count; ++k) {
         const int ch = channels[k];
         char *out = static_cast<char *>(values) + 4 * k;
-        const bool otherRange = (row->rule == RULE_RANGE_LOW && in->rangeFlag[ch] != 1) ||
-                                (row->rule == RULE_RANGE_HIGH && in->rangeFlag[ch] != 0);
+        const bool ranged = hasRangeState(*in, ch);
+        const bool otherRange = ranged && ((row->rule == RULE_RANGE_LOW && in->rangeFlag[ch] != 1) ||
+                                           (row->rule == RULE_RANGE_HIGH && in->rangeFlag[ch] != 0));
         if (otherRange) {
             const float zero = 0.0f;
             std::memcpy(out, &zero, 4);
@@ -870,7 +884,7 @@ int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
             putText(f.channelTexts, values, k, &packed, v.text);
         else
             std::memcpy(out, &v.i, 4);
-        if (row->rule == RULE_RANGE_SELECT)
+        if (row->rule == RULE_RANGE_SELECT && ranged)
             in->rangeFlag[ch] = v.i ? 1 : 0;
     }
     return 0;
@@ -887,7 +901,7 @@ int Text_SetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_READ)
         return TEXT_READ_FAILED;
-    if (slot > (f.acceptSlotOne ? 1 : 0) || !channelsValid(*in, count, channels))
+    if (slot > (f.acceptSlotOne ? 1 : 0) || !valueChannelsValid(f, *in, count, channels))
         return TEXT_OUT_OF_RANGE;
     if (count && !values)
         return TEXT_WRITE_FAILED;
@@ -908,7 +922,7 @@ int Text_SetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
         }
         if (rc != 0)
             return TEXT_WRITE_FAILED;
-        if (row->rule == RULE_RANGE_SELECT)
+        if (row->rule == RULE_RANGE_SELECT && hasRangeState(*in, ch))
             in->rangeFlag[ch] = raw ? 1 : 0;
     }
     return 0;

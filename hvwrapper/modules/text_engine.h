@@ -233,6 +233,16 @@ struct TextFamily {
     bool acceptSlotOne = false;
     // The status word of switch rows (statusMnemonic) is hexadecimal.
     bool statusIsHex = false;
+    // GetChParamProp: the answer for a name the channel's list lacks (slot 0),
+    // and whether a found row is answered whatever the slot.
+    int chPropUnknownParam = 22; // TEXT_UNKNOWN_PARAM
+    bool chPropFoundIgnoresSlot = false;
+    // Value reads and writes send whatever channel the caller lists (the
+    // other channel operations still refuse one at or above the count).
+    bool valuesAnyChannel = false;
+    // Board reads answer every listed slot as the one board (the value
+    // still lands at the slot's position in the list).
+    bool bdReadsAnySlot = false;
 };
 
 // ---- Services for families (open hooks, dialects) ---------------------------

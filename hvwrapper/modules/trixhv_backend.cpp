@@ -205,6 +205,8 @@ constexpr TextFamily makeFamily()
     f.refuseUnsendableSets = true;
     f.boardChangesOnly = true;
     f.acceptSlotOne = true;
+    // A name the channel's list lacks writes nothing and answers 0.
+    f.chPropUnknownParam = 0;
     return f;
 }
 
@@ -267,8 +269,10 @@ int TRIXHV_SetBdParam(int instance, uint16_t, const uint16_t *, const char *name
     const ParamRow *row = rowByName(*in, name);
     if (!row)
         return TEXT_UNKNOWN_PARAM;
-    if (row->mode() == PM_READ || !values || row->type() > PT_TEXT)
+    if (row->mode() == PM_READ || !values)
         return TEXT_WRITE_FAILED;
+    if (row->type() > PT_TEXT)
+        return 0; // enumerations and rows without a value are not sent
     // A text row takes the value argument as its text.
     return Text_Set(*in, -1, row->mnemonic, values) == 0 ? 0 : TEXT_WRITE_FAILED;
 }
@@ -301,6 +305,15 @@ constexpr BackendOps makeOps()
     };
     ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) { return TRIXHV_GetBdParamInfo(b.handle, s, n); };
     ops.ExecComm = [](const BackendRef &b, const char *c) { return TRIXHV_ExecComm(b.handle, c); };
+    ops.GetBdParamProp = [](const BackendRef &b, uint16_t s, const char *p, const char *q, void *r) {
+        return TRIXHV_GetBdParamProp(b.handle, s, p, q, r);
+    };
+    ops.GetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c, void *v) {
+        return TRIXHV_GetChParam(b.handle, s, p, n, c, v);
+    };
+    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c, void *v) {
+        return TRIXHV_SetChParam(b.handle, s, p, n, c, v);
+    };
     return ops;
 }
 
@@ -334,9 +347,12 @@ int TRIXHV_GetSysPropList(int instance, uint16_t *count, char **names)
 {
     return Text_GetSysPropList(kTrixhvFamily, instance, count, names);
 }
-int TRIXHV_GetBdParamProp(int instance, uint16_t slot, const char *param, const char *prop, void *result)
+int TRIXHV_GetBdParamProp(int instance, uint16_t, const char *param, const char *prop, void *result)
 {
-    return Text_GetBdParamProp(kTrixhvFamily, instance, slot, param, prop, result);
+    // The slot is not used; a name that is no board parameter writes nothing
+    // and answers 0.
+    const int rc = Text_GetBdParamProp(kTrixhvFamily, instance, 0, param, prop, result);
+    return rc == TEXT_UNKNOWN_PARAM ? 0 : rc;
 }
 int TRIXHV_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
                           void *result)
@@ -355,11 +371,24 @@ int TRIXHV_GetChName(int instance, uint16_t slot, uint16_t count, const uint16_t
 int TRIXHV_GetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                       void *values)
 {
+    // An enumeration is not read: its elements stay untouched.
+    if (const TextInstance *in = Text_FindInstance(kTrixhvFamily, instance)) {
+        const ParamRow *row = rowByName(*in, name);
+        if (row && row->type() == PT_ENUM && row->mode() != PM_COMMAND)
+            return slot > 1 ? TEXT_OUT_OF_RANGE : 0;
+    }
     return Text_GetChParam(kTrixhvFamily, instance, slot, name, count, channels, values);
 }
 int TRIXHV_SetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                       const void *values)
 {
+    // An enumeration is not sent, like the other types without a channel
+    // value.
+    if (const TextInstance *in = Text_FindInstance(kTrixhvFamily, instance)) {
+        const ParamRow *row = rowByName(*in, name);
+        if (row && row->type() == PT_ENUM && row->mode() != PM_READ)
+            return slot > 1 ? TEXT_OUT_OF_RANGE : TEXT_WRITE_FAILED;
+    }
     return Text_SetChParam(kTrixhvFamily, instance, slot, name, count, channels, values);
 }
 int TRIXHV_GetExecCommList(int instance, uint16_t *count, char **names)

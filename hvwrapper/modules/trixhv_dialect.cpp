@@ -162,9 +162,12 @@ int Trixhv_SetResult(const TextInstance &, const char *line)
 
 bool Trixhv_SkipSet(const char *name, const void *value)
 {
+    // The name first: a text value may be shorter than 4 bytes.
+    if (std::strcmp(name, "ON") != 0 && std::strcmp(name, "OFF") != 0)
+        return false;
     int32_t v;
     std::memcpy(&v, value, sizeof v);
-    return v == 0 && (!std::strcmp(name, "ON") || !std::strcmp(name, "OFF"));
+    return v == 0;
 }
 
 uint8_t Trixhv_UnitCode(const char *unit)

@@ -311,6 +311,10 @@ const TextFamily kW9300Family = {
     .boardTexts = TEXT_VALUES_PACKED,
     .channelTexts = TEXT_VALUES_POINTERS,
     .refuseUnsendableSets = true,
+    .chPropUnknownParam = TEXT_UNKNOWN_PROPERTY,
+    .chPropFoundIgnoresSlot = true,
+    .valuesAnyChannel = true,
+    .bdReadsAnySlot = true,
 };
 
 constinit const BackendOps kW9300Backend = makeOps();

@@ -215,6 +215,7 @@ const TextFamily kZJVFamily = {
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,
+    .valuesAnyChannel = true,
 };
 
 constinit const BackendOps kZJVBackend = makeOps();

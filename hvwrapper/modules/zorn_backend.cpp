@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "modules/text_wire.h"
 
@@ -155,7 +156,16 @@ constexpr TextFamily makeFamily()
     f.refuseUnsendableSets = true;
     f.acceptSlotOne = true;
     f.statusIsHex = true;
+    // A name the channel's list lacks writes nothing and answers 0.
+    f.chPropUnknownParam = 0;
     return f;
+}
+
+// The unit is one board: every listed slot number, whatever its value, reads
+// or writes it.
+std::vector<uint16_t> oneBoard(uint16_t count, const uint16_t *slots)
+{
+    return std::vector<uint16_t>(slots ? count : 0, 0);
 }
 
 } // namespace
@@ -243,8 +253,10 @@ int ZORN_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, con
             break;
         }
     // A command row is set by sending its bare mnemonic.
-    if (!row || row->type() != PT_NONE || row->mode() == PM_READ)
-        return Text_SetBdParam(kZornFamily, instance, slotCount, slots, name, values);
+    if (!row || row->type() != PT_NONE || row->mode() == PM_READ) {
+        const std::vector<uint16_t> zeros = oneBoard(slotCount, slots);
+        return Text_SetBdParam(kZornFamily, instance, slotCount, slots ? zeros.data() : nullptr, name, values);
+    }
     for (uint16_t k = 0; k < slotCount; ++k)
         if (Text_Set(*in, -1, row->mnemonic, nullptr) != 0)
             return TEXT_WRITE_FAILED;
@@ -282,6 +294,15 @@ constexpr BackendOps makeOps()
         return ZORN_SetBdParam(b.handle, n, s, p, v);
     };
     ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) { return ZORN_GetBdParamInfo(b.handle, s, n); };
+    ops.GetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
+        return ZORN_GetBdParam(b.handle, n, s, p, v);
+    };
+    ops.GetBdParamProp = [](const BackendRef &b, uint16_t s, const char *p, const char *q, void *r) {
+        return ZORN_GetBdParamProp(b.handle, s, p, q, r);
+    };
+    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c, void *v) {
+        return ZORN_SetChParam(b.handle, s, p, n, c, v);
+    };
     return ops;
 }
 
@@ -317,11 +338,14 @@ int ZORN_GetSysPropList(int instance, uint16_t *count, char **names)
 }
 int ZORN_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, void *values)
 {
-    return Text_GetBdParam(kZornFamily, instance, slotCount, slots, name, values);
+    const std::vector<uint16_t> zeros = oneBoard(slotCount, slots);
+    return Text_GetBdParam(kZornFamily, instance, slotCount, slots ? zeros.data() : nullptr, name, values);
 }
 int ZORN_GetBdParamProp(int instance, uint16_t slot, const char *param, const char *prop, void *result)
 {
-    return Text_GetBdParamProp(kZornFamily, instance, slot, param, prop, result);
+    // A name that is no board row writes nothing: 0, or 10 for a slot not 0.
+    const int rc = Text_GetBdParamProp(kZornFamily, instance, slot, param, prop, result);
+    return rc == TEXT_UNKNOWN_PARAM ? 0 : rc;
 }
 int ZORN_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
                         void *result)
@@ -342,10 +366,35 @@ int ZORN_GetChParam(int instance, uint16_t slot, const char *name, uint16_t coun
 {
     return Text_GetChParam(kZornFamily, instance, slot, name, count, channels, values);
 }
+// One request, built from the last listed channel's value (the unit has one
+// channel); the unit's answer is returned as it is: 0 acknowledged, -1 not,
+// or the link's code.
 int ZORN_SetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                     const void *values)
 {
-    return Text_SetChParam(kZornFamily, instance, slot, name, count, channels, values);
+    TextInstance *in = Text_FindInstance(kZornFamily, instance);
+    if (!in)
+        return TEXT_NOT_OPEN;
+    const ParamRow *row = nullptr;
+    for (const ParamRow &r : in->rows)
+        if (name && std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0) {
+            row = &r;
+            break;
+        }
+    if (!row || row->mode() == PM_READ || slot > 1 || count == 0 || !channels || !values)
+        return Text_SetChParam(kZornFamily, instance, slot, name, count, channels, values);
+    for (uint16_t k = 0; k < count; ++k)
+        if (channels[k] >= in->channelCount)
+            return TEXT_OUT_OF_RANGE;
+    const int type = row->type();
+    if (type != PT_NUMERIC && type != PT_ONOFF && type != PT_CHSTATUS && type != PT_INTEGER)
+        return TEXT_WRITE_FAILED; // no request form for this type
+    int32_t raw;
+    std::memcpy(&raw, static_cast<const char *>(values) + 4 * (count - 1), 4);
+    const int ch = channels[count - 1];
+    if (row->rule == RULE_SWITCH)
+        return Text_Set(*in, ch, raw ? row->onWord : row->offWord, nullptr);
+    return Text_Set(*in, ch, row->mnemonic, &raw);
 }
 int ZORN_GetExecCommList(int instance, uint16_t *count, char **names)
 {

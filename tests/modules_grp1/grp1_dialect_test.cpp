@@ -5,6 +5,7 @@
 #include <string>
 
 #include "modules/cmd_dialect.h"
+#include "modules/l317e_backend.h"
 #include "modules/w9300_backend.h"
 #include "modules/zjv_backend.h"
 
@@ -102,6 +103,27 @@ TEST(W9300Dialect, SerialPortsByNumberOrName)
     LinkParams p;
     ASSERT_EQ(kW9300Family.dialect.parseAddress(kW9300Family, "TCP/IP", "10.0.0.5", &p), 0);
     EXPECT_EQ(p.ip, "10.0.0.5");
+}
+
+TEST(L317EDialect, SerialPortNamesNeedANumber)
+{
+    const struct {
+        const char *link, *address;
+        int rc;
+        int moduleAddress;
+    } cases[] = {
+        {"USBVCP", "ttyUSB1_9600_8_0_0_5", 0, 5},
+        {"USBVCP", "pts/7", 0, 0},
+        {"USBVCP", "ttyS_9600", -1, 0},
+        {"TCP/IP", "127.0.0.2_3", 0, 3},
+    };
+    for (const auto &c : cases) {
+        LinkParams p;
+        EXPECT_EQ(kL317EFamily.dialect.parseAddress(kL317EFamily, c.link, c.address, &p), c.rc) << c.address;
+        if (c.rc == 0) {
+            EXPECT_EQ(p.moduleAddress, c.moduleAddress) << c.address;
+        }
+    }
 }
 
 TEST(ResolutionDecimals, BothRules)

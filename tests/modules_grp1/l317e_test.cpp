@@ -107,6 +107,13 @@ TEST_F(L317ETest, ParametersAndProperties)
     EXPECT_EQ(f, 255.0f);
     int32_t type;
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 16, "Shape", "Type", &type), 10);
+    // Found rows ignore the slot; a name the channel's list lacks gives 21
+    // (10 for another slot).
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 2, 0, "CoarGain", "Maxval", &f), 0);
+    EXPECT_EQ(f, 7.0f);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Offset", "Type", &type), 21);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Nope", "Type", &type), 21);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "Nope", "Type", &type), 10);
 }
 
 TEST_F(L317ETest, ValueFormatsOfTheSets)

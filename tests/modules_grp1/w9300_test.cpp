@@ -121,6 +121,12 @@ TEST_F(W9300Test, PropertiesOfTheTableAndOfTheUnit)
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Status", "Type", &type), 0);
     EXPECT_EQ(type, 2);
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 6, "VSet", "Type", &type), 10);
+    // A row found in the channel's list is answered whatever the slot; a
+    // name the list lacks is an unknown property (10 for another slot).
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 3, 0, "Status", "Type", &type), 0);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Temp", "Type", &type), 21);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Nope", "Type", &type), 21);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "Nope", "Type", &type), 10);
     sim->addFault(Fault::silence("PAR:VMIN"));
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "VSet", "Minval", &f), 21); // the unit did not answer
 }
@@ -157,6 +163,12 @@ TEST_F(W9300Test, ReadsAndWritesOfEveryKind)
     ASSERT_EQ(KORUHV_GetBdParam(h, 2, slots, "MACAddr", packed), 0);
     EXPECT_STREQ(packed, "00:50:C2:93:00:01");
     EXPECT_STREQ(packed + std::strlen(packed) + 1, "00:50:C2:93:00:01");
+    // Board reads take any slot number as the one board.
+    const unsigned short otherSlots[2] = {0, 3};
+    float fans[2] = {-1, -1};
+    ASSERT_EQ(KORUHV_GetBdParam(h, 2, otherSlots, "FanSpeed", fans), 0);
+    EXPECT_FLOAT_EQ(fans[0], 4.0f);
+    EXPECT_FLOAT_EQ(fans[1], 4.0f);
     char n0[1024] = "", n1[1024] = "";
     char *texts[2] = {n0, n1};
     const unsigned short chs[2] = {0, 1};
@@ -176,8 +188,13 @@ TEST_F(W9300Test, ReadsAndWritesOfEveryKind)
     unsigned short ch = 0;
     float v;
     EXPECT_EQ(KORUHV_GetChParam(h, 1, "VMon", 1, &ch, &v), 10);
+    // Value reads name the channel as given: the unit judges it.
     getFloat(h, "VMon", 6, &rc);
-    EXPECT_EQ(rc, 10);
+    EXPECT_NE(rc, 10);
+    EXPECT_EQ(lastRequest("PAR:VMON"), "$CMD:MON,CH:6,PAR:VMON");
+    char names[1][12];
+    ch = 6;
+    EXPECT_EQ(KORUHV_GetChName(h, 0, 1, &ch, names), 10);
 }
 
 TEST_F(W9300Test, CommandsAndDeviceErrors)

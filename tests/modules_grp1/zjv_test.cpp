@@ -88,8 +88,13 @@ TEST_F(ZJVTest, SwitchingAndReading)
     EXPECT_FLOAT_EQ(getFloat(h, "I48", 1), 0.25f);
     EXPECT_EQ(setFloat(h, "V5", 0, 5.0f), 3); // read-only
     int rc;
+    // Reads and writes of values send the channel as given (2 is the
+    // all-channels request).
     getFloat(h, "V5", 2, &rc);
-    EXPECT_EQ(rc, 10);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(lastRequest("PAR:V5"), "$CMD:MON,CH:2,PAR:V5");
+    ASSERT_EQ(setInt(h, "Pw", 2, 1), 0);
+    EXPECT_EQ(lastRequest("PAR:ON"), "$CMD:SET,CH:2,PAR:ON");
     unit().setLocal(true);
     EXPECT_EQ(setInt(h, "Pw", 1, 1), 2);
 }

@@ -164,6 +164,19 @@ TEST(TrixhvDialect, Replies)
     EXPECT_EQ(Trixhv_SetResult(in, "garbage"), -1);
 }
 
+TEST(TrixhvDialect, OnlyOnOrOffWithZeroIsSkipped)
+{
+    const int32_t zero = 0, one = 1;
+    EXPECT_TRUE(Trixhv_SkipSet("ON", &zero));
+    EXPECT_TRUE(Trixhv_SkipSet("OFF", &zero));
+    EXPECT_FALSE(Trixhv_SkipSet("ON", &one));
+    EXPECT_FALSE(Trixhv_SkipSet("on", &zero));
+    EXPECT_FALSE(Trixhv_SkipSet("VSET", &zero));
+    // A text value shorter than 4 bytes is not read past its end.
+    const char shortText[2] = "A";
+    EXPECT_FALSE(Trixhv_SkipSet("BDLABEL", shortText));
+}
+
 TEST(TrixhvDialect, DescriptionRecords)
 {
     TrixhvDescription d;

@@ -150,6 +150,20 @@ TEST_F(L5x26Test, PropertiesOfRows)
             EXPECT_EQ(text, c.text) << c.param << " " << c.prop;
         }
     }
+
+    // A listed channel name is answered whatever the slot; a name the
+    // channel lacks is an unknown property, or 10 for a slot not 0.
+    float maxval = 0;
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "FineGain", "Maxval", &maxval), 0);
+    EXPECT_EQ(maxval, 127.0f);
+    int32_t type = 0;
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Offset", "Type", &type), 21);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "Offset", "Type", &type), 10);
+    // "Enum" of a row that is no enumeration copies its (empty) labels.
+    std::memset(labels, 'x', sizeof labels);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "FineGain", "Enum", labels), 21);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_STREQ(labels[i], "");
 }
 
 TEST_F(L5x26Test, ModelTextChoosesTheChannelTable)
@@ -231,6 +245,15 @@ TEST_F(L5x26Test, ReadsAndWritesEachKind)
     ASSERT_EQ(setBdFloat(h, "Offset", 200.0f), 0);
     EXPECT_EQ(sim->boardValue(7, "BDOFFSET"), 200);
     EXPECT_EQ(getBdFloat(h, "Offset"), 200.0f);
+    // Every slot number names the one board.
+    const unsigned short slots[] = {3, 0};
+    float offsets[2] = {0, 0};
+    ASSERT_EQ(KORUHV_GetBdParam(h, 2, slots, "Offset", offsets), 0);
+    EXPECT_EQ(offsets[0], 200.0f);
+    EXPECT_EQ(offsets[1], 200.0f);
+    const float newOffsets[2] = {150.0f, 150.0f};
+    ASSERT_EQ(KORUHV_SetBdParam(h, 1, slots, "Offset", const_cast<float *>(newOffsets)), 0);
+    EXPECT_EQ(sim->boardValue(7, "BDOFFSET"), 150);
 
     // Slot 1 is taken as the one board, slot 2 is refused without a request.
     unsigned short ch = 3;
@@ -253,8 +276,11 @@ TEST_F(L5x26Test, ReadsAndWritesEachKind)
     getChInt(h, "Nope", 0, &rc);
     EXPECT_EQ(rc, 22);
     EXPECT_EQ(setChInt(h, "Name", 0, 1), 3); // read-only
+    // A channel beyond the table still goes to the module.
+    const size_t sent = sim->requestCount();
     getChInt(h, "FineGain", 16, &rc);
-    EXPECT_EQ(rc, 10);
+    EXPECT_EQ(sim->requestCount(), sent + 1);
+    EXPECT_EQ(sim->lines("CH:16,").size(), 1u);
     EXPECT_EQ(setBdInt(h, "Nope", 1), 22);
 }
 

@@ -109,6 +109,22 @@ TEST_F(TrixhvTest, DiscoversItsParametersFromTheUnit)
     int32_t type = -1;
     ASSERT_EQ(KORUHV_GetBdParamProp(h, 0, "BDALARM", "Type", &type), 0);
     EXPECT_EQ(type, 3);
+    // The board property ignores the slot; a name that is no board
+    // parameter answers 0 and writes nothing.
+    type = -1;
+    EXPECT_EQ(KORUHV_GetBdParamProp(h, 1, "BDALARM", "Type", &type), 0);
+    EXPECT_EQ(type, 3);
+    type = -1;
+    EXPECT_EQ(KORUHV_GetBdParamProp(h, 0, "VSET", "Type", &type), 0);
+    EXPECT_EQ(type, -1);
+    // A channel property is written and then refused for a slot not 0; a
+    // name the channel lacks answers 0 (or 10 for a slot not 0).
+    float maxval = 0;
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "VSET", "Maxval", &maxval), 10);
+    EXPECT_EQ(maxval, 3000.0f);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "BDALARM", "Type", &type), 0);
+    EXPECT_EQ(type, -1);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "BDALARM", "Type", &type), 10);
 
     // Commands of the whole table, in table order.
     unsigned short n = 0;
@@ -197,6 +213,14 @@ TEST_F(TrixhvTest, ReadsWritesAndCommands)
     TrixUnit u = TrixUnit::make(4);
     // The unit describes its on text in lower case and reads it in upper.
     u.findBoard("BDILK")->infoOverride = "1;0;0;1;0;0;0;;yes;no";
+    // Enumerations are neither read nor sent.
+    korusim::TrixParam mode = korusim::TrixParam::numeric("BDMODE", korusim::kTrixReadWrite, 0, 3, 0, "");
+    mode.type = korusim::kTrixEnum;
+    u.board.push_back(mode);
+    korusim::TrixParam gear = korusim::TrixParam::numeric("GEAR", korusim::kTrixReadWrite, 0, 3, 0, "");
+    gear.type = korusim::kTrixEnum;
+    for (korusim::TrixChannel &c : u.channels)
+        c.params.push_back(gear);
     startTcp({u});
     const int h = open(kTrixhvType, "127.0.0.2");
     sim->setInterlock(0, true);
@@ -218,6 +242,18 @@ TEST_F(TrixhvTest, ReadsWritesAndCommands)
     int32_t v = -1;
     EXPECT_EQ(KORUHV_GetBdParam(h, 1, &slot, "BDTERM", &v), 0);
     EXPECT_EQ(v, 1);
+
+    {
+        const size_t sent = sim->requestCount();
+        EXPECT_EQ(setBdInt(h, "BDMODE", 2), 0);
+        int32_t cell = 77;
+        unsigned short ch = 1;
+        EXPECT_EQ(KORUHV_GetChParam(h, 0, "GEAR", 1, &ch, &cell), 0);
+        EXPECT_EQ(cell, 77);
+        EXPECT_EQ(KORUHV_SetChParam(h, 0, "GEAR", 1, &ch, &cell), 2);
+        EXPECT_EQ(KORUHV_GetChParam(h, 2, "GEAR", 1, &ch, &cell), 10);
+        EXPECT_EQ(sim->requestCount(), sent);
+    }
 
     // ON with 0 sends nothing; with 1 it switches the channel on.
     const size_t before = sim->requestCount("PAR:ON");

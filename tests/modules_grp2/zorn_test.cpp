@@ -154,13 +154,37 @@ TEST_F(ZornTest, QueriesSettingsAndCommands)
     EXPECT_EQ(setBdInt(h, "ClearAlarm", 1), 0); // a command row set sends the command
     EXPECT_EQ(sim->requestCount("MRESET"), 2u);
 
+    // Every slot number names the one board.
+    const unsigned short slots[] = {2, 0};
+    int32_t loops[2] = {-1, -1};
+    ASSERT_EQ(KORUHV_GetBdParam(h, 2, slots, "Loop", loops), 0);
+    EXPECT_EQ(loops[0], 1);
+    EXPECT_EQ(loops[1], 1);
+    int32_t loopOff = 0;
+    ASSERT_EQ(KORUHV_SetBdParam(h, 1, slots, "Loop", &loopOff), 0);
+    EXPECT_EQ(sim->lines("LOOP:").back(), "LOOP:0");
+    // One channel write sends one request, built from the last listed value.
+    const unsigned short chs[] = {0, 0};
+    const float vsets[] = {20.0f, 30.0f};
+    const size_t before = sim->requestCount("MWVR:");
+    ASSERT_EQ(KORUHV_SetChParam(h, 0, "VSet", 2, chs, const_cast<float *>(vsets)), 0);
+    EXPECT_EQ(sim->requestCount("MWVR:"), before + 1);
+    EXPECT_EQ(sim->lines("MWVR:").back(), "MWVR:30.000000");
+    // Properties of a name the level lacks: nothing written, 0 (10 for a slot not 0).
+    int32_t type = -1;
+    EXPECT_EQ(KORUHV_GetBdParamProp(h, 0, "VSet", "Type", &type), 0);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Loop", "Type", &type), 0);
+    EXPECT_EQ(type, -1);
+    EXPECT_EQ(KORUHV_GetBdParamProp(h, 1, "VSet", "Type", &type), 10);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 1, 0, "Loop", "Type", &type), 10);
+
     EXPECT_EQ(setChFloat(h, "VMon", 0, 1.0f), 3);
     EXPECT_EQ(setBdFloat(h, "IGC", 1.0f), 2);
     int rc = 0;
     getBdInt(h, "ClearAlarm", &rc);
     EXPECT_EQ(rc, 3);
     sim->setLocal(true);
-    EXPECT_EQ(setChFloat(h, "VSet", 0, 10.0f), 2); // refused with #NAK
+    EXPECT_EQ(setChFloat(h, "VSet", 0, 10.0f), -1); // refused with #NAK: the set's own result
     EXPECT_EQ(KORUHV_ExecComm(h, "ClearAlarm"), 2);
     sim->setLocal(false);
     sim->addFault(Fault::silence("MRI:?"));
