@@ -55,13 +55,13 @@ TEST_F(EventsTest, BoardValuesArriveInOneBatchPerCycle)
     ASSERT_GE(h, 0);
     EventServer server;
     char results[4] = {1, 1, 1, 1};
-    ASSERT_EQ(subscribeChannel(h, server.port(), 0, "VMon:Nothing", 2, results), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon:Nothing", 2, results), 0);
     EXPECT_EQ(results[0], 0);
     EXPECT_EQ(uint8_t(results[1]), 255);
-    ASSERT_EQ(subscribeChannel(h, server.port(), 2, "VSet", 1), 0);
-    ASSERT_EQ(subscribeChannel(h, server.port(), 0, "VMon", 1), 0); // already subscribed: polled once
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 2, "VSet", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0); // already subscribed: polled once
     char br[4] = {};
-    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.port(), 0, "Uptime:Temp", 2, br), 0);
+    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.apiPort(), 0, "Uptime:Temp", 2, br), 0);
     std::string ident;
     const int fd = server.accept(5s, &ident);
     ASSERT_GE(fd, 0);
@@ -91,9 +91,9 @@ TEST_F(EventsTest, BoardValuesArriveInOneBatchPerCycle)
 
     // Unsubscribing what is not subscribed is rejected; the rest goes on.
     char ur[2] = {};
-    ASSERT_EQ(unsubscribeChannel(h, server.port(), 5, "VMon", 1, ur), 0);
+    ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 5, "VMon", 1, ur), 0);
     EXPECT_EQ(uint8_t(ur[0]), 255);
-    EXPECT_EQ(subscribeChannel(h, server.port(), 0, "VMon:VSet", 3), 26);
+    EXPECT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon:VSet", 3), 26);
 }
 
 TEST_F(EventsTest, LastUnsubscribeClosesAndNextSubscribeReconnects)
@@ -101,15 +101,15 @@ TEST_F(EventsTest, LastUnsubscribeClosesAndNextSubscribeReconnects)
     const int h = openBoard();
     ASSERT_GE(h, 0);
     EventServer server;
-    ASSERT_EQ(subscribeChannel(h, server.port(), 1, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
     std::string ident;
     const int fd = server.accept(5s, &ident);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
-    ASSERT_EQ(unsubscribeChannel(h, server.port(), 1, "VMon", 1), 0);
+    ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
     EXPECT_TRUE(EventServer::closedWithin(fd, 3s));
 
-    ASSERT_EQ(subscribeChannel(h, server.port(), 1, "IMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "IMon", 1), 0);
     const int fd2 = server.accept(5s, &ident);
     ASSERT_GE(fd2, 0);
     EXPECT_EQ(ident, "1_2_ee000000");
@@ -123,7 +123,7 @@ TEST_F(EventsTest, SilentBoardKeepsTheConnectionAliveAndResumes)
     const int h = openBoard();
     ASSERT_GE(h, 0);
     EventServer server;
-    ASSERT_EQ(subscribeChannel(h, server.port(), 0, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
     const int fd = server.accept(5s, nullptr);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
@@ -144,7 +144,7 @@ TEST_F(EventsTest, LostSubscriberIsReplacedAtTheNextSubscribe)
     const int h = openUnit();
     ASSERT_GE(h, 0);
     EventServer server;
-    ASSERT_EQ(subscribeChannel(h, server.port(), 0, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
     std::string ident;
     int fd = server.accept(5s, &ident);
     ASSERT_GE(fd, 0);
@@ -152,7 +152,7 @@ TEST_F(EventsTest, LostSubscriberIsReplacedAtTheNextSubscribe)
     ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
     server.drop(fd); // the program's event thread went away
     std::this_thread::sleep_for(800ms);
-    ASSERT_EQ(subscribeChannel(h, server.port(), 1, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
     fd = server.accept(5s, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "0_1");
@@ -166,12 +166,12 @@ TEST_F(EventsTest, FailedConnectionLeavesNothingSubscribed)
     short deadPort;
     {
         EventServer gone;
-        deadPort = gone.port();
+        deadPort = gone.apiPort();
     }
     EXPECT_EQ(subscribeChannel(h, deadPort, 0, "VMon", 1), 28);
     EventServer server;
     // The same item again: subscribed afresh and polled.
-    ASSERT_EQ(subscribeChannel(h, server.port(), 0, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
     const int fd = server.accept(5s, nullptr);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
@@ -179,7 +179,7 @@ TEST_F(EventsTest, FailedConnectionLeavesNothingSubscribed)
     const int u = openUnit();
     ASSERT_GE(u, 0);
     EXPECT_EQ(subscribeChannel(u, deadPort, 0, "VMon", 1), 28);
-    ASSERT_EQ(subscribeChannel(u, server.port(), 3, "VSet", 1), 0);
+    ASSERT_EQ(subscribeChannel(u, server.apiPort(), 3, "VSet", 1), 0);
     const int fd2 = server.accept(5s, nullptr);
     ASSERT_GE(fd2, 0);
     const Batch b = EventServer::readUntil(fd2, 5s, withRecords(1));
@@ -197,7 +197,7 @@ TEST_F(EventsTest, UnitCurrentMonitorsFollowTheRange)
     ASSERT_EQ(setInt(h, "Pw", 0, 1), 0);
     EventServer server;
     char results[4] = {};
-    ASSERT_EQ(subscribeChannel(h, server.port(), 0, "IMonL:IMonH:IMRange:Pw", 4, results), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "IMonL:IMonH:IMRange:Pw", 4, results), 0);
     const int fd = server.accept(5s, nullptr);
     ASSERT_GE(fd, 0);
     Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) {
@@ -220,9 +220,9 @@ TEST_F(EventsTest, UnitCurrentMonitorsFollowTheRange)
 
     // Unsubscribing a pair that is not subscribed is no error on this unit.
     char ur[2] = {1, 1};
-    ASSERT_EQ(unsubscribeChannel(h, server.port(), 2, "VMon", 1, ur), 0);
+    ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 2, "VMon", 1, ur), 0);
     EXPECT_EQ(ur[0], 0);
-    ASSERT_EQ(unsubscribeChannel(h, server.port(), 0, "IMonL:IMonH:IMRange", 3), 0);
+    ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 0, "IMonL:IMonH:IMRange", 3), 0);
     b = EventServer::readUntil(fd, 5s, withRecords(1));
     ASSERT_EQ(b.rc, 0);
     EXPECT_STREQ(b.records[0].name, "Pw");
@@ -237,7 +237,7 @@ TEST_F(EventsTest, UnitBoardItemsActOnTheWholeRow)
     ASSERT_GE(h, 0);
     EventServer server;
     char br[3] = {1, 1, 1};
-    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.port(), 0, "VMon:Nothing:VSet", 3, br), 0);
+    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.apiPort(), 0, "VMon:Nothing:VSet", 3, br), 0);
     EXPECT_EQ(uint8_t(br[0]), 0);
     EXPECT_EQ(uint8_t(br[1]), 255);
     EXPECT_EQ(uint8_t(br[2]), 0);
@@ -249,8 +249,8 @@ TEST_F(EventsTest, UnitBoardItemsActOnTheWholeRow)
     ASSERT_NE(find(b, "VSet", 0), nullptr);
 
     // A row with a channel subscribed already is left as it is.
-    ASSERT_EQ(subscribeChannel(h, server.port(), 2, "VMax", 1), 0);
-    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.port(), 0, "VMax", 1, br), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 2, "VMax", 1), 0);
+    ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.apiPort(), 0, "VMax", 1, br), 0);
     EXPECT_EQ(uint8_t(br[0]), 0);
     b = EventServer::readUntil(fd, 5s, withRecords(3));
     ASSERT_EQ(b.rc, 0);
@@ -258,9 +258,9 @@ TEST_F(EventsTest, UnitBoardItemsActOnTheWholeRow)
     EXPECT_EQ(find(b, "VMax", 0), nullptr);
 
     // Unsubscribing a board item clears the row for every channel.
-    ASSERT_EQ(subscribeChannel(h, server.port(), 3, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 3, "VMon", 1), 0);
     char ur[2] = {1, 1};
-    ASSERT_EQ(KORUHV_UnSubscribeBoardParams(h, server.port(), 0, "VMon:VMon", 2, ur), 0);
+    ASSERT_EQ(KORUHV_UnSubscribeBoardParams(h, server.apiPort(), 0, "VMon:VMon", 2, ur), 0);
     EXPECT_EQ(ur[0], 0);
     EXPECT_EQ(ur[1], 0);
     b = EventServer::readUntil(fd, 5s, withRecords(2));
@@ -278,8 +278,8 @@ TEST_F(EventsTest, CloseWithActiveSubscriptionIsPromptAndComplete)
     ASSERT_GE(u, 0);
     EXPECT_EQ(threadCount(), threads + 2);
     EventServer server;
-    ASSERT_EQ(subscribeChannel(w, server.port(), 0, "VMon", 1), 0);
-    ASSERT_EQ(subscribeChannel(u, server.port(), 0, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(w, server.apiPort(), 0, "VMon", 1), 0);
+    ASSERT_EQ(subscribeChannel(u, server.apiPort(), 0, "VMon", 1), 0);
     const int fw = server.accept(5s, nullptr);
     const int fu = server.accept(5s, nullptr);
     ASSERT_GE(fw, 0);

@@ -6,12 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "KORUComm_stub.h"
 #include "KORUHVWrapper.h"
+#include "api_access.h"
+#include "event_server.h"
 
 namespace boardstest {
 
@@ -36,7 +37,8 @@ struct Stub {
     KORUCommStub_SetOpenResult_t openResult = nullptr;
 };
 
-class BoardsTest : public ::testing::Test {
+// Typed reads and writes come from FixtureAccess.
+class BoardsTest : public ::testing::Test, protected korutest::FixtureAccess {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -46,55 +48,15 @@ protected:
     int open(int type, int link, const std::string &address, int *rc = nullptr);
     void close(int handle);
 
-    float getFloat(int h, const char *name, unsigned short ch, int *rc = nullptr);
-    int getInt(int h, const char *name, unsigned short ch, int *rc = nullptr);
-    int setFloat(int h, const char *name, unsigned short ch, float v);
-    int setInt(int h, const char *name, unsigned short ch, int v);
     int chProp(int h, unsigned short ch, const char *name, const char *prop, void *out);
 
     Stub stub;
     std::vector<int> handles;
 };
 
-struct Batch {
-    int rc = -1;
-    std::vector<EventRecord> records;
-};
-
-class EventServer {
-public:
-    EventServer();
-    ~EventServer();
-    short port() const { return static_cast<short>(port_); }
-    // Accepts the next connection within the time; its identification text
-    // (up to its NUL) in ident. -1 when none came.
-    int accept(std::chrono::milliseconds within, std::string *ident);
-    static Batch read(int fd);
-    template <typename Pred> static Batch readUntil(int fd, std::chrono::milliseconds within, Pred pred)
-    {
-        const auto end = std::chrono::steady_clock::now() + within;
-        Batch b;
-        while (std::chrono::steady_clock::now() < end) {
-            b = read(fd);
-            if (b.rc != 0 || pred(b))
-                return b;
-        }
-        b.rc = -2;
-        return b;
-    }
-    // True when the peer closed the connection within the time.
-    static bool closedWithin(int fd, std::chrono::milliseconds within);
-    void drop(int fd); // closes an accepted connection
-    void closeListener();
-
-private:
-    int listen_ = -1;
-    unsigned short port_ = 0;
-    std::vector<int> accepted_;
-};
-
-const EventRecord *find(const Batch &b, const char *name, int channel);
-// Threads of this process.
-int threadCount();
+using korutest::Batch;
+using korutest::EventServer;
+using korutest::find;
+using korutest::threadCount; // threadCount(): every thread of this process
 
 } // namespace boardstest

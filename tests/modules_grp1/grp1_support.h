@@ -6,13 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "KORUHVWrapper.h"
+#include "api_access.h"
+#include "event_server.h"
 #include "modules/text_link_sim.h"
 
 namespace grp1test {
@@ -20,7 +21,8 @@ namespace grp1test {
 constexpr int kLinkTcp = 0;
 constexpr int kLinkUsbVcp = 5;
 
-class FamilyTest : public ::testing::Test {
+// Typed reads and writes come from FixtureAccess.
+class FamilyTest : public ::testing::Test, protected korutest::FixtureAccess {
 protected:
     // systemType selects the family; setPort is its TCP port hook.
     FamilyTest(int systemType, void (*setPort)(unsigned short)) : type_(systemType), setPort_(setPort) {}
@@ -38,17 +40,6 @@ protected:
     int tryOpen(const std::string &address, int link, int *handle);
     void close(int handle);
 
-    float getFloat(int h, const char *name, unsigned short ch, int *rc = nullptr);
-    int getInt(int h, const char *name, unsigned short ch, int *rc = nullptr);
-    int setFloat(int h, const char *name, unsigned short ch, float v);
-    int setInt(int h, const char *name, unsigned short ch, int v);
-    int getBoardInt(int h, const char *name, int *rc = nullptr);
-    float getBoardFloat(int h, const char *name, int *rc = nullptr);
-    int setBoardInt(int h, const char *name, int v);
-    int setBoardFloat(int h, const char *name, float v);
-    std::vector<std::string> boardParams(int h);
-    std::vector<std::string> channelParams(int h, unsigned short ch, int *rc = nullptr);
-
     // The last request line the simulator received that contains match.
     std::string lastRequest(const std::string &match = {});
 
@@ -60,46 +51,15 @@ private:
     void (*setPort_)(unsigned short);
 };
 
-struct Batch {
-    int rc = -1;
-    std::vector<EventRecord> records;
-};
-
-class EventServer {
-public:
-    EventServer();
-    ~EventServer();
-    short apiPort() const { return static_cast<short>(port_); }
-    // The next connection within the time, its identification text (up to
-    // its NUL) in ident; -1 when none came.
-    int accept(std::chrono::milliseconds within, std::string *ident);
-    static Batch read(int fd);
-    template <typename Pred> static Batch readUntil(int fd, std::chrono::milliseconds within, Pred pred)
-    {
-        const auto end = std::chrono::steady_clock::now() + within;
-        Batch b;
-        while (std::chrono::steady_clock::now() < end) {
-            b = read(fd);
-            if (b.rc != 0 || pred(b))
-                return b;
-        }
-        b.rc = -2;
-        return b;
-    }
-    static bool closedWithin(int fd, std::chrono::milliseconds within);
-
-private:
-    int listen_ = -1;
-    unsigned short port_ = 0;
-    std::vector<int> accepted_;
-};
-
-const EventRecord *find(const Batch &b, const char *name, int channel);
-// Threads of this process with this name.
-int threadCount(const char *name);
+using korutest::Batch;
+using korutest::EventServer;
+using korutest::find;
+using korutest::threadCount;
+using korutest::boardParams;
+using korutest::channelParams;
+using korutest::unsubscribeChannel;
 
 int subscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n);
 int subscribeBoard(int h, short port, const char *names, unsigned n);
-int unsubscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n);
 
 } // namespace grp1test

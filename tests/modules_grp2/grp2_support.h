@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "KORUHVWrapper.h"
+#include "api_access.h"
+#include "event_server.h"
 
 namespace grp2test {
 
@@ -31,60 +32,26 @@ protected:
     std::vector<int> handles;
 };
 
-// One batch as the event reader hands it out.
-struct Batch {
-    int rc = -1;
-    std::vector<EventRecord> records;
-};
+using korutest::Batch;
+using korutest::EventServer;
+using korutest::find;
+using korutest::threadCount; // ("L5026 poll")
 
-class EventServer {
-public:
-    EventServer();
-    ~EventServer();
-    short apiPort() const { return static_cast<short>(port_); }
-    // Accepts the next connection within the time; its identification text
-    // (up to its NUL) in ident. -1 when none came.
-    int accept(std::chrono::milliseconds within, std::string *ident);
-    static Batch read(int fd);
-    // Reads batches until one satisfies pred or the time is up (rc -2).
-    template <typename Pred> static Batch readUntil(int fd, std::chrono::milliseconds within, Pred pred)
-    {
-        const auto end = std::chrono::steady_clock::now() + within;
-        Batch b;
-        while (std::chrono::steady_clock::now() < end) {
-            b = read(fd);
-            if (b.rc != 0 || pred(b))
-                return b;
-        }
-        b.rc = -2;
-        return b;
-    }
-    static bool closedWithin(int fd, std::chrono::milliseconds within);
-
-private:
-    int listen_ = -1;
-    unsigned short port_ = 0;
-    std::vector<int> accepted_;
-};
-
-const EventRecord *find(const Batch &b, const char *name, int channel);
-// Threads of this process with this name ("L5026 poll").
-int threadCount(const char *name);
-
-// Typed reads and writes of one channel or of the board (slot 0).
+// Typed reads of one channel or of the board (slot 0); a failed read
+// returns the bytes 0xA5. Writes and lists are the shared ones.
 float getChFloat(int h, const char *name, unsigned short ch, int *rc = nullptr);
 int getChInt(int h, const char *name, unsigned short ch, int *rc = nullptr);
-int setChFloat(int h, const char *name, unsigned short ch, float v);
-int setChInt(int h, const char *name, unsigned short ch, int v);
 float getBdFloat(int h, const char *name, int *rc = nullptr);
 int getBdInt(int h, const char *name, int *rc = nullptr);
-int setBdFloat(int h, const char *name, float v);
-int setBdInt(int h, const char *name, int v);
-// Names of a 10-byte-slot list (board or channel parameters).
-std::vector<std::string> boardParams(int h);
-std::vector<std::string> channelParams(int h, unsigned short ch, int *rc = nullptr);
+using korutest::boardParams;
+using korutest::channelParams;
+using korutest::setBdFloat;
+using korutest::setBdInt;
+using korutest::setChFloat;
+using korutest::setChInt;
+using korutest::unsubscribeChannel;
+// Subscriptions that also expect every per-name result to be 0.
 int subscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n);
-int unsubscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n);
 int subscribeBoard(int h, short port, const char *names, unsigned n);
 
 } // namespace grp2test
