@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crate_forward.h"
 #include "crate_ops.h"
 
 namespace koruhv {
@@ -22,11 +23,7 @@ const CrateFamily &family()
     return f;
 }
 
-template <typename F> int withContext(const BackendRef &b, F op)
-{
-    CrateContext *ctx = CrateFamily_Context(family(), b.handle);
-    return ctx ? op(*ctx) : KORUHV_ERR_NOT_OPEN;
-}
+using Fwd = CrateForward<family>;
 
 void abandon(CrateContext &ctx)
 {
@@ -89,7 +86,7 @@ int initSystem(const char *link, const char *address, const char *user, const ch
 
 int deinitSystem(const BackendRef &b)
 {
-    return withContext(b, [&](CrateContext &ctx) {
+    return Fwd::withContext(b, [&](CrateContext &ctx) {
         int rc = CrateOp_Logout(ctx);
         // Whatever the crate answered, the connection is closed once and
         // everything it named is gone.
@@ -99,88 +96,10 @@ int deinitSystem(const BackendRef &b)
     });
 }
 
-int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions,
-                uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_GetCrateMap(family(), ctx, slotCount, models, descriptions, serialNumbers,
-                                   firmwareMinors, firmwareMajors);
-    });
-}
-
-int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetSysComp(ctx, crateCount, crateWords, slotWords); });
-}
-
-int getSysPropList(const BackendRef &b, uint16_t *count, char **names)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetSysPropList(family(), ctx, count, names); });
-}
-
-int getBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name, void *values)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_GetBdParam(ctx, n, slots, name, values); });
-}
-
-int setBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name, void *value)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_SetBdParam(ctx, n, slots, name, value); });
-}
-
-int getBdParamProp(const BackendRef &b, uint16_t slot, const char *param, const char *prop, void *result)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetBdParamProp(ctx, slot, param, prop, result); });
-}
-
-int getBdParamInfo(const BackendRef &b, uint16_t slot, char **names)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_GetBdParamInfo(ctx, slot, names); });
-}
-
-int testBdPresence(const BackendRef &b, uint16_t slot, char *model, char *description, uint16_t *serialNumber,
-                   uint8_t *firmwareMinor, uint8_t *firmwareMajor)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_TestBdPresence(ctx, slot, model, description, serialNumber, firmwareMinor,
-                                      firmwareMajor);
-    });
-}
-
-int getChParamProp(const BackendRef &b, uint16_t slot, uint16_t channel, const char *param, const char *prop,
-                   void *result)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_GetChParamProp(ctx, slot, channel, param, prop, result);
-    });
-}
-
-int getChParamInfo(const BackendRef &b, uint16_t slot, uint16_t channel, char **names, int *count)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetChParamInfo(ctx, slot, channel, names, count); });
-}
-
-int getChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t *channels,
-              char (*names)[KORUHV_CHANNEL_NAME_SIZE])
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetChName(ctx, slot, count, channels, names); });
-}
-
-int setChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t *channels, const char *name)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_SetChName(ctx, slot, count, channels, name); });
-}
-
 int getChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                void *values)
 {
-    return withContext(b, [&](CrateContext &ctx) {
+    return Fwd::withContext(b, [&](CrateContext &ctx) {
         // The read keeps no status or message of its own: the error text
         // stays the one of the operation before it.
         const int16_t status = ctx.status;
@@ -191,25 +110,6 @@ int getChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t co
         std::memcpy(ctx.message, message, sizeof message);
         return rc;
     });
-}
-
-int setChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
-               void *value)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_SetChParam(family(), ctx, slot, name, count, channels, value);
-    });
-}
-
-int getExecCommList(const BackendRef &b, uint16_t *count, char **names)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetExecCommList(family(), ctx, count, names); });
-}
-
-int execComm(const BackendRef &b, const char *name)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_ExecComm(family(), ctx, name); });
 }
 
 const char *getError(const BackendRef &b)
@@ -228,25 +128,25 @@ constexpr BackendOps makeOps()
     ops.requestLockOps = kAllOps;
     ops.InitSystem = initSystem;
     ops.DeinitSystem = deinitSystem;
-    ops.GetCrateMap = getCrateMap;
-    ops.GetSysComp = getSysComp;
-    ops.GetSysPropList = getSysPropList;
+    ops.GetCrateMap = Fwd::getCrateMap;
+    ops.GetSysComp = Fwd::getSysComp;
+    ops.GetSysPropList = Fwd::getSysPropList;
     ops.GetSysPropInfo = HX1100_GetSysPropInfo;
     ops.GetSysProp = HX1100_GetSysProp;
     ops.SetSysProp = HX1100_SetSysProp;
-    ops.GetBdParam = getBdParam;
-    ops.SetBdParam = setBdParam;
-    ops.GetBdParamProp = getBdParamProp;
-    ops.GetBdParamInfo = getBdParamInfo;
-    ops.TestBdPresence = testBdPresence;
-    ops.GetChParamProp = getChParamProp;
-    ops.GetChParamInfo = getChParamInfo;
-    ops.GetChName = getChName;
-    ops.SetChName = setChName;
+    ops.GetBdParam = Fwd::getBdParam;
+    ops.SetBdParam = Fwd::setBdParam;
+    ops.GetBdParamProp = Fwd::getBdParamProp;
+    ops.GetBdParamInfo = Fwd::getBdParamInfo;
+    ops.TestBdPresence = Fwd::testBdPresence;
+    ops.GetChParamProp = Fwd::getChParamProp;
+    ops.GetChParamInfo = Fwd::getChParamInfo;
+    ops.GetChName = Fwd::getChName;
+    ops.SetChName = Fwd::setChName;
     ops.GetChParam = getChParam;
-    ops.SetChParam = setChParam;
-    ops.GetExecCommList = getExecCommList;
-    ops.ExecComm = execComm;
+    ops.SetChParam = Fwd::setChParam;
+    ops.GetExecCommList = Fwd::getExecCommList;
+    ops.ExecComm = Fwd::execComm;
     ops.Subscribe = HX1100_Subscribe;
     ops.UnSubscribe = HX1100_UnSubscribe;
     ops.GetError = getError;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crate_forward.h"
 #include "crate_ops.h"
 
 namespace koruhv {
@@ -21,12 +22,7 @@ const CrateFamily &family()
     return f;
 }
 
-// Runs an operation on the handle's context; 4098 when it is not logged in.
-template <typename F> int withContext(const BackendRef &b, F op)
-{
-    CrateContext *ctx = CrateFamily_Context(family(), b.handle);
-    return ctx ? op(*ctx) : KORUHV_ERR_NOT_OPEN;
-}
+using Fwd = CrateForward<family>;
 
 void resetContext(CrateContext &ctx)
 {
@@ -97,7 +93,7 @@ int initSystem(const char *link, const char *address, const char *user, const ch
 
 int deinitSystem(const BackendRef &b)
 {
-    return withContext(b, [&](CrateContext &ctx) {
+    return Fwd::withContext(b, [&](CrateContext &ctx) {
         int rc = CrateOp_Logout(ctx);
         // Logout or not, the connection and everything it named are gone.
         HX4400_SubStore_Clear(b.handle);
@@ -106,68 +102,9 @@ int deinitSystem(const BackendRef &b)
     });
 }
 
-int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions,
-                uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_GetCrateMap(family(), ctx, slotCount, models, descriptions, serialNumbers,
-                                   firmwareMinors, firmwareMajors);
-    });
-}
-
-int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetSysComp(ctx, crateCount, crateWords, slotWords); });
-}
-
-int getSysPropList(const BackendRef &b, uint16_t *count, char **names)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetSysPropList(family(), ctx, count, names); });
-}
-
-int getBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name, void *values)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_GetBdParam(ctx, n, slots, name, values); });
-}
-
-int setBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name, void *value)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_SetBdParam(ctx, n, slots, name, value); });
-}
-
-int getBdParamProp(const BackendRef &b, uint16_t slot, const char *param, const char *prop, void *result)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetBdParamProp(ctx, slot, param, prop, result); });
-}
-
-int getBdParamInfo(const BackendRef &b, uint16_t slot, char **names)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_GetBdParamInfo(ctx, slot, names); });
-}
-
-int testBdPresence(const BackendRef &b, uint16_t slot, char *model, char *description, uint16_t *serialNumber,
-                   uint8_t *firmwareMinor, uint8_t *firmwareMajor)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_TestBdPresence(ctx, slot, model, description, serialNumber, firmwareMinor,
-                                      firmwareMajor);
-    });
-}
-
-int getChParamProp(const BackendRef &b, uint16_t slot, uint16_t channel, const char *param, const char *prop,
-                   void *result)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_GetChParamProp(ctx, slot, channel, param, prop, result);
-    });
-}
-
 int getChParamInfo(const BackendRef &b, uint16_t slot, uint16_t channel, char **names, int *count)
 {
-    return withContext(b, [&](CrateContext &ctx) {
+    return Fwd::withContext(b, [&](CrateContext &ctx) {
         int rc = CrateOp_GetChParamInfo(ctx, slot, channel, names, count);
         if (rc)
             return rc;
@@ -178,45 +115,6 @@ int getChParamInfo(const BackendRef &b, uint16_t slot, uint16_t channel, char **
         }
         return 0;
     });
-}
-
-int getChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t *channels,
-              char (*names)[KORUHV_CHANNEL_NAME_SIZE])
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetChName(ctx, slot, count, channels, names); });
-}
-
-int setChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t *channels, const char *name)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_SetChName(ctx, slot, count, channels, name); });
-}
-
-int getChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
-               void *values)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetChParam(ctx, slot, name, count, channels, values); });
-}
-
-int setChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
-               void *value)
-{
-    return withContext(b, [&](CrateContext &ctx) {
-        return CrateOp_SetChParam(family(), ctx, slot, name, count, channels, value);
-    });
-}
-
-int getExecCommList(const BackendRef &b, uint16_t *count, char **names)
-{
-    return withContext(
-        b, [&](CrateContext &ctx) { return CrateOp_GetExecCommList(family(), ctx, count, names); });
-}
-
-int execComm(const BackendRef &b, const char *name)
-{
-    return withContext(b, [&](CrateContext &ctx) { return CrateOp_ExecComm(family(), ctx, name); });
 }
 
 const char *getError(const BackendRef &b)
@@ -235,25 +133,25 @@ constexpr BackendOps makeOps()
     ops.requestLockOps = kAllOps;
     ops.InitSystem = initSystem;
     ops.DeinitSystem = deinitSystem;
-    ops.GetCrateMap = getCrateMap;
-    ops.GetSysComp = getSysComp;
-    ops.GetSysPropList = getSysPropList;
+    ops.GetCrateMap = Fwd::getCrateMap;
+    ops.GetSysComp = Fwd::getSysComp;
+    ops.GetSysPropList = Fwd::getSysPropList;
     ops.GetSysPropInfo = HX4400_GetSysPropInfo;
     ops.GetSysProp = HX4400_GetSysProp;
     ops.SetSysProp = HX4400_SetSysProp;
-    ops.GetBdParam = getBdParam;
-    ops.SetBdParam = setBdParam;
-    ops.GetBdParamProp = getBdParamProp;
-    ops.GetBdParamInfo = getBdParamInfo;
-    ops.TestBdPresence = testBdPresence;
-    ops.GetChParamProp = getChParamProp;
+    ops.GetBdParam = Fwd::getBdParam;
+    ops.SetBdParam = Fwd::setBdParam;
+    ops.GetBdParamProp = Fwd::getBdParamProp;
+    ops.GetBdParamInfo = Fwd::getBdParamInfo;
+    ops.TestBdPresence = Fwd::testBdPresence;
+    ops.GetChParamProp = Fwd::getChParamProp;
     ops.GetChParamInfo = getChParamInfo;
-    ops.GetChName = getChName;
-    ops.SetChName = setChName;
-    ops.GetChParam = getChParam;
-    ops.SetChParam = setChParam;
-    ops.GetExecCommList = getExecCommList;
-    ops.ExecComm = execComm;
+    ops.GetChName = Fwd::getChName;
+    ops.SetChName = Fwd::setChName;
+    ops.GetChParam = Fwd::getChParam;
+    ops.SetChParam = Fwd::setChParam;
+    ops.GetExecCommList = Fwd::getExecCommList;
+    ops.ExecComm = Fwd::execComm;
     ops.Subscribe = HX4400_Subscribe;
     ops.UnSubscribe = HX4400_UnSubscribe;
     ops.GetError = getError;

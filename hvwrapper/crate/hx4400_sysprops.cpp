@@ -6,6 +6,7 @@
 
 #include "crate_ops.h"
 #include "crate_sysprop_text.h"
+#include "crate_sysprops.h"
 #include "hx4400_backend.h"
 
 namespace koruhv {
@@ -20,14 +21,8 @@ const CrateFamily &family()
 
 enum SysPropType : uint32_t { SP_TEXT = 0, SP_U16 = 2, SP_U32 = 3, SP_S16 = 4 };
 
-struct InfoRow {
-    uint32_t index;
-    uint32_t mode;
-    uint32_t type;
-};
-
 // clang-format off
-const InfoRow kInfo[] = {
+const CrateSysPropInfoRow kInfo[] = {
     {0, 0, SP_TEXT},  {7, 0, SP_TEXT},  {8, 0, SP_TEXT},  {14, 0, SP_TEXT}, {15, 0, SP_TEXT},
     {21, 0, SP_TEXT}, {25, 0, SP_TEXT}, {26, 0, SP_TEXT}, {28, 0, SP_TEXT}, {29, 0, SP_TEXT},
     {33, 0, SP_TEXT},
@@ -189,76 +184,23 @@ bool encode(uint32_t index, const void *value, RequestBuffer &args)
     }
 }
 
+const CrateSysPropTable kTable{kInfo, sizeof kInfo / sizeof kInfo[0], decode, encode};
+
 } // namespace
 
 int HX4400_GetSysPropInfo(const BackendRef &b, const char *name, uint32_t *mode, uint32_t *type)
 {
-    CrateContext *ctx = CrateFamily_Context(family(), b.handle);
-    if (!ctx)
-        return KORUHV_ERR_NOT_OPEN;
-    const PropertyRow *r = Crate_FindProperty(CRATE_GEN_CURRENT, name);
-    if (!r)
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
-    if (r->access == PROP_EXEC)
-        return Crate_SetError(*ctx, CRATE_ERR_NO_SYS_PROP, kTextNoSysProp);
-    for (const InfoRow &i : kInfo)
-        if (i.index == r->index) {
-            if (mode)
-                *mode = i.mode;
-            if (type)
-                *type = i.type;
-            return ok(*ctx);
-        }
-    return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
+    return CrateSysProp_GetInfo(family(), kTable, b.handle, name, mode, type);
 }
 
 int HX4400_GetSysProp(const BackendRef &b, const char *name, void *result)
 {
-    if (!result)
-        return KORUHV_ERR_BAD_ARGUMENT;
-    CrateContext *ctx = CrateFamily_Context(family(), b.handle);
-    if (!ctx)
-        return KORUHV_ERR_NOT_OPEN;
-    const PropertyRow *r = Crate_FindProperty(CRATE_GEN_CURRENT, name);
-    if (!r)
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
-    if (r->access == PROP_EXEC)
-        return Crate_SetError(*ctx, CRATE_ERR_NO_GET_PROP, kTextNoGetProp);
-    if (!r->available) {
-        if (r->index == 13) { // "ResFlag" is answered without asking the crate
-            uint16_t zero = 0;
-            std::memcpy(result, &zero, 2);
-            return ok(*ctx);
-        }
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_AVAILABLE, kTextPropNotAvailable);
-    }
-    CrateReply reply;
-    int rc = Crate_Request(*ctx, r->getKeyword, nullptr, &reply);
-    if (rc)
-        return rc;
-    ByteCursor cur = reply.data(ctx->order);
-    return decode(*ctx, r->index, cur, result);
+    return CrateSysProp_Get(family(), kTable, b.handle, name, result);
 }
 
 int HX4400_SetSysProp(const BackendRef &b, const char *name, void *value)
 {
-    if (!value)
-        return KORUHV_ERR_BAD_ARGUMENT;
-    CrateContext *ctx = CrateFamily_Context(family(), b.handle);
-    if (!ctx)
-        return KORUHV_ERR_NOT_OPEN;
-    const PropertyRow *r = Crate_FindProperty(CRATE_GEN_CURRENT, name);
-    if (!r)
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
-    if (r->access != PROP_READ_WRITE)
-        return Crate_SetError(*ctx, CRATE_ERR_NO_SET_PROP, kTextNoSetProp);
-    if (!r->available)
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_AVAILABLE, kTextPropNotAvailable);
-    RequestBuffer args(ctx->order);
-    if (!encode(r->index, value, args))
-        return Crate_SetError(*ctx, CRATE_ERR_NO_SET_PROP, kTextNoSetProp);
-    int rc = Crate_Request(*ctx, r->setKeyword, &args, nullptr);
-    return rc ? rc : ok(*ctx);
+    return CrateSysProp_Set(family(), kTable, b.handle, name, value);
 }
 
 } // namespace koruhv
