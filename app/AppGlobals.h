@@ -16,6 +16,10 @@
 
 #include <atomic>
 
+#include <QString>
+
+class QMainWindow;
+
 /* Port of the program's inbound TCP event server; starts at 4400, raised by
  * the server thread while binding finds the port in use. Subscriptions pass
  * it as their event port. Atomic because the server thread raises it while
@@ -27,6 +31,20 @@ public:
     /* Removes from every operator-made group each member of that system and
      * slot (the board is about to be deleted); deletes no node. */
     virtual void removeBoardFromGroups(int sysHandle, unsigned short slot) = 0;
+
+    /* Connects one system (or one W38XX/BQ71XX board row) with the
+     * parameters the connection dialog composed; shows its own boxes on
+     * failure. The connection dialog and loading a saved customization call
+     * it, synchronously on the GUI thread. */
+    virtual void connectDialogCallback(int sysType, int linkType, QString initParam, QString name,
+                                       QString userOrBoard, QString password)
+    {
+        (void)sysType, (void)linkType, (void)initParam, (void)name, (void)userOrBoard, (void)password;
+    }
+
+    /* The main window as a widget (dock parent, dialog parent); null in tests
+     * that stand in for it without a window. */
+    virtual QMainWindow *mainWindowWidget() { return nullptr; }
 
 protected:
     ~MainWindowServices() = default;
