@@ -59,8 +59,9 @@ while IFS= read -r rel; do
         *) fail "$rel has the search path '$p'" ;;
       esac
     done
-    if ldd "$f" 2>&1 | grep -q 'not found'; then
-      ldd "$f" >&2
+    # Needed libraries come from the system or from the prefix.
+    if LD_LIBRARY_PATH=$PREFIX/$KORU_LIBDIR ldd "$f" 2>&1 | grep -q 'not found'; then
+      LD_LIBRARY_PATH=$PREFIX/$KORU_LIBDIR ldd "$f" >&2
       fail "$rel needs a library that is not found"
     fi
   elif grep -q -F -e "$KORU_BUILD_DIR" -e "$KORU_SOURCE_DIR" "$f"; then
