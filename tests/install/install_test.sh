@@ -81,7 +81,22 @@ if [ "$KORU_HAVE_PROGRAM" = 1 ]; then pdf=$PREFIX/$KORU_DATADIR/KORU/RORERAVA202
 [ "$(tail -n 1 "$pdf")" = "%%EOF" ] || fail "manual: no end marker"
 xref=$(tail -n 2 "$pdf" | head -n 1)
 [ "$(tail -c +"$((xref + 1))" "$pdf" | head -c 4)" = "xref" ] || fail "manual: cross-reference offset is wrong"
-echo "manual: complete PDF"
+# every object sits where the cross-reference table says
+entries=$(tail -c +"$((xref + 1))" "$pdf" | sed -n '2s/^0 \([0-9]*\)$/\1/p')
+[ -n "$entries" ] || fail "manual: no cross-reference table"
+for i in $(seq 1 $((entries - 1))); do
+  off=$(tail -c +"$((xref + 1))" "$pdf" | sed -n "$((i + 3))s/^\([0-9]\{10\}\) 00000 n $/\1/p")
+  [ -n "$off" ] || fail "manual: cross-reference entry $i"
+  [ "$(tail -c +"$((10#$off + 1))" "$pdf" | head -n 1)" = "$i 0 obj" ] || fail "manual: object $i is not at its offset"
+done
+echo "manual: complete PDF with $((entries - 1)) objects"
+# the manual writer refuses text it cannot lay out, and writes nothing then
+printf 'caf\xc3\xa9\n' > "$WORK/bad.txt"
+if "$KORU_BUILD_DIR/packaging/koru-text-to-pdf" "$WORK/bad.txt" "$WORK/bad.pdf" 2> "$WORK/bad.err"; then
+  fail "manual writer accepted non-ASCII text"
+fi
+grep -q 'bad.txt:1: only printable ASCII' "$WORK/bad.err" || fail "manual writer error text: $(cat "$WORK/bad.err")"
+[ ! -e "$WORK/bad.pdf" ] || fail "manual writer left a file behind"
 
 # ---- 4. two consumers outside the tree
 read -r -a FLAGS <<< "${KORU_CONSUMER_FLAGS:-}"
