@@ -93,19 +93,9 @@ void ModalAnswerer::poll()
 {
     QWidget *w = QApplication::activeModalWidget();
     if (!w || w == last.data()) {
-        if (!handlers.empty()) {
-            elapsedMs += 10;
-            if (elapsedMs > boundMs) {
-                timedOutFlag = true;
-                handlers.clear();
-            }
-        }
-        return;
-    }
-    if (handlers.empty()) {
-        if (timedOutFlag || elapsedMs > boundMs) {
-            if (auto *dialog = qobject_cast<QDialog *>(w))
-                dialog->reject();
+        if (!handlers.empty() && (elapsedMs += 10) > boundMs) {
+            timedOutFlag = true;
+            handlers.clear();
         }
         return;
     }
@@ -119,6 +109,14 @@ void ModalAnswerer::poll()
         s.informative = box->informativeText();
     }
     seenModals.push_back(s);
+    if (handlers.empty()) {
+        // Not expected: closed at once, and visible in seen().
+        if (auto *dialog = qobject_cast<QDialog *>(w))
+            dialog->reject();
+        else
+            w->close();
+        return;
+    }
     Handler h = std::move(handlers.front());
     handlers.pop_front();
     h(w);

@@ -42,9 +42,9 @@ struct SeenModal {
 };
 
 // Answers modal widgets in the order they appear: each handler gets the
-// next new active modal widget. A bounded timer polls; when a handler waits
-// longer than the bound, the modal widget is rejected so nothing hangs and
-// timedOut() turns true.
+// next new active modal widget. A modal widget that finds no handler is
+// rejected at once (and listed in seen()), so nothing hangs; a handler that
+// waits longer than the bound is dropped and timedOut() turns true.
 class ModalAnswerer {
 public:
     using Handler = std::function<void(QWidget *)>;
