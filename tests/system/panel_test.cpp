@@ -940,3 +940,36 @@ TEST_F(PanelTest, LogSwitchAndLogButtons)
 }
 
 } // namespace
+
+namespace {
+
+// A crate panel and a rack panel as the operator sees them; with
+// KORU_SCREENSHOT_DIR set the pictures are saved there to look at.
+TEST_F(PanelTest, CrateAndRackPanelsDraw)
+{
+    const QString dir = qEnvironmentVariable("KORU_SCREENSHOT_DIR");
+    struct Case {
+        int type;
+        std::vector<fakehv::NamedSysProp> props;
+        const char *file;
+    } cases[] = {
+        {2, crateProps(0x19), "panel-crate.png"},
+        {16, rackProps(true, 1), "panel-rack.png"},
+    };
+    for (Case &c : cases) {
+        c.props.push_back({"HVFanSpeed", prop(fakehv::SYSPROP_U16, 2, Raw::u16(2))});
+        make(c.type, scripted(c.props));
+        panel()->setSelected(true);
+        panel()->showAdvancedFeatWidget(true);
+        panel()->resize(260, panel()->sizeHint().height());
+        QApplication::processEvents();
+        const QPixmap shot = panel()->grab();
+        EXPECT_FALSE(shot.isNull());
+        if (!dir.isEmpty())
+            shot.save(dir + QLatin1Char('/') + QString::fromLatin1(c.file));
+        host.reset();
+        fakehv::reset();
+    }
+}
+
+} // namespace
