@@ -973,3 +973,40 @@ TEST_F(PanelTest, CrateAndRackPanelsDraw)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PanelTest, SelectionRestylesTheButtonsOfEachType)
+{
+    using C = Cmd;
+    struct Case {
+        int type;
+        std::vector<Cmd> restyled;
+    } cases[] = {
+        {2, {C::Sessions, C::Kill, C::ClearAlarm, C::ResetFlagCfg, C::CrateMap, C::GenSignCfg, C::TechInfo, C::SysInfo}},
+        {5, {C::CrateMap, C::Kill}},
+        {6, {C::Kill, C::ClearAlarm}},
+        {11, {C::Kill, C::ClearAlarm}},
+        {8, {}},
+        {9, {}},
+        {16, {C::Sessions, C::Kill, C::ClearAlarm, C::TechInfo, C::CrateMap, C::GlobalOn, C::GlobalOff, C::CpuInfo,
+              C::SysInfo, C::Pw48, C::RecoveryFlag, C::ResetFlagCfg}},
+    };
+    for (const Case &c : cases) {
+        make(c.type, scripted({}));
+        panel()->setSelected(false);
+        for (int i = 0; i < syspanel::CommandButtonCount; ++i) {
+            const bool restyled = std::find(c.restyled.begin(), c.restyled.end(), Cmd(i)) != c.restyled.end();
+            EXPECT_EQ(hasUnselectedLook(panel()->commandButton(Cmd(i))), restyled) << c.type << " button " << i;
+        }
+        host.reset();
+        fakehv::reset();
+    }
+    PanelHost custom(-1, -1, QString(), nullptr);
+    custom.panel->setSelected(false);
+    EXPECT_EQ(custom.panel->styleSheet(), QStringLiteral("background: #d5d5d5;"));
+    for (int i = 0; i < syspanel::CommandButtonCount; ++i)
+        EXPECT_TRUE(custom.panel->commandButton(Cmd(i))->styleSheet().isEmpty());
+}
+
+} // namespace
