@@ -7,6 +7,10 @@
 #include "KORUHVWidgetItem.h"
 #include "KORUHVSwitch.h"
 #include "QAboutDialog.h"
+#include "QGenSignCfgDialog.h"
+#include "QHVRecoveryDialog.h"
+#include "QHVResetDialog.h"
+#include "QResetFlagsDialog.h"
 #include "QSystemInformations.h"
 #include "QSystemInterface.h"
 #include "panel_support.h"
@@ -969,6 +973,34 @@ TEST_F(PanelTest, CrateAndRackPanelsDraw)
             shot.save(dir + QLatin1Char('/') + QString::fromLatin1(c.file));
         host.reset();
         fakehv::reset();
+    }
+}
+
+TEST_F(PanelTest, PanelDialogsDraw)
+{
+    const QString dir = qEnvironmentVariable("KORU_SCREENSHOT_DIR");
+    make(16, scripted(rackProps(true)));
+    QGenSignCfgDialog gen(panel(), 0x25, nullptr);
+    QResetFlagsDialog flags(panel(), 0x3F, nullptr);
+    QHVRecoveryDialog recovery(root(), nullptr);
+    QHVResetDialog reset(root(), nullptr);
+    QAboutDialog about(nullptr);
+    gen.setAttribute(Qt::WA_DeleteOnClose, false);
+    flags.setAttribute(Qt::WA_DeleteOnClose, false);
+    about.setAttribute(Qt::WA_DeleteOnClose, false);
+    const std::pair<QWidget *, const char *> dialogs[] = {{&gen, "dialog-gensign.png"},
+                                                          {&flags, "dialog-resetflags.png"},
+                                                          {&recovery, "dialog-recovery.png"},
+                                                          {&reset, "dialog-reset.png"},
+                                                          {&about, "dialog-about.png"}};
+    for (const auto &[w, file] : dialogs) {
+        w->show();
+        QApplication::processEvents();
+        const QPixmap shot = w->grab();
+        EXPECT_FALSE(shot.isNull());
+        if (!dir.isEmpty())
+            shot.save(dir + QLatin1Char('/') + QString::fromLatin1(file));
+        w->hide();
     }
 }
 
