@@ -1,0 +1,170 @@
+/* The panel of one connected system in the left dock: picture, model text,
+ * address, logging controls, the command buttons of its type, status lamps,
+ * fan controls and the editable system parameters. Built and owned by the
+ * system's QSystemInterface; GUI thread only. Live values arrive through the
+ * interface's routing (updateFanSpeedSlider, updateReadFanStatValues,
+ * updateTechInfo, updateSysInfo, and the value cells by object name).
+ *
+ * Sources: QSystemInformations.cpp (frame, selection, logging, scripts),
+ * QSystemInformations_commands.cpp (buttons, commands, fan speed, 48 V),
+ * QSystemInformations_params.cpp (lamps, parameter and fan rows, live
+ * updates), QSystemInformations_dialogs.cpp (dialog launchers). */
+#ifndef QSYSTEMINFORMATIONS_H
+#define QSYSTEMINFORMATIONS_H
+
+#include "SystemPanelLayout.h"
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+
+#include <array>
+
+class KORUHVNode;
+class QLabel;
+class QMouseEvent;
+class QPushButton;
+class QVBoxLayout;
+
+class QSystemInformations : public QGroupBox {
+    Q_OBJECT
+public:
+    QSystemInformations(QPixmap image, QString name, int widgetIdx, QWidget *parent);
+    ~QSystemInformations() override;
+
+    void setSystemTree(KORUHVNode *root) { systemNode = root; }
+    KORUHVNode *getSystemTree() const { return systemNode; }
+    int getWidgetIdx() const { return widgetIdx; }
+    void setWidgetIdx(int idx) { widgetIdx = idx; }
+    bool getIsCustomView() const { return isCustomView; }
+    void setIsCustomView(bool custom) { isCustomView = custom; }
+    bool getIsSelected() const { return isSelected; }
+    QWidget *getParentWidget() const { return parentWidget; }
+    int getSystemType() const { return systemType; }
+
+    void setSelected(bool selected);
+    QString createImgLabelAndConnParamWidget(int linkType);
+    void createSystemMainWidgets();
+    void createLogWidget();
+    void showAdvancedFeatWidget(bool show);
+    void createSystemButtonWidgets();
+    void createSystemParameterWidgets();
+
+    /* Commands and fan speed. */
+    void turnOffAllChannels();
+    void clearAlarmForNim();
+    void checkFanSpeedButton(int value);
+    void updateFanSpeedSlider(KORUHVNode *param);
+
+    /* Fan rows and live values. */
+    QVector<QWidget *> createFanStatValues(KORUHVNode *param);
+    void updateReadFanStatValues(KORUHVNode *param);
+    void updateTechInfo(KORUHVNode *param);
+    void updateSysInfo(KORUHVNode *param);
+
+    /* Called by the flag dialogs on OK. */
+    void genSignCfgCallback(int mask);
+    void resetFlagsCallback(int mask);
+
+    /* Enables the log ON/OFF buttons ("OFF" lit) after the data-logging
+     * set-up dialog was accepted (types 2 and 3). */
+    void logSetupAccepted();
+
+    /* The script dialog's close handler calls this before it goes. */
+    void scriptingClosed();
+
+    /* The command button (built at construction, placed by
+     * createSystemButtonWidgets). */
+    QPushButton *commandButton(syspanel::Cmd button) const { return commandButtons[static_cast<int>(button)]; }
+    QString getDialogStyleSheet() const { return dialogStyleSheet; }
+
+    QLabel *chOnLed = nullptr;
+    QLabel *ovvLed = nullptr;
+    QLabel *unvLed = nullptr;
+    QLabel *ovcLed = nullptr;
+    QLabel *tripLed = nullptr;
+    QLabel *pw48Led = nullptr;
+    QVector<QWidget *> hvFanStatWidgets;
+    QVector<QWidget *> pwFanStatWidgets;
+    QPushButton *lowFanButton = nullptr;
+    QPushButton *midFanButton = nullptr;
+    QPushButton *hiFanButton = nullptr;
+
+signals:
+    void clickedWidget();
+    void startLog(bool start);
+
+public slots:
+    void changeFanButtonColor();
+    void changeWriteFanSpeedValues();
+    void sessionClicked();
+    void killClicked();
+    void Pw48Clicked();
+    void turnOffAllClicked();
+    void clearAlarmClicked();
+    void globalOnClicked();
+    void globalOffClicked();
+    void resetHVClicked();
+    void recoveryHVClicked();
+    void resetFlagsClicked();
+    void crateMapClicked();
+    void genSignCfgClicked();
+    void techInfoClicked();
+    void sysInfoClicked();
+    void sysInfoP8080Clicked();
+    void techInfoP8080Clicked();
+    void webminClicked();
+    void scriptingClicked();
+    void loggingClicked();
+    void startLogClicked();
+    void stopLogClicked();
+    void resizeSplitter();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void runConfirmedCommand(syspanel::Action action, syspanel::Cmd button);
+    void reportCommandFailure(const QString &command, int code);
+    void placeButtonRow(const std::vector<syspanel::ButtonPlace> &row);
+    void connectButton(QPushButton *button, syspanel::Action action);
+    void restoreLooks() { setSelected(isSelected); }
+    void pressLook(syspanel::Cmd button);
+    /* The placeholder launcher of a dialog another part of the program
+     * supplies: pressed look, then the looks restored. */
+    void launchPending(syspanel::Cmd button);
+    void buildStatusLamps(bool withPw48);
+    void setLamp(QLabel *lamp, syspanel::Lamp picture);
+    void setStatusLamps(const syspanel::StatusLamps &lamps);
+    QWidget *buildParameterRow(KORUHVNode *param);
+    void writeFlagMask(const QString &name, int mask);
+    KORUHVNode *findParameter(const QString &name) const;
+
+    int widgetIdx;
+    QString addressText;
+    int systemType = -1;
+    QVBoxLayout *mainLayout = nullptr;
+    QWidget *parentWidget;
+    KORUHVNode *systemNode = nullptr;
+    bool isSelected = false;
+    QLabel *imageLabel = nullptr;
+    QLabel *connLabel = nullptr;
+    QPushButton *settingsButton = nullptr;
+    QWidget *advancedArea = nullptr;
+    QPushButton *scriptButton = nullptr;
+    QPushButton *logButton = nullptr;
+    QPushButton *logOnButton = nullptr;
+    QPushButton *logOffButton = nullptr;
+    bool isCustomView = false;
+    QPointer<QDialog> openTechInfoDialog;
+    QPointer<QDialog> openTechInfoRackDialog;
+    QPointer<QDialog> openSysInfoDialog;
+    std::array<QPushButton *, syspanel::CommandButtonCount> commandButtons{};
+    QString dialogStyleSheet;
+    QPointer<QWidget> openScriptDialog;
+};
+
+#endif

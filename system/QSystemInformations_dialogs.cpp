@@ -1,0 +1,156 @@
+/* Launchers of the panel's dialogs and the callbacks of the flag dialogs.
+ * A launcher gives its button the pressed look while its dialog runs and
+ * restores every look afterwards. */
+#include "QSystemInformations.h"
+
+#include "KORUHVNode.h"
+#include "KORUHVNodeValue.h"
+#include "KORUHVUtils.h"
+#include "QGenSignCfgDialog.h"
+#include "QHVRecoveryDialog.h"
+#include "QHVResetDialog.h"
+#include "QResetFlagsDialog.h"
+#include "SystemPanelStyles.h"
+
+#include <QDateTime>
+#include <QPushButton>
+
+using namespace syspanel;
+
+void QSystemInformations::launchPending(Cmd button)
+{
+    if (!systemNode)
+        return;
+    pressLook(button);
+    /* The dialog of this button is hooked in here by the part of the
+     * program that supplies it. */
+    restoreLooks();
+}
+
+void QSystemInformations::sessionClicked()
+{
+    launchPending(Cmd::Sessions);
+}
+
+void QSystemInformations::crateMapClicked()
+{
+    launchPending(Cmd::CrateMap);
+}
+
+void QSystemInformations::techInfoClicked()
+{
+    launchPending(Cmd::TechInfo);
+}
+
+void QSystemInformations::techInfoP8080Clicked()
+{
+    launchPending(Cmd::TechInfo);
+}
+
+void QSystemInformations::sysInfoClicked()
+{
+    launchPending(systemType == 16 ? Cmd::CpuInfo : Cmd::SysInfo);
+}
+
+void QSystemInformations::sysInfoP8080Clicked()
+{
+    launchPending(Cmd::SysInfo);
+}
+
+void QSystemInformations::webminClicked()
+{
+    if (!systemNode)
+        return;
+    /* The web interface dialog (non-modal) is hooked in here. */
+}
+
+void QSystemInformations::genSignCfgClicked()
+{
+    if (!systemNode)
+        return;
+    if (KORUHVNode *node = findParameter(QStringLiteral("GenSignCfg"))) {
+        pressLook(Cmd::GenSignCfg);
+        bool ok = false;
+        int mask = node->getNodeValue().KORUHVGetValue().toInt(&ok);
+        if (!ok)
+            mask = 0;
+        /* Deletes itself when it closes, before exec() returns. */
+        auto *dialog = new QGenSignCfgDialog(this, mask, nullptr);
+        dialog->setStyleSheet(dialogStyleSheet);
+        dialog->exec();
+    }
+    restoreLooks();
+}
+
+void QSystemInformations::resetFlagsClicked()
+{
+    if (!systemNode)
+        return;
+    if (KORUHVNode *node = findParameter(QStringLiteral("ResFlagCfg"))) {
+        pressLook(Cmd::ResetFlagCfg);
+        bool ok = false;
+        int mask = node->getNodeValue().KORUHVGetValue().toInt(&ok);
+        if (!ok)
+            mask = 0;
+        auto *dialog = new QResetFlagsDialog(this, mask, nullptr);
+        dialog->setStyleSheet(dialogStyleSheet);
+        dialog->exec();
+    }
+    restoreLooks();
+}
+
+void QSystemInformations::writeFlagMask(const QString &name, int mask)
+{
+    restoreLooks();
+    KORUHVNode *node = findParameter(name);
+    if (!node)
+        return;
+    const KORUHVNodeValue previous = node->getNodeValue();
+    node->setNodeValue(KORUHVNodeValue(QVariant(mask), QUALITY_GOOD, QDateTime::currentDateTime()));
+    const int code = KORUHVUtils::KORUHVSetSystemPropertyChanged(node->getSysHandle(), name,
+                                                                 node->getParWrapperType(),
+                                                                 QVariant(flagWriteValue(mask)));
+    /* A refused mask is not shown as set: the old value comes back, marked
+     * as a failed write like every other refused write. */
+    if (code != 0)
+        node->setNodeValue(
+            KORUHVNodeValue(previous.KORUHVGetValue(), QUALITY_WRITE_FAILED, previous.KORUHVGetTimestamp()));
+}
+
+void QSystemInformations::genSignCfgCallback(int mask)
+{
+    writeFlagMask(QStringLiteral("GenSignCfg"), mask);
+}
+
+void QSystemInformations::resetFlagsCallback(int mask)
+{
+    writeFlagMask(QStringLiteral("ResFlagCfg"), mask);
+}
+
+void QSystemInformations::recoveryHVClicked()
+{
+    if (!systemNode)
+        return;
+    pressLook(Cmd::RecoveryFlag);
+    {
+        QHVRecoveryDialog dialog(systemNode, nullptr);
+        dialog.setStyleSheet(dialogStyleSheet);
+        dialog.setModal(true);
+        dialog.exec();
+    }
+    restoreLooks();
+}
+
+void QSystemInformations::resetHVClicked()
+{
+    if (!systemNode)
+        return;
+    pressLook(Cmd::ResetFlagCfg);
+    {
+        QHVResetDialog dialog(systemNode, nullptr);
+        dialog.setStyleSheet(dialogStyleSheet);
+        dialog.setModal(true);
+        dialog.exec();
+    }
+    restoreLooks();
+}
