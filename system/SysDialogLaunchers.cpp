@@ -76,6 +76,8 @@ QWebBrowserDialog *openWebBrowserDialog(KORUHVNode *system)
     return dialog;
 }
 
+QSysInfoDialog *SysInfoDialogSlot::dialog() const { return current; }
+
 int SysInfoDialogSlot::open(KORUHVNode *system, int systemType, const QString &styleSheet)
 {
     if (!system)
@@ -118,6 +120,8 @@ void SysInfoDialogSlot::update(KORUHVNode *node)
         break;
     }
 }
+
+QTechInfoDialog *TechInfoDialogSlot::dialog() const { return current; }
 
 int TechInfoDialogSlot::open(KORUHVNode *system, const QString &styleSheet)
 {

@@ -39,7 +39,7 @@ class SysInfoDialogSlot {
 public:
     int open(KORUHVNode *system, int systemType, const QString &styleSheet);
     void update(KORUHVNode *node);
-    QSysInfoDialog *dialog() const { return current; }
+    QSysInfoDialog *dialog() const;
 
 private:
     QPointer<QSysInfoDialog> current;
@@ -52,7 +52,7 @@ class TechInfoDialogSlot {
 public:
     int open(KORUHVNode *system, const QString &styleSheet);
     void update(KORUHVNode *node);
-    QTechInfoDialog *dialog() const { return current; }
+    QTechInfoDialog *dialog() const;
 
 private:
     QPointer<QTechInfoDialog> current;

@@ -217,7 +217,7 @@ TEST(SysDlgValues, AcdcIlimChoice)
     EXPECT_FALSE(acdcIlimWrites(true, 7, -1)); // out-of-range value, nothing chosen
 }
 
-TEST(SysDlgWeb, StartAddress)
+TEST(SysDlgWebText, StartAddress)
 {
     const struct {
         const char *init;
@@ -241,7 +241,7 @@ TEST(SysDlgWeb, StartAddress)
     }
 }
 
-TEST(SysDlgWeb, LoginAddressEncodesEachValueOnce)
+TEST(SysDlgWebText, LoginAddressEncodesEachValueOnce)
 {
     const QUrl start = webStartUrl(QStringLiteral("127.0.0.2:81"));
     const struct {
@@ -258,7 +258,7 @@ TEST(SysDlgWeb, LoginAddressEncodesEachValueOnce)
             << c.user;
 }
 
-TEST(SysDlgWeb, SameOrigin)
+TEST(SysDlgWebText, SameOrigin)
 {
     const QUrl o(QStringLiteral("http://127.0.0.2:81"));
     EXPECT_TRUE(sameOrigin(QUrl(QStringLiteral("http://127.0.0.2:81/x?y")), o));
