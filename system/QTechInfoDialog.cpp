@@ -86,7 +86,10 @@ struct Ui_QTechInfoDialog {
         vl->setSpacing(6);
         tabWidget = new QTabWidget(d);
         tabWidget->setObjectName(QStringLiteral("tabWidget"));
-        tabWidget->setStyleSheet(QStringLiteral("background:transparent;"));
+        /* The pane lets the dialog (and the panel style sheet given to it) show
+         * through; scoped to the tab widget itself, since the same rule
+         * inherited by the pages and the tab bar paints them black. */
+        tabWidget->setStyleSheet(QStringLiteral("QTabWidget#tabWidget { background:transparent; }"));
         vl->addWidget(tabWidget);
 
         QVBoxLayout *info = nullptr;

@@ -41,7 +41,10 @@ struct Ui_QTechInfoP8080Dialog {
         auto *vl = new QVBoxLayout(d);
         tabWidget = new QTabWidget(d);
         tabWidget->setObjectName(QStringLiteral("tabWidget"));
-        tabWidget->setStyleSheet(QStringLiteral("background:transparent;"));
+        /* The pane lets the dialog (and the panel style sheet given to it) show
+         * through; scoped to the tab widget itself, since the same rule
+         * inherited by the pages and the tab bar paints them black. */
+        tabWidget->setStyleSheet(QStringLiteral("QTabWidget#tabWidget { background:transparent; }"));
         vl->addWidget(tabWidget);
 
         auto *tab = new QWidget();

@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -558,6 +559,37 @@ TEST_F(SysDlgTech, OpeningAndClosingRepeatedlyWithLiveValues)
     live.stop();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(QApplication::topLevelWidgets().size() < 5);
+}
+
+} // namespace
+
+namespace {
+
+/* The dialogs draw at a sensible size; with SYSDLG_SHOTS set to a folder the
+ * pictures are kept there for a person to look at (run under Xvfb). */
+TEST(SysDlgLooks, DialogsDrawAtTheirSize)
+{
+    const QString folder = qEnvironmentVariable("SYSDLG_SHOTS");
+    QTechInfoDialog tech(QStringLiteral("3.01-2.04"), QStringLiteral("1:1:J7740:-1:0"),
+                         QStringLiteral("1.2:0.5:0.4:12.5:20.5:3:0"), QStringLiteral("5.0:-12.1:12.0:24.1:48.0:3.3"),
+                         0x0301, 0x0035, nullptr);
+    tech.show();
+    QSysInfoDialog info(QStringLiteral("0.15:0.20:0.31"), QStringLiteral("255 MB: 120 MB: 135 MB: 12 MB"),
+                        QStringLiteral("idle"));
+    info.show();
+    auto *tabs = tech.findChild<QTabWidget *>();
+    const QImage techInfo = tech.grab().toImage();
+    tabs->setCurrentIndex(1);
+    const QImage techFront = tech.grab().toImage();
+    const QImage sysInfo = info.grab().toImage();
+    EXPECT_EQ(techInfo.size(), QSize(575, 740));
+    EXPECT_EQ(sysInfo.size(), QSize(490, 371));
+    EXPECT_NE(techInfo, techFront);
+    if (!folder.isEmpty()) {
+        techInfo.save(folder + QStringLiteral("/techinfo.png"));
+        techFront.save(folder + QStringLiteral("/techinfo_front.png"));
+        sysInfo.save(folder + QStringLiteral("/sysinfo.png"));
+    }
 }
 
 } // namespace
