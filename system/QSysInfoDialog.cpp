@@ -109,8 +109,8 @@ QSysInfoDialog::QSysInfoDialog(QString cpuLoad, QString memStatus, QString cmdQu
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    for (QLabel *l : {ui->oneMin, ui->fiveMin, ui->fifteenMin, ui->buffers, ui->free, ui->total, ui->used,
-                      ui->cmdQueue})
+    for (QLabel *l :
+         {ui->oneMin, ui->fiveMin, ui->fifteenMin, ui->buffers, ui->free, ui->total, ui->used, ui->cmdQueue})
         l->setStyleSheet(QString::fromLatin1(kValueStyle));
     ui->groupBox->hide();
     setCpuLoad(cpuLoad);
@@ -119,7 +119,10 @@ QSysInfoDialog::QSysInfoDialog(QString cpuLoad, QString memStatus, QString cmdQu
         setCommQueue(cmdQueue);
 }
 
-QSysInfoDialog::~QSysInfoDialog() { delete ui; }
+QSysInfoDialog::~QSysInfoDialog()
+{
+    delete ui;
+}
 
 void QSysInfoDialog::setCpuLoad(QString text)
 {

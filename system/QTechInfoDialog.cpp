@@ -59,8 +59,8 @@ struct Ui_QTechInfoDialog {
         return g;
     }
 
-    static QScrollArea *scrollTab(QTabWidget *tabs, const char *tabName, const char *areaName, const QString &title,
-                                  QVBoxLayout **content)
+    static QScrollArea *scrollTab(QTabWidget *tabs, const char *tabName, const char *areaName,
+                                  const QString &title, QVBoxLayout **content)
     {
         auto *tab = new QWidget();
         tab->setObjectName(QString::fromLatin1(tabName));
@@ -184,7 +184,8 @@ struct Ui_QTechInfoDialog {
         info->addStretch(1);
 
         QVBoxLayout *front = nullptr;
-        QScrollArea *area2 = scrollTab(tabWidget, "tab_2", "scrollArea_2", QStringLiteral("Front Panel"), &front);
+        QScrollArea *area2 =
+            scrollTab(tabWidget, "tab_2", "scrollArea_2", QStringLiteral("Front Panel"), &front);
         QWidget *inner2 = area2->widget();
         QGroupBox *og = group("groupBox_8", QStringLiteral("Front Panel Output"), inner2);
         auto *ogl = new QGridLayout(og);
@@ -203,7 +204,7 @@ struct Ui_QTechInfoDialog {
             const char *caption;
             QLabel *lamp;
             int row, col;
-        } outs[] = {{"Over Current", ovc, 0, 0},  {"Channel on", chOn, 0, 2}, {"Under Voltage", unv, 1, 0},
+        } outs[] = {{"Over Current", ovc, 0, 0},    {"Channel on", chOn, 0, 2},  {"Under Voltage", unv, 1, 0},
                     {"Fan Failure", fanFail, 1, 2}, {"Over Voltage", ovv, 2, 0}, {"Out", out, 2, 2}};
         for (const auto &o : outs) {
             QLabel *c = captionLabel("", QString::fromLatin1(o.caption), og);
@@ -270,10 +271,11 @@ QTechInfoDialog::QTechInfoDialog(QString swRelease, QString hvPwSM, QString pwCu
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    for (QLabel *l : {ui->fwRel, ui->fpgaRel, ui->mainStat, ui->primStat, ui->primIdd, ui->primIpw, ui->primIVcc1,
-                      ui->primIVcc2, ui->firstStat, ui->firstIpw, ui->firstMod, ui->secStat, ui->secIpw, ui->secMod,
-                      ui->thirdStat, ui->thirdIpw, ui->thirdMod, ui->vdd, ui->vfan, ui->vcc1, ui->vcc2, ui->vcpu,
-                      ui->vpw, ui->vsel, ui->isel, ui->enable})
+    for (QLabel *l :
+         {ui->fwRel,     ui->fpgaRel,   ui->mainStat, ui->primStat, ui->primIdd, ui->primIpw, ui->primIVcc1,
+          ui->primIVcc2, ui->firstStat, ui->firstIpw, ui->firstMod, ui->secStat, ui->secIpw,  ui->secMod,
+          ui->thirdStat, ui->thirdIpw,  ui->thirdMod, ui->vdd,      ui->vfan,    ui->vcc1,    ui->vcc2,
+          ui->vcpu,      ui->vpw,       ui->vsel,     ui->isel,     ui->enable})
         l->setStyleSheet(QString::fromLatin1(sysdlg::kValueStyle));
     setSwRelease(swRelease);
     setHvPwSMWidgets(hvPwSM);
@@ -291,7 +293,10 @@ QTechInfoDialog::QTechInfoDialog(QString swRelease, QString hvPwSM, QString pwCu
         levelSwitch->setChecked(sysdlg::lowWord(levelNode->getNodeValue().KORUHVGetValue()) != 0);
 }
 
-QTechInfoDialog::~QTechInfoDialog() { delete ui; }
+QTechInfoDialog::~QTechInfoDialog()
+{
+    delete ui;
+}
 
 void QTechInfoDialog::setSwRelease(QString text)
 {
@@ -321,8 +326,8 @@ void QTechInfoDialog::setPowerModulesWidgets(QString text)
 {
     if (text.isEmpty())
         return;
-    QLabel *labels[] = {ui->primIdd, ui->primIVcc1, ui->primIVcc2, ui->primIpw,
-                        ui->firstIpw, ui->secIpw,  ui->thirdIpw};
+    QLabel *labels[] = {ui->primIdd,  ui->primIVcc1, ui->primIVcc2, ui->primIpw,
+                        ui->firstIpw, ui->secIpw,    ui->thirdIpw};
     const QStringList parts = text.split(QLatin1Char(':'), Qt::KeepEmptyParts);
     for (int i = 0; i < parts.size() && i < 7; ++i)
         labels[i]->setText(parts.at(i));

@@ -14,8 +14,8 @@ struct Ui_QTechInfoDialog;
 class QTechInfoDialog : public QDialog {
     Q_OBJECT
 public:
-    QTechInfoDialog(QString swRelease, QString hvPwSM, QString pwCurrent, QString pwVoltage, ushort frontPanOut,
-                    ushort frontPanIn, KORUHVNode *levelNode, QWidget *parent = nullptr);
+    QTechInfoDialog(QString swRelease, QString hvPwSM, QString pwCurrent, QString pwVoltage,
+                    ushort frontPanOut, ushort frontPanIn, KORUHVNode *levelNode, QWidget *parent = nullptr);
     ~QTechInfoDialog() override;
 
     void setSwRelease(QString text);

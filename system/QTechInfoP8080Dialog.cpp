@@ -120,7 +120,7 @@ struct Ui_QTechInfoP8080Dialog {
             const char *caption;
             QLabel *lamp;
             int row, col;
-        } outs[] = {{"Over Current", ovc, 0, 0},  {"Channel on", chOn, 0, 2}, {"Under Voltage", unv, 1, 0},
+        } outs[] = {{"Over Current", ovc, 0, 0},  {"Channel on", chOn, 0, 2},  {"Under Voltage", unv, 1, 0},
                     {"Over Temp", fanFail, 1, 2}, {"Over Voltage", ovv, 2, 0}, {"Trip", out, 2, 2}};
         for (const auto &o : outs) {
             QLabel *c = captionLabel("", QString::fromLatin1(o.caption), og);
@@ -147,7 +147,7 @@ struct Ui_QTechInfoP8080Dialog {
             const char *caption;
             QLabel *lamp;
             int row, col;
-        } ins[] = {{"VSel", isel, 1, 0},  {"ISel", vsel, 1, 3},       {"Kill", kill, 2, 0},
+        } ins[] = {{"VSel", isel, 1, 0},           {"ISel", vsel, 1, 3},  {"Kill", kill, 2, 0},
                    {"Interlock", interlock, 2, 3}, {"50 Hz", Hz50, 3, 0}, {"HV Clock", hvclock, 3, 3}};
         for (const auto &o : ins) {
             QLabel *c = captionLabel("", QString::fromLatin1(o.caption), ig);
@@ -201,7 +201,10 @@ QTechInfoP8080Dialog::QTechInfoP8080Dialog(QString swRelease, QString fwRelease,
         levelSwitch->setChecked(sysdlg::lowWord(levelNode->getNodeValue().KORUHVGetValue()) != 0);
 }
 
-QTechInfoP8080Dialog::~QTechInfoP8080Dialog() { delete ui; }
+QTechInfoP8080Dialog::~QTechInfoP8080Dialog()
+{
+    delete ui;
+}
 
 void QTechInfoP8080Dialog::setSwFwHvRelease(quint32 serialNumber, QString sw, QString fw, QString hw)
 {

@@ -16,7 +16,8 @@ class QTechInfoP8080Dialog : public QDialog {
 public:
     /* serialNumber is the rack's unsigned 32-bit serial number. */
     QTechInfoP8080Dialog(QString swRelease, QString fwRelease, QString hwRelease, quint32 serialNumber,
-                         ushort frontPanOut, KORUHVNode *logicNode, int acdcStatus, QWidget *parent = nullptr);
+                         ushort frontPanOut, KORUHVNode *logicNode, int acdcStatus,
+                         QWidget *parent = nullptr);
     ~QTechInfoP8080Dialog() override;
 
     void setSwFwHvRelease(quint32 serialNumber, QString sw, QString fw, QString hw);

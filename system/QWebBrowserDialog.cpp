@@ -34,7 +34,10 @@ bool QCustomWebPage::acceptNavigationRequest(const QUrl &target, NavigationType,
     return sysdlg::sameOrigin(target, origin);
 }
 
-QWebEnginePage *QCustomWebPage::createWindow(WebWindowType) { return nullptr; }
+QWebEnginePage *QCustomWebPage::createWindow(WebWindowType)
+{
+    return nullptr;
+}
 
 QWebBrowserDialog::QWebBrowserDialog(QString startUrl, QString userName, QString pass, QWidget *parent)
     : QDialog(parent)
@@ -123,7 +126,10 @@ void QWebBrowserDialog::loadUrl()
     webView->load(QUrl(url, QUrl::StrictMode));
 }
 
-void QWebBrowserDialog::startLoading() { progressbar->show(); }
+void QWebBrowserDialog::startLoading()
+{
+    progressbar->show();
+}
 
 void QWebBrowserDialog::finishLoading()
 {

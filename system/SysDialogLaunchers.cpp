@@ -13,7 +13,10 @@
 namespace sysdlg {
 
 namespace {
-QVariant valueOf(KORUHVNode *node) { return node ? node->getNodeValue().KORUHVGetValue() : QVariant(); }
+QVariant valueOf(KORUHVNode *node)
+{
+    return node ? node->getNodeValue().KORUHVGetValue() : QVariant();
+}
 } // namespace
 
 int runSessionDialog(KORUHVNode *system)
@@ -42,13 +45,13 @@ int runTechInfoP8080Dialog(KORUHVNode *system, const QString &styleSheet)
         return parameterText(system, QString::fromLatin1(name), true);
     };
     bool ok = false;
-    const quint32 serial =
-        static_cast<quint32>(valueOf(findParameter(system, QStringLiteral("SerialNumber"), true)).toULongLong(&ok));
-    auto *dialog = new QTechInfoP8080Dialog(
-        text("SwRelease"), text("FwRelease"), text("HwRelease"), ok ? serial : 0u,
-        lowWord(valueOf(findParameter(system, QStringLiteral("FrontPanOut"), true))),
-        findParameter(system, QStringLiteral("Logic"), true),
-        lowWord(valueOf(findParameter(system, QStringLiteral("ACDCStatus"), true))));
+    const quint32 serial = static_cast<quint32>(
+        valueOf(findParameter(system, QStringLiteral("SerialNumber"), true)).toULongLong(&ok));
+    auto *dialog =
+        new QTechInfoP8080Dialog(text("SwRelease"), text("FwRelease"), text("HwRelease"), ok ? serial : 0u,
+                                 lowWord(valueOf(findParameter(system, QStringLiteral("FrontPanOut"), true))),
+                                 findParameter(system, QStringLiteral("Logic"), true),
+                                 lowWord(valueOf(findParameter(system, QStringLiteral("ACDCStatus"), true))));
     dialog->setStyleSheet(styleSheet);
     return dialog->exec();
 }
@@ -76,7 +79,10 @@ QWebBrowserDialog *openWebBrowserDialog(KORUHVNode *system)
     return dialog;
 }
 
-QSysInfoDialog *SysInfoDialogSlot::dialog() const { return current; }
+QSysInfoDialog *SysInfoDialogSlot::dialog() const
+{
+    return current;
+}
 
 int SysInfoDialogSlot::open(KORUHVNode *system, int systemType, const QString &styleSheet)
 {
@@ -121,7 +127,10 @@ void SysInfoDialogSlot::update(KORUHVNode *node)
     }
 }
 
-QTechInfoDialog *TechInfoDialogSlot::dialog() const { return current; }
+QTechInfoDialog *TechInfoDialogSlot::dialog() const
+{
+    return current;
+}
 
 int TechInfoDialogSlot::open(KORUHVNode *system, const QString &styleSheet)
 {
@@ -148,7 +157,8 @@ int TechInfoDialogSlot::open(KORUHVNode *system, const QString &styleSheet)
         else if (is("OutputLevel"))
             levelNode = p;
     }
-    current = new QTechInfoDialog(swRelease, hvPwSM, pwCurrent, pwVoltage, frontPanOut, frontPanIn, levelNode);
+    current =
+        new QTechInfoDialog(swRelease, hvPwSM, pwCurrent, pwVoltage, frontPanOut, frontPanIn, levelNode);
     current->setStyleSheet(styleSheet);
     const int result = current->exec();
     current = nullptr;

@@ -221,8 +221,14 @@ QVector<BitLamp> frontPanOutLamps()
 }
 
 namespace {
-LampState faultWhen(bool set) { return set ? LampState::Fault : LampState::On; }
-LampState onWhen(bool set) { return set ? LampState::On : LampState::Off; }
+LampState faultWhen(bool set)
+{
+    return set ? LampState::Fault : LampState::On;
+}
+LampState onWhen(bool set)
+{
+    return set ? LampState::On : LampState::Off;
+}
 } // namespace
 
 StatusLamps statusLampsFromOutputWord(unsigned short w)
@@ -247,8 +253,14 @@ StatusLamps statusLampsFromFrontPanWord(unsigned short w)
     return s;
 }
 
-bool namesAcdcStatus(const QString &name) { return name.contains(QLatin1String("ACDCStatus")); }
-bool namesOutputWord(const QString &name) { return name.contains(QLatin1String("FrontPanOut")); }
+bool namesAcdcStatus(const QString &name)
+{
+    return name.contains(QLatin1String("ACDCStatus"));
+}
+bool namesOutputWord(const QString &name)
+{
+    return name.contains(QLatin1String("FrontPanOut"));
+}
 bool namesFrontPanWord(const QString &name)
 {
     return name.contains(QLatin1String("FrontPan")) && !name.contains(QLatin1String("FrontPanOut")) &&
@@ -260,9 +272,9 @@ TechSetter techSetterFor(const QString &name)
     static const struct {
         const char *text;
         TechSetter setter;
-    } table[] = {{"HvPwSM", TechSetter::HvPwSM},           {"PWCurrent", TechSetter::PWCurrent},
-                 {"PWVoltage", TechSetter::PWVoltage},     {"FrontPanOut", TechSetter::FrontPanOut},
-                 {"FrontPanIn", TechSetter::FrontPanIn},   {"OutputLevel", TechSetter::OutputLevel}};
+    } table[] = {{"HvPwSM", TechSetter::HvPwSM},         {"PWCurrent", TechSetter::PWCurrent},
+                 {"PWVoltage", TechSetter::PWVoltage},   {"FrontPanOut", TechSetter::FrontPanOut},
+                 {"FrontPanIn", TechSetter::FrontPanIn}, {"OutputLevel", TechSetter::OutputLevel}};
     for (const auto &row : table)
         if (name.contains(QLatin1String(row.text)))
             return row.setter;
@@ -311,8 +323,8 @@ QUrl webStartUrl(const QString &initParam)
     if (trimmed.isEmpty())
         return QUrl();
     QUrl url(QStringLiteral("http://") + trimmed, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty() || url.hasQuery() || url.hasFragment() ||
-        !url.userInfo().isEmpty())
+    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty() || url.hasQuery() ||
+        url.hasFragment() || !url.userInfo().isEmpty())
         return QUrl();
     return url;
 }

@@ -9,7 +9,10 @@ KORUHVSwitch::KORUHVSwitch(QString on, QString off, int v, QWidget *parent)
     setMinimumSize(60, 30);
 }
 
-QSize KORUHVSwitch::sizeHint() const { return QSize(60, 30); }
+QSize KORUHVSwitch::sizeHint() const
+{
+    return QSize(60, 30);
+}
 
 void KORUHVSwitch::paintEvent(QPaintEvent *)
 {

@@ -21,7 +21,7 @@ P8080SystemParam text(const std::string &name, const std::string &value)
     return s;
 }
 
-}  // namespace
+} // namespace
 
 P8080Model techInfoRack()
 {
@@ -43,4 +43,4 @@ P8080Model techInfoRack()
     return m;
 }
 
-}  // namespace korusim
+} // namespace korusim

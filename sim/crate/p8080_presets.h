@@ -13,4 +13,4 @@ namespace korusim {
 // RecPeriod, RstPeriod (u16, 100, 200), ACDCIlim (u16, writable 0..3, 1).
 P8080Model techInfoRack();
 
-}  // namespace korusim
+} // namespace korusim

@@ -66,7 +66,9 @@ TEST(SysDlgSessions, TableFromTheSessionsValue)
         const char *value;
         QList<QStringList> rows;
     } cases[] = {
-        {"Sessions", "admin:3:TCP/IP:10_20_30:127.0.0.5;", {{"admin", "3", "TCP/IP", "10:20:30", "127.0.0.5"}}},
+        {"Sessions",
+         "admin:3:TCP/IP:10_20_30:127.0.0.5;",
+         {{"admin", "3", "TCP/IP", "10:20:30", "127.0.0.5"}}},
         {"SESSIONS", "a:1:b:c:d:e;x:2", {{"x", "2", "", "", ""}}},
         {"sessions", "my_user::TCP/IP:1_2:h", {{"my_user", "", "TCP/IP", "1:2", "h"}}},
         {"Other", "a:1", {}},
@@ -94,8 +96,8 @@ TEST(SysDlgSessions, TableFromTheSessionsValue)
 
 TEST(SysDlgSysInfo, OpensWithTheTreeValuesAndFollowsLiveOnesWhileOpen)
 {
-    auto sys = sdtest::systemNode(2, {{"cpuload", "0.5:0.7"}, {"MemoryStatus", " 100 : 50 :25:5:x"},
-                                      {"CmdQueueStatus", ""}});
+    auto sys = sdtest::systemNode(
+        2, {{"cpuload", "0.5:0.7"}, {"MemoryStatus", " 100 : 50 :25:5:x"}, {"CmdQueueStatus", ""}});
     sysdlg::SysInfoDialogSlot slot;
     std::unique_ptr<KORUHVNode> liveCpu(sdtest::propNode("MyCPULoad", "1:2:3"));
     std::unique_ptr<KORUHVNode> lowerCase(sdtest::propNode("cpuload", "9:9:9"));
@@ -245,7 +247,8 @@ protected:
     }
     KORUHVNode *writable(KORUHVNode *sys, const char *name, unsigned value)
     {
-        KORUHVNode *n = sdtest::propNode(QString::fromLatin1(name), QVariant(value), handle, fakehv::SYSPROP_U16);
+        KORUHVNode *n =
+            sdtest::propNode(QString::fromLatin1(name), QVariant(value), handle, fakehv::SYSPROP_U16);
         sys->addParameter(n);
         return n;
     }
@@ -318,8 +321,9 @@ TEST_F(SysDlgTech, EmptySystemOpensWithDefaults)
     QStringList texts, lamps;
     bool ttl = true;
     auto reached = whenModal([&](QDialog *d) {
-        texts = {labelText(d, "fwRel"), labelText(d, "mainStat"), labelText(d, "primIpw"), labelText(d, "vdd"),
-                 labelText(d, "vsel"),  labelText(d, "isel"),     labelText(d, "enable")};
+        texts = {labelText(d, "fwRel"), labelText(d, "mainStat"), labelText(d, "primIpw"),
+                 labelText(d, "vdd"),   labelText(d, "vsel"),     labelText(d, "isel"),
+                 labelText(d, "enable")};
         for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out", "kill", "interlock"})
             lamps << lamp(d, l);
         ttl = d->findChild<KORUHVSwitch *>()->isChecked();
@@ -333,8 +337,10 @@ TEST_F(SysDlgTech, EmptySystemOpensWithDefaults)
 
 TEST_F(SysDlgTech, SwitchWritesOncePerClickAndLiveValuesReachOnlyTheOpenDialog)
 {
-    auto sys = sdtest::systemNode(2, {{"hvpwsm", "1:1:0:-1:J7740"}, {"SwRelease", "1.0-2.0"},
-                                      {"FrontPanOut", 0x0301u}, {"FrontPanIn", 0x0030u}});
+    auto sys = sdtest::systemNode(2, {{"hvpwsm", "1:1:0:-1:J7740"},
+                                      {"SwRelease", "1.0-2.0"},
+                                      {"FrontPanOut", 0x0301u},
+                                      {"FrontPanIn", 0x0030u}});
     KORUHVNode *level = writable(sys.get(), "OutputLevel", 0);
     std::unique_ptr<KORUHVNode> liveLevel(sdtest::propNode("OutputLevel", 1u));
     std::unique_ptr<KORUHVNode> liveIn(sdtest::propNode("FrontPanIn", 0x0020u));
@@ -428,16 +434,19 @@ TEST(SysDlgPanelLamps, LiveWordsDriveThePanelLamps)
 
 TEST_F(SysDlgTech, RackTechInfoShowsTheTreeAndWritesLogic)
 {
-    auto sys = sdtest::systemNode(16, {{"SwRelease", "1.2"}, {"fwrelease", "3.4"}, {"HwRelease", "5.6"},
+    auto sys = sdtest::systemNode(16, {{"SwRelease", "1.2"},
+                                       {"fwrelease", "3.4"},
+                                       {"HwRelease", "5.6"},
                                        {"SerialNumber", QVariant(quint32(0x80000001u))},
-                                       {"FrontPanOut", 0x0301u}, {"ACDCStatus", 0x10005u}});
+                                       {"FrontPanOut", 0x0301u},
+                                       {"ACDCStatus", 0x10005u}});
     writable(sys.get(), "Logic", 0);
     QStringList texts, lamps;
     std::vector<unsigned> writes;
     int tab = -1;
     auto reached = whenModal([&](QDialog *d) {
-        texts = {d->windowTitle(),          labelText(d, "PIDValue"), labelText(d, "swRel"),
-                 labelText(d, "fwRel"),     labelText(d, "fpgaRel"),  labelText(d, "mainStat")};
+        texts = {d->windowTitle(),      labelText(d, "PIDValue"), labelText(d, "swRel"),
+                 labelText(d, "fwRel"), labelText(d, "fpgaRel"),  labelText(d, "mainStat")};
         for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out", "kill", "isel"})
             lamps << lamp(d, l);
         tab = d->findChild<QTabWidget *>()->currentIndex();
@@ -500,8 +509,8 @@ TEST_F(SysDlgTech, RackSettingsWriteTheLimitOnlyWhenChanged)
     };
     for (const IlimCase &c : cases) {
         fakehv::clearCalls();
-        auto sys = sdtest::systemNode(16, {{"LowFreq", 50}, {"HighFreq", "60"}, {"RecPeriod", 10},
-                                           {"RstPeriod", 20}});
+        auto sys = sdtest::systemNode(
+            16, {{"LowFreq", 50}, {"HighFreq", "60"}, {"RecPeriod", 10}, {"RstPeriod", 20}});
         if (c.stored >= 0)
             writable(sys.get(), "ACDCIlim", unsigned(c.stored));
         int opened = -2;
@@ -528,7 +537,8 @@ TEST_F(SysDlgTech, RackSettingsWriteTheLimitOnlyWhenChanged)
 
 TEST_F(SysDlgTech, OpeningAndClosingRepeatedlyWithLiveValues)
 {
-    auto sys = sdtest::systemNode(2, {{"CPULoad", "1:2:3"}, {"HvPwSM", "1:1:1:1:1"}, {"Sessions", "a:1:b:c:d;"}});
+    auto sys =
+        sdtest::systemNode(2, {{"CPULoad", "1:2:3"}, {"HvPwSM", "1:1:1:1:1"}, {"Sessions", "a:1:b:c:d;"}});
     writable(sys.get(), "OutputLevel", 0);
     std::unique_ptr<KORUHVNode> cpu(sdtest::propNode("CPULoad", "4:5:6"));
     std::unique_ptr<KORUHVNode> psm(sdtest::propNode("HvPwSM", "0:0:0:0:0"));
@@ -541,9 +551,15 @@ TEST_F(SysDlgTech, OpeningAndClosingRepeatedlyWithLiveValues)
     });
     live.start(1);
     for (int i = 0; i < 5; ++i) {
-        whenModal([](QDialog *d) { QTest::qWait(10); d->close(); });
+        whenModal([](QDialog *d) {
+            QTest::qWait(10);
+            d->close();
+        });
         info.open(sys.get(), 2, QString());
-        whenModal([](QDialog *d) { QTest::qWait(10); d->close(); });
+        whenModal([](QDialog *d) {
+            QTest::qWait(10);
+            d->close();
+        });
         tech.open(sys.get(), QString());
         whenModal([](QDialog *) { QTest::qWait(5); });
         sysdlg::runSessionDialog(sys.get());
@@ -571,8 +587,8 @@ TEST(SysDlgLooks, DialogsDrawAtTheirSize)
 {
     const QString folder = qEnvironmentVariable("SYSDLG_SHOTS");
     QTechInfoDialog tech(QStringLiteral("3.01-2.04"), QStringLiteral("1:1:J7740:-1:0"),
-                         QStringLiteral("1.2:0.5:0.4:12.5:20.5:3:0"), QStringLiteral("5.0:-12.1:12.0:24.1:48.0:3.3"),
-                         0x0301, 0x0035, nullptr);
+                         QStringLiteral("1.2:0.5:0.4:12.5:20.5:3:0"),
+                         QStringLiteral("5.0:-12.1:12.0:24.1:48.0:3.3"), 0x0301, 0x0035, nullptr);
     tech.show();
     QSysInfoDialog info(QStringLiteral("0.15:0.20:0.31"), QStringLiteral("255 MB: 120 MB: 135 MB: 12 MB"),
                         QStringLiteral("idle"));

@@ -60,14 +60,18 @@ int loginFrom(const char *source, uint16_t port)
     char reply[256];
     if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
         ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 ||
-        ::send(fd, frame.data(), frame.size(), 0) != ssize_t(frame.size()) || ::recv(fd, reply, sizeof reply, 0) <= 0) {
+        ::send(fd, frame.data(), frame.size(), 0) != ssize_t(frame.size()) ||
+        ::recv(fd, reply, sizeof reply, 0) <= 0) {
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-std::string be16(uint16_t v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
+std::string be16(uint16_t v)
+{
+    return std::string{char(v >> 8), char(v & 0xFF)};
+}
 
 KORUHVNode *systemTree(int handle, int type, const QString &address)
 {
@@ -162,8 +166,9 @@ TEST_F(SysDlgCrateSim, SystemAndTechnicalInformationShowTheCrateValues)
     sysdlg::TechInfoDialogSlot tech;
     QStringList texts, lamps;
     reached = whenModal([&](QDialog *d) {
-        texts = {labelText(d, "fwRel"), labelText(d, "fpgaRel"), labelText(d, "primIdd"),
-                 labelText(d, "thirdIpw"), labelText(d, "vdd"), labelText(d, "vcpu"), labelText(d, "enable")};
+        texts = {labelText(d, "fwRel"),    labelText(d, "fpgaRel"), labelText(d, "primIdd"),
+                 labelText(d, "thirdIpw"), labelText(d, "vdd"),     labelText(d, "vcpu"),
+                 labelText(d, "enable")};
         for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out"})
             lamps << lamp(d, l);
     });
@@ -230,8 +235,8 @@ TEST_F(SysDlgRackSim, TechInfoShowsTheRackAndWritesLogic)
 {
     QStringList texts, lamps;
     auto reached = whenModal([&](QDialog *d) {
-        texts = {labelText(d, "PIDValue"), labelText(d, "swRel"), labelText(d, "fwRel"), labelText(d, "fpgaRel"),
-                 labelText(d, "mainStat")};
+        texts = {labelText(d, "PIDValue"), labelText(d, "swRel"), labelText(d, "fwRel"),
+                 labelText(d, "fpgaRel"), labelText(d, "mainStat")};
         for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out"})
             lamps << lamp(d, l);
         QTest::mouseClick(d->findChild<KORUHVSwitch *>(), Qt::LeftButton);

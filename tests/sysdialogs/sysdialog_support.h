@@ -24,7 +24,8 @@ namespace sdtest {
 
 /* A system-property node with a value (and, for writes, the system handle
  * and wrapper type). */
-inline KORUHVNode *propNode(const QString &name, const QVariant &value, int handle = -1, unsigned wrapperType = 0)
+inline KORUHVNode *propNode(const QString &name, const QVariant &value, int handle = -1,
+                            unsigned wrapperType = 0)
 {
     auto *n = new KORUHVNode();
     n->KORUHVPrepareNode(name, NODE_SYSTEM_PROPERTY, -1, -1, QString(), QString(), QString());
@@ -34,7 +35,8 @@ inline KORUHVNode *propNode(const QString &name, const QVariant &value, int hand
     return n;
 }
 
-inline std::unique_ptr<KORUHVNode> systemNode(int type, const std::vector<std::pair<QString, QVariant>> &params = {},
+inline std::unique_ptr<KORUHVNode> systemNode(int type,
+                                              const std::vector<std::pair<QString, QVariant>> &params = {},
                                               const QString &initParam = QStringLiteral("127.0.0.2"))
 {
     auto sys = std::make_unique<KORUHVNode>();

@@ -19,10 +19,10 @@ TEST(SysDlgSessionList, RecordsAndFieldsByTable)
 {
     const SessionCase cases[] = {
         {"admin:3:TCP/IP:10_20_30:10.0.0.5;", {{"admin", "3", "TCP/IP", "10_20_30", "10.0.0.5"}}},
-        {"a:1:b:c:d:e;", {}},                                 // six fields: dropped
-        {"a:1;", {{"a", "1"}}},                               // two fields fill the left columns
-        {"a::c:d:e", {{"a", "", "c", "d", "e"}}},             // "::" keeps an empty cell
-        {";;x:1;;", {{"x", "1"}}},                            // empty records skipped
+        {"a:1:b:c:d:e;", {}},                     // six fields: dropped
+        {"a:1;", {{"a", "1"}}},                   // two fields fill the left columns
+        {"a::c:d:e", {{"a", "", "c", "d", "e"}}}, // "::" keeps an empty cell
+        {";;x:1;;", {{"x", "1"}}},                // empty records skipped
         {"", {}},
         {"u:1:TCP/IP:1_2_3:fe80::1;v:2:TCP/IP:4_5_6:10.0.0.1;", {{"v", "2", "TCP/IP", "4_5_6", "10.0.0.1"}}},
     };
@@ -111,10 +111,10 @@ TEST(SysDlgTechInfo, CurrentColours)
         const char *model; // null: primary supply
         CurrentColour colour;
     } cases[] = {
-        {"12", nullptr, CurrentColour::Red},     {"11.99", nullptr, CurrentColour::Green},
-        {"abc", nullptr, CurrentColour::Keep},   {"20.5", "J7740", CurrentColour::Green},
-        {"20.5", "J7750", CurrentColour::Red},   {"24", "J7740", CurrentColour::Red},
-        {"11", "J7750", CurrentColour::Green},   {"20.5", "", CurrentColour::Keep},
+        {"12", nullptr, CurrentColour::Red},   {"11.99", nullptr, CurrentColour::Green},
+        {"abc", nullptr, CurrentColour::Keep}, {"20.5", "J7740", CurrentColour::Green},
+        {"20.5", "J7750", CurrentColour::Red}, {"24", "J7740", CurrentColour::Red},
+        {"11", "J7750", CurrentColour::Green}, {"20.5", "", CurrentColour::Keep},
         {"x", "J7740", CurrentColour::Keep},
     };
     for (const auto &c : cases) {

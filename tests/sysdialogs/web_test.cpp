@@ -148,8 +148,9 @@ TEST_P(SysDlgWeb, LogsInWithTheUserAgentAndStaysOnTheMainframe)
 
     auto sys = sdtest::systemNode(2, {}, QStringLiteral("127.0.0.2:%1").arg(crate.port()));
     // The user name and password of the connection live on the root node.
-    sys->KORUHVPrepareNode(QStringLiteral("HV"), NODE_SYSTEM, 2, 0, QStringLiteral("127.0.0.2:%1").arg(crate.port()),
-                           QString::fromLatin1(c.user), QString::fromLatin1(c.password));
+    sys->KORUHVPrepareNode(QStringLiteral("HV"), NODE_SYSTEM, 2, 0,
+                           QStringLiteral("127.0.0.2:%1").arg(crate.port()), QString::fromLatin1(c.user),
+                           QString::fromLatin1(c.password));
 
     QPointer<QWebBrowserDialog> dialog = sysdlg::openWebBrowserDialog(sys.get());
     ASSERT_TRUE(dialog);
