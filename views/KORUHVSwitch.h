@@ -1,5 +1,5 @@
-/* Stand-in of the painted on/off switch: a checkable button with the two
- * texts. The views' full class replaces this file. */
+/* Painted on/off switch (minimal version: checkable button showing its two
+ * texts). */
 #ifndef KORUHVSWITCH_H
 #define KORUHVSWITCH_H
 
@@ -9,7 +9,8 @@
 class KORUHVSwitch : public QAbstractButton {
     Q_OBJECT
 public:
-    KORUHVSwitch(QString onText, QString offText, int style, QWidget *parent);
+    KORUHVSwitch(QString onText, QString offText, int value, QWidget *parent = nullptr);
+    QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -17,7 +18,7 @@ protected:
 private:
     QString onText;
     QString offText;
-    int style;
+    int value;
 };
 
 #endif

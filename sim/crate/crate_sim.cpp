@@ -621,8 +621,16 @@ struct CrateSim::Impl {
         }
         put16(d, uint16_t(sessions.size()));
         d += ":";
-        for (auto &s : sessions)
-            d += std::to_string(s.id) + ":" + s.user + ":" + s.peer + ":TCP/IP:" + std::to_string(s.since) + ";";
+        // Fields in the order the program's session list reads them: user,
+        // access level, communication, login time ('_' between its parts,
+        // since ':' separates the fields), client address.
+        for (auto &s : sessions) {
+            std::tm t{};
+            localtime_r(&s.since, &t);
+            char when[16];
+            std::snprintf(when, sizeof when, "%02d_%02d_%02d", t.tm_hour, t.tm_min, t.tm_sec);
+            d += s.user + ":Admin:TCP/IP:" + when + ":" + s.peer + ";";
+        }
         return d;
     }
 
