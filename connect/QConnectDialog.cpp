@@ -290,6 +290,18 @@ void QConnectDialog::keyPressEvent(QKeyEvent *event)
     QDialog::keyPressEvent(event);
 }
 
+void QConnectDialog::accept()
+{
+    // OK can be enabled while a run is ending (the panel's stop enables it):
+    // closing now would delete the dialog under the run's loop.
+    if (m_discoveryDepth > 0) {
+        m_acceptAfterDiscovery = true;
+        m_autodetect->stopDetecting();
+        return;
+    }
+    QDialog::accept();
+}
+
 void QConnectDialog::reject()
 {
     // A discovery runs nested in this dialog's slots: stop it and close once

@@ -91,6 +91,7 @@ public slots:
     void setConnTypeItems();
     void showAutodetectDialog();
 
+    void accept() override;
     void reject() override;
 
 protected:
@@ -136,6 +137,7 @@ private:
     bool m_requestsSent = false;
     bool m_groupsBuilt = false;
     bool m_closeAfterDiscovery = false;
+    bool m_acceptAfterDiscovery = false;
     int m_discoveryDepth = 0;  // showAutodetectDialog calls under way
 
     QWidget *m_tcpWidget = nullptr;

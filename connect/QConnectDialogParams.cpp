@@ -8,6 +8,7 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -492,15 +493,21 @@ void QConnectDialog::showAutodetectDialog()
     ui->autodetectButton->setText("Stop");
     m_autodetect->show();
     ui->okButton->setEnabled(false);
+    QPointer<QConnectDialog> self(this);
     ++m_discoveryDepth;
     m_autodetect->startButtonClicked();
+    if (!self) return;  // deleted from outside during the run
     --m_discoveryDepth;
     ui->autodetectButton->setText("Autodetect");
     checkFields();
-    if (m_closeAfterDiscovery) {
-        // Cancel, Escape or the close button came during the run.
-        m_closeAfterDiscovery = false;
-        QDialog::reject();
+    if (m_closeAfterDiscovery || m_acceptAfterDiscovery) {
+        // Cancel, Escape, the close button or OK came during the run.
+        const bool accepted = m_acceptAfterDiscovery && !m_closeAfterDiscovery;
+        m_closeAfterDiscovery = m_acceptAfterDiscovery = false;
+        if (accepted)
+            QDialog::accept();
+        else
+            QDialog::reject();
     }
 }
 

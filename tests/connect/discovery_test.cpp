@@ -338,3 +338,22 @@ TEST_F(DiscoveryDialogTest, HelpBoxAndCloseButton)
     EXPECT_FALSE(dialog->autodetectDialog()->isVisible());
     EXPECT_EQ(button("autodetectButton")->text(), "Autodetect");
 }
+
+TEST_F(DiscoveryDialogTest, OkDuringARunConnectsOnceAfterIt)
+{
+    discoveryTotalMsForTest = 20000;  // bounded even when the test fails
+    serve({{"HX4400:0001:2.3.0:Tarmin A"}});
+    bool stillThere = false;
+    whenReady([this] { return table()->rowCount() == 1; },
+              [&] {
+                  // Another supply type stops the run and enables OK at once.
+                  dialog->findChild<QComboBox *>("comboPSType")->setCurrentIndex(6);
+                  QTest::mouseClick(button("okButton"), Qt::LeftButton);
+                  stillThere = !dialog.isNull() && dialog->isVisible();
+              });
+    clickAutodetect();
+    EXPECT_TRUE(stillThere);
+    EXPECT_TRUE(dialog.isNull());
+    ASSERT_EQ(window.requests.size(), 1);
+    EXPECT_EQ(window.requests.at(0).initParam, "127.0.0.1");
+}
