@@ -1,4 +1,4 @@
-/* Shared pieces of the connection tests: a main window stand-in that
+/* Shared helpers of the connection tests: a main window stand-in that
  * records every connection request, and a settings store in a temporary
  * folder. */
 #ifndef CONNECT_TEST_SUPPORT_H
