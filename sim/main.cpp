@@ -26,6 +26,7 @@ const Mode kModes[] = {
     {"trixhv", runTrixhvSim, "TRIXHV modules (TCP 2290 or a pseudo-terminal)"},
     {"zorn", runZornSim, "ZORN supply (TCP 10001)"},
     {"vme", runVmeSim, "network VME bridge (TCP 5860)"},
+    {"discovery", runDiscoverySim, "discovery responder (UDP 113, devices on 127.0.0.2 and up)"},
 };
 
 void usage()

@@ -14,3 +14,4 @@ int runL5126Sim(int argc, char **argv);
 int runTrixhvSim(int argc, char **argv);
 int runZornSim(int argc, char **argv);
 int runVmeSim(int argc, char **argv);
+int runDiscoverySim(int argc, char **argv);
