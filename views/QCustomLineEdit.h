@@ -1,0 +1,20 @@
+/* Minimal stand-in for the program's line edit (the value widgets' owner
+ * replaces this file): an ordinary line edit with the constructor the
+ * dialogs use. */
+#ifndef QCUSTOMLINEEDIT_H
+#define QCUSTOMLINEEDIT_H
+
+#include <QLineEdit>
+
+class QCustomLineEdit : public QLineEdit {
+    Q_OBJECT
+
+public:
+    QCustomLineEdit(bool flag, QWidget *parent = nullptr);
+    bool getFlag() const { return flag; }
+
+private:
+    bool flag;
+};
+
+#endif
