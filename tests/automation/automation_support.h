@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QVariantList>
 
 #include <memory>
@@ -116,7 +117,9 @@ bool waitFor(Pred pred, int timeoutMs = 5000) {
     while (!pred()) {
         if (t.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // One pass at a time, so a test sees every state between turns.
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
     }
     return true;
 }

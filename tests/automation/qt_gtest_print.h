@@ -19,4 +19,10 @@ inline void PrintTo(const QVariant &v, std::ostream *os)
         << v.toString().toStdString() << "\")";
 }
 
+/* Streaming a QString into a failure message (EXPECT_... << text). */
+inline std::ostream &operator<<(std::ostream &os, const QString &s)
+{
+    return os << s.toStdString();
+}
+
 #endif
