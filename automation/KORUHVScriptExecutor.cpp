@@ -81,7 +81,7 @@ void KORUHVScriptExecutor::setState(State s) {
     if (runState == s)
         return;
     runState = s;
-    emit stateChanged(int(s));
+    Q_EMIT stateChanged(int(s));
 }
 
 bool KORUHVScriptExecutor::start(const QString &script) {
@@ -95,14 +95,14 @@ bool KORUHVScriptExecutor::start(const QString &script) {
     actionResult = 0;
     inWait = false;
     setState(Running);
-    emit fragment(headFragment());
+    Q_EMIT fragment(headFragment());
     // A script with any faulty action writes nothing at all.
     const int check = koruscript::checkActions(actions, system);
     if (check != 0) {
         QString text = QStringLiteral("Script checking has incountered an error.<br>");
         if (check > 0)
             text += QStringLiteral("Syntax error in action [") + num(check) + QStringLiteral("]<br>");
-        emit fragment(text);
+        Q_EMIT fragment(text);
         finishRun(ErrorResult);
         return true;
     }
@@ -139,7 +139,7 @@ void KORUHVScriptExecutor::abort() {
     turnTimer.stop();
     waitTimer.stop();
     if (inWait)
-        emit fragment(QStringLiteral("<br>"));
+        Q_EMIT fragment(QStringLiteral("<br>"));
     inWait = false;
     finishRun(StoppedResult);
 }
@@ -157,9 +157,9 @@ void KORUHVScriptExecutor::finishRun(int runResult) {
     actions.clear();
     nextAction = 0;
     result = runResult;
-    emit fragment(closingFragment(runResult) + QStringLiteral("</div></body></html>"));
+    Q_EMIT fragment(closingFragment(runResult) + QStringLiteral("</div></body></html>"));
     setState(Idle);
-    emit finished(runResult);
+    Q_EMIT finished(runResult);
 }
 
 void KORUHVScriptExecutor::expandAction(const QString &action) {
@@ -277,13 +277,13 @@ void KORUHVScriptExecutor::doWrite(const Op &op) {
     // action began.
     const QVector<KORUHVNode *> slotNodes = system ? system->getChildren() : QVector<KORUHVNode *>();
     if (op.board < 0 || op.board >= slotNodes.size() || isEmptySlot(slotNodes[op.board])) {
-        emit fragment(noBoardLine(op.board));
+        Q_EMIT fragment(noBoardLine(op.board));
         actionResult = ErrorResult;
         return;
     }
     const QVector<KORUHVNode *> channels = slotNodes[op.board]->getChildren();
     if (op.channel < 0 || op.channel >= channels.size()) {
-        emit fragment(channelRangeLine(setParam, op.board, op.channel, setValue));
+        Q_EMIT fragment(channelRangeLine(setParam, op.board, op.channel, setValue));
         actionResult = ErrorResult;
         return;
     }
@@ -294,13 +294,13 @@ void KORUHVScriptExecutor::doWrite(const Op &op) {
         matched = true;
         const int code = p->setNodeEditedValue(QVariant(setValue));
         if (code != 0) {
-            emit fragment(errOpen + errMark + QStringLiteral(" - ") +
+            Q_EMIT fragment(errOpen + errMark + QStringLiteral(" - ") +
                           writeLine(setParam, op.board, op.channel, setValue) + QLatin1Char(' ') + errClose);
             actionResult = code;
         }
     }
     if (!matched) {
-        emit fragment(errOpen + errMark + QStringLiteral(" - Unknown parameter [") + esc(setParam) +
+        Q_EMIT fragment(errOpen + errMark + QStringLiteral(" - Unknown parameter [") + esc(setParam) +
                       QStringLiteral("] for ") + QStringLiteral("bd[") + num(op.board) + QStringLiteral("] ch[") +
                       num(op.channel) + QStringLiteral("] ") + QLatin1Char(' ') + errClose);
         actionResult = ErrorResult;
@@ -310,7 +310,7 @@ void KORUHVScriptExecutor::doWrite(const Op &op) {
 void KORUHVScriptExecutor::turn() {
     if (runState == Stopping) {
         if (inWait)
-            emit fragment(QStringLiteral("<br>"));
+            Q_EMIT fragment(QStringLiteral("<br>"));
         inWait = false;
         finishRun(StoppedResult);
         return;
@@ -337,10 +337,10 @@ void KORUHVScriptExecutor::turn() {
         const Op op = ops[nextOp++];
         switch (op.kind) {
         case Op::Log:
-            emit fragment(op.text);
+            Q_EMIT fragment(op.text);
             break;
         case Op::LogError:
-            emit fragment(op.text);
+            Q_EMIT fragment(op.text);
             actionResult = ErrorResult;
             break;
         case Op::Write:
@@ -357,7 +357,7 @@ void KORUHVScriptExecutor::turn() {
             return;
         case Op::EndAction:
             if (op.ms >= 0) {
-                emit fragment((actionResult == 0 ? okMark : QString()) + QStringLiteral("<br>"));
+                Q_EMIT fragment((actionResult == 0 ? okMark : QString()) + QStringLiteral("<br>"));
             }
             if (actionResult != 0)
                 result = actionResult;

@@ -63,12 +63,12 @@ public:
     static QString headFragment();
     static QString closingFragment(int result);
 
-signals:
+Q_SIGNALS:
     void fragment(const QString &html);
     void stateChanged(int state);
     void finished(int result);
 
-private slots:
+private Q_SLOTS:
     void turn();
 
 private:

@@ -65,7 +65,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
-public slots:
+public Q_SLOTS:
     void actionsEditChanged();
     void checkScriptEdited();
     void addNewLine();
@@ -88,7 +88,7 @@ public slots:
     void pauseButtonClicked();
     void stopButtonClicked();
 
-private slots:
+private Q_SLOTS:
     void runFinished(int result);
 
 private:

@@ -25,11 +25,11 @@ public:
     QVariant getDataInValueField() const;
     KORUHVNode *getNode() const { return node; }
 
-public slots:
+public Q_SLOTS:
     void endEdit() {}
-    void valueFieldEndEdit() { emit valueFieldEdited(); }
+    void valueFieldEndEdit() { Q_EMIT valueFieldEdited(); }
 
-signals:
+Q_SIGNALS:
     void valueFieldEdited();
 
 private:
