@@ -84,7 +84,10 @@ void QScriptDialog::removeLineItemsDownTo(int from, int to) {
         if (!item)
             continue;
         if (QWidget *w = item->widget()) {
+            // Out of the line at once (lookups by name no longer find it),
+            // deleted later: it may be the sender of the running slot.
             w->hide();
+            w->setParent(nullptr);
             w->deleteLater();
         }
         delete item;
@@ -544,6 +547,7 @@ void QScriptDialog::removeLine() {
         QLayoutItem *item = l->takeAt(0);
         if (QWidget *w = item->widget()) {
             w->hide();
+            w->setParent(nullptr);
             w->deleteLater(); // the line's own Cancel may be the sender
         }
         delete item;
