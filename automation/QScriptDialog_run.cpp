@@ -7,6 +7,7 @@
 #include "Ui_QScriptDialog.h"
 
 #include <QDockWidget>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QMainWindow>
@@ -45,14 +46,20 @@ QWidget *QScriptDialog::createProgressDockWidget() {
     bar->setObjectName(QStringLiteral("scriptButtonBar"));
     bar->setStyleSheet(QStringLiteral("#scriptButtonBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
                                       "stop:0 #788387, stop:0.4 #788387, stop:0.5 #4e5357, stop:1 #4e5357); "
-                                      "border: 1px solid #4e5357; }"));
+                                      "border: 1px solid #4e5357; } "
+                                      "#scriptButtonBar QPushButton { color: white; } "
+                                      "#scriptButtonBar QPushButton:disabled { color: #9aa0a3; }"));
     auto *barLayout = new QHBoxLayout(bar);
     barLayout->addSpacing(10);
     auto makeButton = [bar, barLayout](const char *icon, const char *name, const char *tip) {
         auto *b = new QPushButton(bar);
         b->setObjectName(QString::fromLatin1(name));
-        b->setIcon(QIcon(QString::fromLatin1(icon)));
+        const QString iconPath = QString::fromLatin1(icon);
+        b->setIcon(QIcon(iconPath));
         b->setToolTip(QString::fromLatin1(tip));
+        // Without the picture the button would be invisible: show its name.
+        if (!QFile::exists(iconPath))
+            b->setText(QString::fromLatin1(tip));
         b->setStyleSheet(QStringLiteral("border:none; background:transparent;"));
         barLayout->addWidget(b);
         return b;
