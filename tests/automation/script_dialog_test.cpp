@@ -234,6 +234,19 @@ TEST_F(ScriptRun, DockButtonsPauseResumeAndStop) {
     EXPECT_TRUE(dialog->isEnabled());
 }
 
+TEST_F(ScriptRun, StartAfterStopWaitsForTheOldRunsEnd) {
+    editor()->setPlainText(QStringLiteral("wait 60000; set V0Set 0{0} 1;"));
+    QTest::mouseClick(button("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(autotest::waitFor([&] { return runLog()->toPlainText().contains(QStringLiteral("WAIT 60000")); }));
+    editor()->setPlainText(QStringLiteral("set V0Set 0{1} 3;"));
+    QTest::mouseClick(dockButton("dockStopButton"), Qt::LeftButton);
+    QTest::mouseClick(dockButton("dockStartButton"), Qt::LeftButton); // the old run has not ended yet
+    ASSERT_TRUE(autotest::waitFor([&] { return fakehv::callsOf("KORUHV_SetChParam").size() == 1; }));
+    ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
+    EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam")[0].list.at(0), 1);
+    EXPECT_TRUE(runLog()->toPlainText().contains(QStringLiteral("Script successfully executed.")));
+}
+
 TEST_F(ScriptRun, FailingScriptWritesNothing) {
     editor()->setPlainText(QStringLiteral("set V0Set 0{1} 100;\nset Pw 0{1} On;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
