@@ -49,8 +49,11 @@ QScriptDialog::~QScriptDialog() {
     // A run still going (the dialog deleted without a close) ends here, while
     // the dialog is whole; then the dock leaves the main window.
     if (executor) {
-        executor->abort();
+        const bool wasRunning = executor->isActive();
         executor->disconnect(this);
+        executor->abort();
+        if (wasRunning)
+            enableWidgets(true);
     }
     if (progressDock) {
         progressDock->close();

@@ -275,6 +275,16 @@ TEST_F(ScriptRun, ClosingMidRunStopsAndFreesDock) {
     EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChParam").empty());
 }
 
+TEST_F(ScriptRun, DeletedMidRunGivesControlsBack) {
+    editor()->setPlainText(QStringLiteral("wait 60000;"));
+    QTest::mouseClick(button("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(dialog->isRunning());
+    delete dialog.data();
+    EXPECT_TRUE(editable(0));
+    EXPECT_TRUE(menu->isEnabled());
+    EXPECT_TRUE(window->findChildren<QDockWidget *>().isEmpty());
+}
+
 TEST_F(ScriptRun, SystemRemovedMidRun) {
     editor()->setPlainText(QStringLiteral("set V0Set * 1; wait 60000; set V0Set * 2;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
