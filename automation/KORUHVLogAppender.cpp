@@ -110,6 +110,16 @@ bool KORUHVLogAppender::append(const QString &path, const QByteArray &text, qint
     return writeHeld(path);
 }
 
+void KORUHVLogAppender::noteDropped(qint64 records) {
+    if (records <= 0)
+        return;
+    dropped += records;
+    if (!held.empty() && held.back().dropped > 0 && held.back().records == 0 && held.back().bytes.isEmpty())
+        held.back().dropped += records;
+    else
+        held.push_back({QByteArray(), 0, records});
+}
+
 bool KORUHVLogAppender::retry(const QString &path) {
     if (held.empty())
         return true;

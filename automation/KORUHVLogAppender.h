@@ -49,6 +49,9 @@ public:
      * held, then writes what it can to path. true when nothing is held
      * afterwards. */
     bool append(const QString &path, const QByteArray &text, qint64 records);
+    /* Records dropped before they reached the appender (a queue past its
+     * bound): counted into the next count line, written in their place. */
+    void noteDropped(qint64 records);
     /* Writes what is held to path; true when nothing is held afterwards. */
     bool retry(const QString &path);
     /* Retries every 100 ms until nothing is held or timeoutMs has passed. */

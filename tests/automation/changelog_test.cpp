@@ -159,6 +159,11 @@ TEST(ChangeLogAppender, FullDiskHoldsBoundsCountsAndResumes) {
     EXPECT_EQ(text.count("line 8\n"), 0);
     EXPECT_EQ(a.droppedRecords(), 0);
 
+    // Drops upstream of the appender are counted in place as well.
+    a.noteDropped(3);
+    EXPECT_TRUE(a.append(path, "after\n", 1));
+    EXPECT_TRUE(readAll(path).endsWith("par [DroppedLogRecords] val [3]; \nafter\n"));
+
     // A new episode is reported again.
     EXPECT_FALSE(a.append(QStringLiteral("/dev/full"), batch(1), 1));
     EXPECT_EQ(spy.count(), 2);
