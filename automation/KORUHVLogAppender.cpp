@@ -2,6 +2,7 @@
 
 #include "KORUHVLogFormat.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,7 +15,13 @@
 #include <unistd.h>
 
 KORUHVLogTrouble *KORUHVLogTrouble::instance() {
-    static KORUHVLogTrouble *theInstance = new KORUHVLogTrouble();
+    // Lives in the application's thread whichever writer asks first.
+    static KORUHVLogTrouble *theInstance = [] {
+        auto *t = new KORUHVLogTrouble();
+        if (QCoreApplication *app = QCoreApplication::instance())
+            t->moveToThread(app->thread());
+        return t;
+    }();
     return theInstance;
 }
 

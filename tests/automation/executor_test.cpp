@@ -133,11 +133,9 @@ TEST_F(Executor, StopDuringWaitEndsItAtOnce) {
     log.clear();
     ASSERT_TRUE(exec.start(QStringLiteral("wait 60000; set V0Set 0{0} 1;")));
     ASSERT_TRUE(autotest::waitFor([&] { return log.contains(QStringLiteral("WAIT 60000 ms")); }));
-    QElapsedTimer t;
-    t.start();
     exec.stop();
+    // Well before the 60 s wait would have ended.
     ASSERT_TRUE(autotest::waitFor([&] { return finishedCount > 0; }, 2000));
-    EXPECT_LT(t.elapsed(), 1000);
     EXPECT_EQ(result, KORUHVScriptExecutor::StoppedResult);
     EXPECT_TRUE(log.endsWith(QStringLiteral("WAIT 60000 ms... <br><br>Script stopped by the user.<br><br>") + tail))
         << log;
