@@ -5,7 +5,9 @@
 #include "KORUHVLogGlobals.h"
 #include "qt_gtest_print.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -168,6 +170,28 @@ TEST(ChangeLogAppender, FullDiskHoldsBoundsCountsAndResumes) {
     EXPECT_FALSE(a.append(QStringLiteral("/dev/full"), batch(1), 1));
     EXPECT_EQ(spy.count(), 2);
     EXPECT_TRUE(a.drain(path, 1000));
+}
+
+TEST(ChangeLogAppender, TroubleReachesTheGuiThreadQueued) {
+    QObject receiver;
+    int calls = 0;
+    bool onGuiThread = false;
+    QObject::connect(KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed, &receiver,
+                     [&](QString sys, QString, QString) {
+                         calls++;
+                         onGuiThread = QThread::currentThread() == receiver.thread();
+                         EXPECT_EQ(sys, QStringLiteral("W"));
+                     });
+    std::thread writer([] {
+        KORUHVLogAppender a{QStringLiteral("W")};
+        a.append(QStringLiteral("/dev/full"), "x\n", 1);
+        a.append(QStringLiteral("/dev/full"), "y\n", 1); // same episode: no second signal
+    });
+    writer.join();
+    EXPECT_EQ(calls, 0); // not called on the writer thread
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(onGuiThread);
 }
 
 TEST(ChangeLogAppender, TwoWritersNeverInterleaveBatches) {
