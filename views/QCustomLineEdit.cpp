@@ -1,11 +1,5 @@
 #include "QCustomLineEdit.h"
 
-QCustomLineEdit::QCustomLineEdit(bool flag, QWidget *parent) : QLineEdit(parent), constructorFlag(flag)
-{
+QCustomLineEdit::QCustomLineEdit(bool f, QWidget *parent) : QLineEdit(parent), flag(f) {
     setContextMenuPolicy(Qt::NoContextMenu);
-}
-
-void QCustomLineEdit::setAlignmentRight()
-{
-    setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }

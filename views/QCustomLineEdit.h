@@ -1,5 +1,6 @@
-/* Line edit of the program's input fields (minimal form: construction and
- * the mode flags). */
+/* Minimal stand-in for the program's line edit (the value widgets' owner
+ * replaces this file): an ordinary line edit with the constructor the
+ * dialogs use. */
 #ifndef QCUSTOMLINEEDIT_H
 #define QCUSTOMLINEEDIT_H
 
@@ -7,17 +8,16 @@
 
 class QCustomLineEdit : public QLineEdit {
     Q_OBJECT
+
 public:
     QCustomLineEdit(bool flag, QWidget *parent = nullptr);
-    void setAlignmentRight();
-    void setIsTableWidgetChild() { isTableWidgetChild = true; }
+    bool getFlag() const { return flag; }
     void setIsDialogChild() { isDialogChild = true; }
     bool getIsDialogChild() const { return isDialogChild; }
 
 private:
-    bool isTableWidgetChild = false;
     bool isDialogChild = false;
-    bool constructorFlag = false;
+    bool flag;
 };
 
 #endif

@@ -1,11 +1,5 @@
 #include "QCustomSpinBox.h"
 
-QCustomSpinBox::QCustomSpinBox(bool flag, QWidget *parent) : QSpinBox(parent), constructorFlag(flag)
-{
+QCustomSpinBox::QCustomSpinBox(bool f, QWidget *parent) : QSpinBox(parent), flag(f) {
     setContextMenuPolicy(Qt::NoContextMenu);
-}
-
-void QCustomSpinBox::setAlignmentRight()
-{
-    setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }

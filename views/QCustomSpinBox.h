@@ -1,5 +1,5 @@
-/* Spin box of the program's input fields (minimal form: construction and
- * the mode flags). */
+/* Minimal stand-in for the program's integer spin box (the value widgets'
+ * owner replaces this file). */
 #ifndef QCUSTOMSPINBOX_H
 #define QCUSTOMSPINBOX_H
 
@@ -7,17 +7,15 @@
 
 class QCustomSpinBox : public QSpinBox {
     Q_OBJECT
+
 public:
     QCustomSpinBox(bool flag, QWidget *parent = nullptr);
-    void setAlignmentRight();
-    void setIsTableWidgetChild() { isTableWidgetChild = true; }
     void setIsDialogChild() { isDialogChild = true; }
     bool getIsDialogChild() const { return isDialogChild; }
 
 private:
-    bool isTableWidgetChild = false;
     bool isDialogChild = false;
-    bool constructorFlag = false;
+    bool flag;
 };
 
 #endif

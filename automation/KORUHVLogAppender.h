@@ -1,0 +1,87 @@
+/* Appends change-log text to a file, for one system's writer thread.
+ *
+ * Every write is checked. What a write could not put in the file is held,
+ * from its first unwritten byte, and written before anything newer at the
+ * next call (retry at the writer's next wake, or after retryIntervalMs), so
+ * no line is lost or doubled. Held text is bounded by a number of records
+ * (lines); a batch that would pass the bound is dropped whole and counted,
+ * and one line of the system form ("par [DroppedLogRecords] val [n]") takes
+ * the place of the dropped batches in the file when writing resumes.
+ *
+ * The first failure of an episode (from working to failing) is reported once
+ * through KORUHVLogTrouble::instance()'s signal, which reaches receivers on
+ * the GUI thread queued.
+ *
+ * Each append of a batch happens in one write(2) on a file opened for
+ * appending, under one process-wide lock, so two systems' batches never
+ * interleave in a shared file. Never hold a queue lock or logfileMutex while
+ * calling in here. */
+#ifndef KORUHVLOGAPPENDER_H
+#define KORUHVLOGAPPENDER_H
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+
+class KORUHVLogTrouble : public QObject {
+    Q_OBJECT
+
+public:
+    static KORUHVLogTrouble *instance();
+
+Q_SIGNALS:
+    /* A system's change log could not be written to path (error text);
+     * emitted once per episode from the writer thread. */
+    void logWriteFailed(QString sysName, QString path, QString error);
+};
+
+class KORUHVLogAppender {
+public:
+    static constexpr qint64 DefaultMaxHeldRecords = 100000;
+    static constexpr int RetryIntervalMs = 1000;
+
+    explicit KORUHVLogAppender(QString sysName, qint64 maxHeldRecords = DefaultMaxHeldRecords);
+
+    /* Holds the batch (records lines of encoded text) behind anything still
+     * held, then writes what it can to path. true when nothing is held
+     * afterwards. */
+    bool append(const QString &path, const QByteArray &text, qint64 records);
+    /* Records dropped before they reached the appender (a queue past its
+     * bound): counted into the next count line, written in their place. */
+    void noteDropped(qint64 records);
+    /* Writes what is held to path; true when nothing is held afterwards. */
+    bool retry(const QString &path);
+    /* Retries every 100 ms until nothing is held or timeoutMs has passed. */
+    bool drain(const QString &path, int timeoutMs);
+
+    bool hasPending() const { return !held.empty(); }
+    qint64 heldRecords() const { return heldCount; }
+    /* Records dropped and not yet reported in the file. */
+    qint64 droppedRecords() const { return dropped; }
+    /* Episodes of failure seen so far. */
+    int troubleEpisodes() const { return episodes; }
+
+    /* The lock every appender takes around its write. */
+    static QMutex &appendMutex();
+
+private:
+    struct Chunk {
+        QByteArray bytes;
+        qint64 records = 0;
+        qint64 dropped = 0; // a count line of records dropped here
+    };
+    bool writeHeld(const QString &path);
+
+    QString sysName;
+    qint64 maxHeld;
+    std::deque<Chunk> held;
+    qint64 heldCount = 0;
+    qint64 dropped = 0;
+    bool failing = false;
+    int episodes = 0;
+};
+
+#endif

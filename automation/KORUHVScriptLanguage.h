@@ -1,0 +1,81 @@
+/* The action-script language: splitting a script into actions, tokens, the
+ * channel-list grammar and the checker. Pure functions over the system's node
+ * tree (read only); the script dialog and the executor call them.
+ *
+ * A script is cut into actions at every ';'. Empty pieces and pieces of white
+ * space only are no actions (so a final line break after the last ';' is
+ * harmless). An action is "wait <ms>" or "set <param> <channels> <value>",
+ * keywords exactly in lower case. */
+#ifndef KORUHVSCRIPTLANGUAGE_H
+#define KORUHVSCRIPTLANGUAGE_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+class KORUHVNode;
+
+namespace koruscript {
+
+/* Results of checking one action. Negative values are the channel-list
+ * parser's codes. */
+enum CheckResult {
+    CheckValid = 0,
+    CheckSyntax = 1,          // empty action, no system, keyword, wait time
+    CheckTokenCount = 2,      // neither 2 nor 4 tokens
+    CheckUnknownParameter = 3, // no selected channel has the parameter
+    CheckBadValue = 4         // the value does not suit a matching parameter
+};
+
+/* Results of the channel-list parser. */
+enum ParseResult {
+    ParseAll = 0,       // "*": every channel of every occupied slot
+    ParseSelection = 1, // a selection was read completely
+    ParseEmpty = -2,
+    ParseBadBoard = -3,
+    ParseBadChannel = -4,
+    ParseNoBrace = -5,
+    ParseNoClosingBrace = -6
+};
+
+using Selection = QVector<QVector<int>>;
+
+/* The actions of a script text, in order, each as written (not simplified). */
+QVector<QString> splitActions(const QString &script);
+/* The simplified action cut into its tokens. */
+QStringList tokens(const QString &action);
+
+/* Reads a channel list against the system's slots (children of the system
+ * node; null gives a crate without slots). *code receives a ParseResult. */
+Selection parseChannelList(const QString &list, KORUHVNode *system, int *code);
+
+/* Channel parameters named `name` (any letter case) on the channels the
+ * selection (with its parser code) reaches in the tree as it is now. */
+QVector<KORUHVNode *> matchingParameters(KORUHVNode *system, const Selection &selection, int code,
+                                         const QString &name);
+
+/* Empty when the value token may be written to the parameter, else a short
+ * reason: numbers within "Minval".."Maxval", 0 or 1 for on/off, an index of
+ * "Enum", a decimal word for binary parameters, any Latin-1 text for "Name". */
+QString valueProblem(KORUHVNode *parameter, const QString &value);
+
+/* Checks one action. paramName receives the parameter token of every
+ * four-token "set" action, actionText the simplified text of a valid one
+ * (either may be null). */
+int checkAction(const QString &action, KORUHVNode *system, QString *paramName = nullptr,
+                QString *actionText = nullptr);
+
+/* 0 when every action is valid, -1 when there is none, else the 1-based
+ * position of the first faulty action. progress(step) is called after each
+ * action with the progress step of the list. */
+int checkActions(const QVector<QString> &actions, KORUHVNode *system, QString *paramName = nullptr,
+                 QString *actionText = nullptr, const std::function<void(int)> &progress = {});
+
+/* The progress step for a list of n actions (at least 1, at most 99). */
+int progressStep(int n);
+
+} // namespace koruscript
+
+#endif
