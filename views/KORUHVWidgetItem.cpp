@@ -750,11 +750,9 @@ bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
         wroteDuringReturn = false;
         if (key == Qt::Key_Escape) {
             if (valueField->objectName() == QLatin1String("tableWidgetChild")) {
-                /* A table editor: cancelled for good, the cell shows the
-                 * node's own text again. */
+                /* A table editor: cancelled for good (the delegate shows
+                 * the node's own text again when it closes the editor). */
                 cancelled = true;
-                if (referenceNode)
-                    referenceNode->setNodeValue(referenceNode->getNodeValue());
             } else if (referenceNode) {
                 setDataInValueField(referenceNode->getNodeValue().KORUHVGetValue());
                 touched = false;
