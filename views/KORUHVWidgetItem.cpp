@@ -745,7 +745,12 @@ void KORUHVWidgetItem::keyPressEvent(QKeyEvent *event)
 bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == valueField && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        const int key = keyEvent->key();
+        /* Typing counts as entering, even when it retypes the shown value. */
+        if ((!keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint()) || key == Qt::Key_Backspace
+            || key == Qt::Key_Delete)
+            touched = true;
         returnKeyPending = key == Qt::Key_Return || key == Qt::Key_Enter;
         wroteDuringReturn = false;
         if (key == Qt::Key_Escape) {
