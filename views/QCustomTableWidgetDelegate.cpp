@@ -83,7 +83,7 @@ void KORUHVCloseCellEditorsOfSystem(int sysHandle)
     for (KORUHVWidgetItem *item : KORUHVWidgetItem::openItems()) {
         KORUHVNode *node = item->getReferenceNode();
         QCustomTableWidget *table = tableOfEditor(item);
-        if (!node || !table || (sysHandle >= 0 && node->getSysHandle() != sysHandle))
+        if (!node || !table || item->isCancelled() || (sysHandle >= 0 && node->getSysHandle() != sysHandle))
             continue;
         item->detachNode();
         if (auto *delegate = qobject_cast<QAbstractItemDelegate *>(table->itemDelegate()))

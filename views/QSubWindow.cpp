@@ -97,7 +97,7 @@ void QSubWindow::closeOpenEditors()
 {
     for (KORUHVWidgetItem *item : KORUHVWidgetItem::openItems()) {
         QWidget *viewport = item->parentWidget();
-        if (!viewport || viewport->parentWidget() != table)
+        if (item->isCancelled() || !viewport || viewport->parentWidget() != table)
             continue;
         item->detachNode();
         Q_EMIT table->itemDelegate()->closeEditor(item, QAbstractItemDelegate::RevertModelCache);
@@ -300,6 +300,11 @@ void QSubWindow::createTableItemValue(int row, int column, KORUHVNode *parameter
         cell->setFlags(Qt::NoItemFlags);
         break;
     }
+    /* setItem would delete a cell already there: a channel listing one
+     * name twice keeps its first parameter in the table. */
+    QTableWidgetItem *present = table->item(row, column);
+    if (present && present != cell)
+        return;
     if (!isCustom)
         parameter->setVisualIndex(column);
     table->setItem(row, column, cell);
