@@ -292,7 +292,8 @@ void QTripHandlingDialog::setCellValues(QTableWidget *table)
         KORUHVNode *p = tripParameter(channels[r]);
         if (!p)
             continue;
-        const quint32 v = p->getNodeValue().KORUHVGetValue().toUInt();
+        /* A 32-bit word whether the node keeps it signed or unsigned. */
+        const quint32 v = static_cast<quint32>(p->getNodeValue().KORUHVGetValue().toLongLong());
         table->item(r, 1)->setText(koruviews::tripResultText(p->getExpUnitShortForm(), v, true));
         int lines = 0;
         for (int b = 0; b < n; ++b) {
