@@ -13,6 +13,7 @@
 #include "views_support.h"
 
 #include <QComboBox>
+#include <QMenu>
 #include <QDialog>
 #include <QTimer>
 #include <QDoubleSpinBox>
@@ -321,6 +322,26 @@ TEST_F(TableWindow, HeaderGestures)
     ASSERT_EQ(trip.count(), 1);
     EXPECT_EQ(trip.at(0).at(0).toInt(), 0);
     EXPECT_EQ(title, "Internal Trip Configuration");
+}
+
+TEST_F(TableWindow, OffsetMenuSwitchesThePairOfColumns)
+{
+    window->handleSelectOffsetSettingModality(QPoint(10, 10), column("VSet"), 1);
+    auto *menu = window->findChild<QMenu *>("offsCtxMenu");
+    ASSERT_NE(menu, nullptr);
+    QAction *offset = nullptr;
+    for (QAction *a : menu->actions())
+        if (a->text() == "Offset")
+            offset = a;
+    ASSERT_NE(offset, nullptr);
+    EXPECT_FALSE(offset->isChecked());
+    offset->trigger();
+    EXPECT_TRUE(table->property("Offset_V").toBool());
+    EXPECT_FALSE(table->property("Offset_I").toBool());
+    menu->close();
+    window->handleSelectOffsetSettingModality(QPoint(10, 10), column("VSet"), 7); // unknown kind: no menu
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(window->findChild<QMenu *>("offsCtxMenu"), nullptr);
 }
 
 TEST_F(TableWindow, BoardPulledWhileEditingWritesNothing)
