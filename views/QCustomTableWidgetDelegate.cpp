@@ -75,6 +75,10 @@ void QCustomTableWidgetDelegate::destroyEditor(QWidget *editor, const QModelInde
         if (cell && QCustomTableWidget::cellNode(cell) == item->getReferenceNode())
             cell->setText(item->getReferenceNode()->cellText());
     }
+    /* Released by the view: nothing more is committed, and it is no longer
+     * an open editor to close. */
+    if (item)
+        item->detachNode();
     QStyledItemDelegate::destroyEditor(editor, index);
 }
 
