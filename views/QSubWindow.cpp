@@ -576,8 +576,10 @@ void QSubWindow::handleCreateDialogForTripHandling(int flagExt)
     QWidget *mainWidget = getMainWindow() ? getMainWindow()->mainWindowWidget() : nullptr;
     QPointer<QTripHandlingDialog> dialog =
         new QTripHandlingDialog(flagExt, systemTree->getChildren().first(), mainWidget);
+    /* A disconnection handled during the modal run may delete this window. */
+    QPointer<QSubWindow> self(this);
     const int result = dialog->exec();
-    if (result == QDialog::Accepted)
+    if (self && result == QDialog::Accepted)
         table->clearSelection();
 }
 
