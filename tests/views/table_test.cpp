@@ -360,6 +360,27 @@ TEST_F(TableWindow, BoardPulledWhileEditingWritesNothing)
     EXPECT_EQ(table->rowCount(), 2);
 }
 
+TEST(MinimalView, WithoutKnownColumnsShowsTheFirstThree)
+{
+    fakehv::reset();
+    fakehv::System sys;
+    fakehv::Channel &ch = sys.addBoard(0, 1).channels[0];
+    for (const char *name : {"Alpha", "Beta", "Gamma", "Delta"})
+        ch.params.push_back({name, fp(0, 2, Raw::f32(1))});
+    const int h = fakehv::addSystem(sys);
+    std::unique_ptr<KORUHVNode> tree(vt::buildTree(h, 4)); // a type without the "Name" column
+    std::unique_ptr<QSubWindow> w(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "x", {}));
+    QCustomTableWidget *t = w->getTableWidget();
+    ASSERT_EQ(t->columnCount(), 4);
+    w->setViewTableMode("Minimal");
+    std::vector<bool> hidden;
+    for (int c = 0; c < 4; ++c)
+        hidden.push_back(t->isColumnHidden(c));
+    EXPECT_EQ(hidden, (std::vector<bool>{false, false, false, true}));
+    w->setViewTableMode("minimal"); // already Minimal: nothing changes
+    EXPECT_EQ(w->getViewMode(), 1);
+}
+
 TEST(CustomView, MirrorsAndAlarmRowOfTheMirror)
 {
     fakehv::reset();
