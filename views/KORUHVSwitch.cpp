@@ -1,27 +1,67 @@
 #include "KORUHVSwitch.h"
 
 #include <QPainter>
+#include <QPainterPath>
 
-KORUHVSwitch::KORUHVSwitch(QString on, QString off, int v, QWidget *parent)
-    : QAbstractButton(parent), onText(on), offText(off), value(v)
+#include <algorithm>
+
+KORUHVSwitchGeometry KORUHVSwitchGeometryFor(int W, int H, bool checked)
+{
+    KORUHVSwitchGeometry g;
+    g.h = std::min(W / 2, H);
+    const int h = g.h;
+    g.fontPixelSize = h / 2;
+    g.track = QRect(2, 2, W - 4, h - 4);
+    g.knob = checked ? QRect(W - h + 4, 4, h - 8, h - 8) : QRect(4, 4, h - 8, h - 8);
+    g.textBox = checked ? QRect(QPoint(4, 4), QPoint(W - 1 - h, h - 5)) : QRect(QPoint(h, 4), QPoint(W - 5, h - 5));
+    return g;
+}
+
+KORUHVSwitch::KORUHVSwitch(QString onText_, QString offText_, int style_, QWidget *parent)
+    : QAbstractButton(parent), onText(onText_), offText(offText_), style(style_)
 {
     setCheckable(true);
-    setMinimumSize(60, 30);
+    setMinimumHeight(30);
+    setMinimumWidth(60);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
-QSize KORUHVSwitch::sizeHint() const
-{
-    return QSize(60, 30);
-}
-
+/* Every switch of the program uses the rectangular look; another style is
+ * drawn the same way. */
 void KORUHVSwitch::paintEvent(QPaintEvent *)
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
-    p.setPen(Qt::gray);
-    p.setBrush(isChecked() ? QColor(0x35, 0xa9, 0x12) : QColor(0x74, 0x74, 0x74));
-    p.drawRoundedRect(r, r.height() / 2, r.height() / 2);
-    p.setPen(Qt::white);
-    p.drawText(r, Qt::AlignCenter, isChecked() ? onText : offText);
+    const bool on = isChecked();
+    const KORUHVSwitchGeometry g = KORUHVSwitchGeometryFor(width(), height(), on);
+    if (g.h <= 8)
+        return;
+
+    QPainter painter(this);
+    QFont font = painter.font();
+    font.setFamily(QStringLiteral("Antonio"));
+    font.setStretch(75);
+    font.setPixelSize(std::max(1, g.fontPixelSize));
+
+    const QColor trackFill = on ? QColor(104, 204, 56) : QColor(205, 205, 205);
+    const QColor trackLine = on ? QColor(13, 90, 0) : QColor(88, 88, 88);
+    const QColor knobFill = on ? QColor(Qt::white) : QColor(88, 88, 88);
+    const QColor textColour = on ? QColor(240, 240, 240) : QColor(88, 88, 88);
+
+    QPainterPath track;
+    track.setFillRule(Qt::WindingFill);
+    track.addRect(g.track);
+    QPainterPath knob;
+    knob.addRect(g.knob);
+
+    painter.fillPath(track, trackFill);
+    painter.fillPath(knob, knobFill);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.strokePath(track.simplified(), QPen(trackLine, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    painter.strokePath(knob, QPen(QColor(Qt::gray), 1, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+
+    const QString text = on ? onText : offText;
+    if (!text.isEmpty()) {
+        painter.setFont(font);
+        painter.setPen(textColour);
+        painter.drawText(g.textBox, Qt::AlignCenter, text);
+    }
 }

@@ -1,16 +1,33 @@
-/* Painted on/off switch (minimal version: checkable button showing its two
- * texts). */
+/* The painted two-state switch of an editable on/off parameter outside the
+ * channel table: a track, a square knob and the device's own on/off words.
+ * Only a click (clicked()) commits; setChecked() from a live value does not. */
 #ifndef KORUHVSWITCH_H
 #define KORUHVSWITCH_H
 
 #include <QAbstractButton>
-#include <QString>
+#include <QRect>
+
+/* Where the rectangular switch draws its parts in a W x H widget. */
+struct KORUHVSwitchGeometry {
+    int h = 0;
+    QRect track;
+    QRect knob;
+    QRect textBox;
+    int fontPixelSize = 0;
+};
+
+KORUHVSwitchGeometry KORUHVSwitchGeometryFor(int width, int height, bool checked);
 
 class KORUHVSwitch : public QAbstractButton {
     Q_OBJECT
+
 public:
-    KORUHVSwitch(QString onText, QString offText, int value, QWidget *parent = nullptr);
-    QSize sizeHint() const override;
+    KORUHVSwitch(QString onText, QString offText, int style, QWidget *parent = nullptr);
+
+    QString getOnString() const { return onText; }
+    QString getOffString() const { return offText; }
+    QString getCurrentString() const { return isChecked() ? onText : offText; }
+    int getStyle() const { return style; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -18,7 +35,7 @@ protected:
 private:
     QString onText;
     QString offText;
-    int value;
+    int style;
 };
 
 #endif

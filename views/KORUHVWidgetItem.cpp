@@ -1,120 +1,356 @@
 #include "KORUHVWidgetItem.h"
 
+#include "KORUHVEditStyles.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
+#include "KORUHVSwitch.h"
+#include "KORUHVUtils.h"
+#include "QCustomComboBox.h"
+#include "QCustomDoubleSpinBox.h"
 #include "QCustomLineEdit.h"
 #include "QCustomSpinBox.h"
 
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSet>
+#include <QSignalBlocker>
+#include <QTableWidget>
 
 #include <climits>
+#include <cmath>
 
 namespace {
-QVariant prop(KORUHVNode *node, const char *name) {
-    if (node)
-        for (KORUHVNodeProperty *p : node->getProperties())
-            if (p && p->getPropName() == QLatin1String(name))
-                return p->getPropVal().KORUHVGetValue();
-    return QVariant();
+
+QSet<KORUHVWidgetItem *> &registry()
+{
+    static QSet<KORUHVWidgetItem *> items;
+    return items;
 }
+
+bool findProperty(const KORUHVNode *node, const char *name, QVariant *value)
+{
+    if (!node)
+        return false;
+    for (const KORUHVNodeProperty *p : node->getProperties()) {
+        if (p && p->getPropName() == QLatin1String(name)) {
+            *value = p->getPropVal().KORUHVGetValue();
+            return true;
+        }
+    }
+    return false;
+}
+
+QStringList enumList(const KORUHVNode *node)
+{
+    QVariant v;
+    if (!findProperty(node, "Enum", &v))
+        return {};
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList();
+    QStringList texts;
+    for (const QVariant &e : v.toList())
+        texts.append(e.toString());
+    return texts;
+}
+
+QString propertyText(const KORUHVNode *node, const char *name)
+{
+    QVariant v;
+    return findProperty(node, name, &v) ? v.toString() : QString();
+}
+
+/* A device limit may be any float; keep the conversion to int defined. */
+int clampToInt(double v)
+{
+    if (!std::isfinite(v))
+        return v < 0 ? -INT_MAX : INT_MAX;
+    if (v > double(INT_MAX))
+        return INT_MAX;
+    if (v < -double(INT_MAX))
+        return -INT_MAX;
+    return int(v);
+}
+
+bool isSetPointName(const QString &name, const char **offsetProperty)
+{
+    if (name == QLatin1String("I0Set") || name == QLatin1String("ISet")) {
+        *offsetProperty = "Offset_I";
+        return true;
+    }
+    if (name == QLatin1String("V0Set") || name == QLatin1String("VSet")) {
+        *offsetProperty = "Offset_V";
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
-KORUHVWidgetItem::KORUHVWidgetItem(QWidget *parent, KORUHVNode *n) : QWidget(parent), node(n) {
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+KORUHVWidgetItem::KORUHVWidgetItem(QWidget *parent, KORUHVNode *node) : QWidget(parent), referenceNode(node)
+{
+    setContentsMargins(0, 0, 0, 0);
+    registry().insert(this);
 }
 
-void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights, QString unit, QVariant value,
-                                            int decimals, bool connectSignals) {
-    dataType = type;
-    const QVariant lo = prop(node, "Minval"), hi = prop(node, "Maxval");
-    switch (type) {
-    case DATA_INT32:
-    case DATA_INT16:
-    case DATA_UINT32:
-    case DATA_UINT16:
-        if (node && node->getParWrapperType() == WRAPPER_TYPE_BINARY) {
-            auto *e = new QCustomLineEdit(false, this);
-            e->setMaxLength(8);
-            e->setText(value.toString());
-            if (connectSignals)
-                connect(e, &QLineEdit::textChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
-            valueField = e;
-        } else {
-            auto *s = new QCustomSpinBox(false, this);
-            s->setRange(lo.isValid() ? lo.toInt() : (type == DATA_UINT32 || type == DATA_UINT16 ? 0 : -INT_MAX),
-                        hi.isValid() ? hi.toInt() : INT_MAX);
-            s->setValue(value.toInt());
-            if (connectSignals)
-                connect(s, &QSpinBox::valueChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
-            valueField = s;
-        }
-        break;
-    case DATA_FLOAT: {
-        auto *s = new QDoubleSpinBox(this);
-        s->setDecimals(decimals);
-        s->setRange(lo.isValid() ? lo.toDouble() : -INT_MAX, hi.isValid() ? hi.toDouble() : INT_MAX);
-        s->setValue(value.toDouble());
-        if (connectSignals)
-            connect(s, &QDoubleSpinBox::valueChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
-        valueField = s;
-        break;
-    }
-    case DATA_ONOFF:
-    case DATA_ENUM: {
-        auto *c = new QComboBox(this);
-        if (type == DATA_ONOFF) {
-            c->addItem(prop(node, "Onstate").toString());
-            c->addItem(prop(node, "Offstate").toString());
-        } else {
-            for (const QVariant &t : prop(node, "Enum").toList())
-                c->addItem(t.toString());
-        }
-        if (connectSignals)
-            connect(c, &QComboBox::currentIndexChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
-        valueField = c;
-        break;
-    }
-    default: {
-        auto *e = new QCustomLineEdit(false, this);
-        e->setText(value.toString());
-        if (connectSignals)
-            connect(e, &QLineEdit::textChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
-        valueField = e;
-        break;
-    }
-    }
-    unitLabel = new QLabel(unit, this);
-    layout()->addWidget(valueField);
-    layout()->addWidget(unitLabel);
+KORUHVWidgetItem::~KORUHVWidgetItem()
+{
+    registry().remove(this);
 }
 
-void KORUHVWidgetItem::setValueFieldAsDialogChild() {
-    if (!valueField)
+QList<KORUHVWidgetItem *> KORUHVWidgetItem::openItems()
+{
+    return registry().values();
+}
+
+bool KORUHVWidgetItem::isHexRegister() const
+{
+    return referenceNode && dataType <= 2 && referenceNode->getParWrapperType() == WRAPPER_TYPE_BINARY;
+}
+
+bool KORUHVWidgetItem::isTextField() const
+{
+    return qobject_cast<QCustomLineEdit *>(valueField) != nullptr;
+}
+
+bool KORUHVWidgetItem::isNumberField() const
+{
+    return qobject_cast<QCustomSpinBox *>(valueField) || qobject_cast<QCustomDoubleSpinBox *>(valueField);
+}
+
+bool KORUHVWidgetItem::isOffsetMode() const
+{
+    if (!referenceNode || dataType != DATA_FLOAT || !offsetTable)
+        return false;
+    const char *property = nullptr;
+    if (!isSetPointName(referenceNode->getNodeName(), &property))
+        return false;
+    return offsetTable->property(property).toBool();
+}
+
+void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights access, QString unit, QVariant value,
+                                            int decimals, bool connectSignals)
+{
+    if (!referenceNode || layout)
         return;
-    valueField->setStyleSheet(QStringLiteral("min-width: 40px;"));
-    const QSignalBlocker block(valueField);
-    if (auto *s = qobject_cast<QAbstractSpinBox *>(valueField))
-        s->clear();
-    else if (auto *e = qobject_cast<QLineEdit *>(valueField))
-        e->clear();
-    else if (auto *c = qobject_cast<QComboBox *>(valueField))
-        c->setCurrentIndex(-1);
+    dataType = type;
+    const bool editable = access != ACCESS_READ_ONLY;
+    const unsigned wrapperType = referenceNode->getParWrapperType();
+
+    layout = new QHBoxLayout();
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (isHexRegister())
+        layout->addSpacing(2);
+
+    QFont bold = font();
+    bold.setWeight(QFont::Bold);
+    auto rightAligned = Qt::AlignRight | Qt::AlignVCenter;
+    QVariant limit;
+
+    const char *changeSignalKind = nullptr; /* for the touched flag */
+    if (type <= 2 && (wrapperType == WRAPPER_TYPE_BDSTATUS || wrapperType == WRAPPER_TYPE_CHSTATUS)) {
+        auto *label = new QLabel(this);
+        label->setText(wrapperType == WRAPPER_TYPE_BDSTATUS
+                           ? KORUHVUtils::KORUHVConvertBoardStatus(referenceNode->getSystemType(), value.toInt())
+                           : KORUHVUtils::KORUHVConvertChannelStatus(referenceNode->getSystemType(), value.toInt()));
+        valueField = label;
+    } else if (type <= 2 && wrapperType == WRAPPER_TYPE_BINARY) {
+        auto *edit = new QCustomLineEdit(true, nullptr);
+        edit->setAlignmentRight();
+        edit->setMaxLength(8);
+        edit->setText(KORUHVUtils::KORUHVConvertFromBinaryToHexString(value.toInt()));
+        if (!editable) {
+            edit->setFont(bold);
+            edit->setReadOnly(true);
+        }
+        layout->addSpacing(3);
+        valueField = edit;
+        changeSignalKind = "text";
+    } else if (type <= 5) {
+        auto *spin = new QCustomSpinBox(false, nullptr);
+        spin->setAlignmentRight();
+        spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        spin->setFrame(false);
+        const bool isSigned = type <= 2;
+        int lo = isSigned ? -INT_MAX : 0;
+        int hi = INT_MAX;
+        if (editable) {
+            if (findProperty(referenceNode, "Minval", &limit))
+                lo = isSigned ? clampToInt(limit.toDouble()) : clampToInt(double(limit.toUInt()));
+            if (findProperty(referenceNode, "Maxval", &limit))
+                hi = isSigned ? clampToInt(limit.toDouble()) : clampToInt(double(limit.toUInt()));
+            spin->setCursor(Qt::PointingHandCursor);
+        } else {
+            spin->setFont(bold);
+            spin->setReadOnly(true);
+        }
+        spin->setRange(lo, hi);
+        spin->setValue(isSigned ? value.toInt() : clampToInt(double(value.toUInt())));
+        valueField = spin;
+        changeSignalKind = "int";
+    } else if (type == DATA_FLOAT) {
+        auto *spin = new QCustomDoubleSpinBox(false, nullptr);
+        spin->setAlignmentRight();
+        spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        spin->setFrame(false);
+        double lo = -2147483647.0, hi = 2147483647.0;
+        int shownDecimals = decimals;
+        if (editable) {
+            shownDecimals = 2;
+            if (findProperty(referenceNode, "Minval", &limit))
+                lo = limit.toDouble();
+            if (findProperty(referenceNode, "Maxval", &limit))
+                hi = limit.toDouble();
+            if (findProperty(referenceNode, "Decimal", &limit))
+                shownDecimals = limit.toInt();
+        } else {
+            spin->setFont(bold);
+            spin->setReadOnly(true);
+        }
+        spin->setDecimals(shownDecimals);
+        spin->setRange(lo, hi);
+        spin->setValue(value.toFloat());
+        valueField = spin;
+        changeSignalKind = "double";
+    } else if (type == DATA_STRING) {
+        auto *edit = new QCustomLineEdit(true, nullptr);
+        edit->setAlignmentRight();
+        edit->setText(value.toString());
+        if (editable) {
+            edit->setCursor(Qt::PointingHandCursor);
+        } else {
+            edit->setFont(bold);
+            edit->setReadOnly(true);
+        }
+        valueField = edit;
+        changeSignalKind = "text";
+    } else if (type == DATA_ONOFF) {
+        const QString onText = propertyText(referenceNode, "Onstate");
+        const QString offText = propertyText(referenceNode, "Offstate");
+        if (!editable) {
+            auto *label = new QLabel(value.toBool() ? onText : offText, this);
+            label->setAlignment(rightAligned);
+            label->setFont(bold);
+            valueField = label;
+        } else if (referenceNode->getNodeType() == NODE_CHANNEL_PARAM) {
+            auto *combo = new QCustomComboBox(this);
+            combo->setCursor(Qt::PointingHandCursor);
+            combo->addItem(onText);
+            combo->addItem(offText);
+            combo->setEditable(false);
+            combo->setAlignmentRight();
+            combo->setCurrentIndex(value.toBool() ? 0 : 1);
+            comboShownIndex = combo->currentIndex();
+            valueField = combo;
+        } else {
+            auto *sw = new KORUHVSwitch(onText, offText, 1, this);
+            sw->setCursor(Qt::PointingHandCursor);
+            sw->setChecked(value.toBool());
+            valueField = sw;
+        }
+    } else if (type == DATA_ENUM) {
+        const QStringList texts = enumList(referenceNode);
+        if (editable) {
+            auto *combo = new QCustomComboBox(this);
+            combo->setCursor(Qt::PointingHandCursor);
+            combo->addItems(texts);
+            combo->setEditable(false);
+            combo->setAlignmentRight();
+            const int idx = comboIndexForNodeValue(value);
+            if (idx >= 0)
+                combo->setCurrentIndex(idx);
+            comboShownIndex = combo->currentIndex();
+            valueField = combo;
+        } else {
+            auto *label = new QLabel(KORUHVUtils::KORUHVConvertPropertyStringFromEnum(referenceNode, value.toInt()),
+                                     this);
+            label->setFont(bold);
+            valueField = label;
+        }
+    }
+
+    if (valueField) {
+        valueField->setParent(this);
+        layout->addWidget(valueField, 0);
+        setFocusProxy(valueField);
+        valueField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        valueField->installEventFilter(this);
+    }
+    if (type != DATA_ENUM) {
+        unitLabel = new QLabel(unit, this);
+        unitLabel->setAlignment(rightAligned);
+        layout->addWidget(unitLabel);
+    }
+    layout->addSpacing(2);
+    if (isHexRegister()) {
+        layout->setAlignment(Qt::AlignLeft);
+        layout->setDirection(QBoxLayout::RightToLeft);
+        unitLabel->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Expanding);
+        if (valueField)
+            valueField->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Expanding);
+    }
+    setLayout(layout);
+
+    /* What the operator changes counts as entered; refreshes run blocked. */
+    if (changeSignalKind) {
+        auto mark = [this] { touched = true; };
+        if (auto *e = qobject_cast<QLineEdit *>(valueField))
+            connect(e, &QLineEdit::textChanged, this, mark);
+        else if (auto *s = qobject_cast<QSpinBox *>(valueField))
+            connect(s, &QSpinBox::valueChanged, this, mark);
+        else if (auto *d = qobject_cast<QDoubleSpinBox *>(valueField))
+            connect(d, &QDoubleSpinBox::valueChanged, this, mark);
+    }
+
+    if (!connectSignals || !valueField)
+        return;
+    connectCommit(true);
+    if (auto *e = qobject_cast<QLineEdit *>(valueField))
+        connect(e, &QLineEdit::textChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
+    else if (auto *s = qobject_cast<QSpinBox *>(valueField))
+        connect(s, &QSpinBox::valueChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
+    else if (auto *d = qobject_cast<QDoubleSpinBox *>(valueField))
+        connect(d, &QDoubleSpinBox::valueChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
+    else if (auto *c = qobject_cast<QComboBox *>(valueField)) {
+        connect(c, &QComboBox::activated, this, &KORUHVWidgetItem::valueFieldEndEdit);
+        connect(c, &QComboBox::currentIndexChanged, this, &KORUHVWidgetItem::valueFieldEndEdit);
+    } else if (auto *sw = qobject_cast<KORUHVSwitch *>(valueField))
+        connect(sw, &QAbstractButton::clicked, this, &KORUHVWidgetItem::valueFieldEndEdit);
 }
 
-QVariant KORUHVWidgetItem::getDataInValueField() const {
-    if (auto *s = qobject_cast<QSpinBox *>(valueField))
-        return QVariant(s->value());
-    if (auto *d = qobject_cast<QDoubleSpinBox *>(valueField))
-        return QVariant(float(d->value()));
-    if (auto *e = qobject_cast<QLineEdit *>(valueField))
-        return QVariant(e->text());
-    if (auto *c = qobject_cast<QComboBox *>(valueField))
-        return QVariant(c->currentText());
-    return QVariant(0);
+void KORUHVWidgetItem::connectCommit(bool on)
+{
+    if (on == commitConnected || !valueField)
+        return;
+    commitConnected = on;
+    if (auto *e = qobject_cast<QLineEdit *>(valueField)) {
+        if (on)
+            connect(e, &QLineEdit::editingFinished, this, &KORUHVWidgetItem::endEdit);
+        else
+            disconnect(e, &QLineEdit::editingFinished, this, &KORUHVWidgetItem::endEdit);
+    } else if (auto *s = qobject_cast<QAbstractSpinBox *>(valueField)) {
+        if (on)
+            connect(s, &QAbstractSpinBox::editingFinished, this, &KORUHVWidgetItem::endEdit);
+        else
+            disconnect(s, &QAbstractSpinBox::editingFinished, this, &KORUHVWidgetItem::endEdit);
+    } else if (auto *c = qobject_cast<QComboBox *>(valueField)) {
+        if (on) {
+            connect(c, &QComboBox::activated, this, &KORUHVWidgetItem::endEdit);
+            connect(c, &QComboBox::currentIndexChanged, this, &KORUHVWidgetItem::endEdit);
+        } else {
+            disconnect(c, &QComboBox::activated, this, &KORUHVWidgetItem::endEdit);
+            disconnect(c, &QComboBox::currentIndexChanged, this, &KORUHVWidgetItem::endEdit);
+        }
+    } else if (auto *sw = qobject_cast<KORUHVSwitch *>(valueField)) {
+        if (on)
+            connect(sw, &QAbstractButton::clicked, this, &KORUHVWidgetItem::endEdit);
+        else
+            disconnect(sw, &QAbstractButton::clicked, this, &KORUHVWidgetItem::endEdit);
+    } else {
+        commitConnected = false;
+    }
 }
 
 void KORUHVWidgetItem::setSelectedStyleSheet()
@@ -123,12 +359,417 @@ void KORUHVWidgetItem::setSelectedStyleSheet()
         "background:transparent; selection-background-color:transparent; selection-color:#555555;"));
 }
 
+void KORUHVWidgetItem::setFixedExpUnitWidth()
+{
+    if (unitLabel)
+        unitLabel->setMinimumWidth(30);
+}
+
+void KORUHVWidgetItem::setValueFieldAsTableWidgetChild()
+{
+    setSelectedStyleSheet();
+    if (!valueField)
+        return;
+    valueField->setObjectName(QStringLiteral("tableWidgetChild"));
+    if (auto *e = qobject_cast<QCustomLineEdit *>(valueField)) {
+        e->setIsTableWidgetChild();
+        e->setFrame(false);
+        e->selectAll(); /* typing replaces the shown value */
+    } else if (auto *s = qobject_cast<QCustomSpinBox *>(valueField)) {
+        s->setIsTableWidgetChild();
+        s->selectAll();
+    } else if (auto *d = qobject_cast<QCustomDoubleSpinBox *>(valueField)) {
+        d->setIsTableWidgetChild();
+        d->selectAll();
+    } else if (auto *c = qobject_cast<QCustomComboBox *>(valueField)) {
+        c->setIsTableWidgetChild();
+        c->clearComboCurrentText();
+    }
+}
+
+void KORUHVWidgetItem::setValueFieldAsDialogChild()
+{
+    if (!valueField)
+        return;
+    valueField->setStyleSheet(QStringLiteral("min-width: 40px;"));
+    if (auto *e = qobject_cast<QCustomLineEdit *>(valueField)) {
+        e->setIsDialogChild();
+        connectCommit(false);
+        e->setFrame(true);
+        e->clear();
+    } else if (auto *s = qobject_cast<QCustomSpinBox *>(valueField)) {
+        s->setIsDialogChild();
+        connectCommit(false);
+        s->setFrame(true);
+        s->clear();
+    } else if (auto *d = qobject_cast<QCustomDoubleSpinBox *>(valueField)) {
+        d->setIsDialogChild();
+        connectCommit(false);
+        d->setFrame(true);
+        d->clear();
+    } else if (auto *c = qobject_cast<QCustomComboBox *>(valueField)) {
+        c->setIsDialogChild();
+        connectCommit(false);
+        c->setCurrentIndex(-1);
+    }
+}
+
+QVariant KORUHVWidgetItem::getDataInValueField()
+{
+    if (!valueField || dataType > DATA_ENUM)
+        return QVariant(0);
+    if (dataType <= 2 && isHexRegister()) {
+        if (auto *e = qobject_cast<QLineEdit *>(valueField))
+            return e->text();
+    } else if (dataType <= 2) {
+        /* Signed: -5 stays -5 (as unsigned it would read 4294967291). */
+        if (auto *s = qobject_cast<QSpinBox *>(valueField))
+            return QVariant(s->value());
+    } else if (dataType <= 5) {
+        if (auto *s = qobject_cast<QSpinBox *>(valueField))
+            return QVariant(static_cast<unsigned>(s->value()));
+    } else if (dataType == DATA_FLOAT) {
+        if (auto *d = qobject_cast<QDoubleSpinBox *>(valueField))
+            return QVariant(static_cast<float>(d->value()));
+    } else if (dataType == DATA_STRING) {
+        if (auto *e = qobject_cast<QLineEdit *>(valueField))
+            return e->text();
+    } else {
+        /* itemText(currentIndex()): an editable combo's currentText() is its
+         * line edit, which a table cell keeps empty. */
+        if (auto *c = qobject_cast<QComboBox *>(valueField))
+            return c->itemText(c->currentIndex());
+        if (auto *sw = qobject_cast<KORUHVSwitch *>(valueField); sw && dataType == DATA_ONOFF)
+            return sw->getCurrentString();
+    }
+    return QVariant(0);
+}
+
+int KORUHVWidgetItem::comboIndexForNodeValue(const QVariant &value) const
+{
+    auto *c = qobject_cast<QComboBox *>(valueField);
+    const int count = c ? c->count() : enumList(referenceNode).size();
+    QString text;
+    if (dataType == DATA_ONOFF)
+        text = KORUHVUtils::KORUHVConvertPropertyStringFromBool(referenceNode, value.toBool());
+    else
+        text = KORUHVUtils::KORUHVConvertPropertyStringFromEnum(referenceNode, value.toInt());
+    if (c) {
+        const int idx = c->findText(text, Qt::MatchExactly);
+        if (idx >= 0 || !text.isEmpty())
+            return idx;
+    } else if (!text.isEmpty()) {
+        return enumList(referenceNode).indexOf(text);
+    }
+    /* No text for the value: the value as a position, as the device list. */
+    const int pos = value.toInt();
+    return (pos >= 0 && pos < count) ? pos : -1;
+}
+
 void KORUHVWidgetItem::setDataInValueField(QVariant value)
 {
-    if (!node)
+    if (!referenceNode || dataType > DATA_ENUM || !valueField)
         return;
-    if (auto *label = qobject_cast<QLabel *>(valueField))
-        label->setText(value.toString());
-    else if (auto *edit = qobject_cast<QLineEdit *>(valueField))
-        edit->setText(value.toString());
+    const QSignalBlocker blocker(valueField);
+    const unsigned wrapperType = referenceNode->getParWrapperType();
+    if (dataType <= 2 && (wrapperType == WRAPPER_TYPE_BDSTATUS || wrapperType == WRAPPER_TYPE_CHSTATUS)) {
+        if (auto *l = qobject_cast<QLabel *>(valueField))
+            l->setText(wrapperType == WRAPPER_TYPE_BDSTATUS
+                           ? KORUHVUtils::KORUHVConvertBoardStatus(referenceNode->getSystemType(), value.toInt())
+                           : KORUHVUtils::KORUHVConvertChannelStatus(referenceNode->getSystemType(), value.toInt()));
+    } else if (dataType <= 2 && isHexRegister()) {
+        if (auto *e = qobject_cast<QLineEdit *>(valueField))
+            e->setText(KORUHVUtils::KORUHVConvertFromBinaryToHexString(value.toInt()));
+    } else if (dataType <= 5) {
+        if (auto *s = qobject_cast<QSpinBox *>(valueField))
+            s->setValue(dataType <= 2 ? value.toInt() : clampToInt(double(value.toUInt())));
+    } else if (dataType == DATA_FLOAT) {
+        if (auto *d = qobject_cast<QDoubleSpinBox *>(valueField))
+            d->setValue(value.toFloat());
+    } else if (dataType == DATA_STRING) {
+        if (auto *e = qobject_cast<QLineEdit *>(valueField))
+            e->setText(value.toString());
+    } else if (dataType == DATA_ONOFF) {
+        const QString text = KORUHVUtils::KORUHVConvertPropertyStringFromBool(referenceNode, value.toBool());
+        if (auto *c = qobject_cast<QComboBox *>(valueField)) {
+            const int idx = c->findText(text, Qt::MatchExactly);
+            if (idx >= 0) {
+                c->setCurrentIndex(idx);
+                comboShownIndex = idx;
+            }
+        } else if (auto *l = qobject_cast<QLabel *>(valueField)) {
+            l->setText(text);
+        } else if (auto *sw = qobject_cast<KORUHVSwitch *>(valueField)) {
+            sw->setChecked(value.toInt() != 0 || value.toBool());
+        }
+    } else {
+        const QString text = KORUHVUtils::KORUHVConvertPropertyStringFromEnum(referenceNode, value.toInt());
+        if (auto *c = qobject_cast<QComboBox *>(valueField)) {
+            const int idx = c->findText(text, Qt::MatchExactly);
+            if (idx >= 0) {
+                c->setCurrentIndex(idx);
+                comboShownIndex = idx;
+            }
+        } else if (auto *l = qobject_cast<QLabel *>(valueField)) {
+            l->setText(text);
+        }
+    }
+}
+
+QString KORUHVWidgetItem::getStringDataAndExpUnit()
+{
+    const QVariant v = getDataInValueField();
+    QString text;
+    if (referenceNode && referenceNode->getDataType() == DATA_FLOAT)
+        text = QString::number(v.toDouble(), 'f', referenceNode->getNodeDecimals());
+    else
+        text = v.toString();
+    const QString unit = unitLabel ? unitLabel->text()
+                                   : (referenceNode ? referenceNode->getExpUnitShortForm() : QString());
+    if (isHexRegister())
+        return unit + QLatin1Char(' ') + text;
+    return text + QLatin1Char(' ') + unit;
+}
+
+/* The value the field holds, in the node's type; false when the field is not
+ * of the expected kind or its text does not convert. */
+bool KORUHVWidgetItem::readNewValue(QVariant *value, int *comboIndex)
+{
+    *comboIndex = -1;
+    if (dataType <= 2 && isHexRegister()) {
+        auto *e = qobject_cast<QLineEdit *>(valueField);
+        if (!e)
+            return false;
+        bool ok = false;
+        const int word = KORUHVUtils::KORUHVConvertFromHexStringToBinary(e->text(), &ok);
+        if (!ok)
+            return false;
+        *value = QVariant(word);
+        return true;
+    }
+    if (dataType <= 5) {
+        auto *s = qobject_cast<QSpinBox *>(valueField);
+        if (!s)
+            return false;
+        *value = dataType <= 2 ? QVariant(s->value()) : QVariant(static_cast<unsigned>(s->value()));
+        return true;
+    }
+    if (dataType == DATA_FLOAT) {
+        auto *d = qobject_cast<QDoubleSpinBox *>(valueField);
+        if (!d)
+            return false;
+        *value = QVariant(static_cast<float>(d->value()));
+        return true;
+    }
+    if (dataType == DATA_STRING) {
+        auto *e = qobject_cast<QLineEdit *>(valueField);
+        if (!e)
+            return false;
+        *value = e->text();
+        return true;
+    }
+    if (auto *c = qobject_cast<QCustomComboBox *>(valueField)) {
+        const int idx = c->currentIndex();
+        const QString text = c->itemText(idx);
+        c->clearComboCurrentText();
+        if (idx < 0)
+            return false;
+        *comboIndex = idx;
+        bool ok = false;
+        if (dataType == DATA_ONOFF) {
+            const bool on = KORUHVUtils::KORUHVConvertPropertyBoolFromString(referenceNode, text, &ok);
+            *value = QVariant(on);
+        } else {
+            *value = QVariant(KORUHVUtils::KORUHVConvertPropertyEnumFromString(referenceNode, text, &ok));
+        }
+        return ok;
+    }
+    if (auto *sw = qobject_cast<KORUHVSwitch *>(valueField); sw && dataType == DATA_ONOFF) {
+        *value = QVariant(sw->isChecked() ? 1 : 0);
+        return true;
+    }
+    return false;
+}
+
+int KORUHVWidgetItem::writeNode(const QVariant &value)
+{
+    const int code = referenceNode->setNodeEditedValue(value);
+    touched = false;
+    if (returnKeyPending)
+        wroteDuringReturn = true;
+    return code;
+}
+
+/* The combo shows the node's value again, without committing it again. */
+void KORUHVWidgetItem::restoreComboAfterRefusal(int)
+{
+    auto *c = qobject_cast<QCustomComboBox *>(valueField);
+    if (!c)
+        return;
+    const QSignalBlocker blocker(c);
+    const int idx = comboIndexForNodeValue(referenceNode->getNodeValue().KORUHVGetValue());
+    if (idx >= 0 && idx < c->count())
+        c->setCurrentIndex(idx);
+    comboShownIndex = c->currentIndex();
+    c->clearComboCurrentText();
+}
+
+static bool sameValue(const QVariant &a, const QVariant &b, nodeDataType type, bool isSwitch)
+{
+    if (isSwitch)
+        return a.toInt() == b.toInt() || (a.toBool() == b.toBool());
+    if (type <= 2)
+        return a.toInt() == b.toInt();
+    if (type <= 5)
+        return a.toUInt() == b.toUInt();
+    if (type == DATA_FLOAT)
+        return a.toFloat() == b.toFloat();
+    if (type == DATA_STRING)
+        return a.toString() == b.toString();
+    if (type == DATA_ONOFF)
+        return a.toBool() == b.toBool();
+    return a.toInt() == b.toInt();
+}
+
+void KORUHVWidgetItem::endEdit()
+{
+    if (!referenceNode || dataType > DATA_ENUM || cancelled)
+        return;
+    if (dataType == DATA_FLOAT && isOffsetMode())
+        return; /* an offset is entered with Return only */
+    /* Editing ended without the operator typing: nothing to write. */
+    if ((isTextField() || isNumberField()) && !touched)
+        return;
+    auto *combo = qobject_cast<QCustomComboBox *>(valueField);
+    if (combo && combo->currentIndex() == comboShownIndex) {
+        combo->clearComboCurrentText();
+        return; /* the entry already shows the node's value: no new choice */
+    }
+    QVariant newValue;
+    int comboIndex = -1;
+    if (!readNewValue(&newValue, &comboIndex)) {
+        touched = false;
+        return;
+    }
+    const KORUHVNodeValue current = referenceNode->getNodeValue();
+    const bool isSwitch = qobject_cast<KORUHVSwitch *>(valueField) != nullptr;
+    if (current.KORUHVGetQuality() == QUALITY_GOOD
+        && sameValue(current.KORUHVGetValue(), newValue, dataType, isSwitch)) {
+        touched = false;
+        if (combo)
+            comboShownIndex = comboIndex;
+        return;
+    }
+    const int code = writeNode(newValue);
+    if (combo) {
+        if (code != 0)
+            restoreComboAfterRefusal(comboIndex);
+        else
+            comboShownIndex = comboIndex;
+    }
+    if (dataType == DATA_FLOAT && code == 0)
+        setDataInValueField(referenceNode->getNodeValue().KORUHVGetValue());
+    Q_EMIT endEditing(newValue);
+}
+
+void KORUHVWidgetItem::valueFieldEndEdit()
+{
+    Q_EMIT valueFieldEdited();
+}
+
+void KORUHVWidgetItem::setValueAndEmitSignalForNode()
+{
+    if (!referenceNode || dataType > DATA_ENUM || cancelled)
+        return;
+    if (qobject_cast<KORUHVSwitch *>(valueField)) {
+        endEdit();
+        return;
+    }
+    if (dataType == DATA_FLOAT) {
+        auto *d = qobject_cast<QDoubleSpinBox *>(valueField);
+        if (!d)
+            return;
+        float newValue = static_cast<float>(d->value());
+        const float old = referenceNode->getNodeValue().KORUHVGetValue().toFloat();
+        if (isOffsetMode()) {
+            double lo = -2147483647.0, hi = 2147483647.0;
+            QVariant limit;
+            if (findProperty(referenceNode, "Minval", &limit))
+                lo = clampToInt(limit.toDouble());
+            if (findProperty(referenceNode, "Maxval", &limit))
+                hi = clampToInt(limit.toDouble());
+            const float sum = newValue + old;
+            if (sum > hi || sum < lo)
+                return; /* the offset would leave the range: dropped */
+            {
+                const QSignalBlocker blocker(d);
+                d->setValue(sum);
+            }
+            setProperty("OffsetAll", QVariant(newValue));
+            setProperty("Entered", QVariant(true));
+            newValue = sum;
+        }
+        if (newValue != old)
+            writeNode(QVariant(newValue));
+        touched = false;
+        Q_EMIT endEditing(QVariant(newValue));
+        return;
+    }
+    QVariant newValue;
+    int comboIndex = -1;
+    if (!readNewValue(&newValue, &comboIndex))
+        return;
+    const int code = writeNode(newValue);
+    if (qobject_cast<QCustomComboBox *>(valueField)) {
+        if (code != 0)
+            restoreComboAfterRefusal(comboIndex);
+        else
+            comboShownIndex = comboIndex;
+    }
+    Q_EMIT endEditing(newValue);
+}
+
+void KORUHVWidgetItem::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        /* When finishing the field's editing already wrote for this key,
+         * that was the one write of this confirmation. */
+        if (!(returnKeyPending && wroteDuringReturn))
+            setValueAndEmitSignalForNode();
+        returnKeyPending = false;
+        wroteDuringReturn = false;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == valueField && event->type() == QEvent::KeyPress) {
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        const int key = keyEvent->key();
+        /* Typing counts as entering, even when it retypes the shown value. */
+        if ((!keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint()) || key == Qt::Key_Backspace
+            || key == Qt::Key_Delete)
+            touched = true;
+        returnKeyPending = key == Qt::Key_Return || key == Qt::Key_Enter;
+        wroteDuringReturn = false;
+        if (key == Qt::Key_Escape) {
+            if (valueField->objectName() == QLatin1String("tableWidgetChild")) {
+                /* A table editor: cancelled for good (the delegate shows
+                 * the node's own text again when it closes the editor). */
+                cancelled = true;
+            } else if (referenceNode) {
+                setDataInValueField(referenceNode->getNodeValue().KORUHVGetValue());
+                touched = false;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void KORUHVWidgetItem::detachNode()
+{
+    cancelled = true;
+    referenceNode = nullptr;
+    connectCommit(false);
 }

@@ -1,44 +1,106 @@
-/* Minimal stand-in for the value cell (the value widgets' owner replaces
- * this file): just the dialog-editor use of the cell. */
+/* The one widget that shows and edits the value of a single node: a value
+ * field chosen by the node's data type and access (line edit, spin box,
+ * double spin box, combo, switch or label) and a unit label beside it.
+ *
+ * Commits: endEdit() when the field's editing finishes (focus loss, a
+ * choice, a click) and setValueAndEmitSignalForNode() on Return/Enter. A key
+ * confirms once: when Return already made endEdit() write, the Return path
+ * writes nothing more. A field the operator has not typed into or stepped
+ * writes nothing when its editing ends; Escape cancels. Live refreshes
+ * (setDataInValueField) never commit. The node is not owned; detachNode()
+ * forgets it before its tree goes away. GUI thread only. */
 #ifndef KORUHVWIDGETITEM_H
 #define KORUHVWIDGETITEM_H
 
 #include "KORUHVTypes.h"
 
+#include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
 class KORUHVNode;
+class QHBoxLayout;
 class QLabel;
+#include <QTableWidget>
 
 class KORUHVWidgetItem : public QWidget {
     Q_OBJECT
 
 public:
     KORUHVWidgetItem(QWidget *parent, KORUHVNode *node);
+    ~KORUHVWidgetItem() override;
 
-    void createInternalWidget(nodeDataType type, nodeAccessRights access, QString unit, QVariant value,
+    void createInternalWidget(nodeDataType dataType, nodeAccessRights accessRights, QString unit, QVariant value,
                               int decimals, bool connectSignals);
-    QWidget *getValueFieldWidget() const { return valueField; }
-    void setValueFieldAsDialogChild();
-    nodeDataType getDataType() const { return dataType; }
-    QVariant getDataInValueField() const;
-    KORUHVNode *getNode() const { return node; }
-    void setSelectedStyleSheet();
-    void setDataInValueField(QVariant value);
 
-public Q_SLOTS:
-    void endEdit() {}
-    void valueFieldEndEdit() { Q_EMIT valueFieldEdited(); }
+    KORUHVNode *getReferenceNode() const { return referenceNode; }
+    nodeDataType getDataType() const { return dataType; }
+    QWidget *getValueFieldWidget() const { return valueField; }
+    QLabel *getUnitLabel() const { return unitLabel; }
+
+    void setSelectedStyleSheet();
+    void setFixedExpUnitWidth();
+    void setValueFieldAsTableWidgetChild();
+    void setValueFieldAsDialogChild();
+
+    QVariant getDataInValueField();
+    void setDataInValueField(QVariant value);
+    QString getStringDataAndExpUnit();
+    void setValueAndEmitSignalForNode();
+
+    /* The table whose offset properties ("Offset_I", "Offset_V") govern this
+     * editor; none outside a table (offset entry off). */
+    void setOffsetTable(QTableWidget *table) { offsetTable = table; }
+    QTableWidget *getOffsetTable() const { return offsetTable; }
+    /* Offset entry applies to this editor's node now. */
+    bool isOffsetMode() const;
+
+    /* Forget the node without writing (its tree is about to be deleted):
+     * every later commit and refresh does nothing. */
+    void detachNode();
+    /* Escape or a detach: nothing more is committed. */
+    bool isCancelled() const { return cancelled; }
+
+    /* Open editors, for closing those of a system before its nodes go. */
+    static QList<KORUHVWidgetItem *> openItems();
 
 Q_SIGNALS:
     void valueFieldEdited();
+    void endEditing(QVariant value);
+
+public Q_SLOTS:
+    void endEdit();
+    void valueFieldEndEdit();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    KORUHVNode *node;
-    nodeDataType dataType = DATA_INT32;
+    bool isHexRegister() const;
+    bool isTextField() const;   /* line edit: hex register or text */
+    bool isNumberField() const; /* spin box or double spin box */
+    void connectCommit(bool on);
+    void restoreComboAfterRefusal(int previousIndex);
+    bool readNewValue(QVariant *value, int *comboIndex);
+    int writeNode(const QVariant &value);
+    int comboIndexForNodeValue(const QVariant &value) const;
+
+    QHBoxLayout *layout = nullptr;
     QWidget *valueField = nullptr;
     QLabel *unitLabel = nullptr;
+    KORUHVNode *referenceNode = nullptr;
+    nodeDataType dataType = DATA_INT32;
+    QPointer<QTableWidget> offsetTable;
+    bool commitConnected = false;
+    bool cancelled = false;
+    /* The operator typed or stepped since the last commit. */
+    bool touched = false;
+    /* The combo entry that shows the node's value (no new choice there). */
+    int comboShownIndex = -1;
+    /* A Return/Enter key is being delivered; set when endEdit() wrote for it. */
+    bool returnKeyPending = false;
+    bool wroteDuringReturn = false;
 };
 
 #endif

@@ -1,5 +1,5 @@
-/* Double spin box of the program's input fields (minimal form:
- * construction and the mode flags). */
+/* The program's decimal spin box: one editing look and one key
+ * discipline in a table cell, in a dialog or in a panel. */
 #ifndef QCUSTOMDOUBLESPINBOX_H
 #define QCUSTOMDOUBLESPINBOX_H
 
@@ -7,17 +7,31 @@
 
 class QCustomDoubleSpinBox : public QDoubleSpinBox {
     Q_OBJECT
+
 public:
     QCustomDoubleSpinBox(bool flag, QWidget *parent = nullptr);
+
     void setAlignmentRight();
     void setIsTableWidgetChild() { isTableWidgetChild = true; }
     void setIsDialogChild() { isDialogChild = true; }
     bool getIsDialogChild() const { return isDialogChild; }
+    bool getIsTableWidgetChild() const { return isTableWidgetChild; }
+    bool getConstructorFlag() const { return constructorFlag; }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    void restyle();
+
     bool isTableWidgetChild = false;
     bool isDialogChild = false;
-    bool constructorFlag = false;
+    QString restStyleSheet;
+    bool constructorFlag;
 };
 
 #endif

@@ -1,6 +1,5 @@
-/* Minimal stand-in for the program's line edit (the value widgets' owner
- * replaces this file): an ordinary line edit with the constructor the
- * dialogs use. */
+/* The program's line edit: one editing look and one key discipline in a
+ * table cell, in a dialog or in a panel. */
 #ifndef QCUSTOMLINEEDIT_H
 #define QCUSTOMLINEEDIT_H
 
@@ -11,13 +10,27 @@ class QCustomLineEdit : public QLineEdit {
 
 public:
     QCustomLineEdit(bool flag, QWidget *parent = nullptr);
-    bool getFlag() const { return flag; }
+
+    void setAlignmentRight();
+    void setIsTableWidgetChild() { isTableWidgetChild = true; }
     void setIsDialogChild() { isDialogChild = true; }
     bool getIsDialogChild() const { return isDialogChild; }
+    bool getIsTableWidgetChild() const { return isTableWidgetChild; }
+    bool getConstructorFlag() const { return constructorFlag; }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    void restyle();
+
+    bool isTableWidgetChild = false;
     bool isDialogChild = false;
-    bool flag;
+    QString restStyleSheet;
+    bool constructorFlag;
 };
 
 #endif

@@ -1,5 +1,5 @@
-/* Minimal stand-in for the program's integer spin box (the value widgets'
- * owner replaces this file). */
+/* The program's integer spin box: one editing look and one key
+ * discipline in a table cell, in a dialog or in a panel. */
 #ifndef QCUSTOMSPINBOX_H
 #define QCUSTOMSPINBOX_H
 
@@ -10,12 +10,27 @@ class QCustomSpinBox : public QSpinBox {
 
 public:
     QCustomSpinBox(bool flag, QWidget *parent = nullptr);
+
+    void setAlignmentRight();
+    void setIsTableWidgetChild() { isTableWidgetChild = true; }
     void setIsDialogChild() { isDialogChild = true; }
     bool getIsDialogChild() const { return isDialogChild; }
+    bool getIsTableWidgetChild() const { return isTableWidgetChild; }
+    bool getConstructorFlag() const { return constructorFlag; }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    void restyle();
+
+    bool isTableWidgetChild = false;
     bool isDialogChild = false;
-    bool flag;
+    QString restStyleSheet;
+    bool constructorFlag;
 };
 
 #endif

@@ -1,19 +1,38 @@
-/* The channel table of a system's sub-window. Node cells recognise it by a
- * checked cast (qobject_cast) and colour its row headers for the power
- * switch. It lives in the model library because the model's cells depend on
- * it; the views built on the model extend it here. */
+/* The channel table of a system's sub-window: one row per channel, one
+ * column per channel parameter, each cell the parameter's own node (or its
+ * mirror in the cross-system custom view). Beyond a plain item table it
+ * colours alarm rows and the row headers of channels that are on, keeps a
+ * multi-cell selection inside one column, writes one edited value to every
+ * selected cell of that column (absolute or as an offset), and turns two
+ * header gestures into requests for the trip editor and the offset menu.
+ *
+ * The table never owns the node cells: its destructor takes them out before
+ * the base would delete them.
+ *
+ * Node cells recognise it by a checked cast (qobject_cast) and colour its row
+ * headers for the power switch, so it is compiled into the model library;
+ * the constructor with the custom flag (delegate, headers, look) lives in
+ * QCustomTableWidgetSetup.cpp of the views. */
 #ifndef QCUSTOMTABLEWIDGET_H
 #define QCUSTOMTABLEWIDGET_H
 
 #include <QBrush>
+#include <QPoint>
 #include <QTableWidget>
+#include <QVariant>
+
+class KORUHVNode;
 
 class QCustomTableWidget : public QTableWidget {
     Q_OBJECT
 
 public:
+    /* The table of a table window: delegate, headers and look installed. */
+    QCustomTableWidget(bool isCustom, QWidget *parent);
+    /* A plain table with the row-header colours only. */
     explicit QCustomTableWidget(QWidget *parent = nullptr);
     QCustomTableWidget(int rows, int columns, QWidget *parent = nullptr);
+    ~QCustomTableWidget() override;
 
     /* Header of a row whose power switch is on: green background, white
      * text. Rows outside the table are ignored. */
@@ -23,10 +42,40 @@ public:
 
     QBrush getGreenHeaderBrush() const { return greenHeaderBrush; }
     QBrush getBaseHeaderBrush() const { return baseHeaderBrush; }
+    bool isCustomTable() const { return isCustom; }
+
+    /* The node a cell stands for (a mirror's reference node), or null. */
+    static KORUHVNode *cellNode(QTableWidgetItem *cell);
+    /* Takes every node and mirror cell out of the table without deleting it;
+     * other items ("..." fillers) are deleted. */
+    void takeOutAllItems();
+
+    /* The node of the editor that sent endEditing (set by the views, which
+     * know the editor class). */
+    using EditorNodeResolver = KORUHVNode *(*)(QObject *editor);
+    static void setEditorNodeResolver(EditorNodeResolver resolver);
+
+Q_SIGNALS:
+    void createDialogForTripHandling(int flagExt);
+    void selectOffsetSettingModality(QPoint point, int column, int paramType);
+
+public Q_SLOTS:
+    void alternateRowColors();
+    void checkColumnSelection();
+    void cancelRowSelection();
+    void setValueForAllSelected(QVariant valore);
+    void emitCreateDialogForTripHandling(int sectionIdx);
+    void emitSelectOffsetSettingModality(QPoint point);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void colourVerticalHeader(int row, const QBrush &background);
+    void selectOnlyCurrent();
 
+    bool isCustom = false;
     QBrush greenHeaderBrush;
     QBrush baseHeaderBrush;
 };
