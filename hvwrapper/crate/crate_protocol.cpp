@@ -255,7 +255,8 @@ void Crate_CopyText(char *dst, size_t cap, std::string_view text)
     if (!dst || cap == 0)
         return;
     size_t n = text.size() < cap - 1 ? text.size() : cap - 1;
-    std::memcpy(dst, text.data(), n);
+    if (n) // an empty view may carry a null pointer, which memcpy must not get
+        std::memcpy(dst, text.data(), n);
     dst[n] = '\0';
 }
 

@@ -122,6 +122,10 @@ TEST(Hx1100SysProps, TableAnswersAndDecodedReplies)
     crate.data["GETACTLOG"] = be16(2) + ":" + ":a:b:c\n" + "u:d:e:f\n";
     EXPECT_EQ(KORUHV_GetSysProp(h, "Sessions", text), 0);
     EXPECT_STREQ(text, "none:a:b:c\nu:d:e:f\n");
+    crate.data["GETSYSNAME"] = "nocomma"; // no ',': the name is the empty text
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(KORUHV_GetSysProp(h, "SymbolicName", text), 0);
+    EXPECT_STREQ(text, "");
     crate.data["GETKNETCRNUM"] = be16(0x1234);
     uint16_t v = 0;
     EXPECT_EQ(KORUHV_GetSysProp(h, "KnetCrNum", &v), 0);
@@ -291,6 +295,12 @@ TEST_F(Hx1100Datagrams, FaultsRefuseTheWholeDatagramWith23)
         EXPECT_EQ(ev, nullptr) << c.what;
         EXPECT_EQ(n, 0) << c.what;
     }
+    // A symbolic name without ',' arrives as the empty text.
+    ASSERT_TRUE(HX1100_SubList_Add(kH, 11, "S.SymbolicName"));
+    ASSERT_EQ(decode(multi({item(true, 11, be32(7) + "nocomma")}), &ev, &n), 0);
+    ASSERT_EQ(n, 1);
+    EXPECT_STREQ(ev[0].textValue, "");
+    KORUHVFreeEventData(&ev);
     // The single-item form.
     ASSERT_EQ(decode(single + good, &ev, &n), 0);
     EXPECT_EQ(n, 1);
