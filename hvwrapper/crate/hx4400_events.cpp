@@ -98,6 +98,8 @@ void setSlot(ItemSlot &s, uint32_t id, int kind, const char *name)
     s.id = id;
     s.kind = kind;
     Crate_CopyText(s.name, sizeof s.name, name);
+    s.descGeneration = 0; // a new name is looked up anew
+    s.descIndex = -1;
 }
 
 void clearSlot(ItemSlot &s)
