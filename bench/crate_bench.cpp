@@ -5,10 +5,18 @@
 //  2. event records per second through KORUHV_GetEventData vs a raw read of
 //     the same batch bytes;
 //  3. opening a full 16-slot crate and reading every channel parameter once
-//     vs replaying the same requests over a raw socket.
+//     vs replaying the same requests over a raw socket;
+//  4. four threads on one handle vs one thread (the request lock), against
+//     four threads on a raw connection behind a mutex vs one.
+// The whole process (simulator and client) is pinned to one CPU: a wake-up
+// across CPUs costs several times one on the same CPU, and unpinned figures
+// measure the scheduler. Each figure is measured KORU_BENCH_RUNS times
+// (default 5); the median ratio is printed with the spread (min..max).
+// KORU_BENCH_CPU picks the CPU (default: the first one allowed).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,6 +130,54 @@ void report(const char *what, double lib, double base, const char *unit)
                 base > 0 ? lib / base : 0.0);
 }
 
+// Median and spread of the ratios of several runs.
+void spread(const char *what, std::vector<double> ratios)
+{
+    if (ratios.empty())
+        return;
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%-52s ratio median %.2f  (min %.2f  max %.2f, %zu runs)\n", what, ratios[ratios.size() / 2],
+                ratios.front(), ratios.back(), ratios.size());
+}
+
+int envInt(const char *name, int def)
+{
+    const char *v = std::getenv(name);
+    return v && *v ? std::atoi(v) : def;
+}
+
+// Pins this thread, and every thread started after it, to one CPU.
+int pinToOneCpu()
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return -1;
+    int cpu = envInt("KORU_BENCH_CPU", -1);
+    for (int c = 0; cpu < 0 && c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &allowed))
+            cpu = c;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    return sched_setaffinity(0, sizeof one, &one) == 0 ? cpu : -1;
+}
+
+// Operations per second of `threads` threads each running op `each` times.
+double throughput(int threads, int each, const std::function<void()> &op)
+{
+    std::vector<std::thread> ts;
+    Clock::time_point t0 = Clock::now();
+    for (int t = 0; t < threads; ++t)
+        ts.emplace_back([&] {
+            for (int i = 0; i < each; ++i)
+                op();
+        });
+    for (auto &t : ts)
+        t.join();
+    return threads * each / seconds(t0);
+}
+
 int listenOn(const char *ip, uint16_t *port)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -161,6 +219,9 @@ std::thread writer(uint16_t port, const std::string &batch, int batches)
 
 int main()
 {
+    const int cpu = pinToOneCpu();
+    const int kRuns = std::max(1, envInt("KORU_BENCH_RUNS", 5));
+    std::printf("pinned to CPU %d, %d runs\n", cpu, kRuns);
     korusim::CrateSimOptions opt;
     opt.ramp = false;
     opt.keepAlivePeriod = std::chrono::milliseconds(0);
@@ -173,7 +234,6 @@ int main()
     koruhv::CrateTransport_SetPortForTest(sim.port());
 
     // ---- 3. open a full crate and read every channel parameter once (best of 5)
-    const int kRounds = 5;
     int h = -1;
     unsigned short slots = 0, *counts = nullptr;
     char *models = nullptr, *descs = nullptr;
@@ -185,6 +245,7 @@ int main()
     std::vector<uint32_t> values(64);
     size_t reads = 0;
     double openLib = 1e9, openRaw = 1e9;
+    std::vector<double> openRatios;
     std::vector<korusim::CrateRequest> log;
     RawLink raw;
     if (!raw.open("127.0.0.2", sim.port())) {
@@ -192,7 +253,7 @@ int main()
         return 1;
     }
     std::string reply;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < kRuns; ++round) {
         if (h >= 0) {
             for (void *p :
                  {(void *)counts, (void *)models, (void *)descs, (void *)serials, (void *)mi, (void *)ma})
@@ -222,19 +283,23 @@ int main()
             }
             KORUHV_Free(names);
         }
-        openLib = std::min(openLib, seconds(t0));
+        const double lib = seconds(t0);
+        openLib = std::min(openLib, lib);
         log = sim.requests();
         t0 = Clock::now();
         for (const korusim::CrateRequest &r : log)
             if (r.keyword != "LOGINSYSTEM")
                 raw.exchange(raw.patch(r), &reply);
-        openRaw = std::min(openRaw, seconds(t0));
+        const double rawT = seconds(t0);
+        openRaw = std::min(openRaw, rawT);
+        openRatios.push_back(lib / rawT);
     }
     std::printf("open + %zu parameter reads of %u slots: %zu requests\n", reads, slots, log.size());
     report("3. open full crate and read all channel params", openLib * 1e3, openRaw * 1e3, "ms");
+    spread("3. open: library time / raw time", openRatios);
 
-    // ---- 1. round trips (best of 5 interleaved rounds; the same value is
-    // written every time so the crate does the same work for both sides)
+    // ---- 1. round trips (each run: 500 of each, interleaved; the same value
+    // is written every time so the crate does the same work for both sides)
     const int kTrips = 500;
     const uint16_t four[] = {0, 1, 2, 3};
     float v[4];
@@ -243,31 +308,68 @@ int main()
     KORUHV_GetChParam(h, 0, "V0Set", 4, four, v);
     KORUHV_SetChParam(h, 0, "V0Set", 4, four, &set);
     korusim::CrateRequest getReq = sim.requests().at(0), setReq = sim.requests().at(1);
-    double getLib = 1e9, setLib = 1e9, getRaw = 1e9, setRaw = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
+    std::vector<double> getRatios, setRatios;
+    for (int run = 0; run < kRuns; ++run) {
         Clock::time_point t0 = Clock::now();
         for (int i = 0; i < kTrips; ++i)
             KORUHV_GetChParam(h, 0, "V0Set", 4, four, v);
-        getLib = std::min(getLib, seconds(t0) / kTrips);
+        const double getLib = seconds(t0) / kTrips;
         t0 = Clock::now();
         for (int i = 0; i < kTrips; ++i)
             raw.exchange(raw.patch(getReq), &reply);
-        getRaw = std::min(getRaw, seconds(t0) / kTrips);
+        const double getRaw = seconds(t0) / kTrips;
         t0 = Clock::now();
         for (int i = 0; i < kTrips; ++i) {
             set = 100.0f;
             KORUHV_SetChParam(h, 0, "V0Set", 4, four, &set);
         }
-        setLib = std::min(setLib, seconds(t0) / kTrips);
+        const double setLib = seconds(t0) / kTrips;
         t0 = Clock::now();
         for (int i = 0; i < kTrips; ++i)
             raw.exchange(raw.patch(setReq), &reply);
-        setRaw = std::min(setRaw, seconds(t0) / kTrips);
+        const double setRaw = seconds(t0) / kTrips;
+        getRatios.push_back(getLib / getRaw);
+        setRatios.push_back(setLib / setRaw);
+        if (run == 0) {
+            report("1. KORUHV_GetChParam round trip (4 channels)", getLib * 1e6, getRaw * 1e6, "us");
+            report("1. KORUHV_SetChParam round trip (4 channels)", setLib * 1e6, setRaw * 1e6, "us");
+        }
     }
-    report("1. KORUHV_GetChParam round trip (4 channels)", getLib * 1e6, getRaw * 1e6, "us");
-    report("1. KORUHV_SetChParam round trip (4 channels)", setLib * 1e6, setRaw * 1e6, "us");
+    spread("1. get: library time / raw time (aim <= 1.15)", getRatios);
+    spread("1. set: library time / raw time (aim <= 1.15)", setRatios);
 
-    // ---- 2. event records per second
+    // ---- 4. the request lock: four threads on one handle against one
+    // thread, and the same for a raw connection behind a mutex
+    {
+        const int kEach = 300;
+        std::mutex rawLock;
+        auto libOp = [&] {
+            float x[4];
+            KORUHV_GetChParam(h, 0, "V0Set", 4, four, x);
+        };
+        auto rawOp = [&] {
+            std::string r;
+            std::lock_guard<std::mutex> g(rawLock);
+            raw.exchange(raw.patch(getReq), &r);
+        };
+        std::vector<double> libRatios, rawRatios;
+        for (int run = 0; run < kRuns; ++run) {
+            const double lib1 = throughput(1, 4 * kEach, libOp), lib4 = throughput(4, kEach, libOp);
+            const double raw1 = throughput(1, 4 * kEach, rawOp), raw4 = throughput(4, kEach, rawOp);
+            libRatios.push_back(lib4 / lib1);
+            rawRatios.push_back(raw4 / raw1);
+            if (run == 0) {
+                report("4. one handle: 4 threads vs 1 thread (req/s)", lib4, lib1, "/s");
+                report("4. raw + mutex: 4 threads vs 1 thread (req/s)", raw4, raw1, "/s");
+            }
+        }
+        spread("4. library: 4-thread / 1-thread (aim >= 0.70)", libRatios);
+        spread("4. raw connection + mutex: 4-thread / 1-thread", rawRatios);
+    }
+
+    // ---- 2. event records per second at 1000 items a batch, against a raw
+    // read of the same bytes that then writes the 1060-byte records one
+    // after the other (what any reader must at least do)
     uint16_t subPort = 0, benchPort = 0;
     int subFd = listenOn("127.0.0.1", &subPort);
     int benchFd = listenOn("127.0.0.1", &benchPort);
@@ -276,56 +378,81 @@ int main()
     const char *params[] = {"VMon", "IMon", "Status", "V0Set"};
     for (const char *p : params)
         list += std::string(list.empty() ? "" : ":") + p;
+    const unsigned kItems = 1000;
     unsigned subscribed = 0;
-    for (unsigned short c = 0; c < 16; ++c) {
-        char *names = nullptr;
-        int n = 0;
-        if (KORUHV_GetChParamInfo(h, 0, c, &names, &n) == 0) // the store learns the channel's slots
-            KORUHV_Free(names);
-    }
-    for (unsigned short c = 0; c < 16; ++c)
-        if (KORUHV_SubscribeChannelParams(h, short(subPort), 0, c, list.c_str(), 4, res) == 0)
-            subscribed += 4;
+    for (unsigned short s = 0; s < slots && subscribed < kItems; ++s)
+        for (unsigned short c = 0; c < counts[s] && subscribed < kItems; ++c) {
+            char *names = nullptr;
+            int n = 0;
+            if (KORUHV_GetChParamInfo(h, s, c, &names, &n) == 0) // the store learns the channel's slots
+                KORUHV_Free(names);
+            if (KORUHV_SubscribeChannelParams(h, short(subPort), s, c, list.c_str(), 4, res) == 0)
+                subscribed += 4;
+        }
     std::string items;
     unsigned itemCount = 0;
     for (const korusim::CrateSubscription &s : sim.subscriptions()) {
+        if (itemCount == kItems)
+            break;
         items += be32(s.id) + std::string("\0\0\0\4", 4) + be32(0x1234);
         ++itemCount;
     }
     std::string batch = "KORUHV" + std::string(14, '\0') + be32(itemCount) + std::string(17, '\1') +
                         be32(uint32_t(45 + items.size())) + items;
-    const int kBatches = 4000;
-    std::thread w = writer(benchPort, batch, kBatches);
-    int ev = ::accept(benchFd, nullptr, nullptr);
-    long records = 0;
-    Clock::time_point t0 = Clock::now();
-    for (int i = 0; i < kBatches; ++i) {
-        KORUHV_SYSTEMSTATUS_t st{};
-        EventRecord *recs = nullptr;
-        int n = 0;
-        if (KORUHV_GetEventData(ev, &st, &recs, &n) != 0)
-            break;
-        records += n;
-        KORUHV_FreeEventData(&recs);
+    const int kBatches = 400;
+    std::vector<double> evRatios;
+    double evLibShown = 0, evRawShown = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        std::thread w = writer(benchPort, batch, kBatches);
+        int ev = ::accept(benchFd, nullptr, nullptr);
+        long records = 0;
+        Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < kBatches; ++i) {
+            KORUHV_SYSTEMSTATUS_t st{};
+            EventRecord *recs = nullptr;
+            int n = 0;
+            if (KORUHV_GetEventData(ev, &st, &recs, &n) != 0)
+                break;
+            records += n;
+            KORUHV_FreeEventData(&recs);
+        }
+        const double evLib = records / seconds(t0);
+        w.join();
+        ::close(ev);
+        w = writer(benchPort, batch, kBatches);
+        ev = ::accept(benchFd, nullptr, nullptr);
+        std::vector<char> buf(batch.size());
+        long rawRecords = 0;
+        t0 = Clock::now();
+        for (int i = 0; i < kBatches; ++i) {
+            if (!recvAll(ev, buf.data(), 45) || !recvAll(ev, buf.data() + 45, batch.size() - 45))
+                break;
+            auto *recs = static_cast<EventRecord *>(std::calloc(itemCount, sizeof(EventRecord)));
+            const char *p = buf.data() + 45;
+            for (unsigned k = 0; k < itemCount; ++k, p += 12) {
+                EventRecord &r = recs[k];
+                r.type = 1;
+                r.system = 0;
+                r.board = int(uint8_t(p[0]));
+                r.channel = int(uint8_t(p[2]));
+                std::memcpy(r.name, "VMon", 5);
+                std::memcpy(&r.value, p + 8, 4);
+            }
+            std::free(recs);
+            rawRecords += itemCount;
+        }
+        const double evRaw = rawRecords / seconds(t0);
+        w.join();
+        ::close(ev);
+        evRatios.push_back(evLib / evRaw);
+        if (run == 0) {
+            evLibShown = evLib;
+            evRawShown = evRaw;
+        }
     }
-    double evLib = seconds(t0);
-    w.join();
-    ::close(ev);
-    w = writer(benchPort, batch, kBatches);
-    ev = ::accept(benchFd, nullptr, nullptr);
-    std::vector<char> buf(batch.size());
-    long rawRecords = 0;
-    t0 = Clock::now();
-    for (int i = 0; i < kBatches; ++i) {
-        if (!recvAll(ev, buf.data(), 45) || !recvAll(ev, buf.data() + 45, batch.size() - 45))
-            break;
-        rawRecords += itemCount;
-    }
-    double evRaw = seconds(t0);
-    w.join();
-    ::close(ev);
     std::printf("event batches of %u items (%u subscribed)\n", itemCount, subscribed);
-    report("2. event records per second (k)", records / evLib / 1e3, rawRecords / evRaw / 1e3, "k/s");
+    report("2. event records per second (k)", evLibShown / 1e3, evRawShown / 1e3, "k/s");
+    spread("2. events: library rate / raw rate (aim >= 0.45)", evRatios);
     ::close(subFd);
     ::close(benchFd);
 

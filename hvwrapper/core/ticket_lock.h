@@ -8,8 +8,13 @@
 
 namespace koruhv {
 
+// Waiters sleep on the condition of their ticket's slot, so a release wakes
+// the next ticket's holder only (and at most the few waiters whose tickets
+// share its slot), not every waiter.
+constexpr unsigned kTicketWakeSlots = 16;
+
 struct TicketLock {
-    pthread_cond_t cond;
+    pthread_cond_t cond[kTicketWakeSlots];
     pthread_mutex_t mutex; // recursive once initialised
     uint64_t nowServing;
     uint64_t nextTicket;

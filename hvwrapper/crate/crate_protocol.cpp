@@ -219,18 +219,6 @@ int Crate_ParamPropertyIndex(const char *name)
 
 // ---- byte order ----
 
-uint16_t Crate_Load16(const uint8_t *p, ByteOrder o)
-{
-    return o == ByteOrder::Big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
-}
-
-uint32_t Crate_Load32(const uint8_t *p, ByteOrder o)
-{
-    if (o == ByteOrder::Big)
-        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-    return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
-
 void Crate_Store16(uint8_t *p, uint16_t v, ByteOrder o)
 {
     if (o == ByteOrder::Big) {
@@ -255,7 +243,8 @@ void Crate_CopyText(char *dst, size_t cap, std::string_view text)
     if (!dst || cap == 0)
         return;
     size_t n = text.size() < cap - 1 ? text.size() : cap - 1;
-    std::memcpy(dst, text.data(), n);
+    if (n) // an empty view may carry a null pointer, which memcpy must not get
+        std::memcpy(dst, text.data(), n);
     dst[n] = '\0';
 }
 
@@ -344,40 +333,6 @@ bool RequestBuffer::text(const char *s)
 
 // ---- ByteCursor ----
 
-bool ByteCursor::need(size_t n)
-{
-    if (!ok_ || remaining() < n) {
-        ok_ = false;
-        return false;
-    }
-    return true;
-}
-
-uint8_t ByteCursor::u8()
-{
-    if (!need(1))
-        return 0;
-    return p_[pos_++];
-}
-
-uint16_t ByteCursor::u16()
-{
-    if (!need(2))
-        return 0;
-    uint16_t v = Crate_Load16(p_ + pos_, order_);
-    pos_ += 2;
-    return v;
-}
-
-uint32_t ByteCursor::u32()
-{
-    if (!need(4))
-        return 0;
-    uint32_t v = Crate_Load32(p_ + pos_, order_);
-    pos_ += 4;
-    return v;
-}
-
 bool ByteCursor::expect(uint8_t c)
 {
     if (!need(1))
@@ -411,16 +366,6 @@ bool ByteCursor::until(uint8_t delim, std::string_view *out)
     if (out)
         *out = std::string_view(reinterpret_cast<const char *>(p_ + pos_), n);
     pos_ += n + 1;
-    return true;
-}
-
-bool ByteCursor::take(size_t n, std::string_view *out)
-{
-    if (!need(n))
-        return false;
-    if (out)
-        *out = std::string_view(reinterpret_cast<const char *>(p_ + pos_), n);
-    pos_ += n;
     return true;
 }
 

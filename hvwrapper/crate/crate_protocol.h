@@ -156,18 +156,30 @@ private:
 class ByteCursor {
 public:
     ByteCursor(const uint8_t *p, size_t n, ByteOrder order = ByteOrder::Big) : p_(p), n_(n), order_(order) {}
-    uint8_t u8();
+    // The readers are inline: event batches call them for every item.
+    uint8_t u8()
+    {
+        return need(1) ? p_[pos_++] : 0;
+    }
     int8_t s8() { return static_cast<int8_t>(u8()); }
-    uint16_t u16();
+    inline uint16_t u16();
     int16_t s16() { return static_cast<int16_t>(u16()); }
-    uint32_t u32();
+    inline uint32_t u32();
     bool expect(uint8_t c); // the next byte must be c
     bool skip(size_t n);
     // Bytes up to (not including) the next delim; the cursor moves past the
     // delimiter. No delimiter before the end fails.
     bool until(uint8_t delim, std::string_view *out);
     // n bytes as a view.
-    bool take(size_t n, std::string_view *out);
+    bool take(size_t n, std::string_view *out)
+    {
+        if (!need(n))
+            return false;
+        if (out)
+            *out = std::string_view(reinterpret_cast<const char *>(p_ + pos_), n);
+        pos_ += n;
+        return true;
+    }
     std::string_view rest() const; // remaining bytes, not consumed
     size_t remaining() const { return pos_ <= n_ ? n_ - pos_ : 0; }
     size_t pos() const { return pos_; }
@@ -175,7 +187,14 @@ public:
     void fail() { ok_ = false; }
 
 private:
-    bool need(size_t n);
+    bool need(size_t n)
+    {
+        if (!ok_ || remaining() < n) {
+            ok_ = false;
+            return false;
+        }
+        return true;
+    }
     const uint8_t *p_;
     size_t n_;
     size_t pos_ = 0;
@@ -184,8 +203,34 @@ private:
 };
 
 // Byte order helpers.
-uint16_t Crate_Load16(const uint8_t *p, ByteOrder o);
-uint32_t Crate_Load32(const uint8_t *p, ByteOrder o);
+inline uint16_t Crate_Load16(const uint8_t *p, ByteOrder o)
+{
+    return o == ByteOrder::Big ? uint16_t(p[0] << 8 | p[1]) : uint16_t(p[1] << 8 | p[0]);
+}
+inline uint32_t Crate_Load32(const uint8_t *p, ByteOrder o)
+{
+    if (o == ByteOrder::Big)
+        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+inline uint16_t ByteCursor::u16()
+{
+    if (!need(2))
+        return 0;
+    uint16_t v = Crate_Load16(p_ + pos_, order_);
+    pos_ += 2;
+    return v;
+}
+
+inline uint32_t ByteCursor::u32()
+{
+    if (!need(4))
+        return 0;
+    uint32_t v = Crate_Load32(p_ + pos_, order_);
+    pos_ += 4;
+    return v;
+}
 void Crate_Store16(uint8_t *p, uint16_t v, ByteOrder o);
 void Crate_Store32(uint8_t *p, uint32_t v, ByteOrder o);
 

@@ -60,6 +60,7 @@ IoResult waitFor(int sock, short events, Clock::time_point deadline)
 
 // Both loops try the socket first and wait only when it has nothing (or no
 // room): one system call per step in the common case, every wait bounded.
+// A fresh reply is the exception: it is waited for first (see waitFirst).
 IoResult sendAll(int sock, const uint8_t *p, size_t n, Clock::time_point deadline)
 {
     while (n) {
@@ -80,8 +81,15 @@ IoResult sendAll(int sock, const uint8_t *p, size_t n, Clock::time_point deadlin
     return IO_OK;
 }
 
-IoResult recvExact(int sock, uint8_t *p, size_t n, Clock::time_point deadline)
+// waitFirst: the bytes are a reply to a request just sent, which is almost
+// never there yet; waiting first saves the receive that would fail.
+IoResult recvExact(int sock, uint8_t *p, size_t n, Clock::time_point deadline, bool waitFirst = false)
 {
+    if (waitFirst && n) {
+        IoResult w = waitFor(sock, POLLIN, deadline);
+        if (w != IO_OK)
+            return w;
+    }
     while (n) {
         ssize_t k = ::recv(sock, p, n, MSG_DONTWAIT);
         if (k < 0) {
@@ -278,7 +286,7 @@ int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t 
     *len = 0;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     uint8_t lenBytes[4];
-    IoResult r = recvExact(sock, lenBytes, 4, deadline);
+    IoResult r = recvExact(sock, lenBytes, 4, deadline, true);
     if (r != IO_OK)
         return r == IO_TIMEOUT ? CRATE_IO_TIMEOUT : r == IO_CLOSED ? CRATE_IO_CLOSED : CRATE_IO_ERROR;
     uint32_t n = Crate_Load32(lenBytes, order);
@@ -366,8 +374,10 @@ void Crate_SetSystemInfo(CrateContext &ctx, CrateSystemInfo *info)
     CrateSystemInfo *old;
     {
         std::lock_guard<std::mutex> g(ctx.dataLock);
+        static std::atomic<uint64_t> generations{0};
         old = ctx.sysInfo;
         ctx.sysInfo = info;
+        ctx.sysInfoGeneration = ++generations;
     }
     delete old;
 }

@@ -28,6 +28,9 @@ struct CrateContext {
     uint32_t sessionId = 0;
     int socket = -1; // -1 while closed
     CrateSystemInfo *sysInfo = nullptr;
+    // Changes with every new sysInfo (unique over all contexts): what was
+    // looked up in an older description is looked up again.
+    uint64_t sysInfoGeneration = 0;
     int16_t status = 0;
     char message[kCrateMessageSize] = {};
     uint32_t dataOffset = 0;

@@ -322,8 +322,12 @@ int HX1100_DecodeDatagram(int handle, const uint8_t *dgram, size_t n, OldEventRe
     unsigned made = 0;
     std::lock_guard<std::mutex> g(lockOf(handle));
     for (unsigned i = 0; i < items; ++i) {
-        if (n - pos < kItemHeader)
-            break; // the datagram ends inside this item
+        // An item cut by the datagram's end refuses the whole datagram, as a
+        // wrong total length does: the count promised more than came.
+        if (n - pos < kItemHeader) {
+            std::free(rec);
+            return KORUHV_ERR_EVENT_TIMEOUT;
+        }
         const uint8_t *it = dgram + pos;
         const uint8_t textFlag = it[0];
         const int32_t id = int32_t(Crate_Load32(it + 10, ByteOrder::Big));
@@ -343,8 +347,10 @@ int HX1100_DecodeDatagram(int handle, const uint8_t *dgram, size_t n, OldEventRe
         const bool undecodable = (node->kind == ITEM_CHANNEL || node->kind == ITEM_BOARD) && !node->descriptor.name[0];
         if (node->kind == ITEM_SYSTEM || node->kind == ITEM_KEEPALIVE || (undecodable && textFlag))
             width = avail >= 4 ? 4 + lengthAt(value, avail) : 5;
-        if (width > avail)
-            break; // the value runs past the datagram's end
+        if (width > avail) {
+            std::free(rec);
+            return KORUHV_ERR_EVENT_TIMEOUT; // the value runs past the datagram's end
+        }
         OldEventRecord &r = rec[made];
         Crate_CopyText(r.itemName, sizeof r.itemName, node->itemName);
         switch (node->kind) {

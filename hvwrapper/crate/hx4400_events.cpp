@@ -37,7 +37,30 @@ struct ItemSlot {
     uint32_t id = 0;
     int32_t kind = 0;
     char name[kNameSize] = {};
+    // The item's descriptor index in the system description of generation
+    // descGeneration (0: not looked up yet). Kept by the event reader under
+    // the context's data lock, so each item's name is compared once per
+    // description instead of once per event.
+    mutable uint64_t descGeneration = 0;
+    mutable int descIndex = -1;
 };
+
+// The descriptor of an item: the cached index while the description is the
+// one it was found in, else lookup() (by name) and remember the result.
+template <typename Lookup>
+const ParamDescriptor *cachedDescriptor(const ItemSlot *s, const CrateSystemInfo *info, uint64_t generation,
+                                        Lookup lookup)
+{
+    if (s && s->descGeneration == generation && s->descIndex >= 0 &&
+        size_t(s->descIndex) < info->descriptors.size())
+        return &info->descriptors[size_t(s->descIndex)];
+    const ParamDescriptor *d = lookup();
+    if (s && d) {
+        s->descGeneration = generation;
+        s->descIndex = int(d - info->descriptors.data());
+    }
+    return d;
+}
 
 struct BoardBlock {
     uint8_t inUse = 0;
@@ -75,6 +98,8 @@ void setSlot(ItemSlot &s, uint32_t id, int kind, const char *name)
     s.id = id;
     s.kind = kind;
     Crate_CopyText(s.name, sizeof s.name, name);
+    s.descGeneration = 0; // a new name is looked up anew
+    s.descIndex = -1;
 }
 
 void clearSlot(ItemSlot &s)
@@ -471,6 +496,7 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
     std::lock_guard<std::mutex> g(ctx.dataLock);
     const SubscriptionStore &st = gStores[handle];
     const CrateSystemInfo *info = ctx.inUse ? ctx.sysInfo : nullptr;
+    const uint64_t generation = ctx.sysInfoGeneration;
     size_t made = 0;
     ByteCursor cur(body, bodyLen);
     bool changed = false;
@@ -534,10 +560,14 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
                 continue;
             const ItemSlot &s = st.boards[board].boardSlots[slot];
             if (kind == 0) {
-                const CrateBoardEntry *e = info ? info->findBoard(int(board)) : nullptr;
-                if (!e || !word(&w))
+                if (!info || !word(&w))
                     continue;
-                const ParamDescriptor *d = info->boardParam(*e, s.name);
+                const ParamDescriptor *d = cachedDescriptor(&s, info, generation, [&]() -> const ParamDescriptor * {
+                    const CrateBoardEntry *e = info->findBoard(int(board));
+                    return e ? info->boardParam(*e, s.name) : nullptr;
+                });
+                if (!d && !info->findBoard(int(board)))
+                    continue;
                 if (!d) {
                     changed = true;
                     break;
@@ -565,8 +595,12 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
             if (kind == 0) {
                 if (!word(&w))
                     continue;
-                const CrateBoardEntry *e = info ? info->findBoard(int(board)) : nullptr;
-                const ParamDescriptor *d = e ? info->channelParam(*e, channel, name) : nullptr;
+                const ParamDescriptor *d =
+                    info ? cachedDescriptor(s, info, generation, [&]() -> const ParamDescriptor * {
+                        const CrateBoardEntry *e = info->findBoard(int(board));
+                        return e ? info->channelParam(*e, channel, name) : nullptr;
+                    })
+                         : nullptr;
                 if (!d) {
                     changed = true;
                     break;

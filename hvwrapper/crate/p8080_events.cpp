@@ -128,8 +128,10 @@ int storeLocked(SubscriptionStore &st, int systemHandle, uint32_t id, const char
         return 0;
     if (slot == 0xFFu)
         return 1; // a channel name needs no slot
+    // A slot is free by its own flag: id 0 (board 0, channel 0, slot 0) is
+    // a valid item.
     for (ItemSlot &s : blk.channels[channel])
-        if (s.id == 0) {
+        if (!s.inUse) {
             setSlot(s, id, 0, name);
             return 1;
         }

@@ -518,6 +518,9 @@ int Text_InitSystem(const TextFamily &f, const char *link, const char *address, 
         char name[16];
         std::snprintf(name, sizeof name, "%s poll", f.name);
         pthread_setname_np(in->thread.native_handle(), name);
+        in->keepAliveThread = std::thread(TextPoll_KeepAlive, in);
+        std::snprintf(name, sizeof name, "%s alive", f.name);
+        pthread_setname_np(in->keepAliveThread.native_handle(), name);
     } catch (const std::system_error &) {
         Text_DeinitSystem(f, slot);
         return -1;
@@ -545,6 +548,8 @@ int Text_DeinitSystem(const TextFamily &f, int index)
     in->stopCv.notify_all();
     if (in->thread.joinable())
         in->thread.join();
+    if (in->keepAliveThread.joinable())
+        in->keepAliveThread.join();
     {
         std::lock_guard<std::mutex> g(in->lock);
         TextPoll_CloseEventSocket(*in);

@@ -151,9 +151,16 @@ struct TextInstance {
     int pollCount = 0;           // subscribed (row, channel) pairs
     int eventSock = -1;
     std::atomic<int64_t> lastSendMs{0};
+    // Set by the keep-alive thread when a send failed; the polling thread
+    // closes the connection (guarded by lock).
+    bool eventSockBroken = false;
+    // Serialises the batches of the polling and keep-alive threads.
+    std::mutex sendLock;
 
-    // Polling thread.
+    // Polling thread, and the keep-alive thread that keeps the event
+    // connection from falling silent while a request waits on the unit.
     std::thread thread;
+    std::thread keepAliveThread;
     std::mutex stopMutex;
     std::condition_variable stopCv;
     std::atomic<bool> stop{false};
@@ -328,6 +335,7 @@ enum TextCode {
 
 // Internal to the engine (polling thread, started and stopped by init/deinit).
 void TextPoll_Run(TextInstance *in);
+void TextPoll_KeepAlive(TextInstance *in);
 // Closes the event connection of an instance (under its lock).
 void TextPoll_CloseEventSocket(TextInstance &in);
 

@@ -1,6 +1,7 @@
 // Subscriptions of the text-protocol backends and the polling thread that
 // reads every subscribed parameter once a period and sends the values as one
 // local event batch to the program's event server.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -124,24 +125,19 @@ bool waitStop(TextInstance &in, int ms)
 bool sendBatch(TextInstance &in, int sock, EventBatchWriter &w)
 {
     const std::vector<uint8_t> &bytes = w.bytes();
-    if (LocalEvent_Send(sock, bytes.data(), bytes.size()) == 0) {
-        in.lastSendMs = TextNowMs();
-        return true;
+    int rc;
+    {
+        std::lock_guard<std::mutex> s(in.sendLock);
+        rc = LocalEvent_Send(sock, bytes.data(), bytes.size());
+        if (rc == 0)
+            in.lastSendMs = TextNowMs();
     }
+    if (rc == 0)
+        return true;
     std::lock_guard<std::mutex> g(in.lock);
     if (in.eventSock == sock)
         TextPoll_CloseEventSocket(in);
     return false;
-}
-
-// Sends an empty batch when the connection has been silent too long; false
-// when the connection is gone.
-bool keepAlive(TextInstance &in, int sock)
-{
-    if (TextNowMs() - in.lastSendMs.load() < Text_Timing().keepAliveMs)
-        return true;
-    EventBatchWriter empty;
-    return sendBatch(in, sock, empty);
 }
 
 // The value as compared for boardChangesOnly: the 4 bytes sent, or the text.
@@ -205,6 +201,42 @@ void TextPoll_CloseEventSocket(TextInstance &in)
     if (in.eventSock >= 0)
         ::close(in.eventSock);
     in.eventSock = -1;
+    in.eventSockBroken = false;
+}
+
+// Sends an empty batch whenever the event connection has been silent for the
+// keep-alive time, by the clock: the polling thread may wait on a silent unit
+// for longer than that. The descriptor is used under the instance lock, so
+// the polling thread cannot close it meanwhile; a failed send only shuts it
+// down and leaves the close to the polling thread, which owns the descriptor.
+void TextPoll_KeepAlive(TextInstance *inp)
+{
+    TextInstance &in = *inp;
+    while (!in.stop) {
+        const int keepAliveMs = Text_Timing().keepAliveMs;
+        int64_t waitMs = keepAliveMs;
+        {
+            std::lock_guard<std::mutex> g(in.lock);
+            const int64_t silentMs = TextNowMs() - in.lastSendMs.load();
+            if (in.eventSock >= 0 && !in.eventSockBroken && in.pollCount > 0) {
+                if (silentMs >= keepAliveMs) {
+                    EventBatchWriter empty;
+                    const std::vector<uint8_t> &bytes = empty.bytes();
+                    std::lock_guard<std::mutex> s(in.sendLock);
+                    if (LocalEvent_Send(in.eventSock, bytes.data(), bytes.size()) == 0) {
+                        in.lastSendMs = TextNowMs();
+                    } else {
+                        ::shutdown(in.eventSock, SHUT_RDWR);
+                        in.eventSockBroken = true;
+                    }
+                } else {
+                    waitMs = keepAliveMs - silentMs;
+                }
+            }
+        }
+        if (waitStop(in, static_cast<int>(waitMs)))
+            break;
+    }
 }
 
 void TextPoll_Run(TextInstance *inp)
@@ -221,6 +253,8 @@ void TextPoll_Run(TextInstance *inp)
         int sock;
         {
             std::lock_guard<std::mutex> g(in.lock);
+            if (in.eventSockBroken)
+                TextPoll_CloseEventSocket(in);
             count = in.pollCount;
             sock = in.eventSock;
             if (count == 0)
@@ -246,8 +280,6 @@ void TextPoll_Run(TextInstance *inp)
                                         ? &seen[r]
                                         : nullptr;
                 pollRow(in, static_cast<int>(r), masks[r], count, w, last);
-                if (w.count() == 0)
-                    alive = keepAlive(in, sock); // a slow or silent unit must not starve the connection
             }
             if (in.stop)
                 break;
@@ -259,8 +291,6 @@ void TextPoll_Run(TextInstance *inp)
             // The descriptor is used only while this thread has not closed it.
             if (alive && w.count() > 0)
                 alive = sendBatch(in, sock, w);
-            else if (alive)
-                alive = keepAlive(in, sock);
             if (!alive)
                 lastMasks.assign(lastMasks.size(), 0); // the next connection gets every value again
         }

@@ -127,6 +127,38 @@ TEST_F(EventStore, DecodesEveryLevel)
         EXPECT_EQ(e.system, kSys);
 }
 
+// Each item's descriptor is found once per system description: a new
+// description, or a slot taken again under another name, is looked up anew.
+TEST_F(EventStore, DescriptorsFollowANewDescriptionAndANewName)
+{
+    const std::string body = item(chId(3, 1, 0), 0, be32(12345));
+    std::vector<EventRecord> r;
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_FLOAT_EQ(r[0].value.FloatValue, 123.45f); // channel 1: its own V0Set (f100 d2)
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    EXPECT_FLOAT_EQ(r[0].value.FloatValue, 123.45f);
+
+    // The crate now describes channel 1 with the common V0Set (f10 d1).
+    std::string d = sampleSysInfo();
+    const std::string own = be16(3) + ":" + be16(5) + be16(1) + be16(2);
+    const size_t at = d.find(own);
+    ASSERT_NE(at, std::string::npos);
+    d.replace(at, own.size(), be16(3) + ":" + be16(0) + be16(1) + be16(2));
+    ByteCursor cur(reinterpret_cast<const uint8_t *>(d.data()), d.size());
+    CrateSystemInfo *info = nullptr;
+    ASSERT_EQ(Crate_ParseSystemInfo(cur, &info), 0);
+    Crate_SetSystemInfo(HX4400_Contexts()[kA], info);
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    EXPECT_FLOAT_EQ(r[0].value.FloatValue, 1234.5f);
+
+    // The same slot under another name.
+    ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, chId(3, 1, 0), "S.Board03.CHAN001.Pw"), 1);
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    EXPECT_STREQ(r[0].name, "Pw");
+    EXPECT_EQ(r[0].value.UIntValue, 12345u);
+}
+
 TEST_F(EventStore, BatchTable)
 {
     struct Case {

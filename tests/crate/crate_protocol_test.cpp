@@ -313,3 +313,17 @@ TEST(CrateTransport, OpenTakesEveryNumbersAndDotsForm)
     Crate_CloseContext(ctx);
     ::close(lis);
 }
+
+// An empty text (a view without data, as a name reply without ',' gives) is
+// copied without touching its pointer; texts are cut to the room.
+TEST(CrateText, CopyTextOfEmptyAndLongTexts)
+{
+    char dst[5];
+    std::memset(dst, 'x', sizeof dst);
+    Crate_CopyText(dst, sizeof dst, std::string_view());
+    EXPECT_STREQ(dst, "");
+    Crate_CopyText(dst, sizeof dst, "abcdefg");
+    EXPECT_STREQ(dst, "abcd");
+    Crate_CopyText(dst, 1, "abc");
+    EXPECT_STREQ(dst, "");
+}

@@ -122,6 +122,10 @@ TEST(Hx1100SysProps, TableAnswersAndDecodedReplies)
     crate.data["GETACTLOG"] = be16(2) + ":" + ":a:b:c\n" + "u:d:e:f\n";
     EXPECT_EQ(KORUHV_GetSysProp(h, "Sessions", text), 0);
     EXPECT_STREQ(text, "none:a:b:c\nu:d:e:f\n");
+    crate.data["GETSYSNAME"] = "nocomma"; // no ',': the name is the empty text
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(KORUHV_GetSysProp(h, "SymbolicName", text), 0);
+    EXPECT_STREQ(text, "");
     crate.data["GETKNETCRNUM"] = be16(0x1234);
     uint16_t v = 0;
     EXPECT_EQ(KORUHV_GetSysProp(h, "KnetCrNum", &v), 0);
@@ -262,28 +266,43 @@ TEST_F(Hx1100Datagrams, TextItemThenNumericItemBothDecoded)
     KORUHVFreeEventData(&ev);
 }
 
-TEST_F(Hx1100Datagrams, FaultsGive23OrStopTheWalk)
+TEST_F(Hx1100Datagrams, FaultsRefuseTheWholeDatagramWith23)
 {
     OldEventRecord *ev = nullptr;
     int n = 0;
-    std::string good = item(false, 7, be32(4) + be32(1));
-    EXPECT_EQ(decode(multi({good}, 1), &ev, &n), 23);             // wrong total length
-    EXPECT_EQ(decode(multi({item(false, 7, be32(4) + be32(1), 2)}), &ev, &n), 23); // item byte not 1
-    EXPECT_EQ(decode(multi({item(false, 99, be32(4) + be32(1))}), &ev, &n), 23);   // unknown id
-    EXPECT_EQ(decode("KORX" + std::string(30, '\0'), &ev, &n), 23);
-    EXPECT_EQ(ev, nullptr);
-    // A text whose length runs past the datagram: the walk stops before it.
-    ASSERT_EQ(decode(multi({good, item(true, 8, be32(500) + "abc")}), &ev, &n), 0);
-    EXPECT_EQ(n, 1);
-    KORUHVFreeEventData(&ev);
-    // A count above the items the datagram holds.
-    std::string d = multi({good});
-    d[9] = 5;
-    ASSERT_EQ(decode(d, &ev, &n), 0);
-    EXPECT_EQ(n, 1);
+    const std::string good = item(false, 7, be32(4) + be32(1));
+    const std::string pastEnd = item(true, 8, be32(500) + "abc"); // its text runs past the datagram
+    std::string countAbove = multi({good});
+    countAbove[9] = 5; // a count above the items the datagram holds
+    const std::string single = std::string("KORU\x01\x00", 6);
+    const struct {
+        const char *what;
+        std::string datagram;
+    } refused[] = {
+        {"wrong total length", multi({good}, 1)},
+        {"item byte not 1", multi({item(false, 7, be32(4) + be32(1), 2)})},
+        {"unknown id", multi({item(false, 99, be32(4) + be32(1))})},
+        {"no KORU mark", "KORX" + std::string(30, '\0')},
+        {"an item runs past the end", multi({good, pastEnd})},
+        {"fewer items than the count", countAbove},
+        {"single item past the end", single + pastEnd},
+        {"single item header cut", single + good.substr(0, 9)},
+    };
+    for (const auto &c : refused) {
+        ev = reinterpret_cast<OldEventRecord *>(1);
+        n = 7;
+        EXPECT_EQ(decode(c.datagram, &ev, &n), 23) << c.what;
+        EXPECT_EQ(ev, nullptr) << c.what;
+        EXPECT_EQ(n, 0) << c.what;
+    }
+    // A symbolic name without ',' arrives as the empty text.
+    ASSERT_TRUE(HX1100_SubList_Add(kH, 11, "S.SymbolicName"));
+    ASSERT_EQ(decode(multi({item(true, 11, be32(7) + "nocomma")}), &ev, &n), 0);
+    ASSERT_EQ(n, 1);
+    EXPECT_STREQ(ev[0].textValue, "");
     KORUHVFreeEventData(&ev);
     // The single-item form.
-    ASSERT_EQ(decode(std::string("KORU\x01\x00", 6) + good, &ev, &n), 0);
+    ASSERT_EQ(decode(single + good, &ev, &n), 0);
     EXPECT_EQ(n, 1);
     KORUHVFreeEventData(&ev);
 }

@@ -203,10 +203,66 @@ TEST(P8080Sim, EventsOnTheRackConnectionAndKeepAliveAnswers)
     EXPECT_EQ(sock, -1);
 }
 
+// Board 0, channel 0 and the channel's first parameter make the item id 0:
+// a valid item like any other.
+TEST(P8080Sim, ItemIdZeroIsAnOrdinaryItem)
+{
+    Fixture f("127.0.0.73");
+    ASSERT_EQ(f.rc, 0);
+    koruhv::P8080_SetEventIdleForTest(200); // a missing event fails within seconds
+    struct RestoreIdle {
+        ~RestoreIdle() { koruhv::P8080_SetEventIdleForTest(0); }
+    } restore;
+    char *cells = nullptr;
+    int n = 0;
+    ASSERT_EQ(KORUHV_GetChParamInfo(f.h, 0, 0, &cells, &n), 0);
+    ASSERT_GE(n, 1);
+    ASSERT_STREQ(cells, "V0Set"); // the first parameter: slot 0, so id 0
+    KORUHV_Free(cells);
+    char res[2] = {9, 9};
+    ASSERT_EQ(KORUHV_SubscribeChannelParams(f.h, 4400, 0, 0, "V0Set:VMon", 2, res), 0);
+    EXPECT_EQ(res[0], 0);
+    EXPECT_EQ(res[1], 0);
+    ASSERT_TRUE(f.sim.waitEventConnection(5s));
+    int sock = -1;
+    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
+    ASSERT_GE(sock, 0);
+
+    f.sim.setChannelValue(0, 0, "V0Set", 55.0);
+    bool setSeen = false, monSeen = false;
+    for (int i = 0; i < 60 && !(setSeen && monSeen); ++i) {
+        KORUHV_SYSTEMSTATUS_t st{};
+        EventRecord *ev = nullptr;
+        int count = 0;
+        const int rc = KORUHV_GetEventData(sock, &st, &ev, &count);
+        if (rc == KORUHV_ERR_NO_EVENT_READER)
+            continue;
+        ASSERT_EQ(rc, 0);
+        for (int k = 0; k < count; ++k) {
+            if (ev[k].board != 0 || ev[k].channel != 0)
+                continue;
+            setSeen = setSeen || (std::strcmp(ev[k].name, "V0Set") == 0 && std::fabs(ev[k].value.FloatValue - 55.0f) < 0.05f);
+            monSeen = monSeen || std::strcmp(ev[k].name, "VMon") == 0;
+        }
+        KORUHV_FreeEventData(&ev);
+    }
+    EXPECT_TRUE(setSeen);
+    EXPECT_TRUE(monSeen);
+
+    ASSERT_EQ(KORUHV_UnSubscribeChannelParams(f.h, 4400, 0, 0, "V0Set:VMon", 2, res), 0);
+    EXPECT_EQ(f.sim.requestsFor("DISABLEMSG").size(), 1u);
+    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
+    EXPECT_EQ(sock, -1);
+}
+
 TEST(P8080Sim, FaultyRepliesGiveCodesWithinTheBound)
 {
     Fixture f("127.0.0.73");
     ASSERT_EQ(f.rc, 0);
+    koruhv::P8080_SetEventIdleForTest(200); // a missing event fails within seconds
+    struct RestoreIdle {
+        ~RestoreIdle() { koruhv::P8080_SetEventIdleForTest(0); }
+    } restore;
     koruhv::CrateTransport_SetTimeoutsForTest(0, 500);
     unsigned short ch[] = {0, 1};
     float out[2] = {};

@@ -4,11 +4,14 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
 
 #include "l2290_support.h"
+#include "modules/text_engine.h"
 
 using namespace l2290test;
 using namespace std::chrono_literals;
@@ -162,6 +165,38 @@ TEST_F(L2290Test, EmptyBatchesKeepASilentConnectionAlive)
     sim->addFault(Fault::silence("", -1)); // the unit stops answering
     const Batch empty = EventServer::readUntil(fd, 12s, withRecords(0));
     EXPECT_EQ(empty.rc, 0);
+    sim->clearFaults();
+    EXPECT_EQ(EventServer::readUntil(fd, 10s, withRecords(1)).rc, 0);
+}
+
+// The keep-alive runs by the clock: a request that waits on a silent unit
+// (1 s per request) does not hold it back. A short keep-alive time makes the
+// difference plain; the bound leaves room for a slow, shared machine.
+TEST_F(L2290Test, KeepAliveLeavesOnTimeWhileARequestWaitsOnASilentUnit)
+{
+    koruhv::TextTiming t = koruhv::Text_Timing();
+    t.keepAliveMs = 250;
+    koruhv::Text_SetTimingForTests(t);
+    startTcp({L2290Module::make(0, 1)});
+    const int h = open("127.0.0.2_0");
+    EventServer server;
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
+    const int fd = server.accept(5s, nullptr);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
+
+    sim->addFault(Fault::silence("", -1));
+    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(0)).rc, 0);
+    auto last = std::chrono::steady_clock::now();
+    std::chrono::milliseconds longest{0};
+    for (int i = 0; i < 6; ++i) {
+        const Batch b = EventServer::readUntil(fd, 5s, withRecords(0));
+        ASSERT_EQ(b.rc, 0);
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(now - last));
+        last = now;
+    }
+    EXPECT_LT(longest.count(), 750) << "keep-alive held back by the waiting request";
     sim->clearFaults();
     EXPECT_EQ(EventServer::readUntil(fd, 10s, withRecords(1)).rc, 0);
 }

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "grp1_support.h"
+#include "modules/text_engine.h"
 #include "modules/bq71xxe_backend.h"
 #include "modules/bq71xxe_sim.h"
 #include "modules/l317e_backend.h"
@@ -203,6 +205,36 @@ TEST_P(CommonTest, EventsOverAPseudoTerminalAndASilentUnitKeepsTheConnectionAliv
     const Batch next = EventServer::read(fd);
     EXPECT_EQ(next.rc, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 6s);
+}
+
+// The keep-alive runs by the clock over TCP too, while a request waits on
+// the silent unit (1 s each): a short keep-alive time shows the difference;
+// the bound leaves room for a slow, shared machine.
+TEST_P(CommonTest, KeepAliveLeavesOnTimeWhileARequestWaitsOverTcp)
+{
+    koruhv::TextTiming t = koruhv::Text_Timing();
+    t.keepAliveMs = 250;
+    koruhv::Text_SetTimingForTests(t);
+    startTcp(c().makeSim());
+    const int h = open(tcpAddress());
+    EventServer server;
+    ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, c().channelParam, 1), 0);
+    const int fd = server.accept(5s, nullptr);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 1; }).rc, 0);
+
+    sim->addFault(Fault::silence("", -1));
+    ASSERT_EQ(EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.empty(); }).rc, 0);
+    auto last = std::chrono::steady_clock::now();
+    std::chrono::milliseconds longest{0};
+    for (int i = 0; i < 5; ++i) {
+        const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.empty(); });
+        ASSERT_EQ(b.rc, 0);
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(now - last));
+        last = now;
+    }
+    EXPECT_LT(longest.count(), 750) << "keep-alive held back by the waiting request";
 }
 
 TEST_P(CommonTest, ALostEventConnectionIsOpenedAgainByTheNextSubscription)

@@ -106,6 +106,12 @@ TEST_F(L5x26Test, OpensIdentifiesAndDescribesTheModule)
     ASSERT_EQ(KORUHV_GetChName(h, 0, 2, list, names), 0);
     EXPECT_STREQ(names[0], "CH00");
     EXPECT_STREQ(names[1], "CH15");
+    // A refused channel leaves every name untouched, also the ones before it.
+    unsigned short refused[] = {2, 16};
+    char kept[2][KORUHV_CHANNEL_NAME_SIZE] = {"keep", "keep"};
+    EXPECT_EQ(KORUHV_GetChName(h, 0, 2, refused, kept), 10);
+    EXPECT_STREQ(kept[0], "keep");
+    EXPECT_STREQ(kept[1], "keep");
     unsigned short commands = 7;
     char *commandList = reinterpret_cast<char *>(1);
     EXPECT_EQ(KORUHV_GetExecCommList(h, &commands, &commandList), 0);
