@@ -12,6 +12,7 @@
 #ifndef QSYSTEMINFORMATIONS_H
 #define QSYSTEMINFORMATIONS_H
 
+#include "SysDialogLaunchers.h"
 #include "SystemPanelLayout.h"
 
 #include <QDialog>
@@ -133,9 +134,10 @@ private:
     void connectButton(QPushButton *button, syspanel::Action action);
     void restoreLooks() { setSelected(isSelected); }
     void pressLook(syspanel::Cmd button);
-    /* The placeholder launcher of a dialog another part of the program
-     * supplies: pressed look, then the looks restored. */
-    void launchPending(syspanel::Cmd button);
+    /* A launcher of the system dialogs: nothing without a root node,
+     * otherwise the button's pressed look while `run` runs the dialog, then
+     * every look restored. */
+    template <typename Run> void launchDialog(syspanel::Cmd button, Run run);
     void buildStatusLamps(bool withPw48);
     void setLamp(QLabel *lamp, syspanel::Lamp picture);
     void setStatusLamps(const syspanel::StatusLamps &lamps);
@@ -159,9 +161,10 @@ private:
     QPushButton *logOnButton = nullptr;
     QPushButton *logOffButton = nullptr;
     bool isCustomView = false;
-    QPointer<QDialog> openTechInfoDialog;
-    QPointer<QDialog> openTechInfoRackDialog;
-    QPointer<QDialog> openSysInfoDialog;
+    /* The open technical- and system-information dialogs, which take live
+     * values while they run (the rack supply's dialogs take none). */
+    sysdlg::TechInfoDialogSlot techInfoDialogs;
+    sysdlg::SysInfoDialogSlot sysInfoDialogs;
     std::array<QPushButton *, syspanel::CommandButtonCount> commandButtons{};
     QString dialogStyleSheet;
     QPointer<QWidget> openScriptDialog;

@@ -1,6 +1,6 @@
-/* Launchers of the panel's dialogs and the callbacks of the flag dialogs.
- * A launcher gives its button the pressed look while its dialog runs and
- * restores every look afterwards. */
+/* Launchers of the panel's dialogs and of the system dialogs, and the
+ * callbacks of the flag dialogs. A launcher gives its button the pressed look
+ * while its dialog runs and restores every look afterwards. */
 #include "QSystemInformations.h"
 
 #include "KORUHVNode.h"
@@ -10,6 +10,7 @@
 #include "QHVRecoveryDialog.h"
 #include "QHVResetDialog.h"
 #include "QResetFlagsDialog.h"
+#include "SysDialogLaunchers.h"
 #include "SystemPanelStyles.h"
 
 #include <QDateTime>
@@ -17,51 +18,53 @@
 
 using namespace syspanel;
 
-void QSystemInformations::launchPending(Cmd button)
+template <typename Run> void QSystemInformations::launchDialog(Cmd button, Run run)
 {
     if (!systemNode)
         return;
     pressLook(button);
-    /* The dialog of this button is hooked in here by the part of the
-     * program that supplies it. */
+    run();
     restoreLooks();
 }
 
 void QSystemInformations::sessionClicked()
 {
-    launchPending(Cmd::Sessions);
+    launchDialog(Cmd::Sessions, [this] { sysdlg::runSessionDialog(systemNode); });
 }
 
 void QSystemInformations::crateMapClicked()
 {
-    launchPending(Cmd::CrateMap);
+    launchDialog(Cmd::CrateMap, [this] { sysdlg::runCrateMapDialog(systemNode, dialogStyleSheet); });
 }
 
 void QSystemInformations::techInfoClicked()
 {
-    launchPending(Cmd::TechInfo);
+    launchDialog(Cmd::TechInfo, [this] { techInfoDialogs.open(systemNode, dialogStyleSheet); });
 }
 
 void QSystemInformations::techInfoP8080Clicked()
 {
-    launchPending(Cmd::TechInfo);
+    launchDialog(Cmd::TechInfo, [this] { sysdlg::runTechInfoP8080Dialog(systemNode, dialogStyleSheet); });
 }
 
 void QSystemInformations::sysInfoClicked()
 {
-    launchPending(systemType == 16 ? Cmd::CpuInfo : Cmd::SysInfo);
+    launchDialog(systemType == 16 ? Cmd::CpuInfo : Cmd::SysInfo,
+                 [this] { sysInfoDialogs.open(systemNode, systemType, dialogStyleSheet); });
 }
 
 void QSystemInformations::sysInfoP8080Clicked()
 {
-    launchPending(Cmd::SysInfo);
+    launchDialog(Cmd::SysInfo, [this] { sysdlg::runSysInfoP8080Dialog(systemNode, dialogStyleSheet); });
 }
 
 void QSystemInformations::webminClicked()
 {
     if (!systemNode)
         return;
-    /* The web interface dialog (non-modal) is hooked in here. */
+    /* Not modal, no look change; a window per click. An address that is not
+     * a plain host[:port] opens nothing. */
+    sysdlg::openWebBrowserDialog(systemNode);
 }
 
 void QSystemInformations::genSignCfgClicked()

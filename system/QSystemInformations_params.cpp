@@ -262,14 +262,11 @@ void QSystemInformations::updateTechInfo(KORUHVNode *param)
     if (name.contains(QLatin1String("FrontPan")) && !name.contains(QLatin1String("FrontPanOut")) &&
         !name.contains(QLatin1String("FrontPanIn")))
         setStatusLamps(lampsFromFrontPanelWord(word));
-    /* The open technical-information dialog (openTechInfoDialog) takes the
-     * value through its setters once that dialog is hooked in. */
+    /* Only an open dialog takes it; the rack supply's is never refreshed. */
+    techInfoDialogs.update(param);
 }
 
 void QSystemInformations::updateSysInfo(KORUHVNode *param)
 {
-    if (!param || !openSysInfoDialog)
-        return;
-    /* The open system-information dialog takes the value through its
-     * setter once that dialog is hooked in. */
+    sysInfoDialogs.update(param);
 }

@@ -46,8 +46,7 @@ private:
 };
 
 /* Mainframe technical information: open() runs the dialog; update() passes a
- * live value to the open dialog (the panel lamps are updatePanelTechLamps in
- * SysDialogLamps.h). */
+ * live value to the open dialog (the panel draws its own status lamps). */
 class TechInfoDialogSlot {
 public:
     int open(KORUHVNode *system, const QString &styleSheet);

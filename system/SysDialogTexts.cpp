@@ -220,53 +220,6 @@ QVector<BitLamp> frontPanOutLamps()
     return {{0, "ovc"}, {1, "unv"}, {2, "ovv"}, {3, "chOn"}, {8, "fanFail"}, {9, "out"}};
 }
 
-namespace {
-LampState faultWhen(bool set)
-{
-    return set ? LampState::Fault : LampState::On;
-}
-LampState onWhen(bool set)
-{
-    return set ? LampState::On : LampState::Off;
-}
-} // namespace
-
-StatusLamps statusLampsFromOutputWord(unsigned short w)
-{
-    StatusLamps s;
-    s.trip = faultWhen(w & 0x10);
-    s.channelOn = onWhen(w & 0x08);
-    s.ovv = faultWhen(w & 0x04);
-    s.unv = faultWhen(w & 0x02);
-    s.ovc = faultWhen(w & 0x01);
-    return s;
-}
-
-StatusLamps statusLampsFromFrontPanWord(unsigned short w)
-{
-    StatusLamps s;
-    s.trip = faultWhen(w & 0x01);
-    s.channelOn = onWhen(w & 0x20);
-    s.ovv = faultWhen(w & 0x04);
-    s.unv = faultWhen(w & 0x08);
-    s.ovc = faultWhen(w & 0x02);
-    return s;
-}
-
-bool namesAcdcStatus(const QString &name)
-{
-    return name.contains(QLatin1String("ACDCStatus"));
-}
-bool namesOutputWord(const QString &name)
-{
-    return name.contains(QLatin1String("FrontPanOut"));
-}
-bool namesFrontPanWord(const QString &name)
-{
-    return name.contains(QLatin1String("FrontPan")) && !name.contains(QLatin1String("FrontPanOut")) &&
-           !name.contains(QLatin1String("FrontPanIn"));
-}
-
 TechSetter techSetterFor(const QString &name)
 {
     static const struct {

@@ -110,27 +110,7 @@ struct BitLamp {
 };
 QVector<BitLamp> frontPanOutLamps();
 
-/* ---- panel status lamps (live technical updates) ---- */
-
-enum class LampState { Off, On, Fault };
-struct StatusLamps {
-    LampState trip = LampState::Off;
-    LampState channelOn = LampState::Off;
-    LampState ovv = LampState::Off;
-    LampState unv = LampState::Off;
-    LampState ovc = LampState::Off;
-};
-/* "FrontPanOut" layout: trip bit 4, channel on bit 3, OVV 2, UNV 1, OVC 0. */
-StatusLamps statusLampsFromOutputWord(unsigned short word);
-/* "FrontPan" layout: trip bit 0, channel on bit 5, OVV 2, UNV 3, OVC 1. */
-StatusLamps statusLampsFromFrontPanWord(unsigned short word);
-
-/* Which panel-lamp step a live parameter name takes (case-sensitive
- * substrings): "ACDCStatus", "FrontPanOut", or "FrontPan" without
- * "FrontPanOut"/"FrontPanIn". */
-bool namesAcdcStatus(const QString &name);
-bool namesOutputWord(const QString &name);
-bool namesFrontPanWord(const QString &name);
+/* ---- live technical and system-information values ---- */
 
 /* Dialog setter a live name reaches (first match): */
 enum class TechSetter { None, HvPwSM, PWCurrent, PWVoltage, FrontPanOut, FrontPanIn, OutputLevel };

@@ -8,7 +8,6 @@
 #include "QSysInfoDialog.h"
 #include "QTechInfoDialog.h"
 #include "QTechInfoP8080Dialog.h"
-#include "SysDialogLamps.h"
 #include "SysDialogLaunchers.h"
 #include "qt_gtest_print.h"
 #include "sysdialog_support.h"
@@ -393,41 +392,6 @@ TEST_F(SysDlgTech, RefusedWritePutsTheSwitchBack)
     QTest::mouseClick(bare.findChild<KORUHVSwitch *>(), Qt::LeftButton);
     EXPECT_TRUE(bare.findChild<KORUHVSwitch *>()->isChecked());
     EXPECT_TRUE(fakehv::calls().empty());
-}
-
-/* ------------------------------------------------------------ panel lamps */
-
-TEST(SysDlgPanelLamps, LiveWordsDriveThePanelLamps)
-{
-    QLabel ch, ovv, unv, ovc, trip, pw;
-    sysdlg::PanelTechLamps mainframe{&ch, &ovv, &unv, &ovc, &trip, nullptr};
-    auto states = [&]() {
-        return QStringList{sysdlg::lampStateOf(&trip), sysdlg::lampStateOf(&ch), sysdlg::lampStateOf(&ovv),
-                           sysdlg::lampStateOf(&unv), sysdlg::lampStateOf(&ovc)};
-    };
-    std::unique_ptr<KORUHVNode> out(sdtest::propNode("FrontPanOut", 0x0018u));
-    sysdlg::updatePanelTechLamps(out.get(), mainframe);
-    EXPECT_EQ(states(), (QStringList{"fault", "on", "on", "on", "on"}));
-    std::unique_ptr<KORUHVNode> fp(sdtest::propNode("FrontPan", 0x0021u));
-    sysdlg::updatePanelTechLamps(fp.get(), mainframe);
-    EXPECT_EQ(states(), (QStringList{"fault", "on", "on", "on", "on"}));
-    std::unique_ptr<KORUHVNode> fp2(sdtest::propNode("FrontPan", 0x000Eu));
-    sysdlg::updatePanelTechLamps(fp2.get(), mainframe);
-    EXPECT_EQ(states(), (QStringList{"on", "off", "fault", "fault", "fault"}));
-    // "FrontPanIn" leaves the panel lamps; "ACDCStatus" has no lamp on a mainframe.
-    std::unique_ptr<KORUHVNode> in(sdtest::propNode("FrontPanIn", 0xFFFFu));
-    std::unique_ptr<KORUHVNode> acdc(sdtest::propNode("ACDCStatus", 1u));
-    sysdlg::updatePanelTechLamps(in.get(), mainframe);
-    sysdlg::updatePanelTechLamps(acdc.get(), mainframe);
-    EXPECT_EQ(states(), (QStringList{"on", "off", "fault", "fault", "fault"}));
-    sysdlg::updatePanelTechLamps(nullptr, mainframe);
-    // The rack's 48 V lamp.
-    sysdlg::PanelTechLamps rack{&ch, &ovv, &unv, &ovc, &trip, &pw};
-    sysdlg::updatePanelTechLamps(acdc.get(), rack);
-    EXPECT_EQ(sysdlg::lampStateOf(&pw), QStringLiteral("on"));
-    std::unique_ptr<KORUHVNode> acdcOff(sdtest::propNode("ACDCStatus", 0x10000u));
-    sysdlg::updatePanelTechLamps(acdcOff.get(), rack);
-    EXPECT_EQ(sysdlg::lampStateOf(&pw), QStringLiteral("off"));
 }
 
 /* ------------------------------------------------------------ rack supply */

@@ -155,38 +155,8 @@ TEST(SysDlgTechInfo, ReleaseAndFrontPanelInput)
     }
 }
 
-TEST(SysDlgPanelLamps, BothWordLayouts)
+TEST(SysDlgLiveNames, WhichSetter)
 {
-    StatusLamps s = statusLampsFromOutputWord(0x0018);
-    EXPECT_EQ(s.trip, LampState::Fault);
-    EXPECT_EQ(s.channelOn, LampState::On);
-    EXPECT_EQ(s.ovv, LampState::On);
-    EXPECT_EQ(s.unv, LampState::On);
-    EXPECT_EQ(s.ovc, LampState::On);
-    s = statusLampsFromOutputWord(0x0007);
-    EXPECT_EQ(s.ovc, LampState::Fault);
-    EXPECT_EQ(s.unv, LampState::Fault);
-    EXPECT_EQ(s.ovv, LampState::Fault);
-    EXPECT_EQ(s.channelOn, LampState::Off);
-    s = statusLampsFromFrontPanWord(0x0021);
-    EXPECT_EQ(s.trip, LampState::Fault);
-    EXPECT_EQ(s.channelOn, LampState::On);
-    EXPECT_EQ(s.ovc, LampState::On);
-    s = statusLampsFromFrontPanWord(0x000E);
-    EXPECT_EQ(s.ovc, LampState::Fault);
-    EXPECT_EQ(s.ovv, LampState::Fault);
-    EXPECT_EQ(s.unv, LampState::Fault);
-    EXPECT_EQ(s.trip, LampState::On);
-}
-
-TEST(SysDlgLiveNames, WhichStepAndSetter)
-{
-    EXPECT_TRUE(namesFrontPanWord(QStringLiteral("FrontPan")));
-    EXPECT_FALSE(namesFrontPanWord(QStringLiteral("FrontPanOut")));
-    EXPECT_FALSE(namesFrontPanWord(QStringLiteral("FrontPanIn")));
-    EXPECT_TRUE(namesOutputWord(QStringLiteral("FrontPanOut")));
-    EXPECT_TRUE(namesAcdcStatus(QStringLiteral("ACDCStatus")));
-    EXPECT_FALSE(namesAcdcStatus(QStringLiteral("acdcstatus")));
     EXPECT_EQ(techSetterFor(QStringLiteral("HvPwSM")), TechSetter::HvPwSM);
     EXPECT_EQ(techSetterFor(QStringLiteral("OutputLevel")), TechSetter::OutputLevel);
     EXPECT_EQ(techSetterFor(QStringLiteral("FrontPanIn")), TechSetter::FrontPanIn);

@@ -3,14 +3,19 @@
 // user agent on every request, the view shown only after the login page, and
 // nothing reaching another host.
 #include "KORUHVNode.h"
+#include "QSystemInformations.h"
+#include "QSystemInterface.h"
 #include "QWebBrowserDialog.h"
 #include "SysDialogLaunchers.h"
 #include "qt_gtest_print.h"
 #include "sysdialog_support.h"
 
 #include <QElapsedTimer>
+#include <QApplication>
 #include <QHostAddress>
+#include <QPixmap>
 #include <QPointer>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -206,6 +211,60 @@ TEST(SysDlgWebOpen, EachCallOpensItsOwnWindow)
     // Closing while a load may still run is clean.
     closeAndWait(a);
     closeAndWait(b);
+}
+
+/* The panel's "SETTINGS" button: a window of the system's address per click,
+ * twenty times opened and closed, no look change; nothing for an address
+ * that is no host. */
+TEST(SysDlgWebOpen, PanelSettingsButtonOpensAWindowPerClick)
+{
+    HttpRecorder crate(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(crate.ok());
+    auto webWindows = []() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QList<QPointer<QWebBrowserDialog>> found;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QWebBrowserDialog *>(w))
+                found << d;
+        return found;
+    };
+    for (const QString &address : {QStringLiteral("127.0.0.2:%1").arg(crate.port()), QStringLiteral("127.0.0.2/x")}) {
+        const bool valid = !address.contains(QLatin1Char('/'));
+        QSystemInterface iface(2, 0, address, QStringLiteral("HVSYS"), 0);
+        iface.setSystemNode(sdtest::systemNode(2, {}, address).release());
+        QPixmap picture(40, 30);
+        picture.fill(Qt::darkGray);
+        auto panel = std::make_unique<QSystemInformations>(picture, address, 0, &iface);
+        panel->setSystemTree(iface.getSystemNode());
+        QPushButton *settings = nullptr;
+        for (QPushButton *b : panel->findChildren<QPushButton *>(QStringLiteral("settingsButton")))
+            if (b->text() == QLatin1String("SETTINGS"))
+                settings = b;
+        ASSERT_NE(settings, nullptr);
+        const QString look = settings->styleSheet();
+        if (!valid) {
+            QTest::mouseClick(settings, Qt::LeftButton);
+            EXPECT_TRUE(webWindows().isEmpty()) << address.toStdString();
+            continue;
+        }
+        // Two clicks, two windows, each loading the system's start page.
+        QTest::mouseClick(settings, Qt::LeftButton);
+        QTest::mouseClick(settings, Qt::LeftButton);
+        QList<QPointer<QWebBrowserDialog>> open = webWindows();
+        ASSERT_EQ(open.size(), 2);
+        EXPECT_FALSE(open.at(0)->isModal());
+        EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, 30000));
+        for (const auto &d : open)
+            closeAndWait(d);
+        // Opened and closed twenty times, closing while the page may load.
+        for (int i = 0; i < 20; ++i) {
+            QTest::mouseClick(settings, Qt::LeftButton);
+            open = webWindows();
+            ASSERT_EQ(open.size(), 1) << "round " << i;
+            closeAndWait(open.at(0));
+        }
+        EXPECT_EQ(settings->styleSheet(), look);
+    }
 }
 
 } // namespace

@@ -70,9 +70,11 @@ TEST(PanelLayout, StatusLampsOfBothWordLayouts)
         {true, 0x1F, {L::On, L::Err, L::Err, L::Err, L::Err}},
         {true, 0x18, {L::On, L::On, L::On, L::On, L::Err}},
         {true, 0x01, {L::Off, L::On, L::On, L::Err, L::On}},
+        {true, 0x07, {L::Off, L::Err, L::Err, L::Err, L::On}},
         {false, 0x21, {L::On, L::On, L::On, L::On, L::Err}},
         {false, 0x02, {L::Off, L::On, L::On, L::Err, L::On}},
         {false, 0x08, {L::Off, L::On, L::Err, L::On, L::On}},
+        {false, 0x0E, {L::Off, L::Err, L::Err, L::Err, L::On}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(c.output ? lampsFromOutputWord(c.word) : lampsFromFrontPanelWord(c.word), c.lamps) << c.word;

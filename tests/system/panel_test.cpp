@@ -13,6 +13,7 @@
 #include "QResetFlagsDialog.h"
 #include "QSystemInformations.h"
 #include "QSystemInterface.h"
+#include "SysDialogLamps.h"
 #include "panel_support.h"
 #include "qt_gtest_print.h"
 
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -624,6 +626,15 @@ TEST_F(PanelTest, RackLampAndButtonFollowAcdcStatus)
     setLive(QStringLiteral("ACDCStatus"), 2);
     panel()->updateTechInfo(param(QStringLiteral("ACDCStatus")));
     EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::On)) << "live: any non-zero word";
+    // Only the low 16 bits count, and the name test respects case.
+    KORUHVNode lowerCase;
+    lowerCase.KORUHVPrepareNode("acdcstatus", NODE_SYSTEM_PROPERTY, 16, 0, "", "", "");
+    lowerCase.setNodeValue(KORUHVNodeValue(0, QUALITY_GOOD, QDateTime::currentDateTime()));
+    panel()->updateTechInfo(&lowerCase);
+    EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::On));
+    setLive(QStringLiteral("ACDCStatus"), 0x10000u);
+    panel()->updateTechInfo(param(QStringLiteral("ACDCStatus")));
+    EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::Off));
 }
 
 // -------------------------------------------------------------- fan values
@@ -1039,6 +1050,232 @@ TEST_F(PanelTest, SelectionRestylesTheButtonsOfEachType)
     EXPECT_EQ(custom.panel->styleSheet(), QStringLiteral("background: #d5d5d5;"));
     for (int i = 0; i < syspanel::CommandButtonCount; ++i)
         EXPECT_TRUE(custom.panel->commandButton(Cmd(i))->styleSheet().isEmpty());
+}
+
+// ------------------------------------------------------ system dialogs
+
+// The crate's values the technical- and system-information dialogs read.
+std::vector<fakehv::NamedSysProp> crateInfoProps()
+{
+    std::vector<fakehv::NamedSysProp> props = crateProps(0);
+    props.push_back({"CPULoad", prop(fakehv::SYSPROP_TEXT, 0, Raw::text("0.1:0.2:0.3"))});
+    props.push_back({"MemoryStatus", prop(fakehv::SYSPROP_TEXT, 0, Raw::text("100:50:25:5"))});
+    props.push_back({"CmdQueueStatus", prop(fakehv::SYSPROP_TEXT, 0, Raw::text("idle"))});
+    props.push_back({"HvPwSM", prop(fakehv::SYSPROP_TEXT, 0, Raw::text("1:1:J7740:1:1"))});
+    props.push_back({"OutputLevel", prop(fakehv::SYSPROP_U16, 2, Raw::u16(0))});
+    return props;
+}
+
+QString childText(QWidget *w, const char *name)
+{
+    auto *label = w->findChild<QLabel *>(QString::fromLatin1(name));
+    return label ? label->text() : QStringLiteral("<no %1>").arg(QString::fromLatin1(name));
+}
+
+int openDialogsOf(const char *className)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    int n = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        n += w->inherits(className) ? 1 : 0;
+    return n;
+}
+
+struct LaunchCase {
+    Cmd button;
+    const char *dialog;
+    bool panelStyle; // the session list takes no style sheet of the panel
+};
+
+// Every launcher button of a crate and of the rack supply: one modal dialog
+// of its class per click, its button pressed while it runs and restored
+// after, the panel's style sheet on the dialog, nothing written, nothing left.
+TEST_F(PanelTest, LaunchersOpenTheirDialogOncePerClick)
+{
+    const std::vector<std::pair<int, std::vector<LaunchCase>>> types = {
+        {2,
+         {{Cmd::Sessions, "QSessionDialog", false},
+          {Cmd::CrateMap, "QCrateMapDialog", true},
+          {Cmd::TechInfo, "QTechInfoDialog", true},
+          {Cmd::SysInfo, "QSysInfoDialog", true}}},
+        {16,
+         {{Cmd::Sessions, "QSessionDialog", false},
+          {Cmd::CrateMap, "QCrateMapDialog", true},
+          {Cmd::TechInfo, "QTechInfoP8080Dialog", true},
+          {Cmd::CpuInfo, "QSysInfoDialog", true},
+          {Cmd::SysInfo, "QSysInfoP8080Dialog", true}}},
+    };
+    for (const auto &[type, cases] : types) {
+        make(type, scripted(type == 16 ? rackProps(true) : crateInfoProps()));
+        panel()->setSelected(true);
+        for (const LaunchCase &c : cases) {
+            QPushButton *button = panel()->commandButton(c.button);
+            ASSERT_TRUE(button->isVisibleTo(panel())) << type << " " << c.dialog;
+            ModalAnswerer answers;
+            std::vector<bool> pressed;
+            QStringList sheets;
+            for (int click = 0; click < 2; ++click)
+                answers.then([&](QWidget *w) {
+                    pressed.push_back(hasPressedLook(button));
+                    sheets << w->styleSheet();
+                    qobject_cast<QDialog *>(w)->reject();
+                });
+            click(button);
+            click(button);
+            EXPECT_FALSE(answers.timedOut());
+            ASSERT_EQ(answers.seen().size(), 2u) << type << " " << c.dialog;
+            for (const SeenModal &seen : answers.seen())
+                EXPECT_EQ(seen.className, QString::fromLatin1(c.dialog)) << type;
+            EXPECT_EQ(pressed, (std::vector<bool>{true, true})) << c.dialog;
+            const QString sheet = c.panelStyle ? panel()->getDialogStyleSheet() : QString();
+            EXPECT_EQ(sheets, (QStringList{sheet, sheet})) << c.dialog;
+            EXPECT_TRUE(hasSelectedLook(button)) << c.dialog << ": looks restored";
+            EXPECT_EQ(openDialogsOf(c.dialog), 0) << c.dialog;
+        }
+        EXPECT_TRUE(fakehv::callsOf("KORUHV_SetSysProp").empty()) << "opening and closing writes nothing";
+        host.reset();
+        fakehv::reset();
+    }
+}
+
+TEST_F(PanelTest, LaunchersWithoutRootOpenNothing)
+{
+    PanelHost empty(2, 0, QStringLiteral("127.0.0.2"), nullptr);
+    ModalAnswerer answers;
+    QSystemInformations *p = empty.panel;
+    for (void (QSystemInformations::*slot)() :
+         {&QSystemInformations::sessionClicked, &QSystemInformations::crateMapClicked,
+          &QSystemInformations::techInfoClicked, &QSystemInformations::techInfoP8080Clicked,
+          &QSystemInformations::sysInfoClicked, &QSystemInformations::sysInfoP8080Clicked,
+          &QSystemInformations::webminClicked})
+        (p->*slot)();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(answers.seen().empty());
+    EXPECT_EQ(openDialogsOf("QDialog"), 0);
+}
+
+// Live values reach the technical- and system-information dialogs while
+// they run, beside the panel's own lamps; with none open they only move the
+// lamps, and the rack supply's technical dialog is never refreshed.
+TEST_F(PanelTest, LiveValuesReachTheOpenDialogOnly)
+{
+    make(2, scripted(crateInfoProps()));
+    auto liveTech = [this](const char *name, const QVariant &value) {
+        setLive(QString::fromLatin1(name), value);
+        panel()->updateTechInfo(param(QString::fromLatin1(name)));
+    };
+    auto liveSys = [this](const char *name, const QVariant &value) {
+        setLive(QString::fromLatin1(name), value);
+        panel()->updateSysInfo(param(QString::fromLatin1(name)));
+    };
+
+    // Nothing open: lamps move, nothing else happens.
+    for (KORUHVNode *p : root()->getParameters()) {
+        panel()->updateTechInfo(p);
+        panel()->updateSysInfo(p);
+    }
+    panel()->updateTechInfo(nullptr);
+    panel()->updateSysInfo(nullptr);
+    liveTech("FrontPanOut", 0x08);
+    EXPECT_TRUE(showsLamp(panel()->chOnLed, Lamp::On));
+
+    auto answers = std::make_unique<ModalAnswerer>();
+    QStringList seen;
+    bool ttl = false;
+    answers->then([&](QWidget *w) {
+        liveTech("FrontPanOut", 0x10);
+        liveTech("HvPwSM", QStringLiteral("-1:0:0:0:0"));
+        liveTech("OutputLevel", 1);
+        liveSys("CPULoad", QStringLiteral("7:8:9")); // not this dialog's value
+        seen << sysdlg::lampStateOf(w->findChild<QLabel *>(QStringLiteral("chOn"))) << childText(w, "mainStat");
+        ttl = w->findChild<KORUHVSwitch *>()->isChecked();
+        qobject_cast<QDialog *>(w)->reject();
+    });
+    answers->then([&](QWidget *w) {
+        liveSys("CPULoad", QStringLiteral("4:5:6"));
+        liveSys("CmdQueueStatus", QStringLiteral("busy"));
+        liveTech("HvPwSM", QStringLiteral("1:1:1:1:1")); // not this dialog's value
+        seen << childText(w, "oneMin") << childText(w, "fifteenMin") << childText(w, "cmdQueue");
+        qobject_cast<QDialog *>(w)->reject();
+    });
+    click(panel()->commandButton(Cmd::TechInfo));
+    EXPECT_TRUE(showsLamp(panel()->tripLed, Lamp::Err)) << "the panel lamps follow too";
+    EXPECT_TRUE(showsLamp(panel()->chOnLed, Lamp::Off));
+    click(panel()->commandButton(Cmd::SysInfo));
+    EXPECT_FALSE(answers->timedOut());
+    EXPECT_EQ(answers->seen().size(), 2u);
+    answers.reset();
+    EXPECT_EQ(seen, (QStringList{"off", "Fail", "4", "6", "busy"}));
+    EXPECT_TRUE(ttl);
+    EXPECT_TRUE(fakehv::callsOf("KORUHV_SetSysProp").empty()) << "a live level writes nothing back";
+
+    // Closed again: the values change nothing but the lamps.
+    liveTech("OutputLevel", 0);
+    liveSys("CPULoad", QStringLiteral("1:1:1"));
+    liveTech("FrontPanOut", 0x08);
+    EXPECT_TRUE(showsLamp(panel()->chOnLed, Lamp::On));
+    host.reset();
+    fakehv::reset();
+
+    // The rack supply: its technical dialog keeps what it showed at opening.
+    make(16, scripted(rackProps(true, 0)));
+    ModalAnswerer rack;
+    QString lampBefore, lampAfter;
+    rack.then([&](QWidget *w) {
+        QLabel *chOn = w->findChild<QLabel *>(QStringLiteral("chOn"));
+        lampBefore = sysdlg::lampStateOf(chOn);
+        liveTech("FrontPanOut", 0x08);
+        liveTech("ACDCStatus", 1);
+        lampAfter = sysdlg::lampStateOf(chOn);
+        qobject_cast<QDialog *>(w)->reject();
+    });
+    click(panel()->commandButton(Cmd::TechInfo));
+    EXPECT_EQ(rack.seen().size(), 1u);
+    EXPECT_EQ(lampBefore, QStringLiteral("off"));
+    EXPECT_EQ(lampAfter, QStringLiteral("off"));
+    EXPECT_TRUE(showsLamp(panel()->chOnLed, Lamp::On));
+    EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::On));
+}
+
+// Each launcher twenty times while live values keep arriving every
+// millisecond (run under AddressSanitizer in CI): a value never reaches a
+// closed dialog.
+TEST_F(PanelTest, LaunchersOpenAndCloseTwentyTimesUnderLiveValues)
+{
+    for (int type : {2, 16}) {
+        make(type, scripted(type == 16 ? rackProps(true) : crateInfoProps()));
+        QTimer live;
+        int ticks = 0;
+        QObject::connect(&live, &QTimer::timeout, [&] {
+            ++ticks;
+            for (KORUHVNode *p : root()->getParameters()) {
+                panel()->updateTechInfo(p);
+                panel()->updateSysInfo(p);
+            }
+        });
+        live.start(1);
+        const std::vector<Cmd> buttons = type == 16 ? std::vector<Cmd>{Cmd::Sessions, Cmd::CrateMap, Cmd::TechInfo,
+                                                                       Cmd::CpuInfo, Cmd::SysInfo}
+                                                    : std::vector<Cmd>{Cmd::Sessions, Cmd::CrateMap,
+                                                                       Cmd::TechInfo, Cmd::SysInfo};
+        for (int i = 0; i < 20; ++i) {
+            ModalAnswerer answers;
+            for (size_t b = 0; b < buttons.size(); ++b)
+                answers.then([](QWidget *w) {
+                    QTest::qWait(2);
+                    qobject_cast<QDialog *>(w)->reject();
+                });
+            for (Cmd b : buttons)
+                click(panel()->commandButton(b));
+            ASSERT_EQ(answers.seen().size(), buttons.size()) << type << " round " << i;
+            ASSERT_FALSE(answers.timedOut());
+        }
+        live.stop();
+        EXPECT_GT(ticks, 0);
+        EXPECT_EQ(openDialogsOf("QDialog"), 0) << type;
+        host.reset();
+        fakehv::reset();
+    }
 }
 
 } // namespace
