@@ -199,6 +199,9 @@ std::shared_ptr<bool> answerModal(std::function<void(T *)> answer, int boundMs =
             *done = true;
             answer(w);
         } else if (clock->elapsed() > boundMs) {
+            QWidget *active = QApplication::activeModalWidget();
+            qWarning("answerModal: no %s within the bound; active modal: %s", T::staticMetaObject.className(),
+                     active ? active->metaObject()->className() : "none");
             timer->stop();
             timer->deleteLater();
         }
