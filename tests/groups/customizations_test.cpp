@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -51,7 +52,13 @@ protected:
                 return;
             }
             d->setOption(QFileDialog::DontConfirmOverwrite, true);
-            d->selectFile(path);
+            // The name goes into the name field, as an operator types it;
+            // selecting it in the (asynchronous) listing is not reliable.
+            d->setDirectory(QFileInfo(path).absolutePath());
+            if (auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                edit->setText(QFileInfo(path).fileName());
+            else
+                d->selectFile(path);
             // done() skips the dialog's wait for its directory listing.
             QMetaObject::invokeMethod(d, "done", Q_ARG(int, QDialog::Accepted));
         });
