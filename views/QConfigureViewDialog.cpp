@@ -69,6 +69,8 @@ QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidge
     treeSource->setDefaultDropAction(Qt::MoveAction);
     treeSource->setSelectionMode(QAbstractItemView::SingleSelection);
     treeSource->header()->hide();
+    // The check column only as wide as its mark, so names stand beside it.
+    treeSource->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     channelsLayout->addWidget(treeSource);
     tabWidget->addTab(channelsTab, QStringLiteral("Channels"));
     auto *paramsTab = new QWidget();

@@ -84,6 +84,8 @@ QCreateSetGroupsDialog::QCreateSetGroupsDialog(int groupIndex, QVector<KORUHVNod
     treeSource->setObjectName(QStringLiteral("treeSource"));
     treeSource->setColumnCount(2);
     treeSource->header()->hide();
+    // The check column only as wide as its mark, so names stand beside it.
+    treeSource->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     treeSource->setMinimumHeight(300);
     treeSource->setEditTriggers(QAbstractItemView::NoEditTriggers);
     treeSource->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -66,6 +66,8 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
     treeWidget->setSelectionMode(QAbstractItemView::ExtendedSelection);
     treeWidget->setAnimated(false);
     treeWidget->header()->hide();
+    // The check column only as wide as its mark, so names stand beside it.
+    treeWidget->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     treeWidget->setExpandsOnDoubleClick(false);
     treeWidget->setIconSize(QSize(24, 24));
     treeWidget->setColumnCount(2);
