@@ -374,6 +374,10 @@ void QCustomViewDialog::clickedOkButton()
 void QCustomViewDialog::enableNodesInCustomView()
 {
     std::function<void(QTreeWidgetItem *)> walk = [&](QTreeWidgetItem *item) {
+        // Hidden items stand for empty slots, which a live insertion may
+        // have replaced (and deleted) since the dialog opened.
+        if (item->isHidden())
+            return;
         if (KORUHVNode *n = nodeOf(item))
             n->setEnabledInCustomView(KORUHVChoiceItemShown(item));
         for (int i = 0; i < item->childCount(); ++i)

@@ -245,3 +245,24 @@ TEST_F(Views, DisconnectionTakesTheSystemsOwnNodeOutOfTheCustomView)
     host.disconnect(*controller, host.positionOf(a));
     EXPECT_TRUE(root->getChildren().isEmpty());
 }
+
+TEST_F(Views, BoardRemovalClosesTheChoiceDialogsOfThatSystemOnly)
+{
+    KORUHVNode *a = connect(gt::crate(2, 1), "HV1", "127.0.0.2");
+    KORUHVNode *b = connect(gt::crate(1, 1), "HV2", "127.0.0.3");
+    host.entries[1].widgetIndex = 1;
+    controller->createConfigureTableDialog(0);
+    QPointer<QDialog> configureA = controller->lastDialog();
+    controller->createConfigureTableDialog(1);
+    QPointer<QDialog> configureB = controller->lastDialog();
+    controller->createDialogForCustomView();
+    QPointer<QDialog> custom = controller->lastDialog();
+    controller->removeBoardFromGroups(a->getSysHandle(), 1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(configureA.isNull());
+    EXPECT_TRUE(custom.isNull());
+    ASSERT_FALSE(configureB.isNull()) << "another system's dialog stays";
+    EXPECT_EQ(QConfigureViewDialog::nodeOfItem(qobject_cast<QConfigureViewDialog *>(configureB.data())
+                                                   ->tree()->topLevelItem(0)),
+              b->getChildren()[0]);
+}
