@@ -135,6 +135,7 @@ void KORUHVCustomizations::deleteGroupCallback(int index)
 {
     if (index < 0 || index >= groups.size())
         return;
+    const Group target = groups[index];
     QMessageBox box(QMessageBox::Question, QStringLiteral("LUMO2020"),
                     QStringLiteral("You are deleting Group %0.").arg(index), QMessageBox::Yes | QMessageBox::No,
                     dialogParent());
@@ -142,11 +143,13 @@ void KORUHVCustomizations::deleteGroupCallback(int index)
     box.setDefaultButton(QMessageBox::Yes);
     if (box.exec() != QMessageBox::Yes)
         return;
-    // The question ran an event loop: the group may have gone meanwhile.
-    if (index >= groups.size())
+    // The question ran an event loop: a purge may have shrunk or moved the
+    // group meanwhile; only the group that was asked about goes.
+    const int now = int(groups.indexOf(target));
+    if (now < 0)
         return;
-    groups.remove(index);
-    dropGroupActions({index});
+    groups.remove(now);
+    dropGroupActions({now});
 }
 
 void KORUHVCustomizations::dropGroupActions(const QVector<int> &removedHighestFirst)
@@ -219,8 +222,7 @@ void KORUHVCustomizations::saveCustomizedViewCallback(QVector<bool> selected, bo
     QStringList notWritten;
     if (!KORUHVUtils::KORUHVSaveMainConfigurationFile(path))
         notWritten << KORUHVUtils::KORUHVMainConfigurationFilePath(path);
-    const QString folder = KORUHVUtils::KORUHVConfigurationFolderPath(path);
-    QDir().mkpath(folder);
+    const QString folder = createSubdirAtPath(path);
     // The systems list is read again: the file dialog ran an event loop.
     const auto now = m_host->systemsForCustomizations();
     if (now.size() == systems.size()) {
@@ -241,6 +243,14 @@ void KORUHVCustomizations::saveCustomizedViewCallback(QVector<bool> selected, bo
         QMessageBox::warning(dialogParent(), QStringLiteral("LUMO2020"),
                              QStringLiteral("These files were not written:\n%0").arg(notWritten.join('\n')));
     }
+}
+
+QString KORUHVCustomizations::createSubdirAtPath(QString path)
+{
+    const QString folder = KORUHVUtils::KORUHVConfigurationFolderPath(path);
+    // An existing folder stays; a failure shows in the per-system saves.
+    QDir().mkpath(folder);
+    return folder;
 }
 
 void KORUHVCustomizations::loadCustomizedViews()

@@ -99,6 +99,8 @@ public:
     void saveCustomizedViewCallback(QVector<bool> selected, bool withCustomView);
     void loadCustomizedViewCallback(QVector<QMultiHash<QString, QVariant> *> systems, QVector<QString> users,
                                     QVector<QString> passwords, bool withCustomView);
+    /* Makes the folder of a main file (the model's folder rule) and returns it. */
+    QString createSubdirAtPath(QString path);
     int checkLoadingSystemIfConnected(QString initParam) const;
     void setNewConfigurationToSystem(int index, QMultiHash<QString, QVariant> *hash);
     /* Main interfaces whose root is a system root. */

@@ -64,6 +64,8 @@ void QSaveCustDialog::okButtonClicked()
         any = any || box->isChecked();
     }
     // Closed before the file chooser opens over the main window.
+    QPointer<KORUHVCustomizations> c = controller;
     accept();
-    controller->saveCustomizedViewCallback(selected, any);
+    if (c)
+        c->saveCustomizedViewCallback(selected, any);
 }

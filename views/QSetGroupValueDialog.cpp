@@ -197,9 +197,13 @@ void QSetGroupValueDialog::groupEditedCallback(QVector<KORUHVNode *> newNodes, Q
 
 void QSetGroupValueDialog::deleteGroup()
 {
+    // The question runs an event loop in which a purge may close and delete
+    // this dialog.
+    QPointer<QSetGroupValueDialog> self(this);
     if (controller)
         controller->deleteGroupCallback(groupIndex);
-    close();
+    if (self)
+        close();
 }
 
 bool QSetGroupValueDialog::usesNodesOf(int sysHandle, int slot) const

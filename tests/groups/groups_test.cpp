@@ -323,3 +323,30 @@ TEST_F(Groups, DisconnectionPurgesGroupsAndClosesTheEditDialog)
     ASSERT_TRUE(again);
     EXPECT_EQ(again->membersList()->topLevelItemCount(), 1);
 }
+
+TEST_F(Groups, APurgeDuringTheDeleteQuestionDeletesOnlyTheGroupAskedAbout)
+{
+    KORUHVNode *a = connect(gt::crate(1, 1), "HV1", "127.0.0.2");
+    KORUHVNode *b = connect(gt::crate(1, 1), "HV2", "127.0.0.3");
+    controller->groupCreatedCallback(members(b, "V0Set", 1, 1), "B");
+    controller->groupCreatedCallback(members(a, "V0Set", 1, 1), "A");
+    controller->groupCreatedCallback(members(a, "Pw", 1, 1), "A power");
+    QPointer<QSetGroupValueDialog> value = openValueDialog(1);
+    value->show();
+    const int handleB = b->getSysHandle();
+    auto asked = gt::answerModal<QMessageBox>([&](QMessageBox *box) {
+        // While the question is up, system B goes (and group B with it).
+        host.disconnect(*controller, host.positionOf(b));
+        box->button(QMessageBox::Yes)->click();
+    });
+    QTest::mouseClick(value->deleteButton(), Qt::LeftButton);
+    EXPECT_TRUE(*asked);
+    (void)handleB;
+    ASSERT_EQ(controller->getGroups().size(), 1);
+    EXPECT_EQ(controller->getGroups()[0], members(a, "Pw", 1, 1));
+    ASSERT_EQ(host.menu.actions().size(), 1);
+    EXPECT_EQ(host.menu.actions()[0]->text(), QStringLiteral("A power"));
+    EXPECT_EQ(host.menu.actions()[0]->objectName(), QStringLiteral("0"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(value.isNull());
+}
