@@ -37,7 +37,17 @@ QLoadCustDialog::QLoadCustDialog(QWidget *parent, QString file, KORUHVCustomizat
         setMaximumHeight(sizeHint().height());
         connect(buttonBox, &QDialogButtonBox::accepted, this, &QLoadCustDialog::okButtonClicked);
     }
-    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(checkedCount > 0 || rowWidgets.isEmpty());
+    updateOkButton();
+}
+
+void QLoadCustDialog::updateOkButton()
+{
+    // A ticked connected row counts too: its stored view is applied. With
+    // no row at all OK only closes the dialog.
+    bool anyTicked = rowWidgets.isEmpty();
+    for (QWidget *row : rowWidgets)
+        anyTicked = anyTicked || (row->isEnabled() && row->findChild<QCheckBox *>()->isChecked());
+    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(anyTicked);
 }
 
 QString QLoadCustDialog::getSubdirPath(QString file)
@@ -166,10 +176,7 @@ void QLoadCustDialog::checkPressed(int state)
         const bool free = row->property("connected").toBool() || rowBox->objectName() == QLatin1String("CustomView");
         row->setEnabled(checkedCount < limit || rowBox->isChecked() || free);
     }
-    bool anyTicked = false;
-    for (QWidget *row : rowWidgets)
-        anyTicked = anyTicked || (row->isEnabled() && row->findChild<QCheckBox *>()->isChecked());
-    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(anyTicked);
+    updateOkButton();
 }
 
 void QLoadCustDialog::okButtonClicked()

@@ -39,6 +39,8 @@ public slots:
     void okButtonClicked();
 
 private:
+    void updateOkButton();
+
     int checkedCount = 0;
     QPointer<KORUHVCustomizations> controller;
     QVector<QMultiHash<QString, QVariant>> hashes;

@@ -265,3 +265,25 @@ TEST_F(Customizations, LimitOfFourCountsMainInterfacesAndConnectedRowsAreFree)
     dialog.rows()[2]->findChild<QCheckBox *>()->setChecked(false);
     EXPECT_TRUE(dialog.rows()[3]->isEnabled());
 }
+
+TEST_F(Customizations, AConnectedSystemIsNotReconnectedButGetsItsStoredView)
+{
+    KORUHVNode *a = connect(gt::crate(1, 2, "On", "Off", 300), "HV1", "127.0.0.2");
+    gt::channel(a, 0, 1)->setNodeEnabled(false);
+    save(dir.filePath("again"), {true});
+    gt::channel(a, 0, 1)->setNodeEnabled(true);
+    fakehv::clearCalls();
+    const int reapplied = host.reapplied;
+    auto loaded = gt::answerModal<QLoadCustDialog>([](QLoadCustDialog *d) {
+        ASSERT_EQ(d->rows().size(), 1);
+        EXPECT_TRUE(d->rows()[0]->findChild<QCheckBox *>()->isChecked());
+        d->buttons()->button(QDialogButtonBox::Ok)->click();
+    });
+    auto chosen = chooseFile(dir.filePath("again.ksc"));
+    controller->loadCustomizedViews();
+    ASSERT_TRUE(*loaded);
+    EXPECT_TRUE(fakehv::callsOf("KORUHV_InitSystem").empty());
+    EXPECT_EQ(host.connectCalls, 0);
+    EXPECT_FALSE(gt::channel(a, 0, 1)->isNodeEnabled()) << "stored view applied";
+    EXPECT_EQ(host.reapplied, reapplied + 1) << "its table shows the Custom view again";
+}

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -198,6 +199,15 @@ std::shared_ptr<bool> answerModal(std::function<void(T *)> answer, int boundMs =
             timer->deleteLater();
             *done = true;
             answer(w);
+            // A dialog the answer did not close (a disabled OK) is closed
+            // after the bound, so the test fails instead of hanging.
+            QPointer<QWidget> left(w);
+            QTimer::singleShot(boundMs, [left]() {
+                if (left && left->isVisible()) {
+                    qWarning("answerModal: %s still open after its answer; closed", left->metaObject()->className());
+                    left->close();
+                }
+            });
         } else if (clock->elapsed() > boundMs) {
             QWidget *active = QApplication::activeModalWidget();
             qWarning("answerModal: no %s within the bound; active modal: %s", T::staticMetaObject.className(),
