@@ -1,0 +1,294 @@
+#include "QConfigureViewDialog.h"
+
+#include "KORUHVNode.h"
+#include "KORUHVParameterChooser.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int NodeRole = Qt::UserRole + 1;
+}
+
+void KORUHVSetChoiceItemShown(QTreeWidgetItem *item, bool shown, bool dragEnabled)
+{
+    Qt::ItemFlags flags = Qt::ItemIsSelectable;
+    if (dragEnabled)
+        flags |= Qt::ItemIsDragEnabled;
+    if (shown)
+        flags |= Qt::ItemIsEnabled;
+    item->setFlags(flags);
+    item->setCheckState(0, shown ? Qt::Checked : Qt::Unchecked);
+    QFont f = item->font(1);
+    f.setWeight(shown ? QFont::Bold : QFont::Normal);
+    item->setFont(1, f);
+}
+
+bool KORUHVChoiceItemShown(const QTreeWidgetItem *item)
+{
+    return item->flags().testFlag(Qt::ItemIsEnabled);
+}
+
+KORUHVNode *QConfigureViewDialog::nodeOfItem(const QTreeWidgetItem *item)
+{
+    return item ? reinterpret_cast<KORUHVNode *>(item->data(0, NodeRole).value<quintptr>()) : nullptr;
+}
+
+QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidget *parent,
+                                           KORUHVCustomizations *controller)
+    : QDialog(parent), controller(controller), systemNode(system), systemIndex(index)
+{
+    setObjectName(QStringLiteral("QConfigureViewDialog"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::ApplicationModal);
+    resize(670, 618);
+    setWindowIcon(QIcon(QStringLiteral(":/Resources/buttons/table_sort.png")));
+    auto *layout = new QVBoxLayout(this);
+    tabWidget = new QTabWidget(this);
+    tabWidget->setObjectName(QStringLiteral("tabWidget"));
+    layout->addWidget(tabWidget);
+    auto *channelsTab = new QWidget();
+    channelsTab->setObjectName(QStringLiteral("channelsTab"));
+    auto *channelsLayout = new QVBoxLayout(channelsTab);
+    auto *label = new QLabel(QStringLiteral("Check/uncheck channels you want to show/hide:"), channelsTab);
+    label->setMargin(10);
+    channelsLayout->addWidget(label);
+    treeSource = new QTreeWidget(channelsTab);
+    treeSource->setObjectName(QStringLiteral("treeSource"));
+    treeSource->setEditTriggers(QAbstractItemView::SelectedClicked);
+    treeSource->setDragEnabled(true);
+    treeSource->setDragDropMode(QAbstractItemView::InternalMove);
+    treeSource->setDefaultDropAction(Qt::MoveAction);
+    treeSource->setSelectionMode(QAbstractItemView::SingleSelection);
+    treeSource->header()->hide();
+    // The check column only as wide as its mark, so names stand beside it.
+    treeSource->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    channelsLayout->addWidget(treeSource);
+    tabWidget->addTab(channelsTab, QStringLiteral("Channels"));
+    auto *paramsTab = new QWidget();
+    paramsTab->setObjectName(QStringLiteral("paramsTab"));
+    tabWidget->addTab(paramsTab, QStringLiteral("Parameters"));
+    buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttonBox->setObjectName(QStringLiteral("buttonBox"));
+    layout->addWidget(buttonBox);
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    initializeChannelsChoice();
+    initializeParametersChoice();
+    tabWidget->setCurrentIndex(0);
+    setWindowTitle(QStringLiteral("Configure %0").arg(systemNode ? systemNode->getNodeName() : QString()));
+    treeSource->setExpandsOnDoubleClick(false);
+    channelsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
+    paramsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
+    connect(treeSource, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem *item, int) { changeItemVisibility(item); });
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &QConfigureViewDialog::clickedOkButton);
+}
+
+QConfigureViewDialog::~QConfigureViewDialog()
+{
+    delete preview;
+}
+
+void QConfigureViewDialog::initializeChannelsChoice()
+{
+    treeSource->setObjectName(QStringLiteral("chanSel"));
+    treeSource->setStyleSheet(QStringLiteral("#chanSel::item:enabled { color: #439847; } "
+                                             "#chanSel::item:!enabled { color: grey; }"));
+    treeSource->setIconSize(QSize(32, 32));
+    treeSource->setColumnCount(3);
+    treeSource->setHeaderLabels({QStringLiteral("1"), QStringLiteral("2"), QString()});
+    treeSource->setColumnHidden(2, true);
+    if (!systemNode)
+        return;
+    for (KORUHVNode *board : systemNode->getChildren()) {
+        auto *boardItem = new QTreeWidgetItem();
+        boardItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/modulo.png")));
+        boardItem->setText(1, board->getNodeName());
+        boardItem->setText(2, QString::asprintf("%02d", board->getVisualIndex()));
+        boardItem->setData(0, NodeRole, QVariant::fromValue(quintptr(board)));
+        KORUHVSetChoiceItemShown(boardItem, board->isNodeEnabled(), true);
+        for (KORUHVNode *channel : board->getChildren()) {
+            auto *channelItem = new QTreeWidgetItem(boardItem);
+            channelItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/canale.png")));
+            channelItem->setText(1, channel->getNodeName());
+            channelItem->setData(0, NodeRole, QVariant::fromValue(quintptr(channel)));
+            KORUHVSetChoiceItemShown(channelItem, channel->isNodeEnabled());
+        }
+        treeSource->addTopLevelItem(boardItem);
+        if (board->getNodeType() == NODE_GROUP)
+            boardItem->setHidden(true);
+    }
+    treeSource->sortItems(2, Qt::AscendingOrder);
+}
+
+void QConfigureViewDialog::initializeParametersChoice()
+{
+    QWidget *tab = tabWidget->widget(1);
+    auto *layout = new QVBoxLayout(tab);
+    layout->setSpacing(0);
+    auto *label = new QLabel(QStringLiteral("Check/uncheck parameters you want to show/hide:"), tab);
+    label->setMargin(10);
+    layout->addWidget(label);
+    preview = new QTableWidget(this);
+    chooser = new KORUHVParameterChooser(preview, QStringLiteral("configParamButton"), this);
+    QHBoxLayout *rowLayout = nullptr;
+    int k = 0;
+    if (systemNode) {
+        for (KORUHVNode *board : systemNode->getChildren()) {
+            if (board->getNodeType() == NODE_GROUP)
+                continue;
+            for (KORUHVNode *channel : board->getChildren()) {
+                for (KORUHVNode *param : channel->getParameters()) {
+                    QPushButton *button = chooser->addName(param->getNodeName(), param->isNodeEnabled());
+                    if (!button)
+                        continue;
+                    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+                    if (k % 3 == 0) {
+                        if (rowLayout)
+                            rowLayout->addStretch();
+                        auto *row = new QWidget(tab);
+                        row->setMaximumHeight(50);
+                        rowLayout = new QHBoxLayout(row);
+                        rowLayout->setSpacing(0);
+                        rowLayout->setContentsMargins(0, 0, 0, 0);
+                        layout->addWidget(row);
+                    }
+                    button->setParent(tab);
+                    rowLayout->addWidget(button);
+                    ++k;
+                }
+            }
+        }
+    }
+    if (rowLayout)
+        rowLayout->addStretch();
+    moveColumnsWithIndexes();
+    layout->addSpacing(20);
+    auto *orderLabel = new QLabel(QStringLiteral("Drag and drop columns to order:"), tab);
+    orderLabel->setMargin(10);
+    layout->addWidget(orderLabel);
+    layout->addWidget(preview);
+    layout->addStretch();
+    preview->setMaximumHeight(preview->horizontalHeader()->height() + 30);
+}
+
+void QConfigureViewDialog::moveColumnsWithIndexes()
+{
+    if (!systemNode)
+        return;
+    for (KORUHVNode *board : systemNode->getChildren()) {
+        if (board->getNodeType() == NODE_GROUP)
+            continue;
+        for (KORUHVNode *channel : board->getChildren())
+            for (KORUHVNode *param : channel->getParameters())
+                chooser->moveToVisualIndex(param->getNodeName(), param->getVisualIndex());
+    }
+}
+
+void QConfigureViewDialog::changeItemVisibility(QTreeWidgetItem *currentItem)
+{
+    if (!currentItem)
+        return;
+    const bool show = !KORUHVChoiceItemShown(currentItem);
+    const bool isBoard = currentItem->parent() == nullptr;
+    KORUHVSetChoiceItemShown(currentItem, show, isBoard);
+    for (int i = 0; i < currentItem->childCount(); ++i)
+        KORUHVSetChoiceItemShown(currentItem->child(i), show);
+    if (show && currentItem->parent())
+        KORUHVSetChoiceItemShown(currentItem->parent(), true, true);
+    currentItem->setSelected(false);
+}
+
+void QConfigureViewDialog::changeVisibilityInPreview()
+{
+    chooser->toggleFromButton();
+}
+
+void QConfigureViewDialog::clickedOkButton()
+{
+    bool channel = false;
+    for (int i = 0; i < treeSource->topLevelItemCount() && !channel; ++i) {
+        QTreeWidgetItem *board = treeSource->topLevelItem(i);
+        if (board->isHidden() || !KORUHVChoiceItemShown(board))
+            continue;
+        for (int c = 0; c < board->childCount(); ++c)
+            channel = channel || KORUHVChoiceItemShown(board->child(c));
+    }
+    const bool parameter = chooser->anyShown();
+    QString problem;
+    if (!parameter && !channel)
+        problem = QStringLiteral("Select at least one channel/parameter");
+    else if (!parameter)
+        problem = QStringLiteral("Select at least one parameter");
+    else if (!channel)
+        problem = QStringLiteral("Select at least one channel");
+    if (!problem.isEmpty()) {
+        QMessageBox::critical(this, QStringLiteral("LUMO2020"), problem, QMessageBox::Ok);
+        return;
+    }
+    setBoardIndexesAndChannelsVisibility();
+    setParametersVisibility();
+    if (controller)
+        controller->configureViewAccepted(systemNode);
+    close();
+}
+
+void QConfigureViewDialog::setBoardIndexesAndChannelsVisibility()
+{
+    int counter = 0;
+    for (int i = 0; i < treeSource->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *boardItem = treeSource->topLevelItem(i);
+        if (boardItem->isHidden())
+            continue;
+        KORUHVNode *board = nodeOfItem(boardItem);
+        if (!board)
+            continue;
+        board->setNodeEnabled(KORUHVChoiceItemShown(boardItem));
+        board->setVisualIndex(i);
+        for (int c = 0; c < boardItem->childCount(); ++c) {
+            KORUHVNode *channel = nodeOfItem(boardItem->child(c));
+            if (!channel)
+                continue;
+            channel->setVisualIndex(counter++);
+            channel->setNodeEnabled(KORUHVChoiceItemShown(boardItem->child(c)));
+        }
+    }
+}
+
+void QConfigureViewDialog::setParametersVisibility()
+{
+    if (!systemNode)
+        return;
+    for (KORUHVNode *board : systemNode->getChildren()) {
+        for (KORUHVNode *channel : board->getChildren()) {
+            for (KORUHVNode *param : channel->getParameters()) {
+                if (chooser->columnOf(param->getNodeName()) < 0)
+                    continue;
+                param->setNodeEnabled(chooser->isShown(param->getNodeName()));
+                param->setVisualIndex(chooser->visualPosition(param->getNodeName()));
+            }
+        }
+    }
+}
+
+bool QConfigureViewDialog::usesNodesOf(int sysHandle, int) const
+{
+    // A board change renumbers nothing here, but its items point at it.
+    return systemNode && systemNode->getSysHandle() == sysHandle;
+}
+
+void QConfigureViewDialog::dropNodesAndClose()
+{
+    systemNode = nullptr;
+    treeSource->clear();
+    close();
+}

@@ -1,0 +1,431 @@
+#include "QCustomViewDialog.h"
+
+#include "KORUHVCustomizationRules.h"
+#include "KORUHVNode.h"
+#include "KORUHVParameterChooser.h"
+#include "QConfigureViewDialog.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+
+using namespace KORUHVCustomizationRules;
+
+namespace {
+constexpr int NodeRole = Qt::UserRole + 1;
+
+KORUHVNode *nodeOf(const QTreeWidgetItem *item)
+{
+    return item ? reinterpret_cast<KORUHVNode *>(item->data(0, NodeRole).value<quintptr>()) : nullptr;
+}
+
+void keepNode(QTreeWidgetItem *item, KORUHVNode *node)
+{
+    item->setData(0, NodeRole, QVariant::fromValue(quintptr(node)));
+}
+
+void setShownDeep(QTreeWidgetItem *item, bool shown)
+{
+    KORUHVSetChoiceItemShown(item, shown);
+    for (int i = 0; i < item->childCount(); ++i)
+        setShownDeep(item->child(i), shown);
+}
+} // namespace
+
+QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<KORUHVNode *> systems,
+                                     QWidget *parent)
+    : QDialog(parent), systems(systems), controller(controller)
+{
+    setObjectName(QStringLiteral("QCustomViewDialog"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::ApplicationModal);
+    resize(720, 546);
+    setWindowTitle(QStringLiteral("Custom View Configuration"));
+    setWindowIcon(QIcon(QStringLiteral(":/Resources/buttons/table_sort.png")));
+    auto *layout = new QVBoxLayout(this);
+    tabWidget = new QTabWidget(this);
+    tabWidget->setObjectName(QStringLiteral("tabWidget"));
+    layout->addWidget(tabWidget);
+    auto *channelsTab = new QWidget();
+    channelsTab->setObjectName(QStringLiteral("channelsTab"));
+    auto *channelsLayout = new QHBoxLayout(channelsTab);
+    treeWidget = new QTreeWidget(channelsTab);
+    treeWidget->setObjectName(QStringLiteral("treeWidget"));
+    treeWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    treeWidget->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    treeWidget->setAnimated(false);
+    treeWidget->header()->hide();
+    // The check column only as wide as its mark, so names stand beside it.
+    treeWidget->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    treeWidget->setExpandsOnDoubleClick(false);
+    treeWidget->setIconSize(QSize(24, 24));
+    treeWidget->setColumnCount(2);
+    channelsLayout->addWidget(treeWidget);
+    listWidget = new QTreeWidget(channelsTab);
+    listWidget->setObjectName(QStringLiteral("listWidget"));
+    listWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listWidget->setDragEnabled(true);
+    listWidget->setDragDropMode(QAbstractItemView::InternalMove);
+    listWidget->setDefaultDropAction(Qt::MoveAction);
+    listWidget->setUniformRowHeights(true);
+    listWidget->setAllColumnsShowFocus(true);
+    listWidget->setExpandsOnDoubleClick(false);
+    listWidget->setRootIsDecorated(false);
+    listWidget->setColumnCount(4);
+    listWidget->setHeaderLabels({QStringLiteral("Power Supply"), QStringLiteral("Board"),
+                                 QStringLiteral("Channel"), QString()});
+    listWidget->header()->setStretchLastSection(true);
+    listWidget->setColumnHidden(3, true);
+    listWidget->setStyleSheet(QStringLiteral("QTreeWidget::item{height: 24px;}"));
+    channelsLayout->addWidget(listWidget);
+    tabWidget->addTab(channelsTab, QStringLiteral("Channels"));
+    auto *paramsTab = new QWidget();
+    paramsTab->setObjectName(QStringLiteral("paramsTab"));
+    tabWidget->addTab(paramsTab, QStringLiteral("Parameters"));
+    buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttonBox->setObjectName(QStringLiteral("buttonBox"));
+    layout->addWidget(buttonBox);
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::close);
+    if (systems.isEmpty())
+        buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
+    channelsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
+    paramsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
+    fillTreeAndListWithChannels();
+    initializeParametersChoice();
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &QCustomViewDialog::clickedOkButton);
+    connect(treeWidget, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem *item, int) { changeItemVisibility(item); });
+    tabWidget->setCurrentIndex(0);
+}
+
+QCustomViewDialog::~QCustomViewDialog()
+{
+    delete preview;
+}
+
+void QCustomViewDialog::fillTreeAndListWithChannels()
+{
+    treeWidget->setObjectName(QStringLiteral("chanSel"));
+    treeWidget->setStyleSheet(QStringLiteral("#chanSel::item:enabled { color: #439847; } "
+                                             "#chanSel::item:!enabled { color: grey; }"));
+    QVector<std::pair<int, QTreeWidgetItem *>> rows;
+    for (KORUHVNode *system : systems) {
+        auto *systemItem = new QTreeWidgetItem();
+        systemItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/sistema.png")));
+        systemItem->setText(1, system->getNodeName());
+        keepNode(systemItem, system);
+        KORUHVSetChoiceItemShown(systemItem, system->isEnabledInCustomView());
+        treeWidget->addTopLevelItem(systemItem);
+        if (system->getNodeType() != NODE_GROUP) {
+            for (KORUHVNode *board : system->getChildren()) {
+                auto *boardItem = new QTreeWidgetItem(systemItem);
+                boardItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/modulo.png")));
+                boardItem->setText(1, customViewBoardLabel(board));
+                keepNode(boardItem, board);
+                KORUHVSetChoiceItemShown(boardItem, board->isEnabledInCustomView());
+                bool allShown = true;
+                for (KORUHVNode *channel : board->getChildren()) {
+                    auto *channelItem = new QTreeWidgetItem(boardItem);
+                    channelItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/canale.png")));
+                    channelItem->setText(1, channel->getNodeName());
+                    keepNode(channelItem, channel);
+                    const bool shown = channel->isEnabledInCustomView();
+                    KORUHVSetChoiceItemShown(channelItem, shown);
+                    allShown = allShown && shown;
+                    if (shown) {
+                        auto *row = new QTreeWidgetItem();
+                        row->setText(0, systemItem->text(1));
+                        row->setText(1, boardKeyOfLabel(boardItem->text(1)));
+                        row->setText(2, channelItem->text(1));
+                        row->setData(3, Qt::DisplayRole, channel->getCustomViewVisualIndex());
+                        keepNode(row, channel);
+                        row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
+                        rows.append({channel->getCustomViewVisualIndex(), row});
+                    }
+                }
+                if (allShown)
+                    KORUHVSetChoiceItemShown(boardItem, true);
+                if (board->getNodeType() == NODE_GROUP)
+                    boardItem->setHidden(true);
+            }
+        }
+        systemItem->setExpanded(true);
+        if (system->getNodeType() == NODE_GROUP)
+            systemItem->setHidden(true);
+    }
+    // Saved row order; rows without an index (-1) go last, in tree order.
+    std::stable_sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) {
+        const unsigned ka = unsigned(a.first), kb = unsigned(b.first);
+        return ka < kb;
+    });
+    for (const auto &r : rows)
+        listWidget->addTopLevelItem(r.second);
+}
+
+void QCustomViewDialog::initializeParametersChoice()
+{
+    QWidget *tab = tabWidget->widget(1);
+    auto *layout = new QVBoxLayout(tab);
+    layout->setSpacing(0);
+    auto *label = new QLabel(QStringLiteral("Check/uncheck parameters you want to show/hide:"), tab);
+    label->setMargin(10);
+    layout->addWidget(label);
+    layout->addSpacing(20);
+    checkAllButton = new QPushButton(QStringLiteral(" Check all parameters "), tab);
+    checkAllButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    connect(checkAllButton, &QPushButton::clicked, this, &QCustomViewDialog::checkAllParametersClicked);
+    layout->addWidget(checkAllButton);
+    layout->addSpacing(20);
+    auto *grid = new QWidget(tab);
+    auto *gridLayout = new QGridLayout(grid);
+    gridLayout->setSpacing(0);
+    layout->addWidget(grid);
+    preview = new QTableWidget(this);
+    chooser = new KORUHVParameterChooser(preview, QStringLiteral("parButt"), this);
+    int k = 0;
+    for (KORUHVNode *system : systems) {
+        if (system->getNodeType() == NODE_GROUP)
+            continue;
+        for (KORUHVNode *board : system->getChildren()) {
+            if (board->getNodeType() == NODE_GROUP)
+                continue;
+            for (KORUHVNode *channel : board->getChildren()) {
+                for (KORUHVNode *param : channel->getParameters()) {
+                    QPushButton *button = chooser->addName(param->getNodeName(), param->isEnabledInCustomView());
+                    if (!button)
+                        continue;
+                    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+                    button->setParent(grid);
+                    gridLayout->addWidget(button, k / 3, k % 3);
+                    ++k;
+                }
+            }
+        }
+    }
+    moveColumnsWithIndexes();
+    layout->addSpacing(20);
+    auto *orderLabel = new QLabel(QStringLiteral("Drag and drop columns to order:"), tab);
+    orderLabel->setMargin(10);
+    layout->addWidget(orderLabel);
+    layout->addWidget(preview);
+    layout->addStretch();
+    preview->setMaximumHeight(preview->horizontalHeader()->height() + 80);
+}
+
+void QCustomViewDialog::moveColumnsWithIndexes()
+{
+    for (KORUHVNode *system : systems) {
+        if (system->getNodeType() == NODE_GROUP)
+            continue;
+        for (KORUHVNode *board : system->getChildren()) {
+            if (board->getNodeType() == NODE_GROUP)
+                continue;
+            for (KORUHVNode *channel : board->getChildren())
+                for (KORUHVNode *param : channel->getParameters())
+                    chooser->moveToVisualIndex(param->getNodeName(), param->getCustomViewVisualIndex());
+        }
+    }
+}
+
+void QCustomViewDialog::appendRow(QTreeWidgetItem *channelItem)
+{
+    KORUHVNode *channel = nodeOf(channelItem);
+    for (int r = 0; r < listWidget->topLevelItemCount(); ++r) {
+        if (nodeOf(listWidget->topLevelItem(r)) == channel)
+            return;
+    }
+    QTreeWidgetItem *boardItem = channelItem->parent();
+    QTreeWidgetItem *systemItem = boardItem->parent();
+    auto *row = new QTreeWidgetItem();
+    row->setText(0, systemItem->text(1));
+    row->setText(1, boardKeyOfLabel(boardItem->text(1)));
+    row->setText(2, channelItem->text(1));
+    keepNode(row, channel);
+    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
+    listWidget->addTopLevelItem(row);
+}
+
+void QCustomViewDialog::addNodeToSelected(QTreeWidgetItem *item)
+{
+    if (!item->parent()) {
+        for (int b = 0; b < item->childCount(); ++b)
+            for (int c = 0; c < item->child(b)->childCount(); ++c)
+                appendRow(item->child(b)->child(c));
+    } else if (!item->parent()->parent()) {
+        for (int c = 0; c < item->childCount(); ++c)
+            appendRow(item->child(c));
+        item->parent()->setFlags(item->parent()->flags() | Qt::ItemIsEnabled);
+    } else {
+        appendRow(item);
+    }
+}
+
+void QCustomViewDialog::removeNodeFromSelected(QTreeWidgetItem *item)
+{
+    // Rows go by the node they stand for, not by the texts.
+    QVector<KORUHVNode *> channels;
+    if (!item->parent()) {
+        for (int b = 0; b < item->childCount(); ++b)
+            for (int c = 0; c < item->child(b)->childCount(); ++c)
+                channels.append(nodeOf(item->child(b)->child(c)));
+    } else if (!item->parent()->parent()) {
+        for (int c = 0; c < item->childCount(); ++c)
+            channels.append(nodeOf(item->child(c)));
+    } else {
+        channels.append(nodeOf(item));
+        for (QTreeWidgetItem *up = item->parent(); up; up = up->parent())
+            up->setFlags(up->flags() | Qt::ItemIsEnabled);
+    }
+    for (int r = listWidget->topLevelItemCount() - 1; r >= 0; --r) {
+        if (channels.contains(nodeOf(listWidget->topLevelItem(r))))
+            delete listWidget->takeTopLevelItem(r);
+    }
+}
+
+void QCustomViewDialog::changeItemVisibility(QTreeWidgetItem *currentItem)
+{
+    if (!currentItem)
+        return;
+    if (KORUHVChoiceItemShown(currentItem)) {
+        setShownDeep(currentItem, false);
+        removeNodeFromSelected(currentItem);
+    } else {
+        setShownDeep(currentItem, true);
+        for (QTreeWidgetItem *up = currentItem->parent(); up; up = up->parent())
+            KORUHVSetChoiceItemShown(up, true);
+        addNodeToSelected(currentItem);
+    }
+    currentItem->setSelected(false);
+}
+
+void QCustomViewDialog::changeVisibilityInPreview()
+{
+    chooser->toggleFromButton();
+}
+
+void QCustomViewDialog::checkAllParametersClicked()
+{
+    for (QPushButton *b : tabWidget->widget(1)->findChildren<QPushButton *>(QStringLiteral("parButt"))) {
+        b->setProperty("chk", true);
+        b->setStyleSheet(KORUHVParameterChooser::darkStyle());
+    }
+    chooser->showAll();
+}
+
+int QCustomViewDialog::checkAtLeastOneChannel()
+{
+    for (int s = 0; s < treeWidget->topLevelItemCount(); ++s) {
+        QTreeWidgetItem *system = treeWidget->topLevelItem(s);
+        if (system->isHidden() || !KORUHVChoiceItemShown(system))
+            continue;
+        for (int b = 0; b < system->childCount(); ++b) {
+            QTreeWidgetItem *board = system->child(b);
+            if (board->isHidden() || !KORUHVChoiceItemShown(board))
+                continue;
+            for (int c = 0; c < board->childCount(); ++c) {
+                if (KORUHVChoiceItemShown(board->child(c)))
+                    return 1;
+            }
+        }
+    }
+    return 0;
+}
+
+int QCustomViewDialog::checkAtLeastOneParameter()
+{
+    return chooser->anyShown() ? 1 : 0;
+}
+
+void QCustomViewDialog::clickedOkButton()
+{
+    const bool channel = checkAtLeastOneChannel();
+    const bool parameter = checkAtLeastOneParameter();
+    QString problem;
+    if (!channel && !parameter)
+        problem = QStringLiteral("Select at least one channel/parameter");
+    else if (!channel)
+        problem = QStringLiteral("Select at least one channel");
+    else if (!parameter)
+        problem = QStringLiteral("Select at least one parameter");
+    if (!problem.isEmpty()) {
+        QMessageBox::critical(this, QStringLiteral("LUMO2020"), problem, QMessageBox::Ok);
+        return;
+    }
+    enableNodesInCustomView();
+    setVisualIndexToNodes();
+    setVisibilityForParameters();
+    QPointer<KORUHVCustomizations> c = controller;
+    close();
+    if (c)
+        c->customViewDialogCallback();
+}
+
+void QCustomViewDialog::enableNodesInCustomView()
+{
+    std::function<void(QTreeWidgetItem *)> walk = [&](QTreeWidgetItem *item) {
+        // Hidden items stand for empty slots, which a live insertion may
+        // have replaced (and deleted) since the dialog opened.
+        if (item->isHidden())
+            return;
+        if (KORUHVNode *n = nodeOf(item))
+            n->setEnabledInCustomView(KORUHVChoiceItemShown(item));
+        for (int i = 0; i < item->childCount(); ++i)
+            walk(item->child(i));
+    };
+    for (int s = 0; s < treeWidget->topLevelItemCount(); ++s)
+        walk(treeWidget->topLevelItem(s));
+}
+
+void QCustomViewDialog::setVisualIndexToNodes()
+{
+    for (int r = 0; r < listWidget->topLevelItemCount(); ++r) {
+        if (KORUHVNode *channel = nodeOf(listWidget->topLevelItem(r)))
+            channel->setCustomViewVisualIndex(r);
+    }
+}
+
+void QCustomViewDialog::setVisibilityForParameters()
+{
+    for (KORUHVNode *system : systems) {
+        if (system->getNodeType() == NODE_GROUP)
+            continue;
+        for (KORUHVNode *board : system->getChildren()) {
+            for (KORUHVNode *channel : board->getChildren()) {
+                for (KORUHVNode *param : channel->getParameters()) {
+                    if (chooser->columnOf(param->getNodeName()) < 0)
+                        continue;
+                    param->setEnabledInCustomView(chooser->isShown(param->getNodeName()));
+                    param->setCustomViewVisualIndex(chooser->visualPosition(param->getNodeName()));
+                }
+            }
+        }
+    }
+}
+
+bool QCustomViewDialog::usesNodesOf(int sysHandle, int) const
+{
+    for (KORUHVNode *s : systems) {
+        if (s && s->getSysHandle() == sysHandle)
+            return true;
+    }
+    return false;
+}
+
+void QCustomViewDialog::dropNodesAndClose()
+{
+    systems.clear();
+    treeWidget->clear();
+    listWidget->clear();
+    close();
+}
