@@ -28,6 +28,7 @@ protected:
         env.reset();
     }
 
+public:
     /* A 16-slot crate: slot 0 a board of `channels` channels (VMon, Pw,
      * Status), the rest empty; two system properties. */
     static fakehv::System crate(int slotCount = 16, int channels = 2)
@@ -47,6 +48,7 @@ protected:
         return s;
     }
 
+protected:
     int connect(const QString &init = QStringLiteral("10.0.0.1"), const QString &name = QStringLiteral("Crate"),
                 const fakehv::System &sys = crate(), int sysType = 2)
     {
