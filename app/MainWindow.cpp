@@ -348,6 +348,8 @@ void MainWindow::shutDownAllSystems()
 {
     /* Every thread of every system is joined here, before anything it uses
      * is freed; the interfaces themselves go with the window. */
+    for (QSystemInterface *s : sysInterfaces)
+        s->detachForeignBoards();
     while (!sysInterfaces.isEmpty()) {
         QSystemInterface *s = sysInterfaces.last();
         markDisconnecting(s);

@@ -409,6 +409,9 @@ void MainWindow::disconnectFromSystem(int sysIndex)
     const QString initParam = sysIf->getSysInitParam();
     const int linkType = sysIf->getSysConnType();
     const int sysType = sysIf->getSysType();
+    if (sysType == 5)
+        for (QSystemInterface *s : sysInterfaces)
+            s->detachForeignBoards();
     if (at >= 0)
         deleteSystemInterfaceWidget(at);
     if (sysType == 5) {
@@ -418,10 +421,7 @@ void MainWindow::disconnectFromSystem(int sysIndex)
             markDisconnecting(other);
             removeInterfaceAt(m);
             other->teardown(false);
-            if (KORUHVNode *n = other->getSystemNode())
-                for (int c = n->getChildren().size() - 1; c >= 0; --c)
-                    n->removeChildNode(c);
-            delete other;
+            delete other; /* its own boards go with it; the group node went first */
         }
     }
     if (progress)
@@ -498,19 +498,8 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
         delete sysIf;
     } else {
         /* The main interface leaves: its panels pass to the next board. */
-        const QVector<KORUHVNode *> own = node->getChildren();
-        for (int c = node->getChildren().size() - 1; c >= 0; --c) {
-            KORUHVNode *b = node->getChildren()[c];
-            node->removeChildNode(c);
-            if (!own.contains(b)) {
-                /* owned by another interface's node */
-            }
-        }
-        for (KORUHVNode *b : own)
-            for (int c = group->getChildren().size() - 1; c >= 0; --c)
-                if (group->getChildren()[c] == b)
-                    group->removeChildNode(c);
-        (void)group;
+        /* Its own board goes with it; the others' stay with their interfaces. */
+        sysIf->detachForeignBoards();
         removeInterfaceAt(sysIndex);
         const int n = getW38XXMainInterfaceIndex(sysIf->getSysInitParam(), sysIf->getSysConnType());
         if (n >= 0) {

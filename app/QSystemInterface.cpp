@@ -44,6 +44,7 @@ QSystemInterface::~QSystemInterface()
     stopEventReaders(true);
     stopLogWriter();
     closeEventSockets();
+    detachForeignBoards();
     delete systemNode;
     systemNode = nullptr;
     delete systemPanel;
@@ -86,6 +87,16 @@ void QSystemInterface::setSystemBoxWidget(QCustomBox *box)
         connect(box, &QCustomBox::clickedExtraButton, this, &QSystemInterface::extraButtonClick,
                 Qt::UniqueConnection);
     }
+}
+
+void QSystemInterface::detachForeignBoards()
+{
+    if (systemType != 5 || !systemNode)
+        return;
+    const QVector<KORUHVNode *> children = systemNode->getChildren();
+    for (int c = children.size() - 1; c >= 0; --c)
+        if (children[c] && children[c]->getInitParam() != initParam)
+            systemNode->removeChildNode(c);
 }
 
 void QSystemInterface::forgetNodesOf(KORUHVNode *board)

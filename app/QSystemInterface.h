@@ -75,6 +75,10 @@ public:
     void setSysSocket(int s) { sysSocket.store(s); }
     bool getIsLogStarted() const { return isLogStarted; }
     QVector<KORUHVNode *> getAlarmStatusNodes() const { return alarmStatusNodes; }
+    /* A W38XX group's node also lists the boards of the other interfaces on
+     * its bridge; each interface owns only its own boards. Takes the others
+     * out of this system node (before either side is deleted). */
+    void detachForeignBoards();
     /* Drops every pointer into the subtree of a board that is about to go. */
     void forgetNodesOf(KORUHVNode *board);
     /* Serial number of this interface, unique for the run: queued signals
