@@ -123,13 +123,17 @@ TEST_F(EventsTest, AFailedStreamReportsTheSystemOnce)
 
 TEST_F(EventsTest, AStreamThatFailsWhileTheUserDisconnectsSaysNothing)
 {
-    fakehv::queueEventFailure(fd, KORUHV_ERR_EVENT_SOCKET);
+    QSignalSpy spy(window, &MainWindow::systemDisconnected);
+    ASSERT_TRUE(sys->startEventReader(fd));
+    sys->setIsDisconnecting(true);
+    /* What the reader does when its read fails now. */
+    window->emitSystemDisconnected(sys, 0, sys->getSerial());
+    EXPECT_EQ(spy.size(), 0);
+    EXPECT_FALSE(sys->startEventReader(-1)); /* no new reader once disconnecting */
     ModalAnswerer answer;
     window->disconnectFromSystem(0);
-    EXPECT_FALSE(sys->startEventReader(-2)); /* gone: nothing starts */
     QCoreApplication::processEvents();
     EXPECT_TRUE(answer.boxes.isEmpty());
-    ::close(fd);
 }
 
 TEST_F(EventsTest, TransparentModeAndLiveInsertionSwitchTheStateWord)
