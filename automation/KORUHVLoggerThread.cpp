@@ -14,7 +14,7 @@ void KORUHVQueueLogEvent(KORUHVLogQueue *queue, KORUHVLogEvent *event, bool isFi
 {
     if (!queue || !event)
         return;
-    QMutexLocker lock(&queue->logMutex);
+    std::lock_guard<std::mutex> lock(queue->logMutex);
     if (queue->pendingLogCount < 0) {
         /* The writer is told to stop: a new chain would never be written. */
         delete event;
@@ -40,18 +40,18 @@ void KORUHVWakeLogWriter(KORUHVLogQueue *queue)
 {
     if (!queue)
         return;
-    QMutexLocker lock(&queue->logMutex);
+    std::lock_guard<std::mutex> lock(queue->logMutex);
     if (queue->pendingLogCount > 0)
-        queue->logWaitCondition.wakeAll();
+        queue->logWaitCondition.notify_all();
 }
 
 void KORUHVStopLogWriter(KORUHVLogQueue *queue)
 {
     if (!queue)
         return;
-    QMutexLocker lock(&queue->logMutex);
+    std::lock_guard<std::mutex> lock(queue->logMutex);
     queue->pendingLogCount = -1;
-    queue->logWaitCondition.wakeAll();
+    queue->logWaitCondition.notify_all();
 }
 
 namespace {
@@ -142,11 +142,10 @@ void *KORUHVLoggerThread(void *arg)
         int count = 0;
         bool stop = false;
         {
-            QMutexLocker lock(&queue->logMutex);
+            std::unique_lock<std::mutex> lock(queue->logMutex);
             /* The count is tested before every wait, so a wake-up raised while
              * the previous chain was being written is not lost. */
-            while (queue->pendingLogCount == 0)
-                queue->logWaitCondition.wait(&queue->logMutex);
+            queue->logWaitCondition.wait(lock, [queue] { return queue->pendingLogCount != 0; });
             stop = queue->pendingLogCount < 0;
             chain = queue->pendingLogBuffer;
             count = stop ? 0 : queue->pendingLogCount;

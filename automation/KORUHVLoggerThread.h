@@ -4,17 +4,19 @@
 #ifndef KORUHVLOGGERTHREAD_H
 #define KORUHVLOGGERTHREAD_H
 
-#include <QMutex>
 #include <QString>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 class KORUHVLogBuffer;
 
 /* The queue a writer serves; its members are guarded by logMutex. A count
- * below 0 asks the writer to end (it writes what is still pending first). */
+ * below 0 asks the writer to end (it writes what is still pending first).
+ * Standard mutex and condition: the thread checker sees through them. */
 struct KORUHVLogQueue {
-    QMutex logMutex;
-    QWaitCondition logWaitCondition;
+    std::mutex logMutex;
+    std::condition_variable logWaitCondition;
     KORUHVLogBuffer *pendingLogBuffer = nullptr;
     int pendingLogCount = 0;
     KORUHVLogBuffer *lastLogBuffer = nullptr;

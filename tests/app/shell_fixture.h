@@ -5,6 +5,7 @@
 #define SHELL_FIXTURE_H
 
 #include "FakeWrapper.h"
+#include "KORUHVEventServer.h"
 #include "MainWindow.h"
 #include "app_test_support.h"
 
@@ -25,6 +26,7 @@ protected:
     {
         delete window;
         window = nullptr;
+        stopEventServer();
         env.reset();
     }
 
