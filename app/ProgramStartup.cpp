@@ -36,7 +36,17 @@ QString KORUHVRegisterFont()
 {
     const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/Resources/Fonts/Antonio-Regular.ttf"));
     const QStringList families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+    /* The condensed face registers under its plain family and its
+     * condensed one; the condensed name selects the narrow glyphs. */
     fontFamily = families.isEmpty() ? QString() : families.first();
+    for (const QString &f : families)
+        if (f.contains(QLatin1String("Condensed")))
+            fontFamily = f;
+    return fontFamily;
+}
+
+QString KORUHVFontFamily()
+{
     return fontFamily;
 }
 

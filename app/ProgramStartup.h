@@ -19,6 +19,8 @@ KORUHVLookResources KORUHVLookFor(int country);
 MainWindow *createMainWindow();
 /* Registers the built-in font; the family its registration reports. */
 QString KORUHVRegisterFont();
+/* That family once registered (empty before); the on/off switch uses it. */
+QString KORUHVFontFamily();
 /* The style sheet text (bytes up to a NUL) or empty. */
 QString KORUHVReadStyleSheet(const QString &path);
 /* Steps after the application object: main window, splash, style, event

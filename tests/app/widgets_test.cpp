@@ -160,5 +160,6 @@ TEST(StartUp, LookVariantByCountry)
         EXPECT_FALSE(QPixmap(l.splash).isNull());
         EXPECT_FALSE(KORUHVReadStyleSheet(l.styleSheet).isEmpty());
     }
-    EXPECT_FALSE(KORUHVRegisterFont().isEmpty());
+    EXPECT_EQ(KORUHVRegisterFont(), QStringLiteral("DejaVu Sans Condensed"));
+    EXPECT_EQ(KORUHVFontFamily(), QStringLiteral("DejaVu Sans Condensed"));
 }
