@@ -117,10 +117,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 
 MainWindow::~MainWindow()
 {
-    KORUHVConfig::KORUHVConfigSetBoardRemovalHandler({});
-    shutDownAllSystems();
+    /* Threads find no window from now on; the server binds under the vector
+     * lock, which the shut-down below takes as well. */
     if (getMainWindow() == this)
         setMainWindow(nullptr);
+    KORUHVConfig::KORUHVConfigSetBoardRemovalHandler({});
+    shutDownAllSystems();
     /* Queued deliveries for this window are dropped with it. */
     delete ui;
 }

@@ -39,8 +39,8 @@ protected:
     }
     void TearDown() override
     {
-        delete window;
         stopEventServer();
+        delete window;
         if (sim)
             sim->stop();
         koruhv::CrateTransport_SetPortForTest(0);

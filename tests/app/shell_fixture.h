@@ -24,9 +24,9 @@ protected:
     }
     void TearDown() override
     {
+        stopEventServer();
         delete window;
         window = nullptr;
-        stopEventServer();
         env.reset();
     }
 
