@@ -3,15 +3,16 @@
 std::atomic<unsigned short> tcpPort{4400};
 
 namespace {
-MainWindowServices *theMainWindow = nullptr;
+/* Read by the event threads while the GUI thread may clear it. */
+std::atomic<MainWindowServices *> theMainWindow{nullptr};
 }
 
 MainWindowServices *getMainWindow()
 {
-    return theMainWindow;
+    return theMainWindow.load();
 }
 
 void setMainWindow(MainWindowServices *window)
 {
-    theMainWindow = window;
+    theMainWindow.store(window);
 }

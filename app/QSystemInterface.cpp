@@ -1,25 +1,321 @@
 #include "QSystemInterface.h"
 
+#include "KORUHVEventServer.h"
+#include "KORUHVLogBuffer.h"
 #include "KORUHVNode.h"
+#include "KORUHVWrapper.h"
+#include "MainWindow.h"
+#include "QBoardInformations.h"
+#include "QCustomBox.h"
+#include "QSubWindow.h"
+#include "QSystemInformations.h"
+#include "QSystemStatusBar.h"
 
-QSystemInterface::QSystemInterface(int sysType_, int linkType_, QString initParam_, QString sysName_, int widgetIndex_)
-    : QWidget(nullptr), sysType(sysType_), linkType(linkType_), initParam(initParam_), sysName(sysName_),
-      widgetIndex(widgetIndex_)
+#include <QElapsedTimer>
+#include <QMutexLocker>
+
+#include <chrono>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+std::atomic<quint64> nextSerial{1};
+/* Longest a reader gets to notice its shut-down socket before we wait for it
+ * without a bound (its socket is shut, so it returns). */
+constexpr int readerJoinWarnMs = 5000;
+} // namespace
+
+struct QSystemInterface::EventReader {
+    int socket = -1;      /* accepted socket, owned; -1 for a wrapper-owned one */
+    std::thread thread;
+    std::atomic<bool> finished{false};
+};
+
+QSystemInterface::QSystemInterface(int sysType, int link, QString init, QString sysName, int index)
+    : QWidget(nullptr), widgetIndex(index), systemType(sysType), linkType(link), systemName(sysName),
+      initParam(init), subscrFailFile(KORUHVSubscrFailFileName(sysName)), serial(nextSerial++)
 {
     setObjectName(QStringLiteral("systemInterface"));
 }
 
 QSystemInterface::~QSystemInterface()
 {
+    /* Threads first: nothing may run against what is freed below. */
+    stopEventReaders(true);
+    stopLogWriter();
+    closeEventSockets();
+    detachForeignBoards();
     delete systemNode;
+    systemNode = nullptr;
+    delete systemPanel;
+    delete systemBox;
+    delete subWindow;
+    delete boardPanel;
+    KORUHVLogBuffer::freeChain(pendingLogBuffer);
+    pendingLogBuffer = nullptr;
+    lastLogBuffer = nullptr;
+    delete statusBar;
 }
 
-void QSystemInterface::setIsLogStarted(bool started)
+void QSystemInterface::setWidgetIndex(int index)
 {
-    isLogStarted = started;
+    widgetIndex = index;
+    if (systemPanel)
+        systemPanel->setWidgetIdx(index);
+    if (systemBox)
+        systemBox->setWidgetIdx(index);
+    if (boardPanel)
+        boardPanel->setWidgetIdx(index);
+    if (subWindow)
+        subWindow->setWidgetIdx(index);
+}
+
+void QSystemInterface::setSystemInfoWidget(QSystemInformations *panel)
+{
+    systemPanel = panel;
+    if (panel)
+        connect(panel, &QSystemInformations::clickedWidget, this, &QSystemInterface::clickWidget,
+                Qt::UniqueConnection);
+}
+
+void QSystemInterface::setSystemBoxWidget(QCustomBox *box)
+{
+    systemBox = box;
+    if (box) {
+        connect(box, &QCustomBox::clickedDisconnectButton, this, &QSystemInterface::disconnectButtonClick,
+                Qt::UniqueConnection);
+        connect(box, &QCustomBox::clickedExtraButton, this, &QSystemInterface::extraButtonClick,
+                Qt::UniqueConnection);
+    }
+}
+
+void QSystemInterface::detachForeignBoards()
+{
+    if (systemType != 5 || !systemNode)
+        return;
+    const QVector<KORUHVNode *> children = systemNode->getChildren();
+    for (int c = children.size() - 1; c >= 0; --c)
+        if (children[c] && children[c]->getInitParam() != initParam)
+            systemNode->removeChildNode(c);
+}
+
+void QSystemInterface::forgetNodesOf(KORUHVNode *board)
+{
+    if (!board)
+        return;
+    QVector<KORUHVNode *> kept;
+    for (KORUHVNode *n : alarmStatusNodes) {
+        bool inside = false;
+        for (KORUHVNode *ch : board->getChildren())
+            if (ch->getParameters().contains(n))
+                inside = true;
+        if (!inside)
+            kept.append(n);
+    }
+    alarmStatusNodes = kept;
+}
+
+void QSystemInterface::setReady(bool r)
+{
+    QMutexLocker lock(&readyMutex);
+    ready = r;
+}
+
+bool QSystemInterface::isReady()
+{
+    QMutexLocker lock(&readyMutex);
+    return ready;
 }
 
 void QSystemInterface::clickWidget()
 {
     emit clicked(widgetIndex);
+}
+
+void QSystemInterface::extraButtonClick(int index)
+{
+    emit clickedExtraButton(index);
+}
+
+void QSystemInterface::disconnectButtonClick(int index)
+{
+    emit clickedDisconnectButton(index);
+}
+
+void QSystemInterface::setIsLogStarted(bool started)
+{
+    isLogStarted = started;
+    if (systemType != 5 || !systemNode)
+        return;
+    auto *mw = MainWindow::instance();
+    if (!mw)
+        return;
+    const QVector<KORUHVNode *> children = systemNode->getChildren();
+    for (int i = 1; i < children.size(); ++i) {
+        if (!children[i])
+            continue;
+        for (QSystemInterface *other : mw->getSysInterfaceVector())
+            if (other != this && other->getSysInitParam() == children[i]->getInitParam()) {
+                other->setIsLogStarted(started);
+                break;
+            }
+    }
+}
+
+/* ---------------------------------------------------------------- threads */
+
+bool QSystemInterface::startEventReader(int socket)
+{
+    QMutexLocker lock(&threadsMutex);
+    if (isDisconnecting.load() || tornDown)
+        return false;
+    auto reader = std::make_unique<EventReader>();
+    reader->socket = socket;
+    EventReader *r = reader.get();
+    if (socket >= 0)
+        sysSocket.store(socket);
+    r->thread = std::thread([this, r, socket] {
+        KORUHVRunEventReader(this, socket);
+        r->finished.store(true);
+    });
+    netThreadHandle.store(static_cast<unsigned long>(r->thread.native_handle()));
+    readers.push_back(std::move(reader));
+    return true;
+}
+
+int QSystemInterface::eventReaderCount()
+{
+    QMutexLocker lock(&threadsMutex);
+    return static_cast<int>(readers.size());
+}
+
+void QSystemInterface::stopEventReaders(bool includeWrapperSockets)
+{
+    std::vector<EventReader *> toJoin;
+    {
+        QMutexLocker lock(&threadsMutex);
+        for (auto &r : readers) {
+            if (!r->thread.joinable())
+                continue;
+            if (r->socket >= 0)
+                ::shutdown(r->socket, SHUT_RDWR);
+            else if (!includeWrapperSockets)
+                continue;
+            toJoin.push_back(r.get());
+        }
+    }
+    for (EventReader *r : toJoin) {
+        QElapsedTimer t;
+        t.start();
+        while (!r->finished.load() && t.elapsed() < readerJoinWarnMs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (!r->finished.load())
+            qWarning("event reader of %s slow to end", qPrintable(systemName));
+        r->thread.join();
+    }
+}
+
+void QSystemInterface::closeEventSockets()
+{
+    QMutexLocker lock(&threadsMutex);
+    for (auto &r : readers) {
+        if (r->thread.joinable())
+            continue; /* still running: its socket stays */
+        if (r->socket >= 0) {
+            ::close(r->socket);
+            r->socket = -1;
+        }
+    }
+    sysSocket.store(-1);
+}
+
+void QSystemInterface::startLogWriter()
+{
+    QMutexLocker lock(&threadsMutex);
+    if (logWriterStarted || tornDown)
+        return;
+    logWriterStarted = true;
+    logWriter = std::thread([this] { KORUHVLoggerThread(static_cast<KORUHVLogQueue *>(this)); });
+}
+
+void QSystemInterface::stopLogWriter()
+{
+    bool join = false;
+    {
+        QMutexLocker lock(&threadsMutex);
+        join = logWriter.joinable();
+    }
+    KORUHVStopLogWriter(this);
+    if (join)
+        logWriter.join();
+}
+
+void QSystemInterface::teardown(bool unsubscribe)
+{
+    {
+        QMutexLocker lock(&threadsMutex);
+        if (tornDown)
+            return;
+    }
+    setIsDisconnecting(true);
+    if (unsubscribe && systemHandle >= 0 && systemNode) {
+        QVector<QVector<failSubscribeStruct>> failures;
+        unsubscribeParameters(&failures, {});
+    }
+    stopEventReaders(false);
+    if (systemHandle >= 0)
+        KORUHV_DeinitSystem(systemHandle);
+    /* A P8080 reader waits on the wrapper's own socket, which the
+     * de-initialisation closes. */
+    stopEventReaders(true);
+    stopLogWriter();
+    closeEventSockets();
+    QMutexLocker lock(&threadsMutex);
+    tornDown = true;
+}
+
+/* ---------------------------------------------------------------- texts */
+
+QString KORUHVSubscrFailFileName(const QString &systemName)
+{
+    QString safe;
+    for (QChar c : systemName) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+            safe += QLatin1Char('_');
+        else
+            safe += c;
+    }
+    safe.replace(QStringLiteral(".."), QStringLiteral("__"));
+    return QStringLiteral("%0_%1.log").arg(QStringLiteral("RORERAVA2020SubscrFail"), safe);
+}
+
+QString KORUHVStatusBarConnectionText(int linkType, const QString &init)
+{
+    switch (linkType) {
+    case 3:
+        return init.isEmpty() ? QStringLiteral("USB ") : QStringLiteral("USB ") + init.left(1);
+    case 4:
+        return init.size() > 2 ? QStringLiteral("OPTICAL LINK ") + init.left(3) : QStringLiteral("OPTICAL LINK ");
+    case 5: {
+        const QStringList parts = init.split(QLatin1Char('_'), Qt::SkipEmptyParts);
+        if (parts.size() != 6)
+            return QString();
+        bool ok = false;
+        int stop = parts[3].toInt(&ok);
+        if (!ok)
+            stop = 0;
+        int parity = parts[4].toInt(&ok);
+        if (!ok)
+            parity = 0;
+        static const char *stops[] = {"1", "1.5", "2"};
+        static const char *parities[] = {"None", "Even", "Odd", "Mark", "Space"};
+        const QString stopText = stop >= 0 && stop < 3 ? QLatin1String(stops[stop]) : QString();
+        const QString parityText = parity >= 0 && parity < 5 ? QLatin1String(parities[parity]) : QString();
+        return QStringLiteral("COM") + parts[0] + QStringLiteral(", BaudRate: ") + parts[1] +
+               QStringLiteral(", Data: ") + parts[2] + QStringLiteral(", Stop: ") + stopText +
+               QStringLiteral(", Parity: ") + parityText;
+    }
+    default:
+        return init;
+    }
 }

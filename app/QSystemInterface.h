@@ -1,43 +1,195 @@
-/* Stand-in of the system controller with only what the system panel uses:
- * the connection data, the root node and the two slots the panel's signals
- * reach. The shell's full class replaces this file. */
+/* The controller of one connected system: wrapper handle, node tree,
+ * subscriptions, the widgets that show the system, the flags the event path
+ * reads, its event readers and its change-log queue and writer.
+ *
+ * Threads: everything runs on the GUI thread except the event readers and the
+ * change-log writer, which this object owns; stopEventReaders() and
+ * stopLogWriter() join them. The event server starts readers through
+ * startEventReader() while holding the main window's vector lock. */
 #ifndef QSYSTEMINTERFACE_H
 #define QSYSTEMINTERFACE_H
 
-#include <QString>
+#include "KORUHVLoggerThread.h"
+
+#include <QMutex>
+#include <QVector>
 #include <QWidget>
 
-class KORUHVNode;
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
 
-class QSystemInterface : public QWidget {
+class KORUHVNode;
+class QBoardInformations;
+class QCollapsibleWidget;
+class QCustomBox;
+class QProgressDialog;
+class QSubWindow;
+class QSystemInformations;
+class QSystemStatusBar;
+
+struct failSubscribeStruct {
+    int slot = -1;
+    int channel = -1;
+    QString name;
+};
+
+class QSystemInterface : public QWidget, public KORUHVLogQueue {
     Q_OBJECT
+
 public:
     QSystemInterface(int sysType, int linkType, QString initParam, QString sysName, int widgetIndex);
     ~QSystemInterface() override;
 
-    int getSysType() const { return sysType; }
+    int getSystemHandle() const { return systemHandle; }
+    int getSysType() const { return systemType; }
     int getSysConnType() const { return linkType; }
     QString getSysInitParam() const { return initParam; }
+    QString getSysName() const { return systemName; }
     KORUHVNode *getSystemNode() const { return systemNode; }
     void setSystemNode(KORUHVNode *node) { systemNode = node; }
     int getWidgetIndex() const { return widgetIndex; }
+    void setWidgetIndex(int index);
+    bool getIsCustomView() const { return isCustomView; }
+    void setIsCustomView(bool b) { isCustomView = b; }
+    QString getFilenameForSubscrFail() const { return subscrFailFile; }
+    void setFilenameForSubscrFail(QString name) { subscrFailFile = name; }
+    QSystemInformations *getSystemInfoWidget() const { return systemPanel; }
+    void setSystemInfoWidget(QSystemInformations *panel);
+    QSubWindow *getSystemSubwinWidget() const { return subWindow; }
+    void setSystemSubwinWidget(QSubWindow *w) { subWindow = w; }
+    QBoardInformations *getBoardInfoWidget() const { return boardPanel; }
+    void setBoardInfoWidget(QBoardInformations *b) { boardPanel = b; }
+    QSystemStatusBar *getSystemStatusBarWidget() const { return statusBar; }
+    QCustomBox *getSystemBoxWidget() const { return systemBox; }
+    void setSystemBoxWidget(QCustomBox *box);
+    int getW38xxBoardIndex() const { return w38xxBoardIndex; }
+    void setW38xxBoardIndex(int i) { w38xxBoardIndex = i; }
+    bool getIsMainInterface() const { return w38xxBoardIndex == 0; }
+    bool getIsDisconnecting() const { return isDisconnecting.load(); }
+    void setIsDisconnecting(bool b) { isDisconnecting.store(b); }
+    unsigned long getNetThreadHandle() const { return netThreadHandle.load(); }
+    void setNetThreadHandle(unsigned long h) { netThreadHandle.store(h); }
+    int getSysSocket() const { return sysSocket.load(); }
+    void setSysSocket(int s) { sysSocket.store(s); }
     bool getIsLogStarted() const { return isLogStarted; }
+    QVector<KORUHVNode *> getAlarmStatusNodes() const { return alarmStatusNodes; }
+    /* A W38XX group's node also lists the boards of the other interfaces on
+     * its bridge; each interface owns only its own boards. Takes the others
+     * out of this system node (before either side is deleted). */
+    void detachForeignBoards();
+    /* Drops every pointer into the subtree of a board that is about to go. */
+    void forgetNodesOf(KORUHVNode *board);
+    /* Serial number of this interface, unique for the run: queued signals
+     * carry it so that a handler never mistakes a new interface at a reused
+     * address for the one that raised the signal. */
+    quint64 getSerial() const { return serial; }
+
+    /* Ready flag under its mutex: events are dropped while it is false. */
+    void setReady(bool ready);
+    bool isReady();
+
+    /* Opens the wrapper handle and builds the tree; 0 on success. */
+    int systemInterfaceCreateSystemTree(QProgressDialog *progress, QString user, QString password);
+
+    int subscribeForParameters(bool subscribe, QVector<QVector<failSubscribeStruct>> *failures,
+                               QVector<KORUHVNode *> boards);
+    int subscribeParameters(QVector<QVector<failSubscribeStruct>> *failures, QVector<KORUHVNode *> boards)
+    {
+        return subscribeForParameters(true, failures, boards);
+    }
+    int unsubscribeParameters(QVector<QVector<failSubscribeStruct>> *failures, QVector<KORUHVNode *> boards)
+    {
+        return subscribeForParameters(false, failures, boards);
+    }
+
+    void updateValueForNodeInWidget(KORUHVNode *node);
+    QVector<int> updateTreeAndBoardInformationsAfterLiveInsertion(QWidget *stackedWidget);
+
+    void createSystemInformations(QCollapsibleWidget *parent);
+    void addSystemInterfaceWidgetToParents(QCollapsibleWidget *systems, QWidget *views, QWidget *boards);
+    void addBoardToSystemInterfaceWidget(QWidget *boards);
+    void createBoardInformations(QWidget *boards, int position);
+    void updateBoardInformations(QWidget *boards);
+    QSystemStatusBar *createStatusBarInformations();
+    void createSubWindow(QWidget *parent);
+    int updateSubWindowLive();
+
+    /* ---- threads ---- */
+    /* Starts a reader on an accepted socket (owned from now on); for a P8080
+     * (socket -1) the reader asks the wrapper for "EventDataSocket". Refused
+     * (false, socket untouched) once the interface is disconnecting. */
+    bool startEventReader(int socket);
+    /* Number of readers started so far. */
+    int eventReaderCount();
+    /* Shuts the accepted sockets down and joins their readers; with
+     * includeWrapperSockets also joins readers of wrapper-owned sockets
+     * (call that after KORUHV_DeinitSystem has woken them). */
+    void stopEventReaders(bool includeWrapperSockets);
+    /* Starts the change-log writer once (later calls do nothing). */
+    void startLogWriter();
+    /* Stop request (count -1, wakeAll) and join. */
+    void stopLogWriter();
+    /* Closes the accepted sockets (after their readers were joined). */
+    void closeEventSockets();
+
+    /* The whole teardown before deletion: disconnecting flag, unsubscribe
+     * (unless lost), readers stopped, wrapper handle closed, writer joined,
+     * sockets closed. Safe to call twice. */
+    void teardown(bool unsubscribe);
 
 signals:
     void clicked(int index);
+    void clickedExtraButton(int index);
+    void clickedDisconnectButton(int index);
 
 public slots:
-    void setIsLogStarted(bool started);
     void clickWidget();
+    void extraButtonClick(int index);
+    void disconnectButtonClick(int index);
+    void setIsLogStarted(bool started);
 
 private:
-    int sysType;
-    int linkType;
-    QString initParam;
-    QString sysName;
+    struct EventReader;
+    void buildChannelParameters(KORUHVNode *channel, KORUHVNode *board, unsigned short slot, int sysType,
+                                bool atConnection);
+
+    QMutex readyMutex;
+    bool ready = false;
+    QBoardInformations *boardPanel = nullptr;
+    QSystemInformations *systemPanel = nullptr;
+    QCustomBox *systemBox = nullptr;
+    QSubWindow *subWindow = nullptr;
+    QSystemStatusBar *statusBar = nullptr;
     int widgetIndex;
     KORUHVNode *systemNode = nullptr;
+    int systemHandle = -1;
+    int systemType;
+    int linkType;
+    QString systemName;
+    QString initParam;
+    bool isCustomView = false;
+    QString subscrFailFile;
+    std::atomic<bool> isDisconnecting{false};
+    QVector<KORUHVNode *> alarmStatusNodes;
+    int w38xxBoardIndex = -1;
+    std::atomic<unsigned long> netThreadHandle{0};
+    std::atomic<int> sysSocket{-1};
     bool isLogStarted = false;
+
+    quint64 serial;
+    QMutex threadsMutex;
+    std::vector<std::unique_ptr<EventReader>> readers;
+    std::thread logWriter;
+    bool logWriterStarted = false;
+    bool tornDown = false;
 };
+
+/* "RORERAVA2020SubscrFail_<name>.log" with '/', '\\', control characters and
+ * ".." of the name replaced, so that the file stays in the working folder. */
+QString KORUHVSubscrFailFileName(const QString &systemName);
+/* The connection text of the status bar for a link type and address. */
+QString KORUHVStatusBarConnectionText(int linkType, const QString &initParam);
 
 #endif

@@ -2,8 +2,8 @@
 
 #include <QMutexLocker>
 
-QMutex logfileMutex;
-QString logFilename;
+// logfileMutex and logFilename themselves are the shell's program-wide
+// statics (app/ShellGlobals.cpp).
 
 QString currentLogFilename() {
     QMutexLocker lock(&logfileMutex);

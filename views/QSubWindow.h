@@ -32,6 +32,7 @@ public:
     ~QSubWindow() override;
 
     int getWidgetIdx() const { return widgetIdx; }
+    void setWidgetIdx(int index) { widgetIdx = index; }
     QWidget *getParentWidget() const { return parentWidget_; }
     void setSystemTree(KORUHVNode *root) { systemTree = root; }
     KORUHVNode *getSystemTree() const { return systemTree; }

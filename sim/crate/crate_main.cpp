@@ -15,7 +15,10 @@ void usage()
     std::fprintf(stderr,
                  "usage: koru-sim crate --address 127.0.0.N [--port 2200] [--user U --password P]\n"
                  "                      [--preset full|small] [--tick MS] [--keepalive MS] [--no-ramp]\n"
-                 "  serves an HX4400 crate mainframe on the given loopback address (127.0.0.2 and up)\n");
+                 "                      [--switch-on N [--volts V]]\n"
+                 "  serves an HX4400 crate mainframe on the given loopback address (127.0.0.2 and up)\n"
+                 "  --switch-on N: the first N channels of every board start switched on with V0Set V volts\n"
+                 "                 (default 500), so their VMon ramps up at RUp volts per second\n");
 }
 
 bool number(const char *text, long lo, long hi, long &out)
@@ -28,6 +31,24 @@ bool number(const char *text, long lo, long hi, long &out)
     return true;
 }
 
+// Switches on the first n channels of every board at the given set voltage,
+// so that the ramp moves their VMon from the start.
+void switchOnChannels(korusim::CrateModel &model, unsigned n, double volts)
+{
+    for (auto &slot : model.slots) {
+        if (!slot) continue;
+        korusim::CrateBoard &b = *slot;
+        for (unsigned c = 0; c < n && c < b.channels; ++c) {
+            std::vector<korusim::CrateParam> params = b.paramsOf(c);
+            for (auto &p : params) {
+                if (p.name == "Pw") p.initialRaw = 1;
+                if (p.name == "V0Set") p.initialRaw = korusim::valueToRaw(p, volts);
+            }
+            b.channelParamsOverride[c] = params;
+        }
+    }
+}
+
 }  // namespace
 
 int runCrateSim(int argc, char **argv)
@@ -37,6 +58,8 @@ int runCrateSim(int argc, char **argv)
     std::string preset = "full";
     korusim::CrateSimOptions opt;
     opt.tickPeriod = std::chrono::milliseconds(500);
+    unsigned switchOn = 0;
+    double volts = 500.0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
@@ -62,6 +85,12 @@ int runCrateSim(int argc, char **argv)
         } else if (a == "--keepalive" && hasValue && number(argv[i + 1], 0, 600000, v)) {
             opt.keepAlivePeriod = std::chrono::milliseconds(v);
             ++i;
+        } else if (a == "--switch-on" && hasValue && number(argv[i + 1], 0, 1000, v)) {
+            switchOn = unsigned(v);
+            ++i;
+        } else if (a == "--volts" && hasValue && number(argv[i + 1], 0, 3000, v)) {
+            volts = double(v);
+            ++i;
         } else if (a == "--no-ramp") {
             opt.ramp = false;
         } else {
@@ -83,8 +112,9 @@ int runCrateSim(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    korusim::CrateSim sim(preset == "small" ? korusim::CrateModel::smallCrate() : korusim::CrateModel::fullCrate(),
-                          address, uint16_t(port), opt);
+    korusim::CrateModel model = preset == "small" ? korusim::CrateModel::smallCrate() : korusim::CrateModel::fullCrate();
+    if (switchOn > 0) switchOnChannels(model, switchOn, volts);
+    korusim::CrateSim sim(model, address, uint16_t(port), opt);
     if (!sim.start()) {
         std::fprintf(stderr, "koru-sim crate: %s\n", sim.errorText().c_str());
         return 1;

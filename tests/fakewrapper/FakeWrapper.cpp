@@ -19,6 +19,7 @@ struct OpenSystem {
 struct EventBatch {
     std::vector<EventRecord> events;
     KORUHV_SYSTEMSTATUS_t status;
+    int failure = 0; /* non-zero: the call fails with it */
 };
 
 struct State {
@@ -199,10 +200,25 @@ int subscribeCommon(const char *function, int handle, short port, int slot, int 
     c.items = textAt(names);
     c.count = count;
     int code = 0;
-    if (early(openSystem(handle), function, &code))
+    System *sys = openSystem(handle);
+    if (early(sys, function, &code))
         return code;
-    if (results)
+    if (results) {
         std::memset(results, 0, count);
+        /* Names in order: a refused one gets a non-zero byte. */
+        std::string all = c.items;
+        size_t pos = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            const size_t end = all.find(':', pos);
+            const std::string name = all.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+            for (const auto &r : sys->refusedSubscriptions)
+                if (r == name)
+                    results[i] = 1;
+            if (end == std::string::npos)
+                break;
+            pos = end + 1;
+        }
+    }
     return 0;
 }
 
@@ -343,7 +359,23 @@ void queueInit(const System &system, int code)
 void queueEvents(int socket, const std::vector<EventRecord> &events, const KORUHV_SYSTEMSTATUS_t &status)
 {
     std::lock_guard<std::recursive_mutex> guard(state().lock);
-    state().events[socket].push_back({events, status});
+    state().events[socket].push_back({events, status, 0});
+}
+
+void queueEventFailure(int socket, int code)
+{
+    std::lock_guard<std::recursive_mutex> guard(state().lock);
+    state().events[socket].push_back({{}, KORUHV_SYSTEMSTATUS_t{}, code});
+}
+
+std::vector<short> announcedPorts()
+{
+    std::lock_guard<std::recursive_mutex> guard(state().lock);
+    std::vector<short> out;
+    for (const auto &c : state().calls)
+        if (c.function.rfind("KORUHV_Subscribe", 0) == 0)
+            out.push_back(c.port);
+    return out;
 }
 
 std::vector<Call> calls()
@@ -509,6 +541,10 @@ int KORUHV_GetSysProp(int handle, const char *propertyName, void *result)
     int code = 0;
     if (early(sys, __func__, &code))
         return code;
+    if (c.name == "EventDataSocket" && sys->eventDataSocket >= 0) {
+        copyOut(Raw::i32(sys->eventDataSocket), result);
+        return 0;
+    }
     SysProp *p = sys->findProp(c.name);
     if (!p)
         return UNKNOWN_ITEM;
@@ -887,6 +923,8 @@ int KORUHV_GetEventData(int socket, KORUHV_SYSTEMSTATUS_t *status, EventRecord *
         return KORUHV_ERR_NO_EVENT_READER;
     EventBatch batch = it->second.front();
     it->second.pop_front();
+    if (batch.failure)
+        return batch.failure;
     if (status)
         *status = batch.status;
     const size_t n = batch.events.size();

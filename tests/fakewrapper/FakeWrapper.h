@@ -128,6 +128,11 @@ struct System {
     std::string errorText;
     /* Forced code per exported function name, e.g. {"KORUHV_GetChParam", 5}. */
     std::map<std::string, int> codes;
+    /* Parameter names that subscribe calls refuse (code byte 1 at their place). */
+    std::vector<std::string> refusedSubscriptions;
+    /* Answer of KORUHV_GetSysProp(handle, "EventDataSocket") (a P8080's own
+     * event socket); -1: not a property of this system. */
+    int eventDataSocket = -1;
 
     /* Makes the slot (growing the crate) a board with that many channels. */
     Board &addBoard(unsigned short slot, unsigned short channelCount, const std::string &model = "A1535",
@@ -168,6 +173,12 @@ void queueInit(const System &system, int code = 0);
  * call; with nothing queued it answers KORUHV_ERR_NO_EVENT_READER. */
 void queueEvents(int socket, const std::vector<EventRecord> &events,
                  const KORUHV_SYSTEMSTATUS_t &status = {});
+
+/* The next KORUHV_GetEventData on the socket fails with this code (after
+ * the batches queued before it). */
+void queueEventFailure(int socket, int code);
+/* Every port announced by a subscribe call, in call order. */
+std::vector<short> announcedPorts();
 
 std::vector<Call> calls();
 std::vector<Call> callsOf(const std::string &function);

@@ -1,0 +1,332 @@
+#include "KORUHVEventServer.h"
+
+#include "AppGlobals.h"
+#include "KORUHVWrapper.h"
+#include "MainWindow.h"
+#include "QSystemInterface.h"
+#include "ShellGlobals.h"
+
+#include <QElapsedTimer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::mutex serverMutex;
+std::thread serverThread;
+int wakePipe[2] = {-1, -1};
+std::atomic<bool> serverStop{false};
+
+struct PendingPeer {
+    int fd;
+    QByteArray received;
+    QElapsedTimer age;
+};
+
+void closeFd(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+/* Binds to the first connected system whose address text equals the
+ * identification; closes the connection when none takes it. */
+void handOver(int fd, const QString &ident)
+{
+    MainWindow *mw = MainWindow::instance();
+    if (!mw || !mw->bindEventConnection(fd, ident))
+        closeFd(fd);
+}
+
+/* Reads what a local peer sent so far; true when the peer is settled
+ * (handed over or closed). */
+bool servePending(PendingPeer &p)
+{
+    char buf[KORUHV_IDENT_MAX];
+    const int room = KORUHV_IDENT_MAX - static_cast<int>(p.received.size());
+    const ssize_t n = ::recv(p.fd, buf, static_cast<size_t>(room), MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return false;
+    if (n <= 0) {
+        closeFd(p.fd);
+        return true;
+    }
+    QByteArray all = p.received + QByteArray(buf, static_cast<int>(n));
+    QByteArray text;
+    int used = 0;
+    const int rc = KORUHVParseIdentification(all, &text, &used);
+    /* Consume only identification bytes: up to the NUL, or all peeked bytes
+     * when the NUL has not come yet (none of them belongs to a batch). */
+    const int take = rc == 1 ? used - static_cast<int>(p.received.size()) : static_cast<int>(n);
+    if (take > 0) {
+        std::vector<char> sink(static_cast<size_t>(take));
+        if (::recv(p.fd, sink.data(), static_cast<size_t>(take), MSG_DONTWAIT) != take) {
+            closeFd(p.fd);
+            return true;
+        }
+    }
+    if (rc == 1) {
+        handOver(p.fd, QString::fromLatin1(text));
+        return true;
+    }
+    if (rc < 0) {
+        closeFd(p.fd);
+        return true;
+    }
+    p.received = all;
+    return false;
+}
+
+int openListener()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return -1;
+    int one = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    const QString bindAddress = eventServerAddress();
+    if (bindAddress.isEmpty())
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    else if (::inet_pton(AF_INET, bindAddress.toLatin1().constData(), &addr.sin_addr) != 1) {
+        ::close(s);
+        return -1;
+    }
+    for (;;) {
+        addr.sin_port = htons(tcpPort.load());
+        if (::bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0)
+            break;
+        /* The search ends at the top of the port range: no wrap to port 0. */
+        if (errno != EADDRINUSE || tcpPort.load() == 65535) {
+            ::close(s);
+            return -1;
+        }
+        tcpPort.store(static_cast<unsigned short>(tcpPort.load() + 1));
+    }
+    if (::listen(s, 128) != 0) {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
+void serverLoop()
+{
+    const int listener = openListener();
+    if (listener < 0) {
+        TcpServerWarning();
+        return;
+    }
+    std::vector<PendingPeer> pending;
+    while (!serverStop.load()) {
+        std::vector<pollfd> fds;
+        fds.push_back({wakePipe[0], POLLIN, 0});
+        fds.push_back({listener, POLLIN, 0});
+        for (const PendingPeer &p : pending)
+            fds.push_back({p.fd, POLLIN, 0});
+        int timeout = -1;
+        for (const PendingPeer &p : pending) {
+            const int left = KORUHV_IDENT_TIMEOUT_MS - static_cast<int>(p.age.elapsed());
+            timeout = timeout < 0 ? qMax(left, 0) : qMin(timeout, qMax(left, 0));
+        }
+        const int n = ::poll(fds.data(), fds.size(), timeout);
+        if (n < 0 && errno != EINTR)
+            break;
+        if (serverStop.load())
+            break;
+        /* Local peers first: their slots in fds follow the two fixed ones. */
+        std::vector<PendingPeer> still;
+        for (size_t i = 0; i < pending.size(); ++i) {
+            PendingPeer &p = pending[i];
+            const bool readable = n > 0 && (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR));
+            if (readable && servePending(p))
+                continue;
+            if (p.age.elapsed() >= KORUHV_IDENT_TIMEOUT_MS) {
+                closeFd(p.fd); /* no identification in time */
+                continue;
+            }
+            still.push_back(std::move(p));
+        }
+        pending.swap(still);
+        if (n > 0 && (fds[1].revents & POLLIN)) {
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            const int fd = ::accept4(listener, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            char text[INET_ADDRSTRLEN] = {0};
+            ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+            const QString ident = QString::fromLatin1(text);
+            if (ident == QLatin1String("127.0.0.1")) {
+                PendingPeer p{fd, QByteArray(), QElapsedTimer()};
+                p.age.start();
+                pending.push_back(std::move(p));
+            } else {
+                handOver(fd, ident);
+            }
+        }
+    }
+    for (PendingPeer &p : pending)
+        closeFd(p.fd);
+    ::close(listener);
+}
+
+} // namespace
+
+int KORUHVParseIdentification(const QByteArray &received, QByteArray *text, int *used)
+{
+    const int nul = received.indexOf('\0');
+    if (nul >= 0 && nul < KORUHV_IDENT_MAX) {
+        if (text)
+            *text = received.left(nul);
+        if (used)
+            *used = nul + 1;
+        return 1;
+    }
+    return received.size() >= KORUHV_IDENT_MAX ? -1 : 0;
+}
+
+bool startEventServer()
+{
+    std::lock_guard<std::mutex> lock(serverMutex);
+    if (serverThread.joinable())
+        return true;
+    if (::pipe2(wakePipe, O_CLOEXEC) != 0)
+        return false;
+    serverStop.store(false);
+    try {
+        serverThread = std::thread([] { TcpServerThread(nullptr); });
+    } catch (...) {
+        ::close(wakePipe[0]);
+        ::close(wakePipe[1]);
+        wakePipe[0] = wakePipe[1] = -1;
+        return false;
+    }
+    return true;
+}
+
+void stopEventServer()
+{
+    std::lock_guard<std::mutex> lock(serverMutex);
+    if (!serverThread.joinable())
+        return;
+    serverStop.store(true);
+    const char c = 1;
+    [[maybe_unused]] ssize_t w = ::write(wakePipe[1], &c, 1);
+    serverThread.join();
+    ::close(wakePipe[0]);
+    ::close(wakePipe[1]);
+    wakePipe[0] = wakePipe[1] = -1;
+}
+
+bool eventServerRunning()
+{
+    std::lock_guard<std::mutex> lock(serverMutex);
+    return serverThread.joinable();
+}
+
+void *TcpServerThread(void *)
+{
+    serverLoop();
+    return nullptr;
+}
+
+void TcpServerWarning()
+{
+    if (MainWindow *mw = MainWindow::instance())
+        mw->emitTcpServerError();
+}
+
+void *KORUHVEventsThread(void *interface)
+{
+    auto *sysIf = static_cast<QSystemInterface *>(interface);
+    if (sysIf)
+        KORUHVRunEventReader(sysIf, sysIf->getSysSocket());
+    return nullptr;
+}
+
+void KORUHVRunEventReader(QSystemInterface *sysIf, int socket)
+{
+    if (!sysIf || !sysIf->getSystemNode())
+        return;
+    sysIf->startLogWriter();
+    const int handle = sysIf->getSystemHandle();
+    if (sysIf->getSysType() == 16) {
+        int wrapperSocket = -1;
+        KORUHV_GetSysProp(handle, "EventDataSocket", &wrapperSocket);
+        socket = wrapperSocket;
+    }
+    const quint64 serial = sysIf->getSerial();
+    for (;;) {
+        if (sysIf->getIsDisconnecting())
+            return;
+        KORUHV_SYSTEMSTATUS_t status{};
+        EventRecord *records = nullptr;
+        int count = 0;
+        const int rc = KORUHV_GetEventData(socket, &status, &records, &count);
+        if (rc == KORUHV_ERR_NO_EVENT_READER) {
+            /* Nothing open for this peer yet (or any more): a short pause
+             * instead of spinning on the wrapper. */
+            std::this_thread::sleep_for(std::chrono::milliseconds(eventRetryPauseMs()));
+            continue;
+        }
+        if (rc != 0) {
+            sysIf->setReady(false);
+            if (MainWindow *mw = MainWindow::instance())
+                mw->emitSystemDisconnected(sysIf, 0, serial);
+            return;
+        }
+        MainWindow *mw = MainWindow::instance();
+        if (!sysIf->isReady() || !mw) {
+            if (records)
+                KORUHV_FreeEventData(&records);
+            if (!mw)
+                return;
+            continue;
+        }
+        mw->emitSystemEvStatus(sysIf, status, serial);
+        bool isFirst = true;
+        for (int i = 0; i < count; ++i) {
+            const EventRecord &r = records[i];
+            const bool isLast = i == count - 1;
+            switch (r.type) {
+            case 0: {
+                const QString name = QString::fromLatin1(r.name, static_cast<int>(strnlen(r.name, KORUHV_EVENT_NAME_SIZE)));
+                IDValue_t value;
+                std::memcpy(&value, reinterpret_cast<const char *>(&r) + offsetof(EventRecord, value), sizeof value);
+                mw->emitUpdateValueAndWidget(sysIf, r.board, r.channel, name, value, isFirst, isLast, serial);
+                isFirst = false;
+                break;
+            }
+            case 1:
+                mw->emitLiveInsertion(sysIf, isFirst, isLast, serial);
+                isFirst = false;
+                break;
+            case 2:
+                isFirst = false;
+                break;
+            case 3:
+                mw->emitTransparentMode(sysIf, serial);
+                isFirst = false;
+                break;
+            default:
+                break;
+            }
+        }
+        if (records)
+            KORUHV_FreeEventData(&records);
+    }
+}

@@ -1,0 +1,171 @@
+/* The program's single main window: menus, tool bar, the SYSTEM and BOARDS
+ * docks, the view area, the vector of connected systems, and the handlers of
+ * the event signals that the reader threads raise (queued into the GUI
+ * thread). */
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "AppGlobals.h"
+#include "KORUHVWrapper.h"
+#include "QSystemInterface.h"
+
+#include <QMainWindow>
+#include <QMetaType>
+#include <QMutex>
+#include <QToolButton>
+#include <QVector>
+
+class KORUHVNode;
+class QCollapsibleWidget;
+class QMdiSubWindow;
+struct Ui_MainWindow;
+
+Q_DECLARE_METATYPE(IDValue_t)
+Q_DECLARE_METATYPE(KORUHV_SYSTEMSTATUS_t)
+
+class MainWindow : public QMainWindow, public MainWindowServices {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    /* The registered main window, or null. */
+    static MainWindow *instance();
+
+    Ui_MainWindow *getUi() const { return ui; }
+    QMainWindow *mainWindowWidget() override { return this; }
+
+    /* ---- connecting and disconnecting ---- */
+    void connectDialogCallback(int sysType, int linkType, QString initParam, QString name, QString userOrBoard,
+                               QString password) override;
+    /* The same with its result: 0 connected, 1 not (the warning was shown). */
+    int connectSystem(int sysType, int linkType, QString initParam, QString name, QString userOrBoard,
+                      QString password);
+    int getW38XXMainInterfaceIndex(QString initParam, int linkType);
+    QVector<QSystemInterface *> getSysInterfaceVector() const { return sysInterfaces; }
+    void deleteSystemInterfaceWidget(int sysIndex);
+    void deleteBoardInformations(int index);
+    void disconnectDialogCallback(int sysIndex);
+    void updateBoardName(KORUHVNode *board, int slot);
+    void createSubscribeFailedMessageBox(int handle, QVector<failSubscribeStruct> system,
+                                         QVector<failSubscribeStruct> boards, QVector<failSubscribeStruct> channels);
+    /* Groups and custom view (filled by later features). */
+    void removeBoardFromGroups(int sysHandle, unsigned short slot) override;
+    void removeNodesFromGroups(int sysHandle);
+    void removeSystemFromCustomView(int sysIndex);
+    int hasCustomView();
+    QVector<QVector<KORUHVNode *>> getGroups() const { return groups; }
+
+    /* The interface for a queued signal's pointer and serial, or null when it
+     * is gone (serial 0: pointer only). */
+    QSystemInterface *findInterface(QSystemInterface *sysIf, quint64 serial = 0) const;
+    /* Event server: hands an accepted connection to the first connected
+     * system with that address text; false when none takes it (the caller
+     * closes it). Any thread. */
+    bool bindEventConnection(int socket, const QString &ident);
+
+    /* ---- views ---- */
+    void openSystemWidget(QSystemInterface *sysIf);
+    void deleteMdiSubWindow(int index);
+    void highlightSelectedInfoWidget(int index);
+    void setCurrentBoardsInfoWidget(int index);
+    void setCurrentStatusBar(int index);
+    QCollapsibleWidget *systemList() const { return systemsWidget; }
+
+    /* ---- frame ---- */
+    int createTcpServer();
+    void createToolBarButtons();
+    void restoreWindowState();
+    QToolButton *toolButton(int i) { return i == 0 ? &tbAll : i == 1 ? &tbNone : i == 2 ? &tbSys : i == 3 ? &tbBrd : &tbLock; }
+
+    /* ---- emitters (any thread) ---- */
+    void emitTcpServerError();
+    void emitConnectionStatusChanged(QSystemInterface *sysIf, int rate);
+    void emitUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName, IDValue_t val,
+                                  bool isFirstEv, bool isLastEv, quint64 serial = 0);
+    void emitLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial = 0);
+    void emitTransparentMode(QSystemInterface *sysIf, quint64 serial = 0);
+    void emitSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial = 0);
+    void emitSystemDisconnected(QSystemInterface *sysIf, int errorCode, quint64 serial = 0);
+
+    /* Joins every system's threads and closes its handle (close sequence). */
+    void shutDownAllSystems();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+signals:
+    void tcpServerError();
+    void connectionStatusChanged(QSystemInterface *sysIf, int rate);
+    void liveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial);
+    void TransparentMode(QSystemInterface *sysIf, quint64 serial);
+    void updateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName, IDValue_t val,
+                              bool isFirstEv, bool isLastEv, quint64 serial);
+    void systemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial);
+    void systemDisconnected(QSystemInterface *sysIf, int errorCode, quint64 serial);
+
+public slots:
+    void createDialogForConnection();
+    void tabMdiAreaViews();
+    void tileMdiAreaViews();
+    void floatMdiAreaViews();
+    void setCurrentSubWindowIndex(int index);
+    void tbarAllClicked();
+    void tbarNoneClicked();
+    void tbarSysClicked();
+    void tbarBrdClicked();
+    void tbarLockClicked();
+    void showToolBar();
+    void showDockLeft();
+    void showDockRight();
+    void checkMenuDockLeft();
+    void checkMenuDockRight();
+    void setCurrentWidgetIndex(QMdiSubWindow *subWindow);
+    void createDialogForGroupSettings();
+    void createDialogForCustomView();
+    void createDialogToEditGroup();
+    void lockPanels();
+    void createConfigureTableDialog(int index);
+    void disconnectFromSystem(int sysIndex);
+    void loadCustomizedViews();
+    void saveCustomizedViews();
+    int showAboutDialog();
+    void showUserManual();
+    void cancelConnection();
+    void handleTcpServerError();
+    void handleConnectionStatusChanged(QSystemInterface *sysIf, int rate);
+    void handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial = 0);
+    void handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName, IDValue_t val,
+                                    bool isFirstEv, bool isLastEv, quint64 serial = 0);
+    void handleSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial = 0);
+    void handleSystemDisconnected(QSystemInterface *sysIf, int errCode, quint64 serial = 0);
+    void handleTransparentMode(QSystemInterface *sysIf, quint64 serial = 0);
+
+private:
+    void selectDockLayout(QToolButton *active, bool systems, bool boards);
+    void setDockLayoutFromOutside(bool all);
+    void setSystemActionsEnabled(bool enabled);
+    /* Appends or removes under the vector lock (the event server reads it). */
+    void appendInterface(QSystemInterface *sysIf);
+    void removeInterfaceAt(int index);
+    void markDisconnecting(QSystemInterface *sysIf);
+    QSystemInterface *displayInterfaceOf(QSystemInterface *sysIf);
+    void onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode);
+    void closeChildDialogs();
+    void runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv);
+
+    Ui_MainWindow *ui;
+    QVector<QSystemInterface *> sysInterfaces;
+    QVector<QVector<KORUHVNode *>> groups;
+    QToolButton tbAll, tbNone, tbSys, tbBrd, tbLock;
+    bool connectionCancelled = false;
+
+    mutable QMutex sysInterfacesMutex;
+    QCollapsibleWidget *systemsWidget = nullptr;
+    /* Live insertion of a system running / asked for again meanwhile. */
+    QSet<quint64> liveRebuilding;
+    QSet<quint64> liveAgain;
+};
+
+#endif

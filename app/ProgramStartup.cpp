@@ -1,0 +1,90 @@
+#include "ProgramStartup.h"
+
+#include "MainWindow.h"
+#include "QCustomSplashScreen.h"
+#include "ShellGlobals.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontDatabase>
+#include <QLocale>
+#include <QThread>
+
+namespace {
+MainWindow *mainWin = nullptr;
+QString fontFamily;
+} // namespace
+
+KORUHVLookResources KORUHVLookFor(int country)
+{
+    if (country == QLocale::India)
+        return {QStringLiteral(":/Resources/Elementi/iconI.ico"), QStringLiteral(":/Resources/Elementi/splashscrI-WIDE_LUMO.jpg"),
+                QStringLiteral(":/Resources/stylesheet-I.qss")};
+    return {QStringLiteral(":/Resources/Elementi/icon.ico"), QStringLiteral(":/Resources/Elementi/splashscr-WIDE_LUMO.jpg"),
+            QStringLiteral(":/Resources/stylesheet-3.qss")};
+}
+
+MainWindow *createMainWindow()
+{
+    if (!mainWin)
+        mainWin = new MainWindow(nullptr);
+    return mainWin;
+}
+
+QString KORUHVRegisterFont()
+{
+    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/Resources/Fonts/Antonio-Regular.ttf"));
+    const QStringList families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+    /* The condensed face registers under its plain family and its
+     * condensed one; the condensed name selects the narrow glyphs. */
+    fontFamily = families.isEmpty() ? QString() : families.first();
+    for (const QString &f : families)
+        if (f.contains(QLatin1String("Condensed")))
+            fontFamily = f;
+    return fontFamily;
+}
+
+QString KORUHVFontFamily()
+{
+    return fontFamily;
+}
+
+QString KORUHVReadStyleSheet(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QByteArray bytes = file.readAll();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromLatin1(bytes);
+}
+
+MainWindow *KORUHVStartProgram()
+{
+    QCoreApplication::addLibraryPath(QStringLiteral("./plugins/"));
+    KORUHVRegisterFont();
+    const KORUHVLookResources look = KORUHVLookFor(QLocale().territory());
+    QCoreApplication::addLibraryPath(QStringLiteral("/usr/share/KORUControlSofware/plugins/"));
+    QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + QStringLiteral("/plugins/"));
+    MainWindow *w = createMainWindow();
+    w->setWindowIcon(QIcon(look.icon));
+    auto *splash = new QCustomSplashScreen(w, QPixmap(look.splash));
+    splash->showMessage(QStringLiteral("Please wait..."), Qt::AlignLeft | Qt::AlignBottom, Qt::white);
+    splash->show();
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < splashWaitMs()) {
+        QThread::msleep(1);
+        QCoreApplication::processEvents();
+    }
+    qApp->setStyleSheet(KORUHVReadStyleSheet(look.styleSheet));
+    w->show();
+    w->createTcpServer();
+    splash->finish(w);
+    w->createDialogForConnection();
+    return w;
+}

@@ -1,0 +1,207 @@
+/* The widgets that show one system: its panel and box in the SYSTEM dock,
+ * its page in the BOARDS dock, its table window and its status bar. */
+#include "QSystemInterface.h"
+
+#include "KORUHVNode.h"
+#include "KORUHVWidgetItem.h"
+#include "QBoardInformations.h"
+#include "QCollapsibleWidget.h"
+#include "QCustomBox.h"
+#include "QSubWindow.h"
+#include "QSystemInformations.h"
+#include "QSystemStatusBar.h"
+
+#include <QStackedWidget>
+
+namespace {
+
+struct PanelKind {
+    const char *picture;
+    bool tree;
+    bool parameters;
+    bool buttons;
+};
+
+/* Which picture and contents a system's panel gets, by system type. */
+bool panelKindOf(int sysType, bool customView, PanelKind *kind)
+{
+    if (customView) {
+        *kind = {":/Resources/Elementi/cs-verde.png", false, false, false};
+        return true;
+    }
+    switch (sysType) {
+    case 2:
+    case 3:
+        *kind = {":/Resources/Elementi/sistema-dock.png", true, true, false};
+        return true;
+    case 16:
+        *kind = {":/Resources/Elementi/p8080-dock.png", true, true, false};
+        return true;
+    case 5:
+        *kind = {":/Resources/Elementi/sistema-vme.png", true, false, true};
+        return true;
+    case 6:
+    case 11:
+    case 13:
+        *kind = {":/Resources/Elementi/sistema-dock.png", true, false, true};
+        return true;
+    case 8:
+    case 9:
+        *kind = {":/Resources/Elementi/sistema-dock.png", true, false, false};
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void QSystemInterface::createSystemInformations(QCollapsibleWidget *parent)
+{
+    PanelKind kind{};
+    QSystemInformations *panel = nullptr;
+    if (panelKindOf(systemType, isCustomView, &kind)) {
+        panel = new QSystemInformations(QPixmap(QLatin1String(kind.picture)), initParam, widgetIndex, this);
+        if (kind.tree)
+            panel->setSystemTree(systemNode);
+        if (kind.parameters)
+            panel->createSystemParameterWidgets();
+        if (kind.buttons)
+            panel->createSystemButtonWidgets();
+        if (!isCustomView)
+            connect(panel, &QSystemInformations::startLog, this, &QSystemInterface::setIsLogStarted);
+    }
+    auto *box = new QCustomBox(systemName, widgetIndex, this, isCustomView, true,
+                               isCustomView ? QStringLiteral("Delete") : QStringLiteral("Disconnect"),
+                               QStringLiteral("Configure"));
+    if (parent)
+        parent->addChildWidget(panel, box);
+    if (panel && (systemType == 2 || systemType == 3))
+        panel->showAdvancedFeatWidget(false);
+    setSystemInfoWidget(panel);
+    connect(box, &QCustomBox::itemClicked, this, &QSystemInterface::clickWidget);
+    setSystemBoxWidget(box);
+}
+
+void QSystemInterface::addSystemInterfaceWidgetToParents(QCollapsibleWidget *systems, QWidget *views, QWidget *boards)
+{
+    if (!systemNode)
+        return;
+    createSystemInformations(systems);
+    createSubWindow(views);
+    createBoardInformations(boards, -1);
+}
+
+void QSystemInterface::addBoardToSystemInterfaceWidget(QWidget *boards)
+{
+    updateBoardInformations(boards);
+    updateSubWindowLive();
+}
+
+void QSystemInterface::createBoardInformations(QWidget *boards, int position)
+{
+    auto *stack = qobject_cast<QStackedWidget *>(boards);
+    boardPanel = new QBoardInformations(boards, widgetIndex);
+    boardPanel->setObjectName(QStringLiteral("sysBoardInfo"));
+    boardPanel->setSystemTree(systemNode);
+    boardPanel->setIsCustomView(isCustomView);
+    boardPanel->createInternalWidget();
+    if (!stack)
+        return;
+    stack->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    QWidget *page = boardPanel->getInternalWidget();
+    if (!page)
+        return;
+    if (position < 0)
+        stack->addWidget(page);
+    else
+        stack->insertWidget(position, page);
+}
+
+void QSystemInterface::updateBoardInformations(QWidget *boards)
+{
+    if (!boards)
+        return;
+    int position = -1;
+    auto *stack = qobject_cast<QStackedWidget *>(boards);
+    if (boardPanel) {
+        QWidget *page = boardPanel->getInternalWidget();
+        if (stack && page) {
+            position = stack->indexOf(page);
+            stack->removeWidget(page);
+        }
+        delete boardPanel;
+        boardPanel = nullptr;
+    }
+    const bool wasCurrent = false;
+    (void)wasCurrent;
+    createBoardInformations(boards, position);
+}
+
+QSystemStatusBar *QSystemInterface::createStatusBarInformations()
+{
+    delete statusBar;
+    statusBar = new QSystemStatusBar(nullptr);
+    if (!systemNode)
+        return statusBar;
+    statusBar->setSysNameLabel(systemType == 5 ? QStringLiteral("VME HV Crate") : systemNode->getNodeName());
+    statusBar->setInitParamLabel(KORUHVStatusBarConnectionText(linkType, initParam));
+    statusBar->setConnStatLabel(systemNode->getConnectionStatus());
+    statusBar->setEvStatusSync(false);
+    statusBar->setEvStatusAsync(false);
+    statusBar->setEvStatusUnsync(false);
+    return statusBar;
+}
+
+void QSystemInterface::createSubWindow(QWidget *parent)
+{
+    subWindow = KORUHVCreateSubWindow(parent, this, widgetIndex, isCustomView, systemNode, systemName, alarmStatusNodes);
+}
+
+int QSystemInterface::updateSubWindowLive()
+{
+    if (!subWindow)
+        return -1;
+    return KORUHVUpdateSubWindowLive(subWindow, isCustomView, systemNode, alarmStatusNodes);
+}
+
+void QSystemInterface::updateValueForNodeInWidget(KORUHVNode *node)
+{
+    if (!node)
+        return;
+    if (node->getNodeType() == NODE_SYSTEM_PROPERTY) {
+        if (!systemPanel)
+            return;
+        const QString name = node->getNodeName();
+        const auto any = [&](std::initializer_list<const char *> keys) {
+            for (const char *k : keys)
+                if (name.contains(QLatin1String(k)))
+                    return true;
+            return false;
+        };
+        if (name.contains(QLatin1String("HVFanSpeed")))
+            systemPanel->updateFanSpeedSlider(node);
+        else if (name.contains(QLatin1String("FanStat")))
+            systemPanel->updateReadFanStatValues(node);
+        else if (any({"HvPwSM", "PWCurrent", "PWVoltage", "FrontPanIn", "FrontPanOut", "OutputLevel", "ACDCStatus",
+                      "FrontPan"}))
+            systemPanel->updateTechInfo(node);
+        else if (any({"CPULoad", "MemoryStatus", "CmdQueueStatus"}))
+            systemPanel->updateSysInfo(node);
+        else if (auto *item = systemPanel->findChild<KORUHVWidgetItem *>(name))
+            if (!item->hasFocus())
+                item->setDataInValueField(node->getNodeValue().KORUHVGetValue());
+        return;
+    }
+    if (node->getNodeType() == NODE_BOARD_PARAM && boardPanel && boardPanel->getInternalWidget()) {
+        const QString objectName =
+            QStringLiteral("%0:%1:%2").arg(node->getSysHandle()).arg(node->getBdSlotNr()).arg(node->getNodeName());
+        auto *item = boardPanel->getInternalWidget()->findChild<KORUHVWidgetItem *>(objectName);
+        if (!item)
+            return;
+        const bool isSwitch = item->getValueFieldWidget() &&
+                              item->getValueFieldWidget()->inherits("KORUHVSwitch");
+        if (!item->hasFocus() || isSwitch)
+            item->setDataInValueField(node->getNodeValue().KORUHVGetValue());
+    }
+}

@@ -1,0 +1,132 @@
+#include "app_test_support.h"
+
+#include "AppGlobals.h"
+#include "KORUHVEventServer.h"
+#include "ShellGlobals.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+ModalAnswerer::ModalAnswerer(QString c, int limitMs) : click(c), limit(limitMs)
+{
+    connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
+    timer.start(20);
+}
+
+void ModalAnswerer::poll()
+{
+    elapsed += 20;
+    if (elapsed > limit) {
+        timer.stop();
+        return;
+    }
+    QWidget *w = QApplication::activeModalWidget();
+    if (!w || qobject_cast<QProgressDialog *>(w))
+        return;
+    BoxRecord r;
+    r.className = QString::fromLatin1(w->metaObject()->className());
+    r.title = w->windowTitle();
+    if (auto *box = qobject_cast<QMessageBox *>(w)) {
+        r.text = box->text();
+        r.informativeText = box->informativeText();
+        QAbstractButton *target = nullptr;
+        for (QAbstractButton *b : box->buttons()) {
+            r.buttons << b->text();
+            if (!click.isEmpty() && b->text() == click)
+                target = b;
+        }
+        boxes.append(r);
+        if (!target)
+            target = box->defaultButton() ? static_cast<QAbstractButton *>(box->defaultButton())
+                                          : (box->buttons().isEmpty() ? nullptr : box->buttons().first());
+        if (target)
+            target->click();
+        else
+            box->reject();
+        return;
+    }
+    boxes.append(r);
+    if (auto *d = qobject_cast<QDialog *>(w))
+        d->reject();
+}
+
+ShellTestEnvironment::ShellTestEnvironment()
+{
+    oldCurrent = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("HOME", dir.path().toLocal8Bit());
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+    setSplashWaitForTest(0);
+}
+
+ShellTestEnvironment::~ShellTestEnvironment()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QDir::setCurrent(oldCurrent);
+}
+
+void ShellTestEnvironment::openUrl(const QUrl &url)
+{
+    openedUrls.append(url);
+}
+
+unsigned short freeLoopbackPort(const char *address)
+{
+    static std::mt19937 rng(static_cast<unsigned>(::getpid()));
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<unsigned short>(20000 + rng() % 12000);
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        ::inet_pton(AF_INET, address, &a.sin_addr);
+        const bool ok = ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        ::close(s);
+        if (ok)
+            return port;
+    }
+    return 0;
+}
+
+unsigned short startTestEventServer()
+{
+    stopEventServer();
+    setEventServerAddressForTest(QStringLiteral("127.0.0.1"));
+    setEventRetryPauseForTest(5);
+    tcpPort.store(freeLoopbackPort());
+    startEventServer();
+    return tcpPort.load();
+}
+
+int processThreadCount()
+{
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+bool waitUntil(const std::function<bool()> &cond, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
