@@ -4,6 +4,8 @@
 
 #include "KORUHVNode.h"
 #include "KORUHVSwitch.h"
+#include "QLogDialog.h"
+#include "QScriptDialog.h"
 #include "QSystemInterface.h"
 #include "SystemPanelStyles.h"
 
@@ -104,9 +106,14 @@ QSystemInformations::QSystemInformations(QPixmap image, QString name, int widget
 QSystemInformations::~QSystemInformations()
 {
     /* The script dialog is a top-level window of its own: close it (which
-     * stops a running script) before the panel it reports to goes. */
+     * stops a running script and logs the stop while the tree is whole)
+     * before the panel it reports to goes. Its deferred deletion may come
+     * after the system's tree is freed, so it also forgets the tree. */
+    QPointer<QScriptDialog> script = qobject_cast<QScriptDialog *>(openScriptDialog.data());
     if (openScriptDialog)
         openScriptDialog->close();
+    if (script)
+        script->systemRemoved();
 }
 
 QString QSystemInformations::createImgLabelAndConnParamWidget(int linkType)
@@ -246,8 +253,14 @@ void QSystemInformations::loggingClicked()
     if (systemType == 2 || systemType == 3) {
         if (!systemNode)
             return;
-        /* The data-logging set-up dialog is hooked in here: on acceptance
-         * it calls logSetupAccepted(). */
+        /* Modal and without parent, so it is a window of its own; the
+         * guard covers the panel going while the dialog runs. */
+        QPointer<QSystemInformations> self(this);
+        QPointer<QLogDialog> dialog = new QLogDialog(systemNode, nullptr);
+        const int result = dialog->exec();
+        delete dialog.data();
+        if (self && result)
+            logSetupAccepted();
         return;
     }
     if (auto *sw = qobject_cast<KORUHVSwitch *>(sender()))
@@ -294,8 +307,11 @@ void QSystemInformations::scriptingClicked()
         openScriptDialog->showNormal();
         return;
     }
-    /* The action-script dialog is hooked in here (kept in
-     * openScriptDialog, shown non-modal). */
+    /* Non-modal, one per panel; it deletes itself on close and calls
+     * scriptingClosed() first. */
+    auto *dialog = new QScriptDialog(systemNode, this, nullptr);
+    openScriptDialog = dialog;
+    dialog->show();
 }
 
 void QSystemInformations::scriptingClosed()

@@ -74,9 +74,6 @@ public:
      * set-up dialog was accepted (types 2 and 3). */
     void logSetupAccepted();
 
-    /* The script dialog's close handler calls this before it goes. */
-    void scriptingClosed();
-
     /* The command button (built at construction, placed by
      * createSystemButtonWidgets). */
     QPushButton *commandButton(syspanel::Cmd button) const { return commandButtons[static_cast<int>(button)]; }
@@ -119,6 +116,9 @@ public slots:
     void techInfoP8080Clicked();
     void webminClicked();
     void scriptingClicked();
+    /* The script dialog's close handler calls this, by name, before it
+     * goes: it must stay a slot. */
+    void scriptingClosed();
     void loggingClicked();
     void startLogClicked();
     void stopLogClicked();
