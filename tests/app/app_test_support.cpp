@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -115,7 +116,19 @@ unsigned short startTestEventServer()
 
 int processThreadCount()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    /* Threads that carry the process's own name: ours (Qt names its own
+     * threads, whose pool comes and goes on its own schedule). */
+    const auto readName = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+    };
+    const QByteArray own = readName(QStringLiteral("/proc/self/comm"));
+    int n = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &t : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (readName(tasks.filePath(t + QStringLiteral("/comm"))) == own)
+            ++n;
+    return n;
 }
 
 bool waitUntil(const std::function<bool()> &cond, int timeoutMs)

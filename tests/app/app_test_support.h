@@ -64,7 +64,8 @@ unsigned short startTestEventServer();
 /* A free TCP port on the address, below 32768. */
 unsigned short freeLoopbackPort(const char *address = "127.0.0.1");
 
-/* Threads of this process (entries of /proc/self/task). */
+/* Threads of this process that carry its own name (entries of
+ * /proc/self/task): ours, not the ones Qt starts and names itself. */
 int processThreadCount();
 
 /* Polls until cond holds or the time runs out; processes events meanwhile. */

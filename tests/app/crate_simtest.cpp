@@ -98,7 +98,8 @@ TEST_F(CrateSimShell, DisconnectingWhileItStreamsJoinsEveryThread)
     EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
     EXPECT_TRUE(answer.boxes.isEmpty());
     /* The crate's own session threads end on their side shortly after. */
-    EXPECT_TRUE(waitUntil([&] { return processThreadCount() <= baseline; }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return processThreadCount() <= baseline; }, 5000))
+        << processThreadCount() << " threads, " << baseline << " before";
 }
 
 TEST_F(CrateSimShell, ClosingTheWindowWhileItStreamsJoinsEveryThread)
