@@ -119,6 +119,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 
 MainWindow::~MainWindow()
 {
+    /* Destroying a shown window hides its docks and sub-windows, whose
+     * signals would otherwise reach this window after its destructor ran. */
+    for (QObject *source : {static_cast<QObject *>(ui->viewsArea), static_cast<QObject *>(ui->dockLeft),
+                            static_cast<QObject *>(ui->dockRight)})
+        disconnect(source, nullptr, this, nullptr);
     /* Threads find no window from now on; the server binds under the vector
      * lock, which the shut-down below takes as well. */
     if (getMainWindow() == this)

@@ -262,3 +262,14 @@ TEST_F(GroupsShellTest, TheCustomViewLosesASystemOnItsDisconnection)
     ASSERT_EQ(window->hasCustomView(), 0);
     EXPECT_TRUE(window->getSysInterfaceVector()[0]->getSystemNode()->getChildren().isEmpty());
 }
+
+TEST_F(GroupsShellTest, AShownWindowWithAGroupAndACustomViewIsDestroyedCleanly)
+{
+    window->show();
+    ASSERT_TRUE(connectCrate(QStringLiteral("10.0.0.1"), QStringLiteral("HV1")));
+    makeGroupThroughTheMenu(QStringLiteral("G"));
+    window->customViewCreationDialogCallback();
+    ASSERT_EQ(window->hasCustomView(), 1);
+    ASSERT_TRUE(connectCrate(QStringLiteral("10.0.0.2"), QStringLiteral("HV2")));
+    /* TearDown deletes the shown window: systems, view and group go in turn. */
+}
