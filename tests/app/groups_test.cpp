@@ -7,6 +7,7 @@
 #include "MainWindowUi.h"
 #include "QCreateSetGroupsDialog.h"
 #include "QCustomLineEdit.h"
+#include "QCustomTableWidget.h"
 #include "QCustomViewDialog.h"
 #include "QSetGroupValueDialog.h"
 #include "QSubWindow.h"
@@ -218,7 +219,7 @@ TEST_F(GroupsShellTest, BoardRemovalAndDisconnectionsPurgeTheGroup)
 TEST_F(GroupsShellTest, TheCustomViewLosesASystemOnItsDisconnection)
 {
     ModalAnswerer answer;
-    QSystemInterface *a = connectCrate(QStringLiteral("10.0.0.1"), QStringLiteral("HV1"), 1, 2);
+    QSystemInterface *a = connectCrate(QStringLiteral("10.0.0.1"), QStringLiteral("HV1"), 2, 2);
     QSystemInterface *b = connectCrate(QStringLiteral("10.0.0.2"), QStringLiteral("HV2"), 1, 2);
     ASSERT_TRUE(a && b);
     KORUHVNode *rootB = b->getSystemNode();
@@ -246,6 +247,17 @@ TEST_F(GroupsShellTest, TheCustomViewLosesASystemOnItsDisconnection)
     EXPECT_EQ(root->getChildren(), QVector<KORUHVNode *>({a->getSystemNode(), rootB}));
     ASSERT_TRUE(cv->getSystemSubwinWidget());
     EXPECT_TRUE(cv->getSystemSubwinWidget()->isCustomMode());
+    QCustomTableWidget *table = cv->getSystemSubwinWidget()->getTableWidget();
+    ASSERT_TRUE(table);
+    const int rowsBefore = table->rowCount();
+
+    /* A board shown in the view leaves its slot: the view's table follows. */
+    fakehv::System &script = fakehv::system(a->getSystemHandle());
+    script.crate[1].channelCount = 0;
+    script.crate[1].channels.clear();
+    window->handleEventLiveInsertion(a, true, true, a->getSerial());
+    ASSERT_EQ(a->getSystemNode()->getChildren()[1]->getNodeType(), NODE_GROUP);
+    EXPECT_LT(table->rowCount(), rowsBefore);
 
     window->disconnectFromSystem(0);
     ASSERT_EQ(window->getSysInterfaceVector().size(), 2);
