@@ -186,14 +186,16 @@ TEST_F(GroupsShellTest, BoardRemovalAndDisconnectionsPurgeTheGroup)
     EXPECT_EQ(window->getGroups()[0].size(), 18) << "the three channels of the pulled board left";
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(!value || !value->isVisible()) << "the dialog pointing at the board closed unwritten";
-    for (KORUHVNode *n : window->getGroups()[0])
+    const QVector<KORUHVNode *> afterRemoval = window->getGroups().at(0);
+    for (KORUHVNode *n : afterRemoval)
         EXPECT_FALSE(n->getSysHandle() == a->getSystemHandle() && n->getBdSlotNr() == 1);
 
     const int handleA = a->getSystemHandle();
     window->disconnectFromSystem(0);
     ASSERT_EQ(window->getGroups().size(), 1);
     EXPECT_EQ(window->getGroups()[0].size(), 12) << "only HV2's six members stay";
-    for (KORUHVNode *n : window->getGroups()[0])
+    const QVector<KORUHVNode *> afterDisconnection = window->getGroups().at(0);
+    for (KORUHVNode *n : afterDisconnection)
         EXPECT_NE(n->getSysHandle(), handleA);
 
     /* Writing the group now reaches HV2 only. */
