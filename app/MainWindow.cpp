@@ -43,6 +43,8 @@ MainWindow *MainWindow::instance()
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWindow)
 {
     ui->setupUi(this);
+    /* Before any connection below: the group and settings entries reach it. */
+    customizations = std::make_unique<KORUHVCustomizations>(this, ui->menuViewGroups);
     QPalette pal = palette();
     const QPixmap background =
         QPixmap(QStringLiteral(":/Resources/Elementi/Lumo_only_trasparent.png")).scaled(size(), Qt::IgnoreAspectRatio);
@@ -117,12 +119,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 
 MainWindow::~MainWindow()
 {
+    /* Destroying a shown window hides its docks and sub-windows, whose
+     * signals would otherwise reach this window after its destructor ran. */
+    for (QObject *source : {static_cast<QObject *>(ui->viewsArea), static_cast<QObject *>(ui->dockLeft),
+                            static_cast<QObject *>(ui->dockRight)})
+        disconnect(source, nullptr, this, nullptr);
     /* Threads find no window from now on; the server binds under the vector
      * lock, which the shut-down below takes as well. */
     if (getMainWindow() == this)
         setMainWindow(nullptr);
     KORUHVConfig::KORUHVConfigSetBoardRemovalHandler({});
     shutDownAllSystems();
+    /* Its dialogs and groups point into trees that are gone now. */
+    customizations.reset();
     /* Queued deliveries for this window are dropped with it. */
     delete ui;
 }
@@ -292,44 +301,6 @@ void MainWindow::cancelConnection()
     connectionCancelled = true;
 }
 
-/* Groups, custom view and saved customizations come with their own dialogs;
- * the shell keeps the entry points and the clean-up they need. */
-void MainWindow::createDialogForGroupSettings() {}
-void MainWindow::createDialogForCustomView() {}
-void MainWindow::createDialogToEditGroup() {}
-void MainWindow::createConfigureTableDialog(int) {}
-void MainWindow::loadCustomizedViews() {}
-void MainWindow::saveCustomizedViews() {}
-
-void MainWindow::removeBoardFromGroups(int sysHandle, unsigned short slot)
-{
-    for (QVector<KORUHVNode *> &group : groups) {
-        QVector<KORUHVNode *> kept;
-        for (int i = 0; i + 1 < group.size(); i += 2)
-            if (!(group[i]->getSysHandle() == sysHandle && group[i]->getBdSlotNr() == slot))
-                kept << group[i] << group[i + 1];
-        group = kept;
-    }
-}
-
-void MainWindow::removeNodesFromGroups(int sysHandle)
-{
-    for (QVector<KORUHVNode *> &group : groups) {
-        QVector<KORUHVNode *> kept;
-        for (int i = 0; i + 1 < group.size(); i += 2)
-            if (group[i]->getSysHandle() != sysHandle)
-                kept << group[i] << group[i + 1];
-        group = kept;
-    }
-}
-
-void MainWindow::removeSystemFromCustomView(int) {}
-
-int MainWindow::hasCustomView()
-{
-    return -1;
-}
-
 int MainWindow::createTcpServer()
 {
     if (!startEventServer()) {
@@ -359,6 +330,7 @@ void MainWindow::shutDownAllSystems()
                           s->getSystemNode()->getConnectionStatus() != CONN_KO;
         s->teardown(real);
         removeNodesFromGroups(s->getSystemHandle());
+        removeSystemFromCustomView(sysInterfaces.size() - 1);
         removeInterfaceAt(sysInterfaces.size() - 1);
         delete s;
     }

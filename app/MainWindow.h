@@ -6,6 +6,7 @@
 #define MAINWINDOW_H
 
 #include "AppGlobals.h"
+#include "KORUHVCustomizations.h"
 #include "KORUHVWrapper.h"
 #include "QSystemInterface.h"
 
@@ -15,6 +16,8 @@
 #include <QToolButton>
 #include <QVector>
 
+#include <memory>
+
 class KORUHVNode;
 class QCollapsibleWidget;
 class QMdiSubWindow;
@@ -23,7 +26,7 @@ struct Ui_MainWindow;
 Q_DECLARE_METATYPE(IDValue_t)
 Q_DECLARE_METATYPE(KORUHV_SYSTEMSTATUS_t)
 
-class MainWindow : public QMainWindow, public MainWindowServices {
+class MainWindow : public QMainWindow, public MainWindowServices, public KORUHVCustomizationHost {
     Q_OBJECT
 
 public:
@@ -50,12 +53,39 @@ public:
     void updateBoardName(KORUHVNode *board, int slot);
     void createSubscribeFailedMessageBox(int handle, QVector<failSubscribeStruct> system,
                                          QVector<failSubscribeStruct> boards, QVector<failSubscribeStruct> channels);
-    /* Groups and custom view (filled by later features). */
+    /* ---- groups, saved customizations, table configuration, custom view:
+     * each hands over to the controller's method of the same name ---- */
+    KORUHVCustomizations *customizationsController() const { return customizations.get(); }
     void removeBoardFromGroups(int sysHandle, unsigned short slot) override;
     void removeNodesFromGroups(int sysHandle);
     void removeSystemFromCustomView(int sysIndex);
     int hasCustomView();
-    QVector<QVector<KORUHVNode *>> getGroups() const { return groups; }
+    QVector<KORUHVCustomizations::Group> getGroups() const;
+    void groupCreatedCallback(QVector<KORUHVNode *> nodes, QString name);
+    void groupEditedCallback(QVector<KORUHVNode *> nodes, QString name, int index);
+    void deleteGroupCallback(int index);
+    void saveCustomizedViewCallback(QVector<bool> selected, bool withCustomView);
+    void loadCustomizedViewCallback(QVector<QMultiHash<QString, QVariant> *> systems, QVector<QString> users,
+                                    QVector<QString> passwords, bool withCustomView);
+    int checkLoadingSystemIfConnected(QString initParam);
+    void setNewConfigurationToSystem(int index, QMultiHash<QString, QVariant> *hash);
+    QString createSubdirAtPath(QString path);
+    void setHeadersVisibleCallback(int index);
+    void customViewDialogCallback();
+    void customViewCreationDialogCallback();
+    /* Rebuilds and re-applies the custom view's table after member boards
+     * left a system that stays (nothing without a custom view). */
+    void refreshCustomViewTable();
+
+    /* KORUHVCustomizationHost: the systems as the controller sees them. */
+    QVector<System> systemsForCustomizations() const override;
+    QWidget *customizationDialogParent() override { return this; }
+    void connectForCustomizations(int psType, int connType, QString initParam, QString name, QString user,
+                                  QString password) override;
+    bool isTableInCustomMode(int position) override;
+    void reapplyCustomTableMode(int position) override;
+    void rebuildTable(int position) override;
+    void addCustomViewInterface(KORUHVNode *root, int widgetIndex) override;
 
     /* The interface for a queued signal's pointer and serial, or null when it
      * is gone (serial 0: pointer only). */
@@ -157,7 +187,8 @@ private:
 
     Ui_MainWindow *ui;
     QVector<QSystemInterface *> sysInterfaces;
-    QVector<QVector<KORUHVNode *>> groups;
+    /* Groups, their menu actions and the dialogs that point into the trees. */
+    std::unique_ptr<KORUHVCustomizations> customizations;
     QToolButton tbAll, tbNone, tbSys, tbBrd, tbLock;
     bool connectionCancelled = false;
 

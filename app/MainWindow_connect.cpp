@@ -421,6 +421,7 @@ void MainWindow::disconnectFromSystem(int sysIndex)
             markDisconnecting(other);
             removeInterfaceAt(m);
             other->teardown(false);
+            removeNodesFromGroups(other->getSystemHandle());
             delete other; /* its own boards go with it; the group node went first */
         }
     }
@@ -494,6 +495,7 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
                 s->setW38xxBoardIndex(s == mainIf ? 0 : idx), ++idx;
         mainIf->updateBoardInformations(ui->stackedWidgetRight);
         mainIf->updateSubWindowLive();
+        refreshCustomViewTable();
         removeInterfaceAt(sysIndex);
         delete sysIf;
     } else {

@@ -283,6 +283,8 @@ void MainWindow::onBoardRemoved(int handle, unsigned short slot, KORUHVNode *old
 {
     if (oldNode && oldNode->getNodeType() == NODE_BOARD)
         removeBoardFromGroups(handle, slot);
+    else if (oldNode)
+        customizations->closeDialogsUsing(handle, -1); /* open choices list the empty slot */
     for (QSystemInterface *s : sysInterfaces)
         if (s->getSystemHandle() == handle)
             s->forgetNodesOf(oldNode);

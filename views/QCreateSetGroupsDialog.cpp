@@ -2,6 +2,7 @@
 
 #include "KORUHVNode.h"
 #include "QSetGroupValueDialog.h"
+#include "QCustomLineEdit.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -103,7 +104,7 @@ QCreateSetGroupsDialog::QCreateSetGroupsDialog(int groupIndex, QVector<KORUHVNod
     connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::close);
 
     initializeParametersChoice();
-    groupNameField = new QLineEdit(content);
+    groupNameField = new QCustomLineEdit(false, content);
     groupNameField->setPlaceholderText(QStringLiteral("Insert group name here.."));
     groupNameField->setSizePolicy(QSizePolicy::Expanding, groupNameField->sizePolicy().verticalPolicy());
     layout->insertWidget(1, groupNameField);

@@ -4,6 +4,7 @@
 #include "KORUHVCustomizations.h"
 #include "KORUHVNode.h"
 #include "KORUHVUtils.h"
+#include "QCustomLineEdit.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -144,10 +145,10 @@ QWidget *QLoadCustDialog::createWidgetForUserPassField()
 {
     auto *w = new QWidget();
     auto *layout = new QHBoxLayout(w);
-    auto *user = new QLineEdit(w);
+    auto *user = new QCustomLineEdit(false, w);
     user->setObjectName(QStringLiteral("user"));
     user->setPlaceholderText(QStringLiteral("Username"));
-    auto *pass = new QLineEdit(w);
+    auto *pass = new QCustomLineEdit(false, w);
     pass->setObjectName(QStringLiteral("pass"));
     pass->setPlaceholderText(QStringLiteral("Password"));
     pass->setEchoMode(QLineEdit::Password);
