@@ -2,6 +2,7 @@
 
 #include "KORUHVConfig.h"
 #include "KORUHVEventServer.h"
+#include "KORUHVLogAppender.h"
 #include "KORUHVNode.h"
 #include "MainWindowUi.h"
 #include "QAboutDialog.h"
@@ -112,6 +113,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     /* A board that leaves its slot takes every pointer into it along. */
     KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(
         [this](int handle, unsigned short slot, KORUHVNode *oldNode) { onBoardRemoved(handle, slot, oldNode); });
+    /* A change-log writer that cannot write says so once per episode, queued. */
+    connect(KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed, this, &MainWindow::handleLogWriteFailed);
     setMainWindow(this);
 }
 

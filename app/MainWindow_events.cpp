@@ -281,6 +281,8 @@ void MainWindow::runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool 
 
 void MainWindow::onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode)
 {
+    /* Open editors of the system forget their nodes before the board goes. */
+    KORUHVCloseEditorsBeforeTreeChange(handle);
     if (oldNode && oldNode->getNodeType() == NODE_BOARD)
         removeBoardFromGroups(handle, slot);
     for (QSystemInterface *s : sysInterfaces)
