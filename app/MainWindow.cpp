@@ -126,6 +126,11 @@ MainWindow::~MainWindow()
         setMainWindow(nullptr);
     KORUHVConfig::KORUHVConfigSetBoardRemovalHandler({});
     shutDownAllSystems();
+    /* Docks hidden while the base class deletes them must not call back into
+     * this half-destroyed window (a shown window's docks do). */
+    const QList<QDockWidget *> docks = findChildren<QDockWidget *>();
+    for (QDockWidget *dock : docks)
+        dock->disconnect(this);
     /* Queued deliveries for this window are dropped with it. */
     delete ui;
 }

@@ -224,6 +224,9 @@ void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstE
     sysIf = findInterface(sysIf, serial);
     if (!sysIf)
         return;
+    /* The rebuild may take boards away: the system's open editors close
+     * first, without writing. */
+    KORUHVCloseEditorsBeforeTreeChange(sysIf->getSystemHandle());
     /* The rebuild processes events: a record for the same system arriving
      * meanwhile runs once it is done. */
     const quint64 key = sysIf->getSerial();

@@ -1,7 +1,8 @@
 /* What points into a system's tree lets go before the tree changes: a cell
  * editor open while its board is pulled or its system disconnected writes
  * nothing, and a running script stops when its system goes. Real main window
- * over the fake wrapper; run under the sanitizers as well. */
+ * over the fake wrapper, shown (its accordion and docks react to a shown
+ * window); run under the sanitizers as well. */
 #include "KORUHVNode.h"
 #include "KORUHVWidgetItem.h"
 #include "QCustomTableWidget.h"
@@ -50,6 +51,8 @@ protected:
         ShellTest::SetUp();
         ASSERT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("Crate"), crateWithSetting()), 0);
         sys = window->getSysInterfaceVector()[0];
+        window->show();
+        QCoreApplication::processEvents();
         fakehv::clearCalls();
     }
 
@@ -134,4 +137,12 @@ TEST_F(TeardownTest, ARunningScriptStopsWhenItsSystemDisconnects)
     /* Past the script's wait: a run still going would have written by now. */
     waitUntil([] { return writes() > 0; }, 600);
     EXPECT_EQ(writes(), 0u);
+}
+
+TEST_F(TeardownTest, DisconnectingAndClosingAShownWindowIsClean)
+{
+    ModalAnswerer answerer;
+    window->disconnectFromSystem(0);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
 }
