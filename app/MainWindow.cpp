@@ -2,6 +2,7 @@
 
 #include "KORUHVConfig.h"
 #include "KORUHVEventServer.h"
+#include "KORUHVLogAppender.h"
 #include "KORUHVNode.h"
 #include "MainWindowUi.h"
 #include "QAboutDialog.h"
@@ -114,6 +115,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     /* A board that leaves its slot takes every pointer into it along. */
     KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(
         [this](int handle, unsigned short slot, KORUHVNode *oldNode) { onBoardRemoved(handle, slot, oldNode); });
+    /* A change-log writer that cannot write says so once per episode, queued. */
+    connect(KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed, this, &MainWindow::handleLogWriteFailed);
     setMainWindow(this);
 }
 
@@ -132,6 +135,11 @@ MainWindow::~MainWindow()
     shutDownAllSystems();
     /* Its dialogs and groups point into trees that are gone now. */
     customizations.reset();
+    /* Docks hidden while the base class deletes them must not call back into
+     * this half-destroyed window (a shown window's docks do). */
+    const QList<QDockWidget *> docks = findChildren<QDockWidget *>();
+    for (QDockWidget *dock : docks)
+        dock->disconnect(this);
     /* Queued deliveries for this window are dropped with it. */
     delete ui;
 }

@@ -171,6 +171,8 @@ public slots:
     void handleSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial = 0);
     void handleSystemDisconnected(QSystemInterface *sysIf, int errCode, quint64 serial = 0);
     void handleTransparentMode(QSystemInterface *sysIf, quint64 serial = 0);
+    /* One non-modal warning per failure episode of a change-log writer. */
+    void handleLogWriteFailed(QString sysName, QString path, QString error);
 
 private:
     void selectDockLayout(QToolButton *active, bool systems, bool boards);

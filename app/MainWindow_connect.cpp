@@ -340,6 +340,10 @@ void MainWindow::deleteSystemInterfaceWidget(int sysIndex)
     if (QTreeWidgetItem *item = systemsWidget->topLevelItem(widgetIndex)) {
         if (QWidget *header = systemsWidget->itemWidget(item, 0))
             if (header == sysIf->getSystemBoxWidget()) {
+                /* The view lets go of the widgets of removed rows only, not
+                 * of their children's: the panel's row goes first. */
+                while (item->childCount() > 0)
+                    delete item->takeChild(0);
                 delete systemsWidget->takeTopLevelItem(widgetIndex);
             }
     }

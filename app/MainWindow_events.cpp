@@ -224,6 +224,9 @@ void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstE
     sysIf = findInterface(sysIf, serial);
     if (!sysIf)
         return;
+    /* The rebuild may take boards away: the system's open editors close
+     * first, without writing. */
+    KORUHVCloseEditorsBeforeTreeChange(sysIf->getSystemHandle());
     /* The rebuild processes events: a record for the same system arriving
      * meanwhile runs once it is done. */
     const quint64 key = sysIf->getSerial();
@@ -281,6 +284,8 @@ void MainWindow::runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool 
 
 void MainWindow::onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode)
 {
+    /* Open editors of the system forget their nodes before the board goes. */
+    KORUHVCloseEditorsBeforeTreeChange(handle);
     if (oldNode && oldNode->getNodeType() == NODE_BOARD)
         removeBoardFromGroups(handle, slot);
     else if (oldNode)

@@ -10,7 +10,10 @@
 #include "QSubWindow.h"
 #include "QSystemInformations.h"
 #include "QSystemStatusBar.h"
+#include "KORUHVScriptExecutor.h"
+#include "QScriptDialog.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
@@ -40,6 +43,7 @@ QSystemInterface::QSystemInterface(int sysType, int link, QString init, QString 
 
 QSystemInterface::~QSystemInterface()
 {
+    releaseTreeUsers();
     /* Threads first: nothing may run against what is freed below. */
     stopEventReaders(true);
     stopLogWriter();
@@ -250,6 +254,25 @@ void QSystemInterface::stopLogWriter()
         logWriter.join();
 }
 
+void QSystemInterface::releaseTreeUsers()
+{
+    if (systemHandle >= 0)
+        KORUHVCloseEditorsBeforeTreeChange(systemHandle);
+    if (!systemNode)
+        return;
+    /* The script dialog is a window of its own; its executor names the tree
+     * it runs on. */
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows) {
+        auto *dialog = qobject_cast<QScriptDialog *>(w);
+        if (!dialog)
+            continue;
+        auto *executor = dialog->findChild<KORUHVScriptExecutor *>(QString(), Qt::FindDirectChildrenOnly);
+        if (executor && executor->systemNode() == systemNode)
+            dialog->systemRemoved();
+    }
+}
+
 void QSystemInterface::teardown(bool unsubscribe)
 {
     {
@@ -257,6 +280,7 @@ void QSystemInterface::teardown(bool unsubscribe)
         if (tornDown)
             return;
     }
+    releaseTreeUsers();
     setIsDisconnecting(true);
     if (unsubscribe && systemHandle >= 0 && systemNode) {
         QVector<QVector<failSubscribeStruct>> failures;

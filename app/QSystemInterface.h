@@ -138,6 +138,10 @@ public:
      * (unless lost), readers stopped, wrapper handle closed, writer joined,
      * sockets closed. Safe to call twice. */
     void teardown(bool unsubscribe);
+    /* Before the tree goes: open cell and trip editors of this system close
+     * without writing, a script dialog of this system stops its run and
+     * forgets the tree. teardown() and the destructor call it. */
+    void releaseTreeUsers();
 
 signals:
     void clicked(int index);

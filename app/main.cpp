@@ -7,6 +7,9 @@
 
 int main(int argc, char **argv)
 {
+    /* The web dialog's engine shares OpenGL contexts; the attribute must be
+     * set before the application object exists. */
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     MainWindow *window = KORUHVStartProgram();
     const int rc = app.exec();

@@ -1,5 +1,7 @@
 #include "KORUHVLogBuffer.h"
 
+#include "KORUHVLogFormat.h"
+
 KORUHVLogBuffer::KORUHVLogBuffer() : timestamp(QDateTime::currentDateTime()) {}
 
 KORUHVLogBuffer::~KORUHVLogBuffer()
@@ -10,7 +12,7 @@ KORUHVLogBuffer::~KORUHVLogBuffer()
 
 QString KORUHVLogBuffer::getTimestamp() const
 {
-    return timestamp.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz"));
+    return korulog::timestampText(timestamp);
 }
 
 void KORUHVLogBuffer::addLogEvent(KORUHVLogEvent *event)

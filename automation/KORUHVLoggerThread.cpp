@@ -1,13 +1,14 @@
 #include "KORUHVLoggerThread.h"
 
-#include "AppGlobals.h"
+#include "KORUHVLogAppender.h"
 #include "KORUHVLogBuffer.h"
-#include "ShellGlobals.h"
+#include "KORUHVLogFormat.h"
+#include "KORUHVLogGlobals.h"
 
 #include <QDir>
-#include <QFile>
-#include <QMutexLocker>
-#include <QTextStream>
+
+#include <chrono>
+#include <memory>
 
 void KORUHVQueueLogEvent(KORUHVLogQueue *queue, KORUHVLogEvent *event, bool isFirstEv, int sysType,
                          const QString &sysName)
@@ -20,6 +21,15 @@ void KORUHVQueueLogEvent(KORUHVLogQueue *queue, KORUHVLogEvent *event, bool isFi
         delete event;
         return;
     }
+    /* The bound is checked per batch, so a batch is kept or dropped whole. */
+    if (isFirstEv)
+        queue->droppingBatch = queue->pendingRecords >= KORUHVLogQueueMaxRecords;
+    if (queue->droppingBatch) {
+        ++queue->droppedRecords;
+        delete event;
+        return;
+    }
+    ++queue->pendingRecords;
     if (!isFirstEv && queue->pendingLogCount > 0 && queue->lastLogBuffer) {
         queue->lastLogBuffer->addLogEvent(event);
         return;
@@ -41,8 +51,10 @@ void KORUHVWakeLogWriter(KORUHVLogQueue *queue)
     if (!queue)
         return;
     std::lock_guard<std::mutex> lock(queue->logMutex);
-    if (queue->pendingLogCount > 0)
+    if (queue->pendingLogCount > 0) {
+        queue->completeLogBuffer = queue->lastLogBuffer;
         queue->logWaitCondition.notify_all();
+    }
 }
 
 void KORUHVStopLogWriter(KORUHVLogQueue *queue)
@@ -56,112 +68,100 @@ void KORUHVStopLogWriter(KORUHVLogQueue *queue)
 
 namespace {
 
-QString valueText(const QVariant &v)
+/* Detaches the finished part of the chain (all of it on a stop); called
+ * with logMutex held. */
+KORUHVLogBuffer *takeChain(KORUHVLogQueue *queue, bool stop)
 {
-    switch (v.typeId()) {
-    case QMetaType::Float:
-    case QMetaType::Double:
-        return QString::number(v.toDouble(), 'g', 6);
-    case QMetaType::Bool:
-        return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    default:
-        return v.toString();
+    KORUHVLogBuffer *head = queue->pendingLogBuffer;
+    if (stop) {
+        queue->pendingLogBuffer = nullptr;
+        queue->lastLogBuffer = nullptr;
+        queue->completeLogBuffer = nullptr;
+        queue->pendingRecords = 0;
+        return head;
     }
-}
-
-QString logPath(const KORUHVLogBuffer *head)
-{
-    {
-        QMutexLocker lock(&logfileMutex);
-        if (!logFilename.isEmpty())
-            return logFilename;
+    KORUHVLogBuffer *end = queue->completeLogBuffer;
+    if (!head || !end)
+        return nullptr;
+    int buffers = 0;
+    long long records = 0;
+    for (KORUHVLogBuffer *b = head;; b = b->getNextBuffer()) {
+        ++buffers;
+        records += b->getLogEvents().size();
+        if (b == end)
+            break;
     }
-    QString home = QDir::homePath();
-    const int snap = home.indexOf(QStringLiteral("snap"));
-    if (snap >= 0)
-        home = home.left(snap);
-    const QString name = head->getSysType() == 13
-                             ? QStringLiteral("VUDIZERUDar_%1.log").arg(head->getSysName())
-                             : QStringLiteral("RORERAVA2020.log");
-    return QDir(home).filePath(name);
+    queue->pendingLogBuffer = end->getNextBuffer();
+    end->setNextBuffer(nullptr);
+    queue->pendingLogCount -= buffers;
+    queue->pendingRecords -= records;
+    if (queue->pendingLogCount <= 0) {
+        queue->pendingLogCount = 0;
+        queue->pendingLogBuffer = nullptr;
+        queue->lastLogBuffer = nullptr;
+    }
+    queue->completeLogBuffer = nullptr;
+    return head;
 }
 
 } // namespace
-
-QString createStringFromBuffer(KORUHVLogBuffer *buffer)
-{
-    QString out;
-    if (!buffer)
-        return out;
-    const QString ts = buffer->getTimestamp();
-    const QString sys = buffer->getSysName();
-    for (const KORUHVLogEvent *e : buffer->getLogEvents()) {
-        if (e->channel >= 0)
-            out += QStringLiteral("[%1]: [%2] bd [%3] ch [%4] par [%5] val [%6]; \n")
-                       .arg(ts, sys, QString::number(e->board), QString::number(e->channel), e->parameterName,
-                            valueText(e->value));
-        else if (e->board >= 0)
-            out += QStringLiteral("[%1]: [%2] bd [%3] par [%4] val [%5]; \n")
-                       .arg(ts, sys, QString::number(e->board), e->parameterName, valueText(e->value));
-        else if (!e->parameterName.isEmpty())
-            out += QStringLiteral("[%1]: [%2] par [%3] val [%4]; \n").arg(ts, sys, e->parameterName, valueText(e->value));
-        else
-            out += QStringLiteral("[%1]: [%2] live inserted/removed board; \n").arg(ts, sys);
-    }
-    return out;
-}
-
-int saveLogToFile(KORUHVLogBuffer **head, int count)
-{
-    if (!head || !*head)
-        return -1;
-    QFile file(logPath(*head));
-    if (!file.open(QIODevice::Append | QIODevice::Text))
-        return -1;
-    QTextStream stream(&file);
-    stream.setEncoding(QStringConverter::System);
-    for (int n = 0; n < count && *head; ++n) {
-        KORUHVLogBuffer *buffer = *head;
-        stream << createStringFromBuffer(buffer);
-        *head = buffer->getNextBuffer();
-        delete buffer;
-    }
-    *head = nullptr;
-    stream.flush();
-    file.close();
-    return 0;
-}
 
 void *KORUHVLoggerThread(void *arg)
 {
     auto *queue = static_cast<KORUHVLogQueue *>(arg);
     if (!queue)
         return nullptr;
+    /* Made with the first chain: the appender names its system in the count
+     * line and the failure signal. */
+    std::unique_ptr<KORUHVLogAppender> appender;
+    int sysType = -1;
+    QString sysName;
     for (;;) {
         KORUHVLogBuffer *chain = nullptr;
-        int count = 0;
         bool stop = false;
+        long long dropped = 0;
         {
             std::unique_lock<std::mutex> lock(queue->logMutex);
-            /* The count is tested before every wait, so a wake-up raised while
-             * the previous chain was being written is not lost. */
-            queue->logWaitCondition.wait(lock, [queue] { return queue->pendingLogCount != 0; });
+            /* The state is tested before every wait, so a wake-up raised
+             * while the previous chain was being written is not lost. */
+            const auto ready = [queue] { return queue->pendingLogCount < 0 || queue->completeLogBuffer; };
+            if (appender && appender->hasPending())
+                queue->logWaitCondition.wait_for(lock, std::chrono::milliseconds(KORUHVLogAppender::RetryIntervalMs),
+                                                 ready);
+            else
+                queue->logWaitCondition.wait(lock, ready);
             stop = queue->pendingLogCount < 0;
-            chain = queue->pendingLogBuffer;
-            count = stop ? 0 : queue->pendingLogCount;
-            if (stop) {
-                /* Count what is left so that it is written before the end. */
-                for (KORUHVLogBuffer *b = chain; b; b = b->getNextBuffer())
-                    ++count;
-            } else {
-                queue->pendingLogCount = 0;
-            }
-            queue->pendingLogBuffer = nullptr;
-            queue->lastLogBuffer = nullptr;
+            chain = takeChain(queue, stop);
+            dropped = queue->droppedRecords;
+            queue->droppedRecords = 0;
         }
-        if (chain) {
-            saveLogToFile(&chain, count);
-            KORUHVLogBuffer::freeChain(chain);
+        /* No lock is held from here: formatting, the file name (under its own
+         * lock) and the write. */
+        QString text;
+        qint64 records = 0;
+        while (chain) {
+            KORUHVLogBuffer *next = chain->getNextBuffer();
+            sysType = chain->getSysType();
+            sysName = chain->getSysName();
+            const QString ts = chain->getTimestamp();
+            for (const KORUHVLogEvent *e : chain->getLogEvents()) {
+                korulog::appendLine(text, ts, sysName, e->board, e->channel, e->parameterName, e->value);
+                ++records;
+            }
+            delete chain;
+            chain = next;
+        }
+        if (!appender && (records > 0 || dropped > 0))
+            appender = std::make_unique<KORUHVLogAppender>(sysName);
+        if (appender) {
+            const QString path = korulog::logFilePath(currentLogFilename(), QDir::homePath(), sysType, sysName);
+            if (records > 0)
+                appender->append(path, korulog::encodeForLog(text), records);
+            if (dropped > 0)
+                appender->noteDropped(dropped);
+            appender->retry(path);
+            if (stop)
+                appender->drain(path, KORUHVLogWriterDrainMs);
         }
         if (stop)
             return nullptr;

@@ -247,28 +247,3 @@ TEST(LogWriter, WritesWhatIsPendingBeforeItEnds)
     QMutexLocker lock(&logfileMutex);
     logFilename.clear();
 }
-
-TEST(LogWriter, LineFormsFollowTheIndexes)
-{
-    KORUHVLogBuffer b;
-    b.setSysName(QStringLiteral("S"));
-    const auto add = [&](int board, int channel, const char *name, QVariant v) {
-        auto *e = new KORUHVLogEvent;
-        e->board = board;
-        e->channel = channel;
-        e->parameterName = QLatin1String(name);
-        e->value = v;
-        b.addLogEvent(e);
-    };
-    add(2, 3, "VMon", QVariant(1.5f));
-    add(2, -1, "Temp", QVariant(30));
-    add(-1, -1, "Fan", QVariant(true));
-    add(-1, -1, "", QVariant(0));
-    const QStringList lines = createStringFromBuffer(&b).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 4);
-    const QString ts = QStringLiteral("[") + b.getTimestamp() + QStringLiteral("]: [S] ");
-    EXPECT_EQ(lines[0], ts + QStringLiteral("bd [2] ch [3] par [VMon] val [1.5]; "));
-    EXPECT_EQ(lines[1], ts + QStringLiteral("bd [2] par [Temp] val [30]; "));
-    EXPECT_EQ(lines[2], ts + QStringLiteral("par [Fan] val [true]; "));
-    EXPECT_EQ(lines[3], ts + QStringLiteral("live inserted/removed board; "));
-}
