@@ -1,11 +1,9 @@
 #include "KORUHVLogFormat.h"
+#include "KORUHVUtils.h"
 
 #include <QStringConverter>
 #include <QStringEncoder>
 #include <QStringList>
-
-#include <langinfo.h>
-#include <locale.h>
 
 namespace korulog {
 
@@ -64,39 +62,8 @@ QString droppedLine(const QString &timestamp, const QString &sysName, qint64 cou
     return out;
 }
 
-namespace {
-
-// Qt 6 takes the system encoding to be UTF-8 on Unix whatever the locale
-// says; ask the C library for the codeset of the locale the environment
-// selects, as the script files do.
-QByteArray localeCodeset() {
-    locale_t loc = newlocale(LC_CTYPE_MASK, "", locale_t(0));
-    if (loc == locale_t(0))
-        loc = newlocale(LC_CTYPE_MASK, "C", locale_t(0));
-    QByteArray codeset;
-    if (loc != locale_t(0)) {
-        if (const char *name = nl_langinfo_l(CODESET, loc))
-            codeset = QByteArray(name);
-        freelocale(loc);
-    }
-    return codeset;
-}
-
-QByteArray encodingName() {
-    const QByteArray codeset = localeCodeset();
-    QByteArray n = codeset.toUpper();
-    n.replace('-', QByteArray()).replace('_', QByteArray()).replace(' ', QByteArray());
-    if (n.isEmpty() || n == "ANSIX3.41968" || n == "ASCII" || n == "USASCII" || n == "646")
-        return QByteArrayLiteral("ISO-8859-1");
-    if (n == "UTF8")
-        return QByteArrayLiteral("UTF-8");
-    return codeset;
-}
-
-} // namespace
-
 QByteArray encodeForLog(const QString &text) {
-    QStringEncoder encoder(encodingName().constData());
+    QStringEncoder encoder(KORUHVUtils::KORUHVLocaleEncodingName().constData());
     if (!encoder.isValid())
         encoder = QStringEncoder(QStringConverter::Utf8);
     return encoder.encode(text);

@@ -19,6 +19,7 @@
 #include "KORUHVTypes.h"
 #include "KORUHVWrapper.h"
 
+#include <QByteArray>
 #include <QMultiHash>
 #include <QString>
 #include <QVariant>
@@ -140,6 +141,11 @@ public:
     static QString KORUHVLoadScript(QString path);
     /* Path a script is saved under (the extension rule above). */
     static QString KORUHVScriptFilePath(QString path);
+    /* Name of the text encoding of the locale the environment selects (Qt 6
+     * assumes UTF-8 on Unix whatever the locale says); the plain C locale
+     * gives Latin-1 so that every byte survives. Script files and the change
+     * log are written in it. */
+    static QByteArray KORUHVLocaleEncodingName();
 };
 
 #endif

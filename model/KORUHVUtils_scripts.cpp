@@ -39,9 +39,9 @@ QByteArray normalised(QByteArray name) {
     return name;
 }
 
-// The encoding name for the converters. The plain "C" locale reports ASCII;
-// it is read and written as Latin-1 so that every byte survives.
-QByteArray scriptEncodingName() {
+} // namespace
+
+QByteArray KORUHVUtils::KORUHVLocaleEncodingName() {
     const QByteArray codeset = localeCodeset();
     const QByteArray n = normalised(codeset);
     if (n.isEmpty() || n == "ANSIX3.41968" || n == "ASCII" || n == "USASCII" || n == "646")
@@ -51,15 +51,17 @@ QByteArray scriptEncodingName() {
     return codeset;
 }
 
+namespace {
+
 QByteArray encodeText(const QString &text) {
-    QStringEncoder encoder(scriptEncodingName().constData(), QStringConverter::Flag::Default);
+    QStringEncoder encoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(), QStringConverter::Flag::Default);
     if (!encoder.isValid())
         encoder = QStringEncoder(QStringConverter::Utf8);
     return encoder.encode(text);
 }
 
 QString decodeText(const QByteArray &bytes) {
-    QStringDecoder decoder(scriptEncodingName().constData(), QStringConverter::Flag::Default);
+    QStringDecoder decoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(), QStringConverter::Flag::Default);
     if (!decoder.isValid())
         decoder = QStringDecoder(QStringConverter::Utf8);
     QString text = decoder.decode(bytes);
