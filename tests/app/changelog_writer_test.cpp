@@ -22,8 +22,8 @@ namespace {
 
 /* A writer thread whose end can be awaited with a bound. */
 struct Writer {
-    explicit Writer(KORUHVLogQueue *queue)
-        : thread([this, queue] {
+    explicit Writer(KORUHVLogQueue *queue_)
+        : queue(queue_), thread([this] {
               KORUHVLoggerThread(queue);
               ended = true;
           })
@@ -31,8 +31,13 @@ struct Writer {
     }
     ~Writer()
     {
-        if (thread.joinable())
+        /* A test that failed before stop() still ends its writer (its drain
+         * is bounded), never joins a thread nobody told to stop. */
+        if (thread.joinable()) {
+            if (!ended)
+                KORUHVStopLogWriter(queue);
             thread.join();
+        }
     }
     /* Stops the writer and joins it once it has ended (bounded). */
     bool stop(KORUHVLogQueue *queue, int timeoutMs = 10000)
@@ -43,6 +48,7 @@ struct Writer {
         thread.join();
         return true;
     }
+    KORUHVLogQueue *queue;
     std::atomic<bool> ended{false};
     std::thread thread;
 };
