@@ -182,6 +182,8 @@ private:
     void appendInterface(QSystemInterface *sysIf);
     void removeInterfaceAt(int index);
     void markDisconnecting(QSystemInterface *sysIf);
+    /* Widget indexes again from the rows of the SYSTEM list. */
+    void renumberWidgetIndexes();
     QSystemInterface *displayInterfaceOf(QSystemInterface *sysIf);
     void onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode);
     void closeChildDialogs();

@@ -42,6 +42,13 @@ void showConnectFailure(const QString &name, int code)
     box.exec();
 }
 
+/* An interface with panels of its own: a main interface or the custom view.
+ * Widget indexes count these, in the order of their rows. */
+bool ownsDisplay(const QSystemInterface *s)
+{
+    return s->getIsMainInterface() || s->getIsCustomView();
+}
+
 bool sameBridge(const QString &a, const QString &b)
 {
     if (a.isEmpty() || b.isEmpty())
@@ -151,9 +158,10 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
                 name += QStringLiteral("(%1)").arg(n);
     }
 
+    /* The custom view holds a row, a page and a view of its own: it counts. */
     int widgetIndex = 0;
     for (QSystemInterface *s : sysInterfaces)
-        if (s->getIsMainInterface())
+        if (ownsDisplay(s))
             ++widgetIndex;
     auto *sysIf = new QSystemInterface(sysType, linkType, initParam, name, widgetIndex);
     const quint64 serial = sysIf->getSerial();
@@ -199,6 +207,14 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
         openSystemWidget(sysIf);
         connect(sysIf, &QSystemInterface::clicked, this, &MainWindow::setCurrentSubWindowIndex);
         progress->setValue(98);
+        /* The custom view's headers are built again and its choices applied
+         * again; the new system does not join it. */
+        if (QSystemInterface *cv = sysInterfaces.value(hasCustomView()))
+            if (QSubWindow *w = cv->getSystemSubwinWidget()) {
+                w->refreshTableHeaders();
+                if (w->isCustomMode())
+                    w->setCustomViewTableMode();
+            }
         progress->setValue(99);
         if (failures.size() == 3)
             createSubscribeFailedMessageBox(sysIf->getSystemHandle(), failures[0], failures[1], failures[2]);
@@ -333,31 +349,42 @@ void MainWindow::deleteSystemInterfaceWidget(int sysIndex)
     if (sysIndex < 0 || sysIndex >= sysInterfaces.size())
         return;
     QSystemInterface *sysIf = sysInterfaces[sysIndex];
-    const int widgetIndex = sysIf->getWidgetIndex();
     if (QBoardInformations *b = sysIf->getBoardInfoWidget())
         if (b->getInternalWidget())
             ui->stackedWidgetRight->removeWidget(b->getInternalWidget());
-    if (QTreeWidgetItem *item = systemsWidget->topLevelItem(widgetIndex)) {
-        if (QWidget *header = systemsWidget->itemWidget(item, 0))
-            if (header == sysIf->getSystemBoxWidget()) {
-                /* The view lets go of the widgets of removed rows only, not
-                 * of their children's: the panel's row goes first. */
-                while (item->childCount() > 0)
-                    delete item->takeChild(0);
-                delete systemsWidget->takeTopLevelItem(widgetIndex);
-            }
+    /* The row is the one that shows this interface's box. */
+    for (int row = 0; sysIf->getSystemBoxWidget() && row < systemsWidget->topLevelItemCount(); ++row) {
+        QTreeWidgetItem *item = systemsWidget->topLevelItem(row);
+        if (systemsWidget->itemWidget(item, 0) != sysIf->getSystemBoxWidget())
+            continue;
+        /* The view lets go of the widgets of removed rows only, not of
+         * their children's: the panel's row goes first. */
+        while (item->childCount() > 0)
+            delete item->takeChild(0);
+        delete systemsWidget->takeTopLevelItem(row);
+        break;
     }
     /* Panel and box go with the interface (the item only displayed them). */
     markDisconnecting(sysIf);
     sysIf->teardown(false);
     removeInterfaceAt(sysInterfaces.indexOf(sysIf));
     delete sysIf;
-    int k = 0;
+    renumberWidgetIndexes();
+}
+
+void MainWindow::renumberWidgetIndexes()
+{
+    /* The k-th row of the SYSTEM list gives its owner (a main interface or
+     * the custom view) the widget index k; the row order is that of the
+     * views and board pages too. */
+    for (int row = 0; row < systemsWidget->topLevelItemCount(); ++row) {
+        QWidget *header = systemsWidget->itemWidget(systemsWidget->topLevelItem(row), 0);
+        for (QSystemInterface *s : sysInterfaces)
+            if (header && ownsDisplay(s) && s->getSystemBoxWidget() == header)
+                s->setWidgetIndex(row);
+    }
     for (QSystemInterface *s : sysInterfaces)
-        if (s->getIsMainInterface())
-            s->setWidgetIndex(k++);
-    for (QSystemInterface *s : sysInterfaces)
-        if (!s->getIsMainInterface()) {
+        if (s->getSysType() == 5 && !s->getIsMainInterface()) {
             const int m = getW38XXMainInterfaceIndex(s->getSysInitParam(), s->getSysConnType());
             if (m >= 0)
                 s->setWidgetIndex(sysInterfaces[m]->getWidgetIndex());
@@ -514,6 +541,12 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
             next->setSystemSubwinWidget(sysIf->getSystemSubwinWidget());
             next->setBoardInfoWidget(sysIf->getBoardInfoWidget());
             next->setSystemBoxWidget(sysIf->getSystemBoxWidget());
+            /* The group keeps its connection state and event lights (the
+             * bar names the bridge, which all its boards share). */
+            if (!next->getSystemStatusBarWidget()) {
+                next->setSystemStatusBarWidget(sysIf->getSystemStatusBarWidget());
+                sysIf->setSystemStatusBarWidget(nullptr);
+            }
             sysIf->setSystemInfoWidget(nullptr);
             sysIf->setSystemSubwinWidget(nullptr);
             sysIf->setBoardInfoWidget(nullptr);

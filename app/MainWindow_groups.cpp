@@ -94,6 +94,10 @@ bool MainWindow::isTableInCustomMode(int position)
 
 void MainWindow::reapplyCustomTableMode(int position)
 {
+    /* Custom again only where it is shown: a table the operator set to Full
+     * or Minimal keeps that mode (its choices apply when Custom is chosen). */
+    if (!isTableInCustomMode(position))
+        return;
     if (QSystemInterface *s = sysInterfaces.value(position))
         if (QSubWindow *w = s->getSystemSubwinWidget())
             w->setCustomViewTableMode();

@@ -199,7 +199,7 @@ void MainWindow::setCurrentStatusBar(int index)
         return;
     QSystemInterface *target = nullptr;
     for (QSystemInterface *s : sysInterfaces)
-        if (s->getIsMainInterface() && s->getWidgetIndex() == index)
+        if ((s->getIsMainInterface() || s->getIsCustomView()) && s->getWidgetIndex() == index)
             target = s;
     if (!target)
         target = sysInterfaces[index];

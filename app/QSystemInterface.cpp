@@ -86,6 +86,9 @@ void QSystemInterface::setSystemBoxWidget(QCustomBox *box)
 {
     systemBox = box;
     if (box) {
+        /* Clicks too: a box handed over within a W38XX group keeps bringing
+         * its group to the front. */
+        connect(box, &QCustomBox::itemClicked, this, &QSystemInterface::clickWidget, Qt::UniqueConnection);
         connect(box, &QCustomBox::clickedDisconnectButton, this, &QSystemInterface::disconnectButtonClick,
                 Qt::UniqueConnection);
         connect(box, &QCustomBox::clickedExtraButton, this, &QSystemInterface::extraButtonClick,

@@ -62,6 +62,8 @@ public:
     QBoardInformations *getBoardInfoWidget() const { return boardPanel; }
     void setBoardInfoWidget(QBoardInformations *b) { boardPanel = b; }
     QSystemStatusBar *getSystemStatusBarWidget() const { return statusBar; }
+    /* Hand-over within a W38XX group; the interface owns what it is given. */
+    void setSystemStatusBarWidget(QSystemStatusBar *bar) { statusBar = bar; }
     QCustomBox *getSystemBoxWidget() const { return systemBox; }
     void setSystemBoxWidget(QCustomBox *box);
     int getW38xxBoardIndex() const { return w38xxBoardIndex; }

@@ -79,7 +79,6 @@ void QSystemInterface::createSystemInformations(QCollapsibleWidget *parent)
     if (panel && (systemType == 2 || systemType == 3))
         panel->showAdvancedFeatWidget(false);
     setSystemInfoWidget(panel);
-    connect(box, &QCustomBox::itemClicked, this, &QSystemInterface::clickWidget);
     setSystemBoxWidget(box);
 }
 
@@ -123,19 +122,23 @@ void QSystemInterface::updateBoardInformations(QWidget *boards)
     if (!boards)
         return;
     int position = -1;
+    bool wasCurrent = false;
     auto *stack = qobject_cast<QStackedWidget *>(boards);
     if (boardPanel) {
         QWidget *page = boardPanel->getInternalWidget();
         if (stack && page) {
             position = stack->indexOf(page);
+            wasCurrent = position >= 0 && stack->currentWidget() == page;
             stack->removeWidget(page);
         }
         delete boardPanel;
         boardPanel = nullptr;
     }
-    const bool wasCurrent = false;
-    (void)wasCurrent;
     createBoardInformations(boards, position);
+    /* Removing the page made the stack show a neighbour, whose editors
+     * write to another system: the rebuilt page takes its place again. */
+    if (wasCurrent && stack && boardPanel && boardPanel->getInternalWidget())
+        stack->setCurrentWidget(boardPanel->getInternalWidget());
 }
 
 QSystemStatusBar *QSystemInterface::createStatusBarInformations()

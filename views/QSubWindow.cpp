@@ -23,6 +23,16 @@
 
 namespace {
 
+/* The combo reads the mode shown, whoever applied it; a change made here is
+ * no operator's choice and applies nothing. */
+void showModeInCombo(QComboBox *combo, int mode)
+{
+    if (!combo || combo->currentIndex() == mode)
+        return;
+    const QSignalBlocker blocker(combo);
+    combo->setCurrentIndex(mode);
+}
+
 const char *const tripIconPath = ":/Resources/buttons/config-icon.png";
 const char *const offsetOffIconPath = ":/Resources/buttons/offset-icon-off.png";
 const char *const offsetOnIconPath = ":/Resources/buttons/offset-icon-on.png";
@@ -359,6 +369,7 @@ void QSubWindow::setFullViewTableMode()
 {
     const QSignalBlocker blocker(table->verticalHeader());
     viewMode = 0;
+    showModeInCombo(viewModeCombo, viewMode);
     for (int r = 0; r < table->rowCount(); ++r)
         table->setRowHidden(r, false);
     for (int c = 0; c < table->columnCount(); ++c)
@@ -372,6 +383,7 @@ void QSubWindow::setMinimalViewTableMode()
 {
     const QSignalBlocker blocker(table->verticalHeader());
     viewMode = 1;
+    showModeInCombo(viewModeCombo, viewMode);
     for (int r = 0; r < table->rowCount(); ++r)
         table->setRowHidden(r, false);
     bool any = false;
@@ -393,6 +405,7 @@ void QSubWindow::setCustomViewTableMode()
 {
     const QSignalBlocker blocker(table->verticalHeader());
     viewMode = 2;
+    showModeInCombo(viewModeCombo, viewMode);
     if (!systemTree)
         return;
     QHeaderView *vh = table->verticalHeader();
@@ -613,7 +626,10 @@ int KORUHVUpdateSubWindowLive(QSubWindow *window, bool isCustomView, KORUHVNode 
         for (KORUHVNode *n : alarmNodes)
             if (n)
                 window->setRowColorForStatusAlarm(false, n);
-        window->setCustomViewTableMode();
+        /* The rebuild kept Full or Minimal; Custom only where it was chosen
+         * (a new window starts in it). */
+        if (window->isCustomMode())
+            window->setCustomViewTableMode();
         return 1;
     }
     window->setSystemTree(systemNode);
