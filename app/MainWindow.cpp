@@ -331,6 +331,16 @@ void MainWindow::shutDownAllSystems()
      * is freed; the interfaces themselves go with the window. */
     for (QSystemInterface *s : sysInterfaces)
         s->detachForeignBoards();
+    /* The SYSTEM list keeps pointers to the boxes and panels of its rows:
+     * the rows go before their widgets go with the interfaces (a layout
+     * pass meanwhile would show the deleted widgets). */
+    while (systemsWidget && systemsWidget->topLevelItemCount() > 0) {
+        const int last = systemsWidget->topLevelItemCount() - 1;
+        QTreeWidgetItem *item = systemsWidget->topLevelItem(last);
+        while (item->childCount() > 0)
+            delete item->takeChild(0);
+        delete systemsWidget->takeTopLevelItem(last);
+    }
     while (!sysInterfaces.isEmpty()) {
         QSystemInterface *s = sysInterfaces.last();
         markDisconnecting(s);
