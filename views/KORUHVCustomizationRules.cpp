@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 
+#include <cstdint>
 #include <utility>
 
 namespace KORUHVCustomizationRules {
@@ -41,6 +42,27 @@ bool withinLimits(KORUHVNode *node, double v)
     return true;
 }
 
+/* A register is a set of bits, written as the table cell writes it: its
+ * editor shows hexadecimal digits, so text is read in base 16 (a decimal
+ * reading turns "00000100" into 100); a number is taken as the word itself.
+ * "Minval"/"Maxval" do not bound a bit pattern. */
+bool registerWord(const QVariant &shown, QVariant *out)
+{
+    bool ok = false;
+    int word = 0;
+    if (shown.typeId() == QMetaType::QString) {
+        word = KORUHVUtils::KORUHVConvertFromHexStringToBinary(shown.toString(), &ok);
+    } else {
+        const qlonglong v = shown.toLongLong(&ok);
+        ok = ok && v >= INT32_MIN && v <= qlonglong(UINT32_MAX);
+        word = static_cast<int>(static_cast<uint32_t>(v));
+    }
+    if (!ok)
+        return false;
+    *out = QVariant(word);
+    return true;
+}
+
 } // namespace
 
 bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out)
@@ -68,6 +90,9 @@ bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out)
         return true;
     case DATA_INT32:
     case DATA_INT16:
+        if (member->getParWrapperType() == WRAPPER_TYPE_BINARY)
+            return registerWord(shown, out);
+        [[fallthrough]];
     case DATA_UINT32:
     case DATA_UINT16:
     case DATA_FLOAT: {

@@ -18,8 +18,10 @@ using Group = QVector<KORUHVNode *>;
 /* The value one member of a group gets for the value shown by the group's
  * editor. On/off and enumeration values travel by their display text and
  * are looked up in the member's own "Onstate"/"Offstate" or "Enum" texts;
- * numbers must lie within the member's own "Minval"/"Maxval". false: the
- * member cannot take that value and must not be written. */
+ * numbers must lie within the member's own "Minval"/"Maxval"; a register
+ * ("TripInt", "TripExt") takes the word its editor's hexadecimal text
+ * spells. false: the member cannot take that value and must not be
+ * written. */
 bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out);
 
 /* Marks a member that was not written the way a refused write marks it:

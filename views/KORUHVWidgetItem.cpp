@@ -97,6 +97,13 @@ KORUHVWidgetItem::KORUHVWidgetItem(QWidget *parent, KORUHVNode *node) : QWidget(
 KORUHVWidgetItem::~KORUHVWidgetItem()
 {
     registry().remove(this);
+    /* A field that still has the focus loses it while the base class tears
+     * the children down, and would finish its editing into this half-gone
+     * item: from here on nothing reaches it. */
+    if (valueField) {
+        valueField->removeEventFilter(this);
+        QObject::disconnect(valueField, nullptr, this, nullptr);
+    }
 }
 
 QList<KORUHVWidgetItem *> KORUHVWidgetItem::openItems()
@@ -127,6 +134,23 @@ bool KORUHVWidgetItem::isOffsetMode() const
     if (!isSetPointName(referenceNode->getNodeName(), &property))
         return false;
     return offsetTable->property(property).toBool();
+}
+
+void KORUHVWidgetItem::setOffsetTable(QTableWidget *table)
+{
+    offsetTable = table;
+    widenRangeForOffset();
+}
+
+/* An offset is an amount added to the set value, not a value: "Minval" and
+ * "Maxval" bound the sum (checked on Return), never what is typed, so that
+ * a negative offset can be entered over a minimum of 0. */
+void KORUHVWidgetItem::widenRangeForOffset()
+{
+    if (!isOffsetMode())
+        return;
+    if (auto *spin = qobject_cast<QDoubleSpinBox *>(valueField); spin && !spin->isReadOnly())
+        spin->setRange(-2147483647.0, 2147483647.0);
 }
 
 void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights access, QString unit, QVariant value,
@@ -213,6 +237,7 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
         spin->setRange(lo, hi);
         spin->setValue(value.toFloat());
         valueField = spin;
+        widenRangeForOffset();
         changeSignalKind = "double";
     } else if (type == DATA_STRING) {
         auto *edit = new QCustomLineEdit(true, nullptr);

@@ -49,8 +49,9 @@ public:
     void setValueAndEmitSignalForNode();
 
     /* The table whose offset properties ("Offset_I", "Offset_V") govern this
-     * editor; none outside a table (offset entry off). */
-    void setOffsetTable(QTableWidget *table) { offsetTable = table; }
+     * editor; none outside a table (offset entry off). In offset mode the
+     * field's range is widened, whenever the table is set. */
+    void setOffsetTable(QTableWidget *table);
     QTableWidget *getOffsetTable() const { return offsetTable; }
     /* Offset entry applies to this editor's node now. */
     bool isOffsetMode() const;
@@ -80,6 +81,7 @@ private:
     bool isHexRegister() const;
     bool isTextField() const;   /* line edit: hex register or text */
     bool isNumberField() const; /* spin box or double spin box */
+    void widenRangeForOffset();
     void connectCommit(bool on);
     void restoreComboAfterRefusal(int previousIndex);
     bool readNewValue(QVariant *value, int *comboIndex);
