@@ -20,6 +20,7 @@ namespace webengine {
 namespace {
 
 const char kHelperName[] = "QtWebEngineProcess";
+const char kResourcesName[] = "qtwebengine_resources.pak";
 const char kDisableSandboxVariable[] = "QTWEBENGINE_DISABLE_SANDBOX";
 const char kChromiumFlagsVariable[] = "QTWEBENGINE_CHROMIUM_FLAGS";
 
@@ -113,6 +114,24 @@ QString helperProgramPath()
     return QString();
 }
 
+QString resourcesFolder()
+{
+    QStringList candidates;
+    const QString fromEnv = qEnvironmentVariable("QTWEBENGINE_RESOURCES_PATH");
+    if (!fromEnv.isEmpty()) {
+        candidates << fromEnv;
+    } else {
+        const QString data = QLibraryInfo::path(QLibraryInfo::DataPath);
+        candidates << data + QStringLiteral("/resources") << data;
+        if (QCoreApplication::instance())
+            candidates << QCoreApplication::applicationDirPath();
+    }
+    for (const QString &c : candidates)
+        if (QFileInfo::exists(c + QLatin1Char('/') + QString::fromLatin1(kResourcesName)))
+            return c;
+    return QString();
+}
+
 QString whyEngineCannotStart()
 {
     const QString helper = helperProgramPath();
@@ -122,6 +141,8 @@ QString whyEngineCannotStart()
     const QFileInfo info(helper);
     if (!info.isFile() || !info.isExecutable())
         return QStringLiteral("the web engine's helper program %0 cannot be run").arg(helper);
+    if (resourcesFolder().isEmpty())
+        return QStringLiteral("the web engine's resources (%0) are not installed").arg(QString::fromLatin1(kResourcesName));
     if (runningAsRoot() && !sandboxIsOffNow())
         return QStringLiteral("the program runs as root and the web engine's sandbox is on");
     return QString();

@@ -3,7 +3,7 @@
  *
  * The engine ends the whole process where it cannot start: as root with its
  * sandbox on it exits, without its helper program it aborts, and without a
- * usable sandbox it stops. The program therefore switches the sandbox off
+ * usable sandbox it stops; without its resources it aborts as well. The program therefore switches the sandbox off
  * where the sandbox cannot work (said in the log), before the application
  * object exists, and looks at the engine's needs before any engine object is
  * made; when they are not met the mainframe's address is shown instead. */
@@ -34,9 +34,13 @@ void prepareProcess();
  * when set, otherwise the first existing of Qt's executables folder and the
  * program's folder. Empty when none exists. */
 QString helperProgramPath();
+/* The folder of the engine's resources as the engine looks for it
+ * (QTWEBENGINE_RESOURCES_PATH when set, otherwise Qt's data folders and the
+ * program's folder); empty when none holds them. */
+QString resourcesFolder();
 /* Why the engine cannot start in this process, in words for the operator;
- * empty when it can (its helper exists and is executable, and the sandbox
- * is off where it must be). */
+ * empty when it can (its helper exists and is executable, its resources are
+ * there, and the sandbox is off where it must be). */
 QString whyEngineCannotStart();
 
 /* Tests: the helper's path to look at instead of the engine's own search

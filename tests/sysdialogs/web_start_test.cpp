@@ -1,11 +1,11 @@
 // The web interface never ends the program. A probe program starts the way
 // LUMO2020 starts, with none of the web engine's variables that the other
 // web test sets, and clicks "SETTINGS": the view comes up (as root too, said
-// in the log), and with the engine's helper missing or not runnable the
-// mainframe's address is shown instead. In this process (which never
-// prepares the engine) the helper is taken away through the internal hook,
-// and as root the unprepared sandbox alone is reason enough to show the
-// address rather than start the engine.
+// in the log), and with the engine's helper missing or not runnable, or its
+// resources missing, the mainframe's address is shown instead. In this
+// process (which never prepares the engine) the helper is taken away through
+// the internal hook, and as root the unprepared sandbox alone is reason
+// enough to show the address rather than start the engine.
 #include "QSystemInformations.h"
 #include "QSystemInterface.h"
 #include "QWebBrowserDialog.h"
@@ -33,7 +33,7 @@
 namespace {
 
 const char *const kEngineVariables[] = {"QTWEBENGINE_DISABLE_SANDBOX", "QTWEBENGINE_CHROMIUM_FLAGS",
-                                        "QTWEBENGINEPROCESS_PATH"};
+                                        "QTWEBENGINEPROCESS_PATH", "QTWEBENGINE_RESOURCES_PATH"};
 
 struct ProbeRun {
     int exitCode = -1;
@@ -88,7 +88,7 @@ TEST(WebStartAsTheProgram, TheViewComesUpWithoutTheTestsVariables)
     }
 }
 
-TEST(WebStartAsTheProgram, WithoutARunnableHelperTheAddressIsShown)
+TEST(WebStartAsTheProgram, WithoutARunnableHelperOrItsResourcesTheAddressIsShown)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -99,11 +99,17 @@ TEST(WebStartAsTheProgram, WithoutARunnableHelperTheAddressIsShown)
         f.write("not a program\n");
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
-    for (const QString &helper : {dir.filePath(QStringLiteral("missing/QtWebEngineProcess")), notRunnable}) {
+    struct Case {
+        const char *variable;
+        QString value;
+    };
+    for (const Case &c : {Case{"QTWEBENGINEPROCESS_PATH", dir.filePath(QStringLiteral("missing/QtWebEngineProcess"))},
+                          Case{"QTWEBENGINEPROCESS_PATH", notRunnable},
+                          Case{"QTWEBENGINE_RESOURCES_PATH", dir.filePath(QStringLiteral("missing"))}}) {
         QProcessEnvironment extra;
-        extra.insert(QStringLiteral("QTWEBENGINEPROCESS_PATH"), helper);
+        extra.insert(QString::fromLatin1(c.variable), c.value);
         const ProbeRun r = runProbe(extra);
-        ASSERT_FALSE(r.crashed) << helper.toStdString() << "\n" << describe(r);
+        ASSERT_FALSE(r.crashed) << c.variable << "=" << c.value.toStdString() << "\n" << describe(r);
         EXPECT_EQ(r.exitCode, 0) << describe(r);
         EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^address shown: http://127\\.0\\.0\\.2:\\d+$"),
                                                       QRegularExpression::MultilineOption)))
