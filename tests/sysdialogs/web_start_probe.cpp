@@ -3,7 +3,7 @@
  * crate panel's "SETTINGS" button, for the web start-up test. It serves the
  * crate's pages itself on 127.0.0.2 and says on its standard output what the
  * operator got:
- *   "web view shown"           the login page loaded and the view is shown
+ *   "web view shown"           the login page loaded and drawn in the view
  *   "address shown: <address>" the window with the mainframe's address
  * and exits 0; 3 when neither came within its bound. */
 #include "KORUHVNode.h"
@@ -96,13 +96,21 @@ int main(int argc, char **argv)
     }
     QTest::mouseClick(settings, Qt::LeftButton);
 
+    bool textAsked = false;
+    QString pageText;
     QElapsedTimer t;
     t.start();
     /* A guard against a hang only. */
     while (t.elapsed() < 90000) {
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (auto *web = qobject_cast<QWebBrowserDialog *>(w)) {
-                if (pages.loginAsked && web->view()->isVisible()) {
+                /* Shown means drawn by the engine's page process: the text
+                 * of the page comes back from it. */
+                if (pages.loginAsked && web->view()->isVisible() && !textAsked) {
+                    textAsked = true;
+                    web->view()->page()->toPlainText([&pageText](const QString &t) { pageText = t; });
+                }
+                if (pageText == QLatin1String("crate")) {
                     std::printf("web view shown\n");
                     web->close();
                     QTest::qWait(100);

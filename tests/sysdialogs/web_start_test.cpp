@@ -1,8 +1,8 @@
 // The web interface never ends the program. A probe program starts the way
 // LUMO2020 starts, with none of the web engine's variables that the other
 // web test sets, and clicks "SETTINGS": the view comes up (as root too, said
-// in the log), and with the engine's helper missing or not runnable, or its
-// resources missing, the mainframe's address is shown instead. In this
+// in the log), and with the engine's helper missing, not runnable or failing,
+// or its resources missing, the mainframe's address is shown instead. In this
 // process (which never prepares the engine) the helper is taken away through
 // the internal hook, and as root the unprepared sandbox alone is reason
 // enough to show the address rather than start the engine.
@@ -99,13 +99,24 @@ TEST(WebStartAsTheProgram, WithoutARunnableHelperOrItsResourcesTheAddressIsShown
         f.write("not a program\n");
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
+    // A helper that starts and ends at once: the page process never runs.
+    const QString failing = dir.filePath(QStringLiteral("failing/QtWebEngineProcess"));
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("failing"));
+        QFile f(failing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nexit 1\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     struct Case {
         const char *variable;
         QString value;
     };
     for (const Case &c : {Case{"QTWEBENGINEPROCESS_PATH", dir.filePath(QStringLiteral("missing/QtWebEngineProcess"))},
                           Case{"QTWEBENGINEPROCESS_PATH", notRunnable},
-                          Case{"QTWEBENGINE_RESOURCES_PATH", dir.filePath(QStringLiteral("missing"))}}) {
+                          Case{"QTWEBENGINE_RESOURCES_PATH", dir.filePath(QStringLiteral("missing"))},
+                          Case{"QTWEBENGINEPROCESS_PATH", failing}}) {
         QProcessEnvironment extra;
         extra.insert(QString::fromLatin1(c.variable), c.value);
         const ProbeRun r = runProbe(extra);
@@ -114,7 +125,7 @@ TEST(WebStartAsTheProgram, WithoutARunnableHelperOrItsResourcesTheAddressIsShown
         EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^address shown: http://127\\.0\\.0\\.2:\\d+$"),
                                                       QRegularExpression::MultilineOption)))
             << describe(r);
-        EXPECT_TRUE(r.err.contains(QLatin1String("web interface of http://127.0.0.2:"))) << describe(r);
+        EXPECT_TRUE(r.err.contains(QLatin1String("LUMO2020: web interface of http://127.0.0.2:"))) << describe(r);
     }
 }
 
