@@ -88,46 +88,65 @@ TEST(WebStartAsTheProgram, TheViewComesUpWithoutTheTestsVariables)
     }
 }
 
-TEST(WebStartAsTheProgram, WithoutARunnableHelperOrItsResourcesTheAddressIsShown)
+/* What the engine lacks, one probe run each (each its own time bound). */
+enum class Lack { Helper, RunnableHelper, WorkingHelper, Resources };
+
+class WebStartLacking : public ::testing::TestWithParam<Lack> {};
+
+TEST_P(WebStartLacking, TheAddressIsShown)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString notRunnable = dir.filePath(QStringLiteral("QtWebEngineProcess"));
-    {
-        QFile f(notRunnable);
+    const QString helper = dir.filePath(QStringLiteral("QtWebEngineProcess"));
+    auto writeHelper = [&helper](const QByteArray &content, QFile::Permissions permissions) {
+        QFile f(helper);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("not a program\n");
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    }
-    // A helper that starts and ends at once: the page process never runs.
-    const QString failing = dir.filePath(QStringLiteral("failing/QtWebEngineProcess"));
-    {
-        QDir(dir.path()).mkpath(QStringLiteral("failing"));
-        QFile f(failing);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\nexit 1\n");
+        f.write(content);
         f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    struct Case {
-        const char *variable;
-        QString value;
+        f.setPermissions(permissions);
     };
-    for (const Case &c : {Case{"QTWEBENGINEPROCESS_PATH", dir.filePath(QStringLiteral("missing/QtWebEngineProcess"))},
-                          Case{"QTWEBENGINEPROCESS_PATH", notRunnable},
-                          Case{"QTWEBENGINE_RESOURCES_PATH", dir.filePath(QStringLiteral("missing"))},
-                          Case{"QTWEBENGINEPROCESS_PATH", failing}}) {
-        QProcessEnvironment extra;
-        extra.insert(QString::fromLatin1(c.variable), c.value);
-        const ProbeRun r = runProbe(extra);
-        ASSERT_FALSE(r.crashed) << c.variable << "=" << c.value.toStdString() << "\n" << describe(r);
-        EXPECT_EQ(r.exitCode, 0) << describe(r);
-        EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^address shown: http://127\\.0\\.0\\.2:\\d+$"),
-                                                      QRegularExpression::MultilineOption)))
-            << describe(r);
-        EXPECT_TRUE(r.err.contains(QLatin1String("LUMO2020: web interface of http://127.0.0.2:"))) << describe(r);
+    QProcessEnvironment extra;
+    switch (GetParam()) {
+    case Lack::Helper:
+        extra.insert(QStringLiteral("QTWEBENGINEPROCESS_PATH"), dir.filePath(QStringLiteral("missing/QtWebEngineProcess")));
+        break;
+    case Lack::RunnableHelper:
+        writeHelper("not a program\n", QFile::ReadOwner | QFile::WriteOwner);
+        extra.insert(QStringLiteral("QTWEBENGINEPROCESS_PATH"), helper);
+        break;
+    case Lack::WorkingHelper:
+        // Starts and ends at once: the page process never runs.
+        writeHelper("#!/bin/sh\nexit 1\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        extra.insert(QStringLiteral("QTWEBENGINEPROCESS_PATH"), helper);
+        break;
+    case Lack::Resources:
+        extra.insert(QStringLiteral("QTWEBENGINE_RESOURCES_PATH"), dir.filePath(QStringLiteral("missing")));
+        break;
     }
+    const ProbeRun r = runProbe(extra);
+    ASSERT_FALSE(r.crashed) << describe(r);
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^address shown: http://127\\.0\\.0\\.2:\\d+$"),
+                                                  QRegularExpression::MultilineOption)))
+        << describe(r);
+    EXPECT_TRUE(r.err.contains(QLatin1String("LUMO2020: web interface of http://127.0.0.2:"))) << describe(r);
 }
+
+const char *const kLackNames[] = {"Helper", "RunnableHelper", "WorkingHelper", "Resources"};
+
+void PrintTo(Lack lack, std::ostream *os)
+{
+    *os << kLackNames[static_cast<int>(lack)];
+}
+
+std::string lackName(const ::testing::TestParamInfo<Lack> &info)
+{
+    return kLackNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, WebStartLacking,
+                         ::testing::Values(Lack::Helper, Lack::RunnableHelper, Lack::WorkingHelper, Lack::Resources),
+                         lackName);
 
 /* Receives what would go to the desktop's browser. */
 class BrowserRecorder : public QObject {
