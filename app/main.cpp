@@ -2,14 +2,16 @@
 #include "KORUHVEventServer.h"
 #include "MainWindow.h"
 #include "ProgramStartup.h"
+#include "WebEngineSupport.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv)
 {
-    /* The web dialog's engine shares OpenGL contexts; the attribute must be
-     * set before the application object exists. */
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    /* The web dialog's engine: shared OpenGL contexts and, where its
+     * sandbox cannot work (as root), the sandbox off; both before the
+     * application object exists. */
+    webengine::prepareProcess();
     QApplication app(argc, argv);
     MainWindow *window = KORUHVStartProgram();
     const int rc = app.exec();

@@ -139,6 +139,9 @@ private:
      * every look restored. */
     template <typename Run> void launchDialog(syspanel::Cmd button, Run run);
     void buildStatusLamps(bool withPw48);
+    /* Lamp and "48V PW" button from the AC/DC status word, one reading. */
+    void showPw48State(unsigned acdcStatus);
+    void showPw48Button(bool on);
     void setLamp(QLabel *lamp, syspanel::Lamp picture);
     void setStatusLamps(const syspanel::StatusLamps &lamps);
     QWidget *buildParameterRow(KORUHVNode *param);
@@ -152,6 +155,9 @@ private:
     QWidget *parentWidget;
     KORUHVNode *systemNode = nullptr;
     bool isSelected = false;
+    /* The 48 V supply's state as last shown: status word or confirmed
+     * switch. */
+    bool pw48KnownOn = false;
     QLabel *imageLabel = nullptr;
     QLabel *connLabel = nullptr;
     QPushButton *settingsButton = nullptr;

@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -215,27 +216,36 @@ void QSystemInformations::Pw48Clicked()
         pw->setStyleSheet(unselectedLook());
         return;
     }
+    /* The click toggled the button away from the supply's state: the
+     * question is about that choice, whatever live values move the button
+     * while the box is open. */
     const bool on = pw->isChecked();
+    QPointer<QSystemInformations> self(this);
     const bool yes = askYesNo(on ? QStringLiteral("You are powering ON the 48V")
                                  : QStringLiteral("You are powering OFF the 48V"),
                               QStringLiteral("Are you sure?"), QMessageBox::Question);
+    if (!self)
+        return;
     restoreLooks();
-    auto showState = [pw](bool checked) {
-        pw->setChecked(checked);
-        pw->setStyleSheet(checked ? unselectedLook() : selectedLook());
-    };
+    /* Not switched: the button shows the supply as last known (its status
+     * word, live values that came while the box was open included, or the
+     * last switch it took). */
+    auto showSupply = [this]() { showPw48Button(pw48KnownOn); };
     if (!yes) {
-        showState(!on);
+        showSupply();
         return;
     }
-    /* A refused switch puts the button back where the supply still is. */
     if (on) {
-        const int code = acdcPwr->setNodeEditedValue(QVariant(1));
-        showState(code == 0);
+        if (acdcPwr->setNodeEditedValue(QVariant(1)) == 0)
+            showPw48Button(true);
+        else
+            showSupply();
     } else {
         pw->setStyleSheet(selectedLook());
-        const int code = acdcPwr->setNodeEditedValue(QVariant(0));
-        showState(code != 0);
+        if (acdcPwr->setNodeEditedValue(QVariant(0)) == 0)
+            showPw48Button(false);
+        else
+            showSupply();
     }
 }
 

@@ -95,17 +95,28 @@ void QSystemInformations::buildStatusLamps(bool withPw48)
         layout->addSpacing(10);
     }
     setStatusLamps(lampsFromOutputWord(frontWord));
-    if (withPw48) {
-        setLamp(pw48Led, pw48Lamp(acdcWord));
-        QPushButton *pw = commandButton(Cmd::Pw48);
-        const bool on = (acdcWord & 1u) != 0;
-        pw->setChecked(on);
-        pw->setStyleSheet(on ? unselectedLook() : selectedLook());
-    }
+    if (withPw48)
+        showPw48State(acdcWord);
     for (int i = 0; i < rows; ++i) {
         mainLayout->addWidget(rowWidgets[i]);
         mainLayout->addSpacing(spacingAfter[i]);
     }
+}
+
+void QSystemInformations::showPw48State(unsigned acdcStatus)
+{
+    setLamp(pw48Led, pw48Lamp(acdcStatus));
+    showPw48Button(pw48IsOn(acdcStatus));
+}
+
+void QSystemInformations::showPw48Button(bool on)
+{
+    pw48KnownOn = on;
+    QPushButton *pw = commandButton(Cmd::Pw48);
+    if (!pw)
+        return;
+    pw->setChecked(on);
+    pw->setStyleSheet(on ? unselectedLook() : selectedLook());
 }
 
 QWidget *QSystemInformations::buildParameterRow(KORUHVNode *param)
@@ -255,8 +266,10 @@ void QSystemInformations::updateTechInfo(KORUHVNode *param)
         return;
     const QString name = param->getNodeName();
     const unsigned word = valueAsUnsigned(param) & 0xFFFFu;
-    if (name.contains(QLatin1String("ACDCStatus")))
-        setLamp(pw48Led, word != 0 ? Lamp::On : Lamp::Off);
+    /* Lamp and button follow the supply: after a trip or another client's
+     * command the next click asks the right question. */
+    if (name.contains(QLatin1String("ACDCStatus")) && pw48Led)
+        showPw48State(word);
     if (name.contains(QLatin1String("FrontPanOut")))
         setStatusLamps(lampsFromOutputWord(word));
     if (name.contains(QLatin1String("FrontPan")) && !name.contains(QLatin1String("FrontPanOut")) &&

@@ -1,6 +1,7 @@
 #include "QWebBrowserDialog.h"
 
 #include "SysDialogTexts.h"
+#include "WebEngineSupport.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -102,6 +103,8 @@ QWebBrowserDialog::QWebBrowserDialog(QString startUrl, QString userName, QString
     page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     webView->setPage(page);
+    startAddress = origin;
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, &QWebBrowserDialog::renderProcessEnded);
     connect(webView, &QWebEngineView::loadStarted, this, &QWebBrowserDialog::startLoading);
     connect(webView, &QWebEngineView::loadFinished, this, &QWebBrowserDialog::finishLoading);
 
@@ -115,6 +118,7 @@ QWebBrowserDialog::~QWebBrowserDialog()
 {
     /* The page goes before its profile (a child of this dialog). */
     disconnect(webView, nullptr, this, nullptr);
+    disconnect(page, nullptr, this, nullptr);
     delete page;
     page = nullptr;
 }
@@ -145,4 +149,14 @@ void QWebBrowserDialog::finishLoading()
     url = sysdlg::webLoginUrl(QUrl(url), user, password).toString(QUrl::FullyEncoded);
     loginRequested = true;
     loadUrl();
+}
+
+void QWebBrowserDialog::renderProcessEnded()
+{
+    const QString reason = QStringLiteral("the web engine's page process ended");
+    qWarning("LUMO2020: web interface of %s closed: %s", qPrintable(startAddress.toString()), qPrintable(reason));
+    /* Once per window: the view is not used again. */
+    disconnect(page, &QWebEnginePage::renderProcessTerminated, this, &QWebBrowserDialog::renderProcessEnded);
+    webengine::showAddressInstead(startAddress, reason);
+    close();
 }

@@ -60,6 +60,13 @@ public slots:
     void startLoading();
     void finishLoading();
 
+private slots:
+    /* The engine's page process ended under the view: the address instead
+     * of a blank window. Without the signal's arguments: the engine may
+     * hand a status outside its own enumeration (a process that could not
+     * be started). */
+    void renderProcessEnded();
+
 private:
     QFrame *frame = nullptr;
     QProgressBar *progressbar = nullptr;
@@ -67,6 +74,7 @@ private:
     QPushButton *closeButton = nullptr;
     QWebEngineProfile *profile = nullptr;
     QCustomWebPage *page = nullptr;
+    QUrl startAddress;
     QString url;
     QString user;
     QString password;

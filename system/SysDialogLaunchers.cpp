@@ -9,6 +9,7 @@
 #include "QTechInfoP8080Dialog.h"
 #include "QWebBrowserDialog.h"
 #include "SysDialogTexts.h"
+#include "WebEngineSupport.h"
 
 namespace sysdlg {
 
@@ -73,6 +74,14 @@ QWebBrowserDialog *openWebBrowserDialog(KORUHVNode *system)
     const QUrl start = webStartUrl(system->getInitParam());
     if (!start.isValid())
         return nullptr;
+    /* The engine ends the process where it cannot start: look first, and
+     * show the address instead of building the view. */
+    const QString why = webengine::whyEngineCannotStart();
+    if (!why.isEmpty()) {
+        qWarning("LUMO2020: web interface of %s not opened: %s", qPrintable(start.toString()), qPrintable(why));
+        webengine::showAddressInstead(start, why);
+        return nullptr;
+    }
     auto *dialog = new QWebBrowserDialog(start.toString(), system->getUsername(), system->getPassword());
     dialog->show();
     dialog->loadUrl();

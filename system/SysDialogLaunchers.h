@@ -30,7 +30,8 @@ int runTechInfoP8080Dialog(KORUHVNode *system, const QString &styleSheet);
 /* Rack supply: settings ("ACDCIlim"); the dialog lives on the stack. */
 int runSysInfoP8080Dialog(KORUHVNode *system, const QString &styleSheet);
 /* Web interface, not modal: a new window per call, null when the system's
- * address is no valid host (then nothing opens). */
+ * address is no valid host (then nothing opens) or when the web engine
+ * cannot start in this process (then a window shows the address instead). */
 QWebBrowserDialog *openWebBrowserDialog(KORUHVNode *system);
 
 /* System information: open() runs the dialog (on type 16 without the

@@ -240,9 +240,14 @@ StatusLamps lampsFromFrontPanelWord(unsigned word)
     return {onWhenSet(word, 5), errWhenSet(word, 2), errWhenSet(word, 3), errWhenSet(word, 1), errWhenSet(word, 0)};
 }
 
+bool pw48IsOn(unsigned acdcStatus)
+{
+    return (acdcStatus & 1u) != 0;
+}
+
 Lamp pw48Lamp(unsigned acdcStatus)
 {
-    return onWhenSet(acdcStatus, 0);
+    return pw48IsOn(acdcStatus) ? Lamp::On : Lamp::Off;
 }
 
 QVector<FanPair> fanPairs(const QString &value)

@@ -100,6 +100,11 @@ QString lampPicture(Lamp lamp);
 using StatusLamps = std::array<Lamp, 5>;
 StatusLamps lampsFromOutputWord(unsigned word);     /* "FrontPanOut" */
 StatusLamps lampsFromFrontPanelWord(unsigned word); /* "FrontPan" */
+/* The one reading of the AC/DC status word ("ACDCStatus") for the 48 V
+ * supply, for its lamp and its "48V PW" button, when the panel is built and
+ * at every live value: on when bit 0 is set. The word's other bits say other
+ * things and do not light the lamp. */
+bool pw48IsOn(unsigned acdcStatus);
 Lamp pw48Lamp(unsigned acdcStatus);
 
 /* Fan status "s0:r0:s1:r1...": the complete (status, reading) pairs; a

@@ -636,9 +636,13 @@ TEST_F(PanelTest, RackLampAndButtonFollowAcdcStatus)
 {
     make(16, scripted(rackProps(true, 0)));
     EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::Off));
+    // Live, the word reads as when the panel was built: bit 0 alone.
     setLive(QStringLiteral("ACDCStatus"), 2);
     panel()->updateTechInfo(param(QStringLiteral("ACDCStatus")));
-    EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::On)) << "live: any non-zero word";
+    EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::Off)) << "live: bit 0 clear";
+    setLive(QStringLiteral("ACDCStatus"), 3);
+    panel()->updateTechInfo(param(QStringLiteral("ACDCStatus")));
+    EXPECT_TRUE(showsLamp(panel()->pw48Led, Lamp::On)) << "live: bit 0 set";
     // Only the low 16 bits count, and the name test respects case.
     KORUHVNode lowerCase;
     lowerCase.KORUHVPrepareNode("acdcstatus", NODE_SYSTEM_PROPERTY, 16, 0, "", "", "");
