@@ -16,8 +16,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMutexLocker>
+#include <QProgressDialog>
+#include <QThread>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -250,8 +254,38 @@ void QSystemInterface::stopLogWriter()
         join = logWriter.joinable();
     }
     KORUHVStopLogWriter(this);
-    if (join)
+    if (!join)
+        return;
+    /* The wait is bounded: a backlog or a write blocked on a hung file
+     * system must not hold the operator. Past a second the operator sees
+     * how far the writer got; the window's own events are kept out meanwhile.
+     * While the window is being destroyed nothing is shown. */
+    MainWindowServices *services = getMainWindow();
+    QWidget *window = services ? services->mainWindowWidget() : nullptr;
+    const bool show = window && QThread::currentThread() == qApp->thread();
+    std::unique_ptr<QProgressDialog> progress;
+    QElapsedTimer waited;
+    waited.start();
+    const auto tick = [&](long long done, long long total) {
+        if (!show)
+            return;
+        if (!progress && waited.elapsed() >= 1000) {
+            progress = std::make_unique<QProgressDialog>(
+                QStringLiteral("Writing the change log of %0..").arg(systemName), QString(), 0, 100, window);
+            progress->setObjectName(QStringLiteral("logWriterProgress"));
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+        }
+        if (progress) {
+            /* Percent: line counts pass an int's range. */
+            progress->setValue(total > 0 ? int(std::min<long long>(100, done * 100 / total)) : 0);
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    };
+    if (KORUHVAwaitLogWriter(this, KORUHVLogWriterStopBound(), tick))
         logWriter.join();
+    else
+        logWriter.detach(); /* it owns what it still uses and ends by itself */
 }
 
 void QSystemInterface::releaseTreeUsers()
