@@ -12,6 +12,7 @@
 #include "QSystemStatusBar.h"
 #include "KORUHVScriptExecutor.h"
 #include "QScriptDialog.h"
+#include "QLogDialog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -298,6 +299,11 @@ void QSystemInterface::releaseTreeUsers()
      * it runs on. */
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget *w : windows) {
+        if (auto *logDialog = qobject_cast<QLogDialog *>(w)) {
+            if (logDialog->system() == systemNode)
+                logDialog->systemRemoved();
+            continue;
+        }
         auto *dialog = qobject_cast<QScriptDialog *>(w);
         if (!dialog)
             continue;
