@@ -276,6 +276,7 @@ void QSystemInterface::stopLogWriter()
             progress->setObjectName(QStringLiteral("logWriterProgress"));
             progress->setWindowModality(Qt::WindowModal);
             progress->setMinimumDuration(0);
+            progress->show();
         }
         if (progress) {
             /* Percent: line counts pass an int's range. */
