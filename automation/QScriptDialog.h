@@ -136,6 +136,7 @@ private:
         QPointer<QTableWidget> table;
         QHash<const void *, bool> cells;
         QMetaObject::Connection changed;
+        QMetaObject::Connection relaid;
     };
     QVector<TableLock> lockedTables;
     void lockCells(TableLock &lock, int top, int left, int bottom, int right);

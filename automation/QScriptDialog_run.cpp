@@ -111,7 +111,7 @@ void QScriptDialog::enableWidgets(bool enable) {
         // Each cell's own flag is kept, so that read-only cells stay so.
         unlockTables();
         for (QTableWidget *table : mw->findChildren<QTableWidget *>()) {
-            lockedTables.append({table, {}, {}});
+            lockedTables.append({table, {}, {}, {}});
             TableLock &lock = lockedTables.last();
             lockCells(lock, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
             // Cells set while the script writes (rows of a board inserted
@@ -123,6 +123,12 @@ void QScriptDialog::enableWidgets(bool enable) {
                         if (l.table == table)
                             lockCells(l, topLeft.row(), topLeft.column(), bottomRight.row(), bottomRight.column());
                 });
+            // A sorted table places a new cell by a layout change instead.
+            lockedTables.last().relaid = connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, table] {
+                for (TableLock &l : lockedTables)
+                    if (l.table == table)
+                        lockCells(l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+            });
         }
         return;
     }
@@ -153,6 +159,7 @@ void QScriptDialog::unlockTables() {
     locks.swap(lockedTables);
     for (TableLock &lock : locks) {
         QObject::disconnect(lock.changed);
+        QObject::disconnect(lock.relaid);
         QTableWidget *table = lock.table;
         if (!table)
             continue;

@@ -340,14 +340,27 @@ TEST_F(ScriptRun, RowsInsertedDuringARunAreLockedToo) {
     table->setItem(4, 0, readOnly);
     for (int r = 0; r < table->rowCount(); ++r)
         EXPECT_FALSE(editable(r)) << "row " << r << " is editable while the script writes";
+    // Sorted, a new cell is placed by a layout change.
+    table->setSortingEnabled(true);
+    table->sortByColumn(0, Qt::AscendingOrder);
+    table->insertRow(5);
+    table->setItem(5, 0, new QTableWidgetItem(QStringLiteral("a sorted one")));
+    for (int r = 0; r < table->rowCount(); ++r)
+        EXPECT_FALSE(editable(r)) << "row " << r << " (sorted) is editable while the script writes";
+
     QTest::mouseClick(dockButton("dockStopButton"), Qt::LeftButton);
     ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
-    // Every cell gets its own flag back, where it is now.
-    EXPECT_TRUE(editable(0));
-    EXPECT_TRUE(editable(1));  // the old editable row, moved down
-    EXPECT_FALSE(editable(2)); // the old fixed row
-    EXPECT_TRUE(editable(3));
-    EXPECT_FALSE(editable(4));
+    // Every cell gets its own flag back, wherever its row went.
+    const struct {
+        const char *text;
+        bool editable;
+    } cells[] = {{"editable", true},   {"fixed", false},     {"new above", true},
+                 {"new below", true},  {"new fixed", false}, {"a sorted one", true}};
+    for (const auto &c : cells) {
+        QTableWidgetItem *item = table->findItems(QString::fromLatin1(c.text), Qt::MatchExactly).value(0);
+        ASSERT_TRUE(item) << c.text;
+        EXPECT_EQ(bool(item->flags() & Qt::ItemIsEditable), c.editable) << c.text;
+    }
 }
 
 TEST(ScriptDialogAlone, WithoutMainWindowARunOnlyMinimises) {
