@@ -356,6 +356,10 @@ void MainWindow::shutDownAllSystems()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    /* Every writer starts on what it still has at once, so their bounded
+     * waits below overlap instead of adding up. */
+    for (QSystemInterface *s : sysInterfaces)
+        KORUHVStopLogWriter(s);
     for (QSystemInterface *s : sysInterfaces) {
         if (!s->getSystemNode() || s->getSystemNode()->getNodeType() != NODE_SYSTEM)
             continue;

@@ -12,12 +12,17 @@
 #include "QSystemStatusBar.h"
 #include "KORUHVScriptExecutor.h"
 #include "QScriptDialog.h"
+#include "QLogDialog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMutexLocker>
+#include <QProgressDialog>
+#include <QThread>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -253,8 +258,39 @@ void QSystemInterface::stopLogWriter()
         join = logWriter.joinable();
     }
     KORUHVStopLogWriter(this);
-    if (join)
+    if (!join)
+        return;
+    /* The wait is bounded: a backlog or a write blocked on a hung file
+     * system must not hold the operator. Past a second the operator sees
+     * how far the writer got; the window's own events are kept out meanwhile.
+     * While the window is being destroyed nothing is shown. */
+    MainWindowServices *services = getMainWindow();
+    QWidget *window = services ? services->mainWindowWidget() : nullptr;
+    const bool show = window && QThread::currentThread() == qApp->thread();
+    std::unique_ptr<QProgressDialog> progress;
+    QElapsedTimer waited;
+    waited.start();
+    const auto tick = [&](long long done, long long total) {
+        if (!show)
+            return;
+        if (!progress && waited.elapsed() >= 1000) {
+            progress = std::make_unique<QProgressDialog>(
+                QStringLiteral("Writing the change log of %0..").arg(systemName), QString(), 0, 100, window);
+            progress->setObjectName(QStringLiteral("logWriterProgress"));
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+            progress->show();
+        }
+        if (progress) {
+            /* Percent: line counts pass an int's range. */
+            progress->setValue(total > 0 ? int(std::min<long long>(100, done * 100 / total)) : 0);
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    };
+    if (KORUHVAwaitLogWriter(this, KORUHVLogWriterStopBound(), tick))
         logWriter.join();
+    else
+        logWriter.detach(); /* it owns what it still uses and ends by itself */
 }
 
 void QSystemInterface::releaseTreeUsers()
@@ -267,6 +303,11 @@ void QSystemInterface::releaseTreeUsers()
      * it runs on. */
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget *w : windows) {
+        if (auto *logDialog = qobject_cast<QLogDialog *>(w)) {
+            if (logDialog->system() == systemNode)
+                logDialog->systemRemoved();
+            continue;
+        }
         auto *dialog = qobject_cast<QScriptDialog *>(w);
         if (!dialog)
             continue;

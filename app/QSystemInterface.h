@@ -131,7 +131,9 @@ public:
     void stopEventReaders(bool includeWrapperSockets);
     /* Starts the change-log writer once (later calls do nothing). */
     void startLogWriter();
-    /* Stop request (count -1, wakeAll) and join. */
+    /* Stop request (count -1, wakeAll) and join, waiting at most
+     * KORUHVLogWriterStopBound(); past it the writer is left to end by
+     * itself and what it had not written is named in the program's log. */
     void stopLogWriter();
     /* Closes the accepted sockets (after their readers were joined). */
     void closeEventSockets();

@@ -6,12 +6,14 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QMutexLocker>
 #include <QThread>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 KORUHVLogTrouble *KORUHVLogTrouble::instance() {
@@ -35,18 +37,34 @@ KORUHVLogAppender::KORUHVLogAppender(QString name, qint64 maxHeldRecords)
 
 namespace {
 
-// Writes as much of bytes as the file takes; the count written, and the
-// error text when not all of it went.
-qint64 appendToFile(const QString &path, const QByteArray &bytes, QString *error) {
+KORUHVLogAppender::WriteHook writeHook; // guarded by appendMutex()
+
+ssize_t writeSome(int fd, const char *data, size_t size)
+{
+    if (writeHook)
+        return writeHook(fd, data, size);
+    return ::write(fd, data, size);
+}
+
+/* Appends bytes whole or not at all, as far as this process can see to it:
+ * when the file takes only part (a full disk), the part is cut off again, so
+ * the file never ends inside a line that another system's batch could follow.
+ * Returns the count of bytes that stay in the file (all, or 0; a part only
+ * when the cut was impossible, e.g. another program appended meanwhile) and
+ * the error text when not all of them went. Called under appendMutex(). */
+qint64 appendToFile(const QString &path, const QByteArray &bytes, QString *error)
+{
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         return 0;
     }
+    struct stat before {};
+    const bool sized = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
     qint64 done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t n = writeSome(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -54,6 +72,12 @@ qint64 appendToFile(const QString &path, const QByteArray &bytes, QString *error
             break;
         }
         done += n;
+    }
+    if (done > 0 && done < bytes.size() && sized) {
+        struct stat after {};
+        if (::fstat(fd, &after) == 0 && after.st_size == before.st_size + done &&
+            ::ftruncate(fd, before.st_size) == 0)
+            done = 0;
     }
     if (::close(fd) != 0 && done == bytes.size()) {
         // A failed close may mean the data did not reach the file; the
@@ -64,9 +88,38 @@ qint64 appendToFile(const QString &path, const QByteArray &bytes, QString *error
     return done;
 }
 
+/* Files that end inside a line an appender still has to finish (the cut was
+ * impossible): no other appender writes there until it is finished or its
+ * appender gives it up. Guarded by appendMutex(). */
+QHash<QString, const KORUHVLogAppender *> &openTails()
+{
+    static QHash<QString, const KORUHVLogAppender *> tails;
+    return tails;
+}
+
 } // namespace
 
-bool KORUHVLogAppender::writeHeld(const QString &path) {
+void KORUHVLogAppender::setWriteHookForTest(WriteHook hook)
+{
+    QMutexLocker lock(&appendMutex());
+    writeHook = std::move(hook);
+}
+
+KORUHVLogAppender::~KORUHVLogAppender()
+{
+    QMutexLocker lock(&appendMutex());
+    releaseTail();
+}
+
+void KORUHVLogAppender::releaseTail()
+{
+    if (!tailPath.isEmpty() && openTails().value(tailPath) == this)
+        openTails().remove(tailPath);
+    tailPath.clear();
+}
+
+bool KORUHVLogAppender::writeHeld(const QString &path)
+{
     QString error;
     {
         QMutexLocker lock(&appendMutex());
@@ -77,12 +130,24 @@ bool KORUHVLogAppender::writeHeld(const QString &path) {
                 c.bytes = korulog::encodeForLog(korulog::droppedLine(
                     korulog::timestampText(QDateTime::currentDateTime()), sysName, c.dropped));
             }
-            const qint64 n = appendToFile(path, c.bytes, &error);
-            if (n < c.bytes.size()) {
-                c.bytes.remove(0, n); // keep from the first byte not written
+            // The rest of a line left in a file goes to that file.
+            const QString target = tailPath.isEmpty() ? path : tailPath;
+            if (const KORUHVLogAppender *owner = openTails().value(target); owner && owner != this) {
+                error = QStringLiteral("the file ends in another system's unfinished line");
                 break;
             }
+            const qint64 n = appendToFile(target, c.bytes, &error);
+            if (n < c.bytes.size()) {
+                if (n > 0) {
+                    c.bytes.remove(0, n); // keep from the first byte not written
+                    tailPath = target;
+                    openTails().insert(target, this);
+                }
+                break;
+            }
+            releaseTail();
             heldCount -= c.records;
+            written += c.records;
             dropped -= c.dropped;
             held.pop_front();
             error.clear();
@@ -99,7 +164,16 @@ bool KORUHVLogAppender::writeHeld(const QString &path) {
     return ok;
 }
 
-bool KORUHVLogAppender::append(const QString &path, const QByteArray &text, qint64 records) {
+QString KORUHVLogAppender::heldFrom() const
+{
+    for (const Chunk &c : held)
+        if (c.records > 0)
+            return c.firstTs;
+    return QString();
+}
+
+bool KORUHVLogAppender::append(const QString &path, const QByteArray &text, qint64 records,
+                               const QString &firstTs) {
     if (!text.isEmpty()) {
         if (heldCount + records > maxHeld && !held.empty()) {
             // The newest batch goes whole, so order is kept; a count line
@@ -108,9 +182,9 @@ bool KORUHVLogAppender::append(const QString &path, const QByteArray &text, qint
             if (held.back().dropped > 0 && held.back().records == 0 && held.back().bytes.isEmpty())
                 held.back().dropped += records;
             else
-                held.push_back({QByteArray(), 0, records});
+                held.push_back({QByteArray(), 0, records, QString()});
         } else {
-            held.push_back({text, records, 0});
+            held.push_back({text, records, 0, firstTs});
             heldCount += records;
         }
     }
@@ -124,7 +198,7 @@ void KORUHVLogAppender::noteDropped(qint64 records) {
     if (!held.empty() && held.back().dropped > 0 && held.back().records == 0 && held.back().bytes.isEmpty())
         held.back().dropped += records;
     else
-        held.push_back({QByteArray(), 0, records});
+        held.push_back({QByteArray(), 0, records, QString()});
 }
 
 bool KORUHVLogAppender::retry(const QString &path) {

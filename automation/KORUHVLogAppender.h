@@ -12,10 +12,13 @@
  * through KORUHVLogTrouble::instance()'s signal, which reaches receivers on
  * the GUI thread queued.
  *
- * Each append of a batch happens in one write(2) on a file opened for
- * appending, under one process-wide lock, so two systems' batches never
- * interleave in a shared file. Never hold a queue lock or logfileMutex while
- * calling in here. */
+ * Each append of a batch happens on a file opened for appending, under one
+ * process-wide lock, so two systems' batches never interleave in a shared
+ * file. A batch goes in whole or not at all: what a full disk took of it is
+ * cut off again and the whole batch held. Where the cut is impossible the
+ * rest of the batch is held for that file, and no other appender writes to
+ * the file until the line is finished. Never hold a queue lock or
+ * logfileMutex while calling in here. */
 #ifndef KORUHVLOGAPPENDER_H
 #define KORUHVLOGAPPENDER_H
 
@@ -25,6 +28,8 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
+#include <sys/types.h>
 
 class KORUHVLogTrouble : public QObject {
     Q_OBJECT
@@ -44,11 +49,14 @@ public:
     static constexpr int RetryIntervalMs = 1000;
 
     explicit KORUHVLogAppender(QString sysName, qint64 maxHeldRecords = DefaultMaxHeldRecords);
+    ~KORUHVLogAppender();
+    KORUHVLogAppender(const KORUHVLogAppender &) = delete;
+    KORUHVLogAppender &operator=(const KORUHVLogAppender &) = delete;
 
     /* Holds the batch (records lines of encoded text) behind anything still
      * held, then writes what it can to path. true when nothing is held
      * afterwards. */
-    bool append(const QString &path, const QByteArray &text, qint64 records);
+    bool append(const QString &path, const QByteArray &text, qint64 records, const QString &firstTs = QString());
     /* Records dropped before they reached the appender (a queue past its
      * bound): counted into the next count line, written in their place. */
     void noteDropped(qint64 records);
@@ -59,6 +67,10 @@ public:
 
     bool hasPending() const { return !held.empty(); }
     qint64 heldRecords() const { return heldCount; }
+    /* Records the file took so far. */
+    qint64 writtenRecords() const { return written; }
+    /* Time stamp of the oldest held line (empty when the caller gave none). */
+    QString heldFrom() const;
     /* Records dropped and not yet reported in the file. */
     qint64 droppedRecords() const { return dropped; }
     /* Episodes of failure seen so far. */
@@ -67,21 +79,30 @@ public:
     /* The lock every appender takes around its write. */
     static QMutex &appendMutex();
 
+    /* Tests stand a disk in for write(2) (a full one, a flaky one); an empty
+     * hook restores the real call. The hook runs under appendMutex(). */
+    using WriteHook = std::function<ssize_t(int fd, const char *data, size_t size)>;
+    static void setWriteHookForTest(WriteHook hook);
+
 private:
     struct Chunk {
         QByteArray bytes;
         qint64 records = 0;
         qint64 dropped = 0; // a count line of records dropped here
+        QString firstTs;
     };
     bool writeHeld(const QString &path);
+    void releaseTail(); // under appendMutex()
 
     QString sysName;
     qint64 maxHeld;
     std::deque<Chunk> held;
     qint64 heldCount = 0;
+    qint64 written = 0;
     qint64 dropped = 0;
     bool failing = false;
     int episodes = 0;
+    QString tailPath; // a file that ends inside a line of ours
 };
 
 #endif

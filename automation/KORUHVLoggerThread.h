@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 class KORUHVLogBuffer;
@@ -25,6 +27,25 @@ class KORUHVLogEvent;
  * pendingRecords counts the queued events; past KORUHVLogQueueMaxRecords a
  * new batch is dropped whole and counted in droppedRecords, which the writer
  * reports as one count line. */
+/* What a writer tells whoever stops it, shared with the writer thread so it
+ * outlives the queue when a stop stops waiting (a write blocked on a hung
+ * file system). Guarded by mutex; changed is signalled on every step. */
+struct KORUHVLogWriterState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool started = false;       // the writer thread runs and holds this state
+    bool inQueue = false;       // the writer is inside the queue's lock or wait
+    bool queueReleased = false; // took its last chain: touches the queue no more
+    bool abandoned = false;     // the stopper gave up: write nothing more, end
+    bool ended = false;
+    long long linesTaken = 0;   // lines taken from the queue
+    long long linesWritten = 0; // lines the file took
+    long long linesLost = 0;    // lines given up at the end, reported in the log
+    QString sysName;
+    QString path; // the file of the last write
+    QString oldestUnwrittenTs; // time stamp of the oldest line taken and not yet written
+};
+
 struct KORUHVLogQueue {
     std::mutex logMutex;
     std::condition_variable logWaitCondition;
@@ -35,6 +56,7 @@ struct KORUHVLogQueue {
     long long pendingRecords = 0;
     long long droppedRecords = 0;
     bool droppingBatch = false;
+    std::shared_ptr<KORUHVLogWriterState> writerState = std::make_shared<KORUHVLogWriterState>();
 };
 
 constexpr long long KORUHVLogQueueMaxRecords = 100000;
@@ -57,7 +79,23 @@ void KORUHVStopLogWriter(KORUHVLogQueue *queue);
  * queue). On a write error the text is held and retried after
  * KORUHVLogAppender::RetryIntervalMs or at the next wake. Ends on a stop
  * request after writing what was pending, retrying held text for at most
- * KORUHVLogWriterDrainMs. */
+ * KORUHVLogWriterDrainMs; lines still not written then are named in the
+ * program's log (qWarning) with their count. */
 void *KORUHVLoggerThread(void *queue);
+
+/* How long a stop waits for a writer by default (KORUHVAwaitLogWriter). */
+constexpr int KORUHVLogWriterStopBoundMs = 10000;
+/* The bound in force: tests move it through the hook (0 restores it). */
+int KORUHVLogWriterStopBound();
+void KORUHVSetLogWriterStopBoundForTest(int ms);
+
+/* After a stop request: waits until the writer has ended or boundMs has
+ * passed, calling tick (if any) about every 50 ms with the lines written
+ * and the lines to write since the stop began. When the bound passes the
+ * writer is abandoned: it does not touch the queue again, writes nothing
+ * more and ends by itself (detach its thread); what it had not written is
+ * named in the program's log with its count. true when the writer ended. */
+bool KORUHVAwaitLogWriter(KORUHVLogQueue *queue, int boundMs,
+                          const std::function<void(long long done, long long total)> &tick = {});
 
 #endif

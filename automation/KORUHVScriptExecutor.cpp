@@ -101,7 +101,7 @@ bool KORUHVScriptExecutor::start(const QString &script) {
     if (check != 0) {
         QString text = QStringLiteral("Script checking has incountered an error.<br>");
         if (check > 0)
-            text += QStringLiteral("Syntax error in action [") + num(check) + QStringLiteral("]<br>");
+            text += esc(koruscript::checkFailureText(actions, system, check)) + QStringLiteral("<br>");
         Q_EMIT fragment(text);
         finishRun(ErrorResult);
         return true;

@@ -286,6 +286,70 @@ int checkAction(const QString &action, KORUHVNode *system, QString *paramName, Q
     return CheckValid;
 }
 
+QString checkReason(const QString &action, KORUHVNode *system) {
+    if (!system)
+        return QStringLiteral("the system of this script is no longer connected");
+    if (action.isEmpty())
+        return QStringLiteral("empty action");
+    const QStringList t = tokens(action);
+    const auto quoted = [](const QString &s) { return QLatin1Char('"') + s + QLatin1Char('"'); };
+    if (t.size() == 4) {
+        if (t[0] != QLatin1String("set"))
+            return QStringLiteral("unknown keyword %1 (a four-word action starts with \"set\")").arg(quoted(t[0]));
+        int code = 0;
+        const Selection selection = parseChannelList(t[2], system, &code);
+        switch (code) {
+        case ParseEmpty:
+            return QStringLiteral("empty channel list");
+        case ParseBadBoard:
+            return QStringLiteral("channel list %1: no board in that slot, or not a slot number").arg(quoted(t[2]));
+        case ParseBadChannel:
+            return QStringLiteral("channel list %1: a channel the board does not have, or not a channel number")
+                .arg(quoted(t[2]));
+        case ParseNoBrace:
+            return QStringLiteral("channel list %1: \"{\" missing after the slot").arg(quoted(t[2]));
+        case ParseNoClosingBrace:
+            return QStringLiteral("channel list %1: \"}\" missing").arg(quoted(t[2]));
+        default:
+            break;
+        }
+        const QVector<KORUHVNode *> params = matchingParameters(system, selection, code, t[1]);
+        if (params.isEmpty())
+            return QStringLiteral("unknown parameter %1 (no selected channel has it)").arg(quoted(t[1]));
+        for (KORUHVNode *p : params) {
+            const QString problem = valueProblem(p, t[3]);
+            if (problem.isEmpty())
+                continue;
+            QString text = QStringLiteral("value %1 for %2: %3").arg(quoted(t[3]), p->getNodeName(), problem);
+            double lo = 0, hi = 0;
+            if (problem == QLatin1String("out of range") && propertyNumber(p, QStringLiteral("Minval"), &lo) &&
+                propertyNumber(p, QStringLiteral("Maxval"), &hi))
+                text += QStringLiteral(" (%1 to %2)").arg(lo).arg(hi);
+            return text;
+        }
+        return QString();
+    }
+    if (t.size() == 2) {
+        if (t[0] != QLatin1String("wait"))
+            return QStringLiteral("unknown keyword %1 (a two-word action starts with \"wait\")").arg(quoted(t[0]));
+        if (!toDecimalInt(t[1], nullptr))
+            return QStringLiteral("wait time %1 is not a whole number of milliseconds").arg(quoted(t[1]));
+        return QString();
+    }
+    return QStringLiteral("%1 words; an action is \"wait <ms>\" or \"set <parameter> <channels> <value>\"")
+        .arg(t.size());
+}
+
+QString checkFailureText(const QVector<QString> &actions, KORUHVNode *system, int n) {
+    if (!system)
+        return QStringLiteral("The system of this script is no longer connected.");
+    QString text = QStringLiteral("Syntax error in action [%1]").arg(n);
+    const QString reason = n > 0 && n <= actions.size() ? checkReason(actions[n - 1], system) : QString();
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
+    return text;
+}
+
 int progressStep(int n) {
     int step = n > 0 ? 100 / n : 1;
     if (step == 0)

@@ -67,6 +67,17 @@ QString valueProblem(KORUHVNode *parameter, const QString &value);
 int checkAction(const QString &action, KORUHVNode *system, QString *paramName = nullptr,
                 QString *actionText = nullptr);
 
+/* Why checkAction refuses the action, for the operator (empty when it is
+ * valid): the keyword, the word count, the channel list, the parameter no
+ * selected channel has, or the value and what is wrong with it. Without a
+ * system: that the system is no longer connected. */
+QString checkReason(const QString &action, KORUHVNode *system);
+
+/* The text the script dialog and the run log show for a refused script:
+ * "Syntax error in action [n]" followed by ": " and the reason, or that the
+ * system is gone when there is none (n is checkActions' result, above 0). */
+QString checkFailureText(const QVector<QString> &actions, KORUHVNode *system, int n);
+
 /* 0 when every action is valid, -1 when there is none, else the 1-based
  * position of the first faulty action. progress(step) is called after each
  * action with the progress step of the list. */

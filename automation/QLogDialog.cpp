@@ -179,6 +179,7 @@ void QLogDialog::populateTreeAndListWidget() {
         tree->addTopLevelItem(boardItem);
         boardItem->setHidden(board->getNodeType() == NODE_GROUP);
     }
+    shownBoards = boardSignature();
     const QVector<KORUHVNode *> sysParams = systemNode->getParameters();
     for (int i = 0; i < sysParams.size(); ++i) {
         auto *item = new QTreeWidgetItem(QStringList(sysParams[i]->getNodeName()));
@@ -249,11 +250,87 @@ void QLogDialog::reset() {
                 p->setHasLogEnabled(false);
 }
 
+QStringList QLogDialog::boardSignature() const {
+    QStringList out;
+    if (!systemNode)
+        return out;
+    for (KORUHVNode *board : systemNode->getChildren())
+        out << QStringLiteral("%1|%2|%3")
+                   .arg(board->getNodeName())
+                   .arg(board->getNodeType())
+                   .arg(board->getChildren().size());
+    return out;
+}
+
+void QLogDialog::rebuildKeepingChoice() {
+    QTreeWidget *tree = ui->treeWidget;
+    QTreeWidget *list = ui->listWidget;
+    // The choice by board and channel position and by parameter name.
+    QVector<QVector<bool>> chosen;
+    for (int b = 0; b < tree->topLevelItemCount(); ++b) {
+        QVector<bool> channels;
+        for (int c = 0; c < tree->topLevelItem(b)->childCount(); ++c)
+            channels.append(tree->topLevelItem(b)->child(c)->flags() & Qt::ItemIsEnabled);
+        chosen.append(channels);
+    }
+    QStringList selected;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->isSelected())
+            selected << list->topLevelItem(i)->text(0);
+    tree->clear();
+    list->clear();
+    populateTreeAndListWidget();
+    for (int b = 0; b < tree->topLevelItemCount(); ++b) {
+        QTreeWidgetItem *boardItem = tree->topLevelItem(b);
+        bool any = false;
+        for (int c = 0; c < boardItem->childCount(); ++c) {
+            const bool on = b < chosen.size() && c < chosen[b].size() && chosen[b][c];
+            QTreeWidgetItem *ch = boardItem->child(c);
+            ch->setFlags(on ? ch->flags() | Qt::ItemIsEnabled : ch->flags() & ~Qt::ItemIsEnabled);
+            any = any || on;
+        }
+        boardItem->setFlags(any ? boardItem->flags() | Qt::ItemIsEnabled : boardItem->flags() & ~Qt::ItemIsEnabled);
+    }
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        list->topLevelItem(i)->setSelected(selected.contains(list->topLevelItem(i)->text(0), Qt::CaseInsensitive));
+}
+
+void QLogDialog::systemRemoved() {
+    if (!systemNode)
+        return;
+    const QString name = systemNode->getNodeName();
+    systemNode = nullptr;
+    // Not modal: the removal goes on while the operator reads it.
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("LUMO2020"),
+                                QStringLiteral("%1 was disconnected while its logging choice was open.\n"
+                                               "The dialog was closed; nothing was changed.")
+                                    .arg(name),
+                                QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("logDialogSystemGoneBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    reject();
+}
+
 void QLogDialog::okButtonClicked() {
     if (!systemNode)
         return;
     QTreeWidget *tree = ui->treeWidget;
     QTreeWidget *list = ui->listWidget;
+    // Boards inserted or removed since the list was built: show them first,
+    // with the choice kept, and let the operator confirm again.
+    if (boardSignature() != shownBoards) {
+        rebuildKeepingChoice();
+        QMessageBox box(QMessageBox::Information, QStringLiteral("LUMO2020"),
+                        QStringLiteral("The boards of %1 changed while this dialog was open.\n"
+                                       "The list now shows them; check the choice and press OK again.")
+                            .arg(systemNode->getNodeName()),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("logDialogBoardsChangedBox"));
+        box.exec();
+        return;
+    }
     auto selectedInList = [list](const QString &name, bool *found) {
         for (int i = 0; i < list->topLevelItemCount(); ++i)
             if (list->topLevelItem(i)->text(0).compare(name, Qt::CaseInsensitive) == 0) {

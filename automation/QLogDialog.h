@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 class KORUHVNode;
 class QGridLayout;
@@ -59,6 +60,11 @@ public:
      * an empty field. */
     static QString logFileNameFromField(const QString &text, const QString &home);
 
+    /* The system is going: the dialog forgets it, says so in a box of its
+     * own and closes without changing anything. */
+    void systemRemoved();
+    KORUHVNode *system() const { return systemNode; }
+
 public Q_SLOTS:
     void changeItemVisibility(QTreeWidgetItem *currentItem);
     void okButtonClicked();
@@ -66,8 +72,13 @@ public Q_SLOTS:
     void fileLineChanged(QString str);
 
 private:
+    /* Name, node type and channel count of each board, as listed. */
+    QStringList boardSignature() const;
+    void rebuildKeepingChoice();
+
     Ui_QLogDialog *ui;
     KORUHVNode *systemNode;
+    QStringList shownBoards;
 };
 
 #endif

@@ -139,7 +139,7 @@ void QScriptDialog::checkScriptEdited() {
     } else {
         label = QStringLiteral("Script not correctly formatted.");
         if (result > 0)
-            label += QLatin1Char('\n') + QStringLiteral("Syntax error in action [%1]").arg(result);
+            label += QLatin1Char('\n') + koruscript::checkFailureText(actionList, systemNode, result);
     }
     progress->setLabelText(label);
     auto *ok = new QPushButton(QStringLiteral("Ok"), progress);

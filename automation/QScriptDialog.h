@@ -11,6 +11,7 @@
 #include "KORUHVScriptLanguage.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QPointer>
 #include <QString>
 #include <QVector>
@@ -128,14 +129,18 @@ private:
     KORUHVScriptExecutor *executor = nullptr;
     bool startPending = false;
     QPointer<QWidget> infoPanelGuard;
-    struct CellFlag {
+    // Per table: each locked cell's item (compared by address only, never
+    // read: it may be gone) and whether it was editable; cells set during the
+    // run (a board inserted) are locked as they come.
+    struct TableLock {
         QPointer<QTableWidget> table;
-        int row = 0;
-        int column = 0;
-        const void *item = nullptr;
-        bool editable = false;
+        QHash<const void *, bool> cells;
+        QMetaObject::Connection changed;
+        QMetaObject::Connection relaid;
     };
-    QVector<CellFlag> savedCellFlags;
+    QVector<TableLock> lockedTables;
+    void lockCells(TableLock &lock, int top, int left, int bottom, int right);
+    void unlockTables();
 };
 
 #endif

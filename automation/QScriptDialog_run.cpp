@@ -18,6 +18,8 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 QMainWindow *mainWindowWidget() {
     MainWindowServices *mw = getMainWindow();
@@ -107,28 +109,67 @@ void QScriptDialog::enableWidgets(bool enable) {
     }
     if (!enable) {
         // Each cell's own flag is kept, so that read-only cells stay so.
-        savedCellFlags.clear();
+        unlockTables();
         for (QTableWidget *table : mw->findChildren<QTableWidget *>()) {
-            for (int r = 0; r < table->rowCount(); ++r)
-                for (int c = 0; c < table->columnCount(); ++c)
-                    if (QTableWidgetItem *item = table->item(r, c)) {
-                        const bool editable = item->flags() & Qt::ItemIsEditable;
-                        savedCellFlags.append({table, r, c, item, editable});
-                        if (editable)
-                            item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-                    }
+            lockedTables.append({table, {}, {}, {}});
+            TableLock &lock = lockedTables.last();
+            lockCells(lock, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+            // Cells set while the script writes (rows of a board inserted
+            // meanwhile) are locked as they arrive.
+            lockedTables.last().changed = connect(
+                table->model(), &QAbstractItemModel::dataChanged, this,
+                [this, table](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                    for (TableLock &l : lockedTables)
+                        if (l.table == table)
+                            lockCells(l, topLeft.row(), topLeft.column(), bottomRight.row(), bottomRight.column());
+                });
+            // A sorted table places a new cell by a layout change instead.
+            lockedTables.last().relaid = connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, table] {
+                for (TableLock &l : lockedTables)
+                    if (l.table == table)
+                        lockCells(l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+            });
         }
         return;
     }
-    for (const CellFlag &f : savedCellFlags) {
-        if (!f.table || !f.editable)
+    unlockTables();
+}
+
+void QScriptDialog::lockCells(TableLock &lock, int top, int left, int bottom, int right) {
+    QTableWidget *table = lock.table;
+    if (!table)
+        return;
+    for (int r = std::max(0, top); r <= bottom && r < table->rowCount(); ++r)
+        for (int c = std::max(0, left); c <= right && c < table->columnCount(); ++c) {
+            QTableWidgetItem *item = table->item(r, c);
+            if (!item)
+                continue;
+            const bool editable = item->flags() & Qt::ItemIsEditable;
+            if (!lock.cells.contains(item))
+                lock.cells.insert(item, editable);
+            if (editable)
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        }
+}
+
+void QScriptDialog::unlockTables() {
+    // Cells are found by their item where they are now (rows may have moved);
+    // an item that was replaced during the run is not one of them.
+    QVector<TableLock> locks;
+    locks.swap(lockedTables);
+    for (TableLock &lock : locks) {
+        QObject::disconnect(lock.changed);
+        QObject::disconnect(lock.relaid);
+        QTableWidget *table = lock.table;
+        if (!table)
             continue;
-        // A cell replaced during the run (board removed) keeps the new item's flags.
-        QTableWidgetItem *item = f.table->item(f.row, f.column);
-        if (item && item == f.item)
-            item->setFlags(item->flags() | Qt::ItemIsEditable);
+        for (int r = 0; r < table->rowCount(); ++r)
+            for (int c = 0; c < table->columnCount(); ++c) {
+                QTableWidgetItem *item = table->item(r, c);
+                if (item && lock.cells.value(item, false))
+                    item->setFlags(item->flags() | Qt::ItemIsEditable);
+            }
     }
-    savedCellFlags.clear();
 }
 
 void QScriptDialog::handleExecActions() {

@@ -284,6 +284,7 @@ constexpr TextFamily makeFamily(const char *name, int (*open)(TextInstance &), T
     f.chPropFoundIgnoresSlot = true;
     // Channel numbers of value reads and writes go to the module unchanged.
     f.valuesAnyChannel = true;
+    f.chNamesUpToRefused = true;
     return f;
 }
 

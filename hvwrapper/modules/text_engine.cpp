@@ -842,10 +842,15 @@ int Text_GetChName(const TextFamily &f, int index, uint16_t slot, uint16_t count
     TextInstance *in = instanceOf(f, index);
     if (!in)
         return TEXT_NOT_OPEN;
-    if (slot != 0 || !channelsValid(*in, count, channels) || (count && !names))
+    if (slot != 0 || (count && (!channels || !names)))
         return TEXT_OUT_OF_RANGE;
-    for (uint16_t k = 0; k < count; ++k)
+    if (!f.chNamesUpToRefused && !channelsValid(*in, count, channels))
+        return TEXT_OUT_OF_RANGE;
+    for (uint16_t k = 0; k < count; ++k) {
+        if (channels[k] >= in->channelCount)
+            return TEXT_OUT_OF_RANGE;
         std::snprintf(names[k], KORUHV_CHANNEL_NAME_SIZE, f.channelNameFormat, channels[k]);
+    }
     return 0;
 }
 

@@ -250,6 +250,10 @@ struct TextFamily {
     // Board reads answer every listed slot as the one board (the value
     // still lands at the slot's position in the list).
     bool bdReadsAnySlot = false;
+    // GetChName names the listed channels in order and stops with 10 at the
+    // first one at or above the count, the names before it written (else a
+    // refused list writes no name).
+    bool chNamesUpToRefused = false;
 };
 
 // ---- Services for families (open hooks, dialects) ---------------------------

@@ -207,6 +207,7 @@ constexpr TextFamily makeFamily()
     f.acceptSlotOne = true;
     // A name the channel's list lacks writes nothing and answers 0.
     f.chPropUnknownParam = 0;
+    f.chNamesUpToRefused = true;
     return f;
 }
 

@@ -109,9 +109,10 @@ inline Crate makeCrate() {
     return c;
 }
 
-// Processes events until the condition holds or the time is up.
+// Processes events until the condition holds or the time is up. The default
+// bound only catches a hang: a loaded machine is slow, not stuck.
 template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs = 5000) {
+bool waitFor(Pred pred, int timeoutMs = 120000) {
     QElapsedTimer t;
     t.start();
     while (!pred()) {

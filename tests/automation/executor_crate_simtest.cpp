@@ -26,7 +26,7 @@ using korusim::CrateModel;
 using korusim::CrateSim;
 
 template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs = 10000) {
+bool waitFor(Pred pred, int timeoutMs = 120000) { // a hang guard only
     QElapsedTimer t;
     t.start();
     while (!pred()) {
@@ -163,7 +163,8 @@ TEST_F(ExecutorOverCrate, StopDuringASlowWriteSendsNoSecond) {
 TEST_F(ExecutorOverCrate, FailingScriptSendsNothing) {
     const QString body = runToEnd(QStringLiteral("set V0Set 0{0} 10; set V0Set 0{0} 1e9;"));
     EXPECT_TRUE(body.startsWith(QStringLiteral("Script checking has incountered an error.<br>"
-                                               "Syntax error in action [2]<br>")))
+                                               "Syntax error in action [2]: value &quot;1e9&quot; for V0Set: out "
+                                               "of range (0 to 3000)<br>")))
         << body;
     EXPECT_TRUE(sim->requestsFor("SETCHPARAM").empty());
 }

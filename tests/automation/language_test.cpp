@@ -115,6 +115,36 @@ TEST_F(Language, CheckerTable) {
     EXPECT_EQ(checkAction(QStringLiteral("wait 5"), nullptr), CheckSyntax);
 }
 
+TEST_F(Language, RefusedScriptsSayWhy) {
+    struct {
+        const char *script;
+        const char *text;
+    } cases[] = {
+        {"wait 1; set VOSet 0{1} 100;",
+         "Syntax error in action [2]: unknown parameter \"VOSet\" (no selected channel has it)"},
+        {"set V0Set 0{1} 5000;", "Syntax error in action [1]: value \"5000\" for V0Set: out of range (0 to 1000)"},
+        {"set Pw 0{1} On;", "Syntax error in action [1]: value \"On\" for Pw: not 0 or 1"},
+        {"set Mode 0{0} 3;", "Syntax error in action [1]: value \"3\" for Mode: not an index"},
+        {"SET V0Set 0{1} 1;",
+         "Syntax error in action [1]: unknown keyword \"SET\" (a four-word action starts with \"set\")"},
+        {"wait soon;", "Syntax error in action [1]: wait time \"soon\" is not a whole number of milliseconds"},
+        {"wait;", "Syntax error in action [1]: 1 words; an action is \"wait <ms>\" or "
+                  "\"set <parameter> <channels> <value>\""},
+        {"set V0Set 0{1 1;", "Syntax error in action [1]: channel list \"0{1\": \"}\" missing"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.script);
+        const QVector<QString> actions = splitActions(QString::fromLatin1(c.script));
+        const int n = checkActions(actions, crate.node());
+        ASSERT_GT(n, 0);
+        EXPECT_EQ(checkFailureText(actions, crate.node(), n), QString::fromLatin1(c.text));
+    }
+    // Without its system every script is refused, and the text says why.
+    const QVector<QString> actions = splitActions(QStringLiteral("wait 1;"));
+    EXPECT_EQ(checkActions(actions, nullptr), 1);
+    EXPECT_EQ(checkFailureText(actions, nullptr, 1), QStringLiteral("The system of this script is no longer connected."));
+}
+
 TEST_F(Language, CheckerStoresParameterAndText) {
     QString param, text;
     EXPECT_EQ(checkAction(QStringLiteral("set Foo x{1} 1"), crate.node(), &param, &text), ParseBadBoard);

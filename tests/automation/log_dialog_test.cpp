@@ -222,6 +222,45 @@ TEST_F(LogDialog, WarningAnsweredYesAccepts) {
     EXPECT_EQ(currentLogFilename(), QDir(home.path()).filePath(QStringLiteral("x.log")));
 }
 
+TEST_F(LogDialog, ABoardInsertedWhileOpenIsShownWithTheChoiceKeptBeforeOkActs) {
+    open();
+    fileLine()->setText(QStringLiteral("x"));
+    list()->clearSelection();
+    click(tree()->topLevelItem(0));
+    listItem("V0Set")->setSelected(true);
+    // A board goes live into a new slot while the dialog is open.
+    KORUHVNode *board = KORUHVConfig::KORUHVConfigCreateNodeBoard(4, 2, QStringLiteral("A1536"), QString(), 0,
+                                                                  QString(), QString());
+    for (unsigned short ch = 0; ch < 2; ++ch) {
+        KORUHVNode *channel = KORUHVConfig::KORUHVConfigCreateNodeChannel(QString(), ch, 4);
+        channel->addParameter(autotest::param("IMon", WRAPPER_TYPE_NUMERIC, 4, ch));
+        board->addChildNode(channel);
+    }
+    crate.node()->addChildNode(board);
+
+    QString text;
+    autotest::answerNextModal([&](QWidget *w) {
+        text = static_cast<QMessageBox *>(w)->text();
+        static_cast<QMessageBox *>(w)->accept();
+    });
+    QTest::mouseClick(ok(), Qt::LeftButton);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("The boards of crate changed while this dialog was open."))) << text;
+    ASSERT_FALSE(dialog.isNull());
+    EXPECT_NE(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(flaggedCount(), 0) << "nothing changes before the operator confirms";
+    ASSERT_EQ(tree()->topLevelItemCount(), 5);
+    EXPECT_EQ(tree()->topLevelItem(4)->childCount(), 2);
+    EXPECT_TRUE(listItem("IMon"));
+    EXPECT_TRUE(on(tree()->topLevelItem(0)->child(3))) << "the choice is kept";
+    EXPECT_FALSE(on(tree()->topLevelItem(4)));
+    EXPECT_TRUE(listItem("V0Set")->isSelected());
+
+    QTest::mouseClick(ok(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.isNull() || dialog->result() == QDialog::Accepted);
+    for (int ch = 0; ch < 4; ++ch)
+        EXPECT_TRUE(flagged(0, ch, "V0Set"));
+}
+
 TEST(LogDialogAlone, WithoutSystemOkDoesNothing) {
     QLogDialog d(nullptr);
     d.setAttribute(Qt::WA_DeleteOnClose, false);

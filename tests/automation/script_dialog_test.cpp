@@ -86,7 +86,10 @@ TEST_F(ScriptDialog, CheckReportsResultAndPosition) {
         const char *label;
     } cases[] = {
         {"wait 10;\nset V0Set 0{1} 100;\n", "Script format correct."},
-        {"wait 10;\nSET V0Set 0{1} 100;", "Script not correctly formatted.\nSyntax error in action [2]"},
+        {"wait 10;\nSET V0Set 0{1} 100;", "Script not correctly formatted.\nSyntax error in action [2]: unknown keyword "
+                                          "\"SET\" (a four-word action starts with \"set\")"},
+        {"set V0Set 0{1} 5000;",
+         "Script not correctly formatted.\nSyntax error in action [1]: value \"5000\" for V0Set: out of range (0 to 1000)"},
         {";;", "Script not correctly formatted."},
     };
     for (const auto &c : cases) {
@@ -232,7 +235,8 @@ TEST_F(ScriptRun, DockButtonsPauseResumeAndStop) {
     ASSERT_TRUE(autotest::waitFor([&] { return fakehv::callsOf("KORUHV_SetChParam").size() == 1; }));
     ASSERT_TRUE(autotest::waitFor([&] { return runLog()->toPlainText().contains(QStringLiteral("WAIT 60000")); }));
     QTest::mouseClick(dockButton("dockStopButton"), Qt::LeftButton);
-    ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }, 1000));
+    // Stop ends the 60 s wait at once; the margin is for a loaded machine.
+    ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }, 30000));
     EXPECT_TRUE(runLog()->toPlainText().contains(QStringLiteral("Script stopped by the user.")));
     EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam").size(), 1u);
     EXPECT_TRUE(dialog->isEnabled());
@@ -300,6 +304,63 @@ TEST_F(ScriptRun, SystemRemovedMidRun) {
     QTest::qWait(50);
     EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam").size(), n);
     EXPECT_TRUE(runLog()->toPlainText().contains(QStringLiteral("Script stopped by the user.")));
+}
+
+TEST_F(ScriptRun, ARefusedRunSaysWhyAndAfterItsSystemWentThatItWent) {
+    editor()->setPlainText(QStringLiteral("set VOSet 0{1} 100;"));
+    QTest::mouseClick(button("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
+    EXPECT_TRUE(runLog()->toPlainText().contains(
+        QStringLiteral("Syntax error in action [1]: unknown parameter \"VOSet\" (no selected channel has it)")))
+        << runLog()->toPlainText();
+
+    dialog->systemRemoved();
+    crate.root.reset();
+    editor()->setPlainText(QStringLiteral("wait 1;"));
+    QTest::mouseClick(dockButton("dockStartButton"), Qt::LeftButton);
+    ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
+    const QString text = runLog()->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("Script checking has incountered an error.")));
+    EXPECT_TRUE(text.contains(QStringLiteral("The system of this script is no longer connected."))) << text;
+    EXPECT_FALSE(text.contains(QStringLiteral("Syntax error"))) << text;
+}
+
+TEST_F(ScriptRun, RowsInsertedDuringARunAreLockedToo) {
+    editor()->setPlainText(QStringLiteral("wait 60000;"));
+    QTest::mouseClick(button("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(dialog->isRunning());
+    // A board inserted meanwhile: its rows come in above and below the old ones.
+    table->insertRow(0);
+    table->setItem(0, 0, new QTableWidgetItem(QStringLiteral("new above")));
+    table->insertRow(3);
+    table->setItem(3, 0, new QTableWidgetItem(QStringLiteral("new below")));
+    auto *readOnly = new QTableWidgetItem(QStringLiteral("new fixed"));
+    readOnly->setFlags(readOnly->flags() & ~Qt::ItemIsEditable);
+    table->insertRow(4);
+    table->setItem(4, 0, readOnly);
+    for (int r = 0; r < table->rowCount(); ++r)
+        EXPECT_FALSE(editable(r)) << "row " << r << " is editable while the script writes";
+    // Sorted, a new cell is placed by a layout change.
+    table->setSortingEnabled(true);
+    table->sortByColumn(0, Qt::AscendingOrder);
+    table->insertRow(5);
+    table->setItem(5, 0, new QTableWidgetItem(QStringLiteral("a sorted one")));
+    for (int r = 0; r < table->rowCount(); ++r)
+        EXPECT_FALSE(editable(r)) << "row " << r << " (sorted) is editable while the script writes";
+
+    QTest::mouseClick(dockButton("dockStopButton"), Qt::LeftButton);
+    ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
+    // Every cell gets its own flag back, wherever its row went.
+    const struct {
+        const char *text;
+        bool editable;
+    } cells[] = {{"editable", true},   {"fixed", false},     {"new above", true},
+                 {"new below", true},  {"new fixed", false}, {"a sorted one", true}};
+    for (const auto &c : cells) {
+        QTableWidgetItem *item = table->findItems(QString::fromLatin1(c.text), Qt::MatchExactly).value(0);
+        ASSERT_TRUE(item) << c.text;
+        EXPECT_EQ(bool(item->flags() & Qt::ItemIsEditable), c.editable) << c.text;
+    }
 }
 
 TEST(ScriptDialogAlone, WithoutMainWindowARunOnlyMinimises) {

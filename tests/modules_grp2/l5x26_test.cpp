@@ -106,12 +106,14 @@ TEST_F(L5x26Test, OpensIdentifiesAndDescribesTheModule)
     ASSERT_EQ(KORUHV_GetChName(h, 0, 2, list, names), 0);
     EXPECT_STREQ(names[0], "CH00");
     EXPECT_STREQ(names[1], "CH15");
-    // A refused channel leaves every name untouched, also the ones before it.
-    unsigned short refused[] = {2, 16};
-    char kept[2][KORUHV_CHANNEL_NAME_SIZE] = {"keep", "keep"};
-    EXPECT_EQ(KORUHV_GetChName(h, 0, 2, refused, kept), 10);
-    EXPECT_STREQ(kept[0], "keep");
+    // A channel at or beyond the count stops the list with 10: the names
+    // before it are written, it and the ones after it are not.
+    unsigned short refused[] = {2, 16, 3};
+    char kept[3][KORUHV_CHANNEL_NAME_SIZE] = {"keep", "keep", "keep"};
+    EXPECT_EQ(KORUHV_GetChName(h, 0, 3, refused, kept), 10);
+    EXPECT_STREQ(kept[0], "CH02");
     EXPECT_STREQ(kept[1], "keep");
+    EXPECT_STREQ(kept[2], "keep");
     unsigned short commands = 7;
     char *commandList = reinterpret_cast<char *>(1);
     EXPECT_EQ(KORUHV_GetExecCommList(h, &commands, &commandList), 0);
@@ -288,6 +290,21 @@ TEST_F(L5x26Test, ReadsAndWritesEachKind)
     EXPECT_EQ(sim->requestCount(), sent + 1);
     EXPECT_EQ(sim->lines("CH:16,").size(), 1u);
     EXPECT_EQ(setBdInt(h, "Nope", 1), 22);
+}
+
+TEST_F(L5x26Test, L5126ChannelNamesStopAtTheFirstChannelBeyondTheCount)
+{
+    startTcp({AmpModule::make(AmpFamily::L5126, 0, "L5126")});
+    const int h = open(kL5126Type, "127.0.0.2");
+    unsigned short list[] = {0, 15, 16, 1};
+    char names[4][KORUHV_CHANNEL_NAME_SIZE] = {"keep", "keep", "keep", "keep"};
+    EXPECT_EQ(KORUHV_GetChName(h, 0, 4, list, names), 10);
+    EXPECT_STREQ(names[0], "CH00");
+    EXPECT_STREQ(names[1], "CH15");
+    EXPECT_STREQ(names[2], "keep");
+    EXPECT_STREQ(names[3], "keep");
+    EXPECT_EQ(KORUHV_GetChName(h, 1, 1, list, names), 10) << "slot other than 0";
+    close(h);
 }
 
 TEST_F(L5x26Test, L5126CoarseGainOfTheAuxBranch)

@@ -140,12 +140,14 @@ TEST_F(TrixhvTest, DiscoversItsParametersFromTheUnit)
     char names[2][KORUHV_CHANNEL_NAME_SIZE] = {};
     ASSERT_EQ(KORUHV_GetChName(h, 0, 1, chs, names), 0);
     EXPECT_STREQ(names[0], "CH00");
-    // A refused channel leaves every name untouched, also the ones before it.
-    unsigned short refused[] = {2, 4};
-    char kept[2][KORUHV_CHANNEL_NAME_SIZE] = {"keep", "keep"};
-    EXPECT_EQ(KORUHV_GetChName(h, 0, 2, refused, kept), 10);
-    EXPECT_STREQ(kept[0], "keep");
+    // A channel at or beyond the count stops the list with 10: the names
+    // before it are written, it and the ones after it are not.
+    unsigned short refused[] = {2, 4, 1};
+    char kept[3][KORUHV_CHANNEL_NAME_SIZE] = {"keep", "keep", "keep"};
+    EXPECT_EQ(KORUHV_GetChName(h, 0, 3, refused, kept), 10);
+    EXPECT_STREQ(kept[0], "CH02");
     EXPECT_STREQ(kept[1], "keep");
+    EXPECT_STREQ(kept[2], "keep");
 }
 
 TEST_F(TrixhvTest, UnknownSystemTypesOpenTrixhv)
