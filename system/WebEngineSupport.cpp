@@ -86,6 +86,11 @@ void prepareProcess()
     if (!sandboxMustBeOff(root, namespaces))
         return;
     qputenv(kDisableSandboxVariable, QByteArray("1"));
+    /* Without the sandbox the page processes need no zygote; a zygote that
+     * dies at start (a broken helper) would take the program with it. */
+    QByteArray flags = qgetenv(kChromiumFlagsVariable);
+    if (!flags.contains("--no-zygote"))
+        qputenv(kChromiumFlagsVariable, (flags + " --no-zygote").trimmed());
     if (root)
         qInfo("LUMO2020: running as root: the web interface's engine runs without its sandbox");
     else
