@@ -194,6 +194,12 @@ protected:
             looks::settle();
             const QVector<textfit::Clip> main = textfit::clippedTexts(window);
             EXPECT_TRUE(main.isEmpty()) << "main window:\n" << textfit::report(main).toStdString();
+            /* Selected header boxes write their names in bold. */
+            for (QCustomBox *box : window->findChildren<QCustomBox *>())
+                box->setSelected(true);
+            looks::settle();
+            const QVector<textfit::Clip> bold = textfit::clippedTexts(window);
+            EXPECT_TRUE(bold.isEmpty()) << "selected boxes:\n" << textfit::report(bold).toStdString();
             if (QSystemInformations *panel = s->getSystemInfoWidget()) {
                 int walked = 0, clicked = 0;
                 const QVector<textfit::Clip> dialogs = looks::walkPanelDialogs(panel, &walked, &clicked);
