@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QFontMetrics>
 
+#include <algorithm>
+
 QElidingLabel::QElidingLabel(const QString &text, QWidget *parent) : QLabel(text, parent), full(text)
 {
     setTextFormat(Qt::PlainText);
