@@ -36,6 +36,9 @@ void QCollapsibleWidget::addChildWidget(QWidget *content, QWidget *header)
         });
     if (content) {
         auto *child = new QTreeWidgetItem;
+        /* The items' one-pixel border (style sheet) comes off the room of
+         * the widget inside: the row asks for that much more. */
+        child->setSizeHint(0, QSize(0, content->sizeHint().height() + 2));
         item->insertChild(0, child);
         setItemWidget(child, 0, content);
     }

@@ -1,6 +1,7 @@
 #include "QCustomBox.h"
 
 #include "QCustomLabel.h"
+#include "QElidingLabel.h"
 
 #include <QHBoxLayout>
 #include <QMouseEvent>
@@ -39,7 +40,9 @@ QCustomBox::QCustomBox(QString name, int index, QWidget *pw, bool custom, bool s
     connect(expandLabel, &QCustomLabel::clicked, this, &QCustomBox::expandButtonClick);
     layout->addWidget(expandLabel);
     layout->addSpacing(10);
-    nameLabel = new QLabel(name, this);
+    /* A long name is shortened (whole in its tool tip); the buttons
+     * always show their words. */
+    nameLabel = new QElidingLabel(name, this);
     nameLabel->setObjectName(QStringLiteral("sysNameLabel"));
     layout->addWidget(nameLabel);
     layout->addStretch();
@@ -48,6 +51,7 @@ QCustomBox::QCustomBox(QString name, int index, QWidget *pw, bool custom, bool s
         disconnectButton->setObjectName(QStringLiteral("disconnectButton"));
         disconnectButton->setFlat(true);
         disconnectButton->setStyleSheet(QStringLiteral("background: transparent; border:none"));
+        disconnectButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         connect(disconnectButton, &QPushButton::clicked, this, &QCustomBox::disconnectButtonClick);
         layout->addWidget(disconnectButton);
     }
@@ -56,6 +60,7 @@ QCustomBox::QCustomBox(QString name, int index, QWidget *pw, bool custom, bool s
         extraButton->setObjectName(QStringLiteral("extraButton"));
         extraButton->setFlat(true);
         extraButton->setStyleSheet(QStringLiteral("background: transparent; border:none"));
+        extraButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         connect(extraButton, &QPushButton::clicked, this, &QCustomBox::extraButtonClick);
         layout->addWidget(extraButton);
     }
@@ -70,7 +75,7 @@ QCustomBox::QCustomBox(QString name, int index, QWidget *pw, bool custom, bool s
 
 QString QCustomBox::getName() const
 {
-    return nameLabel->text();
+    return nameLabel->fullText();
 }
 
 QString QCustomBox::getDisconnectButtonText() const

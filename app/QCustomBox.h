@@ -6,6 +6,7 @@
 #include <QGroupBox>
 
 class QCustomLabel;
+class QElidingLabel;
 class QLabel;
 class QPushButton;
 
@@ -45,7 +46,7 @@ private:
     int widgetIdx;
     QWidget *parentWidget;
     bool isSelected = false;
-    QLabel *nameLabel = nullptr;
+    QElidingLabel *nameLabel = nullptr;
     QCustomLabel *expandLabel = nullptr;
     QPushButton *disconnectButton = nullptr;
     QPushButton *extraButton = nullptr;

@@ -39,6 +39,16 @@ QPushButton *settingsStyleButton(const QString &text, QWidget *parent)
     return b;
 }
 
+/* The dock is narrow: a wide picture goes smaller, so that the model's
+ * words beside it stay whole (they wrap, never cut). */
+QPixmap fitDockPicture(const QPixmap &picture)
+{
+    constexpr int widest = 100;
+    if (picture.isNull() || picture.width() <= widest)
+        return picture;
+    return picture.scaledToWidth(widest, Qt::SmoothTransformation);
+}
+
 } // namespace
 
 QSystemInformations::QSystemInformations(QPixmap image, QString name, int widgetIdx_, QWidget *parent)
@@ -72,7 +82,7 @@ QSystemInformations::QSystemInformations(QPixmap image, QString name, int widget
     headerLayout->setContentsMargins(0, 0, 0, 0);
     imageLabel = new QLabel(header);
     imageLabel->setMargin(0);
-    imageLabel->setPixmap(image);
+    imageLabel->setPixmap(fitDockPicture(image));
     imageLabel->setStyleSheet(QStringLiteral("background: transparent;"));
     auto *modelLabel = new QLabel(model, header);
     modelLabel->setObjectName(QStringLiteral("modelLabel"));
@@ -81,6 +91,7 @@ QSystemInformations::QSystemInformations(QPixmap image, QString name, int widget
     QFont modelFont = modelLabel->font();
     modelFont.setCapitalization(QFont::SmallCaps);
     modelLabel->setFont(modelFont);
+    modelLabel->setWordWrap(true);
     headerLayout->addWidget(imageLabel);
     headerLayout->addSpacing(15);
     headerLayout->addWidget(modelLabel);
@@ -234,7 +245,7 @@ void QSystemInformations::setSelected(bool selected)
     const TypeLayout &layout = layoutFor(isCustomView ? -1 : systemType);
     const char *picture = selected ? layout.pictureSelected : layout.pictureUnselected;
     if (picture && *picture)
-        imageLabel->setPixmap(QPixmap(QString::fromLatin1(picture)));
+        imageLabel->setPixmap(fitDockPicture(QPixmap(QString::fromLatin1(picture))));
     if (isCustomView)
         return;
     const QString look = selected ? selectedLook() : unselectedLook();

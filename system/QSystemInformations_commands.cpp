@@ -10,6 +10,7 @@
 #include <QCursor>
 #include <QFont>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -99,8 +100,10 @@ void QSystemInformations::createSystemButtonWidgets()
         b->setFlat(true);
         b->setFixedSize(59, 35);
         b->setCursor(Qt::PointingHandCursor);
-        if (buttonHasSmallFont(cmd))
-            b->setFont(QFont(QStringLiteral("Helvetica [Cronyx]"), 6));
+        /* A word too wide for the fixed button takes the small font too. */
+        const QFont small(QStringLiteral("Helvetica [Cronyx]"), 6);
+        if (buttonHasSmallFont(cmd) || QFontMetrics(b->font()).size(0, b->text()).width() > b->width())
+            b->setFont(small);
     }
     commandButton(Cmd::Pw48)->setCheckable(true);
 

@@ -1,5 +1,6 @@
 #include "KORUHVSwitch.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -26,6 +27,23 @@ KORUHVSwitch::KORUHVSwitch(QString onText_, QString offText_, int style_, QWidge
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
+QFont KORUHVSwitch::textFont(bool checked) const
+{
+    const KORUHVSwitchGeometry g = KORUHVSwitchGeometryFor(width(), height(), checked);
+    QFont f = font();
+    f.setFamily(QStringLiteral("Antonio"));
+    f.setStretch(75);
+    const QString text = checked ? onText : offText;
+    int size = std::max(1, g.fontPixelSize);
+    f.setPixelSize(size);
+    /* Shrinks the word into its box rather than cutting it; 6 px is the
+     * smallest size still read as a word. */
+    while (size > 6 && QFontMetrics(f).horizontalAdvance(text) > g.textBox.width()) {
+        f.setPixelSize(--size);
+    }
+    return f;
+}
+
 /* Every switch of the program uses the rectangular look; another style is
  * drawn the same way. */
 void KORUHVSwitch::paintEvent(QPaintEvent *)
@@ -36,10 +54,7 @@ void KORUHVSwitch::paintEvent(QPaintEvent *)
         return;
 
     QPainter painter(this);
-    QFont font = painter.font();
-    font.setFamily(QStringLiteral("Antonio"));
-    font.setStretch(75);
-    font.setPixelSize(std::max(1, g.fontPixelSize));
+    const QFont font = textFont(on);
 
     const QColor trackFill = on ? QColor(104, 204, 56) : QColor(205, 205, 205);
     const QColor trackLine = on ? QColor(13, 90, 0) : QColor(88, 88, 88);

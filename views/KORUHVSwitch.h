@@ -28,6 +28,9 @@ public:
     QString getOffString() const { return offText; }
     QString getCurrentString() const { return isChecked() ? onText : offText; }
     int getStyle() const { return style; }
+    /* The font the text of that state is drawn with: the condensed face at
+     * half the track's height, smaller where the word would not fit its box. */
+    QFont textFont(bool checked) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "crate/crate_panel.h"
 #include "crate/crate_sim.h"
 
 namespace korusim {
@@ -134,16 +135,16 @@ std::vector<CrateSysProp> currentSysProps()
 {
     using K = SysPropKind;
     std::string psm{char(5), char(7), char(1), char(2), char(0)};
-    std::string hvFans = std::string(1, char(1)) + be16(2400) + std::string(1, char(1)) + be16(2450) +
-                         std::string(1, char(0)) + be16(0);
-    std::string pwFans = std::string(1, char(1)) + be16(3100) + std::string(1, char(1)) + be16(3120);
+    // Every fan runs at the middle speed; the front panel starts dark.
+    std::string hvFans = fanStatusBytes(3, 0, 1);
+    std::string pwFans = fanStatusBytes(2, 0, 1, 3);
     return {
         {"Sessions", "GETACTLOG", "", K::Sessions, ""},
         {"ModelName", "GETSYSNAME", "", K::Text, "HX4400"},
         {"SwRelease", "GETSWREL", "", K::Text, "3.1.2"},
         {"GenSignCfg", "GETGENCFG", "SETGENCFG", K::Byte, std::string(1, char(0))},
         {"FrontPanIn", "GETFPIN", "", K::Word16, be16(0x0003)},
-        {"FrontPanOut", "GETFPOUT", "", K::Word16, be16(0x0001)},
+        {"FrontPanOut", "GETFPOUT", "", K::Word16, be16(0)},
         {"ResFlagCfg", "GETRSFLAGCFG", "SETRSFLAGCFG", K::Byte, std::string(1, char(0))},
         {"ResFlag", "GETRSFLAG", "", K::Word16, be16(0)},
         {"HvPwSM", "GETHVPSM", "", K::Raw, psm},

@@ -2,6 +2,7 @@
 // connection, and an event thread that ramps the channels and sends event
 // batches to the subscribers' event servers.
 #include "crate/crate_sim.h"
+#include "crate/crate_panel.h"
 #include "crate/hx1100_sim.h"
 
 #include <arpa/inet.h>
@@ -299,6 +300,11 @@ struct CrateSim::Impl {
     int connCounter = 0;
     std::string errorText;
     uint16_t keepAliveWord = 0;
+    // The front-panel word and the fan readings follow the channels and the
+    // fans unless a test set the property itself (then it stays as set).
+    bool panelPinned = false;
+    std::map<std::string, bool> fansPinned;
+    std::map<std::string, uint32_t> failedFans;  // property -> mask of failed fans
 
     int listenFd = -1;
     std::atomic<bool> stopping{false};
@@ -316,6 +322,57 @@ struct CrateSim::Impl {
         for (auto &b : model.slots) slots.push_back(makeSlot(std::move(b)));
         std::fill(std::begin(syncStatus), std::end(syncStatus), uint8_t(1));
         nextSession = opt.firstSessionId;
+        refreshDerived();
+    }
+
+    // Recomputes "FrontPanOut" from every channel's status (its "Pw" when it
+    // has none) and the fan-status properties from "HVFanSpeed" and the
+    // failed fans; marks what changed.
+    void refreshDerived()
+    {
+        uint16_t word = 0;
+        for (auto &sl : slots) {
+            if (!sl.board) continue;
+            for (unsigned c = 0; c < sl.ch.size(); ++c) {
+                const auto &ps = sl.board->paramsOf(c);
+                int iSt = paramIndex(ps, "Status");
+                if (iSt >= 0) {
+                    word |= frontPanelBits(sl.ch[c].raw[iSt]);
+                } else {
+                    int iPw = paramIndex(ps, "Pw");
+                    if (iPw >= 0 && sl.ch[c].raw[iPw]) word |= kPanelChannelOn;
+                }
+            }
+        }
+        unsigned speed = 1;
+        int iSpeed = sysPropIndex("HVFanSpeed");
+        if (iSpeed >= 0 && sysProps[iSpeed].value.size() >= 2)
+            speed = (uint8_t(sysProps[iSpeed].value[0]) << 8) | uint8_t(sysProps[iSpeed].value[1]);
+        unsigned firstFan = 0;
+        for (size_t i = 0; i < sysProps.size(); ++i) {
+            CrateSysProp &p = sysProps[i];
+            if (p.kind != SysPropKind::Raw || !isFanStatusName(p.name)) continue;
+            const unsigned count = unsigned(p.value.size() / 3);
+            const uint32_t failed = failedFans[p.name];
+            if (failed) word |= kPanelFanFailure;
+            if (!fansPinned[p.name]) {
+                std::string v = fanStatusBytes(count, failed, speed, firstFan);
+                if (v != p.value) {
+                    p.value = std::move(v);
+                    markSys(int(i));
+                }
+            }
+            firstFan += count;
+        }
+        int iPanel = sysPropIndex("FrontPanOut");
+        if (iPanel >= 0 && !panelPinned) {
+            std::string v{char(word >> 8), char(word & 0xFF)};
+            if (sysProps[iPanel].kind == SysPropKind::Word32) v = std::string(2, '\0') + v;
+            if (v != sysProps[iPanel].value) {
+                sysProps[iPanel].value = v;
+                markSys(iPanel);
+            }
+        }
     }
 
     bool firstGen() const { return opt.generation == CrateGeneration::First; }
@@ -428,6 +485,7 @@ struct CrateSim::Impl {
                 if (iSt >= 0) setChRaw(s, c, iSt, st);
             }
         }
+        refreshDerived();
     }
 
     void kill()
@@ -444,6 +502,7 @@ struct CrateSim::Impl {
                 sl.ch[c].vmon = 0;
             }
         }
+        refreshDerived();
     }
 
     void clearAlarms()
@@ -461,6 +520,7 @@ struct CrateSim::Impl {
                 markBoard(s, b);
             }
         }
+        refreshDerived();
     }
 
     // --------------------------------------------------------- replies
@@ -994,6 +1054,7 @@ struct CrateSim::Impl {
                 }
                 setChRaw(sl, c, paramIndex(s->board->paramsOf(c), name), raw);
             }
+            if (!names) refreshDerived();
             return plain(kw, false, sidBytes, 0);
         }
         const char *subKw = firstGen() ? "SUBSCRIBE" : "NEWSUBSCRIBE";
@@ -1034,6 +1095,7 @@ struct CrateSim::Impl {
             if (p.value != v) {
                 p.value = v;
                 markSys(int(i));
+                refreshDerived();
             }
             return plain(kw, false, sidBytes, 0);
         }
@@ -1725,6 +1787,7 @@ bool CrateSim::setChannelRaw(unsigned slot, unsigned channel, const std::string 
     if (i < 0) return false;
     if (param == "VMon") c->vmon = rawToValue(ps[i], raw);
     d->setChRaw(slot, channel, i, raw);
+    d->refreshDerived();
     return true;
 }
 
@@ -1787,10 +1850,38 @@ bool CrateSim::setSysProp(const std::string &name, const std::string &bytes)
     std::lock_guard lk(d->m);
     int i = d->sysPropIndex(name);
     if (i < 0) return false;
+    if (name == "FrontPanOut") d->panelPinned = true;
+    if (isFanStatusName(name)) d->fansPinned[name] = true;
     if (d->sysProps[i].value != bytes) {
         d->sysProps[i].value = bytes;
         d->markSys(i);
     }
+    d->refreshDerived();
+    return true;
+}
+
+bool CrateSim::setChannelAlarm(unsigned slot, unsigned channel, uint32_t statusBits, bool raised)
+{
+    std::lock_guard lk(d->m);
+    auto *c = d->chan(slot, channel);
+    if (!c) return false;
+    int i = paramIndex(d->slots[slot].board->paramsOf(channel), "Status");
+    if (i < 0) return false;
+    // Bits 0-2 (on, ramping) belong to the ramp.
+    statusBits &= ~uint32_t(0x7);
+    d->setChRaw(slot, channel, i, raised ? c->raw[i] | statusBits : c->raw[i] & ~statusBits);
+    d->refreshDerived();
+    return true;
+}
+
+bool CrateSim::setFanFailed(const std::string &property, unsigned fan, bool failed)
+{
+    std::lock_guard lk(d->m);
+    int i = d->sysPropIndex(property);
+    if (i < 0 || !isFanStatusName(property) || fan >= d->sysProps[i].value.size() / 3 || fan >= 32) return false;
+    uint32_t &mask = d->failedFans[property];
+    mask = failed ? mask | (1u << fan) : mask & ~(1u << fan);
+    d->refreshDerived();
     return true;
 }
 

@@ -259,6 +259,14 @@ public:
     bool setBoardValue(unsigned slot, const std::string &param, double value);
     bool setChannelName(unsigned slot, unsigned channel, const std::string &name);
     bool setSysProp(const std::string &name, const std::string &bytes);
+    // Fault knobs of the model. Raises or lowers conditions of a channel's
+    // "Status" (CrateChannelBit of crate_panel.h: over-current, trips...);
+    // a raised one stays until lowered here or cleared by the clear-alarm
+    // command. The front-panel word follows.
+    bool setChannelAlarm(unsigned slot, unsigned channel, uint32_t statusBits, bool raised);
+    // A fan of a fan-status property ("HVFanStat", 0 = first fan) fails:
+    // it reads status 0 at 0 rpm and the front panel shows a fan failure.
+    bool setFanFailed(const std::string &property, unsigned fan, bool failed);
     std::optional<uint32_t> channelRaw(unsigned slot, unsigned channel, const std::string &param) const;
     std::optional<double> channelValue(unsigned slot, unsigned channel, const std::string &param) const;
     std::optional<uint32_t> boardRaw(unsigned slot, const std::string &param) const;

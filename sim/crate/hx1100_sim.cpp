@@ -1,6 +1,7 @@
 // The first-generation crate: its system properties, presets and datagram
 // form. The server is CrateSim run with generation First.
 #include "crate/hx1100_sim.h"
+#include "crate/crate_panel.h"
 
 namespace korusim {
 
@@ -34,15 +35,15 @@ std::vector<CrateSysProp> hx1100SysProps()
 {
     using K = SysPropKind;
     std::string psm{char(1), char(2), char(3), char(4), char(5)};
-    std::string fans = std::string(1, char(1)) + be16(2400) + std::string(1, char(1)) + be16(2450) +
-                       std::string(1, char(0)) + be16(0);
+    // Every fan runs at the middle speed; the front panel starts dark.
+    std::string fans = fanStatusBytes(3, 0, 1);
     return {
         {"Sessions", "GETACTLOG", "", K::Sessions, ""},
         {"ModelName", "GETSYSNAME", "", K::Text, "HX1100"},
         {"SwRelease", "GETSWREL", "", K::Text, "1.4.3"},
         {"GenSignCfg", "GETGENCFG", "SETGENCFG", K::Byte, std::string(1, char(0))},
         {"FrontPanIn", "GETFPIN", "", K::Word16, be16(0x0003)},
-        {"FrontPanOut", "GETFPOUT", "", K::Word16, be16(0x0001)},
+        {"FrontPanOut", "GETFPOUT", "", K::Word16, be16(0)},
         {"ResFlagCfg", "GETRSFLAGCFG", "SETRSFLAGCFG", K::Byte, std::string(1, char(0))},
         {"ResFlag", "GETRSFLAG", "", K::Word16, be16(0)},
         {"HvPwSM", "GETHVPSM", "", K::Raw, psm},

@@ -402,7 +402,7 @@ TEST_F(CrateSimTest, SystemPropertyReads)
         {"SymbolicName", 0, "crate-sim", 0, 0},
         {"SwRelease", 0, "3.1.2", 0, 0},
         {"HvPwSM", 0, "5:7:J7740:J7750:0", 0, 0},
-        {"HVFanStat", 0, "1:2400:1:2450:0:0", 0, 0},
+        {"HVFanStat", 0, "1:2400:1:2450:1:2370", 0, 0}, /* every fan turns */
         {"HVClkConf", 0, "0:1", 0, 0},
         {"ClkFreq", 0, nullptr, 40, 2},
         {"FrontPanIn", 0, nullptr, 3, 2},

@@ -78,7 +78,7 @@ TEST(Hx1100Sim, LoginMapParametersAndProperties)
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "HvPwSM", text), 0);
     EXPECT_STREQ(text, "1:2:3:4:5");
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "FanStat", text), 0);
-    EXPECT_STREQ(text, "1:2400:1:2450:0:0");
+    EXPECT_STREQ(text, "1:2400:1:2450:1:2370"); /* every fan turns */
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "ModelName", text), 0);
     EXPECT_STREQ(text, "HX1100");
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "SymbolicName", text), 0);
