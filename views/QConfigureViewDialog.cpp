@@ -2,6 +2,7 @@
 
 #include "KORUHVNode.h"
 #include "KORUHVParameterChooser.h"
+#include "ViewChoiceWalk.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -14,9 +15,15 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+using viewchoice::Skip;
+using viewchoice::View;
+
 namespace {
-constexpr int NodeRole = Qt::UserRole + 1;
-}
+// The Custom mode's buttons and columns leave the group boards out; its
+// parameter choice reaches every board's parameters.
+constexpr Skip kChoiceSkip{false, true};
+constexpr Skip kApplySkip{false, false};
+} // namespace
 
 void KORUHVSetChoiceItemShown(QTreeWidgetItem *item, bool shown, bool dragEnabled)
 {
@@ -39,7 +46,12 @@ bool KORUHVChoiceItemShown(const QTreeWidgetItem *item)
 
 KORUHVNode *QConfigureViewDialog::nodeOfItem(const QTreeWidgetItem *item)
 {
-    return item ? reinterpret_cast<KORUHVNode *>(item->data(0, NodeRole).value<quintptr>()) : nullptr;
+    return viewchoice::nodeOf(item);
+}
+
+QVector<KORUHVNode *> QConfigureViewDialog::systems() const
+{
+    return systemNode ? QVector<KORUHVNode *>{systemNode} : QVector<KORUHVNode *>{};
 }
 
 QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidget *parent,
@@ -114,13 +126,13 @@ void QConfigureViewDialog::initializeChannelsChoice()
         boardItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/modulo.png")));
         boardItem->setText(1, board->getNodeName());
         boardItem->setText(2, QString::asprintf("%02d", board->getVisualIndex()));
-        boardItem->setData(0, NodeRole, QVariant::fromValue(quintptr(board)));
+        viewchoice::keepNode(boardItem, board);
         KORUHVSetChoiceItemShown(boardItem, board->isNodeEnabled(), true);
         for (KORUHVNode *channel : board->getChildren()) {
             auto *channelItem = new QTreeWidgetItem(boardItem);
             channelItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/canale.png")));
             channelItem->setText(1, channel->getNodeName());
-            channelItem->setData(0, NodeRole, QVariant::fromValue(quintptr(channel)));
+            viewchoice::keepNode(channelItem, channel);
             KORUHVSetChoiceItemShown(channelItem, channel->isNodeEnabled());
         }
         treeSource->addTopLevelItem(boardItem);
@@ -142,33 +154,22 @@ void QConfigureViewDialog::initializeParametersChoice()
     chooser = new KORUHVParameterChooser(preview, QStringLiteral("configParamButton"), this);
     QHBoxLayout *rowLayout = nullptr;
     int k = 0;
-    if (systemNode) {
-        for (KORUHVNode *board : systemNode->getChildren()) {
-            if (board->getNodeType() == NODE_GROUP)
-                continue;
-            for (KORUHVNode *channel : board->getChildren()) {
-                for (KORUHVNode *param : channel->getParameters()) {
-                    QPushButton *button = chooser->addName(param->getNodeName(), param->isNodeEnabled());
-                    if (!button)
-                        continue;
-                    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-                    if (k % 3 == 0) {
-                        if (rowLayout)
-                            rowLayout->addStretch();
-                        auto *row = new QWidget(tab);
-                        row->setMaximumHeight(50);
-                        rowLayout = new QHBoxLayout(row);
-                        rowLayout->setSpacing(0);
-                        rowLayout->setContentsMargins(0, 0, 0, 0);
-                        layout->addWidget(row);
-                    }
-                    button->setParent(tab);
-                    rowLayout->addWidget(button);
-                    ++k;
-                }
-            }
+    viewchoice::addChooserButtons(systems(), kChoiceSkip, *chooser, View::Table, [&](QPushButton *button) {
+        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        if (k % 3 == 0) {
+            if (rowLayout)
+                rowLayout->addStretch();
+            auto *row = new QWidget(tab);
+            row->setMaximumHeight(50);
+            rowLayout = new QHBoxLayout(row);
+            rowLayout->setSpacing(0);
+            rowLayout->setContentsMargins(0, 0, 0, 0);
+            layout->addWidget(row);
         }
-    }
+        button->setParent(tab);
+        rowLayout->addWidget(button);
+        ++k;
+    });
     if (rowLayout)
         rowLayout->addStretch();
     moveColumnsWithIndexes();
@@ -183,15 +184,7 @@ void QConfigureViewDialog::initializeParametersChoice()
 
 void QConfigureViewDialog::moveColumnsWithIndexes()
 {
-    if (!systemNode)
-        return;
-    for (KORUHVNode *board : systemNode->getChildren()) {
-        if (board->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *channel : board->getChildren())
-            for (KORUHVNode *param : channel->getParameters())
-                chooser->moveToVisualIndex(param->getNodeName(), param->getVisualIndex());
-    }
+    viewchoice::moveChooserColumns(systems(), kChoiceSkip, *chooser, View::Table);
 }
 
 void QConfigureViewDialog::changeItemVisibility(QTreeWidgetItem *currentItem)
@@ -215,22 +208,9 @@ void QConfigureViewDialog::changeVisibilityInPreview()
 
 void QConfigureViewDialog::clickedOkButton()
 {
-    bool channel = false;
-    for (int i = 0; i < treeSource->topLevelItemCount() && !channel; ++i) {
-        QTreeWidgetItem *board = treeSource->topLevelItem(i);
-        if (board->isHidden() || !KORUHVChoiceItemShown(board))
-            continue;
-        for (int c = 0; c < board->childCount(); ++c)
-            channel = channel || KORUHVChoiceItemShown(board->child(c));
-    }
+    const bool channel = viewchoice::anyChannelChosen(treeSource, 1);
     const bool parameter = chooser->anyShown();
-    QString problem;
-    if (!parameter && !channel)
-        problem = QStringLiteral("Select at least one channel/parameter");
-    else if (!parameter)
-        problem = QStringLiteral("Select at least one parameter");
-    else if (!channel)
-        problem = QStringLiteral("Select at least one channel");
+    const QString problem = viewchoice::choiceProblem(channel, parameter);
     if (!problem.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("LUMO2020"), problem, QMessageBox::Ok);
         return;
@@ -266,18 +246,7 @@ void QConfigureViewDialog::setBoardIndexesAndChannelsVisibility()
 
 void QConfigureViewDialog::setParametersVisibility()
 {
-    if (!systemNode)
-        return;
-    for (KORUHVNode *board : systemNode->getChildren()) {
-        for (KORUHVNode *channel : board->getChildren()) {
-            for (KORUHVNode *param : channel->getParameters()) {
-                if (chooser->columnOf(param->getNodeName()) < 0)
-                    continue;
-                param->setNodeEnabled(chooser->isShown(param->getNodeName()));
-                param->setVisualIndex(chooser->visualPosition(param->getNodeName()));
-            }
-        }
-    }
+    viewchoice::applyChooser(systems(), kApplySkip, *chooser, View::Table);
 }
 
 bool QConfigureViewDialog::usesNodesOf(int sysHandle, int) const

@@ -4,6 +4,7 @@
 #include "KORUHVNode.h"
 #include "KORUHVParameterChooser.h"
 #include "QConfigureViewDialog.h"
+#include "ViewChoiceWalk.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -22,18 +23,16 @@
 
 using namespace KORUHVCustomizationRules;
 
+using viewchoice::keepNode;
+using viewchoice::nodeOf;
+using viewchoice::Skip;
+using viewchoice::View;
+
 namespace {
-constexpr int NodeRole = Qt::UserRole + 1;
-
-KORUHVNode *nodeOf(const QTreeWidgetItem *item)
-{
-    return item ? reinterpret_cast<KORUHVNode *>(item->data(0, NodeRole).value<quintptr>()) : nullptr;
-}
-
-void keepNode(QTreeWidgetItem *item, KORUHVNode *node)
-{
-    item->setData(0, NodeRole, QVariant::fromValue(quintptr(node)));
-}
+// Group systems and group boards have no buttons or columns of their own;
+// the parameter choice still reaches the parameters of group boards.
+constexpr Skip kChoiceSkip{true, true};
+constexpr Skip kApplySkip{true, false};
 
 void setShownDeep(QTreeWidgetItem *item, bool shown)
 {
@@ -194,25 +193,12 @@ void QCustomViewDialog::initializeParametersChoice()
     preview = new QTableWidget(this);
     chooser = new KORUHVParameterChooser(preview, QStringLiteral("parButt"), this);
     int k = 0;
-    for (KORUHVNode *system : systems) {
-        if (system->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *board : system->getChildren()) {
-            if (board->getNodeType() == NODE_GROUP)
-                continue;
-            for (KORUHVNode *channel : board->getChildren()) {
-                for (KORUHVNode *param : channel->getParameters()) {
-                    QPushButton *button = chooser->addName(param->getNodeName(), param->isEnabledInCustomView());
-                    if (!button)
-                        continue;
-                    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-                    button->setParent(grid);
-                    gridLayout->addWidget(button, k / 3, k % 3);
-                    ++k;
-                }
-            }
-        }
-    }
+    viewchoice::addChooserButtons(systems, kChoiceSkip, *chooser, View::CustomView, [&](QPushButton *button) {
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        button->setParent(grid);
+        gridLayout->addWidget(button, k / 3, k % 3);
+        ++k;
+    });
     moveColumnsWithIndexes();
     layout->addSpacing(20);
     auto *orderLabel = new QLabel(QStringLiteral("Drag and drop columns to order:"), tab);
@@ -225,17 +211,7 @@ void QCustomViewDialog::initializeParametersChoice()
 
 void QCustomViewDialog::moveColumnsWithIndexes()
 {
-    for (KORUHVNode *system : systems) {
-        if (system->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *board : system->getChildren()) {
-            if (board->getNodeType() == NODE_GROUP)
-                continue;
-            for (KORUHVNode *channel : board->getChildren())
-                for (KORUHVNode *param : channel->getParameters())
-                    chooser->moveToVisualIndex(param->getNodeName(), param->getCustomViewVisualIndex());
-        }
-    }
+    viewchoice::moveChooserColumns(systems, kChoiceSkip, *chooser, View::CustomView);
 }
 
 void QCustomViewDialog::appendRow(QTreeWidgetItem *channelItem)
@@ -325,21 +301,7 @@ void QCustomViewDialog::checkAllParametersClicked()
 
 int QCustomViewDialog::checkAtLeastOneChannel()
 {
-    for (int s = 0; s < treeWidget->topLevelItemCount(); ++s) {
-        QTreeWidgetItem *system = treeWidget->topLevelItem(s);
-        if (system->isHidden() || !KORUHVChoiceItemShown(system))
-            continue;
-        for (int b = 0; b < system->childCount(); ++b) {
-            QTreeWidgetItem *board = system->child(b);
-            if (board->isHidden() || !KORUHVChoiceItemShown(board))
-                continue;
-            for (int c = 0; c < board->childCount(); ++c) {
-                if (KORUHVChoiceItemShown(board->child(c)))
-                    return 1;
-            }
-        }
-    }
-    return 0;
+    return viewchoice::anyChannelChosen(treeWidget, 2) ? 1 : 0;
 }
 
 int QCustomViewDialog::checkAtLeastOneParameter()
@@ -351,13 +313,7 @@ void QCustomViewDialog::clickedOkButton()
 {
     const bool channel = checkAtLeastOneChannel();
     const bool parameter = checkAtLeastOneParameter();
-    QString problem;
-    if (!channel && !parameter)
-        problem = QStringLiteral("Select at least one channel/parameter");
-    else if (!channel)
-        problem = QStringLiteral("Select at least one channel");
-    else if (!parameter)
-        problem = QStringLiteral("Select at least one parameter");
+    const QString problem = viewchoice::choiceProblem(channel, parameter);
     if (!problem.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("LUMO2020"), problem, QMessageBox::Ok);
         return;
@@ -397,20 +353,7 @@ void QCustomViewDialog::setVisualIndexToNodes()
 
 void QCustomViewDialog::setVisibilityForParameters()
 {
-    for (KORUHVNode *system : systems) {
-        if (system->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *board : system->getChildren()) {
-            for (KORUHVNode *channel : board->getChildren()) {
-                for (KORUHVNode *param : channel->getParameters()) {
-                    if (chooser->columnOf(param->getNodeName()) < 0)
-                        continue;
-                    param->setEnabledInCustomView(chooser->isShown(param->getNodeName()));
-                    param->setCustomViewVisualIndex(chooser->visualPosition(param->getNodeName()));
-                }
-            }
-        }
-    }
+    viewchoice::applyChooser(systems, kApplySkip, *chooser, View::CustomView);
 }
 
 bool QCustomViewDialog::usesNodesOf(int sysHandle, int) const
