@@ -34,9 +34,9 @@ public slots:
 protected:
     // What sets one flag-mask dialog apart.
     struct Kind {
-        bool reset;                                        // the reset-flag form's texts and details
-        std::array<bool, 6> offered;                       // boxes shown and connected
-        void (QSystemInformations::*callback)(int mask);   // where OK sends the mask
+        bool reset;                                      // the reset-flag form's texts and details
+        std::array<bool, 6> offered;                     // boxes shown and connected
+        void (QSystemInformations::*callback)(int mask); // where OK sends the mask
     };
     FlagMaskDialog(std::shared_ptr<FlagBoxesForm> form, const Kind &kind, QWidget *panel, int mask,
                    QWidget *parent);

@@ -10,9 +10,9 @@ HVFlagDialog::HVFlagDialog(std::shared_ptr<HVFlagForm> form, bool reset, KORUHVN
     : QDialog(parent), ui(std::move(form)), reset(reset)
 {
     ui->setupUi(this, reset);
-    const QString look = QStringLiteral(
-        "background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e4e4e4, stop:0.4 #d6d6d6, stop:0.5 #c1c1c1, "
-        "stop:1 #b3b3b3); color: black;");
+    const QString look = QStringLiteral("background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e4e4e4, "
+                                        "stop:0.4 #d6d6d6, stop:0.5 #c1c1c1, "
+                                        "stop:1 #b3b3b3); color: black;");
     for (QPushButton *b : ui->buttons())
         b->setStyleSheet(look);
     setWindowTitle(reset ? QStringLiteral("HW Reset") : QStringLiteral("HW Recovery"));

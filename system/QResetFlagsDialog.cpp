@@ -4,9 +4,10 @@
 #include "QSystemInformations.h"
 
 QResetFlagsDialog::QResetFlagsDialog(QWidget *panel, int mask, QWidget *parent)
-    : FlagMaskDialog(std::make_shared<Ui_QResetFlagsDialog>(),
-                     Kind{true, {true, false, true, true, false, false}, &QSystemInformations::resetFlagsCallback},
-                     panel, mask, parent)
+    : FlagMaskDialog(
+          std::make_shared<Ui_QResetFlagsDialog>(),
+          Kind{true, {true, false, true, true, false, false}, &QSystemInformations::resetFlagsCallback},
+          panel, mask, parent)
 {
 }
 

@@ -75,8 +75,8 @@ QGroupBox *powerModulesGroup(QWidget *parent, int statusSpan, QLabel **mainStat,
 
 namespace {
 
-QGroupBox *cellGroup(const char *name, const QString &title, QWidget *parent, std::span<const FrontPanelCell> cells,
-                     bool widenAll, QGridLayout **grid)
+QGroupBox *cellGroup(const char *name, const QString &title, QWidget *parent,
+                     std::span<const FrontPanelCell> cells, bool widenAll, QGridLayout **grid)
 {
     QGroupBox *g = namedGroup(name, title, parent);
     auto *gl = new QGridLayout(g);

@@ -42,8 +42,8 @@ QGroupBox *powerModulesGroup(QWidget *parent, int statusSpan, QLabel **mainStat,
 
 /* One caption of the front panel and the lamp or value right of it. */
 struct FrontPanelCell {
-    const char *caption;    // rich text
-    const char *value;      // object name of the label at (row, col + 1); null: the caption alone
+    const char *caption; // rich text
+    const char *value;   // object name of the label at (row, col + 1); null: the caption alone
     int row, col;
     Qt::Alignment align = {}; // of the value in its cell
     const char *captionName = "";

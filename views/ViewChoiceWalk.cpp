@@ -76,8 +76,8 @@ void forEachChannelParameter(const QVector<KORUHVNode *> &systems, Skip skip,
     }
 }
 
-void addChooserButtons(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser, View view,
-                       const std::function<void(QPushButton *)> &place)
+void addChooserButtons(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser,
+                       View view, const std::function<void(QPushButton *)> &place)
 {
     forEachChannelParameter(systems, skip, [&](KORUHVNode *param) {
         if (QPushButton *button = chooser.addName(param->getNodeName(), shown(param, view)))
@@ -85,7 +85,8 @@ void addChooserButtons(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVPa
     });
 }
 
-void moveChooserColumns(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser, View view)
+void moveChooserColumns(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser,
+                        View view)
 {
     forEachChannelParameter(systems, skip, [&](KORUHVNode *param) {
         chooser.moveToVisualIndex(param->getNodeName(), visualIndex(param, view));

@@ -43,10 +43,11 @@ void forEachChannelParameter(const QVector<KORUHVNode *> &systems, Skip skip,
 
 /* A chooser button per parameter name (the first parameter of each name
  * sets whether it starts shown); place puts each new button in the form. */
-void addChooserButtons(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser, View view,
-                       const std::function<void(QPushButton *)> &place);
+void addChooserButtons(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser,
+                       View view, const std::function<void(QPushButton *)> &place);
 /* The chooser's columns in the order the parameters have in the view. */
-void moveChooserColumns(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser, View view);
+void moveChooserColumns(const QVector<KORUHVNode *> &systems, Skip skip, KORUHVParameterChooser &chooser,
+                        View view);
 /* The chooser's choice written to every parameter of a name it knows:
  * shown or not, and its place, in the view. */
 void applyChooser(const QVector<KORUHVNode *> &systems, Skip skip, const KORUHVParameterChooser &chooser,

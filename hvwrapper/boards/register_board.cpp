@@ -165,10 +165,20 @@ void RegisterBoard_Poll(RegisterBoard &dev, RegisterPollCycle &cycle)
     }
 }
 
-int RegisterBoard_GetSysPropList(const BackendRef &, uint16_t *, char **) { return BD_NOT_SUPPORTED; }
-int RegisterBoard_GetSysPropInfo(const BackendRef &, const char *, uint32_t *, uint32_t *) { return BD_UNKNOWN; }
-int RegisterBoard_SetBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *) { return BD_OK; }
-int RegisterBoard_TestBdPresence(const BackendRef &, uint16_t, char *, char *, uint16_t *, uint8_t *, uint8_t *)
+int RegisterBoard_GetSysPropList(const BackendRef &, uint16_t *, char **)
+{
+    return BD_NOT_SUPPORTED;
+}
+int RegisterBoard_GetSysPropInfo(const BackendRef &, const char *, uint32_t *, uint32_t *)
+{
+    return BD_UNKNOWN;
+}
+int RegisterBoard_SetBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *)
+{
+    return BD_OK;
+}
+int RegisterBoard_TestBdPresence(const BackendRef &, uint16_t, char *, char *, uint16_t *, uint8_t *,
+                                 uint8_t *)
 {
     return BD_NOT_SUPPORTED;
 }
@@ -176,6 +186,9 @@ int RegisterBoard_SetChName(const BackendRef &, uint16_t, uint16_t, const uint16
 {
     return BD_WRITE_FAILED;
 }
-const char *RegisterBoard_GetError(const BackendRef &) { return ""; }
+const char *RegisterBoard_GetError(const BackendRef &)
+{
+    return "";
+}
 
 } // namespace koruhv

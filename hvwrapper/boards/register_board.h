@@ -112,7 +112,8 @@ void RegisterBoard_Poll(RegisterBoard &dev, RegisterPollCycle &cycle);
 int RegisterBoard_GetSysPropList(const BackendRef &, uint16_t *, char **);
 int RegisterBoard_GetSysPropInfo(const BackendRef &, const char *, uint32_t *, uint32_t *);
 int RegisterBoard_SetBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *);
-int RegisterBoard_TestBdPresence(const BackendRef &, uint16_t, char *, char *, uint16_t *, uint8_t *, uint8_t *);
+int RegisterBoard_TestBdPresence(const BackendRef &, uint16_t, char *, char *, uint16_t *, uint8_t *,
+                                 uint8_t *);
 int RegisterBoard_SetChName(const BackendRef &, uint16_t, uint16_t, const uint16_t *, const char *);
 const char *RegisterBoard_GetError(const BackendRef &);
 

@@ -54,14 +54,14 @@ TEST(RegisterBoardItems, EachItemGetsItsResultByte)
     const std::string tooLong = "S.Board00.CHAN000." + std::string(100, 'x');
     const struct {
         const char *item;
-        char result;        // the caller's byte is 7
-        int channel;        // the family's call; -2 none
+        char result; // the caller's byte is 7
+        int channel; // the family's call; -2 none
         const char *param;
     } cases[] = {
         {"S.Board00.CHAN001.Ok", 0, 1, "Ok"},
         {"S.Board00.Ok", 0, -1, "Ok"},
         {"S.Board00.CHAN002.No", char(255), 2, "No"},
-        {"S.Ok", 7, -2, ""},              // a system item is not the family's
+        {"S.Ok", 7, -2, ""}, // a system item is not the family's
         {tooLong.c_str(), char(255), -2, ""},
     };
     std::string items;
@@ -99,8 +99,7 @@ TEST(RegisterBoardItems, RefusedCallsLeaveTheFamilyAlone)
         uint16_t count;
         int rc;
     } cases[] = {
-        {false, 2, BD_NOT_OPEN},
-        {true, 3, BD_COUNT_MISMATCH}, // two items, three claimed
+        {false, 2, BD_NOT_OPEN}, {true, 3, BD_COUNT_MISMATCH}, // two items, three claimed
     };
     for (const auto &c : cases) {
         dev.inUse = c.open;
@@ -153,13 +152,11 @@ TEST(BoardParamProperty, GivesWhatTheParameterHas)
         double number;
         const char *text;
     } cases[] = {
-        {&f, "Type", I32, 1, ""},          {&f, "Mode", I32, 2, ""},
-        {&readOnly, "Mode", I32, 0, ""},   {&f, "Minval", F32, 1.5, ""},
-        {&f, "Maxval", F32, 300, ""},      {&f, "Unit", I16, 2, ""},
-        {&f, "Exp", I16, -3, ""},          {&f, "Decimal", I16, 1, ""},
-        {&f, "Onstate", TEXT, 0, "On"},    {&f, "Offstate", TEXT, 0, "Off"},
-        {&board, "Onstate", NONE, 0, ""},  {&board, "Offstate", NONE, 0, ""},
-        {&f, "Colour", NONE, 0, ""},       {&f, nullptr, NONE, 0, ""},
+        {&f, "Type", I32, 1, ""},         {&f, "Mode", I32, 2, ""},         {&readOnly, "Mode", I32, 0, ""},
+        {&f, "Minval", F32, 1.5, ""},     {&f, "Maxval", F32, 300, ""},     {&f, "Unit", I16, 2, ""},
+        {&f, "Exp", I16, -3, ""},         {&f, "Decimal", I16, 1, ""},      {&f, "Onstate", TEXT, 0, "On"},
+        {&f, "Offstate", TEXT, 0, "Off"}, {&board, "Onstate", NONE, 0, ""}, {&board, "Offstate", NONE, 0, ""},
+        {&f, "Colour", NONE, 0, ""},      {&f, nullptr, NONE, 0, ""},
     };
     for (const auto &c : cases) {
         const std::string what = c.prop ? c.prop : "(none)";
