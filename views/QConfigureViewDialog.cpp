@@ -2,6 +2,7 @@
 
 #include "KORUHVNode.h"
 #include "KORUHVParameterChooser.h"
+#include "ViewChoiceForms.h"
 #include "ViewChoiceWalk.h"
 
 #include <QDialogButtonBox>
@@ -58,21 +59,14 @@ QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidge
                                            KORUHVCustomizations *controller)
     : QDialog(parent), controller(controller), systemNode(system), systemIndex(index)
 {
-    setObjectName(QStringLiteral("QConfigureViewDialog"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowModality(Qt::ApplicationModal);
-    resize(670, 618);
-    setWindowIcon(QIcon(QStringLiteral(":/Resources/buttons/table_sort.png")));
-    auto *layout = new QVBoxLayout(this);
-    tabWidget = new QTabWidget(this);
-    tabWidget->setObjectName(QStringLiteral("tabWidget"));
-    layout->addWidget(tabWidget);
-    auto *channelsTab = new QWidget();
-    channelsTab->setObjectName(QStringLiteral("channelsTab"));
-    auto *channelsLayout = new QVBoxLayout(channelsTab);
+    const viewchoice::ChoiceFrame frame =
+        viewchoice::buildChoiceFrame(this, "QConfigureViewDialog", QSize(670, 618), false);
+    tabWidget = frame.tabs;
+    buttonBox = frame.buttons;
+    QWidget *channelsTab = frame.channelsTab;
     auto *label = new QLabel(QStringLiteral("Check/uncheck channels you want to show/hide:"), channelsTab);
     label->setMargin(10);
-    channelsLayout->addWidget(label);
+    frame.channelsLayout->addWidget(label);
     treeSource = new QTreeWidget(channelsTab);
     treeSource->setObjectName(QStringLiteral("treeSource"));
     treeSource->setEditTriggers(QAbstractItemView::SelectedClicked);
@@ -83,14 +77,7 @@ QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidge
     treeSource->header()->hide();
     // The check column only as wide as its mark, so names stand beside it.
     treeSource->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    channelsLayout->addWidget(treeSource);
-    tabWidget->addTab(channelsTab, QStringLiteral("Channels"));
-    auto *paramsTab = new QWidget();
-    paramsTab->setObjectName(QStringLiteral("paramsTab"));
-    tabWidget->addTab(paramsTab, QStringLiteral("Parameters"));
-    buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttonBox->setObjectName(QStringLiteral("buttonBox"));
-    layout->addWidget(buttonBox);
+    frame.channelsLayout->addWidget(treeSource);
     connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     initializeChannelsChoice();
@@ -98,8 +85,6 @@ QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidge
     tabWidget->setCurrentIndex(0);
     setWindowTitle(QStringLiteral("Configure %0").arg(systemNode ? systemNode->getNodeName() : QString()));
     treeSource->setExpandsOnDoubleClick(false);
-    channelsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
-    paramsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
     connect(treeSource, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem *item, int) { changeItemVisibility(item); });
     connect(buttonBox, &QDialogButtonBox::accepted, this, &QConfigureViewDialog::clickedOkButton);
@@ -112,9 +97,7 @@ QConfigureViewDialog::~QConfigureViewDialog()
 
 void QConfigureViewDialog::initializeChannelsChoice()
 {
-    treeSource->setObjectName(QStringLiteral("chanSel"));
-    treeSource->setStyleSheet(QStringLiteral("#chanSel::item:enabled { color: #439847; } "
-                                             "#chanSel::item:!enabled { color: grey; }"));
+    viewchoice::styleChoiceTree(treeSource);
     treeSource->setIconSize(QSize(32, 32));
     treeSource->setColumnCount(3);
     treeSource->setHeaderLabels({QStringLiteral("1"), QStringLiteral("2"), QString()});
@@ -145,11 +128,7 @@ void QConfigureViewDialog::initializeChannelsChoice()
 void QConfigureViewDialog::initializeParametersChoice()
 {
     QWidget *tab = tabWidget->widget(1);
-    auto *layout = new QVBoxLayout(tab);
-    layout->setSpacing(0);
-    auto *label = new QLabel(QStringLiteral("Check/uncheck parameters you want to show/hide:"), tab);
-    label->setMargin(10);
-    layout->addWidget(label);
+    QVBoxLayout *layout = viewchoice::parameterPageHead(tab);
     preview = new QTableWidget(this);
     chooser = new KORUHVParameterChooser(preview, QStringLiteral("configParamButton"), this);
     QHBoxLayout *rowLayout = nullptr;
@@ -173,13 +152,7 @@ void QConfigureViewDialog::initializeParametersChoice()
     if (rowLayout)
         rowLayout->addStretch();
     moveColumnsWithIndexes();
-    layout->addSpacing(20);
-    auto *orderLabel = new QLabel(QStringLiteral("Drag and drop columns to order:"), tab);
-    orderLabel->setMargin(10);
-    layout->addWidget(orderLabel);
-    layout->addWidget(preview);
-    layout->addStretch();
-    preview->setMaximumHeight(preview->horizontalHeader()->height() + 30);
+    viewchoice::parameterPageFoot(layout, tab, preview, 30);
 }
 
 void QConfigureViewDialog::moveColumnsWithIndexes()

@@ -4,6 +4,7 @@
 #include "KORUHVNode.h"
 #include "KORUHVParameterChooser.h"
 #include "QConfigureViewDialog.h"
+#include "ViewChoiceForms.h"
 #include "ViewChoiceWalk.h"
 
 #include <QDialogButtonBox>
@@ -46,19 +47,12 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
                                      QWidget *parent)
     : QDialog(parent), systems(systems), controller(controller)
 {
-    setObjectName(QStringLiteral("QCustomViewDialog"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowModality(Qt::ApplicationModal);
-    resize(720, 546);
+    const viewchoice::ChoiceFrame frame =
+        viewchoice::buildChoiceFrame(this, "QCustomViewDialog", QSize(720, 546), true);
     setWindowTitle(QStringLiteral("Custom View Configuration"));
-    setWindowIcon(QIcon(QStringLiteral(":/Resources/buttons/table_sort.png")));
-    auto *layout = new QVBoxLayout(this);
-    tabWidget = new QTabWidget(this);
-    tabWidget->setObjectName(QStringLiteral("tabWidget"));
-    layout->addWidget(tabWidget);
-    auto *channelsTab = new QWidget();
-    channelsTab->setObjectName(QStringLiteral("channelsTab"));
-    auto *channelsLayout = new QHBoxLayout(channelsTab);
+    tabWidget = frame.tabs;
+    buttonBox = frame.buttons;
+    QWidget *channelsTab = frame.channelsTab;
     treeWidget = new QTreeWidget(channelsTab);
     treeWidget->setObjectName(QStringLiteral("treeWidget"));
     treeWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -70,7 +64,7 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
     treeWidget->setExpandsOnDoubleClick(false);
     treeWidget->setIconSize(QSize(24, 24));
     treeWidget->setColumnCount(2);
-    channelsLayout->addWidget(treeWidget);
+    frame.channelsLayout->addWidget(treeWidget);
     listWidget = new QTreeWidget(channelsTab);
     listWidget->setObjectName(QStringLiteral("listWidget"));
     listWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -87,19 +81,10 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
     listWidget->header()->setStretchLastSection(true);
     listWidget->setColumnHidden(3, true);
     listWidget->setStyleSheet(QStringLiteral("QTreeWidget::item{height: 24px;}"));
-    channelsLayout->addWidget(listWidget);
-    tabWidget->addTab(channelsTab, QStringLiteral("Channels"));
-    auto *paramsTab = new QWidget();
-    paramsTab->setObjectName(QStringLiteral("paramsTab"));
-    tabWidget->addTab(paramsTab, QStringLiteral("Parameters"));
-    buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttonBox->setObjectName(QStringLiteral("buttonBox"));
-    layout->addWidget(buttonBox);
+    frame.channelsLayout->addWidget(listWidget);
     connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::close);
     if (systems.isEmpty())
         buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
-    channelsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
-    paramsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
     fillTreeAndListWithChannels();
     initializeParametersChoice();
     connect(buttonBox, &QDialogButtonBox::accepted, this, &QCustomViewDialog::clickedOkButton);
@@ -115,9 +100,7 @@ QCustomViewDialog::~QCustomViewDialog()
 
 void QCustomViewDialog::fillTreeAndListWithChannels()
 {
-    treeWidget->setObjectName(QStringLiteral("chanSel"));
-    treeWidget->setStyleSheet(QStringLiteral("#chanSel::item:enabled { color: #439847; } "
-                                             "#chanSel::item:!enabled { color: grey; }"));
+    viewchoice::styleChoiceTree(treeWidget);
     QVector<std::pair<int, QTreeWidgetItem *>> rows;
     for (KORUHVNode *system : systems) {
         auto *systemItem = new QTreeWidgetItem();
@@ -175,11 +158,7 @@ void QCustomViewDialog::fillTreeAndListWithChannels()
 void QCustomViewDialog::initializeParametersChoice()
 {
     QWidget *tab = tabWidget->widget(1);
-    auto *layout = new QVBoxLayout(tab);
-    layout->setSpacing(0);
-    auto *label = new QLabel(QStringLiteral("Check/uncheck parameters you want to show/hide:"), tab);
-    label->setMargin(10);
-    layout->addWidget(label);
+    QVBoxLayout *layout = viewchoice::parameterPageHead(tab);
     layout->addSpacing(20);
     checkAllButton = new QPushButton(QStringLiteral(" Check all parameters "), tab);
     checkAllButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
@@ -200,13 +179,7 @@ void QCustomViewDialog::initializeParametersChoice()
         ++k;
     });
     moveColumnsWithIndexes();
-    layout->addSpacing(20);
-    auto *orderLabel = new QLabel(QStringLiteral("Drag and drop columns to order:"), tab);
-    orderLabel->setMargin(10);
-    layout->addWidget(orderLabel);
-    layout->addWidget(preview);
-    layout->addStretch();
-    preview->setMaximumHeight(preview->horizontalHeader()->height() + 80);
+    viewchoice::parameterPageFoot(layout, tab, preview, 80);
 }
 
 void QCustomViewDialog::moveColumnsWithIndexes()
