@@ -11,7 +11,6 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-#include "QConnectDialog.h"
 
 using koruconnect::DiscoveredDevice;
 
@@ -89,11 +88,6 @@ QTableWidget *QAutodetectDialog::table() const
     return ui->tableWidget;
 }
 
-QConnectDialog *QAutodetectDialog::connectDialog() const
-{
-    return qobject_cast<QConnectDialog *>(parentWidget());
-}
-
 void QAutodetectDialog::startButtonClicked()
 {
     if (m_stop) {
@@ -112,7 +106,7 @@ void QAutodetectDialog::startButtonClicked()
         ui->progressBar->setRange(0, 100);
         ui->progressBar->setValue(100);
     }
-    if (QConnectDialog *dialog = connectDialog()) dialog->checkFields();
+    emit runStateChanged();
 }
 
 int QAutodetectDialog::detectDevices()
@@ -155,17 +149,14 @@ void QAutodetectDialog::clearTableWidgetRows()
 void QAutodetectDialog::stopDetecting()
 {
     m_stop = true;
-    if (QConnectDialog *dialog = connectDialog()) dialog->enableOkButton(true);
+    emit detectionStopped();
 }
 
 void QAutodetectDialog::closeButtonClicked()
 {
     m_stop = true;
     hide();
-    if (QConnectDialog *dialog = connectDialog()) {
-        dialog->enableOkButton(true);
-        if (auto *button = dialog->findChild<QPushButton *>("autodetectButton")) button->setText("Autodetect");
-    }
+    emit panelClosed();
 }
 
 void QAutodetectDialog::setIpField(QTableWidgetItem *itm)
@@ -174,10 +165,7 @@ void QAutodetectDialog::setIpField(QTableWidgetItem *itm)
     m_stop = true;
     const int row = itm->tableWidget() ? itm->row() : -1;
     QTableWidgetItem *address = row >= 0 ? ui->tableWidget->item(row, 1) : nullptr;
-    if (address) {
-        const QString text = address->text();
-        if (QConnectDialog *dialog = connectDialog()) dialog->setIpValueInFields(text);
-    }
+    if (address) emit addressChosen(address->text());
     ui->tableWidget->clearSelection();
     ui->tableWidget->setCurrentCell(-1, -1);
 }

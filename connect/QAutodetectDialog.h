@@ -1,7 +1,8 @@
 /* The network-discovery panel inside the connection dialog: a result table,
  * a busy bar, a help and a close button. A run is DeviceDiscovery's loop on
  * the GUI thread; every way of stopping it sets the stop flag, which the
- * loop reads after each step. */
+ * loop reads after each step. The panel tells its dialog what happened by
+ * signals; it knows nothing of the dialog. */
 #ifndef QAUTODETECTDIALOG_H
 #define QAUTODETECTDIALOG_H
 
@@ -15,7 +16,6 @@ class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
 class QVBoxLayout;
-class QConnectDialog;
 
 class Ui_QAutodetectDialog {
 public:
@@ -43,6 +43,17 @@ public:
     bool isRunning() const { return !m_stop; }
     QTableWidget *table() const;
 
+signals:
+    /* A start or stop press has been handled (a run, if one started, has
+     * ended): the dialog's fields want checking again. */
+    void runStateChanged();
+    /* stopDetecting: nothing holds the dialog's OK back any more. */
+    void detectionStopped();
+    /* The Close button hid the panel. */
+    void panelClosed();
+    /* A double-clicked row's IP address. */
+    void addressChosen(const QString &address);
+
 public slots:
     void startButtonClicked();
     void closeButtonClicked();
@@ -50,7 +61,6 @@ public slots:
     void showHelpMessageBox();
 
 private:
-    QConnectDialog *connectDialog() const;
     void addRow(const koruconnect::DiscoveredDevice &device);
 
     Ui_QAutodetectDialog *ui;

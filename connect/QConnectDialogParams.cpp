@@ -467,6 +467,13 @@ void QConnectDialog::createDialogToAutodetectDevices()
     m_autodetect = new QAutodetectDialog(this);
     ui->verticalLayout->addWidget(m_autodetect);
     m_autodetect->hide();
+    connect(m_autodetect, &QAutodetectDialog::runStateChanged, this, &QConnectDialog::checkFields);
+    connect(m_autodetect, &QAutodetectDialog::detectionStopped, this, [this] { enableOkButton(true); });
+    connect(m_autodetect, &QAutodetectDialog::panelClosed, this, [this] {
+        enableOkButton(true);
+        ui->autodetectButton->setText("Autodetect");
+    });
+    connect(m_autodetect, &QAutodetectDialog::addressChosen, this, &QConnectDialog::setIpValueInFields);
 }
 
 void QConnectDialog::closeAutodetectDialog()

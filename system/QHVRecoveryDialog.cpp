@@ -1,44 +1,10 @@
 #include "QHVRecoveryDialog.h"
 
 #include "FlagDialogForms.h"
-#include "KORUHVNode.h"
-#include "SystemPanelLayout.h"
 
-#include <QPushButton>
-
-QHVRecoveryDialog::QHVRecoveryDialog(KORUHVNode *system, QWidget *parent) : QDialog(parent), ui(new Ui_QHVRecoveryDialog)
+QHVRecoveryDialog::QHVRecoveryDialog(KORUHVNode *system, QWidget *parent)
+    : HVFlagDialog(std::make_shared<Ui_QHVRecoveryDialog>(), false, system, parent)
 {
-    ui->setupUi(this);
-    const QString look = QStringLiteral(
-        "background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e4e4e4, stop:0.4 #d6d6d6, stop:0.5 #c1c1c1, "
-        "stop:1 #b3b3b3); color: black;");
-    for (QPushButton *b : ui->buttons())
-        b->setStyleSheet(look);
-    setWindowTitle(QStringLiteral("HW Recovery"));
-    for (QPushButton *b : ui->buttons())
-        connect(b, &QPushButton::clicked, this, &QHVRecoveryDialog::buttonClick);
-    if (system)
-        for (KORUHVNode *p : system->getParameters())
-            if (p->getNodeName().compare(QLatin1String("RstRecFlag"), Qt::CaseInsensitive) == 0) {
-                rstRecFlagNode = p;
-                break;
-            }
 }
 
-QHVRecoveryDialog::~QHVRecoveryDialog()
-{
-    delete ui;
-}
-
-void QHVRecoveryDialog::buttonClick()
-{
-    /* The bit is the button's position, whatever its (translated) text. */
-    const auto buttons = ui->buttons();
-    int index = -1;
-    for (int i = 0; i < 6; ++i)
-        if (sender() == buttons[i])
-            index = i;
-    if (index < 0 || !rstRecFlagNode)
-        return;
-    rstRecFlagNode->setNodeEditedValue(QVariant(syspanel::rstRecFlagValue(false, index)));
-}
+QHVRecoveryDialog::~QHVRecoveryDialog() = default;

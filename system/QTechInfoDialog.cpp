@@ -5,6 +5,7 @@
 #include "SysDialogForms.h"
 #include "SysDialogLamps.h"
 #include "SysDialogTexts.h"
+#include "TechInfoForms.h"
 
 #include <QFont>
 #include <QGridLayout>
@@ -18,31 +19,33 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-using sysdlg::captionLabel;
-using sysdlg::valueLabel;
+using namespace sysdlg;
+
+namespace {
+using Cell = FrontPanelCell;
+const Cell kOutputs[] = {{"Over Current", "ovc", 0, 0},    {"Channel on", "chOn", 0, 2},
+                         {"Under Voltage", "unv", 1, 0},   {"Fan Failure", "fanFail", 1, 2},
+                         {"Over Voltage", "ovv", 2, 0},    {"Out", "out", 2, 2}};
+const Cell kInputs[] = {{"V<sub>SEL</sub>", "vsel", 0, 0},   {"I<sub>SEL</sub>", "isel", 0, 3},
+                        {"Kill", "kill", 2, 0},              {"Interlock", "interlock", 2, 3},
+                        {"Enable", "enable", 5, 0, Qt::AlignCenter}, {"NIM / TTL", nullptr, 6, 0}};
+const FrontPanelDesign kFrontPanel{kOutputs, kInputs, 6, true};
+} // namespace
 
 struct Ui_QTechInfoDialog {
     QTabWidget *tabWidget;
     QLabel *fwRel, *fpgaRel, *mainStat, *primStat, *primIdd, *primIpw, *primIVcc1, *primIVcc2;
     QLabel *firstStat, *firstIpw, *firstMod, *secStat, *secIpw, *secMod, *thirdStat, *thirdIpw, *thirdMod;
     QLabel *vdd, *vfan, *vcc1, *vcc2, *vcpu, *vpw;
-    QLabel *ovc, *unv, *ovv, *chOn, *fanFail, *out;
-    QLabel *vsel, *isel, *kill, *interlock, *enable;
+    QLabel *vsel, *isel, *kill, *interlock, *enable; /* the output lamps are found by name */
     QHBoxLayout *horizontalLayout_3;
     QPushButton *closeButton;
-
-    static QGroupBox *group(const char *name, const QString &title, QWidget *parent)
-    {
-        auto *g = new QGroupBox(title, parent);
-        g->setObjectName(QString::fromLatin1(name));
-        return g;
-    }
 
     /* A boost supply group: status, model and I_PWR rows. */
     static QGroupBox *boostGroup(const char *name, const QString &title, QWidget *parent, const char *stat,
                                  const char *mod, const char *ipw, QLabel **s, QLabel **m, QLabel **i)
     {
-        QGroupBox *g = group(name, title, parent);
+        QGroupBox *g = namedGroup(name, title, parent);
         auto *grid = new QGridLayout(g);
         grid->setHorizontalSpacing(10);
         grid->setVerticalSpacing(15);
@@ -59,23 +62,6 @@ struct Ui_QTechInfoDialog {
         return g;
     }
 
-    static QScrollArea *scrollTab(QTabWidget *tabs, const char *tabName, const char *areaName,
-                                  const QString &title, QVBoxLayout **content)
-    {
-        auto *tab = new QWidget();
-        tab->setObjectName(QString::fromLatin1(tabName));
-        auto *tabLayout = new QVBoxLayout(tab);
-        auto *area = new QScrollArea(tab);
-        area->setObjectName(QString::fromLatin1(areaName));
-        area->setWidgetResizable(true);
-        auto *inner = new QWidget();
-        *content = new QVBoxLayout(inner);
-        area->setWidget(inner);
-        tabLayout->addWidget(area);
-        tabs->addTab(tab, title);
-        return area;
-    }
-
     void setupUi(QDialog *d)
     {
         d->setObjectName(QStringLiteral("QTechInfoDialog"));
@@ -84,19 +70,13 @@ struct Ui_QTechInfoDialog {
         d->setWindowTitle(QStringLiteral("Technical Informations"));
         auto *vl = new QVBoxLayout(d);
         vl->setSpacing(6);
-        tabWidget = new QTabWidget(d);
-        tabWidget->setObjectName(QStringLiteral("tabWidget"));
-        /* The pane lets the dialog (and the panel style sheet given to it) show
-         * through; scoped to the tab widget itself, since the same rule
-         * inherited by the pages and the tab bar paints them black. */
-        tabWidget->setStyleSheet(QStringLiteral("QTabWidget#tabWidget { background:transparent; }"));
-        vl->addWidget(tabWidget);
+        tabWidget = addTabs(d, vl);
 
         QVBoxLayout *info = nullptr;
         QScrollArea *area = scrollTab(tabWidget, "tab", "scrollArea", QStringLiteral("Info"), &info);
         QWidget *inner = area->widget();
 
-        QGroupBox *rel = group("groupBox", QStringLiteral("Release"), inner);
+        QGroupBox *rel = namedGroup("groupBox", QStringLiteral("Release"), inner);
         auto *rg = new QGridLayout(rel);
         rg->setHorizontalSpacing(15);
         rg->setVerticalSpacing(10);
@@ -113,20 +93,10 @@ struct Ui_QTechInfoDialog {
         rg->setColumnStretch(1, 1);
         info->addWidget(rel);
 
-        QGroupBox *pm = group("groupBox_2", QStringLiteral("Power Modules"), inner);
-        auto *pg = new QGridLayout(pm);
-        pg->setVerticalSpacing(20);
-        pg->setContentsMargins(-1, 20, -1, -1);
-        auto *h2 = new QHBoxLayout();
-        h2->setSpacing(15);
-        h2->setContentsMargins(-1, 10, -1, 10);
-        mainStat = valueLabel("mainStat", pm);
-        h2->addWidget(captionLabel("label", QStringLiteral("Status:"), pm));
-        h2->addWidget(mainStat);
-        h2->addStretch(1);
-        pg->addLayout(h2, 0, 0, 1, 3);
+        QGridLayout *pg = nullptr;
+        QGroupBox *pm = powerModulesGroup(inner, 3, &mainStat, &pg);
 
-        QGroupBox *prim = group("groupBox_3", QStringLiteral("Primary Power Supply"), pm);
+        QGroupBox *prim = namedGroup("groupBox_3", QStringLiteral("Primary Power Supply"), pm);
         auto *prg = new QGridLayout(prim);
         prg->setHorizontalSpacing(10);
         prg->setVerticalSpacing(15);
@@ -158,7 +128,7 @@ struct Ui_QTechInfoDialog {
                       2, 2);
         info->addWidget(pm);
 
-        QGroupBox *vg = group("groupBox_7", QStringLiteral("Voltages"), inner);
+        QGroupBox *vg = namedGroup("groupBox_7", QStringLiteral("Voltages"), inner);
         auto *vgl = new QGridLayout(vg);
         vgl->setHorizontalSpacing(10);
         vgl->setVerticalSpacing(15);
@@ -183,83 +153,19 @@ struct Ui_QTechInfoDialog {
         info->addWidget(vg);
         info->addStretch(1);
 
-        QVBoxLayout *front = nullptr;
-        QScrollArea *area2 =
-            scrollTab(tabWidget, "tab_2", "scrollArea_2", QStringLiteral("Front Panel"), &front);
-        QWidget *inner2 = area2->widget();
-        QGroupBox *og = group("groupBox_8", QStringLiteral("Front Panel Output"), inner2);
-        auto *ogl = new QGridLayout(og);
-        ogl->setHorizontalSpacing(25);
-        ogl->setVerticalSpacing(10);
-        ogl->setContentsMargins(20, 20, -1, 20);
-        ogl->setColumnStretch(1, 1);
-        ogl->setColumnStretch(3, 1);
-        ovc = valueLabel("ovc", og);
-        chOn = valueLabel("chOn", og);
-        unv = valueLabel("unv", og);
-        fanFail = valueLabel("fanFail", og);
-        ovv = valueLabel("ovv", og);
-        out = valueLabel("out", og);
-        const struct {
-            const char *caption;
-            QLabel *lamp;
-            int row, col;
-        } outs[] = {{"Over Current", ovc, 0, 0},    {"Channel on", chOn, 0, 2},  {"Under Voltage", unv, 1, 0},
-                    {"Fan Failure", fanFail, 1, 2}, {"Over Voltage", ovv, 2, 0}, {"Out", out, 2, 2}};
-        for (const auto &o : outs) {
-            QLabel *c = captionLabel("", QString::fromLatin1(o.caption), og);
-            c->setMinimumWidth(100);
-            ogl->addWidget(c, o.row, o.col);
-            ogl->addWidget(o.lamp, o.row, o.col + 1);
-        }
-        front->addWidget(og);
-
-        QGroupBox *ig = group("groupBox_9", QStringLiteral("Front Panel Input"), inner2);
-        auto *igl = new QGridLayout(ig);
-        igl->setHorizontalSpacing(25);
-        igl->setVerticalSpacing(10);
-        igl->setContentsMargins(20, 20, -1, 20);
-        vsel = valueLabel("vsel", ig);
-        isel = valueLabel("isel", ig);
-        kill = valueLabel("kill", ig);
-        interlock = valueLabel("interlock", ig);
-        enable = valueLabel("enable", ig);
+        horizontalLayout_3 = addFrontPanelTab(tabWidget, kFrontPanel);
+        auto lamp = [&](const char *name) { return tabWidget->findChild<QLabel *>(QString::fromLatin1(name)); };
+        vsel = lamp("vsel");
+        isel = lamp("isel");
+        kill = lamp("kill");
+        interlock = lamp("interlock");
+        enable = lamp("enable");
         QFont f;
         f.setPointSize(12);
         f.setWeight(QFont::Normal);
         for (QLabel *l : {vsel, isel, enable})
             l->setFont(f);
-        auto addCaption = [&](const char *text, int row, int col, int span) {
-            QLabel *c = captionLabel("", QString::fromLatin1(text), ig);
-            if (col == 0)
-                c->setMinimumWidth(100);
-            igl->addWidget(c, row, col, 1, span);
-        };
-        addCaption("V<sub>SEL</sub>", 0, 0, 1);
-        igl->addWidget(vsel, 0, 1);
-        addCaption("I<sub>SEL</sub>", 0, 3, 1);
-        igl->addWidget(isel, 0, 4);
-        addCaption("Kill", 2, 0, 1);
-        igl->addWidget(kill, 2, 1);
-        addCaption("Interlock", 2, 3, 1);
-        igl->addWidget(interlock, 2, 4);
-        addCaption("Enable", 5, 0, 1);
-        igl->addWidget(enable, 5, 1, Qt::AlignCenter);
-        addCaption("NIM / TTL", 6, 0, 1);
-        horizontalLayout_3 = new QHBoxLayout();
-        horizontalLayout_3->setSpacing(0);
-        igl->addLayout(horizontalLayout_3, 6, 1);
-        front->addWidget(ig);
-        front->addStretch(1);
-
-        auto *h = new QHBoxLayout();
-        h->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-        closeButton = new QPushButton(QStringLiteral("Close"), d);
-        closeButton->setObjectName(QStringLiteral("closeButton"));
-        closeButton->setDefault(true);
-        h->addWidget(closeButton);
-        vl->addLayout(h);
-        QObject::connect(closeButton, &QPushButton::clicked, d, &QDialog::close);
+        closeButton = addCloseRow(d, vl);
         tabWidget->setCurrentIndex(0);
     }
 };
@@ -284,13 +190,8 @@ QTechInfoDialog::QTechInfoDialog(QString swRelease, QString hvPwSM, QString pwCu
     setFrontPanOut(frontPanOut);
     setFrontPanIn(frontPanIn);
     levelNode = level;
-    levelSwitch = new KORUHVSwitch(QStringLiteral("TTL"), QStringLiteral("NIM"), 1, nullptr);
-    levelSwitch->setObjectName(QStringLiteral("levelSwitch"));
-    ui->horizontalLayout_3->addWidget(levelSwitch);
-    levelSwitch->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    levelSwitch = addLevelSwitch(ui->horizontalLayout_3, levelNode);
     connect(levelSwitch, &QAbstractButton::clicked, this, &QTechInfoDialog::changeWriteFrontPanOutLevel);
-    if (levelNode)
-        levelSwitch->setChecked(sysdlg::lowWord(levelNode->getNodeValue().KORUHVGetValue()) != 0);
 }
 
 QTechInfoDialog::~QTechInfoDialog()
@@ -353,8 +254,7 @@ void QTechInfoDialog::setVoltagesWidgets(QString text)
 
 void QTechInfoDialog::setFrontPanOut(ushort bits)
 {
-    for (const sysdlg::BitLamp &b : sysdlg::frontPanOutLamps())
-        sysdlg::setDialogLamp(findChild<QLabel *>(QString::fromLatin1(b.lamp)), bits & (1u << b.bit));
+    showFrontPanOut(this, bits);
 }
 
 void QTechInfoDialog::setFrontPanIn(ushort bits)
@@ -375,11 +275,5 @@ void QTechInfoDialog::setFrontPanOutLevel(ushort level)
 
 void QTechInfoDialog::changeWriteFrontPanOutLevel()
 {
-    if (!levelNode || !levelSwitch)
-        return;
-    const unsigned wanted = levelSwitch->isChecked() ? 1u : 0u;
-    if (levelNode->setNodeEditedValue(QVariant(wanted)) != 0) {
-        /* Refused: the node kept the device's value; show that, not the click. */
-        setFrontPanOutLevel(sysdlg::lowWord(levelNode->getNodeValue().KORUHVGetValue()));
-    }
+    writeLevel(levelNode, levelSwitch);
 }

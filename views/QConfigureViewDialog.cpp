@@ -2,6 +2,8 @@
 
 #include "KORUHVNode.h"
 #include "KORUHVParameterChooser.h"
+#include "ViewChoiceForms.h"
+#include "ViewChoiceWalk.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -14,9 +16,15 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+using viewchoice::Skip;
+using viewchoice::View;
+
 namespace {
-constexpr int NodeRole = Qt::UserRole + 1;
-}
+// The Custom mode's buttons and columns leave the group boards out; its
+// parameter choice reaches every board's parameters.
+constexpr Skip kChoiceSkip{false, true};
+constexpr Skip kApplySkip{false, false};
+} // namespace
 
 void KORUHVSetChoiceItemShown(QTreeWidgetItem *item, bool shown, bool dragEnabled)
 {
@@ -39,28 +47,26 @@ bool KORUHVChoiceItemShown(const QTreeWidgetItem *item)
 
 KORUHVNode *QConfigureViewDialog::nodeOfItem(const QTreeWidgetItem *item)
 {
-    return item ? reinterpret_cast<KORUHVNode *>(item->data(0, NodeRole).value<quintptr>()) : nullptr;
+    return viewchoice::nodeOf(item);
+}
+
+QVector<KORUHVNode *> QConfigureViewDialog::systems() const
+{
+    return systemNode ? QVector<KORUHVNode *>{systemNode} : QVector<KORUHVNode *>{};
 }
 
 QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidget *parent,
                                            KORUHVCustomizations *controller)
     : QDialog(parent), controller(controller), systemNode(system), systemIndex(index)
 {
-    setObjectName(QStringLiteral("QConfigureViewDialog"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowModality(Qt::ApplicationModal);
-    resize(670, 618);
-    setWindowIcon(QIcon(QStringLiteral(":/Resources/buttons/table_sort.png")));
-    auto *layout = new QVBoxLayout(this);
-    tabWidget = new QTabWidget(this);
-    tabWidget->setObjectName(QStringLiteral("tabWidget"));
-    layout->addWidget(tabWidget);
-    auto *channelsTab = new QWidget();
-    channelsTab->setObjectName(QStringLiteral("channelsTab"));
-    auto *channelsLayout = new QVBoxLayout(channelsTab);
+    const viewchoice::ChoiceFrame frame =
+        viewchoice::buildChoiceFrame(this, "QConfigureViewDialog", QSize(670, 618), false);
+    tabWidget = frame.tabs;
+    buttonBox = frame.buttons;
+    QWidget *channelsTab = frame.channelsTab;
     auto *label = new QLabel(QStringLiteral("Check/uncheck channels you want to show/hide:"), channelsTab);
     label->setMargin(10);
-    channelsLayout->addWidget(label);
+    frame.channelsLayout->addWidget(label);
     treeSource = new QTreeWidget(channelsTab);
     treeSource->setObjectName(QStringLiteral("treeSource"));
     treeSource->setEditTriggers(QAbstractItemView::SelectedClicked);
@@ -71,14 +77,7 @@ QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidge
     treeSource->header()->hide();
     // The check column only as wide as its mark, so names stand beside it.
     treeSource->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    channelsLayout->addWidget(treeSource);
-    tabWidget->addTab(channelsTab, QStringLiteral("Channels"));
-    auto *paramsTab = new QWidget();
-    paramsTab->setObjectName(QStringLiteral("paramsTab"));
-    tabWidget->addTab(paramsTab, QStringLiteral("Parameters"));
-    buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttonBox->setObjectName(QStringLiteral("buttonBox"));
-    layout->addWidget(buttonBox);
+    frame.channelsLayout->addWidget(treeSource);
     connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     initializeChannelsChoice();
@@ -86,8 +85,6 @@ QConfigureViewDialog::QConfigureViewDialog(KORUHVNode *system, int index, QWidge
     tabWidget->setCurrentIndex(0);
     setWindowTitle(QStringLiteral("Configure %0").arg(systemNode ? systemNode->getNodeName() : QString()));
     treeSource->setExpandsOnDoubleClick(false);
-    channelsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
-    paramsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
     connect(treeSource, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem *item, int) { changeItemVisibility(item); });
     connect(buttonBox, &QDialogButtonBox::accepted, this, &QConfigureViewDialog::clickedOkButton);
@@ -100,9 +97,7 @@ QConfigureViewDialog::~QConfigureViewDialog()
 
 void QConfigureViewDialog::initializeChannelsChoice()
 {
-    treeSource->setObjectName(QStringLiteral("chanSel"));
-    treeSource->setStyleSheet(QStringLiteral("#chanSel::item:enabled { color: #439847; } "
-                                             "#chanSel::item:!enabled { color: grey; }"));
+    viewchoice::styleChoiceTree(treeSource);
     treeSource->setIconSize(QSize(32, 32));
     treeSource->setColumnCount(3);
     treeSource->setHeaderLabels({QStringLiteral("1"), QStringLiteral("2"), QString()});
@@ -114,13 +109,13 @@ void QConfigureViewDialog::initializeChannelsChoice()
         boardItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/modulo.png")));
         boardItem->setText(1, board->getNodeName());
         boardItem->setText(2, QString::asprintf("%02d", board->getVisualIndex()));
-        boardItem->setData(0, NodeRole, QVariant::fromValue(quintptr(board)));
+        viewchoice::keepNode(boardItem, board);
         KORUHVSetChoiceItemShown(boardItem, board->isNodeEnabled(), true);
         for (KORUHVNode *channel : board->getChildren()) {
             auto *channelItem = new QTreeWidgetItem(boardItem);
             channelItem->setIcon(0, QIcon(QStringLiteral(":/Resources/Elementi/canale.png")));
             channelItem->setText(1, channel->getNodeName());
-            channelItem->setData(0, NodeRole, QVariant::fromValue(quintptr(channel)));
+            viewchoice::keepNode(channelItem, channel);
             KORUHVSetChoiceItemShown(channelItem, channel->isNodeEnabled());
         }
         treeSource->addTopLevelItem(boardItem);
@@ -133,65 +128,36 @@ void QConfigureViewDialog::initializeChannelsChoice()
 void QConfigureViewDialog::initializeParametersChoice()
 {
     QWidget *tab = tabWidget->widget(1);
-    auto *layout = new QVBoxLayout(tab);
-    layout->setSpacing(0);
-    auto *label = new QLabel(QStringLiteral("Check/uncheck parameters you want to show/hide:"), tab);
-    label->setMargin(10);
-    layout->addWidget(label);
+    QVBoxLayout *layout = viewchoice::parameterPageHead(tab);
     preview = new QTableWidget(this);
     chooser = new KORUHVParameterChooser(preview, QStringLiteral("configParamButton"), this);
     QHBoxLayout *rowLayout = nullptr;
     int k = 0;
-    if (systemNode) {
-        for (KORUHVNode *board : systemNode->getChildren()) {
-            if (board->getNodeType() == NODE_GROUP)
-                continue;
-            for (KORUHVNode *channel : board->getChildren()) {
-                for (KORUHVNode *param : channel->getParameters()) {
-                    QPushButton *button = chooser->addName(param->getNodeName(), param->isNodeEnabled());
-                    if (!button)
-                        continue;
-                    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-                    if (k % 3 == 0) {
-                        if (rowLayout)
-                            rowLayout->addStretch();
-                        auto *row = new QWidget(tab);
-                        row->setMaximumHeight(50);
-                        rowLayout = new QHBoxLayout(row);
-                        rowLayout->setSpacing(0);
-                        rowLayout->setContentsMargins(0, 0, 0, 0);
-                        layout->addWidget(row);
-                    }
-                    button->setParent(tab);
-                    rowLayout->addWidget(button);
-                    ++k;
-                }
-            }
+    viewchoice::addChooserButtons(systems(), kChoiceSkip, *chooser, View::Table, [&](QPushButton *button) {
+        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        if (k % 3 == 0) {
+            if (rowLayout)
+                rowLayout->addStretch();
+            auto *row = new QWidget(tab);
+            row->setMaximumHeight(50);
+            rowLayout = new QHBoxLayout(row);
+            rowLayout->setSpacing(0);
+            rowLayout->setContentsMargins(0, 0, 0, 0);
+            layout->addWidget(row);
         }
-    }
+        button->setParent(tab);
+        rowLayout->addWidget(button);
+        ++k;
+    });
     if (rowLayout)
         rowLayout->addStretch();
     moveColumnsWithIndexes();
-    layout->addSpacing(20);
-    auto *orderLabel = new QLabel(QStringLiteral("Drag and drop columns to order:"), tab);
-    orderLabel->setMargin(10);
-    layout->addWidget(orderLabel);
-    layout->addWidget(preview);
-    layout->addStretch();
-    preview->setMaximumHeight(preview->horizontalHeader()->height() + 30);
+    viewchoice::parameterPageFoot(layout, tab, preview, 30);
 }
 
 void QConfigureViewDialog::moveColumnsWithIndexes()
 {
-    if (!systemNode)
-        return;
-    for (KORUHVNode *board : systemNode->getChildren()) {
-        if (board->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *channel : board->getChildren())
-            for (KORUHVNode *param : channel->getParameters())
-                chooser->moveToVisualIndex(param->getNodeName(), param->getVisualIndex());
-    }
+    viewchoice::moveChooserColumns(systems(), kChoiceSkip, *chooser, View::Table);
 }
 
 void QConfigureViewDialog::changeItemVisibility(QTreeWidgetItem *currentItem)
@@ -215,22 +181,9 @@ void QConfigureViewDialog::changeVisibilityInPreview()
 
 void QConfigureViewDialog::clickedOkButton()
 {
-    bool channel = false;
-    for (int i = 0; i < treeSource->topLevelItemCount() && !channel; ++i) {
-        QTreeWidgetItem *board = treeSource->topLevelItem(i);
-        if (board->isHidden() || !KORUHVChoiceItemShown(board))
-            continue;
-        for (int c = 0; c < board->childCount(); ++c)
-            channel = channel || KORUHVChoiceItemShown(board->child(c));
-    }
+    const bool channel = viewchoice::anyChannelChosen(treeSource, 1);
     const bool parameter = chooser->anyShown();
-    QString problem;
-    if (!parameter && !channel)
-        problem = QStringLiteral("Select at least one channel/parameter");
-    else if (!parameter)
-        problem = QStringLiteral("Select at least one parameter");
-    else if (!channel)
-        problem = QStringLiteral("Select at least one channel");
+    const QString problem = viewchoice::choiceProblem(channel, parameter);
     if (!problem.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("LUMO2020"), problem, QMessageBox::Ok);
         return;
@@ -266,18 +219,7 @@ void QConfigureViewDialog::setBoardIndexesAndChannelsVisibility()
 
 void QConfigureViewDialog::setParametersVisibility()
 {
-    if (!systemNode)
-        return;
-    for (KORUHVNode *board : systemNode->getChildren()) {
-        for (KORUHVNode *channel : board->getChildren()) {
-            for (KORUHVNode *param : channel->getParameters()) {
-                if (chooser->columnOf(param->getNodeName()) < 0)
-                    continue;
-                param->setNodeEnabled(chooser->isShown(param->getNodeName()));
-                param->setVisualIndex(chooser->visualPosition(param->getNodeName()));
-            }
-        }
-    }
+    viewchoice::applyChooser(systems(), kApplySkip, *chooser, View::Table);
 }
 
 bool QConfigureViewDialog::usesNodesOf(int sysHandle, int) const

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QVector>
 
 class KORUHVNode;
 class KORUHVParameterChooser;
@@ -44,6 +45,7 @@ private:
     void moveColumnsWithIndexes();
     void setBoardIndexesAndChannelsVisibility();
     void setParametersVisibility();
+    QVector<KORUHVNode *> systems() const;
 
     QPointer<KORUHVCustomizations> controller;
     KORUHVNode *systemNode;

@@ -4,6 +4,8 @@
 #include "KORUHVNode.h"
 #include "KORUHVParameterChooser.h"
 #include "QConfigureViewDialog.h"
+#include "ViewChoiceForms.h"
+#include "ViewChoiceWalk.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -22,18 +24,16 @@
 
 using namespace KORUHVCustomizationRules;
 
+using viewchoice::keepNode;
+using viewchoice::nodeOf;
+using viewchoice::Skip;
+using viewchoice::View;
+
 namespace {
-constexpr int NodeRole = Qt::UserRole + 1;
-
-KORUHVNode *nodeOf(const QTreeWidgetItem *item)
-{
-    return item ? reinterpret_cast<KORUHVNode *>(item->data(0, NodeRole).value<quintptr>()) : nullptr;
-}
-
-void keepNode(QTreeWidgetItem *item, KORUHVNode *node)
-{
-    item->setData(0, NodeRole, QVariant::fromValue(quintptr(node)));
-}
+// Group systems and group boards have no buttons or columns of their own;
+// the parameter choice still reaches the parameters of group boards.
+constexpr Skip kChoiceSkip{true, true};
+constexpr Skip kApplySkip{true, false};
 
 void setShownDeep(QTreeWidgetItem *item, bool shown)
 {
@@ -47,19 +47,12 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
                                      QWidget *parent)
     : QDialog(parent), systems(systems), controller(controller)
 {
-    setObjectName(QStringLiteral("QCustomViewDialog"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowModality(Qt::ApplicationModal);
-    resize(720, 546);
+    const viewchoice::ChoiceFrame frame =
+        viewchoice::buildChoiceFrame(this, "QCustomViewDialog", QSize(720, 546), true);
     setWindowTitle(QStringLiteral("Custom View Configuration"));
-    setWindowIcon(QIcon(QStringLiteral(":/Resources/buttons/table_sort.png")));
-    auto *layout = new QVBoxLayout(this);
-    tabWidget = new QTabWidget(this);
-    tabWidget->setObjectName(QStringLiteral("tabWidget"));
-    layout->addWidget(tabWidget);
-    auto *channelsTab = new QWidget();
-    channelsTab->setObjectName(QStringLiteral("channelsTab"));
-    auto *channelsLayout = new QHBoxLayout(channelsTab);
+    tabWidget = frame.tabs;
+    buttonBox = frame.buttons;
+    QWidget *channelsTab = frame.channelsTab;
     treeWidget = new QTreeWidget(channelsTab);
     treeWidget->setObjectName(QStringLiteral("treeWidget"));
     treeWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -71,7 +64,7 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
     treeWidget->setExpandsOnDoubleClick(false);
     treeWidget->setIconSize(QSize(24, 24));
     treeWidget->setColumnCount(2);
-    channelsLayout->addWidget(treeWidget);
+    frame.channelsLayout->addWidget(treeWidget);
     listWidget = new QTreeWidget(channelsTab);
     listWidget->setObjectName(QStringLiteral("listWidget"));
     listWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -88,19 +81,10 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
     listWidget->header()->setStretchLastSection(true);
     listWidget->setColumnHidden(3, true);
     listWidget->setStyleSheet(QStringLiteral("QTreeWidget::item{height: 24px;}"));
-    channelsLayout->addWidget(listWidget);
-    tabWidget->addTab(channelsTab, QStringLiteral("Channels"));
-    auto *paramsTab = new QWidget();
-    paramsTab->setObjectName(QStringLiteral("paramsTab"));
-    tabWidget->addTab(paramsTab, QStringLiteral("Parameters"));
-    buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttonBox->setObjectName(QStringLiteral("buttonBox"));
-    layout->addWidget(buttonBox);
+    frame.channelsLayout->addWidget(listWidget);
     connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::close);
     if (systems.isEmpty())
         buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
-    channelsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
-    paramsTab->setStyleSheet(QStringLiteral("background: #f0f0f0"));
     fillTreeAndListWithChannels();
     initializeParametersChoice();
     connect(buttonBox, &QDialogButtonBox::accepted, this, &QCustomViewDialog::clickedOkButton);
@@ -116,9 +100,7 @@ QCustomViewDialog::~QCustomViewDialog()
 
 void QCustomViewDialog::fillTreeAndListWithChannels()
 {
-    treeWidget->setObjectName(QStringLiteral("chanSel"));
-    treeWidget->setStyleSheet(QStringLiteral("#chanSel::item:enabled { color: #439847; } "
-                                             "#chanSel::item:!enabled { color: grey; }"));
+    viewchoice::styleChoiceTree(treeWidget);
     QVector<std::pair<int, QTreeWidgetItem *>> rows;
     for (KORUHVNode *system : systems) {
         auto *systemItem = new QTreeWidgetItem();
@@ -176,11 +158,7 @@ void QCustomViewDialog::fillTreeAndListWithChannels()
 void QCustomViewDialog::initializeParametersChoice()
 {
     QWidget *tab = tabWidget->widget(1);
-    auto *layout = new QVBoxLayout(tab);
-    layout->setSpacing(0);
-    auto *label = new QLabel(QStringLiteral("Check/uncheck parameters you want to show/hide:"), tab);
-    label->setMargin(10);
-    layout->addWidget(label);
+    QVBoxLayout *layout = viewchoice::parameterPageHead(tab);
     layout->addSpacing(20);
     checkAllButton = new QPushButton(QStringLiteral(" Check all parameters "), tab);
     checkAllButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
@@ -194,48 +172,19 @@ void QCustomViewDialog::initializeParametersChoice()
     preview = new QTableWidget(this);
     chooser = new KORUHVParameterChooser(preview, QStringLiteral("parButt"), this);
     int k = 0;
-    for (KORUHVNode *system : systems) {
-        if (system->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *board : system->getChildren()) {
-            if (board->getNodeType() == NODE_GROUP)
-                continue;
-            for (KORUHVNode *channel : board->getChildren()) {
-                for (KORUHVNode *param : channel->getParameters()) {
-                    QPushButton *button = chooser->addName(param->getNodeName(), param->isEnabledInCustomView());
-                    if (!button)
-                        continue;
-                    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-                    button->setParent(grid);
-                    gridLayout->addWidget(button, k / 3, k % 3);
-                    ++k;
-                }
-            }
-        }
-    }
+    viewchoice::addChooserButtons(systems, kChoiceSkip, *chooser, View::CustomView, [&](QPushButton *button) {
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        button->setParent(grid);
+        gridLayout->addWidget(button, k / 3, k % 3);
+        ++k;
+    });
     moveColumnsWithIndexes();
-    layout->addSpacing(20);
-    auto *orderLabel = new QLabel(QStringLiteral("Drag and drop columns to order:"), tab);
-    orderLabel->setMargin(10);
-    layout->addWidget(orderLabel);
-    layout->addWidget(preview);
-    layout->addStretch();
-    preview->setMaximumHeight(preview->horizontalHeader()->height() + 80);
+    viewchoice::parameterPageFoot(layout, tab, preview, 80);
 }
 
 void QCustomViewDialog::moveColumnsWithIndexes()
 {
-    for (KORUHVNode *system : systems) {
-        if (system->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *board : system->getChildren()) {
-            if (board->getNodeType() == NODE_GROUP)
-                continue;
-            for (KORUHVNode *channel : board->getChildren())
-                for (KORUHVNode *param : channel->getParameters())
-                    chooser->moveToVisualIndex(param->getNodeName(), param->getCustomViewVisualIndex());
-        }
-    }
+    viewchoice::moveChooserColumns(systems, kChoiceSkip, *chooser, View::CustomView);
 }
 
 void QCustomViewDialog::appendRow(QTreeWidgetItem *channelItem)
@@ -325,21 +274,7 @@ void QCustomViewDialog::checkAllParametersClicked()
 
 int QCustomViewDialog::checkAtLeastOneChannel()
 {
-    for (int s = 0; s < treeWidget->topLevelItemCount(); ++s) {
-        QTreeWidgetItem *system = treeWidget->topLevelItem(s);
-        if (system->isHidden() || !KORUHVChoiceItemShown(system))
-            continue;
-        for (int b = 0; b < system->childCount(); ++b) {
-            QTreeWidgetItem *board = system->child(b);
-            if (board->isHidden() || !KORUHVChoiceItemShown(board))
-                continue;
-            for (int c = 0; c < board->childCount(); ++c) {
-                if (KORUHVChoiceItemShown(board->child(c)))
-                    return 1;
-            }
-        }
-    }
-    return 0;
+    return viewchoice::anyChannelChosen(treeWidget, 2) ? 1 : 0;
 }
 
 int QCustomViewDialog::checkAtLeastOneParameter()
@@ -351,13 +286,7 @@ void QCustomViewDialog::clickedOkButton()
 {
     const bool channel = checkAtLeastOneChannel();
     const bool parameter = checkAtLeastOneParameter();
-    QString problem;
-    if (!channel && !parameter)
-        problem = QStringLiteral("Select at least one channel/parameter");
-    else if (!channel)
-        problem = QStringLiteral("Select at least one channel");
-    else if (!parameter)
-        problem = QStringLiteral("Select at least one parameter");
+    const QString problem = viewchoice::choiceProblem(channel, parameter);
     if (!problem.isEmpty()) {
         QMessageBox::critical(this, QStringLiteral("LUMO2020"), problem, QMessageBox::Ok);
         return;
@@ -397,20 +326,7 @@ void QCustomViewDialog::setVisualIndexToNodes()
 
 void QCustomViewDialog::setVisibilityForParameters()
 {
-    for (KORUHVNode *system : systems) {
-        if (system->getNodeType() == NODE_GROUP)
-            continue;
-        for (KORUHVNode *board : system->getChildren()) {
-            for (KORUHVNode *channel : board->getChildren()) {
-                for (KORUHVNode *param : channel->getParameters()) {
-                    if (chooser->columnOf(param->getNodeName()) < 0)
-                        continue;
-                    param->setEnabledInCustomView(chooser->isShown(param->getNodeName()));
-                    param->setCustomViewVisualIndex(chooser->visualPosition(param->getNodeName()));
-                }
-            }
-        }
-    }
+    viewchoice::applyChooser(systems, kApplySkip, *chooser, View::CustomView);
 }
 
 bool QCustomViewDialog::usesNodesOf(int sysHandle, int) const

@@ -157,6 +157,37 @@ int16_t Board_Decimals(uint32_t x)
     return d;
 }
 
+int Board_ParamProperty(const BoardParamFacts &f, const char *prop, void *out)
+{
+    if (!prop || !out)
+        return BD_NO_PROPERTY;
+    auto put32 = [&](int32_t v) { std::memcpy(out, &v, sizeof v); };
+    auto putF = [&](float v) { std::memcpy(out, &v, sizeof v); };
+    auto put16 = [&](int16_t v) { std::memcpy(out, &v, sizeof v); };
+    auto putText = [&](const char *t) { std::memcpy(out, t, std::strlen(t) + 1); };
+    if (!std::strcmp(prop, "Type"))
+        put32(f.type);
+    else if (!std::strcmp(prop, "Mode"))
+        put32(f.writable ? 2 : 0);
+    else if (!std::strcmp(prop, "Minval"))
+        putF(f.minimum);
+    else if (!std::strcmp(prop, "Maxval"))
+        putF(f.maximum);
+    else if (!std::strcmp(prop, "Unit"))
+        put16(f.unit);
+    else if (!std::strcmp(prop, "Exp"))
+        put16(f.exponent);
+    else if (!std::strcmp(prop, "Decimal"))
+        put16(f.decimals);
+    else if (f.onText && !std::strcmp(prop, "Onstate"))
+        putText(f.onText);
+    else if (f.offText && !std::strcmp(prop, "Offstate"))
+        putText(f.offText);
+    else
+        return BD_NO_PROPERTY;
+    return BD_OK;
+}
+
 int Board_NameSlots(const std::vector<const char *> &names, char **out)
 {
     if (!out)

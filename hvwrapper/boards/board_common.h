@@ -78,6 +78,18 @@ bool Board_SplitItems(const char *items, uint16_t count, std::vector<std::string
 // Decimals of a resolution or scale: 1 -> 0, 5 and 10 -> 1, 100 -> 2.
 int16_t Board_Decimals(uint32_t x);
 
+// What the parameter property calls tell of one parameter.
+struct BoardParamFacts {
+    int type = 0;
+    bool writable = false; // "Mode" reads 2 (read/write) or 0 (read-only)
+    float minimum = 0, maximum = 0;
+    int16_t unit = 0, exponent = 0, decimals = 0;
+    const char *onText = nullptr, *offText = nullptr; // null: the parameter has no such property
+};
+// One property of a parameter into out: BD_OK, or BD_NO_PROPERTY for a
+// property it does not have (or no prop or out).
+int Board_ParamProperty(const BoardParamFacts &f, const char *prop, void *out);
+
 // Lists handed to the caller (malloc'ed).
 int Board_NameSlots(const std::vector<const char *> &names, char **out); // 10-byte slots and an empty one
 int Board_CrateMap(const char *model, const char *description, uint32_t serial, uint8_t minor, uint8_t major,

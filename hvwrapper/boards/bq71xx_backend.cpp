@@ -3,8 +3,6 @@
 // no system properties and no commands.
 #include "bq71xx_backend.h"
 
-#include <pthread.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -20,11 +18,7 @@ namespace koruhv {
 
 namespace {
 
-pthread_mutex_t g_tableLock = PTHREAD_MUTEX_INITIALIZER;
-std::atomic<Bq71xxInstance *> g_instances[kBq71xxInstances] = {};
-// Read by the event router without any lock: a word per entry, never a
-// pointer that a close may free.
-std::atomic<bool> g_inUse[kBq71xxInstances] = {};
+constinit RegisterBoardTable g_table;
 
 constexpr uint32_t kIdentReg = 0x8140, kFirmwareReg = 0x8124, kControlReg = 0x1034;
 constexpr uint32_t kScaleReg = 0x1038, kMaxReg = 0x1040, kMinReg = 0x1044;
@@ -50,8 +44,7 @@ const RegisterParamRow kRows[kBq71xxRows] = {
 
 Bq71xxInstance *instanceOf(const BackendRef &b)
 {
-    Bq71xxInstance *in = Bq71xx_Instance(b.handle);
-    return in && in->inUse.load() ? in : nullptr;
+    return static_cast<Bq71xxInstance *>(g_table.open(b.handle));
 }
 
 // A limit word in the row's units, kept as the 16-bit word the properties
@@ -117,27 +110,10 @@ int openDevice(int connType, const char *, int linkNumber, int node, uint32_t ba
     if (!rd || !rd32 || !wr || !open)
         return -1;
 
-    pthread_mutex_lock(&g_tableLock);
-    int index = -1;
-    for (int i = 0; i < kBq71xxInstances && index < 0; ++i)
-        if (!g_instances[i].load())
-            index = i;
-    if (index < 0) {
-        pthread_mutex_unlock(&g_tableLock);
-        return -1;
-    }
     auto *in = new Bq71xxInstance;
-    in->index = index;
-    g_instances[index] = in;
-    pthread_mutex_unlock(&g_tableLock);
-
-    auto release = [&](bool closeComm) {
-        if (closeComm && close)
-            close(in->comm);
-        g_instances[index] = nullptr;
-        delete in;
+    if (!g_table.claim(in))
         return -1;
-    };
+    auto release = [&](bool closeComm) { return g_table.release(in, close, closeComm); };
 
     if (open(connType, &linkNumber, node, base, &in->comm) != 0)
         return release(false);
@@ -161,38 +137,10 @@ int openDevice(int connType, const char *, int linkNumber, int node, uint32_t ba
     in->node = node;
     in->base = base;
     in->library = library;
-    in->inUse = true;
-    g_inUse[index] = true;
-    if (!in->poller.start([in] { Bq71xx_PollThread(in); })) {
-        in->inUse = false;
-        g_inUse[index] = false;
-        return release(true);
-    }
-    return index;
+    return g_table.publish(in, close, [in] { Bq71xx_PollThread(in); });
 }
 
-int deinit(const BackendRef &b)
-{
-    Bq71xxInstance *in = Bq71xx_Instance(b.handle);
-    auto close = CommEntry<CommCloseDevice>(b.library, "KORUComm_CloseDevice");
-    if (in && in->inUse.load()) {
-        {
-            std::lock_guard<std::recursive_mutex> g(in->lock);
-            in->events.shutdown();
-        }
-        in->inUse = false;
-        g_inUse[b.handle] = false;
-        in->poller.stop();
-        in->events.close(); // the thread is gone: nothing uses the descriptor now
-        if (close)
-            close(in->comm);
-        g_instances[b.handle] = nullptr;
-        delete in;
-    }
-    if (b.library)
-        dlclose(b.library);
-    return 0;
-}
+int deinit(const BackendRef &b) { return g_table.close(b); }
 
 int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions, uint32_t **serials,
                 uint8_t **minors, uint8_t **majors)
@@ -211,13 +159,10 @@ int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, 
     return Board_SysComp(kBq71xxChannels, crateCount, crateWords, slotWords);
 }
 
-int getSysPropList(const BackendRef &, uint16_t *, char **) { return BD_NOT_SUPPORTED; }
-int getSysPropInfo(const BackendRef &, const char *, uint32_t *, uint32_t *) { return BD_UNKNOWN; }
 // Operations with a fixed answer give it whatever the state of the instance.
 int getSysProp(const BackendRef &, const char *, void *) { return BD_UNKNOWN; }
 int setSysProp(const BackendRef &, const char *, void *) { return BD_UNKNOWN; }
 int getBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *) { return BD_UNKNOWN; }
-int setBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *) { return BD_OK; }
 int getBdParamProp(const BackendRef &, uint16_t, const char *, const char *, void *) { return BD_OUT_OF_RANGE; }
 
 int getBdParamInfo(const BackendRef &b, uint16_t slot, char **names)
@@ -227,11 +172,6 @@ int getBdParamInfo(const BackendRef &b, uint16_t slot, char **names)
     if (slot != 0)
         return BD_OUT_OF_RANGE;
     return Board_NameSlots({}, names);
-}
-
-int testBdPresence(const BackendRef &, uint16_t, char *, char *, uint16_t *, uint8_t *, uint8_t *)
-{
-    return BD_NOT_SUPPORTED;
 }
 
 int getChParamProp(const BackendRef &b, uint16_t, uint16_t channel, const char *param, const char *prop,
@@ -245,33 +185,18 @@ int getChParamProp(const BackendRef &b, uint16_t, uint16_t channel, const char *
     const int r = param ? Bq71xx_Find(*in, param) : -1;
     if (r < 0)
         return BD_OUT_OF_RANGE;
-    if (!prop || !out)
-        return BD_NO_PROPERTY;
     const RegisterParamRow &row = in->rows[r];
-    auto put32 = [&](int32_t v) { std::memcpy(out, &v, sizeof v); };
-    auto putF = [&](float v) { std::memcpy(out, &v, sizeof v); };
-    auto put16 = [&](int16_t v) { std::memcpy(out, &v, sizeof v); };
-    if (!std::strcmp(prop, "Type"))
-        put32(row.type());
-    else if (!std::strcmp(prop, "Mode"))
-        put32(row.mode() != 0 ? 2 : 0);
-    else if (!std::strcmp(prop, "Minval"))
-        putF(float(uint16_t(row.minimum)));
-    else if (!std::strcmp(prop, "Maxval"))
-        putF(float(uint16_t(row.maximum)));
-    else if (!std::strcmp(prop, "Unit"))
-        put16(row.unit);
-    else if (!std::strcmp(prop, "Exp"))
-        put16(row.exponent);
-    else if (!std::strcmp(prop, "Decimal"))
-        put16(row.decimals);
-    else if (!std::strcmp(prop, "Onstate"))
-        std::memcpy(out, row.onText, strnlen(row.onText, sizeof row.onText - 1) + 1);
-    else if (!std::strcmp(prop, "Offstate"))
-        std::memcpy(out, row.offText, strnlen(row.offText, sizeof row.offText - 1) + 1);
-    else
-        return BD_NO_PROPERTY;
-    return BD_OK;
+    BoardParamFacts f;
+    f.type = row.type();
+    f.writable = row.mode() != 0;
+    f.minimum = float(uint16_t(row.minimum));
+    f.maximum = float(uint16_t(row.maximum));
+    f.unit = row.unit;
+    f.exponent = row.exponent;
+    f.decimals = row.decimals;
+    f.onText = row.onText;
+    f.offText = row.offText;
+    return Board_ParamProperty(f, prop, out);
 }
 
 int getChParamInfo(const BackendRef &b, uint16_t, uint16_t channel, char **names, int *count)
@@ -298,8 +223,6 @@ int getChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t
         return BD_NOT_OPEN;
     return Board_ChannelNames(slot, count, channels, kBq71xxChannels, names);
 }
-
-int setChName(const BackendRef &, uint16_t, uint16_t, const uint16_t *, const char *) { return BD_WRITE_FAILED; }
 
 int getChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                void *values)
@@ -406,54 +329,30 @@ int getExecCommList(const BackendRef &, uint16_t *count, char **names)
 
 int execComm(const BackendRef &, const char *) { return BD_NO_COMMANDS; }
 
-const char *getError(const BackendRef &) { return ""; }
-
-bool anyOpen()
-{
-    for (const auto &f : g_inUse)
-        if (f.load())
-            return true;
-    return false;
-}
-
-void resetInstances()
-{
-    for (auto &p : g_instances)
-        p = nullptr;
-    for (auto &f : g_inUse)
-        f = false;
-}
+bool anyOpen() { return g_table.anyOpen(); }
+void resetInstances() { g_table.reset(); }
 
 constexpr BackendOps makeOps()
 {
-    BackendOps o{};
-    o.family = 9;
-    o.namePrefix = "KORU_BQ71XX_HVW_";
-    o.flags = BACKEND_LOCAL_EVENTS | BACKEND_REGISTER_LINK;
+    BackendOps o = RegisterBoard_Ops(9, "KORU_BQ71XX_HVW_", 0);
     o.OpenDevice = openDevice;
     o.DeinitSystem = deinit;
     o.GetCrateMap = getCrateMap;
     o.GetSysComp = getSysComp;
-    o.GetSysPropList = getSysPropList;
-    o.GetSysPropInfo = getSysPropInfo;
     o.GetSysProp = getSysProp;
     o.SetSysProp = setSysProp;
     o.GetBdParam = getBdParam;
-    o.SetBdParam = setBdParam;
     o.GetBdParamProp = getBdParamProp;
     o.GetBdParamInfo = getBdParamInfo;
-    o.TestBdPresence = testBdPresence;
     o.GetChParamProp = getChParamProp;
     o.GetChParamInfo = getChParamInfo;
     o.GetChName = getChName;
-    o.SetChName = setChName;
     o.GetChParam = getChParam;
     o.SetChParam = setChParam;
     o.GetExecCommList = getExecCommList;
     o.ExecComm = execComm;
     o.Subscribe = Bq71xx_Subscribe;
     o.UnSubscribe = Bq71xx_UnSubscribe;
-    o.GetError = getError;
     o.AnyInstanceOpen = anyOpen;
     o.ResetInstances = resetInstances;
     return o;
@@ -463,9 +362,7 @@ constexpr BackendOps makeOps()
 
 Bq71xxInstance *Bq71xx_Instance(int index)
 {
-    if (index < 0 || index >= kBq71xxInstances)
-        return nullptr;
-    return g_instances[index].load();
+    return static_cast<Bq71xxInstance *>(g_table.at(index));
 }
 
 int Bq71xx_Find(const Bq71xxInstance &in, const char *name)

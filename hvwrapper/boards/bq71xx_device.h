@@ -5,13 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
-#include "board_common.h"
+#include "register_board.h"
 
 namespace koruhv {
 
-constexpr int kBq71xxInstances = 32;
+constexpr int kBq71xxInstances = RegisterBoardTable::kMax;
 constexpr int kBq71xxRows = 12;
 constexpr int kBq71xxChannels = 4;
 
@@ -36,23 +35,16 @@ enum Bq71xxRow {
     BQ_PDWN, BQ_STATUS,
 };
 
-struct Bq71xxInstance {
-    int index = -1;
+struct Bq71xxInstance : RegisterBoard {
     char description[32] = {};
     uint8_t fwMinor = 0, fwMajor = 0;
     int connType = 0, link = 0, node = 0;
     uint32_t base = 0;
-    void *library = nullptr;
-    int comm = -1;
     RegisterParamRow rows[kBq71xxRows] = {};
     // Per channel: 1 while the current monitor is in its low range.
     std::atomic<uint8_t> lowRange[kBq71xxChannels] = {};
 
-    std::atomic<bool> inUse{false};
-    std::recursive_mutex lock;
-    uint8_t mask[kBq71xxRows] = {}; // bit c: channel c subscribed
-    BoardEventLink events;
-    BoardPoller poller;
+    uint8_t mask[kBq71xxRows] = {}; // bit c: channel c subscribed; guarded by the device lock
 };
 
 inline uint32_t Bq71xx_Register(const RegisterParamRow &r, int channel)

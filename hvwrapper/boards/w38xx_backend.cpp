@@ -2,8 +2,6 @@
 // the parameter, property and command operations of the API.
 #include "w38xx_backend.h"
 
-#include <pthread.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,11 +14,7 @@ namespace koruhv {
 
 namespace {
 
-pthread_mutex_t g_tableLock = PTHREAD_MUTEX_INITIALIZER;
-std::atomic<W38xxDevice *> g_devices[kW38xxDevices] = {};
-// Read by the event router without any lock: a word per entry, never a
-// pointer that a close may free.
-std::atomic<bool> g_inUse[kW38xxDevices] = {};
+constinit RegisterBoardTable g_table;
 
 constexpr uint32_t kTableBase = 0x4000, kMaskBase = 0x4400;
 constexpr uint32_t kChannelCountReg = 33024, kDescriptionReg = 0x8102, kModelReg = 0x8116, kFirmwareReg = 0x8120;
@@ -28,8 +22,7 @@ constexpr uint32_t kCommandOffset = 0x2000;
 
 W38xxDevice *deviceOf(const BackendRef &b)
 {
-    W38xxDevice *d = W38xx_Device(b.handle);
-    return d && d->inUse.load() ? d : nullptr;
+    return static_cast<W38xxDevice *>(g_table.open(b.handle));
 }
 
 struct NameOverride {
@@ -158,27 +151,9 @@ int openDevice(int connType, const char *ipText, int linkNumber, int node, uint3
     if (connType == 6 && !ipText)
         return -1;
 
-    pthread_mutex_lock(&g_tableLock);
-    int index = -1;
-    for (int i = 0; i < kW38xxDevices && index < 0; ++i)
-        if (!g_devices[i].load())
-            index = i;
-    if (index < 0) {
-        pthread_mutex_unlock(&g_tableLock);
-        return -1;
-    }
     auto *dev = new W38xxDevice;
-    dev->index = index;
-    g_devices[index] = dev; // claimed; in-use stays clear until the open is complete
-    pthread_mutex_unlock(&g_tableLock);
-
-    auto release = [&](bool closeComm) {
-        if (closeComm && close)
-            close(dev->comm);
-        g_devices[index] = nullptr;
-        delete dev;
+    if (!g_table.claim(dev))
         return -1;
-    };
 
     dev->connType = connType;
     dev->link = linkNumber;
@@ -188,44 +163,14 @@ int openDevice(int connType, const char *ipText, int linkNumber, int node, uint3
         std::snprintf(dev->ip, sizeof dev->ip, "%s", ipText);
     const void *linkArg = connType == 6 ? static_cast<const void *>(ipText) : &linkNumber;
     if (open(connType, linkArg, node, base, &dev->comm) != 0)
-        return release(false);
+        return g_table.release(dev, close, false);
     if (!readDescription(*dev, rd))
-        return release(true); // the device opened above is closed again
+        return g_table.release(dev, close, true); // the device opened above is closed again
     dev->library = library;
-    dev->inUse = true;
-    g_inUse[index] = true;
-    if (!dev->poller.start([dev] { W38xx_PollThread(dev); })) {
-        dev->inUse = false;
-        g_inUse[index] = false;
-        return release(true);
-    }
-    return index;
+    return g_table.publish(dev, close, [dev] { W38xx_PollThread(dev); });
 }
 
-int deinit(const BackendRef &b)
-{
-    W38xxDevice *dev = W38xx_Device(b.handle);
-    auto close = CommEntry<CommCloseDevice>(b.library, "KORUComm_CloseDevice");
-    if (dev && dev->inUse.load()) {
-        {
-            std::lock_guard<std::recursive_mutex> g(dev->lock);
-            dev->events.shutdown();
-        }
-        dev->inUse = false;
-        g_inUse[b.handle] = false;
-        dev->poller.stop(); // joined: the thread no longer uses the handle
-        dev->events.close(); // the thread is gone: nothing uses the descriptor now
-        if (close)
-            close(dev->comm);
-        g_devices[b.handle] = nullptr;
-        delete dev;
-    }
-    // The library was opened for this system alone (also when the open
-    // failed before a device was claimed).
-    if (b.library)
-        dlclose(b.library);
-    return 0;
-}
+int deinit(const BackendRef &b) { return g_table.close(b); }
 
 int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions, uint32_t **serials,
                 uint8_t **minors, uint8_t **majors)
@@ -245,8 +190,6 @@ int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, 
     return Board_SysComp(d->channelCount, crateCount, crateWords, slotWords);
 }
 
-int getSysPropList(const BackendRef &, uint16_t *, char **) { return BD_NOT_SUPPORTED; }
-int getSysPropInfo(const BackendRef &, const char *, uint32_t *, uint32_t *) { return BD_UNKNOWN; }
 
 // Reads a descriptor's register (both words for a 32-bit one).
 int readRaw(void *library, const W38xxDevice &d, const W38xxDescriptor &desc, int channel, uint32_t *raw)
@@ -391,36 +334,21 @@ int getBdParam(const BackendRef &b, uint16_t slotCount, const uint16_t *slots, c
     return BD_OK;
 }
 
-int setBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *) { return BD_OK; }
-
 int rowProperty(const W38xxDescriptor &d, const char *prop, bool channel, void *out)
 {
-    if (!prop || !out)
-        return BD_NO_PROPERTY;
-    auto put32 = [&](int32_t v) { std::memcpy(out, &v, sizeof v); };
-    auto putF = [&](float v) { std::memcpy(out, &v, sizeof v); };
-    auto put16 = [&](int16_t v) { std::memcpy(out, &v, sizeof v); };
-    if (!std::strcmp(prop, "Type"))
-        put32(d.type());
-    else if (!std::strcmp(prop, "Mode"))
-        put32(d.mode() != 0 ? 2 : 0);
-    else if (!std::strcmp(prop, "Minval"))
-        putF(float(d.minimum / d.scale()));
-    else if (!std::strcmp(prop, "Maxval"))
-        putF(float(d.maximum / d.scale()));
-    else if (!std::strcmp(prop, "Unit"))
-        put16(d.unit);
-    else if (!std::strcmp(prop, "Exp"))
-        put16(d.exponent);
-    else if (!std::strcmp(prop, "Decimal"))
-        put16(d.decimals);
-    else if (channel && !std::strcmp(prop, "Onstate"))
-        std::memcpy(out, d.onText, std::strlen(d.onText) + 1);
-    else if (channel && !std::strcmp(prop, "Offstate"))
-        std::memcpy(out, d.offText, std::strlen(d.offText) + 1);
-    else
-        return BD_NO_PROPERTY;
-    return BD_OK;
+    BoardParamFacts f;
+    f.type = d.type();
+    f.writable = d.mode() != 0;
+    f.minimum = float(d.minimum / d.scale());
+    f.maximum = float(d.maximum / d.scale());
+    f.unit = d.unit;
+    f.exponent = d.exponent;
+    f.decimals = d.decimals;
+    if (channel) {
+        f.onText = d.onText;
+        f.offText = d.offText;
+    }
+    return Board_ParamProperty(f, prop, out);
 }
 
 // Descriptor of a name among one row's parameters, or -1.
@@ -464,11 +392,6 @@ int getBdParamInfo(const BackendRef &b, uint16_t slot, char **names)
     return Board_NameSlots(rowNames(*d, 0), names);
 }
 
-int testBdPresence(const BackendRef &, uint16_t, char *, char *, uint16_t *, uint8_t *, uint8_t *)
-{
-    return BD_NOT_SUPPORTED;
-}
-
 int getChParamProp(const BackendRef &b, uint16_t, uint16_t channel, const char *param, const char *prop,
                    void *result)
 {
@@ -505,9 +428,6 @@ int getChName(const BackendRef &b, uint16_t slot, uint16_t count, const uint16_t
         return BD_NOT_OPEN;
     return Board_ChannelNames(slot, count, channels, d->channelCount, names);
 }
-
-// Channel names are fixed, whatever the state of the device.
-int setChName(const BackendRef &, uint16_t, uint16_t, const uint16_t *, const char *) { return BD_WRITE_FAILED; }
 
 int getChParam(const BackendRef &b, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                void *values)
@@ -607,55 +527,30 @@ int execComm(const BackendRef &b, const char *name)
     return wr(d->comm, W38xx_Register(d->desc[i], -1) + kCommandOffset, 1) == 0 ? BD_OK : BD_READ_FAILED;
 }
 
-const char *getError(const BackendRef &) { return ""; }
-
-bool anyOpen()
-{
-    for (const auto &f : g_inUse)
-        if (f.load())
-            return true;
-    return false;
-}
-
-void resetInstances()
-{
-    // Run by the table initialiser before any system is open.
-    for (auto &p : g_devices)
-        p = nullptr;
-    for (auto &f : g_inUse)
-        f = false;
-}
+bool anyOpen() { return g_table.anyOpen(); }
+void resetInstances() { g_table.reset(); }
 
 constexpr BackendOps makeOps()
 {
-    BackendOps o{};
-    o.family = 5;
-    o.namePrefix = "KORU_W38XX_HVW_";
-    o.flags = BACKEND_LOCAL_EVENTS | BACKEND_REGISTER_LINK | BACKEND_DEINIT_ALWAYS;
+    BackendOps o = RegisterBoard_Ops(5, "KORU_W38XX_HVW_", BACKEND_DEINIT_ALWAYS);
     o.OpenDevice = openDevice;
     o.DeinitSystem = deinit;
     o.GetCrateMap = getCrateMap;
     o.GetSysComp = getSysComp;
-    o.GetSysPropList = getSysPropList;
-    o.GetSysPropInfo = getSysPropInfo;
     o.GetSysProp = getSysProp;
     o.SetSysProp = setSysProp;
     o.GetBdParam = getBdParam;
-    o.SetBdParam = setBdParam;
     o.GetBdParamProp = getBdParamProp;
     o.GetBdParamInfo = getBdParamInfo;
-    o.TestBdPresence = testBdPresence;
     o.GetChParamProp = getChParamProp;
     o.GetChParamInfo = getChParamInfo;
     o.GetChName = getChName;
-    o.SetChName = setChName;
     o.GetChParam = getChParam;
     o.SetChParam = setChParam;
     o.GetExecCommList = getExecCommList;
     o.ExecComm = execComm;
     o.Subscribe = W38xx_Subscribe;
     o.UnSubscribe = W38xx_UnSubscribe;
-    o.GetError = getError;
     o.AnyInstanceOpen = anyOpen;
     o.ResetInstances = resetInstances;
     return o;
@@ -665,9 +560,7 @@ constexpr BackendOps makeOps()
 
 W38xxDevice *W38xx_Device(int index)
 {
-    if (index < 0 || index >= kW38xxDevices)
-        return nullptr;
-    return g_devices[index].load();
+    return static_cast<W38xxDevice *>(g_table.at(index));
 }
 
 int W38xx_Find(const W38xxDevice &dev, const char *name)

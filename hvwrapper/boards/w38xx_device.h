@@ -4,16 +4,14 @@
 // connection only.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
-#include "board_common.h"
+#include "register_board.h"
 
 namespace koruhv {
 
-constexpr int kW38xxDevices = 32;
+constexpr int kW38xxDevices = RegisterBoardTable::kMax;
 constexpr int kW38xxMaxParams = 32;
 constexpr int kW38xxMaxChannels = 32;
 
@@ -44,8 +42,7 @@ struct W38xxRow {
     uint32_t id[kW38xxMaxParams] = {};
 };
 
-struct W38xxDevice {
-    int index = -1;
+struct W38xxDevice : RegisterBoard {
     char model[9] = {};
     char description[21] = {};
     uint32_t serial = 0;
@@ -53,20 +50,15 @@ struct W38xxDevice {
     int connType = 0, link = 0, node = 0;
     char ip[17] = {};
     uint32_t base = 0;
-    void *library = nullptr;
-    int comm = -1;
     int paramCount = 0, channelCount = 0;
     int commandCount = 0;
     uint8_t commands[kW38xxMaxParams] = {};
     W38xxDescriptor desc[kW38xxMaxParams] = {};
     W38xxRow rows[kW38xxMaxChannels + 1];
 
-    std::atomic<bool> inUse{false};
-    std::recursive_mutex lock;
+    // Guarded by the device lock.
     std::vector<uint32_t> subscriptions; // SubscriptionIds in subscription order
     bool changed = false;
-    BoardEventLink events;
-    BoardPoller poller;
 };
 
 // Register of a descriptor: channel -1 the board-level one.

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -356,4 +357,46 @@ TEST_F(DiscoveryDialogTest, OkDuringARunConnectsOnceAfterIt)
     EXPECT_TRUE(dialog.isNull());
     ASSERT_EQ(window.requests.size(), 1);
     EXPECT_EQ(window.requests.at(0).initParam, "127.0.0.1");
+}
+
+/* The panel knows nothing of the dialog around it: each way out of it is a
+ * signal, and without a dialog it still works on its own. */
+TEST(DiscoveryPanel, TellsByItsSignalsOnly)
+{
+    QWidget notADialog;
+    auto *panel = new QAutodetectDialog(&notADialog);
+    QTableWidget *table = panel->table();
+    table->setRowCount(1);
+    table->setItem(0, 0, new QTableWidgetItem("HX4400"));
+    table->setItem(0, 1, new QTableWidgetItem("10.0.0.5"));
+    QSignalSpy stopped(panel, &QAutodetectDialog::detectionStopped);
+    QSignalSpy closed(panel, &QAutodetectDialog::panelClosed);
+    QSignalSpy chosen(panel, &QAutodetectDialog::addressChosen);
+    const struct {
+        const char *what;
+        std::function<void()> act;
+        int stopped, closed, chosen;
+    } cases[] = {
+        {"stop", [&] { panel->stopDetecting(); }, 1, 0, 0},
+        {"no item", [&] { panel->setIpField(nullptr); }, 0, 0, 0},
+        {"double-click", [&] { panel->setIpField(table->item(0, 0)); }, 0, 0, 1},
+        {"close", [&] { QTest::mouseClick(panel->findChild<QPushButton *>("closeButton"), Qt::LeftButton); }, 0,
+         1, 0},
+    };
+    notADialog.show();
+    panel->show();
+    for (const auto &c : cases) {
+        stopped.clear();
+        closed.clear();
+        chosen.clear();
+        c.act();
+        EXPECT_EQ(stopped.count(), c.stopped) << c.what;
+        EXPECT_EQ(closed.count(), c.closed) << c.what;
+        EXPECT_EQ(chosen.count(), c.chosen) << c.what;
+    }
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(panel->isRunning());
+    panel->setIpField(table->item(0, 1));
+    ASSERT_EQ(chosen.count(), 1);
+    EXPECT_EQ(chosen.at(0).at(0).toString(), "10.0.0.5");
 }

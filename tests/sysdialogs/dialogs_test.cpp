@@ -13,9 +13,12 @@
 #include "sysdialog_support.h"
 
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -573,3 +576,47 @@ TEST(SysDlgLooks, DialogsDrawAtTheirSize)
 }
 
 } // namespace
+
+/* Both front-panel tabs come from one builder and a table of lamp captions:
+ * each lamp sits right of its caption, first-column and output captions are
+ * widened, and the rack keeps its input group below the scroll area. */
+TEST(TechInfoFrontPanel, EachLampSitsRightOfItsCaption)
+{
+    QTechInfoDialog crate(QString(), QString(), QString(), QString(), 0, 0, nullptr);
+    QTechInfoP8080Dialog rack(QString(), QString(), QString(), 0, 0, nullptr, 0);
+    const struct {
+        QDialog *dialog;
+        const char *lamp;
+        const char *caption;
+        bool wide;     // the caption is at least 100 pixels wide
+        bool scrolls;  // the lamp's group is inside the tab's scroll area
+    } cases[] = {
+        {&crate, "ovc", "Over Current", true, true},     {&crate, "out", "Out", true, true},
+        {&crate, "fanFail", "Fan Failure", true, true},  {&crate, "vsel", "V<sub>SEL</sub>", true, true},
+        {&crate, "isel", "I<sub>SEL</sub>", false, true}, {&crate, "enable", "Enable", true, true},
+        {&rack, "fanFail", "Over Temp", true, true},     {&rack, "out", "Trip", true, true},
+        {&rack, "isel", "VSel", true, false},            {&rack, "vsel", "ISel", false, false},
+        {&rack, "hvclock", "HV Clock", false, false},    {&rack, "Hz50", "50 Hz", true, false},
+    };
+    for (const auto &c : cases) {
+        const QString what = c.dialog->objectName() + QLatin1Char('/') + QLatin1String(c.lamp);
+        auto *lamp = c.dialog->findChild<QLabel *>(QString::fromLatin1(c.lamp));
+        ASSERT_NE(lamp, nullptr) << what.toStdString();
+        auto *grid = qobject_cast<QGridLayout *>(lamp->parentWidget()->layout());
+        ASSERT_NE(grid, nullptr) << what.toStdString();
+        int row = -1, col = -1, rs = 0, cs = 0;
+        grid->getItemPosition(grid->indexOf(lamp), &row, &col, &rs, &cs);
+        ASSERT_GT(col, 0) << what.toStdString();
+        auto *caption = qobject_cast<QLabel *>(grid->itemAtPosition(row, col - 1)->widget());
+        ASSERT_NE(caption, nullptr) << what.toStdString();
+        EXPECT_EQ(caption->text(), QString::fromLatin1(c.caption)) << what.toStdString();
+        EXPECT_EQ(caption->minimumWidth() >= 100, c.wide) << what.toStdString();
+        auto *area = c.dialog->findChild<QScrollArea *>(QStringLiteral("scrollArea_2"));
+        ASSERT_NE(area, nullptr);
+        EXPECT_EQ(area->widget()->isAncestorOf(lamp), c.scrolls) << what.toStdString();
+    }
+    // The NIM/TTL switch sits in the input group of each.
+    for (QDialog *d : {static_cast<QDialog *>(&crate), static_cast<QDialog *>(&rack)})
+        EXPECT_TRUE(d->findChild<QGroupBox *>(QStringLiteral("groupBox_9"))
+                        ->isAncestorOf(d->findChild<KORUHVSwitch *>()));
+}
