@@ -342,8 +342,7 @@ struct L2290Dialect::Impl {
             why = "value " + r.value + " is not a plain decimal number";
             return false;
         }
-        numberLimits(mod.limits, r.par, lo, hi);
-        if (v < lo || v > hi) {
+        if (!numberLimits(mod.limits, r.par, lo, hi) || v < lo || v > hi) {
             e = DeviceError::Val;  // out of range is the operator's business, not a violation
             return false;
         }
