@@ -297,36 +297,7 @@ void KORUHVRunEventReader(QSystemInterface *sysIf, int socket)
                 return;
             continue;
         }
-        mw->emitSystemEvStatus(sysIf, status, serial);
-        bool isFirst = true;
-        for (int i = 0; i < count; ++i) {
-            const EventRecord &r = records[i];
-            const bool isLast = i == count - 1;
-            switch (r.type) {
-            case 0: {
-                const QString name = QString::fromLatin1(r.name, static_cast<int>(strnlen(r.name, KORUHV_EVENT_NAME_SIZE)));
-                IDValue_t value;
-                std::memcpy(&value, reinterpret_cast<const char *>(&r) + offsetof(EventRecord, value), sizeof value);
-                mw->emitUpdateValueAndWidget(sysIf, r.board, r.channel, name, value, isFirst, isLast, serial);
-                isFirst = false;
-                break;
-            }
-            case 1:
-                mw->emitLiveInsertion(sysIf, isFirst, isLast, serial);
-                isFirst = false;
-                break;
-            case 2:
-                isFirst = false;
-                break;
-            case 3:
-                mw->emitTransparentMode(sysIf, serial);
-                isFirst = false;
-                break;
-            default:
-                break;
-            }
-        }
-        if (records)
-            KORUHV_FreeEventData(&records);
+        /* One hand-over per batch; the GUI thread frees the records. */
+        mw->postEventBatch(sysIf, status, records, count, serial);
     }
 }

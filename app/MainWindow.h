@@ -7,6 +7,7 @@
 
 #include "AppGlobals.h"
 #include "KORUHVCustomizations.h"
+#include "KORUHVEventBatch.h"
 #include "KORUHVWrapper.h"
 #include "QSystemInterface.h"
 
@@ -118,6 +119,11 @@ public:
     void emitTransparentMode(QSystemInterface *sysIf, quint64 serial = 0);
     void emitSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial = 0);
     void emitSystemDisconnected(QSystemInterface *sysIf, int errorCode, quint64 serial = 0);
+    /* A reader's whole batch (its status and records; the records are taken
+     * over and freed once applied): applied on the GUI thread in order,
+     * raising the same signals as one record at a time did. */
+    void postEventBatch(QSystemInterface *sysIf, const KORUHV_SYSTEMSTATUS_t &status, EventRecord *records,
+                        int count, quint64 serial);
 
     /* Joins every system's threads and closes its handle (close sequence). */
     void shutDownAllSystems();
@@ -188,6 +194,8 @@ private:
     void onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode);
     void closeChildDialogs();
     void runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv);
+    void drainEventBatches();
+    void applyEventRecord(KORUHVEventBatch &batch, int index);
 
     Ui_MainWindow *ui;
     QVector<QSystemInterface *> sysInterfaces;
@@ -200,6 +208,8 @@ private:
     QCollapsibleWidget *systemsWidget = nullptr;
     /* Live insertion of a system running / asked for again meanwhile. */
     QSet<quint64> liveRebuilding;
+    /* Batches from the readers (see KORUHVEventBatch.h). */
+    KORUHVEventBatchQueue eventBatches;
     QSet<quint64> liveAgain;
 };
 

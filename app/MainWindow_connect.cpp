@@ -1,6 +1,7 @@
 /* Connecting and disconnecting systems, the W38XX group rule, and the
  * hand-over of event connections to systems. */
 #include "MainWindow.h"
+#include "KORUHVGuiPulse.h"
 
 #include "KORUHVNode.h"
 #include "MainWindowUi.h"
@@ -189,7 +190,12 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
         return fail(rc);
 
     QVector<QVector<failSubscribeStruct>> failures;
-    if (sysIf->subscribeParameters(&failures, {}) != 0)
+    int subscribed;
+    {
+        KORUHVGuiPulse pulse(progress);
+        subscribed = sysIf->subscribeParameters(&failures, {});
+    }
+    if (subscribed != 0)
         return fail(1); /* teardown closes the handle */
     progress->setValue(96);
 

@@ -2,6 +2,8 @@
  * level (system, each board, each channel). */
 #include "QSystemInterface.h"
 
+#include "KORUHVGuiPulse.h"
+
 #include "AppGlobals.h"
 #include "KORUHVNode.h"
 #include "KORUHVWrapper.h"
@@ -103,6 +105,7 @@ int QSystemInterface::subscribeForParameters(bool subscribe, QVector<QVector<fai
                                                                        chNames.size(), codes.data());
             if (!record(rc, chNames, codes, slot, c, &chList))
                 return 1;
+            KORUHVGuiPulse::beat(); /* while the connection's progress dialog is up */
         }
         if (isStopRequested())
             return -1;

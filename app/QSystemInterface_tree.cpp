@@ -1,6 +1,8 @@
 /* Building the system tree at connection and after a live board change. */
 #include "QSystemInterface.h"
 
+#include "KORUHVGuiPulse.h"
+
 #include "KORUHVConfig.h"
 #include "KORUHVMirrorNode.h"
 #include "QSubWindow.h"
@@ -46,6 +48,9 @@ bool isIntegerZero(const QVariant &v)
 
 int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress, QString user, QString password)
 {
+    /* Each board and channel costs requests to the device: the GUI thread
+     * answers between them. */
+    KORUHVGuiPulse pulse(progress);
     if (initParam.isEmpty())
         return -1;
     /* The wrapper takes at most 79 characters; a longer address is refused,
@@ -134,6 +139,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
             }
             param->setExpUnitShortForm(unitText(param->getParWrapperType(), exp, unit));
             board->addParameter(param);
+            KORUHVGuiPulse::beat();
         }
 
         for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(systemHandle, slot, board->getBdChCount())) {
@@ -143,6 +149,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
             ch->setBdName(board->getNodeName());
             board->addChildNode(ch);
             buildChannelParameters(ch, board, slot, systemType, true);
+            KORUHVGuiPulse::beat();
             if (isStopRequested())
                 return -3;
         }

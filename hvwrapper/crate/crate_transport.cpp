@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 namespace koruhv {
 
@@ -108,6 +110,39 @@ IoResult recvExact(int sock, uint8_t *p, size_t n, Clock::time_point deadline, b
         n -= size_t(k);
     }
     return IO_OK;
+}
+
+// One receive of at least one and at most n bytes. block: the socket's own
+// SO_RCVTIMEO bounds the first wait, so no poll goes before the receive
+// (a reply just asked for is almost never there yet, and a non-blocking
+// receive would fail every time). Any later wait polls the budget's rest.
+IoResult recvSome(int sock, uint8_t *p, size_t n, Clock::time_point deadline, bool block, size_t *got)
+{
+    for (;;) {
+        ssize_t k = ::recv(sock, p, n, block ? 0 : MSG_DONTWAIT);
+        if (k > 0) {
+            *got = size_t(k);
+            return IO_OK;
+        }
+        if (k == 0)
+            return IO_CLOSED;
+        const bool wasBlocking = block;
+        block = false; // a signal or the socket's own bound: the rest is polled
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return IO_ERROR;
+        if (wasBlocking && remainingMs(deadline) == 0)
+            return IO_TIMEOUT;
+        IoResult w = waitFor(sock, POLLIN, deadline);
+        if (w != IO_OK)
+            return w;
+    }
+}
+
+int ioCode(IoResult r)
+{
+    return r == IO_TIMEOUT ? CRATE_IO_TIMEOUT : r == IO_CLOSED ? CRATE_IO_CLOSED : CRATE_IO_ERROR;
 }
 
 int receiveFailure(CrateContext &ctx, IoResult r)
@@ -269,24 +304,94 @@ int Crate_SendFrameOn(int sock, ByteOrder order, const uint8_t *req, size_t reqL
     }
     if (reqLen > kCrateMaxFrame)
         return CRATE_IO_TOO_LONG;
-    uint8_t *frame = static_cast<uint8_t *>(std::malloc(reqLen + 4));
+    // Length and request go out in one send; the usual short request is
+    // assembled on the stack.
+    uint8_t local[1024];
+    uint8_t *frame = reqLen + 4 <= sizeof local ? local : static_cast<uint8_t *>(std::malloc(reqLen + 4));
     if (!frame)
         return CRATE_IO_NO_MEMORY;
     Crate_Store32(frame, uint32_t(reqLen), order);
     if (reqLen)
         std::memcpy(frame + 4, req, reqLen);
     IoResult w = sendAll(sock, frame, reqLen + 4, Clock::now() + std::chrono::milliseconds(ms));
-    std::free(frame);
+    if (frame != local)
+        std::free(frame);
     return w == IO_OK ? CRATE_IO_OK : w == IO_TIMEOUT ? CRATE_IO_TIMEOUT : CRATE_IO_ERROR;
 }
 
-int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len)
+FrameCarry::~FrameCarry()
+{
+    std::free(buf);
+}
+
+int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, uint8_t **body, size_t *len)
+{
+    *body = nullptr;
+    *len = 0;
+    if (sock < 0) {
+        errno = EBADF;
+        return CRATE_IO_ERROR;
+    }
+    if (!carry.buf) {
+        carry.buf = static_cast<uint8_t *>(std::malloc(FrameCarry::kSize));
+        if (!carry.buf)
+            return CRATE_IO_NO_MEMORY;
+        carry.begin = carry.end = 0;
+    }
+    if (carry.recvTimeoutMs != ms && ms > 0) {
+        timeval tv{ms / 1000, (ms % 1000) * 1000};
+        carry.recvTimeoutMs = ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? ms : 0;
+    }
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    bool block = carry.recvTimeoutMs > 0 && carry.recvTimeoutMs <= ms;
+    while (carry.buffered() < 4) {
+        if (carry.begin) {
+            std::memmove(carry.buf, carry.buf + carry.begin, carry.buffered());
+            carry.end -= carry.begin;
+            carry.begin = 0;
+        }
+        size_t got = 0;
+        IoResult r = recvSome(sock, carry.buf + carry.end, FrameCarry::kSize - carry.end, deadline, block, &got);
+        if (r != IO_OK)
+            return ioCode(r);
+        block = false;
+        carry.end += got;
+    }
+    uint32_t n = Crate_Load32(carry.buf + carry.begin, order);
+    if (n > kCrateMaxFrame) {
+        carry.begin = carry.end = 0; // the stream has no frame boundary left to find
+        return CRATE_IO_TOO_LONG;
+    }
+    uint8_t *b = static_cast<uint8_t *>(std::malloc(n ? n : 1));
+    if (!b)
+        return CRATE_IO_NO_MEMORY;
+    carry.begin += 4;
+    size_t have = std::min<size_t>(carry.buffered(), n);
+    if (have)
+        std::memcpy(b, carry.buf + carry.begin, have);
+    carry.begin += have;
+    if (carry.begin == carry.end)
+        carry.begin = carry.end = 0;
+    if (have < n) {
+        // The rest of a long or split reply: read exactly, nothing past it.
+        IoResult r = recvExact(sock, b + have, n - have, deadline);
+        if (r != IO_OK) {
+            std::free(b);
+            return ioCode(r);
+        }
+    }
+    *body = b;
+    *len = n;
+    return CRATE_IO_OK;
+}
+
+int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len, bool waitFirst)
 {
     *body = nullptr;
     *len = 0;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     uint8_t lenBytes[4];
-    IoResult r = recvExact(sock, lenBytes, 4, deadline, true);
+    IoResult r = recvExact(sock, lenBytes, 4, deadline, waitFirst);
     if (r != IO_OK)
         return r == IO_TIMEOUT ? CRATE_IO_TIMEOUT : r == IO_CLOSED ? CRATE_IO_CLOSED : CRATE_IO_ERROR;
     uint32_t n = Crate_Load32(lenBytes, order);
@@ -309,7 +414,6 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
 {
     *reply = nullptr;
     *replyLen = 0;
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyMs());
     int w = Crate_SendFrameOn(ctx.socket, ctx.order, req, reqLen, replyMs());
     if (w == CRATE_IO_TOO_LONG || w == CRATE_IO_NO_MEMORY)
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
@@ -317,7 +421,7 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
         return Crate_SetError(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
     if (w != CRATE_IO_OK)
         return Crate_SetError(ctx, CRATE_ERR_SEND, std::strerror(errno));
-    int r = Crate_RecvFrameOn(ctx.socket, ctx.order, remainingMs(deadline), reply, replyLen);
+    int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, replyMs(), reply, replyLen);
     switch (r) {
     case CRATE_IO_OK:
         return CRATE_OK;
@@ -361,6 +465,7 @@ int Crate_CloseContext(CrateContext &ctx)
         ::close(ctx.socket);
         ctx.socket = -1;
     }
+    ctx.carry.reset();
     return 0;
 }
 

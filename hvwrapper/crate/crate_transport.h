@@ -21,6 +21,29 @@ namespace koruhv {
 constexpr int kCrateContexts = 33;
 constexpr uint16_t kCratePort = 2200;
 
+// Bytes read from a command connection past the reply being read (the
+// start of the next frame): kept for the next read, never dropped. The
+// reply is taken with one receive of up to the buffer's size, its length
+// and body together. recvTimeoutMs is the SO_RCVTIMEO this side set on the
+// socket (0: none): with it a fresh reply is waited for inside the receive
+// itself, with no poll before it. Reset whenever the socket is closed.
+struct FrameCarry {
+    static constexpr size_t kSize = 16384;
+    uint8_t *buf = nullptr; // kSize bytes once used
+    size_t begin = 0, end = 0;
+    int recvTimeoutMs = 0;
+    FrameCarry() = default;
+    FrameCarry(const FrameCarry &) = delete;
+    FrameCarry &operator=(const FrameCarry &) = delete;
+    ~FrameCarry();
+    size_t buffered() const { return end - begin; }
+    void reset()
+    {
+        begin = end = 0;
+        recvTimeoutMs = 0;
+    }
+};
+
 struct CrateContext {
     const CommandRow *command = nullptr; // row of the request being built
     char linkText[20] = {};
@@ -36,6 +59,7 @@ struct CrateContext {
     uint32_t dataOffset = 0;
     uint8_t inUse = 0;
     ByteOrder order = ByteOrder::Big; // numbers and frame length
+    FrameCarry carry;                 // of the command connection
     // Guards sysInfo and the event store of the context against the event
     // thread, which reads them without the request lock. Never held across
     // socket I/O.
@@ -64,8 +88,9 @@ int Crate_OpenContext(CrateContext &ctx, const char *link, const char *address, 
 int Crate_ConnectWithTimeout(int sock, const struct sockaddr *addr, unsigned addrLen, int ms);
 
 // One framed exchange without parsing: writes the length and the request
-// (looping over short writes), then reads the 4-byte length exactly and the
-// body. One budget (the reply time-out) bounds the write and every read.
+// (looping over short writes), then reads the reply (length and body in one
+// receive when they fit, see FrameCarry). The reply time-out bounds the
+// write, and again the reply from the moment the request is out.
 // 0 with *reply (malloc'ed, caller frees) and *replyLen, or a code with the
 // context's status and message set: 2 send, 3 receive or bad length, 4
 // time-out, 5 peer closed, 9 memory.
@@ -83,8 +108,14 @@ enum CrateIo {
     CRATE_IO_NO_MEMORY,
 };
 int Crate_SendFrameOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, int ms);
-// *body is malloc'ed (caller frees) on CRATE_IO_OK only.
-int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len);
+// *body is malloc'ed (caller frees) on CRATE_IO_OK only. Reads exactly the
+// frame's bytes; waitFirst polls before the first read (for a caller that
+// has not yet seen the socket readable).
+int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len, bool waitFirst = true);
+// The same on a command connection with its carry-over: bytes past the
+// frame stay in carry for the next call. Sets SO_RCVTIMEO to ms on the
+// socket when carry does not hold it yet, so the receive waits by itself.
+int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, uint8_t **body, size_t *len);
 
 // Exchange and parse. *dataOffset 0 on entry: the reply is parsed; a
 // non-zero status frees the reply and is returned (with the crate's
@@ -93,7 +124,8 @@ int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t 
 int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t *replyLen, uint8_t **reply,
                    uint32_t *dataOffset);
 
-// Shuts down and closes the socket once and marks it closed.
+// Shuts down and closes the socket once, marks it closed and drops its
+// carry-over.
 int Crate_CloseContext(CrateContext &ctx);
 // Frees the system information (under the data lock) and clears in use.
 void Crate_ReleaseContext(CrateContext *table, int index);

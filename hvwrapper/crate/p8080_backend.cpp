@@ -49,6 +49,7 @@ void closeCommand(CrateContext &ctx)
         Tcp_Close(ctx.socket);
         ctx.socket = -1;
     }
+    ctx.carry.reset();
 }
 
 void release(int idx)

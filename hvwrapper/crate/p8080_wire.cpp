@@ -39,7 +39,8 @@ bool P8080_BeginRequest(RequestBuffer &buf, const char *keyword, uint32_t sessio
 uint8_t *P8080_RecvFrame(int *status, int socket, size_t *len)
 {
     uint8_t *body = nullptr;
-    *status = Crate_RecvFrameOn(socket, ByteOrder::Little, CrateTransport_ReplyMs(), &body, len) == CRATE_IO_OK
+    *status = Crate_RecvFrameOn(socket, ByteOrder::Little, CrateTransport_ReplyMs(), &body, len, false) ==
+                      CRATE_IO_OK
                   ? 0
                   : P8080_ERR_RECEIVE;
     return body;
@@ -63,9 +64,9 @@ int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t
     if (Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), ms) != CRATE_IO_OK)
         return P8080_ERR_SEND;
     // A reply that does not come within the bound counts as not received.
-    int status = 0;
-    *reply = P8080_RecvFrame(&status, ctx.socket, len);
-    return status;
+    return Crate_RecvFrameCarry(ctx.socket, ctx.carry, ByteOrder::Little, ms, reply, len) == CRATE_IO_OK
+               ? 0
+               : P8080_ERR_RECEIVE;
 }
 
 int P8080_SendOnly(int handle, const RequestBuffer &req)

@@ -247,3 +247,51 @@ TEST(LogWriter, WritesWhatIsPendingBeforeItEnds)
     QMutexLocker lock(&logfileMutex);
     logFilename.clear();
 }
+
+/* Many batches, each with every VMon of board 0 (and one channel twice):
+ * every value reaches the routing in the order received, none is skipped,
+ * and each cell ends showing the last one. */
+TEST_F(EventsTest, EveryValueIsAppliedInOrderAndTheLastOneStays)
+{
+    QVector<KORUHVNode *> vmons;
+    for (int ch = 0; KORUHVNode *n = channelParam(sys, ch, "VMon"); ++ch)
+        vmons.append(n);
+    ASSERT_GE(vmons.size(), 2);
+    const int batches = 300;
+    QObject receiver;
+    QVector<QVector<float>> seen(vmons.size());
+    QObject::connect(window, &MainWindow::updateValueAndWidget, &receiver,
+                     [&](QSystemInterface *, int, int ch, QString name, IDValue_t v, bool, bool, quint64) {
+                         if (name == QLatin1String("VMon") && ch >= 0 && ch < seen.size())
+                             seen[ch].append(v.FloatValue);
+                     });
+    auto valueOf = [](int batch, int ch, int k) { return float(batch * 1000 + ch * 10 + k); };
+    for (int b = 0; b < batches; ++b) {
+        std::vector<EventRecord> recs;
+        for (int ch = 0; ch < vmons.size(); ++ch)
+            recs.push_back(fakehv::valueEvent(0, 0, ch, "VMon", fakehv::Raw::f32(valueOf(b, ch, 0))));
+        recs.push_back(fakehv::valueEvent(0, 0, 1, "VMon", fakehv::Raw::f32(valueOf(b, 1, 1))));
+        fakehv::queueEvents(fd, recs);
+    }
+    ASSERT_TRUE(sys->startEventReader(fd));
+    const int total = batches * (vmons.size() + 1);
+    ASSERT_TRUE(waitUntil([&] {
+        int n = 0;
+        for (const QVector<float> &v : seen)
+            n += v.size();
+        return n == total;
+    }, 120000));
+    for (int ch = 0; ch < vmons.size(); ++ch) {
+        QVector<float> want;
+        for (int b = 0; b < batches; ++b) {
+            want.append(valueOf(b, ch, 0));
+            if (ch == 1)
+                want.append(valueOf(b, 1, 1));
+        }
+        EXPECT_EQ(seen[ch], want) << ch;
+        const float last = want.last();
+        EXPECT_EQ(vmons[ch]->getNodeValue().KORUHVGetValue().toFloat(), last) << ch;
+        EXPECT_TRUE(vmons[ch]->text().startsWith(QString::number(double(last), 'f', vmons[ch]->getNodeDecimals())))
+            << ch << " " << vmons[ch]->text().toStdString();
+    }
+}

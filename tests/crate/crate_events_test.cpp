@@ -374,3 +374,50 @@ TEST_F(EventStore, EmptyBatchConsumesItsBody)
     EXPECT_EQ(st.System, 0);
     std::free(ev);
 }
+
+// Every byte of every record is what a record cleared to zero and then
+// filled gives: nothing left over from the heap, from a skipped item or
+// from a longer value before it.
+TEST_F(EventStore, RecordsAreExactlyTheirFieldsOverZeros)
+{
+    const std::string longText(1500, 'y');
+    const std::string body = item(0xFF000001u, 1, longText) + item(chId(3, 2, 0), 0, be32(1)) + // skipped
+                             item(chId(3, 1, 0), 0, be32(12345)) + item(bdId(9, 3), 0, be32(1)) + // skipped
+                             item(bdId(3, 0), 0, be32(42)) + item(chId(3, 0, 255), 1, "Left") +
+                             item(0xFE000002u, 0, be16(1)) + item(0xFF000001u, 1, "1:200");
+    struct Want {
+        int board, channel;
+        const char *name;
+        std::string value; // the value's leading bytes
+    };
+    auto f = [](float v) { return std::string(reinterpret_cast<const char *>(&v), 4); };
+    auto i = [](int32_t v) { return std::string(reinterpret_cast<const char *>(&v), 4); };
+    const Want want[] = {
+        {-1, -1, "HVFanStat", std::string(1023, 'y')},
+        {3, 1, "V0Set", f(123.45f)},
+        {3, -1, "Temp", f(42.0f)},
+        {3, 0, "Name", "Left"},
+        {-1, -1, "Tr-Mode", i(1)},
+        {-1, -1, "HVFanStat", "1:200"},
+    };
+    // Leaves the heap full of non-zero bytes where the records may go.
+    for (int k = 0; k < 4; ++k) {
+        void *dirty = std::malloc(8 * sizeof(EventRecord));
+        std::memset(dirty, 0xA5, 8 * sizeof(EventRecord));
+        std::free(dirty);
+    }
+    std::vector<EventRecord> r;
+    ASSERT_EQ(decode(kA, header(8, body.size()), body, &r), 0);
+    ASSERT_EQ(r.size(), std::size(want));
+    for (size_t k = 0; k < r.size(); ++k) {
+        EventRecord e;
+        std::memset(&e, 0, sizeof e);
+        e.type = r[k].type;
+        e.system = kSys;
+        e.board = want[k].board;
+        e.channel = want[k].channel;
+        std::memcpy(e.name, want[k].name, std::strlen(want[k].name));
+        std::memcpy(e.value.StringValue, want[k].value.data(), want[k].value.size());
+        EXPECT_EQ(std::memcmp(&e, &r[k], sizeof e), 0) << k << " " << want[k].name;
+    }
+}

@@ -1,0 +1,25 @@
+/* Keeps the GUI thread answering while it builds and subscribes a system
+ * behind a window-modal progress dialog: beat() processes pending events
+ * when the last time is 25 ms or more ago, and only while a pulse scope is
+ * open (the dialog keeps the operator's input off the window meanwhile, as
+ * its own setValue() does). GUI thread only. */
+#ifndef KORUHVGUIPULSE_H
+#define KORUHVGUIPULSE_H
+
+class QProgressDialog;
+
+class KORUHVGuiPulse {
+public:
+    /* Opens the scope for the dialog (nothing happens without one). */
+    explicit KORUHVGuiPulse(QProgressDialog *modal);
+    ~KORUHVGuiPulse();
+    KORUHVGuiPulse(const KORUHVGuiPulse &) = delete;
+    KORUHVGuiPulse &operator=(const KORUHVGuiPulse &) = delete;
+    static void beat();
+
+private:
+    KORUHVGuiPulse *outer;
+    bool active;
+};
+
+#endif
