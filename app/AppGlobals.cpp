@@ -5,7 +5,7 @@ std::atomic<unsigned short> tcpPort{4400};
 namespace {
 /* Read by the event threads while the GUI thread may clear it. */
 std::atomic<MainWindowServices *> theMainWindow{nullptr};
-}
+} // namespace
 
 MainWindowServices *getMainWindow()
 {

@@ -28,12 +28,14 @@
 #include <QUrl>
 
 namespace {
-const char *whiteIcons[] = {":/Resources/Elementi/icona-2-bianca.png", ":/Resources/Elementi/icona-1-bianca.png",
-                            ":/Resources/Elementi/icona-3-bianca.png", ":/Resources/Elementi/icona-4-bianca.png",
-                            ":/Resources/Elementi/icona-5-bianca.png"};
-const char *greenIcons[] = {":/Resources/Elementi/icona-2-verde.png", ":/Resources/Elementi/icona-1-verde.png",
-                            ":/Resources/Elementi/icona-3-verde.png", ":/Resources/Elementi/icona-4-verde.png",
-                            ":/Resources/Elementi/icona-5-verde.png"};
+const char *whiteIcons[] = {
+    ":/Resources/Elementi/icona-2-bianca.png", ":/Resources/Elementi/icona-1-bianca.png",
+    ":/Resources/Elementi/icona-3-bianca.png", ":/Resources/Elementi/icona-4-bianca.png",
+    ":/Resources/Elementi/icona-5-bianca.png"};
+const char *greenIcons[] = {
+    ":/Resources/Elementi/icona-2-verde.png", ":/Resources/Elementi/icona-1-verde.png",
+    ":/Resources/Elementi/icona-3-verde.png", ":/Resources/Elementi/icona-4-verde.png",
+    ":/Resources/Elementi/icona-5-verde.png"};
 } // namespace
 
 MainWindow *MainWindow::instance()
@@ -47,8 +49,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     /* Before any connection below: the group and settings entries reach it. */
     customizations = std::make_unique<KORUHVCustomizations>(this, ui->menuViewGroups);
     QPalette pal = palette();
-    const QPixmap background =
-        QPixmap(QStringLiteral(":/Resources/Elementi/Lumo_only_trasparent.png")).scaled(size(), Qt::IgnoreAspectRatio);
+    const QPixmap background = QPixmap(QStringLiteral(":/Resources/Elementi/Lumo_only_trasparent.png"))
+                                   .scaled(size(), Qt::IgnoreAspectRatio);
     if (!background.isNull()) {
         pal.setBrush(QPalette::All, QPalette::Window, QBrush(background));
         setPalette(pal);
@@ -69,9 +71,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     connect(this, &MainWindow::systemDisconnected, this, &MainWindow::handleSystemDisconnected);
     connect(this, &MainWindow::systemEvStatus, this, &MainWindow::handleSystemEvStatus);
 
-    for (QWidget *w : {static_cast<QWidget *>(ui->mainTBar), static_cast<QWidget *>(ui->dockLeft),
-                       static_cast<QWidget *>(ui->dockRight), static_cast<QWidget *>(ui->menuBar),
-                       ui->centralWidget})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->mainTBar), static_cast<QWidget *>(ui->dockLeft),
+          static_cast<QWidget *>(ui->dockRight), static_cast<QWidget *>(ui->menuBar), ui->centralWidget})
         w->setContextMenuPolicy(Qt::CustomContextMenu);
     ui->stackedWidgetRight->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
@@ -114,9 +116,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 
     /* A board that leaves its slot takes every pointer into it along. */
     KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(
-        [this](int handle, unsigned short slot, KORUHVNode *oldNode) { onBoardRemoved(handle, slot, oldNode); });
+        [this](int handle, unsigned short slot, KORUHVNode *oldNode) {
+            onBoardRemoved(handle, slot, oldNode);
+        });
     /* A change-log writer that cannot write says so once per episode, queued. */
-    connect(KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed, this, &MainWindow::handleLogWriteFailed);
+    connect(KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed, this,
+            &MainWindow::handleLogWriteFailed);
     setMainWindow(this);
 }
 
@@ -223,10 +228,22 @@ void MainWindow::selectDockLayout(QToolButton *active, bool systems, bool boards
     showDockRight();
 }
 
-void MainWindow::tbarAllClicked() { selectDockLayout(&tbAll, true, true); }
-void MainWindow::tbarNoneClicked() { selectDockLayout(&tbNone, false, false); }
-void MainWindow::tbarSysClicked() { selectDockLayout(&tbSys, true, false); }
-void MainWindow::tbarBrdClicked() { selectDockLayout(&tbBrd, false, true); }
+void MainWindow::tbarAllClicked()
+{
+    selectDockLayout(&tbAll, true, true);
+}
+void MainWindow::tbarNoneClicked()
+{
+    selectDockLayout(&tbNone, false, false);
+}
+void MainWindow::tbarSysClicked()
+{
+    selectDockLayout(&tbSys, true, false);
+}
+void MainWindow::tbarBrdClicked()
+{
+    selectDockLayout(&tbBrd, false, true);
+}
 
 void MainWindow::setDockLayoutFromOutside(bool all)
 {
@@ -290,10 +307,13 @@ int MainWindow::showAboutDialog()
 
 void MainWindow::showUserManual()
 {
-    const QUrl url(QStringLiteral("file://%0").arg(QStringLiteral("/usr/share/KORU/RORERAVA2020/MN5190_LUMO2020_REV9.pdf")));
+    const QUrl url(QStringLiteral("file://%0")
+                       .arg(QStringLiteral("/usr/share/KORU/RORERAVA2020/MN5190_LUMO2020_REV9.pdf")));
     if (!QDesktopServices::openUrl(url)) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
-                        QStringLiteral("Unable to find KORU\nLUMO2020 User Manual,\nplease open it from\nthe LUMO2020 folder."));
+        QMessageBox box(
+            QMessageBox::Warning, QStringLiteral("LUMO2020"),
+            QStringLiteral(
+                "Unable to find KORU\nLUMO2020 User Manual,\nplease open it from\nthe LUMO2020 folder."));
         box.exec();
     }
 }

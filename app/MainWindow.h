@@ -41,8 +41,8 @@ public:
     QMainWindow *mainWindowWidget() override { return this; }
 
     /* ---- connecting and disconnecting ---- */
-    void connectDialogCallback(int sysType, int linkType, QString initParam, QString name, QString userOrBoard,
-                               QString password) override;
+    void connectDialogCallback(int sysType, int linkType, QString initParam, QString name,
+                               QString userOrBoard, QString password) override;
     /* The same with its result: 0 connected, 1 not (the warning was shown). */
     int connectSystem(int sysType, int linkType, QString initParam, QString name, QString userOrBoard,
                       QString password);
@@ -53,7 +53,8 @@ public:
     void disconnectDialogCallback(int sysIndex);
     void updateBoardName(KORUHVNode *board, int slot);
     void createSubscribeFailedMessageBox(int handle, QVector<failSubscribeStruct> system,
-                                         QVector<failSubscribeStruct> boards, QVector<failSubscribeStruct> channels);
+                                         QVector<failSubscribeStruct> boards,
+                                         QVector<failSubscribeStruct> channels);
     /* ---- groups, saved customizations, table configuration, custom view:
      * each hands over to the controller's method of the same name ---- */
     KORUHVCustomizations *customizationsController() const { return customizations.get(); }
@@ -108,13 +109,16 @@ public:
     int createTcpServer();
     void createToolBarButtons();
     void restoreWindowState();
-    QToolButton *toolButton(int i) { return i == 0 ? &tbAll : i == 1 ? &tbNone : i == 2 ? &tbSys : i == 3 ? &tbBrd : &tbLock; }
+    QToolButton *toolButton(int i)
+    {
+        return i == 0 ? &tbAll : i == 1 ? &tbNone : i == 2 ? &tbSys : i == 3 ? &tbBrd : &tbLock;
+    }
 
     /* ---- emitters (any thread) ---- */
     void emitTcpServerError();
     void emitConnectionStatusChanged(QSystemInterface *sysIf, int rate);
-    void emitUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName, IDValue_t val,
-                                  bool isFirstEv, bool isLastEv, quint64 serial = 0);
+    void emitUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName,
+                                  IDValue_t val, bool isFirstEv, bool isLastEv, quint64 serial = 0);
     void emitLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial = 0);
     void emitTransparentMode(QSystemInterface *sysIf, quint64 serial = 0);
     void emitSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial = 0);
@@ -136,8 +140,8 @@ signals:
     void connectionStatusChanged(QSystemInterface *sysIf, int rate);
     void liveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial);
     void TransparentMode(QSystemInterface *sysIf, quint64 serial);
-    void updateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName, IDValue_t val,
-                              bool isFirstEv, bool isLastEv, quint64 serial);
+    void updateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName,
+                              IDValue_t val, bool isFirstEv, bool isLastEv, quint64 serial);
     void systemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial);
     void systemDisconnected(QSystemInterface *sysIf, int errorCode, quint64 serial);
 
@@ -172,8 +176,8 @@ public slots:
     void handleTcpServerError();
     void handleConnectionStatusChanged(QSystemInterface *sysIf, int rate);
     void handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial = 0);
-    void handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName, IDValue_t val,
-                                    bool isFirstEv, bool isLastEv, quint64 serial = 0);
+    void handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName,
+                                    IDValue_t val, bool isFirstEv, bool isLastEv, quint64 serial = 0);
     void handleSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial = 0);
     void handleSystemDisconnected(QSystemInterface *sysIf, int errCode, quint64 serial = 0);
     void handleTransparentMode(QSystemInterface *sysIf, quint64 serial = 0);

@@ -17,8 +17,9 @@ class QWidget;
 struct Ui_MainWindow {
     QAction *menuExit, *menuTab, *menuTile, *menuCreateGroup, *menuCustomView, *menuLockPanels, *menuConnect,
         *menuSystems, *menuBoards, *menuFloat, *menuAutosave, *menuLoad, *menuSave, *menuLogout, *menuAbout,
-        *menuUpgrade, *menuTech, *menuSys, *menuResFlag, *menuGenSign, *menuKill, *menuClearAlarm, *menuLogging,
-        *menuScripting, *menuAlarms, *menuEnableKey, *menuSettings, *menuManual, *menuAutodetect;
+        *menuUpgrade, *menuTech, *menuSys, *menuResFlag, *menuGenSign, *menuKill, *menuClearAlarm,
+        *menuLogging, *menuScripting, *menuAlarms, *menuEnableKey, *menuSettings, *menuManual,
+        *menuAutodetect;
     QWidget *centralWidget;
     QVBoxLayout *verticalLayout_3;
     QMdiArea *viewsArea;

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstring>
 
-void MainWindow::postEventBatch(QSystemInterface *sysIf, const KORUHV_SYSTEMSTATUS_t &status, EventRecord *records,
-                                int count, quint64 serial)
+void MainWindow::postEventBatch(QSystemInterface *sysIf, const KORUHV_SYSTEMSTATUS_t &status,
+                                EventRecord *records, int count, quint64 serial)
 {
     auto batch = std::make_shared<KORUHVEventBatch>();
     batch->sysIf = sysIf;
@@ -24,7 +24,8 @@ void MainWindow::postEventBatch(QSystemInterface *sysIf, const KORUHV_SYSTEMSTAT
             return;
         eventBatches.drainPosted = true;
     }
-    QMetaObject::invokeMethod(this, [this] { drainEventBatches(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { drainEventBatches(); }, Qt::QueuedConnection);
 }
 
 void MainWindow::applyEventRecord(KORUHVEventBatch &b, int i)
@@ -74,7 +75,8 @@ void MainWindow::drainEventBatches()
         }
         if (slice.elapsed() >= KORUHV_EVENT_SLICE_MS) {
             /* The rest after whatever else waits (timers, input, paint). */
-            QMetaObject::invokeMethod(this, [this] { drainEventBatches(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { drainEventBatches(); }, Qt::QueuedConnection);
             return;
         }
         /* Kept alive here: a nested loop may finish it and take the next. */

@@ -1,7 +1,7 @@
 /* Connecting and disconnecting systems, the W38XX group rule, and the
  * hand-over of event connections to systems. */
-#include "MainWindow.h"
 #include "KORUHVGuiPulse.h"
+#include "MainWindow.h"
 
 #include "KORUHVNode.h"
 #include "MainWindowUi.h"
@@ -108,14 +108,15 @@ int MainWindow::getW38XXMainInterfaceIndex(QString initParam, int linkType)
 {
     for (int i = 0; i < sysInterfaces.size(); ++i) {
         QSystemInterface *s = sysInterfaces[i];
-        if (s->getSysType() == 5 && s->getSysConnType() == linkType && sameBridge(s->getSysInitParam(), initParam))
+        if (s->getSysType() == 5 && s->getSysConnType() == linkType &&
+            sameBridge(s->getSysInitParam(), initParam))
             return i;
     }
     return -1;
 }
 
-void MainWindow::connectDialogCallback(int sysType, int linkType, QString initParam, QString name, QString userOrBoard,
-                                       QString password)
+void MainWindow::connectDialogCallback(int sysType, int linkType, QString initParam, QString name,
+                                       QString userOrBoard, QString password)
 {
     connectSystem(sysType, linkType, initParam, name, userOrBoard, password);
 }
@@ -137,8 +138,8 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
         return 1;
     }
 
-    auto *progress = new QProgressDialog(QStringLiteral("Please wait while %0 is fetching data..").arg(label), QString(),
-                                         0, 100, this);
+    auto *progress = new QProgressDialog(QStringLiteral("Please wait while %0 is fetching data..").arg(label),
+                                         QString(), 0, 100, this);
     progress->setWindowModality(Qt::WindowModal);
     progress->setValue(0);
     progress->show();
@@ -302,15 +303,18 @@ void MainWindow::createSubscribeFailedMessageBox(int handle, QVector<failSubscri
             out << line.arg(sysName, QString::number(f.slot), QStringLiteral("       "), f.name);
         for (const auto &f : channels)
             out << line.arg(sysName, QString::number(f.slot), QString::number(f.channel), f.name);
-        out << "\n" << QString(87, QLatin1Char('-')) << "\n" << "\n";
+        out << "\n"
+            << QString(87, QLatin1Char('-')) << "\n"
+            << "\n";
         out.flush();
         file.close();
     }
     const QString path = sysIf->getFilenameForSubscrFail();
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
-                    QStringLiteral("There have been some troubles in communication.\nSome items will not be updated\n"));
-    box.setInformativeText(QStringLiteral(
-        "Please check if your firewall is\nblocking inbound connections.\nClick Details button to view logfile.\n"));
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("LUMO2020"),
+        QStringLiteral("There have been some troubles in communication.\nSome items will not be updated\n"));
+    box.setInformativeText(QStringLiteral("Please check if your firewall is\nblocking inbound "
+                                          "connections.\nClick Details button to view logfile.\n"));
     QPushButton *details = box.addButton(QStringLiteral("Details.."), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("Ok"), QMessageBox::RejectRole);
     box.exec();
@@ -413,7 +417,8 @@ void MainWindow::disconnectFromSystem(int sysIndex)
     if (!node)
         return;
     const connStatus status = node->getConnectionStatus();
-    const QString buttonText = sysIf->getSystemBoxWidget() ? sysIf->getSystemBoxWidget()->getDisconnectButtonText() : QString();
+    const QString buttonText =
+        sysIf->getSystemBoxWidget() ? sysIf->getSystemBoxWidget()->getDisconnectButtonText() : QString();
     const bool lost = status == CONN_KO || buttonText == QLatin1String("Close");
     if (sysIf->getSysType() == 5 && node->getChildren().size() > 1 && !lost) {
         auto *dialog = new QDisconnectDialog(this);
@@ -424,8 +429,8 @@ void MainWindow::disconnectFromSystem(int sysIndex)
     QProgressDialog *progress = nullptr;
     if (node->getNodeType() == NODE_SYSTEM) {
         if (!lost) {
-            progress = new QProgressDialog(QStringLiteral("Disconnecting from %0..").arg(node->getNodeName()), QString(),
-                                           0, 100, this);
+            progress = new QProgressDialog(QStringLiteral("Disconnecting from %0..").arg(node->getNodeName()),
+                                           QString(), 0, 100, this);
             progress->setWindowModality(Qt::WindowModal);
             progress->setValue(0);
         }
@@ -497,7 +502,8 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
         if (!lost) {
             const QVector<KORUHVNode *> b = node->getChildren();
             const QString label = b.isEmpty() ? node->getNodeName() : b.first()->getSysName();
-            progress = new QProgressDialog(QStringLiteral("Disconnecting from %0..").arg(label), QString(), 0, 100, this);
+            progress = new QProgressDialog(QStringLiteral("Disconnecting from %0..").arg(label), QString(), 0,
+                                           100, this);
             progress->setWindowModality(Qt::WindowModal);
             progress->setValue(0);
         }
@@ -557,7 +563,8 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
             sysIf->setSystemSubwinWidget(nullptr);
             sysIf->setBoardInfoWidget(nullptr);
             sysIf->setSystemBoxWidget(nullptr);
-            connect(next, &QSystemInterface::clicked, this, &MainWindow::setCurrentSubWindowIndex, Qt::UniqueConnection);
+            connect(next, &QSystemInterface::clicked, this, &MainWindow::setCurrentSubWindowIndex,
+                    Qt::UniqueConnection);
             int k = 0;
             for (QSystemInterface *s : sysInterfaces) {
                 if (s->getSysType() != 5 || s->getSysConnType() != next->getSysConnType() ||

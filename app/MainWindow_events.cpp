@@ -49,8 +49,10 @@ QSystemInterface *MainWindow::displayInterfaceOf(QSystemInterface *sysIf)
 
 void MainWindow::handleTcpServerError()
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
-                    QStringLiteral("Unable to start tcp server. Please check\nyour network connection, than restart application."));
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("LUMO2020"),
+        QStringLiteral(
+            "Unable to start tcp server. Please check\nyour network connection, than restart application."));
     box.exec();
     ui->menuConnect->setEnabled(false);
     const QList<QAction *> entries = ui->menuBar->actions();
@@ -78,8 +80,10 @@ void MainWindow::handleSystemDisconnected(QSystemInterface *sysIf, int, quint64 
     QString name = sysIf->getSystemNode()->getNodeName();
     if (sysIf->getSysType() == 5)
         name += QStringLiteral(" on KORU HV VME Crate");
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
-                    QStringLiteral("%0 is no longer connected.\nPlease check your network and try to reconnect.").arg(name));
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("LUMO2020"),
+        QStringLiteral("%0 is no longer connected.\nPlease check your network and try to reconnect.")
+            .arg(name));
     box.exec();
     /* The box ran an event loop: the interface may be gone by now. */
     sysIf = findInterface(sysIf, serial);
@@ -141,8 +145,9 @@ void MainWindow::handleTransparentMode(QSystemInterface *sysIf, quint64 serial)
         bar->setConnStatLabel(CONN_TRANSPARENT);
 }
 
-void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName,
-                                            IDValue_t val, bool isFirstEv, bool isLastEv, quint64 serial)
+void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex,
+                                            QString itmName, IDValue_t val, bool isFirstEv, bool isLastEv,
+                                            quint64 serial)
 {
     sysIf = findInterface(sysIf, serial);
     if (!sysIf || !sysIf->getSystemNode())
@@ -177,8 +182,8 @@ void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex
     if (node->getParWrapperType() == WRAPPER_TYPE_CHSTATUS && node->getNodeType() == NODE_CHANNEL_PARAM) {
         QSystemInterface *shown = displayInterfaceOf(sysIf);
         if (shown && shown->getSystemSubwinWidget()) {
-            const bool ok = KORUHVUtils::KORUHVCheckChStatusValue(node->getSystemType(),
-                                                                   value.KORUHVGetValue().toInt());
+            const bool ok =
+                KORUHVUtils::KORUHVCheckChStatusValue(node->getSystemType(), value.KORUHVGetValue().toInt());
             shown->getSystemSubwinWidget()->setRowColorForStatusAlarm(ok, node);
             for (QSystemInterface *s : sysInterfaces) {
                 if (!s->getIsCustomView())
@@ -204,8 +209,9 @@ void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex
         frame->setAttribute(Qt::WA_DeleteOnClose);
         frame->setStyleSheet(QStringLiteral("border: 1px solid black"));
         auto *layout = new QVBoxLayout(frame);
-        auto *label = new QLabel(
-            QStringLiteral("Someone has connected to\n(disconnected from)\n %0").arg(sysIf->getSysInitParam()), frame);
+        auto *label = new QLabel(QStringLiteral("Someone has connected to\n(disconnected from)\n %0")
+                                     .arg(sysIf->getSysInitParam()),
+                                 frame);
         QFont f = label->font();
         f.setPointSize(7);
         label->setFont(f);
@@ -218,7 +224,8 @@ void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex
     }
 }
 
-void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial)
+void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv,
+                                          quint64 serial)
 {
     closeTripDialogs(this);
     sysIf = findInterface(sysIf, serial);
@@ -258,7 +265,8 @@ void MainWindow::runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool 
     }
     if (isLastEv)
         KORUHVWakeLogWriter(sysIf);
-    const QVector<int> addedSlots = sysIf->updateTreeAndBoardInformationsAfterLiveInsertion(ui->stackedWidgetRight);
+    const QVector<int> addedSlots =
+        sysIf->updateTreeAndBoardInformationsAfterLiveInsertion(ui->stackedWidgetRight);
     if (!findInterface(sysIf, key))
         return;
     for (QSystemInterface *s : sysInterfaces)

@@ -13,20 +13,53 @@
 
 /* ---------------------------------------------------------- delegations */
 
-void MainWindow::createDialogForGroupSettings() { customizations->createDialogForGroupSettings(); }
+void MainWindow::createDialogForGroupSettings()
+{
+    customizations->createDialogForGroupSettings();
+}
 /* Group actions are wired to the controller itself (it reads the sender);
  * this slot only serves a caller that names the window. */
-void MainWindow::createDialogToEditGroup() { customizations->createDialogToEditGroup(); }
-void MainWindow::createDialogForCustomView() { customizations->createDialogForCustomView(); }
-void MainWindow::createConfigureTableDialog(int index) { customizations->createConfigureTableDialog(index); }
-void MainWindow::loadCustomizedViews() { customizations->loadCustomizedViews(); }
-void MainWindow::saveCustomizedViews() { customizations->saveCustomizedViews(); }
+void MainWindow::createDialogToEditGroup()
+{
+    customizations->createDialogToEditGroup();
+}
+void MainWindow::createDialogForCustomView()
+{
+    customizations->createDialogForCustomView();
+}
+void MainWindow::createConfigureTableDialog(int index)
+{
+    customizations->createConfigureTableDialog(index);
+}
+void MainWindow::loadCustomizedViews()
+{
+    customizations->loadCustomizedViews();
+}
+void MainWindow::saveCustomizedViews()
+{
+    customizations->saveCustomizedViews();
+}
 
-void MainWindow::removeBoardFromGroups(int sysHandle, unsigned short slot) { customizations->removeBoardFromGroups(sysHandle, slot); }
-void MainWindow::removeNodesFromGroups(int sysHandle) { customizations->removeNodesFromGroups(sysHandle); }
-void MainWindow::removeSystemFromCustomView(int sysIndex) { customizations->removeSystemFromCustomView(sysIndex); }
-int MainWindow::hasCustomView() { return customizations->hasCustomView(); }
-QVector<KORUHVCustomizations::Group> MainWindow::getGroups() const { return customizations->getGroups(); }
+void MainWindow::removeBoardFromGroups(int sysHandle, unsigned short slot)
+{
+    customizations->removeBoardFromGroups(sysHandle, slot);
+}
+void MainWindow::removeNodesFromGroups(int sysHandle)
+{
+    customizations->removeNodesFromGroups(sysHandle);
+}
+void MainWindow::removeSystemFromCustomView(int sysIndex)
+{
+    customizations->removeSystemFromCustomView(sysIndex);
+}
+int MainWindow::hasCustomView()
+{
+    return customizations->hasCustomView();
+}
+QVector<KORUHVCustomizations::Group> MainWindow::getGroups() const
+{
+    return customizations->getGroups();
+}
 
 void MainWindow::groupCreatedCallback(QVector<KORUHVNode *> nodes, QString name)
 {
@@ -38,15 +71,19 @@ void MainWindow::groupEditedCallback(QVector<KORUHVNode *> nodes, QString name, 
     customizations->groupEditedCallback(nodes, name, index);
 }
 
-void MainWindow::deleteGroupCallback(int index) { customizations->deleteGroupCallback(index); }
+void MainWindow::deleteGroupCallback(int index)
+{
+    customizations->deleteGroupCallback(index);
+}
 
 void MainWindow::saveCustomizedViewCallback(QVector<bool> selected, bool withCustomView)
 {
     customizations->saveCustomizedViewCallback(selected, withCustomView);
 }
 
-void MainWindow::loadCustomizedViewCallback(QVector<QMultiHash<QString, QVariant> *> systems, QVector<QString> users,
-                                            QVector<QString> passwords, bool withCustomView)
+void MainWindow::loadCustomizedViewCallback(QVector<QMultiHash<QString, QVariant> *> systems,
+                                            QVector<QString> users, QVector<QString> passwords,
+                                            bool withCustomView)
 {
     customizations->loadCustomizedViewCallback(systems, users, passwords, withCustomView);
 }
@@ -61,10 +98,22 @@ void MainWindow::setNewConfigurationToSystem(int index, QMultiHash<QString, QVar
     customizations->setNewConfigurationToSystem(index, hash);
 }
 
-QString MainWindow::createSubdirAtPath(QString path) { return customizations->createSubdirAtPath(path); }
-void MainWindow::setHeadersVisibleCallback(int index) { customizations->setHeadersVisibleCallback(index); }
-void MainWindow::customViewDialogCallback() { customizations->customViewDialogCallback(); }
-void MainWindow::customViewCreationDialogCallback() { customizations->customViewCreationDialogCallback(); }
+QString MainWindow::createSubdirAtPath(QString path)
+{
+    return customizations->createSubdirAtPath(path);
+}
+void MainWindow::setHeadersVisibleCallback(int index)
+{
+    customizations->setHeadersVisibleCallback(index);
+}
+void MainWindow::customViewDialogCallback()
+{
+    customizations->customViewDialogCallback();
+}
+void MainWindow::customViewCreationDialogCallback()
+{
+    customizations->customViewCreationDialogCallback();
+}
 
 /* ---------------------------------------------------------- host methods */
 
@@ -77,8 +126,8 @@ QVector<KORUHVCustomizationHost::System> MainWindow::systemsForCustomizations() 
     return out;
 }
 
-void MainWindow::connectForCustomizations(int psType, int connType, QString initParam, QString name, QString user,
-                                          QString password)
+void MainWindow::connectForCustomizations(int psType, int connType, QString initParam, QString name,
+                                          QString user, QString password)
 {
     connectDialogCallback(psType, connType, initParam, name, user, password);
 }

@@ -15,7 +15,8 @@ void MainWindow::handleLogWriteFailed(QString sysName, QString path, QString err
     /* A further episode while the box is up only updates its text. */
     auto *box = findChild<QMessageBox *>(QStringLiteral("logWriteFailedBox"), Qt::FindDirectChildrenOnly);
     if (!box) {
-        box = new QMessageBox(QMessageBox::Warning, QStringLiteral("LUMO2020"), QString(), QMessageBox::Ok, this);
+        box = new QMessageBox(QMessageBox::Warning, QStringLiteral("LUMO2020"), QString(), QMessageBox::Ok,
+                              this);
         box->setObjectName(QStringLiteral("logWriteFailedBox"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);

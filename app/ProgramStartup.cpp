@@ -19,9 +19,11 @@ QString fontFamily;
 KORUHVLookResources KORUHVLookFor(int country)
 {
     if (country == QLocale::India)
-        return {QStringLiteral(":/Resources/Elementi/iconI.ico"), QStringLiteral(":/Resources/Elementi/splashscrI-WIDE_LUMO.jpg"),
+        return {QStringLiteral(":/Resources/Elementi/iconI.ico"),
+                QStringLiteral(":/Resources/Elementi/splashscrI-WIDE_LUMO.jpg"),
                 QStringLiteral(":/Resources/stylesheet-I.qss")};
-    return {QStringLiteral(":/Resources/Elementi/icon.ico"), QStringLiteral(":/Resources/Elementi/splashscr-WIDE_LUMO.jpg"),
+    return {QStringLiteral(":/Resources/Elementi/icon.ico"),
+            QStringLiteral(":/Resources/Elementi/splashscr-WIDE_LUMO.jpg"),
             QStringLiteral(":/Resources/stylesheet-3.qss")};
 }
 

@@ -40,7 +40,9 @@ QString KORUHVP8080CrateBoardName(const QString &nodeName)
     const int n = nodeName.mid(5, 2).toInt(&ok);
     if (!ok)
         return nodeName;
-    return QStringLiteral("Crate%1 Board%2").arg(n / 25, 2, 10, QLatin1Char('0')).arg(n % 25, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("Crate%1 Board%2")
+        .arg(n / 25, 2, 10, QLatin1Char('0'))
+        .arg(n % 25, 2, 10, QLatin1Char('0'));
 }
 
 namespace {
@@ -57,14 +59,15 @@ QString serialPart(KORUHVNode *b)
 }
 } // namespace
 
-QString KORUHVBoardTitle(KORUHVNode *b, int sysType, const QString &sysName, const QString &initParam, bool customView,
-                         const QString &systemNodeName)
+QString KORUHVBoardTitle(KORUHVNode *b, int sysType, const QString &sysName, const QString &initParam,
+                         bool customView, const QString &systemNodeName)
 {
     const QString sep = QStringLiteral(" - ");
     if (customView) {
         if (sysType == 5)
             return QStringList{b->getSysName(), b->getBdModel(), addressPart(b->getInitParam())}.join(sep);
-        return QStringList{systemNodeName + QStringLiteral(": ") + b->getNodeName(), b->getBdModel(), serialPart(b)}
+        return QStringList{systemNodeName + QStringLiteral(": ") + b->getNodeName(), b->getBdModel(),
+                           serialPart(b)}
             .join(sep);
     }
     switch (sysType) {
@@ -77,11 +80,13 @@ QString KORUHVBoardTitle(KORUHVNode *b, int sysType, const QString &sysName, con
         return b->getBdModel();
     case 6:
     case 11:
-        return QStringList{b->getBdModel(), serialPart(b) + QStringLiteral("  (Fw Rel. %0.%1)")
-                                                                .arg(b->getBdFwRelMax(), b->getBdFwRelMin())}
+        return QStringList{
+            b->getBdModel(),
+            serialPart(b) + QStringLiteral("  (Fw Rel. %0.%1)").arg(b->getBdFwRelMax(), b->getBdFwRelMin())}
             .join(sep);
     case 16:
-        return QStringList{KORUHVP8080CrateBoardName(b->getNodeName()), b->getBdModel(), serialPart(b)}.join(sep);
+        return QStringList{KORUHVP8080CrateBoardName(b->getNodeName()), b->getBdModel(), serialPart(b)}.join(
+            sep);
     default:
         return QStringList{b->getNodeName(), b->getBdModel(), serialPart(b)}.join(sep);
     }
@@ -133,12 +138,16 @@ QWidget *QBoardInformations::createWidgetForBoardInformations(int boardPos, QStr
             KORUHVNode *p = params[k];
             if ((sysType == 6 || sysType == 11) && p->getAccessRights() == ACCESS_WRITE_ONLY)
                 continue;
-            if (sysType == 16 && (p->getNodeName() == QLatin1String("SerNum") || p->getNodeName() == QLatin1String("Rel")))
+            if (sysType == 16 &&
+                (p->getNodeName() == QLatin1String("SerNum") || p->getNodeName() == QLatin1String("Rel")))
                 continue;
             grid->addWidget(new QLabel(p->getNodeName(), w), k + 2, 0);
             auto *item = new KORUHVWidgetItem(w, p);
             item->setSelectedStyleSheet();
-            item->setObjectName(QStringLiteral("%0:%1:%2").arg(p->getSysHandle()).arg(board->getBdSlotNr()).arg(p->getNodeName()));
+            item->setObjectName(QStringLiteral("%0:%1:%2")
+                                    .arg(p->getSysHandle())
+                                    .arg(board->getBdSlotNr())
+                                    .arg(p->getNodeName()));
             item->createInternalWidget(p->getDataType(), p->getAccessRights(), p->getExpUnitShortForm(),
                                        p->getNodeValue().KORUHVGetValue(), p->getNodeDecimals(), true);
             item->setFixedExpUnitWidth();
@@ -151,7 +160,8 @@ QWidget *QBoardInformations::createWidgetForBoardInformations(int boardPos, QStr
             d->setStyleSheet(QStringLiteral("font:bold;"));
             grid->addWidget(d, n + 2, 1, Qt::AlignRight);
             grid->addWidget(new QLabel(QStringLiteral("HV Fw Rel"), w), n + 3, 0);
-            auto *f = new QLabel(QStringLiteral("%0.%1").arg(board->getBdFwRelMax(), board->getBdFwRelMin()), w);
+            auto *f =
+                new QLabel(QStringLiteral("%0.%1").arg(board->getBdFwRelMax(), board->getBdFwRelMin()), w);
             f->setStyleSheet(QStringLiteral("font:bold;"));
             grid->addWidget(f, n + 3, 1, Qt::AlignRight);
         }

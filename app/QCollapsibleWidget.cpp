@@ -31,9 +31,8 @@ void QCollapsibleWidget::addChildWidget(QWidget *content, QWidget *header)
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
     setItemWidget(item, 0, header);
     if (auto *box = qobject_cast<QCustomBox *>(header))
-        connect(box, &QCustomBox::clickedExpandButton, this, [this, item](int) {
-            item->setExpanded(!item->isExpanded());
-        });
+        connect(box, &QCustomBox::clickedExpandButton, this,
+                [this, item](int) { item->setExpanded(!item->isExpanded()); });
     if (content) {
         auto *child = new QTreeWidgetItem;
         /* The items' one-pixel border (style sheet) comes off the room of

@@ -9,20 +9,22 @@
 
 namespace {
 const char *selectedStyle =
-    "QGroupBox:enabled { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #7fec2f, stop:1 #439847); "
+    "QGroupBox:enabled { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #7fec2f, stop:1 "
+    "#439847); "
     "border: 1px solid lightgrey; } "
     "QGroupBox:!enabled { border: 1px solid grey; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
     "stop:0 lightgrey, stop:1 grey); color: black; }";
 const char *unselectedStyle =
-    "QGroupBox:enabled { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #7dadcb, stop:1 #4a5c62); "
+    "QGroupBox:enabled { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #7dadcb, stop:1 "
+    "#4a5c62); "
     "border: none; } "
     "QGroupBox:!enabled { border: 1px solid grey; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
     "stop:0 lightgrey, stop:1 grey); color: black; }";
 const char *boldName = "background: transparent; border:none; color:white; font:bold;";
 } // namespace
 
-QCustomBox::QCustomBox(QString name, int index, QWidget *pw, bool custom, bool systemBox, QString disconnectText,
-                       QString extraText)
+QCustomBox::QCustomBox(QString name, int index, QWidget *pw, bool custom, bool systemBox,
+                       QString disconnectText, QString extraText)
     : QGroupBox(nullptr), widgetIdx(index), parentWidget(pw), isSystemBox(systemBox), isCustomView(custom)
 {
     setFlat(true);
@@ -121,8 +123,10 @@ void QCustomBox::mouseReleaseEvent(QMouseEvent *event)
 
 void QCustomBox::showExpandPicture()
 {
-    const char *picture = isSystemBox ? (isExpanded ? ":/Resources/Elementi/switch_ON.gif" : ":/Resources/Elementi/switch_OFF.gif")
-                                      : (isExpanded ? ":/Resources/Elementi/arrd.png" : ":/Resources/Elementi/arrr.png");
+    const char *picture =
+        isSystemBox
+            ? (isExpanded ? ":/Resources/Elementi/switch_ON.gif" : ":/Resources/Elementi/switch_OFF.gif")
+            : (isExpanded ? ":/Resources/Elementi/arrd.png" : ":/Resources/Elementi/arrr.png");
     expandLabel->setPixmap(QPixmap(QLatin1String(picture)));
     expandLabel->setProperty("picture", QLatin1String(picture));
 }

@@ -10,7 +10,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-QDisconnectDialog::QDisconnectDialog(QWidget *parent) : QDialog(parent), mainWindow(qobject_cast<MainWindow *>(parent))
+QDisconnectDialog::QDisconnectDialog(QWidget *parent)
+    : QDialog(parent), mainWindow(qobject_cast<MainWindow *>(parent))
 {
     setObjectName(QStringLiteral("QDisconnectDialog"));
     setWindowTitle(QStringLiteral("QDisconnectDialog"));
@@ -54,7 +55,8 @@ void QDisconnectDialog::createSystemInterfacesWidgets()
             const QStringList parts = init.split(QLatin1Char('_'));
             if (parts.size() == 3)
                 init = QStringLiteral("[0x%0]").arg(parts[2]);
-            text += QStringLiteral(" - ") + boards.first()->getBdModel() + QStringLiteral(" - ") + QStringLiteral(" - ") + init;
+            text += QStringLiteral(" - ") + boards.first()->getBdModel() + QStringLiteral(" - ") +
+                    QStringLiteral(" - ") + init;
         }
         auto *b = new QRadioButton(text);
         b->setProperty("idx", i);

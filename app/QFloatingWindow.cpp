@@ -2,7 +2,8 @@
 
 #include <QCloseEvent>
 
-QFloatingWindow::QFloatingWindow(QWidget *parent, int index, QString title) : QMainWindow(parent), widgetIndex(index)
+QFloatingWindow::QFloatingWindow(QWidget *parent, int index, QString title)
+    : QMainWindow(parent), widgetIndex(index)
 {
     setWindowFlag(Qt::Window);
     setWindowTitle(title);

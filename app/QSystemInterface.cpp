@@ -3,16 +3,16 @@
 #include "KORUHVEventServer.h"
 #include "KORUHVLogBuffer.h"
 #include "KORUHVNode.h"
+#include "KORUHVScriptExecutor.h"
 #include "KORUHVWrapper.h"
 #include "MainWindow.h"
 #include "QBoardInformations.h"
 #include "QCustomBox.h"
+#include "QLogDialog.h"
+#include "QScriptDialog.h"
 #include "QSubWindow.h"
 #include "QSystemInformations.h"
 #include "QSystemStatusBar.h"
-#include "KORUHVScriptExecutor.h"
-#include "QScriptDialog.h"
-#include "QLogDialog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -34,7 +34,7 @@ constexpr int readerJoinWarnMs = 5000;
 } // namespace
 
 struct QSystemInterface::EventReader {
-    int socket = -1;      /* accepted socket, owned; -1 for a wrapper-owned one */
+    int socket = -1; /* accepted socket, owned; -1 for a wrapper-owned one */
     std::thread thread;
     std::atomic<bool> finished{false};
 };
@@ -363,7 +363,8 @@ QString KORUHVStatusBarConnectionText(int linkType, const QString &init)
     case 3:
         return init.isEmpty() ? QStringLiteral("USB ") : QStringLiteral("USB ") + init.left(1);
     case 4:
-        return init.size() > 2 ? QStringLiteral("OPTICAL LINK ") + init.left(3) : QStringLiteral("OPTICAL LINK ");
+        return init.size() > 2 ? QStringLiteral("OPTICAL LINK ") + init.left(3)
+                               : QStringLiteral("OPTICAL LINK ");
     case 5: {
         const QStringList parts = init.split(QLatin1Char('_'), Qt::SkipEmptyParts);
         if (parts.size() != 6)

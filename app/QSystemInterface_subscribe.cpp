@@ -66,8 +66,10 @@ int QSystemInterface::subscribeForParameters(bool subscribe, QVector<QVector<fai
         if (!names.isEmpty()) {
             const QByteArray joined = names.join(QLatin1Char(':')).toLatin1();
             std::vector<char> codes(static_cast<size_t>(names.size()), 0);
-            const int rc = subscribe ? KORUHV_SubscribeSystemParams(h, port, joined.constData(), names.size(), codes.data())
-                                     : KORUHV_UnSubscribeSystemParams(h, port, joined.constData(), names.size(), codes.data());
+            const int rc =
+                subscribe
+                    ? KORUHV_SubscribeSystemParams(h, port, joined.constData(), names.size(), codes.data())
+                    : KORUHV_UnSubscribeSystemParams(h, port, joined.constData(), names.size(), codes.data());
             if (!record(rc, names, codes, -1, -1, &sysList))
                 return 1;
         }
@@ -80,14 +82,16 @@ int QSystemInterface::subscribeForParameters(bool subscribe, QVector<QVector<fai
         KORUHVNode *board = list[pos];
         if (!board || board->getNodeType() == NODE_GROUP)
             continue;
-        const unsigned short slot = boards.isEmpty() ? static_cast<unsigned short>(pos) : board->getBdSlotNr();
+        const unsigned short slot =
+            boards.isEmpty() ? static_cast<unsigned short>(pos) : board->getBdSlotNr();
         const QStringList names = namesOf(board->getParameters(), false);
         if (!names.isEmpty()) {
             const QByteArray joined = names.join(QLatin1Char(':')).toLatin1();
             std::vector<char> codes(static_cast<size_t>(names.size()), 0);
-            const int rc = subscribe
-                               ? KORUHV_SubscribeBoardParams(h, port, slot, joined.constData(), names.size(), codes.data())
-                               : KORUHV_UnSubscribeBoardParams(h, port, slot, joined.constData(), names.size(), codes.data());
+            const int rc = subscribe ? KORUHV_SubscribeBoardParams(h, port, slot, joined.constData(),
+                                                                   names.size(), codes.data())
+                                     : KORUHV_UnSubscribeBoardParams(h, port, slot, joined.constData(),
+                                                                     names.size(), codes.data());
             if (!record(rc, names, codes, slot, -1, &bdList))
                 return 1;
         }

@@ -5,11 +5,11 @@
 
 #include "KORUHVConfig.h"
 #include "KORUHVMirrorNode.h"
-#include "QSubWindow.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVUtils.h"
 #include "KORUHVWrapper.h"
+#include "QSubWindow.h"
 #include "ShellGlobals.h"
 
 #include <QCoreApplication>
@@ -35,9 +35,18 @@ QString unitText(unsigned wrapperType, const QString &exp, const QString &unit)
 bool isIntegerZero(const QVariant &v)
 {
     switch (v.typeId()) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::Short: case QMetaType::UShort:
-    case QMetaType::LongLong: case QMetaType::ULongLong: case QMetaType::Float: case QMetaType::Double:
-    case QMetaType::Long: case QMetaType::ULong: case QMetaType::Char: case QMetaType::UChar:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Float:
+    case QMetaType::Double:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Char:
+    case QMetaType::UChar:
         return v.toDouble() == 0.0;
     default:
         return false;
@@ -46,7 +55,8 @@ bool isIntegerZero(const QVariant &v)
 
 } // namespace
 
-int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress, QString user, QString password)
+int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress, QString user,
+                                                      QString password)
 {
     /* Each board and channel costs requests to the device: the GUI thread
      * answers between them. */
@@ -66,7 +76,8 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
     const QByteArray password8 = password.toLatin1();
 
     int handle = -1;
-    const int rc = KORUHV_InitSystem(systemType, linkType, address, user8.constData(), password8.constData(), &handle);
+    const int rc =
+        KORUHV_InitSystem(systemType, linkType, address, user8.constData(), password8.constData(), &handle);
     if (rc != 0) {
         systemHandle = -1;
         return rc;
@@ -82,7 +93,8 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
 
     for (KORUHVNode *prop : KORUHVConfig::KORUHVConfigCreateSystemProps(systemHandle)) {
         if (prop->getNodeName() == QLatin1String("IPAddr"))
-            prop->setNodeValue(KORUHVNodeValue(QVariant(initParam), QUALITY_GOOD, QDateTime::currentDateTime()));
+            prop->setNodeValue(
+                KORUHVNodeValue(QVariant(initParam), QUALITY_GOOD, QDateTime::currentDateTime()));
         systemNode->addParameter(prop);
         if (isStopRequested())
             return -3;
@@ -122,7 +134,8 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
         for (KORUHVNodeProperty *p : KORUHVConfig::KORUHVConfigCreateBoardInfo(board))
             board->addProperty(p);
 
-        for (KORUHVNode *param : KORUHVConfig::KORUHVConfigCreateBoardParams(systemHandle, slot, systemType)) {
+        for (KORUHVNode *param :
+             KORUHVConfig::KORUHVConfigCreateBoardParams(systemHandle, slot, systemType)) {
             param->setBdName(board->getNodeName());
             param->setSysName(nodeSysName);
             if (w38)
@@ -132,7 +145,8 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
                      systemHandle, param->getNodeName(), param->getParWrapperType(), slot)) {
                 const QVariant v = p->getPropVal().KORUHVGetValue();
                 if (p->getPropName() == QLatin1String("Unit"))
-                    unit = KORUHVUtils::KORUHVConvertPropertyUnitShortForm(static_cast<unsigned short>(v.toUInt()));
+                    unit = KORUHVUtils::KORUHVConvertPropertyUnitShortForm(
+                        static_cast<unsigned short>(v.toUInt()));
                 else if (p->getPropName() == QLatin1String("Exp"))
                     exp = KORUHVUtils::KORUHVConvertPropertyExpShortForm(static_cast<short>(v.toInt()));
                 param->addProperty(p);
@@ -142,7 +156,8 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
             KORUHVGuiPulse::beat();
         }
 
-        for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(systemHandle, slot, board->getBdChCount())) {
+        for (KORUHVNode *ch :
+             KORUHVConfig::KORUHVConfigCreateChannels(systemHandle, slot, board->getBdChCount())) {
             ch->setSysName(nodeSysName);
             if (w38)
                 ch->setInitParam(initParam);
@@ -155,8 +170,8 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
         }
     }
 
-    for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(systemNode->getConnectionStatus(),
-                                                                               systemNode->getSlotCount())) {
+    for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(
+             systemNode->getConnectionStatus(), systemNode->getSlotCount())) {
         p->setSysHandle(systemHandle);
         systemNode->addParameter(p);
     }
@@ -164,8 +179,8 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
     return 0;
 }
 
-void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board, unsigned short slot, int sysType,
-                                              bool atConnection)
+void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board, unsigned short slot,
+                                              int sysType, bool atConnection)
 {
     const bool w38 = systemType == 5;
     for (KORUHVNode *param :
@@ -191,10 +206,12 @@ void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board,
             const QString name = p->getPropName();
             const QVariant v = p->getPropVal().KORUHVGetValue();
             const auto is = [&](const char *n) {
-                return atConnection ? name == QLatin1String(n) : name.compare(QLatin1String(n), Qt::CaseInsensitive) == 0;
+                return atConnection ? name == QLatin1String(n)
+                                    : name.compare(QLatin1String(n), Qt::CaseInsensitive) == 0;
             };
             if (is("Unit")) {
-                unit = KORUHVUtils::KORUHVConvertPropertyUnitShortForm(static_cast<unsigned short>(v.toUInt()));
+                unit =
+                    KORUHVUtils::KORUHVConvertPropertyUnitShortForm(static_cast<unsigned short>(v.toUInt()));
             } else if (is("Exp")) {
                 exp = KORUHVUtils::KORUHVConvertPropertyExpShortForm(static_cast<short>(v.toInt()));
             } else if (is("Decimal")) {
@@ -204,8 +221,8 @@ void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board,
                 tip += QStringLiteral("Minval : %1\n").arg(list.isEmpty() ? QString() : list.first());
                 tip += QStringLiteral("Maxval : %1\n").arg(list.isEmpty() ? QString() : list.last());
             } else if (param->getParWrapperType() == WRAPPER_TYPE_BINARY) {
-                tip += name + QStringLiteral(" : ") + KORUHVUtils::KORUHVConvertFromBinaryToHexString(v.toInt()) +
-                       QStringLiteral("\n");
+                tip += name + QStringLiteral(" : ") +
+                       KORUHVUtils::KORUHVConvertFromBinaryToHexString(v.toInt()) + QStringLiteral("\n");
             } else if (atConnection && param->getParWrapperType() == WRAPPER_TYPE_ENUM) {
                 /* no line */
             } else {
@@ -233,7 +250,8 @@ QVector<int> QSystemInterface::updateTreeAndBoardInformationsAfterLiveInsertion(
     if (!systemNode)
         return added;
     QWidget *parent = subWindow ? static_cast<QWidget *>(subWindow) : static_cast<QWidget *>(this);
-    QProgressDialog progress(QStringLiteral("Crate map has changed, please wait.."), QString(), 0, 100, parent);
+    QProgressDialog progress(QStringLiteral("Crate map has changed, please wait.."), QString(), 0, 100,
+                             parent);
     progress.setStyleSheet(QStringLiteral("background: white"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setValue(0);
@@ -253,7 +271,8 @@ QVector<int> QSystemInterface::updateTreeAndBoardInformationsAfterLiveInsertion(
         added.append(slot);
         for (KORUHVNodeProperty *p : KORUHVConfig::KORUHVConfigCreateBoardInfo(board))
             board->addProperty(p);
-        for (KORUHVNode *param : KORUHVConfig::KORUHVConfigCreateBoardParams(systemHandle, slot, systemType)) {
+        for (KORUHVNode *param :
+             KORUHVConfig::KORUHVConfigCreateBoardParams(systemHandle, slot, systemType)) {
             param->setBdName(board->getNodeName());
             QString unit, exp;
             for (KORUHVNodeProperty *p : KORUHVConfig::KORUHVConfigCreateBoardParameterProperties(
@@ -261,7 +280,8 @@ QVector<int> QSystemInterface::updateTreeAndBoardInformationsAfterLiveInsertion(
                 const QString name = p->getPropName();
                 const QVariant v = p->getPropVal().KORUHVGetValue();
                 if (name.compare(QLatin1String("Unit"), Qt::CaseInsensitive) == 0)
-                    unit = KORUHVUtils::KORUHVConvertPropertyUnitShortForm(static_cast<unsigned short>(v.toUInt()));
+                    unit = KORUHVUtils::KORUHVConvertPropertyUnitShortForm(
+                        static_cast<unsigned short>(v.toUInt()));
                 else if (name.compare(QLatin1String("Exp"), Qt::CaseInsensitive) == 0)
                     exp = KORUHVUtils::KORUHVConvertPropertyExpShortForm(static_cast<short>(v.toInt()));
                 else if (name.compare(QLatin1String("Decimal"), Qt::CaseInsensitive) == 0)
@@ -271,7 +291,8 @@ QVector<int> QSystemInterface::updateTreeAndBoardInformationsAfterLiveInsertion(
             param->setExpUnitShortForm(unitText(param->getParWrapperType(), exp, unit));
             board->addParameter(param);
         }
-        for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(systemHandle, slot, board->getBdChCount())) {
+        for (KORUHVNode *ch :
+             KORUHVConfig::KORUHVConfigCreateChannels(systemHandle, slot, board->getBdChCount())) {
             ch->setSysName(systemName);
             ch->setBdName(board->getNodeName());
             board->addChildNode(ch);

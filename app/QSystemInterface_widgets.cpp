@@ -82,7 +82,8 @@ void QSystemInterface::createSystemInformations(QCollapsibleWidget *parent)
     setSystemBoxWidget(box);
 }
 
-void QSystemInterface::addSystemInterfaceWidgetToParents(QCollapsibleWidget *systems, QWidget *views, QWidget *boards)
+void QSystemInterface::addSystemInterfaceWidgetToParents(QCollapsibleWidget *systems, QWidget *views,
+                                                         QWidget *boards)
 {
     if (!systemNode)
         return;
@@ -158,7 +159,8 @@ QSystemStatusBar *QSystemInterface::createStatusBarInformations()
 
 void QSystemInterface::createSubWindow(QWidget *parent)
 {
-    subWindow = KORUHVCreateSubWindow(parent, this, widgetIndex, isCustomView, systemNode, systemName, alarmStatusNodes);
+    subWindow = KORUHVCreateSubWindow(parent, this, widgetIndex, isCustomView, systemNode, systemName,
+                                      alarmStatusNodes);
 }
 
 int QSystemInterface::updateSubWindowLive()
@@ -186,8 +188,8 @@ void QSystemInterface::updateValueForNodeInWidget(KORUHVNode *node)
             systemPanel->updateFanSpeedSlider(node);
         else if (name.contains(QLatin1String("FanStat")))
             systemPanel->updateReadFanStatValues(node);
-        else if (any({"HvPwSM", "PWCurrent", "PWVoltage", "FrontPanIn", "FrontPanOut", "OutputLevel", "ACDCStatus",
-                      "FrontPan"}))
+        else if (any({"HvPwSM", "PWCurrent", "PWVoltage", "FrontPanIn", "FrontPanOut", "OutputLevel",
+                      "ACDCStatus", "FrontPan"}))
             systemPanel->updateTechInfo(node);
         else if (any({"CPULoad", "MemoryStatus", "CmdQueueStatus"}))
             systemPanel->updateSysInfo(node);
@@ -197,13 +199,15 @@ void QSystemInterface::updateValueForNodeInWidget(KORUHVNode *node)
         return;
     }
     if (node->getNodeType() == NODE_BOARD_PARAM && boardPanel && boardPanel->getInternalWidget()) {
-        const QString objectName =
-            QStringLiteral("%0:%1:%2").arg(node->getSysHandle()).arg(node->getBdSlotNr()).arg(node->getNodeName());
+        const QString objectName = QStringLiteral("%0:%1:%2")
+                                       .arg(node->getSysHandle())
+                                       .arg(node->getBdSlotNr())
+                                       .arg(node->getNodeName());
         auto *item = boardPanel->getInternalWidget()->findChild<KORUHVWidgetItem *>(objectName);
         if (!item)
             return;
-        const bool isSwitch = item->getValueFieldWidget() &&
-                              item->getValueFieldWidget()->inherits("KORUHVSwitch");
+        const bool isSwitch =
+            item->getValueFieldWidget() && item->getValueFieldWidget()->inherits("KORUHVSwitch");
         if (!item->hasFocus() || isSwitch)
             item->setDataInValueField(node->getNodeValue().KORUHVGetValue());
     }

@@ -97,10 +97,22 @@ void QSystemStatusBar::clearAllEvStatus()
         setLed(led, ":/Resources/buttons/led_off.png");
 }
 
-QString QSystemStatusBar::sysNameText() const { return sysNameLabel->text(); }
-QString QSystemStatusBar::initParamText() const { return initParamLabel->text(); }
-QString QSystemStatusBar::connStatText() const { return connStatLabel->text(); }
-QString QSystemStatusBar::connStatStyle() const { return connStatLabel->styleSheet(); }
+QString QSystemStatusBar::sysNameText() const
+{
+    return sysNameLabel->text();
+}
+QString QSystemStatusBar::initParamText() const
+{
+    return initParamLabel->text();
+}
+QString QSystemStatusBar::connStatText() const
+{
+    return connStatLabel->text();
+}
+QString QSystemStatusBar::connStatStyle() const
+{
+    return connStatLabel->styleSheet();
+}
 
 QString QSystemStatusBar::ledPicture(int led) const
 {

@@ -16,7 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-KORUHVLogTrouble *KORUHVLogTrouble::instance() {
+KORUHVLogTrouble *KORUHVLogTrouble::instance()
+{
     // Lives in the application's thread whichever writer asks first.
     static KORUHVLogTrouble *theInstance = [] {
         auto *t = new KORUHVLogTrouble();
@@ -27,13 +28,16 @@ KORUHVLogTrouble *KORUHVLogTrouble::instance() {
     return theInstance;
 }
 
-QMutex &KORUHVLogAppender::appendMutex() {
+QMutex &KORUHVLogAppender::appendMutex()
+{
     static QMutex mutex;
     return mutex;
 }
 
 KORUHVLogAppender::KORUHVLogAppender(QString name, qint64 maxHeldRecords)
-    : sysName(std::move(name)), maxHeld(maxHeldRecords > 0 ? maxHeldRecords : 1) {}
+    : sysName(std::move(name)), maxHeld(maxHeldRecords > 0 ? maxHeldRecords : 1)
+{
+}
 
 namespace {
 
@@ -173,7 +177,8 @@ QString KORUHVLogAppender::heldFrom() const
 }
 
 bool KORUHVLogAppender::append(const QString &path, const QByteArray &text, qint64 records,
-                               const QString &firstTs) {
+                               const QString &firstTs)
+{
     if (!text.isEmpty()) {
         if (heldCount + records > maxHeld && !held.empty()) {
             // The newest batch goes whole, so order is kept; a count line
@@ -191,7 +196,8 @@ bool KORUHVLogAppender::append(const QString &path, const QByteArray &text, qint
     return writeHeld(path);
 }
 
-void KORUHVLogAppender::noteDropped(qint64 records) {
+void KORUHVLogAppender::noteDropped(qint64 records)
+{
     if (records <= 0)
         return;
     dropped += records;
@@ -201,13 +207,15 @@ void KORUHVLogAppender::noteDropped(qint64 records) {
         held.push_back({QByteArray(), 0, records, QString()});
 }
 
-bool KORUHVLogAppender::retry(const QString &path) {
+bool KORUHVLogAppender::retry(const QString &path)
+{
     if (held.empty())
         return true;
     return writeHeld(path);
 }
 
-bool KORUHVLogAppender::drain(const QString &path, int timeoutMs) {
+bool KORUHVLogAppender::drain(const QString &path, int timeoutMs)
+{
     QElapsedTimer t;
     t.start();
     while (!retry(path)) {

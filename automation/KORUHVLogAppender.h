@@ -56,7 +56,8 @@ public:
     /* Holds the batch (records lines of encoded text) behind anything still
      * held, then writes what it can to path. true when nothing is held
      * afterwards. */
-    bool append(const QString &path, const QByteArray &text, qint64 records, const QString &firstTs = QString());
+    bool append(const QString &path, const QByteArray &text, qint64 records,
+                const QString &firstTs = QString());
     /* Records dropped before they reached the appender (a queue past its
      * bound): counted into the next count line, written in their place. */
     void noteDropped(qint64 records);

@@ -9,11 +9,13 @@ namespace korulog {
 
 const char *const droppedRecordsName = "DroppedLogRecords";
 
-QString timestampText(const QDateTime &when) {
+QString timestampText(const QDateTime &when)
+{
     return when.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz"));
 }
 
-QString valueText(const QVariant &value) {
+QString valueText(const QVariant &value)
+{
     switch (value.metaType().id()) {
     case QMetaType::Float:
         return QString::number(double(value.toFloat()), 'g', 6);
@@ -39,12 +41,13 @@ QString valueText(const QVariant &value) {
 }
 
 void appendLine(QString &out, const QString &ts, const QString &sys, int board, int channel,
-                const QString &parameter, const QVariant &value) {
+                const QString &parameter, const QVariant &value)
+{
     out += QLatin1Char('[') + ts + QStringLiteral("]: [") + sys + QLatin1Char(']');
     if (channel >= 0) {
-        out += QStringLiteral(" bd [") + QString::number(board) + QStringLiteral("] ch [") + QString::number(channel) +
-               QStringLiteral("] par [") + parameter + QStringLiteral("] val [") + valueText(value) +
-               QStringLiteral("]; \n");
+        out += QStringLiteral(" bd [") + QString::number(board) + QStringLiteral("] ch [") +
+               QString::number(channel) + QStringLiteral("] par [") + parameter + QStringLiteral("] val [") +
+               valueText(value) + QStringLiteral("]; \n");
     } else if (board >= 0) {
         out += QStringLiteral(" bd [") + QString::number(board) + QStringLiteral("] par [") + parameter +
                QStringLiteral("] val [") + valueText(value) + QStringLiteral("]; \n");
@@ -56,20 +59,23 @@ void appendLine(QString &out, const QString &ts, const QString &sys, int board, 
     }
 }
 
-QString droppedLine(const QString &timestamp, const QString &sysName, qint64 count) {
+QString droppedLine(const QString &timestamp, const QString &sysName, qint64 count)
+{
     QString out;
     appendLine(out, timestamp, sysName, -1, -1, QString::fromLatin1(droppedRecordsName), QVariant(count));
     return out;
 }
 
-QByteArray encodeForLog(const QString &text) {
+QByteArray encodeForLog(const QString &text)
+{
     QStringEncoder encoder(KORUHVUtils::KORUHVLocaleEncodingName().constData());
     if (!encoder.isValid())
         encoder = QStringEncoder(QStringConverter::Utf8);
     return encoder.encode(text);
 }
 
-QString defaultLogFolder(const QString &home) {
+QString defaultLogFolder(const QString &home)
+{
     QStringList parts = home.split(QLatin1Char('/'));
     const int at = int(parts.indexOf(QStringLiteral("snap")));
     if (at < 0)
@@ -79,7 +85,8 @@ QString defaultLogFolder(const QString &home) {
     return folder.isEmpty() ? QStringLiteral("/") : folder;
 }
 
-QString defaultLogFileName(int sysType, const QString &sysName) {
+QString defaultLogFileName(int sysType, const QString &sysName)
+{
     if (sysType == 13) {
         QString name = sysName;
         name.replace(QLatin1Char('/'), QLatin1Char('_'));
@@ -88,7 +95,8 @@ QString defaultLogFileName(int sysType, const QString &sysName) {
     return QStringLiteral("RORERAVA2020.log");
 }
 
-QString logFilePath(const QString &chosen, const QString &home, int sysType, const QString &sysName) {
+QString logFilePath(const QString &chosen, const QString &home, int sysType, const QString &sysName)
+{
     if (!chosen.isEmpty())
         return chosen;
     QString folder = defaultLogFolder(home);

@@ -122,7 +122,8 @@ void reportUnwritten(const QString &sysName, const QString &path, long long line
         return;
     const QString span = from.isEmpty() ? QString() : QStringLiteral(" (the lines from %1 on)").arg(from);
     qWarning("change log of %s: %lld lines not written to %s%s: %s", qPrintable(sysName), lines,
-             qPrintable(path.isEmpty() ? QStringLiteral("the change-log file") : path), qPrintable(span), why);
+             qPrintable(path.isEmpty() ? QStringLiteral("the change-log file") : path), qPrintable(span),
+             why);
 }
 
 } // namespace
@@ -204,8 +205,8 @@ void *KORUHVLoggerThread(void *arg)
              * while the previous chain was being written is not lost. */
             const auto ready = [queue] { return queue->pendingLogCount < 0 || queue->completeLogBuffer; };
             if (appender && appender->hasPending())
-                queue->logWaitCondition.wait_for(lock, std::chrono::milliseconds(KORUHVLogAppender::RetryIntervalMs),
-                                                 ready);
+                queue->logWaitCondition.wait_for(
+                    lock, std::chrono::milliseconds(KORUHVLogAppender::RetryIntervalMs), ready);
             else
                 queue->logWaitCondition.wait(lock, ready);
             stop = queue->pendingLogCount < 0;

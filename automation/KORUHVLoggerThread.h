@@ -42,7 +42,7 @@ struct KORUHVLogWriterState {
     long long linesWritten = 0; // lines the file took
     long long linesLost = 0;    // lines given up at the end, reported in the log
     QString sysName;
-    QString path; // the file of the last write
+    QString path;              // the file of the last write
     QString oldestUnwrittenTs; // time stamp of the oldest line taken and not yet written
 };
 

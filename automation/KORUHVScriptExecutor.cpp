@@ -11,38 +11,46 @@ const QString errMark = QStringLiteral("<b>ERROR</b>");
 const QString errClose = QStringLiteral("<br></p>");
 const QString okMark = QStringLiteral("<b>OK</b>");
 
-QString esc(const QString &token) {
+QString esc(const QString &token)
+{
     return token.toHtmlEscaped();
 }
 
-QString num(qint64 n) {
+QString num(qint64 n)
+{
     return QString::number(n);
 }
 
 // "SET [p] for bd[b] ch[c] to [v]" of a write line.
-QString writeLine(const QString &param, int board, int channel, const QString &value) {
+QString writeLine(const QString &param, int board, int channel, const QString &value)
+{
     return QStringLiteral("SET ") + QStringLiteral("[") + esc(param) + QStringLiteral("] ") +
-           QStringLiteral("for bd[") + num(board) + QStringLiteral("] ch[") + num(channel) + QStringLiteral("] ") +
-           QStringLiteral("to [") + esc(value) + QStringLiteral("]");
+           QStringLiteral("for bd[") + num(board) + QStringLiteral("] ch[") + num(channel) +
+           QStringLiteral("] ") + QStringLiteral("to [") + esc(value) + QStringLiteral("]");
 }
 
-QString noBoardLine(int board) {
-    return errOpen + errMark + QStringLiteral(" - No board in slot [") + num(board) + QStringLiteral("] ") + errClose;
-}
-
-QString channelRangeLine(const QString &param, int board, int channel, const QString &value) {
-    return errOpen + errMark + QStringLiteral(" - ") + writeLine(param, board, channel, value) +
-           QStringLiteral(" - ") + QStringLiteral("Channel index [") + num(channel) + QStringLiteral("] out of bounds") +
+QString noBoardLine(int board)
+{
+    return errOpen + errMark + QStringLiteral(" - No board in slot [") + num(board) + QStringLiteral("] ") +
            errClose;
 }
 
-bool isEmptySlot(KORUHVNode *slot) {
+QString channelRangeLine(const QString &param, int board, int channel, const QString &value)
+{
+    return errOpen + errMark + QStringLiteral(" - ") + writeLine(param, board, channel, value) +
+           QStringLiteral(" - ") + QStringLiteral("Channel index [") + num(channel) +
+           QStringLiteral("] out of bounds") + errClose;
+}
+
+bool isEmptySlot(KORUHVNode *slot)
+{
     return !slot || slot->getNodeType() == NODE_GROUP;
 }
 
 } // namespace
 
-KORUHVScriptExecutor::KORUHVScriptExecutor(QObject *parent) : QObject(parent) {
+KORUHVScriptExecutor::KORUHVScriptExecutor(QObject *parent) : QObject(parent)
+{
     turnTimer.setSingleShot(true);
     turnTimer.setInterval(0);
     waitTimer.setSingleShot(true);
@@ -51,25 +59,29 @@ KORUHVScriptExecutor::KORUHVScriptExecutor(QObject *parent) : QObject(parent) {
     connect(&waitTimer, &QTimer::timeout, this, &KORUHVScriptExecutor::turn);
 }
 
-KORUHVScriptExecutor::~KORUHVScriptExecutor() {
+KORUHVScriptExecutor::~KORUHVScriptExecutor()
+{
     turnTimer.stop();
     waitTimer.stop();
 }
 
-void KORUHVScriptExecutor::setSystemNode(KORUHVNode *node) {
+void KORUHVScriptExecutor::setSystemNode(KORUHVNode *node)
+{
     if (node != system && isActive())
         abort();
     system = node;
 }
 
-QString KORUHVScriptExecutor::headFragment() {
+QString KORUHVScriptExecutor::headFragment()
+{
     const QString tabs(8, QLatin1Char('\t'));
-    return QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">") + QLatin1Char(' ') +
-           tabs + QStringLiteral("<html><head><style type=\"text/css\"></head><body>") + QLatin1Char(' ') + tabs +
-           QStringLiteral("<div style=\"position:absolute\">");
+    return QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">") +
+           QLatin1Char(' ') + tabs + QStringLiteral("<html><head><style type=\"text/css\"></head><body>") +
+           QLatin1Char(' ') + tabs + QStringLiteral("<div style=\"position:absolute\">");
 }
 
-QString KORUHVScriptExecutor::closingFragment(int runResult) {
+QString KORUHVScriptExecutor::closingFragment(int runResult)
+{
     if (runResult == 0)
         return QStringLiteral("<br>Script successfully executed.<br><br>");
     if (runResult == StoppedResult)
@@ -77,14 +89,16 @@ QString KORUHVScriptExecutor::closingFragment(int runResult) {
     return QStringLiteral("<br>Some errors occourred in script.<br><br>");
 }
 
-void KORUHVScriptExecutor::setState(State s) {
+void KORUHVScriptExecutor::setState(State s)
+{
     if (runState == s)
         return;
     runState = s;
     Q_EMIT stateChanged(int(s));
 }
 
-bool KORUHVScriptExecutor::start(const QString &script) {
+bool KORUHVScriptExecutor::start(const QString &script)
+{
     if (isActive())
         return false;
     actions = koruscript::splitActions(script);
@@ -110,7 +124,8 @@ bool KORUHVScriptExecutor::start(const QString &script) {
     return true;
 }
 
-void KORUHVScriptExecutor::pause() {
+void KORUHVScriptExecutor::pause()
+{
     if (runState != Running)
         return;
     turnTimer.stop();
@@ -118,14 +133,16 @@ void KORUHVScriptExecutor::pause() {
     setState(Paused);
 }
 
-void KORUHVScriptExecutor::resume() {
+void KORUHVScriptExecutor::resume()
+{
     if (runState != Paused)
         return;
     setState(Running);
     scheduleTurn();
 }
 
-void KORUHVScriptExecutor::stop() {
+void KORUHVScriptExecutor::stop()
+{
     if (runState != Running && runState != Paused)
         return;
     waitTimer.stop();
@@ -133,7 +150,8 @@ void KORUHVScriptExecutor::stop() {
     scheduleTurn();
 }
 
-void KORUHVScriptExecutor::abort() {
+void KORUHVScriptExecutor::abort()
+{
     if (!isActive())
         return;
     turnTimer.stop();
@@ -144,11 +162,13 @@ void KORUHVScriptExecutor::abort() {
     finishRun(StoppedResult);
 }
 
-void KORUHVScriptExecutor::scheduleTurn() {
+void KORUHVScriptExecutor::scheduleTurn()
+{
     turnTimer.start();
 }
 
-void KORUHVScriptExecutor::finishRun(int runResult) {
+void KORUHVScriptExecutor::finishRun(int runResult)
+{
     turnTimer.stop();
     waitTimer.stop();
     inWait = false;
@@ -162,7 +182,8 @@ void KORUHVScriptExecutor::finishRun(int runResult) {
     Q_EMIT finished(runResult);
 }
 
-void KORUHVScriptExecutor::expandAction(const QString &action) {
+void KORUHVScriptExecutor::expandAction(const QString &action)
+{
     ops.clear();
     nextOp = 0;
     actionResult = 0;
@@ -213,8 +234,8 @@ void KORUHVScriptExecutor::expandAction(const QString &action) {
         return;
     }
     if (t[0] != QLatin1String("set")) {
-        log(Op::LogError, errOpen + errMark + QStringLiteral(" - Unknown command [") + esc(t[0]) + QStringLiteral("]") +
-                              errClose + QStringLiteral("<br>"));
+        log(Op::LogError, errOpen + errMark + QStringLiteral(" - Unknown command [") + esc(t[0]) +
+                              QStringLiteral("]") + errClose + QStringLiteral("<br>"));
         Op op;
         op.kind = Op::EndAction;
         op.ms = -1;
@@ -226,8 +247,8 @@ void KORUHVScriptExecutor::expandAction(const QString &action) {
     QString shownChannels = t[2];
     shownChannels.replace(QLatin1Char('*'), QStringLiteral("ALL"));
     log(Op::Log, QStringLiteral("SET ") + QStringLiteral("[") + esc(t[1]) + QStringLiteral("] ") +
-                     QStringLiteral("for [") + esc(shownChannels) + QStringLiteral("] ") + QStringLiteral("to [") +
-                     esc(t[3]) + QStringLiteral("]") + QStringLiteral("... "));
+                     QStringLiteral("for [") + esc(shownChannels) + QStringLiteral("] ") +
+                     QStringLiteral("to [") + esc(t[3]) + QStringLiteral("]") + QStringLiteral("... "));
     int code = 0;
     const koruscript::Selection selection = koruscript::parseChannelList(t[2], system, &code);
     const QVector<KORUHVNode *> slotNodes = system ? system->getChildren() : QVector<KORUHVNode *>();
@@ -272,7 +293,8 @@ void KORUHVScriptExecutor::expandAction(const QString &action) {
     end();
 }
 
-void KORUHVScriptExecutor::doWrite(const Op &op) {
+void KORUHVScriptExecutor::doWrite(const Op &op)
+{
     // The tree is read afresh: boards may have come or gone since the
     // action began.
     const QVector<KORUHVNode *> slotNodes = system ? system->getChildren() : QVector<KORUHVNode *>();
@@ -295,19 +317,22 @@ void KORUHVScriptExecutor::doWrite(const Op &op) {
         const int code = p->setNodeEditedValue(QVariant(setValue));
         if (code != 0) {
             Q_EMIT fragment(errOpen + errMark + QStringLiteral(" - ") +
-                          writeLine(setParam, op.board, op.channel, setValue) + QLatin1Char(' ') + errClose);
+                            writeLine(setParam, op.board, op.channel, setValue) + QLatin1Char(' ') +
+                            errClose);
             actionResult = code;
         }
     }
     if (!matched) {
         Q_EMIT fragment(errOpen + errMark + QStringLiteral(" - Unknown parameter [") + esc(setParam) +
-                      QStringLiteral("] for ") + QStringLiteral("bd[") + num(op.board) + QStringLiteral("] ch[") +
-                      num(op.channel) + QStringLiteral("] ") + QLatin1Char(' ') + errClose);
+                        QStringLiteral("] for ") + QStringLiteral("bd[") + num(op.board) +
+                        QStringLiteral("] ch[") + num(op.channel) + QStringLiteral("] ") + QLatin1Char(' ') +
+                        errClose);
         actionResult = ErrorResult;
     }
 }
 
-void KORUHVScriptExecutor::turn() {
+void KORUHVScriptExecutor::turn()
+{
     if (runState == Stopping) {
         if (inWait)
             Q_EMIT fragment(QStringLiteral("<br>"));

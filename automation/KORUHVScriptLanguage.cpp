@@ -13,7 +13,8 @@ namespace koruscript {
 
 namespace {
 
-bool toDecimalInt(const QString &text, int *out) {
+bool toDecimalInt(const QString &text, int *out)
+{
     bool ok = false;
     const int v = text.toInt(&ok, 10);
     if (ok && out)
@@ -21,18 +22,21 @@ bool toDecimalInt(const QString &text, int *out) {
     return ok;
 }
 
-bool isEmptySlot(KORUHVNode *slot) {
+bool isEmptySlot(KORUHVNode *slot)
+{
     return !slot || slot->getNodeType() == NODE_GROUP;
 }
 
-const KORUHVNodeProperty *findProperty(KORUHVNode *node, const QString &name) {
+const KORUHVNodeProperty *findProperty(KORUHVNode *node, const QString &name)
+{
     for (KORUHVNodeProperty *p : node->getProperties())
         if (p && p->getPropName() == name)
             return p;
     return nullptr;
 }
 
-bool propertyNumber(KORUHVNode *node, const QString &name, double *out) {
+bool propertyNumber(KORUHVNode *node, const QString &name, double *out)
+{
     const KORUHVNodeProperty *p = findProperty(node, name);
     if (!p)
         return false;
@@ -45,7 +49,8 @@ bool propertyNumber(KORUHVNode *node, const QString &name, double *out) {
 }
 
 // Channel nodes a selection reaches: only existing channels of occupied slotNodes.
-QVector<KORUHVNode *> selectedChannels(KORUHVNode *system, const Selection &selection, int code) {
+QVector<KORUHVNode *> selectedChannels(KORUHVNode *system, const Selection &selection, int code)
+{
     QVector<KORUHVNode *> out;
     if (!system || code < 0)
         return out;
@@ -69,7 +74,8 @@ QVector<KORUHVNode *> selectedChannels(KORUHVNode *system, const Selection &sele
 
 } // namespace
 
-QVector<QString> splitActions(const QString &script) {
+QVector<QString> splitActions(const QString &script)
+{
     QVector<QString> out;
     const QStringList pieces = script.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString &piece : pieces)
@@ -78,11 +84,13 @@ QVector<QString> splitActions(const QString &script) {
     return out;
 }
 
-QStringList tokens(const QString &action) {
+QStringList tokens(const QString &action)
+{
     return action.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-Selection parseChannelList(const QString &list, KORUHVNode *system, int *code) {
+Selection parseChannelList(const QString &list, KORUHVNode *system, int *code)
+{
     int dummy = 0;
     int &rc = code ? *code : dummy;
     rc = -1;
@@ -189,7 +197,8 @@ Selection parseChannelList(const QString &list, KORUHVNode *system, int *code) {
 }
 
 QVector<KORUHVNode *> matchingParameters(KORUHVNode *system, const Selection &selection, int code,
-                                         const QString &name) {
+                                         const QString &name)
+{
     QVector<KORUHVNode *> out;
     for (KORUHVNode *channel : selectedChannels(system, selection, code))
         for (KORUHVNode *p : channel->getParameters())
@@ -198,7 +207,8 @@ QVector<KORUHVNode *> matchingParameters(KORUHVNode *system, const Selection &se
     return out;
 }
 
-QString valueProblem(KORUHVNode *parameter, const QString &value) {
+QString valueProblem(KORUHVNode *parameter, const QString &value)
+{
     if (!parameter)
         return QStringLiteral("no parameter");
     if (value.isEmpty())
@@ -206,7 +216,8 @@ QString valueProblem(KORUHVNode *parameter, const QString &value) {
     // The channel name: any text the wrapper can carry.
     if (parameter->getNodeName() == QLatin1String("Name")) {
         QByteArray latin;
-        return koruVariantToLatin1(QVariant(value), &latin) ? QString() : QStringLiteral("not a Latin-1 text");
+        return koruVariantToLatin1(QVariant(value), &latin) ? QString()
+                                                            : QStringLiteral("not a Latin-1 text");
     }
     const QVariant v(value);
     double lo = 0, hi = 0;
@@ -227,7 +238,8 @@ QString valueProblem(KORUHVNode *parameter, const QString &value) {
     }
     case WRAPPER_TYPE_ENUM: {
         int64_t n = 0;
-        if (!koruVariantToInteger(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), &n))
+        if (!koruVariantToInteger(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
+                                  &n))
             return QStringLiteral("not an index");
         if (const KORUHVNodeProperty *e = findProperty(parameter, QStringLiteral("Enum"))) {
             const QVariantList texts = e->getPropVal().KORUHVGetValue().toList();
@@ -243,7 +255,8 @@ QString valueProblem(KORUHVNode *parameter, const QString &value) {
     case WRAPPER_TYPE_CHSTATUS:
     case WRAPPER_TYPE_BDSTATUS: {
         int64_t n = 0;
-        if (!koruVariantToInteger(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max(), &n))
+        if (!koruVariantToInteger(v, std::numeric_limits<int32_t>::min(),
+                                  std::numeric_limits<uint32_t>::max(), &n))
             return QStringLiteral("not a decimal number");
         if (parameter->getParWrapperType() != WRAPPER_TYPE_BINARY &&
             ((hasLo && double(n) < lo) || (hasHi && double(n) > hi)))
@@ -255,7 +268,8 @@ QString valueProblem(KORUHVNode *parameter, const QString &value) {
     }
 }
 
-int checkAction(const QString &action, KORUHVNode *system, QString *paramName, QString *actionText) {
+int checkAction(const QString &action, KORUHVNode *system, QString *paramName, QString *actionText)
+{
     if (action.isEmpty() || !system)
         return CheckSyntax;
     const QString simplified = action.simplified();
@@ -286,7 +300,8 @@ int checkAction(const QString &action, KORUHVNode *system, QString *paramName, Q
     return CheckValid;
 }
 
-QString checkReason(const QString &action, KORUHVNode *system) {
+QString checkReason(const QString &action, KORUHVNode *system)
+{
     if (!system)
         return QStringLiteral("the system of this script is no longer connected");
     if (action.isEmpty())
@@ -295,16 +310,19 @@ QString checkReason(const QString &action, KORUHVNode *system) {
     const auto quoted = [](const QString &s) { return QLatin1Char('"') + s + QLatin1Char('"'); };
     if (t.size() == 4) {
         if (t[0] != QLatin1String("set"))
-            return QStringLiteral("unknown keyword %1 (a four-word action starts with \"set\")").arg(quoted(t[0]));
+            return QStringLiteral("unknown keyword %1 (a four-word action starts with \"set\")")
+                .arg(quoted(t[0]));
         int code = 0;
         const Selection selection = parseChannelList(t[2], system, &code);
         switch (code) {
         case ParseEmpty:
             return QStringLiteral("empty channel list");
         case ParseBadBoard:
-            return QStringLiteral("channel list %1: no board in that slot, or not a slot number").arg(quoted(t[2]));
+            return QStringLiteral("channel list %1: no board in that slot, or not a slot number")
+                .arg(quoted(t[2]));
         case ParseBadChannel:
-            return QStringLiteral("channel list %1: a channel the board does not have, or not a channel number")
+            return QStringLiteral(
+                       "channel list %1: a channel the board does not have, or not a channel number")
                 .arg(quoted(t[2]));
         case ParseNoBrace:
             return QStringLiteral("channel list %1: \"{\" missing after the slot").arg(quoted(t[2]));
@@ -322,7 +340,8 @@ QString checkReason(const QString &action, KORUHVNode *system) {
                 continue;
             QString text = QStringLiteral("value %1 for %2: %3").arg(quoted(t[3]), p->getNodeName(), problem);
             double lo = 0, hi = 0;
-            if (problem == QLatin1String("out of range") && propertyNumber(p, QStringLiteral("Minval"), &lo) &&
+            if (problem == QLatin1String("out of range") &&
+                propertyNumber(p, QStringLiteral("Minval"), &lo) &&
                 propertyNumber(p, QStringLiteral("Maxval"), &hi))
                 text += QStringLiteral(" (%1 to %2)").arg(lo).arg(hi);
             return text;
@@ -331,7 +350,8 @@ QString checkReason(const QString &action, KORUHVNode *system) {
     }
     if (t.size() == 2) {
         if (t[0] != QLatin1String("wait"))
-            return QStringLiteral("unknown keyword %1 (a two-word action starts with \"wait\")").arg(quoted(t[0]));
+            return QStringLiteral("unknown keyword %1 (a two-word action starts with \"wait\")")
+                .arg(quoted(t[0]));
         if (!toDecimalInt(t[1], nullptr))
             return QStringLiteral("wait time %1 is not a whole number of milliseconds").arg(quoted(t[1]));
         return QString();
@@ -340,7 +360,8 @@ QString checkReason(const QString &action, KORUHVNode *system) {
         .arg(t.size());
 }
 
-QString checkFailureText(const QVector<QString> &actions, KORUHVNode *system, int n) {
+QString checkFailureText(const QVector<QString> &actions, KORUHVNode *system, int n)
+{
     if (!system)
         return QStringLiteral("The system of this script is no longer connected.");
     QString text = QStringLiteral("Syntax error in action [%1]").arg(n);
@@ -350,7 +371,8 @@ QString checkFailureText(const QVector<QString> &actions, KORUHVNode *system, in
     return text;
 }
 
-int progressStep(int n) {
+int progressStep(int n)
+{
     int step = n > 0 ? 100 / n : 1;
     if (step == 0)
         step = 1;
@@ -360,7 +382,8 @@ int progressStep(int n) {
 }
 
 int checkActions(const QVector<QString> &actions, KORUHVNode *system, QString *paramName, QString *actionText,
-                 const std::function<void(int)> &progress) {
+                 const std::function<void(int)> &progress)
+{
     if (actions.isEmpty())
         return -1;
     const int step = progressStep(int(actions.size()));

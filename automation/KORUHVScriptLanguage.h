@@ -23,10 +23,10 @@ namespace koruscript {
  * parser's codes. */
 enum CheckResult {
     CheckValid = 0,
-    CheckSyntax = 1,          // empty action, no system, keyword, wait time
-    CheckTokenCount = 2,      // neither 2 nor 4 tokens
+    CheckSyntax = 1,           // empty action, no system, keyword, wait time
+    CheckTokenCount = 2,       // neither 2 nor 4 tokens
     CheckUnknownParameter = 3, // no selected channel has the parameter
-    CheckBadValue = 4         // the value does not suit a matching parameter
+    CheckBadValue = 4          // the value does not suit a matching parameter
 };
 
 /* Results of the channel-list parser. */

@@ -19,7 +19,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-void Ui_QLogDialog::setupUi(QDialog *dialog) {
+void Ui_QLogDialog::setupUi(QDialog *dialog)
+{
     if (dialog->objectName().isEmpty())
         dialog->setObjectName(QStringLiteral("QLogDialog"));
     dialog->resize(374, 652);
@@ -87,7 +88,8 @@ void Ui_QLogDialog::setupUi(QDialog *dialog) {
 }
 
 QLogDialog::QLogDialog(KORUHVNode *system, QWidget *parent)
-    : QDialog(parent), ui(new Ui_QLogDialog), systemNode(system) {
+    : QDialog(parent), ui(new Ui_QLogDialog), systemNode(system)
+{
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     QPushButton *ok = ui->buttonBox->button(QDialogButtonBox::Ok);
@@ -110,11 +112,13 @@ QLogDialog::QLogDialog(KORUHVNode *system, QWidget *parent)
     createLogGroupConfig();
 }
 
-QLogDialog::~QLogDialog() {
+QLogDialog::~QLogDialog()
+{
     delete ui;
 }
 
-QString QLogDialog::logFileNameFromField(const QString &text, const QString &home) {
+QString QLogDialog::logFileNameFromField(const QString &text, const QString &home)
+{
     if (text.isEmpty())
         return QString();
     QString name = text;
@@ -126,14 +130,16 @@ QString QLogDialog::logFileNameFromField(const QString &text, const QString &hom
     return name;
 }
 
-void QLogDialog::createLogGroupConfig() {
+void QLogDialog::createLogGroupConfig()
+{
     if (!systemNode)
         return;
     ui->groupBox->setTitle(systemNode->getNodeName());
     populateTreeAndListWidget();
 }
 
-void QLogDialog::populateTreeAndListWidget() {
+void QLogDialog::populateTreeAndListWidget()
+{
     if (!systemNode)
         return;
     QTreeWidget *tree = ui->treeWidget;
@@ -188,7 +194,8 @@ void QLogDialog::populateTreeAndListWidget() {
     }
 }
 
-void QLogDialog::changeItemVisibility(QTreeWidgetItem *item) {
+void QLogDialog::changeItemVisibility(QTreeWidgetItem *item)
+{
     if (!item)
         return;
     QFont font = item->font(1);
@@ -220,16 +227,18 @@ void QLogDialog::changeItemVisibility(QTreeWidgetItem *item) {
     item->setSelected(false);
 }
 
-void QLogDialog::fileLineChanged(QString str) {
+void QLogDialog::fileLineChanged(QString str)
+{
     // The name takes effect on OK only: a half-typed name must not receive
     // the batches written meanwhile.
     ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!str.isEmpty());
 }
 
-void QLogDialog::fileButtonClicked() {
+void QLogDialog::fileButtonClicked()
+{
     QFileDialog chooser(this, QString(), QString(), QString());
-    chooser.setNameFilter(QStringLiteral("%1 (*.%2)").arg(QStringLiteral("KORU LUMO 2020 Log File"),
-                                                         QStringLiteral("log")));
+    chooser.setNameFilter(
+        QStringLiteral("%1 (*.%2)").arg(QStringLiteral("KORU LUMO 2020 Log File"), QStringLiteral("log")));
     chooser.setViewMode(QFileDialog::Detail);
     chooser.setAcceptMode(QFileDialog::AcceptSave);
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
@@ -239,7 +248,8 @@ void QLogDialog::fileButtonClicked() {
         ui->fileLine->setText(path);
 }
 
-void QLogDialog::reset() {
+void QLogDialog::reset()
+{
     if (!systemNode)
         return;
     for (KORUHVNode *p : systemNode->getParameters())
@@ -250,7 +260,8 @@ void QLogDialog::reset() {
                 p->setHasLogEnabled(false);
 }
 
-QStringList QLogDialog::boardSignature() const {
+QStringList QLogDialog::boardSignature() const
+{
     QStringList out;
     if (!systemNode)
         return out;
@@ -262,7 +273,8 @@ QStringList QLogDialog::boardSignature() const {
     return out;
 }
 
-void QLogDialog::rebuildKeepingChoice() {
+void QLogDialog::rebuildKeepingChoice()
+{
     QTreeWidget *tree = ui->treeWidget;
     QTreeWidget *list = ui->listWidget;
     // The choice by board and channel position and by parameter name.
@@ -289,13 +301,16 @@ void QLogDialog::rebuildKeepingChoice() {
             ch->setFlags(on ? ch->flags() | Qt::ItemIsEnabled : ch->flags() & ~Qt::ItemIsEnabled);
             any = any || on;
         }
-        boardItem->setFlags(any ? boardItem->flags() | Qt::ItemIsEnabled : boardItem->flags() & ~Qt::ItemIsEnabled);
+        boardItem->setFlags(any ? boardItem->flags() | Qt::ItemIsEnabled
+                                : boardItem->flags() & ~Qt::ItemIsEnabled);
     }
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        list->topLevelItem(i)->setSelected(selected.contains(list->topLevelItem(i)->text(0), Qt::CaseInsensitive));
+        list->topLevelItem(i)->setSelected(
+            selected.contains(list->topLevelItem(i)->text(0), Qt::CaseInsensitive));
 }
 
-void QLogDialog::systemRemoved() {
+void QLogDialog::systemRemoved()
+{
     if (!systemNode)
         return;
     const QString name = systemNode->getNodeName();
@@ -313,7 +328,8 @@ void QLogDialog::systemRemoved() {
     reject();
 }
 
-void QLogDialog::okButtonClicked() {
+void QLogDialog::okButtonClicked()
+{
     if (!systemNode)
         return;
     QTreeWidget *tree = ui->treeWidget;
@@ -403,7 +419,8 @@ void QLogDialog::okButtonClicked() {
     QDialog::accept();
 }
 
-void QLogDialog::errorMessageBox() {
+void QLogDialog::errorMessageBox()
+{
     QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
                     QStringLiteral("Please select at least a channel and a parameter.\n"
                                    "Check if channels selected own parameters selected."),
@@ -411,7 +428,8 @@ void QLogDialog::errorMessageBox() {
     box.exec();
 }
 
-bool QLogDialog::warningMessageBox() {
+bool QLogDialog::warningMessageBox()
+{
     QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
                     QStringLiteral("Some channels or channel parameters has been selected,\n"
                                    "but there are only system parameters in list.\n"

@@ -16,7 +16,8 @@
 std::function<QString(QWidget *, bool)> QScriptDialog::chooseScriptFileForTest;
 
 QScriptDialog::QScriptDialog(KORUHVNode *system, QWidget *panel, QWidget *parent)
-    : QDialog(parent), ui(new Ui_QScriptDialog), systemNode(system), infoPanel(panel), infoPanelGuard(panel) {
+    : QDialog(parent), ui(new Ui_QScriptDialog), systemNode(system), infoPanel(panel), infoPanelGuard(panel)
+{
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
@@ -45,7 +46,8 @@ QScriptDialog::QScriptDialog(KORUHVNode *system, QWidget *panel, QWidget *parent
     connect(ui->buildButton, &QPushButton::clicked, this, &QScriptDialog::checkScriptEdited);
 }
 
-QScriptDialog::~QScriptDialog() {
+QScriptDialog::~QScriptDialog()
+{
     // A run still going (the dialog deleted without a close) ends here, while
     // the dialog is whole; then the dock leaves the main window.
     if (executor) {
@@ -62,22 +64,26 @@ QScriptDialog::~QScriptDialog() {
     delete ui;
 }
 
-QString QScriptDialog::scriptText() const {
+QString QScriptDialog::scriptText() const
+{
     return ui->actionsEdit->toPlainText();
 }
 
-bool QScriptDialog::isRunning() const {
+bool QScriptDialog::isRunning() const
+{
     return executor && executor->isActive();
 }
 
-void QScriptDialog::actionsEditChanged() {
+void QScriptDialog::actionsEditChanged()
+{
     const bool any = !ui->actionsEdit->toPlainText().isEmpty();
     ui->buttonBoxSaveOpen->button(QDialogButtonBox::Save)->setEnabled(any);
     ui->startButton->setEnabled(any);
     ui->buildButton->setEnabled(any);
 }
 
-void QScriptDialog::scriptButtonSelection(int state) {
+void QScriptDialog::scriptButtonSelection(int state)
+{
     bool start, stop, pause;
     switch (state) {
     case 0:
@@ -100,22 +106,26 @@ void QScriptDialog::scriptButtonSelection(int state) {
         dockPauseButton->setEnabled(pause);
 }
 
-QVector<QVector<int>> QScriptDialog::parseChannelListString(QString list, int *code) {
+QVector<QVector<int>> QScriptDialog::parseChannelListString(QString list, int *code)
+{
     return koruscript::parseChannelList(list, systemNode, code);
 }
 
-int QScriptDialog::checkSingleActionStringFormat(QString action) {
+int QScriptDialog::checkSingleActionStringFormat(QString action)
+{
     return koruscript::checkAction(action, systemNode, &paramName, &actionText);
 }
 
-int QScriptDialog::checkActionStringListFormat(QVector<QString> actions, QProgressDialog *progress) {
+int QScriptDialog::checkActionStringListFormat(QVector<QString> actions, QProgressDialog *progress)
+{
     return koruscript::checkActions(actions, systemNode, &paramName, &actionText, [progress](int step) {
         if (progress && progress->value() <= 98)
             progress->setValue(progress->value() + step);
     });
 }
 
-void QScriptDialog::checkScriptEdited() {
+void QScriptDialog::checkScriptEdited()
+{
     auto *progress = new QProgressDialog(this);
     progress->setAttribute(Qt::WA_DeleteOnClose);
     progress->setObjectName(QStringLiteral("checkProgress"));
@@ -150,12 +160,13 @@ void QScriptDialog::checkScriptEdited() {
     ok->show();
 }
 
-QString QScriptDialog::chooseScriptFile(bool save) {
+QString QScriptDialog::chooseScriptFile(bool save)
+{
     if (chooseScriptFileForTest)
         return chooseScriptFileForTest(this, save);
     QFileDialog dialog(this, QString(), QString(), QString());
-    dialog.setNameFilter(QStringLiteral("%1 (*.%2)").arg(QStringLiteral("KORU Actions Script File"),
-                                                        QStringLiteral("kas")));
+    dialog.setNameFilter(
+        QStringLiteral("%1 (*.%2)").arg(QStringLiteral("KORU Actions Script File"), QStringLiteral("kas")));
     dialog.setViewMode(QFileDialog::Detail);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     if (!save)
@@ -165,7 +176,8 @@ QString QScriptDialog::chooseScriptFile(bool save) {
     return dialog.selectedFiles().first();
 }
 
-void QScriptDialog::saveScript() {
+void QScriptDialog::saveScript()
+{
     const QString path = chooseScriptFile(true);
     if (path.isEmpty())
         return;
@@ -180,7 +192,8 @@ void QScriptDialog::saveScript() {
     }
 }
 
-void QScriptDialog::loadScript() {
+void QScriptDialog::loadScript()
+{
     const QString path = chooseScriptFile(false);
     if (path.isEmpty())
         return;
@@ -192,8 +205,8 @@ void QScriptDialog::loadScript() {
         result = koruscript::checkActions(pieces, systemNode, &paramName, nullptr);
     }
     if (result != 0) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"), QStringLiteral("Incorrect file format."),
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
+                        QStringLiteral("Incorrect file format."), QMessageBox::Ok, this);
         box.exec();
         return;
     }
@@ -208,7 +221,8 @@ void QScriptDialog::loadScript() {
     }
 }
 
-bool QScriptDialog::clearOldScriptWarning() {
+bool QScriptDialog::clearOldScriptWarning()
+{
     if (!ui->actionsEdit->toPlainText().isEmpty()) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
                         QStringLiteral("There are still actions in the previous script. \n"
@@ -224,7 +238,8 @@ bool QScriptDialog::clearOldScriptWarning() {
     return true;
 }
 
-void QScriptDialog::systemRemoved() {
+void QScriptDialog::systemRemoved()
+{
     if (executor)
         executor->setSystemNode(nullptr); // aborts a run before the tree goes
     systemNode = nullptr;
@@ -233,7 +248,8 @@ void QScriptDialog::systemRemoved() {
         wizardDialog->reject();
 }
 
-void QScriptDialog::closeEvent(QCloseEvent *event) {
+void QScriptDialog::closeEvent(QCloseEvent *event)
+{
     // A run ends before the dialog goes: the stopped line is logged and the
     // main window's controls come back (runFinished) while all is intact.
     if (executor && executor->isActive())

@@ -21,13 +21,15 @@
 #include <algorithm>
 
 namespace {
-QMainWindow *mainWindowWidget() {
+QMainWindow *mainWindowWidget()
+{
     MainWindowServices *mw = getMainWindow();
     return mw ? mw->mainWindowWidget() : nullptr;
 }
 } // namespace
 
-QWidget *QScriptDialog::createProgressDockWidget() {
+QWidget *QScriptDialog::createProgressDockWidget()
+{
     QMainWindow *mw = mainWindowWidget();
     if (!mw)
         return nullptr;
@@ -46,11 +48,12 @@ QWidget *QScriptDialog::createProgressDockWidget() {
 
     auto *bar = new QWidget(content);
     bar->setObjectName(QStringLiteral("scriptButtonBar"));
-    bar->setStyleSheet(QStringLiteral("#scriptButtonBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
-                                      "stop:0 #788387, stop:0.4 #788387, stop:0.5 #4e5357, stop:1 #4e5357); "
-                                      "border: 1px solid #4e5357; } "
-                                      "#scriptButtonBar QPushButton { color: white; } "
-                                      "#scriptButtonBar QPushButton:disabled { color: #9aa0a3; }"));
+    bar->setStyleSheet(
+        QStringLiteral("#scriptButtonBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+                       "stop:0 #788387, stop:0.4 #788387, stop:0.5 #4e5357, stop:1 #4e5357); "
+                       "border: 1px solid #4e5357; } "
+                       "#scriptButtonBar QPushButton { color: white; } "
+                       "#scriptButtonBar QPushButton:disabled { color: #9aa0a3; }"));
     auto *barLayout = new QHBoxLayout(bar);
     barLayout->addSpacing(10);
     auto makeButton = [bar, barLayout](const char *icon, const char *name, const char *tip) {
@@ -87,7 +90,8 @@ QWidget *QScriptDialog::createProgressDockWidget() {
     return browser;
 }
 
-void QScriptDialog::appendToTextBrowser(QString html) {
+void QScriptDialog::appendToTextBrowser(QString html)
+{
     if (!runLog)
         return;
     QTextCursor cursor = runLog->textCursor();
@@ -98,7 +102,8 @@ void QScriptDialog::appendToTextBrowser(QString html) {
     runLog->ensureCursorVisible();
 }
 
-void QScriptDialog::enableWidgets(bool enable) {
+void QScriptDialog::enableWidgets(bool enable)
+{
     setEnabled(enable);
     QMainWindow *mw = mainWindowWidget();
     if (!mw)
@@ -116,26 +121,29 @@ void QScriptDialog::enableWidgets(bool enable) {
             lockCells(lock, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
             // Cells set while the script writes (rows of a board inserted
             // meanwhile) are locked as they arrive.
-            lockedTables.last().changed = connect(
-                table->model(), &QAbstractItemModel::dataChanged, this,
-                [this, table](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+            lockedTables.last().changed =
+                connect(table->model(), &QAbstractItemModel::dataChanged, this,
+                        [this, table](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                            for (TableLock &l : lockedTables)
+                                if (l.table == table)
+                                    lockCells(l, topLeft.row(), topLeft.column(), bottomRight.row(),
+                                              bottomRight.column());
+                        });
+            // A sorted table places a new cell by a layout change instead.
+            lockedTables.last().relaid =
+                connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, table] {
                     for (TableLock &l : lockedTables)
                         if (l.table == table)
-                            lockCells(l, topLeft.row(), topLeft.column(), bottomRight.row(), bottomRight.column());
+                            lockCells(l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
                 });
-            // A sorted table places a new cell by a layout change instead.
-            lockedTables.last().relaid = connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, table] {
-                for (TableLock &l : lockedTables)
-                    if (l.table == table)
-                        lockCells(l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
-            });
         }
         return;
     }
     unlockTables();
 }
 
-void QScriptDialog::lockCells(TableLock &lock, int top, int left, int bottom, int right) {
+void QScriptDialog::lockCells(TableLock &lock, int top, int left, int bottom, int right)
+{
     QTableWidget *table = lock.table;
     if (!table)
         return;
@@ -152,7 +160,8 @@ void QScriptDialog::lockCells(TableLock &lock, int top, int left, int bottom, in
         }
 }
 
-void QScriptDialog::unlockTables() {
+void QScriptDialog::unlockTables()
+{
     // Cells are found by their item where they are now (rows may have moved);
     // an item that was replaced during the run is not one of them.
     QVector<TableLock> locks;
@@ -172,7 +181,8 @@ void QScriptDialog::unlockTables() {
     }
 }
 
-void QScriptDialog::handleExecActions() {
+void QScriptDialog::handleExecActions()
+{
     if (executor->isActive()) {
         // A stopped run is still ending: start again once it has.
         if (executor->state() == KORUHVScriptExecutor::Stopping)
@@ -191,7 +201,8 @@ void QScriptDialog::handleExecActions() {
     executor->start(ui->actionsEdit->toPlainText());
 }
 
-void QScriptDialog::runFinished(int) {
+void QScriptDialog::runFinished(int)
+{
     scriptButtonSelection(1);
     enableWidgets(true);
     showNormal();
@@ -201,7 +212,8 @@ void QScriptDialog::runFinished(int) {
     }
 }
 
-void QScriptDialog::startButtonClicked() {
+void QScriptDialog::startButtonClicked()
+{
     scriptButtonSelection(0);
     const int old = runState;
     runState = 0;
@@ -212,7 +224,8 @@ void QScriptDialog::startButtonClicked() {
     handleExecActions();
 }
 
-void QScriptDialog::pauseButtonClicked() {
+void QScriptDialog::pauseButtonClicked()
+{
     if (executor->state() != KORUHVScriptExecutor::Running)
         return;
     scriptButtonSelection(2);
@@ -220,7 +233,8 @@ void QScriptDialog::pauseButtonClicked() {
     executor->pause();
 }
 
-void QScriptDialog::stopButtonClicked() {
+void QScriptDialog::stopButtonClicked()
+{
     scriptButtonSelection(1);
     runState = 1;
     executor->stop();

@@ -32,27 +32,30 @@ const char *const channelModeBoxName = "channelModeBox";
 const char *const waitTimeBoxName = "waitTimeBox";
 const char *const valueItemName = "valueItem";
 
-QPushButton *okButtonOf(QDialog *wizard) {
+QPushButton *okButtonOf(QDialog *wizard)
+{
     if (!wizard)
         return nullptr;
     auto *box = wizard->findChild<QDialogButtonBox *>(QStringLiteral("wizardButtonBox"));
     return box ? box->button(QDialogButtonBox::Ok) : nullptr;
 }
 
-template <typename T>
-T *lineChild(QHBoxLayout *line, const char *name) {
+template <typename T> T *lineChild(QHBoxLayout *line, const char *name)
+{
     if (!line || !line->parentWidget())
         return nullptr;
     return line->parentWidget()->findChild<T *>(QString::fromLatin1(name));
 }
 
-bool isEmptySlot(KORUHVNode *slot) {
+bool isEmptySlot(KORUHVNode *slot)
+{
     return !slot || slot->getNodeType() == NODE_GROUP;
 }
 
 } // namespace
 
-bool QScriptDialog::lockWizardButtons() {
+bool QScriptDialog::lockWizardButtons()
+{
     if (!wizardDialog)
         return false;
     QPushButton *add = nullptr, *rem = nullptr, *clear = nullptr;
@@ -76,7 +79,8 @@ bool QScriptDialog::lockWizardButtons() {
     return true;
 }
 
-void QScriptDialog::removeLineItemsDownTo(int from, int to) {
+void QScriptDialog::removeLineItemsDownTo(int from, int to)
+{
     if (!actionLineLayout)
         return;
     for (int i = from; i >= to; --i) {
@@ -94,7 +98,8 @@ void QScriptDialog::removeLineItemsDownTo(int from, int to) {
     }
 }
 
-void QScriptDialog::dropChannelChooser() {
+void QScriptDialog::dropChannelChooser()
+{
     if (!channelTree)
         return;
     QWidget *win = channelTree->window();
@@ -107,7 +112,8 @@ void QScriptDialog::dropChannelChooser() {
     channelTree = nullptr;
 }
 
-void QScriptDialog::createWizardDialog() {
+void QScriptDialog::createWizardDialog()
+{
     auto *wizard = new QDialog(this);
     wizard->setAttribute(Qt::WA_DeleteOnClose);
     wizard->setObjectName(QStringLiteral("wizardDialog"));
@@ -140,7 +146,8 @@ void QScriptDialog::createWizardDialog() {
     boxLayout->addItem(new QSpacerItem(10, 40, QSizePolicy::Fixed, QSizePolicy::Expanding));
     layout->addWidget(box);
 
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Discard, Qt::Horizontal, wizard);
+    auto *buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Discard, Qt::Horizontal, wizard);
     buttons->setObjectName(QStringLiteral("wizardButtonBox"));
     layout->addWidget(buttons);
 
@@ -148,7 +155,8 @@ void QScriptDialog::createWizardDialog() {
     connect(rem, &QPushButton::clicked, this, &QScriptDialog::removeLine);
     connect(clear, &QPushButton::clicked, this, &QScriptDialog::removeAllLines);
     connect(buttons->button(QDialogButtonBox::Discard), &QPushButton::clicked, wizard, &QDialog::reject);
-    connect(buttons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &QScriptDialog::clearOldScriptWarning);
+    connect(buttons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this,
+            &QScriptDialog::clearOldScriptWarning);
     buttons->button(QDialogButtonBox::Ok)->setEnabled(false);
 
     wizardActions.clear();
@@ -170,7 +178,8 @@ void QScriptDialog::createWizardDialog() {
     cancelButton = nullptr;
 }
 
-void QScriptDialog::addNewLine() {
+void QScriptDialog::addNewLine()
+{
     actionText.clear();
     paramName.clear();
     parameterNode = nullptr;
@@ -211,7 +220,8 @@ void QScriptDialog::addNewLine() {
     cancelButton = cancel;
 }
 
-void QScriptDialog::addOtherItemsIntoAction(int index) {
+void QScriptDialog::addOtherItemsIntoAction(int index)
+{
     if (index < 0 || !actionLineLayout || !lockWizardButtons())
         return;
     if (actionLineLayout->count() > 3) {
@@ -229,7 +239,8 @@ void QScriptDialog::addOtherItemsIntoAction(int index) {
     actionText += QLatin1Char(' ');
 }
 
-int QScriptDialog::addWaitTimeChoice() {
+int QScriptDialog::addWaitTimeChoice()
+{
     auto *spin = new QCustomSpinBox(false, nullptr);
     spin->setObjectName(QString::fromLatin1(waitTimeBoxName));
     spin->setRange(1, INT_MAX);
@@ -243,7 +254,8 @@ int QScriptDialog::addWaitTimeChoice() {
     return 0;
 }
 
-int QScriptDialog::addParametersChoice() {
+int QScriptDialog::addParametersChoice()
+{
     auto *label = new QLabel(QStringLiteral("Parameter"));
     auto *box = new QComboBox();
     box->setObjectName(QString::fromLatin1(parameterBoxName));
@@ -278,7 +290,8 @@ int QScriptDialog::addParametersChoice() {
     return 0;
 }
 
-void QScriptDialog::addAvailableChannelsChoice() {
+void QScriptDialog::addAvailableChannelsChoice()
+{
     if (!actionLineLayout || !lockWizardButtons())
         return;
     const QStringList parts = actionText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -301,7 +314,8 @@ void QScriptDialog::addAvailableChannelsChoice() {
     }
 }
 
-void QScriptDialog::selectChannels() {
+void QScriptDialog::selectChannels()
+{
     if (!actionLineLayout || !lockWizardButtons())
         return;
     removeLineItemsDownTo(actionLineLayout->count() - 4, 6);
@@ -315,14 +329,16 @@ void QScriptDialog::selectChannels() {
     selectValueToSet();
 }
 
-void QScriptDialog::selectAllChannels() {
+void QScriptDialog::selectAllChannels()
+{
     dropChannelChooser();
     if (auto *mode = lineChild<QComboBox>(actionLineLayout, channelModeBoxName))
         mode->setCurrentIndex(0);
     actionText += QStringLiteral("* ");
 }
 
-void QScriptDialog::selectMiscChannels() {
+void QScriptDialog::selectMiscChannels()
+{
     if (channelTree) {
         if (auto *win = qobject_cast<QDialog *>(channelTree->window()))
             win->exec();
@@ -376,7 +392,8 @@ void QScriptDialog::selectMiscChannels() {
     chooser->exec();
 }
 
-void QScriptDialog::changeItemVisibility(QTreeWidgetItem *item) {
+void QScriptDialog::changeItemVisibility(QTreeWidgetItem *item)
+{
     if (!item)
         return;
     const bool chosen = item->flags() & Qt::ItemIsEnabled;
@@ -391,7 +408,8 @@ void QScriptDialog::changeItemVisibility(QTreeWidgetItem *item) {
     item->setSelected(false);
 }
 
-void QScriptDialog::storeMiscChannels() {
+void QScriptDialog::storeMiscChannels()
+{
     if (!channelTree)
         return;
     for (int i = 0; i < channelTree->topLevelItemCount(); ++i) {
@@ -401,15 +419,16 @@ void QScriptDialog::storeMiscChannels() {
             if (board->child(c)->flags() & Qt::ItemIsEnabled)
                 chosen.append(QString::number(board->child(c)->data(0, Qt::UserRole).toInt()));
         if (!chosen.isEmpty())
-            actionText += QString::number(i) + QLatin1Char('{') + chosen.join(QLatin1Char(',')) +
-                          QStringLiteral("}:");
+            actionText +=
+                QString::number(i) + QLatin1Char('{') + chosen.join(QLatin1Char(',')) + QStringLiteral("}:");
     }
     if (actionText.endsWith(QLatin1Char(':')))
         actionText.chop(1);
     actionText += QLatin1Char(' ');
 }
 
-void QScriptDialog::selectValueToSet() {
+void QScriptDialog::selectValueToSet()
+{
     if (!actionLineLayout || !lockWizardButtons())
         return;
     KORUHVNode *found = nullptr;
@@ -447,18 +466,21 @@ void QScriptDialog::selectValueToSet() {
     connect(item, &KORUHVWidgetItem::valueFieldEdited, this, &QScriptDialog::lineCompleted);
 }
 
-void QScriptDialog::lineCompleted() {
+void QScriptDialog::lineCompleted()
+{
     if (!completeButton)
         return;
     // "Misc." without any chosen channel would give an action without a
     // channel list: Complete waits for a choice.
     auto *mode = lineChild<QComboBox>(actionLineLayout, channelModeBoxName);
-    if (mode && mode->currentIndex() == 1 && actionText.split(QLatin1Char(' '), Qt::SkipEmptyParts).size() < 3)
+    if (mode && mode->currentIndex() == 1 &&
+        actionText.split(QLatin1Char(' '), Qt::SkipEmptyParts).size() < 3)
         return;
     completeButton->setEnabled(true);
 }
 
-void QScriptDialog::lineOk() {
+void QScriptDialog::lineOk()
+{
     if (!actionLineLayout)
         return;
     const int n = actionLineLayout->count();
@@ -537,7 +559,8 @@ void QScriptDialog::lineOk() {
     actionText.clear();
 }
 
-void QScriptDialog::removeLine() {
+void QScriptDialog::removeLine()
+{
     if (!actionLineLayout)
         return;
     QHBoxLayout *l = actionLineLayout;
@@ -586,7 +609,8 @@ void QScriptDialog::removeLine() {
     add->setEnabled(true);
 }
 
-void QScriptDialog::removeAllLines() {
+void QScriptDialog::removeAllLines()
+{
     while (actionLineLayout)
         removeLine();
 }

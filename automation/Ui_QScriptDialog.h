@@ -28,7 +28,8 @@ public:
     QSpacerItem *horizontalSpacer_4 = nullptr;
     QPushButton *closeButton = nullptr;
 
-    void setupUi(QDialog *dialog) {
+    void setupUi(QDialog *dialog)
+    {
         if (dialog->objectName().isEmpty())
             dialog->setObjectName(QStringLiteral("QScriptDialog"));
         dialog->resize(718, 441);
@@ -88,11 +89,13 @@ public:
         QObject::connect(closeButton, &QPushButton::clicked, dialog, &QDialog::close);
     }
 
-    void retranslateUi(QDialog *dialog) {
+    void retranslateUi(QDialog *dialog)
+    {
         dialog->setWindowTitle(QCoreApplication::translate("QScriptDialog", "Create Script"));
         wizButton->setText(QCoreApplication::translate("QScriptDialog", "Wizard.."));
         actionsEdit->setHtml(QStringLiteral(
-            "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" \"http://www.w3.org/TR/REC-html40/strict.dtd\">\n"
+            "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" "
+            "\"http://www.w3.org/TR/REC-html40/strict.dtd\">\n"
             "<html><head><meta name=\"qrichtext\" content=\"1\" /><style type=\"text/css\">\n"
             "p, li { white-space: pre-wrap; }\n"
             "</style></head><body style=\" font-family:'Courier New'; font-size:10pt; font-weight:400; "

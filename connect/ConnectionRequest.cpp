@@ -8,16 +8,19 @@ namespace {
 
 bool asciiDigits(const QString &text)
 {
-    if (text.isEmpty()) return false;
+    if (text.isEmpty())
+        return false;
     for (QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
     return true;
 }
 
 /* Decimal text of a number field, or -1 when it is empty or not a number. */
 int decimalOrMinus(const QString &text)
 {
-    if (!asciiDigits(text) || text.size() > 9) return -1;
+    if (!asciiDigits(text) || text.size() > 9)
+        return -1;
     return text.toInt();
 }
 
@@ -38,10 +41,13 @@ bool serialOk(const SerialFields &s)
 
 bool rowsPass(const QList<BoardRow> &rows, bool basesToo, bool pidsToo)
 {
-    if (rows.isEmpty()) return false;
+    if (rows.isEmpty())
+        return false;
     for (const BoardRow &r : rows) {
-        if (basesToo && !checkNumberText(r.baseAddress)) return false;
-        if (pidsToo && !checkNumberText(r.pid)) return false;
+        if (basesToo && !checkNumberText(r.baseAddress))
+            return false;
+        if (pidsToo && !checkNumberText(r.pid))
+            return false;
     }
     return true;
 }
@@ -53,7 +59,7 @@ QString plainNumber(const QString &text)
     return v < 0 ? text : QString::number(v);
 }
 
-}  // namespace
+} // namespace
 
 int SerialFields::baud() const
 {
@@ -79,24 +85,32 @@ bool checkNumberText(const QString &text)
 
 std::optional<QString> composeAddress(const QStringList &octets)
 {
-    if (octets.size() < 4) return std::nullopt;
+    if (octets.size() < 4)
+        return std::nullopt;
     int values[4];
     for (int i = 0; i < 4; ++i) {
         const QString &t = octets.at(i);
-        if (!asciiDigits(t) || t.size() > 3) return std::nullopt;
+        if (!asciiDigits(t) || t.size() > 3)
+            return std::nullopt;
         values[i] = t.toInt();
-        if (values[i] > 255) return std::nullopt;
+        if (values[i] > 255)
+            return std::nullopt;
     }
-    if (values[0] == 0) return std::nullopt;  // also rules out 0.0.0.0
-    if (values[0] == 255 && values[1] == 255 && values[2] == 255 && values[3] == 255) return std::nullopt;
+    if (values[0] == 0)
+        return std::nullopt; // also rules out 0.0.0.0
+    if (values[0] == 255 && values[1] == 255 && values[2] == 255 && values[3] == 255)
+        return std::nullopt;
     return QString("%1.%2.%3.%4").arg(values[0]).arg(values[1]).arg(values[2]).arg(values[3]);
 }
 
 bool okEnabled(const ConnectFields &f)
 {
-    if (f.discoveryRunning) return false;
-    if (f.psType == PsBoxes) return true;
-    if (f.psType < 0 || f.connType < 0) return false;
+    if (f.discoveryRunning)
+        return false;
+    if (f.psType == PsBoxes)
+        return true;
+    if (f.psType < 0 || f.connType < 0)
+        return false;
     switch (f.psType) {
     case PsCrate:
     case PsP8080:
@@ -116,16 +130,21 @@ bool okEnabled(const ConnectFields &f)
             return true;
         }
     case PsNimDesktop:
-        if (f.connType == 0) return composeAddress(f.tcpOctets).has_value();
-        if (f.connType == 1) return serialOk(f.serial);
+        if (f.connType == 0)
+            return composeAddress(f.tcpOctets).has_value();
+        if (f.connType == 1)
+            return serialOk(f.serial);
         return true;
     case PsBq71xx:
-        if (f.connType == 2) return checkNumberText(f.bqPid);
+        if (f.connType == 2)
+            return checkNumberText(f.bqPid);
         return f.connType == 0 || f.connType == 1;
     case PsBq71xxE:
     case PsTrix:
-        if (f.connType == 0) return composeAddress(f.tcpOctets).has_value();
-        if (f.connType == 1) return serialOk(f.serial);
+        if (f.connType == 0)
+            return composeAddress(f.tcpOctets).has_value();
+        if (f.connType == 1)
+            return serialOk(f.serial);
         return false;
     default:
         return false;
@@ -171,7 +190,8 @@ QList<ConnectionRequest> composeRequests(const ConnectFields &f)
             break;
         case 2: {
             const QString pid = f.usb3Rows.isEmpty() ? QString() : plainNumber(f.usb3Rows.first().pid);
-            rows(f.usb3Rows, 6, [&](const BoardRow &r) { return QString("%1_0_%2").arg(pid, r.baseAddress); });
+            rows(f.usb3Rows, 6,
+                 [&](const BoardRow &r) { return QString("%1_0_%2").arg(pid, r.baseAddress); });
             break;
         }
         case 3: {
@@ -201,9 +221,9 @@ QList<ConnectionRequest> composeRequests(const ConnectFields &f)
         if (f.connType == 0 || f.connType == 1) {
             for (int i = 0; i < f.optRows.size(); ++i) {
                 const BoardRow &r = f.optRows.at(i);
-                const QString init = f.connType == 0
-                                         ? QString("%1_0_0").arg(plainNumber(r.link))
-                                         : QString("%1_%2_00000000").arg(plainNumber(r.link), plainNumber(r.node));
+                const QString init =
+                    f.connType == 0 ? QString("%1_0_0").arg(plainNumber(r.link))
+                                    : QString("%1_%2_00000000").arg(plainNumber(r.link), plainNumber(r.node));
                 out.append({9, f.connType == 0 ? 3 : 4, init, f.name, boardNameOf(r, i), f.password});
             }
         } else if (f.connType == 2) {
@@ -232,4 +252,4 @@ QList<ConnectionRequest> composeRequests(const ConnectFields &f)
     return out;
 }
 
-}  // namespace koruconnect
+} // namespace koruconnect

@@ -16,34 +16,34 @@ namespace koruconnect {
 
 /* Supply types in the order of the dialog's "Power Supply Type" combo. */
 enum SupplyType {
-    PsCrate = 0,        // "HX4400 / HX5500"
-    PsVmeHv = 1,        // "VME HV"
-    PsNimDesktop = 2,   // "NIM / DESKTOP HV"
-    PsBq71xx = 3,       // "BQ71XX HV"
-    PsBq71xxE = 4,      // "BQ71XXE HV"
-    PsTrix = 5,         // "TRIX HV"
-    PsBoxes = 6,        // "POWER SUPPLY BOXES"
-    PsP8080 = 7,        // "P8080"
+    PsCrate = 0,      // "HX4400 / HX5500"
+    PsVmeHv = 1,      // "VME HV"
+    PsNimDesktop = 2, // "NIM / DESKTOP HV"
+    PsBq71xx = 3,     // "BQ71XX HV"
+    PsBq71xxE = 4,    // "BQ71XXE HV"
+    PsTrix = 5,       // "TRIX HV"
+    PsBoxes = 6,      // "POWER SUPPLY BOXES"
+    PsP8080 = 7,      // "P8080"
 };
 
 /* One board row of a row group; fields a group does not have stay empty. */
 struct BoardRow {
     QString boardName;
-    QString link;         // link spin box as displayed
-    QString node;         // node spin box as displayed
+    QString link; // link spin box as displayed
+    QString node; // node spin box as displayed
     QString baseAddress;
     QString pid;
 };
 
 struct SerialFields {
     QString port;
-    QString baudText;     // current texts of the baud and data-bits combos
+    QString baudText; // current texts of the baud and data-bits combos
     QString dataText;
     int stopIndex = -1;
     int parityIndex = -1;
-    int lbusIndex = -1;   // serial LBus selector, -1 when none is selected
+    int lbusIndex = -1; // serial LBus selector, -1 when none is selected
 
-    int baud() const;     // decimal value of the text, -1 when none
+    int baud() const; // decimal value of the text, -1 when none
     int dataBits() const;
 };
 
@@ -54,16 +54,16 @@ struct ConnectFields {
     QString name;
     QString user;
     QString password;
-    QStringList tcpOctets;   // the four TCP/IP octet fields
-    QStringList ethOctets;   // the four octet fields of the first Ethernet row
+    QStringList tcpOctets; // the four TCP/IP octet fields
+    QStringList ethOctets; // the four octet fields of the first Ethernet row
     int tcpLBusIndex = -1;
     QString tcpLBusText;
     SerialFields serial;
-    QList<BoardRow> optRows;     // USB / PCI optical link
-    QList<BoardRow> usb3Rows;    // PID only in the first row
+    QList<BoardRow> optRows;  // USB / PCI optical link
+    QList<BoardRow> usb3Rows; // PID only in the first row
     QList<BoardRow> ethRows;
     QList<BoardRow> j6280Rows;
-    QString bqPid;               // the BQ71XX J6280 PID field
+    QString bqPid; // the BQ71XX J6280 PID field
 };
 
 struct ConnectionRequest {
@@ -95,6 +95,6 @@ QList<ConnectionRequest> composeRequests(const ConnectFields &fields);
 /* Default name of board row i whose name field is empty: "Board%02d". */
 QString defaultBoardName(int row);
 
-}  // namespace koruconnect
+} // namespace koruconnect
 
 #endif

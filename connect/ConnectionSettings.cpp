@@ -15,7 +15,8 @@ QString ipText(const QStringList &octets)
 
 QStringList splitIp(const QString &ip)
 {
-    if (ip.isEmpty()) return {};
+    if (ip.isEmpty())
+        return {};
     return ip.split('.').mid(0, 4);
 }
 
@@ -66,11 +67,12 @@ void saveSettingsOpticalLink(QSettings &s, const QList<BoardRow> &rows, const QS
 {
     const QStringList keys = s.allKeys();
     for (const QString &key : keys)
-        if (key.startsWith("lastBdName") || key.startsWith("lastOptical")) s.remove(key);
+        if (key.startsWith("lastBdName") || key.startsWith("lastOptical"))
+            s.remove(key);
     saveRows(s, prefix, rows);
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<QSettings> openConnectionSettings()
 {
@@ -92,10 +94,12 @@ void saveRows(QSettings &s, const QString &prefix, const QList<BoardRow> &rows)
     for (const QString &key : keys) {
         for (const char *rowKey : kRowKeys) {
             const QString head = prefix + rowKey;
-            if (!key.startsWith(head)) continue;
+            if (!key.startsWith(head))
+                continue;
             bool ok = false;
             const int index = key.mid(head.size()).toInt(&ok);
-            if (ok && index >= rows.size()) s.remove(key);
+            if (ok && index >= rows.size())
+                s.remove(key);
         }
     }
 }
@@ -110,9 +114,11 @@ QList<BoardRow> loadRows(QSettings &s, const QString &prefix)
         r.link = s.value(prefix + kRowKeys[1] + n).toString();
         r.node = s.value(prefix + kRowKeys[2] + n).toString();
         r.baseAddress = s.value(prefix + kRowKeys[3] + n).toString();
-        if (i > 0 && (r.link.isEmpty() || r.node.isEmpty() || r.baseAddress.isEmpty())) break;
+        if (i > 0 && (r.link.isEmpty() || r.node.isEmpty() || r.baseAddress.isEmpty()))
+            break;
         rows.append(r);
-        if (i >= 999) break;  // a bound against a damaged store
+        if (i >= 999)
+            break; // a bound against a damaged store
     }
     return rows;
 }
@@ -176,9 +182,11 @@ void saveLastChoices(QSettings &s, const ConnectFields &f)
     s.setValue("lastCustName", f.name);
     s.setValue("lastPSType", f.psType);
     s.setValue("lastConnectionType", f.connType);
-    const bool tcp = f.psType == PsCrate ||
-                     (f.connType == 0 && (f.psType == PsNimDesktop || f.psType == PsBq71xxE || f.psType == PsTrix));
-    const bool vcp = f.connType == 1 && (f.psType == PsNimDesktop || f.psType == PsBq71xxE || f.psType == PsTrix);
+    const bool tcp =
+        f.psType == PsCrate ||
+        (f.connType == 0 && (f.psType == PsNimDesktop || f.psType == PsBq71xxE || f.psType == PsTrix));
+    const bool vcp =
+        f.connType == 1 && (f.psType == PsNimDesktop || f.psType == PsBq71xxE || f.psType == PsTrix);
     if (tcp)
         saveSettingsTCPIP(s, f);
     else if (vcp)
@@ -249,4 +257,4 @@ ConnectFields loadParameters(QSettings &s, int psType, int connType)
     return f;
 }
 
-}  // namespace koruconnect
+} // namespace koruconnect

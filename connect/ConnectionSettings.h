@@ -38,6 +38,6 @@ QList<BoardRow> loadRows(QSettings &settings, const QString &prefix);
  * values, PIDs); fields of other combinations stay empty. */
 ConnectFields loadParameters(QSettings &settings, int psType, int connType);
 
-}  // namespace koruconnect
+} // namespace koruconnect
 
 #endif

@@ -27,13 +27,14 @@ struct Socket {
     Socket() : fd(::socket(AF_INET, SOCK_DGRAM, 0)) {}
     ~Socket()
     {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
     Socket(const Socket &) = delete;
     Socket &operator=(const Socket &) = delete;
 };
 
-}  // namespace
+} // namespace
 
 QString DeviceDiscovery::replyText(const char *data, int length)
 {
@@ -49,7 +50,8 @@ QStringList DeviceDiscovery::replyFields(const QString &text)
 
 int DeviceDiscovery::insertDeviceInList(const QString &text)
 {
-    if (m_known.contains(text)) return 1;
+    if (m_known.contains(text))
+        return 1;
     m_known.append(text);
     return 0;
 }
@@ -59,25 +61,29 @@ int DeviceDiscovery::run(const StepFn &step, const FoundFn &found)
     m_known.clear();
     m_port = 0;
     Socket receiver;
-    if (receiver.fd < 0) return -2;
+    if (receiver.fd < 0)
+        return -2;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(discoveryReceiveAddressForTest);
     unsigned port = discoveryFirstPortForTest;
     for (;; ++port) {
-        if (port >= 65535) return -2;
+        if (port >= 65535)
+            return -2;
         local.sin_port = htons(uint16_t(port));
-        if (::bind(receiver.fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0) break;
+        if (::bind(receiver.fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0)
+            break;
     }
     m_port = uint16_t(port);
     Socket sender;
-    if (sender.fd < 0) return -2;
+    if (sender.fd < 0)
+        return -2;
 
     sockaddr_in dest{};
     dest.sin_family = AF_INET;
     dest.sin_addr.s_addr = htonl(discoveryDestinationForTest);
     dest.sin_port = htons(discoveryDestinationPortForTest);
-    const QByteArray query = "LUMO" + QByteArray::number(port);  // no NUL
+    const QByteArray query = "LUMO" + QByteArray::number(port); // no NUL
     int on = 1;
     ::setsockopt(sender.fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     auto send = [&] {
@@ -97,8 +103,8 @@ int DeviceDiscovery::run(const StepFn &step, const FoundFn &found)
             sockaddr_in from{};
             socklen_t fromLen = sizeof from;
             // The whole buffer may be used: the text is built from the length.
-            const ssize_t n = ::recvfrom(receiver.fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from),
-                                         &fromLen);
+            const ssize_t n = ::recvfrom(receiver.fd, buffer, sizeof buffer, 0,
+                                         reinterpret_cast<sockaddr *>(&from), &fromLen);
             if (n >= 0) {
                 const QString text = replyText(buffer, int(n));
                 if (insertDeviceInList(text) == 0) {
@@ -118,9 +124,10 @@ int DeviceDiscovery::run(const StepFn &step, const FoundFn &found)
             send();
             sinceSend.restart();
         }
-        if (sinceStart.elapsed() > discoveryTotalMsForTest) break;
+        if (sinceStart.elapsed() > discoveryTotalMsForTest)
+            break;
     }
     return 0;
 }
 
-}  // namespace koruconnect
+} // namespace koruconnect

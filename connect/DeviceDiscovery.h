@@ -19,17 +19,17 @@ namespace koruconnect {
 /* Internal hooks for tests (never program options): destination of the
  * query (IPv4 in host order), the receive socket's address and first port,
  * the resend and total times in ms. */
-extern uint32_t discoveryDestinationForTest;       // 255.255.255.255
-extern uint16_t discoveryDestinationPortForTest;   // 113
-extern uint32_t discoveryReceiveAddressForTest;    // INADDR_ANY
-extern uint16_t discoveryFirstPortForTest;         // 5500
-extern int discoveryResendMsForTest;               // 2000
-extern int discoveryTotalMsForTest;                // 10000
+extern uint32_t discoveryDestinationForTest;     // 255.255.255.255
+extern uint16_t discoveryDestinationPortForTest; // 113
+extern uint32_t discoveryReceiveAddressForTest;  // INADDR_ANY
+extern uint16_t discoveryFirstPortForTest;       // 5500
+extern int discoveryResendMsForTest;             // 2000
+extern int discoveryTotalMsForTest;              // 10000
 
 struct DiscoveredDevice {
-    QString text;        // the reply as received
-    QStringList fields;  // model, serial number, firmware release, control firmware (and any more)
-    QString address;     // sender's dotted IPv4 address
+    QString text;       // the reply as received
+    QStringList fields; // model, serial number, firmware release, control firmware (and any more)
+    QString address;    // sender's dotted IPv4 address
 };
 
 class DeviceDiscovery {
@@ -61,6 +61,6 @@ private:
     uint16_t m_port = 0;
 };
 
-}  // namespace koruconnect
+} // namespace koruconnect
 
 #endif

@@ -11,7 +11,6 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-
 using koruconnect::DiscoveredDevice;
 
 void Ui_QAutodetectDialog::setupUi(QWidget *form)
@@ -24,8 +23,9 @@ void Ui_QAutodetectDialog::setupUi(QWidget *form)
     tableWidget = new QTableWidget(form);
     tableWidget->setObjectName("tableWidget");
     tableWidget->setColumnCount(5);
-    tableWidget->setStyleSheet("QTableWidget::item:selected { background-color: #bfff27; color: #383838; border: none; }"
-                               "QHeaderView::section:checked { color: #bfff27; }");
+    tableWidget->setStyleSheet(
+        "QTableWidget::item:selected { background-color: #bfff27; color: #383838; border: none; }"
+        "QHeaderView::section:checked { color: #bfff27; }");
     tableWidget->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tableWidget->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -97,7 +97,8 @@ void QAutodetectDialog::startButtonClicked()
         m_stop = false;
         QPointer<QAutodetectDialog> self(this);
         detectDevices();
-        if (!self) return;
+        if (!self)
+            return;
         ui->progressBar->setRange(0, 100);
         ui->progressBar->setValue(100);
         m_stop = true;
@@ -117,7 +118,8 @@ int QAutodetectDialog::detectDevices()
         return self && !self->m_stop;
     };
     auto found = [self](const DiscoveredDevice &device) {
-        if (self) self->addRow(device);
+        if (self)
+            self->addRow(device);
     };
     return m_discovery.run(step, found);
 }
@@ -126,8 +128,8 @@ void QAutodetectDialog::addRow(const DiscoveredDevice &device)
 {
     const int row = ui->tableWidget->rowCount();
     ui->tableWidget->insertRow(row);
-    const QString cells[5] = {device.fields.value(0), device.address, device.fields.value(1), device.fields.value(2),
-                              device.fields.value(3)};
+    const QString cells[5] = {device.fields.value(0), device.address, device.fields.value(1),
+                              device.fields.value(2), device.fields.value(3)};
     for (int c = 0; c < 5; ++c)
         ui->tableWidget->setItem(row, c, new QTableWidgetItem(cells[c]));
 }
@@ -161,11 +163,13 @@ void QAutodetectDialog::closeButtonClicked()
 
 void QAutodetectDialog::setIpField(QTableWidgetItem *itm)
 {
-    if (!itm) return;
+    if (!itm)
+        return;
     m_stop = true;
     const int row = itm->tableWidget() ? itm->row() : -1;
     QTableWidgetItem *address = row >= 0 ? ui->tableWidget->item(row, 1) : nullptr;
-    if (address) emit addressChosen(address->text());
+    if (address)
+        emit addressChosen(address->text());
     ui->tableWidget->clearSelection();
     ui->tableWidget->setCurrentCell(-1, -1);
 }

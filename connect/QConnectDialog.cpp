@@ -46,7 +46,7 @@ QStringList connectionTypes(int psType)
     }
 }
 
-}  // namespace
+} // namespace
 
 void Ui_QConnectDialog::setupUi(QDialog *dialog)
 {
@@ -208,9 +208,9 @@ void QConnectDialog::setConnTypeItems()
     // The first item fires currentIndexChanged, which shows its groups.
     ui->comboConnType->addItems(connectionTypes(psType));
     if (psType == PsCrate || psType == PsP8080) {
-        ui->l_warning->setText(psType == PsCrate
-                                   ? "WARNING: Credential are encrypted. Remote firmware >= 2.2.0 is required. "
-                                   : "WARNING: Credential are encrypted. Remote firmware >= 1.10 is required. ");
+        ui->l_warning->setText(
+            psType == PsCrate ? "WARNING: Credential are encrypted. Remote firmware >= 2.2.0 is required. "
+                              : "WARNING: Credential are encrypted. Remote firmware >= 1.10 is required. ");
         ui->l_warning->show();
         ui->autodetectButton->setVisible(psType == PsCrate);
     } else {
@@ -247,17 +247,23 @@ ConnectFields QConnectDialog::currentFields() const
     // Rows: as many as the shortest list the combination reads.
     auto rowsOf = [](const RowGroup &g, bool links, bool nodes, bool pids) {
         qsizetype n = qMin(g.names.size(), g.bases.size());
-        if (links) n = qMin(n, g.links.size());
-        if (nodes) n = qMin(n, g.nodes.size());
-        if (pids) n = qMin(n, g.pids.size());
+        if (links)
+            n = qMin(n, g.links.size());
+        if (nodes)
+            n = qMin(n, g.nodes.size());
+        if (pids)
+            n = qMin(n, g.pids.size());
         QList<BoardRow> rows;
         for (qsizetype i = 0; i < n; ++i) {
             BoardRow r;
             r.boardName = g.names.at(i)->text();
             r.baseAddress = g.bases.at(i)->text();
-            if (links) r.link = g.links.at(i)->text();
-            if (nodes) r.node = g.nodes.at(i)->text();
-            if (pids) r.pid = g.pids.at(i)->text();
+            if (links)
+                r.link = g.links.at(i)->text();
+            if (nodes)
+                r.node = g.nodes.at(i)->text();
+            if (pids)
+                r.pid = g.pids.at(i)->text();
             rows.append(r);
         }
         return rows;
@@ -275,7 +281,8 @@ ConnectFields QConnectDialog::currentFields() const
 void QConnectDialog::checkFields()
 {
     ui->okButton->setEnabled(false);
-    if (!m_groupsBuilt) return;  // rows built during construction call in early
+    if (!m_groupsBuilt)
+        return; // rows built during construction call in early
     ui->okButton->setEnabled(okEnabled(currentFields()));
 }
 
@@ -283,7 +290,8 @@ void QConnectDialog::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         // Sent here once; the standard default-button handling would send again.
-        if (ui->okButton->isEnabled() && !discoveryRunning() && m_discoveryDepth == 0) accept();
+        if (ui->okButton->isEnabled() && !discoveryRunning() && m_discoveryDepth == 0)
+            accept();
         event->accept();
         return;
     }
@@ -316,8 +324,10 @@ void QConnectDialog::reject()
 
 void QConnectDialog::connectToAddress()
 {
-    if (m_requestsSent) return;
-    if (!getMainWindow()) return;
+    if (m_requestsSent)
+        return;
+    if (!getMainWindow())
+        return;
     m_requestsSent = true;
 
     // Everything is composed here, before any request: the dialog is already
@@ -334,7 +344,8 @@ void sendConnectionRequests(const ConnectFields &fields, const QList<ConnectionR
 {
     for (const ConnectionRequest &r : requests) {
         MainWindowServices *window = getMainWindow();
-        if (!window) return;
+        if (!window)
+            return;
         window->connectDialogCallback(r.sysType, r.linkType, r.initParam, r.name, r.userOrBoard, r.password);
     }
     std::unique_ptr<QSettings> settings = openConnectionSettings();
@@ -369,7 +380,8 @@ void QConnectDialog::restoreConnectionParameters(bool fromLast)
     if (fromLast) {
         psType = settings->value("lastPSType").toInt();
         connType = settings->value("lastConnType").toInt();
-        ui->comboConnType->setCurrentIndex(connType >= 0 && connType < ui->comboConnType->count() ? connType : 0);
+        ui->comboConnType->setCurrentIndex(connType >= 0 && connType < ui->comboConnType->count() ? connType
+                                                                                                  : 0);
     }
     applyRemembered(loadParameters(*settings, psType, connType));
 }
@@ -384,7 +396,8 @@ void QConnectDialog::applyRemembered(const ConnectFields &r)
     case PsCrate:
     case PsP8080:
         octets(r.tcpOctets, 0);
-        if (ui->comboPSType->currentIndex() == r.psType) m_userEdit->setText(r.user);
+        if (ui->comboPSType->currentIndex() == r.psType)
+            m_userEdit->setText(r.user);
         break;
     case PsVmeHv:
         if (r.connType == 0 || r.connType == 1) {
@@ -431,9 +444,11 @@ void QConnectDialog::applyRows(const QList<BoardRow> &rows)
 {
     // Rows are only added by a restore, never removed.
     for (int i = 0; i < rows.size(); ++i) {
-        if (i >= group(OptRows).count) addNewVMEHVConnectionParametersWidget();
+        if (i >= group(OptRows).count)
+            addNewVMEHVConnectionParametersWidget();
         RowGroup &g = group(OptRows);
-        if (i >= g.count) break;
+        if (i >= g.count)
+            break;
         g.names.at(i)->setText(rows.at(i).boardName);
         g.links.at(i)->setValue(rows.at(i).link.toInt());
         g.nodes.at(i)->setValue(rows.at(i).node.toInt());

@@ -138,10 +138,10 @@ private:
     bool m_groupsBuilt = false;
     bool m_closeAfterDiscovery = false;
     bool m_acceptAfterDiscovery = false;
-    int m_discoveryDepth = 0;  // showAutodetectDialog calls under way
+    int m_discoveryDepth = 0; // showAutodetectDialog calls under way
 
     QWidget *m_tcpWidget = nullptr;
-    QList<QCustomLineEdit *> m_ipFields;  // 0..3 TCP/IP, 4..7 Ethernet
+    QList<QCustomLineEdit *> m_ipFields; // 0..3 TCP/IP, 4..7 Ethernet
     QLabel *m_userLabel = nullptr;
     QCustomLineEdit *m_userEdit = nullptr;
     QLabel *m_passwordLabel = nullptr;

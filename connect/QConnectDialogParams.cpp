@@ -38,18 +38,23 @@ QPushButton *rowButton(QWidget *parent, const char *text, const char *name)
     return b;
 }
 
-}  // namespace
+} // namespace
 
 QWidget *QConnectDialog::findWidget(QWidget *container, const QString &name)
 {
-    if (!container) return nullptr;
-    if (container->objectName() == name) return container;
+    if (!container)
+        return nullptr;
+    if (container->objectName() == name)
+        return container;
     QLayout *layout = container->layout();
-    if (!layout) return nullptr;
+    if (!layout)
+        return nullptr;
     for (int i = 0; i < layout->count(); ++i) {
         QWidget *w = layout->itemAt(i)->widget();
-        if (!w) continue;
-        if (QWidget *hit = findWidget(w, name)) return hit;
+        if (!w)
+            continue;
+        if (QWidget *hit = findWidget(w, name))
+            return hit;
     }
     return nullptr;
 }
@@ -58,7 +63,8 @@ QCustomLineEdit *QConnectDialog::newLineEdit(QWidget *parent, const QString &pla
 {
     auto *e = new QCustomLineEdit(false, parent);
     e->setIsDialogChild();
-    if (!placeholder.isEmpty()) e->setPlaceholderText(placeholder);
+    if (!placeholder.isEmpty())
+        e->setPlaceholderText(placeholder);
     return e;
 }
 
@@ -110,7 +116,8 @@ QWidget *QConnectDialog::createIpWidget()
     auto *h = new QHBoxLayout(w);
     h->setContentsMargins(0, 0, 0, 0);
     for (int i = 0; i < 4; ++i) {
-        if (i > 0) h->addWidget(new QLabel(".", w));
+        if (i > 0)
+            h->addWidget(new QLabel(".", w));
         QCustomLineEdit *octet = newLineEdit(w);
         octet->setAlignment(Qt::AlignCenter);
         octet->setFixedWidth(50);
@@ -160,7 +167,8 @@ QWidget *QConnectDialog::createSerialGroup()
     g->setContentsMargins(0, 0, 0, 0);
     m_portEdit = newLineEdit(w, "ttyS..");
     connect(m_portEdit, &QLineEdit::textChanged, this, &QConnectDialog::checkFields);
-    m_baudCombo = newCombo(w, {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}, 0);
+    m_baudCombo =
+        newCombo(w, {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}, 0);
     m_dataCombo = newCombo(w, {"5", "6", "7", "8"}, 3);
     m_stopCombo = newCombo(w, {"1", "1.5", "2"}, 0);
     m_parityCombo = newCombo(w, {"None", "Even", "Odd", "Mark", "Space"}, 0);
@@ -199,7 +207,8 @@ QWidget *QConnectDialog::createRowGroup(RowKind kind, const char *objectName)
     auto *w = new QWidget();
     w->setObjectName(objectName);
     auto *g = new QGridLayout(w);
-    if (kind == OptRows) g->setContentsMargins(0, 0, 0, 0);
+    if (kind == OptRows)
+        g->setContentsMargins(0, 0, 0, 0);
     group(kind).widget = w;
     addRow(kind);
     return w;
@@ -256,7 +265,8 @@ void QConnectDialog::placeRowButtons(RowKind kind, int row)
     auto *g = qobject_cast<QGridLayout *>(grp.widget->layout());
     int column = baseColumn(kind) + 1;
     static void (QConnectDialog::*const addSlots[4])() = {
-        &QConnectDialog::addNewVMEHVConnectionParametersWidget, &QConnectDialog::addNewVMEHVETHConnectionParametersWidget,
+        &QConnectDialog::addNewVMEHVConnectionParametersWidget,
+        &QConnectDialog::addNewVMEHVETHConnectionParametersWidget,
         &QConnectDialog::addNewVMEHVPIDConnectionParametersWidget,
         &QConnectDialog::addNewVMEHVJ6280ConnectionParametersWidget};
     static void (QConnectDialog::*const removeSlots[4])() = {
@@ -279,7 +289,8 @@ void QConnectDialog::addRow(RowKind kind)
 {
     RowGroup &grp = group(kind);
     auto *g = grp.widget ? qobject_cast<QGridLayout *>(grp.widget->layout()) : nullptr;
-    if (!g) return;
+    if (!g)
+        return;
     delete grp.widget->findChild<QPushButton *>("minus");
     delete grp.widget->findChild<QPushButton *>("plus");
     QWidget *w = grp.widget;
@@ -290,14 +301,16 @@ void QConnectDialog::addRow(RowKind kind)
     g->addWidget(name, row, 0);
     QCustomLineEdit *base = newLineEdit(w);
     base->setMaxLength(8);
-    if (first) base->setObjectName("BaseAddress");
+    if (first)
+        base->setObjectName("BaseAddress");
     connect(base, &QLineEdit::textChanged, this, &QConnectDialog::checkFields);
 
     auto pidField = [&] {
         QCustomLineEdit *pid = newLineEdit(w, "Device PID");
         // Every PID gets the first row's validator and check: each row is validated.
         pid->setValidator(new QIntValidator(0, 999999, pid));
-        if (first) pid->setObjectName("PID");
+        if (first)
+            pid->setObjectName("PID");
         connect(pid, &QLineEdit::textChanged, this, &QConnectDialog::checkFields);
         return pid;
     };
@@ -316,7 +329,8 @@ void QConnectDialog::addRow(RowKind kind)
         grp.links.append(link);
         grp.nodes.append(node);
         // A new row follows the current connection type's node rule.
-        if (ui->comboConnType->currentIndex() == 0) node->setEnabled(false);
+        if (ui->comboConnType->currentIndex() == 0)
+            node->setEnabled(false);
         if (ui->comboPSType->currentIndex() == PsBq71xx) {
             name->hide();
             base->hide();
@@ -350,7 +364,8 @@ void QConnectDialog::addRow(RowKind kind)
         break;
     }
     }
-    if (kind == OptRows && !first) base->setFixedSize(base->sizeHint());
+    if (kind == OptRows && !first)
+        base->setFixedSize(base->sizeHint());
     g->addWidget(new QLabel("0x", w), row, baseColumn(kind) - 1);
     g->addWidget(base, row, baseColumn(kind));
     grp.names.append(name);
@@ -358,7 +373,8 @@ void QConnectDialog::addRow(RowKind kind)
     ++grp.count;
     placeRowButtons(kind, row);
     if (kind == OptRows && ui->comboPSType->currentIndex() == PsBq71xx) {
-        for (auto *b : w->findChildren<QPushButton *>()) b->hide();
+        for (auto *b : w->findChildren<QPushButton *>())
+            b->hide();
     }
     checkFields();
 }
@@ -367,17 +383,20 @@ void QConnectDialog::removeLastRow(RowKind kind)
 {
     RowGroup &grp = group(kind);
     auto *g = grp.widget ? qobject_cast<QGridLayout *>(grp.widget->layout()) : nullptr;
-    if (!g || grp.count <= 1) return;  // the first row has no "-" and stays
+    if (!g || grp.count <= 1)
+        return; // the first row has no "-" and stays
     const int row = grp.count - 1;
     for (int c = 0; c < g->columnCount(); ++c) {
         QLayoutItem *item = g->itemAtPosition(row, c);
-        if (!item) continue;
+        if (!item)
+            continue;
         g->removeItem(item);
         delete item->widget();
         delete item;
     }
     auto dropLast = [](auto &list) {
-        if (!list.isEmpty()) list.removeLast();
+        if (!list.isEmpty())
+            list.removeLast();
     };
     dropLast(grp.names);
     dropLast(grp.bases);
@@ -407,7 +426,8 @@ void QConnectDialog::selectConnectionParameterToShow()
 {
     const int ps = ui->comboPSType->currentIndex();
     const int conn = ui->comboConnType->currentIndex();
-    if (ps < 0 || conn < 0) return;
+    if (ps < 0 || conn < 0)
+        return;
     for (int i = 0; i < 4; ++i)
         m_ipFields.at(i)->clear();
 
@@ -423,19 +443,23 @@ void QConnectDialog::selectConnectionParameterToShow()
         const bool lbus = ps != PsBq71xxE;
         m_serialLBusLabel->setVisible(lbus);
         m_serialLBusCombo->setVisible(lbus);
-        if (ps != PsNimDesktop) m_serialLBusCombo->setCurrentIndex(-1);
+        if (ps != PsNimDesktop)
+            m_serialLBusCombo->setCurrentIndex(-1);
     } else if ((ps == PsVmeHv || ps == PsBq71xx) && (conn == 0 || conn == 1)) {
         RowGroup &grp = group(OptRows);
         shown = grp.widget;
         const bool vme = ps == PsVmeHv;
-        for (auto *e : grp.names) e->setVisible(vme);
+        for (auto *e : grp.names)
+            e->setVisible(vme);
         for (auto *e : grp.bases) {
             e->setVisible(vme);
             e->setEnabled(vme);
         }
-        for (auto *b : grp.widget->findChildren<QPushButton *>()) b->setVisible(vme);
+        for (auto *b : grp.widget->findChildren<QPushButton *>())
+            b->setVisible(vme);
         for (auto *n : grp.nodes) {
-            if (conn == 0) n->setValue(0);
+            if (conn == 0)
+                n->setValue(0);
             n->setEnabled(conn == 1);
         }
     } else if (ps == PsVmeHv && conn == 2) {
@@ -448,12 +472,8 @@ void QConnectDialog::selectConnectionParameterToShow()
         shown = m_bqPidWidget;
     }
     if (shown) {
-        QWidget *all[] = {m_tcpWidget,
-                          group(OptRows).widget,
-                          m_serialWidget,
-                          group(EthRows).widget,
-                          group(Usb3Rows).widget,
-                          group(J6280Rows).widget,
+        QWidget *all[] = {m_tcpWidget,           group(OptRows).widget,  m_serialWidget,
+                          group(EthRows).widget, group(Usb3Rows).widget, group(J6280Rows).widget,
                           m_bqPidWidget};
         for (QWidget *w : all)
             w->setVisible(w == shown);
@@ -463,7 +483,8 @@ void QConnectDialog::selectConnectionParameterToShow()
 
 void QConnectDialog::createDialogToAutodetectDevices()
 {
-    if (m_autodetect) return;
+    if (m_autodetect)
+        return;
     m_autodetect = new QAutodetectDialog(this);
     ui->verticalLayout->addWidget(m_autodetect);
     m_autodetect->hide();
@@ -492,7 +513,8 @@ void QConnectDialog::showAutodetectDialog()
         // "Stop" pressed: this call runs nested inside the running discovery,
         // which ends at its next step. No second run starts from in here.
         ui->okButton->setEnabled(true);
-        if (m_autodetect->isRunning()) m_autodetect->startButtonClicked();
+        if (m_autodetect->isRunning())
+            m_autodetect->startButtonClicked();
         ui->autodetectButton->setText("Autodetect");
         checkFields();
         return;
@@ -503,7 +525,8 @@ void QConnectDialog::showAutodetectDialog()
     QPointer<QConnectDialog> self(this);
     ++m_discoveryDepth;
     m_autodetect->startButtonClicked();
-    if (!self) return;  // deleted from outside during the run
+    if (!self)
+        return; // deleted from outside during the run
     --m_discoveryDepth;
     ui->autodetectButton->setText("Autodetect");
     checkFields();
@@ -520,7 +543,8 @@ void QConnectDialog::showAutodetectDialog()
 
 void QConnectDialog::setIpValueInFields(QString address)
 {
-    if (address.isEmpty()) return;
+    if (address.isEmpty())
+        return;
     const QStringList parts = address.split('.');
     ui->comboPSType->setCurrentIndex(PsCrate);
     setConnTypeItems();

@@ -7,8 +7,8 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
-#include "crate/hx4400_backend.h"
 #include "crate/crate_test_util.h"
+#include "crate/hx4400_backend.h"
 
 using namespace koruhv;
 
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t n)
     KORUHV_SYSTEMSTATUS_t status{};
     EventRecord *events = nullptr;
     int count = 0;
-    if (HX4400_DecodeEventBatch(kH, kSys, d, d + kCrateEventHeaderSize, n - kCrateEventHeaderSize, &status, &events,
-                                &count) == 0)
+    if (HX4400_DecodeEventBatch(kH, kSys, d, d + kCrateEventHeaderSize, n - kCrateEventHeaderSize, &status,
+                                &events, &count) == 0)
         KORUHV_FreeEventData(&events);
     return 0;
 }

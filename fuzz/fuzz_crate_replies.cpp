@@ -10,9 +10,9 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
+#include "crate/crate_test_util.h"
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
-#include "crate/crate_test_util.h"
 #include "crate_hx1100/framed_server.h"
 
 using namespace koruhv;
@@ -25,7 +25,8 @@ std::string answer(const std::string &kw, const std::string &data)
 {
     if (kw == "LOGIN")
         return kw + ":" + testdev::be16(0) + ":ok:" + testdev::be32(kSession);
-    return kw + ":" + testdev::be32(kSession) + ":" + testdev::be16(0) + ":ok" + (data.empty() ? "" : ":" + data);
+    return kw + ":" + testdev::be32(kSession) + ":" + testdev::be16(0) + ":ok" +
+           (data.empty() ? "" : ":" + data);
 }
 
 struct HostileCrate {

@@ -6,8 +6,8 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
-#include "crate/hx1100_backend.h"
 #include "crate/crate_test_util.h"
+#include "crate/hx1100_backend.h"
 
 using namespace koruhv;
 
@@ -26,7 +26,7 @@ bool prepare()
         return false;
     Crate_SetSystemInfo(ctx, info);
     HX1100_SubList_Clear(kH);
-    const char *items[] = {"S.Board03.CHAN000.V0Set", "S.Board03.CHAN000.Nope", "S.HvPwSM",   "S.KeepAlive",
+    const char *items[] = {"S.Board03.CHAN000.V0Set", "S.Board03.CHAN000.Nope", "S.HvPwSM",  "S.KeepAlive",
                            "S.SymbolicName",          "S.Board03.Temp",         "S.FanStat", "S.Sessions"};
     int id = 1;
     for (const char *i : items)

@@ -18,8 +18,7 @@
 
 #include <functional>
 
-class KORUHVConfig
-{
+class KORUHVConfig {
 public:
     KORUHVConfig() = delete;
 
@@ -28,27 +27,31 @@ public:
     /* ==== building the system tree (KORUHVConfig_tree.cpp) ====
      * Each operation asks the wrapper for one level and returns new nodes in
      * level order; what cannot be read is left out. */
-    static KORUHVNode *KORUHVConfigCreateNodeBoard(unsigned short slot, unsigned short channelCount, QString model,
-                                                   QString description, unsigned serialNumber, QString fwRelMin,
-                                                   QString fwRelMax);
+    static KORUHVNode *KORUHVConfigCreateNodeBoard(unsigned short slot, unsigned short channelCount,
+                                                   QString model, QString description, unsigned serialNumber,
+                                                   QString fwRelMin, QString fwRelMax);
     /* Named "Chan%03d" from the channel; the name argument is not used. */
-    static KORUHVNode *KORUHVConfigCreateNodeChannel(QString name, unsigned short channel, unsigned short slot);
+    static KORUHVNode *KORUHVConfigCreateNodeChannel(QString name, unsigned short channel,
+                                                     unsigned short slot);
     static KORUHVNode *KORUHVConfigCreateNodeSystemProp(int handle, QString name, unsigned propertyType,
                                                         unsigned propertyMode);
     /* Board (NODE_BOARD_PARAM) or channel (NODE_CHANNEL_PARAM) parameter
      * without value and handle. */
     static KORUHVNode *KORUHVConfigCreateNodeParam(nodeType type, QString name, unsigned short slot,
-                                                   unsigned wrapperType, unsigned wrapperMode, int systemType);
+                                                   unsigned wrapperType, unsigned wrapperMode,
+                                                   int systemType);
     static QVector<KORUHVNode *> KORUHVConfigCreateSystemProps(int handle);
     /* "ConnStat", and "NrOfSlot" when the status is CONN_OK. */
-    static QVector<KORUHVNode *> KORUHVConfigCreateSystemFurtherParams(connStatus status, unsigned short slotCount);
+    static QVector<KORUHVNode *> KORUHVConfigCreateSystemFurtherParams(connStatus status,
+                                                                       unsigned short slotCount);
     /* One node per crate slot: position i is slot i (NODE_GROUP when empty). */
     static QVector<KORUHVNode *> KORUHVConfigCreateBoards(int handle);
-    static QVector<KORUHVNode *> KORUHVConfigCreateBoardParams(int handle, unsigned short slot, int systemType);
+    static QVector<KORUHVNode *> KORUHVConfigCreateBoardParams(int handle, unsigned short slot,
+                                                               int systemType);
     static QVector<KORUHVNode *> KORUHVConfigCreateChannels(int handle, unsigned short slot,
                                                             unsigned short channelCount);
-    static QVector<KORUHVNode *> KORUHVConfigCreateChannelParams(int handle, int systemType, unsigned short slot,
-                                                                 unsigned short channel);
+    static QVector<KORUHVNode *> KORUHVConfigCreateChannelParams(int handle, int systemType,
+                                                                 unsigned short slot, unsigned short channel);
     /* The mappings of the wrapper's codes used above. */
     static nodeDataType KORUHVConfigDataTypeOfParam(unsigned wrapperType);
     /* false when the system-property type has no data type (above 6). */
@@ -60,23 +63,23 @@ public:
      * Only properties read successfully are returned; the caller owns them. */
     static QVector<KORUHVNodeProperty *> KORUHVConfigCreateBoardInfo(KORUHVNode *board);
     static QVector<KORUHVNodeProperty *> KORUHVConfigCreateBoardParameterProperties(int handle, QString name,
-                                                                                     unsigned wrapperType,
-                                                                                     unsigned short slot);
-    static QVector<KORUHVNodeProperty *> KORUHVConfigCreateChannelParameterProperties(int handle, QString name,
-                                                                                       unsigned wrapperType,
-                                                                                       unsigned short slot,
-                                                                                       unsigned short channel);
+                                                                                    unsigned wrapperType,
+                                                                                    unsigned short slot);
+    static QVector<KORUHVNodeProperty *>
+    KORUHVConfigCreateChannelParameterProperties(int handle, QString name, unsigned wrapperType,
+                                                 unsigned short slot, unsigned short channel);
     /* type NODE_BOARD_PARAM reads board properties, any other channel ones. */
-    static QVector<KORUHVNodeProperty *> KORUHVConfigCreateParameterProperties(nodeType type, int handle, QString name,
-                                                                               unsigned wrapperType,
-                                                                               unsigned short slot,
-                                                                               unsigned short channel);
+    static QVector<KORUHVNodeProperty *>
+    KORUHVConfigCreateParameterProperties(nodeType type, int handle, QString name, unsigned wrapperType,
+                                          unsigned short slot, unsigned short channel);
     /* One property value; minimum and maximum size the "Enum" list. */
-    static KORUHVNodeValue KORUHVConfigGetBoardPropertyValue(QString propertyName, int handle, QString parameterName,
-                                                             unsigned short slot, float minimum, float maximum);
+    static KORUHVNodeValue KORUHVConfigGetBoardPropertyValue(QString propertyName, int handle,
+                                                             QString parameterName, unsigned short slot,
+                                                             float minimum, float maximum);
     static KORUHVNodeValue KORUHVConfigGetChannelPropertyValue(QString propertyName, int handle,
                                                                QString parameterName, unsigned short slot,
-                                                               unsigned short channel, float minimum, float maximum);
+                                                               unsigned short channel, float minimum,
+                                                               float maximum);
 
     /* ==== live board changes and event lookup (KORUHVConfig_live.cpp) ==== */
 

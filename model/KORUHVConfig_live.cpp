@@ -7,17 +7,20 @@
 
 namespace {
 
-KORUHVConfig::BoardRemovalHandler &removalHandler() {
+KORUHVConfig::BoardRemovalHandler &removalHandler()
+{
     static KORUHVConfig::BoardRemovalHandler handler;
     return handler;
 }
 
-void freeList(void *p) {
+void freeList(void *p)
+{
     if (p)
         KORUHV_Free(p);
 }
 
-void notifyRemoval(int handle, unsigned short slot, KORUHVNode *oldNode) {
+void notifyRemoval(int handle, unsigned short slot, KORUHVNode *oldNode)
+{
     // Copied first: a handler that replaces itself must not be destroyed
     // while it runs.
     const KORUHVConfig::BoardRemovalHandler handler = removalHandler();
@@ -27,7 +30,8 @@ void notifyRemoval(int handle, unsigned short slot, KORUHVNode *oldNode) {
 
 // Puts the new node at the slot's position and deletes the old one with its
 // whole subtree (cells leave their tables as they are deleted).
-void replaceSlot(KORUHVNode *systemNode, int slot, KORUHVNode *oldNode, KORUHVNode *newNode) {
+void replaceSlot(KORUHVNode *systemNode, int slot, KORUHVNode *oldNode, KORUHVNode *newNode)
+{
     systemNode->removeChildNode(slot);
     delete oldNode;
     systemNode->insertChildNode(newNode, slot);
@@ -35,11 +39,13 @@ void replaceSlot(KORUHVNode *systemNode, int slot, KORUHVNode *oldNode, KORUHVNo
 
 } // namespace
 
-void KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(BoardRemovalHandler handler) {
+void KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(BoardRemovalHandler handler)
+{
     removalHandler() = std::move(handler);
 }
 
-QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigChangeBoardsLive(int handle, KORUHVNode *systemNode) {
+QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigChangeBoardsLive(int handle, KORUHVNode *systemNode)
+{
     QVector<KORUHVNode *> result;
     if (!systemNode)
         return result;
@@ -97,7 +103,8 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigChangeBoardsLive(int handle, KOR
 }
 
 KORUHVNode *KORUHVConfig::KORUHVConfigGetNodeFromItemId(KORUHVNode *systemNode, QString itemName, int board,
-                                                        int channel) {
+                                                        int channel)
+{
     if (!systemNode || itemName.isEmpty() || systemNode->getNodeType() != NODE_SYSTEM)
         return nullptr;
 

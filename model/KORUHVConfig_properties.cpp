@@ -26,31 +26,39 @@ constexpr size_t EnumMinBuffer = 150;
 // fault, and sizing a buffer from them is refused.
 constexpr double EnumMaxEntries = 4096;
 
-QStringList propertyNamesFor(unsigned wrapperType) {
+QStringList propertyNamesFor(unsigned wrapperType)
+{
     switch (wrapperType) {
     case WRAPPER_TYPE_NUMERIC:
     case WRAPPER_TYPE_BINARY:
-        return {QStringLiteral("Minval"), QStringLiteral("Maxval"), QStringLiteral("Unit"), QStringLiteral("Exp"),
-                QStringLiteral("Decimal")};
+        return {QStringLiteral("Minval"), QStringLiteral("Maxval"), QStringLiteral("Unit"),
+                QStringLiteral("Exp"), QStringLiteral("Decimal")};
     case WRAPPER_TYPE_ONOFF:
         return {QStringLiteral("Onstate"), QStringLiteral("Offstate")};
     case WRAPPER_TYPE_ENUM:
-        return {QStringLiteral("Minval"), QStringLiteral("Maxval"), QStringLiteral("Unit"), QStringLiteral("Exp"),
-                QStringLiteral("Enum")};
+        return {QStringLiteral("Minval"), QStringLiteral("Maxval"), QStringLiteral("Unit"),
+                QStringLiteral("Exp"), QStringLiteral("Enum")};
     default:
         return {};
     }
 }
 
-QString latinText(const char *p, size_t max) { return QString::fromLatin1(p, qsizetype(strnlen(p, max))); }
+QString latinText(const char *p, size_t max)
+{
+    return QString::fromLatin1(p, qsizetype(strnlen(p, max)));
+}
 
-KORUHVNodeValue failed(const QDateTime &when) { return KORUHVNodeValue(QVariant(int(0)), QUALITY_READ_FAILED, when); }
+KORUHVNodeValue failed(const QDateTime &when)
+{
+    return KORUHVNodeValue(QVariant(int(0)), QUALITY_READ_FAILED, when);
+}
 
 // The one reader behind the board and channel forms; readProp(name, buffer)
 // asks the wrapper for one property of the parameter.
 template <typename ReadProp>
-KORUHVNodeValue readPropertyValue(const QString &propertyName, bool channelReader, float minimum, float maximum,
-                                  ReadProp readProp) {
+KORUHVNodeValue readPropertyValue(const QString &propertyName, bool channelReader, float minimum,
+                                  float maximum, ReadProp readProp)
+{
     const QDateTime now = QDateTime::currentDateTime();
     const QByteArray prop = propertyName.toLatin1();
 
@@ -79,7 +87,8 @@ KORUHVNodeValue readPropertyValue(const QString &propertyName, bool channelReade
     const bool isUnit = propertyName == QLatin1String("Unit");
     const bool isExp = propertyName == QLatin1String("Exp");
     const bool isDecimal = propertyName == QLatin1String("Decimal");
-    const bool isOnOff = propertyName == QLatin1String("Onstate") || propertyName == QLatin1String("Offstate");
+    const bool isOnOff =
+        propertyName == QLatin1String("Onstate") || propertyName == QLatin1String("Offstate");
     if (!(isMin || isMax || isUnit || isExp || isDecimal || isOnOff))
         return failed(now);
 
@@ -117,7 +126,8 @@ KORUHVNodeValue readPropertyValue(const QString &propertyName, bool channelReade
     return KORUHVNodeValue(value, QUALITY_GOOD, now);
 }
 
-KORUHVNodeProperty *boardInfo(const char *name, nodeDataType type, const QVariant &value) {
+KORUHVNodeProperty *boardInfo(const char *name, nodeDataType type, const QVariant &value)
+{
     auto *property = new KORUHVNodeProperty(nullptr);
     property->setObjectName(QLatin1String(name));
     property->setPropName(QLatin1String(name));
@@ -128,7 +138,8 @@ KORUHVNodeProperty *boardInfo(const char *name, nodeDataType type, const QVarian
 
 } // namespace
 
-QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateBoardInfo(KORUHVNode *board) {
+QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateBoardInfo(KORUHVNode *board)
+{
     QVector<KORUHVNodeProperty *> result;
     if (!board)
         return result;
@@ -143,7 +154,8 @@ QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateBoardInfo(KORUHVNo
 
 KORUHVNodeValue KORUHVConfig::KORUHVConfigGetBoardPropertyValue(QString propertyName, int handle,
                                                                 QString parameterName, unsigned short slot,
-                                                                float minimum, float maximum) {
+                                                                float minimum, float maximum)
+{
     const QByteArray par = parameterName.toLatin1();
     return readPropertyValue(propertyName, false, minimum, maximum, [&](const char *prop, void *buffer) {
         return KORUHV_GetBdParamProp(handle, slot, par.constData(), prop, buffer);
@@ -153,7 +165,8 @@ KORUHVNodeValue KORUHVConfig::KORUHVConfigGetBoardPropertyValue(QString property
 KORUHVNodeValue KORUHVConfig::KORUHVConfigGetChannelPropertyValue(QString propertyName, int handle,
                                                                   QString parameterName, unsigned short slot,
                                                                   unsigned short channel, float minimum,
-                                                                  float maximum) {
+                                                                  float maximum)
+{
     const QByteArray par = parameterName.toLatin1();
     return readPropertyValue(propertyName, true, minimum, maximum, [&](const char *prop, void *buffer) {
         return KORUHV_GetChParamProp(handle, slot, channel, par.constData(), prop, buffer);
@@ -164,7 +177,8 @@ QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateParameterPropertie
                                                                                   QString name,
                                                                                   unsigned wrapperType,
                                                                                   unsigned short slot,
-                                                                                  unsigned short channel) {
+                                                                                  unsigned short channel)
+{
     QVector<KORUHVNodeProperty *> result;
     float minimum = 0.0f;
     float maximum = 0.0f;
@@ -175,7 +189,8 @@ QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateParameterPropertie
         const KORUHVNodeValue value =
             type == NODE_BOARD_PARAM
                 ? KORUHVConfigGetBoardPropertyValue(propertyName, handle, name, slot, minimum, maximum)
-                : KORUHVConfigGetChannelPropertyValue(propertyName, handle, name, slot, channel, minimum, maximum);
+                : KORUHVConfigGetChannelPropertyValue(propertyName, handle, name, slot, channel, minimum,
+                                                      maximum);
         // A failed limit counts as 0, which sizes the enumeration list.
         if (propertyName == QLatin1String("Minval"))
             minimum = value.KORUHVGetValue().toFloat();
@@ -191,15 +206,18 @@ QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateParameterPropertie
     return result;
 }
 
-QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateBoardParameterProperties(int handle, QString name,
+QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateBoardParameterProperties(int handle,
+                                                                                       QString name,
                                                                                        unsigned wrapperType,
-                                                                                       unsigned short slot) {
+                                                                                       unsigned short slot)
+{
     return KORUHVConfigCreateParameterProperties(NODE_BOARD_PARAM, handle, name, wrapperType, slot, 0);
 }
 
-QVector<KORUHVNodeProperty *> KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(int handle, QString name,
-                                                                                         unsigned wrapperType,
-                                                                                         unsigned short slot,
-                                                                                         unsigned short channel) {
-    return KORUHVConfigCreateParameterProperties(NODE_CHANNEL_PARAM, handle, name, wrapperType, slot, channel);
+QVector<KORUHVNodeProperty *>
+KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(int handle, QString name, unsigned wrapperType,
+                                                           unsigned short slot, unsigned short channel)
+{
+    return KORUHVConfigCreateParameterProperties(NODE_CHANNEL_PARAM, handle, name, wrapperType, slot,
+                                                 channel);
 }

@@ -16,7 +16,8 @@ namespace {
 // empty cell; a cell without its NUL still gives at most 10 characters.
 constexpr int ParamNameCell = 10;
 
-QVector<QString> namesFromCells(const char *block) {
+QVector<QString> namesFromCells(const char *block)
+{
     QVector<QString> names;
     if (!block)
         return names;
@@ -25,7 +26,8 @@ QVector<QString> namesFromCells(const char *block) {
     return names;
 }
 
-void freeList(void *p) {
+void freeList(void *p)
+{
     if (p)
         KORUHV_Free(p);
 }
@@ -33,11 +35,12 @@ void freeList(void *p) {
 // The channel parameters an operator looks at first, in this order, right
 // after "Name"; the rest keep the wrapper's order.
 const char *const ReorderPasses[][2] = {
-    {"I0Set", "ISet"}, {"V0Set", "VSet"}, {"IMon", nullptr}, {"VMon", nullptr}, {"Pw", nullptr},
-    {"Status", nullptr}, {"RUp", nullptr}, {"RDwn", nullptr}, {"Trip", nullptr},
+    {"I0Set", "ISet"},   {"V0Set", "VSet"}, {"IMon", nullptr}, {"VMon", nullptr}, {"Pw", nullptr},
+    {"Status", nullptr}, {"RUp", nullptr},  {"RDwn", nullptr}, {"Trip", nullptr},
 };
 
-bool matchesPass(const KORUHVNode *node, int pass) {
+bool matchesPass(const KORUHVNode *node, int pass)
+{
     const QString name = node->getNodeName();
     for (const char *candidate : ReorderPasses[pass])
         if (candidate && name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0)
@@ -45,7 +48,8 @@ bool matchesPass(const KORUHVNode *node, int pass) {
     return false;
 }
 
-void reorderChannelParams(QVector<KORUHVNode *> *list, int insertPos) {
+void reorderChannelParams(QVector<KORUHVNode *> *list, int insertPos)
+{
     const int passes = int(sizeof(ReorderPasses) / sizeof(ReorderPasses[0]));
     for (int k = 1; k <= passes; ++k) {
         if (list->size() <= k)
@@ -62,8 +66,8 @@ void reorderChannelParams(QVector<KORUHVNode *> *list, int insertPos) {
 
 // A parameter (board or channel) with its "Type" and "Mode", or false when
 // either cannot be read.
-template <typename PropFn>
-bool readTypeAndMode(PropFn readProp, unsigned *type, unsigned *mode) {
+template <typename PropFn> bool readTypeAndMode(PropFn readProp, unsigned *type, unsigned *mode)
+{
     const bool typeOk = readProp("Type", type) == 0;
     const bool modeOk = readProp("Mode", mode) == 0;
     return typeOk && modeOk;
@@ -71,7 +75,8 @@ bool readTypeAndMode(PropFn readProp, unsigned *type, unsigned *mode) {
 
 } // namespace
 
-nodeDataType KORUHVConfig::KORUHVConfigDataTypeOfParam(unsigned wrapperType) {
+nodeDataType KORUHVConfig::KORUHVConfigDataTypeOfParam(unsigned wrapperType)
+{
     switch (wrapperType) {
     case WRAPPER_TYPE_NUMERIC:
         return DATA_FLOAT;
@@ -89,35 +94,58 @@ nodeDataType KORUHVConfig::KORUHVConfigDataTypeOfParam(unsigned wrapperType) {
     }
 }
 
-bool KORUHVConfig::KORUHVConfigDataTypeOfSysProp(unsigned propertyType, nodeDataType *dataType) {
+bool KORUHVConfig::KORUHVConfigDataTypeOfSysProp(unsigned propertyType, nodeDataType *dataType)
+{
     nodeDataType t;
     switch (propertyType) {
-    case SYSPROP_TYPE_TEXT: t = DATA_STRING; break;
-    case SYSPROP_TYPE_FLOAT: t = DATA_FLOAT; break;
-    case SYSPROP_TYPE_UINT16: t = DATA_UINT16; break;
-    case SYSPROP_TYPE_UINT32: t = DATA_UINT32; break;
-    case SYSPROP_TYPE_INT16: t = DATA_INT16; break;
-    case SYSPROP_TYPE_INT32: t = DATA_INT32; break;
-    case SYSPROP_TYPE_ONOFF: t = DATA_ONOFF; break;
-    default: return false;
+    case SYSPROP_TYPE_TEXT:
+        t = DATA_STRING;
+        break;
+    case SYSPROP_TYPE_FLOAT:
+        t = DATA_FLOAT;
+        break;
+    case SYSPROP_TYPE_UINT16:
+        t = DATA_UINT16;
+        break;
+    case SYSPROP_TYPE_UINT32:
+        t = DATA_UINT32;
+        break;
+    case SYSPROP_TYPE_INT16:
+        t = DATA_INT16;
+        break;
+    case SYSPROP_TYPE_INT32:
+        t = DATA_INT32;
+        break;
+    case SYSPROP_TYPE_ONOFF:
+        t = DATA_ONOFF;
+        break;
+    default:
+        return false;
     }
     if (dataType)
         *dataType = t;
     return true;
 }
 
-nodeAccessRights KORUHVConfig::KORUHVConfigAccessOfMode(unsigned wrapperMode) {
+nodeAccessRights KORUHVConfig::KORUHVConfigAccessOfMode(unsigned wrapperMode)
+{
     switch (wrapperMode) {
-    case 0: return ACCESS_READ_ONLY;
-    case 1: return ACCESS_WRITE_ONLY;
-    case 2: return ACCESS_READ_WRITE;
-    default: return ACCESS_OTHER;
+    case 0:
+        return ACCESS_READ_ONLY;
+    case 1:
+        return ACCESS_WRITE_ONLY;
+    case 2:
+        return ACCESS_READ_WRITE;
+    default:
+        return ACCESS_OTHER;
     }
 }
 
 KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeBoard(unsigned short slot, unsigned short channelCount,
-                                                      QString model, QString description, unsigned serialNumber,
-                                                      QString fwRelMin, QString fwRelMax) {
+                                                      QString model, QString description,
+                                                      unsigned serialNumber, QString fwRelMin,
+                                                      QString fwRelMax)
+{
     auto *board = new KORUHVNode();
     board->KORUHVPrepareNode(QString::asprintf("Board%02d", unsigned(slot)), NODE_BOARD, -1, -1, QString(),
                              QString(), QString());
@@ -131,7 +159,9 @@ KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeBoard(unsigned short slot, unsig
     return board;
 }
 
-KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeChannel(QString name, unsigned short channel, unsigned short slot) {
+KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeChannel(QString name, unsigned short channel,
+                                                        unsigned short slot)
+{
     Q_UNUSED(name); // the wrapper's channel name reaches the tree as the "Name" parameter
     auto *node = new KORUHVNode();
     node->KORUHVPrepareNode(QString::asprintf("Chan%03d", unsigned(channel)), NODE_CHANNEL, -1, -1, QString(),
@@ -142,7 +172,8 @@ KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeChannel(QString name, unsigned s
 }
 
 KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeSystemProp(int handle, QString name, unsigned propertyType,
-                                                           unsigned propertyMode) {
+                                                           unsigned propertyMode)
+{
     auto *node = new KORUHVNode();
     node->KORUHVPrepareNode(name, NODE_SYSTEM_PROPERTY, -1, -1, QString(), QString(), QString());
     node->setParWrapperType(propertyType);
@@ -156,7 +187,9 @@ KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeSystemProp(int handle, QString n
 }
 
 KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeParam(nodeType type, QString name, unsigned short slot,
-                                                      unsigned wrapperType, unsigned wrapperMode, int systemType) {
+                                                      unsigned wrapperType, unsigned wrapperMode,
+                                                      int systemType)
+{
     auto *node = new KORUHVNode();
     node->KORUHVPrepareNode(name, type, systemType, -1, QString(), QString(), QString());
     node->setParWrapperType(wrapperType);
@@ -166,7 +199,8 @@ KORUHVNode *KORUHVConfig::KORUHVConfigCreateNodeParam(nodeType type, QString nam
     return node;
 }
 
-QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateSystemProps(int handle) {
+QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateSystemProps(int handle)
+{
     QVector<KORUHVNode *> result;
     unsigned short count = 0;
     char *names = nullptr;
@@ -188,13 +222,14 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateSystemProps(int handle) {
 }
 
 QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(connStatus status,
-                                                                          unsigned short slotCount) {
+                                                                          unsigned short slotCount)
+{
     QVector<KORUHVNode *> result;
     const QDateTime now = QDateTime::currentDateTime();
 
     auto *connStat = new KORUHVNode();
-    connStat->KORUHVPrepareNode(QStringLiteral("ConnStat"), NODE_SYSTEM_PSEUDO_PARAM, -1, -1, QString(), QString(),
-                                QString());
+    connStat->KORUHVPrepareNode(QStringLiteral("ConnStat"), NODE_SYSTEM_PSEUDO_PARAM, -1, -1, QString(),
+                                QString(), QString());
     connStat->setDataType(DATA_STRING);
     connStat->setAccessRights(ACCESS_READ_ONLY);
     connStat->setConnectionStatus(status);
@@ -204,8 +239,8 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(connSt
 
     if (status == CONN_OK) {
         auto *nrOfSlot = new KORUHVNode();
-        nrOfSlot->KORUHVPrepareNode(QStringLiteral("NrOfSlot"), NODE_SYSTEM_PSEUDO_PARAM, -1, -1, QString(), QString(),
-                                 QString());
+        nrOfSlot->KORUHVPrepareNode(QStringLiteral("NrOfSlot"), NODE_SYSTEM_PSEUDO_PARAM, -1, -1, QString(),
+                                    QString(), QString());
         nrOfSlot->setDataType(DATA_UINT16);
         nrOfSlot->setAccessRights(ACCESS_READ_ONLY);
         nrOfSlot->setSlotCount(slotCount);
@@ -215,7 +250,8 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(connSt
     return result;
 }
 
-QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoards(int handle) {
+QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoards(int handle)
+{
     QVector<KORUHVNode *> result;
     unsigned short slotCount = 0;
     unsigned short *chCounts = nullptr;
@@ -231,8 +267,8 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoards(int handle) {
     const bool complete = chCounts && models && descriptions && serials && fwMin && fwMax;
     if (code == 0 && (complete || slotCount == 0)) {
         const int n = int(slotCount);
-        const QVector<QString> modelTexts = complete ? KORUHVUtils::KORUHVCreateStringVectorFromCharSS(&models, n)
-                                                     : QVector<QString>();
+        const QVector<QString> modelTexts =
+            complete ? KORUHVUtils::KORUHVCreateStringVectorFromCharSS(&models, n) : QVector<QString>();
         const QVector<QString> descrTexts =
             complete ? KORUHVUtils::KORUHVCreateStringVectorFromCharSS(&descriptions, n) : QVector<QString>();
         const QVector<QString> minTexts =
@@ -243,9 +279,9 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoards(int handle) {
         for (int slot = 0; slot < n; ++slot) {
             KORUHVNode *node;
             if (chCounts[slot] != 0) {
-                node = KORUHVConfigCreateNodeBoard(
-                    (unsigned short)slot, chCounts[slot], modelTexts.value(slot), descrTexts.value(slot),
-                    serials[slot], minTexts.value(slot), maxTexts.value(slot));
+                node = KORUHVConfigCreateNodeBoard((unsigned short)slot, chCounts[slot],
+                                                   modelTexts.value(slot), descrTexts.value(slot),
+                                                   serials[slot], minTexts.value(slot), maxTexts.value(slot));
                 node->setVisualIndex(visual++);
                 node->setSysHandle(handle);
             } else {
@@ -264,7 +300,9 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoards(int handle) {
     return result;
 }
 
-QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoardParams(int handle, unsigned short slot, int systemType) {
+QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoardParams(int handle, unsigned short slot,
+                                                                  int systemType)
+{
     QVector<KORUHVNode *> result;
     char *names = nullptr;
     if (KORUHV_GetBdParamInfo(handle, slot, &names) != 0) {
@@ -290,7 +328,8 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateBoardParams(int handle, un
 }
 
 QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateChannels(int handle, unsigned short slot,
-                                                               unsigned short channelCount) {
+                                                               unsigned short channelCount)
+{
     QVector<KORUHVNode *> result;
     for (unsigned ch = 0; ch < channelCount; ++ch) {
         const unsigned short channel = (unsigned short)ch;
@@ -307,13 +346,16 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateChannels(int handle, unsig
     return result;
 }
 
-QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateChannelParams(int handle, int systemType, unsigned short slot,
-                                                                    unsigned short channel) {
+QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateChannelParams(int handle, int systemType,
+                                                                    unsigned short slot,
+                                                                    unsigned short channel)
+{
     QVector<KORUHVNode *> result;
     const bool withName = systemType == 2 || systemType == 3 || systemType == 16;
     if (withName) {
         const QString name = QStringLiteral("Name");
-        KORUHVNode *node = KORUHVConfigCreateNodeParam(NODE_CHANNEL_PARAM, name, slot, WRAPPER_TYPE_STRING, 2, -1);
+        KORUHVNode *node =
+            KORUHVConfigCreateNodeParam(NODE_CHANNEL_PARAM, name, slot, WRAPPER_TYPE_STRING, 2, -1);
         node->setChIdx(channel);
         node->setSysHandle(handle);
         node->setDataType(DATA_STRING);
@@ -337,7 +379,8 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateChannelParams(int handle, 
         };
         if (!readTypeAndMode(readProp, &type, &mode))
             continue;
-        KORUHVNode *node = KORUHVConfigCreateNodeParam(NODE_CHANNEL_PARAM, name, slot, type, mode, systemType);
+        KORUHVNode *node =
+            KORUHVConfigCreateNodeParam(NODE_CHANNEL_PARAM, name, slot, type, mode, systemType);
         node->setChIdx(channel);
         node->setSysHandle(handle);
         node->setNodeValue(KORUHVUtils::KORUHVGetChannelParameterChanged(handle, slot, name, channel, type));

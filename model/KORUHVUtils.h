@@ -27,8 +27,7 @@
 
 class KORUHVNode;
 
-class KORUHVUtils
-{
+class KORUHVUtils {
 public:
     KORUHVUtils() = delete;
 
@@ -87,8 +86,10 @@ public:
      * handed to the wrapper (left unchanged when the value was refused
      * before any call). */
     static int KORUHVSetChannelParameterChanged(int handle, unsigned short slot, QString name,
-                                                unsigned short channel, unsigned wrapperType, QVariant *value);
-    static int KORUHVSetSystemPropertyChanged(int handle, QString name, unsigned propertyType, QVariant value);
+                                                unsigned short channel, unsigned wrapperType,
+                                                QVariant *value);
+    static int KORUHVSetSystemPropertyChanged(int handle, QString name, unsigned propertyType,
+                                              QVariant value);
 
     /* ---- further purposes: declarations added below this line ---- */
 

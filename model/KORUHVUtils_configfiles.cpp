@@ -14,14 +14,21 @@
 
 namespace {
 
-QString kscSuffix() { return QStringLiteral(".%1").arg(QStringLiteral("ksc")); }
+QString kscSuffix()
+{
+    return QStringLiteral(".%1").arg(QStringLiteral("ksc"));
+}
 
-bool endsInKsc(const QString &path) { return path.endsWith(kscSuffix(), Qt::CaseInsensitive); }
+bool endsInKsc(const QString &path)
+{
+    return path.endsWith(kscSuffix(), Qt::CaseInsensitive);
+}
 
 // One component of a per-system file name. Ordinary names pass unchanged, so
 // files saved before still have the names they had; a separator or control
 // character could make the name reach outside the folder and becomes '_'.
-QString safeNameComponent(QString text) {
+QString safeNameComponent(QString text)
+{
     for (QChar &c : text) {
         const char16_t u = c.unicode();
         if (u == u'/' || u == u'\\' || u < 0x20 || u == 0x7F)
@@ -30,7 +37,8 @@ QString safeNameComponent(QString text) {
     return text;
 }
 
-bool writeWhole(const QString &path, const QByteArray &bytes) {
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -45,29 +53,34 @@ bool writeWhole(const QString &path, const QByteArray &bytes) {
 
 } // namespace
 
-QString KORUHVUtils::KORUHVMainConfigurationFilePath(QString chosenPath) {
+QString KORUHVUtils::KORUHVMainConfigurationFilePath(QString chosenPath)
+{
     if (endsInKsc(chosenPath))
         return chosenPath;
     return chosenPath + kscSuffix();
 }
 
-QString KORUHVUtils::KORUHVConfigurationBaseName(QString chosenPath) {
+QString KORUHVUtils::KORUHVConfigurationBaseName(QString chosenPath)
+{
     const QFileInfo info(chosenPath);
     return endsInKsc(chosenPath) ? info.completeBaseName() : info.fileName();
 }
 
-QString KORUHVUtils::KORUHVConfigurationFolderPath(QString chosenPath) {
+QString KORUHVUtils::KORUHVConfigurationFolderPath(QString chosenPath)
+{
     const QFileInfo mainFile(KORUHVMainConfigurationFilePath(chosenPath));
     return mainFile.path() + QLatin1Char('/') + KORUHVConfigurationBaseName(chosenPath);
 }
 
-QString KORUHVUtils::KORUHVSingleConfigurationFilePath(QString folder, QString systemName, QString initParam) {
+QString KORUHVUtils::KORUHVSingleConfigurationFilePath(QString folder, QString systemName, QString initParam)
+{
     const QString address = QString(initParam).replace(QLatin1Char('.'), QLatin1Char('_'), Qt::CaseSensitive);
     return QStringLiteral("%1/%2-%3.%4")
         .arg(folder, safeNameComponent(systemName), safeNameComponent(address), QStringLiteral("kvc"));
 }
 
-bool KORUHVUtils::KORUHVSaveMainConfigurationFile(QString chosenPath) {
+bool KORUHVUtils::KORUHVSaveMainConfigurationFile(QString chosenPath)
+{
     const QString baseName = KORUHVConfigurationBaseName(chosenPath);
     // A path that names a folder ("/data/") has no base name and would put
     // the per-system files into that folder itself.
@@ -85,13 +98,14 @@ bool KORUHVUtils::KORUHVSaveMainConfigurationFile(QString chosenPath) {
 }
 
 bool KORUHVUtils::KORUHVSaveSingleConfigurationFile(QString folder, KORUHVNode *systemNode, bool withView,
-                                                    bool withCustomView) {
+                                                    bool withCustomView)
+{
     if (!systemNode)
         return false;
     if (!QDir().mkpath(folder))
         return false;
-    const QString path = KORUHVSingleConfigurationFilePath(folder, systemNode->getNodeName(),
-                                                           systemNode->getInitParam());
+    const QString path =
+        KORUHVSingleConfigurationFilePath(folder, systemNode->getNodeName(), systemNode->getInitParam());
     bool encoded = false;
     const QByteArray bytes =
         KvcStream::encode(KORUHVCreateHashFromNodeVector(systemNode, withView, withCustomView), &encoded);
@@ -100,14 +114,16 @@ bool KORUHVUtils::KORUHVSaveSingleConfigurationFile(QString folder, KORUHVNode *
     return writeWhole(path, bytes);
 }
 
-QMultiHash<QString, QVariant> KORUHVUtils::KORUHVLoadConfigurationFile(QString path) {
+QMultiHash<QString, QVariant> KORUHVUtils::KORUHVLoadConfigurationFile(QString path)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QMultiHash<QString, QVariant>();
     return KvcStream::read(&file);
 }
 
-bool KORUHVUtils::KORUHVDeleteConfigurationFile(QString path) {
+bool KORUHVUtils::KORUHVDeleteConfigurationFile(QString path)
+{
     QFile::remove(path);
     return !QFileInfo::exists(path);
 }

@@ -29,7 +29,8 @@ const QString kIsEnabledInCustomView = QStringLiteral("isEnabledInCustomView");
 const QString kCustomViewVisualIndex = QStringLiteral("customViewVisualIndex");
 const QString kParameters = QStringLiteral("parameters");
 
-void addViewKeys(Hash *entry, const KORUHVNode *node, bool withView, bool withCustomView) {
+void addViewKeys(Hash *entry, const KORUHVNode *node, bool withView, bool withCustomView)
+{
     if (withView) {
         entry->insert(kIsEnabled, QVariant(node->isNodeEnabled()));
         entry->insert(kVisualIndex, QVariant(qint32(node->getVisualIndex())));
@@ -43,11 +44,14 @@ void addViewKeys(Hash *entry, const KORUHVNode *node, bool withView, bool withCu
 // Reads the four view values of an entry (each defaulting to the node's
 // current one) and sets them in the order enabled, visual index, enabled in
 // the custom view, custom-view index.
-void applyViewKeys(const Hash &entry, KORUHVNode *node) {
+void applyViewKeys(const Hash &entry, KORUHVNode *node)
+{
     const bool enabled = entry.value(kIsEnabled, QVariant(node->isNodeEnabled())).toBool();
     const int visual = entry.value(kVisualIndex, QVariant(node->getVisualIndex())).toInt();
-    const bool enabledCv = entry.value(kIsEnabledInCustomView, QVariant(node->isEnabledInCustomView())).toBool();
-    const int visualCv = entry.value(kCustomViewVisualIndex, QVariant(node->getCustomViewVisualIndex())).toInt();
+    const bool enabledCv =
+        entry.value(kIsEnabledInCustomView, QVariant(node->isEnabledInCustomView())).toBool();
+    const int visualCv =
+        entry.value(kCustomViewVisualIndex, QVariant(node->getCustomViewVisualIndex())).toInt();
     node->setNodeEnabled(enabled);
     node->setVisualIndex(visual);
     node->setEnabledInCustomView(enabledCv);
@@ -59,7 +63,8 @@ void applyViewKeys(const Hash &entry, KORUHVNode *node) {
 // name in every channel of every other board" is then one walk over a list.
 using CarryIndex = QHash<QString, QVector<QPair<int, KORUHVNode *>>>;
 
-CarryIndex buildCarryIndex(const KORUHVNode *systemNode) {
+CarryIndex buildCarryIndex(const KORUHVNode *systemNode)
+{
     CarryIndex index;
     const QVector<KORUHVNode *> boards = systemNode->getChildren();
     for (int b = 0; b < boards.size(); ++b) {
@@ -83,7 +88,8 @@ CarryIndex buildCarryIndex(const KORUHVNode *systemNode) {
     return index;
 }
 
-void resetTree(KORUHVNode *systemNode) {
+void resetTree(KORUHVNode *systemNode)
+{
     for (KORUHVNode *slot : systemNode->getChildren()) {
         if (!slot)
             continue;
@@ -105,8 +111,9 @@ void resetTree(KORUHVNode *systemNode) {
 
 } // namespace
 
-QMultiHash<QString, QVariant> KORUHVUtils::KORUHVCreateHashFromNodeVector(KORUHVNode *systemNode, bool withView,
-                                                                          bool withCustomView) {
+QMultiHash<QString, QVariant> KORUHVUtils::KORUHVCreateHashFromNodeVector(KORUHVNode *systemNode,
+                                                                          bool withView, bool withCustomView)
+{
     Hash hash;
     if (!systemNode)
         return hash;
@@ -148,7 +155,8 @@ QMultiHash<QString, QVariant> KORUHVUtils::KORUHVCreateHashFromNodeVector(KORUHV
                         parameterEntry.insert(kIsEnabled, QVariant(parameter->isNodeEnabled()));
                     }
                     if (withCustomView) {
-                        parameterEntry.insert(kIsEnabledInCustomView, QVariant(parameter->isEnabledInCustomView()));
+                        parameterEntry.insert(kIsEnabledInCustomView,
+                                              QVariant(parameter->isEnabledInCustomView()));
                         parameterEntry.insert(kCustomViewVisualIndex,
                                               QVariant(qint32(parameter->getCustomViewVisualIndex())));
                     }
@@ -165,7 +173,8 @@ QMultiHash<QString, QVariant> KORUHVUtils::KORUHVCreateHashFromNodeVector(KORUHV
 }
 
 void KORUHVUtils::KORUHVSetConfigurationToSystemTreeFromHash(KORUHVNode *systemNode,
-                                                             QMultiHash<QString, QVariant> *hash) {
+                                                             QMultiHash<QString, QVariant> *hash)
+{
     if (!systemNode || !hash)
         return;
     resetTree(systemNode);
@@ -182,7 +191,8 @@ void KORUHVUtils::KORUHVSetConfigurationToSystemTreeFromHash(KORUHVNode *systemN
         const quint32 serial = board.value(kSerialNumber, QVariant(0u)).toUInt();
         int boardPos = -1;
         for (int i = 0; i < slotNodes.size(); ++i) {
-            if (slotNodes[i] && slotNodes[i]->getNodeType() == NODE_BOARD && slotNodes[i]->getBdSerNr() == serial) {
+            if (slotNodes[i] && slotNodes[i]->getNodeType() == NODE_BOARD &&
+                slotNodes[i]->getBdSerNr() == serial) {
                 boardPos = i;
                 break;
             }

@@ -19,7 +19,8 @@ constexpr qint64 MaxScriptFileSize = 16 * 1024 * 1024;
 // Qt 6 takes the system encoding on Unix to be UTF-8 whatever the locale
 // says; scripts were written in the locale's own encoding, so ask the C
 // library for the codeset of the locale the environment selects.
-QByteArray localeCodeset() {
+QByteArray localeCodeset()
+{
     locale_t loc = newlocale(LC_CTYPE_MASK, "", locale_t(0));
     if (loc == locale_t(0))
         loc = newlocale(LC_CTYPE_MASK, "C", locale_t(0));
@@ -33,7 +34,8 @@ QByteArray localeCodeset() {
     return codeset;
 }
 
-QByteArray normalised(QByteArray name) {
+QByteArray normalised(QByteArray name)
+{
     name = name.toUpper();
     name.replace('-', QByteArray()).replace('_', QByteArray()).replace(' ', QByteArray());
     return name;
@@ -41,7 +43,8 @@ QByteArray normalised(QByteArray name) {
 
 } // namespace
 
-QByteArray KORUHVUtils::KORUHVLocaleEncodingName() {
+QByteArray KORUHVUtils::KORUHVLocaleEncodingName()
+{
     const QByteArray codeset = localeCodeset();
     const QByteArray n = normalised(codeset);
     if (n.isEmpty() || n == "ANSIX3.41968" || n == "ASCII" || n == "USASCII" || n == "646")
@@ -53,15 +56,19 @@ QByteArray KORUHVUtils::KORUHVLocaleEncodingName() {
 
 namespace {
 
-QByteArray encodeText(const QString &text) {
-    QStringEncoder encoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(), QStringConverter::Flag::Default);
+QByteArray encodeText(const QString &text)
+{
+    QStringEncoder encoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(),
+                           QStringConverter::Flag::Default);
     if (!encoder.isValid())
         encoder = QStringEncoder(QStringConverter::Utf8);
     return encoder.encode(text);
 }
 
-QString decodeText(const QByteArray &bytes) {
-    QStringDecoder decoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(), QStringConverter::Flag::Default);
+QString decodeText(const QByteArray &bytes)
+{
+    QStringDecoder decoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(),
+                           QStringConverter::Flag::Default);
     if (!decoder.isValid())
         decoder = QStringDecoder(QStringConverter::Utf8);
     QString text = decoder.decode(bytes);
@@ -72,14 +79,16 @@ QString decodeText(const QByteArray &bytes) {
 
 } // namespace
 
-QString KORUHVUtils::KORUHVScriptFilePath(QString path) {
+QString KORUHVUtils::KORUHVScriptFilePath(QString path)
+{
     const QString suffix = QStringLiteral(".%1").arg(QStringLiteral("kas"));
     if (!path.endsWith(suffix, Qt::CaseInsensitive))
         path += suffix;
     return path;
 }
 
-bool KORUHVUtils::KORUHVSaveScript(QString path, QString text) {
+bool KORUHVUtils::KORUHVSaveScript(QString path, QString text)
+{
     // Written aside and renamed over the old file only when complete, so a
     // failed save leaves the previous script as it was.
     QSaveFile file(KORUHVScriptFilePath(path));
@@ -95,7 +104,8 @@ bool KORUHVUtils::KORUHVSaveScript(QString path, QString text) {
     return file.commit();
 }
 
-QString KORUHVUtils::KORUHVLoadScript(QString path) {
+QString KORUHVUtils::KORUHVLoadScript(QString path)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();

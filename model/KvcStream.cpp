@@ -29,7 +29,8 @@ constexpr qint64 MinEntrySize = 10;
 // filled as the configuration builder fills it (its keys in the order below,
 // the values of one key oldest first); keys of no known level follow in
 // ascending order.
-uint qt4StringHash(const QString &key) {
+uint qt4StringHash(const QString &key)
+{
     uint h = 0;
     for (QChar c : key) {
         h = (h << 4) + c.unicode();
@@ -39,13 +40,15 @@ uint qt4StringHash(const QString &key) {
     return h;
 }
 
-QStringList insertionKeyOrder(const MultiHash &hash) {
+QStringList insertionKeyOrder(const MultiHash &hash)
+{
     static const QStringList top = {"name", "initParam", "psType", "connType", "isCustomView", "boards"};
     static const QStringList board = {"isPresent", "serialNumber", "visualIndex", "channels"};
-    static const QStringList channel = {"vectorIndex", "isEnabled", "visualIndex", "isEnabledInCustomView",
+    static const QStringList channel = {"vectorIndex",           "isEnabled",
+                                        "visualIndex",           "isEnabledInCustomView",
                                         "customViewVisualIndex", "parameters"};
-    static const QStringList parameter = {"vectorIndex", "name", "visualIndex", "isEnabled",
-                                          "isEnabledInCustomView", "customViewVisualIndex"};
+    static const QStringList parameter = {
+        "vectorIndex", "name", "visualIndex", "isEnabled", "isEnabledInCustomView", "customViewVisualIndex"};
     const QStringList *known = &top;
     if (hash.contains(QStringLiteral("isPresent")))
         known = &board;
@@ -66,7 +69,8 @@ QStringList insertionKeyOrder(const MultiHash &hash) {
 class Qt4HashOrder {
 public:
     // One value added as Qt 4's insertMulti adds it.
-    void insertMulti(const QString &key, int entry) {
+    void insertMulti(const QString &key, int entry)
+    {
         if (size >= int(buckets.size()))
             rehash(numBits + 1);
         const uint h = qt4StringHash(key);
@@ -78,7 +82,8 @@ public:
     }
 
     // Entry numbers in iteration order.
-    std::vector<int> iteration() const {
+    std::vector<int> iteration() const
+    {
         std::vector<int> order;
         for (const auto &chain : buckets)
             for (const Node &n : chain)
@@ -93,16 +98,18 @@ private:
         int entry;
     };
 
-    static int primeForNumBits(int bits) {
+    static int primeForNumBits(int bits)
+    {
         // The smallest prime above 2^bits, as Qt 4's table gives it.
-        static const unsigned char primeDeltas[] = {0, 0,  1, 3,  1, 5, 3,  3,  1, 9,  7,  5,  3, 17, 27, 3,
+        static const unsigned char primeDeltas[] = {0, 0,  1, 3,  1, 5,  3,  3, 1,  9,  7,  5, 3, 17, 27, 3,
                                                     1, 29, 3, 21, 7, 17, 15, 9, 43, 35, 15, 0, 0, 0,  0,  0};
         return (1 << bits) + primeDeltas[bits];
     }
 
     // Runs of equal hash values move together, each to the end of its new
     // bucket, in the old iteration order.
-    void rehash(int hint) {
+    void rehash(int hint)
+    {
         hint = std::max(hint, 4);
         if (hint == numBits)
             return;
@@ -121,7 +128,8 @@ private:
 };
 
 // The entries of a level in the order they go into the file.
-QList<QPair<QString, QVariant>> fileOrder(const MultiHash &hash) {
+QList<QPair<QString, QVariant>> fileOrder(const MultiHash &hash)
+{
     QList<QPair<QString, QVariant>> entries;
     const QStringList keys = insertionKeyOrder(hash);
     for (const QString &key : keys) {
@@ -141,14 +149,16 @@ QList<QPair<QString, QVariant>> fileOrder(const MultiHash &hash) {
 
 class Writer {
 public:
-    explicit Writer(QByteArray *out) : buffer(out) {
+    explicit Writer(QByteArray *out) : buffer(out)
+    {
         buffer.open(QIODevice::WriteOnly);
         stream.setDevice(&buffer);
         stream.setVersion(QDataStream::Qt_4_6); // stream version 12
         stream.setByteOrder(QDataStream::BigEndian);
     }
 
-    bool writeHash(const MultiHash &hash, int level) {
+    bool writeHash(const MultiHash &hash, int level)
+    {
         stream << quint32(hash.size());
         for (const auto &entry : fileOrder(hash)) {
             writeString(entry.first);
@@ -159,7 +169,8 @@ public:
     }
 
 private:
-    void writeString(const QString &text) {
+    void writeString(const QString &text)
+    {
         if (text.isNull()) {
             stream << quint32(0xFFFFFFFFu);
             return;
@@ -169,12 +180,14 @@ private:
             stream << quint16(c.unicode());
     }
 
-    bool writeHeader(quint32 type) {
+    bool writeHeader(quint32 type)
+    {
         stream << type << quint8(0);
         return true;
     }
 
-    bool writeVariant(const QVariant &value, int level) {
+    bool writeVariant(const QVariant &value, int level)
+    {
         switch (value.metaType().id()) {
         case QMetaType::Bool:
             writeHeader(TypeBool);
@@ -207,14 +220,16 @@ private:
 
 class Reader {
 public:
-    explicit Reader(const QByteArray &bytes) : data(bytes), buffer(&data) {
+    explicit Reader(const QByteArray &bytes) : data(bytes), buffer(&data)
+    {
         buffer.open(QIODevice::ReadOnly);
         stream.setDevice(&buffer);
         stream.setVersion(QDataStream::Qt_4_6);
         stream.setByteOrder(QDataStream::BigEndian);
     }
 
-    bool readHash(MultiHash *hash, int level) {
+    bool readHash(MultiHash *hash, int level)
+    {
         quint32 count = 0;
         if (!readU32(&count))
             return false;
@@ -233,21 +248,24 @@ public:
 private:
     qint64 remaining() const { return buffer.size() - buffer.pos(); }
 
-    bool readU32(quint32 *v) {
+    bool readU32(quint32 *v)
+    {
         if (remaining() < 4)
             return false;
         stream >> *v;
         return stream.status() == QDataStream::Ok;
     }
 
-    bool readU8(quint8 *v) {
+    bool readU8(quint8 *v)
+    {
         if (remaining() < 1)
             return false;
         stream >> *v;
         return stream.status() == QDataStream::Ok;
     }
 
-    bool readString(QString *text) {
+    bool readString(QString *text)
+    {
         quint32 bytes = 0;
         if (!readU32(&bytes))
             return false;
@@ -270,7 +288,8 @@ private:
         return true;
     }
 
-    bool readVariant(QVariant *value, int level) {
+    bool readVariant(QVariant *value, int level)
+    {
         quint32 type = 0;
         quint8 isNull = 0;
         if (!readU32(&type) || !readU8(&isNull))
@@ -325,14 +344,19 @@ private:
 
 } // namespace
 
-QVariant toVariant(const Hash &hash) { return QVariant::fromValue(hash); }
+QVariant toVariant(const Hash &hash)
+{
+    return QVariant::fromValue(hash);
+}
 
-bool holdsHash(const QVariant &value) {
+bool holdsHash(const QVariant &value)
+{
     return value.metaType() == QMetaType::fromType<MultiHash>() ||
            value.metaType() == QMetaType::fromType<QVariantHash>();
 }
 
-Hash hashFromVariant(const QVariant &value) {
+Hash hashFromVariant(const QVariant &value)
+{
     if (value.metaType() == QMetaType::fromType<MultiHash>())
         return value.value<MultiHash>();
     if (value.metaType() == QMetaType::fromType<QVariantHash>()) {
@@ -345,7 +369,8 @@ Hash hashFromVariant(const QVariant &value) {
     return Hash();
 }
 
-QByteArray encode(const Hash &hash, bool *ok) {
+QByteArray encode(const Hash &hash, bool *ok)
+{
     QByteArray out;
     bool good = false;
     {
@@ -359,7 +384,8 @@ QByteArray encode(const Hash &hash, bool *ok) {
     return out;
 }
 
-Hash decode(const QByteArray &bytes, bool *ok) {
+Hash decode(const QByteArray &bytes, bool *ok)
+{
     Hash result;
     Reader reader(bytes);
     const bool good = bytes.size() <= MaxFileSize && reader.readHash(&result, 0);
@@ -370,7 +396,8 @@ Hash decode(const QByteArray &bytes, bool *ok) {
     return result;
 }
 
-Hash read(QIODevice *device, bool *ok) {
+Hash read(QIODevice *device, bool *ok)
+{
     if (ok)
         *ok = false;
     if (!device || !device->isReadable())

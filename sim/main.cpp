@@ -36,7 +36,7 @@ void usage()
         std::fprintf(stderr, "  %-8s %s\n", m.name, m.what);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

@@ -29,11 +29,12 @@ void FlagBoxesForm::setupUi(QDialog *dialog, bool reset)
     verticalLayout->setSpacing(20);
     verticalLayout->setContentsMargins(20, 20, 20, 20);
 
-    static const char *const genTexts[6] = {"Enable", "Always", "Over Voltage", "Over Current", "Under Voltage",
-                                            "Trip"};
-    static const char *const resetTexts[6] = {"CPU Failure -> BP Reset",         "CPU Failure -> CPU Reset",
-                                              "Front Panel Reset -> BP Reset",   "Front Panel Reset -> CPU Reset",
-                                              "User Software Reset -> BP Reset", "User Software Reset -> CPU Reset"};
+    static const char *const genTexts[6] = {"Enable",       "Always",        "Over Voltage",
+                                            "Over Current", "Under Voltage", "Trip"};
+    static const char *const resetTexts[6] = {
+        "CPU Failure -> BP Reset",         "CPU Failure -> CPU Reset",
+        "Front Panel Reset -> BP Reset",   "Front Panel Reset -> CPU Reset",
+        "User Software Reset -> BP Reset", "User Software Reset -> CPU Reset"};
     QCheckBox **members[6] = {&checkBox0, &checkBox1, &checkBox2, &checkBox3, &checkBox4, &checkBox5};
     for (int i = 0; i < 6; ++i) {
         auto *box = new QCheckBox(dialog);

@@ -47,8 +47,8 @@ struct HVFlagForm {
     QGroupBox *groupBox = nullptr;
     QVBoxLayout *verticalLayout_2 = nullptr;
     QGridLayout *gridLayout_2 = nullptr;
-    QPushButton *pushButton_0 = nullptr, *pushButton_1 = nullptr, *pushButton_2 = nullptr, *pushButton_3 = nullptr,
-                *pushButton_4 = nullptr, *pushButton_5 = nullptr;
+    QPushButton *pushButton_0 = nullptr, *pushButton_1 = nullptr, *pushButton_2 = nullptr,
+                *pushButton_3 = nullptr, *pushButton_4 = nullptr, *pushButton_5 = nullptr;
     QHBoxLayout *hboxLayout = nullptr;
     QPushButton *okButton = nullptr;
 

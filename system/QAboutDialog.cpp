@@ -31,14 +31,18 @@ public:
 namespace {
 
 /* The project's own placeholders: no real site, company or address. */
-const char *const SiteLink = "<a href=\"https://example.org/lumo2020\"><span style=\" text-decoration: underline; "
-                             "color:#0000ff;\">example.org/lumo2020</span></a>";
-const char *const RegionalSiteLink = "<a href=\"https://example.org/lumo2020/regional\"><span style=\" "
-                                     "text-decoration: underline; color:#0000ff;\">example.org/lumo2020/regional</span></a>";
-const char *const SupportLink = "<a href=\"https://example.org/lumo2020/support\"><span style=\" text-decoration: "
-                                "underline; color:#0000ff;\">Support portal</span></a>";
-const char *const RegionalSupportLink = "<a href=\"https://example.org/lumo2020/regional/support\"><span style=\" "
-                                        "text-decoration: underline; color:#0000ff;\">Regional support page</span></a>";
+const char *const SiteLink =
+    "<a href=\"https://example.org/lumo2020\"><span style=\" text-decoration: underline; "
+    "color:#0000ff;\">example.org/lumo2020</span></a>";
+const char *const RegionalSiteLink =
+    "<a href=\"https://example.org/lumo2020/regional\"><span style=\" "
+    "text-decoration: underline; color:#0000ff;\">example.org/lumo2020/regional</span></a>";
+const char *const SupportLink =
+    "<a href=\"https://example.org/lumo2020/support\"><span style=\" text-decoration: "
+    "underline; color:#0000ff;\">Support portal</span></a>";
+const char *const RegionalSupportLink =
+    "<a href=\"https://example.org/lumo2020/regional/support\"><span style=\" "
+    "text-decoration: underline; color:#0000ff;\">Regional support page</span></a>";
 const char *const FormSupportLink = "<a href=\"mailto:support@example.org\"><span style=\" text-decoration: "
                                     "underline; color:#0000ff;\">support@example.org</span></a>";
 const char *const Licence = "<p style=\"font-size:8pt; font-weight:600;\">Software License<br/>"
@@ -109,10 +113,11 @@ void Ui_QAboutDialog::setupUi(QDialog *dialog)
     label_5->setMaximumWidth(270);
     label_5->setAlignment(Qt::AlignJustify | Qt::AlignVCenter);
     label_5->setWordWrap(true);
-    label_5->setText(QStringLiteral(
-        "<p style=\"font-size:8pt;\"><br/>Our Software Support Group is available for questions, support and any "
-        "other software related issue concerning KORU Power Supplies.<br/><br/>For software support, please refer "
-        "to:</p>"));
+    label_5->setText(QStringLiteral("<p style=\"font-size:8pt;\"><br/>Our Software Support Group is "
+                                    "available for questions, support and any "
+                                    "other software related issue concerning KORU Power "
+                                    "Supplies.<br/><br/>For software support, please refer "
+                                    "to:</p>"));
     label_7 = new QLabel(QString::fromLatin1(FormSupportLink), groupBox);
     label_7->setObjectName(QStringLiteral("label_7"));
     label_7->setOpenExternalLinks(true);

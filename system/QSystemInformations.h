@@ -76,7 +76,10 @@ public:
 
     /* The command button (built at construction, placed by
      * createSystemButtonWidgets). */
-    QPushButton *commandButton(syspanel::Cmd button) const { return commandButtons[static_cast<int>(button)]; }
+    QPushButton *commandButton(syspanel::Cmd button) const
+    {
+        return commandButtons[static_cast<int>(button)];
+    }
     QString getDialogStyleSheet() const { return dialogStyleSheet; }
 
     QLabel *chOnLed = nullptr;

@@ -9,8 +9,8 @@
 
 #include <QCursor>
 #include <QFont>
-#include <QHBoxLayout>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -21,7 +21,8 @@ using namespace syspanel;
 namespace {
 
 /* A modal question without parent; true on Yes. */
-bool askYesNo(const QString &text, const QString &informative, QMessageBox::Icon icon, const QString &title = {})
+bool askYesNo(const QString &text, const QString &informative, QMessageBox::Icon icon,
+              const QString &title = {})
 {
     QMessageBox box;
     box.setIcon(icon);
@@ -53,22 +54,54 @@ void QSystemInformations::connectButton(QPushButton *b, Action action)
     using P = QSystemInformations;
     void (P::*slot)() = nullptr;
     switch (action) {
-    case Action::Session: slot = &P::sessionClicked; break;
-    case Action::CrateMap: slot = &P::crateMapClicked; break;
-    case Action::TechInfo: slot = &P::techInfoClicked; break;
-    case Action::TechInfoRack: slot = &P::techInfoP8080Clicked; break;
-    case Action::SysInfo: slot = &P::sysInfoClicked; break;
-    case Action::SysInfoRack: slot = &P::sysInfoP8080Clicked; break;
-    case Action::ResetFlags: slot = &P::resetFlagsClicked; break;
-    case Action::ResetHV: slot = &P::resetHVClicked; break;
-    case Action::RecoveryHV: slot = &P::recoveryHVClicked; break;
-    case Action::GenSignCfg: slot = &P::genSignCfgClicked; break;
-    case Action::Kill: slot = &P::killClicked; break;
-    case Action::TurnOffAll: slot = &P::turnOffAllClicked; break;
-    case Action::ClearAlarm: slot = &P::clearAlarmClicked; break;
-    case Action::GlobalOn: slot = &P::globalOnClicked; break;
-    case Action::GlobalOff: slot = &P::globalOffClicked; break;
-    case Action::Pw48: slot = &P::Pw48Clicked; break;
+    case Action::Session:
+        slot = &P::sessionClicked;
+        break;
+    case Action::CrateMap:
+        slot = &P::crateMapClicked;
+        break;
+    case Action::TechInfo:
+        slot = &P::techInfoClicked;
+        break;
+    case Action::TechInfoRack:
+        slot = &P::techInfoP8080Clicked;
+        break;
+    case Action::SysInfo:
+        slot = &P::sysInfoClicked;
+        break;
+    case Action::SysInfoRack:
+        slot = &P::sysInfoP8080Clicked;
+        break;
+    case Action::ResetFlags:
+        slot = &P::resetFlagsClicked;
+        break;
+    case Action::ResetHV:
+        slot = &P::resetHVClicked;
+        break;
+    case Action::RecoveryHV:
+        slot = &P::recoveryHVClicked;
+        break;
+    case Action::GenSignCfg:
+        slot = &P::genSignCfgClicked;
+        break;
+    case Action::Kill:
+        slot = &P::killClicked;
+        break;
+    case Action::TurnOffAll:
+        slot = &P::turnOffAllClicked;
+        break;
+    case Action::ClearAlarm:
+        slot = &P::clearAlarmClicked;
+        break;
+    case Action::GlobalOn:
+        slot = &P::globalOnClicked;
+        break;
+    case Action::GlobalOff:
+        slot = &P::globalOffClicked;
+        break;
+    case Action::Pw48:
+        slot = &P::Pw48Clicked;
+        break;
     }
     connect(b, &QPushButton::clicked, this, slot);
 }
@@ -190,13 +223,14 @@ void QSystemInformations::turnOffAllChannels()
     for (KORUHVNode *board : systemNode->getChildren())
         for (KORUHVNode *channel : board->getChildren())
             for (KORUHVNode *param : channel->getParameters())
-                if (param->getNodeName() == QLatin1String("Pw") && param->setNodeEditedValue(QVariant(0)) != 0)
+                if (param->getNodeName() == QLatin1String("Pw") &&
+                    param->setNodeEditedValue(QVariant(0)) != 0)
                     ++refused;
     /* A channel that stays on is shown, as a refused command is. */
     if (refused > 0)
-        QMessageBox::warning(nullptr, QStringLiteral("LUMO2020"),
-                             channelsNotOffText(systemNode->getNodeName(), refused,
-                                                wrapperError(systemNode->getSysHandle())));
+        QMessageBox::warning(
+            nullptr, QStringLiteral("LUMO2020"),
+            channelsNotOffText(systemNode->getNodeName(), refused, wrapperError(systemNode->getSysHandle())));
 }
 
 void QSystemInformations::clearAlarmForNim()
@@ -205,7 +239,8 @@ void QSystemInformations::clearAlarmForNim()
         return;
     for (KORUHVNode *board : systemNode->getChildren())
         for (KORUHVNode *param : board->getParameters())
-            if (param->getAccessRights() == ACCESS_WRITE_ONLY && param->getNodeName() == QLatin1String("ClrAlarm"))
+            if (param->getAccessRights() == ACCESS_WRITE_ONLY &&
+                param->getNodeName() == QLatin1String("ClrAlarm"))
                 param->setNodeEditedValue(QVariant(1));
 }
 
@@ -289,7 +324,8 @@ void QSystemInformations::changeFanButtonColor()
 
 void QSystemInformations::changeWriteFanSpeedValues()
 {
-    if (!qobject_cast<QPushButton *>(sender()) || !systemNode || !lowFanButton || !midFanButton || !hiFanButton)
+    if (!qobject_cast<QPushButton *>(sender()) || !systemNode || !lowFanButton || !midFanButton ||
+        !hiFanButton)
         return;
     KORUHVNode *lowEnable = nullptr;
     KORUHVNode *speed = nullptr;
@@ -315,9 +351,10 @@ void QSystemInformations::changeWriteFanSpeedValues()
         return;
     if (value == 0 && !lowEnabled) {
         const bool yes = askYesNo(
-            QStringLiteral("CAUTION: Selecting this option restricts the flow of ventilation.\nDepending on the type "
-                           "of cards inserted, they may overheat and become damaged.\n\nDo you really want to enable "
-                           "and set fan to low speed?"),
+            QStringLiteral(
+                "CAUTION: Selecting this option restricts the flow of ventilation.\nDepending on the type "
+                "of cards inserted, they may overheat and become damaged.\n\nDo you really want to enable "
+                "and set fan to low speed?"),
             QString(), QMessageBox::Warning, QStringLiteral("ENABLE FAN LOW SPEED"));
         if (yes) {
             if (lowEnable)

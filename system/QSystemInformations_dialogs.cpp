@@ -110,9 +110,8 @@ void QSystemInformations::writeFlagMask(const QString &name, int mask)
         return;
     const KORUHVNodeValue previous = node->getNodeValue();
     node->setNodeValue(KORUHVNodeValue(QVariant(mask), QUALITY_GOOD, QDateTime::currentDateTime()));
-    const int code = KORUHVUtils::KORUHVSetSystemPropertyChanged(node->getSysHandle(), name,
-                                                                 node->getParWrapperType(),
-                                                                 QVariant(flagWriteValue(mask)));
+    const int code = KORUHVUtils::KORUHVSetSystemPropertyChanged(
+        node->getSysHandle(), name, node->getParWrapperType(), QVariant(flagWriteValue(mask)));
     /* A refused mask is not shown as set: the old value comes back, marked
      * as a failed write like every other refused write. */
     if (code != 0)

@@ -71,7 +71,8 @@ void QSystemInformations::buildStatusLamps(bool withPw48)
     bool frontFound = false;
     for (KORUHVNode *p : systemNode->getParameters()) {
         const QString name = p->getNodeName();
-        if (name.compare(QLatin1String("FrontPanOut"), Qt::CaseInsensitive) == 0 && (withPw48 || !frontFound)) {
+        if (name.compare(QLatin1String("FrontPanOut"), Qt::CaseInsensitive) == 0 &&
+            (withPw48 || !frontFound)) {
             frontWord = valueAsUnsigned(p);
             frontFound = true;
         } else if (withPw48 && name.compare(QLatin1String("ACDCStatus"), Qt::CaseInsensitive) == 0) {
@@ -233,8 +234,9 @@ QVector<QWidget *> QSystemInformations::createFanStatValues(KORUHVNode *param)
          * never writes it back over the whole text. */
         auto *cell = new KORUHVWidgetItem(this, param);
         cell->setSelectedStyleSheet();
-        cell->createInternalWidget(param->getDataType(), param->getAccessRights(), param->getExpUnitShortForm(),
-                                   QVariant(pair.reading), param->getNodeDecimals(), false);
+        cell->createInternalWidget(param->getDataType(), param->getAccessRights(),
+                                   param->getExpUnitShortForm(), QVariant(pair.reading),
+                                   param->getNodeDecimals(), false);
         layout->addWidget(cell);
         rows.append(row);
     }

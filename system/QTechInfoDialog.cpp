@@ -23,12 +23,15 @@ using namespace sysdlg;
 
 namespace {
 using Cell = FrontPanelCell;
-const Cell kOutputs[] = {{"Over Current", "ovc", 0, 0},    {"Channel on", "chOn", 0, 2},
-                         {"Under Voltage", "unv", 1, 0},   {"Fan Failure", "fanFail", 1, 2},
-                         {"Over Voltage", "ovv", 2, 0},    {"Out", "out", 2, 2}};
-const Cell kInputs[] = {{"V<sub>SEL</sub>", "vsel", 0, 0},   {"I<sub>SEL</sub>", "isel", 0, 3},
-                        {"Kill", "kill", 2, 0},              {"Interlock", "interlock", 2, 3},
-                        {"Enable", "enable", 5, 0, Qt::AlignCenter}, {"NIM / TTL", nullptr, 6, 0}};
+const Cell kOutputs[] = {{"Over Current", "ovc", 0, 0},  {"Channel on", "chOn", 0, 2},
+                         {"Under Voltage", "unv", 1, 0}, {"Fan Failure", "fanFail", 1, 2},
+                         {"Over Voltage", "ovv", 2, 0},  {"Out", "out", 2, 2}};
+const Cell kInputs[] = {{"V<sub>SEL</sub>", "vsel", 0, 0},
+                        {"I<sub>SEL</sub>", "isel", 0, 3},
+                        {"Kill", "kill", 2, 0},
+                        {"Interlock", "interlock", 2, 3},
+                        {"Enable", "enable", 5, 0, Qt::AlignCenter},
+                        {"NIM / TTL", nullptr, 6, 0}};
 const FrontPanelDesign kFrontPanel{kOutputs, kInputs, 6, true};
 } // namespace
 
@@ -154,7 +157,9 @@ struct Ui_QTechInfoDialog {
         info->addStretch(1);
 
         horizontalLayout_3 = addFrontPanelTab(tabWidget, kFrontPanel);
-        auto lamp = [&](const char *name) { return tabWidget->findChild<QLabel *>(QString::fromLatin1(name)); };
+        auto lamp = [&](const char *name) {
+            return tabWidget->findChild<QLabel *>(QString::fromLatin1(name));
+        };
         vsel = lamp("vsel");
         isel = lamp("isel");
         kill = lamp("kill");

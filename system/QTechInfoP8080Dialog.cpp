@@ -25,8 +25,12 @@ const Cell kOutputs[] = {{"Over Current", "ovc", 0, 0},  {"Channel on", "chOn", 
                          {"Under Voltage", "unv", 1, 0}, {"Over Temp", "fanFail", 1, 2},
                          {"Over Voltage", "ovv", 2, 0},  {"Trip", "out", 2, 2}};
 // The lamp beside "VSel" is the one named "isel", and the other way round.
-const Cell kInputs[] = {{"VSel", "isel", 1, 0},           {"ISel", "vsel", 1, 3},  {"Kill", "kill", 2, 0},
-                        {"Interlock", "interlock", 2, 3}, {"50 Hz", "Hz50", 3, 0}, {"HV Clock", "hvclock", 3, 3},
+const Cell kInputs[] = {{"VSel", "isel", 1, 0},
+                        {"ISel", "vsel", 1, 3},
+                        {"Kill", "kill", 2, 0},
+                        {"Interlock", "interlock", 2, 3},
+                        {"50 Hz", "Hz50", 3, 0},
+                        {"HV Clock", "hvclock", 3, 3},
                         {"NIM / TTL", nullptr, 5, 0, {}, "label_38"}};
 const FrontPanelDesign kFrontPanel{kOutputs, kInputs, 4, false};
 } // namespace
@@ -75,7 +79,9 @@ struct Ui_QTechInfoP8080Dialog {
         il->addStretch(1);
 
         horizontalLayout_4 = addFrontPanelTab(tabWidget, kFrontPanel);
-        auto lamp = [&](const char *name) { return tabWidget->findChild<QLabel *>(QString::fromLatin1(name)); };
+        auto lamp = [&](const char *name) {
+            return tabWidget->findChild<QLabel *>(QString::fromLatin1(name));
+        };
         kill = lamp("kill");
         interlock = lamp("interlock");
         closeButton = addCloseRow(d, vl);

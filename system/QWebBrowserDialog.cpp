@@ -154,7 +154,8 @@ void QWebBrowserDialog::finishLoading()
 void QWebBrowserDialog::renderProcessEnded()
 {
     const QString reason = QStringLiteral("the web engine's page process ended");
-    qWarning("LUMO2020: web interface of %s closed: %s", qPrintable(startAddress.toString()), qPrintable(reason));
+    qWarning("LUMO2020: web interface of %s closed: %s", qPrintable(startAddress.toString()),
+             qPrintable(reason));
     /* Once per window: the view is not used again. */
     disconnect(page, &QWebEnginePage::renderProcessTerminated, this, &QWebBrowserDialog::renderProcessEnded);
     webengine::showAddressInstead(startAddress, reason);

@@ -78,7 +78,8 @@ QWebBrowserDialog *openWebBrowserDialog(KORUHVNode *system)
      * show the address instead of building the view. */
     const QString why = webengine::whyEngineCannotStart();
     if (!why.isEmpty()) {
-        qWarning("LUMO2020: web interface of %s not opened: %s", qPrintable(start.toString()), qPrintable(why));
+        qWarning("LUMO2020: web interface of %s not opened: %s", qPrintable(start.toString()),
+                 qPrintable(why));
         webengine::showAddressInstead(start, why);
         return nullptr;
     }

@@ -15,29 +15,68 @@ constexpr const char *CustomGreyPicture = ":/Resources/Elementi/cs-1.png";
 using C = Cmd;
 using A = Action;
 
-const std::vector<ButtonPlace> CrateRow1 = {
-    {C::Sessions, A::Session}, {C::CrateMap, A::CrateMap}, {C::TechInfo, A::TechInfo}, {C::SysInfo, A::SysInfo}};
-const std::vector<ButtonPlace> CrateRow2 = {
-    {C::ResetFlagCfg, A::ResetFlags}, {C::GenSignCfg, A::GenSignCfg}, {C::Kill, A::Kill}, {C::ClearAlarm, A::ClearAlarm}};
+const std::vector<ButtonPlace> CrateRow1 = {{C::Sessions, A::Session},
+                                            {C::CrateMap, A::CrateMap},
+                                            {C::TechInfo, A::TechInfo},
+                                            {C::SysInfo, A::SysInfo}};
+const std::vector<ButtonPlace> CrateRow2 = {{C::ResetFlagCfg, A::ResetFlags},
+                                            {C::GenSignCfg, A::GenSignCfg},
+                                            {C::Kill, A::Kill},
+                                            {C::ClearAlarm, A::ClearAlarm}};
 const std::vector<Cmd> CrateRestyled = {C::Sessions, C::Kill,       C::ClearAlarm, C::ResetFlagCfg,
                                         C::CrateMap, C::GenSignCfg, C::TechInfo,   C::SysInfo};
 
-const TypeLayout Crate2 = {2, Frame::MainWidgets, DockPicture, DockGreyPicture, CrateRow1, CrateRow2, {}, {1, 2}, 0,
-                           {0, 10}, CrateRestyled};
-const TypeLayout Crate3 = {3, Frame::MainWidgets, DockPicture, DockGreyPicture, CrateRow1, CrateRow2, {}, {1, 2}, 0,
-                           {0, 10}, CrateRestyled};
-const TypeLayout Vme = {5, Frame::LogRow, VmePicture, VmeGreyPicture, {}, {{C::CrateMap, A::CrateMap}, {C::Kill, A::Kill}},
-                        {}, {2}, 20, {10}, {C::CrateMap, C::Kill}};
-const TypeLayout Nim = {6, Frame::LogRow, DockPicture, DockGreyPicture, {},
-                        {{C::Kill, A::Kill}, {C::ClearAlarm, A::ClearAlarm}}, {}, {2}, 20, {10},
+const TypeLayout Crate2 = {
+    2,       Frame::MainWidgets, DockPicture, DockGreyPicture, CrateRow1, CrateRow2, {}, {1, 2}, 0,
+    {0, 10}, CrateRestyled};
+const TypeLayout Crate3 = {
+    3,       Frame::MainWidgets, DockPicture, DockGreyPicture, CrateRow1, CrateRow2, {}, {1, 2}, 0,
+    {0, 10}, CrateRestyled};
+const TypeLayout Vme = {5,
+                        Frame::LogRow,
+                        VmePicture,
+                        VmeGreyPicture,
+                        {},
+                        {{C::CrateMap, A::CrateMap}, {C::Kill, A::Kill}},
+                        {},
+                        {2},
+                        20,
+                        {10},
+                        {C::CrateMap, C::Kill}};
+const TypeLayout Nim = {6,
+                        Frame::LogRow,
+                        DockPicture,
+                        DockGreyPicture,
+                        {},
+                        {{C::Kill, A::Kill}, {C::ClearAlarm, A::ClearAlarm}},
+                        {},
+                        {2},
+                        20,
+                        {10},
                         {C::Kill, C::ClearAlarm}};
 const TypeLayout Amplifier = {8, Frame::None, DockPicture, DockGreyPicture, {}, {}, {}, {}, 0, {}, {}};
 const TypeLayout Desktop9 = {9, Frame::LogRow, DockPicture, DockGreyPicture, {}, {}, {}, {}, 0, {}, {}};
-const TypeLayout Desktop11 = {11, Frame::LogRow, DockPicture, DockGreyPicture, {},
-                              {{C::Kill, A::TurnOffAll}, {C::ClearAlarm, A::ClearAlarm}}, {}, {2}, 20, {10},
+const TypeLayout Desktop11 = {11,
+                              Frame::LogRow,
+                              DockPicture,
+                              DockGreyPicture,
+                              {},
+                              {{C::Kill, A::TurnOffAll}, {C::ClearAlarm, A::ClearAlarm}},
+                              {},
+                              {2},
+                              20,
+                              {10},
                               {C::Kill, C::ClearAlarm}};
-const TypeLayout Desktop13 = {13, Frame::LogRow, DockPicture, DockGreyPicture, {},
-                              {{C::Kill, A::TurnOffAll}, {C::ClearAlarm, A::ClearAlarm}}, {}, {2}, 20, {10},
+const TypeLayout Desktop13 = {13,
+                              Frame::LogRow,
+                              DockPicture,
+                              DockGreyPicture,
+                              {},
+                              {{C::Kill, A::TurnOffAll}, {C::ClearAlarm, A::ClearAlarm}},
+                              {},
+                              {2},
+                              20,
+                              {10},
                               {C::Kill, C::ClearAlarm}};
 const TypeLayout Rack = {16,
                          Frame::LogRow,
@@ -58,8 +97,8 @@ const TypeLayout Rack = {16,
                          {1, 3, 2},
                          0,
                          {0, 10, 10},
-                         {C::Sessions, C::Kill, C::ClearAlarm, C::TechInfo, C::CrateMap, C::GlobalOn, C::GlobalOff,
-                          C::CpuInfo, C::SysInfo, C::Pw48, C::RecoveryFlag, C::ResetFlagCfg}};
+                         {C::Sessions, C::Kill, C::ClearAlarm, C::TechInfo, C::CrateMap, C::GlobalOn,
+                          C::GlobalOff, C::CpuInfo, C::SysInfo, C::Pw48, C::RecoveryFlag, C::ResetFlagCfg}};
 const TypeLayout CustomView = {-1, Frame::None, CustomPicture, CustomGreyPicture, {}, {}, {}, {}, 0, {}, {}};
 const TypeLayout Other = {-2, Frame::LogRow, "", "", {}, {}, {}, {}, 0, {}, {}};
 
@@ -106,7 +145,8 @@ QString buttonText(Cmd button, int systemType)
     case Cmd::Sessions:
         return QStringLiteral("SESSIONS");
     case Cmd::Kill:
-        return (systemType == 11 || systemType == 13) ? QStringLiteral("TURN OFF\nALL") : QStringLiteral("KILL");
+        return (systemType == 11 || systemType == 13) ? QStringLiteral("TURN OFF\nALL")
+                                                      : QStringLiteral("KILL");
     case Cmd::ClearAlarm:
         return QStringLiteral("CLEAR\nALARM");
     case Cmd::ResetFlagCfg:
@@ -143,9 +183,11 @@ QString modelText(int systemType, bool hasRoot, int slotCount)
     const QString universal = QStringLiteral("\nUniversal Multichannel\nPower Supply System");
     switch (systemType) {
     case 2:
-        return QStringLiteral("HX4400") + ((hasRoot && slotCount == 10) ? QStringLiteral("LC") : QString()) + universal;
+        return QStringLiteral("HX4400") + ((hasRoot && slotCount == 10) ? QStringLiteral("LC") : QString()) +
+               universal;
     case 3:
-        return QStringLiteral("HX5500") + ((hasRoot && slotCount == 4) ? QStringLiteral("LC") : QString()) + universal;
+        return QStringLiteral("HX5500") + ((hasRoot && slotCount == 4) ? QStringLiteral("LC") : QString()) +
+               universal;
     case 5:
         return QStringLiteral("VME HV Crate\n");
     case 6:
@@ -191,13 +233,14 @@ QString connectionText(int systemType, int linkType, const QString &address)
 const QStringList &hiddenParameterNames()
 {
     static const QStringList names = {
-        "Sessions",    "IPAddr",     "IPNetMsk",     "RS232Par",     "ModelName",      "ResFlagCfg", "GenSignCfg",
-        "KnetCrNum",   "IPGw",       "ResFlag",      "CPULoad",      "MemoryStatus",   "CmdQueueStatus",
-        "HvPwSM",      "PWCurrent",  "PWVoltage",    "ConnStat",     "SwRelease",      "HVClkConf",  "HwRelease",
-        "FwRelease",   "SerialNumber", "HighFreq",   "FrontPan",     "LowFreq",        "RecPeriod",  "RstPeriod",
-        "RstRecFlag",  "ACDCStatus", "Logic",        "ACDCPwr",      "ACDCIlim",       "ClkFreq",    "FrontPanOut",
-        "FrontPanIn",  "GlobalOn",   "GlobalOff",    "Kill",         "ClearAlarm",     "KeepAlive",  "OutputLevel",
-        "DummyReg",    "CMDExecMode", "IPCIDR",      "LowFanEnable", "NrOfSlot"};
+        "Sessions",       "IPAddr",    "IPNetMsk",     "RS232Par",     "ModelName",   "ResFlagCfg",
+        "GenSignCfg",     "KnetCrNum", "IPGw",         "ResFlag",      "CPULoad",     "MemoryStatus",
+        "CmdQueueStatus", "HvPwSM",    "PWCurrent",    "PWVoltage",    "ConnStat",    "SwRelease",
+        "HVClkConf",      "HwRelease", "FwRelease",    "SerialNumber", "HighFreq",    "FrontPan",
+        "LowFreq",        "RecPeriod", "RstPeriod",    "RstRecFlag",   "ACDCStatus",  "Logic",
+        "ACDCPwr",        "ACDCIlim",  "ClkFreq",      "FrontPanOut",  "FrontPanIn",  "GlobalOn",
+        "GlobalOff",      "Kill",      "ClearAlarm",   "KeepAlive",    "OutputLevel", "DummyReg",
+        "CMDExecMode",    "IPCIDR",    "LowFanEnable", "NrOfSlot"};
     return names;
 }
 
@@ -232,12 +275,14 @@ Lamp errWhenSet(unsigned word, int bit)
 
 StatusLamps lampsFromOutputWord(unsigned word)
 {
-    return {onWhenSet(word, 3), errWhenSet(word, 2), errWhenSet(word, 1), errWhenSet(word, 0), errWhenSet(word, 4)};
+    return {onWhenSet(word, 3), errWhenSet(word, 2), errWhenSet(word, 1), errWhenSet(word, 0),
+            errWhenSet(word, 4)};
 }
 
 StatusLamps lampsFromFrontPanelWord(unsigned word)
 {
-    return {onWhenSet(word, 5), errWhenSet(word, 2), errWhenSet(word, 3), errWhenSet(word, 1), errWhenSet(word, 0)};
+    return {onWhenSet(word, 5), errWhenSet(word, 2), errWhenSet(word, 3), errWhenSet(word, 1),
+            errWhenSet(word, 0)};
 }
 
 bool pw48IsOn(unsigned acdcStatus)
@@ -343,7 +388,8 @@ QString commandFailedText(const QString &command, const QString &systemName, int
 
 QString channelsNotOffText(const QString &systemName, int refused, const QString &error)
 {
-    QString text = QStringLiteral("%1 channel(s) of system %2 refused to be switched off.").arg(refused).arg(systemName);
+    QString text =
+        QStringLiteral("%1 channel(s) of system %2 refused to be switched off.").arg(refused).arg(systemName);
     if (!error.isEmpty())
         text += QStringLiteral("\n%1").arg(error);
     return text;

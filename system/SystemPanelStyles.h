@@ -10,10 +10,11 @@ namespace syspanel {
 inline QString gradientLook(const char *top, const char *bottom, const char *textColour)
 {
     QString colour = textColour ? QStringLiteral(" color: %1;").arg(QLatin1String(textColour)) : QString();
-    return QStringLiteral("QPushButton:enabled { border: 1px solid lightgrey;%1 background: qlineargradient(x1:0, "
-                          "y1:0, x2:0, y2:1, stop:0 %2, stop:1 %3); } "
-                          "QPushButton:disabled { border: 1px solid grey; background: qlineargradient(x1:0, y1:0, "
-                          "x2:0, y2:1, stop:0 lightgrey, stop:1 grey); color: black; }")
+    return QStringLiteral(
+               "QPushButton:enabled { border: 1px solid lightgrey;%1 background: qlineargradient(x1:0, "
+               "y1:0, x2:0, y2:1, stop:0 %2, stop:1 %3); } "
+               "QPushButton:disabled { border: 1px solid grey; background: qlineargradient(x1:0, y1:0, "
+               "x2:0, y2:1, stop:0 lightgrey, stop:1 grey); color: black; }")
         .arg(colour, QLatin1String(top), QLatin1String(bottom));
 }
 

@@ -54,7 +54,8 @@ bool runningAsRoot()
 
 bool sandboxIsOffNow()
 {
-    return sandboxSwitchedOff(qEnvironmentVariableIsSet(kDisableSandboxVariable), qgetenv(kChromiumFlagsVariable));
+    return sandboxSwitchedOff(qEnvironmentVariableIsSet(kDisableSandboxVariable),
+                              qgetenv(kChromiumFlagsVariable));
 }
 
 } // namespace
@@ -94,7 +95,8 @@ void prepareProcess()
     if (root)
         qInfo("LUMO2020: running as root: the web interface's engine runs without its sandbox");
     else
-        qInfo("LUMO2020: user namespaces are not available: the web interface's engine runs without its sandbox");
+        qInfo("LUMO2020: user namespaces are not available: the web interface's engine runs without its "
+              "sandbox");
 }
 
 QString helperProgramPath()
@@ -147,7 +149,8 @@ QString whyEngineCannotStart()
     if (!info.isFile() || !info.isExecutable())
         return QStringLiteral("the web engine's helper program %0 cannot be run").arg(helper);
     if (resourcesFolder().isEmpty())
-        return QStringLiteral("the web engine's resources (%0) are not installed").arg(QString::fromLatin1(kResourcesName));
+        return QStringLiteral("the web engine's resources (%0) are not installed")
+            .arg(QString::fromLatin1(kResourcesName));
     if (runningAsRoot() && !sandboxIsOffNow())
         return QStringLiteral("the program runs as root and the web engine's sandbox is on");
     return QString();
@@ -198,7 +201,8 @@ QDialog *showAddressInstead(const QUrl &start, const QString &reason)
             dialog->close();
             return;
         }
-        status->setText(QStringLiteral("No browser could be started on this desktop; copy the address above."));
+        status->setText(
+            QStringLiteral("No browser could be started on this desktop; copy the address above."));
         status->show();
     });
     dialog->show();

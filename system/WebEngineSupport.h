@@ -3,10 +3,10 @@
  *
  * The engine ends the whole process where it cannot start: as root with its
  * sandbox on it exits, without its helper program it aborts, and without a
- * usable sandbox it stops; without its resources it aborts as well. The program therefore switches the sandbox off
- * where the sandbox cannot work (said in the log), before the application
- * object exists, and looks at the engine's needs before any engine object is
- * made; when they are not met the mainframe's address is shown instead. */
+ * usable sandbox it stops; without its resources it aborts as well. The program therefore switches the
+ * sandbox off where the sandbox cannot work (said in the log), before the application object exists, and
+ * looks at the engine's needs before any engine object is made; when they are not met the mainframe's address
+ * is shown instead. */
 #ifndef WEBENGINESUPPORT_H
 #define WEBENGINESUPPORT_H
 

@@ -126,8 +126,8 @@ QString nextDefaultGroupName(const QStringList &taken)
 
 static bool matches(KORUHVNode *node, int sysHandle, int slot)
 {
-    return node && node->getSysHandle() == sysHandle
-           && (slot < 0 || node->getBdSlotNr() == static_cast<unsigned short>(slot));
+    return node && node->getSysHandle() == sysHandle &&
+           (slot < 0 || node->getBdSlotNr() == static_cast<unsigned short>(slot));
 }
 
 void purgeGroups(QVector<Group> &groups, int sysHandle, int slot, QVector<int> *removed)
@@ -158,8 +158,8 @@ bool touches(const QVector<KORUHVNode *> &nodes, int sysHandle, int slot)
 bool isOfferedConnection(int psType, int connType)
 {
     static const QVector<std::pair<int, QVector<int>>> offered = {
-        {2, {0}},          {3, {0}},    {5, {3, 4, 6, 0, 7}}, {6, {0, 5}},
-        {9, {3, 4, 7}},    {11, {0, 5}}, {13, {0, 5}},        {16, {0}},
+        {2, {0}},       {3, {0}},     {5, {3, 4, 6, 0, 7}}, {6, {0, 5}},
+        {9, {3, 4, 7}}, {11, {0, 5}}, {13, {0, 5}},         {16, {0}},
     };
     for (const auto &entry : offered) {
         if (entry.first == psType)
@@ -183,8 +183,9 @@ LoadRow loadRowFromHash(const QMultiHash<QString, QVariant> &hash)
     } else if (row.isCustomView) {
         row.usable = true;
     } else {
-        row.usable = psOk && connOk && !row.initParam.isEmpty()
-                     && row.initParam.size() <= MaxInitParamLength && isOfferedConnection(row.psType, row.connType);
+        row.usable = psOk && connOk && !row.initParam.isEmpty() &&
+                     row.initParam.size() <= MaxInitParamLength &&
+                     isOfferedConnection(row.psType, row.connType);
     }
     return row;
 }

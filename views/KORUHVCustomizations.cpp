@@ -64,8 +64,8 @@ QVector<KORUHVNode *> KORUHVCustomizations::allSystemRoots() const
 
 void KORUHVCustomizations::createDialogForGroupSettings()
 {
-    auto *dialog =
-        new QCreateSetGroupsDialog(int(groups.size()), mainSystemRoots(), {}, dialogParent(), QString(), this);
+    auto *dialog = new QCreateSetGroupsDialog(int(groups.size()), mainSystemRoots(), {}, dialogParent(),
+                                              QString(), this);
     track(dialog);
     dialog->show();
 }
@@ -105,7 +105,8 @@ void KORUHVCustomizations::createDialogToEditGroup()
             break;
         }
     }
-    auto *dialog = new QSetGroupValueDialog(groups[index], param, index, action->text(), dialogParent(), this);
+    auto *dialog =
+        new QSetGroupValueDialog(groups[index], param, index, action->text(), dialogParent(), this);
     track(dialog);
     dialog->show();
 }
@@ -137,8 +138,8 @@ void KORUHVCustomizations::deleteGroupCallback(int index)
         return;
     const Group target = groups[index];
     QMessageBox box(QMessageBox::Question, QStringLiteral("LUMO2020"),
-                    QStringLiteral("You are deleting Group %0.").arg(index), QMessageBox::Yes | QMessageBox::No,
-                    dialogParent());
+                    QStringLiteral("You are deleting Group %0.").arg(index),
+                    QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setInformativeText(QStringLiteral("Do you really want to delete this group?"));
     box.setDefaultButton(QMessageBox::Yes);
     if (box.exec() != QMessageBox::Yes)
@@ -214,9 +215,10 @@ void KORUHVCustomizations::saveCustomizedViewCallback(QVector<bool> selected, bo
     const auto systems = m_host->systemsForCustomizations();
     if (selected.size() != systems.size())
         return;
-    const QString path = KORUHVChooseFile(
-        dialogParent(), true,
-        QStringLiteral("%0 (*.%1)").arg(QStringLiteral("KORU System Configuration File"), QStringLiteral("ksc")));
+    const QString path =
+        KORUHVChooseFile(dialogParent(), true,
+                         QStringLiteral("%0 (*.%1)")
+                             .arg(QStringLiteral("KORU System Configuration File"), QStringLiteral("ksc")));
     if (path.isEmpty())
         return;
     QStringList notWritten;
@@ -255,8 +257,8 @@ QString KORUHVCustomizations::createSubdirAtPath(QString path)
 
 void KORUHVCustomizations::loadCustomizedViews()
 {
-    const QString file = KORUHVChooseFile(dialogParent(), false,
-                                          QStringLiteral("KORU System Configuration Files (*.ksc)"));
+    const QString file =
+        KORUHVChooseFile(dialogParent(), false, QStringLiteral("KORU System Configuration Files (*.ksc)"));
     if (file.isEmpty())
         return;
     auto *dialog = new QLoadCustDialog(dialogParent(), file, this);
@@ -320,7 +322,8 @@ void KORUHVCustomizations::loadCustomizedViewCallback(QVector<QMultiHash<QString
         m_host->connectForCustomizations(row.psType, row.connType, row.initParam, row.name, users[i],
                                          passwords[i]);
         const auto after = m_host->systemsForCustomizations();
-        if (after.size() > before && after.last().root && after.last().root->getInitParam() == row.initParam) {
+        if (after.size() > before && after.last().root &&
+            after.last().root->getInitParam() == row.initParam) {
             const int last = int(after.size()) - 1;
             setNewConfigurationToSystem(last, hash);
             m_host->reapplyCustomTableMode(last);
@@ -349,8 +352,8 @@ void KORUHVCustomizations::createConfigureTableDialog(int widgetIndex)
     const auto systems = m_host->systemsForCustomizations();
     for (int i = 0; i < systems.size(); ++i) {
         const auto &s = systems[i];
-        if (s.isMainInterface && !s.isCustomView && s.widgetIndex == widgetIndex && s.root
-            && s.root->getNodeType() == NODE_SYSTEM) {
+        if (s.isMainInterface && !s.isCustomView && s.widgetIndex == widgetIndex && s.root &&
+            s.root->getNodeType() == NODE_SYSTEM) {
             auto *dialog = new QConfigureViewDialog(s.root, i, dialogParent(), this);
             track(dialog);
             dialog->show();
@@ -448,7 +451,8 @@ void KORUHVCustomizations::customViewCreationDialogCallback()
             ++mains;
     }
     auto *root = new KORUHVNode();
-    root->KORUHVPrepareNode(QStringLiteral("customView"), NODE_GROUP, -1, -1, QString(), QString(), QString());
+    root->KORUHVPrepareNode(QStringLiteral("customView"), NODE_GROUP, -1, -1, QString(), QString(),
+                            QString());
     root->setConnectionStatus(CONN_OK);
     for (KORUHVNode *m : customViewMemberRoots())
         root->addChildNode(m);

@@ -5,7 +5,8 @@
 #include <QTableWidget>
 #include <QVariant>
 
-KORUHVParameterChooser::KORUHVParameterChooser(QTableWidget *preview, const QString &buttonName, QObject *parent)
+KORUHVParameterChooser::KORUHVParameterChooser(QTableWidget *preview, const QString &buttonName,
+                                               QObject *parent)
     : QObject(parent), preview(preview), buttonName(buttonName)
 {
     preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -17,14 +18,16 @@ KORUHVParameterChooser::KORUHVParameterChooser(QTableWidget *preview, const QStr
 
 QString KORUHVParameterChooser::darkStyle()
 {
-    return QStringLiteral("background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #585858, stop:0.4 #555555, "
-                          "stop:0.5 #323232, stop:1 #383838); color: #bfff27;");
+    return QStringLiteral(
+        "background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #585858, stop:0.4 #555555, "
+        "stop:0.5 #323232, stop:1 #383838); color: #bfff27;");
 }
 
 QString KORUHVParameterChooser::lightStyle()
 {
-    return QStringLiteral("background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e4e4e4, stop:0.4 #d6d6d6, "
-                          "stop:0.5 #c1c1c1, stop:1 #b3b3b3); color: black;");
+    return QStringLiteral(
+        "background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e4e4e4, stop:0.4 #d6d6d6, "
+        "stop:0.5 #c1c1c1, stop:1 #b3b3b3); color: black;");
 }
 
 int KORUHVParameterChooser::columnOf(const QString &name) const

@@ -14,7 +14,8 @@ KORUHVSwitchGeometry KORUHVSwitchGeometryFor(int W, int H, bool checked)
     g.fontPixelSize = h / 2;
     g.track = QRect(2, 2, W - 4, h - 4);
     g.knob = checked ? QRect(W - h + 4, 4, h - 8, h - 8) : QRect(4, 4, h - 8, h - 8);
-    g.textBox = checked ? QRect(QPoint(4, 4), QPoint(W - 1 - h, h - 5)) : QRect(QPoint(h, 4), QPoint(W - 5, h - 5));
+    g.textBox =
+        checked ? QRect(QPoint(4, 4), QPoint(W - 1 - h, h - 5)) : QRect(QPoint(h, 4), QPoint(W - 5, h - 5));
     return g;
 }
 

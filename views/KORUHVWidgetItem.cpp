@@ -153,8 +153,8 @@ void KORUHVWidgetItem::widenRangeForOffset()
         spin->setRange(-2147483647.0, 2147483647.0);
 }
 
-void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights access, QString unit, QVariant value,
-                                            int decimals, bool connectSignals)
+void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights access, QString unit,
+                                            QVariant value, int decimals, bool connectSignals)
 {
     if (!referenceNode || layout)
         return;
@@ -176,9 +176,10 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
     const char *changeSignalKind = nullptr; /* for the touched flag */
     if (type <= 2 && (wrapperType == WRAPPER_TYPE_BDSTATUS || wrapperType == WRAPPER_TYPE_CHSTATUS)) {
         auto *label = new QLabel(this);
-        label->setText(wrapperType == WRAPPER_TYPE_BDSTATUS
-                           ? KORUHVUtils::KORUHVConvertBoardStatus(referenceNode->getSystemType(), value.toInt())
-                           : KORUHVUtils::KORUHVConvertChannelStatus(referenceNode->getSystemType(), value.toInt()));
+        label->setText(
+            wrapperType == WRAPPER_TYPE_BDSTATUS
+                ? KORUHVUtils::KORUHVConvertBoardStatus(referenceNode->getSystemType(), value.toInt())
+                : KORUHVUtils::KORUHVConvertChannelStatus(referenceNode->getSystemType(), value.toInt()));
         valueField = label;
     } else if (type <= 2 && wrapperType == WRAPPER_TYPE_BINARY) {
         auto *edit = new QCustomLineEdit(true, nullptr);
@@ -289,8 +290,8 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
             comboShownIndex = combo->currentIndex();
             valueField = combo;
         } else {
-            auto *label = new QLabel(KORUHVUtils::KORUHVConvertPropertyStringFromEnum(referenceNode, value.toInt()),
-                                     this);
+            auto *label = new QLabel(
+                KORUHVUtils::KORUHVConvertPropertyStringFromEnum(referenceNode, value.toInt()), this);
             label->setFont(bold);
             valueField = label;
         }
@@ -499,9 +500,10 @@ void KORUHVWidgetItem::setDataInValueField(QVariant value)
     const unsigned wrapperType = referenceNode->getParWrapperType();
     if (dataType <= 2 && (wrapperType == WRAPPER_TYPE_BDSTATUS || wrapperType == WRAPPER_TYPE_CHSTATUS)) {
         if (auto *l = qobject_cast<QLabel *>(valueField))
-            l->setText(wrapperType == WRAPPER_TYPE_BDSTATUS
-                           ? KORUHVUtils::KORUHVConvertBoardStatus(referenceNode->getSystemType(), value.toInt())
-                           : KORUHVUtils::KORUHVConvertChannelStatus(referenceNode->getSystemType(), value.toInt()));
+            l->setText(
+                wrapperType == WRAPPER_TYPE_BDSTATUS
+                    ? KORUHVUtils::KORUHVConvertBoardStatus(referenceNode->getSystemType(), value.toInt())
+                    : KORUHVUtils::KORUHVConvertChannelStatus(referenceNode->getSystemType(), value.toInt()));
     } else if (dataType <= 2 && isHexRegister()) {
         if (auto *e = qobject_cast<QLineEdit *>(valueField))
             e->setText(KORUHVUtils::KORUHVConvertFromBinaryToHexString(value.toInt()));
@@ -549,8 +551,8 @@ QString KORUHVWidgetItem::getStringDataAndExpUnit()
         text = QString::number(v.toDouble(), 'f', referenceNode->getNodeDecimals());
     else
         text = v.toString();
-    const QString unit = unitLabel ? unitLabel->text()
-                                   : (referenceNode ? referenceNode->getExpUnitShortForm() : QString());
+    const QString unit =
+        unitLabel ? unitLabel->text() : (referenceNode ? referenceNode->getExpUnitShortForm() : QString());
     if (isHexRegister())
         return unit + QLatin1Char(' ') + text;
     return text + QLatin1Char(' ') + unit;
@@ -678,8 +680,8 @@ void KORUHVWidgetItem::endEdit()
     }
     const KORUHVNodeValue current = referenceNode->getNodeValue();
     const bool isSwitch = qobject_cast<KORUHVSwitch *>(valueField) != nullptr;
-    if (current.KORUHVGetQuality() == QUALITY_GOOD
-        && sameValue(current.KORUHVGetValue(), newValue, dataType, isSwitch)) {
+    if (current.KORUHVGetQuality() == QUALITY_GOOD &&
+        sameValue(current.KORUHVGetValue(), newValue, dataType, isSwitch)) {
         touched = false;
         if (combo)
             comboShownIndex = comboIndex;
@@ -773,8 +775,8 @@ bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         const int key = keyEvent->key();
         /* Typing counts as entering, even when it retypes the shown value. */
-        if ((!keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint()) || key == Qt::Key_Backspace
-            || key == Qt::Key_Delete)
+        if ((!keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint()) || key == Qt::Key_Backspace ||
+            key == Qt::Key_Delete)
             touched = true;
         returnKeyPending = key == Qt::Key_Return || key == Qt::Key_Enter;
         wroteDuringReturn = false;

@@ -30,8 +30,8 @@ public:
     KORUHVWidgetItem(QWidget *parent, KORUHVNode *node);
     ~KORUHVWidgetItem() override;
 
-    void createInternalWidget(nodeDataType dataType, nodeAccessRights accessRights, QString unit, QVariant value,
-                              int decimals, bool connectSignals);
+    void createInternalWidget(nodeDataType dataType, nodeAccessRights accessRights, QString unit,
+                              QVariant value, int decimals, bool connectSignals);
 
     KORUHVNode *getReferenceNode() const { return referenceNode; }
     nodeDataType getDataType() const { return dataType; }

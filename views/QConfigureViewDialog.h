@@ -22,7 +22,8 @@ class QVBoxLayout;
 class QConfigureViewDialog : public QDialog, public KORUHVNodeUsingDialog {
     Q_OBJECT
 public:
-    QConfigureViewDialog(KORUHVNode *system, int index, QWidget *parent, KORUHVCustomizations *controller = nullptr);
+    QConfigureViewDialog(KORUHVNode *system, int index, QWidget *parent,
+                         KORUHVCustomizations *controller = nullptr);
     ~QConfigureViewDialog() override;
 
     bool usesNodesOf(int sysHandle, int slot) const override;

@@ -1,8 +1,8 @@
 #include "QCreateSetGroupsDialog.h"
 
 #include "KORUHVNode.h"
-#include "QSetGroupValueDialog.h"
 #include "QCustomLineEdit.h"
+#include "QSetGroupValueDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -50,7 +50,8 @@ QCreateSetGroupsDialog::QCreateSetGroupsDialog(int groupIndex, QVector<KORUHVNod
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::ApplicationModal);
     resize(591, 609);
-    setWindowTitle(groupName.isEmpty() ? QStringLiteral("New Group") : QStringLiteral("Edit %0").arg(groupName));
+    setWindowTitle(groupName.isEmpty() ? QStringLiteral("New Group")
+                                       : QStringLiteral("Edit %0").arg(groupName));
     setWindowIcon(QIcon(QStringLiteral(":/Resources/buttons/workgr.png")));
 
     auto *outer = new QVBoxLayout(this);
@@ -140,7 +141,8 @@ void QCreateSetGroupsDialog::initializeParametersChoice()
                     const auto rights = param->getAccessRights();
                     if (rights != ACCESS_WRITE_ONLY && rights != ACCESS_READ_WRITE)
                         continue;
-                    if (paramCombo->findText(param->getNodeName(), Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+                    if (paramCombo->findText(param->getNodeName(),
+                                             Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
                         paramCombo->addItem(param->getNodeName());
                 }
             }

@@ -4,7 +4,8 @@
 
 #include <QLocale>
 
-QCustomDoubleSpinBox::QCustomDoubleSpinBox(bool flag, QWidget *parent) : QDoubleSpinBox(parent), constructorFlag(flag)
+QCustomDoubleSpinBox::QCustomDoubleSpinBox(bool flag, QWidget *parent)
+    : QDoubleSpinBox(parent), constructorFlag(flag)
 {
     setContextMenuPolicy(Qt::NoContextMenu);
     restStyleSheet = styleSheet();

@@ -266,11 +266,11 @@ void QCustomTableWidget::emitSelectOffsetSettingModality(QPoint point)
         return;
     const QString text = header->text();
     int paramType = -1;
-    if (text.compare(QLatin1String("I0Set"), Qt::CaseInsensitive) == 0
-        || text.compare(QLatin1String("ISet"), Qt::CaseInsensitive) == 0)
+    if (text.compare(QLatin1String("I0Set"), Qt::CaseInsensitive) == 0 ||
+        text.compare(QLatin1String("ISet"), Qt::CaseInsensitive) == 0)
         paramType = 0;
-    else if (text.compare(QLatin1String("V0Set"), Qt::CaseInsensitive) == 0
-             || text.compare(QLatin1String("VSet"), Qt::CaseInsensitive) == 0)
+    else if (text.compare(QLatin1String("V0Set"), Qt::CaseInsensitive) == 0 ||
+             text.compare(QLatin1String("VSet"), Qt::CaseInsensitive) == 0)
         paramType = 1;
     if (paramType < 0)
         return;

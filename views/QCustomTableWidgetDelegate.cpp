@@ -44,7 +44,8 @@ QWidget *QCustomTableWidgetDelegate::createEditor(QWidget *parent, const QStyleO
 
 void QCustomTableWidgetDelegate::setEditorData(QWidget *, const QModelIndex &) const {}
 
-void QCustomTableWidgetDelegate::setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &) const
+void QCustomTableWidgetDelegate::setModelData(QWidget *editor, QAbstractItemModel *,
+                                              const QModelIndex &) const
 {
     auto *item = qobject_cast<KORUHVWidgetItem *>(editor);
     if (!item || !item->getReferenceNode())

@@ -27,7 +27,8 @@ QCustomTableWidget::QCustomTableWidget(bool custom, QWidget *parent)
     setObjectName(QStringLiteral("subWinTable"));
     /* The delegate is a child of the table and goes with it. */
     setItemDelegate(new QCustomTableWidgetDelegate(this));
-    setStyleSheet(QStringLiteral(":enabled { background:#FEFEFE; } \t\t\t\t\t\t\t\t :!enabled { background:#CCCCCC; } "));
+    setStyleSheet(QStringLiteral(
+        ":enabled { background:#FEFEFE; } \t\t\t\t\t\t\t\t :!enabled { background:#CCCCCC; } "));
     setSortingEnabled(false);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -36,7 +37,8 @@ QCustomTableWidget::QCustomTableWidget(bool custom, QWidget *parent)
     verticalHeader()->setSectionsMovable(true);
     connect(verticalHeader(), &QHeaderView::sectionClicked, this, &QCustomTableWidget::cancelRowSelection);
     horizontalHeader()->setSectionsMovable(true);
-    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &QCustomTableWidget::checkColumnSelection);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &QCustomTableWidget::checkColumnSelection);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
             &QCustomTableWidget::emitCreateDialogForTripHandling);
     horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);

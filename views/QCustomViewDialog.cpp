@@ -76,8 +76,8 @@ QCustomViewDialog::QCustomViewDialog(KORUHVCustomizations *controller, QVector<K
     listWidget->setExpandsOnDoubleClick(false);
     listWidget->setRootIsDecorated(false);
     listWidget->setColumnCount(4);
-    listWidget->setHeaderLabels({QStringLiteral("Power Supply"), QStringLiteral("Board"),
-                                 QStringLiteral("Channel"), QString()});
+    listWidget->setHeaderLabels(
+        {QStringLiteral("Power Supply"), QStringLiteral("Board"), QStringLiteral("Channel"), QString()});
     listWidget->header()->setStretchLastSection(true);
     listWidget->setColumnHidden(3, true);
     listWidget->setStyleSheet(QStringLiteral("QTreeWidget::item{height: 24px;}"));

@@ -165,8 +165,8 @@ void QLoadCustDialog::checkPressed(int state)
 {
     auto *box = qobject_cast<QCheckBox *>(sender());
     // Ticking a connected or custom-view row costs no connection.
-    const bool counts = !box || (box->objectName() == QLatin1String("system")
-                                 && !box->parentWidget()->property("connected").toBool());
+    const bool counts = !box || (box->objectName() == QLatin1String("system") &&
+                                 !box->parentWidget()->property("connected").toBool());
     if (counts)
         checkedCount += state != 0 ? 1 : -1;
     const int limit = 4 - countPSAlreadyConnected();
@@ -174,7 +174,8 @@ void QLoadCustDialog::checkPressed(int state)
         if (!row->property("usable").toBool())
             continue;
         auto *rowBox = row->findChild<QCheckBox *>();
-        const bool free = row->property("connected").toBool() || rowBox->objectName() == QLatin1String("CustomView");
+        const bool free =
+            row->property("connected").toBool() || rowBox->objectName() == QLatin1String("CustomView");
         row->setEnabled(checkedCount < limit || rowBox->isChecked() || free);
     }
     updateOkButton();

@@ -9,7 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-QSaveCustDialog::QSaveCustDialog(QWidget *parent, QVector<KORUHVNode *> systems, KORUHVCustomizations *controller)
+QSaveCustDialog::QSaveCustDialog(QWidget *parent, QVector<KORUHVNode *> systems,
+                                 KORUHVCustomizations *controller)
     : QDialog(parent), controller(controller), systems(systems)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -38,9 +39,8 @@ void QSaveCustDialog::createSystemInterfacesWidgets()
             checkBoxes.clear();
             return;
         }
-        auto *box = new QCheckBox(root->getNodeType() == NODE_SYSTEM ? root->getNodeName()
-                                                                       : QStringLiteral("CustomView"),
-                                  views);
+        auto *box = new QCheckBox(
+            root->getNodeType() == NODE_SYSTEM ? root->getNodeName() : QStringLiteral("CustomView"), views);
         box->setChecked(true);
         buttonBox->button(QDialogButtonBox::Ok)->setEnabled(true);
         box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);

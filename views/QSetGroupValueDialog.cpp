@@ -13,7 +13,8 @@
 #include <QVBoxLayout>
 
 QSetGroupValueDialog::QSetGroupValueDialog(QVector<KORUHVNode *> nodes, QString paramName, int groupIndex,
-                                           QString groupName, QWidget *parent, KORUHVCustomizations *controller)
+                                           QString groupName, QWidget *parent,
+                                           KORUHVCustomizations *controller)
     : QDialog(parent), nodes(nodes), paramName(paramName), groupIndex(groupIndex), groupName(groupName),
       controller(controller)
 {
@@ -94,9 +95,11 @@ void QSetGroupValueDialog::buildEditor(bool expandBoth)
     if (!first)
         return;
     valueEditor = new KORUHVWidgetItem(this, first);
-    valueEditor->createInternalWidget(first->getDataType(), first->getAccessRights(), first->getExpUnitShortForm(),
-                                      first->getNodeValue().KORUHVGetValue(), first->getNodeDecimals(), false);
-    valueEditor->setSizePolicy(QSizePolicy::Expanding, expandBoth ? QSizePolicy::Expanding : QSizePolicy::Fixed);
+    valueEditor->createInternalWidget(first->getDataType(), first->getAccessRights(),
+                                      first->getExpUnitShortForm(), first->getNodeValue().KORUHVGetValue(),
+                                      first->getNodeDecimals(), false);
+    valueEditor->setSizePolicy(QSizePolicy::Expanding,
+                               expandBoth ? QSizePolicy::Expanding : QSizePolicy::Fixed);
     editorColumn->insertWidget(1, valueEditor);
 }
 
@@ -172,8 +175,8 @@ void QSetGroupValueDialog::editGroup()
 {
     if (!controller)
         return;
-    auto *dialog = new QCreateSetGroupsDialog(groupIndex, controller->allSystemRoots(), nodes, this, groupName,
-                                              controller);
+    auto *dialog = new QCreateSetGroupsDialog(groupIndex, controller->allSystemRoots(), nodes, this,
+                                              groupName, controller);
     dialog->setParameterInComboBox(paramLabel->text());
     dialog->disableGroupNameAndParameterField();
     dialog->show();

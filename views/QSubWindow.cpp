@@ -55,10 +55,12 @@ QSubWindow::QSubWindow(QWidget *parent, QWidget *parentWidget, int idx, bool cus
         viewModeCombo = new QComboBox();
         viewModeCombo->setObjectName(QStringLiteral("cornerWidget"));
         viewModeCombo->setContentsMargins(6, 6, 6, 6);
-        viewModeCombo->addItems({QStringLiteral("Full"), QStringLiteral("Minimal"), QStringLiteral("Custom")});
+        viewModeCombo->addItems(
+            {QStringLiteral("Full"), QStringLiteral("Minimal"), QStringLiteral("Custom")});
         viewModeCombo->setCurrentIndex(2);
-        viewModeCombo->setStyleSheet(QStringLiteral("QAbstractItemView { background-color:lightgrey; "
-                                                    "selection-background-color:#383838; selection-color: #bfff27; }"));
+        viewModeCombo->setStyleSheet(
+            QStringLiteral("QAbstractItemView { background-color:lightgrey; "
+                           "selection-background-color:#383838; selection-color: #bfff27; }"));
         connect(viewModeCombo, &QComboBox::currentTextChanged, this, &QSubWindow::setViewTableMode);
         if (corner) {
             auto *cornerLayout = new QHBoxLayout();
@@ -236,7 +238,8 @@ void QSubWindow::createTableWidgetHeaders()
                     const QString name = p->getNodeName();
                     int col = findColumn(name);
                     if (col < 0) {
-                        col = appendColumn(name, isCustom ? !p->isEnabledInCustomView() : !p->isNodeEnabled());
+                        col =
+                            appendColumn(name, isCustom ? !p->isEnabledInCustomView() : !p->isNodeEnabled());
                         if (name == QLatin1String("TripInt") || name == QLatin1String("TripExt")) {
                             createTripHandlingIcon(table->horizontalHeaderItem(col));
                             if (!tripConnected) {
@@ -502,8 +505,8 @@ void QSubWindow::setRowColorForStatusAlarm(bool ok, KORUHVNode *node)
     const int row = rowOfNode(node);
     if (row < 0 || table->isRowHidden(row))
         return;
-    const QColor background = ok ? ((row % 2 == 0) ? QColor(238, 238, 238) : QColor(213, 213, 213))
-                                 : QColor(238, 0, 0);
+    const QColor background =
+        ok ? ((row % 2 == 0) ? QColor(238, 238, 238) : QColor(213, 213, 213)) : QColor(238, 0, 0);
     const QColor text = ok ? QColor(Qt::black) : QColor(Qt::white);
     for (int c = 0; c < table->columnCount(); ++c) {
         QTableWidgetItem *cell = table->item(row, c);
@@ -614,7 +617,8 @@ int KORUHVUpdateSubWindowLive(QSubWindow *window, bool isCustomView, KORUHVNode 
         return -1;
     if (!isCustomView) {
         auto *root = new KORUHVNode();
-        root->KORUHVPrepareNode(QStringLiteral("fakeRoot"), NODE_GROUP, -1, -1, QString(), QString(), QString());
+        root->KORUHVPrepareNode(QStringLiteral("fakeRoot"), NODE_GROUP, -1, -1, QString(), QString(),
+                                QString());
         root->addChildNode(systemNode);
         if (systemNode) {
             const int type = systemNode->getSystemType();

@@ -21,17 +21,28 @@ int leadingColumnPassCount()
 bool matchesLeadingPass(int pass, const QString &n)
 {
     switch (pass) {
-    case 0: return same(n, "Name");
-    case 1: return same(n, "I0Set") || same(n, "ISet");
-    case 2: return same(n, "V0Set") || same(n, "VSet");
-    case 3: return same(n, "IMon");
-    case 4: return same(n, "VMon");
-    case 5: return same(n, "Pw");
-    case 6: return n.contains(QLatin1String("Status"), Qt::CaseInsensitive);
-    case 7: return same(n, "RUp");
-    case 8: return same(n, "RDwn");
-    case 9: return same(n, "Trip");
-    default: return false;
+    case 0:
+        return same(n, "Name");
+    case 1:
+        return same(n, "I0Set") || same(n, "ISet");
+    case 2:
+        return same(n, "V0Set") || same(n, "VSet");
+    case 3:
+        return same(n, "IMon");
+    case 4:
+        return same(n, "VMon");
+    case 5:
+        return same(n, "Pw");
+    case 6:
+        return n.contains(QLatin1String("Status"), Qt::CaseInsensitive);
+    case 7:
+        return same(n, "RUp");
+    case 8:
+        return same(n, "RDwn");
+    case 9:
+        return same(n, "Trip");
+    default:
+        return false;
     }
 }
 
@@ -58,8 +69,8 @@ QString rowLabel(bool customView, int rootSystemType, const QString &systemName,
     if (customView)
         return QLatin1Char('(') + systemName + QLatin1Char(')') + slotText + QLatin1Char('.') + channelText;
     if (rootSystemType == P8080_SYSTEM_TYPE)
-        return QStringLiteral("%1.%2").arg(slot / 25).arg(slot % 25, 2, 10, QLatin1Char('0')) + QLatin1Char('.')
-               + channelText;
+        return QStringLiteral("%1.%2").arg(slot / 25).arg(slot % 25, 2, 10, QLatin1Char('0')) +
+               QLatin1Char('.') + channelText;
     return slotText + QLatin1Char('.') + channelText;
 }
 

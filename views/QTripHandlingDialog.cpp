@@ -91,7 +91,8 @@ QTripHandlingDialog::QTripHandlingDialog(int ext_, KORUHVNode *systemNode_, QWid
     scrollAreaWidgetContents = new QWidget();
     scrollArea->setWidget(scrollAreaWidgetContents);
     verticalLayout->addWidget(scrollArea);
-    buttonBox = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel, this);
+    buttonBox =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel, this);
     verticalLayout->addWidget(buttonBox);
     connect(buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -111,7 +112,8 @@ QTripHandlingDialog::QTripHandlingDialog(int ext_, KORUHVNode *systemNode_, QWid
                    QStringLiteral("#D8F781")};
     createTablesForLinking();
     /* OK writes (and the box then accepts); Apply writes and stays open. */
-    connect(buttonBox->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, &QTripHandlingDialog::applyValues);
+    connect(buttonBox->button(QDialogButtonBox::Ok), &QPushButton::clicked, this,
+            &QTripHandlingDialog::applyValues);
     connect(buttonBox->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
             &QTripHandlingDialog::applyValues);
 }
@@ -272,7 +274,8 @@ QTableWidget *QTripHandlingDialog::createTableWidget(KORUHVNode *board)
     int height = table->horizontalHeader()->sizeHint().height() + 2;
     for (int r = 0; r < table->rowCount(); ++r)
         height += table->rowHeight(r);
-    int width = table->verticalScrollBar()->sizeHint().width() + table->verticalHeader()->sizeHint().width() + 2;
+    int width =
+        table->verticalScrollBar()->sizeHint().width() + table->verticalHeader()->sizeHint().width() + 2;
     for (int c = 0; c < table->columnCount(); ++c)
         width += table->columnWidth(c);
     table->setFixedSize(width, height);
@@ -443,8 +446,9 @@ void QTripHandlingDialog::writeAll(bool keepSelection)
 
 void QTripHandlingDialog::showWarningMessageBox()
 {
-    QMessageBox::warning(this, QStringLiteral("LUMO2020"),
-                         QStringLiteral("Some values of the Trip parameter currently set\nare more complex than the "
-                                        "ones which can be\nconfigured in this window.\nPlease be careful while "
-                                        "changing them, because\nyou could lose some link."));
+    QMessageBox::warning(
+        this, QStringLiteral("LUMO2020"),
+        QStringLiteral("Some values of the Trip parameter currently set\nare more complex than the "
+                       "ones which can be\nconfigured in this window.\nPlease be careful while "
+                       "changing them, because\nyou could lose some link."));
 }

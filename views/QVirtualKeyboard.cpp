@@ -91,7 +91,8 @@ void QVirtualKeyboard::fillButtonBackgroundWithImage(QPushButton *button, QStrin
             base = QLatin1String(s.image), width = s.width;
     QIcon icon;
     if (name == QLatin1String("UCASE")) {
-        icon.addPixmap(QPixmap(QLatin1String(keyFolder) + QStringLiteral("shift.png")), QIcon::Normal, QIcon::On);
+        icon.addPixmap(QPixmap(QLatin1String(keyFolder) + QStringLiteral("shift.png")), QIcon::Normal,
+                       QIcon::On);
         width = 103;
     } else {
         const QString path = QLatin1String(keyFolder) + base;
@@ -274,8 +275,8 @@ void QVirtualKeyboard::sendKeyCommand()
     std::unique_ptr<QKeyEvent> event = getKeyEventObject(first);
     if (!event)
         return;
-    if (qobject_cast<QCustomSpinBox *>(target) || qobject_cast<QCustomDoubleSpinBox *>(target)
-        || qobject_cast<QCustomLineEdit *>(target) || qobject_cast<QCustomComboBox *>(target))
+    if (qobject_cast<QCustomSpinBox *>(target) || qobject_cast<QCustomDoubleSpinBox *>(target) ||
+        qobject_cast<QCustomLineEdit *>(target) || qobject_cast<QCustomComboBox *>(target))
         QCoreApplication::sendEvent(target, event.get());
 }
 

@@ -130,8 +130,8 @@ int main(int argc, char **argv)
         t.start();
         ModalAnswerer answer;
         const QString address = QStringLiteral("127.0.0.%1").arg(2 + i);
-        if (window->connectSystem(2, 0, address, QStringLiteral("crate%1").arg(i + 1), QStringLiteral("admin"),
-                                  QStringLiteral("admin")) != 0) {
+        if (window->connectSystem(2, 0, address, QStringLiteral("crate%1").arg(i + 1),
+                                  QStringLiteral("admin"), QStringLiteral("admin")) != 0) {
             std::fprintf(stderr, "cannot connect %s\n", qPrintable(address));
             return 1;
         }
@@ -142,8 +142,9 @@ int main(int argc, char **argv)
         settle.start();
         while (settle.elapsed() < 100)
             app.processEvents(QEventLoop::AllEvents, 20);
-        std::printf("connect crate %d: %8.1f ms; GUI thread late by %.1f ms at worst meanwhile (aim <= 100: %s)\n",
-                    i + 1, ms, late.maxMs, late.maxMs <= 100 ? "met" : "MISSED");
+        std::printf(
+            "connect crate %d: %8.1f ms; GUI thread late by %.1f ms at worst meanwhile (aim <= 100: %s)\n",
+            i + 1, ms, late.maxMs, late.maxMs <= 100 ? "met" : "MISSED");
     }
 
     /* ---- every channel on, ramping slowly towards its top (1 V/s) */
@@ -168,8 +169,8 @@ int main(int argc, char **argv)
 
     /* ---- marker: channel 0 of slot 0 of crate 1, its I0Set; the latency
      * runs from the change to its cell */
-    KORUHVNode *marker =
-        KORUHVConfig::KORUHVConfigGetNodeFromItemId(systems[0]->getSystemNode(), QStringLiteral("I0Set"), 0, 0);
+    KORUHVNode *marker = KORUHVConfig::KORUHVConfigGetNodeFromItemId(systems[0]->getSystemNode(),
+                                                                     QStringLiteral("I0Set"), 0, 0);
     if (!marker) {
         std::fprintf(stderr, "no I0Set node on slot 0 channel 0\n");
         return 1;
@@ -185,22 +186,23 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     QObject probe;
-    QObject::connect(window, &MainWindow::updateValueAndWidget, &probe,
-                     [&](QSystemInterface *s, int bd, int ch, QString name, IDValue_t v, bool, bool, quint64) {
-                         if (s != systems[0] || bd != 0 || ch != 0 || name != QLatin1String("I0Set"))
-                             return;
-                         /* Applied to the node before this (the window's own
-                          * slot was connected first). */
-                         while (!inFlight.empty()) {
-                             const Sent f = inFlight.front();
-                             inFlight.pop_front();
-                             if (f.value == v.FloatValue) {
-                                 latency.push_back(double(clock.nsecsElapsed() - f.at) / 1e6);
-                                 break;
-                             }
-                             /* An older marker never came: lost. */
-                         }
-                     });
+    QObject::connect(
+        window, &MainWindow::updateValueAndWidget, &probe,
+        [&](QSystemInterface *s, int bd, int ch, QString name, IDValue_t v, bool, bool, quint64) {
+            if (s != systems[0] || bd != 0 || ch != 0 || name != QLatin1String("I0Set"))
+                return;
+            /* Applied to the node before this (the window's own
+             * slot was connected first). */
+            while (!inFlight.empty()) {
+                const Sent f = inFlight.front();
+                inFlight.pop_front();
+                if (f.value == v.FloatValue) {
+                    latency.push_back(double(clock.nsecsElapsed() - f.at) / 1e6);
+                    break;
+                }
+                /* An older marker never came: lost. */
+            }
+        });
     /* One marker in flight at a time (the crate sends only the latest value
      * of an item, so two quick changes could be one event); one that has
      * not reached its cell within 2 s counts as lost. */
@@ -259,7 +261,8 @@ int main(int argc, char **argv)
                 if (!ch)
                     continue;
                 KORUHVNode *n = KORUHVConfig::KORUHVConfigGetNodeFromItemId(
-                    systems[size_t(i)]->getSystemNode(), QStringLiteral("I0Set"), board->getBdSlotNr(), ch->getChIdx());
+                    systems[size_t(i)]->getSystemNode(), QStringLiteral("I0Set"), board->getBdSlotNr(),
+                    ch->getChIdx());
                 if (!n)
                     continue;
                 const float want = float(10 + i * 100 + ch->getChIdx() % 90);
@@ -288,11 +291,13 @@ int main(int argc, char **argv)
     aim("event-to-cell latency p99", pct(latency, 0.99), 100, "ms");
     std::printf("%-44s %9.1f ms\n", "event-to-cell latency max", pct(latency, 1.0));
     std::printf("RSS after connect %.1f MB, after 1 min %s, at end %.1f MB\n", rssStart,
-                rssMinute < 0 ? "(run < 1 min)" : qPrintable(QString::number(rssMinute, 'f', 1) + " MB"), rssEnd);
+                rssMinute < 0 ? "(run < 1 min)" : qPrintable(QString::number(rssMinute, 'f', 1) + " MB"),
+                rssEnd);
     if (rssMinute >= 0)
         aim("RSS growth after the first minute", rssEnd - rssMinute, 5, "MB");
-    std::printf("marker cell shows \"%s\", last sent %.1f; %ld of %zu I0Set cells not on their crate's last value\n",
-                qPrintable(shown), double(nextValue), wrong, cells.size());
+    std::printf(
+        "marker cell shows \"%s\", last sent %.1f; %ld of %zu I0Set cells not on their crate's last value\n",
+        qPrintable(shown), double(nextValue), wrong, cells.size());
     std::printf("values lost: %ld (must be 0)\n", lost);
 
     for (int i = crates - 1; i >= 0; --i)

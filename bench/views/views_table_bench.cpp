@@ -163,8 +163,9 @@ int main(int argc, char **argv)
                                                   QStringLiteral("crate%1").arg(i + 1), {}));
         all[i].window->show();
         QCoreApplication::processEvents();
-        report(qPrintable(QStringLiteral("build window %1 (%2 rows)").arg(i + 1).arg(
-                   all[i].window->getTableWidget()->rowCount())),
+        report(qPrintable(QStringLiteral("build window %1 (%2 rows)")
+                              .arg(i + 1)
+                              .arg(all[i].window->getTableWidget()->rowCount())),
                t.nsecsElapsed() / 1e6, 1000.0);
     }
     for (const char *mode : {"Full", "Minimal", "Custom"}) {
@@ -173,8 +174,8 @@ int main(int argc, char **argv)
         for (Crate &c : all)
             c.window->getViewModeCombo()->setCurrentText(QString::fromLatin1(mode));
         QCoreApplication::processEvents();
-        report(qPrintable(QStringLiteral("switch to %1, per window").arg(mode)), t.nsecsElapsed() / 1e6 / crates,
-               300.0);
+        report(qPrintable(QStringLiteral("switch to %1, per window").arg(mode)),
+               t.nsecsElapsed() / 1e6 / crates, 300.0);
     }
 
     /* Lateness of a 20 ms timer while values are applied every 200 ms. */

@@ -19,9 +19,9 @@
 namespace koruhv {
 
 struct BoardTiming {
-    int pollMs = 500;         // polling period
-    int keepAliveMs = 2000;   // longest silence on an event connection (the reader waits 15 s)
-    int calibrationMs = 100;  // pause after each BQ71XX calibration code
+    int pollMs = 500;        // polling period
+    int keepAliveMs = 2000;  // longest silence on an event connection (the reader waits 15 s)
+    int calibrationMs = 100; // pause after each BQ71XX calibration code
 };
 BoardTiming Board_Timing();
 

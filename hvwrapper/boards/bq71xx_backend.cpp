@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "comm_entries.h"
 #include "bq71xx_device.h"
+#include "comm_entries.h"
 
 namespace koruhv {
 
@@ -23,7 +23,10 @@ constinit RegisterBoardTable g_table;
 constexpr uint32_t kIdentReg = 0x8140, kFirmwareReg = 0x8124, kControlReg = 0x1034;
 constexpr uint32_t kScaleReg = 0x1038, kMaxReg = 0x1040, kMinReg = 0x1044;
 
-constexpr uint8_t TM(unsigned type, unsigned mode) { return uint8_t(type | (mode << 3)); }
+constexpr uint8_t TM(unsigned type, unsigned mode)
+{
+    return uint8_t(type | (mode << 3));
+}
 
 // Limits, scales, exponents and decimals come from the unit's calibration.
 // Unit codes: 1 ampere, 2 volt, 7 volt per second.
@@ -140,10 +143,13 @@ int openDevice(int connType, const char *, int linkNumber, int node, uint32_t ba
     return g_table.publish(in, close, [in] { Bq71xx_PollThread(in); });
 }
 
-int deinit(const BackendRef &b) { return g_table.close(b); }
+int deinit(const BackendRef &b)
+{
+    return g_table.close(b);
+}
 
-int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions, uint32_t **serials,
-                uint8_t **minors, uint8_t **majors)
+int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions,
+                uint32_t **serials, uint8_t **minors, uint8_t **majors)
 {
     Bq71xxInstance *in = instanceOf(b);
     if (!in)
@@ -160,10 +166,22 @@ int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, 
 }
 
 // Operations with a fixed answer give it whatever the state of the instance.
-int getSysProp(const BackendRef &, const char *, void *) { return BD_UNKNOWN; }
-int setSysProp(const BackendRef &, const char *, void *) { return BD_UNKNOWN; }
-int getBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *) { return BD_UNKNOWN; }
-int getBdParamProp(const BackendRef &, uint16_t, const char *, const char *, void *) { return BD_OUT_OF_RANGE; }
+int getSysProp(const BackendRef &, const char *, void *)
+{
+    return BD_UNKNOWN;
+}
+int setSysProp(const BackendRef &, const char *, void *)
+{
+    return BD_UNKNOWN;
+}
+int getBdParam(const BackendRef &, uint16_t, const uint16_t *, const char *, void *)
+{
+    return BD_UNKNOWN;
+}
+int getBdParamProp(const BackendRef &, uint16_t, const char *, const char *, void *)
+{
+    return BD_OUT_OF_RANGE;
+}
 
 int getBdParamInfo(const BackendRef &b, uint16_t slot, char **names)
 {
@@ -327,10 +345,19 @@ int getExecCommList(const BackendRef &, uint16_t *count, char **names)
     return BD_OK;
 }
 
-int execComm(const BackendRef &, const char *) { return BD_NO_COMMANDS; }
+int execComm(const BackendRef &, const char *)
+{
+    return BD_NO_COMMANDS;
+}
 
-bool anyOpen() { return g_table.anyOpen(); }
-void resetInstances() { g_table.reset(); }
+bool anyOpen()
+{
+    return g_table.anyOpen();
+}
+void resetInstances()
+{
+    g_table.reset();
+}
 
 constexpr BackendOps makeOps()
 {

@@ -17,11 +17,11 @@ constexpr int kBq71xxChannels = 4;
 // One register row (the static table's form and the instance's copy).
 struct RegisterParamRow {
     char name[11];
-    uint8_t flags;     // bits 0-2 type, bits 3-4 mode (0 read-only, 1 command, 2 read/write)
-    uint16_t reg;      // channel 0's address; channel c at c x 0x100 + reg
+    uint8_t flags;        // bits 0-2 type, bits 3-4 mode (0 read-only, 1 command, 2 read/write)
+    uint16_t reg;         // channel 0's address; channel c at c x 0x100 + reg
     uint16_t calibration; // calibration code, 0 = none
     int16_t minimum, maximum;
-    double scale;      // raw = value x scale; 0 = none
+    double scale; // raw = value x scale; 0 = none
     int8_t unit, exponent;
     int16_t decimals;
     char onText[20], offText[20];
@@ -31,8 +31,18 @@ struct RegisterParamRow {
 };
 
 enum Bq71xxRow {
-    BQ_VSET, BQ_ISET, BQ_VMON, BQ_IMRANGE, BQ_IMONL, BQ_IMONH, BQ_RAMPUP, BQ_RAMPDWN, BQ_VMAX, BQ_PW,
-    BQ_PDWN, BQ_STATUS,
+    BQ_VSET,
+    BQ_ISET,
+    BQ_VMON,
+    BQ_IMRANGE,
+    BQ_IMONL,
+    BQ_IMONH,
+    BQ_RAMPUP,
+    BQ_RAMPDWN,
+    BQ_VMAX,
+    BQ_PW,
+    BQ_PDWN,
+    BQ_STATUS,
 };
 
 struct Bq71xxInstance : RegisterBoard {

@@ -17,7 +17,8 @@ namespace {
 constinit RegisterBoardTable g_table;
 
 constexpr uint32_t kTableBase = 0x4000, kMaskBase = 0x4400;
-constexpr uint32_t kChannelCountReg = 33024, kDescriptionReg = 0x8102, kModelReg = 0x8116, kFirmwareReg = 0x8120;
+constexpr uint32_t kChannelCountReg = 33024, kDescriptionReg = 0x8102, kModelReg = 0x8116,
+                   kFirmwareReg = 0x8120;
 constexpr uint32_t kCommandOffset = 0x2000;
 
 W38xxDevice *deviceOf(const BackendRef &b)
@@ -31,7 +32,7 @@ struct NameOverride {
     const char *on, *off;
 };
 const NameOverride kOverrides[] = {
-    {"Status", 2, "", ""},      {"Pw", 1, "On", "Off"},         {"PDwn", 1, "Ramp", "Kill"},
+    {"Status", 2, "", ""},     {"Pw", 1, "On", "Off"},        {"PDwn", 1, "Ramp", "Kill"},
     {"Polarity", 1, "+", "-"}, {"ImonRange", 1, "Low", "Hi"},
 };
 
@@ -114,7 +115,8 @@ bool readDescription(W38xxDevice &dev, CommRead16 rd)
             if (!(mask & (1u << bit)) || bit >= dev.paramCount)
                 continue;
             row.index[row.count] = uint8_t(bit);
-            row.id[row.count] = v == 0 ? (0xFFFF00u | uint32_t(bit)) : ((uint32_t(v - 1) << 8) | uint32_t(bit));
+            row.id[row.count] =
+                v == 0 ? (0xFFFF00u | uint32_t(bit)) : ((uint32_t(v - 1) << 8) | uint32_t(bit));
             ++row.count;
         }
     }
@@ -138,7 +140,8 @@ bool readDescription(W38xxDevice &dev, CommRead16 rd)
         return false;
     dev.fwMinor = uint8_t(fw & 0xFF);
     dev.fwMajor = 0;
-    return readText(rd, dev.comm, kModelReg, 4, dev.model) && readText(rd, dev.comm, kDescriptionReg, 10, dev.description);
+    return readText(rd, dev.comm, kModelReg, 4, dev.model) &&
+           readText(rd, dev.comm, kDescriptionReg, 10, dev.description);
 }
 
 int openDevice(int connType, const char *ipText, int linkNumber, int node, uint32_t base, void *library)
@@ -170,10 +173,13 @@ int openDevice(int connType, const char *ipText, int linkNumber, int node, uint3
     return g_table.publish(dev, close, [dev] { W38xx_PollThread(dev); });
 }
 
-int deinit(const BackendRef &b) { return g_table.close(b); }
+int deinit(const BackendRef &b)
+{
+    return g_table.close(b);
+}
 
-int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions, uint32_t **serials,
-                uint8_t **minors, uint8_t **majors)
+int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions,
+                uint32_t **serials, uint8_t **minors, uint8_t **majors)
 {
     W38xxDevice *d = deviceOf(b);
     if (!d)
@@ -189,7 +195,6 @@ int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, 
         return BD_NOT_OPEN;
     return Board_SysComp(d->channelCount, crateCount, crateWords, slotWords);
 }
-
 
 // Reads a descriptor's register (both words for a 32-bit one).
 int readRaw(void *library, const W38xxDevice &d, const W38xxDescriptor &desc, int channel, uint32_t *raw)
@@ -213,7 +218,8 @@ int readRaw(void *library, const W38xxDevice &d, const W38xxDescriptor &desc, in
 bool valueToRaw(const W38xxDescriptor &d, void *slot, uint32_t *raw, bool writeBack)
 {
     const int64_t lo = d.wide() ? (d.isSigned() ? INT32_MIN : 0) : (d.isSigned() ? INT16_MIN : 0);
-    const int64_t hi = d.wide() ? (d.isSigned() ? INT32_MAX : UINT32_MAX) : (d.isSigned() ? INT16_MAX : UINT16_MAX);
+    const int64_t hi =
+        d.wide() ? (d.isSigned() ? INT32_MAX : UINT32_MAX) : (d.isSigned() ? INT16_MAX : UINT16_MAX);
     int64_t r;
     switch (d.type()) {
     case 0: {
@@ -527,8 +533,14 @@ int execComm(const BackendRef &b, const char *name)
     return wr(d->comm, W38xx_Register(d->desc[i], -1) + kCommandOffset, 1) == 0 ? BD_OK : BD_READ_FAILED;
 }
 
-bool anyOpen() { return g_table.anyOpen(); }
-void resetInstances() { g_table.reset(); }
+bool anyOpen()
+{
+    return g_table.anyOpen();
+}
+void resetInstances()
+{
+    g_table.reset();
+}
 
 constexpr BackendOps makeOps()
 {

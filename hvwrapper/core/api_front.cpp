@@ -225,8 +225,8 @@ extern "C" int KORUHV_GetChName(int handle, unsigned short slot, unsigned short 
     if ((channelCount && (!channels || !names)))
         return kBad;
     return Api_InSlot(handle, [&](const BackendOps &ops, const BackendRef &ref) {
-        const int rc = Api_Call(ops, ref, OP_GET_CH_NAME, ops.GetChName, uint16_t(slot), uint16_t(channelCount),
-                                channels, names);
+        const int rc = Api_Call(ops, ref, OP_GET_CH_NAME, ops.GetChName, uint16_t(slot),
+                                uint16_t(channelCount), channels, names);
         // Every entry the backend filled stays a terminated text of at most
         // 11 characters.
         if (ops.GetChName)

@@ -12,9 +12,9 @@ namespace koruhv {
 
 // What the front hands to every operation after the open.
 struct BackendRef {
-    int handle;     // backend handle stored in the slot (context, instance or device index)
-    void *library;  // handle of the outside communication library, register families only
-    int slot;       // wrapper slot index (0..99)
+    int handle;    // backend handle stored in the slot (context, instance or device index)
+    void *library; // handle of the outside communication library, register families only
+    int slot;      // wrapper slot index (0..99)
 };
 
 // Operation numbers, used for the request-lock mask.
@@ -45,7 +45,10 @@ enum BackendOp : unsigned {
     OP_COUNT
 };
 
-constexpr uint32_t opBit(BackendOp op) { return 1u << op; }
+constexpr uint32_t opBit(BackendOp op)
+{
+    return 1u << op;
+}
 constexpr uint32_t kAllOps = (1u << OP_COUNT) - 1u;
 
 enum BackendFlags : uint32_t {
@@ -139,4 +142,4 @@ const BackendOps *Backend_ForFamily(int family);
 // instance reset). Ends with null.
 const BackendOps *const *Backend_All();
 
-}  // namespace koruhv
+} // namespace koruhv

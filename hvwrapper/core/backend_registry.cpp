@@ -3,44 +3,32 @@
 // whose open fails (4100).
 #include "backend_ops.h"
 #include "backend_override.h"
-#include "placeholder_backend.h"
 #include "boards/bq71xx_backend.h"
 #include "boards/w38xx_backend.h"
 #include "crate/hx1100_backend.h"
 #include "crate/hx4400_backend.h"
 #include "crate/p8080_backend.h"
-#include "modules/l2290_backend.h"
-#include "modules/w9300_backend.h"
-#include "modules/l317e_backend.h"
-#include "modules/zjv_backend.h"
 #include "modules/bq71xxe_backend.h"
+#include "modules/l2290_backend.h"
+#include "modules/l317e_backend.h"
 #include "modules/l5026_backend.h"
 #include "modules/trixhv_backend.h"
+#include "modules/w9300_backend.h"
+#include "modules/zjv_backend.h"
 #include "modules/zorn_backend.h"
+#include "placeholder_backend.h"
 
 namespace koruhv {
 
 namespace {
 
 const BackendOps *const kFamilies[] = {
-    &kHX1100Backend,
-    &kHX4400Backend,
-    &kW38XXBackend,
-    &kL2290Backend,
-    &kW9300Backend,
-    &kL317EBackend,
-    &kBQ71XXBackend,
-    &kZJVBackend,
-    &kBQ71XXEBackend,
-    &kL5026Backend,
-    &kTrixhvBackend,
-    &kZornBackend,
-    &kL5126Backend,
-    &kP8080Backend,
-    nullptr,
+    &kHX1100Backend, &kHX4400Backend, &kW38XXBackend, &kL2290Backend,   &kW9300Backend,
+    &kL317EBackend,  &kBQ71XXBackend, &kZJVBackend,   &kBQ71XXEBackend, &kL5026Backend,
+    &kTrixhvBackend, &kZornBackend,   &kL5126Backend, &kP8080Backend,   nullptr,
 };
 
-}  // namespace
+} // namespace
 
 const BackendOps *Backend_ForFamily(int family)
 {
@@ -52,6 +40,9 @@ const BackendOps *Backend_ForFamily(int family)
     return nullptr;
 }
 
-const BackendOps *const *Backend_All() { return kFamilies; }
+const BackendOps *const *Backend_All()
+{
+    return kFamilies;
+}
 
-}  // namespace koruhv
+} // namespace koruhv

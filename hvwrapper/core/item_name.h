@@ -24,4 +24,4 @@ int ParseItemName(const char *item, int16_t *board, uint16_t *channel, char *par
 // cursor gives an empty token; only the end of the text gives null.
 char *NextToken(char *text, const char *delims, char **cursor);
 
-}  // namespace koruhv
+} // namespace koruhv

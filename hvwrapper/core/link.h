@@ -47,4 +47,4 @@ double ParseDecimal(const char *text);
 void CommaToDot(char *text);
 const char *ErrnoText();
 
-}  // namespace koruhv
+} // namespace koruhv

@@ -36,7 +36,7 @@ public:
     void addFloat(int instance, int board, int channel, const char *name, float value);
     void addInt(int kind, int instance, int board, int channel, const char *name, int32_t value);
     void addText(int instance, int board, int channel, const char *name, const char *text);
-    const std::vector<uint8_t> &bytes();  // header with the final length, then the records
+    const std::vector<uint8_t> &bytes(); // header with the final length, then the records
 
 private:
     void addRecord(int kind, int instance, int board, int channel, const char *name, const void *value,
@@ -55,4 +55,4 @@ int LocalEvent_Send(int sock, const void *data, size_t len);
 // Reads one local batch from sock (15 s bounds); codes of KORUHV_GetEventData.
 int ReadLocalEventBatch(int sock, KORUHV_SYSTEMSTATUS_t *status, EventRecord **events, int *count);
 
-}  // namespace koruhv
+} // namespace koruhv

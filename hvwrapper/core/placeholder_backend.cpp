@@ -11,7 +11,10 @@ int refuseOpen(const char *, const char *, const char *, const char *, int *outH
     return -1;
 }
 
-int refuseDevice(int, const char *, int, int, uint32_t, void *) { return -1; }
+int refuseDevice(int, const char *, int, int, uint32_t, void *)
+{
+    return -1;
+}
 
 constexpr BackendOps placeholder(int family, const char *prefix, uint32_t flags)
 {
@@ -24,7 +27,7 @@ constexpr BackendOps placeholder(int family, const char *prefix, uint32_t flags)
     return ops;
 }
 
-}  // namespace
+} // namespace
 
 const BackendOps kPlaceholderHX1100 = placeholder(0, "KORU_HX1100_HVW_", BACKEND_DEINIT_RETURNS_CODE);
 const BackendOps kPlaceholderHX4400 = placeholder(2, "KORU_HX4400_HVW_", BACKEND_DEINIT_RETURNS_CODE);
@@ -43,4 +46,4 @@ const BackendOps kPlaceholderZORN = placeholder(14, "KORU_ZORN_HVW_", BACKEND_LO
 const BackendOps kPlaceholderL5126 = placeholder(15, "KORU_L5126_HVW_", BACKEND_LOCAL_EVENTS);
 const BackendOps kPlaceholderP8080 = placeholder(16, "KORU_P8080_HVW_", BACKEND_DEINIT_RETURNS_CODE);
 
-}  // namespace koruhv
+} // namespace koruhv

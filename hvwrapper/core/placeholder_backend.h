@@ -21,4 +21,4 @@ extern const BackendOps kPlaceholderZORN;
 extern const BackendOps kPlaceholderL5126;
 extern const BackendOps kPlaceholderP8080;
 
-}  // namespace koruhv
+} // namespace koruhv

@@ -258,8 +258,8 @@ extern "C" int KORUHV_InitSystem(int systemType, int linkType, void *address, co
         std::snprintf(backendAddress, sizeof backendAddress, "%s", addr);
     // A link or family that does not meet is reported after the search for
     // a free slot (a full table answers 25 first).
-    const int family =
-        Sys_LinkKeyword(linkType) ? Sys_SelectFamily(systemType, linkType, backendAddress) : -KORUHV_ERR_BAD_LINK;
+    const int family = Sys_LinkKeyword(linkType) ? Sys_SelectFamily(systemType, linkType, backendAddress)
+                                                 : -KORUHV_ERR_BAD_LINK;
     // The crate selection hands the second generation its address without
     // the prefix.
     const char *seen = backendAddress;
@@ -275,7 +275,8 @@ extern "C" int KORUHV_InitSystem(int systemType, int linkType, void *address, co
     for (int i = 0; i < kMaxSystems; ++i) {
         SystemSlot &s = *Sys_Slot(i);
         if (s.inUse.load()) {
-            if (family >= 0 && s.family == family && s.linkType == linkType && std::strcmp(s.address, addr) == 0) {
+            if (family >= 0 && s.family == family && s.linkType == linkType &&
+                std::strcmp(s.address, addr) == 0) {
                 TicketLock_Release(&Sys_TableLock);
                 return KORUHV_ERR_ALREADY_OPEN;
             }

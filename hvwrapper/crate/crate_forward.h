@@ -27,7 +27,8 @@ template <const CrateFamily &(*Family)()> struct CrateForward {
         });
     }
 
-    static int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
+    static int getSysComp(const BackendRef &b, uint8_t *crateCount, uint16_t **crateWords,
+                          uint32_t **slotWords)
     {
         return withContext(
             b, [&](CrateContext &ctx) { return CrateOp_GetSysComp(ctx, crateCount, crateWords, slotWords); });
@@ -39,15 +40,18 @@ template <const CrateFamily &(*Family)()> struct CrateForward {
             b, [&](CrateContext &ctx) { return CrateOp_GetSysPropList(Family(), ctx, count, names); });
     }
 
-    static int getBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name, void *values)
+    static int getBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name,
+                          void *values)
     {
-        return withContext(b,
-                           [&](CrateContext &ctx) { return CrateOp_GetBdParam(ctx, n, slots, name, values); });
+        return withContext(
+            b, [&](CrateContext &ctx) { return CrateOp_GetBdParam(ctx, n, slots, name, values); });
     }
 
-    static int setBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name, void *value)
+    static int setBdParam(const BackendRef &b, uint16_t n, const uint16_t *slots, const char *name,
+                          void *value)
     {
-        return withContext(b, [&](CrateContext &ctx) { return CrateOp_SetBdParam(ctx, n, slots, name, value); });
+        return withContext(b,
+                           [&](CrateContext &ctx) { return CrateOp_SetBdParam(ctx, n, slots, name, value); });
     }
 
     static int getBdParamProp(const BackendRef &b, uint16_t slot, const char *param, const char *prop,

@@ -157,10 +157,7 @@ class ByteCursor {
 public:
     ByteCursor(const uint8_t *p, size_t n, ByteOrder order = ByteOrder::Big) : p_(p), n_(n), order_(order) {}
     // The readers are inline: event batches call them for every item.
-    uint8_t u8()
-    {
-        return need(1) ? p_[pos_++] : 0;
-    }
+    uint8_t u8() { return need(1) ? p_[pos_++] : 0; }
     int8_t s8() { return static_cast<int8_t>(u8()); }
     inline uint16_t u16();
     int16_t s16() { return static_cast<int16_t>(u16()); }

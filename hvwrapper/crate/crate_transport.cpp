@@ -8,12 +8,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 
 namespace koruhv {
 
@@ -351,7 +351,8 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
             carry.begin = 0;
         }
         size_t got = 0;
-        IoResult r = recvSome(sock, carry.buf + carry.end, FrameCarry::kSize - carry.end, deadline, block, &got);
+        IoResult r =
+            recvSome(sock, carry.buf + carry.end, FrameCarry::kSize - carry.end, deadline, block, &got);
         if (r != IO_OK)
             return ioCode(r);
         block = false;

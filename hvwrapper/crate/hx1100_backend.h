@@ -32,7 +32,7 @@ int HX1100_UnSubscribe(const BackendRef &b, short port, uint16_t count, const ch
 struct HX1100SubNode {
     int32_t id = -1;
     int16_t kind = 0;
-    char itemName[50] = {};  // at most 49 characters
+    char itemName[50] = {};     // at most 49 characters
     ParamDescriptor descriptor; // empty name: none
 };
 constexpr size_t kHX1100ItemNameMax = 49;

@@ -344,7 +344,8 @@ int HX1100_DecodeDatagram(int handle, const uint8_t *dgram, size_t n, OldEventRe
         const uint8_t *value = it + kItemHeader;
         const size_t avail = n - pos - kItemHeader;
         size_t width = 8;
-        const bool undecodable = (node->kind == ITEM_CHANNEL || node->kind == ITEM_BOARD) && !node->descriptor.name[0];
+        const bool undecodable =
+            (node->kind == ITEM_CHANNEL || node->kind == ITEM_BOARD) && !node->descriptor.name[0];
         if (node->kind == ITEM_SYSTEM || node->kind == ITEM_KEEPALIVE || (undecodable && textFlag))
             width = avail >= 4 ? 4 + lengthAt(value, avail) : 5;
         if (width > avail) {
@@ -418,7 +419,8 @@ int HX1100_GetEventData(int socket, OldEventRecord **events, int *count)
     static thread_local uint8_t buf[kHX1100MaxDatagram];
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
-    ssize_t n = ::recvfrom(socket, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
+    ssize_t n =
+        ::recvfrom(socket, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
     if (n <= 27)
         return 1;
     char peer[INET_ADDRSTRLEN] = {};
@@ -432,8 +434,8 @@ int HX1100_GetEventData(int socket, OldEventRecord **events, int *count)
 
 int HX1100_Subscribe(const BackendRef &b, short port, uint16_t count, const char *items, char *results)
 {
-    CrateContext *ctx = validHandle(b.handle) && HX1100_Contexts()[b.handle].inUse ? &HX1100_Contexts()[b.handle]
-                                                                                     : nullptr;
+    CrateContext *ctx =
+        validHandle(b.handle) && HX1100_Contexts()[b.handle].inUse ? &HX1100_Contexts()[b.handle] : nullptr;
     if (!ctx)
         return KORUHV_ERR_NOT_OPEN;
     uint8_t *list = nullptr;
@@ -476,8 +478,8 @@ int HX1100_Subscribe(const BackendRef &b, short port, uint16_t count, const char
 
 int HX1100_UnSubscribe(const BackendRef &b, short port, uint16_t count, const char *items, char *results)
 {
-    CrateContext *ctx = validHandle(b.handle) && HX1100_Contexts()[b.handle].inUse ? &HX1100_Contexts()[b.handle]
-                                                                                     : nullptr;
+    CrateContext *ctx =
+        validHandle(b.handle) && HX1100_Contexts()[b.handle].inUse ? &HX1100_Contexts()[b.handle] : nullptr;
     if (!ctx)
         return KORUHV_ERR_NOT_OPEN;
     uint8_t *ids = nullptr;

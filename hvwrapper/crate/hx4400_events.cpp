@@ -581,10 +581,11 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
             if (kind == 0) {
                 if (!info || !word(&w))
                     continue;
-                const ParamDescriptor *d = cachedDescriptor(&s, info, generation, [&]() -> const ParamDescriptor * {
-                    const CrateBoardEntry *e = info->findBoard(int(board));
-                    return e ? info->boardParam(*e, s.name) : nullptr;
-                });
+                const ParamDescriptor *d =
+                    cachedDescriptor(&s, info, generation, [&]() -> const ParamDescriptor * {
+                        const CrateBoardEntry *e = info->findBoard(int(board));
+                        return e ? info->boardParam(*e, s.name) : nullptr;
+                    });
                 if (!d && !info->findBoard(int(board)))
                     continue;
                 if (!d) {
@@ -615,10 +616,11 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
                 if (!word(&w))
                     continue;
                 const ParamDescriptor *d =
-                    info ? cachedDescriptor(s, info, generation, [&]() -> const ParamDescriptor * {
-                        const CrateBoardEntry *e = info->findBoard(int(board));
-                        return e ? info->channelParam(*e, channel, name) : nullptr;
-                    })
+                    info ? cachedDescriptor(s, info, generation,
+                                            [&]() -> const ParamDescriptor * {
+                                                const CrateBoardEntry *e = info->findBoard(int(board));
+                                                return e ? info->channelParam(*e, channel, name) : nullptr;
+                                            })
                          : nullptr;
                 if (!d) {
                     changed = true;

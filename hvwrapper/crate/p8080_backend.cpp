@@ -66,8 +66,8 @@ uint16_t port()
     return gTestPort.load() ? gTestPort.load() : kP8080Port;
 }
 
-int getCrateMapLocked(int h, uint16_t *slotCount, char **models, char **descriptions, uint32_t **serialNumbers,
-                      uint8_t **firmwareMinors, uint8_t **firmwareMajors)
+int getCrateMapLocked(int h, uint16_t *slotCount, char **models, char **descriptions,
+                      uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
 {
     CrateContext &ctx = gContexts[h];
     if (!ctx.inUse || ctx.sessionId == 0)
@@ -203,15 +203,15 @@ int P8080_InitSystem(const char *link, const char *address, const char *user, co
     const char *pw = password ? password : "";
     uint8_t *enc = nullptr;
     size_t encLen = 0;
-    if (!Crate_EncryptPassword(P8080_PublicKey(), reinterpret_cast<const uint8_t *>(pw), std::strlen(pw), &enc,
-                               &encLen)) {
+    if (!Crate_EncryptPassword(P8080_PublicKey(), reinterpret_cast<const uint8_t *>(pw), std::strlen(pw),
+                               &enc, &encLen)) {
         // The password cannot be carried (too long for the key): refused.
         release(h);
         return -2;
     }
     RequestBuffer req(ByteOrder::Little);
-    bool built = req.text("LOGIN") && req.colon() && req.text(user ? user : "") && req.colon() &&
-                 req.raw(enc, encLen);
+    bool built =
+        req.text("LOGIN") && req.colon() && req.text(user ? user : "") && req.colon() && req.raw(enc, encLen);
     std::free(enc);
     if (!built) {
         release(h);

@@ -21,8 +21,8 @@ namespace koruhv {
 extern const BackendOps kP8080Backend;
 
 constexpr uint16_t kP8080Port = 9146;
-constexpr int kP8080SysBoard = 150;   // pseudo-board of the system parameters
-constexpr int kP8080MaxModule = 149;  // highest module board number
+constexpr int kP8080SysBoard = 150;  // pseudo-board of the system parameters
+constexpr int kP8080MaxModule = 149; // highest module board number
 
 // Codes of the rack-supply backend.
 enum P8080Code {

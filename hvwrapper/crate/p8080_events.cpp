@@ -361,7 +361,8 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
         if (board > 151)
             break; // the value's width is unknown: nothing after it can be read
         if (board == unsigned(kP8080SysBoard)) {
-            const ItemSlot *s = slot < kItemSlots && st.systemSlots[slot].inUse ? &st.systemSlots[slot] : nullptr;
+            const ItemSlot *s =
+                slot < kItemSlots && st.systemSlots[slot].inUse ? &st.systemSlots[slot] : nullptr;
             const CrateBoardEntry *e = info ? info->findBoard(kP8080SysBoard) : nullptr;
             if (!s || !e)
                 break; // width unknown without the parameter's descriptor
@@ -419,7 +420,8 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             uint32_t w = cur.u32();
             if (!cur.ok())
                 break;
-            const ItemSlot *s = slot < kItemSlots && blk.boardSlots[slot].inUse ? &blk.boardSlots[slot] : nullptr;
+            const ItemSlot *s =
+                slot < kItemSlots && blk.boardSlots[slot].inUse ? &blk.boardSlots[slot] : nullptr;
             if (!s || !e)
                 continue;
             const ParamDescriptor *d = info->boardParam(*e, s->name);

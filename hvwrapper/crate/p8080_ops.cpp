@@ -25,7 +25,7 @@ struct ExecRow {
     const char *keyword;
 };
 const ExecRow kExecRows[] = {
-    {"Kill", "KILL"},         {"ClearAlarm", "CLRALARM"}, {"GlobalOn", "GLOBALON"},
+    {"Kill", "KILL"},           {"ClearAlarm", "CLRALARM"}, {"GlobalOn", "GLOBALON"},
     {"GlobalOff", "GLOBALOFF"}, {"KeepAlive", "KEEPALIVE"},
 };
 
@@ -159,7 +159,8 @@ int joinedNames(const std::vector<std::string> &v, uint16_t *count, char **names
     return 0;
 }
 
-int bdParamProp(CrateContext &ctx, uint16_t slot, const char *param, const char *prop, void *result, bool flag)
+int bdParamProp(CrateContext &ctx, uint16_t slot, const char *param, const char *prop, void *result,
+                bool flag)
 {
     if (flag && slot > kP8080MaxModule)
         return P8080_ERR_SLOT;
@@ -467,7 +468,8 @@ int setSysProp(const BackendRef &b, const char *name, void *value)
 
 int getBdParamProp(const BackendRef &b, uint16_t slot, const char *param, const char *prop, void *result)
 {
-    return locked(b.handle, [&](CrateContext &ctx) { return bdParamProp(ctx, slot, param, prop, result, true); });
+    return locked(b.handle,
+                  [&](CrateContext &ctx) { return bdParamProp(ctx, slot, param, prop, result, true); });
 }
 
 int getChParamProp(const BackendRef &b, uint16_t slot, uint16_t channel, const char *param, const char *prop,
@@ -577,7 +579,8 @@ constexpr BackendOps makeOps()
     ops.family = 16;
     ops.namePrefix = "KORU_P8080_HVW_";
     ops.flags = BACKEND_DEINIT_RETURNS_CODE | BACKEND_CRATE_MAP_ALL_CRATES;
-    ops.requestLockOps = opBit(OP_GET_SYS_PROP) | opBit(OP_SUBSCRIBE) | opBit(OP_UNSUBSCRIBE) | opBit(OP_DEINIT);
+    ops.requestLockOps =
+        opBit(OP_GET_SYS_PROP) | opBit(OP_SUBSCRIBE) | opBit(OP_UNSUBSCRIBE) | opBit(OP_DEINIT);
     ops.InitSystem = P8080_InitSystem;
     ops.DeinitSystem = P8080_DeinitSystem;
     ops.GetCrateMap = P8080_GetCrateMap;

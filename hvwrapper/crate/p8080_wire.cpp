@@ -75,8 +75,8 @@ int P8080_SendOnly(int handle, const RequestBuffer &req)
         return P8080_ERR_SEND;
     CrateContext &ctx = P8080_Contexts()[handle];
     std::lock_guard<std::mutex> g(P8080_Links()[handle].cmdLock);
-    return Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), CrateTransport_ReplyMs()) ==
-                   CRATE_IO_OK
+    return Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(),
+                             CrateTransport_ReplyMs()) == CRATE_IO_OK
                ? 0
                : P8080_ERR_SEND;
 }

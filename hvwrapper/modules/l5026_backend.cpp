@@ -31,8 +31,8 @@ struct Labels {
 
 // One row of the amplifiers' long-form table: width w of a sent number,
 // on/off texts (the unit reads and takes 0/1) or enumeration labels.
-constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min, float max,
-                     unsigned width, int unit = 0, int exponent = 0, const char *onText = "",
+constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min,
+                     float max, unsigned width, int unit = 0, int exponent = 0, const char *onText = "",
                      const char *offText = "", Labels labels = {})
 {
     ParamRow r{};
@@ -68,7 +68,8 @@ constexpr ParamRow kL5026Rows[] = {
     R("MuxOut", "MUX", PT_ENUM, RW, 0, 2, 1, 0, 0, "", "", {{"Disable", "Energy Enabled", "Timing Enabled"}}),
     R("InPol", "POL", PT_ONOFF, RW, 0, 1, 1, 0, 0, "Neg", "Pos"),
     R("Shape", "SHAPE", PT_ENUM, RW, 0, 4, 1, 8, -6, "", "", {{"0.5", "1", "2", "4", "0.5 Fast"}}),
-    R("CoarsGain", "CGAIN", PT_ENUM, RW, 0, 7, 1, 0, 0, "", "", {{"2", "4", "8", "16", "32", "64", "128", "256"}}),
+    R("CoarsGain", "CGAIN", PT_ENUM, RW, 0, 7, 1, 0, 0, "", "",
+      {{"2", "4", "8", "16", "32", "64", "128", "256"}}),
     R("FineGain", "FGAIN", PT_NUMERIC, RW, 0, 127, 1),
     R("PoleZAdj", "PZADJ", PT_NUMERIC, RW, 0, 255, 1),
     R("TGain", "TGAIN", PT_ENUM, RW, 0, 1, 1, 0, 0, "", "", {{"1X", "4X"}}),
@@ -116,7 +117,9 @@ struct Variant {
 constexpr Variant kL5026Variants[] = {
     {"L5026GE", {{"Shape", {{"1", "4", "8", "16", "1 Fast"}}}}},
     {"L5026DB",
-     {{"Shape", {{"0.2", "0.4", "1", "2", "0.2 Fast"}}}, {"TInt", {{"15", "30"}}}, {"TDiff", {{"75 ", "150"}}}}},
+     {{"Shape", {{"0.2", "0.4", "1", "2", "0.2 Fast"}}},
+      {"TInt", {{"15", "30"}}},
+      {"TDiff", {{"75 ", "150"}}}}},
 };
 constexpr Variant kL5126Variants[] = {
     {"L5126GE", {{"MuxOut", {{"Disable", "Slow Enabled", "FAUX Enable"}}}}},
@@ -218,8 +221,8 @@ int parseAddress(const TextFamily &f, const char *link, const char *address, Lin
     return 0;
 }
 
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic, const void *value,
-                 char *out, size_t cap)
+int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
+                 const void *value, char *out, size_t cap)
 {
     char part[160] = "";
     if (kind == REQ_SET && value && std::strcmp(mnemonic, "On") != 0 && std::strcmp(mnemonic, "Off") != 0) {
@@ -241,7 +244,8 @@ int rowProperty(const ParamRow &row, const char *prop, void *result)
         std::memcpy(result, row.enumLabels, sizeof row.enumLabels);
         return row.type() == PT_ENUM ? 0 : TEXT_UNKNOWN_PROPERTY;
     }
-    if ((!std::strcmp(prop, "Onstate") && !row.onLabel[0]) || (!std::strcmp(prop, "Offstate") && !row.offLabel[0]))
+    if ((!std::strcmp(prop, "Onstate") && !row.onLabel[0]) ||
+        (!std::strcmp(prop, "Offstate") && !row.offLabel[0]))
         return TEXT_UNKNOWN_PROPERTY;
     return Text_RowProperty(row, prop, result);
 }

@@ -3,8 +3,8 @@
 #include "modules/text_engine.h"
 
 #include <poll.h>
-#include <sys/socket.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -662,9 +662,10 @@ int32_t parseHexText(const char *text)
     uint64_t v = 0;
     for (;; ++text) {
         const char c = *text;
-        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                                          : -1;
+        const int d = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
         if (d < 0)
             break;
         v = ((v << 4) | static_cast<uint64_t>(d)) & 0xFFFFFFFFull;
@@ -689,9 +690,11 @@ RowValue TextConvertValue(const TextInstance &in, const ParamRow &row, int chann
         break;
     case PT_ONOFF:
         if (row.rule == RULE_SWITCH && in.family->switchFromStatus)
-            v.i = in.family->switchFromStatus(in.family->statusIsHex ? parseHexText(text) : ParseIntText(text));
+            v.i =
+                in.family->switchFromStatus(in.family->statusIsHex ? parseHexText(text) : ParseIntText(text));
         else
-            v.i = (row.rule == RULE_ONOFF_NOCASE ? strcasecmp(text, row.onWord) : std::strcmp(text, row.onWord)) == 0
+            v.i = (row.rule == RULE_ONOFF_NOCASE ? strcasecmp(text, row.onWord)
+                                                 : std::strcmp(text, row.onWord)) == 0
                       ? 1
                       : 0;
         break;
@@ -916,7 +919,8 @@ int Text_SetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
     if (count && !values)
         return TEXT_WRITE_FAILED;
     const int type = row->type();
-    if (type != PT_NUMERIC && type != PT_ONOFF && type != PT_CHSTATUS && type != PT_INTEGER && type != PT_ENUM)
+    if (type != PT_NUMERIC && type != PT_ONOFF && type != PT_CHSTATUS && type != PT_INTEGER &&
+        type != PT_ENUM)
         return f.refuseUnsendableSets ? TEXT_WRITE_FAILED : 0;
     for (uint16_t k = 0; k < count; ++k) {
         const int ch = channels[k];

@@ -95,8 +95,8 @@ struct Discovery {
     {
         return std::strcmp(a.name, b.name) == 0 && a.flags == b.flags && a.minimum == b.minimum &&
                a.maximum == b.maximum && a.textDigits == b.textDigits && a.decimals == b.decimals &&
-               a.exponent == b.exponent && sa == sb && a.unit == b.unit && std::strcmp(a.onLabel, b.onLabel) == 0 &&
-               std::strcmp(a.offLabel, b.offLabel) == 0;
+               a.exponent == b.exponent && sa == sb && a.unit == b.unit &&
+               std::strcmp(a.onLabel, b.onLabel) == 0 && std::strcmp(a.offLabel, b.offLabel) == 0;
     }
 
     // Names of a list request, or false when it failed or the table would
@@ -304,17 +304,17 @@ constexpr BackendOps makeOps()
     ops.SetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
         return TRIXHV_SetBdParam(b.handle, n, s, p, v);
     };
-    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) { return TRIXHV_GetBdParamInfo(b.handle, s, n); };
+    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) {
+        return TRIXHV_GetBdParamInfo(b.handle, s, n);
+    };
     ops.ExecComm = [](const BackendRef &b, const char *c) { return TRIXHV_ExecComm(b.handle, c); };
     ops.GetBdParamProp = [](const BackendRef &b, uint16_t s, const char *p, const char *q, void *r) {
         return TRIXHV_GetBdParamProp(b.handle, s, p, q, r);
     };
-    ops.GetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c, void *v) {
-        return TRIXHV_GetChParam(b.handle, s, p, n, c, v);
-    };
-    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c, void *v) {
-        return TRIXHV_SetChParam(b.handle, s, p, n, c, v);
-    };
+    ops.GetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c,
+                        void *v) { return TRIXHV_GetChParam(b.handle, s, p, n, c, v); };
+    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c,
+                        void *v) { return TRIXHV_SetChParam(b.handle, s, p, n, c, v); };
     return ops;
 }
 

@@ -24,7 +24,8 @@ int TRIXHV_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **
 int TRIXHV_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords);
 int TRIXHV_GetSysPropList(int instance, uint16_t *count, char **names);
 // The board operations take the slot arguments and ignore them: element 0.
-int TRIXHV_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, void *values);
+int TRIXHV_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name,
+                      void *values);
 int TRIXHV_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name,
                       const void *values);
 int TRIXHV_GetBdParamProp(int instance, uint16_t slot, const char *param, const char *prop, void *result);

@@ -172,8 +172,8 @@ bool Trixhv_SkipSet(const char *name, const void *value)
 
 uint8_t Trixhv_UnitCode(const char *unit)
 {
-    static const char *const kUnits[] = {"ampere", "volt", "watt",  "celsius", "hertz", "bar",
-                                         "vps",    "second", "rpm", "count",   "bit"};
+    static const char *const kUnits[] = {"ampere", "volt",   "watt", "celsius", "hertz", "bar",
+                                         "vps",    "second", "rpm",  "count",   "bit"};
     for (size_t i = 0; i < std::size(kUnits); ++i)
         if (std::strcmp(unit, kUnits[i]) == 0)
             return static_cast<uint8_t>(i + 1);

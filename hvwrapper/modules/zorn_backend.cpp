@@ -27,8 +27,8 @@ struct Words {
     const char *onWord, *offWord, *onLabel, *offLabel;
 };
 
-constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min, float max,
-                     int decimals, int unit, Words w = {}, RowRule rule = RULE_NONE)
+constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min,
+                     float max, int decimals, int unit, Words w = {}, RowRule rule = RULE_NONE)
 {
     ParamRow r{};
     put(r.name, sizeof r.name, name);
@@ -241,7 +241,8 @@ int Zorn_ParseVersion(const char *value, int *major, int *minor, int *revision)
 
 constinit const TextFamily kZornFamily = makeFamily();
 
-int ZORN_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, const void *values)
+int ZORN_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name,
+                    const void *values)
 {
     TextInstance *in = Text_FindInstance(kZornFamily, instance);
     if (!in)
@@ -255,7 +256,8 @@ int ZORN_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, con
     // A command row is set by sending its bare mnemonic.
     if (!row || row->type() != PT_NONE || row->mode() == PM_READ) {
         const std::vector<uint16_t> zeros = oneBoard(slotCount, slots);
-        return Text_SetBdParam(kZornFamily, instance, slotCount, slots ? zeros.data() : nullptr, name, values);
+        return Text_SetBdParam(kZornFamily, instance, slotCount, slots ? zeros.data() : nullptr, name,
+                               values);
     }
     for (uint16_t k = 0; k < slotCount; ++k)
         if (Text_Set(*in, -1, row->mnemonic, nullptr) != 0)
@@ -293,16 +295,17 @@ constexpr BackendOps makeOps()
     ops.SetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
         return ZORN_SetBdParam(b.handle, n, s, p, v);
     };
-    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) { return ZORN_GetBdParamInfo(b.handle, s, n); };
+    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) {
+        return ZORN_GetBdParamInfo(b.handle, s, n);
+    };
     ops.GetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
         return ZORN_GetBdParam(b.handle, n, s, p, v);
     };
     ops.GetBdParamProp = [](const BackendRef &b, uint16_t s, const char *p, const char *q, void *r) {
         return ZORN_GetBdParamProp(b.handle, s, p, q, r);
     };
-    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c, void *v) {
-        return ZORN_SetChParam(b.handle, s, p, n, c, v);
-    };
+    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c,
+                        void *v) { return ZORN_SetChParam(b.handle, s, p, n, c, v); };
     return ops;
 }
 
@@ -325,8 +328,8 @@ const char *ZORN_GetError(int)
 int ZORN_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **descriptions,
                      uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
 {
-    return Text_GetCrateMap(kZornFamily, instance, slotCount, models, descriptions, serialNumbers, firmwareMinors,
-                            firmwareMajors);
+    return Text_GetCrateMap(kZornFamily, instance, slotCount, models, descriptions, serialNumbers,
+                            firmwareMinors, firmwareMajors);
 }
 int ZORN_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
 {

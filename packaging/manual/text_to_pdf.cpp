@@ -26,7 +26,8 @@ std::string escapePdf(const std::string &s)
 {
     std::string out;
     for (char c : s) {
-        if (c == '(' || c == ')' || c == '\\') out += '\\';
+        if (c == '(' || c == ')' || c == '\\')
+            out += '\\';
         out += c;
     }
     return out;
@@ -44,7 +45,8 @@ std::vector<std::string> wrap(const std::string &text, size_t width)
         }
         line += (line.empty() ? "" : " ") + word;
     }
-    if (!line.empty()) lines.push_back(line);
+    if (!line.empty())
+        lines.push_back(line);
     return lines;
 }
 
@@ -60,10 +62,12 @@ bool readBlocks(const char *path, std::vector<Block> &blocks, std::string &error
     bool inParagraph = false;
     while (std::getline(in, line)) {
         ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         for (unsigned char c : line)
             if (c < 0x20 || c > 0x7e) {
-                error = std::string(path) + ":" + std::to_string(number) + ": only printable ASCII is allowed";
+                error =
+                    std::string(path) + ":" + std::to_string(number) + ": only printable ASCII is allowed";
                 return false;
             }
         if (line.find_first_not_of(' ') == std::string::npos) {
@@ -98,7 +102,8 @@ public:
 
     void text(const char *font, double size, double x, const std::string &s, double advance)
     {
-        if (pages.empty() || y_ - advance < kMargin) newPage();
+        if (pages.empty() || y_ - advance < kMargin)
+            newPage();
         y_ -= advance;
         char head[96];
         std::snprintf(head, sizeof head, "BT /%s %.1f Tf %.1f %.1f Td (", font, size, x, y_);
@@ -106,7 +111,8 @@ public:
     }
     void space(double dy)
     {
-        if (!pages.empty()) y_ -= dy;
+        if (!pages.empty())
+            y_ -= dy;
     }
 
 private:
@@ -128,7 +134,8 @@ std::string buildPdf(const std::vector<std::string> &pageStreams, const std::str
     };
     const size_t pageCount = pageStreams.size();
     std::string kids;
-    for (size_t i = 0; i < pageCount; ++i) kids += std::to_string(6 + 2 * i) + " 0 R ";
+    for (size_t i = 0; i < pageCount; ++i)
+        kids += std::to_string(6 + 2 * i) + " 0 R ";
     object("<< /Type /Catalog /Pages 2 0 R >>");
     object("<< /Type /Pages /Kids [ " + kids + "] /Count " + std::to_string(pageCount) + " >>");
     object("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
@@ -136,8 +143,8 @@ std::string buildPdf(const std::vector<std::string> &pageStreams, const std::str
     object("<< /Title (" + escapePdf(title) + ") /Producer (koru-text-to-pdf) >>");
     for (size_t i = 0; i < pageCount; ++i) {
         char footer[160];
-        std::snprintf(footer, sizeof footer, "BT /F1 8.0 Tf %.1f %.1f Td (%s - page %zu of %zu) Tj ET\n", kMargin,
-                      kMargin / 2, escapePdf(title).c_str(), i + 1, pageCount);
+        std::snprintf(footer, sizeof footer, "BT /F1 8.0 Tf %.1f %.1f Td (%s - page %zu of %zu) Tj ET\n",
+                      kMargin, kMargin / 2, escapePdf(title).c_str(), i + 1, pageCount);
         const std::string stream = pageStreams[i] + footer;
         char mediaBox[64];
         std::snprintf(mediaBox, sizeof mediaBox, "[0 0 %.0f %.0f]", kPageWidth, kPageHeight);
@@ -153,12 +160,12 @@ std::string buildPdf(const std::vector<std::string> &pageStreams, const std::str
         std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", off);
         pdf += entry;
     }
-    pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R /Info 5 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) +
+           " /Root 1 0 R /Info 5 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     return pdf;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -173,7 +180,9 @@ int main(int argc, char **argv)
         return 1;
     }
     const double textWidth = kPageWidth - 2 * kMargin;
-    const auto columns = [&](double size, double indent) { return size_t((textWidth - indent) / (size * kAverageEm)); };
+    const auto columns = [&](double size, double indent) {
+        return size_t((textWidth - indent) / (size * kAverageEm));
+    };
     PageWriter out;
     std::string title = "Manual";
     for (const Block &b : blocks) {
@@ -200,7 +209,8 @@ int main(int argc, char **argv)
             bool first = true;
             for (const std::string &l : wrap(b.text, columns(kBodySize, indent))) {
                 out.text("F1", kBodySize, kMargin + indent, l, kBodySize * 1.35);
-                if (first) out.text("F1", kBodySize, kMargin + 3, "-", 0);
+                if (first)
+                    out.text("F1", kBodySize, kMargin + 3, "-", 0);
                 first = false;
             }
             out.space(kBodySize * 0.2);

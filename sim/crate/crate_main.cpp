@@ -26,7 +26,8 @@ bool number(const char *text, long lo, long hi, long &out)
     char *end = nullptr;
     errno = 0;
     long v = std::strtol(text, &end, 10);
-    if (errno || !end || *end || end == text || v < lo || v > hi) return false;
+    if (errno || !end || *end || end == text || v < lo || v > hi)
+        return false;
     out = v;
     return true;
 }
@@ -36,20 +37,23 @@ bool number(const char *text, long lo, long hi, long &out)
 void switchOnChannels(korusim::CrateModel &model, unsigned n, double volts)
 {
     for (auto &slot : model.slots) {
-        if (!slot) continue;
+        if (!slot)
+            continue;
         korusim::CrateBoard &b = *slot;
         for (unsigned c = 0; c < n && c < b.channels; ++c) {
             std::vector<korusim::CrateParam> params = b.paramsOf(c);
             for (auto &p : params) {
-                if (p.name == "Pw") p.initialRaw = 1;
-                if (p.name == "V0Set") p.initialRaw = korusim::valueToRaw(p, volts);
+                if (p.name == "Pw")
+                    p.initialRaw = 1;
+                if (p.name == "V0Set")
+                    p.initialRaw = korusim::valueToRaw(p, volts);
             }
             b.channelParamsOverride[c] = params;
         }
     }
 }
 
-}  // namespace
+} // namespace
 
 int runCrateSim(int argc, char **argv)
 {
@@ -76,8 +80,8 @@ int runCrateSim(int argc, char **argv)
             opt.user = argv[++i];
         } else if (a == "--password" && hasValue) {
             opt.password = argv[++i];
-        } else if (a == "--preset" && hasValue && (std::strcmp(argv[i + 1], "full") == 0 ||
-                                                   std::strcmp(argv[i + 1], "small") == 0)) {
+        } else if (a == "--preset" && hasValue &&
+                   (std::strcmp(argv[i + 1], "full") == 0 || std::strcmp(argv[i + 1], "small") == 0)) {
             preset = argv[++i];
         } else if (a == "--tick" && hasValue && number(argv[i + 1], 10, 60000, v)) {
             opt.tickPeriod = std::chrono::milliseconds(v);
@@ -112,8 +116,10 @@ int runCrateSim(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    korusim::CrateModel model = preset == "small" ? korusim::CrateModel::smallCrate() : korusim::CrateModel::fullCrate();
-    if (switchOn > 0) switchOnChannels(model, switchOn, volts);
+    korusim::CrateModel model =
+        preset == "small" ? korusim::CrateModel::smallCrate() : korusim::CrateModel::fullCrate();
+    if (switchOn > 0)
+        switchOnChannels(model, switchOn, volts);
     korusim::CrateSim sim(model, address, uint16_t(port), opt);
     if (!sim.start()) {
         std::fprintf(stderr, "koru-sim crate: %s\n", sim.errorText().c_str());

@@ -9,8 +9,8 @@
 namespace korusim {
 
 CrateParam numericParam(const std::string &name, bool writable, int32_t minRaw, int32_t maxRaw,
-                        uint16_t decimals, uint16_t factor, int16_t unit, int16_t exp,
-                        uint32_t initialRaw, bool isSigned)
+                        uint16_t decimals, uint16_t factor, int16_t unit, int16_t exp, uint32_t initialRaw,
+                        bool isSigned)
 {
     CrateParam p;
     p.name = name;
@@ -73,13 +73,17 @@ uint32_t valueToRaw(const CrateParam &p, double value)
     double scaled = p.decimals ? value * f : value / f;
     if (p.isSigned) {
         double r = std::round(scaled);
-        if (r < double(INT32_MIN)) r = double(INT32_MIN);
-        if (r > double(INT32_MAX)) r = double(INT32_MAX);
+        if (r < double(INT32_MIN))
+            r = double(INT32_MIN);
+        if (r > double(INT32_MAX))
+            r = double(INT32_MAX);
         return uint32_t(int32_t(r));
     }
     double r = std::floor(scaled + 0.5);
-    if (r < 0) r = 0;
-    if (r > double(UINT32_MAX)) r = double(UINT32_MAX);
+    if (r < 0)
+        r = 0;
+    if (r > double(UINT32_MAX))
+        r = double(UINT32_MAX);
     return uint32_t(r);
 }
 
@@ -124,7 +128,10 @@ CrateBoard hvBoard(const std::string &model, unsigned channels, uint16_t serial)
 
 namespace {
 
-std::string be16(uint16_t v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
+std::string be16(uint16_t v)
+{
+    return std::string{char(v >> 8), char(v & 0xFF)};
+}
 std::string be32(uint32_t v)
 {
     return std::string{char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
@@ -176,7 +183,7 @@ std::vector<std::string> currentCommands()
     return {"KILL_1", "KILL_2", "CLRALARM_1", "CLRALARM_2", "ENABLEMSG", "DISABLEMSG", "FORMAT"};
 }
 
-}  // namespace
+} // namespace
 
 CrateModel CrateModel::fullCrate()
 {
@@ -217,4 +224,4 @@ CrateModel CrateModel::smallCrate()
     return m;
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -5,11 +5,16 @@ namespace korusim {
 uint16_t frontPanelBits(uint32_t st)
 {
     uint16_t w = 0;
-    if (st & kChannelOn) w |= kPanelChannelOn;
-    if (st & kChannelOverCurrent) w |= kPanelOverCurrent;
-    if (st & kChannelOverVoltage) w |= kPanelOverVoltage;
-    if (st & kChannelUnderVoltage) w |= kPanelUnderVoltage;
-    if (st & (kChannelExternalTrip | kChannelInternalTrip)) w |= kPanelTrip;
+    if (st & kChannelOn)
+        w |= kPanelChannelOn;
+    if (st & kChannelOverCurrent)
+        w |= kPanelOverCurrent;
+    if (st & kChannelOverVoltage)
+        w |= kPanelOverVoltage;
+    if (st & kChannelUnderVoltage)
+        w |= kPanelUnderVoltage;
+    if (st & (kChannelExternalTrip | kChannelInternalTrip))
+        w |= kPanelTrip;
     return w;
 }
 
@@ -34,4 +39,4 @@ bool isFanStatusName(const std::string &name)
     return name.size() >= 7 && name.compare(name.size() - 7, 7, "FanStat") == 0;
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -38,7 +38,8 @@ uint16_t frontPanelBits(uint32_t channelStatus);
 // 16-bit big-endian number. Running fans turn at the speed the "HVFanSpeed"
 // setting asks for (0 low, 1 middle, 2 high), each a little apart from the
 // others as real fans are; a failed fan stands still.
-std::string fanStatusBytes(unsigned fanCount, uint32_t failedMask, unsigned speedSetting, unsigned firstFan = 0);
+std::string fanStatusBytes(unsigned fanCount, uint32_t failedMask, unsigned speedSetting,
+                           unsigned firstFan = 0);
 bool isFanStatusName(const std::string &name);
 
-}  // namespace korusim
+} // namespace korusim

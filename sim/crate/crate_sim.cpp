@@ -71,7 +71,10 @@ void put32(std::string &s, uint32_t v)
     s.push_back(char(v & 0xFF));
 }
 
-uint16_t get16(const std::string &s, size_t p) { return uint16_t((uint8_t(s[p]) << 8) | uint8_t(s[p + 1])); }
+uint16_t get16(const std::string &s, size_t p)
+{
+    return uint16_t((uint8_t(s[p]) << 8) | uint8_t(s[p + 1]));
+}
 
 uint32_t get32(const std::string &s, size_t p)
 {
@@ -83,8 +86,10 @@ bool sendAll(int fd, const char *data, size_t n)
 {
     while (n) {
         ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
         data += w;
         n -= size_t(w);
     }
@@ -94,7 +99,8 @@ bool sendAll(int fd, const char *data, size_t n)
 bool isLoopback(const std::string &ip)
 {
     in_addr a{};
-    if (inet_pton(AF_INET, ip.c_str(), &a) != 1) return false;
+    if (inet_pton(AF_INET, ip.c_str(), &a) != 1)
+        return false;
     return (ntohl(a.s_addr) >> 24) == 127;
 }
 
@@ -102,7 +108,8 @@ std::string printable(const std::string &s)
 {
     std::string out;
     for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F) out.push_back(char(c));
+        if (c >= 0x20 && c < 0x7F)
+            out.push_back(char(c));
         else {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02X", c);
@@ -122,33 +129,39 @@ struct Reader {
 
     bool fail(const std::string &what)
     {
-        if (error.empty()) error = where + ": " + what + " at byte " + std::to_string(p);
+        if (error.empty())
+            error = where + ": " + what + " at byte " + std::to_string(p);
         return false;
     }
     bool ok() const { return error.empty(); }
     bool need(size_t n, const char *what)
     {
-        if (!ok()) return false;
-        if (p + n > b.size()) return fail(std::string("request ends inside ") + what);
+        if (!ok())
+            return false;
+        if (p + n > b.size())
+            return fail(std::string("request ends inside ") + what);
         return true;
     }
     uint16_t u16(const char *what)
     {
-        if (!need(2, what)) return 0;
+        if (!need(2, what))
+            return 0;
         uint16_t v = get16(b, p);
         p += 2;
         return v;
     }
     uint32_t u32(const char *what)
     {
-        if (!need(4, what)) return 0;
+        if (!need(4, what))
+            return 0;
         uint32_t v = get32(b, p);
         p += 4;
         return v;
     }
     bool colon(const char *after)
     {
-        if (!ok()) return false;
+        if (!ok())
+            return false;
         if (p < b.size() && b[p] == ':') {
             ++p;
             return true;
@@ -158,22 +171,26 @@ struct Reader {
     // A name ended by ':' (not included). NUL bytes inside are a fault.
     std::string name(const char *what)
     {
-        if (!ok()) return {};
+        if (!ok())
+            return {};
         size_t e = b.find(':', p);
         if (e == std::string::npos) {
             fail(std::string("no ':' after ") + what);
             return {};
         }
         std::string n = b.substr(p, e - p);
-        if (n.find('\0') != std::string::npos) fail(std::string("NUL inside ") + what);
+        if (n.find('\0') != std::string::npos)
+            fail(std::string("NUL inside ") + what);
         p = e + 1;
         return n;
     }
     // The last field: the request ends here, with or without one ':'.
     bool end()
     {
-        if (!ok()) return false;
-        if (p == b.size()) return true;
+        if (!ok())
+            return false;
+        if (p == b.size())
+            return true;
         if (p + 1 == b.size() && b[p] == ':') {
             ++p;
             return true;
@@ -185,17 +202,28 @@ struct Reader {
 const char *statusText(int16_t st)
 {
     switch (st) {
-    case kStatusOk: return "Command Ok";
-    case kStatusLoginFailed: return "Login failed";
-    case kStatusBadSession: return "Session not valid";
-    case kStatusUnknownCommand: return "Command not found";
-    case kStatusMalformed: return "Malformed request";
-    case kStatusSlotEmpty: return "Slot empty";
-    case kStatusChannelRange: return "Channel out of range";
-    case kStatusParamNotFound: return "Parameter not found";
-    case kStatusReadOnly: return "Parameter read only";
-    case kStatusValueRange: return "Value out of range";
-    default: return "Error";
+    case kStatusOk:
+        return "Command Ok";
+    case kStatusLoginFailed:
+        return "Login failed";
+    case kStatusBadSession:
+        return "Session not valid";
+    case kStatusUnknownCommand:
+        return "Command not found";
+    case kStatusMalformed:
+        return "Malformed request";
+    case kStatusSlotEmpty:
+        return "Slot empty";
+    case kStatusChannelRange:
+        return "Channel out of range";
+    case kStatusParamNotFound:
+        return "Parameter not found";
+    case kStatusReadOnly:
+        return "Parameter read only";
+    case kStatusValueRange:
+        return "Value out of range";
+    default:
+        return "Error";
     }
 }
 
@@ -203,22 +231,24 @@ bool sameDescriptor(const CrateParam &a, const CrateParam &b)
 {
     if (a.name != b.name || a.type != b.type || a.writable != b.writable || a.isSigned != b.isSigned)
         return false;
-    if (a.type == 1) return a.onText == b.onText && a.offText == b.offText;
-    return a.minRaw == b.minRaw && a.maxRaw == b.maxRaw && a.decimals == b.decimals &&
-           a.factor == b.factor && a.unit == b.unit && a.exp == b.exp && a.reserved == b.reserved;
+    if (a.type == 1)
+        return a.onText == b.onText && a.offText == b.offText;
+    return a.minRaw == b.minRaw && a.maxRaw == b.maxRaw && a.decimals == b.decimals && a.factor == b.factor &&
+           a.unit == b.unit && a.exp == b.exp && a.reserved == b.reserved;
 }
 
 int paramIndex(const std::vector<CrateParam> &list, const std::string &name)
 {
     for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].name == name) return int(i);
+        if (list[i].name == name)
+            return int(i);
     return -1;
 }
 
 constexpr uint32_t kBadId = 0xFFFFFFFFu;
-constexpr int kSlotName = 255;  // slot field of a channel-name item
+constexpr int kSlotName = 255; // slot field of a channel-name item
 
-}  // namespace
+} // namespace
 
 // ------------------------------------------------------------------ state
 
@@ -226,7 +256,7 @@ struct CrateSim::Impl {
     struct Chan {
         std::vector<uint32_t> raw;
         std::string name;
-        double vmon = 0;  // exact ramp position, in volts
+        double vmon = 0; // exact ramp position, in volts
     };
     struct Slot {
         std::optional<CrateBoard> board;
@@ -235,7 +265,7 @@ struct CrateSim::Impl {
     };
     struct Sub {
         CrateSubscription s;
-        int index = 0;  // parameter index, 255 for a channel name
+        int index = 0; // parameter index, 255 for a channel name
         bool dirty = true;
     };
     struct Link {
@@ -275,13 +305,13 @@ struct CrateSim::Impl {
     CrateSimOptions opt;
 
     mutable std::mutex m;
-    std::condition_variable cv;        // wakes the event thread
+    std::condition_variable cv; // wakes the event thread
     mutable std::condition_variable linkCv;
     bool wake = false;
     std::vector<CrateSysProp> sysProps;
     std::vector<std::string> commands;
     std::vector<Slot> slots;
-    uint8_t syncStatus[17];  // 0..15 slots, 16 the system
+    uint8_t syncStatus[17]; // 0..15 slots, 16 the system
     std::vector<Sub> subs;
     std::vector<Link> links;
     std::vector<Session> sessions;
@@ -304,7 +334,7 @@ struct CrateSim::Impl {
     // fans unless a test set the property itself (then it stays as set).
     bool panelPinned = false;
     std::map<std::string, bool> fansPinned;
-    std::map<std::string, uint32_t> failedFans;  // property -> mask of failed fans
+    std::map<std::string, uint32_t> failedFans; // property -> mask of failed fans
 
     int listenFd = -1;
     std::atomic<bool> stopping{false};
@@ -319,7 +349,8 @@ struct CrateSim::Impl {
     {
         sysProps = std::move(model.sysProps);
         commands = std::move(model.commands);
-        for (auto &b : model.slots) slots.push_back(makeSlot(std::move(b)));
+        for (auto &b : model.slots)
+            slots.push_back(makeSlot(std::move(b)));
         std::fill(std::begin(syncStatus), std::end(syncStatus), uint8_t(1));
         nextSession = opt.firstSessionId;
         refreshDerived();
@@ -332,7 +363,8 @@ struct CrateSim::Impl {
     {
         uint16_t word = 0;
         for (auto &sl : slots) {
-            if (!sl.board) continue;
+            if (!sl.board)
+                continue;
             for (unsigned c = 0; c < sl.ch.size(); ++c) {
                 const auto &ps = sl.board->paramsOf(c);
                 int iSt = paramIndex(ps, "Status");
@@ -340,7 +372,8 @@ struct CrateSim::Impl {
                     word |= frontPanelBits(sl.ch[c].raw[iSt]);
                 } else {
                     int iPw = paramIndex(ps, "Pw");
-                    if (iPw >= 0 && sl.ch[c].raw[iPw]) word |= kPanelChannelOn;
+                    if (iPw >= 0 && sl.ch[c].raw[iPw])
+                        word |= kPanelChannelOn;
                 }
             }
         }
@@ -351,10 +384,12 @@ struct CrateSim::Impl {
         unsigned firstFan = 0;
         for (size_t i = 0; i < sysProps.size(); ++i) {
             CrateSysProp &p = sysProps[i];
-            if (p.kind != SysPropKind::Raw || !isFanStatusName(p.name)) continue;
+            if (p.kind != SysPropKind::Raw || !isFanStatusName(p.name))
+                continue;
             const unsigned count = unsigned(p.value.size() / 3);
             const uint32_t failed = failedFans[p.name];
-            if (failed) word |= kPanelFanFailure;
+            if (failed)
+                word |= kPanelFanFailure;
             if (!fansPinned[p.name]) {
                 std::string v = fanStatusBytes(count, failed, speed, firstFan);
                 if (v != p.value) {
@@ -367,7 +402,8 @@ struct CrateSim::Impl {
         int iPanel = sysPropIndex("FrontPanOut");
         if (iPanel >= 0 && !panelPinned) {
             std::string v{char(word >> 8), char(word & 0xFF)};
-            if (sysProps[iPanel].kind == SysPropKind::Word32) v = std::string(2, '\0') + v;
+            if (sysProps[iPanel].kind == SysPropKind::Word32)
+                v = std::string(2, '\0') + v;
             if (v != sysProps[iPanel].value) {
                 sysProps[iPanel].value = v;
                 markSys(iPanel);
@@ -380,28 +416,30 @@ struct CrateSim::Impl {
     static Slot makeSlot(std::optional<CrateBoard> b)
     {
         Slot s;
-        if (!b) return s;
+        if (!b)
+            return s;
         s.board = std::move(b);
-        for (auto &p : s.board->boardParams) s.bdRaw.push_back(p.initialRaw);
+        for (auto &p : s.board->boardParams)
+            s.bdRaw.push_back(p.initialRaw);
         s.ch.resize(s.board->channels);
         for (unsigned c = 0; c < s.board->channels; ++c) {
-            for (auto &p : s.board->paramsOf(c)) s.ch[c].raw.push_back(p.initialRaw);
-            if (c < s.board->channelNames.size()) s.ch[c].name = s.board->channelNames[c];
+            for (auto &p : s.board->paramsOf(c))
+                s.ch[c].raw.push_back(p.initialRaw);
+            if (c < s.board->channelNames.size())
+                s.ch[c].name = s.board->channelNames[c];
             else {
                 char n[16];
                 std::snprintf(n, sizeof n, "CHAN%03u", c);
                 s.ch[c].name = n;
             }
             int vi = paramIndex(s.board->paramsOf(c), "VMon");
-            if (vi >= 0) s.ch[c].vmon = rawToValue(s.board->paramsOf(c)[vi], s.ch[c].raw[vi]);
+            if (vi >= 0)
+                s.ch[c].vmon = rawToValue(s.board->paramsOf(c)[vi], s.ch[c].raw[vi]);
         }
         return s;
     }
 
-    void protocolError(const std::string &e)
-    {
-        errors.push_back(e);
-    }
+    void protocolError(const std::string &e) { errors.push_back(e); }
 
     // ---------------------------------------------------------- changes
 
@@ -416,28 +454,32 @@ struct CrateSim::Impl {
     void markBoard(unsigned slot, int idx)
     {
         for (auto &s : subs)
-            if (s.s.kind == 1 && s.s.board == int(slot) && s.index == idx) s.dirty = true;
+            if (s.s.kind == 1 && s.s.board == int(slot) && s.index == idx)
+                s.dirty = true;
         wake = true;
         cv.notify_all();
     }
     void markSys(int idx)
     {
         for (auto &s : subs)
-            if (s.s.kind == 2 && s.index == idx) s.dirty = true;
+            if (s.s.kind == 2 && s.index == idx)
+                s.dirty = true;
         wake = true;
         cv.notify_all();
     }
 
     Chan *chan(unsigned slot, unsigned ch)
     {
-        if (slot >= slots.size() || !slots[slot].board || ch >= slots[slot].ch.size()) return nullptr;
+        if (slot >= slots.size() || !slots[slot].board || ch >= slots[slot].ch.size())
+            return nullptr;
         return &slots[slot].ch[ch];
     }
 
     bool setChRaw(unsigned slot, unsigned ch, int idx, uint32_t raw)
     {
         Chan &c = slots[slot].ch[ch];
-        if (c.raw[idx] == raw) return false;
+        if (c.raw[idx] == raw)
+            return false;
         c.raw[idx] = raw;
         markChannel(slot, ch, idx);
         return true;
@@ -446,7 +488,8 @@ struct CrateSim::Impl {
     int sysPropIndex(const std::string &name) const
     {
         for (size_t i = 0; i < sysProps.size(); ++i)
-            if (sysProps[i].name == name) return int(i);
+            if (sysProps[i].name == name)
+                return int(i);
         return -1;
     }
 
@@ -456,11 +499,13 @@ struct CrateSim::Impl {
     {
         for (unsigned s = 0; s < slots.size(); ++s) {
             Slot &sl = slots[s];
-            if (!sl.board) continue;
+            if (!sl.board)
+                continue;
             for (unsigned c = 0; c < sl.ch.size(); ++c) {
                 const auto &ps = sl.board->paramsOf(c);
                 int iV = paramIndex(ps, "VMon"), iSet = paramIndex(ps, "V0Set"), iPw = paramIndex(ps, "Pw");
-                if (iV < 0 || iSet < 0 || iPw < 0) continue;
+                if (iV < 0 || iSet < 0 || iPw < 0)
+                    continue;
                 int iI = paramIndex(ps, "IMon"), iSt = paramIndex(ps, "Status");
                 int iUp = paramIndex(ps, "RUp"), iDn = paramIndex(ps, "RDWn");
                 Chan &ch = sl.ch[c];
@@ -469,20 +514,26 @@ struct CrateSim::Impl {
                 double v = ch.vmon;
                 uint32_t st = iSt >= 0 ? ch.raw[iSt] : 0;
                 st &= ~uint32_t(0x7);
-                if (on) st |= 1;
+                if (on)
+                    st |= 1;
                 if (std::fabs(target - v) > 1e-9) {
                     bool up = target > v;
                     double rate = 50.0;
-                    if (up && iUp >= 0) rate = rawToValue(ps[iUp], ch.raw[iUp]);
-                    if (!up && iDn >= 0) rate = rawToValue(ps[iDn], ch.raw[iDn]);
+                    if (up && iUp >= 0)
+                        rate = rawToValue(ps[iUp], ch.raw[iUp]);
+                    if (!up && iDn >= 0)
+                        rate = rawToValue(ps[iDn], ch.raw[iDn]);
                     double step = std::max(rate, 1.0) * dt;
                     v = up ? std::min(target, v + step) : std::max(target, v - step);
-                    if (std::fabs(target - v) > 1e-9) st |= up ? 2 : 4;
+                    if (std::fabs(target - v) > 1e-9)
+                        st |= up ? 2 : 4;
                 }
                 ch.vmon = v;
                 setChRaw(s, c, iV, valueToRaw(ps[iV], v));
-                if (iI >= 0) setChRaw(s, c, iI, valueToRaw(ps[iI], v * 0.05));  // a 20 MOhm load, in uA
-                if (iSt >= 0) setChRaw(s, c, iSt, st);
+                if (iI >= 0)
+                    setChRaw(s, c, iI, valueToRaw(ps[iI], v * 0.05)); // a 20 MOhm load, in uA
+                if (iSt >= 0)
+                    setChRaw(s, c, iSt, st);
             }
         }
         refreshDerived();
@@ -492,12 +543,14 @@ struct CrateSim::Impl {
     {
         for (unsigned s = 0; s < slots.size(); ++s) {
             Slot &sl = slots[s];
-            if (!sl.board) continue;
+            if (!sl.board)
+                continue;
             for (unsigned c = 0; c < sl.ch.size(); ++c) {
                 const auto &ps = sl.board->paramsOf(c);
                 for (const char *n : {"Pw", "VMon", "IMon", "Status"}) {
                     int i = paramIndex(ps, n);
-                    if (i >= 0) setChRaw(s, c, i, 0);
+                    if (i >= 0)
+                        setChRaw(s, c, i, 0);
                 }
                 sl.ch[c].vmon = 0;
             }
@@ -509,10 +562,12 @@ struct CrateSim::Impl {
     {
         for (unsigned s = 0; s < slots.size(); ++s) {
             Slot &sl = slots[s];
-            if (!sl.board) continue;
+            if (!sl.board)
+                continue;
             for (unsigned c = 0; c < sl.ch.size(); ++c) {
                 int i = paramIndex(sl.board->paramsOf(c), "Status");
-                if (i >= 0) setChRaw(s, c, i, sl.ch[c].raw[i] & 0x7u);
+                if (i >= 0)
+                    setChRaw(s, c, i, sl.ch[c].raw[i] & 0x7u);
             }
             int b = paramIndex(sl.board->boardParams, "BdStatus");
             if (b >= 0 && sl.bdRaw[b]) {
@@ -528,7 +583,8 @@ struct CrateSim::Impl {
     static std::string head(const std::string &kw, bool login, const std::string &sid, int16_t st)
     {
         std::string r = kw + ":";
-        if (!login) r += sid + ":";
+        if (!login)
+            r += sid + ":";
         put16(r, uint16_t(st));
         r += ":";
         return r;
@@ -563,25 +619,29 @@ struct CrateSim::Impl {
         std::vector<CrateParam> desc;
         auto indexOf = [&](const CrateParam &p) {
             for (size_t i = 0; i < desc.size(); ++i)
-                if (sameDescriptor(desc[i], p)) return uint16_t(i);
+                if (sameDescriptor(desc[i], p))
+                    return uint16_t(i);
             desc.push_back(p);
             return uint16_t(desc.size() - 1);
         };
         std::string boards;
         std::vector<unsigned> present;
         for (unsigned s = 0; s < slots.size(); ++s) {
-            if (!slots[s].board) continue;
+            if (!slots[s].board)
+                continue;
             present.push_back(s);
             const CrateBoard &b = *slots[s].board;
             put16(boards, uint16_t(b.boardParams.size()));
             boards += ":";
-            for (auto &p : b.boardParams) put16(boards, indexOf(p));
+            for (auto &p : b.boardParams)
+                put16(boards, indexOf(p));
             boards += ":";
             for (unsigned c = 0; c < b.channels; ++c) {
                 const auto &ps = b.paramsOf(c);
                 put16(boards, uint16_t(ps.size()));
                 boards += ":";
-                for (auto &p : ps) put16(boards, indexOf(p));
+                for (auto &p : ps)
+                    put16(boards, indexOf(p));
                 boards += ":";
             }
         }
@@ -612,9 +672,11 @@ struct CrateSim::Impl {
         d += ":";
         put16(d, uint16_t(present.size()));
         d += ":";
-        for (unsigned s : present) put16(d, uint16_t(s));
+        for (unsigned s : present)
+            put16(d, uint16_t(s));
         d += ":";
-        for (unsigned s : present) put16(d, uint16_t(slots[s].board->channels));
+        for (unsigned s : present)
+            put16(d, uint16_t(slots[s].board->channels));
         d += ":";
         return d + boards;
     }
@@ -636,7 +698,8 @@ struct CrateSim::Impl {
         }
         // The first generation has no tail of 32-bit serial numbers.
         if (!firstGen())
-            for (auto &s : slots) put32(d, s.board ? s.board->serial32 : 0);
+            for (auto &s : slots)
+                put32(d, s.board ? s.board->serial32 : 0);
         return d;
     }
 
@@ -646,7 +709,8 @@ struct CrateSim::Impl {
         d += ":";
         put16(d, uint16_t(slots.size() & 0xFF));
         d += ":";
-        for (auto &s : slots) put32(d, s.board ? (0x10000u | s.board->channels) : 0);
+        for (auto &s : slots)
+            put32(d, s.board ? (0x10000u | s.board->channels) : 0);
         return d;
     }
 
@@ -654,7 +718,8 @@ struct CrateSim::Impl {
     std::string sessionLines() const
     {
         std::string d;
-        for (auto &s : sessions) d += s.user + ":" + s.peer + ":TCP/IP:" + std::to_string(s.since) + "\n";
+        for (auto &s : sessions)
+            d += s.user + ":" + s.peer + ":TCP/IP:" + std::to_string(s.since) + "\n";
         return d;
     }
 
@@ -664,8 +729,10 @@ struct CrateSim::Impl {
         std::string d;
         bool first = true;
         for (auto &p : sysProps) {
-            if (p.getKeyword != kw) continue;
-            if (!first) d += ",";
+            if (p.getKeyword != kw)
+                continue;
+            if (!first)
+                d += ",";
             first = false;
             d += p.kind == SysPropKind::Sessions ? sessionLog() : p.value;
         }
@@ -695,31 +762,41 @@ struct CrateSim::Impl {
     }
 
     // Subscription id of one encoded item, or kBadId.
-    uint32_t subscribe(uint32_t session, uint16_t evPort, int kind, int board, int ch, const std::string &name,
-                       const std::string &peer)
+    uint32_t subscribe(uint32_t session, uint16_t evPort, int kind, int board, int ch,
+                       const std::string &name, const std::string &peer)
     {
         int idx = -1;
         uint32_t id = kBadId;
         if (kind == 0) {
             Chan *c = (board >= 0 && board < 16) ? chan(unsigned(board), unsigned(ch)) : nullptr;
-            if (!c || ch >= 0xFFFF) return kBadId;
-            if (name == "Name") idx = kSlotName;
-            else idx = paramIndex(slots[board].board->paramsOf(ch), name);
-            if (idx < 0 || idx > 255) return kBadId;
+            if (!c || ch >= 0xFFFF)
+                return kBadId;
+            if (name == "Name")
+                idx = kSlotName;
+            else
+                idx = paramIndex(slots[board].board->paramsOf(ch), name);
+            if (idx < 0 || idx > 255)
+                return kBadId;
             id = (uint32_t(board) << 24) | (uint32_t(ch) << 8) | uint32_t(idx);
         } else if (kind == 1) {
-            if (board < 0 || board >= 16 || unsigned(board) >= slots.size() || !slots[board].board) return kBadId;
+            if (board < 0 || board >= 16 || unsigned(board) >= slots.size() || !slots[board].board)
+                return kBadId;
             idx = paramIndex(slots[board].board->boardParams, name);
-            if (idx < 0 || idx >= 30) return kBadId;
+            if (idx < 0 || idx >= 30)
+                return kBadId;
             id = (uint32_t(board) << 24) | (0xFFFFu << 8) | uint32_t(idx);
         } else if (kind == 2) {
             idx = sysPropIndex(name);
-            if (idx < 0 || idx >= 30) return kBadId;
+            if (idx < 0 || idx >= 30)
+                return kBadId;
             id = (255u << 24) | (0xFFFFu << 8) | uint32_t(idx);
         } else if (kind == 3) {
-            if (name.rfind("KeepAlive", 0) == 0) idx = 0;
-            else if (name.rfind("LiveInsRem", 0) == 0) idx = 1;
-            else return kBadId;
+            if (name.rfind("KeepAlive", 0) == 0)
+                idx = 0;
+            else if (name.rfind("LiveInsRem", 0) == 0)
+                idx = 1;
+            else
+                return kBadId;
             id = (254u << 24) | (0xFFFFu << 8) | uint32_t(idx);
         } else {
             return kBadId;
@@ -732,14 +809,16 @@ struct CrateSim::Impl {
             }
         if (!known) {
             Sub s;
-            s.s = CrateSubscription{id, session, evPort, kind, kind <= 1 ? board : -1, kind == 0 ? ch : -1, name};
+            s.s = CrateSubscription{id,  session, evPort, kind, kind <= 1 ? board : -1, kind == 0 ? ch : -1,
+                                    name};
             s.index = idx;
             s.dirty = kind != 3;
             subs.push_back(std::move(s));
         }
         bool haveLink = false;
         for (auto &l : links)
-            if (l.session == session && l.port == evPort && !l.dead) haveLink = true;
+            if (l.session == session && l.port == evPort && !l.dead)
+                haveLink = true;
         if (!haveLink) {
             Link l;
             l.session = session;
@@ -758,7 +837,10 @@ struct CrateSim::Impl {
         rd.colon("event port");
         uint16_t n = rd.u16("item count");
         rd.colon("item count");
-        struct Item { int kind, board, ch; std::string name; };
+        struct Item {
+            int kind, board, ch;
+            std::string name;
+        };
         std::vector<Item> items;
         for (unsigned i = 0; i < n && rd.ok(); ++i) {
             Item it{int(rd.u16("item kind")), -1, -1, {}};
@@ -774,7 +856,8 @@ struct CrateSim::Impl {
             } else if (it.kind != 2 && it.kind != 3) {
                 rd.fail("item kind " + std::to_string(it.kind));
             }
-            if (!rd.ok()) break;
+            if (!rd.ok())
+                break;
             // The name ends with ':' between items; the last one with NUL (or ':').
             size_t e = rd.b.find_first_of(std::string(":\0", 2), rd.p);
             if (e == std::string::npos) {
@@ -790,8 +873,10 @@ struct CrateSim::Impl {
             rd.p = e + 1;
             items.push_back(it);
         }
-        if (rd.ok() && rd.p != rd.b.size()) rd.fail(std::to_string(rd.b.size() - rd.p) + " bytes after the last item");
-        if (!rd.ok()) return malformed(kw, false, sid, rd);
+        if (rd.ok() && rd.p != rd.b.size())
+            rd.fail(std::to_string(rd.b.size() - rd.p) + " bytes after the last item");
+        if (!rd.ok())
+            return malformed(kw, false, sid, rd);
         if (!isLoopback(ses.peer)) {
             protocolError(kw + ": subscriber outside loopback, refused");
             return plain(kw, false, sid, kStatusMalformed);
@@ -799,7 +884,8 @@ struct CrateSim::Impl {
         std::string d;
         put16(d, n);
         d += ":";
-        for (auto &it : items) put32(d, subscribe(ses.id, evPort, it.kind, it.board, it.ch, it.name, ses.peer));
+        for (auto &it : items)
+            put32(d, subscribe(ses.id, evPort, it.kind, it.board, it.ch, it.name, ses.peer));
         return data(kw, sid, d);
     }
 
@@ -813,13 +899,18 @@ struct CrateSim::Impl {
         for (unsigned i = 0; i < n && rd.ok(); ++i) {
             ids.push_back(rd.u32("id"));
             bool last = i + 1 == n;
-            if (!rd.need(1, "id separator")) break;
+            if (!rd.need(1, "id separator"))
+                break;
             char sep = rd.b[rd.p];
-            if (sep == ':' || (last && sep == '\0')) ++rd.p;
-            else rd.fail("':' expected after id");
+            if (sep == ':' || (last && sep == '\0'))
+                ++rd.p;
+            else
+                rd.fail("':' expected after id");
         }
-        if (rd.ok() && rd.p != rd.b.size()) rd.fail(std::to_string(rd.b.size() - rd.p) + " bytes after the last id");
-        if (!rd.ok()) return malformed(kw, false, sid, rd);
+        if (rd.ok() && rd.p != rd.b.size())
+            rd.fail(std::to_string(rd.b.size() - rd.p) + " bytes after the last id");
+        if (!rd.ok())
+            return malformed(kw, false, sid, rd);
         (void)evPort;
         for (uint32_t id : ids)
             std::erase_if(subs, [&](const Sub &s) { return s.s.session == ses.id && s.s.id == id; });
@@ -835,12 +926,14 @@ struct CrateSim::Impl {
         case SysPropKind::Text:
             // The text travels without terminator; a final ':' is tolerated.
             out = v;
-            if (!out.empty() && out.back() == ':') out.pop_back();
+            if (!out.empty() && out.back() == ':')
+                out.pop_back();
             if (!out.empty() && out.back() == '\0') {
                 protocolError(p.setKeyword + ": the text carries a NUL terminator");
                 out.pop_back();
             }
-            if (out.find('\0') != std::string::npos) return why = "NUL inside the text", false;
+            if (out.find('\0') != std::string::npos)
+                return why = "NUL inside the text", false;
             return true;
         case SysPropKind::Byte:
             if ((v.size() == 3 || (v.size() == 4 && v[3] == ':')) && v[1] == ':') {
@@ -856,12 +949,14 @@ struct CrateSim::Impl {
             }
             return why = "expected a 16-bit value", false;
         case SysPropKind::Word32:
-            if (v.size() == 4 || v.size() == 8 || (v.size() == 5 && v[4] == ':') || (v.size() == 9 && v[8] == ':')) {
+            if (v.size() == 4 || v.size() == 8 || (v.size() == 5 && v[4] == ':') ||
+                (v.size() == 9 && v[8] == ':')) {
                 out = v.substr(0, 4);
                 return true;
             }
             return why = "expected a 32-bit value and four more bytes", false;
-        default: return why = "property cannot be set", false;
+        default:
+            return why = "property cannot be set", false;
         }
     }
 
@@ -886,9 +981,12 @@ struct CrateSim::Impl {
                 return r;
             }
             // The password travels as its bytes alone: a NUL in it is a client's framing fault.
-            if (pass.find('\0') != std::string::npos) protocolError(kw + ": NUL inside the password");
-            if (user != opt.user || pass != opt.password) return plain(kw, true, {}, kStatusLoginFailed);
-            if (ses) endSession(ses->id);
+            if (pass.find('\0') != std::string::npos)
+                protocolError(kw + ": NUL inside the password");
+            if (user != opt.user || pass != opt.password)
+                return plain(kw, true, {}, kStatusLoginFailed);
+            if (ses)
+                endSession(ses->id);
             Session s;
             s.id = nextSession;
             nextSession += 0x100;
@@ -907,10 +1005,13 @@ struct CrateSim::Impl {
         Reader rd{body, kw.size(), kw, {}};
         std::string sidBytes;
         rd.colon("keyword");
-        if (rd.need(4, "session id")) sidBytes = body.substr(rd.p, 4);
+        if (rd.need(4, "session id"))
+            sidBytes = body.substr(rd.p, 4);
         uint32_t sid = rd.u32("session id");
-        if (!rd.ok()) return malformed(kw, false, sidBytes, rd);
-        if (!ses || ses->id != sid) return plain(kw, false, sidBytes, kStatusBadSession);
+        if (!rd.ok())
+            return malformed(kw, false, sidBytes, rd);
+        if (!ses || ses->id != sid)
+            return plain(kw, false, sidBytes, kStatusBadSession);
         // Argument-less requests end after the session id (a ':' there is tolerated).
         auto noArgs = [&]() { return rd.end(); };
         auto args = [&]() { return rd.colon("session id"); };
@@ -920,7 +1021,8 @@ struct CrateSim::Impl {
         };
 
         if (kw == "LOGOUT") {
-            if (!noArgs()) return malformed(kw, false, sidBytes, rd);
+            if (!noArgs())
+                return malformed(kw, false, sidBytes, rd);
             Reply r = plain(kw, false, sidBytes, 0);
             endSession(ses->id);
             ses.reset();
@@ -928,23 +1030,28 @@ struct CrateSim::Impl {
         }
         if (kw == "GETSYSINFO") {
             // Its row has an argument, so the header ends with ':'; no argument bytes follow.
-            if (!noArgs()) return malformed(kw, false, sidBytes, rd);
+            if (!noArgs())
+                return malformed(kw, false, sidBytes, rd);
             return data(kw, sidBytes, sysInfo());
         }
         if (kw == "GETCRATEMAP") {
-            if (!noArgs()) return malformed(kw, false, sidBytes, rd);
+            if (!noArgs())
+                return malformed(kw, false, sidBytes, rd);
             return data(kw, sidBytes, crateMap());
         }
         if (kw == "GETSYSCOMP") {
-            if (!noArgs()) return malformed(kw, false, sidBytes, rd);
+            if (!noArgs())
+                return malformed(kw, false, sidBytes, rd);
             return data(kw, sidBytes, sysComp());
         }
         if (kw == "TSTBDPRES") {
             args();
             uint16_t slot = rd.u16("slot");
-            if (!rd.end()) return malformed(kw, false, sidBytes, rd);
+            if (!rd.end())
+                return malformed(kw, false, sidBytes, rd);
             Slot *s = findSlot(slot);
-            if (!s) return plain(kw, false, sidBytes, kStatusSlotEmpty);
+            if (!s)
+                return plain(kw, false, sidBytes, kStatusSlotEmpty);
             std::string d = s->board->model + ":" + s->board->description + ":";
             put16(d, s->board->serial);
             d += ":";
@@ -957,14 +1064,18 @@ struct CrateSim::Impl {
             uint16_t n = rd.u16("slot count");
             rd.colon("slot count");
             std::vector<uint16_t> list;
-            for (unsigned i = 0; i < n && rd.ok(); ++i) list.push_back(rd.u16("slot list"));
-            if (!rd.end()) return malformed(kw, false, sidBytes, rd);
+            for (unsigned i = 0; i < n && rd.ok(); ++i)
+                list.push_back(rd.u16("slot list"));
+            if (!rd.end())
+                return malformed(kw, false, sidBytes, rd);
             std::string d;
             for (uint16_t sl : list) {
                 Slot *s = findSlot(sl);
-                if (!s) return plain(kw, false, sidBytes, kStatusSlotEmpty);
+                if (!s)
+                    return plain(kw, false, sidBytes, kStatusSlotEmpty);
                 int i = paramIndex(s->board->boardParams, name);
-                if (i < 0) return plain(kw, false, sidBytes, kStatusParamNotFound);
+                if (i < 0)
+                    return plain(kw, false, sidBytes, kStatusParamNotFound);
                 put32(d, s->bdRaw[i]);
             }
             return data(kw, sidBytes, d);
@@ -975,14 +1086,19 @@ struct CrateSim::Impl {
             rd.colon("slot");
             std::string name = rd.name("parameter name");
             uint32_t raw = rd.u32("value");
-            if (!rd.end()) return malformed(kw, false, sidBytes, rd);
+            if (!rd.end())
+                return malformed(kw, false, sidBytes, rd);
             Slot *s = findSlot(sl);
-            if (!s) return plain(kw, false, sidBytes, kStatusSlotEmpty);
+            if (!s)
+                return plain(kw, false, sidBytes, kStatusSlotEmpty);
             int i = paramIndex(s->board->boardParams, name);
-            if (i < 0) return plain(kw, false, sidBytes, kStatusParamNotFound);
+            if (i < 0)
+                return plain(kw, false, sidBytes, kStatusParamNotFound);
             const CrateParam &p = s->board->boardParams[i];
-            if (!p.writable) return plain(kw, false, sidBytes, kStatusReadOnly);
-            if (!inRange(p, raw)) return plain(kw, false, sidBytes, kStatusValueRange);
+            if (!p.writable)
+                return plain(kw, false, sidBytes, kStatusReadOnly);
+            if (!inRange(p, raw))
+                return plain(kw, false, sidBytes, kStatusValueRange);
             if (s->bdRaw[i] != raw) {
                 s->bdRaw[i] = raw;
                 markBoard(sl, i);
@@ -998,20 +1114,25 @@ struct CrateSim::Impl {
             uint16_t n = rd.u16("channel count");
             rd.colon("channel count");
             std::vector<uint16_t> list;
-            for (unsigned i = 0; i < n && rd.ok(); ++i) list.push_back(rd.u16("channel list"));
-            if (!rd.end()) return malformed(kw, false, sidBytes, rd);
+            for (unsigned i = 0; i < n && rd.ok(); ++i)
+                list.push_back(rd.u16("channel list"));
+            if (!rd.end())
+                return malformed(kw, false, sidBytes, rd);
             Slot *s = findSlot(sl);
-            if (!s) return plain(kw, false, sidBytes, kStatusSlotEmpty);
+            if (!s)
+                return plain(kw, false, sidBytes, kStatusSlotEmpty);
             std::string d;
             for (uint16_t c : list) {
-                if (c >= s->ch.size()) return plain(kw, false, sidBytes, kStatusChannelRange);
+                if (c >= s->ch.size())
+                    return plain(kw, false, sidBytes, kStatusChannelRange);
                 if (names) {
                     d += s->ch[c].name;
                     d.push_back('\0');
                     continue;
                 }
                 int i = paramIndex(s->board->paramsOf(c), name);
-                if (i < 0) return plain(kw, false, sidBytes, kStatusParamNotFound);
+                if (i < 0)
+                    return plain(kw, false, sidBytes, kStatusParamNotFound);
                 put32(d, s->ch[c].raw[i]);
             }
             return data(kw, sidBytes, d);
@@ -1030,19 +1151,27 @@ struct CrateSim::Impl {
             uint16_t n = rd.u16("channel count");
             rd.colon("channel count");
             std::vector<uint16_t> list;
-            for (unsigned i = 0; i < n && rd.ok(); ++i) list.push_back(rd.u16("channel list"));
-            if (!rd.end()) return malformed(kw, false, sidBytes, rd);
+            for (unsigned i = 0; i < n && rd.ok(); ++i)
+                list.push_back(rd.u16("channel list"));
+            if (!rd.end())
+                return malformed(kw, false, sidBytes, rd);
             Slot *s = findSlot(sl);
-            if (!s) return plain(kw, false, sidBytes, kStatusSlotEmpty);
+            if (!s)
+                return plain(kw, false, sidBytes, kStatusSlotEmpty);
             // Check every channel before changing any.
             for (uint16_t c : list) {
-                if (c >= s->ch.size()) return plain(kw, false, sidBytes, kStatusChannelRange);
-                if (names) continue;
+                if (c >= s->ch.size())
+                    return plain(kw, false, sidBytes, kStatusChannelRange);
+                if (names)
+                    continue;
                 int i = paramIndex(s->board->paramsOf(c), name);
-                if (i < 0) return plain(kw, false, sidBytes, kStatusParamNotFound);
+                if (i < 0)
+                    return plain(kw, false, sidBytes, kStatusParamNotFound);
                 const CrateParam &p = s->board->paramsOf(c)[i];
-                if (!p.writable) return plain(kw, false, sidBytes, kStatusReadOnly);
-                if (!inRange(p, raw)) return plain(kw, false, sidBytes, kStatusValueRange);
+                if (!p.writable)
+                    return plain(kw, false, sidBytes, kStatusReadOnly);
+                if (!inRange(p, raw))
+                    return plain(kw, false, sidBytes, kStatusValueRange);
             }
             for (uint16_t c : list) {
                 if (names) {
@@ -1054,7 +1183,8 @@ struct CrateSim::Impl {
                 }
                 setChRaw(sl, c, paramIndex(s->board->paramsOf(c), name), raw);
             }
-            if (!names) refreshDerived();
+            if (!names)
+                refreshDerived();
             return plain(kw, false, sidBytes, 0);
         }
         const char *subKw = firstGen() ? "SUBSCRIBE" : "NEWSUBSCRIBE";
@@ -1068,29 +1198,37 @@ struct CrateSim::Impl {
             return cmdUnsubscribe(kw, sidBytes, rd, *ses);
         }
         if (std::find(commands.begin(), commands.end(), kw) != commands.end()) {
-            if (!noArgs()) return malformed(kw, false, sidBytes, rd);
-            if (kw == "KILL_2") kill();
-            if (kw == "CLRALARM_2") clearAlarms();
+            if (!noArgs())
+                return malformed(kw, false, sidBytes, rd);
+            if (kw == "KILL_2")
+                kill();
+            if (kw == "CLRALARM_2")
+                clearAlarms();
             return plain(kw, false, sidBytes, 0);
         }
         // System properties: get keywords take no argument, set keywords one value.
         std::vector<int> getters;
         for (size_t i = 0; i < sysProps.size(); ++i)
-            if (sysProps[i].getKeyword == kw) getters.push_back(int(i));
+            if (sysProps[i].getKeyword == kw)
+                getters.push_back(int(i));
         if (!getters.empty()) {
-            if (!noArgs()) return malformed(kw, false, sidBytes, rd);
+            if (!noArgs())
+                return malformed(kw, false, sidBytes, rd);
             return data(kw, sidBytes, getData(kw));
         }
         for (size_t i = 0; i < sysProps.size(); ++i) {
             CrateSysProp &p = sysProps[i];
-            if (p.setKeyword != kw) continue;
-            if (!args()) return malformed(kw, false, sidBytes, rd);
+            if (p.setKeyword != kw)
+                continue;
+            if (!args())
+                return malformed(kw, false, sidBytes, rd);
             std::string v, why;
             if (!decodeSet(p, body.substr(rd.p), v, why)) {
                 rd.fail(why);
                 return malformed(kw, false, sidBytes, rd);
             }
-            if (p.kind == SysPropKind::Word16 && kw == "SETOUTPUTLEVEL" && (uint8_t(v[0]) != 0 || uint8_t(v[1]) > 1))
+            if (p.kind == SysPropKind::Word16 && kw == "SETOUTPUTLEVEL" &&
+                (uint8_t(v[0]) != 0 || uint8_t(v[1]) > 1))
                 return plain(kw, false, sidBytes, kStatusValueRange);
             if (p.value != v) {
                 p.value = v;
@@ -1106,9 +1244,12 @@ struct CrateSim::Impl {
 
     static bool inRange(const CrateParam &p, uint32_t raw)
     {
-        if (p.type == 1) return raw <= 1;
-        if (p.type != 0) return true;
-        if (p.isSigned) return int32_t(raw) >= p.minRaw && int32_t(raw) <= p.maxRaw;
+        if (p.type == 1)
+            return raw <= 1;
+        if (p.type != 0)
+            return true;
+        if (p.isSigned)
+            return int32_t(raw) >= p.minRaw && int32_t(raw) <= p.maxRaw;
         return int64_t(raw) >= int64_t(p.minRaw) && int64_t(raw) <= int64_t(p.maxRaw);
     }
 
@@ -1117,7 +1258,8 @@ struct CrateSim::Impl {
         std::erase_if(sessions, [&](const Session &s) { return s.id == id; });
         std::erase_if(subs, [&](const Sub &s) { return s.s.session == id; });
         for (auto &l : links)
-            if (l.session == id) l.dead = true;
+            if (l.session == id)
+                l.dead = true;
         wake = true;
         cv.notify_all();
     }
@@ -1125,9 +1267,11 @@ struct CrateSim::Impl {
     std::optional<CrateFault> takeFault(const std::string &kw)
     {
         for (auto it = faults.begin(); it != faults.end(); ++it) {
-            if (!it->keyword.empty() && it->keyword != kw) continue;
+            if (!it->keyword.empty() && it->keyword != kw)
+                continue;
             CrateFault f = *it;
-            if (it->count > 0 && --it->count == 0) faults.erase(it);
+            if (it->count > 0 && --it->count == 0)
+                faults.erase(it);
             return f;
         }
         return std::nullopt;
@@ -1140,13 +1284,19 @@ struct CrateSim::Impl {
         while (n) {
             pollfd p{c.fd, POLLIN, 0};
             int r = ::poll(&p, 1, 100);
-            if (stopping) return false;
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0) return false;
-            if (r == 0) continue;
+            if (stopping)
+                return false;
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0)
+                return false;
+            if (r == 0)
+                continue;
             ssize_t got = ::recv(c.fd, buf, n, 0);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
             buf += got;
             n -= size_t(got);
         }
@@ -1156,7 +1306,8 @@ struct CrateSim::Impl {
     void pause(milliseconds d)
     {
         auto until = Clock::now() + d;
-        while (!stopping && Clock::now() < until) std::this_thread::sleep_for(milliseconds(5));
+        while (!stopping && Clock::now() < until)
+            std::this_thread::sleep_for(milliseconds(5));
     }
 
     void sendReply(Conn &c, const Reply &r)
@@ -1179,7 +1330,8 @@ struct CrateSim::Impl {
             size_t step = std::max<size_t>(1, f.chunk);
             for (size_t p = 0; p < frame.size() && !stopping; p += step) {
                 sendAll(c.fd, frame.data() + p, std::min(step, frame.size() - p));
-                if (p + step < frame.size()) pause(f.delay);
+                if (p + step < frame.size())
+                    pause(f.delay);
             }
             break;
         }
@@ -1193,7 +1345,8 @@ struct CrateSim::Impl {
             sendAll(c.fd, fr.data(), fr.size());
             break;
         }
-        default: sendAll(c.fd, frame.data(), frame.size());
+        default:
+            sendAll(c.fd, frame.data(), frame.size());
         }
     }
 
@@ -1202,7 +1355,8 @@ struct CrateSim::Impl {
         std::optional<Session> ses;
         while (!stopping) {
             char lenBytes[4];
-            if (!readExact(c, lenBytes, 4)) break;
+            if (!readExact(c, lenBytes, 4))
+                break;
             uint32_t len = get32(std::string(lenBytes, 4), 0);
             if (len == 0 || len > opt.maxRequest) {
                 std::lock_guard lk(m);
@@ -1223,7 +1377,8 @@ struct CrateSim::Impl {
                 std::optional<CrateFault> f = takeFault(kw);
                 if (f && f->action == CrateFault::Refuse) {
                     bool login = kw == "LOGINSYSTEM" || kw == "LOGIN";
-                    std::string sidBytes = (!login && body.size() >= kw.size() + 5) ? body.substr(kw.size() + 1, 4) : "";
+                    std::string sidBytes =
+                        (!login && body.size() >= kw.size() + 5) ? body.substr(kw.size() + 1, 4) : "";
                     r = plain(kw, login, sidBytes, f->status, f->message);
                 } else if (f && f->action == CrateFault::Close) {
                     r.close = true;
@@ -1232,32 +1387,42 @@ struct CrateSim::Impl {
                 } else {
                     int16_t st = 0;
                     r = execute(body, c, ses, st);
-                    if (f) r.fault = f;
+                    if (f)
+                        r.fault = f;
                 }
                 if (!r.close && !r.silent && r.body.size() >= 2) {
                     bool login = kw == "LOGINSYSTEM" || kw == "LOGIN";
                     size_t at = kw.size() + (login ? 1 : 6);
-                    if (at + 2 <= r.body.size()) r.status = int16_t(get16(r.body, at));
+                    if (at + 2 <= r.body.size())
+                        r.status = int16_t(get16(r.body, at));
                 }
                 req.status = r.status;
                 log.push_back(std::move(req));
             }
-            if (r.close) break;
-            if (r.silent) continue;
+            if (r.close)
+                break;
+            if (r.silent)
+                continue;
             if (r.fault) {
                 const CrateFault &f = *r.fault;
-                if (f.action == CrateFault::Delay) pause(f.delay);
-                if (f.action == CrateFault::CutData) r.body.resize(std::min(f.bytes, r.body.size()));
-                if (f.action == CrateFault::ReplaceBody) r.body = f.body;
-                if (f.action == CrateFault::WrongKeyword) r.body = "XXXX" + r.body;
+                if (f.action == CrateFault::Delay)
+                    pause(f.delay);
+                if (f.action == CrateFault::CutData)
+                    r.body.resize(std::min(f.bytes, r.body.size()));
+                if (f.action == CrateFault::ReplaceBody)
+                    r.body = f.body;
+                if (f.action == CrateFault::WrongKeyword)
+                    r.body = "XXXX" + r.body;
             }
             sendReply(c, r);
-            if (r.fault && (r.fault->action == CrateFault::CutFrame || r.fault->action == CrateFault::LengthOverride))
+            if (r.fault &&
+                (r.fault->action == CrateFault::CutFrame || r.fault->action == CrateFault::LengthOverride))
                 break;
         }
         {
             std::lock_guard lk(m);
-            if (ses) endSession(ses->id);
+            if (ses)
+                endSession(ses->id);
         }
         ::shutdown(c.fd, SHUT_RDWR);
         c.done = true;
@@ -1270,11 +1435,13 @@ struct CrateSim::Impl {
         while (!stopping) {
             pollfd p{listenFd, POLLIN, 0};
             int r = ::poll(&p, 1, 100);
-            if (r <= 0) continue;
+            if (r <= 0)
+                continue;
             sockaddr_in peer{};
             socklen_t pl = sizeof peer;
             int fd = ::accept(listenFd, reinterpret_cast<sockaddr *>(&peer), &pl);
-            if (fd < 0) continue;
+            if (fd < 0)
+                continue;
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             char ip[INET_ADDRSTRLEN] = {};
@@ -1309,7 +1476,8 @@ struct CrateSim::Impl {
     // generation datagrams of at most 4096 bytes each.
     std::vector<std::string> encode(const std::vector<EventItem> &items)
     {
-        if (!firstGen()) return {batch(items)};
+        if (!firstGen())
+            return {batch(items)};
         std::vector<std::string> out;
         std::vector<EventItem> part;
         size_t size = 10;
@@ -1323,7 +1491,8 @@ struct CrateSim::Impl {
             part.push_back(it);
             size += n;
         }
-        if (!part.empty()) out.push_back(hx1100Datagram(part, part.size() > 1));
+        if (!part.empty())
+            out.push_back(hx1100Datagram(part, part.size() > 1));
         return out;
     }
 
@@ -1339,20 +1508,23 @@ struct CrateSim::Impl {
     {
         // A first-generation crate reports them only to sessions that subscribed them.
         uint32_t need = firstGen() ? ((254u << 24) | (0xFFFFu << 8) | idx) : 0;
-        for (auto &e : encode({specialItem(idx, word)})) queueRaw(std::move(e), need);
+        for (auto &e : encode({specialItem(idx, word)}))
+            queueRaw(std::move(e), need);
     }
 
     bool linkHas(const Link &l, uint32_t id) const
     {
-        return std::any_of(subs.begin(), subs.end(),
-                           [&](const Sub &s) { return s.s.session == l.session && s.s.port == l.port && s.s.id == id; });
+        return std::any_of(subs.begin(), subs.end(), [&](const Sub &s) {
+            return s.s.session == l.session && s.s.port == l.port && s.s.id == id;
+        });
     }
 
     // First-generation values fill at least the crate's 32-bit value field
     // (NUL-padded), so that no single-item datagram is shorter than 28 bytes.
     static EventItem padded(EventItem i)
     {
-        if (i.value.size() < 4) i.value.resize(4, '\0');
+        if (i.value.size() < 4)
+            i.value.resize(4, '\0');
         return i;
     }
 
@@ -1363,10 +1535,14 @@ struct CrateSim::Impl {
     {
         const std::string &v = p.value;
         switch (p.kind) {
-        case SysPropKind::Word16: return EventItem::number(id, v.size() >= 2 ? get16(v, 0) : 0);
-        case SysPropKind::Word32: return EventItem::number(id, v.size() >= 4 ? get32(v, 0) : 0);
-        case SysPropKind::Sessions: return EventItem::textItem(id, sessionLines());
-        case SysPropKind::Text: return EventItem::textItem(id, getData(p.getKeyword));
+        case SysPropKind::Word16:
+            return EventItem::number(id, v.size() >= 2 ? get16(v, 0) : 0);
+        case SysPropKind::Word32:
+            return EventItem::number(id, v.size() >= 4 ? get32(v, 0) : 0);
+        case SysPropKind::Sessions:
+            return EventItem::textItem(id, sessionLines());
+        case SysPropKind::Text:
+            return EventItem::textItem(id, getData(p.getKeyword));
         default: {
             EventItem i;
             i.id = id;
@@ -1381,7 +1557,8 @@ struct CrateSim::Impl {
         std::string b = "KORUHV";
         b.append(14, '\0');
         put32(b, uint32_t(items.size()));
-        for (int i = 0; i < 16; ++i) b.push_back(char(syncStatus[i]));
+        for (int i = 0; i < 16; ++i)
+            b.push_back(char(syncStatus[i]));
         b.push_back(char(syncStatus[16]));
         std::string body;
         for (auto &it : items) {
@@ -1398,31 +1575,42 @@ struct CrateSim::Impl {
     {
         if (s.s.kind == 0) {
             Chan *c = chan(unsigned(s.s.board), unsigned(s.s.channel));
-            if (!c) return std::nullopt;
+            if (!c)
+                return std::nullopt;
             if (s.index == kSlotName) {
                 EventItem name = EventItem::textItem(s.s.id, c->name);
                 return firstGen() ? padded(name) : name;
             }
-            if (size_t(s.index) >= c->raw.size()) return std::nullopt;
+            if (size_t(s.index) >= c->raw.size())
+                return std::nullopt;
             return EventItem::number(s.s.id, c->raw[s.index]);
         }
         if (s.s.kind == 1) {
-            if (unsigned(s.s.board) >= slots.size() || !slots[s.s.board].board) return std::nullopt;
-            if (size_t(s.index) >= slots[s.s.board].bdRaw.size()) return std::nullopt;
+            if (unsigned(s.s.board) >= slots.size() || !slots[s.s.board].board)
+                return std::nullopt;
+            if (size_t(s.index) >= slots[s.s.board].bdRaw.size())
+                return std::nullopt;
             return EventItem::number(s.s.id, slots[s.s.board].bdRaw[s.index]);
         }
         if (s.s.kind == 2) {
-            if (size_t(s.index) >= sysProps.size()) return std::nullopt;
+            if (size_t(s.index) >= sysProps.size())
+                return std::nullopt;
             const CrateSysProp &p = sysProps[s.index];
-            if (firstGen()) return padded(firstGenSysItem(s.s.id, p));
+            if (firstGen())
+                return padded(firstGenSysItem(s.s.id, p));
             const std::string &v = p.value;
             switch (p.kind) {
-            case SysPropKind::Byte: return EventItem::number(s.s.id, v.empty() ? 0 : uint32_t(int8_t(v[0])));
+            case SysPropKind::Byte:
+                return EventItem::number(s.s.id, v.empty() ? 0 : uint32_t(int8_t(v[0])));
             case SysPropKind::Clock:
-            case SysPropKind::Word16: return EventItem::number(s.s.id, v.size() >= 2 ? get16(v, 0) : 0);
-            case SysPropKind::Word32: return EventItem::number(s.s.id, v.size() >= 4 ? get32(v, 0) : 0);
-            case SysPropKind::Sessions: return EventItem::textItem(s.s.id, sessionLog());
-            default: return EventItem::textItem(s.s.id, v);
+            case SysPropKind::Word16:
+                return EventItem::number(s.s.id, v.size() >= 2 ? get16(v, 0) : 0);
+            case SysPropKind::Word32:
+                return EventItem::number(s.s.id, v.size() >= 4 ? get32(v, 0) : 0);
+            case SysPropKind::Sessions:
+                return EventItem::textItem(s.s.id, sessionLog());
+            default:
+                return EventItem::textItem(s.s.id, v);
             }
         }
         return std::nullopt;
@@ -1431,13 +1619,20 @@ struct CrateSim::Impl {
     // Applies the next event fault to a batch; returns whether to close after sending.
     bool mangle(std::string &b, size_t &split)
     {
-        if (eventFaults.empty()) return false;
+        if (eventFaults.empty())
+            return false;
         EventFault f = eventFaults.front();
-        if (f.count > 0 && --eventFaults.front().count == 0) eventFaults.pop_front();
-        if (firstGen()) return mangleDatagram(f, b);
+        if (f.count > 0 && --eventFaults.front().count == 0)
+            eventFaults.pop_front();
+        if (firstGen())
+            return mangleDatagram(f, b);
         switch (f.action) {
-        case EventFault::BadMagic: b[0] = 'X'; return false;
-        case EventFault::CutBatch: b.resize(std::min(f.bytes, b.size())); return true;
+        case EventFault::BadMagic:
+            b[0] = 'X';
+            return false;
+        case EventFault::CutBatch:
+            b.resize(std::min(f.bytes, b.size()));
+            return true;
         case EventFault::ItemPastEnd:
             if (b.size() > 45 + 8) {
                 // The last item's length field: walk the items to find it.
@@ -1458,9 +1653,13 @@ struct CrateSim::Impl {
             b.replace(20, 4, c);
             return false;
         }
-        case EventFault::SplitBatch: split = std::max<size_t>(1, f.bytes); return false;
-        case EventFault::CloseAfter: return true;
-        default: return false;
+        case EventFault::SplitBatch:
+            split = std::max<size_t>(1, f.bytes);
+            return false;
+        case EventFault::CloseAfter:
+            return true;
+        default:
+            return false;
         }
         return false;
     }
@@ -1468,17 +1667,23 @@ struct CrateSim::Impl {
     // Datagram faults; a datagram has no connection to close.
     static bool mangleDatagram(const EventFault &f, std::string &b)
     {
-        if (b.size() < 6) return false;
+        if (b.size() < 6)
+            return false;
         bool multi = !(uint8_t(b[4]) == kHx1100Form && uint8_t(b[5]) == kHx1100SingleFlag);
         size_t first = multi ? 10 : 6;
         auto put16At = [&](size_t at, uint16_t v) {
-            if (at + 2 > b.size()) return;
+            if (at + 2 > b.size())
+                return;
             b[at] = char(v >> 8);
             b[at + 1] = char(v & 0xFF);
         };
         switch (f.action) {
-        case EventFault::BadMagic: b[0] = 'X'; break;
-        case EventFault::CutBatch: b.resize(std::min(f.bytes, b.size())); break;
+        case EventFault::BadMagic:
+            b[0] = 'X';
+            break;
+        case EventFault::CutBatch:
+            b.resize(std::min(f.bytes, b.size()));
+            break;
         case EventFault::ItemPastEnd: {
             size_t p = first, last = 0;
             while (p + 18 <= b.size()) {
@@ -1494,25 +1699,32 @@ struct CrateSim::Impl {
             break;
         }
         case EventFault::CountTooHigh:
-            if (multi && b.size() >= 10) put16At(8, uint16_t(get16(b, 8) + 5));
+            if (multi && b.size() >= 10)
+                put16At(8, uint16_t(get16(b, 8) + 5));
             break;
         case EventFault::WrongTotalLength:
-            if (multi && b.size() >= 10) put16At(6, uint16_t(get16(b, 6) + 1));
+            if (multi && b.size() >= 10)
+                put16At(6, uint16_t(get16(b, 6) + 1));
             break;
         case EventFault::BadItemMarker:
-            if (first + 2 <= b.size()) b[first + 1] = 2;
+            if (first + 2 <= b.size())
+                b[first + 1] = 2;
             break;
-        default: break;
+        default:
+            break;
         }
         return false;
     }
 
     int connectLink(const std::string &peer, uint16_t p)
     {
-        if (!isLoopback(peer)) return -1;
-        if (firstGen()) return datagramLink(peer, p);
+        if (!isLoopback(peer))
+            return -1;
+        if (firstGen())
+            return datagramLink(peer, p);
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return -1;
+        if (fd < 0)
+            return -1;
         // From the crate's own address, so that the subscriber sees the crate as the peer.
         sockaddr_in me{};
         me.sin_family = AF_INET;
@@ -1554,7 +1766,8 @@ struct CrateSim::Impl {
     int datagramLink(const std::string &peer, uint16_t p)
     {
         int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return -1;
+        if (fd < 0)
+            return -1;
         sockaddr_in me{};
         me.sin_family = AF_INET;
         inet_pton(AF_INET, address.c_str(), &me.sin_addr);
@@ -1586,11 +1799,13 @@ struct CrateSim::Impl {
         while (!stopping) {
             cv.wait_until(lk, std::min(nextTick, Clock::now() + milliseconds(250)),
                           [&] { return stopping.load() || wake; });
-            if (stopping) break;
+            if (stopping)
+                break;
             wake = false;
             auto now = Clock::now();
             if (now >= nextTick) {
-                if (opt.ramp) rampStep(std::chrono::duration<double>(now - lastTick).count());
+                if (opt.ramp)
+                    rampStep(std::chrono::duration<double>(now - lastTick).count());
                 lastTick = now;
                 nextTick = now + opt.tickPeriod;
             }
@@ -1604,7 +1819,8 @@ struct CrateSim::Impl {
             // Connect links that are not up yet (one try per half second).
             for (size_t i = 0; i < links.size(); ++i) {
                 Link &l = links[i];
-                if (l.fd >= 0 || (l.tried && now - l.lastTry < milliseconds(500))) continue;
+                if (l.fd >= 0 || (l.tried && now - l.lastTry < milliseconds(500)))
+                    continue;
                 l.tried = true;
                 l.lastTry = now;
                 std::string peer = l.peer;
@@ -1621,9 +1837,12 @@ struct CrateSim::Impl {
                         l2.lastSend = Clock::now();
                         placed = true;
                     }
-                if (!placed && fd >= 0) ::close(fd);
-                if (fd >= 0) linkCv.notify_all();
-                if (stopping) return;
+                if (!placed && fd >= 0)
+                    ::close(fd);
+                if (fd >= 0)
+                    linkCv.notify_all();
+                if (stopping)
+                    return;
             }
             // Build what goes out.
             std::vector<Out> outs;
@@ -1632,24 +1851,31 @@ struct CrateSim::Impl {
             now = Clock::now();
             for (size_t i = 0; i < links.size(); ++i) {
                 Link &l = links[i];
-                if (l.fd < 0) continue;
+                if (l.fd < 0)
+                    continue;
                 std::vector<EventItem> items;
                 for (auto &s : subs)
                     if (s.dirty && s.s.session == l.session && s.s.port == l.port) {
-                        if (auto it = itemOf(s)) items.push_back(*it);
+                        if (auto it = itemOf(s))
+                            items.push_back(*it);
                         s.dirty = false;
                     }
                 for (auto &r : raws)
-                    if (!r.needId || linkHas(l, r.needId)) outs.push_back({i, l.fd, r.bytes});
+                    if (!r.needId || linkHas(l, r.needId))
+                        outs.push_back({i, l.fd, r.bytes});
                 if (!items.empty()) {
-                    for (auto &e : encode(items)) outs.push_back({i, l.fd, std::move(e)});
+                    for (auto &e : encode(items))
+                        outs.push_back({i, l.fd, std::move(e)});
                 } else if (opt.keepAlivePeriod.count() > 0 && now - l.lastSend >= opt.keepAlivePeriod &&
                            (!firstGen() || linkHas(l, (254u << 24) | (0xFFFFu << 8)))) {
-                    for (auto &e : encode({specialItem(0, ++keepAliveWord)})) outs.push_back({i, l.fd, std::move(e)});
+                    for (auto &e : encode({specialItem(0, ++keepAliveWord)}))
+                        outs.push_back({i, l.fd, std::move(e)});
                 }
             }
-            for (auto &o : outs) o.closeAfter = mangle(o.bytes, o.split);
-            if (outs.empty()) continue;
+            for (auto &o : outs)
+                o.closeAfter = mangle(o.bytes, o.split);
+            if (outs.empty())
+                continue;
             lk.unlock();
             std::vector<int> failed;
             for (auto &o : outs) {
@@ -1663,18 +1889,21 @@ struct CrateSim::Impl {
                     ok = sendAll(o.fd, o.bytes.data(), o.bytes.size());
                 }
                 // A datagram that found no listener does not end the subscription.
-                if ((!ok && !firstGen()) || o.closeAfter) failed.push_back(o.fd);
+                if ((!ok && !firstGen()) || o.closeAfter)
+                    failed.push_back(o.fd);
             }
             lk.lock();
             now = Clock::now();
             for (auto &l : links) {
-                if (l.fd < 0) continue;
+                if (l.fd < 0)
+                    continue;
                 for (auto &o : outs)
-                    if (o.fd == l.fd) l.lastSend = now;
+                    if (o.fd == l.fd)
+                        l.lastSend = now;
                 if (std::find(failed.begin(), failed.end(), l.fd) != failed.end()) {
                     ::close(l.fd);
                     l.fd = -1;
-                    l.dead = true;  // a new subscription opens a new one
+                    l.dead = true; // a new subscription opens a new one
                 }
             }
             std::erase_if(links, [](const Link &l) { return l.dead && l.fd < 0; });
@@ -1696,11 +1925,15 @@ CrateSim::CrateSim(CrateModel model, std::string bindAddress, uint16_t port, Cra
 {
 }
 
-CrateSim::~CrateSim() { stop(); }
+CrateSim::~CrateSim()
+{
+    stop();
+}
 
 bool CrateSim::start()
 {
-    if (d->started) return true;
+    if (d->started)
+        return true;
     if (!isLoopback(d->address) || d->address == "127.0.0.1") {
         d->errorText = "the crate simulator serves 127.0.0.2 and up only, not " + d->address;
         return false;
@@ -1735,7 +1968,8 @@ bool CrateSim::start()
 
 void CrateSim::stop()
 {
-    if (!d->started) return;
+    if (!d->started)
+        return;
     {
         std::lock_guard lk(d->m);
         d->stopping = true;
@@ -1755,15 +1989,22 @@ void CrateSim::stop()
     d->listenFd = -1;
     std::lock_guard lk(d->m);
     for (auto &l : d->links)
-        if (l.fd >= 0) ::close(l.fd);
+        if (l.fd >= 0)
+            ::close(l.fd);
     d->links.clear();
     d->sessions.clear();
     d->subs.clear();
     d->started = false;
 }
 
-uint16_t CrateSim::port() const { return d->port; }
-const std::string &CrateSim::address() const { return d->address; }
+uint16_t CrateSim::port() const
+{
+    return d->port;
+}
+const std::string &CrateSim::address() const
+{
+    return d->address;
+}
 std::string CrateSim::errorText() const
 {
     std::lock_guard lk(d->m);
@@ -1781,11 +2022,14 @@ bool CrateSim::setChannelRaw(unsigned slot, unsigned channel, const std::string 
 {
     std::lock_guard lk(d->m);
     auto *c = d->chan(slot, channel);
-    if (!c) return false;
+    if (!c)
+        return false;
     const auto &ps = d->slots[slot].board->paramsOf(channel);
     int i = paramIndex(ps, param);
-    if (i < 0) return false;
-    if (param == "VMon") c->vmon = rawToValue(ps[i], raw);
+    if (i < 0)
+        return false;
+    if (param == "VMon")
+        c->vmon = rawToValue(ps[i], raw);
     d->setChRaw(slot, channel, i, raw);
     d->refreshDerived();
     return true;
@@ -1797,10 +2041,12 @@ bool CrateSim::setChannelValue(unsigned slot, unsigned channel, const std::strin
     {
         std::lock_guard lk(d->m);
         auto *c = d->chan(slot, channel);
-        if (!c) return false;
+        if (!c)
+            return false;
         const auto &ps = d->slots[slot].board->paramsOf(channel);
         int i = paramIndex(ps, param);
-        if (i < 0) return false;
+        if (i < 0)
+            return false;
         raw = ps[i].type == 0 ? valueToRaw(ps[i], value) : uint32_t(int64_t(value));
     }
     return setChannelRaw(slot, channel, param, raw);
@@ -1809,9 +2055,11 @@ bool CrateSim::setChannelValue(unsigned slot, unsigned channel, const std::strin
 bool CrateSim::setBoardRaw(unsigned slot, const std::string &param, uint32_t raw)
 {
     std::lock_guard lk(d->m);
-    if (slot >= d->slots.size() || !d->slots[slot].board) return false;
+    if (slot >= d->slots.size() || !d->slots[slot].board)
+        return false;
     int i = paramIndex(d->slots[slot].board->boardParams, param);
-    if (i < 0) return false;
+    if (i < 0)
+        return false;
     if (d->slots[slot].bdRaw[i] != raw) {
         d->slots[slot].bdRaw[i] = raw;
         d->markBoard(slot, i);
@@ -1824,10 +2072,12 @@ bool CrateSim::setBoardValue(unsigned slot, const std::string &param, double val
     uint32_t raw;
     {
         std::lock_guard lk(d->m);
-        if (slot >= d->slots.size() || !d->slots[slot].board) return false;
+        if (slot >= d->slots.size() || !d->slots[slot].board)
+            return false;
         const auto &ps = d->slots[slot].board->boardParams;
         int i = paramIndex(ps, param);
-        if (i < 0) return false;
+        if (i < 0)
+            return false;
         raw = ps[i].type == 0 ? valueToRaw(ps[i], value) : uint32_t(int64_t(value));
     }
     return setBoardRaw(slot, param, raw);
@@ -1837,7 +2087,8 @@ bool CrateSim::setChannelName(unsigned slot, unsigned channel, const std::string
 {
     std::lock_guard lk(d->m);
     auto *c = d->chan(slot, channel);
-    if (!c) return false;
+    if (!c)
+        return false;
     if (c->name != name) {
         c->name = name;
         d->markChannel(slot, channel, kSlotName);
@@ -1849,9 +2100,12 @@ bool CrateSim::setSysProp(const std::string &name, const std::string &bytes)
 {
     std::lock_guard lk(d->m);
     int i = d->sysPropIndex(name);
-    if (i < 0) return false;
-    if (name == "FrontPanOut") d->panelPinned = true;
-    if (isFanStatusName(name)) d->fansPinned[name] = true;
+    if (i < 0)
+        return false;
+    if (name == "FrontPanOut")
+        d->panelPinned = true;
+    if (isFanStatusName(name))
+        d->fansPinned[name] = true;
     if (d->sysProps[i].value != bytes) {
         d->sysProps[i].value = bytes;
         d->markSys(i);
@@ -1864,9 +2118,11 @@ bool CrateSim::setChannelAlarm(unsigned slot, unsigned channel, uint32_t statusB
 {
     std::lock_guard lk(d->m);
     auto *c = d->chan(slot, channel);
-    if (!c) return false;
+    if (!c)
+        return false;
     int i = paramIndex(d->slots[slot].board->paramsOf(channel), "Status");
-    if (i < 0) return false;
+    if (i < 0)
+        return false;
     // Bits 0-2 (on, ramping) belong to the ramp.
     statusBits &= ~uint32_t(0x7);
     d->setChRaw(slot, channel, i, raised ? c->raw[i] | statusBits : c->raw[i] & ~statusBits);
@@ -1878,7 +2134,8 @@ bool CrateSim::setFanFailed(const std::string &property, unsigned fan, bool fail
 {
     std::lock_guard lk(d->m);
     int i = d->sysPropIndex(property);
-    if (i < 0 || !isFanStatusName(property) || fan >= d->sysProps[i].value.size() / 3 || fan >= 32) return false;
+    if (i < 0 || !isFanStatusName(property) || fan >= d->sysProps[i].value.size() / 3 || fan >= 32)
+        return false;
     uint32_t &mask = d->failedFans[property];
     mask = failed ? mask | (1u << fan) : mask & ~(1u << fan);
     d->refreshDerived();
@@ -1889,9 +2146,11 @@ std::optional<uint32_t> CrateSim::channelRaw(unsigned slot, unsigned channel, co
 {
     std::lock_guard lk(d->m);
     auto *c = d->chan(slot, channel);
-    if (!c) return std::nullopt;
+    if (!c)
+        return std::nullopt;
     int i = paramIndex(d->slots[slot].board->paramsOf(channel), param);
-    if (i < 0) return std::nullopt;
+    if (i < 0)
+        return std::nullopt;
     return c->raw[i];
 }
 
@@ -1899,19 +2158,23 @@ std::optional<double> CrateSim::channelValue(unsigned slot, unsigned channel, co
 {
     std::lock_guard lk(d->m);
     auto *c = d->chan(slot, channel);
-    if (!c) return std::nullopt;
+    if (!c)
+        return std::nullopt;
     const auto &ps = d->slots[slot].board->paramsOf(channel);
     int i = paramIndex(ps, param);
-    if (i < 0) return std::nullopt;
+    if (i < 0)
+        return std::nullopt;
     return ps[i].type == 0 ? rawToValue(ps[i], c->raw[i]) : double(c->raw[i]);
 }
 
 std::optional<uint32_t> CrateSim::boardRaw(unsigned slot, const std::string &param) const
 {
     std::lock_guard lk(d->m);
-    if (slot >= d->slots.size() || !d->slots[slot].board) return std::nullopt;
+    if (slot >= d->slots.size() || !d->slots[slot].board)
+        return std::nullopt;
     int i = paramIndex(d->slots[slot].board->boardParams, param);
-    if (i < 0) return std::nullopt;
+    if (i < 0)
+        return std::nullopt;
     return d->slots[slot].bdRaw[i];
 }
 
@@ -1919,7 +2182,8 @@ std::optional<std::string> CrateSim::channelName(unsigned slot, unsigned channel
 {
     std::lock_guard lk(d->m);
     auto *c = d->chan(slot, channel);
-    if (!c) return std::nullopt;
+    if (!c)
+        return std::nullopt;
     return c->name;
 }
 
@@ -1927,14 +2191,16 @@ std::optional<std::string> CrateSim::sysProp(const std::string &name) const
 {
     std::lock_guard lk(d->m);
     int i = d->sysPropIndex(name);
-    if (i < 0) return std::nullopt;
+    if (i < 0)
+        return std::nullopt;
     return d->sysProps[i].value;
 }
 
 void CrateSim::insertBoard(unsigned slot, CrateBoard board)
 {
     std::lock_guard lk(d->m);
-    if (slot >= d->slots.size()) d->slots.resize(slot + 1);
+    if (slot >= d->slots.size())
+        d->slots.resize(slot + 1);
     std::erase_if(d->subs, [&](const Impl::Sub &s) { return s.s.board == int(slot) && s.s.kind <= 1; });
     d->slots[slot] = Impl::makeSlot(std::move(board));
     d->queueSpecial(1, slot);
@@ -1943,7 +2209,8 @@ void CrateSim::insertBoard(unsigned slot, CrateBoard board)
 void CrateSim::removeBoard(unsigned slot)
 {
     std::lock_guard lk(d->m);
-    if (slot >= d->slots.size()) return;
+    if (slot >= d->slots.size())
+        return;
     std::erase_if(d->subs, [&](const Impl::Sub &s) { return s.s.board == int(slot) && s.s.kind <= 1; });
     d->slots[slot] = Impl::Slot{};
     d->queueSpecial(1, slot);
@@ -1952,8 +2219,10 @@ void CrateSim::removeBoard(unsigned slot)
 void CrateSim::setSlotSyncStatus(int slot, uint8_t statusByte)
 {
     std::lock_guard lk(d->m);
-    if (slot < 0) d->syncStatus[16] = statusByte;
-    else if (slot < 16) d->syncStatus[slot] = statusByte;
+    if (slot < 0)
+        d->syncStatus[16] = statusByte;
+    else if (slot < 16)
+        d->syncStatus[slot] = statusByte;
 }
 
 void CrateSim::sendKeepAlive()
@@ -1965,7 +2234,8 @@ void CrateSim::sendKeepAlive()
 void CrateSim::sendEventBatch(const std::vector<EventItem> &items)
 {
     std::lock_guard lk(d->m);
-    for (auto &e : d->encode(items)) d->queueRaw(std::move(e));
+    for (auto &e : d->encode(items))
+        d->queueRaw(std::move(e));
 }
 
 void CrateSim::sendRawEvent(const std::string &bytes)
@@ -1977,7 +2247,8 @@ void CrateSim::sendRawEvent(const std::string &bytes)
 void CrateSim::closeEventConnections()
 {
     std::lock_guard lk(d->m);
-    for (auto &l : d->links) l.dead = true;
+    for (auto &l : d->links)
+        l.dead = true;
     d->wake = true;
     d->cv.notify_all();
 }
@@ -2000,7 +2271,8 @@ std::vector<CrateSubscription> CrateSim::subscriptions() const
 {
     std::lock_guard lk(d->m);
     std::vector<CrateSubscription> out;
-    for (auto &s : d->subs) out.push_back(s.s);
+    for (auto &s : d->subs)
+        out.push_back(s.s);
     return out;
 }
 
@@ -2015,13 +2287,15 @@ void CrateSim::tickNow()
 void CrateSim::addFault(CrateFault fault)
 {
     std::lock_guard lk(d->m);
-    if (fault.count != 0) d->faults.push_back(std::move(fault));
+    if (fault.count != 0)
+        d->faults.push_back(std::move(fault));
 }
 
 void CrateSim::addEventFault(EventFault fault)
 {
     std::lock_guard lk(d->m);
-    if (fault.count != 0) d->eventFaults.push_back(fault);
+    if (fault.count != 0)
+        d->eventFaults.push_back(fault);
 }
 
 void CrateSim::clearFaults()
@@ -2042,7 +2316,8 @@ std::vector<CrateRequest> CrateSim::requestsFor(const std::string &keyword) cons
     std::lock_guard lk(d->m);
     std::vector<CrateRequest> out;
     for (auto &r : d->log)
-        if (r.keyword == keyword) out.push_back(r);
+        if (r.keyword == keyword)
+            out.push_back(r);
     return out;
 }
 
@@ -2070,4 +2345,4 @@ int CrateSim::activeSessions() const
     return int(d->sessions.size());
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -25,18 +25,18 @@ namespace korusim {
 // Values live on the wire as raw 32-bit words; numeric parameters (type 0)
 // scale them: value = raw / factor when decimals != 0, else raw * factor.
 struct CrateParam {
-    std::string name;        // at most 10 characters (the wire field)
-    uint16_t type = 0;       // 0 numeric, 1 on/off, 2 channel status word, 3 board status word, 4 raw value
+    std::string name;  // at most 10 characters (the wire field)
+    uint16_t type = 0; // 0 numeric, 1 on/off, 2 channel status word, 3 board status word, 4 raw value
     bool writable = false;
     bool isSigned = false;
-    int32_t minRaw = 0;      // limits of a raw value (not used for type 1)
+    int32_t minRaw = 0; // limits of a raw value (not used for type 1)
     int32_t maxRaw = 0;
     uint16_t decimals = 0;
     uint16_t factor = 1;
-    int16_t unit = 0;        // unit code
-    int16_t exp = 0;         // power-of-ten code
+    int16_t unit = 0; // unit code
+    int16_t exp = 0;  // power-of-ten code
     uint16_t reserved = 0;
-    std::string onText;      // type 1 only, at most 7 characters each
+    std::string onText; // type 1 only, at most 7 characters each
     std::string offText;
     uint32_t initialRaw = 0; // value every channel (or the board) starts with
 
@@ -53,17 +53,17 @@ CrateParam wordParam(const std::string &name, uint16_t type /* 2, 3 or 4 */, boo
                      uint32_t initialRaw = 0);
 
 struct CrateBoard {
-    std::string model;            // no ':' (the crate map separates fields with it)
+    std::string model; // no ':' (the crate map separates fields with it)
     std::string description;
-    uint16_t serial = 0;          // in the slot record and the board test
-    uint32_t serial32 = 0;        // in the serial-number tail of the crate map
+    uint16_t serial = 0;   // in the slot record and the board test
+    uint32_t serial32 = 0; // in the serial-number tail of the crate map
     uint8_t fwMajor = 1;
     uint8_t fwMinor = 0;
     unsigned channels = 0;
     std::vector<CrateParam> boardParams;
     std::vector<CrateParam> channelParams;                             // every channel's list
     std::map<unsigned, std::vector<CrateParam>> channelParamsOverride; // channel -> its own list
-    std::vector<std::string> channelNames;  // missing entries read as "CHANnnn"
+    std::vector<std::string> channelNames;                             // missing entries read as "CHANnnn"
 
     const std::vector<CrateParam> &paramsOf(unsigned channel) const;
 };
@@ -71,27 +71,27 @@ struct CrateBoard {
 // How a system property's bytes are laid out in the reply data of its get
 // keyword, and how its set keyword's value bytes are read.
 enum class SysPropKind {
-    Text,      // get: the text; set: the text (a trailing ':' or NUL is dropped)
-    Byte,      // get: one byte; set: high byte ':' low byte (the low byte is kept)
-    Clock,     // get: two bytes; set: a 16-bit number, kept as its two bytes
-    Word16,    // get and set: 16-bit big-endian
-    Word32,    // get: 32-bit big-endian; set: 32-bit value followed by four more bytes (or alone)
-    Raw,       // get: the bytes as they are (read only)
-    Sessions,  // get: the crate's own session list, generated
+    Text,     // get: the text; set: the text (a trailing ':' or NUL is dropped)
+    Byte,     // get: one byte; set: high byte ':' low byte (the low byte is kept)
+    Clock,    // get: two bytes; set: a 16-bit number, kept as its two bytes
+    Word16,   // get and set: 16-bit big-endian
+    Word32,   // get: 32-bit big-endian; set: 32-bit value followed by four more bytes (or alone)
+    Raw,      // get: the bytes as they are (read only)
+    Sessions, // get: the crate's own session list, generated
 };
 
 struct CrateSysProp {
-    std::string name;        // API name, also the name of subscriptions ("HVFanStat")
-    std::string getKeyword;  // "GETHVFANSTAT"; several properties may share one (joined with ',')
-    std::string setKeyword;  // "" when read only
+    std::string name;       // API name, also the name of subscriptions ("HVFanStat")
+    std::string getKeyword; // "GETHVFANSTAT"; several properties may share one (joined with ',')
+    std::string setKeyword; // "" when read only
     SysPropKind kind = SysPropKind::Text;
-    std::string value;       // the bytes as the get reply carries them
+    std::string value; // the bytes as the get reply carries them
 };
 
 struct CrateModel {
     std::vector<CrateSysProp> sysProps;
-    std::vector<std::string> commands;              // accepted exec keywords ("KILL_1", ...)
-    std::vector<std::optional<CrateBoard>> slots;   // usually 16, empty optional = empty slot
+    std::vector<std::string> commands;            // accepted exec keywords ("KILL_1", ...)
+    std::vector<std::optional<CrateBoard>> slots; // usually 16, empty optional = empty slot
 
     // 16 slots, boards of 12 to 48 channels, every current-generation
     // system property, the kill and clear-alarm commands.
@@ -118,25 +118,25 @@ uint32_t valueToRaw(const CrateParam &p, double value);
 // Statuses this crate answers with (its own choice; 0 is success).
 enum CrateStatus : int16_t {
     kStatusOk = 0,
-    kStatusLoginFailed = 101,     // "Login failed"
-    kStatusBadSession = 102,      // "Session not valid"
-    kStatusUnknownCommand = 103,  // "Command not found"
-    kStatusMalformed = 104,       // "Malformed request"
-    kStatusSlotEmpty = 105,       // "Slot empty"
-    kStatusChannelRange = 106,    // "Channel out of range"
-    kStatusParamNotFound = 107,   // "Parameter not found"
-    kStatusReadOnly = 108,        // "Parameter read only"
-    kStatusValueRange = 109,      // "Value out of range"
+    kStatusLoginFailed = 101,    // "Login failed"
+    kStatusBadSession = 102,     // "Session not valid"
+    kStatusUnknownCommand = 103, // "Command not found"
+    kStatusMalformed = 104,      // "Malformed request"
+    kStatusSlotEmpty = 105,      // "Slot empty"
+    kStatusChannelRange = 106,   // "Channel out of range"
+    kStatusParamNotFound = 107,  // "Parameter not found"
+    kStatusReadOnly = 108,       // "Parameter read only"
+    kStatusValueRange = 109,     // "Value out of range"
 };
 
 // One request as it arrived: the frame body byte-exactly (without the 4
 // length bytes) and what the simulator made of it.
 struct CrateRequest {
-    int connection = 0;        // running number of the command connection, from 1
+    int connection = 0; // running number of the command connection, from 1
     uint32_t declaredLength = 0;
-    std::string body;          // exact request bytes
-    std::string keyword;       // up to the first ':' (the whole body when none)
-    int16_t status = 0;        // status the simulator answered with (or would have)
+    std::string body;    // exact request bytes
+    std::string keyword; // up to the first ':' (the whole body when none)
+    int16_t status = 0;  // status the simulator answered with (or would have)
 };
 
 // A fault applied to requests whose keyword matches.
@@ -154,9 +154,9 @@ struct CrateFault {
         WrongKeyword,  // echo another keyword ("XXXX" + keyword)
         LengthOverride // announce `bytes` as the length, send the real body, close
     };
-    std::string keyword;  // "" matches every request; otherwise the exact keyword
+    std::string keyword; // "" matches every request; otherwise the exact keyword
     Action action = Refuse;
-    int count = 1;        // requests it applies to; -1 = every matching request
+    int count = 1; // requests it applies to; -1 = every matching request
     int16_t status = kStatusMalformed;
     std::string message = "Refused by test";
     std::chrono::milliseconds delay{0};
@@ -168,18 +168,18 @@ struct CrateFault {
 // A fault applied to the next event batches.
 struct EventFault {
     enum Action {
-        BadMagic,       // the first six bytes are not "KORUHV"
-        CutBatch,       // send only `bytes` bytes of the batch, then close the event connection
-        ItemPastEnd,    // the last item announces more value bytes than the batch holds
-        CountTooHigh,   // header item count higher than the items sent
-        SplitBatch,     // send the batch in pieces of `bytes`, 20 ms apart
-        CloseAfter,     // close the event connection after the batch
+        BadMagic,     // the first six bytes are not "KORUHV"
+        CutBatch,     // send only `bytes` bytes of the batch, then close the event connection
+        ItemPastEnd,  // the last item announces more value bytes than the batch holds
+        CountTooHigh, // header item count higher than the items sent
+        SplitBatch,   // send the batch in pieces of `bytes`, 20 ms apart
+        CloseAfter,   // close the event connection after the batch
         // First generation only:
         WrongTotalLength, // the datagram's total-length field is one more than its size
         BadItemMarker,    // the first item's marker byte (offset 1) is 2, not 1
     };
     Action action = BadMagic;
-    int count = 1;      // batches it applies to; -1 = all
+    int count = 1; // batches it applies to; -1 = all
     size_t bytes = 0;
 };
 
@@ -187,7 +187,7 @@ struct EventFault {
 struct EventItem {
     uint32_t id = 0;
     bool text = false;
-    std::string value;  // 4 bytes big-endian for a number (use number()), the text for text
+    std::string value; // 4 bytes big-endian for a number (use number()), the text for text
     static EventItem number(uint32_t id, uint32_t word);
     static EventItem word16(uint32_t id, uint16_t word);
     static EventItem textItem(uint32_t id, const std::string &text);
@@ -208,8 +208,8 @@ struct CrateSimOptions {
     // volts per second, IMon follows VMon, Status bits 0-2 (on, up, down)
     // follow. Tests that set VMon, IMon or Status themselves turn it off.
     bool ramp = true;
-    uint32_t firstSessionId = 0x3A00003A;            // ':' bytes on purpose
-    size_t maxRequest = 1 << 20;                     // longer announced lengths close the connection
+    uint32_t firstSessionId = 0x3A00003A; // ':' bytes on purpose
+    size_t maxRequest = 1 << 20;          // longer announced lengths close the connection
 };
 
 // Subscription as the crate keeps it (for tests to inspect). The id the
@@ -227,7 +227,7 @@ struct CrateSubscription {
     uint32_t id = 0;
     uint32_t session = 0;
     uint16_t port = 0;
-    int kind = 0;       // 0 channel, 1 board, 2 system, 3 crate message
+    int kind = 0; // 0 channel, 1 board, 2 system, 3 crate message
     int board = -1;
     int channel = -1;
     std::string name;
@@ -236,15 +236,14 @@ struct CrateSubscription {
 class CrateSim {
 public:
     // bindAddress: 127.0.0.2 and up. port 0 picks an ephemeral port.
-    CrateSim(CrateModel model, std::string bindAddress, uint16_t port = 0,
-             CrateSimOptions options = {});
+    CrateSim(CrateModel model, std::string bindAddress, uint16_t port = 0, CrateSimOptions options = {});
     ~CrateSim();
     CrateSim(const CrateSim &) = delete;
     CrateSim &operator=(const CrateSim &) = delete;
 
     // Binds and starts serving; false with errorText() when binding failed.
     bool start();
-    void stop();  // closes every connection and joins every thread; idempotent
+    void stop(); // closes every connection and joins every thread; idempotent
     uint16_t port() const;
     const std::string &address() const;
     std::string errorText() const;
@@ -280,9 +279,9 @@ public:
 
     // Event stream.
     void setSlotSyncStatus(int slotOrMinusOneForSystem, uint8_t statusByte); // default 1
-    void sendKeepAlive();                                  // to every event connection now
+    void sendKeepAlive();                                                    // to every event connection now
     void sendEventBatch(const std::vector<EventItem> &items); // a hand-made batch to every event connection
-    void sendRawEvent(const std::string &bytes);           // bytes as they are to every event connection
+    void sendRawEvent(const std::string &bytes);              // bytes as they are to every event connection
     void closeEventConnections();
     int eventConnectionCount() const;
     // Waits until an event connection is up (at most `timeout`).
@@ -305,7 +304,7 @@ public:
     // (a missing separator, a length that does not match its fields, a NUL in
     // a name...). Tests of a client expect this to stay empty.
     std::vector<std::string> protocolErrors() const;
-    int connectionCount() const;  // command connections accepted so far
+    int connectionCount() const; // command connections accepted so far
     int activeSessions() const;
 
     struct Impl;
@@ -314,4 +313,4 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-}  // namespace korusim
+} // namespace korusim

@@ -24,12 +24,13 @@ bool number(const char *text, long lo, long hi, long &out)
     char *end = nullptr;
     errno = 0;
     long v = std::strtol(text, &end, 10);
-    if (errno || !end || *end || end == text || v < lo || v > hi) return false;
+    if (errno || !end || *end || end == text || v < lo || v > hi)
+        return false;
     out = v;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int runHx1100Sim(int argc, char **argv)
 {
@@ -54,8 +55,8 @@ int runHx1100Sim(int argc, char **argv)
             opt.user = argv[++i];
         } else if (a == "--password" && hasValue) {
             opt.password = argv[++i];
-        } else if (a == "--preset" && hasValue && (std::strcmp(argv[i + 1], "full") == 0 ||
-                                                   std::strcmp(argv[i + 1], "small") == 0)) {
+        } else if (a == "--preset" && hasValue &&
+                   (std::strcmp(argv[i + 1], "full") == 0 || std::strcmp(argv[i + 1], "small") == 0)) {
             preset = argv[++i];
         } else if (a == "--tick" && hasValue && number(argv[i + 1], 10, 60000, v)) {
             opt.tickPeriod = std::chrono::milliseconds(v);
@@ -84,7 +85,8 @@ int runHx1100Sim(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    korusim::Hx1100Sim sim(preset == "small" ? korusim::Hx1100Model::smallCrate() : korusim::Hx1100Model::fullCrate(),
+    korusim::Hx1100Sim sim(preset == "small" ? korusim::Hx1100Model::smallCrate()
+                                             : korusim::Hx1100Model::fullCrate(),
                            address, uint16_t(port), opt);
     if (!sim.start()) {
         std::fprintf(stderr, "koru-sim hx1100: %s\n", sim.errorText().c_str());

@@ -7,7 +7,10 @@ namespace korusim {
 
 namespace {
 
-std::string be16(uint16_t v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
+std::string be16(uint16_t v)
+{
+    return std::string{char(v >> 8), char(v & 0xFF)};
+}
 
 void put32(std::string &s, uint32_t v)
 {
@@ -19,7 +22,8 @@ void put32(std::string &s, uint32_t v)
 
 std::vector<std::string> firstGenCommands()
 {
-    return {"KILL_1", "KILL_2", "CLRALARM_1", "CLRALARM_2", "ENABLEMSG", "DISABLEMSG", "FORMAT", "RS232CMDOFF"};
+    return {"KILL_1",    "KILL_2",     "CLRALARM_1", "CLRALARM_2",
+            "ENABLEMSG", "DISABLEMSG", "FORMAT",     "RS232CMDOFF"};
 }
 
 CrateModel withFirstGen(CrateModel m)
@@ -29,7 +33,7 @@ CrateModel withFirstGen(CrateModel m)
     return m;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<CrateSysProp> hx1100SysProps()
 {
@@ -62,8 +66,14 @@ std::vector<CrateSysProp> hx1100SysProps()
     };
 }
 
-CrateModel Hx1100Model::fullCrate() { return withFirstGen(CrateModel::fullCrate()); }
-CrateModel Hx1100Model::smallCrate() { return withFirstGen(CrateModel::smallCrate()); }
+CrateModel Hx1100Model::fullCrate()
+{
+    return withFirstGen(CrateModel::fullCrate());
+}
+CrateModel Hx1100Model::smallCrate()
+{
+    return withFirstGen(CrateModel::smallCrate());
+}
 
 CrateSimOptions hx1100Options()
 {
@@ -78,7 +88,7 @@ CrateSimOptions firstGen(CrateSimOptions o)
     o.generation = CrateGeneration::First;
     return o;
 }
-}  // namespace
+} // namespace
 
 Hx1100Sim::Hx1100Sim(CrateModel model, std::string bindAddress, uint16_t port, CrateSimOptions options)
     : CrateSim(std::move(model), std::move(bindAddress), port, firstGen(std::move(options)))
@@ -107,4 +117,4 @@ std::string hx1100Datagram(const std::vector<EventItem> &items, bool multi)
     return d + body;
 }
 
-}  // namespace korusim
+} // namespace korusim

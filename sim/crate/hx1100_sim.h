@@ -23,8 +23,8 @@ namespace korusim {
 
 // Datagram forms (the byte at offset 4 / 5 of a datagram).
 constexpr uint8_t kHx1100Form = 1;
-constexpr uint8_t kHx1100SingleFlag = 0;  // form 1, flag 0: one item right after the header
-constexpr uint8_t kHx1100MultiFlag = 1;   // anything else: total length, count, items
+constexpr uint8_t kHx1100SingleFlag = 0; // form 1, flag 0: one item right after the header
+constexpr uint8_t kHx1100MultiFlag = 1;  // anything else: total length, count, items
 constexpr size_t kHx1100MaxDatagram = 4096;
 
 // The first generation's system properties with plausible contents, in the
@@ -56,4 +56,4 @@ public:
 // multi-item form even for one item.
 std::string hx1100Datagram(const std::vector<EventItem> &items, bool multi);
 
-}  // namespace korusim
+} // namespace korusim

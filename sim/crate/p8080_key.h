@@ -3,7 +3,7 @@
 
 namespace korusim {
 
-extern const char kP8080PrivateKeyPem[];  // PKCS #8 private key
-extern const char kP8080PublicKeyPem[];   // SubjectPublicKeyInfo, 451 characters
+extern const char kP8080PrivateKeyPem[]; // PKCS #8 private key
+extern const char kP8080PublicKeyPem[];  // SubjectPublicKeyInfo, 451 characters
 
-}  // namespace korusim
+} // namespace korusim

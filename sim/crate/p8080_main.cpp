@@ -25,12 +25,13 @@ bool number(const char *text, long lo, long hi, long &out)
     char *end = nullptr;
     errno = 0;
     long v = std::strtol(text, &end, 10);
-    if (errno || !end || *end || end == text || v < lo || v > hi) return false;
+    if (errno || !end || *end || end == text || v < lo || v > hi)
+        return false;
     out = v;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int runP8080Sim(int argc, char **argv)
 {
@@ -62,8 +63,8 @@ int runP8080Sim(int argc, char **argv)
             opt.user = argv[++i];
         } else if (a == "--password" && hasValue) {
             opt.password = argv[++i];
-        } else if (a == "--preset" && hasValue && (std::strcmp(argv[i + 1], "rack") == 0 ||
-                                                   std::strcmp(argv[i + 1], "small") == 0)) {
+        } else if (a == "--preset" && hasValue &&
+                   (std::strcmp(argv[i + 1], "rack") == 0 || std::strcmp(argv[i + 1], "small") == 0)) {
             preset = argv[++i];
         } else if (a == "--tick" && hasValue && number(argv[i + 1], 10, 60000, v)) {
             opt.tickPeriod = std::chrono::milliseconds(v);
@@ -91,8 +92,8 @@ int runP8080Sim(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    korusim::P8080Sim sim(preset == "small" ? korusim::P8080Model::smallRack() : korusim::P8080Model::rack(), address,
-                          uint16_t(port), opt);
+    korusim::P8080Sim sim(preset == "small" ? korusim::P8080Model::smallRack() : korusim::P8080Model::rack(),
+                          address, uint16_t(port), opt);
     if (!sim.start()) {
         std::fprintf(stderr, "koru-sim p8080: %s\n", sim.errorText().c_str());
         return 1;

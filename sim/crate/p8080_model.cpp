@@ -5,9 +5,9 @@ namespace korusim {
 
 namespace {
 
-P8080SystemParam sysParam(const std::string &name, uint16_t type, bool writable, int32_t minRaw, int32_t maxRaw,
-                          uint16_t decimals, uint16_t factor, int16_t unit, uint32_t initialRaw,
-                          bool isSigned = false, const std::string &text = {})
+P8080SystemParam sysParam(const std::string &name, uint16_t type, bool writable, int32_t minRaw,
+                          int32_t maxRaw, uint16_t decimals, uint16_t factor, int16_t unit,
+                          uint32_t initialRaw, bool isSigned = false, const std::string &text = {})
 {
     P8080SystemParam s;
     s.desc = numericParam(name, writable, minRaw, maxRaw, decimals, factor, unit, 0, initialRaw, isSigned);
@@ -42,7 +42,7 @@ CrateBoard module(const std::string &model, unsigned channels, uint16_t serial)
     return b;
 }
 
-}  // namespace
+} // namespace
 
 P8080Model P8080Model::rack()
 {
@@ -84,4 +84,4 @@ P8080EventItem P8080EventItem::text(uint32_t id, const std::string &t)
     return i;
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -53,7 +53,13 @@ enum P8080Status : int16_t {
 
 // System-property types of the pseudo-board's parameters.
 enum P8080SysType : uint16_t {
-    kSysText = 0, kSysReal = 1, kSysU16 = 2, kSysU32 = 3, kSysS16 = 4, kSysS32 = 5, kSysBool = 6,
+    kSysText = 0,
+    kSysReal = 1,
+    kSysU16 = 2,
+    kSysU32 = 3,
+    kSysS16 = 4,
+    kSysS32 = 5,
+    kSysBool = 6,
 };
 
 // One parameter of the pseudo-board 150. desc.type is the system-property
@@ -87,11 +93,11 @@ struct P8080Model {
 };
 
 struct P8080Request {
-    int connection = 0;         // running number of the command connection, from 1
+    int connection = 0; // running number of the command connection, from 1
     uint32_t declaredLength = 0;
-    std::string body;           // exact payload bytes
-    std::string keyword;        // up to the first ':'
-    int16_t status = 0;         // status answered (0 for exec frames, which get no reply)
+    std::string body;    // exact payload bytes
+    std::string keyword; // up to the first ':'
+    int16_t status = 0;  // status answered (0 for exec frames, which get no reply)
     bool replied = false;
 };
 
@@ -110,9 +116,9 @@ struct P8080Fault {
         WrongSession,   // the reply carries another session id
         LengthOverride, // announce `bytes` as the length, send the real payload, close
     };
-    std::string keyword;  // "" matches every request; otherwise the exact keyword
+    std::string keyword; // "" matches every request; otherwise the exact keyword
     Action action = Refuse;
-    int count = 1;        // -1 = every matching request
+    int count = 1; // -1 = every matching request
     int16_t status = kP8080Malformed;
     std::chrono::milliseconds delay{0};
     size_t chunk = 1;
@@ -122,11 +128,11 @@ struct P8080Fault {
 
 struct P8080EventFault {
     enum Action {
-        CutBatch,      // send only `bytes` bytes of the frame, then close the event connection
-        CountTooHigh,  // the item count is 5 more than the items sent
-        SplitBatch,    // send the frame in pieces of `bytes`, 20 ms apart
-        CloseAfter,    // close the event connection after the batch
-        NoHash,        // text values without their ending '#'
+        CutBatch,     // send only `bytes` bytes of the frame, then close the event connection
+        CountTooHigh, // the item count is 5 more than the items sent
+        SplitBatch,   // send the frame in pieces of `bytes`, 20 ms apart
+        CloseAfter,   // close the event connection after the batch
+        NoHash,       // text values without their ending '#'
     };
     Action action = CutBatch;
     int count = 1;
@@ -136,9 +142,9 @@ struct P8080EventFault {
 // One item of a hand-made event batch.
 struct P8080EventItem {
     uint32_t id = 0;
-    std::string value;  // 4 bytes little-endian for a word (word()), the text and '#' for text
+    std::string value; // 4 bytes little-endian for a word (word()), the text and '#' for text
     static P8080EventItem word(uint32_t id, uint32_t w);
-    static P8080EventItem text(uint32_t id, const std::string &t);  // appends '#'
+    static P8080EventItem text(uint32_t id, const std::string &t); // appends '#'
 };
 
 // Id of an item as the rack gives it.
@@ -150,7 +156,7 @@ constexpr uint32_t p8080Id(unsigned board, unsigned channel, unsigned slot)
 struct P8080Subscription {
     uint32_t id = 0;
     uint32_t session = 0;
-    int kind = 0;      // 0 channel, 1 board, 2 system, 3 keep-alive / live insertion
+    int kind = 0; // 0 channel, 1 board, 2 system, 3 keep-alive / live insertion
     int board = -1;
     int channel = -1;
     std::string name;
@@ -159,16 +165,16 @@ struct P8080Subscription {
 struct P8080SimOptions {
     std::string user = "admin";
     std::string password = "admin";
-    uint16_t eventPort = 0;  // 0: ephemeral
+    uint16_t eventPort = 0; // 0: ephemeral
     std::chrono::milliseconds tickPeriod{100};
-    std::chrono::milliseconds keepAlivePeriod{5000};  // 0: no keep-alive messages
+    std::chrono::milliseconds keepAlivePeriod{5000}; // 0: no keep-alive messages
     // A periodic keep-alive not answered by "KEEPALIVE" within this time
     // closes the event connection (noted in protocolErrors); 0: not enforced.
     std::chrono::milliseconds keepAliveTimeout{0};
-    bool ramp = true;  // VMon follows V0Set while Pw is on (as the crate simulator)
-    uint32_t firstSessionId = 0x3A3A0001;  // ':' bytes on purpose
+    bool ramp = true;                     // VMon follows V0Set while Pw is on (as the crate simulator)
+    uint32_t firstSessionId = 0x3A3A0001; // ':' bytes on purpose
     size_t maxRequest = 1 << 20;
-    int maxSessions = 32;  // a login beyond it is refused with -13
+    int maxSessions = 32; // a login beyond it is refused with -13
     // The keyword the rack echoes in its reply to "DISABLEMSG".
     std::string disableReplyKeyword = "DISABLEMSG";
     // PEM private key; empty: the built-in key (publicKeyPem() matches it).
@@ -188,8 +194,8 @@ public:
     static const std::string &builtinPublicKeyPem();
     std::string publicKeyPem() const;
 
-    bool start();  // false with errorText() when binding or the key failed
-    void stop();   // closes every connection, joins every thread; idempotent
+    bool start(); // false with errorText() when binding or the key failed
+    void stop();  // closes every connection, joins every thread; idempotent
     uint16_t port() const;
     uint16_t eventPort() const;
     const std::string &address() const;
@@ -216,15 +222,15 @@ public:
     void insertModule(unsigned board, CrateBoard module);
     void removeModule(unsigned board);
     void sendTransparentMode(uint32_t word);
-    void sendKeepAlive(uint32_t word = 0);  // slot 0; the library answers "KEEPALIVE"
-    void sendEventBatch(const std::vector<P8080EventItem> &items);  // hand-made, every event connection
-    void sendRawEvent(const std::string &payload);                  // framed as it is
+    void sendKeepAlive(uint32_t word = 0);                         // slot 0; the library answers "KEEPALIVE"
+    void sendEventBatch(const std::vector<P8080EventItem> &items); // hand-made, every event connection
+    void sendRawEvent(const std::string &payload);                 // framed as it is
     void closeEventConnections();
     int eventConnectionCount() const;
     bool waitEventConnection(std::chrono::milliseconds timeout) const;
     std::vector<P8080Subscription> subscriptions() const;
-    int keepAliveAnswers() const;  // "KEEPALIVE" exec frames received
-    void tickNow();                // one ramp step and an event pass now
+    int keepAliveAnswers() const; // "KEEPALIVE" exec frames received
+    void tickNow();               // one ramp step and an event pass now
 
     // Faults.
     void addFault(P8080Fault fault);
@@ -236,7 +242,7 @@ public:
     std::vector<P8080Request> requestsFor(const std::string &keyword) const;
     void clearRequests();
     std::vector<std::string> protocolErrors() const;
-    std::string lastPassword() const;  // the last decrypted login password
+    std::string lastPassword() const; // the last decrypted login password
     int connectionCount() const;
     int activeSessions() const;
 
@@ -246,4 +252,4 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-}  // namespace korusim
+} // namespace korusim

@@ -1,10 +1,10 @@
 // koru-sim discovery: answers discovery queries until SIGINT or SIGTERM.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <chrono>
 #include <thread>
 
 #include "discovery/discovery_sim.h"
@@ -21,14 +21,13 @@ void onSignal(int)
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "usage: koru-sim discovery [--address 127.0.0.1] [--port 113] [--first-device 2]\n"
-                 "                          [--device TEXT]... [--first-only]\n"
-                 "  answers \"LUMO<port>\" queries on the given loopback address; device i replies\n"
-                 "  TEXT (model:serial:firmware:control) from 127.0.0.(first-device + i)\n");
+    std::fprintf(stderr, "usage: koru-sim discovery [--address 127.0.0.1] [--port 113] [--first-device 2]\n"
+                         "                          [--device TEXT]... [--first-only]\n"
+                         "  answers \"LUMO<port>\" queries on the given loopback address; device i replies\n"
+                         "  TEXT (model:serial:firmware:control) from 127.0.0.(first-device + i)\n");
 }
 
-}  // namespace
+} // namespace
 
 int runDiscoverySim(int argc, char **argv)
 {
@@ -60,7 +59,8 @@ int runDiscoverySim(int argc, char **argv)
             return 2;
         }
     }
-    if (opt.devices.empty()) opt.devices.push_back({"HX4400:0001:2.3.0:HX4400 Tarmin", false, false, false});
+    if (opt.devices.empty())
+        opt.devices.push_back({"HX4400:0001:2.3.0:HX4400 Tarmin", false, false, false});
     for (auto &d : opt.devices)
         d.firstQueryOnly = firstOnly;
     korusim::DiscoveryResponder responder(opt);

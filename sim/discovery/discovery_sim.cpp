@@ -21,7 +21,8 @@ int boundSocket(uint32_t address, uint16_t port, std::string *error)
 {
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) {
-        if (error) *error = "socket failed";
+        if (error)
+            *error = "socket failed";
         return -1;
     }
     sockaddr_in a{};
@@ -29,21 +30,24 @@ int boundSocket(uint32_t address, uint16_t port, std::string *error)
     a.sin_addr.s_addr = htonl(address);
     a.sin_port = htons(port);
     if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        if (error) *error = std::string("bind failed: ") + std::strerror(errno);
+        if (error)
+            *error = std::string("bind failed: ") + std::strerror(errno);
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-}  // namespace
+} // namespace
 
 uint16_t parseDiscoveryQuery(const char *data, size_t length)
 {
-    if (length < 5 || length > 9 || std::memcmp(data, "LUMO", 4) != 0) return 0;
+    if (length < 5 || length > 9 || std::memcmp(data, "LUMO", 4) != 0)
+        return 0;
     unsigned value = 0;
     for (size_t i = 4; i < length; ++i) {
-        if (data[i] < '0' || data[i] > '9') return 0;
+        if (data[i] < '0' || data[i] > '9')
+            return 0;
         value = value * 10 + unsigned(data[i] - '0');
     }
     return value > 0 && value < 65536 ? uint16_t(value) : 0;
@@ -59,17 +63,21 @@ DiscoveryResponder::~DiscoveryResponder()
 bool DiscoveryResponder::start(std::string *error)
 {
     in_addr listen{};
-    if (::inet_pton(AF_INET, options_.listenAddress.c_str(), &listen) != 1 || !loopback(ntohl(listen.s_addr))) {
-        if (error) *error = "listen address must be in 127.0.0.0/8";
+    if (::inet_pton(AF_INET, options_.listenAddress.c_str(), &listen) != 1 ||
+        !loopback(ntohl(listen.s_addr))) {
+        if (error)
+            *error = "listen address must be in 127.0.0.0/8";
         return false;
     }
     const int lastOctet = options_.firstDeviceOctet + int(options_.devices.size()) - 1;
     if (options_.firstDeviceOctet < 1 || lastOctet > 254) {
-        if (error) *error = "device addresses outside 127.0.0.1..127.0.0.254";
+        if (error)
+            *error = "device addresses outside 127.0.0.1..127.0.0.254";
         return false;
     }
     listenFd_ = boundSocket(ntohl(listen.s_addr), options_.listenPort, error);
-    if (listenFd_ < 0) return false;
+    if (listenFd_ < 0)
+        return false;
     sockaddr_in bound{};
     socklen_t len = sizeof bound;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr *>(&bound), &len);
@@ -92,11 +100,13 @@ bool DiscoveryResponder::start(std::string *error)
 void DiscoveryResponder::stop()
 {
     stop_ = true;
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     for (int fd : deviceFds_)
         ::close(fd);
     deviceFds_.clear();
-    if (listenFd_ >= 0) ::close(listenFd_);
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
     listenFd_ = -1;
 }
 
@@ -111,19 +121,24 @@ void DiscoveryResponder::loop()
     char buffer[512];
     while (!stop_) {
         pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = ::recvfrom(listenFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &len);
-        if (n <= 0) continue;
+        ssize_t n =
+            ::recvfrom(listenFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &len);
+        if (n <= 0)
+            continue;
         const uint16_t port = parseDiscoveryQuery(buffer, size_t(n));
-        if (!port) continue;
+        if (!port)
+            continue;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             queriedPorts_.push_back(port);
         }
         ++queries_;
-        if (loopback(ntohl(from.sin_addr.s_addr))) answer(ntohl(from.sin_addr.s_addr), port);
+        if (loopback(ntohl(from.sin_addr.s_addr)))
+            answer(ntohl(from.sin_addr.s_addr), port);
     }
 }
 
@@ -135,17 +150,20 @@ void DiscoveryResponder::answer(uint32_t peer, uint16_t port)
     to.sin_port = htons(port);
     for (size_t i = 0; i < options_.devices.size(); ++i) {
         const DiscoveryDevice &d = options_.devices[i];
-        if (d.silent || (d.firstQueryOnly && answered_[i] > 0)) continue;
+        if (d.silent || (d.firstQueryOnly && answered_[i] > 0))
+            continue;
         ++answered_[i];
         std::string payload = d.reply;
         if (d.fill512) {
-            if (payload.empty()) payload = "X";
+            if (payload.empty())
+                payload = "X";
             while (payload.size() < 512)
                 payload += d.reply.empty() ? "X" : d.reply;
             payload.resize(512);
         }
-        ::sendto(deviceFds_[i], payload.data(), payload.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        ::sendto(deviceFds_[i], payload.data(), payload.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                 sizeof to);
     }
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -14,16 +14,16 @@
 namespace korusim {
 
 struct DiscoveryDevice {
-    std::string reply;            // "model:serial:firmware:control" (any text)
-    bool fill512 = false;         // send exactly 512 bytes without a NUL (reply repeated)
-    bool silent = false;          // never answers
-    bool firstQueryOnly = false;  // answers the first query only
+    std::string reply;           // "model:serial:firmware:control" (any text)
+    bool fill512 = false;        // send exactly 512 bytes without a NUL (reply repeated)
+    bool silent = false;         // never answers
+    bool firstQueryOnly = false; // answers the first query only
 };
 
 struct DiscoveryResponderOptions {
     std::string listenAddress = "127.0.0.1";
-    uint16_t listenPort = 113;   // 0: any free port (see port())
-    int firstDeviceOctet = 2;    // device i answers from 127.0.0.(first + i)
+    uint16_t listenPort = 113; // 0: any free port (see port())
+    int firstDeviceOctet = 2;  // device i answers from 127.0.0.(first + i)
     std::vector<DiscoveryDevice> devices;
 };
 
@@ -35,11 +35,11 @@ public:
     DiscoveryResponder &operator=(const DiscoveryResponder &) = delete;
 
     bool start(std::string *error = nullptr);
-    void stop();  // joins the thread; safe to call twice
+    void stop(); // joins the thread; safe to call twice
 
     uint16_t port() const { return port_; }
     int queriesReceived() const { return queries_.load(); }
-    std::vector<int> queriedPorts() const;  // reply port of every query, in order
+    std::vector<int> queriedPorts() const; // reply port of every query, in order
 
 private:
     void loop();
@@ -60,4 +60,4 @@ private:
 // Parses "LUMO<port>" (no other bytes); 0 when the text is no query.
 uint16_t parseDiscoveryQuery(const char *data, size_t length);
 
-}  // namespace korusim
+} // namespace korusim

@@ -14,9 +14,17 @@ namespace komm {
 namespace {
 
 enum : uint32_t {
-    R_VSET = 0x1020, R_ISET = 0x1024, R_RUP = 0x1028, R_RDWN = 0x102C, R_VMAX = 0x1030,
-    R_CTRL = 0x1034, R_STATUS = 0x1038, R_VMON = 0x1040, R_IMON = 0x1044,
-    R_FIRMWARE = 0x8124, R_IDENT = 0x8140,
+    R_VSET = 0x1020,
+    R_ISET = 0x1024,
+    R_RUP = 0x1028,
+    R_RDWN = 0x102C,
+    R_VMAX = 0x1030,
+    R_CTRL = 0x1034,
+    R_STATUS = 0x1038,
+    R_VMON = 0x1040,
+    R_IMON = 0x1044,
+    R_FIRMWARE = 0x8124,
+    R_IDENT = 0x8140,
 };
 
 constexpr uint32_t kFirmware = 0x00120305; // 05.03 build 12
@@ -76,11 +84,21 @@ public:
             return true; // identity registers ignore writes
         Channel &ch = ch_[c];
         switch (r) {
-        case R_VSET: ch.vset = v; break;
-        case R_ISET: ch.iset = v; break;
-        case R_RUP: ch.rup = v; break;
-        case R_RDWN: ch.rdwn = v; break;
-        case R_VMAX: ch.vmax = v; break;
+        case R_VSET:
+            ch.vset = v;
+            break;
+        case R_ISET:
+            ch.iset = v;
+            break;
+        case R_RUP:
+            ch.rup = v;
+            break;
+        case R_RDWN:
+            ch.rdwn = v;
+            break;
+        case R_VMAX:
+            ch.vmax = v;
+            break;
         case R_CTRL:
             if (calibration(v)) {
                 ch.calib = v;
@@ -94,7 +112,8 @@ public:
                     ch.vmon = 0; // kill
             }
             break;
-        default: break;
+        default:
+            break;
         }
         return true;
     }
@@ -137,14 +156,30 @@ public:
         const Channel &ch = ch_[c];
         const Calibration *cal = calibration(ch.calib);
         switch (r) {
-        case R_VSET: *v = ch.vset; return true;
-        case R_ISET: *v = ch.iset; return true;
-        case R_RUP: *v = ch.rup; return true;
-        case R_RDWN: *v = ch.rdwn; return true;
-        case R_VMAX: *v = ch.vmax; return true;
-        case R_CTRL: *v = ch.ctrl; return true;
-        case R_STATUS: *v = cal ? cal->scaleWord : ch.status; return true;
-        case R_VMON: *v = cal ? cal->maxRaw : uint16_t(std::lround(ch.vmon * 10.0)); return true;
+        case R_VSET:
+            *v = ch.vset;
+            return true;
+        case R_ISET:
+            *v = ch.iset;
+            return true;
+        case R_RUP:
+            *v = ch.rup;
+            return true;
+        case R_RDWN:
+            *v = ch.rdwn;
+            return true;
+        case R_VMAX:
+            *v = ch.vmax;
+            return true;
+        case R_CTRL:
+            *v = ch.ctrl;
+            return true;
+        case R_STATUS:
+            *v = cal ? cal->scaleWord : ch.status;
+            return true;
+        case R_VMON:
+            *v = cal ? cal->maxRaw : uint16_t(std::lround(ch.vmon * 10.0));
+            return true;
         case R_IMON: {
             if (cal) {
                 *v = cal->minRaw;
@@ -154,7 +189,9 @@ public:
             *v = uint16_t(std::min(65535L, std::lround(ch.vmon / kLoadMegaOhm * perMicroAmp)));
             return true;
         }
-        default: *v = 0; return true;
+        default:
+            *v = 0;
+            return true;
         }
     }
 

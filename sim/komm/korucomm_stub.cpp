@@ -374,11 +374,20 @@ STUB_API int KORUCommStub_AttachDevice(int connType, const char *ip, int link, i
     p.base = base;
     p.model = model;
     switch (model) {
-    case KORUCOMM_MODEL_MEMORY: p.device = std::make_shared<komm::MemoryModel>(); break;
-    case KORUCOMM_MODEL_W38XX: p.device = komm::MakeW38xxBoard(channels, now(s)); break;
-    case KORUCOMM_MODEL_BQ71XX: p.device = komm::MakeBq71xxUnit(now(s)); break;
-    case KORUCOMM_MODEL_ABSENT: p.device = std::make_shared<komm::MemoryModel>(); break;
-    default: return -1;
+    case KORUCOMM_MODEL_MEMORY:
+        p.device = std::make_shared<komm::MemoryModel>();
+        break;
+    case KORUCOMM_MODEL_W38XX:
+        p.device = komm::MakeW38xxBoard(channels, now(s));
+        break;
+    case KORUCOMM_MODEL_BQ71XX:
+        p.device = komm::MakeBq71xxUnit(now(s));
+        break;
+    case KORUCOMM_MODEL_ABSENT:
+        p.device = std::make_shared<komm::MemoryModel>();
+        break;
+    default:
+        return -1;
     }
     for (size_t i = 0; i < s.places.size(); ++i)
         if (samePlace(s.places[i], connType, ipText, link, node, base)) {

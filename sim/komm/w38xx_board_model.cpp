@@ -17,10 +17,25 @@ namespace {
 
 // Register offsets of this board's parameters (channel window and board).
 enum : uint32_t {
-    R_VSET = 0x00, R_ISET = 0x02, R_VMON = 0x04, R_IMON = 0x06, R_RUP = 0x08, R_RDWN = 0x0A,
-    R_TRIP = 0x0C, R_PW = 0x0E, R_PDWN = 0x10, R_POL = 0x12, R_STATUS = 0x14, R_IMRANGE = 0x16,
-    R_BDSTATUS = 0x20, R_HVMAX = 0x22, R_TEMP = 0x24, R_SWREL = 0x26, R_UPTIME = 0x28,
-    R_CLRALARM = 0x2C, R_KILL = 0x2E,
+    R_VSET = 0x00,
+    R_ISET = 0x02,
+    R_VMON = 0x04,
+    R_IMON = 0x06,
+    R_RUP = 0x08,
+    R_RDWN = 0x0A,
+    R_TRIP = 0x0C,
+    R_PW = 0x0E,
+    R_PDWN = 0x10,
+    R_POL = 0x12,
+    R_STATUS = 0x14,
+    R_IMRANGE = 0x16,
+    R_BDSTATUS = 0x20,
+    R_HVMAX = 0x22,
+    R_TEMP = 0x24,
+    R_SWREL = 0x26,
+    R_UPTIME = 0x28,
+    R_CLRALARM = 0x2C,
+    R_KILL = 0x2E,
 };
 
 constexpr uint32_t kCommandBase = 0x2000;
@@ -111,13 +126,27 @@ public:
         }
         Channel &ch = channels_[size_t(c)];
         switch (off) {
-        case R_VSET: ch.vset = v; break;
-        case R_ISET: ch.iset = v; break;
-        case R_RUP: ch.rup = v; break;
-        case R_RDWN: ch.rdwn = v; break;
-        case R_TRIP: ch.trip = v; break;
-        case R_PDWN: ch.pdwn = v & 1; break;
-        case R_IMRANGE: ch.imrange = v & 1; break;
+        case R_VSET:
+            ch.vset = v;
+            break;
+        case R_ISET:
+            ch.iset = v;
+            break;
+        case R_RUP:
+            ch.rup = v;
+            break;
+        case R_RDWN:
+            ch.rdwn = v;
+            break;
+        case R_TRIP:
+            ch.trip = v;
+            break;
+        case R_PDWN:
+            ch.pdwn = v & 1;
+            break;
+        case R_IMRANGE:
+            ch.imrange = v & 1;
+            break;
         case R_PW:
             if ((v & 1) && !ch.pw)
                 ch.status &= uint16_t(~ST_TRIP);
@@ -125,7 +154,8 @@ public:
             if (!ch.pw && !ch.pdwn)
                 ch.vmon = 0; // kill: the output drops at once
             break;
-        default: break;
+        default:
+            break;
         }
         return true;
     }
@@ -276,30 +306,69 @@ private:
         if (channelReg(a, &c, &off)) {
             const Channel &ch = channels_[size_t(c)];
             switch (off) {
-            case R_VSET: *v = ch.vset; return true;
-            case R_ISET: *v = ch.iset; return true;
-            case R_VMON: *v = uint16_t(std::lround(ch.vmon * 10.0)); return true;
-            case R_IMON: *v = uint16_t(std::min(65535L, std::lround(ch.vmon / kLoadMegaOhm * 50.0))); return true;
-            case R_RUP: *v = ch.rup; return true;
-            case R_RDWN: *v = ch.rdwn; return true;
-            case R_TRIP: *v = ch.trip; return true;
-            case R_PW: *v = ch.pw ? 1 : 0; return true;
-            case R_PDWN: *v = ch.pdwn; return true;
-            case R_POL: *v = 1; return true; // positive
-            case R_STATUS: *v = ch.status; return true;
-            case R_IMRANGE: *v = ch.imrange; return true;
-            default: *v = 0; return true;
+            case R_VSET:
+                *v = ch.vset;
+                return true;
+            case R_ISET:
+                *v = ch.iset;
+                return true;
+            case R_VMON:
+                *v = uint16_t(std::lround(ch.vmon * 10.0));
+                return true;
+            case R_IMON:
+                *v = uint16_t(std::min(65535L, std::lround(ch.vmon / kLoadMegaOhm * 50.0)));
+                return true;
+            case R_RUP:
+                *v = ch.rup;
+                return true;
+            case R_RDWN:
+                *v = ch.rdwn;
+                return true;
+            case R_TRIP:
+                *v = ch.trip;
+                return true;
+            case R_PW:
+                *v = ch.pw ? 1 : 0;
+                return true;
+            case R_PDWN:
+                *v = ch.pdwn;
+                return true;
+            case R_POL:
+                *v = 1;
+                return true; // positive
+            case R_STATUS:
+                *v = ch.status;
+                return true;
+            case R_IMRANGE:
+                *v = ch.imrange;
+                return true;
+            default:
+                *v = 0;
+                return true;
             }
         }
         const uint32_t up = uint32_t(now - start_);
         switch (a) {
-        case R_BDSTATUS: *v = bdStatus_; return true;
-        case R_HVMAX: *v = 4000; return true;
-        case R_TEMP: *v = uint16_t(temp_); return true;
-        case R_SWREL: *v = 104; return true; // 1.04
-        case R_UPTIME: *v = uint16_t(up); return true;
-        case R_UPTIME + 2: *v = uint16_t(up >> 16); return true;
-        default: break;
+        case R_BDSTATUS:
+            *v = bdStatus_;
+            return true;
+        case R_HVMAX:
+            *v = 4000;
+            return true;
+        case R_TEMP:
+            *v = uint16_t(temp_);
+            return true;
+        case R_SWREL:
+            *v = 104;
+            return true; // 1.04
+        case R_UPTIME:
+            *v = uint16_t(up);
+            return true;
+        case R_UPTIME + 2:
+            *v = uint16_t(up >> 16);
+            return true;
+        default:
+            break;
         }
         auto it = static_.find(a);
         *v = it == static_.end() ? 0 : it->second;

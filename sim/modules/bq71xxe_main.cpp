@@ -13,7 +13,7 @@ int runBQ71XXESim(int argc, char **argv)
     program.defaultChannels = 4;
     program.maxChannels = 8;
     program.make = [](int modules, int channels) {
-        (void)modules;  // one unit per link: the protocol has no address
+        (void)modules; // one unit per link: the protocol has no address
         return std::make_unique<korusim::BQ71XXESim>(korusim::BQ71XXEUnit::make(channels));
     };
     return korusim::runTextSimProgram(program, argc, argv);

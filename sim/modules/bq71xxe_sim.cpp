@@ -13,9 +13,18 @@ namespace korusim {
 
 namespace {
 
-std::string okReply() { return "#CMD:OK"; }
-std::string valReply(const std::string &v) { return "#CMD:OK,VAL:" + v; }
-std::string errReply(DeviceError k) { return std::string("#") + deviceErrorWord(k) + ":ERR"; }
+std::string okReply()
+{
+    return "#CMD:OK";
+}
+std::string valReply(const std::string &v)
+{
+    return "#CMD:OK,VAL:" + v;
+}
+std::string errReply(DeviceError k)
+{
+    return std::string("#") + deviceErrorWord(k) + ":ERR";
+}
 
 std::string word5(unsigned v)
 {
@@ -31,7 +40,10 @@ bool isBoardMnemonic(const std::string &p)
 }
 
 // Mnemonics only a unit with current ranges knows.
-bool isRangeMnemonic(const std::string &p) { return p == "IMRANGE" || p == "IMAXL" || p == "IMDECL"; }
+bool isRangeMnemonic(const std::string &p)
+{
+    return p == "IMRANGE" || p == "IMAXL" || p == "IMDECL";
+}
 
 enum class Kind { Number, Word, Command };
 
@@ -39,13 +51,16 @@ bool channelSetKind(const std::string &p, Kind &k)
 {
     if (p == "VSET" || p == "ISET" || p == "MAXV" || p == "RUP" || p == "RDW" || p == "TRIP")
         k = Kind::Number;
-    else if (p == "IMRANGE" || p == "PDWN") k = Kind::Word;
-    else if (p == "ON" || p == "OFF") k = Kind::Command;
-    else return false;
+    else if (p == "IMRANGE" || p == "PDWN")
+        k = Kind::Word;
+    else if (p == "ON" || p == "OFF")
+        k = Kind::Command;
+    else
+        return false;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 unsigned BQ71XXEChannel::status() const
 {
@@ -72,7 +87,7 @@ BQ71XXEUnit BQ71XXEUnit::make(int channelCount, bool hasRange)
 {
     BQ71XXEUnit u;
     u.hasRange = hasRange;
-    u.channels.resize(size_t(std::clamp(channelCount, 0, 16)));  // real units have at most 8
+    u.channels.resize(size_t(std::clamp(channelCount, 0, 16))); // real units have at most 8
     return u;
 }
 
@@ -82,14 +97,20 @@ struct BQ71XXEDialect::Impl {
 
     static bool boardValue(const BQ71XXEUnit &u, const std::string &p, std::string &out)
     {
-        if (p == "BDNAME") out = u.model;
+        if (p == "BDNAME")
+            out = u.model;
         else if (p == "BDNCH")
             out = std::to_string(u.reportedChannels >= 0 ? size_t(u.reportedChannels) : u.channels.size());
-        else if (p == "BDFREL") out = u.firmware;
-        else if (p == "BDSNUM") out = std::to_string(u.serial);
-        else if (p == "BDILK") out = u.interlockActive ? "YES" : "NO";
-        else if (p == "BDALARM") out = word5(u.alarm);
-        else return false;
+        else if (p == "BDFREL")
+            out = u.firmware;
+        else if (p == "BDSNUM")
+            out = std::to_string(u.serial);
+        else if (p == "BDILK")
+            out = u.interlockActive ? "YES" : "NO";
+        else if (p == "BDALARM")
+            out = word5(u.alarm);
+        else
+            return false;
         return true;
     }
 
@@ -100,42 +121,76 @@ struct BQ71XXEDialect::Impl {
         if (!u.hasRange && isRangeMnemonic(p))
             return false;
         int imdec = (u.hasRange && c.lowRange) ? l.imdecl : l.imdech;
-        if (p == "VSET") out = fixedText(c.vset, l.vsdec, 4);
-        else if (p == "VMON") out = fixedText(std::max(0.0, c.vmon), l.vmdec, 4);
-        else if (p == "ISET") out = fixedText(c.iset, l.isdec, 4);
-        else if (p == "IMON") out = fixedText(std::max(0.0, c.imon), imdec, 4);
-        else if (p == "IMRANGE") out = c.lowRange ? "LOW" : "HIGH";
-        else if (p == "MAXV") out = fixedText(c.maxv, l.mvdec, 4);
-        else if (p == "RUP") out = fixedText(c.rup, l.rupdec, 3);
-        else if (p == "RDW") out = fixedText(c.rdw, l.rdwdec, 3);
-        else if (p == "TRIP") out = fixedText(c.trip, l.tripdec, 4);
-        else if (p == "PDWN") out = c.kill ? "KILL" : "RAMP";
-        else if (p == "POL") out = std::string(1, c.polarity == '-' ? '-' : '+');
+        if (p == "VSET")
+            out = fixedText(c.vset, l.vsdec, 4);
+        else if (p == "VMON")
+            out = fixedText(std::max(0.0, c.vmon), l.vmdec, 4);
+        else if (p == "ISET")
+            out = fixedText(c.iset, l.isdec, 4);
+        else if (p == "IMON")
+            out = fixedText(std::max(0.0, c.imon), imdec, 4);
+        else if (p == "IMRANGE")
+            out = c.lowRange ? "LOW" : "HIGH";
+        else if (p == "MAXV")
+            out = fixedText(c.maxv, l.mvdec, 4);
+        else if (p == "RUP")
+            out = fixedText(c.rup, l.rupdec, 3);
+        else if (p == "RDW")
+            out = fixedText(c.rdw, l.rdwdec, 3);
+        else if (p == "TRIP")
+            out = fixedText(c.trip, l.tripdec, 4);
+        else if (p == "PDWN")
+            out = c.kill ? "KILL" : "RAMP";
+        else if (p == "POL")
+            out = std::string(1, c.polarity == '-' ? '-' : '+');
         else if (p == "STAT")
             out = word5(c.status() | (u.interlockActive ? unsigned(kBQ71XXEInterlock) : 0u));
-        else if (p == "VMIN") out = std::to_string(l.vmin);
-        else if (p == "VMAX") out = std::to_string(l.vmax);
-        else if (p == "VSDEC") out = std::to_string(l.vsdec);
-        else if (p == "VMDEC") out = std::to_string(l.vmdec);
-        else if (p == "IMIN") out = std::to_string(l.imin);
-        else if (p == "IMAXH") out = std::to_string(l.imaxh);
-        else if (p == "IMAXL") out = std::to_string(l.imaxl);
-        else if (p == "ISDEC") out = std::to_string(l.isdec);
-        else if (p == "IMDECH") out = std::to_string(l.imdech);
-        else if (p == "IMDECL") out = std::to_string(l.imdecl);
-        else if (p == "MVMIN") out = std::to_string(l.mvmin);
-        else if (p == "MVMAX") out = std::to_string(l.mvmax);
-        else if (p == "MVDEC") out = std::to_string(l.mvdec);
-        else if (p == "RUPMIN") out = std::to_string(l.rupmin);
-        else if (p == "RUPMAX") out = std::to_string(l.rupmax);
-        else if (p == "RUPDEC") out = std::to_string(l.rupdec);
-        else if (p == "RDWMIN") out = std::to_string(l.rdwmin);
-        else if (p == "RDWMAX") out = std::to_string(l.rdwmax);
-        else if (p == "RDWDEC") out = std::to_string(l.rdwdec);
-        else if (p == "TRIPMIN") out = std::to_string(l.tripmin);
-        else if (p == "TRIPMAX") out = std::to_string(l.tripmax);
-        else if (p == "TRIPDEC") out = std::to_string(l.tripdec);
-        else return false;
+        else if (p == "VMIN")
+            out = std::to_string(l.vmin);
+        else if (p == "VMAX")
+            out = std::to_string(l.vmax);
+        else if (p == "VSDEC")
+            out = std::to_string(l.vsdec);
+        else if (p == "VMDEC")
+            out = std::to_string(l.vmdec);
+        else if (p == "IMIN")
+            out = std::to_string(l.imin);
+        else if (p == "IMAXH")
+            out = std::to_string(l.imaxh);
+        else if (p == "IMAXL")
+            out = std::to_string(l.imaxl);
+        else if (p == "ISDEC")
+            out = std::to_string(l.isdec);
+        else if (p == "IMDECH")
+            out = std::to_string(l.imdech);
+        else if (p == "IMDECL")
+            out = std::to_string(l.imdecl);
+        else if (p == "MVMIN")
+            out = std::to_string(l.mvmin);
+        else if (p == "MVMAX")
+            out = std::to_string(l.mvmax);
+        else if (p == "MVDEC")
+            out = std::to_string(l.mvdec);
+        else if (p == "RUPMIN")
+            out = std::to_string(l.rupmin);
+        else if (p == "RUPMAX")
+            out = std::to_string(l.rupmax);
+        else if (p == "RUPDEC")
+            out = std::to_string(l.rupdec);
+        else if (p == "RDWMIN")
+            out = std::to_string(l.rdwmin);
+        else if (p == "RDWMAX")
+            out = std::to_string(l.rdwmax);
+        else if (p == "RDWDEC")
+            out = std::to_string(l.rdwdec);
+        else if (p == "TRIPMIN")
+            out = std::to_string(l.tripmin);
+        else if (p == "TRIPMAX")
+            out = std::to_string(l.tripmax);
+        else if (p == "TRIPDEC")
+            out = std::to_string(l.tripdec);
+        else
+            return false;
         return true;
     }
 
@@ -153,13 +208,26 @@ struct BQ71XXEDialect::Impl {
                              double &hi)
     {
         const BQ71XXELimits &l = u.limits;
-        if (p == "VSET") { lo = l.vmin; hi = l.vmax; }
-        else if (p == "ISET") { lo = l.imin; hi = (u.hasRange && c.lowRange) ? l.imaxl : l.imaxh; }
-        else if (p == "MAXV") { lo = l.mvmin; hi = l.mvmax; }
-        else if (p == "RUP") { lo = l.rupmin; hi = l.rupmax; }
-        else if (p == "RDW") { lo = l.rdwmin; hi = l.rdwmax; }
-        else if (p == "TRIP") { lo = l.tripmin; hi = l.tripmax; }
-        else return false;
+        if (p == "VSET") {
+            lo = l.vmin;
+            hi = l.vmax;
+        } else if (p == "ISET") {
+            lo = l.imin;
+            hi = (u.hasRange && c.lowRange) ? l.imaxl : l.imaxh;
+        } else if (p == "MAXV") {
+            lo = l.mvmin;
+            hi = l.mvmax;
+        } else if (p == "RUP") {
+            lo = l.rupmin;
+            hi = l.rupmax;
+        } else if (p == "RDW") {
+            lo = l.rdwmin;
+            hi = l.rdwmax;
+        } else if (p == "TRIP") {
+            lo = l.tripmin;
+            hi = l.tripmax;
+        } else
+            return false;
         return true;
     }
 
@@ -195,7 +263,7 @@ struct BQ71XXEDialect::Impl {
         }
         double v, lo = 0, hi = 0;
         if (parsePlainNumber(r.value, v, true) && v < 0) {
-            e = DeviceError::Val;  // below every minimum: the operator's business
+            e = DeviceError::Val; // below every minimum: the operator's business
             return false;
         }
         if (!parsePlainNumber(r.value, v)) {
@@ -229,12 +297,18 @@ struct BQ71XXEDialect::Impl {
         } else {
             double v = 0;
             parsePlainNumber(r.value, v);
-            if (r.par == "VSET") c.vset = v;
-            else if (r.par == "ISET") c.iset = v;
-            else if (r.par == "MAXV") c.maxv = v;
-            else if (r.par == "RUP") c.rup = v;
-            else if (r.par == "RDW") c.rdw = v;
-            else if (r.par == "TRIP") c.trip = v;
+            if (r.par == "VSET")
+                c.vset = v;
+            else if (r.par == "ISET")
+                c.iset = v;
+            else if (r.par == "MAXV")
+                c.maxv = v;
+            else if (r.par == "RUP")
+                c.rup = v;
+            else if (r.par == "RDW")
+                c.rdw = v;
+            else if (r.par == "TRIP")
+                c.trip = v;
         }
     }
 
@@ -298,7 +372,7 @@ struct BQ71XXEDialect::Impl {
             return fail(DeviceError::Loc);
         if (board) {
             if (r.par != "BDCLR")
-                return fail(DeviceError::Cmd);  // read-only board parameter
+                return fail(DeviceError::Cmd); // read-only board parameter
             if (r.hasValue)
                 return fail(DeviceError::Val, "BDCLR takes no value");
             if (execute) {
@@ -319,8 +393,8 @@ struct BQ71XXEDialect::Impl {
         }
         DeviceError e = DeviceError::Cmd;
         std::string why;
-        const BQ71XXEChannel &probe = (r.channel < n) ? u.channels[size_t(r.channel)]
-                                                      : (n > 0 ? u.channels[0] : BQ71XXEChannel{});
+        const BQ71XXEChannel &probe =
+            (r.channel < n) ? u.channels[size_t(r.channel)] : (n > 0 ? u.channels[0] : BQ71XXEChannel{});
         if (!checkChannelSet(probe, r, e, why))
             return fail(e, why);
         if (execute) {
@@ -362,7 +436,7 @@ struct BQ71XXEDialect::Impl {
                 if (c.overCurrentSeconds >= c.trip) {
                     c.tripped = true;
                     c.on = false;
-                    if (ci < 8)  // the alarm word has a trip bit for channels 0..7
+                    if (ci < 8) // the alarm word has a trip bit for channels 0..7
                         u.alarm |= 1u << ci;
                     if (c.kill && !c.hold)
                         c.vmon = 0, c.imon = 0;
@@ -385,9 +459,15 @@ DialectReply BQ71XXEDialect::handle(std::string_view line, bool execute)
     return impl_->handle(line, execute);
 }
 
-std::string BQ71XXEDialect::errorReply(std::string_view, DeviceError kind) const { return errReply(kind); }
+std::string BQ71XXEDialect::errorReply(std::string_view, DeviceError kind) const
+{
+    return errReply(kind);
+}
 
-void BQ71XXEDialect::tick(double seconds) { impl_->tick(seconds); }
+void BQ71XXEDialect::tick(double seconds)
+{
+    impl_->tick(seconds);
+}
 
 void BQ71XXEDialect::withUnit(const std::function<void(BQ71XXEUnit &)> &fn)
 {
@@ -403,10 +483,19 @@ BQ71XXEUnit BQ71XXEDialect::unit() const
 
 BQ71XXESim::BQ71XXESim(BQ71XXEUnit unit) : BQ71XXESim(std::make_shared<BQ71XXEDialect>(std::move(unit))) {}
 BQ71XXESim::BQ71XXESim(std::shared_ptr<BQ71XXEDialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-BQ71XXESim::~BQ71XXESim() { stop(); }
+BQ71XXESim::~BQ71XXESim()
+{
+    stop();
+}
 
-void BQ71XXESim::withUnit(const std::function<void(BQ71XXEUnit &)> &fn) { model_->withUnit(fn); }
-BQ71XXEUnit BQ71XXESim::unit() const { return model_->unit(); }
+void BQ71XXESim::withUnit(const std::function<void(BQ71XXEUnit &)> &fn)
+{
+    model_->withUnit(fn);
+}
+BQ71XXEUnit BQ71XXESim::unit() const
+{
+    return model_->unit();
+}
 
 BQ71XXEChannel BQ71XXESim::channel(int ch) const
 {
@@ -452,4 +541,4 @@ void BQ71XXESim::setExtraStatus(int ch, unsigned bits)
     });
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -59,7 +59,7 @@ enum BQ71XXEAlarmBit : unsigned {
 struct BQ71XXELimits {
     int vmin = 0, vmax = 8000, vsdec = 1, vmdec = 1;
     int imin = 0, imaxh = 3000, imaxl = 300, isdec = 2;
-    int imdech = 2, imdecl = 3;  // "IMON" decimals in the high and the low range
+    int imdech = 2, imdecl = 3; // "IMON" decimals in the high and the low range
     int mvmin = 0, mvmax = 8100, mvdec = 0;
     int rupmin = 1, rupmax = 500, rupdec = 0;
     int rdwmin = 1, rdwmax = 500, rdwdec = 0;
@@ -67,15 +67,15 @@ struct BQ71XXELimits {
 };
 
 struct BQ71XXEChannel {
-    double vset = 0.0;       // V
-    double iset = 3000.0;    // uA
-    double maxv = 8100.0;    // V
-    double rup = 50.0;       // V/s
-    double rdw = 50.0;       // V/s
-    double trip = 10.0;      // s of over-current before a trip; 0 = at once
+    double vset = 0.0;    // V
+    double iset = 3000.0; // uA
+    double maxv = 8100.0; // V
+    double rup = 50.0;    // V/s
+    double rdw = 50.0;    // V/s
+    double trip = 10.0;   // s of over-current before a trip; 0 = at once
     bool on = false;
-    bool lowRange = false;   // "IMRANGE" LOW (true) or HIGH
-    bool kill = false;       // "PDWN" KILL (true) or RAMP
+    bool lowRange = false; // "IMRANGE" LOW (true) or HIGH
+    bool kill = false;     // "PDWN" KILL (true) or RAMP
     char polarity = '+';
     double vmon = 0.0;       // V
     double imon = 0.0;       // uA
@@ -85,18 +85,18 @@ struct BQ71XXEChannel {
     bool tripped = false;
     double overCurrentSeconds = 0.0;
 
-    unsigned status() const;  // the "STAT" word (without the interlock bit)
+    unsigned status() const; // the "STAT" word (without the interlock bit)
 };
 
 struct BQ71XXEUnit {
     std::string model = "BQ7104E";
     int serial = 7101;
-    std::string firmware = "1.05";  // "BDFREL": major.minor
-    bool hasRange = true;           // answers "IMRANGE", "IMAXL", "IMDECL"
-    bool interlockActive = false;   // "BDILK"
-    bool local = false;             // sets refused with LOC
-    unsigned alarm = 0;             // "BDALARM"
-    int reportedChannels = -1;      // "BDNCH" answer when >= 0 (counts the unit cannot have)
+    std::string firmware = "1.05"; // "BDFREL": major.minor
+    bool hasRange = true;          // answers "IMRANGE", "IMAXL", "IMDECL"
+    bool interlockActive = false;  // "BDILK"
+    bool local = false;            // sets refused with LOC
+    unsigned alarm = 0;            // "BDALARM"
+    int reportedChannels = -1;     // "BDNCH" answer when >= 0 (counts the unit cannot have)
     BQ71XXELimits limits;
     std::vector<BQ71XXEChannel> channels;
 
@@ -129,8 +129,8 @@ public:
 
     // Runs fn on the unit under the model lock: the way to provoke any change.
     void withUnit(const std::function<void(BQ71XXEUnit &)> &fn);
-    BQ71XXEUnit unit() const;                 // a copy
-    BQ71XXEChannel channel(int ch) const;     // a copy; default channel when absent
+    BQ71XXEUnit unit() const;             // a copy
+    BQ71XXEChannel channel(int ch) const; // a copy; default channel when absent
 
     // Monitored values fixed until release(); the tick leaves them alone.
     void setMonitored(int ch, double vmon, double imon);
@@ -146,4 +146,4 @@ private:
     std::shared_ptr<BQ71XXEDialect> model_;
 };
 
-}  // namespace korusim
+} // namespace korusim

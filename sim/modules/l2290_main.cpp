@@ -9,7 +9,7 @@ int runL2290Sim(int argc, char **argv)
     korusim::TextSimProgram program;
     program.mode = "l2290";
     program.defaultPort = 2290;
-    program.maxModules = 100;  // addresses are two digits
+    program.maxModules = 100; // addresses are two digits
     program.make = [](int modules, int channels) {
         std::vector<korusim::L2290Module> mods;
         for (int m = 0; m < modules; ++m)

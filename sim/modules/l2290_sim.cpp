@@ -72,11 +72,16 @@ bool allDigits(std::string_view s)
 const char *errorWord(DeviceError k)
 {
     switch (k) {
-    case DeviceError::Cmd: return "CMD";
-    case DeviceError::Ch: return "CH";
-    case DeviceError::Par: return "PAR";
-    case DeviceError::Val: return "VAL";
-    case DeviceError::Loc: return "LOC";
+    case DeviceError::Cmd:
+        return "CMD";
+    case DeviceError::Ch:
+        return "CH";
+    case DeviceError::Par:
+        return "PAR";
+    case DeviceError::Val:
+        return "VAL";
+    case DeviceError::Loc:
+        return "LOC";
     }
     return "CMD";
 }
@@ -153,7 +158,7 @@ std::string parseRequest(std::string_view s, Request &r)
 
 enum class Kind { Number, Word, Command };
 
-}  // namespace
+} // namespace
 
 unsigned L2290Channel::status() const
 {
@@ -202,101 +207,167 @@ struct L2290Dialect::Impl {
     // Board-level monitor value; false for an unknown board mnemonic.
     static bool boardValue(const L2290Module &mod, const std::string &p, std::string &out)
     {
-        if (p == "BDNAME") out = mod.model;
-        else if (p == "BDNCH") out = std::to_string(mod.channels.size());
-        else if (p == "BDFREL") out = mod.firmware;
-        else if (p == "BDSNUM") out = std::to_string(mod.serial);
-        else if (p == "BDILK") out = mod.interlockActive ? "YES" : "NO";
-        else if (p == "BDILKM") out = mod.interlockClosed ? "CLOSED" : "OPEN";
-        else if (p == "BDCTR") out = mod.local ? "LOCAL" : "REMOTE";
-        else if (p == "BDTERM") out = mod.termination ? "ON" : "OFF";
-        else if (p == "BDALARM") { char b[16]; std::snprintf(b, sizeof b, "%05u", mod.alarm & 0xFFFFu); out = b; }
-        else return false;
+        if (p == "BDNAME")
+            out = mod.model;
+        else if (p == "BDNCH")
+            out = std::to_string(mod.channels.size());
+        else if (p == "BDFREL")
+            out = mod.firmware;
+        else if (p == "BDSNUM")
+            out = std::to_string(mod.serial);
+        else if (p == "BDILK")
+            out = mod.interlockActive ? "YES" : "NO";
+        else if (p == "BDILKM")
+            out = mod.interlockClosed ? "CLOSED" : "OPEN";
+        else if (p == "BDCTR")
+            out = mod.local ? "LOCAL" : "REMOTE";
+        else if (p == "BDTERM")
+            out = mod.termination ? "ON" : "OFF";
+        else if (p == "BDALARM") {
+            char b[16];
+            std::snprintf(b, sizeof b, "%05u", mod.alarm & 0xFFFFu);
+            out = b;
+        } else
+            return false;
         return true;
     }
 
     static bool isBoardMnemonic(const std::string &p)
     {
-        static const char *const kBoard[] = {"BDNAME", "BDNCH", "BDFREL", "BDSNUM", "BDILK", "BDILKM",
-                                             "BDCTR", "BDTERM", "BDALARM", "BDCLR"};
+        static const char *const kBoard[] = {"BDNAME", "BDNCH", "BDFREL", "BDSNUM",  "BDILK",
+                                             "BDILKM", "BDCTR", "BDTERM", "BDALARM", "BDCLR"};
         return std::any_of(std::begin(kBoard), std::end(kBoard), [&](const char *b) { return p == b; });
     }
 
     // Channel monitor value; false for an unknown channel mnemonic.
-    static bool channelValue(const L2290Module &mod, const L2290Channel &c, const std::string &p, std::string &out)
+    static bool channelValue(const L2290Module &mod, const L2290Channel &c, const std::string &p,
+                             std::string &out)
     {
         const L2290Limits &l = mod.limits;
         int imdec = c.lowRange ? l.imdecLow : l.imdecHigh;
-        if (p == "VSET") out = fixed(c.vset, l.vdec);
-        else if (p == "VMON") out = fixed(c.vmon, l.vdec);
-        else if (p == "ISET") out = fixed(c.iset, l.isdec);
-        else if (p == "IMON") out = fixed(c.imon, imdec);
-        else if (p == "IMRANGE") out = c.lowRange ? "LOW" : "HIGH";
-        else if (p == "MAXV") out = fixed(c.maxv, l.mvdec);
-        else if (p == "RUP") out = fixed(c.rup, l.rupdec, 3);
-        else if (p == "RDW") out = fixed(c.rdw, l.rdwdec, 3);
-        else if (p == "TRIP") out = fixed(c.trip, l.tripdec);
-        else if (p == "PDWN") out = c.kill ? "KILL" : "RAMP";
-        else if (p == "POL") out = std::string(1, c.polarity == '-' ? '-' : '+');
+        if (p == "VSET")
+            out = fixed(c.vset, l.vdec);
+        else if (p == "VMON")
+            out = fixed(c.vmon, l.vdec);
+        else if (p == "ISET")
+            out = fixed(c.iset, l.isdec);
+        else if (p == "IMON")
+            out = fixed(c.imon, imdec);
+        else if (p == "IMRANGE")
+            out = c.lowRange ? "LOW" : "HIGH";
+        else if (p == "MAXV")
+            out = fixed(c.maxv, l.mvdec);
+        else if (p == "RUP")
+            out = fixed(c.rup, l.rupdec, 3);
+        else if (p == "RDW")
+            out = fixed(c.rdw, l.rdwdec, 3);
+        else if (p == "TRIP")
+            out = fixed(c.trip, l.tripdec);
+        else if (p == "PDWN")
+            out = c.kill ? "KILL" : "RAMP";
+        else if (p == "POL")
+            out = std::string(1, c.polarity == '-' ? '-' : '+');
         else if (p == "STAT") {
             char b[16];
             unsigned s = c.status() | (mod.interlockActive ? unsigned(kL2290Interlock) : 0u);
             std::snprintf(b, sizeof b, "%05u", s & 0xFFFFu);
             out = b;
-        }
-        else if (p == "VMIN") out = std::to_string(l.vmin);
-        else if (p == "VMAX") out = std::to_string(l.vmax);
-        else if (p == "VDEC") out = std::to_string(l.vdec);
-        else if (p == "IMIN") out = std::to_string(l.imin);
-        else if (p == "IMAX") out = std::to_string(l.imax);
-        else if (p == "ISDEC") out = std::to_string(l.isdec);
-        else if (p == "IMDEC") out = std::to_string(imdec);
-        else if (p == "MVMIN") out = std::to_string(l.mvmin);
-        else if (p == "MVMAX") out = std::to_string(l.mvmax);
-        else if (p == "MVDEC") out = std::to_string(l.mvdec);
-        else if (p == "RUPMIN") out = std::to_string(l.rupmin);
-        else if (p == "RUPMAX") out = std::to_string(l.rupmax);
-        else if (p == "RUPDEC") out = std::to_string(l.rupdec);
-        else if (p == "RDWMIN") out = std::to_string(l.rdwmin);
-        else if (p == "RDWMAX") out = std::to_string(l.rdwmax);
-        else if (p == "RDWDEC") out = std::to_string(l.rdwdec);
-        else if (p == "TRIPMIN") out = std::to_string(l.tripmin);
-        else if (p == "TRIPMAX") out = std::to_string(l.tripmax);
-        else if (p == "TRIPDEC") out = std::to_string(l.tripdec);
-        else return false;
+        } else if (p == "VMIN")
+            out = std::to_string(l.vmin);
+        else if (p == "VMAX")
+            out = std::to_string(l.vmax);
+        else if (p == "VDEC")
+            out = std::to_string(l.vdec);
+        else if (p == "IMIN")
+            out = std::to_string(l.imin);
+        else if (p == "IMAX")
+            out = std::to_string(l.imax);
+        else if (p == "ISDEC")
+            out = std::to_string(l.isdec);
+        else if (p == "IMDEC")
+            out = std::to_string(imdec);
+        else if (p == "MVMIN")
+            out = std::to_string(l.mvmin);
+        else if (p == "MVMAX")
+            out = std::to_string(l.mvmax);
+        else if (p == "MVDEC")
+            out = std::to_string(l.mvdec);
+        else if (p == "RUPMIN")
+            out = std::to_string(l.rupmin);
+        else if (p == "RUPMAX")
+            out = std::to_string(l.rupmax);
+        else if (p == "RUPDEC")
+            out = std::to_string(l.rupdec);
+        else if (p == "RDWMIN")
+            out = std::to_string(l.rdwmin);
+        else if (p == "RDWMAX")
+            out = std::to_string(l.rdwmax);
+        else if (p == "RDWDEC")
+            out = std::to_string(l.rdwdec);
+        else if (p == "TRIPMIN")
+            out = std::to_string(l.tripmin);
+        else if (p == "TRIPMAX")
+            out = std::to_string(l.tripmax);
+        else if (p == "TRIPDEC")
+            out = std::to_string(l.tripdec);
+        else
+            return false;
         return true;
     }
 
     // What a channel set of `p` takes; false when `p` is not settable.
     static bool channelSetKind(const std::string &p, Kind &k)
     {
-        if (p == "VSET" || p == "ISET" || p == "MAXV" || p == "RUP" || p == "RDW" || p == "TRIP") k = Kind::Number;
-        else if (p == "IMRANGE" || p == "PDWN") k = Kind::Word;
-        else if (p == "ON" || p == "OFF") k = Kind::Command;
-        else return false;
+        if (p == "VSET" || p == "ISET" || p == "MAXV" || p == "RUP" || p == "RDW" || p == "TRIP")
+            k = Kind::Number;
+        else if (p == "IMRANGE" || p == "PDWN")
+            k = Kind::Word;
+        else if (p == "ON" || p == "OFF")
+            k = Kind::Command;
+        else
+            return false;
         return true;
     }
 
     static bool numberLimits(const L2290Limits &l, const std::string &p, double &lo, double &hi)
     {
-        if (p == "VSET") { lo = l.vmin; hi = l.vmax; }
-        else if (p == "ISET") { lo = l.imin; hi = l.imax; }
-        else if (p == "MAXV") { lo = l.mvmin; hi = l.mvmax; }
-        else if (p == "RUP") { lo = l.rupmin; hi = l.rupmax; }
-        else if (p == "RDW") { lo = l.rdwmin; hi = l.rdwmax; }
-        else if (p == "TRIP") { lo = l.tripmin; hi = l.tripmax; }
-        else return false;
+        if (p == "VSET") {
+            lo = l.vmin;
+            hi = l.vmax;
+        } else if (p == "ISET") {
+            lo = l.imin;
+            hi = l.imax;
+        } else if (p == "MAXV") {
+            lo = l.mvmin;
+            hi = l.mvmax;
+        } else if (p == "RUP") {
+            lo = l.rupmin;
+            hi = l.rupmax;
+        } else if (p == "RDW") {
+            lo = l.rdwmin;
+            hi = l.rdwmax;
+        } else if (p == "TRIP") {
+            lo = l.tripmin;
+            hi = l.tripmax;
+        } else
+            return false;
         return true;
     }
 
     static void applyNumber(L2290Channel &c, const std::string &p, double v)
     {
-        if (p == "VSET") c.vset = v;
-        else if (p == "ISET") c.iset = v;
-        else if (p == "MAXV") c.maxv = v;
-        else if (p == "RUP") c.rup = v;
-        else if (p == "RDW") c.rdw = v;
-        else if (p == "TRIP") c.trip = v;
+        if (p == "VSET")
+            c.vset = v;
+        else if (p == "ISET")
+            c.iset = v;
+        else if (p == "MAXV")
+            c.maxv = v;
+        else if (p == "RUP")
+            c.rup = v;
+        else if (p == "RDW")
+            c.rdw = v;
+        else if (p == "TRIP")
+            c.trip = v;
     }
 
     // Checks a channel set for one channel; fills the error kind and the
@@ -334,7 +405,7 @@ struct L2290Dialect::Impl {
         }
         double v, lo, hi;
         if (r.value.size() > 1 && r.value[0] == '-' && parseNumber(std::string_view(r.value).substr(1), v)) {
-            e = DeviceError::Val;  // negative: below every minimum
+            e = DeviceError::Val; // negative: below every minimum
             return false;
         }
         if (!parseNumber(r.value, v)) {
@@ -343,7 +414,7 @@ struct L2290Dialect::Impl {
             return false;
         }
         if (!numberLimits(mod.limits, r.par, lo, hi) || v < lo || v > hi) {
-            e = DeviceError::Val;  // out of range is the operator's business, not a violation
+            e = DeviceError::Val; // out of range is the operator's business, not a violation
             return false;
         }
         return true;
@@ -385,7 +456,7 @@ struct L2290Dialect::Impl {
             return out;
         }
         if (!mod)
-            return out;  // nobody at that address answers
+            return out; // nobody at that address answers
         const int a = mod->address;
         const int n = int(mod->channels.size());
         const bool board = isBoardMnemonic(r.par);
@@ -407,7 +478,7 @@ struct L2290Dialect::Impl {
             }
             std::string v;
             if (board) {
-                if (!boardValue(*mod, r.par, v)) {  // BDCLR is a command
+                if (!boardValue(*mod, r.par, v)) { // BDCLR is a command
                     out.text = err(a, DeviceError::Cmd);
                     return out;
                 }
@@ -467,7 +538,7 @@ struct L2290Dialect::Impl {
                 if (execute)
                     mod->interlockClosed = r.value == "CLOSED";
             } else {
-                out.text = err(a, DeviceError::Cmd);  // read-only board parameter
+                out.text = err(a, DeviceError::Cmd); // read-only board parameter
                 return out;
             }
             out.text = ok(a);
@@ -546,7 +617,10 @@ L2290Dialect::L2290Dialect(std::vector<L2290Module> modules) : impl_(std::make_u
 
 L2290Dialect::~L2290Dialect() = default;
 
-DialectReply L2290Dialect::handle(std::string_view line, bool execute) { return impl_->handle(line, execute); }
+DialectReply L2290Dialect::handle(std::string_view line, bool execute)
+{
+    return impl_->handle(line, execute);
+}
 
 std::string L2290Dialect::errorReply(std::string_view line, DeviceError kind) const
 {
@@ -563,7 +637,10 @@ std::string L2290Dialect::withAddress(std::string_view reply, int address) const
     return s;
 }
 
-void L2290Dialect::tick(double seconds) { impl_->tick(seconds); }
+void L2290Dialect::tick(double seconds)
+{
+    impl_->tick(seconds);
+}
 
 void L2290Dialect::withModule(int address, const std::function<void(L2290Module &)> &fn)
 {
@@ -599,7 +676,10 @@ L2290Sim::L2290Sim(std::vector<L2290Module> modules)
 
 L2290Sim::L2290Sim(std::shared_ptr<L2290Dialect> d) : TextLinkSim(d), l2290_(std::move(d)) {}
 
-L2290Sim::~L2290Sim() { stop(); }
+L2290Sim::~L2290Sim()
+{
+    stop();
+}
 
 void L2290Sim::withModule(int address, const std::function<void(L2290Module &)> &fn)
 {
@@ -619,7 +699,10 @@ L2290Channel L2290Sim::channel(int address, int ch) const
     return ch >= 0 && size_t(ch) < m.channels.size() ? m.channels[size_t(ch)] : L2290Channel{};
 }
 
-std::vector<int> L2290Sim::addresses() const { return l2290_->addresses(); }
+std::vector<int> L2290Sim::addresses() const
+{
+    return l2290_->addresses();
+}
 
 void L2290Sim::setMonitored(int address, int ch, double vmon, double imon)
 {
@@ -659,4 +742,4 @@ void L2290Sim::setExtraStatus(int address, int ch, unsigned bits)
     });
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -56,46 +56,46 @@ struct L2290Limits {
     int rupmin = 1, rupmax = 500, rupdec = 0;
     int rdwmin = 1, rdwmax = 500, rdwdec = 0;
     int tripmin = 0, tripmax = 1000, tripdec = 1;
-    int imdecHigh = 2;  // "IMDEC" in the high current range
-    int imdecLow = 4;   // "IMDEC" in the low range (always high + 2)
+    int imdecHigh = 2; // "IMDEC" in the high current range
+    int imdecLow = 4;  // "IMDEC" in the low range (always high + 2)
 };
 
 struct L2290Channel {
     // Set values (what "VSET", "ISET", ... report and accept).
-    double vset = 0.0;       // V
-    double iset = 3000.0;    // uA
-    double maxv = 8100.0;    // V, software voltage limit
-    double rup = 50.0;       // V/s
-    double rdw = 50.0;       // V/s
-    double trip = 10.0;      // s of over-current before the channel trips; 0 = at once
+    double vset = 0.0;    // V
+    double iset = 3000.0; // uA
+    double maxv = 8100.0; // V, software voltage limit
+    double rup = 50.0;    // V/s
+    double rdw = 50.0;    // V/s
+    double trip = 10.0;   // s of over-current before the channel trips; 0 = at once
     bool on = false;
-    bool lowRange = false;   // "IMRANGE": LOW (true) or HIGH
-    bool kill = false;       // "PDWN": KILL (true) or RAMP
-    char polarity = '+';     // "POL": '+' or '-'
+    bool lowRange = false; // "IMRANGE": LOW (true) or HIGH
+    bool kill = false;     // "PDWN": KILL (true) or RAMP
+    char polarity = '+';   // "POL": '+' or '-'
     // Monitored values.
-    double vmon = 0.0;       // V
-    double imon = 0.0;       // uA
-    double loadMOhm = 100.0; // load: imon = vmon / load
-    bool hold = false;       // physics leaves vmon and imon alone (set by setMonitored)
-    unsigned extraStatus = 0;  // bits OR-ed into the reported status
+    double vmon = 0.0;        // V
+    double imon = 0.0;        // uA
+    double loadMOhm = 100.0;  // load: imon = vmon / load
+    bool hold = false;        // physics leaves vmon and imon alone (set by setMonitored)
+    unsigned extraStatus = 0; // bits OR-ed into the reported status
     // State kept by the physics.
     bool tripped = false;
     double overCurrentSeconds = 0.0;
 
-    unsigned status() const;  // the "STAT" word
+    unsigned status() const; // the "STAT" word
 };
 
 struct L2290Module {
     int address = 0;
     std::string model = "L2290";
     int serial = 1001;
-    std::string firmware = "1.10";  // "BDFREL": major.minor
+    std::string firmware = "1.10"; // "BDFREL": major.minor
     std::vector<L2290Channel> channels;
-    bool interlockActive = false;  // "BDILK": YES / NO
-    bool interlockClosed = false;  // "BDILKM": CLOSED / OPEN (interlock mode)
-    bool local = false;            // "BDCTR": LOCAL refuses every set (LOC error)
-    bool termination = false;      // "BDTERM": ON / OFF
-    unsigned alarm = 0;            // "BDALARM"
+    bool interlockActive = false; // "BDILK": YES / NO
+    bool interlockClosed = false; // "BDILKM": CLOSED / OPEN (interlock mode)
+    bool local = false;           // "BDCTR": LOCAL refuses every set (LOC error)
+    bool termination = false;     // "BDTERM": ON / OFF
+    unsigned alarm = 0;           // "BDALARM"
     L2290Limits limits;
 
     static L2290Module make(int address, int channelCount = 4);
@@ -111,8 +111,8 @@ public:
     // Runs fn on the module at `address` under the model lock (no-op when
     // there is none); the way to provoke any change of state.
     void withModule(int address, const std::function<void(L2290Module &)> &fn);
-    L2290Module module(int address) const;              // a copy; default module when absent
-    L2290Channel channel(int address, int ch) const;    // a copy
+    L2290Module module(int address) const;           // a copy; default module when absent
+    L2290Channel channel(int address, int ch) const; // a copy
     std::vector<int> addresses() const;
 
     // Monitored values fixed until release(); the tick leaves them alone.
@@ -150,4 +150,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace korusim
+} // namespace korusim

@@ -20,9 +20,18 @@ std::string addr2(int a)
     return b;
 }
 
-std::string ok(int a) { return "#BD:" + addr2(a) + ",CMD:OK"; }
-std::string val(int a, const std::string &v) { return ok(a) + ",VAL:" + v; }
-std::string err(int a, DeviceError k) { return "#BD:" + addr2(a) + "," + deviceErrorWord(k) + ":ERR"; }
+std::string ok(int a)
+{
+    return "#BD:" + addr2(a) + ",CMD:OK";
+}
+std::string val(int a, const std::string &v)
+{
+    return ok(a) + ",VAL:" + v;
+}
+std::string err(int a, DeviceError k)
+{
+    return "#BD:" + addr2(a) + "," + deviceErrorWord(k) + ":ERR";
+}
 
 std::string three(int v)
 {
@@ -40,8 +49,7 @@ constexpr Range kBoardSets[] = {{"OFFSET", 0, 255}, {"MUXEN", 0, 1}};
 constexpr Range kChannelSets[] = {{"CGAIN", 0, 7}, {"FGAIN", 0, 255}, {"SHAPE", 0, 3},
                                   {"CONF", 0, 1},  {"POL", 0, 1},     {"PZADJ", 0, 255}};
 
-template <size_t N>
-const Range *findRange(const Range (&table)[N], const std::string &p)
+template <size_t N> const Range *findRange(const Range (&table)[N], const std::string &p)
 {
     for (const Range &r : table)
         if (p == r.mnemonic)
@@ -55,40 +63,63 @@ bool isBoardMnemonic(const std::string &p)
     return std::any_of(std::begin(k), std::end(k), [&](const char *b) { return p == b; });
 }
 
-bool isChannelMnemonic(const std::string &p) { return p == "NAME" || findRange(kChannelSets, p) != nullptr; }
+bool isChannelMnemonic(const std::string &p)
+{
+    return p == "NAME" || findRange(kChannelSets, p) != nullptr;
+}
 
 std::string boardValue(const L317EModule &m, const std::string &p)
 {
-    if (p == "BDNAME") return m.model;
-    if (p == "BDNCH") return std::to_string(m.channels.size());
-    if (p == "BDFREL") return m.firmware;
-    if (p == "SERNUM") return std::to_string(m.serial);
-    if (p == "OFFSET") return three(m.offset);
-    if (p == "MUXEN") return std::to_string(m.muxEnabled);
-    if (p == "LASTCH") return std::to_string(m.lastChannel);
+    if (p == "BDNAME")
+        return m.model;
+    if (p == "BDNCH")
+        return std::to_string(m.channels.size());
+    if (p == "BDFREL")
+        return m.firmware;
+    if (p == "SERNUM")
+        return std::to_string(m.serial);
+    if (p == "OFFSET")
+        return three(m.offset);
+    if (p == "MUXEN")
+        return std::to_string(m.muxEnabled);
+    if (p == "LASTCH")
+        return std::to_string(m.lastChannel);
     return {};
 }
 
 std::string channelValue(const L317EChannel &c, const std::string &p)
 {
-    if (p == "NAME") return c.name;
-    if (p == "CGAIN") return std::to_string(c.coarseGain);
-    if (p == "FGAIN") return three(c.fineGain);
-    if (p == "SHAPE") return std::to_string(c.shape);
-    if (p == "CONF") return std::to_string(c.outConf);
-    if (p == "POL") return std::to_string(c.outPol);
-    if (p == "PZADJ") return three(c.poleZero);
+    if (p == "NAME")
+        return c.name;
+    if (p == "CGAIN")
+        return std::to_string(c.coarseGain);
+    if (p == "FGAIN")
+        return three(c.fineGain);
+    if (p == "SHAPE")
+        return std::to_string(c.shape);
+    if (p == "CONF")
+        return std::to_string(c.outConf);
+    if (p == "POL")
+        return std::to_string(c.outPol);
+    if (p == "PZADJ")
+        return three(c.poleZero);
     return {};
 }
 
 void applyChannel(L317EChannel &c, const std::string &p, int v)
 {
-    if (p == "CGAIN") c.coarseGain = v;
-    else if (p == "FGAIN") c.fineGain = v;
-    else if (p == "SHAPE") c.shape = v;
-    else if (p == "CONF") c.outConf = v;
-    else if (p == "POL") c.outPol = v;
-    else if (p == "PZADJ") c.poleZero = v;
+    if (p == "CGAIN")
+        c.coarseGain = v;
+    else if (p == "FGAIN")
+        c.fineGain = v;
+    else if (p == "SHAPE")
+        c.shape = v;
+    else if (p == "CONF")
+        c.outConf = v;
+    else if (p == "POL")
+        c.outPol = v;
+    else if (p == "PZADJ")
+        c.poleZero = v;
 }
 
 // Checks the value of an integer set; empty on success, else the violation
@@ -116,7 +147,7 @@ bool checkInteger(const TextRequest &r, const Range &range, int &v, std::string 
     return true;
 }
 
-}  // namespace
+} // namespace
 
 L317EModule L317EModule::make(int address, const std::string &model, int channelCount)
 {
@@ -137,7 +168,7 @@ L317EModule L317EModule::make(int address, const std::string &model, int channel
 struct L317EDialect::Impl {
     mutable std::mutex m;
     std::vector<L317EModule> modules;
-    std::vector<double> scanClock;  // per module, seconds towards the next mux step
+    std::vector<double> scanClock; // per module, seconds towards the next mux step
 
     L317EModule *find(int address)
     {
@@ -161,7 +192,7 @@ struct L317EDialect::Impl {
             return out;
         }
         if (!mod)
-            return out;  // nobody at that address answers
+            return out; // nobody at that address answers
         const int a = mod->address;
         const int n = int(mod->channels.size());
         auto fail = [&](DeviceError e, std::string why = {}) {
@@ -200,7 +231,7 @@ struct L317EDialect::Impl {
             return fail(DeviceError::Loc);
         const Range *range = board ? findRange(kBoardSets, r.par) : findRange(kChannelSets, r.par);
         if (!range)
-            return fail(DeviceError::Cmd);  // read-only parameter
+            return fail(DeviceError::Cmd); // read-only parameter
         int v = 0;
         std::string why;
         if (!checkInteger(r, *range, v, why))
@@ -267,7 +298,10 @@ std::string L317EDialect::withAddress(std::string_view reply, int address) const
     return s;
 }
 
-void L317EDialect::tick(double seconds) { impl_->tick(seconds); }
+void L317EDialect::tick(double seconds)
+{
+    impl_->tick(seconds);
+}
 
 void L317EDialect::withModule(int address, const std::function<void(L317EModule &)> &fn)
 {
@@ -301,7 +335,10 @@ L317ESim::L317ESim(std::vector<L317EModule> modules)
 {
 }
 L317ESim::L317ESim(std::shared_ptr<L317EDialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-L317ESim::~L317ESim() { stop(); }
+L317ESim::~L317ESim()
+{
+    stop();
+}
 
 void L317ESim::withModule(int address, const std::function<void(L317EModule &)> &fn)
 {
@@ -321,7 +358,10 @@ L317EChannel L317ESim::channel(int address, int ch) const
     return ch >= 0 && size_t(ch) < m.channels.size() ? m.channels[size_t(ch)] : L317EChannel{};
 }
 
-std::vector<int> L317ESim::addresses() const { return model_->addresses(); }
+std::vector<int> L317ESim::addresses() const
+{
+    return model_->addresses();
+}
 
 void L317ESim::setLocal(int address, bool local)
 {
@@ -333,4 +373,4 @@ void L317ESim::setLastChannel(int address, int ch)
     withModule(address, [&](L317EModule &m) { m.lastChannel = ch; });
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -34,18 +34,18 @@ namespace korusim {
 constexpr int kL317EChannels = 16;
 
 struct L317EChannel {
-    std::string name;        // "NAME"
-    int coarseGain = 0;      // "CGAIN": index of 1, 2, 4, ... 128
-    int fineGain = 128;      // "FGAIN"
-    int shape = 1;           // "SHAPE": index into the model's shaping times
-    int outConf = 0;         // "CONF": 0 direct, 1 inverted
-    int outPol = 0;          // "POL": 0 positive, 1 negative
-    int poleZero = 128;      // "PZADJ"
+    std::string name;   // "NAME"
+    int coarseGain = 0; // "CGAIN": index of 1, 2, 4, ... 128
+    int fineGain = 128; // "FGAIN"
+    int shape = 1;      // "SHAPE": index into the model's shaping times
+    int outConf = 0;    // "CONF": 0 direct, 1 inverted
+    int outPol = 0;     // "POL": 0 positive, 1 negative
+    int poleZero = 128; // "PZADJ"
 };
 
 struct L317EModule {
     int address = 0;
-    std::string model = "L317E";   // variants "L317EBB", "L317EBC", ...
+    std::string model = "L317E"; // variants "L317EBB", "L317EBC", ...
     int serial = 3170;
     std::string firmware = "1.02"; // "BDFREL": major.minor
     int offset = 128;              // "OFFSET"
@@ -91,8 +91,8 @@ public:
     // Runs fn on the module at `address` under the model lock (no-op when
     // there is none): the way to provoke any change.
     void withModule(int address, const std::function<void(L317EModule &)> &fn);
-    L317EModule module(int address) const;            // a copy; default module when absent
-    L317EChannel channel(int address, int ch) const;  // a copy
+    L317EModule module(int address) const;           // a copy; default module when absent
+    L317EChannel channel(int address, int ch) const; // a copy
     std::vector<int> addresses() const;
 
     void setLocal(int address, bool local);
@@ -105,4 +105,4 @@ private:
     std::shared_ptr<L317EDialect> model_;
 };
 
-}  // namespace korusim
+} // namespace korusim

@@ -40,11 +40,16 @@ bool parseWhole(std::string_view s, long long &out)
 const char *errorWord(DeviceError k)
 {
     switch (k) {
-    case DeviceError::Cmd: return "CMD";
-    case DeviceError::Ch: return "CH";
-    case DeviceError::Par: return "PAR";
-    case DeviceError::Val: return "VAL";
-    case DeviceError::Loc: return "LOC";
+    case DeviceError::Cmd:
+        return "CMD";
+    case DeviceError::Ch:
+        return "CH";
+    case DeviceError::Par:
+        return "PAR";
+    case DeviceError::Val:
+        return "VAL";
+    case DeviceError::Loc:
+        return "LOC";
     }
     return "CMD";
 }
@@ -124,15 +129,21 @@ AmpParam num(const char *m, int lo, int hi, int initial = 0)
 {
     return AmpParam{m, AmpKind::Number, lo, hi, false, initial};
 }
-AmpParam onoff(const char *m, int initial = 0) { return AmpParam{m, AmpKind::OnOff, 0, 1, false, initial}; }
-AmpParam enumer(const char *m, int hi, int initial = 0) { return AmpParam{m, AmpKind::Enum, 0, hi, false, initial}; }
+AmpParam onoff(const char *m, int initial = 0)
+{
+    return AmpParam{m, AmpKind::OnOff, 0, 1, false, initial};
+}
+AmpParam enumer(const char *m, int hi, int initial = 0)
+{
+    return AmpParam{m, AmpKind::Enum, 0, hi, false, initial};
+}
 
 bool isIdentification(const std::string &p)
 {
     return p == "BDNAME" || p == "BDNCH" || p == "BDFREL" || p == "SERNUM";
 }
 
-}  // namespace
+} // namespace
 
 std::vector<AmpParam> ampBoardParams()
 {
@@ -243,7 +254,8 @@ struct AmpDialect::Impl {
     }
 
     // Checks the value text of a set; fills `v` when good.
-    static bool checkValue(const AmpParam &p, const Request &r, long long &v, DeviceError &e, std::string &why)
+    static bool checkValue(const AmpParam &p, const Request &r, long long &v, DeviceError &e,
+                           std::string &why)
     {
         if (p.readOnly || p.kind == AmpKind::Text) {
             e = DeviceError::Cmd;
@@ -260,7 +272,7 @@ struct AmpDialect::Impl {
             return false;
         }
         if (v < p.min || v > p.max) {
-            e = DeviceError::Val;  // out of range is the operator's business, not a violation
+            e = DeviceError::Val; // out of range is the operator's business, not a violation
             return false;
         }
         return true;
@@ -280,7 +292,7 @@ struct AmpDialect::Impl {
             return out;
         }
         if (!mod)
-            return out;  // nobody at that address answers
+            return out; // nobody at that address answers
         const int a = mod->address;
         const int n = int(mod->channels.size());
         const AmpParam *bp = mod->boardParam(r.par);
@@ -313,10 +325,14 @@ struct AmpDialect::Impl {
                 return out;
             }
             std::string v;
-            if (r.par == "BDNAME") v = mod->model;
-            else if (r.par == "BDNCH") v = std::to_string(n);
-            else if (r.par == "BDFREL") v = mod->firmware;
-            else if (r.par == "SERNUM") v = std::to_string(mod->serial);
+            if (r.par == "BDNAME")
+                v = mod->model;
+            else if (r.par == "BDNCH")
+                v = std::to_string(n);
+            else if (r.par == "BDFREL")
+                v = mod->firmware;
+            else if (r.par == "SERNUM")
+                v = std::to_string(mod->serial);
             else if (bp) {
                 auto it = mod->board.find(bp->mnemonic);
                 v = std::to_string(it == mod->board.end() ? bp->initial : it->second);
@@ -374,7 +390,10 @@ std::string AmpDialect::name() const
     return !impl_->modules.empty() && impl_->modules.front().family == AmpFamily::L5126 ? "L5126" : "L5026";
 }
 
-DialectReply AmpDialect::handle(std::string_view line, bool execute) { return impl_->handle(line, execute); }
+DialectReply AmpDialect::handle(std::string_view line, bool execute)
+{
+    return impl_->handle(line, execute);
+}
 
 std::string AmpDialect::errorReply(std::string_view line, DeviceError kind) const
 {
@@ -422,9 +441,15 @@ AmpSim::AmpSim(std::vector<AmpModule> modules) : AmpSim(std::make_shared<AmpDial
 
 AmpSim::AmpSim(std::shared_ptr<AmpDialect> d) : TextLinkSim(d), amp_(std::move(d)) {}
 
-AmpSim::~AmpSim() { stop(); }
+AmpSim::~AmpSim()
+{
+    stop();
+}
 
-void AmpSim::withModule(int address, const std::function<void(AmpModule &)> &fn) { amp_->withModule(address, fn); }
+void AmpSim::withModule(int address, const std::function<void(AmpModule &)> &fn)
+{
+    amp_->withModule(address, fn);
+}
 
 AmpModule AmpSim::module(int address) const
 {
@@ -433,7 +458,10 @@ AmpModule AmpSim::module(int address) const
     return m;
 }
 
-std::vector<int> AmpSim::addresses() const { return amp_->addresses(); }
+std::vector<int> AmpSim::addresses() const
+{
+    return amp_->addresses();
+}
 
 bool AmpSim::setValue(int address, int ch, const std::string &mnemonic, int value)
 {
@@ -494,4 +522,4 @@ int AmpSim::boardValue(int address, const std::string &mnemonic) const
     return it == m.board.end() ? -1 : it->second;
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -33,10 +33,10 @@ enum class AmpFamily { L5026, L5126 };
 
 // How a setting is written on the wire.
 enum class AmpKind {
-    Number,  // whole number in [min, max]
-    OnOff,   // 0 or 1
-    Enum,    // index in [min, max]
-    Text,    // read-only text (the channel's NAME)
+    Number, // whole number in [min, max]
+    OnOff,  // 0 or 1
+    Enum,   // index in [min, max]
+    Text,   // read-only text (the channel's NAME)
 };
 
 // One setting the module knows (its device side: mnemonic and what it takes).
@@ -46,11 +46,11 @@ struct AmpParam {
     int min = 0;
     int max = 0;
     bool readOnly = false;
-    int initial = 0;  // value after power-up
+    int initial = 0; // value after power-up
 };
 
 // The settings of each family, in the order the modules list them.
-std::vector<AmpParam> ampBoardParams();                 // BDOFFSET, BDMULTITHR
+std::vector<AmpParam> ampBoardParams(); // BDOFFSET, BDMULTITHR
 std::vector<AmpParam> ampChannelParams(AmpFamily family);
 
 // The mnemonic the L5126 uses for the coarse gain of its AUX/fast branch
@@ -58,21 +58,21 @@ std::vector<AmpParam> ampChannelParams(AmpFamily family);
 inline constexpr const char *kL5126AuxCoarseGain = "AUXCGAIN";
 
 struct AmpChannel {
-    std::string name;                   // what NAME reports (no ',', ':' or ';')
-    std::map<std::string, int> values;  // mnemonic -> value
+    std::string name;                  // what NAME reports (no ',', ':' or ';')
+    std::map<std::string, int> values; // mnemonic -> value
 };
 
 struct AmpModule {
     AmpFamily family = AmpFamily::L5026;
-    int address = 0;                    // 0..99
-    std::string model = "L5026";        // BDNAME ("L5026", "L5026GE", "L5026DB", "L5126", "L5126GE", ...)
-    int serial = 26001;                 // SERNUM
-    std::string firmware = "3.12";      // BDFREL
-    std::vector<AmpParam> boardParams;  // data: what the module accepts at board level
+    int address = 0;                   // 0..99
+    std::string model = "L5026";       // BDNAME ("L5026", "L5026GE", "L5026DB", "L5126", "L5126GE", ...)
+    int serial = 26001;                // SERNUM
+    std::string firmware = "3.12";     // BDFREL
+    std::vector<AmpParam> boardParams; // data: what the module accepts at board level
     std::vector<AmpParam> channelParams;
-    std::map<std::string, int> board;   // mnemonic -> value
-    std::vector<AmpChannel> channels;   // 16
-    bool local = false;                 // front-panel control: every set gets LOC
+    std::map<std::string, int> board; // mnemonic -> value
+    std::vector<AmpChannel> channels; // 16
+    bool local = false;               // front-panel control: every set gets LOC
 
     // A module of the family with its settings at their power-up values;
     // an empty model text takes the family's name.
@@ -92,7 +92,7 @@ public:
     // Runs fn on the module at `address` under the model lock (no-op when
     // there is none); the way to provoke any change of state.
     void withModule(int address, const std::function<void(AmpModule &)> &fn);
-    AmpModule module(int address) const;  // a copy; default module when absent
+    AmpModule module(int address) const; // a copy; default module when absent
     std::vector<int> addresses() const;
 
     // Setters as the front panel would change things. False when the module,
@@ -136,4 +136,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace korusim
+} // namespace korusim

@@ -10,9 +10,9 @@ int runL5126Sim(int argc, char **argv)
     korusim::TextSimProgram program;
     program.mode = "l5126";
     program.defaultPort = 23;
-    program.maxModules = 100;  // addresses are two digits
+    program.maxModules = 100; // addresses are two digits
     program.defaultChannels = 16;
-    program.maxChannels = 16;  // the module has 16 channels whatever --channels says
+    program.maxChannels = 16; // the module has 16 channels whatever --channels says
     program.make = [](int modules, int) {
         std::vector<korusim::AmpModule> mods;
         for (int m = 0; m < modules; ++m)

@@ -15,8 +15,8 @@ enum class DeviceError { Cmd, Ch, Par, Val, Loc };
 // One answer of a dialect. No text means the request gets no reply at all
 // (for instance a request to an address where no module sits).
 struct DialectReply {
-    std::optional<std::string> text;  // reply line without its line end
-    std::string violation;            // non-empty: the request broke the protocol (kept in the log)
+    std::optional<std::string> text; // reply line without its line end
+    std::string violation;           // non-empty: the request broke the protocol (kept in the log)
 };
 
 class TextDialect {
@@ -47,4 +47,4 @@ public:
     virtual void tick(double seconds) { (void)seconds; }
 };
 
-}  // namespace korusim
+} // namespace korusim

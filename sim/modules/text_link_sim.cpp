@@ -22,7 +22,7 @@ namespace korusim {
 
 namespace {
 
-constexpr size_t kMaxLine = 4096;  // a request longer than this without LF is dropped
+constexpr size_t kMaxLine = 4096; // a request longer than this without LF is dropped
 constexpr int kPollMs = 50;
 
 Fault base(std::string match, int times)
@@ -40,7 +40,7 @@ bool isLoopback(const std::string &address, in_addr &out)
     return (ntohl(out.s_addr) >> 24) == 127;
 }
 
-}  // namespace
+} // namespace
 
 Fault Fault::silence(std::string m, int t)
 {
@@ -57,7 +57,10 @@ Fault Fault::delay(std::string m, int ms, int t)
     return f;
 }
 
-Fault Fault::late(std::string m, int ms, int t) { return delay(std::move(m), ms, t); }
+Fault Fault::late(std::string m, int ms, int t)
+{
+    return delay(std::move(m), ms, t);
+}
 
 Fault Fault::split(std::string m, int pieces, int pauseMs, int t)
 {
@@ -132,7 +135,7 @@ struct TextLinkSim::Impl {
     TextLinkSim *owner = nullptr;
 
     mutable std::mutex m;
-    mutable std::condition_variable cv;  // log growth, stop, tick period
+    mutable std::condition_variable cv; // log growth, stop, tick period
     bool stopping = false;
     bool started = false;
     std::string error;
@@ -650,26 +653,34 @@ bool TextLinkSim::ptySettings(PtyLineSettings &out) const
     if (impl_->slaveFd < 0 || ::tcgetattr(impl_->slaveFd, &t) != 0)
         return false;
     static const std::pair<speed_t, unsigned> kSpeeds[] = {
-        {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300}, {B600, 600}, {B1200, 1200},
-        {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
-        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+        {B110, 110},     {B134, 134},     {B150, 150},       {B200, 200},      {B300, 300},   {B600, 600},
+        {B1200, 1200},   {B1800, 1800},   {B2400, 2400},     {B4800, 4800},    {B9600, 9600}, {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
     out = PtyLineSettings{};
     speed_t sp = ::cfgetospeed(&t);
     for (auto &[code, baud] : kSpeeds)
         if (code == sp)
             out.baud = baud;
     switch (t.c_cflag & CSIZE) {
-    case CS5: out.dataBits = 5; break;
-    case CS6: out.dataBits = 6; break;
-    case CS7: out.dataBits = 7; break;
-    default: out.dataBits = 8; break;
+    case CS5:
+        out.dataBits = 5;
+        break;
+    case CS6:
+        out.dataBits = 6;
+        break;
+    case CS7:
+        out.dataBits = 7;
+        break;
+    default:
+        out.dataBits = 8;
+        break;
     }
     out.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
     out.parity = (t.c_cflag & PARENB) != 0;
     out.hardwareFlow = (t.c_cflag & CRTSCTS) != 0;
     out.softwareFlow = (t.c_iflag & (IXON | IXOFF)) != 0;
-    out.raw = !(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN)) && !(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP)) &&
-              !(t.c_oflag & OPOST);
+    out.raw = !(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN)) &&
+              !(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP)) && !(t.c_oflag & OPOST);
     return true;
 }
 
@@ -716,7 +727,10 @@ void TextLinkSim::setTickPeriod(std::chrono::milliseconds period)
     impl_->cv.notify_all();
 }
 
-void TextLinkSim::advance(double seconds) { dialect_->tick(seconds); }
+void TextLinkSim::advance(double seconds)
+{
+    dialect_->tick(seconds);
+}
 
 void TextLinkSim::addFault(Fault fault)
 {
@@ -797,4 +811,4 @@ void TextLinkSim::clearLog()
     impl_->log.clear();
 }
 
-}  // namespace korusim
+} // namespace korusim

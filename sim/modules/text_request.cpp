@@ -57,7 +57,7 @@ std::string parseTail(std::string_view s, TextRequest &r)
     return {};
 }
 
-}  // namespace
+} // namespace
 
 std::string parseBdRequest(std::string_view s, TextRequest &r)
 {
@@ -143,13 +143,18 @@ bool parsePlainNumber(std::string_view s, double &out, bool allowNegative)
 const char *deviceErrorWord(DeviceError k)
 {
     switch (k) {
-    case DeviceError::Cmd: return "CMD";
-    case DeviceError::Ch: return "CH";
-    case DeviceError::Par: return "PAR";
-    case DeviceError::Val: return "VAL";
-    case DeviceError::Loc: return "LOC";
+    case DeviceError::Cmd:
+        return "CMD";
+    case DeviceError::Ch:
+        return "CH";
+    case DeviceError::Par:
+        return "PAR";
+    case DeviceError::Val:
+        return "VAL";
+    case DeviceError::Loc:
+        return "LOC";
     }
     return "CMD";
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -12,13 +12,13 @@
 namespace korusim {
 
 struct TextRequest {
-    int address = -1;        // "$BD" only; -1 until known
-    bool set = false;        // SET (true) or MON
+    int address = -1; // "$BD" only; -1 until known
+    bool set = false; // SET (true) or MON
     bool hasChannel = false;
     int channel = 0;
-    std::string par;         // mnemonic
+    std::string par; // mnemonic
     bool hasValue = false;
-    std::string value;       // text after "VAL:" (may hold any character but CR/LF)
+    std::string value; // text after "VAL:" (may hold any character but CR/LF)
 };
 
 // "$BD:aa,CMD:MON|SET,[CH:n,]PAR:p[,VAL:v]". Empty text on success, else what
@@ -38,4 +38,4 @@ bool allDigits(std::string_view s);
 // "CMD", "CH", "PAR", "VAL", "LOC".
 const char *deviceErrorWord(DeviceError kind);
 
-}  // namespace korusim
+} // namespace korusim

@@ -19,18 +19,19 @@ bool number(const char *s, long lo, long hi, long &out)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int runTextSimProgram(const TextSimProgram &p, int argc, char **argv)
 {
     const char *mode = p.mode.c_str();
     auto usage = [&] {
-        std::fprintf(stderr,
-                     "usage: koru-sim %s [--address 127.0.0.2] [--port %u] [--pty] [--modules N] [--channels C]\n"
-                     "  N modules at addresses 0..N-1 (1..%d, default 1), C channels each (1..%d, default %d).\n"
-                     "  Prints one line, \"READY port=P address=A\" or \"READY pty=pts/N\", then serves\n"
-                     "  until SIGINT or SIGTERM.\n",
-                     mode, unsigned(p.defaultPort), p.maxModules, p.maxChannels, p.defaultChannels);
+        std::fprintf(
+            stderr,
+            "usage: koru-sim %s [--address 127.0.0.2] [--port %u] [--pty] [--modules N] [--channels C]\n"
+            "  N modules at addresses 0..N-1 (1..%d, default 1), C channels each (1..%d, default %d).\n"
+            "  Prints one line, \"READY port=P address=A\" or \"READY pty=pts/N\", then serves\n"
+            "  until SIGINT or SIGTERM.\n",
+            mode, unsigned(p.defaultPort), p.maxModules, p.maxChannels, p.defaultChannels);
     };
     std::string address = "127.0.0.2";
     long port = p.defaultPort, modules = 1, channels = p.defaultChannels;
@@ -85,4 +86,4 @@ int runTextSimProgram(const TextSimProgram &p, int argc, char **argv)
     return 0;
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -14,8 +14,8 @@
 namespace korusim {
 
 struct TextSimProgram {
-    std::string mode;           // "l2290"
-    uint16_t defaultPort = 0;   // the family's fixed device port
+    std::string mode;         // "l2290"
+    uint16_t defaultPort = 0; // the family's fixed device port
     int maxModules = 100;
     int defaultChannels = 4;
     int maxChannels = 16;
@@ -26,4 +26,4 @@ struct TextSimProgram {
 
 int runTextSimProgram(const TextSimProgram &program, int argc, char **argv);
 
-}  // namespace korusim
+} // namespace korusim

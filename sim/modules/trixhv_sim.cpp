@@ -60,12 +60,16 @@ long whole(double v)
 }
 
 // A stored number as a status word.
-unsigned word(double v) { return unsigned(std::clamp(whole(v), 0L, 0xFFFFFFFFL)); }
+unsigned word(double v)
+{
+    return unsigned(std::clamp(whole(v), 0L, 0xFFFFFFFFL));
+}
 
 bool sameText(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -95,11 +99,16 @@ std::string plain(double v)
 const char *errorWord(DeviceError k)
 {
     switch (k) {
-    case DeviceError::Cmd: return "CMD";
-    case DeviceError::Ch: return "CH";
-    case DeviceError::Par: return "PAR";
-    case DeviceError::Val: return "VAL";
-    case DeviceError::Loc: return "LOC";
+    case DeviceError::Cmd:
+        return "CMD";
+    case DeviceError::Ch:
+        return "CH";
+    case DeviceError::Par:
+        return "PAR";
+    case DeviceError::Val:
+        return "VAL";
+    case DeviceError::Loc:
+        return "LOC";
     }
     return "CMD";
 }
@@ -194,23 +203,28 @@ std::string parseRequest(std::string_view s, Request &r, std::string &note)
 
 bool isIdentity(const std::string &p)
 {
-    return p == "BDNAME" || p == "BDNCH" || p == "BDFREL" || p == "BDSNUM" || p == "PARLIST" || p == "PARCHLIST";
+    return p == "BDNAME" || p == "BDNCH" || p == "BDFREL" || p == "BDSNUM" || p == "PARLIST" ||
+           p == "PARCHLIST";
 }
 
 // What a monitor request of `p` reads.
 std::string reading(const TrixParam &p)
 {
     switch (p.type) {
-    case kTrixNumber: return fixed(p.number, p.decimals);
-    case kTrixOnOff: return p.number != 0 ? p.onText : p.offText;
+    case kTrixNumber:
+        return fixed(p.number, p.decimals);
+    case kTrixOnOff:
+        return p.number != 0 ? p.onText : p.offText;
     case kTrixChStatus:
     case kTrixBdStatus: {
         char b[32];
         std::snprintf(b, sizeof b, "%05ld", whole(p.number));
         return b;
     }
-    case kTrixText: return p.text;
-    default: return std::to_string(whole(p.number));
+    case kTrixText:
+        return p.text;
+    default:
+        return std::to_string(whole(p.number));
     }
 }
 
@@ -226,19 +240,19 @@ void setNumber(TrixChannel &c, const char *name, double v)
         p->number = v;
 }
 
-}  // namespace
+} // namespace
 
 std::string TrixParam::describe() const
 {
     if (!infoOverride.empty())
         return infoOverride;
     return std::to_string(type) + ";" + std::to_string(mode) + ";" + plain(min) + ";" + plain(max) + ";" +
-           std::to_string(decimals) + ";" + std::to_string(spare) + ";" + std::to_string(exponent) + ";" + unit +
-           ";" + onText + ";" + offText;
+           std::to_string(decimals) + ";" + std::to_string(spare) + ";" + std::to_string(exponent) + ";" +
+           unit + ";" + onText + ";" + offText;
 }
 
-TrixParam TrixParam::numeric(std::string name, int mode, double min, double max, int decimals, std::string unit,
-                             int exponent, double initial)
+TrixParam TrixParam::numeric(std::string name, int mode, double min, double max, int decimals,
+                             std::string unit, int exponent, double initial)
 {
     TrixParam p;
     p.name = std::move(name);
@@ -320,8 +334,8 @@ std::vector<TrixParam> TrixUnit::defaultBoardParams()
     clr.type = kTrixNone;
     clr.mode = kTrixCommand;
     return {TrixParam::onOff("BDILK", kTrixReadOnly, "YES", "NO"), TrixParam::textual("BDCTR", "REMOTE"),
-            TrixParam::onOff("BDTERM", kTrixReadWrite, "ON", "OFF"), TrixParam::status("BDALARM", kTrixBdStatus),
-            clr};
+            TrixParam::onOff("BDTERM", kTrixReadWrite, "ON", "OFF"),
+            TrixParam::status("BDALARM", kTrixBdStatus), clr};
 }
 
 std::vector<TrixParam> TrixUnit::defaultChannelParams()
@@ -418,7 +432,8 @@ struct TrixhvDialect::Impl {
             p->number = double(word(p->number) | (1u << 8));
         // Only channels with the default physics derive their status word.
         for (auto &c : u.channels)
-            if (TrixParam *p = c.find("STAT"); p && c.find("VMON") && (p->type == kTrixChStatus || p->type == kTrixBdStatus))
+            if (TrixParam *p = c.find("STAT");
+                p && c.find("VMON") && (p->type == kTrixChStatus || p->type == kTrixBdStatus))
                 p->number = double(channelStatus(u, c) & 0xFFFFu);
     }
 
@@ -482,11 +497,12 @@ struct TrixhvDialect::Impl {
             int allowed = p.type == kTrixNumber ? p.decimals : 0;
             if (frac > allowed) {
                 e = DeviceError::Val;
-                why = "value " + r.value + " of " + p.name + " has more than " + std::to_string(allowed) + " decimals";
+                why = "value " + r.value + " of " + p.name + " has more than " + std::to_string(allowed) +
+                      " decimals";
                 return false;
             }
             if (num < p.min || num > p.max) {
-                e = DeviceError::Val;  // out of range is the operator's business, not a violation
+                e = DeviceError::Val; // out of range is the operator's business, not a violation
                 return false;
             }
             return true;
@@ -539,13 +555,13 @@ struct TrixhvDialect::Impl {
         }
         out.violation = note;
         if (!u)
-            return out;  // nobody at that bus address answers
+            return out; // nobody at that bus address answers
         refresh(*u);
         const int n = u->channelCount();
         const int real = int(u->channels.size());
 
         if (isIdentity(r.par)) {
-            if (r.cmd != Cmd::Mon)  // nothing to set, no description
+            if (r.cmd != Cmd::Mon) // nothing to set, no description
                 return fail(r.cmd == Cmd::Set ? DeviceError::Cmd : DeviceError::Par);
             if (r.hasValue)
                 return fail(DeviceError::Val, "monitor request with a value");
@@ -564,10 +580,14 @@ struct TrixhvDialect::Impl {
             if (r.hasChannel)
                 return fail(DeviceError::Ch, "board parameter " + r.par + " with a channel");
             std::string v;
-            if (r.par == "BDNAME") v = u->model;
-            else if (r.par == "BDNCH") v = std::to_string(n);
-            else if (r.par == "BDFREL") v = u->firmware;
-            else if (r.par == "BDSNUM") v = std::to_string(u->serial);
+            if (r.par == "BDNAME")
+                v = u->model;
+            else if (r.par == "BDNCH")
+                v = std::to_string(n);
+            else if (r.par == "BDFREL")
+                v = u->firmware;
+            else if (r.par == "BDSNUM")
+                v = std::to_string(u->serial);
             else {
                 for (auto &p : u->board)
                     v += (v.empty() ? "" : ";") + p.name;
@@ -596,7 +616,7 @@ struct TrixhvDialect::Impl {
         if (!board && r.channel < n) {
             cp = r.channel < real ? u->channels[size_t(r.channel)].find(r.par) : nullptr;
             if (!cp)
-                return fail(DeviceError::Par);  // this channel has no such parameter
+                return fail(DeviceError::Par); // this channel has no such parameter
         }
         const bool all = !board && r.channel == n;
 
@@ -699,8 +719,9 @@ struct TrixhvDialect::Impl {
                 }
                 double vmon = valueOf(c, "VMON", 0);
                 if (!c.hold) {
-                    double target = (c.on && !c.tripped) ? std::min(valueOf(c, "VSET", 0), valueOf(c, "MAXV", 1e300))
-                                                         : 0.0;
+                    double target = (c.on && !c.tripped)
+                                        ? std::min(valueOf(c, "VSET", 0), valueOf(c, "MAXV", 1e300))
+                                        : 0.0;
                     if (vmon < target)
                         vmon = std::min(target, vmon + valueOf(c, "RUP", 50) * dt);
                     else if (vmon > target)
@@ -715,7 +736,7 @@ struct TrixhvDialect::Impl {
                     if (c.overCurrentSeconds >= valueOf(c, "TRIP", 0)) {
                         c.tripped = true;
                         c.on = false;
-                        if (alarm && ci < 8)  // bits 0-7: trips of channels 0-7, bit 8: interlock
+                        if (alarm && ci < 8) // bits 0-7: trips of channels 0-7, bit 8: interlock
                             alarm->number = double(word(alarm->number) | (1u << ci));
                         if (kill && !c.hold) {
                             setNumber(c, "VMON", 0);
@@ -738,11 +759,20 @@ TrixhvDialect::TrixhvDialect(std::vector<TrixUnit> units) : impl_(std::make_uniq
 
 TrixhvDialect::~TrixhvDialect() = default;
 
-DialectReply TrixhvDialect::handle(std::string_view line, bool execute) { return impl_->handle(line, execute); }
+DialectReply TrixhvDialect::handle(std::string_view line, bool execute)
+{
+    return impl_->handle(line, execute);
+}
 
-std::string TrixhvDialect::errorReply(std::string_view, DeviceError kind) const { return errText(kind); }
+std::string TrixhvDialect::errorReply(std::string_view, DeviceError kind) const
+{
+    return errText(kind);
+}
 
-void TrixhvDialect::tick(double seconds) { impl_->tick(seconds); }
+void TrixhvDialect::tick(double seconds)
+{
+    impl_->tick(seconds);
+}
 
 void TrixhvDialect::withUnit(int a, const std::function<void(TrixUnit &)> &fn)
 {
@@ -774,13 +804,22 @@ std::vector<int> TrixhvDialect::addresses() const
     return out;
 }
 
-TrixhvSim::TrixhvSim(std::vector<TrixUnit> units) : TrixhvSim(std::make_shared<TrixhvDialect>(std::move(units))) {}
+TrixhvSim::TrixhvSim(std::vector<TrixUnit> units)
+    : TrixhvSim(std::make_shared<TrixhvDialect>(std::move(units)))
+{
+}
 
 TrixhvSim::TrixhvSim(std::shared_ptr<TrixhvDialect> d) : TextLinkSim(d), trixhv_(std::move(d)) {}
 
-TrixhvSim::~TrixhvSim() { stop(); }
+TrixhvSim::~TrixhvSim()
+{
+    stop();
+}
 
-void TrixhvSim::withUnit(int a, const std::function<void(TrixUnit &)> &fn) { trixhv_->withUnit(a, fn); }
+void TrixhvSim::withUnit(int a, const std::function<void(TrixUnit &)> &fn)
+{
+    trixhv_->withUnit(a, fn);
+}
 
 TrixUnit TrixhvSim::unit(int a) const
 {
@@ -789,7 +828,10 @@ TrixUnit TrixhvSim::unit(int a) const
     return u;
 }
 
-std::vector<int> TrixhvSim::addresses() const { return trixhv_->addresses(); }
+std::vector<int> TrixhvSim::addresses() const
+{
+    return trixhv_->addresses();
+}
 
 namespace {
 
@@ -801,7 +843,7 @@ TrixParam *paramOf(TrixUnit &u, int ch, const std::string &name)
     return size_t(ch) < u.channels.size() ? u.channels[size_t(ch)].find(name) : nullptr;
 }
 
-}  // namespace
+} // namespace
 
 bool TrixhvSim::setValue(int a, int ch, const std::string &name, double v)
 {
@@ -905,4 +947,4 @@ void TrixhvSim::setExtraStatus(int a, int ch, unsigned bits)
     });
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -63,16 +63,16 @@ enum TrixStatusBit : unsigned {
 
 // One parameter: its description (what INFO answers) and its current value.
 struct TrixParam {
-    std::string name;        // wire name (no ',', ':' or ';')
+    std::string name; // wire name (no ',', ':' or ';')
     int type = kTrixNumber;
     int mode = kTrixReadWrite;
     double min = 0;
     double max = 0;
     int decimals = 0;
-    int spare = 0;           // INFO field 6
+    int spare = 0; // INFO field 6
     int exponent = 0;
-    std::string unit;        // "volt", "ampere", ... (sent as is)
-    std::string onText;      // type 1: the texts read and written
+    std::string unit;   // "volt", "ampere", ... (sent as is)
+    std::string onText; // type 1: the texts read and written
     std::string offText;
     // Current value: `number` for every type but text (on/off as 1 or 0),
     // `text` for type 5.
@@ -81,15 +81,15 @@ struct TrixParam {
     // Replaces the INFO record when not empty (to describe a broken unit).
     std::string infoOverride;
 
-    std::string describe() const;  // the INFO record
+    std::string describe() const; // the INFO record
 
     static TrixParam numeric(std::string name, int mode, double min, double max, int decimals,
                              std::string unit, int exponent = 0, double initial = 0);
     static TrixParam onOff(std::string name, int mode, std::string onText, std::string offText,
                            bool initial = false);
-    static TrixParam status(std::string name, int type);  // read-only status word
-    static TrixParam textual(std::string name, std::string value);  // read-only text
-    static TrixParam command(std::string name, std::string onText = {});  // type 1, mode 1
+    static TrixParam status(std::string name, int type);                 // read-only status word
+    static TrixParam textual(std::string name, std::string value);       // read-only text
+    static TrixParam command(std::string name, std::string onText = {}); // type 1, mode 1
 };
 
 struct TrixChannel {
@@ -109,16 +109,16 @@ struct TrixChannel {
 
 struct TrixUnit {
     int busAddress = 0;
-    std::string model = "TRIXHV4";  // BDNAME
-    int serial = 4001;              // BDSNUM
-    std::string firmware = "2.5";   // BDFREL "major.minor"
+    std::string model = "TRIXHV4"; // BDNAME
+    int serial = 4001;             // BDSNUM
+    std::string firmware = "2.5";  // BDFREL "major.minor"
     // Answer to BDNCH; -1 = the number of channels below. Lets a test claim
     // more channels than the unit serves.
     int reportedChannels = -1;
-    std::vector<TrixParam> board;   // in PARLIST order
+    std::vector<TrixParam> board; // in PARLIST order
     std::vector<TrixChannel> channels;
-    bool local = false;             // every set gets LOC
-    bool interlock = false;         // default set: BDILK, switches channels off
+    bool local = false;     // every set gets LOC
+    bool interlock = false; // default set: BDILK, switches channels off
 
     // The default unit: board BDILK, BDCTR, BDTERM, BDALARM, BDCLR; per
     // channel VSET, VMON, ISET, IMON, MAXV, RUP, RDW, TRIP, PDWN, IMRANGE,
@@ -143,7 +143,7 @@ public:
     // Runs fn on the unit with that bus address under the model lock (no-op
     // when there is none); the way to provoke any change of state.
     void withUnit(int busAddress, const std::function<void(TrixUnit &)> &fn);
-    TrixUnit unit(int busAddress) const;  // a copy; default unit when absent
+    TrixUnit unit(int busAddress) const; // a copy; default unit when absent
     std::vector<int> addresses() const;
 
     // Setters; false when unit, channel or name does not exist.
@@ -190,4 +190,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace korusim
+} // namespace korusim

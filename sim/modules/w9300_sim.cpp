@@ -14,13 +14,22 @@ namespace korusim {
 namespace {
 
 constexpr int kCrateChannel = 8;
-constexpr double kRampVps = 20.0;      // soft start and stop of the outputs
+constexpr double kRampVps = 20.0; // soft start and stop of the outputs
 constexpr double kFanRpmPerS = 800.0;
 constexpr size_t kMaxChannelName = 12;
 
-std::string okReply() { return "#CMD:OK"; }
-std::string valReply(const std::string &v) { return "#CMD:OK,VAL:" + v; }
-std::string errReply(DeviceError k) { return std::string("#") + deviceErrorWord(k) + ":ERR"; }
+std::string okReply()
+{
+    return "#CMD:OK";
+}
+std::string valReply(const std::string &v)
+{
+    return "#CMD:OK,VAL:" + v;
+}
+std::string errReply(DeviceError k)
+{
+    return std::string("#") + deviceErrorWord(k) + ":ERR";
+}
 
 // Decimals of a resolution in counts per unit (100 -> 2, 10 -> 1, 1 -> 0).
 int decimalsOf(int res)
@@ -31,21 +40,24 @@ int decimalsOf(int res)
     return d;
 }
 
-bool isCrateCommand(const std::string &p) { return p == "ON" || p == "OFF" || p == "SYSR" || p == "CLR"; }
+bool isCrateCommand(const std::string &p)
+{
+    return p == "ON" || p == "OFF" || p == "SYSR" || p == "CLR";
+}
 
 bool isCrateMnemonic(const std::string &p)
 {
-    static const char *const k[] = {"CRNAME", "NUMCH", "PSFREL", "PSSNUM", "PSTEMP", "FANSP", "FAN1",
-                                    "FAN2", "FAN3", "FUFREL", "FUTEMP", "FUSNUM", "CRST", "VPMAX",
-                                    "VPMIN", "RS232BR", "CANBR", "CANADD", "IPADD", "IPMSK", "IPGTW",
-                                    "MACADD"};
+    static const char *const k[] = {"CRNAME", "NUMCH", "PSFREL", "PSSNUM",  "PSTEMP", "FANSP",
+                                    "FAN1",   "FAN2",  "FAN3",   "FUFREL",  "FUTEMP", "FUSNUM",
+                                    "CRST",   "VPMAX", "VPMIN",  "RS232BR", "CANBR",  "CANADD",
+                                    "IPADD",  "IPMSK", "IPGTW",  "MACADD"};
     return isCrateCommand(p) ||
            std::any_of(std::begin(k), std::end(k), [&](const char *b) { return p == b; });
 }
 
 bool isChannelMnemonic(const std::string &p)
 {
-    static const char *const k[] = {"NAME", "VSET", "VMON", "ISET", "IMON", "OVP", "UVP",
+    static const char *const k[] = {"NAME", "VSET", "VMON", "ISET", "IMON", "OVP",  "UVP",
                                     "STAT", "VMIN", "VMAX", "IMIN", "IMAX", "VRES", "IRES"};
     return std::any_of(std::begin(k), std::end(k), [&](const char *b) { return p == b; });
 }
@@ -56,7 +68,7 @@ bool nameCharsOk(const std::string &s)
                        [](char c) { return c >= 0x20 && c < 0x7F && c != ',' && c != ';'; });
 }
 
-}  // namespace
+} // namespace
 
 unsigned W9300Channel::status(bool crateOn) const
 {
@@ -131,49 +143,84 @@ struct W9300Dialect::Impl {
 
     std::string crateValue(const std::string &p) const
     {
-        if (p == "CRNAME") return c.name;
+        if (p == "CRNAME")
+            return c.name;
         if (p == "NUMCH")
             return std::to_string(c.reportedChannels >= 0 ? size_t(c.reportedChannels) : c.channels.size());
-        if (p == "PSFREL") return c.firmware;
-        if (p == "PSSNUM") return std::to_string(c.serial);
-        if (p == "PSTEMP") return fixedText(c.temp, 0);
-        if (p == "FANSP") return std::to_string(c.fanSpeed);
-        if (p == "FAN1") return fixedText(c.fanRpm[0], 0);
-        if (p == "FAN2") return fixedText(c.fanRpm[1], 0);
-        if (p == "FAN3") return fixedText(c.fanRpm[2], 0);
-        if (p == "FUFREL") return c.fuFirmware;
-        if (p == "FUTEMP") return fixedText(c.futemp, 0);
-        if (p == "FUSNUM") return std::to_string(c.fuSerial);
-        if (p == "CRST") return std::to_string(c.status());
-        if (p == "VPMAX") return fixedText(c.vpmax, 2);
-        if (p == "VPMIN") return fixedText(c.vpmin, 2);
-        if (p == "RS232BR") return std::to_string(c.rs232br);
-        if (p == "CANBR") return std::to_string(c.canbr);
-        if (p == "CANADD") return std::to_string(c.canadd);
-        if (p == "IPADD") return c.ip;
-        if (p == "IPMSK") return c.mask;
-        if (p == "IPGTW") return c.gateway;
-        if (p == "MACADD") return c.mac;
+        if (p == "PSFREL")
+            return c.firmware;
+        if (p == "PSSNUM")
+            return std::to_string(c.serial);
+        if (p == "PSTEMP")
+            return fixedText(c.temp, 0);
+        if (p == "FANSP")
+            return std::to_string(c.fanSpeed);
+        if (p == "FAN1")
+            return fixedText(c.fanRpm[0], 0);
+        if (p == "FAN2")
+            return fixedText(c.fanRpm[1], 0);
+        if (p == "FAN3")
+            return fixedText(c.fanRpm[2], 0);
+        if (p == "FUFREL")
+            return c.fuFirmware;
+        if (p == "FUTEMP")
+            return fixedText(c.futemp, 0);
+        if (p == "FUSNUM")
+            return std::to_string(c.fuSerial);
+        if (p == "CRST")
+            return std::to_string(c.status());
+        if (p == "VPMAX")
+            return fixedText(c.vpmax, 2);
+        if (p == "VPMIN")
+            return fixedText(c.vpmin, 2);
+        if (p == "RS232BR")
+            return std::to_string(c.rs232br);
+        if (p == "CANBR")
+            return std::to_string(c.canbr);
+        if (p == "CANADD")
+            return std::to_string(c.canadd);
+        if (p == "IPADD")
+            return c.ip;
+        if (p == "IPMSK")
+            return c.mask;
+        if (p == "IPGTW")
+            return c.gateway;
+        if (p == "MACADD")
+            return c.mac;
         return {};
     }
 
     std::string channelValue(const W9300Channel &ch, const std::string &p) const
     {
         int vd = decimalsOf(ch.vres), id = decimalsOf(ch.ires);
-        if (p == "NAME") return ch.name;
-        if (p == "VSET") return fixedText(ch.vset, vd);
-        if (p == "VMON") return fixedText(std::max(0.0, ch.vmon), vd);
-        if (p == "ISET") return fixedText(ch.iset, id);
-        if (p == "IMON") return fixedText(std::max(0.0, ch.imon), id);
-        if (p == "OVP") return fixedText(ch.ovp(), vd);
-        if (p == "UVP") return fixedText(ch.uvp(), vd);
-        if (p == "STAT") return std::to_string(ch.status(c.on));
-        if (p == "VMIN") return fixedText(ch.vmin, vd);
-        if (p == "VMAX") return fixedText(ch.vmax, vd);
-        if (p == "IMIN") return fixedText(ch.imin, id);
-        if (p == "IMAX") return fixedText(ch.imax, id);
-        if (p == "VRES") return std::to_string(ch.vres);
-        if (p == "IRES") return std::to_string(ch.ires);
+        if (p == "NAME")
+            return ch.name;
+        if (p == "VSET")
+            return fixedText(ch.vset, vd);
+        if (p == "VMON")
+            return fixedText(std::max(0.0, ch.vmon), vd);
+        if (p == "ISET")
+            return fixedText(ch.iset, id);
+        if (p == "IMON")
+            return fixedText(std::max(0.0, ch.imon), id);
+        if (p == "OVP")
+            return fixedText(ch.ovp(), vd);
+        if (p == "UVP")
+            return fixedText(ch.uvp(), vd);
+        if (p == "STAT")
+            return std::to_string(ch.status(c.on));
+        if (p == "VMIN")
+            return fixedText(ch.vmin, vd);
+        if (p == "VMAX")
+            return fixedText(ch.vmax, vd);
+        if (p == "IMIN")
+            return fixedText(ch.imin, id);
+        if (p == "IMAX")
+            return fixedText(ch.imax, id);
+        if (p == "VRES")
+            return std::to_string(ch.vres);
+        if (p == "IRES")
+            return std::to_string(ch.ires);
         return {};
     }
 
@@ -246,7 +293,7 @@ struct W9300Dialect::Impl {
                 return out;
             }
             if (r.par != "FANSP")
-                return fail(DeviceError::Cmd);  // read-only crate parameter
+                return fail(DeviceError::Cmd); // read-only crate parameter
             if (!r.hasValue)
                 return fail(DeviceError::Val, "set of FANSP without a value");
             double v;
@@ -262,7 +309,7 @@ struct W9300Dialect::Impl {
 
         W9300Channel &ch = c.channels[size_t(r.channel)];
         if (r.par != "NAME" && r.par != "VSET" && r.par != "ISET")
-            return fail(DeviceError::Cmd);  // read-only output parameter
+            return fail(DeviceError::Cmd); // read-only output parameter
         if (!r.hasValue)
             return fail(DeviceError::Val, "set of " + r.par + " without a value");
         if (r.par == "NAME") {
@@ -333,8 +380,14 @@ DialectReply W9300Dialect::handle(std::string_view line, bool execute)
 {
     return impl_->handle(line, execute);
 }
-std::string W9300Dialect::errorReply(std::string_view, DeviceError kind) const { return errReply(kind); }
-void W9300Dialect::tick(double seconds) { impl_->tick(seconds); }
+std::string W9300Dialect::errorReply(std::string_view, DeviceError kind) const
+{
+    return errReply(kind);
+}
+void W9300Dialect::tick(double seconds)
+{
+    impl_->tick(seconds);
+}
 
 void W9300Dialect::withCrate(const std::function<void(W9300Crate &)> &fn)
 {
@@ -350,10 +403,19 @@ W9300Crate W9300Dialect::crate() const
 
 W9300Sim::W9300Sim(W9300Crate crate) : W9300Sim(std::make_shared<W9300Dialect>(std::move(crate))) {}
 W9300Sim::W9300Sim(std::shared_ptr<W9300Dialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-W9300Sim::~W9300Sim() { stop(); }
+W9300Sim::~W9300Sim()
+{
+    stop();
+}
 
-void W9300Sim::withCrate(const std::function<void(W9300Crate &)> &fn) { model_->withCrate(fn); }
-W9300Crate W9300Sim::crate() const { return model_->crate(); }
+void W9300Sim::withCrate(const std::function<void(W9300Crate &)> &fn)
+{
+    model_->withCrate(fn);
+}
+W9300Crate W9300Sim::crate() const
+{
+    return model_->crate();
+}
 
 W9300Channel W9300Sim::channel(int ch) const
 {
@@ -420,4 +482,4 @@ void W9300Sim::setExtraStatus(int ch, unsigned bits)
     });
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -12,9 +12,18 @@ namespace korusim {
 
 namespace {
 
-std::string okReply() { return "#CMD:OK"; }
-std::string valReply(const std::string &v) { return "#CMD:OK,VAL:" + v; }
-std::string errReply(DeviceError k) { return std::string("#") + deviceErrorWord(k) + ":ERR"; }
+std::string okReply()
+{
+    return "#CMD:OK";
+}
+std::string valReply(const std::string &v)
+{
+    return "#CMD:OK,VAL:" + v;
+}
+std::string errReply(DeviceError k)
+{
+    return std::string("#") + deviceErrorWord(k) + ":ERR";
+}
 
 // Decimals of a resolution in counts per unit (100 -> 2, 10 -> 1, 1 -> 0).
 int decimalsOf(int res)
@@ -25,19 +34,28 @@ int decimalsOf(int res)
     return d;
 }
 
-bool isBoardMnemonic(const std::string &p) { return p == "BDNAME" || p == "BDNCH" || p == "BDFREL"; }
-bool isSwitch(const std::string &p) { return p == "ON" || p == "OFF"; }
+bool isBoardMnemonic(const std::string &p)
+{
+    return p == "BDNAME" || p == "BDNCH" || p == "BDFREL";
+}
+bool isSwitch(const std::string &p)
+{
+    return p == "ON" || p == "OFF";
+}
 
 bool isChannelReadable(const std::string &p)
 {
-    static const char *const k[] = {"V5", "V48", "VFAN", "I5", "I48", "IFAN", "STAT",
+    static const char *const k[] = {"V5",    "V48",    "VFAN",    "I5",    "I48",    "IFAN",   "STAT",
                                     "V5RES", "V48RES", "VFANRES", "I5RES", "I48RES", "IFANRES"};
     return std::any_of(std::begin(k), std::end(k), [&](const char *b) { return p == b; });
 }
 
-bool rampingUp(const ZJVRail &r) { return r.v < r.nominal - 1e-6; }
+bool rampingUp(const ZJVRail &r)
+{
+    return r.v < r.nominal - 1e-6;
+}
 
-}  // namespace
+} // namespace
 
 unsigned ZJVChannel::status() const
 {
@@ -72,19 +90,32 @@ struct ZJVDialect::Impl {
 
     std::string channelValue(const ZJVChannel &c, const std::string &p) const
     {
-        if (p == "V5") return fixedText(std::max(0.0, c.v5.v), decimalsOf(u.v5res));
-        if (p == "V48") return fixedText(std::max(0.0, c.v48.v), decimalsOf(u.v48res));
-        if (p == "VFAN") return fixedText(std::max(0.0, c.fan.v), decimalsOf(u.vfanres));
-        if (p == "I5") return fixedText(std::max(0.0, c.v5.i), decimalsOf(u.i5res));
-        if (p == "I48") return fixedText(std::max(0.0, c.v48.i), decimalsOf(u.i48res));
-        if (p == "IFAN") return fixedText(std::max(0.0, c.fan.i), decimalsOf(u.ifanres));
-        if (p == "STAT") return std::to_string(c.status());
-        if (p == "V5RES") return std::to_string(u.v5res);
-        if (p == "V48RES") return std::to_string(u.v48res);
-        if (p == "VFANRES") return std::to_string(u.vfanres);
-        if (p == "I5RES") return std::to_string(u.i5res);
-        if (p == "I48RES") return std::to_string(u.i48res);
-        if (p == "IFANRES") return std::to_string(u.ifanres);
+        if (p == "V5")
+            return fixedText(std::max(0.0, c.v5.v), decimalsOf(u.v5res));
+        if (p == "V48")
+            return fixedText(std::max(0.0, c.v48.v), decimalsOf(u.v48res));
+        if (p == "VFAN")
+            return fixedText(std::max(0.0, c.fan.v), decimalsOf(u.vfanres));
+        if (p == "I5")
+            return fixedText(std::max(0.0, c.v5.i), decimalsOf(u.i5res));
+        if (p == "I48")
+            return fixedText(std::max(0.0, c.v48.i), decimalsOf(u.i48res));
+        if (p == "IFAN")
+            return fixedText(std::max(0.0, c.fan.i), decimalsOf(u.ifanres));
+        if (p == "STAT")
+            return std::to_string(c.status());
+        if (p == "V5RES")
+            return std::to_string(u.v5res);
+        if (p == "V48RES")
+            return std::to_string(u.v48res);
+        if (p == "VFANRES")
+            return std::to_string(u.vfanres);
+        if (p == "I5RES")
+            return std::to_string(u.i5res);
+        if (p == "I48RES")
+            return std::to_string(u.i48res);
+        if (p == "IFANRES")
+            return std::to_string(u.ifanres);
         return {};
     }
 
@@ -128,7 +159,7 @@ struct ZJVDialect::Impl {
             if (r.hasValue)
                 return fail(DeviceError::Val, "monitor request with a value");
             if (board) {
-                out.text = valReply(r.par == "BDNAME" ? u.model
+                out.text = valReply(r.par == "BDNAME"  ? u.model
                                     : r.par == "BDNCH" ? std::to_string(n)
                                                        : u.firmware);
                 return out;
@@ -151,7 +182,7 @@ struct ZJVDialect::Impl {
         if (u.local)
             return fail(DeviceError::Loc);
         if (!isSwitch(r.par))
-            return fail(DeviceError::Cmd);  // everything but the switch is read-only
+            return fail(DeviceError::Cmd); // everything but the switch is read-only
         if (r.hasValue)
             return fail(DeviceError::Val, r.par + " takes no value");
         if (!r.hasChannel)
@@ -192,12 +223,24 @@ struct ZJVDialect::Impl {
     }
 };
 
-ZJVDialect::ZJVDialect(ZJVUnit unit) : impl_(std::make_unique<Impl>()) { impl_->u = std::move(unit); }
+ZJVDialect::ZJVDialect(ZJVUnit unit) : impl_(std::make_unique<Impl>())
+{
+    impl_->u = std::move(unit);
+}
 ZJVDialect::~ZJVDialect() = default;
 
-DialectReply ZJVDialect::handle(std::string_view line, bool execute) { return impl_->handle(line, execute); }
-std::string ZJVDialect::errorReply(std::string_view, DeviceError kind) const { return errReply(kind); }
-void ZJVDialect::tick(double seconds) { impl_->tick(seconds); }
+DialectReply ZJVDialect::handle(std::string_view line, bool execute)
+{
+    return impl_->handle(line, execute);
+}
+std::string ZJVDialect::errorReply(std::string_view, DeviceError kind) const
+{
+    return errReply(kind);
+}
+void ZJVDialect::tick(double seconds)
+{
+    impl_->tick(seconds);
+}
 
 void ZJVDialect::withUnit(const std::function<void(ZJVUnit &)> &fn)
 {
@@ -213,10 +256,19 @@ ZJVUnit ZJVDialect::unit() const
 
 ZJVSim::ZJVSim(ZJVUnit unit) : ZJVSim(std::make_shared<ZJVDialect>(std::move(unit))) {}
 ZJVSim::ZJVSim(std::shared_ptr<ZJVDialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-ZJVSim::~ZJVSim() { stop(); }
+ZJVSim::~ZJVSim()
+{
+    stop();
+}
 
-void ZJVSim::withUnit(const std::function<void(ZJVUnit &)> &fn) { model_->withUnit(fn); }
-ZJVUnit ZJVSim::unit() const { return model_->unit(); }
+void ZJVSim::withUnit(const std::function<void(ZJVUnit &)> &fn)
+{
+    model_->withUnit(fn);
+}
+ZJVUnit ZJVSim::unit() const
+{
+    return model_->unit();
+}
 
 ZJVChannel ZJVSim::channel(int ch) const
 {
@@ -258,4 +310,4 @@ void ZJVSim::setExtraStatus(int ch, unsigned bits)
     });
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -36,16 +36,16 @@ enum ZJVStatusBit : unsigned {
     kZJVOverCurrent48 = 1u << 4,
     kZJVFanFail = 1u << 5,
     kZJVOverTemp = 1u << 6,
-    kZJVTripped = 1u << 7,  // switched off by an over-current; cleared by ON
+    kZJVTripped = 1u << 7, // switched off by an over-current; cleared by ON
 };
 
 // One supply of a channel (5 V, 48 V or fan).
 struct ZJVRail {
-    double nominal = 5.0;     // V when on
-    double limit = 10.0;      // A; above it the channel trips
-    double loadOhm = 1.0;     // i = v / load
-    double v = 0.0;           // monitored V
-    double i = 0.0;           // monitored A
+    double nominal = 5.0; // V when on
+    double limit = 10.0;  // A; above it the channel trips
+    double loadOhm = 1.0; // i = v / load
+    double v = 0.0;       // monitored V
+    double i = 0.0;       // monitored A
 };
 
 struct ZJVChannel {
@@ -53,8 +53,8 @@ struct ZJVChannel {
     ZJVRail v5{5.0, 10.0, 1.0};
     ZJVRail v48{48.0, 4.0, 24.0};
     ZJVRail fan{12.0, 2.0, 12.0};
-    double rampVps = 20.0;    // V/s of every rail
-    bool hold = false;        // physics leaves the monitored values alone
+    double rampVps = 20.0; // V/s of every rail
+    bool hold = false;     // physics leaves the monitored values alone
     bool tripped = false;
     unsigned extraStatus = 0;
 
@@ -63,7 +63,7 @@ struct ZJVChannel {
 
 struct ZJVUnit {
     std::string model = "ZJV-LV2";
-    std::string firmware = "1.3";   // "BDFREL": major.minor
+    std::string firmware = "1.3"; // "BDFREL": major.minor
     bool local = false;
     // Resolutions the unit reports ("V5RES" ...; counts per unit).
     int v5res = 100, v48res = 100, vfanres = 100;
@@ -98,8 +98,8 @@ public:
 
     // Runs fn on the unit under the model lock: the way to provoke any change.
     void withUnit(const std::function<void(ZJVUnit &)> &fn);
-    ZJVUnit unit() const;                // a copy
-    ZJVChannel channel(int ch) const;    // a copy; default channel when absent
+    ZJVUnit unit() const;             // a copy
+    ZJVChannel channel(int ch) const; // a copy; default channel when absent
 
     // Monitored voltages and currents fixed until release().
     void setMonitored(int ch, double v5, double i5, double v48, double i48, double vfan, double ifan);
@@ -114,4 +114,4 @@ private:
     std::shared_ptr<ZJVDialect> model_;
 };
 
-}  // namespace korusim
+} // namespace korusim

@@ -100,7 +100,7 @@ void snap(ZornUnit &u)
     }
 }
 
-}  // namespace
+} // namespace
 
 unsigned ZornUnit::status() const
 {
@@ -128,20 +128,34 @@ struct ZornDialect::Impl {
     bool query(const std::string &mn, std::string &v) const
     {
         char b[32];
-        if (mn == "MRID") v = u.model;
-        else if (mn == "VER") v = u.version;
-        else if (mn == "MRV") v = fixed(u.vmon, 3);
-        else if (mn == "MRI") v = fixed(u.imon, 3);
-        else if (mn == "MWVR" || mn == "MWV") v = fixed(u.vset, 3);
-        else if (mn == "MWIR" || mn == "MWI") v = fixed(u.iset, 3);
-        else if (mn == "MSRV") v = fixed(u.vramp, 3);
-        else if (mn == "MSRI") v = fixed(u.iramp, 3);
-        else if (mn == "LOOP") v = u.currentLoop ? "I" : "V";
-        else if (mn == "UPMODE") v = u.analog ? "ANALOG" : "NORMAL";
-        else if (mn == "MGC") v = fixed(u.groundCurrent, 6);
-        else if (mn == "MRT") v = fixed(u.temp, 2);
-        else if (mn == "MRT:1") v = fixed(u.tempIgbt, 2);
-        else if (mn == "MRT:2") v = fixed(u.tempHf, 2);
+        if (mn == "MRID")
+            v = u.model;
+        else if (mn == "VER")
+            v = u.version;
+        else if (mn == "MRV")
+            v = fixed(u.vmon, 3);
+        else if (mn == "MRI")
+            v = fixed(u.imon, 3);
+        else if (mn == "MWVR" || mn == "MWV")
+            v = fixed(u.vset, 3);
+        else if (mn == "MWIR" || mn == "MWI")
+            v = fixed(u.iset, 3);
+        else if (mn == "MSRV")
+            v = fixed(u.vramp, 3);
+        else if (mn == "MSRI")
+            v = fixed(u.iramp, 3);
+        else if (mn == "LOOP")
+            v = u.currentLoop ? "I" : "V";
+        else if (mn == "UPMODE")
+            v = u.analog ? "ANALOG" : "NORMAL";
+        else if (mn == "MGC")
+            v = fixed(u.groundCurrent, 6);
+        else if (mn == "MRT")
+            v = fixed(u.temp, 2);
+        else if (mn == "MRT:1")
+            v = fixed(u.tempIgbt, 2);
+        else if (mn == "MRT:2")
+            v = fixed(u.tempHf, 2);
         else if (mn == "MST") {
             std::snprintf(b, sizeof b, "%08X", u.status());
             v = b;
@@ -167,7 +181,8 @@ struct ZornDialect::Impl {
             std::string mn = s.substr(0, s.size() - 2);
             std::string v;
             if (!query(mn, v)) {
-                out.violation = isCommand(mn) ? "query of the command " + mn : "query of unknown mnemonic " + mn;
+                out.violation =
+                    isCommand(mn) ? "query of the command " + mn : "query of unknown mnemonic " + mn;
                 out.text = kNak;
                 return out;
             }
@@ -188,7 +203,7 @@ struct ZornDialect::Impl {
                 return out;
             }
             if (s == "MON") {
-                if (u.alarms) {  // latched alarms keep the output off until MRESET
+                if (u.alarms) { // latched alarms keep the output off until MRESET
                     out.text = kNak;
                     return out;
                 }
@@ -217,9 +232,12 @@ struct ZornDialect::Impl {
             const char *one = mn == "LOOP" ? "I" : "ANALOG";
             const char *zero = mn == "LOOP" ? "V" : "NORMAL";
             bool on;
-            if (val == "1" || val == one) on = true;
-            else if (val == "0" || val == zero) on = false;
-            else return nak("value " + val + " of " + mn + " is neither 1, 0, " + one + " nor " + zero);
+            if (val == "1" || val == one)
+                on = true;
+            else if (val == "0" || val == zero)
+                on = false;
+            else
+                return nak("value " + val + " of " + mn + " is neither 1, 0, " + one + " nor " + zero);
             if (u.local)
                 return nak({});
             if (execute) {
@@ -232,19 +250,24 @@ struct ZornDialect::Impl {
             return out;
         }
         double lo, hi;
-        if (mn == "MWVR" || mn == "MWV") lo = 0, hi = u.vmax;
-        else if (mn == "MWIR" || mn == "MWI") lo = 0, hi = u.imax;
-        else if (mn == "MSRV") lo = 1, hi = u.vmax;
-        else if (mn == "MSRI") lo = 1, hi = u.imax;
+        if (mn == "MWVR" || mn == "MWV")
+            lo = 0, hi = u.vmax;
+        else if (mn == "MWIR" || mn == "MWI")
+            lo = 0, hi = u.imax;
+        else if (mn == "MSRV")
+            lo = 1, hi = u.vmax;
+        else if (mn == "MSRI")
+            lo = 1, hi = u.imax;
         else {
             std::string v;
-            return nak(query(mn, v) ? "setting of the monitored value " + mn : "setting of unknown mnemonic " + mn);
+            return nak(query(mn, v) ? "setting of the monitored value " + mn
+                                    : "setting of unknown mnemonic " + mn);
         }
         double x;
         if (!parseNumber(val, x))
             return nak("value " + val + " of " + mn + " is not a plain decimal number");
         if (u.local || x < lo || x > hi)
-            return nak({});  // refused, but a request a client may well send
+            return nak({}); // refused, but a request a client may well send
         if (execute) {
             if (mn == "MWVR" || mn == "MWV")
                 u.vset = x;
@@ -291,15 +314,27 @@ struct ZornDialect::Impl {
     }
 };
 
-ZornDialect::ZornDialect(ZornUnit unit) : impl_(std::make_unique<Impl>()) { impl_->u = std::move(unit); }
+ZornDialect::ZornDialect(ZornUnit unit) : impl_(std::make_unique<Impl>())
+{
+    impl_->u = std::move(unit);
+}
 
 ZornDialect::~ZornDialect() = default;
 
-DialectReply ZornDialect::handle(std::string_view line, bool execute) { return impl_->handle(line, execute); }
+DialectReply ZornDialect::handle(std::string_view line, bool execute)
+{
+    return impl_->handle(line, execute);
+}
 
-std::string ZornDialect::errorReply(std::string_view, DeviceError) const { return kNak; }
+std::string ZornDialect::errorReply(std::string_view, DeviceError) const
+{
+    return kNak;
+}
 
-void ZornDialect::tick(double seconds) { impl_->tick(seconds); }
+void ZornDialect::tick(double seconds)
+{
+    impl_->tick(seconds);
+}
 
 void ZornDialect::withUnit(const std::function<void(ZornUnit &)> &fn)
 {
@@ -317,11 +352,20 @@ ZornSim::ZornSim(ZornUnit unit) : ZornSim(std::make_shared<ZornDialect>(std::mov
 
 ZornSim::ZornSim(std::shared_ptr<ZornDialect> d) : TextLinkSim(d), zorn_(std::move(d)) {}
 
-ZornSim::~ZornSim() { stop(); }
+ZornSim::~ZornSim()
+{
+    stop();
+}
 
-void ZornSim::withUnit(const std::function<void(ZornUnit &)> &fn) { zorn_->withUnit(fn); }
+void ZornSim::withUnit(const std::function<void(ZornUnit &)> &fn)
+{
+    zorn_->withUnit(fn);
+}
 
-ZornUnit ZornSim::unit() const { return zorn_->copyUnit(); }
+ZornUnit ZornSim::unit() const
+{
+    return zorn_->copyUnit();
+}
 
 void ZornSim::setMonitored(double vmon, double imon)
 {
@@ -366,4 +410,4 @@ void ZornSim::setExtraStatus(unsigned bits)
     withUnit([&](ZornUnit &u) { u.extraStatus = bits; });
 }
 
-}  // namespace korusim
+} // namespace korusim

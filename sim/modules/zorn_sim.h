@@ -32,42 +32,42 @@ namespace korusim {
 enum ZornStatusBit : unsigned {
     kZornOutputOn = 1u << 0,
     kZornRamping = 1u << 1,
-    kZornCurrentLoop = 1u << 2,    // regulating current (LOOP I, or at the current limit)
-    kZornOverTemp = 1u << 3,       // latched alarms from here on: output off until MRESET
+    kZornCurrentLoop = 1u << 2, // regulating current (LOOP I, or at the current limit)
+    kZornOverTemp = 1u << 3,    // latched alarms from here on: output off until MRESET
     kZornInterlock = 1u << 4,
     kZornOverVoltage = 1u << 5,
     kZornOverCurrent = 1u << 6,
     kZornGroundFault = 1u << 7,
-    kZornAnalogMode = 1u << 8,     // UPMODE ANALOG
+    kZornAnalogMode = 1u << 8, // UPMODE ANALOG
 };
 inline constexpr unsigned kZornAlarmMask =
     kZornOverTemp | kZornInterlock | kZornOverVoltage | kZornOverCurrent | kZornGroundFault;
 
 struct ZornUnit {
-    std::string model = "ZORN-300-30";   // MRID
-    std::string version = "ZR:2.10.5";   // VER value after "#VER:"
+    std::string model = "ZORN-300-30"; // MRID
+    std::string version = "ZR:2.10.5"; // VER value after "#VER:"
     // Settings.
-    double vset = 0, iset = 5.0;         // V, A (MWVR, MWIR)
-    double vramp = 10.0, iramp = 1.0;    // V/s, A/s (MSRV, MSRI), both 1..max
-    bool currentLoop = false;            // LOOP: I (true) or V
-    bool analog = false;                 // UPMODE: ANALOG (true) or NORMAL
+    double vset = 0, iset = 5.0;      // V, A (MWVR, MWIR)
+    double vramp = 10.0, iramp = 1.0; // V/s, A/s (MSRV, MSRI), both 1..max
+    bool currentLoop = false;         // LOOP: I (true) or V
+    bool analog = false;              // UPMODE: ANALOG (true) or NORMAL
     bool on = false;
     // Limits of the set values.
     double vmax = 300.0, imax = 30.0;
     // Monitored values.
-    double vmon = 0, imon = 0;           // V, A
-    double loadOhm = 100.0;              // imon = vmon / load in voltage loop
-    double groundCurrent = 0.000012;     // A (MGC)
-    double temp = 31.50, tempIgbt = 40.25, tempHf = 38.00;  // Celsius (MRT, MRT:1, MRT:2)
-    double tempLimit = 85.0;             // above it: over-temperature alarm
-    double groundLimit = 0.030;          // above it: ground fault alarm
-    bool interlockOpen = false;          // interlock alarm while open
-    bool hold = false;                   // physics leaves vmon and imon alone
-    bool local = false;                  // refuses every setting and command
-    unsigned alarms = 0;                 // latched alarm bits
-    unsigned extraStatus = 0;            // OR-ed into MST
+    double vmon = 0, imon = 0;                             // V, A
+    double loadOhm = 100.0;                                // imon = vmon / load in voltage loop
+    double groundCurrent = 0.000012;                       // A (MGC)
+    double temp = 31.50, tempIgbt = 40.25, tempHf = 38.00; // Celsius (MRT, MRT:1, MRT:2)
+    double tempLimit = 85.0;                               // above it: over-temperature alarm
+    double groundLimit = 0.030;                            // above it: ground fault alarm
+    bool interlockOpen = false;                            // interlock alarm while open
+    bool hold = false;                                     // physics leaves vmon and imon alone
+    bool local = false;                                    // refuses every setting and command
+    unsigned alarms = 0;                                   // latched alarm bits
+    unsigned extraStatus = 0;                              // OR-ed into MST
 
-    unsigned status() const;             // the MST word
+    unsigned status() const; // the MST word
 };
 
 class ZornDialect;
@@ -79,7 +79,7 @@ public:
 
     // Runs fn on the unit under the model lock; the way to provoke any change.
     void withUnit(const std::function<void(ZornUnit &)> &fn);
-    ZornUnit unit() const;  // a copy
+    ZornUnit unit() const; // a copy
 
     // Monitored values fixed until release(); the tick leaves them alone.
     void setMonitored(double vmon, double imon);
@@ -117,4 +117,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace korusim
+} // namespace korusim

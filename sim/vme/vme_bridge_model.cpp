@@ -7,8 +7,14 @@ namespace korusim {
 
 namespace {
 
-uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t *p) { return le16(p) | (static_cast<uint32_t>(le16(p + 2)) << 16); }
+uint16_t le16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t le32(const uint8_t *p)
+{
+    return le16(p) | (static_cast<uint32_t>(le16(p + 2)) << 16);
+}
 void add16(std::vector<uint8_t> &v, uint32_t x)
 {
     v.push_back(x & 0xFF);
@@ -36,13 +42,21 @@ bool setClearTarget(unsigned n, unsigned *target, bool *set)
 {
     static const unsigned pairs[4][2] = {{10, 16}, {11, 17}, {12, 18}, {13, 19}};
     for (auto &p : pairs) {
-        if (n == p[0]) { *target = p[0]; *set = true; return true; }
-        if (n == p[1]) { *target = p[0]; *set = false; return true; }
+        if (n == p[0]) {
+            *target = p[0];
+            *set = true;
+            return true;
+        }
+        if (n == p[1]) {
+            *target = p[0];
+            *set = false;
+            return true;
+        }
     }
     return false;
 }
 
-}  // namespace
+} // namespace
 
 VmeBridgeModel::VmeBridgeModel(uint32_t memoryBytes) : memory_(memoryBytes, 0) {}
 
@@ -158,12 +172,12 @@ void VmeBridgeModel::writeReg(unsigned n, uint16_t v)
         regs_[target] = set ? (regs_[target] | v) : (regs_[target] & ~v);
         return;
     }
-    if (n == 55 && newer_) {  // a new SPI command starts
+    if (n == 55 && newer_) { // a new SPI command starts
         cmd_.clear();
         regs_[n] = v;
         return;
     }
-    if (n == 4 && !newer_) {  // chip select of the older page flash
+    if (n == 4 && !newer_) { // chip select of the older page flash
         if (v == 1) {
             cmd_.clear();
         } else if (!cmd_.empty()) {
@@ -226,7 +240,7 @@ uint8_t VmeBridgeModel::flashByteOut()
         return 0xFF;
     }
     if (!cmd_.empty() && cmd_[0] == 0x70)
-        return 0x80;  // always ready
+        return 0x80; // always ready
     if (!cmd_.empty() && cmd_[0] == 0x03 && cmd_.size() >= 5) {
         auto it = flash_.find(readAddr_);
         uint8_t v = it == flash_.end() ? 0xFF : it->second;
@@ -254,14 +268,14 @@ VmeReply VmeBridgeModel::execute(const uint8_t *req, size_t len)
     while (pos + 2 <= len && !stopped) {
         const uint16_t cmd = le16(req + pos);
         const bool last = cmd & 0x80;
-        uint16_t itemStatus = 0;  // bus error of this item
-        if (!(cmd & 0x8000)) {    // register request
+        uint16_t itemStatus = 0; // bus error of this item
+        if (!(cmd & 0x8000)) {   // register request
             const unsigned n = (req[pos] & 0x7F) | ((req[pos + 1] & 0x3F) << 8);
             if (cmd & 0x4000) {
                 onlyRegisterWrites = false;
                 add16(out.data, readReg(n));
                 if (!last)
-                    add16(out.data, 0);  // item status
+                    add16(out.data, 0); // item status
                 pos += 2;
             } else {
                 if (pos + 4 > len)
@@ -377,4 +391,4 @@ VmeReply VmeBridgeModel::execute(const uint8_t *req, size_t len)
     return out;
 }
 
-}  // namespace korusim
+} // namespace korusim

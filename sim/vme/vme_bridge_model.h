@@ -14,9 +14,9 @@
 namespace korusim {
 
 struct VmeReply {
-    bool expected = true;       // false: the request asks for no answer (register writes only)
-    std::vector<uint8_t> data;  // reply data in the bridge's own order
-    uint32_t status = 0;        // bit 5: bus error
+    bool expected = true;      // false: the request asks for no answer (register writes only)
+    std::vector<uint8_t> data; // reply data in the bridge's own order
+    uint32_t status = 0;       // bit 5: bus error
 };
 
 class VmeBridgeModel {
@@ -32,10 +32,10 @@ public:
     void setBusErrorWindow(uint32_t from, uint32_t to);
 
     // Registers
-    void setNewerMap(bool newer);  // register 56 reads 0x4860 when set
+    void setNewerMap(bool newer); // register 56 reads 0x4860 when set
     uint16_t reg(unsigned n) const;
     void setReg(unsigned n, uint16_t v);
-    std::vector<std::pair<unsigned, uint16_t>> registerWrites() const;  // in order
+    std::vector<std::pair<unsigned, uint16_t>> registerWrites() const; // in order
     void clearLogs();
 
     // Interrupt vector answered for a level (1..7) by an acknowledge cycle.
@@ -72,4 +72,4 @@ private:
     size_t oldPageRead_ = 0;
 };
 
-}  // namespace korusim
+} // namespace korusim

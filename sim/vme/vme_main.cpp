@@ -1,8 +1,8 @@
 // koru-sim vme: serves one simulated network VME bridge until SIGINT or SIGTERM.
 #include <csignal>
-#include <pthread.h>
 #include <cstdio>
 #include <cstdlib>
+#include <pthread.h>
 #include <string>
 
 #include "sim_modes.h"
@@ -27,9 +27,8 @@ int runVmeSim(int argc, char **argv)
         } else if (a == "--newer") {
             newer = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: koru-sim vme [--address 127.0.0.2] [--port 5860] [--newer]\n"
-                         "  serves a network VME bridge (newer register map with --newer)\n");
+            std::fprintf(stderr, "usage: koru-sim vme [--address 127.0.0.2] [--port 5860] [--newer]\n"
+                                 "  serves a network VME bridge (newer register map with --newer)\n");
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }

@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace korusim {
@@ -25,7 +25,7 @@ bool readFull(int fd, uint8_t *p, size_t n, const std::atomic<bool> &running)
 {
     size_t got = 0;
     while (got < n) {
-        pollfd pf {fd, POLLIN, 0};
+        pollfd pf{fd, POLLIN, 0};
         int r = ::poll(&pf, 1, 100);
         if (!running)
             return false;
@@ -62,7 +62,7 @@ void header(uint8_t *h, uint32_t total, bool badMagic)
     h[7] = total & 0xFF;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<uint8_t> vmeNetworkLayout(const uint8_t *req, size_t len, const std::vector<uint8_t> &data)
 {
@@ -92,7 +92,10 @@ VmeBridgeSim::VmeBridgeSim(std::shared_ptr<VmeBridgeModel> model)
 {
 }
 
-VmeBridgeSim::~VmeBridgeSim() { stop(); }
+VmeBridgeSim::~VmeBridgeSim()
+{
+    stop();
+}
 
 bool VmeBridgeSim::start(const std::string &address, uint16_t port, int backlog)
 {
@@ -101,11 +104,10 @@ bool VmeBridgeSim::start(const std::string &address, uint16_t port, int backlog)
         return false;
     int one = 1;
     setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa {};
+    sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1 ||
-        (ntohl(sa.sin_addr.s_addr) >> 24) != 127 ||
+    if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1 || (ntohl(sa.sin_addr.s_addr) >> 24) != 127 ||
         ::bind(listen_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
         ::listen(listen_, backlog) != 0) {
         ::close(listen_);
@@ -142,7 +144,7 @@ void VmeBridgeSim::acceptLoop()
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        pollfd pf {listen_, POLLIN, 0};
+        pollfd pf{listen_, POLLIN, 0};
         if (::poll(&pf, 1, 100) <= 0)
             continue;
         int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -231,4 +233,4 @@ void VmeBridgeSim::serve(int fd)
     ::close(fd);
 }
 
-}  // namespace korusim
+} // namespace korusim

@@ -53,11 +53,11 @@ private:
     std::shared_ptr<VmeBridgeModel> model_;
     int listen_ = -1;
     uint16_t port_ = 0;
-    std::atomic<bool> running_ {false};
-    std::atomic<VmeFault> fault_ {VmeFault::None};
-    std::atomic<int> delayMs_ {0};
-    std::atomic<bool> accepting_ {true};
-    std::atomic<int> connections_ {0};
+    std::atomic<bool> running_{false};
+    std::atomic<VmeFault> fault_{VmeFault::None};
+    std::atomic<int> delayMs_{0};
+    std::atomic<bool> accepting_{true};
+    std::atomic<int> connections_{0};
     std::thread acceptThread_;
     std::vector<std::thread> clients_;
     std::vector<int> clientFds_;
@@ -68,4 +68,4 @@ private:
 std::vector<uint8_t> vmeNetworkLayout(const uint8_t *request, size_t length,
                                       const std::vector<uint8_t> &data);
 
-}  // namespace korusim
+} // namespace korusim

@@ -9,8 +9,8 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>

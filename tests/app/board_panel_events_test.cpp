@@ -8,8 +8,8 @@
 #include "shell_fixture.h"
 
 #include <QAbstractSpinBox>
-#include <QDoubleSpinBox>
 #include <QApplication>
+#include <QDoubleSpinBox>
 #include <QTest>
 
 #include <sys/socket.h>
@@ -25,11 +25,14 @@ fakehv::System boardCrate()
 {
     fakehv::System s = ShellTest::crate(16, 1);
     fakehv::Board &b = s.crate[0];
-    const std::map<std::string, Raw> limits = {
-        {"Minval", Raw::f32(0)}, {"Maxval", Raw::f32(4000)}, {"Unit", Raw::u16(2)}, {"Exp", Raw::i16(0)},
-        {"Decimal", Raw::i16(0)}};
+    const std::map<std::string, Raw> limits = {{"Minval", Raw::f32(0)},
+                                               {"Maxval", Raw::f32(4000)},
+                                               {"Unit", Raw::u16(2)},
+                                               {"Exp", Raw::i16(0)},
+                                               {"Decimal", Raw::i16(0)}};
     b.params.push_back({"VLim", {0, 2, Raw::f32(1000.f), limits}});
-    b.params.push_back({"Fan", {1, 2, Raw::u32(0), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}}}});
+    b.params.push_back(
+        {"Fan", {1, 2, Raw::u32(0), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}}}});
     b.params.push_back({"Temp", {0, 0, Raw::f32(25.f), limits}});
     return s;
 }
@@ -54,7 +57,8 @@ protected:
     }
     KORUHVWidgetItem *item(const char *name) const
     {
-        const QString objectName = QStringLiteral("%0:0:%1").arg(sys->getSystemHandle()).arg(QLatin1String(name));
+        const QString objectName =
+            QStringLiteral("%0:0:%1").arg(sys->getSystemHandle()).arg(QLatin1String(name));
         // The panel's page lives in the BOARDS dock's stack.
         return sys->getBoardInfoWidget()->getInternalWidget()->findChild<KORUHVWidgetItem *>(objectName);
     }
@@ -117,7 +121,8 @@ TEST_F(BoardPanelEvents, TheEditedFieldKeepsTypedTextWhileTheOthersAndTheSwitchF
     EXPECT_EQ(shown(vlim), QStringLiteral("1234")) << "being edited: the typed text stays";
     EXPECT_DOUBLE_EQ(value(hvmax), 2500.0) << "the others follow";
     EXPECT_DOUBLE_EQ(value(temp), 31.0);
-    EXPECT_FLOAT_EQ(node("VLim")->getNodeValue().KORUHVGetValue().toFloat(), 2222.f) << "the node has the event's value";
+    EXPECT_FLOAT_EQ(node("VLim")->getNodeValue().KORUHVGetValue().toFloat(), 2222.f)
+        << "the node has the event's value";
     EXPECT_TRUE(fanSwitch->isChecked());
     EXPECT_TRUE(vlim->hasFocus());
     EXPECT_TRUE(fakehv::callsOf("KORUHV_SetBdParam").empty()) << "an event writes nothing";

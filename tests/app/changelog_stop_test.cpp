@@ -136,8 +136,9 @@ TEST_P(ChangeLogStop, AWriteHungOnTheFileSystemHoldsNeitherDisconnectNorExit)
     queueLines(sys, 0, 5);
     {
         std::unique_lock<std::mutex> lock(disk->mutex);
-        ASSERT_TRUE(disk->changed.wait_for(lock, std::chrono::milliseconds(StallMs), [&] { return disk->entered > 0; }))
-            << "the writer never wrote";
+        ASSERT_TRUE(disk->changed.wait_for(lock, std::chrono::milliseconds(StallMs), [&] {
+            return disk->entered > 0;
+        })) << "the writer never wrote";
     }
     queueLines(sys, 1, 3); // waits in the queue behind the hung write
 
@@ -165,7 +166,8 @@ TEST_P(ChangeLogStop, AWriteHungOnTheFileSystemHoldsNeitherDisconnectNorExit)
     EXPECT_LT(ms, 45000) << "the wait for the writer is bounded (" << BoundMs << " ms)";
     EXPECT_TRUE(progressShown) << "a wait past a second shows the operator a progress dialog";
     const QString warning = log.find(QStringLiteral("lines not written"));
-    EXPECT_TRUE(warning.contains(QStringLiteral("change log of Crate: 8 lines not written"))) << warning.toStdString();
+    EXPECT_TRUE(warning.contains(QStringLiteral("change log of Crate: 8 lines not written")))
+        << warning.toStdString();
     EXPECT_TRUE(warning.contains(QStringLiteral("RORERAVA2020.log"))) << warning.toStdString();
 
     /* The writer left behind ends by itself once the file system answers. */

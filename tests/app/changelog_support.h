@@ -41,8 +41,9 @@ inline long long writerProgress(KORUHVLogQueue *queue, std::string *text = nullp
     const std::shared_ptr<KORUHVLogWriterState> s = queue->writerState;
     std::lock_guard<std::mutex> lock(s->mutex);
     if (text)
-        *text = "lines queued " + std::to_string(queued) + ", taken by the writer " + std::to_string(s->linesTaken) +
-                ", written " + std::to_string(s->linesWritten) + ", ended " + (s->ended ? "yes" : "no");
+        *text = "lines queued " + std::to_string(queued) + ", taken by the writer " +
+                std::to_string(s->linesTaken) + ", written " + std::to_string(s->linesWritten) + ", ended " +
+                (s->ended ? "yes" : "no");
     return s->linesTaken + s->linesWritten + (s->ended ? 1 : 0);
 }
 
@@ -61,7 +62,8 @@ inline ::testing::AssertionResult waitWithProgress(const std::function<bool()> &
             last = now;
             still.restart();
         } else if (still.elapsed() > StallMs) {
-            return ::testing::AssertionFailure() << "no progress for " << StallMs / 1000 << " s; " << describe();
+            return ::testing::AssertionFailure()
+                   << "no progress for " << StallMs / 1000 << " s; " << describe();
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
@@ -103,9 +105,11 @@ struct Writer {
         ::testing::AssertionResult r = ::testing::AssertionSuccess();
         if (timeoutMs > 0) {
             if (!waitUntil(done, timeoutMs))
-                r = ::testing::AssertionFailure() << "not ended within " << timeoutMs << " ms; " << describe();
+                r = ::testing::AssertionFailure()
+                    << "not ended within " << timeoutMs << " ms; " << describe();
         } else {
-            r = waitWithProgress(done, [q] { return writerProgress(q); }, describe);
+            r = waitWithProgress(
+                done, [q] { return writerProgress(q); }, describe);
         }
         if (r)
             thread.join();
@@ -118,7 +122,8 @@ struct Writer {
 
 /* Queues one batch as the event handlers do: first flag on its first event,
  * the writer woken after its last. Values count on from *seq. */
-inline void queueBatch(KORUHVLogQueue *queue, int sysType, const QString &sysName, int batch, int size, int *seq)
+inline void queueBatch(KORUHVLogQueue *queue, int sysType, const QString &sysName, int batch, int size,
+                       int *seq)
 {
     for (int i = 0; i < size; ++i) {
         auto *e = new KORUHVLogEvent;
@@ -140,8 +145,8 @@ struct Line {
 /* The lines of the file; a line of neither form has sys "<malformed>...". */
 inline QVector<Line> readLines(const QString &path)
 {
-    static const QRegularExpression channelLine(
-        QStringLiteral(R"(^\[([^\]]+)\]: \[([^\]]+)\] bd \[(\d+)\] ch \[(\d+)\] par \[(\w+)\] val \[(\d+)\]; $)"));
+    static const QRegularExpression channelLine(QStringLiteral(
+        R"(^\[([^\]]+)\]: \[([^\]]+)\] bd \[(\d+)\] ch \[(\d+)\] par \[(\w+)\] val \[(\d+)\]; $)"));
     static const QRegularExpression systemLine(
         QStringLiteral(R"(^\[([^\]]+)\]: \[([^\]]+)\] par \[(\w+)\] val \[(\d+)\]; $)"));
     QVector<Line> out;
@@ -155,8 +160,8 @@ inline QVector<Line> readLines(const QString &path)
         const QString text = QString::fromLatin1(row);
         Line l;
         if (const auto m = channelLine.match(text); m.hasMatch()) {
-            l = {m.captured(1), m.captured(2), m.captured(5), m.captured(3).toInt(), m.captured(4).toInt(),
-                 m.captured(6).toLongLong()};
+            l = {m.captured(1),         m.captured(2),         m.captured(5),
+                 m.captured(3).toInt(), m.captured(4).toInt(), m.captured(6).toLongLong()};
         } else if (const auto s = systemLine.match(text); s.hasMatch()) {
             l = {s.captured(1), s.captured(2), s.captured(3), -1, -1, s.captured(4).toLongLong()};
         } else {

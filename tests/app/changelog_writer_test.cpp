@@ -89,9 +89,10 @@ TEST_P(ChangeLogBurst, EveryLineOnceInOrderAndBatchesWhole)
             EXPECT_EQ(std::get<1>(batches[{s, int(b)}]), batchSizes[s][b]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, ChangeLogBurst,
-                         ::testing::Values(BurstCase{13, false}, BurstCase{2, true}),
-                         [](const auto &info) { return info.param.sharedFile ? "OneSharedFile" : "AFilePerSystem"; });
+INSTANTIATE_TEST_SUITE_P(Files, ChangeLogBurst, ::testing::Values(BurstCase{13, false}, BurstCase{2, true}),
+                         [](const auto &info) {
+                             return info.param.sharedFile ? "OneSharedFile" : "AFilePerSystem";
+                         });
 
 class ChangeLogFullDisk : public ShellTest {};
 
@@ -130,8 +131,10 @@ TEST_F(ChangeLogFullDisk, HeldLinesArriveOnceAfterTheDiskFreesWithTheCountLineAn
             return !l.isEmpty() && l.last().par == QLatin1String("DroppedLogRecords");
         },
         [&] { return QFileInfo(target).size(); },
-        [&] { return "held lines and the count line not all in " + target.toStdString() + " (" +
-                     std::to_string(QFileInfo(target).size()) + " bytes)"; }));
+        [&] {
+            return "held lines and the count line not all in " + target.toStdString() + " (" +
+                   std::to_string(QFileInfo(target).size()) + " bytes)";
+        }));
     queueBatch(&queue, 2, QStringLiteral("Full"), 9999, 10, &seq);
     ASSERT_TRUE(writer.stop(&queue));
     QCoreApplication::processEvents(); // deliver whatever the writer still posted
@@ -174,10 +177,12 @@ TEST_F(ChangeLogFullDisk, AStopWhileTheDiskStaysFullEndsWithinTheDrainBound)
     Writer writer(&queue);
     int seq = 0;
     queueBatch(&queue, 2, QStringLiteral("Full"), 0, 100, &seq);
-    ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard<std::mutex> lock(queue.logMutex);
-        return queue.pendingLogCount == 0;
-    }, StallMs));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(queue.logMutex);
+            return queue.pendingLogCount == 0;
+        },
+        StallMs));
     /* The drain's bound (2 s) is what is tested: the writer ends although
      * the disk stays full; the margin is for a loaded machine. */
     EXPECT_TRUE(writer.stop(&queue, KORUHVLogWriterDrainMs + 60000));

@@ -15,7 +15,8 @@ std::vector<std::string> subscribeItems()
     std::vector<std::string> out;
     for (const auto &c : fakehv::calls())
         if (c.function.rfind("KORUHV_Subscribe", 0) == 0)
-            out.push_back(c.function.substr(16) + "/" + std::to_string(c.slot) + "/" + std::to_string(c.channel) + "/" + c.items);
+            out.push_back(c.function.substr(16) + "/" + std::to_string(c.slot) + "/" +
+                          std::to_string(c.channel) + "/" + c.items);
     return out;
 }
 } // namespace
@@ -31,8 +32,9 @@ TEST_F(ShellTest, ConnectBuildsTreeSubscribesAndShowsTheSystem)
     ASSERT_TRUE(s->getSystemNode());
     EXPECT_EQ(s->getSystemNode()->getChildren().size(), 16);
     /* System level without the program's pseudo parameters, then board 0 and its channels. */
-    const std::vector<std::string> expected = {"SystemParams/-1/-1/ModelName:IPAddr", "BoardParams/0/-1/BdStatus:HVMax",
-                                               "ChannelParams/0/0/Name:VMon:Pw:Status", "ChannelParams/0/1/Name:VMon:Pw:Status"};
+    const std::vector<std::string> expected = {
+        "SystemParams/-1/-1/ModelName:IPAddr", "BoardParams/0/-1/BdStatus:HVMax",
+        "ChannelParams/0/0/Name:VMon:Pw:Status", "ChannelParams/0/1/Name:VMon:Pw:Status"};
     EXPECT_EQ(subscribeItems(), expected);
     for (short p : fakehv::announcedPorts())
         EXPECT_EQ(static_cast<unsigned short>(p), port);
@@ -87,8 +89,8 @@ TEST_P(ConnectFailure, ShowsOneWarningAndLeavesNoInterface)
     const FailureCase &c = GetParam();
     fakehv::queueInit(crate(), c.initCode);
     ModalAnswerer answer;
-    EXPECT_EQ(window->connectSystem(2, 0, QString::fromLatin1(c.address), QStringLiteral("Crate"), QStringLiteral("u"),
-                                    QStringLiteral("p")),
+    EXPECT_EQ(window->connectSystem(2, 0, QString::fromLatin1(c.address), QStringLiteral("Crate"),
+                                    QStringLiteral("u"), QStringLiteral("p")),
               1);
     EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
     ASSERT_EQ(answer.boxes.size(), 1) << c.what;
@@ -100,11 +102,13 @@ TEST_P(ConnectFailure, ShowsOneWarningAndLeavesNoInterface)
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConnectFailure,
     ::testing::Values(
-        FailureCase{"login", 4103, "10.0.0.1", "Unable to connect to Crate.\nIncorrect username or password.", true},
+        FailureCase{"login", 4103, "10.0.0.1", "Unable to connect to Crate.\nIncorrect username or password.",
+                    true},
         FailureCase{"other", 4100, "10.0.0.1", "Unable to connect to Crate.\nSome errors occourred.", true},
         FailureCase{"empty", 0, "", "Unable to connect to Crate.\nSome errors occourred.", false},
         /* 80 characters: refused, never cut to one that might name another device. */
-        FailureCase{"long", 0, "0123456789012345678901234567890123456789012345678901234567890123456789012345678X",
+        FailureCase{"long", 0,
+                    "0123456789012345678901234567890123456789012345678901234567890123456789012345678X",
                     "Unable to connect to Crate.\nSome errors occourred.", false}));
 
 TEST_F(ShellTest, InitParameterOf79BytesIsAccepted)
@@ -125,7 +129,8 @@ class CrateSize : public ShellTest, public ::testing::WithParamInterface<SizeCas
 TEST_P(CrateSize, RetypesOrRefusesBySlotCount)
 {
     ModalAnswerer answer;
-    EXPECT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("Crate"), crate(GetParam().slotCount)), GetParam().result);
+    EXPECT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("Crate"), crate(GetParam().slotCount)),
+              GetParam().result);
     if (GetParam().result == 0) {
         EXPECT_EQ(window->getSysInterfaceVector()[0]->getSysType(), GetParam().typeAfter);
         EXPECT_EQ(window->getSysInterfaceVector()[0]->getSystemNode()->getSystemType(), 2);
@@ -135,8 +140,8 @@ TEST_P(CrateSize, RetypesOrRefusesBySlotCount)
     }
 }
 INSTANTIATE_TEST_SUITE_P(Cases, CrateSize,
-                         ::testing::Values(SizeCase{4, 0, 3}, SizeCase{6, 0, 3}, SizeCase{10, 0, 2}, SizeCase{16, 0, 2},
-                                           SizeCase{8, 1, 0}));
+                         ::testing::Values(SizeCase{4, 0, 3}, SizeCase{6, 0, 3}, SizeCase{10, 0, 2},
+                                           SizeCase{16, 0, 2}, SizeCase{8, 1, 0}));
 
 TEST_F(ShellTest, FailedSubscriptionClosesTheHandle)
 {
@@ -156,14 +161,16 @@ TEST_F(ShellTest, RefusedNamesAreLoggedAndReported)
     ModalAnswerer answer(QStringLiteral("Ok"));
     ASSERT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("A/..B"), sys), 0);
     ASSERT_EQ(answer.boxes.size(), 1);
-    EXPECT_EQ(answer.boxes[0].text,
-              QStringLiteral("There have been some troubles in communication.\nSome items will not be updated\n"));
+    EXPECT_EQ(
+        answer.boxes[0].text,
+        QStringLiteral("There have been some troubles in communication.\nSome items will not be updated\n"));
     EXPECT_EQ(answer.boxes[0].buttons, (QStringList{QStringLiteral("Details.."), QStringLiteral("Ok")}));
     /* The name cannot lead the file out of the working folder. */
     QFile log(env->path(QStringLiteral("RORERAVA2020SubscrFail_A___B.log")));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromLatin1(log.readAll());
-    EXPECT_TRUE(text.startsWith(QStringLiteral("List of unsubscribed parameters:\n\nSYSTEM\t|\tBOARD\t|\tCHANNEL\t|\tPARAMETER\n\n")));
+    EXPECT_TRUE(text.startsWith(QStringLiteral(
+        "List of unsubscribed parameters:\n\nSYSTEM\t|\tBOARD\t|\tCHANNEL\t|\tPARAMETER\n\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("A/..B\t|\t0\t|\t       \t|\tHVMax\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("A/..B\t|\t0\t|\t1\t|\tStatus\n")));
     EXPECT_TRUE(text.endsWith(QStringLiteral("\n") + QString(87, QLatin1Char('-')) + QStringLiteral("\n\n")));
@@ -171,10 +178,14 @@ TEST_F(ShellTest, RefusedNamesAreLoggedAndReported)
 
 TEST(SubscrFailFile, NamesStayInTheWorkingFolder)
 {
-    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("Crate")), QStringLiteral("RORERAVA2020SubscrFail_Crate.log"));
-    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("a/b\\c")), QStringLiteral("RORERAVA2020SubscrFail_a_b_c.log"));
-    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("..")), QStringLiteral("RORERAVA2020SubscrFail___.log"));
-    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("x\ny")), QStringLiteral("RORERAVA2020SubscrFail_x_y.log"));
+    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("Crate")),
+              QStringLiteral("RORERAVA2020SubscrFail_Crate.log"));
+    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("a/b\\c")),
+              QStringLiteral("RORERAVA2020SubscrFail_a_b_c.log"));
+    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("..")),
+              QStringLiteral("RORERAVA2020SubscrFail___.log"));
+    EXPECT_EQ(KORUHVSubscrFailFileName(QStringLiteral("x\ny")),
+              QStringLiteral("RORERAVA2020SubscrFail_x_y.log"));
 }
 
 TEST_F(ShellTest, DisconnectingTheMiddleSystemRenumbersTheLast)
@@ -214,12 +225,14 @@ TEST_F(ShellTest, ALostSystemIsRemovedWithoutUnsubscribing)
         ModalAnswerer answer;
         window->handleSystemDisconnected(s, 0, s->getSerial());
         ASSERT_EQ(answer.boxes.size(), 1);
-        EXPECT_EQ(answer.boxes[0].text,
-                  QStringLiteral("Crate is no longer connected.\nPlease check your network and try to reconnect."));
+        EXPECT_EQ(
+            answer.boxes[0].text,
+            QStringLiteral("Crate is no longer connected.\nPlease check your network and try to reconnect."));
     }
     EXPECT_EQ(s->getSystemBoxWidget()->getDisconnectButtonText(), QStringLiteral("Close"));
     EXPECT_EQ(s->getSystemStatusBarWidget()->connStatText(), QStringLiteral("DISCONNECTED"));
-    EXPECT_EQ(s->getSystemStatusBarWidget()->ledPicture(0), QStringLiteral(":/Resources/buttons/led_off.png"));
+    EXPECT_EQ(s->getSystemStatusBarWidget()->ledPicture(0),
+              QStringLiteral(":/Resources/buttons/led_off.png"));
     fakehv::clearCalls();
     window->disconnectFromSystem(0);
     EXPECT_TRUE(fakehv::callsOf("KORUHV_UnSubscribeSystemParams").empty());

@@ -7,8 +7,8 @@
 #include "KORUHVNode.h"
 #include "MainWindowUi.h"
 #include "QBoardInformations.h"
-#include "QCustomTableWidget.h"
 #include "QCustomBox.h"
+#include "QCustomTableWidget.h"
 #include "QDisconnectDialog.h"
 #include "QFloatingWindow.h"
 #include "QSubWindow.h"
@@ -66,12 +66,12 @@ int rowOf(QSubWindow *view, KORUHVNode *node)
         if (!cell)
             continue;
         if (cell->background().color() != background)
-            return ::testing::AssertionFailure()
-                   << "row " << row << " column " << c << " background " << cell->background().color().name().toStdString();
+            return ::testing::AssertionFailure() << "row " << row << " column " << c << " background "
+                                                 << cell->background().color().name().toStdString();
         const bool pw = table->horizontalHeaderItem(c)->text() == QLatin1String("Pw");
         if (!pw && cell->foreground().color() != text)
-            return ::testing::AssertionFailure()
-                   << "row " << row << " column " << c << " text " << cell->foreground().color().name().toStdString();
+            return ::testing::AssertionFailure() << "row " << row << " column " << c << " text "
+                                                 << cell->foreground().color().name().toStdString();
     }
     return ::testing::AssertionSuccess();
 }
@@ -107,7 +107,8 @@ protected:
     }
     KORUHVNode *status(int channel) const
     {
-        return KORUHVConfig::KORUHVConfigGetNodeFromItemId(sys->getSystemNode(), QStringLiteral("Status"), 0, channel);
+        return KORUHVConfig::KORUHVConfigGetNodeFromItemId(sys->getSystemNode(), QStringLiteral("Status"), 0,
+                                                           channel);
     }
     /* One batch of channel-status values, waited for. */
     void sendStatuses(const QVector<uint32_t> &values)
@@ -154,7 +155,8 @@ TEST_F(AlarmRows, AStatusEventPaintsTheRowRedInTheTableAndTheCustomViewAndBack)
             for (QSubWindow *view : {own, custom}) {
                 const int row = rowOf(view, node);
                 const QColor background = rows[ch].alarm ? alarmRed : (row % 2 == 0 ? evenGrey : oddGrey);
-                EXPECT_TRUE(rowPainted(view, row, background, rows[ch].alarm ? QColor(Qt::white) : QColor(Qt::black)))
+                EXPECT_TRUE(
+                    rowPainted(view, row, background, rows[ch].alarm ? QColor(Qt::white) : QColor(Qt::black)))
                     << (view == own ? "system table" : "custom view");
             }
         }
@@ -178,8 +180,8 @@ protected:
         window->show();
         for (const auto &[init, board] : {std::pair{"0_1_8000", "A"}, {"0_1_9000", "B"}, {"0_1_a000", "C"}}) {
             fakehv::queueInit(vmeBoard("V1"));
-            ASSERT_EQ(window->connectSystem(5, 4, QLatin1String(init), QStringLiteral("VME"), QLatin1String(board),
-                                            QString()),
+            ASSERT_EQ(window->connectSystem(5, 4, QLatin1String(init), QStringLiteral("VME"),
+                                            QLatin1String(board), QString()),
                       0);
         }
         for (QSystemInterface *s : window->getSysInterfaceVector())
@@ -187,8 +189,9 @@ protected:
     }
     QDisconnectDialog *open()
     {
-        QPushButton *button = window->getSysInterfaceVector()[0]->getSystemBoxWidget()->findChild<QPushButton *>(
-            QStringLiteral("disconnectButton"));
+        QPushButton *button =
+            window->getSysInterfaceVector()[0]->getSystemBoxWidget()->findChild<QPushButton *>(
+                QStringLiteral("disconnectButton"));
         QTest::mouseClick(button, Qt::LeftButton);
         return window->findChild<QDisconnectDialog *>();
     }
@@ -216,7 +219,8 @@ TEST_F(DisconnectDialog, OffersEveryBoardAndOkWaitsForAChoice)
         EXPECT_FALSE(r->isChecked());
     }
     EXPECT_EQ(texts, (QStringList{QStringLiteral("All boards"), QStringLiteral("VME - V1 -  - [0x8000]"),
-                                  QStringLiteral("VME - V1 -  - [0x9000]"), QStringLiteral("VME - V1 -  - [0xa000]")}));
+                                  QStringLiteral("VME - V1 -  - [0x9000]"),
+                                  QStringLiteral("VME - V1 -  - [0xa000]")}));
     EXPECT_EQ(idx, (QVector<int>{-1, 0, 1, 2}));
     EXPECT_EQ(d->findChild<QGroupBox *>(QStringLiteral("views"))->title(), QStringLiteral("Views"));
     EXPECT_FALSE(ok(d)->isEnabled());

@@ -76,7 +76,8 @@ TEST_F(EventsTest, AValueReachesItsNodeAndTheLightsFollowTheStatus)
     EXPECT_TRUE(waitUntil([&] { return vmon->getNodeValue().KORUHVGetValue().toFloat() == 123.5f; }));
     QSystemStatusBar *bar = sys->getSystemStatusBarWidget();
     /* System word 1 and board words 0: Sync and Async on, Unsync off. */
-    EXPECT_TRUE(waitUntil([&] { return bar->ledPicture(1) == QLatin1String(":/Resources/buttons/led_warn_mid.png"); }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return bar->ledPicture(1) == QLatin1String(":/Resources/buttons/led_warn_mid.png"); }));
     EXPECT_EQ(bar->ledPicture(0), QStringLiteral(":/Resources/buttons/led_on_mid.png"));
     EXPECT_EQ(bar->ledPicture(2), QStringLiteral(":/Resources/buttons/led_off_mid.png"));
 }
@@ -87,11 +88,14 @@ TEST_F(EventsTest, FirstAndLastFlagsFollowTheRecordsOfABatch)
     QObject receiver;
     QVector<QPair<bool, bool>> flags;
     int statuses = 0;
-    QObject::connect(window, &MainWindow::updateValueAndWidget, &receiver,
-                     [&](QSystemInterface *, int, int, QString, IDValue_t, bool first, bool last, quint64) {
-                         flags.append({first, last});
-                     }, Qt::QueuedConnection);
-    QObject::connect(window, &MainWindow::systemEvStatus, &receiver, [&] { ++statuses; }, Qt::QueuedConnection);
+    QObject::connect(
+        window, &MainWindow::updateValueAndWidget, &receiver,
+        [&](QSystemInterface *, int, int, QString, IDValue_t, bool first, bool last, quint64) {
+            flags.append({first, last});
+        },
+        Qt::QueuedConnection);
+    QObject::connect(
+        window, &MainWindow::systemEvStatus, &receiver, [&] { ++statuses; }, Qt::QueuedConnection);
     fakehv::queueEvents(fd, {record(2), fakehv::valueEvent(0, 0, 0, "VMon", fakehv::Raw::f32(1.f)),
                              fakehv::valueEvent(0, 0, 1, "VMon", fakehv::Raw::f32(2.f))});
     fakehv::queueEvents(fd, {});
@@ -106,8 +110,10 @@ TEST_F(EventsTest, BatchesBeforeTheReadyFlagAreDropped)
 {
     QObject receiver;
     int raised = 0;
-    QObject::connect(window, &MainWindow::updateValueAndWidget, &receiver, [&] { ++raised; }, Qt::QueuedConnection);
-    QObject::connect(window, &MainWindow::systemEvStatus, &receiver, [&] { ++raised; }, Qt::QueuedConnection);
+    QObject::connect(
+        window, &MainWindow::updateValueAndWidget, &receiver, [&] { ++raised; }, Qt::QueuedConnection);
+    QObject::connect(
+        window, &MainWindow::systemEvStatus, &receiver, [&] { ++raised; }, Qt::QueuedConnection);
     sys->setReady(false);
     fakehv::queueEvents(fd, {fakehv::valueEvent(0, 0, 0, "VMon", fakehv::Raw::f32(5.f))});
     ASSERT_TRUE(sys->startEventReader(fd));
@@ -125,8 +131,9 @@ TEST_F(EventsTest, AFailedStreamReportsTheSystemOnce)
     ASSERT_TRUE(waitUntil([&] { return answer.boxes.size() == 1; }));
     EXPECT_FALSE(sys->isReady());
     EXPECT_EQ(sys->getSystemNode()->getConnectionStatus(), CONN_KO);
-    EXPECT_EQ(answer.boxes[0].text,
-              QStringLiteral("Crate is no longer connected.\nPlease check your network and try to reconnect."));
+    EXPECT_EQ(
+        answer.boxes[0].text,
+        QStringLiteral("Crate is no longer connected.\nPlease check your network and try to reconnect."));
 }
 
 TEST_F(EventsTest, AStreamThatFailsWhileTheUserDisconnectsSaysNothing)
@@ -275,12 +282,14 @@ TEST_F(EventsTest, EveryValueIsAppliedInOrderAndTheLastOneStays)
     }
     ASSERT_TRUE(sys->startEventReader(fd));
     const int total = batches * (vmons.size() + 1);
-    ASSERT_TRUE(waitUntil([&] {
-        int n = 0;
-        for (const QVector<float> &v : seen)
-            n += v.size();
-        return n == total;
-    }, 120000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            int n = 0;
+            for (const QVector<float> &v : seen)
+                n += v.size();
+            return n == total;
+        },
+        120000));
     for (int ch = 0; ch < vmons.size(); ++ch) {
         QVector<float> want;
         for (int b = 0; b < batches; ++b) {
@@ -291,7 +300,8 @@ TEST_F(EventsTest, EveryValueIsAppliedInOrderAndTheLastOneStays)
         EXPECT_EQ(seen[ch], want) << ch;
         const float last = want.last();
         EXPECT_EQ(vmons[ch]->getNodeValue().KORUHVGetValue().toFloat(), last) << ch;
-        EXPECT_TRUE(vmons[ch]->text().startsWith(QString::number(double(last), 'f', vmons[ch]->getNodeDecimals())))
+        EXPECT_TRUE(
+            vmons[ch]->text().startsWith(QString::number(double(last), 'f', vmons[ch]->getNodeDecimals())))
             << ch << " " << vmons[ch]->text().toStdString();
     }
 }

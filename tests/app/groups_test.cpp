@@ -28,7 +28,8 @@
 
 namespace {
 
-fakehv::Param param(unsigned type, unsigned mode, fakehv::Raw value, std::map<std::string, fakehv::Raw> props = {})
+fakehv::Param param(unsigned type, unsigned mode, fakehv::Raw value,
+                    std::map<std::string, fakehv::Raw> props = {})
 {
     fakehv::Param p;
     p.type = type;
@@ -46,8 +47,9 @@ fakehv::System setCrate(int boards, int channels)
     s.props.push_back({"ModelName", {fakehv::SYSPROP_TEXT, 0, fakehv::Raw::text("HX4400")}});
     s.crate.resize(16);
     for (int b = 0; b < boards; ++b) {
-        fakehv::Board &board = s.addBoard(static_cast<unsigned short>(b), static_cast<unsigned short>(channels),
-                                          "A1535", 100u + static_cast<unsigned>(b));
+        fakehv::Board &board =
+            s.addBoard(static_cast<unsigned short>(b), static_cast<unsigned short>(channels), "A1535",
+                       100u + static_cast<unsigned>(b));
         for (auto &ch : board.channels) {
             ch.params.push_back({"V0Set", param(0, 2, fakehv::Raw::f32(10.f),
                                                 {{"Minval", fakehv::Raw::f32(0.f)},
@@ -79,10 +81,7 @@ KORUHVNode *v0Set(KORUHVNode *root, int slot, int ch)
 
 class GroupsShellTest : public ShellTest {
 protected:
-    void SetUp() override
-    {
-        ShellTest::SetUp();
-    }
+    void SetUp() override { ShellTest::SetUp(); }
     void TearDown() override
     {
         for (QWidget *w : QApplication::topLevelWidgets())
@@ -92,7 +91,8 @@ protected:
         ShellTest::TearDown();
     }
     /* Through the connection dialog's own entry point. */
-    QSystemInterface *connectCrate(const QString &address, const QString &name, int boards = 2, int channels = 3)
+    QSystemInterface *connectCrate(const QString &address, const QString &name, int boards = 2,
+                                   int channels = 3)
     {
         fakehv::queueInit(setCrate(boards, channels));
         const int before = window->getSysInterfaceVector().size();
@@ -104,12 +104,14 @@ protected:
     void makeGroupThroughTheMenu(const QString &name)
     {
         window->getUi()->menuCreateGroup->trigger();
-        auto *dialog = qobject_cast<QCreateSetGroupsDialog *>(window->customizationsController()->lastDialog());
+        auto *dialog =
+            qobject_cast<QCreateSetGroupsDialog *>(window->customizationsController()->lastDialog());
         ASSERT_TRUE(dialog);
         EXPECT_TRUE(qobject_cast<QCustomLineEdit *>(dialog->nameField()));
         dialog->show();
         QTest::keyClicks(dialog->nameField(), name);
-        dialog->parameterCombo()->setCurrentIndex(dialog->parameterCombo()->findText(QStringLiteral("V0Set")));
+        dialog->parameterCombo()->setCurrentIndex(
+            dialog->parameterCombo()->findText(QStringLiteral("V0Set")));
         QTreeWidget *tree = dialog->tree();
         for (int s = 0; s < tree->topLevelItemCount(); ++s)
             for (int b = 0; b < tree->topLevelItem(s)->childCount(); ++b)

@@ -19,7 +19,8 @@ struct Posted {
     bool ran = false;
     Posted()
     {
-        QMetaObject::invokeMethod(&context, [this] { ran = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &context, [this] { ran = true; }, Qt::QueuedConnection);
     }
 };
 

@@ -87,11 +87,13 @@ TEST_F(CrateLamps, ChannelOnLightsAndAnOverCurrentTurnsOvcRedAndBack)
     for (QWidget *row : panel->hvFanStatWidgets) {
         auto *lamp = row->findChild<QLabel *>();
         ASSERT_TRUE(lamp);
-        EXPECT_FALSE(lamp->pixmap().toImage() == QPixmap(syspanel::lampPicture(syspanel::Lamp::Err)).toImage());
+        EXPECT_FALSE(lamp->pixmap().toImage() ==
+                     QPixmap(syspanel::lampPicture(syspanel::Lamp::Err)).toImage());
     }
 
     /* Switched on from the program. */
-    KORUHVNode *pw = KORUHVConfig::KORUHVConfigGetNodeFromItemId(system->getSystemNode(), QStringLiteral("Pw"), 0, 0);
+    KORUHVNode *pw =
+        KORUHVConfig::KORUHVConfigGetNodeFromItemId(system->getSystemNode(), QStringLiteral("Pw"), 0, 0);
     ASSERT_TRUE(pw);
     EXPECT_EQ(pw->setNodeEditedValue(QVariant(1)), 0);
     EXPECT_TRUE(waitUntil([&] { return shows(panel->chOnLed, syspanel::Lamp::On); }, 60000));

@@ -42,7 +42,8 @@ TEST_F(LogDialogRemoval, TheDialogOfADisconnectedSystemClosesWithAMessage)
     }
     QMessageBox *box = goneBox();
     ASSERT_TRUE(box) << "the operator is told";
-    EXPECT_TRUE(box->text().startsWith(QStringLiteral("CrateA was disconnected while its logging choice was open.")))
+    EXPECT_TRUE(
+        box->text().startsWith(QStringLiteral("CrateA was disconnected while its logging choice was open.")))
         << box->text().toStdString();
     EXPECT_FALSE(box->isModal());
     box->close();

@@ -88,8 +88,8 @@ std::vector<fakehv::NamedSysProp> rackProps()
 
 /* A board as the crate's presets make it: a long serial number and an
  * interlock switch with the device's own words. */
-void addHvBoard(fakehv::System &s, unsigned short slot, unsigned short channels, const char *model, uint32_t serial,
-                const char *description = " 24 Ch Pos. 3KV 300uA ")
+void addHvBoard(fakehv::System &s, unsigned short slot, unsigned short channels, const char *model,
+                uint32_t serial, const char *description = " 24 Ch Pos. 3KV 300uA ")
 {
     fakehv::Board &b = s.addBoard(slot, channels, model, serial);
     b.description = description;
@@ -99,13 +99,15 @@ void addHvBoard(fakehv::System &s, unsigned short slot, unsigned short channels,
     b.params.push_back({"HVMax", {0, 0, Raw::f32(3100.f)}});
     b.params.push_back({"Temp", {0, 0, Raw::f32(32.5f)}});
     b.params.push_back(
-        {"IntlkMode", {1, 2, Raw::u32(0), {{"Onstate", Raw::text("Open")}, {"Offstate", Raw::text("Close")}}}});
+        {"IntlkMode",
+         {1, 2, Raw::u32(0), {{"Onstate", Raw::text("Open")}, {"Offstate", Raw::text("Close")}}}});
     for (auto &ch : b.channels) {
         ch.params.push_back({"V0Set", {0, 2, Raw::f32(2500.f)}});
         ch.params.push_back({"I0Set", {0, 2, Raw::f32(200.f)}});
         ch.params.push_back({"VMon", {0, 0, Raw::f32(2500.f)}});
         ch.params.push_back({"IMon", {0, 0, Raw::f32(125.f)}});
-        ch.params.push_back({"Pw", {1, 2, Raw::u32(1), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}}}});
+        ch.params.push_back(
+            {"Pw", {1, 2, Raw::u32(1), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}}}});
         ch.params.push_back({"Status", {2, 0, Raw::u32(1)}});
     }
 }
@@ -179,7 +181,11 @@ protected:
     void checkType(const Offered &o)
     {
         for (const QSize size : {QSize(1280, 1024), QSize(1600, 1000)}) {
-            SCOPED_TRACE(QStringLiteral("%1 at %2x%3").arg(QLatin1String(o.what)).arg(size.width()).arg(size.height()).toStdString());
+            SCOPED_TRACE(QStringLiteral("%1 at %2x%3")
+                             .arg(QLatin1String(o.what))
+                             .arg(size.width())
+                             .arg(size.height())
+                             .toStdString());
             looks::showAt(window, size);
             fakehv::queueInit(o.model());
             {

@@ -87,7 +87,7 @@ TEST(Pw48Reading, BitZeroOfTheStatusWordAlone)
     struct Case {
         unsigned word;
         bool on;
-    } cases[] = {{0x0, false}, {0x1, true}, {0x2, false}, {0x3, true}, {0x4, false},
+    } cases[] = {{0x0, false}, {0x1, true},     {0x2, false},    {0x3, true},   {0x4, false},
                  {0x5, true},  {0x8000, false}, {0xFFFE, false}, {0xFFFF, true}};
     for (const Case &c : cases) {
         EXPECT_EQ(syspanel::pw48IsOn(c.word), c.on) << c.word;
@@ -106,16 +106,21 @@ protected:
         pw = panel->commandButton(Cmd::Pw48);
         ASSERT_NE(pw, nullptr);
         ASSERT_NE(panel->pw48Led, nullptr);
-        status = KORUHVConfig::KORUHVConfigGetNodeFromItemId(sys->getSystemNode(), QStringLiteral("ACDCStatus"), -1, -1);
+        status = KORUHVConfig::KORUHVConfigGetNodeFromItemId(sys->getSystemNode(),
+                                                             QStringLiteral("ACDCStatus"), -1, -1);
         ASSERT_NE(status, nullptr);
     }
     /* A live value of the status word through the event reader. */
     void live(uint16_t word)
     {
-        fakehv::queueEvents(kEventSocket, {fakehv::valueEvent(0, -1, -1, "ACDCStatus", fakehv::Raw::u16(word))});
+        fakehv::queueEvents(kEventSocket,
+                            {fakehv::valueEvent(0, -1, -1, "ACDCStatus", fakehv::Raw::u16(word))});
     }
     bool holds(uint16_t word) const { return status->getNodeValue().KORUHVGetValue().toUInt() == word; }
-    bool shows(bool on) const { return lampShows(panel->pw48Led, on ? Lamp::On : Lamp::Off) && buttonShows(pw, on); }
+    bool shows(bool on) const
+    {
+        return lampShows(panel->pw48Led, on ? Lamp::On : Lamp::Off) && buttonShows(pw, on);
+    }
     std::vector<fakehv::Call> acdcPwrWrites() const
     {
         std::vector<fakehv::Call> w;
@@ -186,7 +191,8 @@ TEST_F(Pw48LiveTest, AValueThatComesWhileTheQuestionIsOpenWins)
 {
     open(0);
     {
-        Answerer no(QMessageBox::No, [this] { live(1); }, [this] { return holds(1); });
+        Answerer no(
+            QMessageBox::No, [this] { live(1); }, [this] { return holds(1); });
         QTest::mouseClick(pw, Qt::LeftButton);
         EXPECT_EQ(no.question, QStringLiteral("You are powering ON the 48V"));
     }

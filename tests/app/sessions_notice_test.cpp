@@ -59,8 +59,10 @@ protected:
     {
         fakehv::queueEvents(fd, {fakehv::valueEvent(0, -1, -1, name, fakehv::Raw::text(value))});
         KORUHVNode *node = prop(name);
-        return node && waitUntil([&] { return node->getNodeValue().KORUHVGetValue().toString() == QLatin1String(value); },
-                                 60000);
+        return node &&
+               waitUntil(
+                   [&] { return node->getNodeValue().KORUHVGetValue().toString() == QLatin1String(value); },
+                   60000);
     }
     QList<QLabel *> notices() const
     {

@@ -44,15 +44,21 @@ public:
         b.params.push_back({"HVMax", {0, 2, fakehv::Raw::f32(3000.f)}});
         for (auto &ch : b.channels) {
             ch.params.push_back({"VMon", {0, 0, fakehv::Raw::f32(0.f)}});
-            ch.params.push_back({"Pw", {1, 2, fakehv::Raw::u32(0), {{"Onstate", fakehv::Raw::text("On")}, {"Offstate", fakehv::Raw::text("Off")}}}});
+            ch.params.push_back(
+                {"Pw",
+                 {1,
+                  2,
+                  fakehv::Raw::u32(0),
+                  {{"Onstate", fakehv::Raw::text("On")}, {"Offstate", fakehv::Raw::text("Off")}}}});
             ch.params.push_back({"Status", {2, 0, fakehv::Raw::u32(0)}});
         }
         return s;
     }
 
 protected:
-    int connect(const QString &init = QStringLiteral("10.0.0.1"), const QString &name = QStringLiteral("Crate"),
-                const fakehv::System &sys = crate(), int sysType = 2)
+    int connect(const QString &init = QStringLiteral("10.0.0.1"),
+                const QString &name = QStringLiteral("Crate"), const fakehv::System &sys = crate(),
+                int sysType = 2)
     {
         fakehv::queueInit(sys);
         return window->connectSystem(sysType, 0, init, name, QStringLiteral("admin"), QStringLiteral("pw"));

@@ -92,7 +92,8 @@ inline QSize plainTextSize(const QFont &font, const QString &text, bool wrap, in
     const QFontMetrics fm(font);
     if (!wrap)
         return fm.size(Qt::TextShowMnemonic, text);
-    return fm.boundingRect(QRect(0, 0, std::max(1, width), 100000), Qt::TextWordWrap | Qt::TextShowMnemonic, text)
+    return fm
+        .boundingRect(QRect(0, 0, std::max(1, width), 100000), Qt::TextWordWrap | Qt::TextShowMnemonic, text)
         .size();
 }
 
@@ -118,15 +119,16 @@ inline void checkLabel(QLabel *l, QVector<Clip> &out)
         const QSize need = picture.deviceIndependentSize().toSize();
         const QRect shown = shownPart(l, cr);
         if (!l->hasScaledContents() && (need.width() > shown.width() || need.height() > shown.height()))
-            out.append({describe(l), QStringLiteral("[picture] in a label of %1x%2").arg(l->width()).arg(l->height()),
+            out.append({describe(l),
+                        QStringLiteral("[picture] in a label of %1x%2").arg(l->width()).arg(l->height()),
                         need, shown.size()});
         return;
     }
     const QString text = l->text();
     if (text.isEmpty())
         return;
-    const bool rich = l->textFormat() == Qt::RichText ||
-                      (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(text));
+    const bool rich =
+        l->textFormat() == Qt::RichText || (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(text));
     const QSize need = rich ? richTextSize(l->font(), text, l->wordWrap(), cr.width())
                             : plainTextSize(l->font(), text, l->wordWrap(), cr.width());
     const QRect shown = shownPart(l, cr);

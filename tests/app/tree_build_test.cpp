@@ -24,7 +24,8 @@ fakehv::Param param(unsigned type, unsigned mode, Raw value, std::map<std::strin
     return p;
 }
 
-std::map<std::string, Raw> numeric(float min, float max, unsigned short unit = 2, short exp = 0, short decimals = 1)
+std::map<std::string, Raw> numeric(float min, float max, unsigned short unit = 2, short exp = 0,
+                                   short decimals = 1)
 {
     return {{"Minval", Raw::f32(min)},
             {"Maxval", Raw::f32(max)},

@@ -60,7 +60,8 @@ protected:
     int connectBoard(const char *init, const char *board)
     {
         fakehv::queueInit(vmeBoard());
-        return window->connectSystem(5, 4, QLatin1String(init), QStringLiteral("VME"), QLatin1String(board), QString());
+        return window->connectSystem(5, 4, QLatin1String(init), QStringLiteral("VME"), QLatin1String(board),
+                                     QString());
     }
     void createCustomView()
     {
@@ -146,7 +147,8 @@ TEST_F(ViewsFollow, RenumberingAfterADisconnectionIncludesTheCustomView)
     EXPECT_EQ(shownBoardPage(), pageOf(cv));
 
     /* "Delete" takes the custom view's row and view away. */
-    QPushButton *remove = cv->getSystemBoxWidget()->findChild<QPushButton *>(QStringLiteral("disconnectButton"));
+    QPushButton *remove =
+        cv->getSystemBoxWidget()->findChild<QPushButton *>(QStringLiteral("disconnectButton"));
     ASSERT_TRUE(remove);
     EXPECT_EQ(remove->text(), QStringLiteral("Delete"));
     QTest::mouseClick(remove, Qt::LeftButton);
@@ -351,13 +353,15 @@ TEST_P(ViewModeStays, TheTableKeepsTheOperatorsModeAndTheComboReadsIt)
     EXPECT_TRUE(view->getTableWidget()->isColumnHidden(vmon));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Changes, ViewModeStays,
-    ::testing::Values(ModeCase{ModeChange::LiveInsertion, "Full"}, ModeCase{ModeChange::LiveInsertion, "Minimal"},
-                      ModeCase{ModeChange::BoardJoins, "Full"}, ModeCase{ModeChange::BoardJoins, "Minimal"},
-                      ModeCase{ModeChange::BoardLeaves, "Full"}, ModeCase{ModeChange::BoardLeaves, "Minimal"},
-                      ModeCase{ModeChange::LoadedCustomization, "Full"},
-                      ModeCase{ModeChange::LoadedCustomization, "Minimal"}));
+INSTANTIATE_TEST_SUITE_P(Changes, ViewModeStays,
+                         ::testing::Values(ModeCase{ModeChange::LiveInsertion, "Full"},
+                                           ModeCase{ModeChange::LiveInsertion, "Minimal"},
+                                           ModeCase{ModeChange::BoardJoins, "Full"},
+                                           ModeCase{ModeChange::BoardJoins, "Minimal"},
+                                           ModeCase{ModeChange::BoardLeaves, "Full"},
+                                           ModeCase{ModeChange::BoardLeaves, "Minimal"},
+                                           ModeCase{ModeChange::LoadedCustomization, "Full"},
+                                           ModeCase{ModeChange::LoadedCustomization, "Minimal"}));
 
 TEST_F(ViewsFollow, CustomIsAppliedAgainWhereItIsShown)
 {

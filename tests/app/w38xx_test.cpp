@@ -18,7 +18,8 @@ protected:
     int connectBoard(const char *init, const char *board)
     {
         fakehv::queueInit(vmeBoard("V1"));
-        return window->connectSystem(5, 4, QLatin1String(init), QStringLiteral("VME"), QLatin1String(board), QString());
+        return window->connectSystem(5, 4, QLatin1String(init), QStringLiteral("VME"), QLatin1String(board),
+                                     QString());
     }
 };
 

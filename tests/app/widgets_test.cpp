@@ -36,7 +36,8 @@ TEST(StatusBarText, ConnectionTextByLinkType)
         {5, "ttyUSB0_9600_8", ""},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(KORUHVStatusBarConnectionText(c.link, QLatin1String(c.init)), QLatin1String(c.expected)) << c.init;
+        EXPECT_EQ(KORUHVStatusBarConnectionText(c.link, QLatin1String(c.init)), QLatin1String(c.expected))
+            << c.init;
 }
 
 TEST(StatusBar, StateWordsAndLights)
@@ -64,7 +65,8 @@ TEST(BoardTitle, ByTheSystemType)
     board.setBdSerNr(42);
     EXPECT_EQ(KORUHVBoardTitle(&board, 16, QString(), QString(), false, QString()),
               QStringLiteral("Crate02 Board23 - M1 - [42]"));
-    EXPECT_EQ(KORUHVBoardTitle(&board, 2, QString(), QString(), false, QString()), QStringLiteral("Board73 - M1 - [42]"));
+    EXPECT_EQ(KORUHVBoardTitle(&board, 2, QString(), QString(), false, QString()),
+              QStringLiteral("Board73 - M1 - [42]"));
     EXPECT_EQ(KORUHVBoardTitle(&board, 8, QString(), QString(), false, QString()), QStringLiteral("M1"));
     board.setSysName(QString());
     EXPECT_EQ(KORUHVBoardTitle(&board, 5, QStringLiteral("A"), QStringLiteral("0_0_8000"), false, QString()),

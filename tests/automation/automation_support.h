@@ -22,16 +22,18 @@
 
 namespace autotest {
 
-inline KORUHVNodeProperty *property(const char *name, const QVariant &value) {
+inline KORUHVNodeProperty *property(const char *name, const QVariant &value)
+{
     auto *p = new KORUHVNodeProperty();
     p->setPropName(QString::fromLatin1(name));
     p->setPropVal(value);
     return p;
 }
 
-inline KORUHVNode *param(const char *name, unsigned wrapperType, unsigned short slot, unsigned short ch) {
-    KORUHVNode *p = KORUHVConfig::KORUHVConfigCreateNodeParam(NODE_CHANNEL_PARAM, QString::fromLatin1(name), slot,
-                                                              wrapperType, 2, 2);
+inline KORUHVNode *param(const char *name, unsigned wrapperType, unsigned short slot, unsigned short ch)
+{
+    KORUHVNode *p = KORUHVConfig::KORUHVConfigCreateNodeParam(NODE_CHANNEL_PARAM, QString::fromLatin1(name),
+                                                              slot, wrapperType, 2, 2);
     p->setChIdx(ch);
     return p;
 }
@@ -40,7 +42,8 @@ struct Crate {
     int handle = -1;
     std::unique_ptr<KORUHVNode> root;
     KORUHVNode *node() const { return root.get(); }
-    KORUHVNode *channelParam(int slot, int ch, const char *name) const {
+    KORUHVNode *channelParam(int slot, int ch, const char *name) const
+    {
         KORUHVNode *c = root->getChildren()[slot]->getChildren()[ch];
         for (KORUHVNode *p : c->getParameters())
             if (p->getNodeName() == QLatin1String(name))
@@ -49,7 +52,8 @@ struct Crate {
     }
 };
 
-inline Crate makeCrate() {
+inline Crate makeCrate()
+{
     fakehv::System sys;
     sys.props.push_back({"Name", {fakehv::SYSPROP_TEXT, 0, fakehv::Raw::text("crate")}});
     fakehv::Board &b0 = sys.addBoard(0, 4);
@@ -93,8 +97,9 @@ inline Crate makeCrate() {
                 KORUHVNode *mode = param("Mode", WRAPPER_TYPE_ENUM, slot, ch);
                 mode->addProperty(property("Minval", QVariant(0.0f)));
                 mode->addProperty(property("Maxval", QVariant(2.0f)));
-                mode->addProperty(property("Enum", QVariant(QVariantList{QStringLiteral("Low"), QStringLiteral("Mid"),
-                                                                         QStringLiteral("High")})));
+                mode->addProperty(
+                    property("Enum", QVariant(QVariantList{QStringLiteral("Low"), QStringLiteral("Mid"),
+                                                           QStringLiteral("High")})));
                 channel->addParameter(mode);
                 channel->addParameter(param("Name", WRAPPER_TYPE_STRING, slot, ch));
             } else {
@@ -111,8 +116,8 @@ inline Crate makeCrate() {
 
 // Processes events until the condition holds or the time is up. The default
 // bound only catches a hang: a loaded machine is slow, not stuck.
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs = 120000) {
+template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 120000)
+{
     QElapsedTimer t;
     t.start();
     while (!pred()) {

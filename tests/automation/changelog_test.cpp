@@ -7,10 +7,10 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QThread>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,8 @@ using namespace korulog;
 
 namespace {
 
-QByteArray readAll(const QString &path) {
+QByteArray readAll(const QString &path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -33,7 +34,8 @@ struct LineCase {
     const char *line;
 };
 
-TEST(ChangeLogText, LineForms) {
+TEST(ChangeLogText, LineForms)
+{
     const QString ts = QStringLiteral("2026-01-02T03:04:05.006");
     const LineCase cases[] = {
         {3, 7, "VMon", QVariant(1.5f), "[T]: [S] bd [3] ch [7] par [VMon] val [1.5]; \n"},
@@ -52,8 +54,8 @@ TEST(ChangeLogText, LineForms) {
     };
     for (const LineCase &c : cases) {
         QString out;
-        appendLine(out, QStringLiteral("T"), QStringLiteral("S"), c.board, c.channel, QString::fromLatin1(c.name),
-                   c.value);
+        appendLine(out, QStringLiteral("T"), QStringLiteral("S"), c.board, c.channel,
+                   QString::fromLatin1(c.name), c.value);
         EXPECT_EQ(out, QString::fromLatin1(c.line));
     }
     // Three events of one buffer: one timestamp, insertion order.
@@ -67,7 +69,8 @@ TEST(ChangeLogText, LineForms) {
               QStringLiteral("[T]: [S] par [DroppedLogRecords] val [12]; \n"));
 }
 
-TEST(ChangeLogText, FileNames) {
+TEST(ChangeLogText, FileNames)
+{
     struct {
         const char *home;
         const char *folder;
@@ -92,7 +95,8 @@ TEST(ChangeLogText, FileNames) {
               QStringLiteral("/RORERAVA2020.log"));
 }
 
-TEST(ChangeLogText, LocaleCodeset) {
+TEST(ChangeLogText, LocaleCodeset)
+{
     const QByteArray saved = qgetenv("LC_ALL");
     qputenv("LC_ALL", "C");
     EXPECT_EQ(encodeForLog(QStringLiteral("\u00e9")), QByteArray("\xe9"));
@@ -104,14 +108,16 @@ TEST(ChangeLogText, LocaleCodeset) {
         qputenv("LC_ALL", saved);
 }
 
-TEST(ChangeLogGlobals, FilenameUnderItsLock) {
+TEST(ChangeLogGlobals, FilenameUnderItsLock)
+{
     setLogFilename(QStringLiteral("/tmp/a.log"));
     EXPECT_EQ(currentLogFilename(), QStringLiteral("/tmp/a.log"));
     setLogFilename(QString());
     EXPECT_TRUE(currentLogFilename().isEmpty());
 }
 
-TEST(ChangeLogAppender, AppendsNeverTruncates) {
+TEST(ChangeLogAppender, AppendsNeverTruncates)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.log"));
     {
@@ -129,7 +135,8 @@ TEST(ChangeLogAppender, AppendsNeverTruncates) {
     EXPECT_EQ(readAll(path), QByteArray("old\none\ntwo\nthree\nfour\n"));
 }
 
-TEST(ChangeLogAppender, FullDiskHoldsBoundsCountsAndResumes) {
+TEST(ChangeLogAppender, FullDiskHoldsBoundsCountsAndResumes)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.log"));
     QSignalSpy spy(KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed);
@@ -172,7 +179,8 @@ TEST(ChangeLogAppender, FullDiskHoldsBoundsCountsAndResumes) {
     EXPECT_TRUE(a.drain(path, 1000));
 }
 
-TEST(ChangeLogAppender, TroubleReachesTheGuiThreadQueued) {
+TEST(ChangeLogAppender, TroubleReachesTheGuiThreadQueued)
+{
     QObject receiver;
     int calls = 0;
     bool onGuiThread = false;
@@ -194,7 +202,8 @@ TEST(ChangeLogAppender, TroubleReachesTheGuiThreadQueued) {
     EXPECT_TRUE(onGuiThread);
 }
 
-TEST(ChangeLogAppender, TwoWritersNeverInterleaveBatches) {
+TEST(ChangeLogAppender, TwoWritersNeverInterleaveBatches)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("shared.log"));
     auto writer = [&](char tag) {
@@ -203,7 +212,8 @@ TEST(ChangeLogAppender, TwoWritersNeverInterleaveBatches) {
             QByteArray batch;
             const int lines = 1 + b % 50;
             for (int i = 0; i < lines; ++i)
-                batch += QByteArray(1, tag) + " " + QByteArray::number(b) + " " + QByteArray::number(i) + "\n";
+                batch +=
+                    QByteArray(1, tag) + " " + QByteArray::number(b) + " " + QByteArray::number(i) + "\n";
             a.append(path, batch, lines);
         }
     };
@@ -227,7 +237,6 @@ TEST(ChangeLogAppender, TwoWritersNeverInterleaveBatches) {
             ASSERT_EQ(lines[i], f[0] + " " + QByteArray::number(b) + " " + QByteArray::number(k));
         }
         expectBatch[w]++;
-
     }
     EXPECT_EQ(expectBatch[0], 2000);
     EXPECT_EQ(expectBatch[1], 2000);

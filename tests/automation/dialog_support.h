@@ -26,7 +26,8 @@ public:
 // Calls answer(box) once on the next modal widget that shows up within
 // timeoutMs; the timer stops itself either way.
 inline void answerNextModal(std::function<void(QWidget *)> answer, int timeoutMs = 60000,
-                            QWidget *notThis = nullptr) {
+                            QWidget *notThis = nullptr)
+{
     auto *timer = new QTimer();
     auto *elapsed = new int(0);
     QObject::connect(timer, &QTimer::timeout, [timer, elapsed, answer, timeoutMs, notThis] {

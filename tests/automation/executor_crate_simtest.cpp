@@ -25,8 +25,8 @@ using korusim::CrateFault;
 using korusim::CrateModel;
 using korusim::CrateSim;
 
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs = 120000) { // a hang guard only
+template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 120000)
+{ // a hang guard only
     QElapsedTimer t;
     t.start();
     while (!pred()) {
@@ -40,7 +40,8 @@ bool waitFor(Pred pred, int timeoutMs = 120000) { // a hang guard only
 
 class ExecutorOverCrate : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         korusim::CrateSimOptions opts;
         opts.ramp = false;
         sim = std::make_unique<CrateSim>(CrateModel::smallCrate(), "127.0.0.2", 0, opts);
@@ -57,7 +58,8 @@ protected:
         });
         sim->clearRequests();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         exec.setSystemNode(nullptr);
         root.reset();
         if (handle >= 0)
@@ -65,7 +67,8 @@ protected:
         sim->stop();
     }
 
-    KORUHVNode *buildTree() {
+    KORUHVNode *buildTree()
+    {
         auto *sys = new KORUHVNode();
         sys->KORUHVPrepareNode("HV", NODE_SYSTEM, 2, 0, "127.0.0.2", "admin", "admin");
         for (KORUHVNode *slot : KORUHVConfig::KORUHVConfigCreateBoards(handle)) {
@@ -75,8 +78,10 @@ protected:
             const unsigned short s = slot->getBdSlotNr();
             for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(handle, s, slot->getBdChCount())) {
                 slot->addChildNode(ch);
-                for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateChannelParams(handle, 2, s, ch->getChIdx())) {
-                    for (KORUHVNodeProperty *prop : KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
+                for (KORUHVNode *p :
+                     KORUHVConfig::KORUHVConfigCreateChannelParams(handle, 2, s, ch->getChIdx())) {
+                    for (KORUHVNodeProperty *prop :
+                         KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
                              handle, p->getNodeName(), p->getParWrapperType(), s, ch->getChIdx()))
                         p->addProperty(prop);
                     ch->addParameter(p);
@@ -86,7 +91,8 @@ protected:
         return sys;
     }
 
-    QString runToEnd(const QString &script) {
+    QString runToEnd(const QString &script)
+    {
         log.clear();
         done = false;
         EXPECT_TRUE(exec.start(script));
@@ -103,7 +109,8 @@ protected:
     int result = 99;
 };
 
-TEST_F(ExecutorOverCrate, ScriptReachesTheCrateInOrder) {
+TEST_F(ExecutorOverCrate, ScriptReachesTheCrateInOrder)
+{
     const QString body = runToEnd(QStringLiteral("set V0Set 0{0,1} 100; wait 300; set Pw 0{*} 1;"));
     EXPECT_EQ(body, QStringLiteral("SET [V0Set] for [0{0,1}] to [100]... <b>OK</b><br>"
                                    "WAIT 300 ms... <b>OK</b><br>"
@@ -123,21 +130,25 @@ TEST_F(ExecutorOverCrate, ScriptReachesTheCrateInOrder) {
     EXPECT_TRUE(sim->protocolErrors().empty());
 }
 
-TEST_F(ExecutorOverCrate, RefusedWriteLogsItsLine) {
+TEST_F(ExecutorOverCrate, RefusedWriteLogsItsLine)
+{
     CrateFault f;
     f.keyword = "SETCHPARAM";
     f.action = CrateFault::Refuse;
     f.count = 1;
     sim->addFault(f);
     const QString body = runToEnd(QStringLiteral("set V0Set 0{0,1} 50;"));
-    EXPECT_NE(body.indexOf(QStringLiteral("<b>ERROR</b> - SET [V0Set] for bd[0] ch[0] to [50] ")), -1) << body;
-    EXPECT_TRUE(body.endsWith(QStringLiteral("<br>Some errors occourred in script.<br><br></div></body></html>")));
+    EXPECT_NE(body.indexOf(QStringLiteral("<b>ERROR</b> - SET [V0Set] for bd[0] ch[0] to [50] ")), -1)
+        << body;
+    EXPECT_TRUE(
+        body.endsWith(QStringLiteral("<br>Some errors occourred in script.<br><br></div></body></html>")));
     EXPECT_NE(result, 0);
     EXPECT_EQ(sim->requestsFor("SETCHPARAM").size(), 2u);
     EXPECT_DOUBLE_EQ(*sim->channelValue(0, 1, "V0Set"), 50.0);
 }
 
-TEST_F(ExecutorOverCrate, StopDuringASlowWriteSendsNoSecond) {
+TEST_F(ExecutorOverCrate, StopDuringASlowWriteSendsNoSecond)
+{
     CrateFault f;
     f.keyword = "SETCHPARAM";
     f.action = CrateFault::Delay;
@@ -160,11 +171,13 @@ TEST_F(ExecutorOverCrate, StopDuringASlowWriteSendsNoSecond) {
     EXPECT_TRUE(log.endsWith(QStringLiteral("<br>Script stopped by the user.<br><br></div></body></html>")));
 }
 
-TEST_F(ExecutorOverCrate, FailingScriptSendsNothing) {
+TEST_F(ExecutorOverCrate, FailingScriptSendsNothing)
+{
     const QString body = runToEnd(QStringLiteral("set V0Set 0{0} 10; set V0Set 0{0} 1e9;"));
-    EXPECT_TRUE(body.startsWith(QStringLiteral("Script checking has incountered an error.<br>"
-                                               "Syntax error in action [2]: value &quot;1e9&quot; for V0Set: out "
-                                               "of range (0 to 3000)<br>")))
+    EXPECT_TRUE(
+        body.startsWith(QStringLiteral("Script checking has incountered an error.<br>"
+                                       "Syntax error in action [2]: value &quot;1e9&quot; for V0Set: out "
+                                       "of range (0 to 3000)<br>")))
         << body;
     EXPECT_TRUE(sim->requestsFor("SETCHPARAM").empty());
 }

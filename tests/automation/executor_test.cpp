@@ -17,7 +17,8 @@ const QString tail = QStringLiteral("</div></body></html>");
 
 class Executor : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fakehv::reset();
         crate = autotest::makeCrate();
         exec.setSystemNode(crate.node());
@@ -30,7 +31,8 @@ protected:
     void TearDown() override { exec.setSystemNode(nullptr); }
 
     // Runs the script to its end and returns the log without the head.
-    QString run(const QString &script) {
+    QString run(const QString &script)
+    {
         log.clear();
         finishedCount = 0;
         EXPECT_TRUE(exec.start(script));
@@ -47,11 +49,13 @@ protected:
     int result = 99;
 };
 
-TEST_F(Executor, RunsWaitAndSetWithGoldenLog) {
+TEST_F(Executor, RunsWaitAndSetWithGoldenLog)
+{
     const QString body = run(QStringLiteral("wait 50;\nset V0Set 0{1} 100;\n"));
-    EXPECT_EQ(body, QStringLiteral("WAIT 50 ms... <b>OK</b><br>SET [V0Set] for [0{1}] to [100]... <b>OK</b><br>"
-                                   "<br>Script successfully executed.<br><br>") +
-                        tail);
+    EXPECT_EQ(body,
+              QStringLiteral("WAIT 50 ms... <b>OK</b><br>SET [V0Set] for [0{1}] to [100]... <b>OK</b><br>"
+                             "<br>Script successfully executed.<br><br>") +
+                  tail);
     EXPECT_EQ(result, 0);
     ASSERT_EQ(writes().size(), 1u);
     EXPECT_EQ(writes()[0].slot, 0);
@@ -60,22 +64,26 @@ TEST_F(Executor, RunsWaitAndSetWithGoldenLog) {
     EXPECT_EQ(crate.channelParam(0, 1, "V0Set")->getNodeValue().KORUHVGetValue().toFloat(), 100.0f);
 }
 
-TEST_F(Executor, StarWritesEveryOccupiedSlotInOrderAndShowsAll) {
+TEST_F(Executor, StarWritesEveryOccupiedSlotInOrderAndShowsAll)
+{
     const QString body = run(QStringLiteral("set V0Set * 5;"));
     EXPECT_TRUE(body.startsWith(QStringLiteral("SET [V0Set] for [ALL] to [5]... <b>OK</b><br>")));
     std::vector<std::pair<int, int>> order;
     for (const auto &c : writes())
         order.emplace_back(c.slot, c.list.at(0));
-    EXPECT_EQ(order, (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {0, 3}, {2, 0}, {2, 1}, {2, 2}}));
+    EXPECT_EQ(order,
+              (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {0, 3}, {2, 0}, {2, 1}, {2, 2}}));
 }
 
-TEST_F(Executor, RuntimeSelectionErrorsAreLoggedAndOthersStillWritten) {
+TEST_F(Executor, RuntimeSelectionErrorsAreLoggedAndOthersStillWritten)
+{
     const QString body = run(QStringLiteral("set V0Set 0{9,2} 7;"));
     EXPECT_EQ(body, QStringLiteral("SET [V0Set] for [0{9,2}] to [7]... ") + errOpen +
-                        QStringLiteral("<b>ERROR</b> - SET [V0Set] for bd[0] ch[9] to [7] - Channel index [9] out of "
-                                       "bounds") +
-                        errClose + QStringLiteral("<br>") + QStringLiteral("<br>Some errors occourred in script.<br><br>") +
-                        tail);
+                        QStringLiteral(
+                            "<b>ERROR</b> - SET [V0Set] for bd[0] ch[9] to [7] - Channel index [9] out of "
+                            "bounds") +
+                        errClose + QStringLiteral("<br>") +
+                        QStringLiteral("<br>Some errors occourred in script.<br><br>") + tail);
     EXPECT_EQ(result, -1);
     ASSERT_EQ(writes().size(), 1u);
     EXPECT_EQ(writes()[0].list.at(0), 2);
@@ -85,7 +93,8 @@ TEST_F(Executor, RuntimeSelectionErrorsAreLoggedAndOthersStillWritten) {
     EXPECT_NE(body2.indexOf(QStringLiteral("<b>ERROR</b> - Board index [9] out of bounds")), -1) << body2;
 }
 
-TEST_F(Executor, RefusedWriteLogsItsLineWithTheWrapperCode) {
+TEST_F(Executor, RefusedWriteLogsItsLineWithTheWrapperCode)
+{
     fakehv::system(crate.handle).crate[0].channels[1].find("V0Set")->setCode = 5;
     const QString body = run(QStringLiteral("set V0Set 0{0,1} 10;"));
     EXPECT_EQ(body, QStringLiteral("SET [V0Set] for [0{0,1}] to [10]... ") + errOpen +
@@ -95,31 +104,38 @@ TEST_F(Executor, RefusedWriteLogsItsLineWithTheWrapperCode) {
     EXPECT_EQ(writes().size(), 2u);
 }
 
-TEST_F(Executor, FailingScriptWritesNothing) {
-    for (const char *script : {"set V0Set 0{1} 100; SET V0Set 0{1} 1;", "set V0Set 0{1} 100; set V0Set 0{1} 5000;",
-                               ";;;", "wait 10; set Pw 0{0} On;"}) {
+TEST_F(Executor, FailingScriptWritesNothing)
+{
+    for (const char *script :
+         {"set V0Set 0{1} 100; SET V0Set 0{1} 1;", "set V0Set 0{1} 100; set V0Set 0{1} 5000;", ";;;",
+          "wait 10; set Pw 0{0} On;"}) {
         const QString body = run(QString::fromLatin1(script));
-        EXPECT_TRUE(body.startsWith(QStringLiteral("Script checking has incountered an error.<br>"))) << script;
-        EXPECT_TRUE(body.endsWith(QStringLiteral("<br>Some errors occourred in script.<br><br>") + tail)) << script;
+        EXPECT_TRUE(body.startsWith(QStringLiteral("Script checking has incountered an error.<br>")))
+            << script;
+        EXPECT_TRUE(body.endsWith(QStringLiteral("<br>Some errors occourred in script.<br><br>") + tail))
+            << script;
         EXPECT_TRUE(writes().empty()) << script;
         EXPECT_EQ(result, -1);
     }
     // The position and then the reason, escaped for the run log.
     EXPECT_NE(run(QStringLiteral("wait 1; WAIT 2;"))
-                  .indexOf(QStringLiteral("Syntax error in action [2]: unknown keyword &quot;WAIT&quot; (a two-word "
-                                          "action starts with &quot;wait&quot;)<br>")),
+                  .indexOf(QStringLiteral(
+                      "Syntax error in action [2]: unknown keyword &quot;WAIT&quot; (a two-word "
+                      "action starts with &quot;wait&quot;)<br>")),
               -1);
     EXPECT_EQ(run(QStringLiteral(";;")).indexOf(QStringLiteral("Syntax error")), -1);
 }
 
-TEST_F(Executor, HtmlInTokensIsEscaped) {
+TEST_F(Executor, HtmlInTokensIsEscaped)
+{
     const QString body = run(QStringLiteral("set Name 0{0} <b>x&y;"));
     EXPECT_NE(body.indexOf(QStringLiteral("to [&lt;b&gt;x&amp;y]")), -1) << body;
     ASSERT_EQ(fakehv::callsOf("KORUHV_SetChName").size(), 1u);
     EXPECT_EQ(fakehv::callsOf("KORUHV_SetChName")[0].name, "<b>x&y");
 }
 
-TEST_F(Executor, OneWritePerTurn) {
+TEST_F(Executor, OneWritePerTurn)
+{
     log.clear();
     finishedCount = 0;
     ASSERT_TRUE(exec.start(QStringLiteral("set V0Set * 5;")));
@@ -133,7 +149,8 @@ TEST_F(Executor, OneWritePerTurn) {
     EXPECT_EQ(seen, 7u);
 }
 
-TEST_F(Executor, StopDuringWaitEndsItAtOnce) {
+TEST_F(Executor, StopDuringWaitEndsItAtOnce)
+{
     log.clear();
     ASSERT_TRUE(exec.start(QStringLiteral("wait 60000; set V0Set 0{0} 1;")));
     ASSERT_TRUE(autotest::waitFor([&] { return log.contains(QStringLiteral("WAIT 60000 ms")); }));
@@ -141,12 +158,14 @@ TEST_F(Executor, StopDuringWaitEndsItAtOnce) {
     // Well before the 60 s wait would have ended (a wide margin for a loaded machine).
     ASSERT_TRUE(autotest::waitFor([&] { return finishedCount > 0; }, 30000));
     EXPECT_EQ(result, KORUHVScriptExecutor::StoppedResult);
-    EXPECT_TRUE(log.endsWith(QStringLiteral("WAIT 60000 ms... <br><br>Script stopped by the user.<br><br>") + tail))
+    EXPECT_TRUE(
+        log.endsWith(QStringLiteral("WAIT 60000 ms... <br><br>Script stopped by the user.<br><br>") + tail))
         << log;
     EXPECT_TRUE(writes().empty());
 }
 
-TEST_F(Executor, StopBetweenWritesSendsNoMore) {
+TEST_F(Executor, StopBetweenWritesSendsNoMore)
+{
     log.clear();
     ASSERT_TRUE(exec.start(QStringLiteral("set V0Set * 5;")));
     ASSERT_TRUE(autotest::waitFor([&] { return writes().size() >= 2; }));
@@ -154,10 +173,12 @@ TEST_F(Executor, StopBetweenWritesSendsNoMore) {
     const size_t n = writes().size();
     ASSERT_TRUE(autotest::waitFor([&] { return finishedCount > 0; }));
     EXPECT_EQ(writes().size(), n);
-    EXPECT_TRUE(log.endsWith(QStringLiteral("to [5]... <br>Script stopped by the user.<br><br>") + tail)) << log;
+    EXPECT_TRUE(log.endsWith(QStringLiteral("to [5]... <br>Script stopped by the user.<br><br>") + tail))
+        << log;
 }
 
-TEST_F(Executor, PauseHoldsAndResumeContinues) {
+TEST_F(Executor, PauseHoldsAndResumeContinues)
+{
     log.clear();
     ASSERT_TRUE(exec.start(QStringLiteral("wait 150; set V0Set 0{0} 1; set V0Set 0{1} 2;")));
     ASSERT_TRUE(autotest::waitFor([&] { return log.contains(QStringLiteral("WAIT")); }));
@@ -175,7 +196,8 @@ TEST_F(Executor, PauseHoldsAndResumeContinues) {
     EXPECT_EQ(result, 0);
 }
 
-TEST_F(Executor, AbortIsSynchronousAndStartWhileBusyIsRefused) {
+TEST_F(Executor, AbortIsSynchronousAndStartWhileBusyIsRefused)
+{
     ASSERT_TRUE(exec.start(QStringLiteral("wait 60000;")));
     EXPECT_FALSE(exec.start(QStringLiteral("wait 1;")));
     ASSERT_TRUE(autotest::waitFor([&] { return log.contains(QStringLiteral("WAIT")); }));
@@ -185,7 +207,8 @@ TEST_F(Executor, AbortIsSynchronousAndStartWhileBusyIsRefused) {
     EXPECT_FALSE(exec.isActive());
 }
 
-TEST_F(Executor, DetachingTheTreeAbortsTheRun) {
+TEST_F(Executor, DetachingTheTreeAbortsTheRun)
+{
     ASSERT_TRUE(exec.start(QStringLiteral("set V0Set * 5; wait 1000; set V0Set * 6;")));
     ASSERT_TRUE(autotest::waitFor([&] { return writes().size() >= 1; }));
     exec.setSystemNode(nullptr);
@@ -199,7 +222,8 @@ TEST_F(Executor, DetachingTheTreeAbortsTheRun) {
     EXPECT_EQ(writes().size(), n);
 }
 
-TEST_F(Executor, BoardRemovedMidRunIsFoundOut) {
+TEST_F(Executor, BoardRemovedMidRunIsFoundOut)
+{
     ASSERT_TRUE(exec.start(QStringLiteral("wait 100; set V0Set 2{0} 5;")));
     ASSERT_TRUE(autotest::waitFor([&] { return log.contains(QStringLiteral("WAIT")); }));
     // Board 2 leaves during the wait: its node is replaced by an empty slot.

@@ -12,7 +12,8 @@ namespace {
 
 class Language : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fakehv::reset();
         crate = autotest::makeCrate();
     }
@@ -25,7 +26,8 @@ struct ParseCase {
     Selection selection;
 };
 
-TEST_F(Language, ChannelListTable) {
+TEST_F(Language, ChannelListTable)
+{
     const QVector<int> none;
     const ParseCase cases[] = {
         {"*", ParseAll, {}},
@@ -68,7 +70,8 @@ struct CheckCase {
     int result;
 };
 
-TEST_F(Language, CheckerTable) {
+TEST_F(Language, CheckerTable)
+{
     const CheckCase cases[] = {
         {"set V0Set 0{1} 100", CheckValid},
         {"  set   V0Set\n0{1}\t100 ", CheckValid},
@@ -115,19 +118,22 @@ TEST_F(Language, CheckerTable) {
     EXPECT_EQ(checkAction(QStringLiteral("wait 5"), nullptr), CheckSyntax);
 }
 
-TEST_F(Language, RefusedScriptsSayWhy) {
+TEST_F(Language, RefusedScriptsSayWhy)
+{
     struct {
         const char *script;
         const char *text;
     } cases[] = {
         {"wait 1; set VOSet 0{1} 100;",
          "Syntax error in action [2]: unknown parameter \"VOSet\" (no selected channel has it)"},
-        {"set V0Set 0{1} 5000;", "Syntax error in action [1]: value \"5000\" for V0Set: out of range (0 to 1000)"},
+        {"set V0Set 0{1} 5000;",
+         "Syntax error in action [1]: value \"5000\" for V0Set: out of range (0 to 1000)"},
         {"set Pw 0{1} On;", "Syntax error in action [1]: value \"On\" for Pw: not 0 or 1"},
         {"set Mode 0{0} 3;", "Syntax error in action [1]: value \"3\" for Mode: not an index"},
         {"SET V0Set 0{1} 1;",
          "Syntax error in action [1]: unknown keyword \"SET\" (a four-word action starts with \"set\")"},
-        {"wait soon;", "Syntax error in action [1]: wait time \"soon\" is not a whole number of milliseconds"},
+        {"wait soon;",
+         "Syntax error in action [1]: wait time \"soon\" is not a whole number of milliseconds"},
         {"wait;", "Syntax error in action [1]: 1 words; an action is \"wait <ms>\" or "
                   "\"set <parameter> <channels> <value>\""},
         {"set V0Set 0{1 1;", "Syntax error in action [1]: channel list \"0{1\": \"}\" missing"},
@@ -142,10 +148,12 @@ TEST_F(Language, RefusedScriptsSayWhy) {
     // Without its system every script is refused, and the text says why.
     const QVector<QString> actions = splitActions(QStringLiteral("wait 1;"));
     EXPECT_EQ(checkActions(actions, nullptr), 1);
-    EXPECT_EQ(checkFailureText(actions, nullptr, 1), QStringLiteral("The system of this script is no longer connected."));
+    EXPECT_EQ(checkFailureText(actions, nullptr, 1),
+              QStringLiteral("The system of this script is no longer connected."));
 }
 
-TEST_F(Language, CheckerStoresParameterAndText) {
+TEST_F(Language, CheckerStoresParameterAndText)
+{
     QString param, text;
     EXPECT_EQ(checkAction(QStringLiteral("set Foo x{1} 1"), crate.node(), &param, &text), ParseBadBoard);
     EXPECT_EQ(param, QStringLiteral("Foo"));
@@ -154,7 +162,8 @@ TEST_F(Language, CheckerStoresParameterAndText) {
     EXPECT_EQ(text, QStringLiteral("wait 20"));
 }
 
-TEST_F(Language, SplitAndCheckScripts) {
+TEST_F(Language, SplitAndCheckScripts)
+{
     EXPECT_EQ(splitActions(QStringLiteral("a; ;b;\n")), (QVector<QString>{"a", "b"}));
     EXPECT_EQ(splitActions(QStringLiteral(";;;")).size(), 0);
     struct {
@@ -169,7 +178,8 @@ TEST_F(Language, SplitAndCheckScripts) {
         {"wait 10;\nset V0Set 0{1} 100;\nset V0Set 0{1} 5000;\n", 3},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(checkActions(splitActions(QString::fromLatin1(c.script)), crate.node()), c.result) << c.script;
+        EXPECT_EQ(checkActions(splitActions(QString::fromLatin1(c.script)), crate.node()), c.result)
+            << c.script;
 
     int steps = 0;
     checkActions(splitActions(QStringLiteral("wait 1;wait 2;wait 3;")), crate.node(), nullptr, nullptr,
@@ -180,7 +190,8 @@ TEST_F(Language, SplitAndCheckScripts) {
     EXPECT_EQ(progressStep(200), 1);
 }
 
-TEST_F(Language, MatchingParametersFollowTheSelection) {
+TEST_F(Language, MatchingParametersFollowTheSelection)
+{
     int code = 0;
     const Selection s = parseChannelList(QStringLiteral("0{0,1}:2{2}"), crate.node(), &code);
     EXPECT_EQ(matchingParameters(crate.node(), s, code, QStringLiteral("v0set")).size(), 3);

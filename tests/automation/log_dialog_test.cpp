@@ -22,7 +22,8 @@ namespace {
 
 class LogDialog : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fakehv::reset();
         crate = autotest::makeCrate();
         for (const char *name : {"Temp", "FanStat"}) {
@@ -35,39 +36,50 @@ protected:
         qputenv("HOME", home.path().toLocal8Bit());
         setLogFilename(QString());
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (dialog)
             delete dialog.data();
         qputenv("HOME", savedHome);
         setLogFilename(QString());
     }
-    void open() {
+    void open()
+    {
         dialog = new QLogDialog(crate.node(), nullptr);
         dialog->show();
     }
     QTreeWidget *tree() { return dialog->findChild<QTreeWidget *>(QStringLiteral("chanSel")); }
     QTreeWidget *list() { return dialog->findChild<QTreeWidget *>(QStringLiteral("listWidget")); }
     QLineEdit *fileLine() { return dialog->findChild<QLineEdit *>(QStringLiteral("fileLine")); }
-    QPushButton *ok() {
-        return dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok);
+    QPushButton *ok()
+    {
+        return dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))
+            ->button(QDialogButtonBox::Ok);
     }
-    QStringList listTexts() {
+    QStringList listTexts()
+    {
         QStringList out;
         for (int i = 0; i < list()->topLevelItemCount(); ++i)
             out << list()->topLevelItem(i)->text(0);
         return out;
     }
-    QTreeWidgetItem *listItem(const char *name) {
+    QTreeWidgetItem *listItem(const char *name)
+    {
         return list()->findItems(QString::fromLatin1(name), Qt::MatchExactly).value(0);
     }
-    void click(QTreeWidgetItem *item) {
+    void click(QTreeWidgetItem *item)
+    {
         tree()->scrollToItem(item);
         QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(item).center());
     }
     static bool on(QTreeWidgetItem *item) { return item->flags() & Qt::ItemIsEnabled; }
-    bool flagged(int slot, int ch, const char *name) { return crate.channelParam(slot, ch, name)->getHasLogEnabled(); }
+    bool flagged(int slot, int ch, const char *name)
+    {
+        return crate.channelParam(slot, ch, name)->getHasLogEnabled();
+    }
     bool sysFlagged(int i) { return crate.node()->getParameters()[i]->getHasLogEnabled(); }
-    int flaggedCount() {
+    int flaggedCount()
+    {
         int n = 0;
         for (KORUHVNode *b : crate.node()->getChildren())
             for (KORUHVNode *c : b->getChildren())
@@ -82,7 +94,8 @@ protected:
     QPointer<QLogDialog> dialog;
 };
 
-TEST_F(LogDialog, PopulationFollowsTreeAndFlags) {
+TEST_F(LogDialog, PopulationFollowsTreeAndFlags)
+{
     crate.channelParam(0, 1, "Pw")->setHasLogEnabled(true);
     crate.node()->getParameters()[1]->setHasLogEnabled(true);
     open();
@@ -101,7 +114,8 @@ TEST_F(LogDialog, PopulationFollowsTreeAndFlags) {
     EXPECT_FALSE(ok()->isEnabled()); // no file name yet
 }
 
-TEST_F(LogDialog, ClicksChooseBoardsAndChannels) {
+TEST_F(LogDialog, ClicksChooseBoardsAndChannels)
+{
     open();
     QTreeWidgetItem *board = tree()->topLevelItem(0);
     click(board); // a disabled board takes the click: it and its channels are chosen
@@ -123,7 +137,8 @@ TEST_F(LogDialog, ClicksChooseBoardsAndChannels) {
     EXPECT_FALSE(on(board));
 }
 
-TEST_F(LogDialog, FileNameFromField) {
+TEST_F(LogDialog, FileNameFromField)
+{
     const QString h = QStringLiteral("/home/u");
     struct {
         const char *field;
@@ -136,10 +151,12 @@ TEST_F(LogDialog, FileNameFromField) {
         {"", ""},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(QLogDialog::logFileNameFromField(QString::fromLatin1(c.field), h), QString::fromLatin1(c.name));
+        EXPECT_EQ(QLogDialog::logFileNameFromField(QString::fromLatin1(c.field), h),
+                  QString::fromLatin1(c.name));
 }
 
-TEST_F(LogDialog, OkWithSystemParametersOnlyAccepts) {
+TEST_F(LogDialog, OkWithSystemParametersOnlyAccepts)
+{
     open();
     QTest::keyClicks(fileLine(), QStringLiteral("run"));
     EXPECT_TRUE(ok()->isEnabled());
@@ -153,7 +170,8 @@ TEST_F(LogDialog, OkWithSystemParametersOnlyAccepts) {
     EXPECT_EQ(currentLogFilename(), QDir(home.path()).filePath(QStringLiteral("run.log")));
 }
 
-TEST_F(LogDialog, OkWithChannelParameters) {
+TEST_F(LogDialog, OkWithChannelParameters)
+{
     crate.channelParam(2, 0, "VSet")->setHasLogEnabled(true); // cleared by the new choice
     open();
     QTest::keyClicks(fileLine(), QStringLiteral("/tmp/a.log"));
@@ -170,7 +188,8 @@ TEST_F(LogDialog, OkWithChannelParameters) {
     EXPECT_EQ(currentLogFilename(), QStringLiteral("/tmp/a.log"));
 }
 
-TEST_F(LogDialog, RefusedOkAndCancelChangeNothing) {
+TEST_F(LogDialog, RefusedOkAndCancelChangeNothing)
+{
     crate.channelParam(0, 1, "Pw")->setHasLogEnabled(true);
     setLogFilename(QStringLiteral("/tmp/keep.log"));
     open();
@@ -205,24 +224,28 @@ TEST_F(LogDialog, RefusedOkAndCancelChangeNothing) {
     EXPECT_EQ(currentLogFilename(), QStringLiteral("/tmp/keep.log"));
 
     // Cancel: nothing changes.
-    QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel),
+                      Qt::LeftButton);
     EXPECT_TRUE(flagged(0, 1, "Pw"));
     EXPECT_EQ(currentLogFilename(), QStringLiteral("/tmp/keep.log"));
 }
 
-TEST_F(LogDialog, WarningAnsweredYesAccepts) {
+TEST_F(LogDialog, WarningAnsweredYesAccepts)
+{
     open();
     fileLine()->setText(QStringLiteral("x"));
     click(tree()->topLevelItem(2));
     listItem("FanStat")->setSelected(true);
-    autotest::answerNextModal([](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+    autotest::answerNextModal(
+        [](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
     QTest::mouseClick(ok(), Qt::LeftButton);
     EXPECT_TRUE(sysFlagged(1));
     EXPECT_EQ(flaggedCount(), 0);
     EXPECT_EQ(currentLogFilename(), QDir(home.path()).filePath(QStringLiteral("x.log")));
 }
 
-TEST_F(LogDialog, ABoardInsertedWhileOpenIsShownWithTheChoiceKeptBeforeOkActs) {
+TEST_F(LogDialog, ABoardInsertedWhileOpenIsShownWithTheChoiceKeptBeforeOkActs)
+{
     open();
     fileLine()->setText(QStringLiteral("x"));
     list()->clearSelection();
@@ -244,7 +267,8 @@ TEST_F(LogDialog, ABoardInsertedWhileOpenIsShownWithTheChoiceKeptBeforeOkActs) {
         static_cast<QMessageBox *>(w)->accept();
     });
     QTest::mouseClick(ok(), Qt::LeftButton);
-    EXPECT_TRUE(text.startsWith(QStringLiteral("The boards of crate changed while this dialog was open."))) << text;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("The boards of crate changed while this dialog was open.")))
+        << text;
     ASSERT_FALSE(dialog.isNull());
     EXPECT_NE(dialog->result(), QDialog::Accepted);
     EXPECT_EQ(flaggedCount(), 0) << "nothing changes before the operator confirms";
@@ -261,7 +285,8 @@ TEST_F(LogDialog, ABoardInsertedWhileOpenIsShownWithTheChoiceKeptBeforeOkActs) {
         EXPECT_TRUE(flagged(0, ch, "V0Set"));
 }
 
-TEST(LogDialogAlone, WithoutSystemOkDoesNothing) {
+TEST(LogDialogAlone, WithoutSystemOkDoesNothing)
+{
     QLogDialog d(nullptr);
     d.setAttribute(Qt::WA_DeleteOnClose, false);
     EXPECT_EQ(d.findChild<QTreeWidget *>(QStringLiteral("chanSel"))->topLevelItemCount(), 0);

@@ -6,6 +6,7 @@
 #include "dialog_support.h"
 #include "qt_gtest_print.h"
 
+#include "QSystemInformations.h"
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFile>
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include "QSystemInformations.h"
 
 #include <QTest>
 #include <QTextBrowser>
@@ -40,23 +40,30 @@ namespace {
 
 class ScriptDialog : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fakehv::reset();
         crate = autotest::makeCrate();
         dialog = new QScriptDialog(crate.node(), &panel, nullptr);
         dialog->show();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         QScriptDialog::chooseScriptFileForTest = nullptr;
         if (dialog)
             delete dialog.data();
     }
     QTextEdit *editor() { return dialog->findChild<QTextEdit *>(QStringLiteral("actionsEdit")); }
-    QPushButton *button(const char *name) { return dialog->findChild<QPushButton *>(QString::fromLatin1(name)); }
-    QPushButton *boxButton(QDialogButtonBox::StandardButton b) {
+    QPushButton *button(const char *name)
+    {
+        return dialog->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+    QPushButton *boxButton(QDialogButtonBox::StandardButton b)
+    {
         return dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBoxSaveOpen"))->button(b);
     }
-    void type(const QString &text) {
+    void type(const QString &text)
+    {
         editor()->setFocus();
         QTest::keyClicks(editor(), text);
     }
@@ -66,7 +73,8 @@ protected:
     QPointer<QScriptDialog> dialog;
 };
 
-TEST_F(ScriptDialog, EditorRuleEnablesSaveStartCheck) {
+TEST_F(ScriptDialog, EditorRuleEnablesSaveStartCheck)
+{
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Create Script"));
     EXPECT_TRUE(editor()->toPlainText().isEmpty());
     for (QPushButton *b : {boxButton(QDialogButtonBox::Save), button("startButton"), button("buildButton")})
@@ -80,16 +88,18 @@ TEST_F(ScriptDialog, EditorRuleEnablesSaveStartCheck) {
     EXPECT_FALSE(button("buildButton")->isEnabled());
 }
 
-TEST_F(ScriptDialog, CheckReportsResultAndPosition) {
+TEST_F(ScriptDialog, CheckReportsResultAndPosition)
+{
     struct {
         const char *script;
         const char *label;
     } cases[] = {
         {"wait 10;\nset V0Set 0{1} 100;\n", "Script format correct."},
-        {"wait 10;\nSET V0Set 0{1} 100;", "Script not correctly formatted.\nSyntax error in action [2]: unknown keyword "
-                                          "\"SET\" (a four-word action starts with \"set\")"},
-        {"set V0Set 0{1} 5000;",
-         "Script not correctly formatted.\nSyntax error in action [1]: value \"5000\" for V0Set: out of range (0 to 1000)"},
+        {"wait 10;\nSET V0Set 0{1} 100;",
+         "Script not correctly formatted.\nSyntax error in action [2]: unknown keyword "
+         "\"SET\" (a four-word action starts with \"set\")"},
+        {"set V0Set 0{1} 5000;", "Script not correctly formatted.\nSyntax error in action [1]: value "
+                                 "\"5000\" for V0Set: out of range (0 to 1000)"},
         {";;", "Script not correctly formatted."},
     };
     for (const auto &c : cases) {
@@ -107,7 +117,8 @@ TEST_F(ScriptDialog, CheckReportsResultAndPosition) {
     }
 }
 
-TEST_F(ScriptDialog, SaveAndLoadScriptFiles) {
+TEST_F(ScriptDialog, SaveAndLoadScriptFiles)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QString chosen = dir.filePath(QStringLiteral("ramp"));
@@ -162,7 +173,8 @@ TEST_F(ScriptDialog, SaveAndLoadScriptFiles) {
 
 class ScriptRun : public ScriptDialog {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         window = new autotest::TestMainWindow();
         menu = window->menuBar()->addMenu(QStringLiteral("File"));
         table = new QTableWidget(2, 1, window);
@@ -174,12 +186,14 @@ protected:
         window->show();
         ScriptDialog::SetUp();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         ScriptDialog::TearDown();
         delete window;
     }
     QTextBrowser *runLog() { return window->findChild<QTextBrowser *>(QStringLiteral("scriptRunLog")); }
-    QPushButton *dockButton(const char *name) {
+    QPushButton *dockButton(const char *name)
+    {
         return window->findChild<QPushButton *>(QString::fromLatin1(name));
     }
     bool editable(int row) { return table->item(row, 0)->flags() & Qt::ItemIsEditable; }
@@ -189,7 +203,8 @@ protected:
     QTableWidget *table = nullptr;
 };
 
-TEST_F(ScriptRun, RunUsesTheDockAndGivesControlsBack) {
+TEST_F(ScriptRun, RunUsesTheDockAndGivesControlsBack)
+{
     editor()->setPlainText(QStringLiteral("set V0Set 0{1} 100;\nwait 200;\n"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     ASSERT_TRUE(runLog());
@@ -222,7 +237,8 @@ TEST_F(ScriptRun, RunUsesTheDockAndGivesControlsBack) {
     EXPECT_FALSE(runLog()->toPlainText().contains(QStringLiteral("V0Set")));
 }
 
-TEST_F(ScriptRun, DockButtonsPauseResumeAndStop) {
+TEST_F(ScriptRun, DockButtonsPauseResumeAndStop)
+{
     editor()->setPlainText(QStringLiteral("wait 300; set V0Set 0{0} 1; wait 60000; set V0Set 0{1} 1;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     QTest::mouseClick(dockButton("dockPauseButton"), Qt::LeftButton);
@@ -233,7 +249,8 @@ TEST_F(ScriptRun, DockButtonsPauseResumeAndStop) {
     EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChParam").empty());
     QTest::mouseClick(dockButton("dockStartButton"), Qt::LeftButton); // resumes
     ASSERT_TRUE(autotest::waitFor([&] { return fakehv::callsOf("KORUHV_SetChParam").size() == 1; }));
-    ASSERT_TRUE(autotest::waitFor([&] { return runLog()->toPlainText().contains(QStringLiteral("WAIT 60000")); }));
+    ASSERT_TRUE(
+        autotest::waitFor([&] { return runLog()->toPlainText().contains(QStringLiteral("WAIT 60000")); }));
     QTest::mouseClick(dockButton("dockStopButton"), Qt::LeftButton);
     // Stop ends the 60 s wait at once; the margin is for a loaded machine.
     ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }, 30000));
@@ -242,10 +259,12 @@ TEST_F(ScriptRun, DockButtonsPauseResumeAndStop) {
     EXPECT_TRUE(dialog->isEnabled());
 }
 
-TEST_F(ScriptRun, StartAfterStopWaitsForTheOldRunsEnd) {
+TEST_F(ScriptRun, StartAfterStopWaitsForTheOldRunsEnd)
+{
     editor()->setPlainText(QStringLiteral("wait 60000; set V0Set 0{0} 1;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
-    ASSERT_TRUE(autotest::waitFor([&] { return runLog()->toPlainText().contains(QStringLiteral("WAIT 60000")); }));
+    ASSERT_TRUE(
+        autotest::waitFor([&] { return runLog()->toPlainText().contains(QStringLiteral("WAIT 60000")); }));
     editor()->setPlainText(QStringLiteral("set V0Set 0{1} 3;"));
     QTest::mouseClick(dockButton("dockStopButton"), Qt::LeftButton);
     QTest::mouseClick(dockButton("dockStartButton"), Qt::LeftButton); // the old run has not ended yet
@@ -255,7 +274,8 @@ TEST_F(ScriptRun, StartAfterStopWaitsForTheOldRunsEnd) {
     EXPECT_TRUE(runLog()->toPlainText().contains(QStringLiteral("Script successfully executed.")));
 }
 
-TEST_F(ScriptRun, FailingScriptWritesNothing) {
+TEST_F(ScriptRun, FailingScriptWritesNothing)
+{
     editor()->setPlainText(QStringLiteral("set V0Set 0{1} 100;\nset Pw 0{1} On;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
@@ -267,7 +287,8 @@ TEST_F(ScriptRun, FailingScriptWritesNothing) {
     EXPECT_TRUE(dialog->isEnabled());
 }
 
-TEST_F(ScriptRun, ClosingMidRunStopsAndFreesDock) {
+TEST_F(ScriptRun, ClosingMidRunStopsAndFreesDock)
+{
     editor()->setPlainText(QStringLiteral("wait 60000; set V0Set 0{0} 1;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     ASSERT_TRUE(dialog->isRunning());
@@ -283,7 +304,8 @@ TEST_F(ScriptRun, ClosingMidRunStopsAndFreesDock) {
     EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChParam").empty());
 }
 
-TEST_F(ScriptRun, DeletedMidRunGivesControlsBack) {
+TEST_F(ScriptRun, DeletedMidRunGivesControlsBack)
+{
     editor()->setPlainText(QStringLiteral("wait 60000;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     ASSERT_TRUE(dialog->isRunning());
@@ -293,7 +315,8 @@ TEST_F(ScriptRun, DeletedMidRunGivesControlsBack) {
     EXPECT_TRUE(window->findChildren<QDockWidget *>().isEmpty());
 }
 
-TEST_F(ScriptRun, SystemRemovedMidRun) {
+TEST_F(ScriptRun, SystemRemovedMidRun)
+{
     editor()->setPlainText(QStringLiteral("set V0Set * 1; wait 60000; set V0Set * 2;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     ASSERT_TRUE(autotest::waitFor([&] { return !fakehv::callsOf("KORUHV_SetChParam").empty(); }));
@@ -306,12 +329,13 @@ TEST_F(ScriptRun, SystemRemovedMidRun) {
     EXPECT_TRUE(runLog()->toPlainText().contains(QStringLiteral("Script stopped by the user.")));
 }
 
-TEST_F(ScriptRun, ARefusedRunSaysWhyAndAfterItsSystemWentThatItWent) {
+TEST_F(ScriptRun, ARefusedRunSaysWhyAndAfterItsSystemWentThatItWent)
+{
     editor()->setPlainText(QStringLiteral("set VOSet 0{1} 100;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
-    EXPECT_TRUE(runLog()->toPlainText().contains(
-        QStringLiteral("Syntax error in action [1]: unknown parameter \"VOSet\" (no selected channel has it)")))
+    EXPECT_TRUE(runLog()->toPlainText().contains(QStringLiteral(
+        "Syntax error in action [1]: unknown parameter \"VOSet\" (no selected channel has it)")))
         << runLog()->toPlainText();
 
     dialog->systemRemoved();
@@ -325,7 +349,8 @@ TEST_F(ScriptRun, ARefusedRunSaysWhyAndAfterItsSystemWentThatItWent) {
     EXPECT_FALSE(text.contains(QStringLiteral("Syntax error"))) << text;
 }
 
-TEST_F(ScriptRun, RowsInsertedDuringARunAreLockedToo) {
+TEST_F(ScriptRun, RowsInsertedDuringARunAreLockedToo)
+{
     editor()->setPlainText(QStringLiteral("wait 60000;"));
     QTest::mouseClick(button("startButton"), Qt::LeftButton);
     ASSERT_TRUE(dialog->isRunning());
@@ -354,8 +379,8 @@ TEST_F(ScriptRun, RowsInsertedDuringARunAreLockedToo) {
     const struct {
         const char *text;
         bool editable;
-    } cells[] = {{"editable", true},   {"fixed", false},     {"new above", true},
-                 {"new below", true},  {"new fixed", false}, {"a sorted one", true}};
+    } cells[] = {{"editable", true},  {"fixed", false},     {"new above", true},
+                 {"new below", true}, {"new fixed", false}, {"a sorted one", true}};
     for (const auto &c : cells) {
         QTableWidgetItem *item = table->findItems(QString::fromLatin1(c.text), Qt::MatchExactly).value(0);
         ASSERT_TRUE(item) << c.text;
@@ -363,7 +388,8 @@ TEST_F(ScriptRun, RowsInsertedDuringARunAreLockedToo) {
     }
 }
 
-TEST(ScriptDialogAlone, WithoutMainWindowARunOnlyMinimises) {
+TEST(ScriptDialogAlone, WithoutMainWindowARunOnlyMinimises)
+{
     fakehv::reset();
     autotest::Crate crate = autotest::makeCrate();
     QScriptDialog d(crate.node(), nullptr, nullptr);

@@ -27,7 +27,8 @@ namespace {
 
 class Wizard : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fakehv::reset();
         crate = autotest::makeCrate();
         dialog = new QScriptDialog(crate.node(), nullptr, nullptr);
@@ -37,7 +38,8 @@ protected:
     void TearDown() override { delete dialog; }
 
     // Opens the wizard and runs drive() inside it; drive ends the wizard.
-    void runWizard(std::function<void()> drive) {
+    void runWizard(std::function<void()> drive)
+    {
         bool ran = false;
         QTimer::singleShot(0, [&] {
             wizard = dialog->findChild<QDialog *>(QStringLiteral("wizardDialog"));
@@ -57,35 +59,42 @@ protected:
         dialog->createWizardDialog();
         EXPECT_TRUE(ran);
     }
-    QPushButton *wbutton(const char *name) { return wizard->findChild<QPushButton *>(QString::fromLatin1(name)); }
-    QPushButton *okButton() {
-        return wizard->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    QPushButton *wbutton(const char *name)
+    {
+        return wizard->findChild<QPushButton *>(QString::fromLatin1(name));
     }
-    QPushButton *discardButton() {
+    QPushButton *okButton() { return wizard->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok); }
+    QPushButton *discardButton()
+    {
         return wizard->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Discard);
     }
     // The line being edited is the last one.
-    QWidget *lastLine() {
+    QWidget *lastLine()
+    {
         QWidget *last = nullptr;
-        for (QWidget *w : wizard->findChild<QGroupBox *>(QStringLiteral("actBox"))->findChildren<QWidget *>(
-                 QStringLiteral("actionLineWidget"), Qt::FindDirectChildrenOnly))
+        for (QWidget *w :
+             wizard->findChild<QGroupBox *>(QStringLiteral("actBox"))
+                 ->findChildren<QWidget *>(QStringLiteral("actionLineWidget"), Qt::FindDirectChildrenOnly))
             last = w; // removed lines leave the box at once
         return last;
     }
-    template <typename T>
-    T *inLine(const char *name) {
+    template <typename T> T *inLine(const char *name)
+    {
         return lastLine()->findChild<T *>(QString::fromLatin1(name));
     }
-    void addLine(int kind) {
+    void addLine(int kind)
+    {
         QTest::mouseClick(wbutton("addButton"), Qt::LeftButton);
         inLine<QComboBox>("actionKindBox")->setCurrentIndex(kind);
     }
-    void chooseParameter(const char *name) {
+    void chooseParameter(const char *name)
+    {
         auto *box = inLine<QComboBox>("parameterBox");
         box->setCurrentIndex(box->findText(QString::fromLatin1(name)));
     }
     // Picks the channel mode; for "Misc." chooser() runs in the chooser.
-    void chooseMode(int index, std::function<void(QTreeWidget *)> chooser = {}) {
+    void chooseMode(int index, std::function<void(QTreeWidget *)> chooser = {})
+    {
         auto *mode = inLine<QComboBox>("channelModeBox");
         mode->setCurrentIndex(index);
         if (index == 1) {
@@ -94,19 +103,22 @@ protected:
                 ASSERT_TRUE(tree);
                 if (chooser)
                     chooser(tree);
-                QTest::mouseClick(tree->window()->findChild<QPushButton *>(QStringLiteral("chooserCloseButton")),
-                                  Qt::LeftButton);
+                QTest::mouseClick(
+                    tree->window()->findChild<QPushButton *>(QStringLiteral("chooserCloseButton")),
+                    Qt::LeftButton);
             });
         }
         QMetaObject::invokeMethod(mode, "activated", Q_ARG(int, index));
     }
-    static void clickItem(QTreeWidget *tree, QTreeWidgetItem *item) {
+    static void clickItem(QTreeWidget *tree, QTreeWidgetItem *item)
+    {
         if (item->parent())
             item->parent()->setExpanded(true);
         tree->scrollToItem(item);
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
     }
-    void typeValue(const QString &text) {
+    void typeValue(const QString &text)
+    {
         QWidget *field = inLine<QWidget>("valueItem")->findChild<QAbstractSpinBox *>();
         if (!field)
             field = inLine<QWidget>("valueItem")->findChild<QLineEdit *>();
@@ -114,7 +126,8 @@ protected:
         field->setFocus();
         QTest::keyClicks(field, text);
     }
-    void chooseValueText(const char *text) {
+    void chooseValueText(const char *text)
+    {
         auto *box = inLine<QWidget>("valueItem")->findChild<QComboBox *>();
         box->setCurrentIndex(box->findText(QString::fromLatin1(text)));
     }
@@ -126,7 +139,8 @@ protected:
     QDialog *wizard = nullptr;
 };
 
-TEST_F(Wizard, WaitAndSetLinesBecomeTheScript) {
+TEST_F(Wizard, WaitAndSetLinesBecomeTheScript)
+{
     runWizard([&] {
         EXPECT_FALSE(okButton()->isEnabled());
         addLine(1);
@@ -146,8 +160,8 @@ TEST_F(Wizard, WaitAndSetLinesBecomeTheScript) {
         addLine(0);
         chooseParameter("V0Set");
         chooseMode(1, [&](QTreeWidget *tree) {
-            EXPECT_TRUE(tree->topLevelItem(1)->isHidden()); // empty slot keeps its place
-            clickItem(tree, tree->topLevelItem(0)); // all channels of slot 0
+            EXPECT_TRUE(tree->topLevelItem(1)->isHidden());   // empty slot keeps its place
+            clickItem(tree, tree->topLevelItem(0));           // all channels of slot 0
             clickItem(tree, tree->topLevelItem(0)->child(3)); // but channel 3
             clickItem(tree, tree->topLevelItem(2)->child(2));
         });
@@ -167,7 +181,8 @@ TEST_F(Wizard, WaitAndSetLinesBecomeTheScript) {
     EXPECT_EQ(koruscript::checkActions(koruscript::splitActions(editorText()), crate.node()), 0);
 }
 
-TEST_F(Wizard, ValueTokensByParameterType) {
+TEST_F(Wizard, ValueTokensByParameterType)
+{
     runWizard([&] {
         addLine(0);
         chooseParameter("VSet");
@@ -194,11 +209,11 @@ TEST_F(Wizard, ValueTokensByParameterType) {
         QTest::mouseClick(complete(), Qt::LeftButton);
         QTest::mouseClick(okButton(), Qt::LeftButton);
     });
-    EXPECT_EQ(editorText(),
-              QStringLiteral("set VSet * 1500.25;\nset Pw * 1;\nset Pw * 0;\nset Mode * 2;"));
+    EXPECT_EQ(editorText(), QStringLiteral("set VSet * 1500.25;\nset Pw * 1;\nset Pw * 0;\nset Mode * 2;"));
 }
 
-TEST_F(Wizard, MiscWithoutChannelKeepsCompleteDisabled) {
+TEST_F(Wizard, MiscWithoutChannelKeepsCompleteDisabled)
+{
     runWizard([&] {
         addLine(0);
         chooseParameter("V0Set");
@@ -210,7 +225,8 @@ TEST_F(Wizard, MiscWithoutChannelKeepsCompleteDisabled) {
     EXPECT_TRUE(editorText().isEmpty());
 }
 
-TEST_F(Wizard, CancelRemClearAndDiscard) {
+TEST_F(Wizard, CancelRemClearAndDiscard)
+{
     dialog->findChild<QTextEdit *>()->setPlainText(QStringLiteral("wait 1;"));
     runWizard([&] {
         for (const char *ms : {"10", "20", "30"}) {
@@ -226,12 +242,14 @@ TEST_F(Wizard, CancelRemClearAndDiscard) {
         QCoreApplication::processEvents();
         EXPECT_TRUE(okButton()->isEnabled());
         // OK with text in the editor asks first; Cancel keeps the wizard open.
-        autotest::answerNextModal([](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Cancel)->click(); },
-                                  5000, wizard);
+        autotest::answerNextModal(
+            [](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Cancel)->click(); }, 5000,
+            wizard);
         QTest::mouseClick(okButton(), Qt::LeftButton);
         EXPECT_TRUE(wizard->isVisible());
-        autotest::answerNextModal([](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); },
-                                  5000, wizard);
+        autotest::answerNextModal(
+            [](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); }, 5000,
+            wizard);
         QTest::mouseClick(okButton(), Qt::LeftButton);
     });
     EXPECT_EQ(editorText(), QStringLiteral("wait 10;\nwait 20;"));
@@ -250,7 +268,8 @@ TEST_F(Wizard, CancelRemClearAndDiscard) {
     EXPECT_EQ(editorText(), QStringLiteral("wait 10;\nwait 20;"));
 }
 
-TEST_F(Wizard, SwitchingKindKeepsParameterAndRestartsText) {
+TEST_F(Wizard, SwitchingKindKeepsParameterAndRestartsText)
+{
     runWizard([&] {
         addLine(0);
         chooseParameter("Pw");

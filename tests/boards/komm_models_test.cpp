@@ -86,9 +86,9 @@ TEST_F(KommTest, MultiReadReportsEveryItemAndFaultsCountDown)
     uint16_t vals[3] = {};
     int errs[3] = {9, 9, 9};
     ASSERT_EQ(multi(h, addrs, 3, vals, errs), 0);
-    EXPECT_EQ(vals[0], 4);                      // channel count
-    EXPECT_EQ(vals[1], 'V' | ('S' << 8));       // first table entry "VSet"
-    EXPECT_EQ(vals[2], 'W' | ('3' << 8));       // model "W3821"
+    EXPECT_EQ(vals[0], 4);                // channel count
+    EXPECT_EQ(vals[1], 'V' | ('S' << 8)); // first table entry "VSet"
+    EXPECT_EQ(vals[2], 'W' | ('3' << 8)); // model "W3821"
     EXPECT_EQ(errs[0] | errs[1] | errs[2], 0);
     failReads(place, 0x4000, 1);
     EXPECT_NE(multi(h, addrs, 3, vals, errs), 0);

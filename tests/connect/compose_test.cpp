@@ -13,9 +13,9 @@ TEST(ConnectCompose, NumberTextCheck)
         const char *text;
         bool ok;
     } cases[] = {
-        {"1A2B", true}, {"0x1a2b", true}, {"123", true}, {"0X00FF", true}, {"deadbeef", true},
-        {"0x", false},  {"12G4", false},  {"", false},   {" 12", false},  {"1 2", false},
-        {"x12", false}, {"-1", false},
+        {"1A2B", true},     {"0x1a2b", true}, {"123", true},   {"0X00FF", true},
+        {"deadbeef", true}, {"0x", false},    {"12G4", false}, {"", false},
+        {" 12", false},     {"1 2", false},   {"x12", false},  {"-1", false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(checkNumberText(c.text), c.ok) << c.text;
@@ -28,13 +28,13 @@ TEST(ConnectCompose, AddressCheckIsPlainDecimal)
 {
     struct Case {
         QStringList octets;
-        const char *expect;  // nullptr: refused
+        const char *expect; // nullptr: refused
     } cases[] = {
         {{"10", "0", "0", "1"}, "10.0.0.1"},
         {{"192", "168", "0", "10"}, "192.168.0.10"},
-        {{"010", "0", "00", "001"}, "10.0.0.1"},  // never octal
+        {{"010", "0", "00", "001"}, "10.0.0.1"}, // never octal
         {{"0", "1", "2", "3"}, nullptr},
-        {{"00", "1", "2", "3"}, nullptr},  // "00" counts as 0
+        {{"00", "1", "2", "3"}, nullptr}, // "00" counts as 0
         {{"0", "0", "0", "0"}, nullptr},
         {{"255", "255", "255", "255"}, nullptr},
         {{"255", "255", "255", "254"}, "255.255.255.254"},
@@ -67,7 +67,8 @@ ConnectFields base(int ps, int conn)
     return f;
 }
 
-BoardRow row(const char *name, const char *link, const char *node, const char *baseAddress, const char *pid = "")
+BoardRow row(const char *name, const char *link, const char *node, const char *baseAddress,
+             const char *pid = "")
 {
     return BoardRow{name, link, node, baseAddress, pid};
 }
@@ -84,7 +85,7 @@ SerialFields serial(const char *port = "ttyS0", const char *baud = "9600", int l
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ConnectCompose, OkRuleOfEveryCombination)
 {
@@ -215,7 +216,9 @@ TEST(ConnectCompose, RequestsOfEveryCombination)
         QList<ConnectionRequest> expect;
     };
     std::vector<Case> cases;
-    auto add = [&](const char *what, ConnectFields f, QList<ConnectionRequest> e) { cases.push_back({what, f, e}); };
+    auto add = [&](const char *what, ConnectFields f, QList<ConnectionRequest> e) {
+        cases.push_back({what, f, e});
+    };
 
     {
         ConnectFields f = base(PsCrate, 0);
@@ -230,31 +233,38 @@ TEST(ConnectCompose, RequestsOfEveryCombination)
         ConnectFields f = base(PsVmeHv, 1);
         f.password = "pw";
         f.optRows = {row("left", "1", "2", "20"), row("", "3", "0", "30")};
-        add("vme optical", f, {{5, 4, "1_2_20", "Crate1", "left", "pw"}, {5, 4, "3_0_30", "Crate1", "Board01", "pw"}});
+        add("vme optical", f,
+            {{5, 4, "1_2_20", "Crate1", "left", "pw"}, {5, 4, "3_0_30", "Crate1", "Board01", "pw"}});
         f.connType = 0;
-        add("vme usb", f, {{5, 3, "1_0_20", "Crate1", "left", "pw"}, {5, 3, "3_0_30", "Crate1", "Board01", "pw"}});
+        add("vme usb", f,
+            {{5, 3, "1_0_20", "Crate1", "left", "pw"}, {5, 3, "3_0_30", "Crate1", "Board01", "pw"}});
         f.psType = PsBq71xx;
-        add("bq71xx usb", f, {{9, 3, "1_0_0", "Crate1", "left", "pw"}, {9, 3, "3_0_0", "Crate1", "Board01", "pw"}});
+        add("bq71xx usb", f,
+            {{9, 3, "1_0_0", "Crate1", "left", "pw"}, {9, 3, "3_0_0", "Crate1", "Board01", "pw"}});
         f.connType = 1;
         add("bq71xx optical", f,
-            {{9, 4, "1_2_00000000", "Crate1", "left", "pw"}, {9, 4, "3_0_00000000", "Crate1", "Board01", "pw"}});
+            {{9, 4, "1_2_00000000", "Crate1", "left", "pw"},
+             {9, 4, "3_0_00000000", "Crate1", "Board01", "pw"}});
     }
     {
         ConnectFields f = base(PsVmeHv, 2);
         f.usb3Rows = {row("", "", "", "10", "1234"), row("b", "", "", "20")};
-        add("usb3 first row's pid", f, {{5, 6, "1234_0_10", "Crate1", "Board00", ""}, {5, 6, "1234_0_20", "Crate1", "b", ""}});
+        add("usb3 first row's pid", f,
+            {{5, 6, "1234_0_10", "Crate1", "Board00", ""}, {5, 6, "1234_0_20", "Crate1", "b", ""}});
     }
     {
         ConnectFields f = base(PsVmeHv, 3);
         f.ethOctets = {"10", "0", "0", "7"};
         f.ethRows = {row("", "", "", "1000"), row("", "", "", "2000")};
         add("ethernet", f,
-            {{5, 0, "10.0.0.7_0_1000", "Crate1", "Board00", ""}, {5, 0, "10.0.0.7_0_2000", "Crate1", "Board01", ""}});
+            {{5, 0, "10.0.0.7_0_1000", "Crate1", "Board00", ""},
+             {5, 0, "10.0.0.7_0_2000", "Crate1", "Board01", ""}});
     }
     {
         ConnectFields f = base(PsVmeHv, 4);
         f.j6280Rows = {row("", "", "1", "10", "77"), row("", "", "2", "20", "78")};
-        add("j6280", f, {{5, 7, "77_1_10", "Crate1", "Board00", ""}, {5, 7, "78_2_20", "Crate1", "Board01", ""}});
+        add("j6280", f,
+            {{5, 7, "77_1_10", "Crate1", "Board00", ""}, {5, 7, "78_2_20", "Crate1", "Board01", ""}});
         f.connType = 5;
         add("vme past j6280", f, {});
         ConnectFields none = base(PsVmeHv, 1);

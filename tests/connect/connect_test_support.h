@@ -6,11 +6,11 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
-#include <functional>
 #include <QList>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -31,8 +31,8 @@ class RecordingMainWindow : public MainWindowServices {
 public:
     QList<koruconnect::ConnectionRequest> requests;
     void removeBoardFromGroups(int, unsigned short) override {}
-    void connectDialogCallback(int sysType, int linkType, QString initParam, QString name, QString userOrBoard,
-                               QString password) override
+    void connectDialogCallback(int sysType, int linkType, QString initParam, QString name,
+                               QString userOrBoard, QString password) override
     {
         requests.append({sysType, linkType, initParam, name, userOrBoard, password});
         QCoreApplication::processEvents();

@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QSettings>
 
 #include "QAutodetectDialog.h"
 #include "QConnectDialog.h"

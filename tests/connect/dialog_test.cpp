@@ -28,7 +28,8 @@ protected:
     }
     void TearDown() override
     {
-        if (dialog) delete dialog.data();
+        if (dialog)
+            delete dialog.data();
         setMainWindow(nullptr);
     }
 
@@ -40,7 +41,8 @@ protected:
         QList<QLineEdit *> out;
         const QList<QLineEdit *> eth = groupWidget("ethWidget")->findChildren<QLineEdit *>("ipAddr");
         for (QLineEdit *e : dialog->findChildren<QLineEdit *>("ipAddr"))
-            if (!eth.contains(e)) out.append(e);
+            if (!eth.contains(e))
+                out.append(e);
         return out;
     }
     QList<QLineEdit *> ethOctets() { return groupWidget("ethWidget")->findChildren<QLineEdit *>("ipAddr"); }
@@ -49,7 +51,8 @@ protected:
     QLineEdit *portField()
     {
         for (QLineEdit *e : dialog->findChildren<QLineEdit *>())
-            if (e->placeholderText() == "ttyS..") return e;
+            if (e->placeholderText() == "ttyS..")
+                return e;
         return nullptr;
     }
     QComboBox *serialCombo(int row, int column)
@@ -83,7 +86,8 @@ protected:
     void choose(int psType, int connType)
     {
         combo("comboPSType")->setCurrentIndex(psType);
-        if (connType >= 0) combo("comboConnType")->setCurrentIndex(connType);
+        if (connType >= 0)
+            combo("comboConnType")->setCurrentIndex(connType);
     }
     void clickAndSettle(QPushButton *b)
     {
@@ -103,7 +107,7 @@ protected:
     QPointer<QConnectDialog> dialog;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ConnectDialogTest, OpensOnCrateWithEmptyFields)
 {
@@ -193,7 +197,7 @@ TEST_F(ConnectDialogTest, OpticalRowsSendOneRequestPerRowInOrder)
     qobject_cast<QSpinBox *>(cell("optWidget", 0, 3))->setValue(2);
     type(cell("optWidget", 0, 5), "20");
     qobject_cast<QSpinBox *>(cell("optWidget", 1, 2))->setValue(3);
-    EXPECT_FALSE(okEnabled());  // the second row's base address is empty
+    EXPECT_FALSE(okEnabled()); // the second row's base address is empty
     type(cell("optWidget", 1, 5), "12G4");
     EXPECT_FALSE(okEnabled());
     qobject_cast<QLineEdit *>(cell("optWidget", 1, 5))->clear();
@@ -246,16 +250,23 @@ TEST_F(ConnectDialogTest, EachCombinationShowsExactlyItsGroups)
 {
     struct Case {
         int ps, conn;
-        const char *group;  // "tcp", "serial" or an object name
+        const char *group; // "tcp", "serial" or an object name
         bool user, tcpLBus, serialLBus;
     } cases[] = {
-        {0, 0, "tcp", true, false, false},         {7, 0, "tcp", true, false, false},
-        {2, 0, "tcp", false, true, false},         {2, 1, "serial", false, false, true},
-        {1, 4, "J6280Widget", false, false, false}, {4, 0, "tcp", false, false, false},
-        {4, 1, "serial", false, false, false},     {5, 0, "tcp", false, false, false},
-        {5, 1, "serial", false, false, true},      {1, 0, "optWidget", false, false, false},
-        {1, 1, "optWidget", false, false, false},  {1, 2, "PIDWidget", false, false, false},
-        {1, 3, "ethWidget", false, false, false},  {3, 0, "optWidget", false, false, false},
+        {0, 0, "tcp", true, false, false},
+        {7, 0, "tcp", true, false, false},
+        {2, 0, "tcp", false, true, false},
+        {2, 1, "serial", false, false, true},
+        {1, 4, "J6280Widget", false, false, false},
+        {4, 0, "tcp", false, false, false},
+        {4, 1, "serial", false, false, false},
+        {5, 0, "tcp", false, false, false},
+        {5, 1, "serial", false, false, true},
+        {1, 0, "optWidget", false, false, false},
+        {1, 1, "optWidget", false, false, false},
+        {1, 2, "PIDWidget", false, false, false},
+        {1, 3, "ethWidget", false, false, false},
+        {3, 0, "optWidget", false, false, false},
         {3, 2, "PIDJ6280Widget", false, false, false},
     };
     for (const Case &c : cases) {
@@ -271,9 +282,11 @@ TEST_F(ConnectDialogTest, EachCombinationShowsExactlyItsGroups)
                             : QString(c.group) == "serial" ? serialGroup()
                                                            : groupWidget(c.group);
         for (QWidget *g : groups)
-            EXPECT_EQ(g->isVisible(), g == expected) << c.ps << "/" << c.conn << " " << g->objectName().toStdString();
+            EXPECT_EQ(g->isVisible(), g == expected)
+                << c.ps << "/" << c.conn << " " << g->objectName().toStdString();
         if (expected == tcpGroup()) {
-            EXPECT_EQ(dialog->findChild<QLineEdit *>("Username")->isVisible(), c.user) << c.ps << "/" << c.conn;
+            EXPECT_EQ(dialog->findChild<QLineEdit *>("Username")->isVisible(), c.user)
+                << c.ps << "/" << c.conn;
             EXPECT_EQ(tcpLBus()->isVisible(), c.tcpLBus) << c.ps << "/" << c.conn;
         }
         if (expected == serialGroup()) {
@@ -325,8 +338,8 @@ TEST_F(ConnectDialogTest, AddedJ6280PidsAreValidated)
     EXPECT_TRUE(okEnabled());
     clickAndSettle(qobject_cast<QPushButton *>(cell("J6280Widget", 0, 6)));
     type(cell("J6280Widget", 1, 5), "20");
-    EXPECT_FALSE(okEnabled());  // the added row's PID is empty
-    type(cell("J6280Widget", 1, 2), "78x");  // the validator keeps only digits
+    EXPECT_FALSE(okEnabled());              // the added row's PID is empty
+    type(cell("J6280Widget", 1, 2), "78x"); // the validator keeps only digits
     EXPECT_EQ(qobject_cast<QLineEdit *>(cell("J6280Widget", 1, 2))->text(), "78");
     EXPECT_TRUE(okEnabled());
     qobject_cast<QSpinBox *>(cell("J6280Widget", 1, 3))->setValue(2);
@@ -374,7 +387,8 @@ TEST_F(ConnectDialogTest, SerialRequestsOfTheThreeModuleTypes)
         serialCombo(0, 5)->setCurrentText("8");
         serialCombo(1, 1)->setCurrentIndex(0);
         serialCombo(1, 3)->setCurrentText("None");
-        if (c.lbus >= 0) serialCombo(1, 5)->setCurrentIndex(c.lbus);
+        if (c.lbus >= 0)
+            serialCombo(1, 5)->setCurrentIndex(c.lbus);
         ASSERT_TRUE(okEnabled()) << c.ps;
         window.requests.clear();
         pressOk();
@@ -413,7 +427,7 @@ TEST_F(ConnectDialogTest, DiscoveredAddressSelectsCrateAndFillsOctets)
     for (QLineEdit *e : tcpOctets())
         texts.append(e->text());
     EXPECT_EQ(texts, QStringList({"192", "168", "1", "20"}));
-    dialog->setIpValueInFields("1.2.3");  // not four parts: octets stay as the restore left them
+    dialog->setIpValueInFields("1.2.3"); // not four parts: octets stay as the restore left them
     dialog->setIpValueInFields(QString());
     EXPECT_EQ(combo("comboPSType")->currentIndex(), 0);
 }

@@ -32,7 +32,8 @@ public:
         int rc = KORUHV_InitSystem(sysType, linkType, address.data(), user.toLatin1().constData(),
                                    password.toLatin1().constData(), &handle);
         codes.append(rc);
-        if (rc == 0) KORUHV_DeinitSystem(handle);
+        if (rc == 0)
+            KORUHV_DeinitSystem(handle);
     }
 };
 
@@ -75,14 +76,15 @@ protected:
     std::unique_ptr<korusim::CrateSim> sim;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(CrateEndToEnd, RightPasswordConnectsWrongOneIsRefused)
 {
     connectWith("admin");
     ASSERT_EQ(window.codes.size(), 1);
     EXPECT_EQ(window.codes.at(0), 0);
-    EXPECT_EQ(window.requests.at(0), (koruconnect::ConnectionRequest{2, 0, "127.0.0.2", "Sim crate", "admin", "admin"}));
+    EXPECT_EQ(window.requests.at(0),
+              (koruconnect::ConnectionRequest{2, 0, "127.0.0.2", "Sim crate", "admin", "admin"}));
     connectWith("wrong");
     ASSERT_EQ(window.codes.size(), 2);
     EXPECT_NE(window.codes.at(1), 0);

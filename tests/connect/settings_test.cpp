@@ -25,12 +25,14 @@ protected:
     }
     void TearDown() override
     {
-        if (dialog) delete dialog.data();
+        if (dialog)
+            delete dialog.data();
         setMainWindow(nullptr);
     }
     void open()
     {
-        if (dialog) delete dialog.data();
+        if (dialog)
+            delete dialog.data();
         dialog = new QConnectDialog(nullptr, 0, nullptr);
         dialog->show();
     }
@@ -44,16 +46,19 @@ protected:
     void choose(int ps, int conn)
     {
         dialog->findChild<QComboBox *>("comboPSType")->setCurrentIndex(ps);
-        if (conn >= 0) dialog->findChild<QComboBox *>("comboConnType")->setCurrentIndex(conn);
+        if (conn >= 0)
+            dialog->findChild<QComboBox *>("comboConnType")->setCurrentIndex(conn);
     }
     int psType() { return dialog->findChild<QComboBox *>("comboPSType")->currentIndex(); }
     int connType() { return dialog->findChild<QComboBox *>("comboConnType")->currentIndex(); }
     QList<QLineEdit *> tcpOctets()
     {
         QList<QLineEdit *> out;
-        const QList<QLineEdit *> eth = dialog->findChild<QWidget *>("ethWidget")->findChildren<QLineEdit *>("ipAddr");
+        const QList<QLineEdit *> eth =
+            dialog->findChild<QWidget *>("ethWidget")->findChildren<QLineEdit *>("ipAddr");
         for (QLineEdit *e : dialog->findChildren<QLineEdit *>("ipAddr"))
-            if (!eth.contains(e)) out.append(e);
+            if (!eth.contains(e))
+                out.append(e);
         return out;
     }
     QStringList octetTexts()
@@ -80,12 +85,19 @@ protected:
     {
         QLineEdit *port = nullptr;
         for (QLineEdit *e : dialog->findChildren<QLineEdit *>())
-            if (e->placeholderText() == "ttyS..") port = e;
+            if (e->placeholderText() == "ttyS..")
+                port = e;
         auto *g = qobject_cast<QGridLayout *>(port->parentWidget()->layout());
         return qobject_cast<QComboBox *>(g->itemAtPosition(row, column)->widget());
     }
-    QLineEdit *portField() { return qobject_cast<QLineEdit *>(serialCombo(0, 3)->parentWidget()->layout()->itemAt(1)->widget()); }
-    int optRows() { return dialog->findChild<QWidget *>("optWidget")->findChildren<QSpinBox *>("opt1").size(); }
+    QLineEdit *portField()
+    {
+        return qobject_cast<QLineEdit *>(serialCombo(0, 3)->parentWidget()->layout()->itemAt(1)->widget());
+    }
+    int optRows()
+    {
+        return dialog->findChild<QWidget *>("optWidget")->findChildren<QSpinBox *>("opt1").size();
+    }
     void setOptRows(int rows)
     {
         while (optRows() < rows) {
@@ -105,7 +117,7 @@ protected:
     QPointer<QConnectDialog> dialog;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ConnectSettingsTest, CrateAddressUserAndNameComeBackButNeverThePassword)
 {
@@ -247,6 +259,6 @@ TEST_F(ConnectSettingsTest, StaleRowKeysAndPrefixedKeysTable)
     saveRows(store, "HV_W3860", three.mid(0, 1));
     EXPECT_EQ(loadRows(store, "HV_W3860").size(), 1);
     EXPECT_EQ(loadRows(store, "BQHV_71").size(), 3);
-    EXPECT_EQ(loadRows(store, "nothing").size(), 1);  // row 0 always, empty
+    EXPECT_EQ(loadRows(store, "nothing").size(), 1); // row 0 always, empty
     EXPECT_TRUE(loadRows(store, "nothing").first().baseAddress.isEmpty());
 }

@@ -234,6 +234,8 @@ TEST_P(Carry, ASilentPeerTimesOutAndAClosedOneIsReported)
 INSTANTIATE_TEST_SUITE_P(Framings, Carry,
                          ::testing::Values(Framing{"crate", ByteOrder::Big, false},
                                            Framing{"rack", ByteOrder::Little, true}),
-                         [](const ::testing::TestParamInfo<Framing> &i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<Framing> &i) {
+                             return std::string(i.param.name);
+                         });
 
 } // namespace

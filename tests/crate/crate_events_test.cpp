@@ -381,7 +381,7 @@ TEST_F(EventStore, EmptyBatchConsumesItsBody)
 TEST_F(EventStore, RecordsAreExactlyTheirFieldsOverZeros)
 {
     const std::string longText(1500, 'y');
-    const std::string body = item(0xFF000001u, 1, longText) + item(chId(3, 2, 0), 0, be32(1)) + // skipped
+    const std::string body = item(0xFF000001u, 1, longText) + item(chId(3, 2, 0), 0, be32(1)) +   // skipped
                              item(chId(3, 1, 0), 0, be32(12345)) + item(bdId(9, 3), 0, be32(1)) + // skipped
                              item(bdId(3, 0), 0, be32(42)) + item(chId(3, 0, 255), 1, "Left") +
                              item(0xFE000002u, 0, be16(1)) + item(0xFF000001u, 1, "1:200");

@@ -147,7 +147,8 @@ TEST(Hx1100Sim, WrongPasswordIsAnOpenFailure)
     ASSERT_TRUE(sim.start());
     koruhv::CrateTransport_SetPortForTest(sim.port());
     int h = -1;
-    EXPECT_EQ(KORUHV_InitSystem(1, 0, const_cast<char *>("127.0.0.62"), "admin", "nope", &h), KORUHV_ERR_OPEN_FAILED);
+    EXPECT_EQ(KORUHV_InitSystem(1, 0, const_cast<char *>("127.0.0.62"), "admin", "nope", &h),
+              KORUHV_ERR_OPEN_FAILED);
     EXPECT_EQ(h, -1);
     koruhv::CrateTransport_SetPortForTest(0);
 }

@@ -27,11 +27,13 @@ std::string keywordOf(const std::string &req)
     return c == std::string::npos ? req : req.substr(0, c);
 }
 
-std::string reply(const std::string &kw, int16_t status, const std::string &data = "", const std::string &msg = "ok")
+std::string reply(const std::string &kw, int16_t status, const std::string &data = "",
+                  const std::string &msg = "ok")
 {
     if (kw == "LOGIN")
         return kw + ":" + be16(uint16_t(status)) + ":" + msg + ":" + data;
-    return kw + ":" + be32(kSession) + ":" + be16(uint16_t(status)) + ":" + msg + (data.empty() ? "" : ":" + data);
+    return kw + ":" + be32(kSession) + ":" + be16(uint16_t(status)) + ":" + msg +
+           (data.empty() ? "" : ":" + data);
 }
 
 // A first-generation crate: login, description, and the answers a test
@@ -81,7 +83,8 @@ TEST(Hx1100Login, OpenReadsDescriptionAndCloseReturnsLogoutCode)
     ASSERT_GE(h, 0);
     EXPECT_EQ(keywordOf(crate.server.requests()[1]), "GETSYSINFO");
     int again = -1;
-    EXPECT_EQ(KORUHV_InitSystem(0, 0, const_cast<char *>("127.0.0.41"), "u", "p", &again), KORUHV_ERR_ALREADY_OPEN);
+    EXPECT_EQ(KORUHV_InitSystem(0, 0, const_cast<char *>("127.0.0.41"), "u", "p", &again),
+              KORUHV_ERR_ALREADY_OPEN);
     crate.status["LOGOUT"] = 9;
     EXPECT_EQ(KORUHV_DeinitSystem(h), 9);
     unsigned short n = 0;
@@ -223,8 +226,8 @@ protected:
         std::string body;
         for (const auto &i : items)
             body += i;
-        return std::string("KORU\x01\x01", 6) + be16(uint16_t(10 + body.size() + delta)) + be16(uint16_t(items.size())) +
-               body;
+        return std::string("KORU\x01\x01", 6) + be16(uint16_t(10 + body.size() + delta)) +
+               be16(uint16_t(items.size())) + body;
     }
     int decode(const std::string &d, OldEventRecord **ev, int *n)
     {
@@ -312,7 +315,8 @@ TEST_F(Hx1100Datagrams, UnsubscribeListEncodesUnknownAsMinusTwo)
     uint8_t *out = nullptr;
     size_t len = 0;
     EXPECT_EQ(Crate_EncodeUnsubscribeList(kH, 2, "S.HvPwSM:S.Other", &out, &len), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(out), len), be32(9) + ":" + be32(uint32_t(-2)) + std::string(1, '\0'));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(out), len),
+              be32(9) + ":" + be32(uint32_t(-2)) + std::string(1, '\0'));
     std::free(out);
     EXPECT_EQ(Crate_EncodeUnsubscribeList(kH, 3, "S.HvPwSM:S.Other", &out, &len), -1);
 }
@@ -361,7 +365,7 @@ TEST(Hx1100Events, OldExportReadsDatagramsFromTheCrateAddressOnly)
     sendFrom("127.0.0.46", d);
     EXPECT_EQ(KORUHVGetEventData(rx, &ev, &n), 23);
     sendFrom("127.0.0.45", "KORU\x01\x01");
-    EXPECT_EQ(KORUHVGetEventData(rx, &ev, &n), 1); // too short
+    EXPECT_EQ(KORUHVGetEventData(rx, &ev, &n), 1);  // too short
     EXPECT_EQ(KORUHVGetEventData(rx, &ev, &n), 23); // nothing within the wait
     HX1100_SetEventTimeoutForTest(0);
     ::close(rx);

@@ -18,11 +18,11 @@ uint16_t word(const CrateSim &sim)
 CrateSimOptions still()
 {
     CrateSimOptions o;
-    o.ramp = false;  // the test steps the ramp itself
+    o.ramp = false; // the test steps the ramp itself
     return o;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CratePanel, FrontPanelWordFollowsTheChannels)
 {
@@ -44,7 +44,7 @@ TEST(CratePanel, FrontPanelWordFollowsTheChannels)
     for (const Case &c : cases) {
         ASSERT_TRUE(sim.setChannelAlarm(0, 3, c.alarm, true));
         EXPECT_EQ(word(sim), kPanelChannelOn | c.lamp) << c.alarm;
-        sim.tickNow();  // the ramp keeps an alarm
+        sim.tickNow(); // the ramp keeps an alarm
         EXPECT_EQ(word(sim), kPanelChannelOn | c.lamp) << c.alarm;
         ASSERT_TRUE(sim.setChannelAlarm(0, 3, c.alarm, false));
         EXPECT_EQ(word(sim), kPanelChannelOn) << c.alarm;
@@ -52,7 +52,7 @@ TEST(CratePanel, FrontPanelWordFollowsTheChannels)
     // The on and ramp bits are the ramp's, not the knob's.
     ASSERT_TRUE(sim.setChannelAlarm(0, 0, kChannelOn, true));
     EXPECT_EQ(sim.channelRaw(0, 0, "Status"), 0u);
-    EXPECT_FALSE(sim.setChannelAlarm(1, 0, kChannelOverCurrent, true));  // empty slot
+    EXPECT_FALSE(sim.setChannelAlarm(1, 0, kChannelOverCurrent, true)); // empty slot
     ASSERT_TRUE(sim.setChannelValue(2, 1, "Pw", 0));
     sim.tickNow();
     EXPECT_EQ(word(sim), 0);
@@ -67,12 +67,12 @@ TEST(CratePanel, FansTurnAtTheSetSpeedAndAFailedOneStands)
     ASSERT_TRUE(sim.setFanFailed("HVFanStat", 2, true));
     const std::string fans = sim.sysProp("HVFanStat").value_or(std::string());
     ASSERT_EQ(fans.size(), 9u);
-    EXPECT_EQ(fans.substr(6), std::string(3, '\0'));  // status 0 at 0 rpm
+    EXPECT_EQ(fans.substr(6), std::string(3, '\0')); // status 0 at 0 rpm
     EXPECT_EQ(fans[0], 1);
     EXPECT_EQ(word(sim), kPanelFanFailure);
     ASSERT_TRUE(sim.setFanFailed("HVFanStat", 2, false));
     EXPECT_EQ(word(sim), 0);
-    EXPECT_FALSE(sim.setFanFailed("HVFanStat", 3, true));  // no such fan
+    EXPECT_FALSE(sim.setFanFailed("HVFanStat", 3, true)); // no such fan
     EXPECT_FALSE(sim.setFanFailed("ModelName", 0, true));
 }
 

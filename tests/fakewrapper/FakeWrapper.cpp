@@ -210,7 +210,8 @@ int subscribeCommon(const char *function, int handle, short port, int slot, int 
         size_t pos = 0;
         for (unsigned i = 0; i < count; ++i) {
             const size_t end = all.find(':', pos);
-            const std::string name = all.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+            const std::string name =
+                all.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
             for (const auto &r : sys->refusedSubscriptions)
                 if (r == name)
                     results[i] = 1;

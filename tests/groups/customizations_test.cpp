@@ -162,10 +162,11 @@ TEST_F(Customizations, HostileAndBrokenFilesGiveDisabledRowsThatNeverConnect)
     kvc("d-link.kvc", "HV8", "127.0.0.8", 2, 42);
     write(folder + "/e-garbage.kvc", QByteArray("\xff\xff\xff\xff not a hash", 15));
     write(folder + "/f-truncated.kvc", KvcStream::encode([] {
-                                          KvcStream::Hash h;
-                                          h.insert("name", QStringLiteral("T"));
-                                          return h;
-                                      }()).left(7));
+                                           KvcStream::Hash h;
+                                           h.insert("name", QStringLiteral("T"));
+                                           return h;
+                                       }())
+                                           .left(7));
 
     fakehv::queueInit(gt::crate(1, 2));
     QVector<bool> enabled;
@@ -241,7 +242,9 @@ TEST_F(Customizations, LimitOfFourCountsMainInterfacesAndConnectedRowsAreFree)
     write(dir.filePath("many.ksc"), "");
     const struct {
         const char *file, *name, *init;
-    } rows[] = {{"1.kvc", "HV1", "127.0.0.2"}, {"2.kvc", "HV3", "127.0.0.4"}, {"3.kvc", "HV4", "127.0.0.5"},
+    } rows[] = {{"1.kvc", "HV1", "127.0.0.2"},
+                {"2.kvc", "HV3", "127.0.0.4"},
+                {"3.kvc", "HV4", "127.0.0.5"},
                 {"4.kvc", "HV5", "127.0.0.6"}};
     for (const auto &r : rows) {
         KvcStream::Hash h;

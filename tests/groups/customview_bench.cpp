@@ -22,8 +22,8 @@ int main(int argc, char **argv)
     gt::FakeHost host;
     KORUHVCustomizations controller(&host, &host.menu);
     for (int i = 0; i < 4; ++i)
-        host.connectTree(fakehv::addSystem(gt::crate(12, 29, "On", "Off", 1000 * i)), QStringLiteral("HV%1").arg(i),
-                         QStringLiteral("127.0.0.%1").arg(i + 2));
+        host.connectTree(fakehv::addSystem(gt::crate(12, 29, "On", "Off", 1000 * i)),
+                         QStringLiteral("HV%1").arg(i), QStringLiteral("127.0.0.%1").arg(i + 2));
     int channels = 0;
     for (const auto &e : host.entries)
         for (KORUHVNode *b : e.root->getChildren())
@@ -55,10 +55,10 @@ int main(int argc, char **argv)
 
     std::printf("custom view over %d channels\n", channels);
     std::printf("open + choose all: %lld ms\n", static_cast<long long>(openMs));
-    std::printf("creation (dialog and OK): %lld ms, %.3f of the 2 s aim\n", static_cast<long long>(openMs + createMs),
-                double(openMs + createMs) / 2000.0);
-    std::printf("re-apply (dialog and OK): %lld ms, %.3f of the 500 ms aim\n", static_cast<long long>(reapplyMs),
-                double(reapplyMs) / 500.0);
+    std::printf("creation (dialog and OK): %lld ms, %.3f of the 2 s aim\n",
+                static_cast<long long>(openMs + createMs), double(openMs + createMs) / 2000.0);
+    std::printf("re-apply (dialog and OK): %lld ms, %.3f of the 500 ms aim\n",
+                static_cast<long long>(reapplyMs), double(reapplyMs) / 500.0);
     host.entries.clear();
     return 0;
 }

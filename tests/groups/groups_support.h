@@ -52,16 +52,17 @@ inline fakehv::System crate(int boards, int channels, const std::string &onText 
             ch.params.push_back({"Pw", param(1, 2, fakehv::Raw::u32(0),
                                              {{"Onstate", fakehv::Raw::text(onText)},
                                               {"Offstate", fakehv::Raw::text(offText)}})});
-            ch.params.push_back({"VMon", param(0, 0, fakehv::Raw::f32(0.f),
-                                               {{"Minval", fakehv::Raw::f32(0.f)},
-                                                {"Maxval", fakehv::Raw::f32(3000.f)}})});
+            ch.params.push_back(
+                {"VMon", param(0, 0, fakehv::Raw::f32(0.f),
+                               {{"Minval", fakehv::Raw::f32(0.f)}, {"Maxval", fakehv::Raw::f32(3000.f)}})});
         }
     }
     return sys;
 }
 
 // The tree of an open handle, built level by level as the program does.
-inline KORUHVNode *buildTree(int handle, const QString &name, const QString &initParam, int sysType, int linkType)
+inline KORUHVNode *buildTree(int handle, const QString &name, const QString &initParam, int sysType,
+                             int linkType)
 {
     auto *root = new KORUHVNode();
     root->KORUHVPrepareNode(name, NODE_SYSTEM, sysType, linkType, initParam, QString(), QString());
@@ -185,8 +186,7 @@ public:
 
 // Runs answer(widget) on the first modal widget of type T that shows up
 // within the bound; returns a flag the test checks afterwards.
-template <typename T>
-std::shared_ptr<bool> answerModal(std::function<void(T *)> answer, int boundMs = 5000)
+template <typename T> std::shared_ptr<bool> answerModal(std::function<void(T *)> answer, int boundMs = 5000)
 {
     auto done = std::make_shared<bool>(false);
     auto timer = new QTimer();
@@ -204,7 +204,8 @@ std::shared_ptr<bool> answerModal(std::function<void(T *)> answer, int boundMs =
             QPointer<QWidget> left(w);
             QTimer::singleShot(boundMs, [left]() {
                 if (left && left->isVisible()) {
-                    qWarning("answerModal: %s still open after its answer; closed", left->metaObject()->className());
+                    qWarning("answerModal: %s still open after its answer; closed",
+                             left->metaObject()->className());
                     left->close();
                 }
             });

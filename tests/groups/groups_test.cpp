@@ -143,7 +143,8 @@ TEST_F(Groups, UnnamedGroupsAndDeletionKeepMenuAndListInStep)
 {
     KORUHVNode *a = connect(gt::crate(1, 3), "HV1", "127.0.0.2");
     for (int c = 0; c < 3; ++c)
-        controller->groupCreatedCallback({gt::channel(a, 0, c), gt::param(gt::channel(a, 0, c), "V0Set")}, QString());
+        controller->groupCreatedCallback({gt::channel(a, 0, c), gt::param(gt::channel(a, 0, c), "V0Set")},
+                                         QString());
     controller->groupCreatedCallback({}, "ignored");
     auto texts = [&] {
         QStringList t;
@@ -167,10 +168,13 @@ TEST_F(Groups, UnnamedGroupsAndDeletionKeepMenuAndListInStep)
     EXPECT_EQ(texts(), QStringList({"Group 0/0", "Group 2/1"}));
     EXPECT_EQ(controller->getGroups()[1][0], gt::channel(a, 0, 2)) << "action 1 opens the former group 2";
 
-    controller->groupCreatedCallback({gt::channel(a, 0, 1), gt::param(gt::channel(a, 0, 1), "V0Set")}, QString());
+    controller->groupCreatedCallback({gt::channel(a, 0, 1), gt::param(gt::channel(a, 0, 1), "V0Set")},
+                                     QString());
     EXPECT_EQ(texts().last(), QStringLiteral("Group 1/2"));
-    controller->groupCreatedCallback({gt::channel(a, 0, 1), gt::param(gt::channel(a, 0, 1), "V0Set")}, "Same");
-    controller->groupCreatedCallback({gt::channel(a, 0, 1), gt::param(gt::channel(a, 0, 1), "V0Set")}, "Same");
+    controller->groupCreatedCallback({gt::channel(a, 0, 1), gt::param(gt::channel(a, 0, 1), "V0Set")},
+                                     "Same");
+    controller->groupCreatedCallback({gt::channel(a, 0, 1), gt::param(gt::channel(a, 0, 1), "V0Set")},
+                                     "Same");
     EXPECT_EQ(texts().mid(3), QStringList({"Same/3", "Same/4"})) << "two groups may share a name";
 
     for (int left = 5; left > 0; --left) {
@@ -274,7 +278,8 @@ TEST_F(Groups, EditPreTicksMembersByPointerAndKeepsTheMenuText)
     click(tree, tree->topLevelItem(1)->child(0)->child(1));
     QTest::mouseClick(edit->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
     KORUHVNode *b01 = gt::channel(b, 0, 1);
-    const QVector<KORUHVNode *> expected = members(a, "V0Set", 1, 1) + QVector<KORUHVNode *>({b01, gt::param(b01, "V0Set")});
+    const QVector<KORUHVNode *> expected =
+        members(a, "V0Set", 1, 1) + QVector<KORUHVNode *>({b01, gt::param(b01, "V0Set")});
     EXPECT_EQ(controller->getGroups()[0], expected);
     EXPECT_EQ(value->membersList()->topLevelItemCount(), 2);
     EXPECT_EQ(host.menu.actions()[0]->text(), QStringLiteral("Edit me"));

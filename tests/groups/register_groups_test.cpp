@@ -104,9 +104,11 @@ TEST_F(RegisterGroups, TypedHexadecimalTextIsTheWordEveryMemberGets)
         for (KORUHVNode *root : {a, b})
             for (int ch = 0; ch < 2; ++ch) {
                 KORUHVNode *p = gt::param(gt::channel(root, 0, ch), "TripInt");
-                EXPECT_EQ(p->getNodeValue().KORUHVGetQuality(), c.written ? QUALITY_GOOD : QUALITY_WRITE_FAILED);
-                EXPECT_EQ(fakehv::system(root->getSysHandle()).crate[0].channels[ch].find("TripInt")->value.asU32(),
-                          c.written ? c.word : 0x5u);
+                EXPECT_EQ(p->getNodeValue().KORUHVGetQuality(),
+                          c.written ? QUALITY_GOOD : QUALITY_WRITE_FAILED);
+                EXPECT_EQ(
+                    fakehv::system(root->getSysHandle()).crate[0].channels[ch].find("TripInt")->value.asU32(),
+                    c.written ? c.word : 0x5u);
             }
         TearDown();
         host.menu.clear();
@@ -133,7 +135,8 @@ TEST_F(RegisterGroups, RuleReadsTextInBaseSixteenAndNumbersAsTheWord)
     };
     for (const auto &c : cases) {
         QVariant out;
-        EXPECT_EQ(KORUHVCustomizationRules::valueForMember(trip, c.shown, &out), c.written) << c.shown.toString().toStdString();
+        EXPECT_EQ(KORUHVCustomizationRules::valueForMember(trip, c.shown, &out), c.written)
+            << c.shown.toString().toStdString();
         if (c.written) {
             EXPECT_EQ(out.toInt(), c.word) << c.shown.toString().toStdString();
         }

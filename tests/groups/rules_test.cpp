@@ -38,7 +38,7 @@ TEST_F(Rules, MemberValueFollowsTheMembersOwnTextsAndLimits)
     } cases[] = {
         {pwA, QStringLiteral("On"), true, QVariant(true)},
         {pwA, QStringLiteral("Off"), true, QVariant(false)},
-        {pwB, QStringLiteral("On"), false, {}},  // other texts: not switched off
+        {pwB, QStringLiteral("On"), false, {}}, // other texts: not switched off
         {pwB, QStringLiteral("Enabled"), true, QVariant(true)},
         {vA, QVariant(1500.f), true, QVariant(1500.f)},
         {vA, QVariant(0.f), true, QVariant(0.f)},
@@ -72,8 +72,8 @@ TEST_F(Rules, PurgeDropsOneBoardOrOneSystemAndEmptiedGroups)
         KORUHVNode *c = gt::channel(root, slot, ch);
         return Group{c, gt::param(c, "V0Set")};
     };
-    QVector<Group> groups = {pair(ra.get(), 1, 0) + pair(ra.get(), 1, 1),        // only board 1 of A
-                             pair(ra.get(), 0, 0) + pair(rb.get(), 1, 0),        // mixed
+    QVector<Group> groups = {pair(ra.get(), 1, 0) + pair(ra.get(), 1, 1), // only board 1 of A
+                             pair(ra.get(), 0, 0) + pair(rb.get(), 1, 0), // mixed
                              pair(rb.get(), 0, 0) + pair(ra.get(), 1, 1)};
     QVector<int> removed;
     purgeGroups(groups, ra->getSysHandle(), 1, &removed);

@@ -205,7 +205,8 @@ TEST_F(Views, CustomViewIsCreatedOnceAndHoldsEveryConnectedMainSystem)
     EXPECT_EQ(root->getNodeName(), QStringLiteral("customView"));
     EXPECT_EQ(root->getNodeType(), NODE_GROUP);
     EXPECT_EQ(root->getChildren(), QVector<KORUHVNode *>({a, b}));
-    EXPECT_TRUE(gt::channel(b, 0, 1)->isEnabledInCustomView()) << "the row's own system, not the first of its name";
+    EXPECT_TRUE(gt::channel(b, 0, 1)->isEnabledInCustomView())
+        << "the row's own system, not the first of its name";
     EXPECT_FALSE(gt::channel(a, 0, 1)->isEnabledInCustomView());
     EXPECT_EQ(gt::channel(b, 0, 1)->getCustomViewVisualIndex(), 0);
     EXPECT_EQ(gt::channel(a, 1, 0)->getCustomViewVisualIndex(), 1);
@@ -262,7 +263,7 @@ TEST_F(Views, BoardRemovalClosesTheChoiceDialogsOfThatSystemOnly)
     EXPECT_TRUE(configureA.isNull());
     EXPECT_TRUE(custom.isNull());
     ASSERT_FALSE(configureB.isNull()) << "another system's dialog stays";
-    EXPECT_EQ(QConfigureViewDialog::nodeOfItem(qobject_cast<QConfigureViewDialog *>(configureB.data())
-                                                   ->tree()->topLevelItem(0)),
+    EXPECT_EQ(QConfigureViewDialog::nodeOfItem(
+                  qobject_cast<QConfigureViewDialog *>(configureB.data())->tree()->topLevelItem(0)),
               b->getChildren()[0]);
 }

@@ -58,8 +58,10 @@ protected:
             }
             for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(handle, s, slot->getBdChCount())) {
                 slot->addChildNode(ch);
-                for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateChannelParams(handle, 2, s, ch->getChIdx())) {
-                    for (KORUHVNodeProperty *prop : KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
+                for (KORUHVNode *p :
+                     KORUHVConfig::KORUHVConfigCreateChannelParams(handle, 2, s, ch->getChIdx())) {
+                    for (KORUHVNodeProperty *prop :
+                         KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
                              handle, p->getNodeName(), p->getParWrapperType(), s, ch->getChIdx()))
                         p->addProperty(prop);
                     ch->addParameter(p);

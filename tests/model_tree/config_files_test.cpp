@@ -15,14 +15,16 @@
 
 namespace {
 
-QByteArray readAll(const QString &path) {
+QByteArray readAll(const QString &path)
+{
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return QByteArray();
     return f.readAll();
 }
 
-void writeAll(const QString &path, const QByteArray &bytes) {
+void writeAll(const QString &path, const QByteArray &bytes)
+{
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(f.write(bytes), bytes.size());
@@ -30,8 +32,8 @@ void writeAll(const QString &path, const QByteArray &bytes) {
 
 // Runs fn with writes limited to a few bytes per file, the way a full disk
 // or an interrupted save stops a write half way.
-template <typename Fn>
-auto withTinyFileSizeLimit(Fn fn) {
+template <typename Fn> auto withTinyFileSizeLimit(Fn fn)
+{
     struct rlimit old {};
     getrlimit(RLIMIT_FSIZE, &old);
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -46,7 +48,8 @@ auto withTinyFileSizeLimit(Fn fn) {
 
 } // namespace
 
-TEST(ConfigFileNames, MainFileBaseNameAndFolder) {
+TEST(ConfigFileNames, MainFileBaseNameAndFolder)
+{
     struct Case {
         const char *chosen, *main, *base, *folder;
     };
@@ -67,7 +70,8 @@ TEST(ConfigFileNames, MainFileBaseNameAndFolder) {
     }
 }
 
-TEST(ConfigFileNames, PerSystemFileNames) {
+TEST(ConfigFileNames, PerSystemFileNames)
+{
     struct Case {
         const char *name, *initParam, *file;
     };
@@ -85,12 +89,14 @@ TEST(ConfigFileNames, PerSystemFileNames) {
         {"tab\there", "x", "/f/tab_here-x.kvc"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(KORUHVUtils::KORUHVSingleConfigurationFilePath("/f", QString::fromUtf8(c.name), c.initParam),
-                  QString::fromUtf8(c.file))
+        EXPECT_EQ(
+            KORUHVUtils::KORUHVSingleConfigurationFilePath("/f", QString::fromUtf8(c.name), c.initParam),
+            QString::fromUtf8(c.file))
             << c.name;
 }
 
-TEST(ConfigFiles, MainFileHoldsItsBaseName) {
+TEST(ConfigFiles, MainFileHoldsItsBaseName)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     struct Case {
@@ -113,7 +119,8 @@ TEST(ConfigFiles, MainFileHoldsItsBaseName) {
     EXPECT_FALSE(KORUHVUtils::KORUHVSaveMainConfigurationFile(dir.filePath("missing/cfg")));
 }
 
-TEST(ConfigFiles, PerSystemFileIsTheFixtureAndLoadsBack) {
+TEST(ConfigFiles, PerSystemFileIsTheFixtureAndLoadsBack)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString folder = dir.filePath("sub/cfg"); // created with its parents
@@ -124,7 +131,8 @@ TEST(ConfigFiles, PerSystemFileIsTheFixtureAndLoadsBack) {
 
     const QMultiHash<QString, QVariant> loaded = KORUHVUtils::KORUHVLoadConfigurationFile(file);
     std::string why;
-    EXPECT_TRUE(mt::deepEqual(loaded, KORUHVUtils::KORUHVCreateHashFromNodeVector(sys, true, true), &why)) << why;
+    EXPECT_TRUE(mt::deepEqual(loaded, KORUHVUtils::KORUHVCreateHashFromNodeVector(sys, true, true), &why))
+        << why;
 
     // Saving again replaces the file (same name and address, same file).
     sys->getChildren()[0]->setVisualIndex(7);
@@ -137,20 +145,23 @@ TEST(ConfigFiles, PerSystemFileIsTheFixtureAndLoadsBack) {
     delete sys;
 }
 
-TEST(ConfigFiles, UnsafeSystemNameStaysInsideTheFolder) {
+TEST(ConfigFiles, UnsafeSystemNameStaysInsideTheFolder)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString folder = dir.filePath("cfg");
     KORUHVNode *sys = mt::makeSystem("../escape", 6, 5, "pts/4_9600_8_0_0");
     ASSERT_TRUE(KORUHVUtils::KORUHVSaveSingleConfigurationFile(folder, sys, true, false));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{".._escape-pts_4_9600_8_0_0.kvc"});
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList{".._escape-pts_4_9600_8_0_0.kvc"});
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     const auto loaded = KORUHVUtils::KORUHVLoadConfigurationFile(folder + "/.._escape-pts_4_9600_8_0_0.kvc");
     EXPECT_EQ(loaded.value("name").toString(), QStringLiteral("../escape")); // the name itself is kept
     delete sys;
 }
 
-TEST(ConfigFiles, UnreadableFilesLoadAsEmpty) {
+TEST(ConfigFiles, UnreadableFilesLoadAsEmpty)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray full = mt::fixtureBytes();
@@ -173,7 +184,8 @@ TEST(ConfigFiles, UnreadableFilesLoadAsEmpty) {
     EXPECT_TRUE(KORUHVUtils::KORUHVLoadConfigurationFile(dir.path()).isEmpty()) << "a folder";
 }
 
-TEST(ConfigFiles, FailedSaveKeepsThePreviousFiles) {
+TEST(ConfigFiles, FailedSaveKeepsThePreviousFiles)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString folder = dir.filePath("cfg");
@@ -194,11 +206,13 @@ TEST(ConfigFiles, FailedSaveKeepsThePreviousFiles) {
     EXPECT_FALSE(kscSaved);
     EXPECT_EQ(readAll(kvc), oldKvc);
     EXPECT_EQ(readAll(ksc), oldKsc);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"HV1-10_0_0_5.kvc"}) << "no leftovers";
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"HV1-10_0_0_5.kvc"})
+        << "no leftovers";
     delete sys;
 }
 
-TEST(ConfigFiles, DeleteRemovesAndMissingIsNoError) {
+TEST(ConfigFiles, DeleteRemovesAndMissingIsNoError)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("a.kvc");

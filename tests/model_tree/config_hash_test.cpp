@@ -16,7 +16,8 @@ const QStringList kParams = {"VSet", "VMon", "Pw"};
 
 // Slots: board A (serial 100, 2 channels), empty slot, board B (serial 200,
 // 2 channels); every channel holds VSet, VMon, Pw.
-std::unique_ptr<KORUHVNode> threeSlots() {
+std::unique_ptr<KORUHVNode> threeSlots()
+{
     std::unique_ptr<KORUHVNode> sys(mt::makeSystem("HV1", 2, 0, "10.0.0.5"));
     sys->addChildNode(mt::makeBoard(0, 100, 2, kParams));
     sys->addChildNode(mt::makeNode(QString(), NODE_GROUP));
@@ -24,16 +25,24 @@ std::unique_ptr<KORUHVNode> threeSlots() {
     return sys;
 }
 
-KORUHVNode *channel(KORUHVNode *sys, int slot, int ch) { return sys->getChildren()[slot]->getChildren()[ch]; }
-KORUHVNode *param(KORUHVNode *sys, int slot, int ch, int p) { return channel(sys, slot, ch)->getParameters()[p]; }
+KORUHVNode *channel(KORUHVNode *sys, int slot, int ch)
+{
+    return sys->getChildren()[slot]->getChildren()[ch];
+}
+KORUHVNode *param(KORUHVNode *sys, int slot, int ch, int p)
+{
+    return channel(sys, slot, ch)->getParameters()[p];
+}
 
-QStringList sortedKeys(const Hash &h) {
+QStringList sortedKeys(const Hash &h)
+{
     QStringList k = h.uniqueKeys();
     k.sort();
     return k;
 }
 
-Hash entry(std::initializer_list<std::pair<const char *, QVariant>> values) {
+Hash entry(std::initializer_list<std::pair<const char *, QVariant>> values)
+{
     Hash h;
     for (const auto &v : values)
         h.insert(QString::fromLatin1(v.first), v.second);
@@ -47,7 +56,8 @@ struct Snapshot {
     bool operator==(const Snapshot &) const = default;
 };
 
-Snapshot snapshot(KORUHVNode *sys) {
+Snapshot snapshot(KORUHVNode *sys)
+{
     Snapshot s;
     auto take = [&](KORUHVNode *n) {
         s.enabled.append(n->isNodeEnabled());
@@ -68,7 +78,8 @@ Snapshot snapshot(KORUHVNode *sys) {
 
 } // namespace
 
-TEST(ConfigHash, NullAndCustomViewNodes) {
+TEST(ConfigHash, NullAndCustomViewNodes)
+{
     EXPECT_TRUE(KORUHVUtils::KORUHVCreateHashFromNodeVector(nullptr, true, true).isEmpty());
     std::unique_ptr<KORUHVNode> view(mt::makeNode("Custom View", NODE_GROUP));
     view->addChildNode(mt::makeBoard(0, 1, 1, kParams)); // gathered, not owned... and not stored
@@ -78,30 +89,41 @@ TEST(ConfigHash, NullAndCustomViewNodes) {
     delete view->getChildren()[0];
 }
 
-TEST(ConfigHash, KeysPerLevelFollowTheFlags) {
+TEST(ConfigHash, KeysPerLevelFollowTheFlags)
+{
     struct Case {
         bool view, customView;
         QStringList board, channel, parameter;
     };
     const Case cases[] = {
-        {false, false, {"channels", "isPresent", "serialNumber"}, {"parameters", "vectorIndex"}, {"name", "vectorIndex"}},
-        {true, false,
+        {false,
+         false,
+         {"channels", "isPresent", "serialNumber"},
+         {"parameters", "vectorIndex"},
+         {"name", "vectorIndex"}},
+        {true,
+         false,
          {"channels", "isPresent", "serialNumber", "visualIndex"},
          {"isEnabled", "parameters", "vectorIndex", "visualIndex"},
          {"isEnabled", "name", "vectorIndex", "visualIndex"}},
-        {false, true,
+        {false,
+         true,
          {"channels", "isPresent", "serialNumber"},
          {"customViewVisualIndex", "isEnabledInCustomView", "parameters", "vectorIndex"},
          {"customViewVisualIndex", "isEnabledInCustomView", "name", "vectorIndex"}},
-        {true, true,
+        {true,
+         true,
          {"channels", "isPresent", "serialNumber", "visualIndex"},
-         {"customViewVisualIndex", "isEnabled", "isEnabledInCustomView", "parameters", "vectorIndex", "visualIndex"},
-         {"customViewVisualIndex", "isEnabled", "isEnabledInCustomView", "name", "vectorIndex", "visualIndex"}},
+         {"customViewVisualIndex", "isEnabled", "isEnabledInCustomView", "parameters", "vectorIndex",
+          "visualIndex"},
+         {"customViewVisualIndex", "isEnabled", "isEnabledInCustomView", "name", "vectorIndex",
+          "visualIndex"}},
     };
     auto sys = threeSlots();
     for (const Case &c : cases) {
         const Hash h = KORUHVUtils::KORUHVCreateHashFromNodeVector(sys.get(), c.view, c.customView);
-        EXPECT_EQ(sortedKeys(h), (QStringList{"boards", "connType", "initParam", "isCustomView", "name", "psType"}));
+        EXPECT_EQ(sortedKeys(h),
+                  (QStringList{"boards", "connType", "initParam", "isCustomView", "name", "psType"}));
         EXPECT_EQ(h.value("name"), QVariant(QStringLiteral("HV1")));
         EXPECT_EQ(h.value("initParam"), QVariant(QStringLiteral("10.0.0.5")));
         EXPECT_EQ(h.value("psType"), QVariant(2));
@@ -132,15 +154,18 @@ TEST(ConfigHash, KeysPerLevelFollowTheFlags) {
     }
 }
 
-TEST(ConfigHash, FixtureTreeGivesTheFixtureBytes) {
+TEST(ConfigHash, FixtureTreeGivesTheFixtureBytes)
+{
     std::unique_ptr<KORUHVNode> sys(mt::fixtureTree());
     bool ok = false;
-    const QByteArray bytes = KvcStream::encode(KORUHVUtils::KORUHVCreateHashFromNodeVector(sys.get(), true, true), &ok);
+    const QByteArray bytes =
+        KvcStream::encode(KORUHVUtils::KORUHVCreateHashFromNodeVector(sys.get(), true, true), &ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(bytes.toHex().toStdString(), mt::fixtureBytes().toHex().toStdString());
 }
 
-TEST(ConfigHash, ApplyingNothingChangesNothing) {
+TEST(ConfigHash, ApplyingNothingChangesNothing)
+{
     auto sys = threeSlots();
     const Snapshot before = snapshot(sys.get());
     Hash h = KORUHVUtils::KORUHVCreateHashFromNodeVector(sys.get(), true, true);
@@ -149,7 +174,8 @@ TEST(ConfigHash, ApplyingNothingChangesNothing) {
     EXPECT_TRUE(snapshot(sys.get()) == before);
 }
 
-TEST(ConfigHash, EmptyHashDisablesEverythingAndKeepsIndexes) {
+TEST(ConfigHash, EmptyHashDisablesEverythingAndKeepsIndexes)
+{
     auto sys = threeSlots();
     channel(sys.get(), 0, 0)->setEnabledInCustomView(true);
     const Snapshot before = snapshot(sys.get());
@@ -163,7 +189,8 @@ TEST(ConfigHash, EmptyHashDisablesEverythingAndKeepsIndexes) {
     EXPECT_FALSE(channel(sys.get(), 0, 0)->isEnabledInCustomView());
 }
 
-TEST(ConfigHash, RoundTripRestoresTheViews) {
+TEST(ConfigHash, RoundTripRestoresTheViews)
+{
     auto sys = threeSlots();
     // An arbitrary arrangement of both views.
     int k = 0;
@@ -203,10 +230,11 @@ TEST(ConfigHash, RoundTripRestoresTheViews) {
     EXPECT_TRUE(snapshot(sys.get()) == wanted);
 }
 
-TEST(ConfigHash, BoardsAreFoundBySerialNumber) {
+TEST(ConfigHash, BoardsAreFoundBySerialNumber)
+{
     auto saved = threeSlots();
-    saved->getChildren()[0]->setVisualIndex(5); // A
-    saved->getChildren()[2]->setVisualIndex(6); // B
+    saved->getChildren()[0]->setVisualIndex(5);      // A
+    saved->getChildren()[2]->setVisualIndex(6);      // B
     param(saved.get(), 0, 1, 0)->setVisualIndex(77); // A, channel 1, VSet
     Hash h = KORUHVUtils::KORUHVCreateHashFromNodeVector(saved.get(), true, false);
 
@@ -229,7 +257,8 @@ TEST(ConfigHash, BoardsAreFoundBySerialNumber) {
     EXPECT_EQ(param(now.get(), 1, 0, 0)->getVisualIndex(), 0) << "carrying keeps indexes";
 }
 
-TEST(ConfigHash, DuplicateSerialNumbersApplyToTheLowerPosition) {
+TEST(ConfigHash, DuplicateSerialNumbersApplyToTheLowerPosition)
+{
     auto sys = threeSlots();
     sys->getChildren()[2]->setBdSerNr(100); // both boards now 100
     sys->getChildren()[0]->setVisualIndex(3);
@@ -243,7 +272,8 @@ TEST(ConfigHash, DuplicateSerialNumbersApplyToTheLowerPosition) {
     EXPECT_FALSE(channel(sys.get(), 2, 0)->isNodeEnabled());
 }
 
-TEST(ConfigHash, EntriesThatNoLongerFitAreSkipped) {
+TEST(ConfigHash, EntriesThatNoLongerFitAreSkipped)
+{
     auto sys = threeSlots();
     for (int s : {0, 2})
         for (int c = 0; c < 2; ++c)
@@ -252,11 +282,15 @@ TEST(ConfigHash, EntriesThatNoLongerFitAreSkipped) {
 
     // Board A entry by hand. Inserted last is visited first.
     Hash ch0 = entry({{"vectorIndex", 0}, {"isEnabled", true}, {"visualIndex", 50}});
-    ch0.insert("parameters", KvcStream::toVariant(entry({{"vectorIndex", 0}, {"name", "VSet"}, {"isEnabled", true}})));
-    ch0.insert("parameters", KvcStream::toVariant(entry({{"vectorIndex", 99}, {"name", "VSet"}, {"isEnabled", true}})));
+    ch0.insert("parameters",
+               KvcStream::toVariant(entry({{"vectorIndex", 0}, {"name", "VSet"}, {"isEnabled", true}})));
+    ch0.insert("parameters",
+               KvcStream::toVariant(entry({{"vectorIndex", 99}, {"name", "VSet"}, {"isEnabled", true}})));
     Hash ch1 = entry({{"vectorIndex", 1}, {"isEnabled", true}, {"visualIndex", 51}});
-    ch1.insert("parameters", KvcStream::toVariant(entry({{"vectorIndex", 0}, {"name", "VSet"}, {"isEnabled", true}})));
-    ch1.insert("parameters", KvcStream::toVariant(entry({{"vectorIndex", 1}, {"name", "Renamed"}, {"isEnabled", true}})));
+    ch1.insert("parameters",
+               KvcStream::toVariant(entry({{"vectorIndex", 0}, {"name", "VSet"}, {"isEnabled", true}})));
+    ch1.insert("parameters",
+               KvcStream::toVariant(entry({{"vectorIndex", 1}, {"name", "Renamed"}, {"isEnabled", true}})));
     Hash board = entry({{"isPresent", 1}, {"serialNumber", 100u}});
     board.insert("channels", KvcStream::toVariant(ch0));
     board.insert("channels", KvcStream::toVariant(ch1));
@@ -280,16 +314,18 @@ TEST(ConfigHash, EntriesThatNoLongerFitAreSkipped) {
     EXPECT_TRUE(param(sys.get(), 0, 1, 0)->isNodeEnabled());
 }
 
-TEST(ConfigHash, FlagsCarryToOtherBoardsOnly) {
+TEST(ConfigHash, FlagsCarryToOtherBoardsOnly)
+{
     auto sys = threeSlots();
     Hash board = entry({{"isPresent", 1}, {"serialNumber", 100u}});
     Hash ch0 = entry({{"vectorIndex", 0}, {"isEnabled", true}});
-    ch0.insert("parameters", KvcStream::toVariant(entry(
-                                 {{"vectorIndex", 1}, {"name", "VMon"}, {"isEnabled", true}, {"visualIndex", 8}})));
-    ch0.insert("parameters", KvcStream::toVariant(entry({{"vectorIndex", 2},
-                                                         {"name", "Pw"},
-                                                         {"isEnabled", false},
-                                                         {"isEnabledInCustomView", true}})));
+    ch0.insert("parameters",
+               KvcStream::toVariant(
+                   entry({{"vectorIndex", 1}, {"name", "VMon"}, {"isEnabled", true}, {"visualIndex", 8}})));
+    ch0.insert(
+        "parameters",
+        KvcStream::toVariant(entry(
+            {{"vectorIndex", 2}, {"name", "Pw"}, {"isEnabled", false}, {"isEnabledInCustomView", true}})));
     board.insert("channels", KvcStream::toVariant(ch0));
     Hash h;
     h.insert("boards", KvcStream::toVariant(board));
@@ -309,7 +345,8 @@ TEST(ConfigHash, FlagsCarryToOtherBoardsOnly) {
     }
 }
 
-TEST(ConfigHash, WithoutViewDataBoardsOnlyAreEnabled) {
+TEST(ConfigHash, WithoutViewDataBoardsOnlyAreEnabled)
+{
     auto sys = threeSlots();
     const Snapshot before = snapshot(sys.get());
     Hash h = KORUHVUtils::KORUHVCreateHashFromNodeVector(sys.get(), false, false);

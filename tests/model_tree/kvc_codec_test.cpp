@@ -11,17 +11,19 @@
 
 #include <random>
 
-using mt::Bytes;
 using KvcStream::Hash;
+using mt::Bytes;
 
-TEST(KvcCodec, FixtureEncodesByteForByte) {
+TEST(KvcCodec, FixtureEncodesByteForByte)
+{
     bool ok = false;
     const QByteArray bytes = KvcStream::encode(mt::fixtureHash(), &ok);
     ASSERT_TRUE(ok);
     EXPECT_EQ(bytes.toHex().toStdString(), mt::fixtureBytes().toHex().toStdString());
 }
 
-TEST(KvcCodec, FixtureDecodesToTheHash) {
+TEST(KvcCodec, FixtureDecodesToTheHash)
+{
     bool ok = false;
     const Hash hash = KvcStream::decode(mt::fixtureBytes(), &ok);
     ASSERT_TRUE(ok);
@@ -34,7 +36,8 @@ TEST(KvcCodec, FixtureDecodesToTheHash) {
     EXPECT_EQ(hash.value("isCustomView").metaType().id(), QMetaType::Int);
 }
 
-TEST(KvcCodec, RepeatedKeysKeepAllValuesNewestFirst) {
+TEST(KvcCodec, RepeatedKeysKeepAllValuesNewestFirst)
+{
     Hash inner;
     inner.insert("vectorIndex", QVariant(0));
     Hash top;
@@ -66,7 +69,8 @@ TEST(KvcCodec, RepeatedKeysKeepAllValuesNewestFirst) {
     EXPECT_TRUE(mt::deepEqual(back, top, &why)) << why;
 }
 
-TEST(KvcCodec, LevelOrderFollowsTheQt4HashThroughItsGrowth) {
+TEST(KvcCodec, LevelOrderFollowsTheQt4HashThroughItsGrowth)
+{
     // A channel level of 18 entries: the 18th value makes the Qt 4 hash grow
     // from 17 to 37 buckets, which reorders the keys.
     Hash channel;
@@ -126,7 +130,8 @@ TEST(KvcCodec, LevelOrderFollowsTheQt4HashThroughItsGrowth) {
     }
 }
 
-TEST(KvcCodec, AgreesWithQtStreamOfAPlainHash) {
+TEST(KvcCodec, AgreesWithQtStreamOfAPlainHash)
+{
     // Qt writes a QVariantHash (no repeated keys) at stream version 12 in the
     // same layout; with one key per level its bytes are deterministic.
     QVariantHash level2;
@@ -189,7 +194,8 @@ TEST(KvcCodec, AgreesWithQtStreamOfAPlainHash) {
     EXPECT_TRUE(back.value("n").toString().isNull());
 }
 
-TEST(KvcCodec, EncoderRefusesWhatTheFormatCannotHold) {
+TEST(KvcCodec, EncoderRefusesWhatTheFormatCannotHold)
+{
     struct Case {
         const char *what;
         Hash hash;
@@ -223,7 +229,8 @@ TEST(KvcCodec, EncoderRefusesWhatTheFormatCannotHold) {
     EXPECT_TRUE(mt::deepEqual(KvcStream::decode(bytes), deepest));
 }
 
-TEST(KvcCodec, HostileInputGivesAnEmptyHash) {
+TEST(KvcCodec, HostileInputGivesAnEmptyHash)
+{
     const auto nested = [](int levels) {
         Bytes b;
         b.u32(1);
@@ -264,7 +271,8 @@ TEST(KvcCodec, HostileInputGivesAnEmptyHash) {
     EXPECT_TRUE(ok) << "an empty hash is a valid file";
 }
 
-TEST(KvcCodec, EveryTruncationOfTheFixtureGivesAnEmptyHash) {
+TEST(KvcCodec, EveryTruncationOfTheFixtureGivesAnEmptyHash)
+{
     const QByteArray full = mt::fixtureBytes();
     for (int n = 0; n < full.size(); ++n) {
         bool ok = true;
@@ -273,7 +281,8 @@ TEST(KvcCodec, EveryTruncationOfTheFixtureGivesAnEmptyHash) {
     }
 }
 
-TEST(KvcCodec, RandomAndMutatedInputNeverBreaksTheReader) {
+TEST(KvcCodec, RandomAndMutatedInputNeverBreaksTheReader)
+{
     // Bounded: a fixed seed and a fixed number of cases. Whatever decodes
     // must be complete enough to be written and read back unchanged.
     std::mt19937 rng(20261209);
@@ -304,10 +313,18 @@ TEST(KvcCodec, RandomAndMutatedInputNeverBreaksTheReader) {
         for (int e = 0; e < edits; ++e) {
             const int pos = int(rng() % unsigned(bytes.size()));
             switch (rng() % 4) {
-            case 0: bytes[pos] = char(rng()); break;
-            case 1: bytes[pos] = char(bytes[pos] ^ (1 << (rng() % 8))); break;
-            case 2: bytes.remove(pos, 1 + int(rng() % 8)); break;
-            default: bytes.insert(pos, char(rng())); break;
+            case 0:
+                bytes[pos] = char(rng());
+                break;
+            case 1:
+                bytes[pos] = char(bytes[pos] ^ (1 << (rng() % 8)));
+                break;
+            case 2:
+                bytes.remove(pos, 1 + int(rng() % 8));
+                break;
+            default:
+                bytes.insert(pos, char(rng()));
+                break;
             }
             if (bytes.isEmpty())
                 break;

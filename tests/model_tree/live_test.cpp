@@ -16,7 +16,8 @@ namespace {
 
 using fakehv::Raw;
 
-fakehv::Param param(unsigned type, unsigned mode, Raw value) {
+fakehv::Param param(unsigned type, unsigned mode, Raw value)
+{
     fakehv::Param p;
     p.type = type;
     p.mode = mode;
@@ -24,15 +25,18 @@ fakehv::Param param(unsigned type, unsigned mode, Raw value) {
     return p;
 }
 
-void fillBoard(fakehv::Board &b) {
+void fillBoard(fakehv::Board &b)
+{
     b.params = {{"BdStatus", param(3, 0, Raw::u32(0))}};
     for (auto &ch : b.channels)
-        ch.params = {{"VSet", param(0, 2, Raw::f32(10))}, {"VMon", param(0, 0, Raw::f32(9.5f))},
+        ch.params = {{"VSet", param(0, 2, Raw::f32(10))},
+                     {"VMon", param(0, 0, Raw::f32(9.5f))},
                      {"Pw", param(1, 2, Raw::u32(1))}};
 }
 
 // Adds the content of a board node as the system controller does.
-void buildBoard(int h, int sysType, KORUHVNode *board) {
+void buildBoard(int h, int sysType, KORUHVNode *board)
+{
     const unsigned short slot = board->getBdSlotNr();
     for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateBoardParams(h, slot, sysType))
         board->addParameter(p);
@@ -43,7 +47,8 @@ void buildBoard(int h, int sysType, KORUHVNode *board) {
     }
 }
 
-std::unique_ptr<KORUHVNode> buildTree(int h, int sysType) {
+std::unique_ptr<KORUHVNode> buildTree(int h, int sysType)
+{
     std::unique_ptr<KORUHVNode> sys(mt::makeSystem("HV1", sysType, 0, "10.0.0.5"));
     for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateSystemProps(h))
         sys->addParameter(p);
@@ -53,7 +58,8 @@ std::unique_ptr<KORUHVNode> buildTree(int h, int sysType) {
     for (KORUHVNode *s : slotNodes)
         if (s->getNodeType() == NODE_BOARD)
             buildBoard(h, sysType, s);
-    for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(CONN_OK, quint16(slotNodes.size())))
+    for (KORUHVNode *p :
+         KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(CONN_OK, quint16(slotNodes.size())))
         sys->addParameter(p);
     return sys;
 }
@@ -68,7 +74,8 @@ struct Removal {
 
 class Live : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fakehv::reset();
         removals.clear();
         fakehv::System sys;
@@ -80,10 +87,10 @@ protected:
         }
         h = fakehv::addSystem(sys);
         tree = buildTree(h, 2);
-        KORUHVConfig::KORUHVConfigSetBoardRemovalHandler([this](int handle, unsigned short slot, KORUHVNode *n) {
-            removals.push_back(
-                {handle, slot, n, n->getNodeType(), tree->getChildren().value(slot) == n});
-        });
+        KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(
+            [this](int handle, unsigned short slot, KORUHVNode *n) {
+                removals.push_back({handle, slot, n, n->getNodeType(), tree->getChildren().value(slot) == n});
+            });
     }
     void TearDown() override { KORUHVConfig::KORUHVConfigSetBoardRemovalHandler({}); }
 
@@ -96,7 +103,8 @@ protected:
 
 } // namespace
 
-TEST_F(Live, BoardInsertedIntoAnEmptySlot) {
+TEST_F(Live, BoardInsertedIntoAnEmptySlot)
+{
     KORUHVNode *oldPlaceholder = tree->getChildren()[3];
     fakehv::Board &b = fakehv::system(h).addBoard(3, 12, "A1833", 777);
     b.fwMajor = 1;
@@ -131,7 +139,8 @@ TEST_F(Live, BoardInsertedIntoAnEmptySlot) {
     EXPECT_EQ(vmon->getBdSlotNr(), 3);
 }
 
-TEST_F(Live, BoardPulledFromItsSlot) {
+TEST_F(Live, BoardPulledFromItsSlot)
+{
     KORUHVNode *pulled = tree->getChildren()[5];
     KORUHVNode *cell = pulled->getChildren()[0]->getParameters()[2]; // Name, VSet, VMon, Pw
     // Its cells are shown in a channel table and, through the mirror, in a
@@ -163,7 +172,8 @@ TEST_F(Live, BoardPulledFromItsSlot) {
     EXPECT_EQ(KORUHVConfig::KORUHVConfigGetNodeFromItemId(tree.get(), "BdStatus", 5, -1), nullptr);
 }
 
-TEST_F(Live, OnlyOccupancyChangesCount) {
+TEST_F(Live, OnlyOccupancyChangesCount)
+{
     struct Case {
         const char *what;
         void (*change)(fakehv::System &);
@@ -171,24 +181,36 @@ TEST_F(Live, OnlyOccupancyChangesCount) {
         std::vector<unsigned short> removed;
     };
     const Case cases[] = {
-        {"board exchanged for another model", [](fakehv::System &s) {
+        {"board exchanged for another model",
+         [](fakehv::System &s) {
              s.crate[2].model = "A1520";
              s.crate[2].serial = 9;
              s.crate[2].channelCount = 4;
-         }, 0, {}},
-        {"insertion and removal at once", [](fakehv::System &s) {
+         },
+         0,
+         {}},
+        {"insertion and removal at once",
+         [](fakehv::System &s) {
              fillBoard(s.addBoard(1, 2));
              s.crate[4].channelCount = 0; // was empty already
              s.crate[0].channelCount = 0;
-         }, 1, {0, 1}},
-        {"more slotNodes than the tree", [](fakehv::System &s) {
+         },
+         1,
+         {0, 1}},
+        {"more slotNodes than the tree",
+         [](fakehv::System &s) {
              s.crate.resize(8);
              s.crate[0].channelCount = 0;
-         }, 0, {}},
-        {"crate map refused", [](fakehv::System &s) {
+         },
+         0,
+         {}},
+        {"crate map refused",
+         [](fakehv::System &s) {
              s.crateMapCode = 4;
              s.crate[0].channelCount = 0;
-         }, 0, {}},
+         },
+         0,
+         {}},
         {"nothing changed", [](fakehv::System &) {}, 0, {}},
     };
     for (const Case &c : cases) {
@@ -212,7 +234,8 @@ TEST_F(Live, OnlyOccupancyChangesCount) {
     EXPECT_TRUE(KORUHVConfig::KORUHVConfigChangeBoardsLive(h, nullptr).isEmpty());
 }
 
-TEST_F(Live, WithoutAHandlerTheChangeStillHappens) {
+TEST_F(Live, WithoutAHandlerTheChangeStillHappens)
+{
     KORUHVConfig::KORUHVConfigSetBoardRemovalHandler({});
     slot(0).channelCount = 0;
     EXPECT_TRUE(KORUHVConfig::KORUHVConfigChangeBoardsLive(h, tree.get()).isEmpty());
@@ -220,7 +243,8 @@ TEST_F(Live, WithoutAHandlerTheChangeStillHappens) {
     EXPECT_TRUE(removals.empty());
 }
 
-TEST_F(Live, EventLookup) {
+TEST_F(Live, EventLookup)
+{
     KORUHVNode *sys = tree.get();
     struct Case {
         const char *name;
@@ -248,7 +272,8 @@ TEST_F(Live, EventLookup) {
         << "only a system node is searched";
 }
 
-TEST_F(Live, LookupGoesByPositionWhenAChannelWasLeftOut) {
+TEST_F(Live, LookupGoesByPositionWhenAChannelWasLeftOut)
+{
     slot(0).channels[1].nameCode = 10;
     tree = buildTree(h, 2);
     KORUHVNode *board = tree->getChildren()[0];

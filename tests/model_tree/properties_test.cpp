@@ -24,25 +24,29 @@ struct Owned {
     Owned &operator=(const Owned &) = delete;
     ~Owned() { qDeleteAll(list); }
     QVector<KORUHVNodeProperty *> list;
-    QStringList names() const {
+    QStringList names() const
+    {
         QStringList out;
         for (auto *p : list)
             out << p->getPropName();
         return out;
     }
-    const KORUHVNodeProperty *operator[](const char *name) const {
+    const KORUHVNodeProperty *operator[](const char *name) const
+    {
         for (auto *p : list)
             if (p->getPropName() == QLatin1String(name))
                 return p;
         return nullptr;
     }
-    QVariant value(const char *name) const {
+    QVariant value(const char *name) const
+    {
         const KORUHVNodeProperty *p = (*this)[name];
         return p ? p->getPropVal().KORUHVGetValue() : QVariant();
     }
 };
 
-QStringList texts(const QVariant &v) {
+QStringList texts(const QVariant &v)
+{
     QStringList out;
     for (const QVariant &t : v.toList())
         out << t.toString();
@@ -51,7 +55,8 @@ QStringList texts(const QVariant &v) {
 
 class Properties : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fakehv::reset();
         fakehv::System sys;
         sys.addBoard(0, 1);
@@ -60,7 +65,8 @@ protected:
     }
     // A parameter on the board and on its channel with the same properties.
     void add(const std::string &name, unsigned type, std::map<std::string, Raw> props,
-             std::map<std::string, int> codes = {}) {
+             std::map<std::string, int> codes = {})
+    {
         fakehv::Param p;
         p.type = type;
         p.props = std::move(props);
@@ -68,10 +74,12 @@ protected:
         board->params.push_back({name, p});
         board->channels[0].params.push_back({name, p});
     }
-    Owned ofBoard(const char *name, unsigned type) {
+    Owned ofBoard(const char *name, unsigned type)
+    {
         return Owned(KORUHVConfig::KORUHVConfigCreateBoardParameterProperties(h, name, type, 0));
     }
-    Owned ofChannel(const char *name, unsigned type) {
+    Owned ofChannel(const char *name, unsigned type)
+    {
         return Owned(KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(h, name, type, 0, 0));
     }
     int h = -1;
@@ -80,9 +88,12 @@ protected:
 
 } // namespace
 
-TEST_F(Properties, NumericAndBinaryParameters) {
-    const std::map<std::string, Raw> props = {{"Minval", Raw::f32(-10.5f)}, {"Maxval", Raw::f32(3000.0f)},
-                                              {"Unit", Raw::u16(2)},        {"Exp", Raw::i16(-6)},
+TEST_F(Properties, NumericAndBinaryParameters)
+{
+    const std::map<std::string, Raw> props = {{"Minval", Raw::f32(-10.5f)},
+                                              {"Maxval", Raw::f32(3000.0f)},
+                                              {"Unit", Raw::u16(2)},
+                                              {"Exp", Raw::i16(-6)},
                                               {"Decimal", Raw::i16(3)}};
     add("VSet", 0, props);
     add("Mask", 4, props);
@@ -108,7 +119,8 @@ TEST_F(Properties, NumericAndBinaryParameters) {
     }
 }
 
-TEST_F(Properties, OnOffTextsAndPolarityNames) {
+TEST_F(Properties, OnOffTextsAndPolarityNames)
+{
     struct Case {
         const char *on, *off, *channelOn, *channelOff, *boardOn, *boardOff;
     };
@@ -133,9 +145,10 @@ TEST_F(Properties, OnOffTextsAndPolarityNames) {
     }
 }
 
-TEST_F(Properties, EnumerationListsFollowTheLimits) {
-    const auto words = Raw::enumTexts({"Zero", "One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight",
-                                       "Nine"});
+TEST_F(Properties, EnumerationListsFollowTheLimits)
+{
+    const auto words =
+        Raw::enumTexts({"Zero", "One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight", "Nine"});
     struct Case {
         const char *name;
         std::map<std::string, Raw> props;
@@ -145,15 +158,27 @@ TEST_F(Properties, EnumerationListsFollowTheLimits) {
         bool boardHasEnum;
     };
     const Case cases[] = {
-        {"E03", {{"Minval", Raw::f32(0)}, {"Maxval", Raw::f32(3)}, {"Enum", words}}, {},
-         {"Minval", "Maxval", "Enum"}, {"Zero", "One", "Two", "Three"}, true},
-        {"Ehalf", {{"Minval", Raw::f32(0.5f)}, {"Maxval", Raw::f32(2.0f)}, {"Enum", words}}, {},
-         {"Minval", "Maxval", "Enum"}, {"Zero", "One"}, true},
+        {"E03",
+         {{"Minval", Raw::f32(0)}, {"Maxval", Raw::f32(3)}, {"Enum", words}},
+         {},
+         {"Minval", "Maxval", "Enum"},
+         {"Zero", "One", "Two", "Three"},
+         true},
+        {"Ehalf",
+         {{"Minval", Raw::f32(0.5f)}, {"Maxval", Raw::f32(2.0f)}, {"Enum", words}},
+         {},
+         {"Minval", "Maxval", "Enum"},
+         {"Zero", "One"},
+         true},
         // Both limits refused: 0.0 to 0.0, one text and no limit properties.
         {"Enolim", {{"Enum", words}}, {{"Minval", 7}, {"Maxval", 7}}, {"Enum"}, {"Zero"}, true},
         // Maximum below minimum: an empty list on a channel, none on a board.
-        {"Eneg", {{"Minval", Raw::f32(5)}, {"Maxval", Raw::f32(1)}, {"Enum", words}}, {},
-         {"Minval", "Maxval", "Enum"}, {}, false},
+        {"Eneg",
+         {{"Minval", Raw::f32(5)}, {"Maxval", Raw::f32(1)}, {"Enum", words}},
+         {},
+         {"Minval", "Maxval", "Enum"},
+         {},
+         false},
     };
     for (const Case &c : cases) {
         add(c.name, 6, c.props, c.codes);
@@ -171,7 +196,8 @@ TEST_F(Properties, EnumerationListsFollowTheLimits) {
     }
 }
 
-TEST_F(Properties, EnumerationTextsAreBoundedAndHostileLimitsRefused) {
+TEST_F(Properties, EnumerationTextsAreBoundedAndHostileLimitsRefused)
+{
     // Entries without their NUL are cut to 14 characters.
     Raw unterminated;
     unterminated.bytes.assign(150, 'X');
@@ -189,8 +215,10 @@ TEST_F(Properties, EnumerationTextsAreBoundedAndHostileLimitsRefused) {
         EXPECT_NE(c.property, "Enum");
 }
 
-TEST_F(Properties, MissingPropertiesAreLeftOut) {
-    add("ISet", 0, {{"Minval", Raw::f32(0)}, {"Maxval", Raw::f32(1)}, {"Exp", Raw::i16(-6)}}, {{"Maxval", 3}});
+TEST_F(Properties, MissingPropertiesAreLeftOut)
+{
+    add("ISet", 0, {{"Minval", Raw::f32(0)}, {"Maxval", Raw::f32(1)}, {"Exp", Raw::i16(-6)}},
+        {{"Maxval", 3}});
     const Owned o = ofChannel("ISet", 0);
     EXPECT_EQ(o.names(), (QStringList{"Minval", "Exp"})) << "Unit and Decimal unknown, Maxval refused";
     // The reader itself: an unknown name never reaches the wrapper.
@@ -201,20 +229,22 @@ TEST_F(Properties, MissingPropertiesAreLeftOut) {
     EXPECT_TRUE(fakehv::calls().empty());
 }
 
-TEST_F(Properties, StatusAndTextParametersHaveNone) {
+TEST_F(Properties, StatusAndTextParametersHaveNone)
+{
     add("Status", 2, {{"Minval", Raw::f32(0)}});
     add("BdStatus", 3, {});
     add("Label", 5, {});
     fakehv::clearCalls();
-    for (const auto &[name, type] : {std::pair{"Status", 2u}, std::pair{"BdStatus", 3u}, std::pair{"Label", 5u},
-                                     std::pair{"Odd", 12u}}) {
+    for (const auto &[name, type] : {std::pair{"Status", 2u}, std::pair{"BdStatus", 3u},
+                                     std::pair{"Label", 5u}, std::pair{"Odd", 12u}}) {
         EXPECT_TRUE(ofChannel(name, type).list.isEmpty()) << name;
         EXPECT_TRUE(ofBoard(name, type).list.isEmpty()) << name;
     }
     EXPECT_TRUE(fakehv::calls().empty());
 }
 
-TEST(BoardInfo, FivePropertiesFromTheBoardNode) {
+TEST(BoardInfo, FivePropertiesFromTheBoardNode)
+{
     EXPECT_TRUE(KORUHVConfig::KORUHVConfigCreateBoardInfo(nullptr).isEmpty());
     std::unique_ptr<KORUHVNode> board(
         KORUHVConfig::KORUHVConfigCreateNodeBoard(4, 24, "A1535", "24 Ch 3.5KV", 4000000001u, "11", "02"));
@@ -236,7 +266,8 @@ TEST(BoardInfo, FivePropertiesFromTheBoardNode) {
         EXPECT_EQ(p->objectName(), QString(expected[i].name));
         EXPECT_EQ(p->getDataType(), expected[i].type) << expected[i].name;
         EXPECT_EQ(p->getPropVal().KORUHVGetValue(), expected[i].value) << expected[i].name;
-        EXPECT_EQ(p->getPropVal().KORUHVGetValue().metaType(), expected[i].value.metaType()) << expected[i].name;
+        EXPECT_EQ(p->getPropVal().KORUHVGetValue().metaType(), expected[i].value.metaType())
+            << expected[i].name;
         EXPECT_EQ(p->getPropVal().KORUHVGetQuality(), QUALITY_GOOD);
     }
 }

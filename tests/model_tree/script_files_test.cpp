@@ -15,7 +15,8 @@
 
 namespace {
 
-QByteArray readAll(const QString &path) {
+QByteArray readAll(const QString &path)
+{
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return QByteArray();
@@ -25,14 +26,16 @@ QByteArray readAll(const QString &path) {
 // Sets LC_ALL for one test and puts the old value back.
 class LocaleScope {
 public:
-    explicit LocaleScope(const char *value) {
+    explicit LocaleScope(const char *value)
+    {
         if (const char *old = std::getenv("LC_ALL")) {
             had = true;
             saved = old;
         }
         setenv("LC_ALL", value, 1);
     }
-    ~LocaleScope() {
+    ~LocaleScope()
+    {
         if (had)
             setenv("LC_ALL", saved.c_str(), 1);
         else
@@ -48,12 +51,13 @@ const QString kScript = QStringLiteral("Wait 5;\nSet VSet 1-4 120.5;\nWait 2;\n"
 
 } // namespace
 
-TEST(ScriptFiles, ExtensionIsAddedUnlessPresent) {
+TEST(ScriptFiles, ExtensionIsAddedUnlessPresent)
+{
     struct Case {
         const char *given, *written;
     };
     const Case cases[] = {
-        {"ramp", "ramp.kas"}, {"ramp.kas", "ramp.kas"}, {"ramp.KAS", "ramp.KAS"},
+        {"ramp", "ramp.kas"},         {"ramp.kas", "ramp.kas"},       {"ramp.KAS", "ramp.KAS"},
         {"ramp.txt", "ramp.txt.kas"}, {"a.kas.bak", "a.kas.bak.kas"},
     };
     QTemporaryDir dir;
@@ -65,7 +69,8 @@ TEST(ScriptFiles, ExtensionIsAddedUnlessPresent) {
     }
 }
 
-TEST(ScriptFiles, RoundTripInTheLocaleEncoding) {
+TEST(ScriptFiles, RoundTripInTheLocaleEncoding)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString text = QStringLiteral("Set V0Set 0 12.5;\n// caf\u00e9 \u00b0C\n");
@@ -74,11 +79,14 @@ TEST(ScriptFiles, RoundTripInTheLocaleEncoding) {
         QByteArray expected; // the bytes of "caf\u00e9 \u00b0C" in that encoding
     };
     const Case cases[] = {
-        {"C.UTF-8", QByteArray("caf\xc3\xa9 \xc2\xb0" "C")},
+        {"C.UTF-8", QByteArray("caf\xc3\xa9 \xc2\xb0"
+                               "C")},
         // The plain C locale is read and written byte for byte (Latin-1).
-        {"C", QByteArray("caf\xe9 \xb0" "C")},
+        {"C", QByteArray("caf\xe9 \xb0"
+                         "C")},
         // An unknown locale falls back to the C locale.
-        {"xx_YY.nonexistent", QByteArray("caf\xe9 \xb0" "C")},
+        {"xx_YY.nonexistent", QByteArray("caf\xe9 \xb0"
+                                         "C")},
     };
     for (const Case &c : cases) {
         LocaleScope scope(c.locale);
@@ -90,7 +98,8 @@ TEST(ScriptFiles, RoundTripInTheLocaleEncoding) {
     }
 }
 
-TEST(ScriptFiles, EmptyAndMissingFiles) {
+TEST(ScriptFiles, EmptyAndMissingFiles)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("e.kas");
@@ -105,7 +114,8 @@ TEST(ScriptFiles, EmptyAndMissingFiles) {
     EXPECT_FALSE(KORUHVUtils::KORUHVSaveScript(dir.filePath("no/such/dir/x"), kScript));
 }
 
-TEST(ScriptFiles, FailedSaveKeepsThePreviousScript) {
+TEST(ScriptFiles, FailedSaveKeepsThePreviousScript)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("keep.kas");

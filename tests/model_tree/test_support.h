@@ -24,13 +24,15 @@ namespace mt {
 struct Bytes {
     QByteArray b;
 
-    Bytes &u8(quint8 v) {
+    Bytes &u8(quint8 v)
+    {
         b.append(char(v));
         return *this;
     }
     Bytes &u16(quint16 v) { return u8(quint8(v >> 8)).u8(quint8(v)); }
     Bytes &u32(quint32 v) { return u16(quint16(v >> 16)).u16(quint16(v)); }
-    Bytes &str(const QString &s) {
+    Bytes &str(const QString &s)
+    {
         u32(quint32(s.size() * 2));
         for (QChar c : s)
             u16(c.unicode());
@@ -51,7 +53,8 @@ struct Bytes {
 // is in the reverse of the iteration order of the Qt 4 hash the files were
 // first written from (17 buckets; "connType" and "isCustomView" share one,
 // so do a channel's "visualIndex" and "parameters").
-inline QByteArray fixtureBytes() {
+inline QByteArray fixtureBytes()
+{
     Bytes f;
     f.u32(6);
     f.key("initParam").vStr(QStringLiteral("10.0.0.5"));
@@ -86,7 +89,8 @@ inline QByteArray fixtureBytes() {
 }
 
 // The same configuration as an in-memory hash.
-inline KvcStream::Hash fixtureHash() {
+inline KvcStream::Hash fixtureHash()
+{
     KvcStream::Hash parameter;
     parameter.insert("vectorIndex", QVariant(0));
     parameter.insert("name", QVariant(QStringLiteral("VMon")));
@@ -118,7 +122,8 @@ inline KvcStream::Hash fixtureHash() {
 
 // Equal keys, and under each key the same values in the same order, nested
 // levels compared the same way; scalars must also have the same type.
-inline bool deepEqual(const KvcStream::Hash &a, const KvcStream::Hash &b, std::string *why = nullptr) {
+inline bool deepEqual(const KvcStream::Hash &a, const KvcStream::Hash &b, std::string *why = nullptr)
+{
     QStringList ka = a.uniqueKeys();
     QStringList kb = b.uniqueKeys();
     std::sort(ka.begin(), ka.end());
@@ -155,20 +160,23 @@ inline bool deepEqual(const KvcStream::Hash &a, const KvcStream::Hash &b, std::s
     return true;
 }
 
-inline KORUHVNode *makeSystem(const QString &name, int sysType, int connType, const QString &initParam) {
+inline KORUHVNode *makeSystem(const QString &name, int sysType, int connType, const QString &initParam)
+{
     auto *n = new KORUHVNode();
     n->KORUHVPrepareNode(name, NODE_SYSTEM, sysType, connType, initParam, QString(), QString());
     return n;
 }
 
-inline KORUHVNode *makeNode(const QString &name, nodeType type) {
+inline KORUHVNode *makeNode(const QString &name, nodeType type)
+{
     auto *n = new KORUHVNode();
     n->KORUHVPrepareNode(name, type, -1, -1, QString(), QString(), QString());
     return n;
 }
 
 // A board at a slot with channels, each holding the given parameters.
-inline KORUHVNode *makeBoard(unsigned short slot, unsigned serial, int channels, const QStringList &params) {
+inline KORUHVNode *makeBoard(unsigned short slot, unsigned serial, int channels, const QStringList &params)
+{
     KORUHVNode *board = makeNode(QString::asprintf("Board%02d", slot), NODE_BOARD);
     board->setBdSlotNr(slot);
     board->setBdSerNr(serial);
@@ -189,7 +197,8 @@ inline KORUHVNode *makeBoard(unsigned short slot, unsigned serial, int channels,
 }
 
 // The tree whose configuration is the byte fixture.
-inline KORUHVNode *fixtureTree() {
+inline KORUHVNode *fixtureTree()
+{
     KORUHVNode *sys = makeSystem(QStringLiteral("HV1"), 2, 0, QStringLiteral("10.0.0.5"));
     KORUHVNode *board = makeBoard(0, 4000000000u, 1, {QStringLiteral("VMon")});
     board->setVisualIndex(0);

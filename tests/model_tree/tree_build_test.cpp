@@ -16,12 +16,14 @@ using fakehv::Raw;
 class TreeBuild : public ::testing::Test {
 protected:
     void SetUp() override { fakehv::reset(); }
-    void TearDown() override {
+    void TearDown() override
+    {
         for (KORUHVNode *n : owned)
             delete n;
     }
     // The builder's results belong to the caller; the test owns them here.
-    QVector<KORUHVNode *> keep(QVector<KORUHVNode *> nodes) {
+    QVector<KORUHVNode *> keep(QVector<KORUHVNode *> nodes)
+    {
         for (KORUHVNode *n : nodes)
             owned.append(n);
         return nodes;
@@ -29,7 +31,8 @@ protected:
     QVector<KORUHVNode *> owned;
 };
 
-fakehv::Param param(unsigned type, unsigned mode, Raw value) {
+fakehv::Param param(unsigned type, unsigned mode, Raw value)
+{
     fakehv::Param p;
     p.type = type;
     p.mode = mode;
@@ -37,7 +40,8 @@ fakehv::Param param(unsigned type, unsigned mode, Raw value) {
     return p;
 }
 
-QStringList names(const QVector<KORUHVNode *> &nodes) {
+QStringList names(const QVector<KORUHVNode *> &nodes)
+{
     QStringList out;
     for (KORUHVNode *n : nodes)
         out << n->getNodeName();
@@ -46,7 +50,8 @@ QStringList names(const QVector<KORUHVNode *> &nodes) {
 
 } // namespace
 
-TEST_F(TreeBuild, SlotsKeepTheirPositions) {
+TEST_F(TreeBuild, SlotsKeepTheirPositions)
+{
     fakehv::System sys;
     sys.crate.resize(6);
     fakehv::Board &b0 = sys.addBoard(0, 4, "A1833", 1234);
@@ -90,7 +95,8 @@ TEST_F(TreeBuild, SlotsKeepTheirPositions) {
     }
 }
 
-TEST_F(TreeBuild, CrateMapEdgeCases) {
+TEST_F(TreeBuild, CrateMapEdgeCases)
+{
     {
         fakehv::System sys;
         sys.addBoard(100, 2);
@@ -111,7 +117,8 @@ TEST_F(TreeBuild, CrateMapEdgeCases) {
     EXPECT_TRUE(KORUHVConfig::KORUHVConfigCreateBoards(77).isEmpty()) << "handle not open";
 }
 
-TEST_F(TreeBuild, ChannelsWhoseNameIsRefusedAreLeftOut) {
+TEST_F(TreeBuild, ChannelsWhoseNameIsRefusedAreLeftOut)
+{
     fakehv::System sys;
     fakehv::Board &b = sys.addBoard(3, 4);
     b.channels[1].nameCode = 10;
@@ -128,7 +135,8 @@ TEST_F(TreeBuild, ChannelsWhoseNameIsRefusedAreLeftOut) {
     EXPECT_EQ(named->getNodeName(), QStringLiteral("Chan011")) << "named from the channel number";
 }
 
-TEST_F(TreeBuild, SystemPropertiesTypesAndAccess) {
+TEST_F(TreeBuild, SystemPropertiesTypesAndAccess)
+{
     fakehv::System sys;
     sys.props = {
         {"ModelName", {fakehv::SYSPROP_TEXT, 0, Raw::text("HX4400"), 0, 0, 0}},
@@ -143,8 +151,8 @@ TEST_F(TreeBuild, SystemPropertiesTypesAndAccess) {
     };
     const int h = fakehv::addSystem(sys);
     const auto props = keep(KORUHVConfig::KORUHVConfigCreateSystemProps(h));
-    EXPECT_EQ(names(props), (QStringList{"ModelName", "HvFanSpeed", "Word16", "Word32", "Short", "Int", "OnOff",
-                                         "Future"}));
+    EXPECT_EQ(names(props), (QStringList{"ModelName", "HvFanSpeed", "Word16", "Word32", "Short", "Int",
+                                         "OnOff", "Future"}));
     const struct {
         nodeDataType type;
         nodeAccessRights access;
@@ -180,12 +188,15 @@ TEST_F(TreeBuild, SystemPropertiesTypesAndAccess) {
     EXPECT_TRUE(KORUHVConfig::KORUHVConfigCreateSystemProps(fakehv::addSystem(fakehv::System())).isEmpty());
 }
 
-TEST_F(TreeBuild, PseudoParameters) {
+TEST_F(TreeBuild, PseudoParameters)
+{
     const struct {
         connStatus status;
         const char *text;
         int count;
-    } cases[] = {{CONN_PENDING, "Connection Pending", 1}, {CONN_OK, "Connection Ok", 2}, {CONN_KO, "Connection Ko", 1}};
+    } cases[] = {{CONN_PENDING, "Connection Pending", 1},
+                 {CONN_OK, "Connection Ok", 2},
+                 {CONN_KO, "Connection Ko", 1}};
     for (const auto &c : cases) {
         const auto nodes = keep(KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(c.status, 6));
         ASSERT_EQ(nodes.size(), c.count) << c.text;
@@ -201,12 +212,14 @@ TEST_F(TreeBuild, PseudoParameters) {
             EXPECT_EQ(nodes[1]->getDataType(), DATA_UINT16);
             EXPECT_EQ(nodes[1]->getSlotCount(), 6);
             EXPECT_EQ(nodes[1]->getNodeValue().KORUHVGetValue(), QVariant::fromValue<quint16>(6));
-            EXPECT_EQ(nodes[1]->getNodeValue().KORUHVGetTimestamp(), nodes[0]->getNodeValue().KORUHVGetTimestamp());
+            EXPECT_EQ(nodes[1]->getNodeValue().KORUHVGetTimestamp(),
+                      nodes[0]->getNodeValue().KORUHVGetTimestamp());
         }
     }
 }
 
-TEST_F(TreeBuild, BoardParametersTypesModesAndGaps) {
+TEST_F(TreeBuild, BoardParametersTypesModesAndGaps)
+{
     fakehv::System sys;
     fakehv::Board &b = sys.addBoard(1, 2);
     b.params = {
@@ -229,9 +242,12 @@ TEST_F(TreeBuild, BoardParametersTypesModesAndGaps) {
         nodeAccessRights access;
         nodeValueQuality quality;
     } expected[] = {
-        {DATA_FLOAT, ACCESS_READ_ONLY, QUALITY_GOOD},    {DATA_ONOFF, ACCESS_READ_WRITE, QUALITY_GOOD},
-        {DATA_INT32, ACCESS_READ_ONLY, QUALITY_GOOD},    {DATA_INT32, ACCESS_WRITE_ONLY, QUALITY_GOOD},
-        {DATA_STRING, ACCESS_READ_WRITE, QUALITY_NOT_SUPPORTED}, {DATA_ENUM, ACCESS_READ_WRITE, QUALITY_GOOD},
+        {DATA_FLOAT, ACCESS_READ_ONLY, QUALITY_GOOD},
+        {DATA_ONOFF, ACCESS_READ_WRITE, QUALITY_GOOD},
+        {DATA_INT32, ACCESS_READ_ONLY, QUALITY_GOOD},
+        {DATA_INT32, ACCESS_WRITE_ONLY, QUALITY_GOOD},
+        {DATA_STRING, ACCESS_READ_WRITE, QUALITY_NOT_SUPPORTED},
+        {DATA_ENUM, ACCESS_READ_WRITE, QUALITY_GOOD},
         {DATA_STRING, ACCESS_OTHER, QUALITY_NOT_SUPPORTED},
     };
     for (int i = 0; i < params.size(); ++i) {
@@ -257,15 +273,17 @@ TEST_F(TreeBuild, BoardParametersTypesModesAndGaps) {
     EXPECT_TRUE(KORUHVConfig::KORUHVConfigCreateBoardParams(h, 1, 6).isEmpty());
 }
 
-TEST_F(TreeBuild, ChannelParametersNameAndOrder) {
-    const std::vector<std::string> wrapperOrder = {"V0Set", "I0Set", "V1Set", "I1Set", "RUp", "RDWn",
+TEST_F(TreeBuild, ChannelParametersNameAndOrder)
+{
+    const std::vector<std::string> wrapperOrder = {"V0Set", "I0Set", "V1Set", "I1Set",  "RUp", "RDWn",
                                                    "Trip",  "VMon",  "IMon",  "Status", "Pw"};
     fakehv::System sys;
     fakehv::Board &b = sys.addBoard(0, 2);
     b.channels[0].name = "Det-1";
     for (const std::string &n : wrapperOrder)
         b.channels[0].params.push_back({n, param(n == "Pw" ? 1 : n == "Status" ? 2 : 0, 2, Raw::f32(1.0f))});
-    b.channels[1].params = {{"VMon", param(0, 0, Raw::f32(1))}, {"Trip", param(0, 2, Raw::f32(1))},
+    b.channels[1].params = {{"VMon", param(0, 0, Raw::f32(1))},
+                            {"Trip", param(0, 2, Raw::f32(1))},
                             {"IMon", param(0, 0, Raw::f32(1))}};
     const int h = fakehv::addSystem(sys);
 
@@ -275,8 +293,12 @@ TEST_F(TreeBuild, ChannelParametersNameAndOrder) {
         QStringList expected;
     };
     const Case cases[] = {
-        {2, 0, {"Name", "I0Set", "V0Set", "IMon", "VMon", "Pw", "Status", "RUp", "RDWn", "Trip", "V1Set", "I1Set"}},
-        {16, 0, {"Name", "I0Set", "V0Set", "IMon", "VMon", "Pw", "Status", "RUp", "RDWn", "Trip", "V1Set", "I1Set"}},
+        {2,
+         0,
+         {"Name", "I0Set", "V0Set", "IMon", "VMon", "Pw", "Status", "RUp", "RDWn", "Trip", "V1Set", "I1Set"}},
+        {16,
+         0,
+         {"Name", "I0Set", "V0Set", "IMon", "VMon", "Pw", "Status", "RUp", "RDWn", "Trip", "V1Set", "I1Set"}},
         {6, 0, {"I0Set", "V0Set", "IMon", "VMon", "Pw", "Status", "RUp", "RDWn", "Trip", "V1Set", "I1Set"}},
         // Three entries: passes 1 and 2 find nothing, pass 3 does not run.
         {6, 1, {"VMon", "Trip", "IMon"}},
@@ -284,7 +306,8 @@ TEST_F(TreeBuild, ChannelParametersNameAndOrder) {
         {3, 1, {"Name", "IMon", "VMon", "Trip"}},
     };
     for (const Case &c : cases) {
-        const auto params = keep(KORUHVConfig::KORUHVConfigCreateChannelParams(h, c.systemType, 0, c.channel));
+        const auto params =
+            keep(KORUHVConfig::KORUHVConfigCreateChannelParams(h, c.systemType, 0, c.channel));
         EXPECT_EQ(names(params), c.expected) << c.systemType << "/" << c.channel;
         for (KORUHVNode *p : params) {
             EXPECT_EQ(p->getNodeType(), NODE_CHANNEL_PARAM);
@@ -308,10 +331,12 @@ TEST_F(TreeBuild, ChannelParametersNameAndOrder) {
     EXPECT_TRUE(KORUHVConfig::KORUHVConfigCreateChannelParams(h, 6, 0, 0).isEmpty());
 }
 
-TEST_F(TreeBuild, LongListsGetAllPassesAndMissingTypesAreSkipped) {
+TEST_F(TreeBuild, LongListsGetAllPassesAndMissingTypesAreSkipped)
+{
     fakehv::System sys;
     fakehv::Board &b = sys.addBoard(0, 1);
-    const char *order[] = {"A", "B", "Trip", "C", "RDwn", "RUp", "Status", "Pw", "VMon", "imon", "VSet", "ISet"};
+    const char *order[] = {"A",      "B",  "Trip", "C",    "RDwn", "RUp",
+                           "Status", "Pw", "VMon", "imon", "VSet", "ISet"};
     for (const char *n : order)
         b.channels[0].params.push_back({n, param(0, 2, Raw::f32(0))});
     b.channels[0].params[1].second.propCodes["Type"] = 7; // B: no type
@@ -321,14 +346,16 @@ TEST_F(TreeBuild, LongListsGetAllPassesAndMissingTypesAreSkipped) {
               (QStringList{"ISet", "VSet", "imon", "VMon", "Pw", "Status", "RUp", "RDwn", "Trip", "A", "C"}));
 }
 
-TEST_F(TreeBuild, WholeTreeOfAModuleFamily) {
+TEST_F(TreeBuild, WholeTreeOfAModuleFamily)
+{
     // A desktop module (system type 6): no system properties, one board in
     // slot 0 with four channels, one of which the wrapper refuses.
     fakehv::System sys;
     fakehv::Board &b = sys.addBoard(0, 4, "L2290", 42);
     b.params = {{"BdStatus", param(3, 0, Raw::u32(0))}};
     for (int c = 0; c < 4; ++c)
-        b.channels[c].params = {{"VSet", param(0, 2, Raw::f32(100.0f + c))}, {"VMon", param(0, 0, Raw::f32(0))}};
+        b.channels[c].params = {{"VSet", param(0, 2, Raw::f32(100.0f + c))},
+                                {"VMon", param(0, 0, Raw::f32(0))}};
     b.channels[2].nameCode = 4;
     const int h = fakehv::addSystem(sys);
 
@@ -343,13 +370,16 @@ TEST_F(TreeBuild, WholeTreeOfAModuleFamily) {
             continue;
         for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateBoardParams(h, s->getBdSlotNr(), 6))
             s->addParameter(p);
-        for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(h, s->getBdSlotNr(), s->getBdChCount())) {
+        for (KORUHVNode *ch :
+             KORUHVConfig::KORUHVConfigCreateChannels(h, s->getBdSlotNr(), s->getBdChCount())) {
             s->addChildNode(ch);
-            for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateChannelParams(h, 6, s->getBdSlotNr(), ch->getChIdx()))
+            for (KORUHVNode *p :
+                 KORUHVConfig::KORUHVConfigCreateChannelParams(h, 6, s->getBdSlotNr(), ch->getChIdx()))
                 ch->addParameter(p);
         }
     }
-    for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(CONN_OK, quint16(slotNodes.size())))
+    for (KORUHVNode *p :
+         KORUHVConfig::KORUHVConfigCreateSystemFurtherParams(CONN_OK, quint16(slotNodes.size())))
         root->addParameter(p);
 
     EXPECT_EQ(names(root->getParameters()), (QStringList{"ConnStat", "NrOfSlot"}));

@@ -117,8 +117,8 @@ TEST(BdReply, ValuesErrorsAndForeignAddresses)
         {&seven, "#BD:07,VAL:ERR", 4, ""},
         {&seven, "#BD:07,LOC:ERR", 5, ""},
         {&seven, "garbage", -1, ""},
-        {&seven, "#BD:07,CMD:OK,VAL:", 0, ""}, // an empty value (its line end made the field long enough)
-        {&seven, "#BD:07,CMD:OK,VA", -1, ""},  // third field too short
+        {&seven, "#BD:07,CMD:OK,VAL:", 0, ""},  // an empty value (its line end made the field long enough)
+        {&seven, "#BD:07,CMD:OK,VA", -1, ""},   // third field too short
         {&seven, "#BD:7,CMD:OK,VAL:1", -1, ""}, // malformed head
         {&seven, "#BD:07,CMD:OK", -1, ""},
     };

@@ -110,9 +110,8 @@ TEST_F(L2290Test, ABatchKeepsItsFullLengthWhenARowFails)
     // The board row fails from now on: its record is missing, and the batch
     // still announces three, the last one all zero.
     sim->addFault(Fault::errorReply("PAR:BDILK", korusim::DeviceError::Par, -1));
-    const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) {
-        return x.records.size() == 3 && !find(x, "IlkStat", -1);
-    });
+    const Batch b = EventServer::readUntil(
+        fd, 5s, [](const Batch &x) { return x.records.size() == 3 && !find(x, "IlkStat", -1); });
     ASSERT_EQ(b.rc, 0);
     EXPECT_STREQ(b.records[0].name, "VMon");
     EXPECT_EQ(b.records[0].channel, 0);

@@ -15,11 +15,11 @@
 #include <thread>
 
 #include "grp1_support.h"
-#include "modules/text_engine.h"
 #include "modules/bq71xxe_backend.h"
 #include "modules/bq71xxe_sim.h"
 #include "modules/l317e_backend.h"
 #include "modules/l317e_sim.h"
+#include "modules/text_engine.h"
 #include "modules/w9300_backend.h"
 #include "modules/w9300_sim.h"
 #include "modules/zjv_backend.h"

@@ -52,11 +52,11 @@ private:
 };
 
 using korutest::Batch;
+using korutest::boardParams;
+using korutest::channelParams;
 using korutest::EventServer;
 using korutest::find;
 using korutest::threadCount;
-using korutest::boardParams;
-using korutest::channelParams;
 using korutest::unsubscribeChannel;
 
 int subscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n);

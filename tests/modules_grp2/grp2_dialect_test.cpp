@@ -122,7 +122,8 @@ TEST(TrixhvDialect, RequestHeads)
     };
     for (const Case &c : cases) {
         char out[256];
-        ASSERT_EQ(Trixhv_BuildRequest(*c.in, c.kind, c.channel, c.name, c.value, out, sizeof out), 0) << c.expect;
+        ASSERT_EQ(Trixhv_BuildRequest(*c.in, c.kind, c.channel, c.name, c.value, out, sizeof out), 0)
+            << c.expect;
         EXPECT_STREQ(out, c.expect);
     }
     const int32_t zero = 0;
@@ -142,11 +143,11 @@ TEST(TrixhvDialect, Replies)
     } cases[] = {
         {"#CMD:OK,VAL:12.5", 0, "12.5"},
         {"#CMD:OK,VAL:a;b;c", 0, "a;b;c"},
-        {"#CMD:OK,XYZ:7:8", 0, "7"},              // whatever label, up to the next ':'
-        {"#CMD:ERR,PAR:ERR", 1, ""},              // the command head names CMD
+        {"#CMD:OK,XYZ:7:8", 0, "7"}, // whatever label, up to the next ':'
+        {"#CMD:ERR,PAR:ERR", 1, ""}, // the command head names CMD
         {"#CH:ERR", 2, ""},
-        {"#CMD:OK", -1, ""},                      // no value
-        {"#XCMD:OK,VAL:1", -1, ""},               // head of 8 characters
+        {"#CMD:OK", -1, ""},        // no value
+        {"#XCMD:OK,VAL:1", -1, ""}, // head of 8 characters
         {"#CMD:OKAY,VAL:1", -1, ""},
         {"#CMD:OK,VAL", -1, ""},
     };
@@ -230,12 +231,9 @@ TEST(ZornDialect, Requests)
         const void *value;
         const char *expect;
     } cases[] = {
-        {REQ_MONITOR, "MRV", nullptr, "MRV:?\r\n"},
-        {REQ_MONITOR, "MRT:1", nullptr, "MRT:1:?\r\n"},
-        {REQ_SET, "MWVR", &v, "MWVR:150.000000\r\n"},
-        {REQ_SET, "MWVR", &small, "MWVR:0.012500\r\n"},
-        {REQ_SET, "LOOP", &one, "LOOP:1\r\n"},
-        {REQ_SET, "MRESET", &one, "MRESET\r\n"},
+        {REQ_MONITOR, "MRV", nullptr, "MRV:?\r\n"},   {REQ_MONITOR, "MRT:1", nullptr, "MRT:1:?\r\n"},
+        {REQ_SET, "MWVR", &v, "MWVR:150.000000\r\n"}, {REQ_SET, "MWVR", &small, "MWVR:0.012500\r\n"},
+        {REQ_SET, "LOOP", &one, "LOOP:1\r\n"},        {REQ_SET, "MRESET", &one, "MRESET\r\n"},
         {REQ_SET, "MON", nullptr, "MON\r\n"},
     };
     for (const Case &c : cases) {

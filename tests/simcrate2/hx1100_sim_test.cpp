@@ -34,7 +34,8 @@ std::string login(Client &c)
 std::string dataOf(const std::string &reply, const std::string &kw)
 {
     size_t at = kw.size() + 1 + 4 + 1;
-    if (reply.compare(0, kw.size(), kw) != 0 || reply.size() < at + 3 || rdBe16(reply, at) != 0) return "<error>";
+    if (reply.compare(0, kw.size(), kw) != 0 || reply.size() < at + 3 || rdBe16(reply, at) != 0)
+        return "<error>";
     size_t msgEnd = reply.find(':', at + 3);
     return msgEnd == std::string::npos ? "<no data>" : reply.substr(msgEnd + 1);
 }
@@ -48,8 +49,10 @@ int16_t statusOf(const std::string &reply, const std::string &kw, bool loginRepl
 std::string item(uint16_t kind, int board, int ch, const std::string &name, bool last)
 {
     std::string s = be16(kind) + ":";
-    if (board >= 0) s += be16(uint16_t(board)) + ":";
-    if (ch >= 0) s += be16(uint16_t(ch)) + ":";
+    if (board >= 0)
+        s += be16(uint16_t(board)) + ":";
+    if (ch >= 0)
+        s += be16(uint16_t(ch)) + ":";
     return s + name + (last ? std::string(1, '\0') : std::string(":"));
 }
 
@@ -62,19 +65,23 @@ struct Item {
 // Parses a datagram; false when its layout is broken.
 bool parse(const std::string &d, std::vector<Item> &items, bool &multi)
 {
-    if (d.size() < 6 || d.compare(0, 4, "KORU") != 0) return false;
+    if (d.size() < 6 || d.compare(0, 4, "KORU") != 0)
+        return false;
     multi = !(d[4] == 1 && d[5] == 0);
     size_t p = multi ? 10 : 6;
     size_t count = 1;
     if (multi) {
-        if (d.size() < 10 || rdBe16(d, 6) != d.size()) return false;
+        if (d.size() < 10 || rdBe16(d, 6) != d.size())
+            return false;
         count = rdBe16(d, 8);
     }
     for (size_t i = 0; i < count; ++i) {
-        if (p + 18 > d.size()) return false;
+        if (p + 18 > d.size())
+            return false;
         Item it{uint8_t(d[p]), uint8_t(d[p + 1]), rdBe32(d, p + 10), {}};
         uint32_t l = rdBe32(d, p + 14);
-        if (p + 18 + l > d.size()) return false;
+        if (p + 18 + l > d.size())
+            return false;
         it.value = d.substr(p + 18, l);
         items.push_back(it);
         p += 18 + l;
@@ -82,7 +89,7 @@ bool parse(const std::string &d, std::vector<Item> &items, bool &multi)
     return p == d.size();
 }
 
-}  // namespace
+} // namespace
 
 TEST(Hx1100Sim, FirstGenerationCommandsAndReplies)
 {
@@ -98,8 +105,8 @@ TEST(Hx1100Sim, FirstGenerationCommandsAndReplies)
     // Crate map: slot records only, no tail of 32-bit serial numbers.
     std::string map = dataOf(c.ask("GETCRATEMAP:" + kSid), "GETCRATEMAP");
     std::string expect = be16(4) + ":HB3004: 4 Ch Pos. 3KV 300uA :" + be16(11) + ":" + be16(0x0205) + ":" +
-                         std::string(1, '\0') + ":HB3003: 3 Ch Bipolar 3KV :" + be16(12) + ":" + be16(0x0205) +
-                         ":" + std::string(1, '\0');
+                         std::string(1, '\0') + ":HB3003: 3 Ch Bipolar 3KV :" + be16(12) + ":" +
+                         be16(0x0205) + ":" + std::string(1, '\0');
     EXPECT_EQ(map, expect);
 
     // The session log: four fields a line, the last ended by a line feed.
@@ -116,7 +123,8 @@ TEST(Hx1100Sim, FirstGenerationCommandsAndReplies)
     EXPECT_EQ(statusOf(c.ask("RS232CMDOFF:" + kSid), "RS232CMDOFF"), 0);
 
     // The current generation's keywords are unknown here.
-    EXPECT_EQ(statusOf(c.ask("NEWSUBSCRIBE:" + kSid + ":" + be16(1) + ":" + be16(1) + ":" + item(2, -1, -1, "IPAddr", true)),
+    EXPECT_EQ(statusOf(c.ask("NEWSUBSCRIBE:" + kSid + ":" + be16(1) + ":" + be16(1) + ":" +
+                             item(2, -1, -1, "IPAddr", true)),
                        "NEWSUBSCRIBE"),
               kStatusUnknownCommand);
     EXPECT_EQ(statusOf(c.ask("GETHVFANSTAT:" + kSid), "GETHVFANSTAT"), kStatusUnknownCommand);
@@ -139,10 +147,10 @@ TEST(Hx1100Sim, SubscriptionsGoOutAsDatagramsFromTheCrate)
     std::string ids = dataOf(r, "SUBSCRIBE");
     ASSERT_EQ(ids.size(), 3u + 5 * 4) << sim.protocolErrors().size();
     EXPECT_EQ(rdBe16(ids, 0), 5);
-    EXPECT_EQ(rdBe32(ids, 3), (0u << 24) | (1u << 8) | 0u);   // V0Set is the first channel parameter
-    EXPECT_EQ(rdBe32(ids, 11), (2u << 24) | (0u << 8) | 255u);  // a channel's name
+    EXPECT_EQ(rdBe32(ids, 3), (0u << 24) | (1u << 8) | 0u);    // V0Set is the first channel parameter
+    EXPECT_EQ(rdBe32(ids, 11), (2u << 24) | (0u << 8) | 255u); // a channel's name
     EXPECT_EQ(rdBe32(ids, 15), (254u << 24) | (0xFFFFu << 8));
-    EXPECT_EQ(rdBe32(ids, 19), 0xFFFFFFFFu);                      // slot 1 is empty
+    EXPECT_EQ(rdBe32(ids, 19), 0xFFFFFFFFu); // slot 1 is empty
     uint32_t knet = rdBe32(ids, 7);
 
     // The current values come in one multi-item datagram from the crate's address.
@@ -158,7 +166,7 @@ TEST(Hx1100Sim, SubscriptionsGoOutAsDatagramsFromTheCrate)
     EXPECT_EQ(items[0].marker, 1);
     EXPECT_EQ(items[0].value, be32(0));
     EXPECT_EQ(items[1].id, knet);
-    EXPECT_EQ(items[1].value, be32(3));  // a 16-bit property travels as a 32-bit word
+    EXPECT_EQ(items[1].value, be32(3)); // a 16-bit property travels as a 32-bit word
     EXPECT_EQ(items[2].textFlag, 1);
     EXPECT_EQ(items[2].value, "CH00");
 
@@ -193,8 +201,8 @@ TEST(Hx1100Sim, SubscriptionsGoOutAsDatagramsFromTheCrate)
     EXPECT_EQ(uint8_t((*d)[7]), 2);
 
     // UNSUBSCRIBE ends the item's events.
-    r = c.ask("UNSUBSCRIBE:" + kSid + ":" + be16(udp.port) + ":" + be16(1) + ":" + be32((0u << 24) | (1u << 8)) +
-              std::string(1, '\0'));
+    r = c.ask("UNSUBSCRIBE:" + kSid + ":" + be16(udp.port) + ":" + be16(1) + ":" +
+              be32((0u << 24) | (1u << 8)) + std::string(1, '\0'));
     EXPECT_EQ(statusOf(r, "UNSUBSCRIBE"), 0);
     ASSERT_TRUE(sim.setChannelRaw(0, 1, "V0Set", 1800));
     EXPECT_FALSE(udp.next(300));
@@ -212,12 +220,13 @@ TEST(Hx1100Sim, KeepAliveOnlyToItsSubscribers)
     ASSERT_TRUE(c.open(sim.address(), sim.port()));
     ASSERT_EQ(login(c), kSid);
     UdpReceiver udp;
-    std::string r = c.ask("SUBSCRIBE:" + kSid + ":" + be16(udp.port) + ":" + be16(1) + ":" + item(0, 0, 0, "VMon", true));
+    std::string r =
+        c.ask("SUBSCRIBE:" + kSid + ":" + be16(udp.port) + ":" + be16(1) + ":" + item(0, 0, 0, "VMon", true));
     ASSERT_EQ(statusOf(r, "SUBSCRIBE"), 0);
-    ASSERT_TRUE(udp.next(3000));  // the current value
+    ASSERT_TRUE(udp.next(3000)); // the current value
     sim.sendKeepAlive();
     sim.insertBoard(1, hvBoard("HB3002", 2, 77));
-    EXPECT_FALSE(udp.next(500));  // neither was subscribed: an unknown id would spoil the client's read
+    EXPECT_FALSE(udp.next(500)); // neither was subscribed: an unknown id would spoil the client's read
     sim.stop();
 }
 
@@ -234,7 +243,7 @@ TEST(Hx1100Sim, ShortValuesFillTheValueField)
     ASSERT_EQ(statusOf(r, "SUBSCRIBE"), 0);
     auto d = udp.next(3000);
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->size(), 28u);  // a client drops datagrams of 27 bytes or fewer
+    EXPECT_EQ(d->size(), 28u); // a client drops datagrams of 27 bytes or fewer
     ASSERT_EQ(statusOf(c.ask("SETGENCFG:" + kSid + ":" + std::string{0, ':', 5}), "SETGENCFG"), 0);
     d = udp.next(3000);
     ASSERT_TRUE(d);

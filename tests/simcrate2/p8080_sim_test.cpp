@@ -30,7 +30,8 @@ std::string encrypt(const std::string &pem, const std::string &password)
     BIO *bio = BIO_new_mem_buf(pem.data(), int(pem.size()));
     EVP_PKEY *key = PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
-    if (!key) return {};
+    if (!key)
+        return {};
     EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(key, nullptr);
     std::string out;
     size_t n = 0;
@@ -57,10 +58,12 @@ LoginReply login(Client &c, const std::string &user, const std::string &password
 {
     std::string r = c.ask("LOGIN:" + user + ":" + encrypt(P8080Sim::builtinPublicKeyPem(), password));
     LoginReply l;
-    if (r.compare(0, 6, "LOGIN:") != 0 || r.size() < 9 || r[8] != ':') return l;
+    if (r.compare(0, 6, "LOGIN:") != 0 || r.size() < 9 || r[8] != ':')
+        return l;
     l.status = int16_t(rdLe16(r, 6));
     size_t e = r.find(':', 9);
-    if (e == std::string::npos || r.size() != e + 5) return l;
+    if (e == std::string::npos || r.size() != e + 5)
+        return l;
     l.message = r.substr(9, e - 9);
     l.session = rdLe32(r, e + 1);
     return l;
@@ -78,11 +81,13 @@ Reply parse(const std::string &r, const std::string &kw)
 {
     Reply p;
     size_t k = kw.size();
-    if (r.compare(0, k + 1, kw + ":") != 0 || r.size() < k + 9 || r[k + 7] != ':') return p;
+    if (r.compare(0, k + 1, kw + ":") != 0 || r.size() < k + 9 || r[k + 7] != ':')
+        return p;
     p.session = rdLe32(r, k + 1);
     p.status = int16_t(rdLe16(r, k + 5));
     size_t e = r.find(':', k + 8);
-    if (e == std::string::npos) return p;
+    if (e == std::string::npos)
+        return p;
     p.data = r.substr(e + 1);
     p.ok = true;
     return p;
@@ -93,7 +98,8 @@ struct Session {
     std::string sid;
     bool open(P8080Sim &sim)
     {
-        if (!c.open(sim.address(), sim.port())) return false;
+        if (!c.open(sim.address(), sim.port()))
+            return false;
         LoginReply l = login(c, "admin", "admin");
         sid = le32(l.session);
         return l.status == 0 && l.session != 0;
@@ -107,12 +113,14 @@ struct Session {
 std::string item(uint16_t kind, int board, int ch, const std::string &name, bool last)
 {
     std::string s = be16(kind) + ":";
-    if (board >= 0) s += be16(uint16_t(board)) + ":";
-    if (ch >= 0) s += be16(uint16_t(ch)) + ":";
+    if (board >= 0)
+        s += be16(uint16_t(board)) + ":";
+    if (ch >= 0)
+        s += be16(uint16_t(ch)) + ":";
     return s + name + (last ? std::string(1, '\0') : std::string(":"));
 }
 
-}  // namespace
+} // namespace
 
 TEST(P8080Sim, LoginDecryptsThePassword)
 {
@@ -182,11 +190,13 @@ TEST(P8080Sim, SystemInformationCrateMapAndComposition)
     ASSERT_EQ(d.at(p + 3), ':');
     p += 4;
     std::vector<int> slots;
-    for (unsigned b = 0; b < boards; ++b, p += 2) slots.push_back(int8_t(d.at(p)) + 25 * int8_t(d.at(p + 1)));
+    for (unsigned b = 0; b < boards; ++b, p += 2)
+        slots.push_back(int8_t(d.at(p)) + 25 * int8_t(d.at(p + 1)));
     EXPECT_EQ(slots, (std::vector<int>{0, 2, 150}));
     ASSERT_EQ(d.at(p++), ':');
     std::vector<int> channels;
-    for (unsigned b = 0; b < boards; ++b, p += 2) channels.push_back(rdLe16(d, p));
+    for (unsigned b = 0; b < boards; ++b, p += 2)
+        channels.push_back(rdLe16(d, p));
     EXPECT_EQ(channels, (std::vector<int>{4, 2, 0}));
     ASSERT_EQ(d.at(p++), ':');
     std::vector<std::string> sysNames;
@@ -194,7 +204,8 @@ TEST(P8080Sim, SystemInformationCrateMapAndComposition)
         uint16_t n = rdLe16(d, p);
         p += 2;
         for (unsigned i = 0; i < n; ++i, p += 2)
-            if (slots[b] == 150) sysNames.push_back(names.at(rdLe16(d, p)));
+            if (slots[b] == 150)
+                sysNames.push_back(names.at(rdLe16(d, p)));
         ASSERT_EQ(d.at(p++), ':');
         for (int c = 0; c < channels[b]; ++c) {
             uint16_t m = rdLe16(d, p);
@@ -202,16 +213,16 @@ TEST(P8080Sim, SystemInformationCrateMapAndComposition)
         }
     }
     EXPECT_EQ(p, d.size());
-    EXPECT_EQ(sysNames, (std::vector<std::string>{"ModelName", "SwRelease", "Temp", "ACVolt", "Uptime", "Interlock",
-                                                  "Alarm", "Label"}));
+    EXPECT_EQ(sysNames, (std::vector<std::string>{"ModelName", "SwRelease", "Temp", "ACVolt", "Uptime",
+                                                  "Interlock", "Alarm", "Label"}));
 
     // Crate map: three module slots and the controller.
     Reply map = s.ask("GETCRATEMAP");
     ASSERT_EQ(map.status, 0);
     std::string expect = std::string(1, char(4)) + ":PM804: 4 Ch Pos. 3KV 300uA :" + le32(700031) + ":" +
-                         std::string{2, 5} + ":" + std::string(1, '\0') + ":PM802: 2 Ch Bipolar 3KV :" +
-                         le32(700032) + ":" + std::string{2, 5} + ":P8080:Rack controller:" + le32(8080001) + ":" +
-                         std::string{1, 3};
+                         std::string{2, 5} + ":" + std::string(1, '\0') +
+                         ":PM802: 2 Ch Bipolar 3KV :" + le32(700032) + ":" + std::string{2, 5} +
+                         ":P8080:Rack controller:" + le32(8080001) + ":" + std::string{1, 3};
     EXPECT_EQ(map.data, expect);
     Reply comp = s.ask("GETSYSCOMP");
     EXPECT_EQ(comp.data, le16(1) + ":" + le16(4) + ":" + le32(0x10004) + le32(0) + le32(0x10002) + le32(0));
@@ -230,7 +241,8 @@ TEST(P8080Sim, ReadsWritesAndRefusals)
     EXPECT_EQ(w.status, 0);
     EXPECT_EQ(sim.channelRaw(0, 1, "V0Set"), 1234u);
     EXPECT_EQ(s.ask("GETCHPARAM", ":" + le16(0) + ":V0Set:" + chans).data, le32(1234) + le32(1234));
-    EXPECT_EQ(s.ask("GETCHNAME", ":" + le16(2) + ":" + le16(1) + ":" + le16(1)).data, std::string("CH01\0", 5));
+    EXPECT_EQ(s.ask("GETCHNAME", ":" + le16(2) + ":" + le16(1) + ":" + le16(1)).data,
+              std::string("CH01\0", 5));
     EXPECT_EQ(s.ask("SETCHNAME", ":" + le16(2) + ":Anode:" + le16(1) + ":" + le16(1)).status, 0);
     EXPECT_EQ(sim.channelName(2, 1), "Anode");
     // '#' would end the name early in the event stream.
@@ -280,8 +292,8 @@ TEST(P8080Sim, EventConnectionBatchesAndKeepAlive)
     ASSERT_TRUE(sim.start()) << sim.errorText();
     Session s;
     ASSERT_TRUE(s.open(sim));
-    std::string list = item(0, 0, 0, "V0Set", false) + item(0, 2, 1, "Name", false) + item(2, -1, -1, "Label", false) +
-                       item(2, -1, -1, "Nothing", true);
+    std::string list = item(0, 0, 0, "V0Set", false) + item(0, 2, 1, "Name", false) +
+                       item(2, -1, -1, "Label", false) + item(2, -1, -1, "Nothing", true);
     Reply r = s.ask("ENABLEMSG", ":" + le16(4) + ":" + list);
     ASSERT_EQ(r.status, 0);
     ASSERT_EQ(r.data.size(), 3u + 16);
@@ -295,8 +307,8 @@ TEST(P8080Sim, EventConnectionBatchesAndKeepAlive)
     ASSERT_TRUE(ev.open(sim.address(), sim.eventPort()));
     auto batch = ev.reply();
     ASSERT_TRUE(batch);
-    std::string expect = le32(3) + ":" + le32(p8080Id(0, 0, 0)) + le32(0) + le32(p8080Id(2, 1, 0xFF)) + "CH01#" +
-                         le32(p8080Id(150, 0xFFFF, 7)) + "rack-sim#";
+    std::string expect = le32(3) + ":" + le32(p8080Id(0, 0, 0)) + le32(0) + le32(p8080Id(2, 1, 0xFF)) +
+                         "CH01#" + le32(p8080Id(150, 0xFFFF, 7)) + "rack-sim#";
     EXPECT_EQ(*batch, expect);
 
     // A keep-alive rack message; the answer is an exec frame without reply.
@@ -349,7 +361,7 @@ TEST(P8080Sim, UnansweredKeepAliveClosesTheEventConnection)
     ASSERT_EQ(s.ask("ENABLEMSG", ":" + le16(1) + ":" + item(0, 0, 0, "VMon", true)).status, 0);
     Client ev(true);
     ASSERT_TRUE(ev.open(sim.address(), sim.eventPort()));
-    ASSERT_TRUE(ev.reply());  // the current value
+    ASSERT_TRUE(ev.reply()); // the current value
     std::string keepAlive = le32(1) + ":" + le32(p8080Id(151, 0xFFFF, 0)) + le32(0);
     // Answered keep-alives keep the connection.
     for (int i = 0; i < 6; ++i) {
@@ -365,7 +377,8 @@ TEST(P8080Sim, UnansweredKeepAliveClosesTheEventConnection)
     bool closed = false;
     while (!closed && std::chrono::steady_clock::now() < until) {
         pollfd p{ev.fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
         char buf[256];
         closed = ::recv(ev.fd, buf, sizeof buf, 0) <= 0;
     }

@@ -24,7 +24,7 @@ TEST(Grp1Dialects, ErrorWordsAndAddressRewriting)
     struct Case {
         std::shared_ptr<TextDialect> dialect;
         const char *request;
-        const char *prefix;  // of every error reply
+        const char *prefix; // of every error reply
     };
     const Case cases[] = {
         {std::make_shared<W9300Dialect>(W9300Crate::make()), "$CMD:MON,CH:0,PAR:VMON", "#"},
@@ -49,7 +49,7 @@ TEST(Grp1Dialects, ErrorWordsAndAddressRewriting)
         if (c.dialect->name() == "L317E")
             EXPECT_EQ(moved, "#BD:07,CMD:OK,VAL:128");
         else
-            EXPECT_EQ(moved, *r.text);  // no address in the "$CMD" dialects
+            EXPECT_EQ(moved, *r.text); // no address in the "$CMD" dialects
     }
 }
 
@@ -68,10 +68,10 @@ TEST(Grp1Dialects, SwallowedOrRefusedRequestsChangeNothing)
     EXPECT_FALSE(sim.crate().on);
     // A reply cut in half, then the next request answered whole.
     sim.addFault(Fault::halfLineThenSilence("PAR:CRNAME"));
-    EXPECT_EQ(ask(fd, "$CMD:MON,CH:8,PAR:CRNAME", 300), "#CMD:OK,V");  // 9 of 19 bytes
+    EXPECT_EQ(ask(fd, "$CMD:MON,CH:8,PAR:CRNAME", 300), "#CMD:OK,V"); // 9 of 19 bytes
     EXPECT_EQ(ask(fd, "$CMD:MON,CH:8,PAR:CRNAME"), "#CMD:OK,VAL:W9300\r\n");
     EXPECT_EQ(sim.requestCount("PAR:CRNAME$"), 2u);
     ::close(fd);
 }
 
-}  // namespace
+} // namespace

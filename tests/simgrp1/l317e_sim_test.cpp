@@ -28,41 +28,42 @@ TEST(L317ETcp, AnswersAddressedModulesLikeTheAmplifier)
     for (int c = 1; c < 16; ++c)
         all16 += ";128";
     std::string allGain = "#BD:05,CMD:OK,VAL:" + all16;
-    expectExchanges(sim, fd, {
-        {"$BD:05,CMD:MON,PAR:BDNAME", "#BD:05,CMD:OK,VAL:L317EBB"},
-        {"$BD:00,CMD:MON,PAR:BDNAME", "#BD:00,CMD:OK,VAL:L317E"},
-        {"$BD:05,CMD:MON,PAR:BDFREL", "#BD:05,CMD:OK,VAL:1.02"},
-        {"$BD:05,CMD:MON,PAR:SERNUM", "#BD:05,CMD:OK,VAL:4242"},
-        {"$BD:05,CMD:MON,PAR:BDNCH", "#BD:05,CMD:OK,VAL:16"},
-        {"$BD:07,CMD:MON,PAR:BDNAME", ""},  // nobody at address 7
-        {"$BD:05,CMD:SET,CH:2,PAR:FGAIN,VAL:007", "#BD:05,CMD:OK"},
-        {"$BD:05,CMD:MON,CH:2,PAR:FGAIN", "#BD:05,CMD:OK,VAL:007"},
-        {"$BD:05,CMD:SET,CH:15,PAR:CGAIN,VAL:7", "#BD:05,CMD:OK"},
-        {"$BD:05,CMD:MON,CH:15,PAR:CGAIN", "#BD:05,CMD:OK,VAL:7"},
-        {"$BD:05,CMD:SET,CH:3,PAR:SHAPE,VAL:3", "#BD:05,CMD:OK"},
-        {"$BD:05,CMD:SET,CH:3,PAR:POL,VAL:1", "#BD:05,CMD:OK"},
-        {"$BD:05,CMD:MON,CH:3,PAR:NAME", "#BD:05,CMD:OK,VAL:IN03"},
-        {"$BD:05,CMD:SET,PAR:OFFSET,VAL:012", "#BD:05,CMD:OK"},
-        {"$BD:05,CMD:MON,PAR:OFFSET", "#BD:05,CMD:OK,VAL:012"},
-        {"$BD:05,CMD:SET,PAR:MUXEN,VAL:1", "#BD:05,CMD:OK"},
-        {"$BD:05,CMD:MON,PAR:MUXEN", "#BD:05,CMD:OK,VAL:1"},
-        {"$BD:05,CMD:MON,PAR:LASTCH", "#BD:05,CMD:OK,VAL:15"},
-        {"$BD:05,CMD:MON,CH:16,PAR:PZADJ", allGain.c_str()},  // CH:16 = all channels
-        {"$BD:00,CMD:MON,CH:2,PAR:FGAIN", "#BD:00,CMD:OK,VAL:128"},
-        // Errors.
-        {"$BD:05,CMD:SET,PAR:LASTCH,VAL:3", "#BD:05,CMD:ERR"},
-        {"$BD:05,CMD:SET,CH:0,PAR:NAME,VAL:x", "#BD:05,CMD:ERR"},
-        {"$BD:05,CMD:MON,PAR:FGAIN", "#BD:05,CH:ERR", true},
-        {"$BD:05,CMD:MON,CH:0,PAR:OFFSET", "#BD:05,CH:ERR", true},
-        {"$BD:05,CMD:MON,CH:17,PAR:FGAIN", "#BD:05,CH:ERR"},
-        {"$BD:05,CMD:MON,CH:0,PAR:GAIN", "#BD:05,PAR:ERR"},
-        {"$BD:05,CMD:SET,CH:0,PAR:CGAIN,VAL:8", "#BD:05,VAL:ERR"},
-        {"$BD:05,CMD:SET,CH:0,PAR:FGAIN,VAL:7.0", "#BD:05,VAL:ERR", true},  // integers only
-        {"$BD:05,CMD:SET,CH:0,PAR:FGAIN", "#BD:05,VAL:ERR", true},
-        {"$BD:05,CMD:MON,CH:0,PAR:FGAIN,VAL:1", "#BD:05,VAL:ERR", true},
-        {"$BD:5,CMD:MON,PAR:BDNAME", "", true},  // unreadable address: nobody answers
-        {"$CMD:MON,PAR:BDNAME", "", true},
-    });
+    expectExchanges(sim, fd,
+                    {
+                        {"$BD:05,CMD:MON,PAR:BDNAME", "#BD:05,CMD:OK,VAL:L317EBB"},
+                        {"$BD:00,CMD:MON,PAR:BDNAME", "#BD:00,CMD:OK,VAL:L317E"},
+                        {"$BD:05,CMD:MON,PAR:BDFREL", "#BD:05,CMD:OK,VAL:1.02"},
+                        {"$BD:05,CMD:MON,PAR:SERNUM", "#BD:05,CMD:OK,VAL:4242"},
+                        {"$BD:05,CMD:MON,PAR:BDNCH", "#BD:05,CMD:OK,VAL:16"},
+                        {"$BD:07,CMD:MON,PAR:BDNAME", ""}, // nobody at address 7
+                        {"$BD:05,CMD:SET,CH:2,PAR:FGAIN,VAL:007", "#BD:05,CMD:OK"},
+                        {"$BD:05,CMD:MON,CH:2,PAR:FGAIN", "#BD:05,CMD:OK,VAL:007"},
+                        {"$BD:05,CMD:SET,CH:15,PAR:CGAIN,VAL:7", "#BD:05,CMD:OK"},
+                        {"$BD:05,CMD:MON,CH:15,PAR:CGAIN", "#BD:05,CMD:OK,VAL:7"},
+                        {"$BD:05,CMD:SET,CH:3,PAR:SHAPE,VAL:3", "#BD:05,CMD:OK"},
+                        {"$BD:05,CMD:SET,CH:3,PAR:POL,VAL:1", "#BD:05,CMD:OK"},
+                        {"$BD:05,CMD:MON,CH:3,PAR:NAME", "#BD:05,CMD:OK,VAL:IN03"},
+                        {"$BD:05,CMD:SET,PAR:OFFSET,VAL:012", "#BD:05,CMD:OK"},
+                        {"$BD:05,CMD:MON,PAR:OFFSET", "#BD:05,CMD:OK,VAL:012"},
+                        {"$BD:05,CMD:SET,PAR:MUXEN,VAL:1", "#BD:05,CMD:OK"},
+                        {"$BD:05,CMD:MON,PAR:MUXEN", "#BD:05,CMD:OK,VAL:1"},
+                        {"$BD:05,CMD:MON,PAR:LASTCH", "#BD:05,CMD:OK,VAL:15"},
+                        {"$BD:05,CMD:MON,CH:16,PAR:PZADJ", allGain.c_str()}, // CH:16 = all channels
+                        {"$BD:00,CMD:MON,CH:2,PAR:FGAIN", "#BD:00,CMD:OK,VAL:128"},
+                        // Errors.
+                        {"$BD:05,CMD:SET,PAR:LASTCH,VAL:3", "#BD:05,CMD:ERR"},
+                        {"$BD:05,CMD:SET,CH:0,PAR:NAME,VAL:x", "#BD:05,CMD:ERR"},
+                        {"$BD:05,CMD:MON,PAR:FGAIN", "#BD:05,CH:ERR", true},
+                        {"$BD:05,CMD:MON,CH:0,PAR:OFFSET", "#BD:05,CH:ERR", true},
+                        {"$BD:05,CMD:MON,CH:17,PAR:FGAIN", "#BD:05,CH:ERR"},
+                        {"$BD:05,CMD:MON,CH:0,PAR:GAIN", "#BD:05,PAR:ERR"},
+                        {"$BD:05,CMD:SET,CH:0,PAR:CGAIN,VAL:8", "#BD:05,VAL:ERR"},
+                        {"$BD:05,CMD:SET,CH:0,PAR:FGAIN,VAL:7.0", "#BD:05,VAL:ERR", true}, // integers only
+                        {"$BD:05,CMD:SET,CH:0,PAR:FGAIN", "#BD:05,VAL:ERR", true},
+                        {"$BD:05,CMD:MON,CH:0,PAR:FGAIN,VAL:1", "#BD:05,VAL:ERR", true},
+                        {"$BD:5,CMD:MON,PAR:BDNAME", "", true}, // unreadable address: nobody answers
+                        {"$CMD:MON,PAR:BDNAME", "", true},
+                    });
     L317EChannel c = sim.channel(5, 2);
     EXPECT_EQ(c.fineGain, 7);
     EXPECT_EQ(sim.channel(5, 15).coarseGain, 7);
@@ -106,4 +107,4 @@ TEST(L317EPty, ScansTheMultiplexerAndServesShortModules)
     ::close(fd);
 }
 
-}  // namespace
+} // namespace

@@ -89,4 +89,4 @@ TEST(Grp1SimProgram, RefusesASecondModuleWhereTheProtocolHasNoAddress)
     ::close(out);
 }
 
-}  // namespace
+} // namespace

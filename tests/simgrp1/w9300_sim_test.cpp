@@ -22,51 +22,52 @@ TEST(W9300Tcp, AnswersCrateAndOutputRequestsLikeTheCrate)
     ASSERT_TRUE(sim.startTcp("127.0.0.2", 0)) << sim.error();
     int fd = connectTo("127.0.0.2", sim.port());
     ASSERT_GE(fd, 0);
-    expectExchanges(sim, fd, {
-        {"$CMD:MON,CH:8,PAR:CRNAME", "#CMD:OK,VAL:W9300"},
-        {"$CMD:MON,CH:8,PAR:NUMCH", "#CMD:OK,VAL:6"},
-        {"$CMD:MON,CH:8,PAR:PSFREL", "#CMD:OK,VAL:2.03"},
-        {"$CMD:MON,CH:8,PAR:PSSNUM", "#CMD:OK,VAL:9301"},
-        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:0"},
-        {"$CMD:MON,CH:8,PAR:FANSP", "#CMD:OK,VAL:3"},
-        {"$CMD:MON,CH:8,PAR:IPADD", "#CMD:OK,VAL:192.168.0.98"},
-        {"$CMD:MON,CH:8,PAR:MACADD", "#CMD:OK,VAL:00:50:C2:93:00:01"},
-        {"$CMD:MON,CH:8,PAR:FUFREL", "#CMD:OK,VAL:1.02"},
-        {"$CMD:MON,CH:0,PAR:NAME", "#CMD:OK,VAL:+5V"},
-        {"$CMD:MON,CH:3,PAR:NAME", "#CMD:OK,VAL:-12V"},
-        {"$CMD:MON,CH:0,PAR:VSET", "#CMD:OK,VAL:5.00"},
-        {"$CMD:MON,CH:0,PAR:ISET", "#CMD:OK,VAL:100.0"},
-        {"$CMD:MON,CH:0,PAR:VMAX", "#CMD:OK,VAL:6.00"},
-        {"$CMD:MON,CH:0,PAR:IMIN", "#CMD:OK,VAL:0.0"},
-        {"$CMD:MON,CH:0,PAR:VRES", "#CMD:OK,VAL:100"},
-        {"$CMD:MON,CH:0,PAR:IRES", "#CMD:OK,VAL:10"},
-        {"$CMD:MON,CH:0,PAR:OVP", "#CMD:OK,VAL:5.75"},
-        {"$CMD:SET,CH:1,PAR:VSET,VAL:3.40", "#CMD:OK"},  // "%04.2f"
-        {"$CMD:SET,CH:1,PAR:ISET,VAL:50.5", "#CMD:OK"},  // "%04.1f"
-        {"$CMD:SET,CH:1,PAR:NAME,VAL:aux", "#CMD:OK"},
-        {"$CMD:MON,CH:1,PAR:NAME", "#CMD:OK,VAL:aux"},
-        {"$CMD:SET,CH:8,PAR:FANSP,VAL:5", "#CMD:OK"},
-        {"$CMD:SET,CH:8,PAR:ON", "#CMD:OK"},
-        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:1"},
-        {"$CMD:SET,CH:8,PAR:SYSR", "#CMD:OK"},
-        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:32"},  // off, reset flag
-        {"$CMD:SET,CH:8,PAR:CLR", "#CMD:OK"},
-        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:0"},
-        // Errors.
-        {"$CMD:MON,PAR:CRNAME", "#CH:ERR", true},          // every request names a channel
-        {"$CMD:MON,CH:0,PAR:PSTEMP", "#CH:ERR", true},     // crate parameter on an output
-        {"$CMD:MON,CH:8,PAR:VMON", "#CH:ERR", true},       // output parameter on the crate
-        {"$CMD:MON,CH:6,PAR:VMON", "#CH:ERR"},             // no seventh output
-        {"$CMD:MON,CH:8,PAR:SYSR", "#CMD:ERR", true},
-        {"$CMD:SET,CH:8,PAR:ON,VAL:1", "#VAL:ERR", true},  // the switch takes no value
-        {"$CMD:SET,CH:8,PAR:PSTEMP,VAL:20", "#CMD:ERR"},
-        {"$CMD:SET,CH:0,PAR:VMON,VAL:1.00", "#CMD:ERR"},
-        {"$CMD:SET,CH:0,PAR:VSET,VAL:7.00", "#VAL:ERR"},   // above VMAX
-        {"$CMD:SET,CH:0,PAR:VSET,VAL:5,00", "#VAL:ERR", true},
-        {"$CMD:SET,CH:8,PAR:FANSP,VAL:7", "#VAL:ERR"},
-        {"$CMD:SET,CH:0,PAR:NAME,VAL:much-too-long-name", "#VAL:ERR", true},
-        {"$CMD:MON,CH:8,PAR:PSVOLT", "#PAR:ERR"},
-    });
+    expectExchanges(sim, fd,
+                    {
+                        {"$CMD:MON,CH:8,PAR:CRNAME", "#CMD:OK,VAL:W9300"},
+                        {"$CMD:MON,CH:8,PAR:NUMCH", "#CMD:OK,VAL:6"},
+                        {"$CMD:MON,CH:8,PAR:PSFREL", "#CMD:OK,VAL:2.03"},
+                        {"$CMD:MON,CH:8,PAR:PSSNUM", "#CMD:OK,VAL:9301"},
+                        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:0"},
+                        {"$CMD:MON,CH:8,PAR:FANSP", "#CMD:OK,VAL:3"},
+                        {"$CMD:MON,CH:8,PAR:IPADD", "#CMD:OK,VAL:192.168.0.98"},
+                        {"$CMD:MON,CH:8,PAR:MACADD", "#CMD:OK,VAL:00:50:C2:93:00:01"},
+                        {"$CMD:MON,CH:8,PAR:FUFREL", "#CMD:OK,VAL:1.02"},
+                        {"$CMD:MON,CH:0,PAR:NAME", "#CMD:OK,VAL:+5V"},
+                        {"$CMD:MON,CH:3,PAR:NAME", "#CMD:OK,VAL:-12V"},
+                        {"$CMD:MON,CH:0,PAR:VSET", "#CMD:OK,VAL:5.00"},
+                        {"$CMD:MON,CH:0,PAR:ISET", "#CMD:OK,VAL:100.0"},
+                        {"$CMD:MON,CH:0,PAR:VMAX", "#CMD:OK,VAL:6.00"},
+                        {"$CMD:MON,CH:0,PAR:IMIN", "#CMD:OK,VAL:0.0"},
+                        {"$CMD:MON,CH:0,PAR:VRES", "#CMD:OK,VAL:100"},
+                        {"$CMD:MON,CH:0,PAR:IRES", "#CMD:OK,VAL:10"},
+                        {"$CMD:MON,CH:0,PAR:OVP", "#CMD:OK,VAL:5.75"},
+                        {"$CMD:SET,CH:1,PAR:VSET,VAL:3.40", "#CMD:OK"}, // "%04.2f"
+                        {"$CMD:SET,CH:1,PAR:ISET,VAL:50.5", "#CMD:OK"}, // "%04.1f"
+                        {"$CMD:SET,CH:1,PAR:NAME,VAL:aux", "#CMD:OK"},
+                        {"$CMD:MON,CH:1,PAR:NAME", "#CMD:OK,VAL:aux"},
+                        {"$CMD:SET,CH:8,PAR:FANSP,VAL:5", "#CMD:OK"},
+                        {"$CMD:SET,CH:8,PAR:ON", "#CMD:OK"},
+                        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:1"},
+                        {"$CMD:SET,CH:8,PAR:SYSR", "#CMD:OK"},
+                        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:32"}, // off, reset flag
+                        {"$CMD:SET,CH:8,PAR:CLR", "#CMD:OK"},
+                        {"$CMD:MON,CH:8,PAR:CRST", "#CMD:OK,VAL:0"},
+                        // Errors.
+                        {"$CMD:MON,PAR:CRNAME", "#CH:ERR", true},      // every request names a channel
+                        {"$CMD:MON,CH:0,PAR:PSTEMP", "#CH:ERR", true}, // crate parameter on an output
+                        {"$CMD:MON,CH:8,PAR:VMON", "#CH:ERR", true},   // output parameter on the crate
+                        {"$CMD:MON,CH:6,PAR:VMON", "#CH:ERR"},         // no seventh output
+                        {"$CMD:MON,CH:8,PAR:SYSR", "#CMD:ERR", true},
+                        {"$CMD:SET,CH:8,PAR:ON,VAL:1", "#VAL:ERR", true}, // the switch takes no value
+                        {"$CMD:SET,CH:8,PAR:PSTEMP,VAL:20", "#CMD:ERR"},
+                        {"$CMD:SET,CH:0,PAR:VMON,VAL:1.00", "#CMD:ERR"},
+                        {"$CMD:SET,CH:0,PAR:VSET,VAL:7.00", "#VAL:ERR"}, // above VMAX
+                        {"$CMD:SET,CH:0,PAR:VSET,VAL:5,00", "#VAL:ERR", true},
+                        {"$CMD:SET,CH:8,PAR:FANSP,VAL:7", "#VAL:ERR"},
+                        {"$CMD:SET,CH:0,PAR:NAME,VAL:much-too-long-name", "#VAL:ERR", true},
+                        {"$CMD:MON,CH:8,PAR:PSVOLT", "#PAR:ERR"},
+                    });
     W9300Crate c = sim.crate();
     EXPECT_DOUBLE_EQ(c.channels[1].vset, 3.4);
     EXPECT_DOUBLE_EQ(c.channels[1].iset, 50.5);
@@ -90,13 +91,13 @@ TEST(W9300Physics, OutputsFansAndTemperatureFollowThePowerSwitch)
     sim.setTickPeriod(0ms);
     sim.withCrate([](W9300Crate &c) { c.on = true; });
     sim.advance(0.1);
-    EXPECT_NEAR(sim.channel(0).vmon, 2.0, 1e-9);  // 20 V/s soft start
+    EXPECT_NEAR(sim.channel(0).vmon, 2.0, 1e-9); // 20 V/s soft start
     EXPECT_TRUE(sim.channel(0).status(true) & kW9300Ramping);
     for (int i = 0; i < 100; ++i)
         sim.advance(0.1);
     W9300Channel o = sim.channel(0);
     EXPECT_DOUBLE_EQ(o.vmon, 5.0);
-    EXPECT_NEAR(o.imon, 50.0, 1e-9);  // 5 V into 0.1 Ohm
+    EXPECT_NEAR(o.imon, 50.0, 1e-9); // 5 V into 0.1 Ohm
     EXPECT_EQ(o.status(true), unsigned(kW9300On));
     W9300Crate c = sim.crate();
     EXPECT_DOUBLE_EQ(c.fanRpm[0], 1200.0 + 600.0 * 3);
@@ -121,16 +122,17 @@ TEST(W9300Physics, OutputsFansAndTemperatureFollowThePowerSwitch)
     ASSERT_TRUE(sim.startPty()) << sim.error();
     int fd = openPtySlave(sim.ptyName());
     ASSERT_GE(fd, 0);
-    expectExchanges(sim, fd, {
-        {"$CMD:MON,CH:8,PAR:PSTEMP", "#CMD:OK,VAL:65"},
-        {"$CMD:MON,CH:8,PAR:FAN1", "#CMD:OK,VAL:0"},
-        {"$CMD:MON,CH:0,PAR:VMON", "#CMD:OK,VAL:2.00"},
-        {"$CMD:MON,CH:0,PAR:STAT", "#CMD:OK,VAL:13"},
-        {"$CMD:SET,CH:8,PAR:OFF", "#CMD:OK"},
-    });
+    expectExchanges(sim, fd,
+                    {
+                        {"$CMD:MON,CH:8,PAR:PSTEMP", "#CMD:OK,VAL:65"},
+                        {"$CMD:MON,CH:8,PAR:FAN1", "#CMD:OK,VAL:0"},
+                        {"$CMD:MON,CH:0,PAR:VMON", "#CMD:OK,VAL:2.00"},
+                        {"$CMD:MON,CH:0,PAR:STAT", "#CMD:OK,VAL:13"},
+                        {"$CMD:SET,CH:8,PAR:OFF", "#CMD:OK"},
+                    });
     ::close(fd);
     sim.advance(1.0);
     EXPECT_DOUBLE_EQ(sim.channel(0).vmon, 0.0);
 }
 
-}  // namespace
+} // namespace

@@ -48,7 +48,7 @@ TEST(AmpSimTcp, IdentifiesSetsAndListsAllChannelsByteExact)
     EXPECT_EQ(values[3], "13");
     EXPECT_EQ(values[0], "64");
     EXPECT_EQ(sim.value(0, 3, "FGAIN"), 13);
-    EXPECT_EQ(sim.value(3, 3, "FGAIN"), 64);  // the other module kept its own
+    EXPECT_EQ(sim.value(3, 3, "FGAIN"), 64); // the other module kept its own
     EXPECT_EQ(sim.boardValue(0, "BDOFFSET"), 7);
 
     // Front-panel changes show in the next reading.
@@ -61,26 +61,26 @@ TEST(AmpSimTcp, IdentifiesSetsAndListsAllChannelsByteExact)
 
 struct Case {
     const char *line;
-    const char *reply;  // "" = no reply at all
+    const char *reply; // "" = no reply at all
     bool violation;
 };
 
 TEST(AmpSimDialect, RefusesWhatTheModuleWouldNotTakeAndChangesNothing)
 {
     const Case cases[] = {
-        {"$BD:00,CMD:SET,CH:3,PAR:FGAIN,VAL:12.7", "#BD:00,VAL:ERR", true},  // whole numbers only
-        {"$BD:00,CMD:SET,CH:3,PAR:FGAIN,VAL:128", "#BD:00,VAL:ERR", false},  // above 127
+        {"$BD:00,CMD:SET,CH:3,PAR:FGAIN,VAL:12.7", "#BD:00,VAL:ERR", true}, // whole numbers only
+        {"$BD:00,CMD:SET,CH:3,PAR:FGAIN,VAL:128", "#BD:00,VAL:ERR", false}, // above 127
         {"$BD:00,CMD:SET,CH:3,PAR:FGAIN", "#BD:00,VAL:ERR", true},
-        {"$BD:00,CMD:SET,CH:0,PAR:NAME,VAL:1", "#BD:00,CMD:ERR", false},     // read-only
+        {"$BD:00,CMD:SET,CH:0,PAR:NAME,VAL:1", "#BD:00,CMD:ERR", false}, // read-only
         {"$BD:00,CMD:SET,PAR:BDNAME,VAL:1", "#BD:00,CMD:ERR", false},
         {"$BD:00,CMD:MON,CH:17,PAR:FGAIN", "#BD:00,CH:ERR", false},
         {"$BD:00,CMD:MON,PAR:FGAIN", "#BD:00,CH:ERR", true},
         {"$BD:00,CMD:MON,CH:0,PAR:BDOFFSET", "#BD:00,CH:ERR", true},
-        {"$BD:00,CMD:MON,CH:0,PAR:SLOWFGAIN", "#BD:00,PAR:ERR", false},     // an L5126 setting
+        {"$BD:00,CMD:MON,CH:0,PAR:SLOWFGAIN", "#BD:00,PAR:ERR", false}, // an L5126 setting
         {"$BD:00,CMD:MON,CH:0,PAR:FGAIN,VAL:1", "#BD:00,VAL:ERR", true},
         {"$BD:00,CMD:GET,CH:0,PAR:FGAIN", "#BD:00,CMD:ERR", true},
-        {"$BD:05,CMD:MON,PAR:BDNAME", "", false},                            // nobody at 05
-        {"$BD:0,CMD:MON,PAR:BDNAME", "", true},                              // one digit
+        {"$BD:05,CMD:MON,PAR:BDNAME", "", false}, // nobody at 05
+        {"$BD:0,CMD:MON,PAR:BDNAME", "", true},   // one digit
         {"BD:00,CMD:MON,PAR:BDNAME", "", true},
     };
     AmpDialect d({AmpModule::make(AmpFamily::L5026, 0)});
@@ -105,7 +105,8 @@ TEST(AmpSimDialect, LocalControlRefusesSetsWithLocAndStillAnswersMonitors)
 {
     AmpSim sim({AmpModule::make(AmpFamily::L5026, 2)});
     sim.setLocal(2, true);
-    EXPECT_EQ(sim.amp().handle("$BD:02,CMD:SET,CH:0,PAR:POL,VAL:1", true).text.value_or(""), "#BD:02,LOC:ERR");
+    EXPECT_EQ(sim.amp().handle("$BD:02,CMD:SET,CH:0,PAR:POL,VAL:1", true).text.value_or(""),
+              "#BD:02,LOC:ERR");
     EXPECT_EQ(sim.amp().handle("$BD:02,CMD:MON,CH:0,PAR:POL", true).text.value_or(""), "#BD:02,CMD:OK,VAL:0");
     sim.setLocal(2, false);
     EXPECT_EQ(sim.amp().handle("$BD:02,CMD:SET,CH:0,PAR:POL,VAL:1", true).text.value_or(""), "#BD:02,CMD:OK");
@@ -151,4 +152,4 @@ TEST(AmpSimPty, ServesTheVirtualComPort)
     ::close(fd);
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,10 @@ using namespace korusim;
 
 namespace {
 
-std::string reply(TrixhvDialect &d, const std::string &line) { return d.handle(line, true).text.value_or("<none>"); }
+std::string reply(TrixhvDialect &d, const std::string &line)
+{
+    return d.handle(line, true).text.value_or("<none>");
+}
 
 TEST(TrixhvSimDiscovery, DescribesExactlyTheParametersTheUnitHolds)
 {
@@ -21,7 +24,7 @@ TEST(TrixhvSimDiscovery, DescribesExactlyTheParametersTheUnitHolds)
     u.board.clear();
     TrixParam fine = TrixParam::numeric("VSET", kTrixReadWrite, 0, 3000, 2, "volt");
     u.channels[2].params = {fine, TrixParam::textual("XTRA", "hello")};
-    u.channels[1].params[0].infoOverride = "0;2;0;3000;1;0;0;volt;;;";  // ten ';': a broken unit
+    u.channels[1].params[0].infoOverride = "0;2;0;3000;1;0;0;volt;;;"; // ten ';': a broken unit
     TrixhvDialect d({u});
 
     EXPECT_EQ(reply(d, "$CMD:MON,PAR:PARLIST"), "#CMD:OK,VAL:;");
@@ -36,7 +39,7 @@ TEST(TrixhvSimDiscovery, DescribesExactlyTheParametersTheUnitHolds)
     EXPECT_EQ(reply(d, "$CMD:INFO,CH:0,PAR:IMON"), "#CMD:OK,VAL:0;0;0;3000;2;1;-6;ampere;;");
     EXPECT_EQ(reply(d, "$CMD:INFO,CH:0,PAR:PDWN"), "#CMD:OK,VAL:1;2;0;1;0;0;0;;KILL;RAMP");
     EXPECT_EQ(reply(d, "$CMD:INFO,CH:0,PAR:ON"), "#CMD:OK,VAL:1;1;0;1;0;0;0;;ON;");
-    EXPECT_EQ(reply(d, "$CMD:INFO,CH:2,PAR:VMON"), "#CMD:ERR,PAR:ERR");  // not on that channel
+    EXPECT_EQ(reply(d, "$CMD:INFO,CH:2,PAR:VMON"), "#CMD:ERR,PAR:ERR"); // not on that channel
     // All channels at once: empty where a channel lacks the parameter.
     EXPECT_EQ(reply(d, "$CMD:MON,CH:3,PAR:XTRA"), "#CMD:OK,VAL:;;hello");
     EXPECT_EQ(reply(d, "$CMD:MON,CH:3,PAR:VSET"), "#CMD:OK,VAL:0.0;0.0;0.00");
@@ -61,19 +64,19 @@ TEST(TrixhvSimDialect, TakesSetsInTheUnitsFormsOnly)
 {
     const Case cases[] = {
         {"$CMD:SET,CH:0,PAR:VSET,VAL:015.0", "#CMD:OK", false},
-        {"$CMD:SET,CH:1,PAR:VSET,VAL:15.25", "#CMD:ERR,VAL:ERR", true},  // more decimals than described
+        {"$CMD:SET,CH:1,PAR:VSET,VAL:15.25", "#CMD:ERR,VAL:ERR", true}, // more decimals than described
         {"$CMD:SET,CH:1,PAR:VSET,VAL:3000.1", "#CMD:ERR,VAL:ERR", false},
         {"$CMD:SET,CH:1,PAR:VSET,VAL:15,0", "#CMD:ERR", true},
         {"$CMD:SET,CH:1,PAR:VSET", "#CMD:ERR,VAL:ERR", true},
-        {"$CMD:SET,CH:0,PAR:PDWN,VAL:kill", "#CMD:OK", false},           // letter case ignored
+        {"$CMD:SET,CH:0,PAR:PDWN,VAL:kill", "#CMD:OK", false}, // letter case ignored
         {"$CMD:SET,CH:1,PAR:PDWN,VAL:1", "#CMD:ERR,VAL:ERR", true},
-        {"$CMD:SET,CH:0,PAR:VMON,VAL:1.0", "#CMD:ERR", false},           // read-only
+        {"$CMD:SET,CH:0,PAR:VMON,VAL:1.0", "#CMD:ERR", false}, // read-only
         {"$CMD:SET,CH:0,PAR:ON,VAL:ON", "#CMD:OK", false},
         {"$CMD:SET,CH:1,PAR:ON,VAL:1", "#CMD:ERR,VAL:ERR", true},
         {"$CMD:SET,PAR:BDCLR", "#CMD:OK", false},
         {"$CMD:SET,PAR:BDCLR,VAL:1", "#CMD:ERR,VAL:ERR", true},
         {"$CMD:SET,PAR:BDTERM,VAL:ON", "#CMD:OK", false},
-        {"$CMD:MON,CH:0,PAR:ON", "#CMD:ERR", false},                     // a command reads nothing
+        {"$CMD:MON,CH:0,PAR:ON", "#CMD:ERR", false}, // a command reads nothing
         {"$CMD:MON,PAR:BDCLR", "#CMD:ERR", false},
         {"$CMD:INFO,CH:4,PAR:VSET", "#CMD:ERR,CH:ERR", true},
         {"$CMD:MON,CH:0,PAR:BDNAME", "#CMD:ERR,CH:ERR", true},
@@ -115,10 +118,10 @@ TEST(TrixhvSimPhysics, RampsTripsLatchesAlarmsAndObeysTheInterlock)
     ASSERT_EQ(reply(d, "$CMD:SET,CH:0,PAR:ON,VAL:ON"), "#CMD:OK");
     sim.advance(1.0);
     EXPECT_EQ(reply(d, "$CMD:MON,CH:2,PAR:VMON"), "#CMD:OK,VAL:50.0;0.0");
-    EXPECT_EQ(reply(d, "$CMD:MON,CH:0,PAR:STAT"), "#CMD:OK,VAL:00003");  // on, ramping up
+    EXPECT_EQ(reply(d, "$CMD:MON,CH:0,PAR:STAT"), "#CMD:OK,VAL:00003"); // on, ramping up
     sim.advance(2.0);
     EXPECT_EQ(reply(d, "$CMD:MON,CH:0,PAR:VMON"), "#CMD:OK,VAL:100.0");
-    EXPECT_EQ(reply(d, "$CMD:MON,CH:0,PAR:IMON"), "#CMD:OK,VAL:1.00");  // 100 V over 100 MOhm
+    EXPECT_EQ(reply(d, "$CMD:MON,CH:0,PAR:IMON"), "#CMD:OK,VAL:1.00"); // 100 V over 100 MOhm
     EXPECT_EQ(reply(d, "$CMD:MON,CH:0,PAR:STAT"), "#CMD:OK,VAL:00001");
 
     // Over-current beyond the trip time switches the channel off and latches
@@ -144,7 +147,7 @@ TEST(TrixhvSimPhysics, RampsTripsLatchesAlarmsAndObeysTheInterlock)
     EXPECT_EQ(reply(d, "$CMD:MON,PAR:BDILK"), "#CMD:OK,VAL:YES");
     EXPECT_EQ(reply(d, "$CMD:MON,PAR:BDALARM"), "#CMD:OK,VAL:00256");
     ASSERT_EQ(reply(d, "$CMD:SET,CH:1,PAR:ON,VAL:ON"), "#CMD:OK");
-    EXPECT_FALSE(sim.channelOn(0, 1));  // refused while the interlock is active
+    EXPECT_FALSE(sim.channelOn(0, 1)); // refused while the interlock is active
     sim.setExtraStatus(0, 1, 1u << 14);
     EXPECT_NE(unsigned(sim.value(0, 1, "STAT")) & (1u << 14), 0u);
 }
@@ -160,14 +163,14 @@ TEST(TrixhvSimPty, RoutesBusAddressesOnOneSerialLine)
     ::cfmakeraw(&t);
     ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
     EXPECT_EQ(simgrp2::exchange(fd, "$BD:5,CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4005\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4000\r\n");  // the first unit
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:7,CMD:MON,PAR:BDSNUM", 300), "");            // nobody at 7
+    EXPECT_EQ(simgrp2::exchange(fd, "$CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4000\r\n"); // the first unit
+    EXPECT_EQ(simgrp2::exchange(fd, "$BD:7,CMD:MON,PAR:BDSNUM", 300), "");           // nobody at 7
     EXPECT_EQ(simgrp2::exchange(fd, "$BD:05,CMD:SET,CH:1,PAR:VSET,VAL:012.5"), "#CMD:OK\r\n");
     EXPECT_DOUBLE_EQ(sim.value(5, 1, "VSET"), 12.5);
     EXPECT_DOUBLE_EQ(sim.value(0, 1, "VSET"), 0.0);
-    ASSERT_EQ(sim.violations().size(), 1u);  // the leading zero
+    ASSERT_EQ(sim.violations().size(), 1u); // the leading zero
     EXPECT_NE(sim.violations()[0].find("leading zero"), std::string::npos);
     ::close(fd);
 }
 
-}  // namespace
+} // namespace

@@ -11,7 +11,10 @@ using namespace korusim;
 
 namespace {
 
-std::string reply(ZornSim &sim, const std::string &line) { return sim.zorn().handle(line, true).text.value_or("<none>"); }
+std::string reply(ZornSim &sim, const std::string &line)
+{
+    return sim.zorn().handle(line, true).text.value_or("<none>");
+}
 
 TEST(ZornSimTcp, AnswersQueriesWithTheEchoedMnemonic)
 {
@@ -21,7 +24,7 @@ TEST(ZornSimTcp, AnswersQueriesWithTheEchoedMnemonic)
     ASSERT_GE(fd, 0);
     EXPECT_EQ(simgrp2::exchange(fd, "MRID:?"), "#MRID:ZORN-300-30\r\n");
     EXPECT_EQ(simgrp2::exchange(fd, "VER:?"), "#VER:ZR:2.10.5\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "MRT:1:?"), "#MRT:40.25\r\n");  // the index is not echoed
+    EXPECT_EQ(simgrp2::exchange(fd, "MRT:1:?"), "#MRT:40.25\r\n"); // the index is not echoed
     EXPECT_EQ(simgrp2::exchange(fd, "MRT:2:?"), "#MRT:38.00\r\n");
     EXPECT_EQ(simgrp2::exchange(fd, "MGC:?"), "#MGC:0.000012\r\n");
     EXPECT_EQ(simgrp2::exchange(fd, "MST:?"), "#MST:00000000\r\n");
@@ -30,7 +33,7 @@ TEST(ZornSimTcp, AnswersQueriesWithTheEchoedMnemonic)
     EXPECT_EQ(simgrp2::exchange(fd, "MWVR:?"), "#MWVR:150.000\r\n");
     EXPECT_EQ(simgrp2::exchange(fd, "Pw:?"), "#NAK\r\n");
     EXPECT_DOUBLE_EQ(sim.unit().vset, 150.0);
-    ASSERT_EQ(sim.violations().size(), 1u);  // Pw is no mnemonic of the unit
+    ASSERT_EQ(sim.violations().size(), 1u); // Pw is no mnemonic of the unit
 
     // The link's error fault answers in the unit's own words and the unit
     // never sees the setting.
@@ -52,17 +55,17 @@ TEST(ZornSimDialect, AcknowledgesWhatItTakesAndRefusesTheRest)
 {
     const Case cases[] = {
         {"MWVR:300.000000", "#AK", false},
-        {"MWVR:300.000001", "#NAK", false},  // above the unit's maximum
-        {"MWVR:150,000000", "#NAK", true},   // decimal comma
+        {"MWVR:300.000001", "#NAK", false}, // above the unit's maximum
+        {"MWVR:150,000000", "#NAK", true},  // decimal comma
         {"MWVR:", "#NAK", true},
         {"MWIR:30.000000", "#AK", false},
-        {"MSRV:0.500000", "#NAK", false},    // ramp rates start at 1
+        {"MSRV:0.500000", "#NAK", false}, // ramp rates start at 1
         {"MSRI:2.000000", "#AK", false},
         {"LOOP:0", "#AK", false},
         {"LOOP:V", "#AK", false},
         {"LOOP:2", "#NAK", true},
         {"UPMODE:1", "#AK", false},
-        {"MRV:5.000000", "#NAK", true},      // a monitored value
+        {"MRV:5.000000", "#NAK", true}, // a monitored value
         {"MON:?", "#NAK", true},
         {"MRESET:1", "#NAK", true},
         {"FOO", "#NAK", true},
@@ -105,12 +108,12 @@ TEST(ZornSimPhysics, RegulatesRampsAndLatchesAlarmsUntilReset)
     ASSERT_EQ(reply(sim, "MON"), "#AK");
     sim.advance(1.0);
     EXPECT_EQ(reply(sim, "MRV:?"), "#MRV:50.000");
-    EXPECT_EQ(reply(sim, "MRI:?"), "#MRI:0.500");  // 100 Ohm load
+    EXPECT_EQ(reply(sim, "MRI:?"), "#MRI:0.500"); // 100 Ohm load
     EXPECT_EQ(reply(sim, "MST:?"), "#MST:00000003");
     sim.advance(2.0);
     EXPECT_EQ(reply(sim, "MRV:?"), "#MRV:150.000");
     EXPECT_EQ(reply(sim, "MST:?"), "#MST:00000001");
-    ASSERT_EQ(reply(sim, "MWV:80.000000"), "#AK");  // direct: no ramp
+    ASSERT_EQ(reply(sim, "MWV:80.000000"), "#AK"); // direct: no ramp
     EXPECT_EQ(reply(sim, "MRV:?"), "#MRV:80.000");
     ASSERT_EQ(reply(sim, "MOFF"), "#AK");
     EXPECT_EQ(reply(sim, "MRV:?"), "#MRV:0.000");
@@ -136,7 +139,7 @@ TEST(ZornSimPhysics, RegulatesRampsAndLatchesAlarmsUntilReset)
     EXPECT_EQ(reply(sim, "MST:?"), "#MST:00000008");
     EXPECT_EQ(reply(sim, "MON"), "#NAK");
     ASSERT_EQ(reply(sim, "MRESET"), "#AK");
-    EXPECT_EQ(sim.unit().alarms, unsigned(kZornOverTemp));  // still hot
+    EXPECT_EQ(sim.unit().alarms, unsigned(kZornOverTemp)); // still hot
     sim.setTemperatures(31.5, 40.0, 38.0);
     sim.setGroundCurrent(0.05);
     sim.advance(0.1);
@@ -155,4 +158,4 @@ TEST(ZornSimPhysics, RegulatesRampsAndLatchesAlarmsUntilReset)
     EXPECT_NE(sim.unit().status() & kZornOverVoltage, 0u);
 }
 
-}  // namespace
+} // namespace

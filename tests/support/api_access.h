@@ -38,7 +38,10 @@ protected:
     {
         return getChInt(h, name, ch, rc);
     }
-    static int setFloat(int h, const char *name, unsigned short ch, float v) { return setChFloat(h, name, ch, v); }
+    static int setFloat(int h, const char *name, unsigned short ch, float v)
+    {
+        return setChFloat(h, name, ch, v);
+    }
     static int setInt(int h, const char *name, unsigned short ch, int v) { return setChInt(h, name, ch, v); }
     static int getBoardInt(int h, const char *name, int *rc = nullptr) { return getBdInt(h, name, rc); }
     static float getBoardFloat(int h, const char *name, int *rc = nullptr) { return getBdFloat(h, name, rc); }

@@ -588,15 +588,21 @@ TEST(TechInfoFrontPanel, EachLampSitsRightOfItsCaption)
         QDialog *dialog;
         const char *lamp;
         const char *caption;
-        bool wide;     // the caption is at least 100 pixels wide
-        bool scrolls;  // the lamp's group is inside the tab's scroll area
+        bool wide;    // the caption is at least 100 pixels wide
+        bool scrolls; // the lamp's group is inside the tab's scroll area
     } cases[] = {
-        {&crate, "ovc", "Over Current", true, true},     {&crate, "out", "Out", true, true},
-        {&crate, "fanFail", "Fan Failure", true, true},  {&crate, "vsel", "V<sub>SEL</sub>", true, true},
-        {&crate, "isel", "I<sub>SEL</sub>", false, true}, {&crate, "enable", "Enable", true, true},
-        {&rack, "fanFail", "Over Temp", true, true},     {&rack, "out", "Trip", true, true},
-        {&rack, "isel", "VSel", true, false},            {&rack, "vsel", "ISel", false, false},
-        {&rack, "hvclock", "HV Clock", false, false},    {&rack, "Hz50", "50 Hz", true, false},
+        {&crate, "ovc", "Over Current", true, true},
+        {&crate, "out", "Out", true, true},
+        {&crate, "fanFail", "Fan Failure", true, true},
+        {&crate, "vsel", "V<sub>SEL</sub>", true, true},
+        {&crate, "isel", "I<sub>SEL</sub>", false, true},
+        {&crate, "enable", "Enable", true, true},
+        {&rack, "fanFail", "Over Temp", true, true},
+        {&rack, "out", "Trip", true, true},
+        {&rack, "isel", "VSel", true, false},
+        {&rack, "vsel", "ISel", false, false},
+        {&rack, "hvclock", "HV Clock", false, false},
+        {&rack, "Hz50", "50 Hz", true, false},
     };
     for (const auto &c : cases) {
         const QString what = c.dialog->objectName() + QLatin1Char('/') + QLatin1String(c.lamp);

@@ -50,7 +50,8 @@ public:
                         loginAsked = true;
                     request.clear();
                     const QByteArray body("<html><body>crate</body></html>");
-                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: "
+                             "close\r\nContent-Length: " +
                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
                     s->disconnectFromHost();
                 });

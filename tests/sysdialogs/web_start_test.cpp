@@ -83,7 +83,8 @@ TEST(WebStartAsTheProgram, TheViewComesUpWithoutTheTestsVariables)
     EXPECT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_TRUE(r.out.contains(QLatin1String("web view shown"))) << describe(r);
     if (::geteuid() == 0) {
-        EXPECT_TRUE(r.err.contains(QLatin1String("running as root: the web interface's engine runs without its sandbox")))
+        EXPECT_TRUE(r.err.contains(
+            QLatin1String("running as root: the web interface's engine runs without its sandbox")))
             << describe(r);
     }
 }
@@ -108,7 +109,8 @@ TEST_P(WebStartLacking, TheAddressIsShown)
     QProcessEnvironment extra;
     switch (GetParam()) {
     case Lack::Helper:
-        extra.insert(QStringLiteral("QTWEBENGINEPROCESS_PATH"), dir.filePath(QStringLiteral("missing/QtWebEngineProcess")));
+        extra.insert(QStringLiteral("QTWEBENGINEPROCESS_PATH"),
+                     dir.filePath(QStringLiteral("missing/QtWebEngineProcess")));
         break;
     case Lack::RunnableHelper:
         writeHelper("not a program\n", QFile::ReadOwner | QFile::WriteOwner);
@@ -126,8 +128,8 @@ TEST_P(WebStartLacking, TheAddressIsShown)
     const ProbeRun r = runProbe(extra);
     ASSERT_FALSE(r.crashed) << describe(r);
     EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^address shown: http://127\\.0\\.0\\.2:\\d+$"),
-                                                  QRegularExpression::MultilineOption)))
+    EXPECT_TRUE(r.out.contains(QRegularExpression(
+        QStringLiteral("^address shown: http://127\\.0\\.0\\.2:\\d+$"), QRegularExpression::MultilineOption)))
         << describe(r);
     EXPECT_TRUE(r.err.contains(QLatin1String("LUMO2020: web interface of http://127.0.0.2:"))) << describe(r);
 }
@@ -145,7 +147,8 @@ std::string lackName(const ::testing::TestParamInfo<Lack> &info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, WebStartLacking,
-                         ::testing::Values(Lack::Helper, Lack::RunnableHelper, Lack::WorkingHelper, Lack::Resources),
+                         ::testing::Values(Lack::Helper, Lack::RunnableHelper, Lack::WorkingHelper,
+                                           Lack::Resources),
                          lackName);
 
 /* Receives what would go to the desktop's browser. */
@@ -178,8 +181,7 @@ bool anyWebView()
 /* A crate panel at a fixed address whose user and password must never leave
  * the program. */
 struct CratePanel {
-    CratePanel()
-        : iface(2, 0, QStringLiteral("127.0.0.2:8080"), QStringLiteral("HVSYS"), 0)
+    CratePanel() : iface(2, 0, QStringLiteral("127.0.0.2:8080"), QStringLiteral("HVSYS"), 0)
     {
         auto sys = sdtest::systemNode(2, {}, QStringLiteral("127.0.0.2:8080"));
         sys->KORUHVPrepareNode(QStringLiteral("HV"), NODE_SYSTEM, 2, 0, QStringLiteral("127.0.0.2:8080"),
@@ -244,9 +246,10 @@ TEST_F(WebStartHere, AMissingHelperShowsTheAddressAndOpensItInTheBrowser)
     auto *reason = box->findChild<QLabel *>(QStringLiteral("reasonLabel"));
     ASSERT_TRUE(address && reason);
     EXPECT_EQ(address->text(), QStringLiteral("http://127.0.0.2:8080"));
-    EXPECT_EQ(reason->text(), QStringLiteral("The web interface cannot be shown in this program: the web engine's "
-                                             "helper program (QtWebEngineProcess) is not installed.\n\n"
-                                             "The mainframe's web pages are at:"));
+    EXPECT_EQ(reason->text(),
+              QStringLiteral("The web interface cannot be shown in this program: the web engine's "
+                             "helper program (QtWebEngineProcess) is not installed.\n\n"
+                             "The mainframe's web pages are at:"));
     EXPECT_TRUE(address->textInteractionFlags() & Qt::TextSelectableByMouse);
 
     // A second click, a second window; the first goes to the browser.
@@ -298,8 +301,10 @@ TEST_F(WebStartHere, AsRootWithTheSandboxOnTheProgramLives)
     EXPECT_FALSE(anyWebView());
     const QList<QWidget *> shown = visibleTopLevels(QStringLiteral("webAddressDialog"));
     ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown.first()->findChild<QLabel *>(QStringLiteral("reasonLabel"))->text().contains(
-        QLatin1String("the program runs as root and the web engine's sandbox is on")));
+    EXPECT_TRUE(shown.first()
+                    ->findChild<QLabel *>(QStringLiteral("reasonLabel"))
+                    ->text()
+                    .contains(QLatin1String("the program runs as root and the web engine's sandbox is on")));
 }
 
 TEST(WebEngineSandbox, OffWhereItCannotWork)
@@ -320,8 +325,8 @@ TEST(WebEngineSandbox, TheEnginesOwnSwitches)
         bool off;
     };
     for (const Case &c : {Case{true, "", true}, Case{false, "", false}, Case{false, "--no-sandbox", true},
-                          Case{false, "  --disable-gpu   --no-sandbox ", true}, Case{false, "--no-sandboxes", false},
-                          Case{false, "--disable-gpu", false}})
+                          Case{false, "  --disable-gpu   --no-sandbox ", true},
+                          Case{false, "--no-sandboxes", false}, Case{false, "--disable-gpu", false}})
         EXPECT_EQ(webengine::sandboxSwitchedOff(c.variableSet, QByteArray(c.flags)), c.off) << c.flags;
 }
 

@@ -10,8 +10,8 @@
 #include "qt_gtest_print.h"
 #include "sysdialog_support.h"
 
-#include <QElapsedTimer>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QPixmap>
 #include <QPointer>
@@ -228,7 +228,8 @@ TEST(SysDlgWebOpen, PanelSettingsButtonOpensAWindowPerClick)
                 found << d;
         return found;
     };
-    for (const QString &address : {QStringLiteral("127.0.0.2:%1").arg(crate.port()), QStringLiteral("127.0.0.2/x")}) {
+    for (const QString &address :
+         {QStringLiteral("127.0.0.2:%1").arg(crate.port()), QStringLiteral("127.0.0.2/x")}) {
         const bool valid = !address.contains(QLatin1Char('/'));
         QSystemInterface iface(2, 0, address, QStringLiteral("HVSYS"), 0);
         iface.setSystemNode(sdtest::systemNode(2, {}, address).release());

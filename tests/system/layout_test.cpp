@@ -20,11 +20,19 @@ TEST(PanelLayout, ModelTexts)
         int slotCount;
         QString text;
     } cases[] = {
-        {2, true, 10, "HX4400LC" + Universal}, {2, true, 16, "HX4400" + Universal}, {2, false, 10, "HX4400" + Universal},
-        {3, true, 4, "HX5500LC" + Universal},  {3, true, 10, "HX5500" + Universal}, {5, true, 0, "VME HV Crate\n"},
-        {6, true, 0, "NIM HV\nPower Supply"},  {8, true, 0, "L317E\nSpectroscopy Amplifier\n"},
-        {9, true, 0, "BQ71XX Desktop\nHV Power Supply"}, {11, true, 0, "BQ71XXE Desktop\nHV Power Supply"},
-        {13, true, 0, "Desktop\nHV Power Supply"}, {16, true, 0, "P8080\nBranch Controller"}, {-1, false, 0, "Misc"},
+        {2, true, 10, "HX4400LC" + Universal},
+        {2, true, 16, "HX4400" + Universal},
+        {2, false, 10, "HX4400" + Universal},
+        {3, true, 4, "HX5500LC" + Universal},
+        {3, true, 10, "HX5500" + Universal},
+        {5, true, 0, "VME HV Crate\n"},
+        {6, true, 0, "NIM HV\nPower Supply"},
+        {8, true, 0, "L317E\nSpectroscopy Amplifier\n"},
+        {9, true, 0, "BQ71XX Desktop\nHV Power Supply"},
+        {11, true, 0, "BQ71XXE Desktop\nHV Power Supply"},
+        {13, true, 0, "Desktop\nHV Power Supply"},
+        {16, true, 0, "P8080\nBranch Controller"},
+        {-1, false, 0, "Misc"},
         {12, true, 0, "Misc"},
     };
     for (const Case &c : cases)
@@ -39,20 +47,34 @@ TEST(PanelLayout, ConnectionTexts)
         QString address;
         QString text;
     } cases[] = {
-        {2, 0, "127.0.0.2", "127.0.0.2"}, {16, 0, "10.0.0.1_x", "10.0.0.1_x"}, {5, 3, "2_0_32100000", "USB 2"},
-        {5, 4, "1_3_32100000", "OPTICAL LINK 1_3"}, {5, 4, "12", ""}, {5, 0, "1_3_3", ""}, {9, 3, "7", "USB 7"},
-        {6, 5, "ttyUSB0_9600_8_1_0_0", "ttyUSB0"}, {6, 5, "_ttyUSB0", ""}, {11, 0, "127.0.0.3", "127.0.0.3"},
-        {13, 5, "ttyACM1_0", "ttyACM1"}, {8, 5, "ttyS0_1", "ttyS0"}, {8, 0, "127.0.0.4_2", "127.0.0.4"},
-        {8, 3, "ttyS0_1", ""}, {2, 0, "", ""}, {-1, 0, "x", ""}, {12, 0, "x", ""},
+        {2, 0, "127.0.0.2", "127.0.0.2"},
+        {16, 0, "10.0.0.1_x", "10.0.0.1_x"},
+        {5, 3, "2_0_32100000", "USB 2"},
+        {5, 4, "1_3_32100000", "OPTICAL LINK 1_3"},
+        {5, 4, "12", ""},
+        {5, 0, "1_3_3", ""},
+        {9, 3, "7", "USB 7"},
+        {6, 5, "ttyUSB0_9600_8_1_0_0", "ttyUSB0"},
+        {6, 5, "_ttyUSB0", ""},
+        {11, 0, "127.0.0.3", "127.0.0.3"},
+        {13, 5, "ttyACM1_0", "ttyACM1"},
+        {8, 5, "ttyS0_1", "ttyS0"},
+        {8, 0, "127.0.0.4_2", "127.0.0.4"},
+        {8, 3, "ttyS0_1", ""},
+        {2, 0, "", ""},
+        {-1, 0, "x", ""},
+        {12, 0, "x", ""},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(connectionText(c.type, c.link, c.address), c.text) << c.type << " " << c.address.toStdString();
+        EXPECT_EQ(connectionText(c.type, c.link, c.address), c.text)
+            << c.type << " " << c.address.toStdString();
 }
 
 TEST(PanelLayout, HiddenNamesIgnoreCaseAndMatchWholeNames)
 {
     EXPECT_EQ(hiddenParameterNames().size(), 46);
-    for (const char *name : {"Sessions", "ipaddr", "RESFLAG", "ResFlagCfg", "lowfanenable", "NrOfSlot", "FrontPan"})
+    for (const char *name :
+         {"Sessions", "ipaddr", "RESFLAG", "ResFlagCfg", "lowfanenable", "NrOfSlot", "FrontPan"})
         EXPECT_TRUE(isHiddenParameter(QString::fromLatin1(name))) << name;
     for (const char *name : {"HVFanSpeed", "HVFanStat", "PwFanStat", "ResFlagX", "FrontPanel", "Temp"})
         EXPECT_FALSE(isHiddenParameter(QString::fromLatin1(name))) << name;
@@ -77,7 +99,8 @@ TEST(PanelLayout, StatusLampsOfBothWordLayouts)
         {false, 0x0E, {L::Off, L::Err, L::Err, L::Err, L::On}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(c.output ? lampsFromOutputWord(c.word) : lampsFromFrontPanelWord(c.word), c.lamps) << c.word;
+        EXPECT_EQ(c.output ? lampsFromOutputWord(c.word) : lampsFromFrontPanelWord(c.word), c.lamps)
+            << c.word;
     EXPECT_EQ(pw48Lamp(1), Lamp::On);
     EXPECT_EQ(pw48Lamp(2), Lamp::Off);
 }

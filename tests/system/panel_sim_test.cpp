@@ -286,7 +286,8 @@ protected:
         t.rowPauseMs = 0;
         t.tcpSettleMs = 0;
         koruhv::Text_SetTimingForTests(t);
-        sim = std::make_unique<korusim::L2290Sim>(std::vector<korusim::L2290Module>{korusim::L2290Module::make(3)});
+        sim = std::make_unique<korusim::L2290Sim>(
+            std::vector<korusim::L2290Module>{korusim::L2290Module::make(3)});
         ASSERT_TRUE(sim->startTcp("127.0.0.4", 0)) << sim->error();
         koruhv::L2290_SetTcpPortForTests(sim->port());
         char address[] = "127.0.0.4_3";

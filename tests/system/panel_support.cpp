@@ -11,8 +11,8 @@
 
 namespace paneltest {
 
-KORUHVNode *buildTree(int handle, int systemType, int linkType, const QString &address, unsigned short slotCount,
-                      const QString &name)
+KORUHVNode *buildTree(int handle, int systemType, int linkType, const QString &address,
+                      unsigned short slotCount, const QString &name)
 {
     auto *sys = new KORUHVNode();
     sys->KORUHVPrepareNode(name, NODE_SYSTEM, systemType, linkType, address, QString(), QString());
@@ -29,7 +29,8 @@ KORUHVNode *buildTree(int handle, int systemType, int linkType, const QString &a
             slot->addParameter(p);
         for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(handle, s, slot->getBdChCount())) {
             slot->addChildNode(ch);
-            for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateChannelParams(handle, systemType, s, ch->getChIdx()))
+            for (KORUHVNode *p :
+                 KORUHVConfig::KORUHVConfigCreateChannelParams(handle, systemType, s, ch->getChIdx()))
                 ch->addParameter(p);
         }
     }

@@ -45,8 +45,8 @@ protected:
         fakehv::reset();
         fakehv::System sys;
         fakehv::Board &b = sys.addBoard(0, 1);
-        b.channels[0].params = {{"VSet", fp(0, Raw::f32(100))},  {"Count", fp(0, Raw::f32(5))},
-                                {"Pw", fp(1, Raw::u32(0))},       {"Trip", fp(4, Raw::u32(255))},
+        b.channels[0].params = {{"VSet", fp(0, Raw::f32(100))},     {"Count", fp(0, Raw::f32(5))},
+                                {"Pw", fp(1, Raw::u32(0))},         {"Trip", fp(4, Raw::u32(255))},
                                 {"Refused", fp(1, Raw::u32(0), 5)}, {"Mode", fp(6, Raw::u32(0))}};
         b.params = {{"Fan", fp(1, Raw::u32(0))}};
         h = fakehv::addSystem(sys);
@@ -88,7 +88,8 @@ TEST_F(Editor, FieldPerDataTypeAndAccess)
         {DATA_INT32, WRAPPER_TYPE_CHSTATUS, ACCESS_READ_ONLY, NODE_CHANNEL_PARAM, "QLabel", true},
         {DATA_INT32, WRAPPER_TYPE_BINARY, ACCESS_READ_WRITE, NODE_CHANNEL_PARAM, "QCustomLineEdit", false},
         {DATA_UINT16, WRAPPER_TYPE_NUMERIC, ACCESS_WRITE_ONLY, NODE_SYSTEM_PROPERTY, "QCustomSpinBox", false},
-        {DATA_FLOAT, WRAPPER_TYPE_NUMERIC, ACCESS_READ_WRITE, NODE_CHANNEL_PARAM, "QCustomDoubleSpinBox", false},
+        {DATA_FLOAT, WRAPPER_TYPE_NUMERIC, ACCESS_READ_WRITE, NODE_CHANNEL_PARAM, "QCustomDoubleSpinBox",
+         false},
         {DATA_STRING, WRAPPER_TYPE_STRING, ACCESS_READ_ONLY, NODE_CHANNEL_PARAM, "QCustomLineEdit", true},
         {DATA_ONOFF, WRAPPER_TYPE_ONOFF, ACCESS_READ_WRITE, NODE_CHANNEL_PARAM, "QCustomComboBox", false},
         {DATA_ONOFF, WRAPPER_TYPE_ONOFF, ACCESS_READ_WRITE, NODE_BOARD_PARAM, "KORUHVSwitch", false},
@@ -195,8 +196,8 @@ TEST_F(Editor, OffsetEntryInATableWithOffsetOn)
 {
     QCustomTableWidget table(1, 1);
     table.setProperty("Offset_V", true);
-    std::unique_ptr<KORUHVNode> n(
-        makeParam("VSet", NODE_CHANNEL_PARAM, DATA_FLOAT, WRAPPER_TYPE_NUMERIC, ACCESS_READ_WRITE, 100.0f, h));
+    std::unique_ptr<KORUHVNode> n(makeParam("VSet", NODE_CHANNEL_PARAM, DATA_FLOAT, WRAPPER_TYPE_NUMERIC,
+                                            ACCESS_READ_WRITE, 100.0f, h));
     n->addProperty(prop("Maxval", 500.0f));
     auto item = cell(n.get(), true);
     item->setOffsetTable(&table);

@@ -1,6 +1,7 @@
 // Saves a picture of the on-screen keyboard, both layouts one above the
 // other, with shift pressed once, for a look at the key pictures:
-//   ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1600x1000x24" tests/views/views_keyboard_shot out.png
+//   ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1600x1000x24" tests/views/views_keyboard_shot
+//   out.png
 #include "QVirtualKeyboard.h"
 
 #include <QApplication>
@@ -20,7 +21,8 @@ int main(int argc, char **argv)
     kb->setKeyboardLayout();
     app.processEvents();
     const QPixmap numeric = kb->grab();
-    QImage sheet(qMax(full.width(), numeric.width()), full.height() + numeric.height() + 10, QImage::Format_RGB32);
+    QImage sheet(qMax(full.width(), numeric.width()), full.height() + numeric.height() + 10,
+                 QImage::Format_RGB32);
     sheet.fill(Qt::gray);
     QPainter p(&sheet);
     p.drawPixmap(0, 0, full);

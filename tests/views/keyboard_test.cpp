@@ -30,9 +30,9 @@ TEST(Keyboard, KeyNamesToPresses)
         int code;
         const char *text;
     };
-    const Case cases[] = {{'7', Qt::Key_7, "7"},      {'q', Qt::Key_Q, "q"}, {',', Qt::Key_Period, "."},
-                          {'-', Qt::Key_Minus, "-"},  {'<', Qt::Key_Backspace, ""},
-                          {'_', Qt::Key_Space, " "},  {'/', Qt::Key_Space, ""},  {'$', Qt::Key_Return, ""}};
+    const Case cases[] = {{'7', Qt::Key_7, "7"},     {'q', Qt::Key_Q, "q"},        {',', Qt::Key_Period, "."},
+                          {'-', Qt::Key_Minus, "-"}, {'<', Qt::Key_Backspace, ""}, {'_', Qt::Key_Space, " "},
+                          {'/', Qt::Key_Space, ""},  {'$', Qt::Key_Return, ""}};
     for (const Case &c : cases) {
         auto ev = kb.getKeyEventObject(QLatin1Char(c.key));
         ASSERT_TRUE(ev) << c.key;

@@ -35,8 +35,11 @@ fakehv::Param fp(unsigned type, unsigned mode, Raw v, std::map<std::string, Raw>
 
 std::map<std::string, Raw> limits(float min, float max)
 {
-    return {{"Minval", Raw::f32(min)}, {"Maxval", Raw::f32(max)}, {"Decimal", Raw::i16(1)},
-            {"Unit", Raw::u16(2)},     {"Exp", Raw::i16(0)}};
+    return {{"Minval", Raw::f32(min)},
+            {"Maxval", Raw::f32(max)},
+            {"Decimal", Raw::i16(1)},
+            {"Unit", Raw::u16(2)},
+            {"Exp", Raw::i16(0)}};
 }
 
 class TableRules : public ::testing::Test {
@@ -112,11 +115,10 @@ TEST_F(TableRules, AnOffsetIsTypedFreeOfTheLimitsAndTheSumIsBounded)
         bool written;
         float shown; // in the editor after Return
     } cases[] = {
-        {"-10", true, 90.0f},    // a negative offset over a minimum of 0
-        {"-100", true, 0.0f},    // down to the minimum
-        {"-150", false, -150.0f}, // the sum would leave [0, 500]: kept, not written
-        {"450", false, 450.0f},
-        {"600", false, 600.0f},   // above the maximum itself: still an offset
+        {"-10", true, 90.0f},                             // a negative offset over a minimum of 0
+        {"-100", true, 0.0f},                             // down to the minimum
+        {"-150", false, -150.0f},                         // the sum would leave [0, 500]: kept, not written
+        {"450", false, 450.0f},   {"600", false, 600.0f}, // above the maximum itself: still an offset
         {"25.5", true, 125.5f},
     };
     for (const auto &c : cases) {
@@ -133,7 +135,8 @@ TEST_F(TableRules, AnOffsetIsTypedFreeOfTheLimitsAndTheSumIsBounded)
         EXPECT_GE(spin->maximum(), 2147483647.0);
         spin->selectAll();
         QTest::keyClicks(spin, QString::fromLatin1(c.typed));
-        EXPECT_DOUBLE_EQ(spin->value(), QString::fromLatin1(c.typed).toDouble()) << "the field holds the offset";
+        EXPECT_DOUBLE_EQ(spin->value(), QString::fromLatin1(c.typed).toDouble())
+            << "the field holds the offset";
         fakehv::clearCalls();
         QTest::keyClick(spin, Qt::Key_Return);
         const auto sets = writes();
@@ -144,7 +147,8 @@ TEST_F(TableRules, AnOffsetIsTypedFreeOfTheLimitsAndTheSumIsBounded)
         } else {
             EXPECT_FLOAT_EQ(node(1, "VSet")->getNodeValue().KORUHVGetValue().toFloat(), 100.0f);
             if (KORUHVWidgetItem *still = openEditor()) {
-                EXPECT_DOUBLE_EQ(qobject_cast<QDoubleSpinBox *>(still->getValueFieldWidget())->value(), c.shown);
+                EXPECT_DOUBLE_EQ(qobject_cast<QDoubleSpinBox *>(still->getValueFieldWidget())->value(),
+                                 c.shown);
             }
         }
         vt::key(Qt::Key_Escape, table);
@@ -183,11 +187,8 @@ TEST_F(TableRules, DragSelectionKeepsOneColumnAndNeverSeveralNames)
         int lastRow;
         int selected;
     } cases[] = {
-        {"VSet", "VSet", 2, 3},
-        {"ISet", "ISet", 3, 4},
-        {"Name", "Name", 2, 1},
-        {"Name", "Name", 3, 1},
-        {"VSet", "ISet", 2, 1},
+        {"VSet", "VSet", 2, 3}, {"ISet", "ISet", 3, 4}, {"Name", "Name", 2, 1},
+        {"Name", "Name", 3, 1}, {"VSet", "ISet", 2, 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.from) + " to " + c.to + " row " + std::to_string(c.lastRow));
@@ -202,7 +203,8 @@ TEST_F(TableRules, DragSelectionKeepsOneColumnAndNeverSeveralNames)
         for (int r = 1; r <= c.lastRow; ++r) {
             // A move with the left button held (QTest moves carry no button).
             const QPoint at = centre(r, r == c.lastRow ? c.to : c.from);
-            QMouseEvent move(QEvent::MouseMove, at, vp->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent move(QEvent::MouseMove, at, vp->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
             QApplication::sendEvent(vp, &move);
         }
         QTest::mouseRelease(vp, Qt::LeftButton, {}, centre(c.lastRow, c.to));
@@ -212,7 +214,8 @@ TEST_F(TableRules, DragSelectionKeepsOneColumnAndNeverSeveralNames)
             EXPECT_EQ(selected[0], table->currentItem());
         }
         for (QTableWidgetItem *i : selected)
-            EXPECT_EQ(table->horizontalHeaderItem(i->column())->text(), QString::fromLatin1(c.selected > 1 ? c.from : c.to));
+            EXPECT_EQ(table->horizontalHeaderItem(i->column())->text(),
+                      QString::fromLatin1(c.selected > 1 ? c.from : c.to));
         vt::key(Qt::Key_Escape, table);
         ASSERT_TRUE(vt::waitFor([&] { return openEditor() == nullptr; }));
     }
@@ -227,7 +230,8 @@ TEST_F(TableRules, ANameEditedWithSeveralCellsSelectedIsWrittenToItsChannelOnly)
     // The editor as the delegate builds it, its commit routed to the table.
     auto *editor = new KORUHVWidgetItem(table->viewport(), node(0, "Name"));
     editor->setOffsetTable(table);
-    QObject::connect(editor, &KORUHVWidgetItem::endEditing, table, &QCustomTableWidget::setValueForAllSelected);
+    QObject::connect(editor, &KORUHVWidgetItem::endEditing, table,
+                     &QCustomTableWidget::setValueForAllSelected);
     editor->createInternalWidget(DATA_STRING, ACCESS_READ_WRITE, QString(), QStringLiteral("ch0"), 0, true);
     editor->show();
     auto *edit = qobject_cast<QLineEdit *>(editor->getValueFieldWidget());
@@ -244,8 +248,7 @@ TEST_F(TableRules, ANameEditedWithSeveralCellsSelectedIsWrittenToItsChannelOnly)
     ASSERT_EQ(named.size(), 1u) << "the edited channel only";
     EXPECT_EQ(named[0].list, std::vector<unsigned short>{0});
     for (int r = 1; r < 4; ++r)
-        EXPECT_EQ(node(r, "Name")->getNodeValue().KORUHVGetValue().toString(),
-                  QStringLiteral("ch%0").arg(r))
+        EXPECT_EQ(node(r, "Name")->getNodeValue().KORUHVGetValue().toString(), QStringLiteral("ch%0").arg(r))
             << "row " << r;
     delete editor;
 }

@@ -62,8 +62,8 @@ inline void applyDisplayProperties(KORUHVNode *p)
             exp = short(v.toInt());
     }
     if (haveUnit)
-        p->setExpUnitShortForm(KORUHVUtils::KORUHVConvertPropertyExpShortForm(exp)
-                               + KORUHVUtils::KORUHVConvertPropertyUnitShortForm(unit));
+        p->setExpUnitShortForm(KORUHVUtils::KORUHVConvertPropertyExpShortForm(exp) +
+                               KORUHVUtils::KORUHVConvertPropertyUnitShortForm(unit));
 }
 
 /* The tree of an open system, level by level, with the parameters'
@@ -81,7 +81,8 @@ inline KORUHVNode *buildTree(int h, int sysType, const QString &name = QStringLi
         const unsigned short s = slot->getBdSlotNr();
         for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(h, s, slot->getBdChCount())) {
             slot->addChildNode(ch);
-            for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateChannelParams(h, sysType, s, ch->getChIdx())) {
+            for (KORUHVNode *p :
+                 KORUHVConfig::KORUHVConfigCreateChannelParams(h, sysType, s, ch->getChIdx())) {
                 for (KORUHVNodeProperty *q : KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
                          h, p->getNodeName(), p->getParWrapperType(), s, ch->getChIdx()))
                     p->addProperty(q);

@@ -28,7 +28,7 @@ struct KeyCase {
 TEST(LineEdit, KeysByMode)
 {
     const KeyCase cases[] = {
-        {Qt::Key_Left, true, false}, {Qt::Key_Down, true, false}, {Qt::Key_Comma, true, false},
+        {Qt::Key_Left, true, false}, {Qt::Key_Down, true, false},   {Qt::Key_Comma, true, false},
         {Qt::Key_Left, false, true}, {Qt::Key_Comma, false, false}, {Qt::Key_A, true, true},
     };
     for (const KeyCase &c : cases) {
@@ -36,7 +36,10 @@ TEST(LineEdit, KeysByMode)
         if (c.tableChild)
             edit.setIsTableWidgetChild();
         edit.setText("ab");
-        QKeyEvent ev(QEvent::KeyPress, c.key, Qt::NoModifier, c.key == Qt::Key_Comma ? "," : c.key == Qt::Key_A ? "a" : "");
+        QKeyEvent ev(QEvent::KeyPress, c.key, Qt::NoModifier,
+                     c.key == Qt::Key_Comma ? ","
+                     : c.key == Qt::Key_A   ? "a"
+                                            : "");
         QApplication::sendEvent(&edit, &ev);
         EXPECT_EQ(ev.isAccepted(), c.accepted) << c.key << " table " << c.tableChild;
         EXPECT_FALSE(edit.text().contains(',')) << "a comma is never inserted";

@@ -8,7 +8,7 @@ namespace {
 
 using Writes = std::vector<std::pair<unsigned, uint16_t>>;
 
-}  // namespace
+} // namespace
 
 class VmeBridgeIoTest : public NetTest {
 protected:
@@ -24,11 +24,11 @@ TEST_F(VmeBridgeIoTest, OutputRegisterOnBothMaps)
     newer(false);
     ASSERT_EQ(KORUVME_SetOutputRegister(h, 0x0001), 0);
     sync();
-    EXPECT_EQ(bridge().registerWrites(), (Writes {{10, 0x0001}, {16, 0xFFFE}}));
+    EXPECT_EQ(bridge().registerWrites(), (Writes{{10, 0x0001}, {16, 0xFFFE}}));
     bridge().clearLogs();
     ASSERT_EQ(KORUVME_PulseOutputRegister(h, 0x0004), 0);
     sync();
-    EXPECT_EQ(bridge().registerWrites(), (Writes {{10, 0x0004}, {16, 0x0004}}));
+    EXPECT_EQ(bridge().registerWrites(), (Writes{{10, 0x0004}, {16, 0x0004}}));
     newer(true);
     bridge().setReg(12, 0x00F0);
     ASSERT_EQ(KORUVME_SetOutputRegister(h, 0x0001), 0);
@@ -42,7 +42,7 @@ TEST_F(VmeBridgeIoTest, OutputRegisterOnBothMaps)
 TEST_F(VmeBridgeIoTest, PulsersOnBothMaps)
 {
     newer(false);
-    EXPECT_EQ(KORUVME_SetPulserConf(h, 1, 1, 2, 0, 3, 0, 1), -4);  // stop source 1 is pulser 0's
+    EXPECT_EQ(KORUVME_SetPulserConf(h, 1, 1, 2, 0, 3, 0, 1), -4); // stop source 1 is pulser 0's
     EXPECT_EQ(KORUVME_SetPulserConf(h, 0, 1, 2, 0, 3, 0, 2), -4);
     EXPECT_EQ(KORUVME_StartPulser(h, 2), -4);
     ASSERT_EQ(KORUVME_SetPulserConf(h, 1, 0x11, 0x22, 2, 9, 3, 2), 0);
@@ -58,12 +58,12 @@ TEST_F(VmeBridgeIoTest, PulsersOnBothMaps)
     bridge().clearLogs();
     ASSERT_EQ(KORUVME_StartPulser(h, 1), 0);
     sync();
-    EXPECT_EQ(bridge().registerWrites(), (Writes {{10, 0x0004}, {16, 0x0004}}));
+    EXPECT_EQ(bridge().registerWrites(), (Writes{{10, 0x0004}, {16, 0x0004}}));
 
     newer(true);
-    EXPECT_EQ(KORUVME_SetPulserConf(h, 0, 1, 2, 1, 3, 0, 0), -4);  // code U 0 or 4 only
+    EXPECT_EQ(KORUVME_SetPulserConf(h, 0, 1, 2, 1, 3, 0, 0), -4); // code U 0 or 4 only
     EXPECT_EQ(KORUVME_StartPulser(h, 2), -4);
-    ASSERT_EQ(KORUVME_SetPulserConf(h, 2, 0x33, 0x44, 4, 0x85, 2, 3), 0);  // pulser 2 is pulser 1
+    ASSERT_EQ(KORUVME_SetPulserConf(h, 2, 0x33, 0x44, 4, 0x85, 2, 3), 0); // pulser 2 is pulser 1
     sync();
     EXPECT_EQ(bridge().reg(23) & 3, 3);
     sync();
@@ -89,7 +89,7 @@ TEST_F(VmeBridgeIoTest, OutputsAndInputsOnBothMaps)
     newer(true);
     int32_t f = 0, g = 0, src = 0;
     EXPECT_EQ(KORUVME_SetOutputConf(h, 4, 0, 0, 0), -4);
-    EXPECT_EQ(KORUVME_SetOutputConf(h, 9, 0, 0, 0), -4);  // no such output either
+    EXPECT_EQ(KORUVME_SetOutputConf(h, 9, 0, 0, 0), -4); // no such output either
     EXPECT_EQ(KORUVME_SetOutputConf(h, 1, 0, 0, 5), -4);
     ASSERT_EQ(KORUVME_SetOutputConf(h, 2, 1, 0, 4), 0);
     EXPECT_EQ((bridge().reg(9) >> 8) & 0xF, 2);
@@ -121,8 +121,8 @@ TEST_F(VmeBridgeIoTest, DisplayLocationMonitorAndBusSettings)
     bridge().setReg(32, 0x5678);
     bridge().setReg(33, 0x1234);
     bridge().setReg(36, 0x0041);
-    bridge().setReg(37, 0x0405);  // irq 5, flag 7 (bit 10)
-    BridgeDisplay d {};
+    bridge().setReg(37, 0x0405); // irq 5, flag 7 (bit 10)
+    BridgeDisplay d{};
     ASSERT_EQ(KORUVME_ReadDisplay(h, &d), 0);
     EXPECT_EQ(d.address, 0x12345678u);
     EXPECT_EQ(d.am, 1u);
@@ -136,7 +136,7 @@ TEST_F(VmeBridgeIoTest, DisplayLocationMonitorAndBusSettings)
     bridge().clearLogs();
     ASSERT_EQ(KORUVME_SetLocationMonitor(h, 0xABCD1234, 0x39, 1, 0, 1), 0);
     sync();
-    EXPECT_EQ(bridge().registerWrites(), (Writes {{40, 0x1234}, {41, 0xABCD}, {44, 0x0179}}));
+    EXPECT_EQ(bridge().registerWrites(), (Writes{{40, 0x1234}, {41, 0xABCD}, {44, 0x0179}}));
 
     using Set = int32_t (*)(int32_t, int32_t);
     using Get = int32_t (*)(int32_t, int32_t *);

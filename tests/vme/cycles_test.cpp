@@ -18,7 +18,7 @@ uint32_t le32(const std::vector<uint8_t> &r, size_t at)
     return r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) | (static_cast<uint32_t>(r[at + 3]) << 24);
 }
 
-}  // namespace
+} // namespace
 
 TEST(VmeCommandTest, CommandWordFields)
 {
@@ -26,10 +26,10 @@ TEST(VmeCommandTest, CommandWordFields)
     EXPECT_EQ(vme_make_command(true, 0x09, true, 4, 1), 0xC9A1);
     EXPECT_EQ(vme_make_command(false, 0x39, true, 2, 1), 0xB991);
     EXPECT_EQ(vme_make_command(true, 0x0B, false, 1, 7), 0xCB07);
-    EXPECT_EQ(vme_make_command(true, 0x08, true, 24, 4), 0xC8F4);  // swap, D64
+    EXPECT_EQ(vme_make_command(true, 0x08, true, 24, 4), 0xC8F4); // swap, D64
     EXPECT_EQ(vme_make_command(true, 0x09, true, 20, 1) & 0x70, 0x60);
-    EXPECT_EQ(vme_make_command(true, 0x09, true, 3, 1) & 0x30, 0x30);   // no entry: D64
-    EXPECT_EQ(vme_make_command(true, 0x09, true, 40, 1) & 0x30, 0x30);  // above 24
+    EXPECT_EQ(vme_make_command(true, 0x09, true, 3, 1) & 0x30, 0x30);  // no entry: D64
+    EXPECT_EQ(vme_make_command(true, 0x09, true, 40, 1) & 0x30, 0x30); // above 24
 }
 
 class VmeCycleTest : public NetTest {};
@@ -43,9 +43,9 @@ struct RwCase {
 
 TEST_F(VmeCycleTest, SingleWritesAndReadsOfEachWidth)
 {
-    const RwCase cases[] = {{1, 0x100, 0xAB, 0xAB}, {1, 0x101, 0xCD, 0xCD}, {2, 0x200, 0xBEEF, 0xBEEF},
-                            {4, 0x300, 0xDEADBEEF, 0xDEADBEEF}, {18, 0x400, 0x1234, 0x1234},
-                            {20, 0x500, 0x11223344, 0x11223344}};
+    const RwCase cases[] = {{1, 0x100, 0xAB, 0xAB},      {1, 0x101, 0xCD, 0xCD},
+                            {2, 0x200, 0xBEEF, 0xBEEF},  {4, 0x300, 0xDEADBEEF, 0xDEADBEEF},
+                            {18, 0x400, 0x1234, 0x1234}, {20, 0x500, 0x11223344, 0x11223344}};
     for (const RwCase &c : cases) {
         uint32_t v = c.value;
         ASSERT_EQ(KORUVME_WriteCycle(h, c.address, &v, 0x39, c.width), 0) << c.width;
@@ -83,7 +83,7 @@ TEST_F(VmeCycleTest, RefusalsSendNothing)
     EXPECT_EQ(KORUVME_ADOHCycle(h, 0, 0x05), 0);
     EXPECT_EQ(KORUVME_IACKCycle(h, 3, &v, 1), -4);
     EXPECT_EQ(KORUVME_ReadCycle(h, 0, nullptr, 0x39, 4), -4);
-    EXPECT_EQ(bridge().requests().size(), 1u);  // only the ADOH cycle
+    EXPECT_EQ(bridge().requests().size(), 1u); // only the ADOH cycle
 }
 
 TEST_F(VmeCycleTest, BusErrorsReadModifyWriteAndAcknowledge)
@@ -107,7 +107,7 @@ TEST_F(VmeCycleTest, BusErrorsReadModifyWriteAndAcknowledge)
     ASSERT_EQ(KORUVME_IACKCycle(h, 8, &vec, 1), 0);
     EXPECT_EQ(vec, 0x7C);
     auto req = bridge().requests().at(0);
-    EXPECT_EQ(req[2], 8);  // 2 x level 4
+    EXPECT_EQ(req[2], 8); // 2 x level 4
     EXPECT_EQ(cmdOf(req) & 0xF, 8);
 }
 
@@ -122,7 +122,7 @@ TEST_F(VmeCycleTest, MultiReadInBatchesWithPerItemErrors)
         uint32_t v = 0xA0000000u + i;
         bridge().poke(addr[i], &v, 4);
     }
-    addr[5] = 0x9000;  // bus error there
+    addr[5] = 0x9000; // bus error there
     bridge().setBusErrorWindow(0x9000, 0x9004);
     ASSERT_EQ(KORUVME_MultiRead(h, addr.data(), data.data(), n, ams.data(), widths.data(), errs.data()), 0);
     auto reqs = bridge().requests();
@@ -182,7 +182,8 @@ TEST_F(VmeCycleTest, BlockReadDescriptorsAndData)
         bridge().clearLogs();
         std::vector<uint8_t> buf(c.size, 0);
         int32_t count = -1;
-        ASSERT_EQ(KORUVME_BLTReadCycle(h, 0x10000, buf.data(), c.size, 0x0B, 4 / (c.size % 4 ? 4 : 1), &count), 0)
+        ASSERT_EQ(
+            KORUVME_BLTReadCycle(h, 0x10000, buf.data(), c.size, 0x0B, 4 / (c.size % 4 ? 4 : 1), &count), 0)
             << c.size;
         EXPECT_EQ(count, c.size);
         EXPECT_EQ(std::memcmp(buf.data(), mem.data(), c.size), 0) << c.size;
@@ -206,7 +207,7 @@ TEST_F(VmeCycleTest, BlockReadDescriptorsAndData)
     EXPECT_EQ(cmdOf(req, 0) & 0xF, 15);
     EXPECT_EQ(cmdOf(req, 8) & 0xF, 12);
     ASSERT_EQ(KORUVME_SetFIFOMode(h, 1), 0);
-    sync();  // its register write is not answered; let the bridge log it first
+    sync(); // its register write is not answered; let the bridge log it first
     bridge().clearLogs();
     ASSERT_EQ(KORUVME_BLTReadCycle(h, 0x10000, buf.data(), 70000, 0x0B, 4, &count), 0);
     req = bridge().requests().at(0);
@@ -226,7 +227,7 @@ TEST_F(VmeCycleTest, BlockLimitsAndBadWidths)
     EXPECT_EQ(KORUVME_BLTWriteCycle(h, 0, buf.data(), 16, 0x0B, 32, &count), -4);
     EXPECT_EQ(KORUVME_MBLTReadCycle(h, 0, buf.data(), 16, 0x0B, &count), -4);
     EXPECT_EQ(KORUVME_BLTReadAsync(h, 0, buf.data(), 16, 0x0B, 8), -4);
-    EXPECT_EQ(KORUVME_BLTReadAsync(h, 0, buf.data(), 16, 0x08, 8), -2);  // accepted; not this link
+    EXPECT_EQ(KORUVME_BLTReadAsync(h, 0, buf.data(), 16, 0x08, 8), -2); // accepted; not this link
     EXPECT_EQ(bridge().requests().size(), 0u);
 }
 
@@ -268,7 +269,7 @@ TEST_F(VmeCardCycleTest, SlicedBlockReadAndSmallWriteChunksOfType1)
     EXPECT_EQ(count, size);
     EXPECT_EQ(buf, mem);
     auto reqs = bridge->requests();
-    ASSERT_EQ(reqs.size(), 3u);  // slices of 0xFD800 bytes
+    ASSERT_EQ(reqs.size(), 3u); // slices of 0xFD800 bytes
     EXPECT_EQ(le32(reqs[1], 4), 0x100000u + 0xFD800u);
     EXPECT_EQ(le32(reqs[2], 4), 0x100000u + 2 * 0xFD800u);
 
@@ -347,18 +348,18 @@ TEST_F(VmeCardCycleTest, ShortOrOverlongRepliesAreCommunicationErrors)
     std::vector<int32_t> ams(3, 0x09), widths(3, 4), errs(3);
     std::vector<uint8_t> buf(1000);
     int32_t count = -1;
-    dev.replyLimit = 1;  // a register value needs two bytes
+    dev.replyLimit = 1; // a register value needs two bytes
     EXPECT_EQ(KORUVME_ReadRegister(h, 2, &v), -2);
     EXPECT_EQ(KORUVME_ReadCycle(h, 0x10, &v, 0x09, 4), -2);
-    dev.replyLimit = 7;  // the second item's data is missing
+    dev.replyLimit = 7; // the second item's data is missing
     EXPECT_EQ(KORUVME_MultiRead(h, addr.data(), data.data(), 3, ams.data(), widths.data(), errs.data()), -2);
-    dev.replyLimit = 0;  // a write chunk without its transfer count
+    dev.replyLimit = 0; // a write chunk without its transfer count
     EXPECT_EQ(KORUVME_BLTWriteCycle(h, 0x100, buf.data(), 1000, 0x0B, 4, &count), -2);
     EXPECT_EQ(count, 0);
     // A slice that brings nothing ends the sliced read instead of repeating.
     EXPECT_EQ(KORUVME_BLTReadCycle(h, 0x100, buf.data(), 1000, 0x0B, 4, &count), 0);
     EXPECT_EQ(count, 0);
     dev.replyLimit = -1;
-    dev.claimExtra = 16;  // a driver that claims more than the buffer holds
+    dev.claimExtra = 16; // a driver that claims more than the buffer holds
     EXPECT_EQ(KORUVME_ReadCycle(h, 0x10, &v, 0x09, 4), -2);
 }

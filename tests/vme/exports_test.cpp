@@ -40,8 +40,7 @@ TEST(VmeExportsTest, ExactlyTheHeaderFunctions)
         while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
             s.pop_back();
         const std::string name = s.substr(s.rfind(' ') + 1);
-        if (name != "_init" && name != "_fini" && name != "_edata" && name != "_end" &&
-            name != "__bss_start")
+        if (name != "_init" && name != "_fini" && name != "_edata" && name != "_end" && name != "__bss_start")
             got.insert(name);
     }
     pclose(p);

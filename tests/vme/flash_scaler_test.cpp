@@ -20,7 +20,7 @@ TEST_F(VmeScalerTest, FirstScalerConfiguration)
     EXPECT_EQ(KORUVME_SetScalerConf(h, 10, 0, 2, 0, 0), -4);
     bridge->clearLogs();
     ASSERT_EQ(KORUVME_SetScalerConf(h, 1023, 1, 3, 2, 2), 0);
-    EXPECT_EQ(bridge->registerWrites(), (Writes {{28, 0x07FF}, {11, 0x0E00}, {17, 0xF1FF}}));
+    EXPECT_EQ(bridge->registerWrites(), (Writes{{28, 0x07FF}, {11, 0x0E00}, {17, 0xF1FF}}));
     int16_t limit = 0, second = 0;
     int32_t a = 0, b = 0, c = 0;
     ASSERT_EQ(KORUVME_GetScalerConf(h, &limit, &second, &a, &b, &c), 0);
@@ -32,10 +32,10 @@ TEST_F(VmeScalerTest, FirstScalerConfiguration)
     bridge->clearLogs();
     ASSERT_EQ(KORUVME_EnableScalerGate(h), 0);
     ASSERT_EQ(KORUVME_ResetScalerCount(h), 0);
-    EXPECT_EQ(bridge->registerWrites(), (Writes {{10, 0x10}, {16, 0xFFEF}, {10, 0x20}, {16, 0x20}}));
+    EXPECT_EQ(bridge->registerWrites(), (Writes{{10, 0x10}, {16, 0xFFEF}, {10, 0x20}, {16, 0x20}}));
     // The second scaler's functions are not this board type's.
     EXPECT_EQ(KORUVME_SetScaler_InputSource(h, 3), -8);
-    EXPECT_EQ(KORUVME_SetScaler_InputSource(h, 8), -4);  // value first
+    EXPECT_EQ(KORUVME_SetScaler_InputSource(h, 8), -4); // value first
 }
 
 class VmeScalerNetTest : public NetTest {};
@@ -96,7 +96,7 @@ TEST_F(VmeFlashTest, BridgeSpiPagesEraseTheirSectorFirst)
     bridge->clearLogs();
     ASSERT_EQ(KORUVME_WriteFlashPage(h, page.data(), 17), 0);
     for (auto &x : bridge->registerWrites())
-        EXPECT_FALSE(x.first == 55 && x.second == 4);  // no sector erase
+        EXPECT_FALSE(x.first == 55 && x.second == 4); // no sector erase
 }
 
 TEST_F(VmeFlashTest, OlderPageProtocol)
@@ -140,7 +140,7 @@ TEST_F(VmeFlashTest, AdapterSpiAndRefusals)
             tx.push_back(x.second);
     ASSERT_GE(tx.size(), 5u);
     EXPECT_EQ(std::vector<uint32_t>(tx.begin() + 1, tx.begin() + 5),
-              (std::vector<uint32_t> {0x20, 0x00, 0x20, 0x00}));
+              (std::vector<uint32_t>{0x20, 0x00, 0x20, 0x00}));
     std::vector<uint8_t> back(256);
     ASSERT_EQ(KORUVME_ReadFlashPage(h, back.data(), 32), 0);
     EXPECT_EQ(back, page);

@@ -10,9 +10,10 @@ using namespace vmetest;
 TEST(VmeTextTest, DecodeErrorAndRelease)
 {
     const std::pair<int32_t, const char *> cases[] = {
-        {0, "Success"}, {-1, "Bus error"}, {-2, "Communication error"}, {-3, "Generic error"},
-        {-4, "Invalid parameter"}, {-5, "Timeout"}, {-6, "Unknown error"}, {-7, "Unknown error"},
-        {-8, "Unknown error"}, {7, "Unknown error"}};
+        {0, "Success"},        {-1, "Bus error"},         {-2, "Communication error"},
+        {-3, "Generic error"}, {-4, "Invalid parameter"}, {-5, "Timeout"},
+        {-6, "Unknown error"}, {-7, "Unknown error"},     {-8, "Unknown error"},
+        {7, "Unknown error"}};
     for (auto [code, text] : cases)
         EXPECT_STREQ(KORUVME_DecodeError(code), text) << code;
     char rel[KORUVME_TEXT_SIZE] = {};
@@ -153,9 +154,9 @@ struct DiscoveryCase {
 TEST_F(VmeHandleTest, OpticalLinkNumberingOverCards)
 {
     dev.setProcCount("J4280 driver\n2\n");
-    dev.setDevEntries({{"j5280_0", true}, {"j5280_8", true}, {"j5280_64", true}, {"null", true},
-                       {"j5280_65", false}});
-    const DiscoveryCase cases[] = {{0, 4, 0, 0}, {1, 4, 1, 0}, {2, 5, 0, 0}, {5, 5, 0, 3},
+    dev.setDevEntries(
+        {{"j5280_0", true}, {"j5280_8", true}, {"j5280_64", true}, {"null", true}, {"j5280_65", false}});
+    const DiscoveryCase cases[] = {{0, 4, 0, 0}, {1, 4, 1, 0}, {2, 5, 0, 0},  {5, 5, 0, 3},
                                    {6, 5, 1, 0}, {9, 5, 1, 3}, {10, 7, 0, 0}, {15, 7, 1, 1}};
     for (const DiscoveryCase &c : cases) {
         koruvme::BoardEntry e = koruvme::g_boards[0];
@@ -188,10 +189,10 @@ TEST_F(VmeHandleTest, OpticalLinkNumberingOverCards)
 
 TEST_F(VmeHandleTest, CardNodeNamesAndCardFunctions)
 {
-    dev.addNode("/dev/j5280_83");  // card 1, channel 2, board 3 of a type 1 bridge
+    dev.addNode("/dev/j5280_83"); // card 1, channel 2, board 3 of a type 1 bridge
     dev.setProcCount("0\n");
     dev.setDevEntries({{"j5280_0", true}, {"j5280_64", true}});
-    uint32_t link = 6;  // card 1 channel 2
+    uint32_t link = 6; // card 1 channel 2
     int32_t h = -1;
     locks.push_back(lockName(5, 6, 3));
     ASSERT_EQ(KORUVME_Init2(1, &link, 3, &h), 0);
@@ -214,7 +215,7 @@ TEST_F(VmeHandleTest, CardNodeNamesAndCardFunctions)
     EXPECT_STREQ(text, "");
 
     // Type 4 (a J5280 link by itself): board number forced to 0, release in card register 0x1040.
-    dev.addNode("/dev/j5280_72");  // card 1 (link 5 / 4), channel 1
+    dev.addNode("/dev/j5280_72"); // card 1 (link 5 / 4), channel 1
     link = 5;
     int32_t c = -1;
     locks.push_back(lockName(5, 5, 0));
@@ -223,7 +224,7 @@ TEST_F(VmeHandleTest, CardNodeNamesAndCardFunctions)
     ASSERT_EQ(KORUVME_BoardFWRelease(c, text), 0);
     EXPECT_STREQ(text, "2.03");
     uint32_t v = 0;
-    EXPECT_EQ(KORUVME_ReadCycle(c, 0, &v, 0x09, 4), -4);  // no VME master
+    EXPECT_EQ(KORUVME_ReadCycle(c, 0, &v, 0x09, 4), -4); // no VME master
     EXPECT_EQ(KORUVME_SystemReset(c), -4);
     EXPECT_EQ(KORUVME_DeviceReset(c), 0);
     EXPECT_EQ(_KORUVME_OpticalLinkSlaveReset(c), -8);

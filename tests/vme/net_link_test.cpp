@@ -34,9 +34,9 @@ TEST_F(VmeNetTest, MalformedAndMissingReplies)
 {
     koruvme::netSettings().replyTimeoutMs = 300;
     const FaultCase cases[] = {
-        {korusim::VmeFault::BadMagic, -2},     {korusim::VmeFault::BadLength, -2},
+        {korusim::VmeFault::BadMagic, -2},      {korusim::VmeFault::BadLength, -2},
         {korusim::VmeFault::OversizeFrame, -2}, {korusim::VmeFault::ShortFrame, -3},
-        {korusim::VmeFault::Silence, -5},      {korusim::VmeFault::SplitFrames, 0},
+        {korusim::VmeFault::Silence, -5},       {korusim::VmeFault::SplitFrames, 0},
         {korusim::VmeFault::Close, -2},
     };
     for (const FaultCase &c : cases) {
@@ -131,7 +131,7 @@ TEST_F(VmeNetTest, ConnectFailures)
     std::vector<int> fillers;
     for (int i = 0; i < 3; ++i) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in sa {};
+        sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_port = htons(full.port());
         sa.sin_addr.s_addr = htonl(0x7F000003);

@@ -52,7 +52,10 @@ void SimDeviceIo::setProcCount(const std::string &text)
     proc_ = text;
 }
 
-int SimDeviceIo::openCount() const { return static_cast<int>(fds_.size()); }
+int SimDeviceIo::openCount() const
+{
+    return static_cast<int>(fds_.size());
+}
 
 int SimDeviceIo::open(const char *path, int)
 {
@@ -67,12 +70,20 @@ int SimDeviceIo::open(const char *path, int)
     } else if (std::sscanf(path, "/dev/xdma%u_%63s", &card, rest) == 2 && xdma_.count(card)) {
         std::string r = rest;
         o.card = card;
-        if (r == "control") o.kind = "xctl";
-        else if (r == "user") o.kind = "xuser";
-        else if (r.rfind("h2c_", 0) == 0) o.kind = "h2c";
-        else if (r.rfind("c2h_", 0) == 0) o.kind = "c2h";
-        else if (r.rfind("vme_events_", 0) == 0) o.kind = "events";
-        else { errno = ENOENT; return -1; }
+        if (r == "control")
+            o.kind = "xctl";
+        else if (r == "user")
+            o.kind = "xuser";
+        else if (r.rfind("h2c_", 0) == 0)
+            o.kind = "h2c";
+        else if (r.rfind("c2h_", 0) == 0)
+            o.kind = "c2h";
+        else if (r.rfind("vme_events_", 0) == 0)
+            o.kind = "events";
+        else {
+            errno = ENOENT;
+            return -1;
+        }
     } else {
         errno = ENOENT;
         return -1;
@@ -95,7 +106,10 @@ int SimDeviceIo::close(int fd)
 ssize_t SimDeviceIo::read(int fd, void *buf, size_t n)
 {
     auto it = fds_.find(fd);
-    if (it == fds_.end()) { errno = EBADF; return -1; }
+    if (it == fds_.end()) {
+        errno = EBADF;
+        return -1;
+    }
     Open &o = it->second;
     auto *out = static_cast<uint8_t *>(buf);
     std::deque<uint8_t> *q = nullptr;
@@ -105,9 +119,14 @@ ssize_t SimDeviceIo::read(int fd, void *buf, size_t n)
         o.procPos += k;
         return static_cast<ssize_t>(k);
     }
-    if (o.kind == "usb") q = &nodes_[o.path].pending;
-    else if (o.kind == "c2h") q = &xdma(o.card).c2h;
-    if (!q) { errno = EINVAL; return -1; }
+    if (o.kind == "usb")
+        q = &nodes_[o.path].pending;
+    else if (o.kind == "c2h")
+        q = &xdma(o.card).c2h;
+    if (!q) {
+        errno = EINVAL;
+        return -1;
+    }
     size_t k = std::min(n, q->size());
     for (size_t i = 0; i < k; ++i) {
         out[i] = q->front();
@@ -119,7 +138,10 @@ ssize_t SimDeviceIo::read(int fd, void *buf, size_t n)
 ssize_t SimDeviceIo::write(int fd, const void *buf, size_t n)
 {
     auto it = fds_.find(fd);
-    if (it == fds_.end()) { errno = EBADF; return -1; }
+    if (it == fds_.end()) {
+        errno = EBADF;
+        return -1;
+    }
     Open &o = it->second;
     const auto *p = static_cast<const uint8_t *>(buf);
     if (o.kind == "usb") {
@@ -133,7 +155,10 @@ ssize_t SimDeviceIo::write(int fd, const void *buf, size_t n)
         return static_cast<ssize_t>(n);
     }
     if (o.kind == "h2c") {
-        if (n < 4) { errno = EINVAL; return -1; }
+        if (n < 4) {
+            errno = EINVAL;
+            return -1;
+        }
         uint32_t h;
         std::memcpy(&h, p, 4);
         const size_t len = std::min<size_t>(2 * (h & 0xFFFF), n - 4);
@@ -152,13 +177,19 @@ ssize_t SimDeviceIo::write(int fd, const void *buf, size_t n)
 ssize_t SimDeviceIo::pread(int fd, void *buf, size_t n, off_t off)
 {
     auto it = fds_.find(fd);
-    if (it == fds_.end() || n != 4) { errno = EINVAL; return -1; }
+    if (it == fds_.end() || n != 4) {
+        errno = EINVAL;
+        return -1;
+    }
     uint32_t v = 0;
     if (it->second.kind == "xctl")
         v = (off == 0 || off == 4096) ? 0x1FC08000u : off == 0x2004 ? 0xFu : 0u;
     else if (it->second.kind == "xuser")
         v = xdma(it->second.card).user[static_cast<uint32_t>(off)];
-    else { errno = EINVAL; return -1; }
+    else {
+        errno = EINVAL;
+        return -1;
+    }
     std::memcpy(buf, &v, 4);
     return 4;
 }
@@ -166,31 +197,44 @@ ssize_t SimDeviceIo::pread(int fd, void *buf, size_t n, off_t off)
 ssize_t SimDeviceIo::pwrite(int fd, const void *buf, size_t n, off_t off)
 {
     auto it = fds_.find(fd);
-    if (it == fds_.end() || n != 4 || it->second.kind != "xuser") { errno = EINVAL; return -1; }
+    if (it == fds_.end() || n != 4 || it->second.kind != "xuser") {
+        errno = EINVAL;
+        return -1;
+    }
     uint32_t v;
     std::memcpy(&v, buf, 4);
     xdma(it->second.card).user[static_cast<uint32_t>(off)] = v;
     return 4;
 }
 
-off_t SimDeviceIo::lseek(int, off_t offset, int) { return offset; }
+off_t SimDeviceIo::lseek(int, off_t offset, int)
+{
+    return offset;
+}
 
 int SimDeviceIo::ioctl(int fd, unsigned long request, void *arg)
 {
     auto it = fds_.find(fd);
-    if (it == fds_.end()) { errno = EBADF; return -1; }
+    if (it == fds_.end()) {
+        errno = EBADF;
+        return -1;
+    }
     Open &o = it->second;
     if (o.kind == "events" && request == kIoctlXdmaIrqWait) {
-        if (xdmaIrqErrno) { errno = xdmaIrqErrno; return -1; }
+        if (xdmaIrqErrno) {
+            errno = xdmaIrqErrno;
+            return -1;
+        }
         return 0;
     }
     Node &node = nodes_[o.path];
     switch (request) {
-    case kIoctlTransact: case kIoctlBltAsync: {
+    case kIoctlTransact:
+    case kIoctlBltAsync: {
         auto *rec = static_cast<TransactRecord *>(arg);
-        korusim::VmeReply r = node.bridge->execute(
-            reinterpret_cast<const uint8_t *>(static_cast<uintptr_t>(rec->request)),
-            static_cast<size_t>(rec->length));
+        korusim::VmeReply r =
+            node.bridge->execute(reinterpret_cast<const uint8_t *>(static_cast<uintptr_t>(rec->request)),
+                                 static_cast<size_t>(rec->length));
         size_t k = std::min(r.data.size(), static_cast<size_t>(rec->capacity));
         if (replyLimit >= 0)
             k = std::min(k, static_cast<size_t>(replyLimit));
@@ -211,15 +255,25 @@ int SimDeviceIo::ioctl(int fd, unsigned long request, void *arg)
         rec->value = node.regs[rec->reg];
         return 0;
     }
-    case kIoctlDriverRelease: case kIoctlUsbRelease:
+    case kIoctlDriverRelease:
+    case kIoctlUsbRelease:
         std::memset(arg, 0, kDriverTextSize);
         std::memcpy(arg, releaseText.data(), std::min<size_t>(releaseText.size(), kDriverTextSize));
         return releaseResult;
-    case kIoctlCardReset: ++resets; return 0;
-    case kIoctlSlaveReset: ++slaveResets; return 0;
-    case kIoctlIrqWait: return irqWaitResult;
-    case kIoctlBltWait: *static_cast<uint32_t *>(arg) = 0; return blockWaitResult;
-    default: errno = ENOTTY; return -1;
+    case kIoctlCardReset:
+        ++resets;
+        return 0;
+    case kIoctlSlaveReset:
+        ++slaveResets;
+        return 0;
+    case kIoctlIrqWait:
+        return irqWaitResult;
+    case kIoctlBltWait:
+        *static_cast<uint32_t *>(arg) = 0;
+        return blockWaitResult;
+    default:
+        errno = ENOTTY;
+        return -1;
     }
 }
 
@@ -312,7 +366,7 @@ void SimUsbIo::regWrite(Adapter &a, uint32_t area, uint32_t reg, const uint32_t 
             else if (t[0] == 0x02)
                 for (size_t i = 4; i < t.size(); ++i)
                     a.flash[addr + static_cast<uint32_t>(i - 4)] = t[i];
-            a.regs[0x7FF] = t[0];  // last command
+            a.regs[0x7FF] = t[0]; // last command
             a.regs[0x7FE] = addr;
             a.spiTx.clear();
         } else if ((c & 0xF000) == 0x8000) {
@@ -333,8 +387,8 @@ void SimUsbIo::regWrite(Adapter &a, uint32_t area, uint32_t reg, const uint32_t 
         a.regs[(area << 8) | reg] = w[n - 1];
 }
 
-int SimUsbIo::bulk(void *device, unsigned char endpoint, unsigned char *data, int length,
-                   int *transferred, unsigned)
+int SimUsbIo::bulk(void *device, unsigned char endpoint, unsigned char *data, int length, int *transferred,
+                   unsigned)
 {
     auto *a = static_cast<Adapter *>(device);
     if (!a->claimed)
@@ -367,7 +421,7 @@ int SimUsbIo::bulk(void *device, unsigned char endpoint, unsigned char *data, in
                 else if (area == 7 && reg >= 0x44 && reg <= 0x47)
                     v = (a->serial >> (8 * (3 - (reg - 0x44)))) & 0xFF;
                 else if (area == 7 && reg == 12)
-                    v = 0x10000;  // SPI engine idle
+                    v = 0x10000; // SPI engine idle
                 else if (area == 7 && reg == 8)
                     v = a->spiRx.empty() ? 0 : a->spiRx[std::min<size_t>(m, a->spiRx.size() - 1)];
                 else
@@ -391,4 +445,4 @@ int SimUsbIo::bulk(void *device, unsigned char endpoint, unsigned char *data, in
     return 0;
 }
 
-}  // namespace vmetest
+} // namespace vmetest

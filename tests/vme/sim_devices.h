@@ -28,7 +28,7 @@ public:
     // Nodes: "/dev/usb/w2860_N", "/dev/j4280_M", "/dev/j5280_M", "/dev/xdmaN_*".
     void addNode(const std::string &path, std::shared_ptr<VmeBridgeModel> bridge = nullptr);
     void addXdmaCard(unsigned card, std::shared_ptr<VmeBridgeModel> bridge = nullptr);
-    void setProcCount(const std::string &text);  // "" removes /proc/j4280
+    void setProcCount(const std::string &text); // "" removes /proc/j4280
     void setDevEntries(const std::vector<koruvme::DirEntry> &e) { devEntries_ = e; }
 
     // Driver answers
@@ -37,7 +37,7 @@ public:
     std::string releaseText = "1.4.2";
     int releaseResult = 0;
     int resets = 0, slaveResets = 0;
-    int xdmaIrqErrno = 0;  // 0: the wait succeeds
+    int xdmaIrqErrno = 0; // 0: the wait succeeds
     // Faults of the card transaction: cut the reply data, or claim more than was given.
     int replyLimit = -1;
     int claimExtra = 0;
@@ -49,7 +49,7 @@ public:
         return nodes_[path].regWrites;
     }
     std::map<uint32_t, uint32_t> &xdmaUser(unsigned card) { return xdma(card).user; }
-    std::vector<std::string> opened;  // paths in open order
+    std::vector<std::string> opened; // paths in open order
     int openCount() const;
 
     int open(const char *path, int flags) override;
@@ -68,7 +68,7 @@ private:
         std::shared_ptr<VmeBridgeModel> bridge;
         std::map<uint32_t, uint32_t> regs;
         std::vector<std::pair<uint32_t, uint32_t>> regWrites;
-        std::deque<uint8_t> pending;  // USB character device reply bytes
+        std::deque<uint8_t> pending; // USB character device reply bytes
     };
     struct Xdma {
         std::shared_ptr<VmeBridgeModel> bridge;
@@ -77,7 +77,7 @@ private:
     };
     struct Open {
         std::string path;
-        std::string kind;  // "usb", "card", "proc", "xctl", "xuser", "h2c", "c2h", "events"
+        std::string kind; // "usb", "card", "proc", "xctl", "xuser", "h2c", "c2h", "events"
         unsigned card = 0;
         size_t procPos = 0;
     };
@@ -103,19 +103,19 @@ public:
         uint16_t vendor = 0x4B56, product = 0x0016, bcdUSB = 0x0200;
         uint32_t identification = 0x0C6280;
         std::shared_ptr<VmeBridgeModel> bridge = std::make_shared<VmeBridgeModel>();
-        std::map<uint32_t, uint32_t> regs;  // (area << 8) | register
+        std::map<uint32_t, uint32_t> regs; // (area << 8) | register
         std::vector<std::pair<uint32_t, uint32_t>> writes;
-        std::deque<uint32_t> replyStream;  // words waiting in register 4
-        bool mute = false;  // the bridge behind never answers
+        std::deque<uint32_t> replyStream; // words waiting in register 4
+        bool mute = false;                // the bridge behind never answers
         bool claimed = false;
         int claims = 0, releases = 0;
-        std::vector<uint8_t> spiTx;  // SPI engine words (low bytes)
+        std::vector<uint8_t> spiTx; // SPI engine words (low bytes)
         std::map<uint32_t, uint8_t> flash;
         std::vector<uint32_t> spiRx;
     };
     std::vector<Adapter> adapters;
     bool initFails = false;
-    size_t maxReplyWordsPerRead = 4094;  // split replies across reads
+    size_t maxReplyWordsPerRead = 4094; // split replies across reads
 
     int init() override { return initFails ? -99 : 0; }
     void exit() override {}
@@ -127,13 +127,13 @@ public:
     int attachKernelDriver(void *, int) override { return 0; }
     int claim(void *device, int) override;
     int release(void *device, int) override;
-    int bulk(void *device, unsigned char endpoint, unsigned char *data, int length,
-             int *transferred, unsigned timeoutMs) override;
+    int bulk(void *device, unsigned char endpoint, unsigned char *data, int length, int *transferred,
+             unsigned timeoutMs) override;
 
 private:
     void regWrite(Adapter &a, uint32_t area, uint32_t reg, const uint32_t *w, uint32_t n);
-    std::deque<uint32_t> in_;  // words waiting on endpoint 0x81
+    std::deque<uint32_t> in_; // words waiting on endpoint 0x81
     Adapter *current_ = nullptr;
 };
 
-}  // namespace vmetest
+} // namespace vmetest

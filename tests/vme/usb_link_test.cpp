@@ -9,7 +9,7 @@ using namespace vmetest;
 
 TEST(VmeUsbRealTest, NoAdapterGivesCommunicationError)
 {
-    koruvme::setUsbIo(nullptr);  // the real libusb: no adapter on this machine
+    koruvme::setUsbIo(nullptr); // the real libusb: no adapter on this machine
     uint32_t serial = 0x7FFF0001;
     int32_t h = -1;
     EXPECT_EQ(KORUVME_Init2(5, &serial, 0, &h), -2);
@@ -38,14 +38,14 @@ struct RecordCase {
 TEST(VmeLinkFramingTest, ReplyRecords)
 {
     const RecordCase cases[] = {
-        {{0x00000203, 0x22221111, 0x00000020}, 8, 1, 4, 0x0020},  // 2 data halfwords + status
-        {{0x00000201, 0x00000007}, 8, 1, 0, 0x0007},              // status only
-        {{0x00000002, 0x44443333, 0x00000201, 0x5}, 8, 1, 4, 5},  // two records
-        {{0x00000203, 0x22221111}, 8, 0, 0, 0},                   // not fully arrived
-        {{0x00000301}, 8, -2, 0, 0},                               // n = 257
-        {{0x08000201, 0}, 8, -2, 0, 0},                            // error bit
-        {{0x00000200}, 8, -2, 0, 0},                               // last record without status
-        {{0x00000203, 0x22221111, 0x20}, 2, -2, 0, 0},             // more than the buffer
+        {{0x00000203, 0x22221111, 0x00000020}, 8, 1, 4, 0x0020}, // 2 data halfwords + status
+        {{0x00000201, 0x00000007}, 8, 1, 0, 0x0007},             // status only
+        {{0x00000002, 0x44443333, 0x00000201, 0x5}, 8, 1, 4, 5}, // two records
+        {{0x00000203, 0x22221111}, 8, 0, 0, 0},                  // not fully arrived
+        {{0x00000301}, 8, -2, 0, 0},                             // n = 257
+        {{0x08000201, 0}, 8, -2, 0, 0},                          // error bit
+        {{0x00000200}, 8, -2, 0, 0},                             // last record without status
+        {{0x00000203, 0x22221111, 0x20}, 2, -2, 0, 0},           // more than the buffer
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const RecordCase &c = cases[i];
@@ -129,7 +129,7 @@ TEST_F(VmeUsbTest, LinkErrorAndSilentBridge)
     usb.adapters[0].mute = true;
     EXPECT_EQ(KORUVME_ReadCycle(h, 0, &v, 0x09, 4), -5);
     usb.adapters[0].mute = false;
-    usb.adapters[0].regs[12] = 0x100;  // link error that a pulse does not clear
+    usb.adapters[0].regs[12] = 0x100; // link error that a pulse does not clear
     EXPECT_EQ(KORUVME_ReadCycle(h, 0, &v, 0x09, 4), -2);
 }
 

@@ -48,7 +48,7 @@ protected:
             KORUVME_End(h);
         koruvme::setDeviceIo(nullptr);
         koruvme::setUsbIo(nullptr);
-        koruvme::netSettings() = koruvme::NetSettings {};
+        koruvme::netSettings() = koruvme::NetSettings{};
         for (const std::string &l : locks)
             shm_unlink(l.c_str());
     }
@@ -75,7 +75,7 @@ protected:
         DeviceTest::SetUp();
         ASSERT_TRUE(sim.start("127.0.0.2", 0));
         koruvme::netSettings().port = sim.port();
-        locks.push_back(lockName(3, 0x0200007F));  // 127.0.0.2 in network byte order
+        locks.push_back(lockName(3, 0x0200007F)); // 127.0.0.2 in network byte order
         ASSERT_EQ(KORUVME_Init2(23, "127.0.0.2", 0, &h), 0);
         sync();
         sim.model().clearLogs();
@@ -95,4 +95,4 @@ protected:
     korusim::VmeBridgeModel &bridge() { return sim.model(); }
 };
 
-}  // namespace vmetest
+} // namespace vmetest

@@ -11,16 +11,16 @@ TEST_F(VmeXdmaTest, CardItselfOpensOnlyControlAndUser)
 {
     dev.addXdmaCard(1);
     dev.xdmaUser(1)[0x4000] = 0x0312;
-    uint32_t link = 4;  // card 1
+    uint32_t link = 4; // card 1
     int32_t h = -1;
     locks.push_back(lockName(7, 4));
     ASSERT_EQ(KORUVME_Init2(28, &link, 0, &h), 0);
-    EXPECT_EQ(dev.opened, (std::vector<std::string> {"/dev/xdma1_control", "/dev/xdma1_user"}));
+    EXPECT_EQ(dev.opened, (std::vector<std::string>{"/dev/xdma1_control", "/dev/xdma1_user"}));
     char text[KORUVME_TEXT_SIZE];
     ASSERT_EQ(KORUVME_BoardFWRelease(h, text), 0);
-    EXPECT_STREQ(text, "3.18");  // major and minor in decimal
+    EXPECT_STREQ(text, "3.18"); // major and minor in decimal
     uint32_t v = 0;
-    ASSERT_EQ(koruvme::xdma_reg_read(h, 0x80000000u, &v), 0);  // control node, offset 0
+    ASSERT_EQ(koruvme::xdma_reg_read(h, 0x80000000u, &v), 0); // control node, offset 0
     EXPECT_EQ(v, 0x1FC08000u);
     dev.xdmaUser(1)[0x10] = 0x77;
     ASSERT_EQ(koruvme::xdma_reg_read(h, 0x10, &v), 0);
@@ -34,13 +34,13 @@ TEST_F(VmeXdmaTest, OpticalBridgeOverStreamsAndInterrupts)
     dev.setProcCount("0\n");
     auto bridge = std::make_shared<korusim::VmeBridgeModel>();
     dev.addXdmaCard(1, bridge);
-    uint32_t link = 6;  // no J4280 or J5280 cards: XDMA card 1, channel 2
+    uint32_t link = 6; // no J4280 or J5280 cards: XDMA card 1, channel 2
     int32_t h = -1;
     locks.push_back(lockName(7, 6));
     ASSERT_EQ(KORUVME_Init2(1, &link, 3, &h), 0);
     const std::vector<std::string> want = {"/dev/xdma1_control", "/dev/xdma1_user", "/dev/xdma1_h2c_2",
                                            "/dev/xdma1_c2h_2", "/dev/xdma1_vme_events_19"};
-    EXPECT_EQ(std::vector<std::string>(dev.opened.begin() + 1, dev.opened.end()), want);  // after /proc
+    EXPECT_EQ(std::vector<std::string>(dev.opened.begin() + 1, dev.opened.end()), want); // after /proc
     uint32_t v = 0xA5A5, r = 0;
     ASSERT_EQ(KORUVME_WriteCycle(h, 0x10, &v, 0x09, 2), 0);
     ASSERT_EQ(KORUVME_ReadCycle(h, 0x10, &r, 0x09, 2), 0);
@@ -68,7 +68,7 @@ TEST_F(VmeXdmaTest, IdentificationFailureRefusesTheCard)
 {
     dev.setProcCount("0\n");
     dev.addXdmaCard(0);
-    dev.xdmaUser(0)[0x100C] = 0x10000;  // channel 1 stays busy
+    dev.xdmaUser(0)[0x100C] = 0x10000; // channel 1 stays busy
     uint32_t link = 1;
     int32_t h = -1;
     locks.push_back(lockName(7, 1));

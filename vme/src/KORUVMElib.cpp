@@ -21,15 +21,37 @@ enum class Family { Invalid, UsbChar0, UsbChar1, Net6, Net4, J4280, J5280, Adapt
 Family familyOf(uint32_t type)
 {
     switch (type) {
-    case 0: return Family::UsbChar0;
-    case 14: case 17: return Family::UsbChar1;
-    case 2: return Family::J4280;
-    case 4: return Family::J5280;
-    case 28: return Family::Xdma;
-    case 20: case 24: return Family::Net6;
-    case 23: case 27: return Family::Net4;
-    case 1: case 3: case 15: case 16: case 18: case 19: case 21: case 22: case 25: case 26:
-    case 29: case 30: case 31: case 32:
+    case 0:
+        return Family::UsbChar0;
+    case 14:
+    case 17:
+        return Family::UsbChar1;
+    case 2:
+        return Family::J4280;
+    case 4:
+        return Family::J5280;
+    case 28:
+        return Family::Xdma;
+    case 20:
+    case 24:
+        return Family::Net6;
+    case 23:
+    case 27:
+        return Family::Net4;
+    case 1:
+    case 3:
+    case 15:
+    case 16:
+    case 18:
+    case 19:
+    case 21:
+    case 22:
+    case 25:
+    case 26:
+    case 29:
+    case 30:
+    case 31:
+    case 32:
         return Family::Optical;
     default:
         return type >= 5 && type <= 13 ? Family::Adapter : Family::Invalid;
@@ -46,8 +68,7 @@ bool openCardNode(int32_t handle)
     } else if (e.linkKind == 4) {
         if (e.card == kNone)
             return false;
-        std::snprintf(path, sizeof path, "/dev/j4280_%d",
-                      static_cast<int>(e.card * 16 + e.boardNumber));
+        std::snprintf(path, sizeof path, "/dev/j4280_%d", static_cast<int>(e.card * 16 + e.boardNumber));
     } else if (e.linkKind == 7) {
         vme_link_lock(handle);
         int r = xdma_open(handle);
@@ -109,11 +130,11 @@ int32_t initByFamily(int32_t handle, Family f)
 int32_t copyDriverText(char *text, const char *driverText)
 {
     std::memcpy(text, driverText, kDriverTextSize);
-    text[kDriverTextSize] = '\0';  // the driver's text need not be terminated
+    text[kDriverTextSize] = '\0'; // the driver's text need not be terminated
     return kOk;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -166,8 +187,7 @@ KORUVME_API int32_t KORUVME_Init2(uint32_t boardType, const void *linkArg, int16
     return kOk;
 }
 
-KORUVME_API int32_t KORUVME_Init(uint32_t boardType, int16_t link, int16_t boardNumber,
-                                 int32_t *handle)
+KORUVME_API int32_t KORUVME_Init(uint32_t boardType, int16_t link, int16_t boardNumber, int32_t *handle)
 {
     if (boardType == 20 || boardType == 23 || boardType == 24 || boardType == 27)
         return kNotSupported;
@@ -189,15 +209,18 @@ KORUVME_API int32_t KORUVME_End(int32_t handle)
     BoardEntry &e = *ep;
     int32_t r;
     switch (e.linkKind) {
-    case 0: case 1:
+    case 0:
+    case 1:
         std::free(e.transport);
         e.transport = nullptr;
         r = kOk;
         break;
-    case 2: case 3:
+    case 2:
+    case 3:
         r = net_close(handle);
         break;
-    case 4: case 5:
+    case 4:
+    case 5:
         r = (e.file_handle >= 0 && deviceIo().close(e.file_handle) == 0) ? kOk : kGenericError;
         break;
     case 6:
@@ -229,13 +252,20 @@ KORUVME_API int32_t KORUVME_End(int32_t handle)
 KORUVME_API const char *KORUVME_DecodeError(int32_t code)
 {
     switch (code) {
-    case 0: return "Success";
-    case -1: return "Bus error";
-    case -2: return "Communication error";
-    case -3: return "Generic error";
-    case -4: return "Invalid parameter";
-    case -5: return "Timeout";
-    default: return "Unknown error";
+    case 0:
+        return "Success";
+    case -1:
+        return "Bus error";
+    case -2:
+        return "Communication error";
+    case -3:
+        return "Generic error";
+    case -4:
+        return "Invalid parameter";
+    case -5:
+        return "Timeout";
+    default:
+        return "Unknown error";
     }
 }
 
@@ -263,11 +293,22 @@ KORUVME_API int32_t KORUVME_BoardFWRelease(int32_t handle, char *text)
     uint32_t v = 0;
     bool ok;
     switch (e->boardType) {
-    case 2: ok = vme_reg_read(handle, 28, &v); break;
-    case 3: case 13: ok = vme_reg_read(handle, 4, &v); break;
-    case 4: ok = vme_card_reg_read(handle, 0x1040, &v); break;
-    case 7: ok = vme_reg_read(handle, 32, &v); break;
-    default: ok = vme_reg_read(handle, 2, &v); break;
+    case 2:
+        ok = vme_reg_read(handle, 28, &v);
+        break;
+    case 3:
+    case 13:
+        ok = vme_reg_read(handle, 4, &v);
+        break;
+    case 4:
+        ok = vme_card_reg_read(handle, 0x1040, &v);
+        break;
+    case 7:
+        ok = vme_reg_read(handle, 32, &v);
+        break;
+    default:
+        ok = vme_reg_read(handle, 2, &v);
+        break;
     }
     vme_board_close(handle);
     if (!ok)
@@ -289,12 +330,14 @@ KORUVME_API int32_t KORUVME_DriverRelease(int32_t handle, char *text)
     case 6:
         std::strcpy(text, "1.0");
         return kOk;
-    case 0: case 4: case 5: {
+    case 0:
+    case 4:
+    case 5: {
         if (!vme_board_open(handle))
             return kCommError;
         char buf[kDriverTextSize] = {};
-        int r = deviceIo().ioctl(e->file_handle,
-                                 e->linkKind == 0 ? kIoctlUsbRelease : kIoctlDriverRelease, buf);
+        int r =
+            deviceIo().ioctl(e->file_handle, e->linkKind == 0 ? kIoctlUsbRelease : kIoctlDriverRelease, buf);
         vme_board_close(handle);
         if (r < 0)
             return kCommError;
@@ -351,4 +394,4 @@ KORUVME_API int32_t KORUVME_SystemReset(int32_t handle)
     return ok ? kOk : kCommError;
 }
 
-}  // extern "C"
+} // extern "C"

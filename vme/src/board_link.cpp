@@ -35,7 +35,10 @@ void resetEntry(BoardEntry &e)
     e.transport = nullptr;
 }
 
-__attribute__((constructor)) void loadTable() { vme_reset_table(); }
+__attribute__((constructor)) void loadTable()
+{
+    vme_reset_table();
+}
 
 constexpr int32_t kUsbPiece = 61440;
 
@@ -57,8 +60,8 @@ int32_t usbReadReply(BoardEntry &e, uint8_t *buf, int32_t size)
     return total;
 }
 
-int32_t usbCharTransact(BoardEntry &e, const void *request, int32_t length, void *reply,
-                        int32_t capacity, uint32_t *status)
+int32_t usbCharTransact(BoardEntry &e, const void *request, int32_t length, void *reply, int32_t capacity,
+                        uint32_t *status)
 {
     if (deviceIo().write(e.file_handle, request, length) != length)
         return kCommError;
@@ -75,10 +78,10 @@ int32_t usbCharTransact(BoardEntry &e, const void *request, int32_t length, void
     return n;
 }
 
-int32_t cardTransact(BoardEntry &e, const void *request, int32_t length, void *reply,
-                     int32_t capacity, uint32_t *status)
+int32_t cardTransact(BoardEntry &e, const void *request, int32_t length, void *reply, int32_t capacity,
+                     uint32_t *status)
 {
-    TransactRecord rec {};
+    TransactRecord rec{};
     rec.request = reinterpret_cast<uintptr_t>(request);
     rec.length = length;
     rec.reply = reinterpret_cast<uintptr_t>(reply);
@@ -93,7 +96,7 @@ int32_t cardTransact(BoardEntry &e, const void *request, int32_t length, void *r
     return r;
 }
 
-}  // namespace
+} // namespace
 
 void vme_reset_table()
 {
@@ -112,7 +115,12 @@ BoardEntry *vme_entry(int32_t handle)
 bool vme_is_local_type(uint32_t type)
 {
     switch (type) {
-    case 2: case 3: case 4: case 7: case 13: case 28:
+    case 2:
+    case 3:
+    case 4:
+    case 7:
+    case 13:
+    case 28:
         return true;
     default:
         return false;
@@ -125,7 +133,11 @@ bool vme_board_open(int32_t handle)
     vme_link_lock(handle);
     bool ok = false;
     switch (e.linkKind) {
-    case 2: case 3: case 4: case 5: case 7:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 7:
         ok = true;
         break;
     case 6:
@@ -134,7 +146,8 @@ bool vme_board_open(int32_t handle)
         // on over a link that is known to be unusable.
         ok = usb_open(handle) == 0 && e.transport != nullptr;
         break;
-    case 0: case 1:
+    case 0:
+    case 1:
         if (e.linkNumber == kNone)
             break;
         if (!e.transport) {
@@ -160,13 +173,18 @@ bool vme_board_close(int32_t handle)
     BoardEntry &e = g_boards[handle];
     bool ok = false;
     switch (e.linkKind) {
-    case 2: case 3: case 4: case 5: case 7:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 7:
         ok = true;
         break;
     case 6:
         ok = usb_release(handle) == 0;
         break;
-    case 0: case 1:
+    case 0:
+    case 1:
         if (e.file_handle >= 0) {
             ok = deviceIo().close(e.file_handle) == 0;
             e.file_handle = -1;
@@ -179,8 +197,8 @@ bool vme_board_close(int32_t handle)
     return ok;
 }
 
-int32_t vme_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                     int32_t capacity, uint32_t *status, bool takeLock)
+int32_t vme_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                     uint32_t *status, bool takeLock)
 {
     BoardEntry *ep = vme_entry(handle);
     if (!ep || length < 0 || capacity < 0 || !status)
@@ -194,13 +212,16 @@ int32_t vme_transact(int32_t handle, const void *request, int32_t length, void *
     }
     int32_t r = kGenericError;
     switch (e.linkKind) {
-    case 0: case 1:
+    case 0:
+    case 1:
         r = usbCharTransact(e, request, length, reply, capacity, status);
         break;
-    case 2: case 3:
+    case 2:
+    case 3:
         r = net_transact(handle, request, length, reply, capacity, status);
         break;
-    case 4: case 5:
+    case 4:
+    case 5:
         r = cardTransact(e, request, length, reply, capacity, status);
         break;
     case 6: {
@@ -227,8 +248,9 @@ bool vme_card_reg_read(int32_t handle, uint32_t reg, uint32_t *value)
 {
     BoardEntry &e = g_boards[handle];
     switch (e.linkKind) {
-    case 4: case 5: {
-        CardRegRecord rec {reg, 0};
+    case 4:
+    case 5: {
+        CardRegRecord rec{reg, 0};
         if (deviceIo().ioctl(e.file_handle, kIoctlCardRegRead, &rec) < 0)
             return false;
         *value = rec.value;
@@ -247,8 +269,9 @@ bool vme_card_reg_write(int32_t handle, uint32_t reg, uint32_t value)
 {
     BoardEntry &e = g_boards[handle];
     switch (e.linkKind) {
-    case 4: case 5: {
-        CardRegRecord rec {reg, value};
+    case 4:
+    case 5: {
+        CardRegRecord rec{reg, value};
         return deviceIo().ioctl(e.file_handle, kIoctlCardRegWrite, &rec) >= 0;
     }
     case 6:
@@ -272,7 +295,7 @@ void regRequest(uint32_t reg, bool read, uint32_t value, uint8_t *out)
 
 void pauseUs(unsigned us)
 {
-    timespec ts {0, static_cast<long>(us) * 1000};
+    timespec ts{0, static_cast<long>(us) * 1000};
     nanosleep(&ts, nullptr);
 }
 
@@ -308,7 +331,7 @@ bool windowAccess(int32_t handle, bool read, uint32_t reg, uint32_t value, uint3
     return ok && sent;
 }
 
-}  // namespace
+} // namespace
 
 bool vme_reg_read(int32_t handle, uint32_t reg, uint32_t *value)
 {
@@ -362,7 +385,10 @@ long long vme_now_us()
     return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-long long vme_now_ms() { return vme_now_us() / 1000; }
+long long vme_now_ms()
+{
+    return vme_now_us() / 1000;
+}
 
 void vme_sleep_until_us(long long startUs, long long minUs, unsigned stepUs)
 {
@@ -370,4 +396,4 @@ void vme_sleep_until_us(long long startUs, long long minUs, unsigned stepUs)
         pauseUs(stepUs);
 }
 
-}  // namespace koruvme
+} // namespace koruvme

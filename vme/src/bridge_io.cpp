@@ -60,7 +60,10 @@ struct Ored {
         result |= r;
         return r == 0;
     }
-    void write(uint32_t reg, uint32_t v) { result |= KORUVME_WriteRegister(h, static_cast<uint16_t>(reg), v); }
+    void write(uint32_t reg, uint32_t v)
+    {
+        result |= KORUVME_WriteRegister(h, static_cast<uint16_t>(reg), v);
+    }
 };
 
 int32_t mapOf(int32_t handle, bool *newer)
@@ -71,21 +74,30 @@ int32_t mapOf(int32_t handle, bool *newer)
 int translateSource(int32_t s)
 {
     switch (s) {
-    case 0: return 0;
-    case 1: return 4;
-    case 2: return 6;
-    case 3: return 8;
-    default: return -1;
+    case 0:
+        return 0;
+    case 1:
+        return 4;
+    case 2:
+        return 6;
+    case 3:
+        return 8;
+    default:
+        return -1;
     }
 }
 
 int untranslateSource(uint32_t code)
 {
     switch (code) {
-    case 4: return 1;
-    case 6: return 2;
-    case 8: return 3;
-    default: return -1;
+    case 4:
+        return 1;
+    case 6:
+        return 2;
+    case 8:
+        return 3;
+    default:
+        return -1;
     }
 }
 
@@ -117,7 +129,7 @@ int32_t busGetField(int32_t handle, unsigned shift, uint32_t fieldMask, int32_t 
     return kOk;
 }
 
-}  // namespace
+} // namespace
 
 namespace koruvme {
 
@@ -130,7 +142,7 @@ int32_t vme_bridge_is_newer(int32_t handle, bool *newer)
     return r;
 }
 
-}  // namespace koruvme
+} // namespace koruvme
 
 extern "C" {
 
@@ -169,9 +181,9 @@ KORUVME_API int32_t KORUVME_IRQCheck(int32_t handle, uint8_t *mask)
     return r;
 }
 
-KORUVME_API int32_t KORUVME_SetPulserConf(int32_t handle, int32_t pulser, uint8_t valueA,
-                                          uint8_t valueB, int32_t codeU, uint8_t countN,
-                                          int32_t startSource, int32_t stopSource)
+KORUVME_API int32_t KORUVME_SetPulserConf(int32_t handle, int32_t pulser, uint8_t valueA, uint8_t valueB,
+                                          int32_t codeU, uint8_t countN, int32_t startSource,
+                                          int32_t stopSource)
 {
     if (int32_t r = check(handle, true))
         return r;
@@ -185,7 +197,7 @@ KORUVME_API int32_t KORUVME_SetPulserConf(int32_t handle, int32_t pulser, uint8_
         if (start < 0 || stop < 0 || (codeU != 0 && codeU != 4))
             return kInvalidParam;
         const uint32_t uWord = codeU == 4 ? 0x8000 : 0;
-        Ored o {handle};
+        Ored o{handle};
         uint32_t ctl = 0;
         if (o.read(base, &ctl)) {
             ctl &= ~3u;
@@ -227,9 +239,9 @@ KORUVME_API int32_t KORUVME_SetPulserConf(int32_t handle, int32_t pulser, uint8_
     return s.result();
 }
 
-KORUVME_API int32_t KORUVME_GetPulserConf(int32_t handle, int32_t pulser, uint8_t *valueA,
-                                          uint8_t *valueB, int32_t *codeU, uint8_t *countN,
-                                          int32_t *startSource, int32_t *stopSource)
+KORUVME_API int32_t KORUVME_GetPulserConf(int32_t handle, int32_t pulser, uint8_t *valueA, uint8_t *valueB,
+                                          int32_t *codeU, uint8_t *countN, int32_t *startSource,
+                                          int32_t *stopSource)
 {
     if (!valueA || !valueB || !codeU || !countN || !startSource || !stopSource)
         return kInvalidParam;
@@ -240,7 +252,7 @@ KORUVME_API int32_t KORUVME_GetPulserConf(int32_t handle, int32_t pulser, uint8_
         return r;
     if (newer) {
         const uint32_t base = pulser ? 23 : 16;
-        Ored o {handle};
+        Ored o{handle};
         uint32_t ctl = 0, v = 0;
         if (o.read(base, &ctl)) {
             if (!(ctl & 1))
@@ -296,8 +308,8 @@ static int32_t pulserAction(int32_t handle, int32_t pulser, bool start)
     if (pulser != 0 && pulser != 1)
         return kInvalidParam;
     if (!newer)
-        return KORUVME_PulseOutputRegister(handle, static_cast<uint16_t>(
-                                                       pulser == 0 ? (start ? 1 : 2) : (start ? 4 : 8)));
+        return KORUVME_PulseOutputRegister(
+            handle, static_cast<uint16_t>(pulser == 0 ? (start ? 1 : 2) : (start ? 4 : 8)));
     if (!vme_board_open(handle))
         return kCommError;
     const uint32_t reg = start ? (pulser ? 24 : 17) : (pulser ? 25 : 18);
@@ -325,7 +337,7 @@ KORUVME_API int32_t KORUVME_SetOutputRegister(int32_t handle, uint16_t mask)
     if (int32_t r = mapOf(handle, &newer))
         return r;
     if (newer) {
-        Ored o {handle};
+        Ored o{handle};
         uint32_t v = 0;
         if (o.read(12, &v))
             o.write(12, (v | mask) & 0xFFFF);
@@ -347,7 +359,7 @@ KORUVME_API int32_t KORUVME_ClearOutputRegister(int32_t handle, uint16_t mask)
     if (int32_t r = mapOf(handle, &newer))
         return r;
     if (newer) {
-        Ored o {handle};
+        Ored o{handle};
         uint32_t v = 0;
         if (o.read(12, &v))
             o.write(12, v & ~static_cast<uint32_t>(mask) & 0xFFFF);
@@ -379,8 +391,8 @@ KORUVME_API int32_t KORUVME_PulseOutputRegister(int32_t handle, uint16_t mask)
     return s.result();
 }
 
-KORUVME_API int32_t KORUVME_SetOutputConf(int32_t handle, int32_t output, int32_t flag,
-                                          int32_t secondFlag, int32_t source)
+KORUVME_API int32_t KORUVME_SetOutputConf(int32_t handle, int32_t output, int32_t flag, int32_t secondFlag,
+                                          int32_t source)
 {
     if (int32_t r = check(handle, true))
         return r;
@@ -393,17 +405,34 @@ KORUVME_API int32_t KORUVME_SetOutputConf(int32_t handle, int32_t output, int32_
             return kInvalidParam;
         int code;
         switch (source) {
-        case 0: code = 9; break;
-        case 1: code = 13; break;
-        case 2: code = 14; break;
-        case 3: code = 4; break;
-        case 4: code = output; break;
-        case 7: code = 5; break;
-        case 8: code = 6; break;
-        case 9: code = 7; break;
-        default: return kInvalidParam;
+        case 0:
+            code = 9;
+            break;
+        case 1:
+            code = 13;
+            break;
+        case 2:
+            code = 14;
+            break;
+        case 3:
+            code = 4;
+            break;
+        case 4:
+            code = output;
+            break;
+        case 7:
+            code = 5;
+            break;
+        case 8:
+            code = 6;
+            break;
+        case 9:
+            code = 7;
+            break;
+        default:
+            return kInvalidParam;
         }
-        Ored o {handle};
+        Ored o{handle};
         const uint32_t reg = output < 3 ? 9 : 10;
         const uint32_t shift = output < 3 ? 4 * output : 0;
         uint32_t v = 0;
@@ -415,17 +444,26 @@ KORUVME_API int32_t KORUVME_SetOutputConf(int32_t handle, int32_t output, int32_
     }
     int code;
     switch (source) {
-    case 0: code = 3; break;
-    case 3: code = 1; break;
-    case 4: code = 0; break;
-    case 6: code = 2; break;
-    default: return kInvalidParam;
+    case 0:
+        code = 3;
+        break;
+    case 3:
+        code = 1;
+        break;
+    case 4:
+        code = 0;
+        break;
+    case 6:
+        code = 2;
+        break;
+    default:
+        return kInvalidParam;
     }
     if (output < 0 || output > 4)
         return kInvalidParam;
     const uint32_t o = static_cast<uint32_t>(output);
-    const uint32_t V = ((static_cast<uint32_t>(code) << (2 * o)) |
-                        (static_cast<uint32_t>(flag & 1) << (o + 10))) & 0xFFFF;
+    const uint32_t V =
+        ((static_cast<uint32_t>(code) << (2 * o)) | (static_cast<uint32_t>(flag & 1) << (o + 10))) & 0xFFFF;
     const uint32_t M = ((3u << (2 * o)) | (1u << (o + 10))) & ~V & 0xFFFF;
     Session s(handle);
     if (!s.opened())
@@ -436,8 +474,8 @@ KORUVME_API int32_t KORUVME_SetOutputConf(int32_t handle, int32_t output, int32_
     return s.result();
 }
 
-KORUVME_API int32_t KORUVME_GetOutputConf(int32_t handle, int32_t output, int32_t *flag,
-                                          int32_t *secondFlag, int32_t *source)
+KORUVME_API int32_t KORUVME_GetOutputConf(int32_t handle, int32_t output, int32_t *flag, int32_t *secondFlag,
+                                          int32_t *source)
 {
     if (!flag || !secondFlag || !source)
         return kInvalidParam;
@@ -449,7 +487,7 @@ KORUVME_API int32_t KORUVME_GetOutputConf(int32_t handle, int32_t output, int32_
     if (newer) {
         if (output < 0 || output > 3)
             return kInvalidParam;
-        Ored o {handle};
+        Ored o{handle};
         uint32_t v = 0;
         if (o.read(8, &v))
             *flag = (v >> output) & 1;
@@ -458,13 +496,20 @@ KORUVME_API int32_t KORUVME_GetOutputConf(int32_t handle, int32_t output, int32_
         if (o.read(reg, &v)) {
             const uint32_t c = (v >> shift) & 0xF;
             int s = 0;
-            if (c <= 3) s = 4;
-            else if (c == 4) s = 3;
-            else if (c == 5) s = 7;
-            else if (c == 6) s = 8;
-            else if (c == 7) s = 9;
-            else if (c == 13) s = 1;
-            else if (c == 14) s = 2;
+            if (c <= 3)
+                s = 4;
+            else if (c == 4)
+                s = 3;
+            else if (c == 5)
+                s = 7;
+            else if (c == 6)
+                s = 8;
+            else if (c == 7)
+                s = 9;
+            else if (c == 13)
+                s = 1;
+            else if (c == 14)
+                s = 2;
             *source = s;
         }
         return o.result;
@@ -485,8 +530,7 @@ KORUVME_API int32_t KORUVME_GetOutputConf(int32_t handle, int32_t output, int32_
     return kOk;
 }
 
-KORUVME_API int32_t KORUVME_SetInputConf(int32_t handle, int32_t input, int32_t value,
-                                         int32_t flag)
+KORUVME_API int32_t KORUVME_SetInputConf(int32_t handle, int32_t input, int32_t value, int32_t flag)
 {
     if (int32_t r = check(handle, false))
         return r;
@@ -496,7 +540,7 @@ KORUVME_API int32_t KORUVME_SetInputConf(int32_t handle, int32_t input, int32_t 
     if (int32_t r = mapOf(handle, &newer))
         return r;
     if (newer) {
-        Ored o {handle};
+        Ored o{handle};
         uint32_t v = 0;
         if (o.read(8, &v))
             o.write(8, ((v & ~(1u << (input + 4))) | ((value ? 1u : 0u) << (input + 4))) & 0xFFFF);
@@ -514,8 +558,7 @@ KORUVME_API int32_t KORUVME_SetInputConf(int32_t handle, int32_t input, int32_t 
     return s.result();
 }
 
-KORUVME_API int32_t KORUVME_GetInputConf(int32_t handle, int32_t input, int32_t *value,
-                                         int32_t *flag)
+KORUVME_API int32_t KORUVME_GetInputConf(int32_t handle, int32_t input, int32_t *value, int32_t *flag)
 {
     if (!value || !flag)
         return kInvalidParam;
@@ -545,8 +588,8 @@ KORUVME_API int32_t KORUVME_GetInputConf(int32_t handle, int32_t input, int32_t 
     return kOk;
 }
 
-KORUVME_API int32_t KORUVME_SetLocationMonitor(int32_t handle, uint32_t address, int32_t am,
-                                               int32_t flag1, int32_t flag2, int32_t flag3)
+KORUVME_API int32_t KORUVME_SetLocationMonitor(int32_t handle, uint32_t address, int32_t am, int32_t flag1,
+                                               int32_t flag2, int32_t flag3)
 {
     if (int32_t r = check(handle, true))
         return r;
@@ -575,10 +618,14 @@ KORUVME_API int32_t KORUVME_ReadDisplay(int32_t handle, BridgeDisplay *d)
             break;
     vme_board_close(handle);
     auto flag = [](uint32_t v, unsigned bit) { return (v >> bit) & 1 ? -1 : 0; };
-    if (i > 1) d->address = (r[0] & 0xFFFF) | ((r[1] & 0xFFFF) << 16);
-    else if (i > 0) d->address = r[0] & 0xFFFF;
-    if (i > 3) d->data = (r[2] & 0xFFFF) | ((r[3] & 0xFFFF) << 16);
-    else if (i > 2) d->data = r[2] & 0xFFFF;
+    if (i > 1)
+        d->address = (r[0] & 0xFFFF) | ((r[1] & 0xFFFF) << 16);
+    else if (i > 0)
+        d->address = r[0] & 0xFFFF;
+    if (i > 3)
+        d->data = (r[2] & 0xFFFF) | ((r[3] & 0xFFFF) << 16);
+    else if (i > 2)
+        d->data = r[2] & 0xFFFF;
     if (i > 4) {
         d->am = r[4] & 0x3F;
         for (int k = 0; k < 6; ++k)
@@ -593,16 +640,46 @@ KORUVME_API int32_t KORUVME_ReadDisplay(int32_t handle, BridgeDisplay *d)
     return i == 6 ? kOk : kCommError;
 }
 
-KORUVME_API int32_t KORUVME_SetArbiterType(int32_t h, int32_t v) { return busSetField(h, 1, 1, v); }
-KORUVME_API int32_t KORUVME_SetRequesterType(int32_t h, int32_t v) { return busSetField(h, 2, 1, v); }
-KORUVME_API int32_t KORUVME_SetReleaseType(int32_t h, int32_t v) { return busSetField(h, 3, 1, v); }
-KORUVME_API int32_t KORUVME_SetBusReqLevel(int32_t h, int32_t v) { return busSetField(h, 4, 3, v); }
-KORUVME_API int32_t KORUVME_SetTimeout(int32_t h, int32_t v) { return busSetField(h, 8, 1, v); }
-KORUVME_API int32_t KORUVME_GetArbiterType(int32_t h, int32_t *v) { return busGetField(h, 1, 1, v); }
-KORUVME_API int32_t KORUVME_GetRequesterType(int32_t h, int32_t *v) { return busGetField(h, 2, 1, v); }
-KORUVME_API int32_t KORUVME_GetReleaseType(int32_t h, int32_t *v) { return busGetField(h, 3, 1, v); }
-KORUVME_API int32_t KORUVME_GetBusReqLevel(int32_t h, int32_t *v) { return busGetField(h, 4, 3, v); }
-KORUVME_API int32_t KORUVME_GetTimeout(int32_t h, int32_t *v) { return busGetField(h, 8, 1, v); }
+KORUVME_API int32_t KORUVME_SetArbiterType(int32_t h, int32_t v)
+{
+    return busSetField(h, 1, 1, v);
+}
+KORUVME_API int32_t KORUVME_SetRequesterType(int32_t h, int32_t v)
+{
+    return busSetField(h, 2, 1, v);
+}
+KORUVME_API int32_t KORUVME_SetReleaseType(int32_t h, int32_t v)
+{
+    return busSetField(h, 3, 1, v);
+}
+KORUVME_API int32_t KORUVME_SetBusReqLevel(int32_t h, int32_t v)
+{
+    return busSetField(h, 4, 3, v);
+}
+KORUVME_API int32_t KORUVME_SetTimeout(int32_t h, int32_t v)
+{
+    return busSetField(h, 8, 1, v);
+}
+KORUVME_API int32_t KORUVME_GetArbiterType(int32_t h, int32_t *v)
+{
+    return busGetField(h, 1, 1, v);
+}
+KORUVME_API int32_t KORUVME_GetRequesterType(int32_t h, int32_t *v)
+{
+    return busGetField(h, 2, 1, v);
+}
+KORUVME_API int32_t KORUVME_GetReleaseType(int32_t h, int32_t *v)
+{
+    return busGetField(h, 3, 1, v);
+}
+KORUVME_API int32_t KORUVME_GetBusReqLevel(int32_t h, int32_t *v)
+{
+    return busGetField(h, 4, 3, v);
+}
+KORUVME_API int32_t KORUVME_GetTimeout(int32_t h, int32_t *v)
+{
+    return busGetField(h, 8, 1, v);
+}
 
 KORUVME_API int32_t KORUVME_SetFIFOMode(int32_t handle, int16_t mode)
 {
@@ -636,4 +713,4 @@ KORUVME_API int32_t KORUVME_GetFIFOMode(int32_t handle, int16_t *mode)
     return kOk;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -40,4 +40,4 @@ struct IrqWaitRecord {
 
 constexpr int kDriverTextSize = 20;
 
-}  // namespace koruvme
+} // namespace koruvme

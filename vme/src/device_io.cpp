@@ -16,10 +16,7 @@ public:
     ssize_t read(int fd, void *buf, size_t n) override { return ::read(fd, buf, n); }
     ssize_t write(int fd, const void *buf, size_t n) override { return ::write(fd, buf, n); }
     ssize_t pread(int fd, void *buf, size_t n, off_t o) override { return ::pread(fd, buf, n, o); }
-    ssize_t pwrite(int fd, const void *buf, size_t n, off_t o) override
-    {
-        return ::pwrite(fd, buf, n, o);
-    }
+    ssize_t pwrite(int fd, const void *buf, size_t n, off_t o) override { return ::pwrite(fd, buf, n, o); }
     off_t lseek(int fd, off_t o, int whence) override { return ::lseek(fd, o, whence); }
     int ioctl(int fd, unsigned long request, void *arg) override { return ::ioctl(fd, request, arg); }
     int stat(const char *path, struct stat *st) override { return ::stat(path, st); }
@@ -45,9 +42,15 @@ public:
 SystemDeviceIo g_system;
 DeviceIo *g_current = &g_system;
 
-}  // namespace
+} // namespace
 
-DeviceIo &deviceIo() { return *g_current; }
-void setDeviceIo(DeviceIo *io) { g_current = io ? io : &g_system; }
+DeviceIo &deviceIo()
+{
+    return *g_current;
+}
+void setDeviceIo(DeviceIo *io)
+{
+    g_current = io ? io : &g_system;
+}
 
-}  // namespace koruvme
+} // namespace koruvme

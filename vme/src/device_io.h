@@ -37,4 +37,4 @@ DeviceIo &deviceIo();
 // Installs a replacement (tests); nullptr restores the system form.
 void setDeviceIo(DeviceIo *io);
 
-}  // namespace koruvme
+} // namespace koruvme

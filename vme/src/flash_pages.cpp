@@ -23,10 +23,23 @@ enum class Op { Write, Read, Erase };
 void oldRegisters(uint32_t type, uint32_t *cs, uint32_t *data)
 {
     switch (type) {
-    case 2: *cs = 20; *data = 16; break;
-    case 3: case 13: *cs = 3; *data = 2; break;
-    case 4: *cs = 4116; *data = 4112; break;
-    default: *cs = 4; *data = 3; break;
+    case 2:
+        *cs = 20;
+        *data = 16;
+        break;
+    case 3:
+    case 13:
+        *cs = 3;
+        *data = 2;
+        break;
+    case 4:
+        *cs = 4116;
+        *data = 4112;
+        break;
+    default:
+        *cs = 4;
+        *data = 3;
+        break;
     }
 }
 
@@ -43,17 +56,29 @@ int32_t sendBytes(int32_t h, const uint8_t *bytes, int n)
             buf[2 + 2 * i] = bytes[i];
             buf[3 + 2 * i] = i + 1 < n ? 0x01 : 0x00;
         }
-        return deviceIo().write(e.file_handle, buf.data(), buf.size()) ==
-                       static_cast<ssize_t>(buf.size())
+        return deviceIo().write(e.file_handle, buf.data(), buf.size()) == static_cast<ssize_t>(buf.size())
                    ? kOk
                    : kCommError;
     }
-    case 7: case 14: case 17: return kGenericError;
-    case 28: return kNotSupported;
-    case 2: reg = 16; break;
-    case 3: case 13: reg = 2; break;
-    case 4: reg = 4112; break;
-    default: reg = 3; break;
+    case 7:
+    case 14:
+    case 17:
+        return kGenericError;
+    case 28:
+        return kNotSupported;
+    case 2:
+        reg = 16;
+        break;
+    case 3:
+    case 13:
+        reg = 2;
+        break;
+    case 4:
+        reg = 4112;
+        break;
+    default:
+        reg = 3;
+        break;
     }
     for (int i = 0; i < n; ++i)
         if (!vme_reg_write(h, reg, bytes[i]))
@@ -146,14 +171,13 @@ int32_t bridgeSpi(int32_t h, Op op, uint8_t *page, uint32_t p)
                              static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)};
     if (op == Op::Write) {
         if (p % 16 == 0) {
-            bool ok = vme_reg_write(h, 55, 0) && vme_reg_write(h, 3, 0x06) &&
-                      vme_reg_write(h, 55, 4) && vme_reg_write(h, 3, 0x20) && spiBytes(h, addr, 4) &&
-                      spiWaitReady(h);
+            bool ok = vme_reg_write(h, 55, 0) && vme_reg_write(h, 3, 0x06) && vme_reg_write(h, 55, 4) &&
+                      vme_reg_write(h, 3, 0x20) && spiBytes(h, addr, 4) && spiWaitReady(h);
             if (!ok)
                 return kCommError;
         }
-        bool ok = vme_reg_write(h, 55, 0) && vme_reg_write(h, 3, 0x06) &&
-                  vme_reg_write(h, 55, 0x104) && vme_reg_write(h, 3, 0x02) && spiBytes(h, addr, 4);
+        bool ok = vme_reg_write(h, 55, 0) && vme_reg_write(h, 3, 0x06) && vme_reg_write(h, 55, 0x104) &&
+                  vme_reg_write(h, 3, 0x02) && spiBytes(h, addr, 4);
         if (!ok)
             return kCommError;
         if (usbChar) {
@@ -203,7 +227,10 @@ int32_t bridgeSpi(int32_t h, Op op, uint8_t *page, uint32_t p)
 struct Engine {
     int32_t h;
     bool write(uint32_t reg, uint32_t v) { return usb_reg_write(h, 7, reg, &v, 1) == 1; }
-    bool writeWords(const uint32_t *w, uint32_t n) { return usb_reg_write(h, 7, 4, w, n) == static_cast<int>(n); }
+    bool writeWords(const uint32_t *w, uint32_t n)
+    {
+        return usb_reg_write(h, 7, 4, w, n) == static_cast<int>(n);
+    }
     bool idle()
     {
         const long long start = vme_now_ms();
@@ -250,7 +277,7 @@ struct Engine {
 
 int32_t adapterSpi(int32_t h, Op op, uint8_t *page, uint32_t p)
 {
-    Engine en {h};
+    Engine en{h};
     const uint32_t hi = (p >> 8) & 0xFF, lo = p & 0xFF;
     if (op == Op::Write) {
         if ((p & 0xF) == 0) {
@@ -264,14 +291,13 @@ int32_t adapterSpi(int32_t h, Op op, uint8_t *page, uint32_t p)
         uint32_t w[4 + kSpiPage] = {0x02, hi, lo, 0};
         for (int i = 0; i < kSpiPage; ++i)
             w[4 + i] = page[i];
-        if (!(en.write(16, 0x104) && en.writeWords(w, 4 + kSpiPage) && en.idle() &&
-              en.write(12, 0x6104)))
+        if (!(en.write(16, 0x104) && en.writeWords(w, 4 + kSpiPage) && en.idle() && en.write(12, 0x6104)))
             return -1;
         return en.waitReady() ? kOk : -1;
     }
     const uint32_t w[4] = {0x03, hi, lo, 0};
-    if (!(en.write(16, 0x104) && en.writeWords(w, 4) && en.idle() && en.write(12, 0x6004) &&
-          en.idle() && en.write(12, 0x8000 + kSpiPage) && en.idle()))
+    if (!(en.write(16, 0x104) && en.writeWords(w, 4) && en.idle() && en.write(12, 0x6004) && en.idle() &&
+          en.write(12, 0x8000 + kSpiPage) && en.idle()))
         return -1;
     uint32_t words[kSpiPage];
     if (usb_reg_read(h, 7, 8, words, kSpiPage) != kSpiPage)
@@ -290,15 +316,26 @@ int32_t flashPage(int32_t h, Op op, uint8_t *page, int32_t pageNumber)
     const uint32_t p = static_cast<uint32_t>(pageNumber);
     enum class Proto { Old, BridgeSpi, AdapterSpi, ByMap } proto;
     switch (t) {
-    case 20: case 23: case 24: case 27: return kInvalidParam;
-    case 28: return kNotSupported;
+    case 20:
+    case 23:
+    case 24:
+    case 27:
+        return kInvalidParam;
+    case 28:
+        return kNotSupported;
     case 7:
         if (op == Op::Erase)
             return kInvalidParam;
         proto = Proto::AdapterSpi;
         break;
-    case 2: case 3: case 13: case 4: proto = Proto::Old; break;
-    case 14: case 17:
+    case 2:
+    case 3:
+    case 13:
+    case 4:
+        proto = Proto::Old;
+        break;
+    case 14:
+    case 17:
         if (op == Op::Erase)
             return kInvalidParam;
         proto = Proto::ByMap;
@@ -317,15 +354,21 @@ int32_t flashPage(int32_t h, Op op, uint8_t *page, int32_t pageNumber)
         return kCommError;
     int32_t r;
     switch (proto) {
-    case Proto::Old: r = oldPage(h, op, page, p); break;
-    case Proto::BridgeSpi: r = bridgeSpi(h, op, page, p); break;
-    default: r = adapterSpi(h, op, page, p); break;
+    case Proto::Old:
+        r = oldPage(h, op, page, p);
+        break;
+    case Proto::BridgeSpi:
+        r = bridgeSpi(h, op, page, p);
+        break;
+    default:
+        r = adapterSpi(h, op, page, p);
+        break;
     }
     vme_board_close(h);
     return r;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -344,4 +387,4 @@ KORUVME_API int32_t KORUVME_EraseFlashPage(int32_t handle, int32_t page)
     return flashPage(handle, Op::Erase, nullptr, page);
 }
 
-}  // extern "C"
+} // extern "C"

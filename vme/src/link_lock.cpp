@@ -109,7 +109,7 @@ int createObject(const char *name, pthread_mutex_t **out)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int shared_mutex_open(SharedMutex *sm, const char *name)
 {
@@ -182,19 +182,27 @@ int shared_mutex_close(SharedMutex *sm)
     return 0;
 }
 
-bool shared_mutex_was_creator(const SharedMutex *sm) { return sm && sm->creator; }
+bool shared_mutex_was_creator(const SharedMutex *sm)
+{
+    return sm && sm->creator;
+}
 
 bool vme_lock_name(const BoardEntry &e, char *out, size_t size)
 {
-    char name[30];  // at most 29 characters
+    char name[30]; // at most 29 characters
     switch (e.linkKind) {
-    case 0: case 1: case 2: case 3: case 6: case 7:
-        std::snprintf(name, sizeof name, "KORUV_LCK_%d_%u", static_cast<int>(e.linkKind),
-                      e.linkNumber);
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 6:
+    case 7:
+        std::snprintf(name, sizeof name, "KORUV_LCK_%d_%u", static_cast<int>(e.linkKind), e.linkNumber);
         break;
-    case 4: case 5:
-        std::snprintf(name, sizeof name, "KORUV_LCK_%d_%u_%d", static_cast<int>(e.linkKind),
-                      e.linkNumber, e.boardNumber);
+    case 4:
+    case 5:
+        std::snprintf(name, sizeof name, "KORUV_LCK_%d_%u_%d", static_cast<int>(e.linkKind), e.linkNumber,
+                      e.boardNumber);
         break;
     default:
         return false;
@@ -244,4 +252,4 @@ int vme_link_unlock(int32_t handle)
     return r;
 }
 
-}  // namespace koruvme
+} // namespace koruvme

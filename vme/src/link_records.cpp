@@ -8,21 +8,20 @@
 
 namespace koruvme {
 
-size_t vme_build_link_request(uint32_t *out, const void *request, int32_t length,
-                              int32_t boardNumber)
+size_t vme_build_link_request(uint32_t *out, const void *request, int32_t length, int32_t boardNumber)
 {
     const uint32_t b = static_cast<uint32_t>(boardNumber) & 0xFF;
     out[0] = (static_cast<uint32_t>(length / 2) & 0xFFFF) | (b << 16) | (b << 24);
     const size_t words = (static_cast<size_t>(length) + 3) / 4;
     if (words)
-        out[words] = 0;  // zero padding of the last word
+        out[words] = 0; // zero padding of the last word
     if (length > 0)
         std::memcpy(out + 1, request, length);
     return 1 + words;
 }
 
-int vme_walk_records(const uint32_t *words, size_t count, size_t *used, uint8_t *reply,
-                     size_t capacity, size_t *delivered, uint16_t *status)
+int vme_walk_records(const uint32_t *words, size_t count, size_t *used, uint8_t *reply, size_t capacity,
+                     size_t *delivered, uint16_t *status)
 {
     size_t pos = 0;
     while (pos < count) {
@@ -35,7 +34,7 @@ int vme_walk_records(const uint32_t *words, size_t count, size_t *used, uint8_t 
             return kCommError;
         const size_t need = 1 + (n + 1) / 2;
         if (pos + need > count)
-            break;  // not fully arrived
+            break; // not fully arrived
         const uint32_t dataHalves = last ? n - 1 : n;
         for (uint32_t j = 0; j < dataHalves; ++j) {
             const uint32_t half = (words[pos + 1 + j / 2] >> (16 * (j & 1))) & 0xFFFF;
@@ -60,4 +59,4 @@ int vme_walk_records(const uint32_t *words, size_t count, size_t *used, uint8_t 
     return 0;
 }
 
-}  // namespace koruvme
+} // namespace koruvme

@@ -33,7 +33,7 @@ constexpr size_t kMaxRequest = 8388608;
 constexpr size_t kFrameMax = 61440;
 constexpr size_t kLastFrameMax = 32772;
 constexpr int kFullFrames = 136;
-constexpr size_t kReceiveSize = kFullFrames * kFrameMax + kLastFrameMax;  // 8,388,612
+constexpr size_t kReceiveSize = kFullFrames * kFrameMax + kLastFrameMax; // 8,388,612
 // Unique-local prefix of the bridges' IPv6 addresses.
 constexpr const char *kIpv6Prefix = "fd00:4b56";
 
@@ -43,7 +43,10 @@ struct NetBuffer {
     int32_t socket;
 };
 
-NetBuffer *bufferOf(int32_t handle) { return static_cast<NetBuffer *>(g_boards[handle].transport); }
+NetBuffer *bufferOf(int32_t handle)
+{
+    return static_cast<NetBuffer *>(g_boards[handle].transport);
+}
 
 int32_t allocBuffer(int32_t handle)
 {
@@ -67,9 +70,15 @@ bool setBlocking(int fd, bool blocking)
 int32_t connectOutcome(int err)
 {
     switch (err) {
-    case 0: return kOk;
-    case EADDRNOTAVAIL: case ENETUNREACH: case ETIMEDOUT: case ECONNREFUSED: return kCommError;
-    default: return kGenericError;
+    case 0:
+        return kOk;
+    case EADDRNOTAVAIL:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+    case ECONNREFUSED:
+        return kCommError;
+    default:
+        return kGenericError;
     }
 }
 
@@ -77,14 +86,16 @@ int32_t netConnect(int fd, const sockaddr *addr)
 {
     if (!setBlocking(fd, false))
         return kGenericError;
-    socklen_t len = addr->sa_family == AF_INET ? 16 : addr->sa_family == AF_INET6 ? 28
-                    : addr->sa_family == AF_UNIX ? 110 : 0;
+    socklen_t len = addr->sa_family == AF_INET    ? 16
+                    : addr->sa_family == AF_INET6 ? 28
+                    : addr->sa_family == AF_UNIX  ? 110
+                                                  : 0;
     int err = 0;
     if (::connect(fd, addr, len) != 0) {
         err = errno;
         if (err == EINPROGRESS) {
             for (;;) {
-                pollfd p {fd, POLLOUT, 0};
+                pollfd p{fd, POLLOUT, 0};
                 int r = ::poll(&p, 1, netSettings().connectTimeoutMs);
                 if (r < 0 && (errno == EINTR || errno == EAGAIN))
                     continue;
@@ -112,7 +123,7 @@ int32_t receiveAll(int fd, uint8_t *dst, size_t n)
 {
     size_t got = 0;
     while (got < n) {
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         int r = ::poll(&p, 1, netSettings().replyTimeoutMs);
         if (r < 0) {
             if (errno == EINTR || errno == EAGAIN)
@@ -140,11 +151,11 @@ uint32_t firstCommand(const void *request, int32_t length)
     return p[0] | (p[1] << 8);
 }
 
-}  // namespace
+} // namespace
 
 uint32_t net_resolve_ipv4(const char *host)
 {
-    addrinfo hints {};
+    addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *res = nullptr;
@@ -157,9 +168,8 @@ uint32_t net_resolve_ipv4(const char *host)
 
 bool net_ipv6_text(uint32_t linkNumber, char *out, size_t size)
 {
-    char text[46];  // at most 45 characters
-    std::snprintf(text, sizeof text, "%s:%x:%x::1", kIpv6Prefix, linkNumber >> 16,
-                  linkNumber & 0xFFFF);
+    char text[46]; // at most 45 characters
+    std::snprintf(text, sizeof text, "%s:%x:%x::1", kIpv6Prefix, linkNumber >> 16, linkNumber & 0xFFFF);
     return std::snprintf(out, size, "%s", text) < static_cast<int>(size);
 }
 
@@ -176,14 +186,14 @@ int32_t net_open_ipv6(int32_t handle)
     b->socket = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (b->socket < 0)
         return kGenericError;
-    addrinfo hints {};
+    addrinfo hints{};
     hints.ai_family = AF_INET6;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_V4MAPPED;
     addrinfo *res = nullptr;
     if (getaddrinfo(text, "5860", &hints, &res) != 0 || !res)
         return kGenericError;
-    sockaddr_in6 sa {};
+    sockaddr_in6 sa{};
     std::memcpy(&sa, res->ai_addr, sizeof sa);
     freeaddrinfo(res);
     sa.sin6_port = htons(netSettings().port);
@@ -198,15 +208,15 @@ int32_t net_open_ipv4(int32_t handle)
     b->socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (b->socket < 0)
         return kGenericError;
-    sockaddr_in sa {};
+    sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(netSettings().port);
     sa.sin_addr.s_addr = g_boards[handle].linkNumber;
     return netConnect(b->socket, reinterpret_cast<sockaddr *>(&sa));
 }
 
-int32_t net_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                     int32_t capacity, uint32_t *status)
+int32_t net_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                     uint32_t *status)
 {
     NetBuffer *b = bufferOf(handle);
     if (!b || length < 0 || static_cast<size_t>(length) > kMaxRequest)
@@ -264,7 +274,7 @@ int32_t net_transact(int32_t handle, const void *request, int32_t length, void *
 
     const uint32_t cmd = firstCommand(request, length);
     const uint32_t widthField = (cmd >> 4) & 3;
-    size_t group = 0, keep = 0;  // 0: copied unchanged
+    size_t group = 0, keep = 0; // 0: copied unchanged
     if (!(cmd & 0x8000) || widthField <= 1) {
         group = 4;
         keep = 2;
@@ -309,4 +319,4 @@ int32_t net_close(int32_t handle)
     return kOk;
 }
 
-}  // namespace koruvme
+} // namespace koruvme

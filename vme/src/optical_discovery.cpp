@@ -27,7 +27,7 @@ bool mayRead(const struct stat &st)
     return st.st_mode & S_IROTH;
 }
 
-}  // namespace
+} // namespace
 
 int vme_count_pci_cards()
 {
@@ -92,7 +92,7 @@ bool vme_discover_optical(BoardEntry &e)
             continue;
         cards.push_back(card);
         if (cards.size() == 8)
-            return false;  // at most seven J5280 cards are handled
+            return false; // at most seven J5280 cards are handled
     }
     uint32_t n = static_cast<uint32_t>(cards.size());
     if (r < 4 * n) {
@@ -107,4 +107,4 @@ bool vme_discover_optical(BoardEntry &e)
     return true;
 }
 
-}  // namespace koruvme
+} // namespace koruvme

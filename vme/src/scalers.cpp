@@ -8,8 +8,14 @@ using namespace koruvme;
 
 namespace {
 
-bool firstScalerType(uint32_t t) { return t == 0 || t == 1 || t == 5 || t == 6; }
-bool secondScalerType(uint32_t t) { return t >= 8 && t <= 32 && t != 12 && t != 13 && t != 28; }
+bool firstScalerType(uint32_t t)
+{
+    return t == 0 || t == 1 || t == 5 || t == 6;
+}
+bool secondScalerType(uint32_t t)
+{
+    return t >= 8 && t <= 32 && t != 12 && t != 13 && t != 28;
+}
 
 int32_t firstCheck(int32_t handle)
 {
@@ -57,8 +63,7 @@ int32_t setBit48(int32_t handle, unsigned bit, bool set)
     return KORUVME_WriteRegister(handle, 48, set ? (v | (1u << bit)) : (v & ~(1u << bit)));
 }
 
-template <typename T>
-int32_t getField(int32_t handle, uint16_t reg, unsigned shift, uint32_t mask, T *out)
+template <typename T> int32_t getField(int32_t handle, uint16_t reg, unsigned shift, uint32_t mask, T *out)
 {
     if (!out)
         return kInvalidParam;
@@ -79,17 +84,17 @@ bool isIn(int32_t v, std::initializer_list<int32_t> set)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-KORUVME_API int32_t KORUVME_SetScalerConf(int32_t handle, int16_t limit, int16_t secondValue,
-                                          int32_t sourceA, int32_t sourceB, int32_t sourceC)
+KORUVME_API int32_t KORUVME_SetScalerConf(int32_t handle, int16_t limit, int16_t secondValue, int32_t sourceA,
+                                          int32_t sourceB, int32_t sourceC)
 {
     if (int32_t r = firstCheck(handle))
         return r;
-    if (limit < 0 || limit > 1023 || (sourceA != 1 && sourceA != 3) ||
-        (sourceB != 0 && sourceB != 2) || (sourceC != 0 && sourceC != 2))
+    if (limit < 0 || limit > 1023 || (sourceA != 1 && sourceA != 3) || (sourceB != 0 && sourceB != 2) ||
+        (sourceC != 0 && sourceC != 2))
         return kInvalidParam;
     if (!vme_board_open(handle))
         return kCommError;
@@ -155,7 +160,10 @@ KORUVME_API int32_t KORUVME_SetScaler_InputSource(int32_t h, int32_t v)
     return replaceField(h, 45, 0xFFF0, static_cast<uint32_t>(v) & 0xF);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_InputSource(int32_t h, int32_t *v) { return getField(h, 45, 0, 7, v); }
+KORUVME_API int32_t KORUVME_GetScaler_InputSource(int32_t h, int32_t *v)
+{
+    return getField(h, 45, 0, 7, v);
+}
 
 KORUVME_API int32_t KORUVME_SetScaler_GateSource(int32_t h, int32_t v)
 {
@@ -166,7 +174,10 @@ KORUVME_API int32_t KORUVME_SetScaler_GateSource(int32_t h, int32_t v)
     return replaceField(h, 45, 0xFF0F, static_cast<uint32_t>(v) << 4);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_GateSource(int32_t h, int32_t *v) { return getField(h, 45, 4, 0xF, v); }
+KORUVME_API int32_t KORUVME_GetScaler_GateSource(int32_t h, int32_t *v)
+{
+    return getField(h, 45, 4, 0xF, v);
+}
 
 KORUVME_API int32_t KORUVME_SetScaler_ClearSource(int32_t h, int32_t v)
 {
@@ -177,7 +188,10 @@ KORUVME_API int32_t KORUVME_SetScaler_ClearSource(int32_t h, int32_t v)
     return replaceField(h, 45, 0xF0FF, static_cast<uint32_t>(v) << 8);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_ClearSource(int32_t h, int32_t *v) { return getField(h, 45, 8, 0xF, v); }
+KORUVME_API int32_t KORUVME_GetScaler_ClearSource(int32_t h, int32_t *v)
+{
+    return getField(h, 45, 8, 0xF, v);
+}
 
 KORUVME_API int32_t KORUVME_SetScaler_StartSource(int32_t h, int32_t v)
 {
@@ -188,7 +202,10 @@ KORUVME_API int32_t KORUVME_SetScaler_StartSource(int32_t h, int32_t v)
     return replaceField(h, 45, 0x0FFF, static_cast<uint32_t>(v) << 12);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_StartSource(int32_t h, int32_t *v) { return getField(h, 45, 12, 0xF, v); }
+KORUVME_API int32_t KORUVME_GetScaler_StartSource(int32_t h, int32_t *v)
+{
+    return getField(h, 45, 12, 0xF, v);
+}
 
 KORUVME_API int32_t KORUVME_SetScaler_Mode(int32_t h, int32_t v)
 {
@@ -199,7 +216,10 @@ KORUVME_API int32_t KORUVME_SetScaler_Mode(int32_t h, int32_t v)
     return replaceField(h, 48, 0xFFCF, (static_cast<uint32_t>(v) & 3) << 4);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_Mode(int32_t h, int32_t *v) { return getField(h, 48, 4, 0xF, v); }
+KORUVME_API int32_t KORUVME_GetScaler_Mode(int32_t h, int32_t *v)
+{
+    return getField(h, 48, 4, 0xF, v);
+}
 
 KORUVME_API int32_t KORUVME_SetScaler_ContinuousRun(int32_t h, int32_t v)
 {
@@ -210,7 +230,10 @@ KORUVME_API int32_t KORUVME_SetScaler_ContinuousRun(int32_t h, int32_t v)
     return replaceField(h, 48, 0xFFFF & ~8u, (static_cast<uint32_t>(v) & 1) << 3);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_ContinuousRun(int32_t h, int32_t *v) { return getField(h, 48, 3, 1, v); }
+KORUVME_API int32_t KORUVME_GetScaler_ContinuousRun(int32_t h, int32_t *v)
+{
+    return getField(h, 48, 3, 1, v);
+}
 
 KORUVME_API int32_t KORUVME_SetScaler_MaxHits(int32_t h, uint16_t v)
 {
@@ -219,7 +242,10 @@ KORUVME_API int32_t KORUVME_SetScaler_MaxHits(int32_t h, uint16_t v)
     return KORUVME_WriteRegister(h, 46, v);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_MaxHits(int32_t h, uint16_t *v) { return getField(h, 46, 0, 0xFFFF, v); }
+KORUVME_API int32_t KORUVME_GetScaler_MaxHits(int32_t h, uint16_t *v)
+{
+    return getField(h, 46, 0, 0xFFFF, v);
+}
 
 KORUVME_API int32_t KORUVME_SetScaler_DWellTime(int32_t h, uint16_t v)
 {
@@ -228,12 +254,30 @@ KORUVME_API int32_t KORUVME_SetScaler_DWellTime(int32_t h, uint16_t v)
     return KORUVME_WriteRegister(h, 47, v);
 }
 
-KORUVME_API int32_t KORUVME_GetScaler_DWellTime(int32_t h, uint16_t *v) { return getField(h, 47, 0, 0xFFFF, v); }
+KORUVME_API int32_t KORUVME_GetScaler_DWellTime(int32_t h, uint16_t *v)
+{
+    return getField(h, 47, 0, 0xFFFF, v);
+}
 
-KORUVME_API int32_t KORUVME_SetScaler_SWStart(int32_t h) { return setBit48(h, 2, true); }
-KORUVME_API int32_t KORUVME_SetScaler_SWStop(int32_t h) { return setBit48(h, 2, false); }
-KORUVME_API int32_t KORUVME_SetScaler_SWReset(int32_t h) { return setBit48(h, 1, true); }
-KORUVME_API int32_t KORUVME_SetScaler_SWOpenGate(int32_t h) { return setBit48(h, 0, true); }
-KORUVME_API int32_t KORUVME_SetScaler_SWCloseGate(int32_t h) { return setBit48(h, 0, false); }
+KORUVME_API int32_t KORUVME_SetScaler_SWStart(int32_t h)
+{
+    return setBit48(h, 2, true);
+}
+KORUVME_API int32_t KORUVME_SetScaler_SWStop(int32_t h)
+{
+    return setBit48(h, 2, false);
+}
+KORUVME_API int32_t KORUVME_SetScaler_SWReset(int32_t h)
+{
+    return setBit48(h, 1, true);
+}
+KORUVME_API int32_t KORUVME_SetScaler_SWOpenGate(int32_t h)
+{
+    return setBit48(h, 0, true);
+}
+KORUVME_API int32_t KORUVME_SetScaler_SWCloseGate(int32_t h)
+{
+    return setBit48(h, 0, false);
+}
 
-}  // extern "C"
+} // extern "C"

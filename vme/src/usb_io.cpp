@@ -21,7 +21,7 @@ public:
         count_ = n;
         for (ssize_t i = 0; i < n; ++i) {
             UsbDeviceInfo info;
-            libusb_device_descriptor d {};
+            libusb_device_descriptor d{};
             if (libusb_get_device_descriptor(list_[i], &d) == 0) {
                 info.descriptorOk = true;
                 info.vendor = d.idVendor;
@@ -73,11 +73,11 @@ public:
     {
         return libusb_release_interface(static_cast<libusb_device_handle *>(device), iface);
     }
-    int bulk(void *device, unsigned char endpoint, unsigned char *data, int length,
-             int *transferred, unsigned timeoutMs) override
+    int bulk(void *device, unsigned char endpoint, unsigned char *data, int length, int *transferred,
+             unsigned timeoutMs) override
     {
-        return libusb_bulk_transfer(static_cast<libusb_device_handle *>(device), endpoint, data,
-                                    length, transferred, timeoutMs);
+        return libusb_bulk_transfer(static_cast<libusb_device_handle *>(device), endpoint, data, length,
+                                    transferred, timeoutMs);
     }
 
 private:
@@ -88,9 +88,15 @@ private:
 SystemUsbIo g_system;
 UsbIo *g_current = &g_system;
 
-}  // namespace
+} // namespace
 
-UsbIo &usbIo() { return *g_current; }
-void setUsbIo(UsbIo *io) { g_current = io ? io : &g_system; }
+UsbIo &usbIo()
+{
+    return *g_current;
+}
+void setUsbIo(UsbIo *io)
+{
+    g_current = io ? io : &g_system;
+}
 
-}  // namespace koruvme
+} // namespace koruvme

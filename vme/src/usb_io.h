@@ -11,7 +11,7 @@ struct UsbDeviceInfo {
     bool descriptorOk = false;
     uint16_t vendor = 0;
     uint16_t product = 0;
-    uint16_t bcdUSB = 0;  // USB release number (major in the high byte)
+    uint16_t bcdUSB = 0; // USB release number (major in the high byte)
     bool configOk = false;
     int interfaces = 0;      // interfaces of the active configuration
     int interfaceNumber = 0; // bInterfaceNumber of the first alternate setting
@@ -32,14 +32,14 @@ public:
     virtual int attachKernelDriver(void *device, int iface) = 0;
     virtual int claim(void *device, int iface) = 0;
     virtual int release(void *device, int iface) = 0;
-    virtual int bulk(void *device, unsigned char endpoint, unsigned char *data, int length,
-                     int *transferred, unsigned timeoutMs) = 0;
+    virtual int bulk(void *device, unsigned char endpoint, unsigned char *data, int length, int *transferred,
+                     unsigned timeoutMs) = 0;
 };
 
 UsbIo &usbIo();
-void setUsbIo(UsbIo *io);  // nullptr restores the system form
+void setUsbIo(UsbIo *io); // nullptr restores the system form
 
 // libusb's codes that the link looks at
 constexpr int kUsbErrorTimeout = -7;
 
-}  // namespace koruvme
+} // namespace koruvme

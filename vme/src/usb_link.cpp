@@ -22,11 +22,11 @@ constexpr uint32_t kIdentification = 0x0C6280;
 constexpr unsigned kTimeoutMs = 1000;
 constexpr unsigned char kEpOut = 0x01;
 constexpr unsigned char kEpIn = 0x81;
-constexpr uint32_t kRequestWords = 16400;  // block-write chunk of 61448 bytes plus headers
+constexpr uint32_t kRequestWords = 16400; // block-write chunk of 61448 bytes plus headers
 constexpr uint32_t kReplyWords = 4096;
 constexpr uint32_t kReceiveRead = 4094;
 constexpr uint32_t kReceiveWords = kReceiveRead + 260;
-constexpr int kTimeoutRetries = 5;  // repeats of a register read that timed out
+constexpr int kTimeoutRetries = 5; // repeats of a register read that timed out
 
 struct UsbAdapterState {
     void *device;
@@ -64,7 +64,7 @@ bool writeOne(int32_t handle, uint32_t area, uint32_t reg, uint32_t v)
 
 void pauseUs(long us)
 {
-    timespec ts {0, us * 1000};
+    timespec ts{0, us * 1000};
     nanosleep(&ts, nullptr);
 }
 
@@ -77,10 +77,9 @@ void giveBack(int32_t handle, UsbAdapterState *s)
     g_boards[handle].transport = nullptr;
 }
 
-}  // namespace
+} // namespace
 
-int usb_reg_write(int32_t handle, uint32_t area, uint32_t reg, const uint32_t *words,
-                  uint32_t count)
+int usb_reg_write(int32_t handle, uint32_t area, uint32_t reg, const uint32_t *words, uint32_t count)
 {
     UsbAdapterState *s = stateOf(handle);
     if (!s || area >= 8 || reg >= 256 || count >= 0x100000 || count + 1 > kRequestWords)
@@ -96,8 +95,7 @@ int usb_reg_write(int32_t handle, uint32_t area, uint32_t reg, const uint32_t *w
         return -1;
     uint32_t ack = 0;
     done = 0;
-    if (usbIo().bulk(s->device, kEpIn, reinterpret_cast<unsigned char *>(&ack), 4, &done,
-                     kTimeoutMs) != 0 ||
+    if (usbIo().bulk(s->device, kEpIn, reinterpret_cast<unsigned char *>(&ack), 4, &done, kTimeoutMs) != 0 ||
         done != 4)
         return -1;
     return ((ack >> 8) & 0xFFFFF) == count ? static_cast<int>(count) : -2;
@@ -110,8 +108,8 @@ int usb_reg_read(int32_t handle, uint32_t area, uint32_t reg, uint32_t *dest, ui
         return -1;
     uint32_t header = reg | (count << 8) | (area << 29);
     int done = 0;
-    if (usbIo().bulk(s->device, kEpOut, reinterpret_cast<unsigned char *>(&header), 4, &done,
-                     kTimeoutMs) != 0 ||
+    if (usbIo().bulk(s->device, kEpOut, reinterpret_cast<unsigned char *>(&header), 4, &done, kTimeoutMs) !=
+            0 ||
         done != 4)
         return -1;
     const int want = static_cast<int>(4 + 4 * count);
@@ -119,8 +117,8 @@ int usb_reg_read(int32_t handle, uint32_t area, uint32_t reg, uint32_t *dest, ui
     int attempts = 0;
     do {
         done = 0;
-        r = usbIo().bulk(s->device, kEpIn, reinterpret_cast<unsigned char *>(s->reply), want,
-                         &done, kTimeoutMs);
+        r = usbIo().bulk(s->device, kEpIn, reinterpret_cast<unsigned char *>(s->reply), want, &done,
+                         kTimeoutMs);
     } while (r == kUsbErrorTimeout && ++attempts < kTimeoutRetries);
     if (r != 0 || done < 4)
         return -1;
@@ -178,8 +176,7 @@ int usb_open(int32_t handle)
         uint32_t id[3] = {}, sn[4] = {};
         bool ok = readOne(handle, 7, 0x42, &id[0]) && readOne(handle, 7, 0x41, &id[1]) &&
                   readOne(handle, 7, 0x40, &id[2]);
-        ok = ok && (((id[2] & 0xFF) << 16) | ((id[1] & 0xFF) << 8) | (id[0] & 0xFF)) ==
-                       kIdentification;
+        ok = ok && (((id[2] & 0xFF) << 16) | ((id[1] & 0xFF) << 8) | (id[0] & 0xFF)) == kIdentification;
         ok = ok && readOne(handle, 7, 0x47, &sn[0]) && readOne(handle, 7, 0x46, &sn[1]) &&
              readOne(handle, 7, 0x45, &sn[2]) && readOne(handle, 7, 0x44, &sn[3]);
         ok = ok && (((sn[3] & 0xFF) << 24) | ((sn[2] & 0xFF) << 16) | ((sn[1] & 0xFF) << 8) |
@@ -246,8 +243,8 @@ int usb_link_reset(int32_t handle)
     return (v & 0x30100) ? -1 : 0;
 }
 
-int32_t usb_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                     int32_t capacity, uint16_t *status)
+int32_t usb_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                     uint16_t *status)
 {
     UsbAdapterState *s = stateOf(handle);
     if (!s)
@@ -269,8 +266,7 @@ int32_t usb_transact(int32_t handle, const void *request, int32_t length, void *
             return kCommError;
         std::vector<uint32_t> words((static_cast<size_t>(length) + 3) / 4 + 1);
         const size_t n = vme_build_link_request(words.data(), request, length, e.boardNumber);
-        if (usb_reg_write(handle, area, 0, words.data(), static_cast<uint32_t>(n)) !=
-            static_cast<int>(n))
+        if (usb_reg_write(handle, area, 0, words.data(), static_cast<uint32_t>(n)) != static_cast<int>(n))
             return kCommError;
     }
     if (capacity == 0)
@@ -290,8 +286,8 @@ int32_t usb_transact(int32_t handle, const void *request, int32_t length, void *
         }
         const size_t total = kept + static_cast<size_t>(got);
         size_t used = 0;
-        int w = vme_walk_records(s->receive, total, &used, out, static_cast<size_t>(capacity),
-                                 &delivered, status);
+        int w = vme_walk_records(s->receive, total, &used, out, static_cast<size_t>(capacity), &delivered,
+                                 status);
         if (w < 0)
             return kCommError;
         if (w == 1)
@@ -300,8 +296,8 @@ int32_t usb_transact(int32_t handle, const void *request, int32_t length, void *
         if (kept)
             std::memmove(s->receive, s->receive + used, 4 * kept);
         if (kept + kReceiveRead > kReceiveWords)
-            return kCommError;  // a record larger than any valid one
+            return kCommError; // a record larger than any valid one
     }
 }
 
-}  // namespace koruvme
+} // namespace koruvme

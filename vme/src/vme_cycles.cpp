@@ -2,8 +2,8 @@
 // interrupt-acknowledge cycles, lists of cycles, block transfers, and the
 // interrupt mask and wait operations.
 #include <cstdlib>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "card_ioctl.h"
@@ -24,8 +24,8 @@ constexpr int kBatch = 100;
 
 int widthField(int32_t width)
 {
-    static const int table[24] = {0, 1, -1, 2, -1, -1, -1, 3, -1, -1, -1, -1,
-                                  -1, -1, -1, -1, -1, 1, -1, 2, -1, -1, -1, 3};
+    static const int table[24] = {0,  1,  -1, 2,  -1, -1, -1, 3, -1, -1, -1, -1,
+                                  -1, -1, -1, -1, -1, 1,  -1, 2, -1, -1, -1, 3};
     if (width < 1 || width > 24)
         return 3;
     return table[width - 1] & 3;
@@ -43,7 +43,10 @@ bool singleAm(int32_t am)
 {
     return amIn(am, {0x09, 0x0A, 0x0D, 0x0E, 0x29, 0x2D, 0x2F, 0x39, 0x3A, 0x3D, 0x3E});
 }
-bool mbltAm(int32_t am) { return amIn(am, {0x08, 0x0C, 0x38, 0x3C}); }
+bool mbltAm(int32_t am)
+{
+    return amIn(am, {0x08, 0x0C, 0x38, 0x3C});
+}
 
 void put16(uint8_t *p, uint32_t v)
 {
@@ -55,8 +58,14 @@ void put32(uint8_t *p, uint32_t v)
     put16(p, v);
     put16(p + 2, v >> 16);
 }
-uint32_t get16(const uint8_t *p) { return p[0] | (p[1] << 8); }
-uint32_t get32(const uint8_t *p) { return get16(p) | (get16(p + 2) << 16); }
+uint32_t get16(const uint8_t *p)
+{
+    return p[0] | (p[1] << 8);
+}
+uint32_t get32(const uint8_t *p)
+{
+    return get16(p) | (get16(p + 2) << 16);
+}
 
 bool usable(int32_t handle)
 {
@@ -77,10 +86,12 @@ int putData(uint8_t *p, uint32_t address, int32_t width, uint32_t value)
             p[1] = value & 0xFF;
         }
         return 2;
-    case 2: case 18:
+    case 2:
+    case 18:
         put16(p, value);
         return 2;
-    case 4: case 20:
+    case 4:
+    case 20:
         put32(p, value);
         return 4;
     default:
@@ -92,42 +103,79 @@ int putData(uint8_t *p, uint32_t address, int32_t width, uint32_t value)
 bool takeData(const uint8_t *p, uint32_t address, int32_t width, uint32_t *value)
 {
     switch (width) {
-    case 1: *value = (address & 1) ? p[0] : p[1]; return true;
-    case 2: case 18: *value = get16(p); return true;
-    case 4: case 20: *value = get32(p); return true;
-    default: return false;
+    case 1:
+        *value = (address & 1) ? p[0] : p[1];
+        return true;
+    case 2:
+    case 18:
+        *value = get16(p);
+        return true;
+    case 4:
+    case 20:
+        *value = get32(p);
+        return true;
+    default:
+        return false;
     }
 }
 
 int replyBytes(int32_t width)
 {
     switch (width) {
-    case 1: case 2: case 18: return 2;
-    case 4: case 20: return 4;
-    default: return width & 0xF;
+    case 1:
+    case 2:
+    case 18:
+        return 2;
+    case 4:
+    case 20:
+        return 4;
+    default:
+        return width & 0xF;
     }
 }
 
 void storeValue(void *data, int32_t width, uint32_t v)
 {
     switch (width & 0xF) {
-    case 1: { uint8_t b = v; std::memcpy(data, &b, 1); break; }
-    case 2: { uint16_t h = v; std::memcpy(data, &h, 2); break; }
-    default: std::memcpy(data, &v, 4); break;
+    case 1: {
+        uint8_t b = v;
+        std::memcpy(data, &b, 1);
+        break;
+    }
+    case 2: {
+        uint16_t h = v;
+        std::memcpy(data, &h, 2);
+        break;
+    }
+    default:
+        std::memcpy(data, &v, 4);
+        break;
     }
 }
 
 uint32_t loadValue(const void *data, int32_t width)
 {
     switch (width & 0xF) {
-    case 1: { uint8_t b; std::memcpy(&b, data, 1); return b; }
-    case 2: { uint16_t h; std::memcpy(&h, data, 2); return h; }
-    default: { uint32_t v; std::memcpy(&v, data, 4); return v; }
+    case 1: {
+        uint8_t b;
+        std::memcpy(&b, data, 1);
+        return b;
+    }
+    case 2: {
+        uint16_t h;
+        std::memcpy(&h, data, 2);
+        return h;
+    }
+    default: {
+        uint32_t v;
+        std::memcpy(&v, data, 4);
+        return v;
+    }
     }
 }
 
-int32_t singleCycle(int32_t handle, uint32_t address, void *data, int32_t am, int32_t width,
-                    bool read, bool write, unsigned kind, int32_t capacity)
+int32_t singleCycle(int32_t handle, uint32_t address, void *data, int32_t am, int32_t width, bool read,
+                    bool write, unsigned kind, int32_t capacity)
 {
     if (!usable(handle) || !data || width == 8 || width == 24 || !singleAm(am))
         return kInvalidParam;
@@ -157,7 +205,7 @@ int32_t singleCycle(int32_t handle, uint32_t address, void *data, int32_t am, in
     return (status & kStatusBusError) ? kBusError : kOk;
 }
 
-}  // namespace
+} // namespace
 
 uint16_t vme_make_command(bool read, uint32_t am, bool last, int32_t width, unsigned kind)
 {
@@ -180,8 +228,24 @@ bool vme_irq_supported(int32_t handle)
     if (!e)
         return false;
     switch (e->boardType) {
-    case 2: case 3: case 4: case 5: case 7: case 8: case 10: case 13: case 14: case 15: case 16:
-    case 20: case 21: case 22: case 23: case 28: case 29: case 31:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 7:
+    case 8:
+    case 10:
+    case 13:
+    case 14:
+    case 15:
+    case 16:
+    case 20:
+    case 21:
+    case 22:
+    case 23:
+    case 28:
+    case 29:
+    case 31:
         return false;
     default:
         return e->linkKind == 4 || e->linkKind == 5 || e->linkKind == 7;
@@ -191,8 +255,8 @@ bool vme_irq_supported(int32_t handle)
 namespace {
 
 // One block read of at most 0xFFFFFF bytes as a list of chunk descriptors.
-int32_t bltReadChunked(int32_t handle, uint32_t address, uint8_t *buffer, int32_t size,
-                       int32_t am, int32_t width, int32_t *count, bool fifo, bool takeLock)
+int32_t bltReadChunked(int32_t handle, uint32_t address, uint8_t *buffer, int32_t size, int32_t am,
+                       int32_t width, int32_t *count, bool fifo, bool takeLock)
 {
     BoardEntry &e = g_boards[handle];
     *count = 0;
@@ -219,16 +283,16 @@ int32_t bltReadChunked(int32_t handle, uint32_t address, uint8_t *buffer, int32_
         put32(d + 4, keep ? address : address + static_cast<uint32_t>(i) * kChunk);
     }
     uint32_t status = 0;
-    int32_t r = vme_transact(handle, desc.data(), static_cast<int32_t>(desc.size()), buffer, size,
-                             &status, takeLock);
+    int32_t r =
+        vme_transact(handle, desc.data(), static_cast<int32_t>(desc.size()), buffer, size, &status, takeLock);
     if (r < 0)
         return r;
     *count = r;
     return (status & kStatusBusError) ? kBusError : kOk;
 }
 
-int32_t bltRead(int32_t handle, uint32_t address, void *buffer, int32_t size, int32_t am,
-                int32_t width, int32_t *count, bool fifo)
+int32_t bltRead(int32_t handle, uint32_t address, void *buffer, int32_t size, int32_t am, int32_t width,
+                int32_t *count, bool fifo)
 {
     if (!count)
         return kInvalidParam;
@@ -249,8 +313,8 @@ int32_t bltRead(int32_t handle, uint32_t address, void *buffer, int32_t size, in
         while (done < size) {
             int32_t part = size - done < kSlice ? size - done : kSlice;
             int32_t got = 0;
-            r = bltReadChunked(handle, fifo ? address : address + static_cast<uint32_t>(done),
-                               buf + done, part, am, width, &got, fifo, !once);
+            r = bltReadChunked(handle, fifo ? address : address + static_cast<uint32_t>(done), buf + done,
+                               part, am, width, &got, fifo, !once);
             done += got;
             // A slice without data (and without error) would repeat for ever.
             if (r < 0 || got == 0)
@@ -317,8 +381,8 @@ int32_t bltWrite(int32_t handle, uint32_t address, const void *buffer, int32_t s
     return result;
 }
 
-int32_t bltReadAsync(int32_t handle, uint32_t address, void *buffer, int32_t size, int32_t am,
-                     int32_t width, bool fifo)
+int32_t bltReadAsync(int32_t handle, uint32_t address, void *buffer, int32_t size, int32_t am, int32_t width,
+                     bool fifo)
 {
     if (!usable(handle) || am < 0x08 || am > 0x3F || size < 0 || size > kMaxBlock || !buffer ||
         (width & 0xF) == 0)
@@ -341,7 +405,7 @@ int32_t bltReadAsync(int32_t handle, uint32_t address, void *buffer, int32_t siz
     }
     if (e.boardType != 1 || (e.linkKind != 4 && e.linkKind != 5))
         return kCommError;
-    TransactRecord rec {};
+    TransactRecord rec{};
     rec.request = reinterpret_cast<uintptr_t>(desc.data());
     rec.length = static_cast<int32_t>(desc.size());
     rec.reply = reinterpret_cast<uintptr_t>(buffer);
@@ -350,31 +414,28 @@ int32_t bltReadAsync(int32_t handle, uint32_t address, void *buffer, int32_t siz
     return deviceIo().ioctl(e.file_handle, kIoctlBltAsync, &rec) < 0 ? kCommError : kOk;
 }
 
-}  // namespace
-}  // namespace koruvme
+} // namespace
+} // namespace koruvme
 
 extern "C" {
 
-KORUVME_API int32_t KORUVME_ReadCycle(int32_t handle, uint32_t address, void *data, int32_t am,
-                                      int32_t width)
+KORUVME_API int32_t KORUVME_ReadCycle(int32_t handle, uint32_t address, void *data, int32_t am, int32_t width)
 {
     return singleCycle(handle, address, data, am, width, true, false, 1, 8);
 }
 
-KORUVME_API int32_t KORUVME_WriteCycle(int32_t handle, uint32_t address, const void *data,
-                                       int32_t am, int32_t width)
+KORUVME_API int32_t KORUVME_WriteCycle(int32_t handle, uint32_t address, const void *data, int32_t am,
+                                       int32_t width)
 {
     return singleCycle(handle, address, const_cast<void *>(data), am, width, false, true, 1, 4);
 }
 
-KORUVME_API int32_t KORUVME_RMWCycle(int32_t handle, uint32_t address, void *data, int32_t am,
-                                     int32_t width)
+KORUVME_API int32_t KORUVME_RMWCycle(int32_t handle, uint32_t address, void *data, int32_t am, int32_t width)
 {
     return singleCycle(handle, address, data, am, width, true, true, 2, 64);
 }
 
-static int32_t addressOnlyCycle(int32_t handle, uint32_t address, int32_t am, unsigned kind,
-                                bool amOk)
+static int32_t addressOnlyCycle(int32_t handle, uint32_t address, int32_t am, unsigned kind, bool amOk)
 {
     if (!usable(handle) || !amOk)
         return kInvalidParam;
@@ -421,10 +482,19 @@ KORUVME_API int32_t KORUVME_IACKCycle(int32_t handle, int32_t level, void *vecto
         return kCommError;
     uint32_t v;
     switch (width) {
-    case 1: v = reply[0]; break;
-    case 2: case 18: v = get16(reply); break;
-    case 4: case 20: v = get32(reply); break;
-    default: return kGenericError;
+    case 1:
+        v = reply[0];
+        break;
+    case 2:
+    case 18:
+        v = get16(reply);
+        break;
+    case 4:
+    case 20:
+        v = get32(reply);
+        break;
+    default:
+        return kGenericError;
     }
     storeValue(vector, width, v);
     return (status & kStatusBusError) ? kBusError : kOk;
@@ -480,9 +550,9 @@ KORUVME_API int32_t KORUVME_MultiRead(int32_t handle, const uint32_t *addresses,
     return kOk;
 }
 
-KORUVME_API int32_t KORUVME_MultiWrite(int32_t handle, const uint32_t *addresses,
-                                       const uint32_t *data, int32_t count, const int32_t *ams,
-                                       const int32_t *widths, int32_t *errors)
+KORUVME_API int32_t KORUVME_MultiWrite(int32_t handle, const uint32_t *addresses, const uint32_t *data,
+                                       int32_t count, const int32_t *ams, const int32_t *widths,
+                                       int32_t *errors)
 {
     if (!usable(handle))
         return kInvalidParam;
@@ -524,73 +594,70 @@ KORUVME_API int32_t KORUVME_MultiWrite(int32_t handle, const uint32_t *addresses
     return kOk;
 }
 
-KORUVME_API int32_t KORUVME_BLTReadCycle(int32_t handle, uint32_t address, void *buffer,
-                                         int32_t size, int32_t am, int32_t width, int32_t *count)
+KORUVME_API int32_t KORUVME_BLTReadCycle(int32_t handle, uint32_t address, void *buffer, int32_t size,
+                                         int32_t am, int32_t width, int32_t *count)
 {
     return bltRead(handle, address, buffer, size, am, width, count, false);
 }
 
-KORUVME_API int32_t KORUVME_FIFOBLTReadCycle(int32_t handle, uint32_t address, void *buffer,
-                                             int32_t size, int32_t am, int32_t width,
-                                             int32_t *count)
+KORUVME_API int32_t KORUVME_FIFOBLTReadCycle(int32_t handle, uint32_t address, void *buffer, int32_t size,
+                                             int32_t am, int32_t width, int32_t *count)
 {
     return bltRead(handle, address, buffer, size, am, width, count, true);
 }
 
-KORUVME_API int32_t KORUVME_MBLTReadCycle(int32_t handle, uint32_t address, void *buffer,
-                                          int32_t size, int32_t am, int32_t *count)
+KORUVME_API int32_t KORUVME_MBLTReadCycle(int32_t handle, uint32_t address, void *buffer, int32_t size,
+                                          int32_t am, int32_t *count)
 {
     if (!mbltAm(am))
         return kInvalidParam;
     return bltRead(handle, address, buffer, size, am, 8, count, false);
 }
 
-KORUVME_API int32_t KORUVME_FIFOMBLTReadCycle(int32_t handle, uint32_t address, void *buffer,
-                                              int32_t size, int32_t am, int32_t *count)
+KORUVME_API int32_t KORUVME_FIFOMBLTReadCycle(int32_t handle, uint32_t address, void *buffer, int32_t size,
+                                              int32_t am, int32_t *count)
 {
     if (!mbltAm(am))
         return kInvalidParam;
     return bltRead(handle, address, buffer, size, am, 8, count, true);
 }
 
-KORUVME_API int32_t KORUVME_BLTWriteCycle(int32_t handle, uint32_t address, const void *buffer,
-                                          int32_t size, int32_t am, int32_t width, int32_t *count)
+KORUVME_API int32_t KORUVME_BLTWriteCycle(int32_t handle, uint32_t address, const void *buffer, int32_t size,
+                                          int32_t am, int32_t width, int32_t *count)
 {
     return bltWrite(handle, address, buffer, size, am, width, count, false);
 }
 
-KORUVME_API int32_t KORUVME_FIFOBLTWriteCycle(int32_t handle, uint32_t address,
-                                              const void *buffer, int32_t size, int32_t am,
-                                              int32_t width, int32_t *count)
+KORUVME_API int32_t KORUVME_FIFOBLTWriteCycle(int32_t handle, uint32_t address, const void *buffer,
+                                              int32_t size, int32_t am, int32_t width, int32_t *count)
 {
     return bltWrite(handle, address, buffer, size, am, width, count, true);
 }
 
-KORUVME_API int32_t KORUVME_MBLTWriteCycle(int32_t handle, uint32_t address, const void *buffer,
-                                           int32_t size, int32_t am, int32_t *count)
+KORUVME_API int32_t KORUVME_MBLTWriteCycle(int32_t handle, uint32_t address, const void *buffer, int32_t size,
+                                           int32_t am, int32_t *count)
 {
     if (!mbltAm(am))
         return kInvalidParam;
     return bltWrite(handle, address, buffer, size, am, 8, count, false);
 }
 
-KORUVME_API int32_t KORUVME_FIFOMBLTWriteCycle(int32_t handle, uint32_t address,
-                                               const void *buffer, int32_t size, int32_t am,
-                                               int32_t *count)
+KORUVME_API int32_t KORUVME_FIFOMBLTWriteCycle(int32_t handle, uint32_t address, const void *buffer,
+                                               int32_t size, int32_t am, int32_t *count)
 {
     if (!mbltAm(am))
         return kInvalidParam;
     return bltWrite(handle, address, buffer, size, am, 8, count, true);
 }
 
-KORUVME_API int32_t KORUVME_BLTReadAsync(int32_t handle, uint32_t address, void *buffer,
-                                         int32_t size, int32_t am, int32_t width)
+KORUVME_API int32_t KORUVME_BLTReadAsync(int32_t handle, uint32_t address, void *buffer, int32_t size,
+                                         int32_t am, int32_t width)
 {
     return bltReadAsync(handle, address, buffer, size, am, width, false);
 }
 
-KORUVME_API int32_t KORUVME_FIFOBLTReadAsync(int32_t handle, uint32_t address, void *buffer,
-                                             int32_t size, int32_t am, int32_t width)
+KORUVME_API int32_t KORUVME_FIFOBLTReadAsync(int32_t handle, uint32_t address, void *buffer, int32_t size,
+                                             int32_t am, int32_t width)
 {
     return bltReadAsync(handle, address, buffer, size, am, width, true);
 }
@@ -617,14 +684,12 @@ static int32_t irqMask(int32_t handle, uint32_t mask, bool enable)
         return kInvalidParam;
     BoardEntry &e = g_boards[handle];
     if (e.linkKind == 7)
-        return (enable ? xdma_irq_enable(handle, mask) : xdma_irq_disable(handle, mask)) == 0
-                   ? kOk
-                   : kGenericError;
+        return (enable ? xdma_irq_enable(handle, mask) : xdma_irq_disable(handle, mask)) == 0 ? kOk
+                                                                                              : kGenericError;
     const uint32_t b = static_cast<uint32_t>(e.boardNumber);
     const uint32_t value = (mask & 0xFF) << (8 * (b % 4));
     const uint32_t reg = enable ? (b < 4 ? 0x30 : 0x38) : (b < 4 ? 0x34 : 0x3C);
-    bool ok = vme_card_reg_write(handle, enable ? 0xA4 : 0xA0, 8) &&
-              vme_card_reg_write(handle, reg, value);
+    bool ok = vme_card_reg_write(handle, enable ? 0xA4 : 0xA0, 8) && vme_card_reg_write(handle, reg, value);
     return ok ? kOk : kGenericError;
 }
 
@@ -647,9 +712,9 @@ KORUVME_API int32_t KORUVME_IRQWait(int32_t handle, uint32_t mask, uint32_t time
         int r = xdma_irq_wait(handle, mask, timeout);
         return r == 0 ? kOk : r == -2 ? kTimeout : kGenericError;
     }
-    IrqWaitRecord rec {mask, timeout};
+    IrqWaitRecord rec{mask, timeout};
     int r = deviceIo().ioctl(e.file_handle, kIoctlIrqWait, &rec);
     return r == 0 ? kOk : r == 110 ? kTimeout : kGenericError;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -10,9 +10,9 @@ struct NetSettings {
     uint16_t port = 5860;
     int connectTimeoutMs = 4000;
     int replyTimeoutMs = 10000;
-    const char *ipv6Override = nullptr;  // used in place of the derived address when set
+    const char *ipv6Override = nullptr; // used in place of the derived address when set
 };
 
 NetSettings &netSettings();
 
-}  // namespace koruvme
+} // namespace koruvme

@@ -33,7 +33,7 @@ struct SharedMutex;
 struct BoardEntry {
     uint32_t boardType;
     uint32_t linkKind;
-    uint32_t linkNumber;  // kNone marks the entry free
+    uint32_t linkNumber; // kNone marks the entry free
     int16_t fifo;
     int32_t boardNumber;
     uint32_t card;
@@ -54,8 +54,8 @@ bool vme_is_local_type(uint32_t type);
 // Per-call bracket: the link lock is held from a successful open to the close.
 bool vme_board_open(int32_t handle);
 bool vme_board_close(int32_t handle);
-int32_t vme_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                     int32_t capacity, uint32_t *status, bool takeLock);
+int32_t vme_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                     uint32_t *status, bool takeLock);
 bool vme_reg_read(int32_t handle, uint32_t reg, uint32_t *value);
 bool vme_reg_write(int32_t handle, uint32_t reg, uint32_t value);
 bool vme_card_reg_read(int32_t handle, uint32_t reg, uint32_t *value);
@@ -91,32 +91,30 @@ uint32_t net_resolve_ipv4(const char *host);
 bool net_ipv6_text(uint32_t linkNumber, char *out, size_t size);
 int32_t net_open_ipv6(int32_t handle);
 int32_t net_open_ipv4(int32_t handle);
-int32_t net_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                     int32_t capacity, uint32_t *status);
+int32_t net_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                     uint32_t *status);
 int32_t net_close(int32_t handle);
 
 // USB adapter link
-int usb_reg_write(int32_t handle, uint32_t area, uint32_t reg, const uint32_t *words,
-                  uint32_t count);
+int usb_reg_write(int32_t handle, uint32_t area, uint32_t reg, const uint32_t *words, uint32_t count);
 int usb_reg_read(int32_t handle, uint32_t area, uint32_t reg, uint32_t *dest, uint32_t count);
 int usb_open(int32_t handle);
 int usb_release(int32_t handle);
 int usb_close(int32_t handle);
 int usb_link_reset(int32_t handle);
-int32_t usb_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                     int32_t capacity, uint16_t *status);
+int32_t usb_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                     uint16_t *status);
 
 // Reply record framing shared by the USB adapter and XDMA links: walks the
 // records in words[0..count). Returns 1 when the reply is complete (data
 // appended, status set), 0 when more words are needed (*used tells how many
 // words were consumed by whole records), or -2 on a malformed record or an
 // overflow of the reply buffer.
-int vme_walk_records(const uint32_t *words, size_t count, size_t *used, uint8_t *reply,
-                     size_t capacity, size_t *delivered, uint16_t *status);
+int vme_walk_records(const uint32_t *words, size_t count, size_t *used, uint8_t *reply, size_t capacity,
+                     size_t *delivered, uint16_t *status);
 // Builds the transaction request (header word and padded request bytes);
 // returns the number of words (1 + ceil(length / 4)).
-size_t vme_build_link_request(uint32_t *out, const void *request, int32_t length,
-                              int32_t boardNumber);
+size_t vme_build_link_request(uint32_t *out, const void *request, int32_t length, int32_t boardNumber);
 
 // XDMA link
 int xdma_open(int32_t handle);
@@ -127,8 +125,8 @@ int xdma_reg_set_bits(int32_t handle, uint32_t reg, uint32_t bits);
 int xdma_reg_clear_bits(int32_t handle, uint32_t reg, uint32_t bits);
 uint32_t xdma_window_reg(int32_t handle);
 int xdma_link_reset(int32_t handle);
-int32_t xdma_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                      int32_t capacity, uint16_t *status);
+int32_t xdma_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                      uint16_t *status);
 int xdma_irq_enable(int32_t handle, uint32_t mask);
 int xdma_irq_disable(int32_t handle, uint32_t mask);
 int xdma_irq_wait(int32_t handle, uint32_t mask, uint32_t timeout);
@@ -139,4 +137,4 @@ void vme_sleep_until_us(long long startUs, long long minUs, unsigned stepUs);
 long long vme_now_us();
 long long vme_now_ms();
 
-}  // namespace koruvme
+} // namespace koruvme

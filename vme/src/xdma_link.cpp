@@ -27,16 +27,22 @@ struct XdmaNodeSet {
     uint32_t receive[kReceiveBytes / 4];
 };
 
-XdmaNodeSet *setOf(int32_t handle) { return static_cast<XdmaNodeSet *>(g_boards[handle].transport); }
+XdmaNodeSet *setOf(int32_t handle)
+{
+    return static_cast<XdmaNodeSet *>(g_boards[handle].transport);
+}
 
-uint32_t base(int32_t handle) { return g_boards[handle].channel * 4096; }
+uint32_t base(int32_t handle)
+{
+    return g_boards[handle].channel * 4096;
+}
 
 int readAt(int fd, off_t off, uint32_t *v)
 {
     return deviceIo().pread(fd, v, 4, off) == 4 ? 0 : -1;
 }
 
-}  // namespace
+} // namespace
 
 int xdma_open(int32_t handle)
 {
@@ -72,9 +78,9 @@ int xdma_open(int32_t handle)
     s->events = io.open(path, O_RDONLY);
     uint32_t a = 0, b = 0, c = 0;
     bool ok = s->h2c >= 0 && s->c2h >= 0 && s->events >= 0 && readAt(s->control, 0, &a) == 0 &&
-              readAt(s->control, 4096, &b) == 0 && readAt(s->control, 0x2004, &c) == 0 &&
-              (a & 0x8000) && (a & 0xFFF00000) == 0x1FC00000 && (b & 0x8000) &&
-              (b & 0xFFF00000) == 0x1FC00000 && (c & 0xF) == 0xF;
+              readAt(s->control, 4096, &b) == 0 && readAt(s->control, 0x2004, &c) == 0 && (a & 0x8000) &&
+              (a & 0xFFF00000) == 0x1FC00000 && (b & 0x8000) && (b & 0xFFF00000) == 0x1FC00000 &&
+              (c & 0xF) == 0xF;
     int r = ok ? xdma_link_reset(handle) : -1;
     if (r != 0) {
         xdma_close(handle);
@@ -130,7 +136,10 @@ int xdma_reg_clear_bits(int32_t handle, uint32_t reg, uint32_t bits)
     return xdma_reg_write(handle, reg, v & ~bits);
 }
 
-uint32_t xdma_window_reg(int32_t handle) { return base(handle) + 8; }
+uint32_t xdma_window_reg(int32_t handle)
+{
+    return base(handle) + 8;
+}
 
 int xdma_link_reset(int32_t handle)
 {
@@ -159,8 +168,8 @@ int xdma_link_reset(int32_t handle)
     return (v & 0x30100) ? -1 : 0;
 }
 
-int32_t xdma_transact(int32_t handle, const void *request, int32_t length, void *reply,
-                      int32_t capacity, uint16_t *status)
+int32_t xdma_transact(int32_t handle, const void *request, int32_t length, void *reply, int32_t capacity,
+                      uint16_t *status)
 {
     XdmaNodeSet *s = setOf(handle);
     if (!s)
@@ -181,8 +190,7 @@ int32_t xdma_transact(int32_t handle, const void *request, int32_t length, void 
     void *buf = std::aligned_alloc(kAlign, (size + kAlign - 1) / kAlign * kAlign);
     if (!buf)
         return kCommError;
-    vme_build_link_request(static_cast<uint32_t *>(buf), request, length,
-                           g_boards[handle].boardNumber);
+    vme_build_link_request(static_cast<uint32_t *>(buf), request, length, g_boards[handle].boardNumber);
     size_t written = 0;
     bool ok = true;
     while (written < size) {
@@ -195,8 +203,8 @@ int32_t xdma_transact(int32_t handle, const void *request, int32_t length, void 
         written += static_cast<size_t>(r);
         if (static_cast<size_t>(r) < piece)
             break;
-        if (written < size && deviceIo().lseek(s->h2c, static_cast<off_t>(written), SEEK_SET) !=
-                                  static_cast<off_t>(written))
+        if (written < size &&
+            deviceIo().lseek(s->h2c, static_cast<off_t>(written), SEEK_SET) != static_cast<off_t>(written))
             break;
     }
     std::free(buf);
@@ -244,7 +252,7 @@ int32_t xdma_transact(int32_t handle, const void *request, int32_t length, void 
         if (keptBytes)
             std::memmove(area, area + used * 4, keptBytes);
         if (keptBytes + kReadPiece > sizeof s->receive) {
-            result = kCommError;  // a record larger than any valid one
+            result = kCommError; // a record larger than any valid one
             break;
         }
     }
@@ -262,25 +270,28 @@ int irqBits(int32_t handle, uint32_t mask, bool enable)
     const uint32_t m = (mask & 0xFF) << (8 * (board % 4));
     const uint32_t reg = b + (board < 4 ? 0x30 : 0x38);
     if (enable)
-        return (xdma_reg_clear_bits(handle, b + 8, 8) == 0 && xdma_reg_set_bits(handle, reg, m) == 0)
-                   ? 0
-                   : -1;
-    return (xdma_reg_set_bits(handle, b + 8, 8) == 0 && xdma_reg_clear_bits(handle, reg, m) == 0)
-               ? 0
-               : -1;
+        return (xdma_reg_clear_bits(handle, b + 8, 8) == 0 && xdma_reg_set_bits(handle, reg, m) == 0) ? 0
+                                                                                                      : -1;
+    return (xdma_reg_set_bits(handle, b + 8, 8) == 0 && xdma_reg_clear_bits(handle, reg, m) == 0) ? 0 : -1;
 }
 
-}  // namespace
+} // namespace
 
-int xdma_irq_enable(int32_t handle, uint32_t mask) { return irqBits(handle, mask, true); }
-int xdma_irq_disable(int32_t handle, uint32_t mask) { return irqBits(handle, mask, false); }
+int xdma_irq_enable(int32_t handle, uint32_t mask)
+{
+    return irqBits(handle, mask, true);
+}
+int xdma_irq_disable(int32_t handle, uint32_t mask)
+{
+    return irqBits(handle, mask, false);
+}
 
 int xdma_irq_wait(int32_t handle, uint32_t mask, uint32_t timeout)
 {
     XdmaNodeSet *s = setOf(handle);
     if (!s)
         return -1;
-    IrqWaitRecord rec {mask, timeout};
+    IrqWaitRecord rec{mask, timeout};
     if (deviceIo().ioctl(s->events, kIoctlXdmaIrqWait, &rec) == 0)
         return 0;
     return errno == ETIMEDOUT ? -2 : -1;
@@ -291,8 +302,7 @@ int xdma_fw_release(int32_t handle, char *text)
     uint32_t v = 0;
     if (xdma_reg_read(handle, 0x4000, &v) != 0)
         return -1;
-    return std::snprintf(text, KORUVME_TEXT_SIZE, "%01u.%02u", (v >> 8) & 0xFF, v & 0xFF) > 0 ? 0
-                                                                                            : -1;
+    return std::snprintf(text, KORUVME_TEXT_SIZE, "%01u.%02u", (v >> 8) & 0xFF, v & 0xFF) > 0 ? 0 : -1;
 }
 
-}  // namespace koruvme
+} // namespace koruvme

@@ -7,7 +7,8 @@
 int main(void)
 {
     char vmeRelease[64] = "";
-    if (KORUVME_SWRelease(vmeRelease) != 0) return 1;
+    if (KORUVME_SWRelease(vmeRelease) != 0)
+        return 1;
     printf("%s %s\n", KORUHVLibSwRel(), vmeRelease);
     return 0;
 }
