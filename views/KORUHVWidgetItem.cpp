@@ -1,5 +1,6 @@
 #include "KORUHVWidgetItem.h"
 
+#include "CellFieldRule.h"
 #include "KORUHVEditStyles.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
@@ -159,13 +160,14 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
     if (!referenceNode || layout)
         return;
     dataType = type;
-    const bool editable = access != ACCESS_READ_ONLY;
-    const unsigned wrapperType = referenceNode->getParWrapperType();
+    const koruviews::CellFieldChoice choice = koruviews::cellFieldFor(
+        type, referenceNode->getParWrapperType(), access, referenceNode->getNodeType());
+    const bool editable = choice.editable;
 
     layout = new QHBoxLayout();
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    if (isHexRegister())
+    if (choice.hexLayout)
         layout->addSpacing(2);
 
     QFont bold = font();
@@ -174,14 +176,18 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
     QVariant limit;
 
     const char *changeSignalKind = nullptr; /* for the touched flag */
-    if (type <= 2 && (wrapperType == WRAPPER_TYPE_BDSTATUS || wrapperType == WRAPPER_TYPE_CHSTATUS)) {
+    switch (choice.field) {
+    case koruviews::CellField::BoardStatusLabel:
+    case koruviews::CellField::ChannelStatusLabel: {
         auto *label = new QLabel(this);
         label->setText(
-            wrapperType == WRAPPER_TYPE_BDSTATUS
+            choice.field == koruviews::CellField::BoardStatusLabel
                 ? KORUHVUtils::KORUHVConvertBoardStatus(referenceNode->getSystemType(), value.toInt())
                 : KORUHVUtils::KORUHVConvertChannelStatus(referenceNode->getSystemType(), value.toInt()));
         valueField = label;
-    } else if (type <= 2 && wrapperType == WRAPPER_TYPE_BINARY) {
+        break;
+    }
+    case koruviews::CellField::HexEdit: {
         auto *edit = new QCustomLineEdit(true, nullptr);
         edit->setAlignmentRight();
         edit->setMaxLength(8);
@@ -193,12 +199,14 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
         layout->addSpacing(3);
         valueField = edit;
         changeSignalKind = "text";
-    } else if (type <= 5) {
+        break;
+    }
+    case koruviews::CellField::IntSpin: {
         auto *spin = new QCustomSpinBox(false, nullptr);
         spin->setAlignmentRight();
         spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
         spin->setFrame(false);
-        const bool isSigned = type <= 2;
+        const bool isSigned = choice.signedRange;
         int lo = isSigned ? -INT_MAX : 0;
         int hi = INT_MAX;
         if (editable) {
@@ -215,7 +223,9 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
         spin->setValue(isSigned ? value.toInt() : clampToInt(double(value.toUInt())));
         valueField = spin;
         changeSignalKind = "int";
-    } else if (type == DATA_FLOAT) {
+        break;
+    }
+    case koruviews::CellField::FloatSpin: {
         auto *spin = new QCustomDoubleSpinBox(false, nullptr);
         spin->setAlignmentRight();
         spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
@@ -240,7 +250,9 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
         valueField = spin;
         widenRangeForOffset();
         changeSignalKind = "double";
-    } else if (type == DATA_STRING) {
+        break;
+    }
+    case koruviews::CellField::TextEdit: {
         auto *edit = new QCustomLineEdit(true, nullptr);
         edit->setAlignmentRight();
         edit->setText(value.toString());
@@ -252,49 +264,59 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
         }
         valueField = edit;
         changeSignalKind = "text";
-    } else if (type == DATA_ONOFF) {
-        const QString onText = propertyText(referenceNode, "Onstate");
-        const QString offText = propertyText(referenceNode, "Offstate");
-        if (!editable) {
-            auto *label = new QLabel(value.toBool() ? onText : offText, this);
-            label->setAlignment(rightAligned);
-            label->setFont(bold);
-            valueField = label;
-        } else if (referenceNode->getNodeType() == NODE_CHANNEL_PARAM) {
-            auto *combo = new QCustomComboBox(this);
-            combo->setCursor(Qt::PointingHandCursor);
-            combo->addItem(onText);
-            combo->addItem(offText);
-            combo->setEditable(false);
-            combo->setAlignmentRight();
-            combo->setCurrentIndex(value.toBool() ? 0 : 1);
-            comboShownIndex = combo->currentIndex();
-            valueField = combo;
-        } else {
-            auto *sw = new KORUHVSwitch(onText, offText, 1, this);
-            sw->setCursor(Qt::PointingHandCursor);
-            sw->setChecked(value.toBool());
-            valueField = sw;
-        }
-    } else if (type == DATA_ENUM) {
-        const QStringList texts = enumList(referenceNode);
-        if (editable) {
-            auto *combo = new QCustomComboBox(this);
-            combo->setCursor(Qt::PointingHandCursor);
-            combo->addItems(texts);
-            combo->setEditable(false);
-            combo->setAlignmentRight();
-            const int idx = comboIndexForNodeValue(value);
-            if (idx >= 0)
-                combo->setCurrentIndex(idx);
-            comboShownIndex = combo->currentIndex();
-            valueField = combo;
-        } else {
-            auto *label = new QLabel(
-                KORUHVUtils::KORUHVConvertPropertyStringFromEnum(referenceNode, value.toInt()), this);
-            label->setFont(bold);
-            valueField = label;
-        }
+        break;
+    }
+    case koruviews::CellField::OnOffLabel: {
+        auto *label = new QLabel(value.toBool() ? propertyText(referenceNode, "Onstate")
+                                                : propertyText(referenceNode, "Offstate"),
+                                 this);
+        label->setAlignment(rightAligned);
+        label->setFont(bold);
+        valueField = label;
+        break;
+    }
+    case koruviews::CellField::OnOffCombo: {
+        auto *combo = new QCustomComboBox(this);
+        combo->setCursor(Qt::PointingHandCursor);
+        combo->addItem(propertyText(referenceNode, "Onstate"));
+        combo->addItem(propertyText(referenceNode, "Offstate"));
+        combo->setEditable(false);
+        combo->setAlignmentRight();
+        combo->setCurrentIndex(value.toBool() ? 0 : 1);
+        comboShownIndex = combo->currentIndex();
+        valueField = combo;
+        break;
+    }
+    case koruviews::CellField::OnOffSwitch: {
+        auto *sw = new KORUHVSwitch(propertyText(referenceNode, "Onstate"),
+                                    propertyText(referenceNode, "Offstate"), 1, this);
+        sw->setCursor(Qt::PointingHandCursor);
+        sw->setChecked(value.toBool());
+        valueField = sw;
+        break;
+    }
+    case koruviews::CellField::EnumCombo: {
+        auto *combo = new QCustomComboBox(this);
+        combo->setCursor(Qt::PointingHandCursor);
+        combo->addItems(enumList(referenceNode));
+        combo->setEditable(false);
+        combo->setAlignmentRight();
+        const int idx = comboIndexForNodeValue(value);
+        if (idx >= 0)
+            combo->setCurrentIndex(idx);
+        comboShownIndex = combo->currentIndex();
+        valueField = combo;
+        break;
+    }
+    case koruviews::CellField::EnumLabel: {
+        auto *label =
+            new QLabel(KORUHVUtils::KORUHVConvertPropertyStringFromEnum(referenceNode, value.toInt()), this);
+        label->setFont(bold);
+        valueField = label;
+        break;
+    }
+    case koruviews::CellField::None:
+        break;
     }
 
     if (valueField) {
@@ -304,13 +326,13 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
         valueField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         valueField->installEventFilter(this);
     }
-    if (type != DATA_ENUM) {
+    if (choice.unitLabel) {
         unitLabel = new QLabel(unit, this);
         unitLabel->setAlignment(rightAligned);
         layout->addWidget(unitLabel);
     }
     layout->addSpacing(2);
-    if (isHexRegister()) {
+    if (choice.hexLayout) {
         layout->setAlignment(Qt::AlignLeft);
         layout->setDirection(QBoxLayout::RightToLeft);
         unitLabel->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Expanding);
