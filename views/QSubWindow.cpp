@@ -9,6 +9,7 @@
 #include "QCustomTableWidgetDelegate.h"
 #include "QSubWindowLayout.h"
 #include "QTripHandlingDialog.h"
+#include "TablePlan.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -166,6 +167,60 @@ void QSubWindow::clearTableWidgetItems()
     table->takeOutAllItems();
 }
 
+/* A plain copy of the tree for the plan, and the nodes behind it in the
+ * plan's order: boards as counted by the plan, channels in row order. */
+struct QSubWindow::PlanSource {
+    koruviews::TablePlanInput input;
+    QVector<KORUHVNode *> boards;
+    QVector<KORUHVNode *> channels;
+    QVector<QVector<KORUHVNode *>> parameters; /* per channel */
+};
+
+void QSubWindow::collectPlanSource(PlanSource &src) const
+{
+    src.input.customView = isCustom;
+    src.input.rootSystemType = systemTree->getSystemType();
+    for (KORUHVNode *sys : systemTree->getChildren()) {
+        if (!sys)
+            continue;
+        koruviews::PlanSystem planSys;
+        planSys.name = sys->getSysName().isEmpty() ? sys->getNodeName() : sys->getSysName();
+        const QVector<KORUHVNode *> boards = sys->getChildren();
+        for (int b = 0; b < boards.size(); ++b) {
+            KORUHVNode *board = boards[b];
+            if (!board)
+                continue;
+            koruviews::PlanBoard planBoard;
+            planBoard.position = b;
+            planBoard.isGroup = !isBoard(board);
+            planBoard.slot = board->getBdSlotNr();
+            planBoard.name = board->getNodeName();
+            for (KORUHVNode *ch : planBoard.isGroup ? QVector<KORUHVNode *>() : board->getChildren()) {
+                if (!ch)
+                    continue;
+                koruviews::PlanChannel planCh;
+                planCh.name = ch->getNodeName();
+                planCh.enabled = ch->isNodeEnabled();
+                planCh.enabledInCustom = ch->isEnabledInCustomView();
+                QVector<KORUHVNode *> params;
+                for (KORUHVNode *p : ch->getParameters()) {
+                    if (!p)
+                        continue;
+                    planCh.parameters.append(
+                        {p->getNodeName(), p->isNodeEnabled(), p->isEnabledInCustomView()});
+                    params.append(p);
+                }
+                planBoard.channels.append(planCh);
+                src.channels.append(ch);
+                src.parameters.append(params);
+            }
+            planSys.boards.append(planBoard);
+            src.boards.append(board);
+        }
+        src.input.systems.append(planSys);
+    }
+}
+
 void QSubWindow::createTableWidgetHeaders()
 {
     if (!systemTree)
@@ -178,91 +233,44 @@ void QSubWindow::createTableWidgetHeaders()
     tripConnected = false;
     offsetConnected = false;
 
-    const QVector<KORUHVNode *> channels = channelsInOrder();
-    if (!isCustom) {
-        for (int pass = 0; pass < koruviews::leadingColumnPassCount(); ++pass) {
-            KORUHVNode *found = nullptr;
-            for (KORUHVNode *ch : channels) {
-                for (KORUHVNode *p : ch->getParameters()) {
-                    if (p && koruviews::matchesLeadingPass(pass, p->getNodeName())) {
-                        found = p;
-                        break;
-                    }
-                }
-                if (found)
-                    break;
+    PlanSource src;
+    collectPlanSource(src);
+    const koruviews::TablePlan plan = koruviews::planTable(src.input);
+
+    for (const koruviews::PlanColumn &c : plan.columns) {
+        const int col = appendColumn(c.name, c.hidden);
+        if (c.offsetMenu) {
+            createOffsetSettingIcon(table->horizontalHeaderItem(col));
+            if (!offsetConnected) {
+                connect(table, &QCustomTableWidget::selectOffsetSettingModality, this,
+                        &QSubWindow::handleSelectOffsetSettingModality);
+                offsetConnected = true;
             }
-            if (!found || findColumn(found->getNodeName()) >= 0)
-                continue;
-            const int col = appendColumn(found->getNodeName(), !found->isNodeEnabled());
-            if (koruviews::isSetValuePass(pass)) {
-                createOffsetSettingIcon(table->horizontalHeaderItem(col));
-                if (!offsetConnected) {
-                    connect(table, &QCustomTableWidget::selectOffsetSettingModality, this,
-                            &QSubWindow::handleSelectOffsetSettingModality);
-                    offsetConnected = true;
-                }
+        }
+        if (c.tripMenu) {
+            createTripHandlingIcon(table->horizontalHeaderItem(col));
+            if (!tripConnected) {
+                connect(table, &QCustomTableWidget::createDialogForTripHandling, this,
+                        &QSubWindow::handleCreateDialogForTripHandling);
+                tripConnected = true;
             }
         }
     }
+    for (const koruviews::PlanBoardIndex &b : plan.boardIndexes)
+        src.boards[b.board]->setVisualIndex(b.visualIndex);
 
-    const int rootType = systemTree->getSystemType();
-    int row = 0;
-    table->setRowCount(channels.size());
-    for (KORUHVNode *sys : systemTree->getChildren()) {
-        if (!sys)
-            continue;
-        const QVector<KORUHVNode *> boards = sys->getChildren();
-        for (int b = 0; b < boards.size(); ++b) {
-            KORUHVNode *board = boards[b];
-            if (!board)
-                continue;
-            if (!isCustom)
-                board->setVisualIndex(b);
-            if (!isBoard(board))
-                continue;
-            for (KORUHVNode *ch : board->getChildren()) {
-                if (!ch)
-                    continue;
-                if (!isCustom)
-                    ch->setVisualIndex(row);
-                auto *header = new QTableWidgetItem(koruviews::rowLabel(
-                    isCustom, rootType, sys->getSysName().isEmpty() ? sys->getNodeName() : sys->getSysName(),
-                    board->getBdSlotNr(), board->getNodeName(), ch->getNodeName()));
-                table->setVerticalHeaderItem(row, header);
-                table->setVerticalHeaderColorToBase(row);
-                table->setRowHidden(row, isCustom ? !ch->isEnabledInCustomView() : !ch->isNodeEnabled());
-                for (KORUHVNode *p : ch->getParameters()) {
-                    if (!p)
-                        continue;
-                    const QString name = p->getNodeName();
-                    int col = findColumn(name);
-                    if (col < 0) {
-                        col =
-                            appendColumn(name, isCustom ? !p->isEnabledInCustomView() : !p->isNodeEnabled());
-                        if (name == QLatin1String("TripInt") || name == QLatin1String("TripExt")) {
-                            createTripHandlingIcon(table->horizontalHeaderItem(col));
-                            if (!tripConnected) {
-                                connect(table, &QCustomTableWidget::createDialogForTripHandling, this,
-                                        &QSubWindow::handleCreateDialogForTripHandling);
-                                tripConnected = true;
-                            }
-                        }
-                    }
-                    createTableItemValue(row, col, p);
-                }
-                ++row;
-            }
-        }
+    table->setRowCount(plan.rows.size());
+    for (int r = 0; r < plan.rows.size(); ++r) {
+        const koruviews::PlanRow &row = plan.rows[r];
+        if (!isCustom)
+            src.channels[r]->setVisualIndex(r);
+        table->setVerticalHeaderItem(r, new QTableWidgetItem(row.label));
+        table->setVerticalHeaderColorToBase(r);
+        table->setRowHidden(r, row.hidden);
     }
-    table->setRowCount(row);
-
-    bool anyRow = false, anyColumn = false;
-    for (int r = 0; r < table->rowCount() && !anyRow; ++r)
-        anyRow = !table->isRowHidden(r);
-    for (int c = 0; c < table->columnCount() && !anyColumn; ++c)
-        anyColumn = !table->isColumnHidden(c);
-    showTableOrNotice(anyRow && anyColumn);
+    for (const koruviews::PlanCell &cell : plan.cells)
+        createTableItemValue(cell.row, cell.column, src.parameters[cell.row][cell.parameter]);
+    showTableOrNotice(plan.hasContent);
 }
 
 void QSubWindow::showTableOrNotice(bool hasContent)

@@ -96,6 +96,8 @@ private:
     void showTableOrNotice(bool hasContent);
     int rowOfNode(KORUHVNode *node) const;
     QVector<KORUHVNode *> channelsInOrder() const;
+    struct PlanSource;
+    void collectPlanSource(PlanSource &src) const;
 
     QCustomTableWidget *table = nullptr;
     QComboBox *viewModeCombo = nullptr;
