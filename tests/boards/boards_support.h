@@ -56,6 +56,7 @@ protected:
 
 using korutest::Batch;
 using korutest::EventServer;
+using korutest::kWait;
 using korutest::find;
 using korutest::threadCount; // threadCount(): every thread of this process
 

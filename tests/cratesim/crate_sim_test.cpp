@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/wait_progress.h"
+
 #include "crate/crate_sim.h"
 
 using namespace korusim;
@@ -260,7 +262,7 @@ TEST(CrateSim, EventStreamComesFromTheCrateAddress)
     EXPECT_EQ(rd32(ids, 4), 0xFFFFFFFFu);
 
     pollfd pf{lfd, POLLIN, 0};
-    ASSERT_EQ(::poll(&pf, 1, 3000), 1);
+    ASSERT_EQ(::poll(&pf, 1, koru_test::kHangGuardMs), 1) << "no event connection";
     sockaddr_in peer{};
     socklen_t pl = sizeof peer;
     int efd = ::accept(lfd, reinterpret_cast<sockaddr *>(&peer), &pl);

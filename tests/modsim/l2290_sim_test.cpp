@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/wait_progress.h"
+
 #include "modules/l2290_sim.h"
 
 using namespace korusim;
@@ -450,12 +452,10 @@ pid_t spawn(std::vector<std::string> args, int &out)
 
 int waitExit(pid_t pid)
 {
-    for (int i = 0; i < 500; ++i) {
-        int st = 0;
-        if (::waitpid(pid, &st, WNOHANG) == pid)
-            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        std::this_thread::sleep_for(10ms);
-    }
+    // Waits for the exit; only a hang ends the wait early (SIGKILL, -1).
+    int st = 0;
+    if (koru_test::waitFor([&] { return ::waitpid(pid, &st, WNOHANG) == pid; }))
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return -1;

@@ -41,6 +41,7 @@ protected:
 
 using korutest::Batch;
 using korutest::EventServer;
+using korutest::kWait;
 using korutest::find;
 
 // Names of this process's threads that the backend started.

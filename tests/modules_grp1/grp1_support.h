@@ -53,6 +53,7 @@ private:
 
 using korutest::Batch;
 using korutest::EventServer;
+using korutest::kWait;
 using korutest::find;
 using korutest::threadCount;
 using korutest::boardParams;

@@ -34,6 +34,7 @@ protected:
 
 using korutest::Batch;
 using korutest::EventServer;
+using korutest::kWait;
 using korutest::find;
 using korutest::threadCount; // ("L5026 poll")
 

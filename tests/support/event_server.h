@@ -1,6 +1,7 @@
 // A test event server on 127.0.0.1: accepts a local backend's event
 // connection, reads its identification text and its batches through
-// KORUHV_GetEventData. Every wait is bounded by the caller's time.
+// KORUHV_GetEventData. Every wait is bounded by the caller's time; kWait
+// is the bound of a wait for progress, which only catches a hang.
 #pragma once
 
 #include <chrono>
@@ -8,8 +9,11 @@
 #include <vector>
 
 #include "KORUHVWrapper.h"
+#include "wait_progress.h"
 
 namespace korutest {
+
+constexpr std::chrono::milliseconds kWait = koru_test::kHangGuard;
 
 // One batch as the event reader hands it out.
 struct Batch {

@@ -9,6 +9,7 @@
 #include "SysDialogLaunchers.h"
 #include "qt_gtest_print.h"
 #include "sysdialog_support.h"
+#include "../support/wait_progress.h"
 
 #include <QElapsedTimer>
 #include <QApplication>
@@ -106,7 +107,7 @@ void closeAndWait(QPointer<QWebBrowserDialog> dialog)
 {
     if (dialog)
         dialog->close();
-    EXPECT_TRUE(waitFor([&]() { return dialog.isNull(); }, 5000));
+    EXPECT_TRUE(waitFor([&]() { return dialog.isNull(); }, koru_test::kHangGuardMs)) << "the dialog is still there";
 }
 
 struct LoginCase {
@@ -164,7 +165,7 @@ TEST_P(SysDlgWeb, LogsInWithTheUserAgentAndStaysOnTheMainframe)
                      [&viewShownAtFinish, dialog]() { viewShownAtFinish << dialog->view()->isVisible(); });
     EXPECT_FALSE(dialog->view()->isVisible());
 
-    ASSERT_TRUE(waitFor([&]() { return crate.targets().contains(QStringLiteral("/done")); }, 30000))
+    ASSERT_TRUE(waitFor([&]() { return crate.targets().contains(QStringLiteral("/done")); }, koru_test::kHangGuardMs))
         << crate.targets().join(QLatin1Char(' ')).toStdString();
     const QStringList targets = crate.targets();
     ASSERT_GE(targets.size(), 2);
@@ -207,7 +208,8 @@ TEST(SysDlgWebOpen, EachCallOpensItsOwnWindow)
     QPointer<QWebBrowserDialog> b = sysdlg::openWebBrowserDialog(sys.get());
     ASSERT_TRUE(a && b);
     EXPECT_NE(a.data(), b.data());
-    EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, 30000));
+    EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, koru_test::kHangGuardMs))
+        << "the page was asked for " << crate.targets().count(QStringLiteral("/")) << " times, not twice";
     // Closing while a load may still run is clean.
     closeAndWait(a);
     closeAndWait(b);
@@ -253,7 +255,8 @@ TEST(SysDlgWebOpen, PanelSettingsButtonOpensAWindowPerClick)
         QList<QPointer<QWebBrowserDialog>> open = webWindows();
         ASSERT_EQ(open.size(), 2);
         EXPECT_FALSE(open.at(0)->isModal());
-        EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, 30000));
+        EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, koru_test::kHangGuardMs))
+        << "the page was asked for " << crate.targets().count(QStringLiteral("/")) << " times, not twice";
         for (const auto &d : open)
             closeAndWait(d);
         // Opened and closed twenty times, closing while the page may load.

@@ -8,6 +8,7 @@
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVUtils.h"
+#include "../support/wait_progress.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -123,8 +124,8 @@ inline void key(Qt::Key k, QWidget *fallback)
     QTest::keyClick(target, k);
 }
 
-/* Bounded wait for a condition, processing events. */
-inline bool waitFor(const std::function<bool()> &done, int ms = 3000)
+/* Waits for a condition, processing events; the bound only catches a hang. */
+inline bool waitFor(const std::function<bool()> &done, int ms = koru_test::kHangGuardMs)
 {
     QElapsedTimer t;
     t.start();
