@@ -22,6 +22,7 @@
 #include "QConnectDialog.h"
 #include "connect_test_support.h"
 #include "discovery/discovery_sim.h"
+#include "../support/wait_progress.h"
 
 using namespace koruconnect;
 using korusim::DiscoveryDevice;
@@ -324,8 +325,7 @@ TEST_F(DiscoveryDialogTest, HelpBoxAndCloseButton)
 {
     QString text;
     QTimer::singleShot(0, [&] {
-        for (int i = 0; i < 200 && !QApplication::activeModalWidget(); ++i)
-            QTest::qWait(5);
+        koru_test::waitFor([] { return QApplication::activeModalWidget() != nullptr; }, [] { QTest::qWait(5); });
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             text = box->text();
             box->accept();
