@@ -67,7 +67,7 @@ struct Client {
         std::string f = be32(uint32_t(body.size())) + body;
         ASSERT_EQ(::send(fd, f.data(), f.size(), MSG_NOSIGNAL), ssize_t(f.size()));
     }
-    std::optional<std::string> reply(int ms = 3000)
+    std::optional<std::string> reply(int ms = koru_test::kHangGuardMs)
     {
         std::string len, body;
         if (!readAll(fd, len, 4, ms)) return std::nullopt;

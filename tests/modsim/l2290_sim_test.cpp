@@ -81,7 +81,7 @@ bool isPtsName(const std::string &s)
            s.find_first_not_of("0123456789", 4) == std::string::npos;
 }
 
-std::string ask(int fd, const std::string &request, int timeoutMs = 1000)
+std::string ask(int fd, const std::string &request, int timeoutMs = koru_test::kHangGuardMs)
 {
     sendText(fd, request + "\r\n");
     return readReply(fd, timeoutMs);
