@@ -150,8 +150,12 @@ TEST_F(EventsTest, LostSubscriberIsReplacedAtTheNextSubscribe)
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "0_1");
     ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);
+    const EventServer::LibraryEnd library = EventServer::libraryEnd(fd);
+    ASSERT_GE(library.fd, 0);
     server.drop(fd); // the program's event thread went away
-    std::this_thread::sleep_for(800ms);
+    // The backend's sends fail and it closes its end.
+    ASSERT_TRUE(koru_test::waitFor([&] { return !EventServer::isOpen(library); }))
+        << "the backend still holds its event connection";
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
     fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);

@@ -240,8 +240,12 @@ TEST_F(L2290Test, ALostEventConnectionIsOpenedAgainByTheNextSubscription)
     const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);
-    ::shutdown(fd, SHUT_RDWR);       // the program's side goes away
-    std::this_thread::sleep_for(2s); // a few cycles: the backend's sends fail
+    const EventServer::LibraryEnd library = EventServer::libraryEnd(fd);
+    ASSERT_GE(library.fd, 0);
+    ::shutdown(fd, SHUT_RDWR); // the program's side goes away
+    // The backend's sends fail and it closes its end.
+    ASSERT_TRUE(koru_test::waitFor([&] { return !EventServer::isOpen(library); }))
+        << "the backend still holds its event connection";
 
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
     std::string ident;

@@ -246,8 +246,12 @@ TEST_P(CommonTest, ALostEventConnectionIsOpenedAgainByTheNextSubscription)
     std::string ident;
     const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
+    const EventServer::LibraryEnd library = EventServer::libraryEnd(fd);
+    ASSERT_GE(library.fd, 0);
     ::shutdown(fd, SHUT_RDWR); // the program's side goes away
-    std::this_thread::sleep_for(2s);
+    // The backend's sends fail and it closes its end.
+    ASSERT_TRUE(koru_test::waitFor([&] { return !EventServer::isOpen(library); }))
+        << "the backend still holds its event connection";
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, c().channelParam, 1), 0);
     const int again = server.accept(kWait, &ident);
     ASSERT_GE(again, 0);

@@ -51,6 +51,15 @@ public:
     // True when the peer closed the connection within the time.
     static bool closedWithin(int fd, std::chrono::milliseconds within);
     void drop(int fd); // closes an accepted connection
+    // The library's end of an accepted connection is a descriptor of this
+    // process: found by its address, so that a test can wait until the
+    // library has closed it (when its sends failed) instead of for a time.
+    struct LibraryEnd {
+        int fd = -1;
+        unsigned short port = 0; // its local port: unique while it is open
+    };
+    static LibraryEnd libraryEnd(int fd);
+    static bool isOpen(const LibraryEnd &end);
     void closeListener();
 
 private:
