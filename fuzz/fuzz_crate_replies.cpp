@@ -26,9 +26,9 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
+#include "crate/crate_test_util.h"
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
-#include "crate/crate_test_util.h"
 #include "crate_hx1100/framed_server.h"
 
 using namespace koruhv;
@@ -42,7 +42,8 @@ std::string answer(const std::string &kw, const std::string &data)
 {
     if (kw == "LOGIN")
         return kw + ":" + testdev::be16(0) + ":ok:" + testdev::be32(kSession);
-    return kw + ":" + testdev::be32(kSession) + ":" + testdev::be16(0) + ":ok" + (data.empty() ? "" : ":" + data);
+    return kw + ":" + testdev::be32(kSession) + ":" + testdev::be16(0) + ":ok" +
+           (data.empty() ? "" : ":" + data);
 }
 
 std::string frame(const std::string &payload)
@@ -103,8 +104,8 @@ std::vector<Read> reads()
 
 struct HostileCrate {
     int handle = -1;
-    int conn = -1;                          // the crate's end of the connection
-    int lib = -1;                           // the library's end (same process)
+    int conn = -1; // the crate's end of the connection
+    int lib = -1;  // the library's end (same process)
     std::vector<Read> calls = reads();
     std::vector<std::vector<std::string>> keywords; // requests each read sends
 

@@ -49,8 +49,8 @@ protected:
     QSystemInterface *connectCrate(const char *address)
     {
         ModalAnswerer answer;
-        if (window->connectSystem(2, 0, QLatin1String(address), QStringLiteral("SimCrate"), QStringLiteral("admin"),
-                                  QStringLiteral("admin")) != 0)
+        if (window->connectSystem(2, 0, QLatin1String(address), QStringLiteral("SimCrate"),
+                                  QStringLiteral("admin"), QStringLiteral("admin")) != 0)
             return nullptr;
         return window->getSysInterfaceVector().last();
     }
@@ -70,19 +70,24 @@ TEST_F(CrateSimShell, VMonFollowsTheRampOfASwitchedOnChannel)
     QSystemInterface *s = connectCrate("127.0.0.3");
     ASSERT_TRUE(s);
     EXPECT_EQ(s->getSysType(), 3); /* four slots */
-    KORUHVNode *vmon = KORUHVConfig::KORUHVConfigGetNodeFromItemId(s->getSystemNode(), QStringLiteral("VMon"), 0, 0);
+    KORUHVNode *vmon =
+        KORUHVConfig::KORUHVConfigGetNodeFromItemId(s->getSystemNode(), QStringLiteral("VMon"), 0, 0);
     ASSERT_TRUE(vmon);
     float first = -1.f;
-    ASSERT_TRUE(waitUntil([&] {
-        const float v = vmon->getNodeValue().KORUHVGetValue().toFloat();
-        if (v > 0.f && first < 0.f)
-            first = v;
-        return first > 0.f && v > first;
-    }, 10000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const float v = vmon->getNodeValue().KORUHVGetValue().toFloat();
+            if (v > 0.f && first < 0.f)
+                first = v;
+            return first > 0.f && v > first;
+        },
+        10000));
     EXPECT_EQ(s->getSystemStatusBarWidget()->connStatText(), QStringLiteral("CONNECTED"));
     EXPECT_TRUE(waitUntil([&] {
-        return s->getSystemStatusBarWidget()->ledPicture(0) != QLatin1String(":/Resources/buttons/led_off_mid.png") ||
-               s->getSystemStatusBarWidget()->ledPicture(1) != QLatin1String(":/Resources/buttons/led_off_mid.png");
+        return s->getSystemStatusBarWidget()->ledPicture(0) !=
+                   QLatin1String(":/Resources/buttons/led_off_mid.png") ||
+               s->getSystemStatusBarWidget()->ledPicture(1) !=
+                   QLatin1String(":/Resources/buttons/led_off_mid.png");
     }));
 }
 

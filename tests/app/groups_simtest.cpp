@@ -76,8 +76,8 @@ protected:
     {
         ModalAnswerer answer;
         const int before = window->getSysInterfaceVector().size();
-        window->connectDialogCallback(2, 0, QLatin1String(address), QLatin1String(name), QStringLiteral("admin"),
-                                      QStringLiteral("admin"));
+        window->connectDialogCallback(2, 0, QLatin1String(address), QLatin1String(name),
+                                      QStringLiteral("admin"), QStringLiteral("admin"));
         return window->getSysInterfaceVector().size() == before + 1;
     }
     static void clickItem(QTreeWidget *tree, QTreeWidgetItem *item)

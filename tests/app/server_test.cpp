@@ -2,8 +2,8 @@
  * address, unmatched and slow peers, the port search. */
 #include "KORUHVEventServer.h"
 #include "ShellGlobals.h"
-#include <QSignalSpy>
 #include "shell_fixture.h"
+#include <QSignalSpy>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -159,8 +159,8 @@ TEST_F(ServerTest, AP8080ReadsItsOwnEventSocketAndTheAcceptedOneIsClosed)
     sys.eventDataSocket = sv[0];
     fakehv::queueEvents(sv[0], {fakehv::valueEvent(0, 0, 0, "VMon", fakehv::Raw::f32(7.f))});
     fakehv::queueInit(sys);
-    ASSERT_EQ(window->connectSystem(16, 0, QStringLiteral("127.0.0.10"), QStringLiteral("Rack"), QStringLiteral("u"),
-                                    QStringLiteral("p")),
+    ASSERT_EQ(window->connectSystem(16, 0, QStringLiteral("127.0.0.10"), QStringLiteral("Rack"),
+                                    QStringLiteral("u"), QStringLiteral("p")),
               0);
     QSystemInterface *rack = window->getSysInterfaceVector().last();
     EXPECT_EQ(rack->eventReaderCount(), 1); /* started by the connection */
@@ -199,7 +199,8 @@ TEST(EventServerPort, ATakenPortMovesTheServerUpAndSubscriptionsAnnounceIt)
     EXPECT_GT(tcpPort.load(), taken);
     auto *w = new MainWindow;
     fakehv::queueInit(ShellTest::crate());
-    ASSERT_EQ(w->connectSystem(2, 0, QStringLiteral("10.0.0.1"), QStringLiteral("C"), QString(), QString()), 0);
+    ASSERT_EQ(w->connectSystem(2, 0, QStringLiteral("10.0.0.1"), QStringLiteral("C"), QString(), QString()),
+              0);
     for (short p : fakehv::announcedPorts())
         EXPECT_EQ(static_cast<unsigned short>(p), tcpPort.load());
     delete w;
@@ -229,8 +230,10 @@ TEST(EventServerPort, NoFreePortUpToTheTopEndsWithTheServerError)
     /* The operator is told once, and the window closes. */
     EXPECT_TRUE(waitUntil([&] { return answer.boxes.size() == 1 && !w->isVisible(); }));
     ASSERT_EQ(answer.boxes.size(), 1);
-    EXPECT_EQ(answer.boxes[0].text,
-              QStringLiteral("Unable to start tcp server. Please check\nyour network connection, than restart application."));
+    EXPECT_EQ(
+        answer.boxes[0].text,
+        QStringLiteral(
+            "Unable to start tcp server. Please check\nyour network connection, than restart application."));
     EXPECT_EQ(tcpPort.load(), 65535);
     stopEventServer();
     ::close(blocker);

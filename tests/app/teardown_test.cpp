@@ -62,7 +62,8 @@ protected:
         QCustomTableWidget *table = sys->getSystemSubwinWidget()->getTableWidget();
         int column = -1;
         for (int c = 0; c < table->columnCount(); ++c)
-            if (table->horizontalHeaderItem(c) && table->horizontalHeaderItem(c)->text() == QLatin1String("V0Set"))
+            if (table->horizontalHeaderItem(c) &&
+                table->horizontalHeaderItem(c)->text() == QLatin1String("V0Set"))
                 column = c;
         if (column < 0)
             return nullptr;
@@ -116,7 +117,9 @@ TEST_P(EditorTeardown, AnOpenCellEditorWritesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, EditorTeardown, ::testing::Values(Change::PullBoard, Change::Disconnect),
-                         [](const auto &info) { return info.param == Change::PullBoard ? "PullBoard" : "Disconnect"; });
+                         [](const auto &info) {
+                             return info.param == Change::PullBoard ? "PullBoard" : "Disconnect";
+                         });
 
 TEST_F(TeardownTest, ARunningScriptStopsWhenItsSystemDisconnects)
 {
@@ -127,8 +130,8 @@ TEST_F(TeardownTest, ARunningScriptStopsWhenItsSystemDisconnects)
         if (auto *d = qobject_cast<QScriptDialog *>(w))
             dialog = d;
     ASSERT_TRUE(dialog);
-    dialog->findChild<QTextEdit *>(QStringLiteral("actionsEdit"))->setPlainText(
-        QStringLiteral("wait 300;\nset Pw 0{0} 1;\nset V0Set 0{*} 5;"));
+    dialog->findChild<QTextEdit *>(QStringLiteral("actionsEdit"))
+        ->setPlainText(QStringLiteral("wait 300;\nset Pw 0{0} 1;\nset V0Set 0{*} 5;"));
     QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("startButton")), Qt::LeftButton);
     ASSERT_TRUE(dialog->isRunning());
 

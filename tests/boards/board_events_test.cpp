@@ -15,13 +15,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int subscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n, char *results = nullptr)
+int subscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n,
+                     char *results = nullptr)
 {
     char local[32] = {};
     return KORUHV_SubscribeChannelParams(h, port, 0, ch, names, n, results ? results : local);
 }
 
-int unsubscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n, char *results = nullptr)
+int unsubscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n,
+                       char *results = nullptr)
 {
     char local[32] = {};
     return KORUHV_UnSubscribeChannelParams(h, port, 0, ch, names, n, results ? results : local);

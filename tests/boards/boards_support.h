@@ -56,8 +56,8 @@ protected:
 
 using korutest::Batch;
 using korutest::EventServer;
-using korutest::kWait;
 using korutest::find;
+using korutest::kWait;
 using korutest::threadCount; // threadCount(): every thread of this process
 
 } // namespace boardstest

@@ -58,7 +58,8 @@ TEST_F(Bq71xxTest, OpensOverTheRegisterLinksAndCalibrates)
         char *models = nullptr, *descriptions = nullptr;
         unsigned *serials = nullptr;
         unsigned char *minors = nullptr, *majors = nullptr;
-        ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
+        ASSERT_EQ(
+            KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
         EXPECT_EQ(slots, 1);
         EXPECT_EQ(channels[0], 4);
         EXPECT_STREQ(models, "BQ71XX");
@@ -66,8 +67,8 @@ TEST_F(Bq71xxTest, OpensOverTheRegisterLinksAndCalibrates)
         EXPECT_EQ(serials[0], 0u);
         EXPECT_EQ(minors[0], 5);
         EXPECT_EQ(majors[0], 3);
-        for (void *p : {(void *)channels, (void *)models, (void *)descriptions, (void *)serials, (void *)minors,
-                        (void *)majors})
+        for (void *p : {(void *)channels, (void *)models, (void *)descriptions, (void *)serials,
+                        (void *)minors, (void *)majors})
             KORUHV_Free(p);
         close(h);
     }
@@ -83,12 +84,12 @@ TEST_F(Bq71xxTest, CalibrationGivesLimitsScalesAndExponents)
         double number;
     };
     const Prop props[] = {
-        {"VSet", "Maxval", 'f', 4000}, {"VSet", "Decimal", 's', 1},  {"VSet", "Exp", 's', 0},
-        {"VSet", "Unit", 's', 2},      {"ISet", "Maxval", 'f', 500}, {"ISet", "Exp", 's', -6},
-        {"ISet", "Decimal", 's', 2},   {"IMonL", "Maxval", 'f', 50}, {"IMonL", "Decimal", 's', 3},
+        {"VSet", "Maxval", 'f', 4000}, {"VSet", "Decimal", 's', 1},    {"VSet", "Exp", 's', 0},
+        {"VSet", "Unit", 's', 2},      {"ISet", "Maxval", 'f', 500},   {"ISet", "Exp", 's', -6},
+        {"ISet", "Decimal", 's', 2},   {"IMonL", "Maxval", 'f', 50},   {"IMonL", "Decimal", 's', 3},
         {"IMonH", "Maxval", 'f', 500}, {"RampUp", "Maxval", 'f', 500}, {"RampUp", "Minval", 'f', 1},
         {"RampUp", "Unit", 's', 7},    {"RampDwn", "Decimal", 's', 0}, {"VMon", "Mode", 'i', 0},
-        {"VSet", "Mode", 'i', 2},      {"Pw", "Type", 'i', 1},      {"Status", "Type", 'i', 2},
+        {"VSet", "Mode", 'i', 2},      {"Pw", "Type", 'i', 1},         {"Status", "Type", 'i', 2},
     };
     for (const Prop &p : props) {
         char out[32] = {};
@@ -210,8 +211,8 @@ TEST_F(Bq71xxTest, RefusedAndFailingAccesses)
     EXPECT_EQ(KORUHV_GetChParam(h, 1, "VSet", 1, &ch, &v), 10);
     EXPECT_EQ(setFloat(h, "VMon", 0, 1.0f), 2);
     EXPECT_EQ(setFloat(h, "VSet", 4, 1.0f), 10);
-    EXPECT_EQ(setFloat(h, "VSet", 0, -5.0f), 2);     // a negative set value is refused, not wrapped
-    EXPECT_EQ(setFloat(h, "VSet", 0, 7000.0f), 2);   // 70000 tenths do not fit the register
+    EXPECT_EQ(setFloat(h, "VSet", 0, -5.0f), 2);   // a negative set value is refused, not wrapped
+    EXPECT_EQ(setFloat(h, "VSet", 0, 7000.0f), 2); // 70000 tenths do not fit the register
     EXPECT_EQ(setFloat(h, "VSet", 0, NAN), 2);
     EXPECT_FLOAT_EQ(getFloat(h, "VSet", 0), 0.0f);
     EXPECT_EQ(KORUHV_SetChName(h, 0, 1, &ch, "x"), 2);

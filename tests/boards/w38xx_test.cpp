@@ -29,8 +29,8 @@ protected:
         return open(kW38XX, kLinkOptlink, "1_2_ee000000");
     }
     // Writes a 32-byte parameter table entry into the board's published table.
-    void putEntry(int i, const char *name, uint8_t attr, int8_t offset, uint16_t min, uint16_t max, uint16_t res,
-                  int8_t unit, int8_t exp)
+    void putEntry(int i, const char *name, uint8_t attr, int8_t offset, uint16_t min, uint16_t max,
+                  uint16_t res, int8_t unit, int8_t exp)
     {
         uint8_t e[32] = {};
         std::memcpy(e, name, std::min<size_t>(std::strlen(name), 10));
@@ -41,7 +41,8 @@ protected:
         e[16] = uint8_t(res), e[17] = uint8_t(res >> 8);
         e[18] = uint8_t(unit), e[19] = uint8_t(exp);
         for (int w = 0; w < 16; ++w)
-            stub.poke(place, 0x4000 + 32 * uint32_t(i) + 2 * uint32_t(w), uint16_t(e[2 * w] | (e[2 * w + 1] << 8)));
+            stub.poke(place, 0x4000 + 32 * uint32_t(i) + 2 * uint32_t(w),
+                      uint16_t(e[2 * w] | (e[2 * w + 1] << 8)));
     }
     int place = -1;
 };
@@ -73,7 +74,8 @@ TEST_F(W38xxTest, OpensOverEveryRegisterLinkAndReadsItsIdentity)
         char *models = nullptr, *descriptions = nullptr;
         unsigned *serials = nullptr;
         unsigned char *minors = nullptr, *majors = nullptr;
-        ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
+        ASSERT_EQ(
+            KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
         EXPECT_EQ(slots, 1);
         EXPECT_EQ(channels[0], 8);
         EXPECT_STREQ(models, "W3821");
@@ -81,8 +83,8 @@ TEST_F(W38xxTest, OpensOverEveryRegisterLinkAndReadsItsIdentity)
         EXPECT_EQ(serials[0], 1234u);
         EXPECT_EQ(minors[0], 4);
         EXPECT_EQ(majors[0], 0);
-        for (void *p : {(void *)channels, (void *)models, (void *)descriptions, (void *)serials, (void *)minors,
-                        (void *)majors})
+        for (void *p : {(void *)channels, (void *)models, (void *)descriptions, (void *)serials,
+                        (void *)minors, (void *)majors})
             KORUHV_Free(p);
         unsigned short n = 0;
         char *props = nullptr;
@@ -120,15 +122,15 @@ TEST_F(W38xxTest, PublishedTableGivesParametersAndProperties)
         const char *text;
     };
     const Prop props[] = {
-        {"VSet", "Type", 'i', 0, nullptr},      {"VSet", "Mode", 'i', 2, nullptr},
-        {"VMon", "Mode", 'i', 0, nullptr},      {"VSet", "Maxval", 'f', 4000, nullptr},
-        {"ISet", "Maxval", 'f', 400, nullptr},  {"RUp", "Minval", 'f', 1, nullptr},
-        {"ISet", "Exp", 's', -6, nullptr},      {"ISet", "Unit", 's', 1, nullptr},
-        {"VSet", "Decimal", 's', 1, nullptr},   {"ISet", "Decimal", 's', 2, nullptr},
-        {"Status", "Type", 'i', 2, nullptr},    {"Pw", "Onstate", 't', 0, "On"},
-        {"Pw", "Offstate", 't', 0, "Off"},      {"PDwn", "Type", 'i', 1, nullptr},
-        {"PDwn", "Onstate", 't', 0, "Ramp"},    {"PDwn", "Offstate", 't', 0, "Kill"},
-        {"Polarity", "Onstate", 't', 0, "+"},   {"ImonRange", "Onstate", 't', 0, "Low"},
+        {"VSet", "Type", 'i', 0, nullptr},       {"VSet", "Mode", 'i', 2, nullptr},
+        {"VMon", "Mode", 'i', 0, nullptr},       {"VSet", "Maxval", 'f', 4000, nullptr},
+        {"ISet", "Maxval", 'f', 400, nullptr},   {"RUp", "Minval", 'f', 1, nullptr},
+        {"ISet", "Exp", 's', -6, nullptr},       {"ISet", "Unit", 's', 1, nullptr},
+        {"VSet", "Decimal", 's', 1, nullptr},    {"ISet", "Decimal", 's', 2, nullptr},
+        {"Status", "Type", 'i', 2, nullptr},     {"Pw", "Onstate", 't', 0, "On"},
+        {"Pw", "Offstate", 't', 0, "Off"},       {"PDwn", "Type", 'i', 1, nullptr},
+        {"PDwn", "Onstate", 't', 0, "Ramp"},     {"PDwn", "Offstate", 't', 0, "Kill"},
+        {"Polarity", "Onstate", 't', 0, "+"},    {"ImonRange", "Onstate", 't', 0, "Low"},
         {"ImonRange", "Offstate", 't', 0, "Hi"}, {"ImonRange", "Type", 'i', 1, nullptr},
     };
     for (const Prop &p : props) {
@@ -254,7 +256,10 @@ TEST_F(W38xxTest, RefusedAndFailingAccesses)
         unsigned short ch;
         int code;
     } reads[] = {
-        {"Nothing", 0, 22}, {"BdStatus", 0, 22}, {"Kill", 0, 3}, {"VSet", 12, 10},
+        {"Nothing", 0, 22},
+        {"BdStatus", 0, 22},
+        {"Kill", 0, 3},
+        {"VSet", 12, 10},
     };
     for (const auto &r : reads) {
         getFloat(h, r.name, r.ch, &rc);
@@ -263,13 +268,13 @@ TEST_F(W38xxTest, RefusedAndFailingAccesses)
     unsigned short ch = 0;
     float v = 1;
     EXPECT_EQ(KORUHV_GetChParam(h, 1, "VSet", 1, &ch, &v), 10);
-    EXPECT_EQ(setFloat(h, "VMon", 0, 1.0f), 2);        // read-only
+    EXPECT_EQ(setFloat(h, "VMon", 0, 1.0f), 2); // read-only
     EXPECT_EQ(setFloat(h, "VSet", 12, 1.0f), 10);
-    EXPECT_EQ(setFloat(h, "VSet", 0, -1.0f), 2);       // below what the register holds
-    EXPECT_EQ(setFloat(h, "VSet", 0, 7000.0f), 2);     // 70000 tenths do not fit 16 bits
+    EXPECT_EQ(setFloat(h, "VSet", 0, -1.0f), 2);   // below what the register holds
+    EXPECT_EQ(setFloat(h, "VSet", 0, 7000.0f), 2); // 70000 tenths do not fit 16 bits
     EXPECT_EQ(setFloat(h, "VSet", 0, NAN), 2);
-    EXPECT_EQ(setInt(h, "Status", 0, 5), 2);            // a status word is not written
-    EXPECT_FLOAT_EQ(getFloat(h, "VSet", 0), 0.0f);      // nothing reached the board
+    EXPECT_EQ(setInt(h, "Status", 0, 5), 2);       // a status word is not written
+    EXPECT_FLOAT_EQ(getFloat(h, "VSet", 0), 0.0f); // nothing reached the board
 
     stub.failReads(place, 0xFFFFFFFFu, 1);
     getFloat(h, "VSet", 0, &rc);
@@ -349,7 +354,8 @@ TEST_F(W38xxTest, UnusualTablesOpenSafely)
     ASSERT_GE(h, 0);
     ASSERT_EQ(KORUHV_GetChParamInfo(h, 0, 31, &names, &count), 0);
     EXPECT_EQ(count, 32);
-    EXPECT_STREQ(names + 10 * 31, "TenLette"  "r"); // a list slot always ends in NUL
+    EXPECT_STREQ(names + 10 * 31, "TenLette"
+                                  "r"); // a list slot always ends in NUL
     EXPECT_STREQ(names + 10 * 32, "");
     KORUHV_Free(names);
     EXPECT_EQ(KORUHV_GetChParamInfo(h, 0, 32, &names, &count), 10); // the board is served with 32 channels
@@ -379,7 +385,8 @@ TEST_F(W38xxTest, UnusualTablesOpenSafely)
     char *models = nullptr, *descriptions = nullptr;
     unsigned *serials = nullptr;
     unsigned char *minors = nullptr, *majors = nullptr;
-    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
+    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors),
+              0);
     EXPECT_EQ(channels[0], 32);
     EXPECT_EQ(serials[0], 0x12345678u);
     for (void *p : {(void *)channels, (void *)models, (void *)descriptions, (void *)serials, (void *)minors,

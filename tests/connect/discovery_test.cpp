@@ -17,12 +17,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include "../support/wait_progress.h"
 #include "DeviceDiscovery.h"
 #include "QAutodetectDialog.h"
 #include "QConnectDialog.h"
 #include "connect_test_support.h"
 #include "discovery/discovery_sim.h"
-#include "../support/wait_progress.h"
 
 using namespace koruconnect;
 using korusim::DiscoveryDevice;
@@ -61,7 +61,8 @@ protected:
     std::vector<DiscoveredDevice> run(DeviceDiscovery &d, std::function<bool()> step = {})
     {
         std::vector<DiscoveredDevice> found;
-        int rc = d.run(step ? step : [] { return true; }, [&](const DiscoveredDevice &x) { found.push_back(x); });
+        int rc = d.run(
+            step ? step : [] { return true; }, [&](const DiscoveredDevice &x) { found.push_back(x); });
         EXPECT_EQ(rc, 0);
         return found;
     }
@@ -69,13 +70,13 @@ protected:
     std::unique_ptr<DiscoveryResponder> responder;
 };
 
-}  // namespace
+} // namespace
 
 TEST(DiscoveryReply, TextStopsAtNulOrLengthAndFieldsDropEmptyParts)
 {
     char raw[8] = {'A', ':', 'B', '\0', 'C', 'D', 'E', 'F'};
     EXPECT_EQ(DeviceDiscovery::replyText(raw, 8), "A:B");
-    char full[4] = {'W', 'X', 'Y', 'Z'};  // no NUL: the length ends it
+    char full[4] = {'W', 'X', 'Y', 'Z'}; // no NUL: the length ends it
     EXPECT_EQ(DeviceDiscovery::replyText(full, 4), "WXYZ");
     EXPECT_EQ(DeviceDiscovery::replyFields("m::s:f:c"), QStringList({"m", "s", "f", "c"}));
     EXPECT_EQ(DeviceDiscovery::replyFields("a:b:c").size(), 3);
@@ -94,7 +95,7 @@ TEST_F(DiscoveryTest, EachDeviceListedOnceInArrivalOrderFromItsOwnAddress)
     EXPECT_EQ(found[0].fields, QStringList({"HX4400", "0001", "2.3.0", "Tarmin A"}));
     EXPECT_EQ(found[0].address, "127.0.0.2");
     EXPECT_EQ(found[1].address, "127.0.0.3");
-    EXPECT_GT(responder->queriesReceived(), 1);  // resent while the run lasts
+    EXPECT_GT(responder->queriesReceived(), 1); // resent while the run lasts
     for (int port : responder->queriedPorts())
         EXPECT_EQ(port, d.boundPort());
 }
@@ -114,14 +115,14 @@ TEST_F(DiscoveryTest, MalformedRepliesMakeNoRowAndLongRepliesStayInTheBuffer)
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].fields, QStringList({"M", "S", "F", "C"}));
     EXPECT_EQ(found[0].address, "127.0.0.5");
-    EXPECT_EQ(found[1].text.size(), 512);  // exactly what arrived, nothing past it
+    EXPECT_EQ(found[1].text.size(), 512); // exactly what arrived, nothing past it
     EXPECT_EQ(found[1].address, "127.0.0.6");
     EXPECT_EQ(found[2].fields.first(), "ONCE");
 }
 
 TEST_F(DiscoveryTest, NoResponderEndsEmptyWithinItsTotal)
 {
-    discoveryDestinationPortForTest = 9;  // nothing listens there
+    discoveryDestinationPortForTest = 9; // nothing listens there
     DeviceDiscovery d;
     EXPECT_TRUE(run(d).empty());
 }
@@ -137,7 +138,8 @@ TEST_F(DiscoveryTest, TakenFirstPortMovesTheQueryAndTheReplies)
     // Take the first port of the range (move up if another run holds it).
     for (; taken < discoveryFirstPortForTest + 50; ++taken) {
         a.sin_port = htons(taken);
-        if (::bind(blocker, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
+        if (::bind(blocker, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+            break;
     }
     discoveryFirstPortForTest = taken;
     serve({{"HX4400:0001:2.3.0:Tarmin A"}});
@@ -152,7 +154,7 @@ TEST_F(DiscoveryTest, TakenFirstPortMovesTheQueryAndTheReplies)
 
 TEST_F(DiscoveryTest, StopEndsTheRunAtTheNextStep)
 {
-    discoveryTotalMsForTest = 20000;  // far past the test: the stop ends this run
+    discoveryTotalMsForTest = 20000; // far past the test: the stop ends this run
     serve({{"HX4400:0001:2.3.0:Tarmin A"}});
     DeviceDiscovery d;
     bool stop = false;
@@ -160,7 +162,8 @@ TEST_F(DiscoveryTest, StopEndsTheRunAtTheNextStep)
     std::vector<DiscoveredDevice> found;
     d.run(
         [&] {
-            if (stop) ++stepsAfterStop;
+            if (stop)
+                ++stepsAfterStop;
             return !stop;
         },
         [&](const DiscoveredDevice &x) {
@@ -184,7 +187,8 @@ protected:
     }
     void TearDown() override
     {
-        if (dialog) delete dialog.data();
+        if (dialog)
+            delete dialog.data();
         setMainWindow(nullptr);
         DiscoveryTest::TearDown();
     }
@@ -220,11 +224,11 @@ protected:
     QPointer<QConnectDialog> dialog;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(DiscoveryDialogTest, DoubleClickSelectsCrateAndFillsTheOctets)
 {
-    discoveryTotalMsForTest = 20000;  // bounded even when the test fails
+    discoveryTotalMsForTest = 20000; // bounded even when the test fails
     serve({{"HX4400:0001:2.3.0:Tarmin A"}, {"HX5500:0002:2.4.1:Tarmin B"}});
     dialog->findChild<QComboBox *>("comboPSType")->setCurrentIndex(7);
     dialog->findChild<QComboBox *>("comboPSType")->setCurrentIndex(0);
@@ -252,14 +256,15 @@ TEST_F(DiscoveryDialogTest, DoubleClickSelectsCrateAndFillsTheOctets)
     EXPECT_EQ(dialog->findChild<QComboBox *>("comboConnType")->currentText(), "TCP/IP");
     QStringList octets;
     for (QLineEdit *e : dialog->findChildren<QLineEdit *>("ipAddr"))
-        if (e->isVisible()) octets.append(e->text());
+        if (e->isVisible())
+            octets.append(e->text());
     EXPECT_EQ(octets, QStringList({"127", "0", "0", "3"}));
-    EXPECT_FALSE(button("okButton")->isEnabled());  // user and password still missing
+    EXPECT_FALSE(button("okButton")->isEnabled()); // user and password still missing
 }
 
 TEST_F(DiscoveryDialogTest, StopButtonEndsTheRun)
 {
-    discoveryTotalMsForTest = 20000;  // bounded even when the test fails
+    discoveryTotalMsForTest = 20000; // bounded even when the test fails
     serve({{"HX4400:0001:2.3.0:Tarmin A"}});
     whenReady([this] { return table()->rowCount() == 1; },
               [this] { QTest::mouseClick(button("autodetectButton"), Qt::LeftButton); });
@@ -287,7 +292,7 @@ TEST_F(DiscoveryDialogTest, RunEndingByItselfLeavesOkFollowingTheFields)
               });
     clickAutodetect();
     EXPECT_TRUE(returnSent);
-    EXPECT_TRUE(window.requests.isEmpty());  // Return did nothing during the run
+    EXPECT_TRUE(window.requests.isEmpty()); // Return did nothing during the run
     ASSERT_FALSE(dialog.isNull());
     EXPECT_EQ(button("autodetectButton")->text(), "Autodetect");
     EXPECT_EQ(table()->rowCount(), 0);
@@ -296,10 +301,12 @@ TEST_F(DiscoveryDialogTest, RunEndingByItselfLeavesOkFollowingTheFields)
 
 TEST_F(DiscoveryDialogTest, CancelEscapeOrCloseDuringARunCloseAfterIt)
 {
-    discoveryTotalMsForTest = 20000;  // bounded even when the test fails
+    discoveryTotalMsForTest = 20000; // bounded even when the test fails
     serve({{"HX4400:0001:2.3.0:Tarmin A"}});
     const std::function<void(QConnectDialog *)> ways[] = {
-        [](QConnectDialog *d) { QTest::mouseClick(d->findChild<QPushButton *>("cancelButton"), Qt::LeftButton); },
+        [](QConnectDialog *d) {
+            QTest::mouseClick(d->findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
+        },
         [](QConnectDialog *d) { QTest::keyClick(d, Qt::Key_Escape); },
         [](QConnectDialog *d) { d->close(); },
     };
@@ -315,7 +322,7 @@ TEST_F(DiscoveryDialogTest, CancelEscapeOrCloseDuringARunCloseAfterIt)
                       stillThere = !dialog.isNull() && dialog->isVisible();
                   });
         clickAutodetect();
-        EXPECT_TRUE(stillThere);  // not closed from inside the run
+        EXPECT_TRUE(stillThere); // not closed from inside the run
         EXPECT_TRUE(dialog.isNull());
         EXPECT_TRUE(window.requests.isEmpty());
     }
@@ -325,7 +332,8 @@ TEST_F(DiscoveryDialogTest, HelpBoxAndCloseButton)
 {
     QString text;
     QTimer::singleShot(0, [&] {
-        koru_test::waitFor([] { return QApplication::activeModalWidget() != nullptr; }, [] { QTest::qWait(5); });
+        koru_test::waitFor([] { return QApplication::activeModalWidget() != nullptr; },
+                           [] { QTest::qWait(5); });
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             text = box->text();
             box->accept();
@@ -341,7 +349,7 @@ TEST_F(DiscoveryDialogTest, HelpBoxAndCloseButton)
 
 TEST_F(DiscoveryDialogTest, OkDuringARunConnectsOnceAfterIt)
 {
-    discoveryTotalMsForTest = 20000;  // bounded even when the test fails
+    discoveryTotalMsForTest = 20000; // bounded even when the test fails
     serve({{"HX4400:0001:2.3.0:Tarmin A"}});
     bool stillThere = false;
     whenReady([this] { return table()->rowCount() == 1; },

@@ -9,9 +9,9 @@
 #include <string>
 #include <thread>
 
+#include "../support/wait_progress.h"
 #include "sys_table.h"
 #include "test_backends.h"
-#include "../support/wait_progress.h"
 
 using namespace koruhv;
 

@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "../support/wait_progress.h"
 #include "sys_table.h"
 #include "test_backends.h"
 #include "ticket_lock.h"
 #include "timed_wait.h"
-#include "../support/wait_progress.h"
 
 using namespace koruhv;
 using namespace std::chrono;
@@ -119,7 +119,8 @@ TEST_F(SlotLockApiTest, ReadersInParallelCloseWaitsForThem)
     };
     auto r1 = std::async(std::launch::async, reader);
     auto r2 = std::async(std::launch::async, reader);
-    ASSERT_TRUE(koru_test::waitFor([&] { return w.inside.load() == 2; })) << w.inside.load() << " readers inside";
+    ASSERT_TRUE(koru_test::waitFor([&] { return w.inside.load() == 2; }))
+        << w.inside.load() << " readers inside";
 
     auto closer = std::async(std::launch::async, [&] { return KORUHV_DeinitSystem(h); });
     EXPECT_EQ(closer.wait_for(100ms), std::future_status::timeout); // readers still inside

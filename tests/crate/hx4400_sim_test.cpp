@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "../support/wait_progress.h"
 #include "KORUHVWrapper.h"
 #include "crate/crate_sim.h"
 #include "crate/crate_transport.h"
 #include "crate/hx4400_backend.h"
-#include "../support/wait_progress.h"
 
 using namespace std::chrono_literals;
 using korusim::CrateFault;

@@ -47,7 +47,8 @@ class FramedServer {
 public:
     using Handler = std::function<std::optional<std::string>(const std::string &request)>;
 
-    FramedServer(const char *address, bool littleEndian, Handler h) : little_(littleEndian), handler_(std::move(h))
+    FramedServer(const char *address, bool littleEndian, Handler h)
+        : little_(littleEndian), handler_(std::move(h))
     {
         listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
         int one = 1;

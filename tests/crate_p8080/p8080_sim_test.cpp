@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "KORUHVWrapper.h"
 #include "../support/wait_progress.h"
+#include "KORUHVWrapper.h"
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
 #include "crate/p8080_sim.h"
@@ -49,8 +49,9 @@ struct Fixture {
 
 // Reads batches until one holds a record of that name (and board) that
 // the test accepts (the first value of a new subscription comes first).
-bool waitRecord(int sock, const char *name, int board, EventRecord *out,
-                bool (*accept)(const EventRecord &) = [](const EventRecord &) { return true; })
+bool waitRecord(
+    int sock, const char *name, int board, EventRecord *out,
+    bool (*accept)(const EventRecord &) = [](const EventRecord &) { return true; })
 {
     for (int i = 0; i < 60; ++i) {
         KORUHV_SYSTEMSTATUS_t st{};
@@ -182,15 +183,18 @@ TEST(P8080Sim, EventsOnTheRackConnectionAndKeepAliveAnswers)
 
     f.sim.setChannelValue(0, 1, "V0Set", 77.0);
     EventRecord rec{};
-    ASSERT_TRUE(waitRecord(sock, "V0Set", 0, &rec,
-                           [](const EventRecord &r) { return std::fabs(r.value.FloatValue - 77.0f) < 0.05f; }));
+    ASSERT_TRUE(waitRecord(sock, "V0Set", 0, &rec, [](const EventRecord &r) {
+        return std::fabs(r.value.FloatValue - 77.0f) < 0.05f;
+    }));
     f.sim.setSystemText("Label", "hot");
-    ASSERT_TRUE(waitRecord(sock, "Label", -1, &rec,
-                           [](const EventRecord &r) { return std::strcmp(r.value.StringValue, "hot") == 0; }));
+    ASSERT_TRUE(waitRecord(sock, "Label", -1, &rec, [](const EventRecord &r) {
+        return std::strcmp(r.value.StringValue, "hot") == 0;
+    }));
 
     int answers = f.sim.keepAliveAnswers();
     f.sim.sendKeepAlive(3);
-    ASSERT_TRUE(waitRecord(sock, "KeepAlive", -1, &rec, [](const EventRecord &r) { return r.value.IntValue == 3; }));
+    ASSERT_TRUE(
+        waitRecord(sock, "KeepAlive", -1, &rec, [](const EventRecord &r) { return r.value.IntValue == 3; }));
     koru_test::waitFor([&] { return f.sim.keepAliveAnswers() != answers; });
     EXPECT_EQ(f.sim.keepAliveAnswers(), answers + 1);
 
@@ -240,7 +244,8 @@ TEST(P8080Sim, ItemIdZeroIsAnOrdinaryItem)
         for (int k = 0; k < count; ++k) {
             if (ev[k].board != 0 || ev[k].channel != 0)
                 continue;
-            setSeen = setSeen || (std::strcmp(ev[k].name, "V0Set") == 0 && std::fabs(ev[k].value.FloatValue - 55.0f) < 0.05f);
+            setSeen = setSeen || (std::strcmp(ev[k].name, "V0Set") == 0 &&
+                                  std::fabs(ev[k].value.FloatValue - 55.0f) < 0.05f);
             monSeen = monSeen || std::strcmp(ev[k].name, "VMon") == 0;
         }
         KORUHV_FreeEventData(&ev);
@@ -269,7 +274,8 @@ TEST(P8080Sim, FaultyRepliesGiveCodesWithinTheBound)
     struct Case {
         F::Action action;
         int code;
-    } cases[] = {{F::CutData, 23}, {F::WrongSession, 23}, {F::WrongKeyword, 23}, {F::Refuse, 23}, {F::Silent, 3}};
+    } cases[] = {
+        {F::CutData, 23}, {F::WrongSession, 23}, {F::WrongKeyword, 23}, {F::Refuse, 23}, {F::Silent, 3}};
     for (const Case &c : cases) {
         F fault;
         fault.keyword = "GETCHPARAM";

@@ -66,8 +66,8 @@ const KeyPair &keys()
     return k;
 }
 
-std::string descNumeric(const std::string &name, int8_t type, bool writable, bool isSigned, int32_t min, int32_t max,
-                        uint32_t decimals, uint32_t factor)
+std::string descNumeric(const std::string &name, int8_t type, bool writable, bool isSigned, int32_t min,
+                        int32_t max, uint32_t decimals, uint32_t factor)
 {
     return name + ":" + std::string{char(type), char(writable), char(isSigned)} + le32(uint32_t(min)) +
            le32(uint32_t(max)) + le32(decimals) + le32(factor) + std::string(1, '\x05') + le16(3);
@@ -95,10 +95,10 @@ std::string rackSysInfo()
     d += ":" + le16(2) + ":";
     d += std::string{3, 0} + std::string{0, 6};
     d += ":" + le16(2) + le16(0) + ":";
-    d += le16(2) + le16(2) + le16(5) + ":";                            // board 3: Temp, BdStat
-    d += le16(3) + le16(0) + le16(1) + le16(4);                        // channel 0
-    d += le16(3) + le16(0) + le16(1) + le16(4);                        // channel 1
-    d += le16(2) + le16(2) + le16(3) + ":";                            // board 150: Temp, Label
+    d += le16(2) + le16(2) + le16(5) + ":";     // board 3: Temp, BdStat
+    d += le16(3) + le16(0) + le16(1) + le16(4); // channel 0
+    d += le16(3) + le16(0) + le16(1) + le16(4); // channel 1
+    d += le16(2) + le16(2) + le16(3) + ":";     // board 150: Temp, Label
     return d;
 }
 
@@ -137,8 +137,9 @@ struct Rack {
                   return reply(kw, st, rackSysInfo());
               if (kw == "GETCRATEMAP")
                   return reply(kw, st,
-                               std::string(1, '\x03') + ":" + "M1:D1:" + le32(77) + ":" + std::string{2, 5} + ":" +
-                                   std::string(1, '\0') + ":" + "RC:Ctl:" + le32(1) + ":" + std::string{1, 0});
+                               std::string(1, '\x03') + ":" + "M1:D1:" + le32(77) + ":" + std::string{2, 5} +
+                                   ":" + std::string(1, '\0') + ":" + "RC:Ctl:" + le32(1) + ":" +
+                                   std::string{1, 0});
               if (kw == "GETSYSCOMP")
                   return reply(kw, st, le16(1) + ":" + le16(3) + ":" + le32(2) + le32(0) + le32(0));
               if (kw == "ENABLEMSG")
@@ -193,8 +194,8 @@ TEST(P8080Framing, ReplyHeaderChecks)
     };
     for (const Case &c : cases) {
         ByteCursor data(nullptr, 0);
-        int rc = P8080_CheckReply(reinterpret_cast<const uint8_t *>(c.reply.data()), c.reply.size(), "GETBDPARAM",
-                                  kSession, c.mapSlot, &data);
+        int rc = P8080_CheckReply(reinterpret_cast<const uint8_t *>(c.reply.data()), c.reply.size(),
+                                  "GETBDPARAM", kSession, c.mapSlot, &data);
         EXPECT_EQ(rc, c.code) << c.reply;
         if (rc == 0) {
             EXPECT_EQ(data.rest(), "DATA");
@@ -243,19 +244,23 @@ TEST(P8080Crypto, EncryptsForThePublicKeyWithinItsLimit)
     EXPECT_EQ(keys().decrypt(std::string(reinterpret_cast<char *>(out), len)), "");
     std::free(out);
     std::string pw(245, 'x');
-    ASSERT_TRUE(Crate_EncryptPassword(pem.c_str(), reinterpret_cast<const uint8_t *>(pw.data()), pw.size(), &out, &len));
+    ASSERT_TRUE(Crate_EncryptPassword(pem.c_str(), reinterpret_cast<const uint8_t *>(pw.data()), pw.size(),
+                                      &out, &len));
     std::string first(reinterpret_cast<char *>(out), len);
     std::free(out);
     EXPECT_EQ(keys().decrypt(first), pw);
-    ASSERT_TRUE(Crate_EncryptPassword(pem.c_str(), reinterpret_cast<const uint8_t *>(pw.data()), pw.size(), &out, &len));
+    ASSERT_TRUE(Crate_EncryptPassword(pem.c_str(), reinterpret_cast<const uint8_t *>(pw.data()), pw.size(),
+                                      &out, &len));
     EXPECT_NE(std::string(reinterpret_cast<char *>(out), len), first); // random padding
     std::free(out);
     pw.push_back('x');
-    EXPECT_FALSE(Crate_EncryptPassword(pem.c_str(), reinterpret_cast<const uint8_t *>(pw.data()), pw.size(), &out, &len));
+    EXPECT_FALSE(Crate_EncryptPassword(pem.c_str(), reinterpret_cast<const uint8_t *>(pw.data()), pw.size(),
+                                       &out, &len));
     EXPECT_EQ(out, nullptr);
     EXPECT_FALSE(Crate_EncryptPassword("not a key", reinterpret_cast<const uint8_t *>("a"), 1, &out, &len));
     EXPECT_EQ(std::strlen(P8080_PublicKey()), 451u);
-    EXPECT_TRUE(Crate_EncryptPassword(P8080_PublicKey(), reinterpret_cast<const uint8_t *>("a"), 1, &out, &len));
+    EXPECT_TRUE(
+        Crate_EncryptPassword(P8080_PublicKey(), reinterpret_cast<const uint8_t *>("a"), 1, &out, &len));
     std::free(out);
 }
 
@@ -312,7 +317,8 @@ TEST_F(P8080Batches, RackMessagesAndNameItems)
     EventRecord *ev = nullptr;
     int n = 0;
     bool ka = false;
-    std::string items = le32(id(151, 0, 0)) + le32(5) + le32(id(151, 0, 2)) + le32(1) + le32(id(3, 1, 0xFF)) + "ABC#";
+    std::string items =
+        le32(id(151, 0, 0)) + le32(5) + le32(id(151, 0, 2)) + le32(1) + le32(id(3, 1, 0xFF)) + "ABC#";
     ASSERT_EQ(decode(batch(3, items), &ev, &n, &ka), 0);
     ASSERT_EQ(n, 3);
     EXPECT_TRUE(ka);
@@ -370,16 +376,19 @@ TEST_F(P8080Batches, ShortAndUnknownItemsStopTheWalk)
     EXPECT_EQ(n, 1);
     EXPECT_STREQ(ev[0].name, "LiveInsertion");
     KORUHV_FreeEventData(&ev);
-    ASSERT_EQ(decode(batch(2, le32(id(151, 0, 1)) + le32(4) + le32(id(150, 0, 3)) + "no end"), &ev, &n, &ka), 0);
+    ASSERT_EQ(decode(batch(2, le32(id(151, 0, 1)) + le32(4) + le32(id(150, 0, 3)) + "no end"), &ev, &n, &ka),
+              0);
     EXPECT_EQ(n, 1);
     KORUHV_FreeEventData(&ev);
-    ASSERT_EQ(decode(batch(2, le32(id(200, 0, 1)) + le32(4) + le32(id(151, 0, 1)) + le32(4)), &ev, &n, &ka), 0);
+    ASSERT_EQ(decode(batch(2, le32(id(200, 0, 1)) + le32(4) + le32(id(151, 0, 1)) + le32(4)), &ev, &n, &ka),
+              0);
     EXPECT_STREQ(ev[0].name, "KeepAlive");
     KORUHV_FreeEventData(&ev);
     // A stored system item whose parameter the description lacks: 20; a
     // keep-alive before it still wants its answer.
     ASSERT_EQ(P8080_StoreSubscription(kH, 5, id(150, 0, 4), "S.Gone"), 1);
-    EXPECT_EQ(decode(batch(2, le32(id(151, 0, 0)) + le32(1) + le32(id(150, 0, 4)) + le32(1)), &ev, &n, &ka), 20);
+    EXPECT_EQ(decode(batch(2, le32(id(151, 0, 0)) + le32(1) + le32(id(150, 0, 4)) + le32(1)), &ev, &n, &ka),
+              20);
     EXPECT_EQ(ev, nullptr);
     EXPECT_TRUE(ka);
     EXPECT_EQ(decode("ab", &ev, &n, &ka), 3);

@@ -22,26 +22,40 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string be16(uint16_t v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
+std::string be16(uint16_t v)
+{
+    return std::string{char(v >> 8), char(v & 0xFF)};
+}
 std::string be32(uint32_t v)
 {
     return std::string{char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
 }
-uint16_t rd16(const std::string &s, size_t p) { return uint16_t((uint8_t(s.at(p)) << 8) | uint8_t(s.at(p + 1))); }
-uint32_t rd32(const std::string &s, size_t p) { return (uint32_t(rd16(s, p)) << 16) | rd16(s, p + 2); }
+uint16_t rd16(const std::string &s, size_t p)
+{
+    return uint16_t((uint8_t(s.at(p)) << 8) | uint8_t(s.at(p + 1)));
+}
+uint32_t rd32(const std::string &s, size_t p)
+{
+    return (uint32_t(rd16(s, p)) << 16) | rd16(s, p + 2);
+}
 
 bool readAll(int fd, std::string &out, size_t n, int ms)
 {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     out.clear();
     while (out.size() < n) {
-        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count());
-        if (left <= 0) return false;
+        int left = int(
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count());
+        if (left <= 0)
+            return false;
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, left) <= 0) return false;
+        if (::poll(&p, 1, left) <= 0)
+            return false;
         char buf[4096];
         ssize_t got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
-        if (got <= 0) return false;
+        if (got <= 0)
+            return false;
         out.append(buf, size_t(got));
     }
     return true;
@@ -51,7 +65,8 @@ struct Client {
     int fd = -1;
     ~Client()
     {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
     bool open(const std::string &ip, uint16_t port)
     {
@@ -70,8 +85,10 @@ struct Client {
     std::optional<std::string> reply(int ms = koru_test::kHangGuardMs)
     {
         std::string len, body;
-        if (!readAll(fd, len, 4, ms)) return std::nullopt;
-        if (!readAll(fd, body, rd32(len, 0), ms)) return std::nullopt;
+        if (!readAll(fd, len, 4, ms))
+            return std::nullopt;
+        if (!readAll(fd, body, rd32(len, 0), ms))
+            return std::nullopt;
         return body;
     }
     std::string ask(const std::string &body)
@@ -83,7 +100,10 @@ struct Client {
 };
 
 // Status of a reply to a request with a session id: keyword ':' sid(4) ':' status.
-int16_t status(const std::string &reply, const std::string &kw) { return int16_t(rd16(reply, kw.size() + 6)); }
+int16_t status(const std::string &reply, const std::string &kw)
+{
+    return int16_t(rd16(reply, kw.size() + 6));
+}
 // Data after "keyword:sid:status:message:".
 std::string dataOf(const std::string &reply, const std::string &kw)
 {
@@ -116,7 +136,7 @@ CrateSimOptions quiet()
     return o;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CrateSim, RefusesWrongPasswordAndNumbersSessions)
 {
@@ -149,7 +169,8 @@ TEST(CrateSim, ChannelParameterRoundTripAndSeparators)
     Logged s;
     s.login(sim);
     // V0Set of channels 1 and 3 of slot 0 to 1234.5 V (raw 12345).
-    std::string r = s.ask("SETCHPARAM", be16(0) + ":V0Set:" + be32(12345) + ":" + be16(2) + ":" + be16(1) + be16(3));
+    std::string r =
+        s.ask("SETCHPARAM", be16(0) + ":V0Set:" + be32(12345) + ":" + be16(2) + ":" + be16(1) + be16(3));
     EXPECT_EQ(status(r, "SETCHPARAM"), 0);
     EXPECT_EQ(sim.channelValue(0, 3, "V0Set").value_or(-1), 1234.5);
     // Read back with and without a trailing ':' after the channel list.
@@ -163,12 +184,16 @@ TEST(CrateSim, ChannelParameterRoundTripAndSeparators)
     EXPECT_EQ(status(r, "GETCHPARAM"), kStatusMalformed);
     EXPECT_EQ(sim.protocolErrors().size(), 1u);
     // Limits and access.
-    EXPECT_EQ(status(s.ask("SETCHPARAM", be16(0) + ":V0Set:" + be32(30001) + ":" + be16(1) + ":" + be16(0)), "SETCHPARAM"),
+    EXPECT_EQ(status(s.ask("SETCHPARAM", be16(0) + ":V0Set:" + be32(30001) + ":" + be16(1) + ":" + be16(0)),
+                     "SETCHPARAM"),
               kStatusValueRange);
-    EXPECT_EQ(status(s.ask("SETCHPARAM", be16(0) + ":VMon:" + be32(1) + ":" + be16(1) + ":" + be16(0)), "SETCHPARAM"),
+    EXPECT_EQ(status(s.ask("SETCHPARAM", be16(0) + ":VMon:" + be32(1) + ":" + be16(1) + ":" + be16(0)),
+                     "SETCHPARAM"),
               kStatusReadOnly);
-    EXPECT_EQ(status(s.ask("GETCHPARAM", be16(1) + ":VMon:" + be16(1) + ":" + be16(0)), "GETCHPARAM"), kStatusSlotEmpty);
-    EXPECT_EQ(status(s.ask("GETCHPARAM", be16(0) + ":VMon:" + be16(1) + ":" + be16(4)), "GETCHPARAM"), kStatusChannelRange);
+    EXPECT_EQ(status(s.ask("GETCHPARAM", be16(1) + ":VMon:" + be16(1) + ":" + be16(0)), "GETCHPARAM"),
+              kStatusSlotEmpty);
+    EXPECT_EQ(status(s.ask("GETCHPARAM", be16(0) + ":VMon:" + be16(1) + ":" + be16(4)), "GETCHPARAM"),
+              kStatusChannelRange);
     // LOGOUT carries no argument: exactly keyword, ':' and the session id.
     r = s.c.ask("LOGOUT:" + s.sid);
     EXPECT_EQ(status(r, "LOGOUT"), 0);
@@ -198,14 +223,14 @@ TEST(CrateSim, SystemInformationLayoutIsConsistent)
     ASSERT_EQ(d.at(p), ':');
     uint16_t m = rd16(d, p + 1);
     p += 4;
-    ASSERT_EQ(m, 2);  // slots 0 and 2
+    ASSERT_EQ(m, 2); // slots 0 and 2
     EXPECT_EQ(rd16(d, p), 0);
     EXPECT_EQ(rd16(d, p + 2), 2);
     p += 5;
     EXPECT_EQ(rd16(d, p), 4);
     EXPECT_EQ(rd16(d, p + 2), 3);
     p += 5;
-    std::vector<std::vector<uint16_t>> v0set;  // V0Set descriptor per channel of slot 2
+    std::vector<std::vector<uint16_t>> v0set; // V0Set descriptor per channel of slot 2
     for (unsigned b = 0; b < m; ++b) {
         unsigned channels = b == 0 ? 4 : 3;
         for (unsigned level = 0; level <= channels; ++level) {
@@ -215,7 +240,8 @@ TEST(CrateSim, SystemInformationLayoutIsConsistent)
             for (unsigned k = 0; k < cnt; ++k) {
                 uint16_t idx = rd16(d, p + 2 * k);
                 ASSERT_LT(idx, n);
-                if (b == 1 && level > 0 && names[idx] == "V0Set") v0set.push_back({idx, factors[idx]});
+                if (b == 1 && level > 0 && names[idx] == "V0Set")
+                    v0set.push_back({idx, factors[idx]});
             }
             p += 2 * cnt;
             ASSERT_EQ(d.at(p), ':');
@@ -225,7 +251,7 @@ TEST(CrateSim, SystemInformationLayoutIsConsistent)
     EXPECT_EQ(p, d.size());
     ASSERT_EQ(v0set.size(), 3u);
     EXPECT_EQ(v0set[0][0], v0set[2][0]);
-    EXPECT_NE(v0set[0][0], v0set[1][0]);  // channel 1 of slot 2 has its own descriptor
+    EXPECT_NE(v0set[0][0], v0set[1][0]); // channel 1 of slot 2 has its own descriptor
     EXPECT_EQ(v0set[1][1], 100);
 }
 
@@ -250,8 +276,8 @@ TEST(CrateSim, EventStreamComesFromTheCrateAddress)
     s.login(sim);
     sim.setChannelValue(0, 2, "VMon", 100.0);
     // One channel item (slot 0, channel 2, VMon) and one unknown parameter.
-    std::string items = be16(0) + ":" + be16(0) + ":" + be16(2) + ":VMon:" + be16(0) + ":" + be16(0) + ":" + be16(2) +
-                        ":Nope" + std::string(1, '\0');
+    std::string items = be16(0) + ":" + be16(0) + ":" + be16(2) + ":VMon:" + be16(0) + ":" + be16(0) + ":" +
+                        be16(2) + ":Nope" + std::string(1, '\0');
     std::string r = s.ask("NEWSUBSCRIBE", be16(evPort) + ":" + be16(2) + ":" + items);
     ASSERT_EQ(status(r, "NEWSUBSCRIBE"), 0) << r;
     std::string ids = dataOf(r, "NEWSUBSCRIBE").substr(3);
@@ -273,9 +299,11 @@ TEST(CrateSim, EventStreamComesFromTheCrateAddress)
 
     auto batch = [&](std::string &body) {
         std::string h;
-        if (!readAll(efd, h, 45, 3000)) return std::string();
+        if (!readAll(efd, h, 45, 3000))
+            return std::string();
         EXPECT_EQ(h.substr(0, 6), "KORUHV");
-        if (!readAll(efd, body, rd32(h, 41) - 45, 3000)) return std::string();
+        if (!readAll(efd, body, rd32(h, 41) - 45, 3000))
+            return std::string();
         return h;
     };
     // First the current value, then each change.
@@ -340,7 +368,7 @@ TEST(CrateSim, AcceptsRequestsWithAndWithoutFinalSeparator)
     s.login(sim);
     struct Case {
         const char *kw;
-        std::string args;  // after the header's ':'; empty with hasArgs false: no ':' after the session
+        std::string args; // after the header's ':'; empty with hasArgs false: no ':' after the session
         bool hasArgs;
     };
     const std::string nul(1, '\0');
@@ -366,7 +394,8 @@ TEST(CrateSim, AcceptsRequestsWithAndWithoutFinalSeparator)
         for (bool colon : {false, true}) {
             std::string body = std::string(c.kw) + ":" + s.sid + (c.hasArgs ? ":" + c.args : "");
             if (c.hasArgs && c.args.empty()) {
-                if (!colon) body.pop_back();  // "GETSYSINFO": ':' after the session or nothing
+                if (!colon)
+                    body.pop_back(); // "GETSYSINFO": ':' after the session or nothing
             } else if (colon) {
                 body += ":";
             }
@@ -376,10 +405,11 @@ TEST(CrateSim, AcceptsRequestsWithAndWithoutFinalSeparator)
     }
     // The subscription list ends with a NUL in place of its last ':', or with the ':'.
     for (const std::string &end : {nul, std::string(":")}) {
-        std::string r = s.ask("NEWSUBSCRIBE", be16(4999) + ":" + be16(1) + ":" + be16(1) + ":" + be16(0) + ":Temp" + end);
+        std::string r =
+            s.ask("NEWSUBSCRIBE", be16(4999) + ":" + be16(1) + ":" + be16(1) + ":" + be16(0) + ":Temp" + end);
         ASSERT_EQ(status(r, "NEWSUBSCRIBE"), 0);
         uint32_t id = rd32(dataOf(r, "NEWSUBSCRIBE"), 3);
-        EXPECT_EQ(id, 0x00FFFF02u);  // board 0, board item, its third board parameter
+        EXPECT_EQ(id, 0x00FFFF02u); // board 0, board item, its third board parameter
         r = s.ask("NEWUNSUBSCRIBE", be16(4999) + ":" + be16(1) + ":" + be32(id) + end);
         EXPECT_EQ(status(r, "NEWUNSUBSCRIBE"), 0);
         EXPECT_TRUE(sim.subscriptions().empty());
@@ -393,19 +423,20 @@ TEST(CrateSim, AcceptsRequestsWithAndWithoutFinalSeparator)
 
 TEST(CrateSim, RampFollowsSetValueAndKillStopsIt)
 {
-    CrateSim sim(CrateModel::smallCrate(), "127.0.0.27", 0, quiet());  // ramps only on tickNow
+    CrateSim sim(CrateModel::smallCrate(), "127.0.0.27", 0, quiet()); // ramps only on tickNow
     ASSERT_TRUE(sim.start());
     sim.setChannelValue(0, 1, "V0Set", 20.0);
-    sim.setChannelValue(0, 1, "RUp", 50.0);  // 5 V per 100 ms tick
+    sim.setChannelValue(0, 1, "RUp", 50.0); // 5 V per 100 ms tick
     sim.setChannelRaw(0, 1, "Pw", 1);
     sim.tickNow();
     EXPECT_DOUBLE_EQ(sim.channelValue(0, 1, "VMon").value(), 5.0);
-    EXPECT_EQ(sim.channelRaw(0, 1, "Status").value(), 0x3u);  // on, ramping up
-    for (int i = 0; i < 5; ++i) sim.tickNow();
+    EXPECT_EQ(sim.channelRaw(0, 1, "Status").value(), 0x3u); // on, ramping up
+    for (int i = 0; i < 5; ++i)
+        sim.tickNow();
     EXPECT_DOUBLE_EQ(sim.channelValue(0, 1, "VMon").value(), 20.0);
     EXPECT_EQ(sim.channelRaw(0, 1, "Status").value(), 0x1u);
     EXPECT_GT(sim.channelValue(0, 1, "IMon").value(), 0.0);
-    EXPECT_DOUBLE_EQ(sim.channelValue(0, 0, "VMon").value(), 0.0);  // other channels stay off
+    EXPECT_DOUBLE_EQ(sim.channelValue(0, 0, "VMon").value(), 0.0); // other channels stay off
     Logged s;
     s.login(sim);
     EXPECT_EQ(status(s.c.ask("KILL_2:" + s.sid), "KILL_2"), 0);

@@ -41,7 +41,10 @@ int connectTo(const std::string &address, uint16_t port)
     return fd;
 }
 
-void sendText(int fd, const std::string &s) { ASSERT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size())); }
+void sendText(int fd, const std::string &s)
+{
+    ASSERT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size()));
+}
 
 // One read with a bound; "" on time-out, sets eof when the peer closed.
 std::string readChunk(int fd, int timeoutMs, bool *eof = nullptr)
@@ -65,7 +68,9 @@ std::string readReply(int fd, int timeoutMs, const std::string &end = "\r\n")
     std::string out;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+        int left = int(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count());
         bool eof = false;
         std::string c = readChunk(fd, std::max(left, 1), &eof);
         out += c;
@@ -144,8 +149,8 @@ TEST_F(TcpSim, AnswersSetsMonitorsAndErrorsLikeTheModule)
     const Case cases[] = {
         {"$BD:03,CMD:SET,CH:1,PAR:VSET,VAL:150.0", "#BD:03,CMD:OK", false},
         {"$BD:03,CMD:MON,CH:1,PAR:VSET", "#BD:03,CMD:OK,VAL:0150.0", false},
-        {"$BD:03,CMD:MON,CH:2,PAR:VSET", "#BD:03,CMD:OK,VAL:0000.0;0150.0", false},  // CH = count: all
-        {"$BD:03,CMD:SET,CH:2,PAR:RUP,VAL:120", "#BD:03,CMD:OK", false},             // set on all channels
+        {"$BD:03,CMD:MON,CH:2,PAR:VSET", "#BD:03,CMD:OK,VAL:0000.0;0150.0", false}, // CH = count: all
+        {"$BD:03,CMD:SET,CH:2,PAR:RUP,VAL:120", "#BD:03,CMD:OK", false},            // set on all channels
         {"$BD:03,CMD:MON,CH:2,PAR:RUP", "#BD:03,CMD:OK,VAL:120;120", false},
         {"$BD:03,CMD:MON,CH:0,PAR:ISET", "#BD:03,CMD:OK,VAL:3000.00", false},
         {"$BD:03,CMD:MON,CH:0,PAR:STAT", "#BD:03,CMD:OK,VAL:00000", false},
@@ -174,7 +179,7 @@ TEST_F(TcpSim, AnswersSetsMonitorsAndErrorsLikeTheModule)
         {"$BD:03,CMD:MON,PAR:VMON", "#BD:03,CH:ERR", true},
         {"$BD:03,CMD:SET,PAR:BDNAME,VAL:X", "#BD:03,CMD:ERR", false},
         {"$BD:03,CMD:GET,PAR:BDNAME", "#BD:03,CMD:ERR", true},
-        {"$BD:3,CMD:MON,PAR:BDNAME", "", true},  // address not two digits: nobody feels addressed
+        {"$BD:3,CMD:MON,PAR:BDNAME", "", true}, // address not two digits: nobody feels addressed
     };
     for (const Case &c : cases) {
         size_t before = sim.violations().size();
@@ -203,15 +208,17 @@ TEST(L2290SimPhysics, RampsTripsAndClearsAlarms)
 {
     L2290Sim sim({L2290Module::make(0, 2)});
     sim.setTickPeriod(0ms);
-    auto req = [&](const std::string &line) { return sim.dialect().handle(line, true).text.value_or("<none>"); };
+    auto req = [&](const std::string &line) {
+        return sim.dialect().handle(line, true).text.value_or("<none>");
+    };
     ASSERT_EQ(req("$BD:00,CMD:SET,CH:0,PAR:VSET,VAL:100.0"), "#BD:00,CMD:OK");
     ASSERT_EQ(req("$BD:00,CMD:SET,CH:0,PAR:RUP,VAL:50"), "#BD:00,CMD:OK");
     ASSERT_EQ(req("$BD:00,CMD:SET,CH:0,PAR:RDW,VAL:25"), "#BD:00,CMD:OK");
     ASSERT_EQ(req("$BD:00,CMD:SET,CH:0,PAR:ON"), "#BD:00,CMD:OK");
     sim.advance(1.0);
     EXPECT_EQ(req("$BD:00,CMD:MON,CH:0,PAR:VMON"), "#BD:00,CMD:OK,VAL:0050.0");
-    EXPECT_EQ(req("$BD:00,CMD:MON,CH:0,PAR:STAT"), "#BD:00,CMD:OK,VAL:00003");  // on, ramping up
-    EXPECT_EQ(req("$BD:00,CMD:MON,CH:0,PAR:IMON"), "#BD:00,CMD:OK,VAL:0000.50");  // 50 V on 100 MOhm
+    EXPECT_EQ(req("$BD:00,CMD:MON,CH:0,PAR:STAT"), "#BD:00,CMD:OK,VAL:00003");   // on, ramping up
+    EXPECT_EQ(req("$BD:00,CMD:MON,CH:0,PAR:IMON"), "#BD:00,CMD:OK,VAL:0000.50"); // 50 V on 100 MOhm
     sim.advance(2.0);
     EXPECT_EQ(req("$BD:00,CMD:MON,CH:2,PAR:VMON"), "#BD:00,CMD:OK,VAL:0100.0;0000.0");
     EXPECT_EQ(req("$BD:00,CMD:MON,CH:0,PAR:STAT"), "#BD:00,CMD:OK,VAL:00001");
@@ -252,7 +259,7 @@ TEST_F(TcpSim, SilenceSwallowsTheRequestOnceThenTheModuleAnswers)
 {
     sim.addFault(Fault::silence("PAR:VSET,VAL"));
     EXPECT_EQ(ask(fd, "$BD:00,CMD:SET,CH:0,PAR:VSET,VAL:10.0", 200), "");
-    EXPECT_DOUBLE_EQ(sim.channel(0, 0).vset, 0.0);  // never reached the module
+    EXPECT_DOUBLE_EQ(sim.channel(0, 0).vset, 0.0); // never reached the module
     EXPECT_EQ(ask(fd, "$BD:00,CMD:SET,CH:0,PAR:VSET,VAL:10.0"), "#BD:00,CMD:OK\r\n");
     EXPECT_DOUBLE_EQ(sim.channel(0, 0).vset, 10.0);
     EXPECT_EQ(sim.pendingFaults(), 0);
@@ -260,10 +267,11 @@ TEST_F(TcpSim, SilenceSwallowsTheRequestOnceThenTheModuleAnswers)
 
 TEST_F(TcpSim, ErrorRepliesOfEveryKindLeaveTheModuleUnchanged)
 {
-    const std::pair<DeviceError, const char *> kinds[] = {
-        {DeviceError::Cmd, "#BD:00,CMD:ERR\r\n"}, {DeviceError::Ch, "#BD:00,CH:ERR\r\n"},
-        {DeviceError::Par, "#BD:00,PAR:ERR\r\n"}, {DeviceError::Val, "#BD:00,VAL:ERR\r\n"},
-        {DeviceError::Loc, "#BD:00,LOC:ERR\r\n"}};
+    const std::pair<DeviceError, const char *> kinds[] = {{DeviceError::Cmd, "#BD:00,CMD:ERR\r\n"},
+                                                          {DeviceError::Ch, "#BD:00,CH:ERR\r\n"},
+                                                          {DeviceError::Par, "#BD:00,PAR:ERR\r\n"},
+                                                          {DeviceError::Val, "#BD:00,VAL:ERR\r\n"},
+                                                          {DeviceError::Loc, "#BD:00,LOC:ERR\r\n"}};
     for (auto &[kind, reply] : kinds) {
         sim.addFault(Fault::errorReply("PAR:VSET", kind));
         EXPECT_EQ(ask(fd, "$BD:00,CMD:SET,CH:0,PAR:VSET,VAL:20.0"), reply);
@@ -303,7 +311,7 @@ TEST_F(TcpSim, LateReplyComesBeforeTheAnswerToTheNextRequest)
 {
     sim.addFault(Fault::late("PAR:BDNAME", 500));
     sendText(fd, "$BD:00,CMD:MON,PAR:BDNAME\r\n");
-    EXPECT_EQ(readReply(fd, 100), "");  // the client gives up here
+    EXPECT_EQ(readReply(fd, 100), ""); // the client gives up here
     sendText(fd, "$BD:00,CMD:MON,PAR:BDNCH\r\n");
     std::string both = readReply(fd, 2000);
     if (both.find("VAL:4") == std::string::npos)
@@ -382,7 +390,7 @@ TEST(L2290SimPty, ExchangesOneCommandRawAndHangsUpOnDrop)
     sim.dropConnections();
     bool eof = false;
     readChunk(fd, 1000, &eof);
-    EXPECT_TRUE(eof);  // the old line is hung up
+    EXPECT_TRUE(eof); // the old line is hung up
     ::close(fd);
     std::string renewed = sim.ptyName();
     ASSERT_FALSE(renewed.empty());
@@ -399,7 +407,7 @@ TEST(L2290SimPty, ReportsTheLineSettingsTheClientLeft)
     ASSERT_TRUE(sim.startPty()) << sim.error();
     PtyLineSettings ls;
     ASSERT_TRUE(sim.ptySettings(ls));
-    EXPECT_FALSE(ls.raw);  // as openpty made it: a client must configure the line
+    EXPECT_FALSE(ls.raw); // as openpty made it: a client must configure the line
     int fd = openPtySlave(sim.ptyName());
     ASSERT_GE(fd, 0);
     termios t{};
@@ -504,4 +512,4 @@ TEST(L2290SimProgram, ServesTcpAndPtyUntilSigterm)
     ::close(out);
 }
 
-}  // namespace
+} // namespace

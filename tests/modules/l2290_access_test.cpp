@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
+#include "../support/wait_progress.h"
 #include "l2290_support.h"
 #include "modules/l2290_backend.h"
 #include "modules/text_engine.h"
-#include "../support/wait_progress.h"
 
 using namespace l2290test;
 using namespace std::chrono_literals;

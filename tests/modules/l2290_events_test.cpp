@@ -110,9 +110,8 @@ TEST_F(L2290Test, ABatchKeepsItsFullLengthWhenARowFails)
     // The board row fails from now on: its record is missing, and the batch
     // still announces three, the last one all zero.
     sim->addFault(Fault::errorReply("PAR:BDILK", korusim::DeviceError::Par, -1));
-    const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) {
-        return x.records.size() == 3 && !find(x, "IlkStat", -1);
-    });
+    const Batch b = EventServer::readUntil(
+        fd, kWait, [](const Batch &x) { return x.records.size() == 3 && !find(x, "IlkStat", -1); });
     ASSERT_EQ(b.rc, 0);
     EXPECT_STREQ(b.records[0].name, "VMon");
     EXPECT_EQ(b.records[0].channel, 0);
@@ -195,7 +194,8 @@ TEST_F(L2290Test, KeepAliveLeavesOnTimeWhileARequestWaitsOnASilentUnit)
         const Batch b = EventServer::readUntil(fd, kWait, withRecords(0));
         ASSERT_EQ(b.rc, 0);
     }
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - first);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - first);
     EXPECT_LT(took.count(), 5000) << "keep-alive held back by the waiting request";
     sim->clearFaults();
     EXPECT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);

@@ -41,8 +41,8 @@ protected:
 
 using korutest::Batch;
 using korutest::EventServer;
-using korutest::kWait;
 using korutest::find;
+using korutest::kWait;
 
 // Names of this process's threads that the backend started.
 int pollThreadCount();

@@ -15,11 +15,11 @@
 #include <thread>
 
 #include "grp1_support.h"
-#include "modules/text_engine.h"
 #include "modules/bq71xxe_backend.h"
 #include "modules/bq71xxe_sim.h"
 #include "modules/l317e_backend.h"
 #include "modules/l317e_sim.h"
+#include "modules/text_engine.h"
 #include "modules/w9300_backend.h"
 #include "modules/w9300_sim.h"
 #include "modules/zjv_backend.h"
@@ -180,7 +180,8 @@ TEST_P(CommonTest, SubscribedValuesArriveAsEvents)
     const int again = server.accept(kWait, &ident);
     ASSERT_GE(again, 0);
     EXPECT_EQ(ident, tcpAddress());
-    const Batch one = EventServer::readUntil(again, kWait, [](const Batch &x) { return x.records.size() == 1; });
+    const Batch one =
+        EventServer::readUntil(again, kWait, [](const Batch &x) { return x.records.size() == 1; });
     EXPECT_EQ(one.rc, 0);
 }
 
@@ -233,7 +234,8 @@ TEST_P(CommonTest, KeepAliveLeavesOnTimeWhileARequestWaitsOverTcp)
         const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.empty(); });
         ASSERT_EQ(b.rc, 0);
     }
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - first);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - first);
     EXPECT_LT(took.count(), 5000) << "keep-alive held back by the waiting request";
 }
 
@@ -256,7 +258,8 @@ TEST_P(CommonTest, ALostEventConnectionIsOpenedAgainByTheNextSubscription)
     const int again = server.accept(kWait, &ident);
     ASSERT_GE(again, 0);
     EXPECT_EQ(ident, tcpAddress());
-    const Batch b = EventServer::readUntil(again, kWait, [](const Batch &x) { return x.records.size() == 2; });
+    const Batch b =
+        EventServer::readUntil(again, kWait, [](const Batch &x) { return x.records.size() == 2; });
     EXPECT_EQ(b.rc, 0);
 }
 

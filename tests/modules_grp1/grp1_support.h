@@ -52,12 +52,12 @@ private:
 };
 
 using korutest::Batch;
-using korutest::EventServer;
-using korutest::kWait;
-using korutest::find;
-using korutest::threadCount;
 using korutest::boardParams;
 using korutest::channelParams;
+using korutest::EventServer;
+using korutest::find;
+using korutest::kWait;
+using korutest::threadCount;
 using korutest::unsubscribeChannel;
 
 int subscribeChannel(int h, short port, unsigned short ch, const char *names, unsigned n);

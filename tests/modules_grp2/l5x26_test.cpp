@@ -61,8 +61,9 @@ std::string prop(int h, const char *param, const char *name, int *rc, int channe
 template <typename T> T propValue(int h, const char *param, const char *name, int channel = 0)
 {
     T v{};
-    const int rc = channel < 0 ? KORUHV_GetBdParamProp(h, 0, param, name, &v)
-                               : KORUHV_GetChParamProp(h, 0, static_cast<unsigned short>(channel), param, name, &v);
+    const int rc = channel < 0
+                       ? KORUHV_GetBdParamProp(h, 0, param, name, &v)
+                       : KORUHV_GetChParamProp(h, 0, static_cast<unsigned short>(channel), param, name, &v);
     EXPECT_EQ(rc, 0) << param << " " << name;
     return v;
 }
@@ -79,7 +80,8 @@ TEST_F(L5x26Test, OpensIdentifiesAndDescribesTheModule)
     char *models = nullptr, *descriptions = nullptr;
     unsigned *serials = nullptr;
     unsigned char *minors = nullptr, *majors = nullptr;
-    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
+    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors),
+              0);
     ASSERT_EQ(slots, 1);
     EXPECT_EQ(channels[0], 16);
     EXPECT_STREQ(models, "L5026");
@@ -87,8 +89,9 @@ TEST_F(L5x26Test, OpensIdentifiesAndDescribesTheModule)
     EXPECT_EQ(serials[0], 26000u);
     EXPECT_EQ(majors[0], 3);
     EXPECT_EQ(minors[0], 12);
-    for (void *p : {static_cast<void *>(channels), static_cast<void *>(models), static_cast<void *>(descriptions),
-                    static_cast<void *>(serials), static_cast<void *>(minors), static_cast<void *>(majors)})
+    for (void *p :
+         {static_cast<void *>(channels), static_cast<void *>(models), static_cast<void *>(descriptions),
+          static_cast<void *>(serials), static_cast<void *>(minors), static_cast<void *>(majors)})
         KORUHV_Free(p);
 
     EXPECT_EQ(boardParams(h), (std::vector<std::string>{"Offset", "MultiThr"}));
@@ -143,10 +146,10 @@ TEST_F(L5x26Test, PropertiesOfRows)
         int rc;
         const char *text;
     } cases[] = {
-        {"InPol", "Onstate", 0, 0, "Neg"},  {"InPol", "Offstate", 0, 0, "Pos"},
-        {"OROut", "Onstate", 0, 0, "Dis"},  {"FineGain", "Onstate", 0, 21, ""},
-        {"FineGain", "Enum", 0, 21, ""},    {"FineGain", "Colour", 0, 21, ""},
-        {"Offset", "Onstate", -1, 21, ""},  {"Shape", "Enum", 16, 10, ""},
+        {"InPol", "Onstate", 0, 0, "Neg"}, {"InPol", "Offstate", 0, 0, "Pos"},
+        {"OROut", "Onstate", 0, 0, "Dis"}, {"FineGain", "Onstate", 0, 21, ""},
+        {"FineGain", "Enum", 0, 21, ""},   {"FineGain", "Colour", 0, 21, ""},
+        {"Offset", "Onstate", -1, 21, ""}, {"Shape", "Enum", 16, 10, ""},
     };
     for (const Case &c : cases) {
         int rc = -1;
@@ -187,7 +190,7 @@ TEST_F(L5x26Test, ModelTextChoosesTheChannelTable)
         {AmpFamily::L5026, "L5026DB", 18, "TDiff", 0, "75 "},
         {AmpFamily::L5026, "L5026DB", 18, "TInt", 1, "30"},
         {AmpFamily::L5026, "L5026GEX", 18, "Shape", 0, "0.5"}, // 8 characters: the default table
-        {AmpFamily::L5026, "L5026XY", 0, nullptr, 0, nullptr},  // unknown variant: no channel table
+        {AmpFamily::L5026, "L5026XY", 0, nullptr, 0, nullptr}, // unknown variant: no channel table
         {AmpFamily::L5126, "L5126", 15, "MuxOut", 2, "FAUX Enabled"},
         {AmpFamily::L5126, "L5126GE", 15, "MuxOut", 2, "FAUX Enable"},
         {AmpFamily::L5126, "L5126DB", 0, nullptr, 0, nullptr},
@@ -215,11 +218,9 @@ TEST_F(L5x26Test, IdentificationFailuresRefuseTheOpen)
         int type;
         const char *model, *firmware;
     } cases[] = {
-        {kL5026Type, "L5126", "3.12"}, // another family's module
-        {kL5126Type, "L5026", "3.12"},
-        {kL5026Type, "L5026", "3"},    // release without minor
-        {kL5026Type, "L5026", "3."},
-        {kL5026Type, "L5026", ".12"},
+        {kL5026Type, "L5126", "3.12"},                             // another family's module
+        {kL5126Type, "L5026", "3.12"}, {kL5026Type, "L5026", "3"}, // release without minor
+        {kL5026Type, "L5026", "3."},   {kL5026Type, "L5026", ".12"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.model) + " " + c.firmware);

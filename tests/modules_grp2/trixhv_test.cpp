@@ -60,8 +60,8 @@ template <typename T> T chProp(int h, const char *param, const char *name, unsig
 }
 
 const std::vector<std::string> kBoard = {"BDILK", "BDCTR", "BDTERM", "BDALARM", "BDCLR"};
-const std::vector<std::string> kChannel = {"VSET", "VMON", "ISET", "IMON",    "MAXV", "RUP", "RDW",
-                                           "TRIP", "PDWN", "IMRANGE", "POL", "STAT", "ON",  "OFF"};
+const std::vector<std::string> kChannel = {"VSET", "VMON", "ISET",    "IMON", "MAXV", "RUP", "RDW",
+                                           "TRIP", "PDWN", "IMRANGE", "POL",  "STAT", "ON",  "OFF"};
 
 } // namespace
 
@@ -81,15 +81,17 @@ TEST_F(TrixhvTest, DiscoversItsParametersFromTheUnit)
     char *models = nullptr, *descriptions = nullptr;
     unsigned *serials = nullptr;
     unsigned char *minors = nullptr, *majors = nullptr;
-    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
+    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors),
+              0);
     EXPECT_EQ(slots, 1);
     EXPECT_EQ(channels[0], 4);
     EXPECT_STREQ(models, "TRIXHV4");
     EXPECT_EQ(serials[0], 4000u);
     EXPECT_EQ(majors[0], 2);
     EXPECT_EQ(minors[0], 5);
-    for (void *p : {static_cast<void *>(channels), static_cast<void *>(models), static_cast<void *>(descriptions),
-                    static_cast<void *>(serials), static_cast<void *>(minors), static_cast<void *>(majors)})
+    for (void *p :
+         {static_cast<void *>(channels), static_cast<void *>(models), static_cast<void *>(descriptions),
+          static_cast<void *>(serials), static_cast<void *>(minors), static_cast<void *>(majors)})
         KORUHV_Free(p);
 
     // Properties come from the descriptions.
@@ -273,8 +275,8 @@ TEST_F(TrixhvTest, ReadsWritesAndCommands)
     EXPECT_EQ(KORUHV_ExecComm(h, "NOSUCH"), 2); // sent, and refused by the unit
     EXPECT_EQ(sim->requestCount("PAR:NOSUCH"), 1u);
 
-    EXPECT_EQ(setChFloat(h, "VMON", 0, 1.0f), 3);  // read-only on a channel
-    EXPECT_EQ(setBdInt(h, "BDILK", 1), 2);         // read-only on the board
+    EXPECT_EQ(setChFloat(h, "VMON", 0, 1.0f), 3); // read-only on a channel
+    EXPECT_EQ(setBdInt(h, "BDILK", 1), 2);        // read-only on the board
     EXPECT_EQ(setChFloat(h, "NOPE", 0, 1.0f), 22);
     int rc = 0;
     getChFloat(h, "VSET", 4, &rc);
@@ -324,7 +326,8 @@ TEST_F(TrixhvTest, BoardValuesOnlyWhenTheyChange)
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "127.0.0.2");
 
-    Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return find(x, "BDALARM", -1) != nullptr; });
+    Batch b =
+        EventServer::readUntil(fd, kWait, [](const Batch &x) { return find(x, "BDALARM", -1) != nullptr; });
     ASSERT_EQ(b.rc, 0);
     EXPECT_EQ(find(b, "BDALARM", -1)->value.IntValue, 3);
     // Channel values come every cycle, the unchanged board value not again.

@@ -63,15 +63,17 @@ TEST_F(ZornTest, OpensOverTcpOnlyAndDescribesTheUnit)
     char *models = nullptr, *descriptions = nullptr;
     unsigned *serials = nullptr;
     unsigned char *minors = nullptr, *majors = nullptr;
-    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors), 0);
+    ASSERT_EQ(KORUHV_GetCrateMap(h, &slots, &channels, &models, &descriptions, &serials, &minors, &majors),
+              0);
     EXPECT_EQ(slots, 1);
     EXPECT_EQ(channels[0], 1);
     EXPECT_STREQ(models, "ZORN-300-30");
     EXPECT_EQ(serials[0], 0u);
     EXPECT_EQ(majors[0], 2); // from "ZR:2.10.5"
     EXPECT_EQ(minors[0], 10);
-    for (void *p : {static_cast<void *>(channels), static_cast<void *>(models), static_cast<void *>(descriptions),
-                    static_cast<void *>(serials), static_cast<void *>(minors), static_cast<void *>(majors)})
+    for (void *p :
+         {static_cast<void *>(channels), static_cast<void *>(models), static_cast<void *>(descriptions),
+          static_cast<void *>(serials), static_cast<void *>(minors), static_cast<void *>(majors)})
         KORUHV_Free(p);
 
     // "ClearAlarm" fills its 10-byte step; the list's final step ends it.
@@ -83,8 +85,8 @@ TEST_F(ZornTest, OpensOverTcpOnlyAndDescribesTheUnit)
     EXPECT_EQ(std::string(list + 60, 10), "ClearAlarm");
     EXPECT_EQ(list[70], '\0');
     KORUHV_Free(list);
-    EXPECT_EQ(channelParams(h, 0), (std::vector<std::string>{"VSet", "VMon", "ISet", "IMon", "ISetDir", "VSetDir",
-                                                             "IRamp", "VRamp", "ChStatus", "Pw"}));
+    EXPECT_EQ(channelParams(h, 0), (std::vector<std::string>{"VSet", "VMon", "ISet", "IMon", "ISetDir",
+                                                             "VSetDir", "IRamp", "VRamp", "ChStatus", "Pw"}));
     int rc = 0;
     channelParams(h, 1, &rc);
     EXPECT_EQ(rc, 10);

@@ -16,34 +16,56 @@
 
 namespace simwire {
 
-inline std::string be16(uint16_t v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
+inline std::string be16(uint16_t v)
+{
+    return std::string{char(v >> 8), char(v & 0xFF)};
+}
 inline std::string be32(uint32_t v)
 {
     return std::string{char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
 }
-inline std::string le16(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
+inline std::string le16(uint16_t v)
+{
+    return std::string{char(v & 0xFF), char(v >> 8)};
+}
 inline std::string le32(uint32_t v)
 {
     return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
 }
-inline uint16_t rdBe16(const std::string &s, size_t p) { return uint16_t((uint8_t(s.at(p)) << 8) | uint8_t(s.at(p + 1))); }
-inline uint32_t rdBe32(const std::string &s, size_t p) { return (uint32_t(rdBe16(s, p)) << 16) | rdBe16(s, p + 2); }
-inline uint16_t rdLe16(const std::string &s, size_t p) { return uint16_t(uint8_t(s.at(p)) | (uint8_t(s.at(p + 1)) << 8)); }
-inline uint32_t rdLe32(const std::string &s, size_t p) { return rdLe16(s, p) | (uint32_t(rdLe16(s, p + 2)) << 16); }
+inline uint16_t rdBe16(const std::string &s, size_t p)
+{
+    return uint16_t((uint8_t(s.at(p)) << 8) | uint8_t(s.at(p + 1)));
+}
+inline uint32_t rdBe32(const std::string &s, size_t p)
+{
+    return (uint32_t(rdBe16(s, p)) << 16) | rdBe16(s, p + 2);
+}
+inline uint16_t rdLe16(const std::string &s, size_t p)
+{
+    return uint16_t(uint8_t(s.at(p)) | (uint8_t(s.at(p + 1)) << 8));
+}
+inline uint32_t rdLe32(const std::string &s, size_t p)
+{
+    return rdLe16(s, p) | (uint32_t(rdLe16(s, p + 2)) << 16);
+}
 
 inline bool readAll(int fd, std::string &out, size_t n, int ms)
 {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     out.clear();
     while (out.size() < n) {
-        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
-                           .count());
-        if (left <= 0) return false;
+        int left = int(
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count());
+        if (left <= 0)
+            return false;
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, left) <= 0) return false;
+        if (::poll(&p, 1, left) <= 0)
+            return false;
         char buf[4096];
         ssize_t got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
-        if (got <= 0) return false;
+        if (got <= 0)
+            return false;
         out.append(buf, size_t(got));
     }
     return true;
@@ -55,7 +77,8 @@ struct Client {
     explicit Client(bool littleEndian = false) : little(littleEndian) {}
     ~Client()
     {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
     bool open(const std::string &ip, uint16_t port)
     {
@@ -74,13 +97,16 @@ struct Client {
     std::optional<std::string> reply(int ms = koru_test::kHangGuardMs)
     {
         std::string len, body;
-        if (!readAll(fd, len, 4, ms)) return std::nullopt;
-        if (!readAll(fd, body, little ? rdLe32(len, 0) : rdBe32(len, 0), ms)) return std::nullopt;
+        if (!readAll(fd, len, 4, ms))
+            return std::nullopt;
+        if (!readAll(fd, body, little ? rdLe32(len, 0) : rdBe32(len, 0), ms))
+            return std::nullopt;
         return body;
     }
     std::string ask(const std::string &body)
     {
-        if (!send(body)) return "<not sent>";
+        if (!send(body))
+            return "<not sent>";
         auto r = reply();
         return r ? *r : std::string("<no reply>");
     }
@@ -105,12 +131,14 @@ struct UdpReceiver {
     std::optional<std::string> next(int ms, std::string *from = nullptr)
     {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, ms) <= 0) return std::nullopt;
+        if (::poll(&p, 1, ms) <= 0)
+            return std::nullopt;
         char buf[8192];
         sockaddr_in a{};
         socklen_t l = sizeof a;
         ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&a), &l);
-        if (n < 0) return std::nullopt;
+        if (n < 0)
+            return std::nullopt;
         if (from) {
             char ip[INET_ADDRSTRLEN] = {};
             inet_ntop(AF_INET, &a.sin_addr, ip, sizeof ip);
@@ -120,4 +148,4 @@ struct UdpReceiver {
     }
 };
 
-}  // namespace simwire
+} // namespace simwire

@@ -130,4 +130,4 @@ void expectExchanges(korusim::TextLinkSim &sim, int fd, const std::vector<Exchan
     }
 }
 
-}  // namespace simgrp1
+} // namespace simgrp1

@@ -14,7 +14,7 @@
 namespace simgrp1 {
 
 int connectTo(const std::string &address, uint16_t port);
-int openPtySlave(const std::string &name);  // "pts/N", raw line
+int openPtySlave(const std::string &name); // "pts/N", raw line
 bool isPtsName(const std::string &s);
 // Reads until the text ends in `end`, the peer closes or timeoutMs passed.
 std::string readReply(int fd, int timeoutMs, const std::string &end = "\r\n");
@@ -26,7 +26,7 @@ pid_t spawnSim(const std::vector<std::string> &args, int &out);
 // Exit code (128 + signal when killed); kills it after 5 s.
 int waitExit(pid_t pid);
 
-}  // namespace simgrp1
+} // namespace simgrp1
 
 namespace korusim {
 class TextLinkSim;
@@ -46,4 +46,4 @@ struct Exchange {
 // (gtest expectations, the failing request named).
 void expectExchanges(korusim::TextLinkSim &sim, int fd, const std::vector<Exchange> &cases);
 
-}  // namespace simgrp1
+} // namespace simgrp1

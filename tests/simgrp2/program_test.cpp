@@ -148,4 +148,4 @@ TEST(SimGrp2Program, SerialFamiliesServeAPtyAndZornRefusesOne)
     EXPECT_EQ(z.stop(false), 2);
 }
 
-}  // namespace
+} // namespace

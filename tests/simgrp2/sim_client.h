@@ -35,7 +35,8 @@ inline std::string readReply(int fd, int timeoutMs)
     std::string out;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd p{fd, POLLIN, 0};
@@ -61,4 +62,4 @@ inline std::string exchange(int fd, const std::string &line, int timeoutMs = kor
     return readReply(fd, timeoutMs);
 }
 
-}  // namespace simgrp2
+} // namespace simgrp2

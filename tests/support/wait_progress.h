@@ -32,7 +32,8 @@ bool waitFor(Done done, Step step, std::chrono::milliseconds bound = kHangGuard)
 // passes first.
 template <typename Done> bool waitFor(Done done, std::chrono::milliseconds bound = kHangGuard)
 {
-    return waitFor(done, [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }, bound);
+    return waitFor(
+        done, [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }, bound);
 }
 
 } // namespace koru_test

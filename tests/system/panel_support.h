@@ -23,8 +23,8 @@ namespace paneltest {
 
 // The system tree of an open wrapper handle: system properties, boards,
 // board parameters, channels and channel parameters.
-KORUHVNode *buildTree(int handle, int systemType, int linkType, const QString &address, unsigned short slotCount,
-                      const QString &name = QStringLiteral("HVSYS"));
+KORUHVNode *buildTree(int handle, int systemType, int linkType, const QString &address,
+                      unsigned short slotCount, const QString &name = QStringLiteral("HVSYS"));
 
 // The panel as the system controller makes it, over an interface that owns
 // the tree. root may be null (tree not built); type -1 is the custom view.

@@ -3,12 +3,12 @@
 // refused ones), 48 V, fan speed, lamps, parameter and fan rows, the flag
 // and HV dialogs, the about box, the logging controls and the data-logging
 // and script dialogs they open.
-#include "FakeWrapper.h"
 #include "AppGlobals.h"
+#include "FakeWrapper.h"
 #include "KORUHVLogGlobals.h"
 #include "KORUHVNode.h"
-#include "KORUHVWidgetItem.h"
 #include "KORUHVSwitch.h"
+#include "KORUHVWidgetItem.h"
 #include "QAboutDialog.h"
 #include "QGenSignCfgDialog.h"
 #include "QHVRecoveryDialog.h"
@@ -31,8 +31,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMainWindow>
 #include <QLocale>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -209,14 +209,16 @@ TEST_F(PanelTest, ModelTextAndConnectionLabelPerType)
         make(c.type, scripted({}), QString::fromLatin1(c.address), c.link, c.slotCount);
         auto *model = panel()->findChild<QLabel *>(QStringLiteral("modelLabel"));
         auto *conn = panel()->findChild<QLabel *>(QStringLiteral("connLabel"));
-        EXPECT_TRUE(model->text().startsWith(QString::fromLatin1(c.model))) << c.type << model->text().toStdString();
+        EXPECT_TRUE(model->text().startsWith(QString::fromLatin1(c.model)))
+            << c.type << model->text().toStdString();
         EXPECT_EQ(conn->text(), QString::fromLatin1(c.conn)) << c.type;
         host.reset();
         fakehv::reset();
     }
     // The custom view: no tree, "Misc", no connection text.
     PanelHost custom(-1, -1, QString(), nullptr);
-    EXPECT_EQ(custom.panel->findChild<QLabel *>(QStringLiteral("modelLabel"))->text(), QStringLiteral("Misc"));
+    EXPECT_EQ(custom.panel->findChild<QLabel *>(QStringLiteral("modelLabel"))->text(),
+              QStringLiteral("Misc"));
     EXPECT_TRUE(custom.panel->findChild<QLabel *>(QStringLiteral("connLabel"))->text().isEmpty());
     EXPECT_TRUE(custom.panel->getIsCustomView());
 }
@@ -344,25 +346,28 @@ std::vector<std::string> written(const char *function, const char *name)
     for (const fakehv::Call &c : fakehv::callsOf(function))
         if (c.name == name)
             for (unsigned short item : c.list)
-                out.push_back((c.slot >= 0 ? std::to_string(c.slot) + "/" : std::string()) + std::to_string(item) + "=" +
-                              std::to_string(c.value.asU32()));
+                out.push_back((c.slot >= 0 ? std::to_string(c.slot) + "/" : std::string()) +
+                              std::to_string(item) + "=" + std::to_string(c.value.asU32()));
     return out;
 }
 
 TEST_F(PanelTest, ConfirmedCommandsYesSendsNoDoesNot)
 {
     const CommandCase cases[] = {
-        {2, &QSystemInformations::killClicked, Cmd::Kill, "You are sending kill signal to system HVSYS.", "Kill", ""},
+        {2, &QSystemInformations::killClicked, Cmd::Kill, "You are sending kill signal to system HVSYS.",
+         "Kill", ""},
         {3, &QSystemInformations::clearAlarmClicked, Cmd::ClearAlarm,
          "You are sending Clear Alarm signal to system HVSYS.", "ClearAlarm", ""},
         {13, &QSystemInformations::clearAlarmClicked, Cmd::ClearAlarm,
          "You are sending Clear Alarm signal to system HVSYS.", "BdClr", ""},
-        {16, &QSystemInformations::globalOnClicked, Cmd::GlobalOn, "You are sending Global ON signal to system HVSYS.",
-         "GlobalOn", ""},
+        {16, &QSystemInformations::globalOnClicked, Cmd::GlobalOn,
+         "You are sending Global ON signal to system HVSYS.", "GlobalOn", ""},
         {16, &QSystemInformations::globalOffClicked, Cmd::GlobalOff,
          "You are sending Global OFF signal to system HVSYS.", "GlobalOff", ""},
-        {6, &QSystemInformations::killClicked, Cmd::Kill, "You are sending kill signal to system HVSYS.", "", "Pw"},
-        {5, &QSystemInformations::killClicked, Cmd::Kill, "You are sending kill signal to system HVSYS.", "", "Pw"},
+        {6, &QSystemInformations::killClicked, Cmd::Kill, "You are sending kill signal to system HVSYS.", "",
+         "Pw"},
+        {5, &QSystemInformations::killClicked, Cmd::Kill, "You are sending kill signal to system HVSYS.", "",
+         "Pw"},
         {11, &QSystemInformations::turnOffAllClicked, Cmd::Kill,
          "You are turning off all channels of the system HVSYS.", "", "Pw"},
         {6, &QSystemInformations::clearAlarmClicked, Cmd::ClearAlarm,
@@ -462,8 +467,8 @@ TEST_F(PanelTest, Pw48YesNoCheckedUncheckedAndRefused)
         bool endsOn;
         int sent; // -1: nothing
     } cases[] = {
-        {false, true, 0, true, 1}, {false, false, 0, false, -1}, {true, true, 0, false, 0},
-        {true, false, 0, true, -1}, {false, true, 2, false, 1},  {true, true, 2, true, 0},
+        {false, true, 0, true, 1},  {false, false, 0, false, -1}, {true, true, 0, false, 0},
+        {true, false, 0, true, -1}, {false, true, 2, false, 1},   {true, true, 2, true, 0},
     };
     for (const Case &c : cases) {
         make(16, scripted(rackProps(true, c.startsOn ? 1 : 0, c.writeCode)));
@@ -515,7 +520,7 @@ TEST_F(PanelTest, FanSpeedLowWithFlagTrueFalseAbsent)
     enum Flag { True, False, Absent };
     struct Case {
         Flag flag;
-        bool yes;                 // answer to the caution box
+        bool yes; // answer to the caution box
         bool asks;
         std::vector<std::pair<std::string, int>> writes; // in order
         Cmd dummy;
@@ -529,9 +534,11 @@ TEST_F(PanelTest, FanSpeedLowWithFlagTrueFalseAbsent)
     for (const Case &c : cases) {
         auto props = crateProps();
         props.insert(props.begin() + 1, {"HVFanSpeed", prop(fakehv::SYSPROP_U16, 2, Raw::u16(2))});
-        props.erase(std::find_if(props.begin() + 2, props.end(), [](auto &p) { return p.first == "HVFanSpeed"; }));
+        props.erase(
+            std::find_if(props.begin() + 2, props.end(), [](auto &p) { return p.first == "HVFanSpeed"; }));
         if (c.flag != Absent)
-            props.push_back({"LowFanEnable", prop(fakehv::SYSPROP_ONOFF, 2, Raw::u16(c.flag == True ? 1 : 0))});
+            props.push_back(
+                {"LowFanEnable", prop(fakehv::SYSPROP_ONOFF, 2, Raw::u16(c.flag == True ? 1 : 0))});
         make(2, scripted(props));
         ASSERT_TRUE(panel()->hiFanButton->isChecked());
         EXPECT_TRUE(hasLitLook(panel()->hiFanButton));
@@ -674,7 +681,8 @@ TEST_F(PanelTest, FanRowsAreBuiltFromCompletePairs)
         ASSERT_EQ(size_t(rows.size()), c.rows.size()) << c.value;
         for (size_t i = 0; i < c.rows.size(); ++i) {
             EXPECT_TRUE(showsLamp(rows[int(i)]->findChild<QLabel *>(), c.rows[i].first)) << c.value << i;
-            EXPECT_EQ(rows[int(i)]->findChild<KORUHVWidgetItem *>()->getDataInValueField().toString(), c.rows[i].second);
+            EXPECT_EQ(rows[int(i)]->findChild<KORUHVWidgetItem *>()->getDataInValueField().toString(),
+                      c.rows[i].second);
         }
         // Lines are numbered from Fan0.
         if (!c.rows.empty()) {
@@ -694,7 +702,9 @@ TEST_F(PanelTest, FanRowsFollowLiveValuesWithTheSameRule)
     make(2, scripted(crateProps()));
     KORUHVNode *hv = param(QStringLiteral("HVFanStat"));
     KORUHVNode *pw = param(QStringLiteral("PWFanStat"));
-    auto reading = [](QWidget *row) { return row->findChild<KORUHVWidgetItem *>()->getDataInValueField().toString(); };
+    auto reading = [](QWidget *row) {
+        return row->findChild<KORUHVWidgetItem *>()->getDataInValueField().toString();
+    };
 
     setLive(QStringLiteral("HVFanStat"), QStringLiteral("0:1600:1:1700"));
     panel()->updateReadFanStatValues(hv);
@@ -728,7 +738,9 @@ QCheckBox *box(QWidget *dialog, int i)
 
 void pressOk(QWidget *dialog, bool ok = true)
 {
-    dialog->findChild<QDialogButtonBox *>()->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+    dialog->findChild<QDialogButtonBox *>()
+        ->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)
+        ->click();
 }
 
 TEST_F(PanelTest, FlagDialogsShowMasksAndSendThem)
@@ -847,7 +859,8 @@ TEST_F(PanelTest, RecoveryAndResetButtonsWriteOneBitEach)
         });
         click(panel()->commandButton(reset ? Cmd::ResetFlagCfg : Cmd::RecoveryFlag));
         ASSERT_EQ(answers.seen().size(), 1u);
-        EXPECT_EQ(answers.seen()[0].title, reset ? QStringLiteral("HW Reset") : QStringLiteral("HW Recovery"));
+        EXPECT_EQ(answers.seen()[0].title,
+                  reset ? QStringLiteral("HW Reset") : QStringLiteral("HW Recovery"));
         EXPECT_TRUE(pressed);
         std::vector<int> sent;
         for (const fakehv::Call &call : fakehv::callsOf("KORUHV_SetSysProp")) {
@@ -857,7 +870,8 @@ TEST_F(PanelTest, RecoveryAndResetButtonsWriteOneBitEach)
         const std::vector<int> expected =
             reset ? std::vector<int>{256, 512, 1024, 2048, 4096, 8192} : std::vector<int>{1, 2, 4, 8, 16, 32};
         EXPECT_EQ(sent, expected);
-        EXPECT_EQ(param(QStringLiteral("RstRecFlag"))->getNodeValue().KORUHVGetValue().toInt(), reset ? 8192 : 32);
+        EXPECT_EQ(param(QStringLiteral("RstRecFlag"))->getNodeValue().KORUHVGetValue().toInt(),
+                  reset ? 8192 : 32);
         host.reset();
         fakehv::reset();
     }
@@ -906,17 +920,21 @@ TEST_F(PanelTest, AboutTextsByTerritory)
         about.setAttribute(Qt::WA_DeleteOnClose, false);
         EXPECT_EQ(about.windowTitle(), QStringLiteral("About LUMO2020"));
         EXPECT_EQ(about.findChild<QLabel *>(QStringLiteral("nameLabel"))->text(), QStringLiteral("LUMO2020"));
-        EXPECT_EQ(about.findChild<QLabel *>(QStringLiteral("versionLabel"))->text(), QStringLiteral("Version 1.14.0"));
+        EXPECT_EQ(about.findChild<QLabel *>(QStringLiteral("versionLabel"))->text(),
+                  QStringLiteral("Version 1.14.0"));
         for (const char *label : {"label_4", "label_7", "label_8"})
-            EXPECT_EQ(about.findChild<QLabel *>(QString::fromLatin1(label))->text().contains(QLatin1String("regional"),
-                                                                                              Qt::CaseInsensitive),
+            EXPECT_EQ(about.findChild<QLabel *>(QString::fromLatin1(label))
+                          ->text()
+                          .contains(QLatin1String("regional"), Qt::CaseInsensitive),
                       regional)
                 << label;
-        EXPECT_FALSE(about.findChild<QLabel *>(QStringLiteral("label_7"))->text().contains(QLatin1String("mailto")));
-        EXPECT_TRUE(about.findChild<QLabel *>(QStringLiteral("label_5"))
-                        ->text()
-                        .contains(QLatin1String("Our Software Support Group is available for questions, support and "
-                                                "any other software related issue concerning KORU Power Supplies.")));
+        EXPECT_FALSE(
+            about.findChild<QLabel *>(QStringLiteral("label_7"))->text().contains(QLatin1String("mailto")));
+        EXPECT_TRUE(
+            about.findChild<QLabel *>(QStringLiteral("label_5"))
+                ->text()
+                .contains(QLatin1String("Our Software Support Group is available for questions, support and "
+                                        "any other software related issue concerning KORU Power Supplies.")));
         EXPECT_FALSE(about.findChild<QLabel *>(QStringLiteral("imgLabel"))->pixmap().isNull());
     }
     QLocale::setDefault(saved);
@@ -1039,21 +1057,25 @@ TEST_F(PanelTest, SelectionRestylesTheButtonsOfEachType)
         int type;
         std::vector<Cmd> restyled;
     } cases[] = {
-        {2, {C::Sessions, C::Kill, C::ClearAlarm, C::ResetFlagCfg, C::CrateMap, C::GenSignCfg, C::TechInfo, C::SysInfo}},
+        {2,
+         {C::Sessions, C::Kill, C::ClearAlarm, C::ResetFlagCfg, C::CrateMap, C::GenSignCfg, C::TechInfo,
+          C::SysInfo}},
         {5, {C::CrateMap, C::Kill}},
         {6, {C::Kill, C::ClearAlarm}},
         {11, {C::Kill, C::ClearAlarm}},
         {8, {}},
         {9, {}},
-        {16, {C::Sessions, C::Kill, C::ClearAlarm, C::TechInfo, C::CrateMap, C::GlobalOn, C::GlobalOff, C::CpuInfo,
-              C::SysInfo, C::Pw48, C::RecoveryFlag, C::ResetFlagCfg}},
+        {16,
+         {C::Sessions, C::Kill, C::ClearAlarm, C::TechInfo, C::CrateMap, C::GlobalOn, C::GlobalOff,
+          C::CpuInfo, C::SysInfo, C::Pw48, C::RecoveryFlag, C::ResetFlagCfg}},
     };
     for (const Case &c : cases) {
         make(c.type, scripted({}));
         panel()->setSelected(false);
         for (int i = 0; i < syspanel::CommandButtonCount; ++i) {
             const bool restyled = std::find(c.restyled.begin(), c.restyled.end(), Cmd(i)) != c.restyled.end();
-            EXPECT_EQ(hasUnselectedLook(panel()->commandButton(Cmd(i))), restyled) << c.type << " button " << i;
+            EXPECT_EQ(hasUnselectedLook(panel()->commandButton(Cmd(i))), restyled)
+                << c.type << " button " << i;
         }
         host.reset();
         fakehv::reset();
@@ -1200,7 +1222,8 @@ TEST_F(PanelTest, LiveValuesReachTheOpenDialogOnly)
         liveTech("HvPwSM", QStringLiteral("-1:0:0:0:0"));
         liveTech("OutputLevel", 1);
         liveSys("CPULoad", QStringLiteral("7:8:9")); // not this dialog's value
-        seen << sysdlg::lampStateOf(w->findChild<QLabel *>(QStringLiteral("chOn"))) << childText(w, "mainStat");
+        seen << sysdlg::lampStateOf(w->findChild<QLabel *>(QStringLiteral("chOn")))
+             << childText(w, "mainStat");
         ttl = w->findChild<KORUHVSwitch *>()->isChecked();
         qobject_cast<QDialog *>(w)->reject();
     });
@@ -1267,10 +1290,10 @@ TEST_F(PanelTest, LaunchersOpenAndCloseTwentyTimesUnderLiveValues)
             }
         });
         live.start(1);
-        const std::vector<Cmd> buttons = type == 16 ? std::vector<Cmd>{Cmd::Sessions, Cmd::CrateMap, Cmd::TechInfo,
-                                                                       Cmd::CpuInfo, Cmd::SysInfo}
-                                                    : std::vector<Cmd>{Cmd::Sessions, Cmd::CrateMap,
-                                                                       Cmd::TechInfo, Cmd::SysInfo};
+        const std::vector<Cmd> buttons =
+            type == 16
+                ? std::vector<Cmd>{Cmd::Sessions, Cmd::CrateMap, Cmd::TechInfo, Cmd::CpuInfo, Cmd::SysInfo}
+                : std::vector<Cmd>{Cmd::Sessions, Cmd::CrateMap, Cmd::TechInfo, Cmd::SysInfo};
         for (int i = 0; i < 20; ++i) {
             ModalAnswerer answers;
             for (size_t b = 0; b < buttons.size(); ++b)
@@ -1385,7 +1408,8 @@ TEST_F(PanelLaunchTest, LogOpensTheSetupDialogOncePerClick)
         answers.then([](QWidget *w) {
             ASSERT_NE(qobject_cast<QLogDialog *>(w), nullptr);
             EXPECT_EQ(w->parentWidget(), nullptr);
-            click(w->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Cancel));
+            click(w->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))
+                      ->button(QDialogButtonBox::Cancel));
         });
         click(log);
         EXPECT_FALSE(answers.timedOut());

@@ -13,14 +13,14 @@
 #include "views_support.h"
 
 #include <QComboBox>
-#include <QMenu>
 #include <QDialog>
-#include <QTimer>
 #include <QDoubleSpinBox>
-#include <QSignalSpy>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -42,21 +42,25 @@ fakehv::Param fp(unsigned type, unsigned mode, Raw v, std::map<std::string, Raw>
 
 std::map<std::string, Raw> limits(float max)
 {
-    return {{"Minval", Raw::f32(0)}, {"Maxval", Raw::f32(max)}, {"Decimal", Raw::i16(1)},
-            {"Unit", Raw::u16(1)},   {"Exp", Raw::i16(0)}};
+    return {{"Minval", Raw::f32(0)},
+            {"Maxval", Raw::f32(max)},
+            {"Decimal", Raw::i16(1)},
+            {"Unit", Raw::u16(1)},
+            {"Exp", Raw::i16(0)}};
 }
 
 void fillChannel(fakehv::Channel &ch, float vset, float max, bool withTripInt)
 {
     ch.name = "ch";
-    ch.params = {{"Name", fp(5, 2, Raw::text("dup"))}, // a second "Name" beside the model's own
-                 {"Trip", fp(0, 2, Raw::f32(1), limits(100))},
-                 {"RUp", fp(0, 2, Raw::f32(5), limits(100))},
-                 {"VSet", fp(0, 2, Raw::f32(vset), limits(max))},
-                 {"ISet", fp(0, 2, Raw::f32(10), limits(300))},
-                 {"Status", fp(2, 0, Raw::u32(0))},
-                 {"Pw", fp(1, 2, Raw::u32(0), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}})},
-                 {"VMon", fp(0, 0, Raw::f32(0), limits(3100))}};
+    ch.params = {
+        {"Name", fp(5, 2, Raw::text("dup"))}, // a second "Name" beside the model's own
+        {"Trip", fp(0, 2, Raw::f32(1), limits(100))},
+        {"RUp", fp(0, 2, Raw::f32(5), limits(100))},
+        {"VSet", fp(0, 2, Raw::f32(vset), limits(max))},
+        {"ISet", fp(0, 2, Raw::f32(10), limits(300))},
+        {"Status", fp(2, 0, Raw::u32(0))},
+        {"Pw", fp(1, 2, Raw::u32(0), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}})},
+        {"VMon", fp(0, 0, Raw::f32(0), limits(3100))}};
     if (withTripInt)
         ch.params.push_back({"TripInt", fp(4, 2, Raw::u32(0))});
 }
@@ -82,7 +86,8 @@ protected:
         fakehv::System sys;
         fakehv::Board &b0 = sys.addBoard(0, 4);
         for (size_t i = 0; i < b0.channels.size(); ++i)
-            fillChannel(b0.channels[i], i == 2 ? 1500.0f : 100.0f + float(i), i == 3 ? 1505.0f : 3000.0f, true);
+            fillChannel(b0.channels[i], i == 2 ? 1500.0f : 100.0f + float(i), i == 3 ? 1505.0f : 3000.0f,
+                        true);
         sys.addBoard(2, 2);
         for (auto &ch : sys.crate[2].channels)
             fillChannel(ch, 200.0f, 3000.0f, false);
@@ -141,7 +146,8 @@ TEST_F(TableWindow, LeadingColumnsRowsAndLabels)
     QStringList headers;
     for (int c = 0; c < table->columnCount(); ++c)
         headers << table->horizontalHeaderItem(c)->text();
-    EXPECT_EQ(headers, QStringList({"Name", "ISet", "VSet", "VMon", "Pw", "Status", "RUp", "Trip", "TripInt"}));
+    EXPECT_EQ(headers,
+              QStringList({"Name", "ISet", "VSet", "VMon", "Pw", "Status", "RUp", "Trip", "TripInt"}));
     ASSERT_EQ(table->rowCount(), 6);
     EXPECT_EQ(table->verticalHeaderItem(0)->text(), "00.000");
     EXPECT_EQ(table->verticalHeaderItem(5)->text(), "02.001");
@@ -243,7 +249,8 @@ TEST_F(TableWindow, MultiCellAbsoluteAndOffset)
         table->item(r, column("VSet"))->setSelected(true);
     auto *editor = new KORUHVWidgetItem(table->viewport(), node(0, "VSet"));
     editor->setOffsetTable(table);
-    QObject::connect(editor, &KORUHVWidgetItem::endEditing, table, &QCustomTableWidget::setValueForAllSelected);
+    QObject::connect(editor, &KORUHVWidgetItem::endEditing, table,
+                     &QCustomTableWidget::setValueForAllSelected);
     editor->createInternalWidget(DATA_FLOAT, ACCESS_READ_WRITE, "V", 100.0f, 1, true);
     auto *spin = qobject_cast<QDoubleSpinBox *>(editor->getValueFieldWidget());
     spin->setValue(1500);
@@ -397,7 +404,8 @@ TEST(CustomView, MirrorsAndAlarmRowOfTheMirror)
     auto root = std::make_unique<KORUHVNode>();
     root->KORUHVPrepareNode("customView", NODE_GROUP, -1, -1, "", "", "");
     root->addChildNode(tree.get());
-    std::unique_ptr<QSubWindow> w(KORUHVCreateSubWindow(nullptr, nullptr, 4, true, root.get(), "CustomView", {}));
+    std::unique_ptr<QSubWindow> w(
+        KORUHVCreateSubWindow(nullptr, nullptr, 4, true, root.get(), "CustomView", {}));
     QCustomTableWidget *t = w->getTableWidget();
     ASSERT_EQ(t->rowCount(), 2);
     EXPECT_EQ(w->getViewModeCombo(), nullptr);

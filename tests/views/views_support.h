@@ -4,11 +4,11 @@
 #ifndef VIEWS_TEST_SUPPORT_H
 #define VIEWS_TEST_SUPPORT_H
 
+#include "../support/wait_progress.h"
 #include "KORUHVConfig.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVUtils.h"
-#include "../support/wait_progress.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -63,8 +63,8 @@ inline void applyDisplayProperties(KORUHVNode *p)
             exp = short(v.toInt());
     }
     if (haveUnit)
-        p->setExpUnitShortForm(KORUHVUtils::KORUHVConvertPropertyExpShortForm(exp)
-                               + KORUHVUtils::KORUHVConvertPropertyUnitShortForm(unit));
+        p->setExpUnitShortForm(KORUHVUtils::KORUHVConvertPropertyExpShortForm(exp) +
+                               KORUHVUtils::KORUHVConvertPropertyUnitShortForm(unit));
 }
 
 /* The tree of an open system, level by level, with the parameters'
@@ -82,7 +82,8 @@ inline KORUHVNode *buildTree(int h, int sysType, const QString &name = QStringLi
         const unsigned short s = slot->getBdSlotNr();
         for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(h, s, slot->getBdChCount())) {
             slot->addChildNode(ch);
-            for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateChannelParams(h, sysType, s, ch->getChIdx())) {
+            for (KORUHVNode *p :
+                 KORUHVConfig::KORUHVConfigCreateChannelParams(h, sysType, s, ch->getChIdx())) {
                 for (KORUHVNodeProperty *q : KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
                          h, p->getNodeName(), p->getParWrapperType(), s, ch->getChIdx()))
                     p->addProperty(q);

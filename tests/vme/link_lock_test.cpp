@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <csignal>
 
-#include "vme_test_util.h"
 #include "../support/wait_progress.h"
+#include "vme_test_util.h"
 
 using namespace vmetest;
 using namespace koruvme;
@@ -40,11 +40,11 @@ bool reap(pid_t child, int *status)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 TEST(VmeLockTest, NamesByKind)
 {
-    BoardEntry e {};
+    BoardEntry e{};
     char name[64];
     e.linkKind = 0;
     e.linkNumber = 0;
@@ -102,7 +102,7 @@ TEST(VmeLockTest, HolderThatDiesLeavesTheLockUsable)
             _exit(1);
         char c = 'x';
         (void)!write(ready[1], &c, 1);
-        _exit(0);  // dies holding the lock
+        _exit(0); // dies holding the lock
     }
     // Without our copy of the write end, a child that fails ends the read.
     close(ready[1]);
@@ -133,7 +133,7 @@ TEST(VmeLockTest, TwoProcessesSerialise)
         mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(shared, MAP_FAILED);
     shared[0] = 0;
-    shared[1] = 0;  // odd entries seen
+    shared[1] = 0; // odd entries seen
     auto work = [&](SharedMutex *lock) {
         for (int i = 0; i < 50; ++i) {
             shared_mutex_lock(lock);
@@ -186,7 +186,7 @@ TEST(VmeLockTest, HandleCallsRecoverAfterAHolderDied)
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
-        _exit(vme_link_lock(h) == 0 ? 0 : 1);  // dies holding the lock
+        _exit(vme_link_lock(h) == 0 ? 0 : 1); // dies holding the lock
     int status = 0;
     ASSERT_TRUE(reap(child, &status));
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
