@@ -14,6 +14,8 @@
 
 #include <functional>
 
+#include "../support/wait_progress.h"
+
 /* One modal box seen by the answerer. */
 struct BoxRecord {
     QString className;
@@ -26,11 +28,12 @@ struct BoxRecord {
 /* Answers every modal box (never a progress dialog) from a timer: records it
  * and clicks the button whose text is `click` (the default button, else the
  * first, when none matches); other modal dialogs are rejected. Stops after
- * `limitMs` so that no test can hang on it. */
+ * `limitMs` so that no test can hang on it (only a hang: the default
+ * bound counts minutes). */
 class ModalAnswerer : public QObject {
     Q_OBJECT
 public:
-    explicit ModalAnswerer(QString click = QString(), int limitMs = 30000);
+    explicit ModalAnswerer(QString click = QString(), int limitMs = koru_test::kHangGuardMs);
     QVector<BoxRecord> boxes;
     QString click;
 
@@ -68,7 +71,8 @@ unsigned short freeLoopbackPort(const char *address = "127.0.0.1");
  * /proc/self/task): ours, not the ones Qt starts and names itself. */
 int processThreadCount();
 
-/* Polls until cond holds or the time runs out; processes events meanwhile. */
-bool waitUntil(const std::function<bool()> &cond, int timeoutMs = 5000);
+/* Polls until cond holds; processes events meanwhile. The default bound
+ * only catches a hang (see wait_progress.h). */
+bool waitUntil(const std::function<bool()> &cond, int timeoutMs = koru_test::kHangGuardMs);
 
 #endif

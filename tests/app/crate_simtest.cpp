@@ -96,14 +96,14 @@ TEST_F(CrateSimShell, DisconnectingWhileItStreamsJoinsEveryThread)
     start("127.0.0.4");
     QSystemInterface *s = connectCrate("127.0.0.4");
     ASSERT_TRUE(s);
-    ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 1; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 1; })) << "no event reader";
     ASSERT_TRUE(waitUntil([&] { return processThreadCount() >= baseline + 2; }));
     ModalAnswerer answer;
     window->disconnectFromSystem(0);
     EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
     EXPECT_TRUE(answer.boxes.isEmpty());
     /* The crate's own session threads end on their side shortly after. */
-    EXPECT_TRUE(waitUntil([&] { return processThreadCount() <= baseline; }, 5000))
+    EXPECT_TRUE(waitUntil([&] { return processThreadCount() <= baseline; }))
         << processThreadCount() << " threads, " << baseline << " before";
 }
 
@@ -112,12 +112,13 @@ TEST_F(CrateSimShell, ClosingTheWindowWhileItStreamsJoinsEveryThread)
     start("127.0.0.5");
     QSystemInterface *s = connectCrate("127.0.0.5");
     ASSERT_TRUE(s);
-    ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 1; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 1; })) << "no event reader";
     QCloseEvent close;
     QCoreApplication::sendEvent(window, &close);
     EXPECT_TRUE(close.isAccepted());
     delete window;
     window = nullptr;
     stopEventServer();
-    EXPECT_TRUE(waitUntil([&] { return processThreadCount() <= baseline - 1; }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return processThreadCount() <= baseline - 1; }))
+        << processThreadCount() << " threads, " << baseline << " before";
 }

@@ -135,6 +135,6 @@ TEST_F(GroupsSimShell, ATwelveMemberV0SetGroupWrittenOnceReachesBothCrates)
 
     for (korusim::CrateSim *sim : {first.get(), second.get()})
         for (unsigned c = 0; c < 6; ++c)
-            EXPECT_TRUE(waitUntil([&] { return sim->channelRaw(0, c, "V0Set") == 15000u; }, 5000))
+            EXPECT_TRUE(waitUntil([&] { return sim->channelRaw(0, c, "V0Set") == 15000u; }))
                 << "channel " << c << ": raw " << sim->channelRaw(0, c, "V0Set").value_or(0);
 }

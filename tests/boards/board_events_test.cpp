@@ -65,14 +65,14 @@ TEST_F(EventsTest, BoardValuesArriveInOneBatchPerCycle)
     char br[4] = {};
     ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.apiPort(), 0, "Uptime:Temp", 2, br), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "1_2_ee000000"); // the address text the system was opened with
 
     float vset = 250.0f;
     unsigned short two = 2;
     ASSERT_EQ(KORUHV_SetChParam(h, 0, "VSet", 1, &two, &vset), 0);
-    const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) {
+    const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) {
         const EventRecord *r = find(x, "VSet", 2);
         return x.records.size() == 4 && r && r->value.FloatValue == 250.0f;
     });
@@ -105,17 +105,17 @@ TEST_F(EventsTest, LastUnsubscribeClosesAndNextSubscribeReconnects)
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);
     ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
-    EXPECT_TRUE(EventServer::closedWithin(fd, 3s));
+    EXPECT_TRUE(EventServer::closedWithin(fd, kWait));
 
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "IMon", 1), 0);
-    const int fd2 = server.accept(5s, &ident);
+    const int fd2 = server.accept(kWait, &ident);
     ASSERT_GE(fd2, 0);
     EXPECT_EQ(ident, "1_2_ee000000");
-    const Batch b = EventServer::readUntil(fd2, 5s, withRecords(1));
+    const Batch b = EventServer::readUntil(fd2, kWait, withRecords(1));
     ASSERT_EQ(b.rc, 0);
     EXPECT_STREQ(b.records[0].name, "IMon");
 }
@@ -126,19 +126,19 @@ TEST_F(EventsTest, SilentBoardKeepsTheConnectionAliveAndResumes)
     ASSERT_GE(h, 0);
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
-    const int fd = server.accept(5s, nullptr);
+    const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);
     stub.failReads(place, 0xFFFFFFFFu, -1);
     const int readsBefore = stub.readCount(place);
     // Only empty batches while the board does not answer.
-    const Batch empty = EventServer::readUntil(fd, 5s, withRecords(0));
+    const Batch empty = EventServer::readUntil(fd, kWait, withRecords(0));
     ASSERT_EQ(empty.rc, 0);
     std::this_thread::sleep_for(500ms);
     // The thread keeps its period: no burst of reads against a dead board.
     EXPECT_LT(stub.readCount(place) - readsBefore, 40);
     stub.failReads(-1, 0xFFFFFFFFu, 0);
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);
 }
 
 TEST_F(EventsTest, LostSubscriberIsReplacedAtTheNextSubscribe)
@@ -148,17 +148,21 @@ TEST_F(EventsTest, LostSubscriberIsReplacedAtTheNextSubscribe)
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
     std::string ident;
-    int fd = server.accept(5s, &ident);
+    int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "0_1");
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);
+    const EventServer::LibraryEnd library = EventServer::libraryEnd(fd);
+    ASSERT_GE(library.fd, 0);
     server.drop(fd); // the program's event thread went away
-    std::this_thread::sleep_for(800ms);
+    // The backend's sends fail and it closes its end.
+    ASSERT_TRUE(koru_test::waitFor([&] { return !EventServer::isOpen(library); }))
+        << "the backend still holds its event connection";
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, "VMon", 1), 0);
-    fd = server.accept(5s, &ident);
+    fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "0_1");
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(2)).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(2)).rc, 0);
 }
 
 TEST_F(EventsTest, FailedConnectionLeavesNothingSubscribed)
@@ -174,17 +178,17 @@ TEST_F(EventsTest, FailedConnectionLeavesNothingSubscribed)
     EventServer server;
     // The same item again: subscribed afresh and polled.
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "VMon", 1), 0);
-    const int fd = server.accept(5s, nullptr);
+    const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, withRecords(1)).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, withRecords(1)).rc, 0);
 
     const int u = openUnit();
     ASSERT_GE(u, 0);
     EXPECT_EQ(subscribeChannel(u, deadPort, 0, "VMon", 1), 28);
     ASSERT_EQ(subscribeChannel(u, server.apiPort(), 3, "VSet", 1), 0);
-    const int fd2 = server.accept(5s, nullptr);
+    const int fd2 = server.accept(kWait, nullptr);
     ASSERT_GE(fd2, 0);
-    const Batch b = EventServer::readUntil(fd2, 5s, withRecords(1));
+    const Batch b = EventServer::readUntil(fd2, kWait, withRecords(1));
     ASSERT_EQ(b.rc, 0);
     EXPECT_STREQ(b.records[0].name, "VSet");
 }
@@ -200,9 +204,9 @@ TEST_F(EventsTest, UnitCurrentMonitorsFollowTheRange)
     EventServer server;
     char results[4] = {};
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "IMonL:IMonH:IMRange:Pw", 4, results), 0);
-    const int fd = server.accept(5s, nullptr);
+    const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
-    Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) {
+    Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) {
         const EventRecord *r = find(x, "IMonH", 0);
         return x.records.size() == 4 && r && r->value.FloatValue == 20.0f;
     });
@@ -213,7 +217,7 @@ TEST_F(EventsTest, UnitCurrentMonitorsFollowTheRange)
     EXPECT_EQ(find(b, "Pw", 0)->system, 0); // the instance index
 
     ASSERT_EQ(setInt(h, "IMRange", 0, 1), 0);
-    b = EventServer::readUntil(fd, 5s, [](const Batch &x) {
+    b = EventServer::readUntil(fd, kWait, [](const Batch &x) {
         const EventRecord *r = find(x, "IMonL", 0);
         return x.records.size() == 4 && r && r->value.FloatValue == 20.0f;
     });
@@ -225,7 +229,7 @@ TEST_F(EventsTest, UnitCurrentMonitorsFollowTheRange)
     ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 2, "VMon", 1, ur), 0);
     EXPECT_EQ(ur[0], 0);
     ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 0, "IMonL:IMonH:IMRange", 3), 0);
-    b = EventServer::readUntil(fd, 5s, withRecords(1));
+    b = EventServer::readUntil(fd, kWait, withRecords(1));
     ASSERT_EQ(b.rc, 0);
     EXPECT_STREQ(b.records[0].name, "Pw");
 }
@@ -243,9 +247,9 @@ TEST_F(EventsTest, UnitBoardItemsActOnTheWholeRow)
     EXPECT_EQ(uint8_t(br[0]), 0);
     EXPECT_EQ(uint8_t(br[1]), 255);
     EXPECT_EQ(uint8_t(br[2]), 0);
-    const int fd = server.accept(5s, nullptr);
+    const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
-    Batch b = EventServer::readUntil(fd, 5s, withRecords(2));
+    Batch b = EventServer::readUntil(fd, kWait, withRecords(2));
     ASSERT_EQ(b.rc, 0);
     ASSERT_NE(find(b, "VMon", 0), nullptr);
     ASSERT_NE(find(b, "VSet", 0), nullptr);
@@ -254,7 +258,7 @@ TEST_F(EventsTest, UnitBoardItemsActOnTheWholeRow)
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 2, "VMax", 1), 0);
     ASSERT_EQ(KORUHV_SubscribeBoardParams(h, server.apiPort(), 0, "VMax", 1, br), 0);
     EXPECT_EQ(uint8_t(br[0]), 0);
-    b = EventServer::readUntil(fd, 5s, withRecords(3));
+    b = EventServer::readUntil(fd, kWait, withRecords(3));
     ASSERT_EQ(b.rc, 0);
     ASSERT_NE(find(b, "VMax", 2), nullptr);
     EXPECT_EQ(find(b, "VMax", 0), nullptr);
@@ -265,7 +269,7 @@ TEST_F(EventsTest, UnitBoardItemsActOnTheWholeRow)
     ASSERT_EQ(KORUHV_UnSubscribeBoardParams(h, server.apiPort(), 0, "VMon:VMon", 2, ur), 0);
     EXPECT_EQ(ur[0], 0);
     EXPECT_EQ(ur[1], 0);
-    b = EventServer::readUntil(fd, 5s, withRecords(2));
+    b = EventServer::readUntil(fd, kWait, withRecords(2));
     ASSERT_EQ(b.rc, 0);
     EXPECT_EQ(find(b, "VMon", 0), nullptr);
     EXPECT_EQ(find(b, "VMon", 3), nullptr);
@@ -282,20 +286,20 @@ TEST_F(EventsTest, CloseWithActiveSubscriptionIsPromptAndComplete)
     EventServer server;
     ASSERT_EQ(subscribeChannel(w, server.apiPort(), 0, "VMon", 1), 0);
     ASSERT_EQ(subscribeChannel(u, server.apiPort(), 0, "VMon", 1), 0);
-    const int fw = server.accept(5s, nullptr);
-    const int fu = server.accept(5s, nullptr);
+    const int fw = server.accept(kWait, nullptr);
+    const int fu = server.accept(kWait, nullptr);
     ASSERT_GE(fw, 0);
     ASSERT_GE(fu, 0);
-    ASSERT_EQ(EventServer::readUntil(fw, 5s, withRecords(1)).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fw, kWait, withRecords(1)).rc, 0);
 
     for (int h : {w, u}) {
         const auto start = std::chrono::steady_clock::now();
         close(h);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s); // the margin is for a loaded machine
     }
     EXPECT_EQ(threadCount(), threads) << "every polling thread is joined";
-    EXPECT_TRUE(EventServer::closedWithin(fw, 2s));
-    EXPECT_TRUE(EventServer::closedWithin(fu, 2s));
+    EXPECT_TRUE(EventServer::closedWithin(fw, kWait));
+    EXPECT_TRUE(EventServer::closedWithin(fu, kWait));
     EXPECT_EQ(stub.openDevices(), 0);
     // Nothing local is open any more: a local socket has no reader.
     KORUHV_SYSTEMSTATUS_t st;

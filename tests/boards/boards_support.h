@@ -57,6 +57,7 @@ protected:
 using korutest::Batch;
 using korutest::EventServer;
 using korutest::find;
+using korutest::kWait;
 using korutest::threadCount; // threadCount(): every thread of this process
 
 } // namespace boardstest

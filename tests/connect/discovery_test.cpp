@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "../support/wait_progress.h"
 #include "DeviceDiscovery.h"
 #include "QAutodetectDialog.h"
 #include "QConnectDialog.h"
@@ -332,8 +333,8 @@ TEST_F(DiscoveryDialogTest, HelpBoxAndCloseButton)
 {
     QString text;
     QTimer::singleShot(0, [&] {
-        for (int i = 0; i < 200 && !QApplication::activeModalWidget(); ++i)
-            QTest::qWait(5);
+        koru_test::waitFor([] { return QApplication::activeModalWidget() != nullptr; },
+                           [] { QTest::qWait(5); });
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             text = box->text();
             box->accept();

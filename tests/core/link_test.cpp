@@ -113,7 +113,7 @@ TEST(SerialLinkTest, RepliesInChunksSlowAndMissing)
     pty.put("part");
     auto t0 = steady_clock::now();
     EXPECT_EQ(Serial_ReadReply(fd, buf, sizeof buf), 0);
-    EXPECT_LT(steady_clock::now() - t0, 1500ms);
+    EXPECT_LT(steady_clock::now() - t0, 5s); // about 600 ms; the margin is for a loaded machine
     EXPECT_STREQ(buf, "part");
 
     // Nothing at all: 29 after about 600 ms.
@@ -122,7 +122,7 @@ TEST(SerialLinkTest, RepliesInChunksSlowAndMissing)
     EXPECT_EQ(Serial_ReadReply(fd, buf, sizeof buf), LINK_FAILED);
     const auto waited = steady_clock::now() - t0;
     EXPECT_GE(waited, 500ms);
-    EXPECT_LT(waited, 1500ms);
+    EXPECT_LT(waited, 5s);
     Serial_Close(fd);
 }
 
@@ -151,7 +151,7 @@ TEST(SerialLinkTest, WritesLoopOverShortWrites)
     for (int i = 0; i < 3000; ++i)
         big += "ABCDEFGHIJ";
     std::string got;
-    std::thread reader([&] { got = readAll(pty.master, big.size(), 10000); });
+    std::thread reader([&] { got = readAll(pty.master, big.size(), koru_test::kHangGuardMs); });
     EXPECT_EQ(Serial_WriteString(fd, big.c_str()), 0);
     reader.join();
     EXPECT_EQ(got, big);
@@ -214,13 +214,13 @@ TEST(TcpLinkTest, RepliesSplitStalledMissingAndCapped)
     put("half");
     auto t0 = steady_clock::now();
     EXPECT_EQ(Tcp_ReadReply(s, buf, sizeof buf), 0);
-    EXPECT_LT(steady_clock::now() - t0, 3s);
+    EXPECT_LT(steady_clock::now() - t0, 10s); // about 1 s
     EXPECT_STREQ(buf, "half");
 
     // No reply within 1 s.
     t0 = steady_clock::now();
     EXPECT_EQ(Tcp_ReadReply(s, buf, sizeof buf), LINK_FAILED);
-    EXPECT_LT(steady_clock::now() - t0, 3s);
+    EXPECT_LT(steady_clock::now() - t0, 10s); // about 1 s
     EXPECT_STREQ(buf, "");
 
     // Capacity.
@@ -232,7 +232,7 @@ TEST(TcpLinkTest, RepliesSplitStalledMissingAndCapped)
     // Sends.
     EXPECT_EQ(Tcp_SendString(s, nullptr), LINK_NULL_TEXT);
     EXPECT_EQ(Tcp_SendString(s, "RD VMON\r\n"), 0);
-    EXPECT_EQ(readAll(peer, 9, 2000), "RD VMON\r\n");
+    EXPECT_EQ(readAll(peer, 9, koru_test::kHangGuardMs), "RD VMON\r\n");
     // Peer closed: sends fail (no signal) with 2.
     ::close(peer);
     std::this_thread::sleep_for(50ms);

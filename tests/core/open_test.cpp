@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "../support/wait_progress.h"
 #include "sys_table.h"
 #include "test_backends.h"
 
@@ -262,9 +263,7 @@ TEST_F(OpenTest, CallsOnASlotStillOpeningDoNotReachTheBackend)
         const int rc = KORUHV_InitSystem(6, 0, (void *)"10.0.9.1", "", "", &h);
         return rc == 0 ? h : -1;
     });
-    const auto until = std::chrono::steady_clock::now() + 5s;
-    while (Sys_Slot(0)->inUse.load() == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(1ms);
+    koru_test::waitFor([] { return Sys_Slot(0)->inUse.load() != 0; });
     ASSERT_EQ(Sys_Slot(0)->inUse.load(), 1); // claimed, backend still opening
     const unsigned short ch[1] = {0};
     float v[1];

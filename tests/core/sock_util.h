@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "../support/wait_progress.h"
+
 namespace coretest {
 
 struct Listener {
@@ -33,11 +35,11 @@ struct Listener {
         if (fd >= 0)
             ::close(fd);
     }
-    // Accepts within 5 s; -1 otherwise.
+    // Accepts the next connection; -1 only when none comes (a hang).
     int accept()
     {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1)
+        if (::poll(&p, 1, koru_test::kHangGuardMs) != 1)
             return -1;
         return ::accept(fd, nullptr, nullptr);
     }

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/wait_progress.h"
+
 namespace testdev {
 
 inline std::string le16(uint16_t v)
@@ -93,23 +95,14 @@ public:
             }
         return false;
     }
-    bool waitConnections(int n, int ms = 5000)
+    // Wait for progress; the bound only catches a hang.
+    bool waitConnections(int n, std::chrono::milliseconds bound = koru_test::kHangGuard)
     {
-        for (int i = 0; i < ms / 10; ++i) {
-            if (connections() >= n)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return koru_test::waitFor([&] { return connections() >= n; }, bound);
     }
-    bool waitRequests(size_t n, int ms = 5000)
+    bool waitRequests(size_t n, std::chrono::milliseconds bound = koru_test::kHangGuard)
     {
-        for (int i = 0; i < ms / 10; ++i) {
-            if (requests().size() >= n)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return koru_test::waitFor([&] { return requests().size() >= n; }, bound);
     }
     void closeAll()
     {

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "../support/wait_progress.h"
 #include "KORUHVWrapper.h"
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
@@ -147,8 +148,7 @@ TEST(P8080Sim, LoginMapParametersAndProperties)
     KORUHV_Free(list);
     size_t before = f.sim.requestsFor("GLOBALON").size();
     EXPECT_EQ(KORUHV_ExecComm(f.h, "GlobalOn"), 0);
-    for (int i = 0; i < 100 && f.sim.requestsFor("GLOBALON").size() == before; ++i)
-        std::this_thread::sleep_for(10ms);
+    koru_test::waitFor([&] { return f.sim.requestsFor("GLOBALON").size() != before; });
     EXPECT_EQ(f.sim.requestsFor("GLOBALON").size(), before + 1);
     EXPECT_EQ(KORUHV_DeinitSystem(f.h), 0);
     f.h = -1;
@@ -176,7 +176,7 @@ TEST(P8080Sim, EventsOnTheRackConnectionAndKeepAliveAnswers)
     EXPECT_EQ(res[1], 0);
     ASSERT_EQ(KORUHV_SubscribeSystemParams(f.h, 4400, "Temp:Label", 2, res), 0);
     EXPECT_EQ(res[0], 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(5s));
+    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
     int sock = -1;
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
     ASSERT_GE(sock, 0);
@@ -195,8 +195,7 @@ TEST(P8080Sim, EventsOnTheRackConnectionAndKeepAliveAnswers)
     f.sim.sendKeepAlive(3);
     ASSERT_TRUE(
         waitRecord(sock, "KeepAlive", -1, &rec, [](const EventRecord &r) { return r.value.IntValue == 3; }));
-    for (int i = 0; i < 100 && f.sim.keepAliveAnswers() == answers; ++i)
-        std::this_thread::sleep_for(10ms);
+    koru_test::waitFor([&] { return f.sim.keepAliveAnswers() != answers; });
     EXPECT_EQ(f.sim.keepAliveAnswers(), answers + 1);
 
     ASSERT_EQ(KORUHV_UnSubscribeChannelParams(f.h, 4400, 0, 1, "V0Set:Pw", 2, res), 0);
@@ -227,7 +226,7 @@ TEST(P8080Sim, ItemIdZeroIsAnOrdinaryItem)
     ASSERT_EQ(KORUHV_SubscribeChannelParams(f.h, 4400, 0, 0, "V0Set:VMon", 2, res), 0);
     EXPECT_EQ(res[0], 0);
     EXPECT_EQ(res[1], 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(5s));
+    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
     int sock = -1;
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
     ASSERT_GE(sock, 0);
@@ -299,7 +298,7 @@ TEST(P8080Sim, CutEventBatchEndsTheStream)
     ASSERT_EQ(f.rc, 0);
     char res[1];
     ASSERT_EQ(KORUHV_SubscribeSystemParams(f.h, 4400, "Temp", 1, res), 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(5s));
+    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
     int sock = -1;
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
     korusim::P8080EventFault cut;
@@ -326,7 +325,7 @@ TEST(P8080Sim, KeepAliveAnswersDoNotInterleaveWithRequests)
     ASSERT_EQ(f.rc, 0);
     char res[1];
     ASSERT_EQ(KORUHV_SubscribeSystemParams(f.h, 4400, "Temp", 1, res), 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(5s));
+    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
     int sock = -1;
     ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
     std::atomic<bool> stop{false};
@@ -354,8 +353,7 @@ TEST(P8080Sim, KeepAliveAnswersDoNotInterleaveWithRequests)
         if (KORUHV_GetChParam(f.h, 0, "VMon", 4, ch, out) != 0)
             ++failures;
     }
-    for (int i = 0; i < 200 && f.sim.keepAliveAnswers() < 20; ++i)
-        std::this_thread::sleep_for(10ms);
+    koru_test::waitFor([&] { return f.sim.keepAliveAnswers() >= 20; });
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(f.sim.keepAliveAnswers(), 20);
     stop = true;

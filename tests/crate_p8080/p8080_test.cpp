@@ -506,7 +506,7 @@ TEST(P8080Api, OperationsAgainstScriptedRack)
 
     before = rack.server.requests().size();
     EXPECT_EQ(KORUHV_SetSysProp(h, "Kill", &t), 0);
-    ASSERT_TRUE(rack.server.waitRequests(before + 1));
+    ASSERT_TRUE(rack.server.waitRequests(before + 1)) << "no KILL request";
     EXPECT_EQ(rack.server.requests().back().substr(0, 10), "KILL:" + le32(kSession) + ":");
     EXPECT_EQ(rack.server.requests().back().size(), 12u);
 
@@ -554,7 +554,7 @@ TEST(P8080Events, SubscriptionOpensEventConnectionAndKeepAliveIsAnswered)
     EXPECT_EQ(en.substr(14, 4), ":" + le16(3) + ":");
     // The item list keeps the crate protocol's big-endian encoding.
     EXPECT_EQ(en.substr(18, 9), std::string("\0\0:\0\x03:\0\0:", 9));
-    ASSERT_TRUE(events.waitConnections(1));
+    ASSERT_TRUE(events.waitConnections(1)) << "no event connection";
     int sock = -1;
     ASSERT_EQ(KORUHV_GetSysProp(h, "EventDataSocket", &sock), 0);
     ASSERT_GE(sock, 0);
@@ -573,7 +573,7 @@ TEST(P8080Events, SubscriptionOpensEventConnectionAndKeepAliveIsAnswered)
     EXPECT_EQ(ev[0].system, h);
     EXPECT_STREQ(ev[1].name, "KeepAlive");
     KORUHV_FreeEventData(&ev);
-    ASSERT_TRUE(rack.server.waitRequests(before + 1));
+    ASSERT_TRUE(rack.server.waitRequests(before + 1)) << "the keep-alive was not answered";
     EXPECT_EQ(keywordOf(rack.server.requests().back()), "KEEPALIVE");
 
     P8080_SetEventIdleForTest(200);

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/wait_progress.h"
+
 #include "crate/crate_sim.h"
 
 using namespace korusim;
@@ -80,7 +82,7 @@ struct Client {
         std::string f = be32(uint32_t(body.size())) + body;
         ASSERT_EQ(::send(fd, f.data(), f.size(), MSG_NOSIGNAL), ssize_t(f.size()));
     }
-    std::optional<std::string> reply(int ms = 3000)
+    std::optional<std::string> reply(int ms = koru_test::kHangGuardMs)
     {
         std::string len, body;
         if (!readAll(fd, len, 4, ms))
@@ -286,7 +288,7 @@ TEST(CrateSim, EventStreamComesFromTheCrateAddress)
     EXPECT_EQ(rd32(ids, 4), 0xFFFFFFFFu);
 
     pollfd pf{lfd, POLLIN, 0};
-    ASSERT_EQ(::poll(&pf, 1, 3000), 1);
+    ASSERT_EQ(::poll(&pf, 1, koru_test::kHangGuardMs), 1) << "no event connection";
     sockaddr_in peer{};
     socklen_t pl = sizeof peer;
     int efd = ::accept(lfd, reinterpret_cast<sockaddr *>(&peer), &pl);

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/wait_progress.h"
+
 #include "modules/l2290_sim.h"
 
 using namespace korusim;
@@ -84,7 +86,7 @@ bool isPtsName(const std::string &s)
            s.find_first_not_of("0123456789", 4) == std::string::npos;
 }
 
-std::string ask(int fd, const std::string &request, int timeoutMs = 1000)
+std::string ask(int fd, const std::string &request, int timeoutMs = koru_test::kHangGuardMs)
 {
     sendText(fd, request + "\r\n");
     return readReply(fd, timeoutMs);
@@ -458,12 +460,10 @@ pid_t spawn(std::vector<std::string> args, int &out)
 
 int waitExit(pid_t pid)
 {
-    for (int i = 0; i < 500; ++i) {
-        int st = 0;
-        if (::waitpid(pid, &st, WNOHANG) == pid)
-            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        std::this_thread::sleep_for(10ms);
-    }
+    // Waits for the exit; only a hang ends the wait early (SIGKILL, -1).
+    int st = 0;
+    if (koru_test::waitFor([&] { return ::waitpid(pid, &st, WNOHANG) == pid; }))
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return -1;

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "../support/wait_progress.h"
 #include "l2290_support.h"
 #include "modules/l2290_backend.h"
 #include "modules/text_engine.h"
@@ -134,9 +135,8 @@ TEST_F(L2290Test, ModulesOnOneAddressShareOneConnection)
     EXPECT_EQ(sim->connectionsAccepted(), 1);
     close(b);
     close(c);
-    for (int i = 0; i < 50 && sim->openConnections() != 0; ++i)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(sim->openConnections(), 0);
+    EXPECT_TRUE(koru_test::waitFor([&] { return sim->openConnections() == 0; }))
+        << sim->openConnections() << " connections still open";
 }
 
 TEST_F(L2290Test, ModulesOnOnePseudoTerminalShareItsDescriptor)
@@ -570,7 +570,7 @@ TEST_F(L2290Test, AUnitWithMoreChannelsThanTheTablesServesTheFirstEight)
     EventServer server;
     char result[1];
     ASSERT_EQ(KORUHV_SubscribeChannelParams(h, server.apiPort(), 0, 7, "VMon", 1, result), 0);
-    const int fd = server.accept(5s, nullptr);
+    const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
     const Batch b = EventServer::read(fd);
     ASSERT_EQ(b.rc, 0);
@@ -643,11 +643,11 @@ TEST_F(L2290Test, ResettingTheInstanceTableStopsEverything)
     EventServer server;
     char result[1];
     ASSERT_EQ(KORUHV_SubscribeChannelParams(h, server.apiPort(), 0, 0, "VMon", 1, result), 0);
-    const int fd = server.accept(5s, nullptr);
+    const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
     koruhv::L2290_ResetInstances();
     EXPECT_EQ(pollThreadCount(), 0);
-    EXPECT_TRUE(EventServer::closedWithin(fd, 2s));
+    EXPECT_TRUE(EventServer::closedWithin(fd, kWait));
     int rc = 0;
     getFloat(h, "VSet", 0, &rc);
     EXPECT_EQ(rc, 4098); // the backend knows the instance no more

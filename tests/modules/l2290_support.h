@@ -42,6 +42,7 @@ protected:
 using korutest::Batch;
 using korutest::EventServer;
 using korutest::find;
+using korutest::kWait;
 
 // Names of this process's threads that the backend started.
 int pollThreadCount();

@@ -150,12 +150,12 @@ TEST_P(CommonTest, SubscribedValuesArriveAsEvents)
         ++expected;
     }
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, tcpAddress()); // the exact address text the system was opened with
 
     const Batch b =
-        EventServer::readUntil(fd, 5s, [&](const Batch &x) { return x.records.size() == expected; });
+        EventServer::readUntil(fd, kWait, [&](const Batch &x) { return x.records.size() == expected; });
     ASSERT_EQ(b.rc, 0);
     ASSERT_EQ(b.records.size(), expected);
     if (c().boardParam) {
@@ -175,12 +175,13 @@ TEST_P(CommonTest, SubscribedValuesArriveAsEvents)
     if (c().boardParam) {
         ASSERT_EQ(KORUHV_UnSubscribeBoardParams(h, server.apiPort(), 0, c().boardParam, 1, results), 0);
     }
-    EXPECT_TRUE(EventServer::closedWithin(fd, 3s));
+    EXPECT_TRUE(EventServer::closedWithin(fd, kWait));
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, c().channelParam, 1), 0);
-    const int again = server.accept(5s, &ident);
+    const int again = server.accept(kWait, &ident);
     ASSERT_GE(again, 0);
     EXPECT_EQ(ident, tcpAddress());
-    const Batch one = EventServer::readUntil(again, 5s, [](const Batch &x) { return x.records.size() == 1; });
+    const Batch one =
+        EventServer::readUntil(again, kWait, [](const Batch &x) { return x.records.size() == 1; });
     EXPECT_EQ(one.rc, 0);
 }
 
@@ -191,20 +192,20 @@ TEST_P(CommonTest, EventsOverAPseudoTerminalAndASilentUnitKeepsTheConnectionAliv
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, c().channelParam, 1), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, ptyAddress());
-    const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 1; });
+    const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 1; });
     ASSERT_EQ(b.rc, 0);
 
     // Nothing to report: empty batches, at least every 5 s.
     sim->addFault(Fault::silence("", -1));
-    const Batch empty = EventServer::readUntil(fd, 12s, [](const Batch &x) { return x.records.empty(); });
+    const Batch empty = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.empty(); });
     EXPECT_EQ(empty.rc, 0);
     const auto t0 = std::chrono::steady_clock::now();
     const Batch next = EventServer::read(fd);
     EXPECT_EQ(next.rc, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 6s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s); // 5 s; the reader would wait 15 s
 }
 
 // The keep-alive runs by the clock over TCP too, while a request waits on
@@ -219,22 +220,23 @@ TEST_P(CommonTest, KeepAliveLeavesOnTimeWhileARequestWaitsOverTcp)
     const int h = open(tcpAddress());
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, c().channelParam, 1), 0);
-    const int fd = server.accept(5s, nullptr);
+    const int fd = server.accept(kWait, nullptr);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 1; }).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 1; }).rc, 0);
 
     sim->addFault(Fault::silence("", -1));
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.empty(); }).rc, 0);
-    auto last = std::chrono::steady_clock::now();
-    std::chrono::milliseconds longest{0};
-    for (int i = 0; i < 5; ++i) {
-        const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.empty(); });
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.empty(); }).rc, 0);
+    // The time of 8 empty batches: about 2 s on time, 8 s or more when each
+    // waits for a request; a sum, not the longest gap, leaves room for the
+    // stalls of a loaded machine.
+    const auto first = std::chrono::steady_clock::now();
+    for (int i = 0; i < 8; ++i) {
+        const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.empty(); });
         ASSERT_EQ(b.rc, 0);
-        const auto now = std::chrono::steady_clock::now();
-        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(now - last));
-        last = now;
     }
-    EXPECT_LT(longest.count(), 750) << "keep-alive held back by the waiting request";
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - first);
+    EXPECT_LT(took.count(), 5000) << "keep-alive held back by the waiting request";
 }
 
 TEST_P(CommonTest, ALostEventConnectionIsOpenedAgainByTheNextSubscription)
@@ -244,15 +246,20 @@ TEST_P(CommonTest, ALostEventConnectionIsOpenedAgainByTheNextSubscription)
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, c().channelParam, 1), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
+    const EventServer::LibraryEnd library = EventServer::libraryEnd(fd);
+    ASSERT_GE(library.fd, 0);
     ::shutdown(fd, SHUT_RDWR); // the program's side goes away
-    std::this_thread::sleep_for(2s);
+    // The backend's sends fail and it closes its end.
+    ASSERT_TRUE(koru_test::waitFor([&] { return !EventServer::isOpen(library); }))
+        << "the backend still holds its event connection";
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 1, c().channelParam, 1), 0);
-    const int again = server.accept(5s, &ident);
+    const int again = server.accept(kWait, &ident);
     ASSERT_GE(again, 0);
     EXPECT_EQ(ident, tcpAddress());
-    const Batch b = EventServer::readUntil(again, 5s, [](const Batch &x) { return x.records.size() == 2; });
+    const Batch b =
+        EventServer::readUntil(again, kWait, [](const Batch &x) { return x.records.size() == 2; });
     EXPECT_EQ(b.rc, 0);
 }
 
@@ -263,16 +270,16 @@ TEST_P(CommonTest, ClosingWithAnActiveSubscriptionIsBounded)
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, c().channelParam, 1), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 1; }).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 1; }).rc, 0);
     EXPECT_EQ(threadCount(c().threadName), 1);
     sim->addFault(Fault::silence("", -1)); // the thread may be inside a request
     const auto t0 = std::chrono::steady_clock::now();
     close(h);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s); // the margin is for a loaded machine
     EXPECT_EQ(threadCount(c().threadName), 0);
-    EXPECT_TRUE(EventServer::closedWithin(fd, 2s));
+    EXPECT_TRUE(EventServer::closedWithin(fd, kWait));
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, CommonTest, ::testing::ValuesIn(kCases),

@@ -56,6 +56,7 @@ using korutest::boardParams;
 using korutest::channelParams;
 using korutest::EventServer;
 using korutest::find;
+using korutest::kWait;
 using korutest::threadCount;
 using korutest::unsubscribeChannel;
 

@@ -184,10 +184,10 @@ TEST_F(L317ETest, EventsOfAllSixteenChannelsFromOneRequest)
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 15, "FineGain:Name:CoarGain", 3), 0);
     ASSERT_EQ(subscribeBoard(h, server.apiPort(), "MuxOut", 1), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "127.0.0.2_0");
-    const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 4; });
+    const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 4; });
     ASSERT_EQ(b.rc, 0);
     ASSERT_NE(find(b, "FineGain", 15), nullptr);
     EXPECT_FLOAT_EQ(find(b, "FineGain", 15)->value.FloatValue, 200.0f);

@@ -248,10 +248,10 @@ TEST_F(W9300Test, EventsOfTheCrateAndOfEverySubscribedChannel)
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 5, "VMon", 1), 0);
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 7, "VMon:Name", 2), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "127.0.0.2");
-    const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 6; });
+    const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 6; });
     ASSERT_EQ(b.rc, 0);
     ASSERT_NE(find(b, "Temp", -1), nullptr);
     EXPECT_FLOAT_EQ(find(b, "Temp", -1)->value.FloatValue, 33.0f);
@@ -266,7 +266,7 @@ TEST_F(W9300Test, EventsOfTheCrateAndOfEverySubscribedChannel)
     EXPECT_EQ(sim->lines("CH:7,PAR:VMON").back(), "$CMD:MON,CH:7,PAR:VMON"); // one request per channel
 
     ASSERT_EQ(setBoardInt(h, "Pw", 1), 0);
-    const Batch on = EventServer::readUntil(fd, 5s, [](const Batch &x) {
+    const Batch on = EventServer::readUntil(fd, kWait, [](const Batch &x) {
         const EventRecord *r = find(x, "Pw", -1);
         return r && r->value.IntValue == 1;
     });

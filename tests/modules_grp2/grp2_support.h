@@ -35,6 +35,7 @@ protected:
 using korutest::Batch;
 using korutest::EventServer;
 using korutest::find;
+using korutest::kWait;
 using korutest::threadCount; // ("L5026 poll")
 
 // Typed reads of one channel or of the board (slot 0); a failed read

@@ -332,7 +332,7 @@ TEST_F(L5x26Test, DeviceErrorsAndTimeouts)
     const auto t0 = std::chrono::steady_clock::now();
     getChFloat(h, "Threshold", 0, &rc);
     EXPECT_EQ(rc, 3);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s); // the margin is for a loaded machine
 
     // A reply that comes too late is not taken for the next request's.
     sim->setValue(0, 0, "CFDDEL", 9);
@@ -381,11 +381,11 @@ TEST_F(L5x26Test, SubscribedValuesArriveAsEvents)
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 5, "FineGain", 1), 0);
     ASSERT_EQ(subscribeBoard(h, server.apiPort(), "Offset", 1), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "127.0.0.2_0");
 
-    Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 4; });
+    Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 4; });
     ASSERT_EQ(b.rc, 0);
     ASSERT_NE(find(b, "Offset", -1), nullptr);
     EXPECT_EQ(find(b, "Offset", -1)->value.FloatValue, 77.0f);
@@ -400,7 +400,7 @@ TEST_F(L5x26Test, SubscribedValuesArriveAsEvents)
 
     // Channel 3 off: channel 5 stays.
     ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 3, "FineGain:Shape", 2), 0);
-    b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 2; });
+    b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 2; });
     ASSERT_EQ(b.rc, 0);
     EXPECT_NE(find(b, "FineGain", 5), nullptr);
     EXPECT_EQ(find(b, "FineGain", 3), nullptr);
@@ -410,9 +410,9 @@ TEST_F(L5x26Test, SubscribedValuesArriveAsEvents)
     char results[4] = {};
     ASSERT_EQ(unsubscribeChannel(h, server.apiPort(), 5, "FineGain", 1), 0);
     ASSERT_EQ(KORUHV_UnSubscribeBoardParams(h, server.apiPort(), 0, "Offset", 1, results), 0);
-    EXPECT_TRUE(EventServer::closedWithin(fd, 3s));
+    EXPECT_TRUE(EventServer::closedWithin(fd, kWait));
     ASSERT_EQ(subscribeBoard(h, server.apiPort(), "MultiThr", 1), 0);
-    const int fd2 = server.accept(5s, &ident);
+    const int fd2 = server.accept(kWait, &ident);
     ASSERT_GE(fd2, 0);
     EXPECT_EQ(ident, "127.0.0.2_0");
 
@@ -434,14 +434,14 @@ TEST_F(L5x26Test, SerialIdentificationAndCloseWithActiveSubscription)
     EventServer server;
     ASSERT_EQ(subscribeChannel(h, server.apiPort(), 0, "Threshold", 1), 0);
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, address);
-    ASSERT_EQ(EventServer::readUntil(fd, 5s, [](const Batch &x) { return !x.records.empty(); }).rc, 0);
+    ASSERT_EQ(EventServer::readUntil(fd, kWait, [](const Batch &x) { return !x.records.empty(); }).rc, 0);
     EXPECT_EQ(threadCount("L5126 poll"), 1);
     const auto t0 = std::chrono::steady_clock::now();
     close(h);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s); // the margin is for a loaded machine
     EXPECT_EQ(threadCount("L5126 poll"), 0);
-    EXPECT_TRUE(EventServer::closedWithin(fd, 2s));
+    EXPECT_TRUE(EventServer::closedWithin(fd, kWait));
 }

@@ -222,10 +222,10 @@ TEST_F(ZornTest, SubscribedValuesArriveAsEvents)
     ASSERT_EQ(KORUHV_SubscribeChannelParams(h, server.apiPort(), 0, 1, "VMon", 1, r), 0);
     EXPECT_EQ(static_cast<unsigned char>(r[0]), 255); // one channel only
     std::string ident;
-    const int fd = server.accept(5s, &ident);
+    const int fd = server.accept(kWait, &ident);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(ident, "127.0.0.2_9");
-    const Batch b = EventServer::readUntil(fd, 5s, [](const Batch &x) { return x.records.size() == 4; });
+    const Batch b = EventServer::readUntil(fd, kWait, [](const Batch &x) { return x.records.size() == 4; });
     ASSERT_EQ(b.rc, 0);
     EXPECT_EQ(find(b, "VMon", 0)->value.FloatValue, 20.0f);
     EXPECT_EQ(find(b, "Temp", -1)->value.FloatValue, 31.5f);
@@ -234,7 +234,7 @@ TEST_F(ZornTest, SubscribedValuesArriveAsEvents)
 
     const auto t0 = std::chrono::steady_clock::now();
     close(h);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s); // the margin is for a loaded machine
     EXPECT_EQ(threadCount("ZORN poll"), 0);
-    EXPECT_TRUE(EventServer::closedWithin(fd, 2s));
+    EXPECT_TRUE(EventServer::closedWithin(fd, kWait));
 }

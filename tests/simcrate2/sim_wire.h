@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "../support/wait_progress.h"
+
 namespace simwire {
 
 inline std::string be16(uint16_t v)
@@ -92,7 +94,7 @@ struct Client {
         std::string f = (little ? le32(uint32_t(body.size())) : be32(uint32_t(body.size()))) + body;
         return ::send(fd, f.data(), f.size(), MSG_NOSIGNAL) == ssize_t(f.size());
     }
-    std::optional<std::string> reply(int ms = 3000)
+    std::optional<std::string> reply(int ms = koru_test::kHangGuardMs)
     {
         std::string len, body;
         if (!readAll(fd, len, 4, ms))

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/wait_progress.h"
+
 #include "modules/text_link_sim.h"
 
 #include <arpa/inet.h>
@@ -109,12 +111,10 @@ pid_t spawnSim(const std::vector<std::string> &args, int &out)
 
 int waitExit(pid_t pid)
 {
-    for (int i = 0; i < 500; ++i) {
-        int st = 0;
-        if (::waitpid(pid, &st, WNOHANG) == pid)
-            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    // Waits for the exit; only a hang ends the wait early (SIGKILL, -1).
+    int st = 0;
+    if (koru_test::waitFor([&] { return ::waitpid(pid, &st, WNOHANG) == pid; }))
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return -1;

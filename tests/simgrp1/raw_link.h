@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "../support/wait_progress.h"
+
 namespace simgrp1 {
 
 int connectTo(const std::string &address, uint16_t port);
@@ -17,7 +19,7 @@ bool isPtsName(const std::string &s);
 // Reads until the text ends in `end`, the peer closes or timeoutMs passed.
 std::string readReply(int fd, int timeoutMs, const std::string &end = "\r\n");
 // Sends request + CR LF and reads one reply line.
-std::string ask(int fd, const std::string &request, int timeoutMs = 1000);
+std::string ask(int fd, const std::string &request, int timeoutMs = koru_test::kHangGuardMs);
 
 // Runs the simulator program with `args`; its stdout is readable on `out`.
 pid_t spawnSim(const std::vector<std::string> &args, int &out);

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/wait_progress.h"
+
 #include "sim_client.h"
 
 extern char **environ;
@@ -46,7 +48,7 @@ struct Program {
         out = p[0];
     }
 
-    std::string readyLine(int timeoutMs = 5000)
+    std::string readyLine(int timeoutMs = koru_test::kHangGuardMs)
     {
         std::string line;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -63,20 +65,17 @@ struct Program {
         return line.substr(0, line.find('\n'));
     }
 
-    // Exit status after SIGTERM (or on its own), -1 when it did not end in 5 s.
+    // Exit status after SIGTERM (or on its own), -1 when it hangs.
     int stop(bool signal = true)
     {
         if (pid <= 0)
             return -1;
         if (signal)
             ::kill(pid, SIGTERM);
-        for (int i = 0; i < 500; ++i) {
-            int st = 0;
-            if (::waitpid(pid, &st, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-            }
-            ::usleep(10000);
+        int st = 0;
+        if (koru_test::waitFor([&] { return ::waitpid(pid, &st, WNOHANG) == pid; })) {
+            pid = -1;
+            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
         }
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <string>
 
+#include "../support/wait_progress.h"
+
 namespace simgrp2 {
 
 inline int connectTo(const std::string &address, uint16_t port)
@@ -52,7 +54,7 @@ inline std::string readReply(int fd, int timeoutMs)
 }
 
 // Sends `line` plus CR LF and returns the reply ("" when none came).
-inline std::string exchange(int fd, const std::string &line, int timeoutMs = 1000)
+inline std::string exchange(int fd, const std::string &line, int timeoutMs = koru_test::kHangGuardMs)
 {
     std::string s = line + "\r\n";
     if (::write(fd, s.data(), s.size()) != ssize_t(s.size()))

@@ -42,6 +42,40 @@ void EventServer::closeListener()
     listen_ = -1;
 }
 
+namespace {
+
+// The local port of a loopback TCP socket, or 0.
+unsigned short localPort(int fd)
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+EventServer::LibraryEnd EventServer::libraryEnd(int fd)
+{
+    LibraryEnd end;
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &len) != 0)
+        return end;
+    for (int d = 0; d < 4096 && end.fd < 0; ++d)
+        if (d != fd && localPort(d) == ntohs(peer.sin_port)) {
+            end.fd = d;
+            end.port = ntohs(peer.sin_port);
+        }
+    return end;
+}
+
+bool EventServer::isOpen(const LibraryEnd &end)
+{
+    return end.fd >= 0 && localPort(end.fd) == end.port;
+}
+
 void EventServer::drop(int fd)
 {
     for (auto it = accepted_.begin(); it != accepted_.end(); ++it)

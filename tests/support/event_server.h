@@ -1,6 +1,7 @@
 // A test event server on 127.0.0.1: accepts a local backend's event
 // connection, reads its identification text and its batches through
-// KORUHV_GetEventData. Every wait is bounded by the caller's time.
+// KORUHV_GetEventData. Every wait is bounded by the caller's time; kWait
+// is the bound of a wait for progress, which only catches a hang.
 #pragma once
 
 #include <chrono>
@@ -8,8 +9,11 @@
 #include <vector>
 
 #include "KORUHVWrapper.h"
+#include "wait_progress.h"
 
 namespace korutest {
+
+constexpr std::chrono::milliseconds kWait = koru_test::kHangGuard;
 
 // One batch as the event reader hands it out.
 struct Batch {
@@ -47,6 +51,15 @@ public:
     // True when the peer closed the connection within the time.
     static bool closedWithin(int fd, std::chrono::milliseconds within);
     void drop(int fd); // closes an accepted connection
+    // The library's end of an accepted connection is a descriptor of this
+    // process: found by its address, so that a test can wait until the
+    // library has closed it (when its sends failed) instead of for a time.
+    struct LibraryEnd {
+        int fd = -1;
+        unsigned short port = 0; // its local port: unique while it is open
+    };
+    static LibraryEnd libraryEnd(int fd);
+    static bool isOpen(const LibraryEnd &end);
     void closeListener();
 
 private:

@@ -2,6 +2,7 @@
 // page, then the login page with user and password intact, the program's
 // user agent on every request, the view shown only after the login page, and
 // nothing reaching another host.
+#include "../support/wait_progress.h"
 #include "KORUHVNode.h"
 #include "QSystemInformations.h"
 #include "QSystemInterface.h"
@@ -106,7 +107,8 @@ void closeAndWait(QPointer<QWebBrowserDialog> dialog)
 {
     if (dialog)
         dialog->close();
-    EXPECT_TRUE(waitFor([&]() { return dialog.isNull(); }, 5000));
+    EXPECT_TRUE(waitFor([&]() { return dialog.isNull(); }, koru_test::kHangGuardMs))
+        << "the dialog is still there";
 }
 
 struct LoginCase {
@@ -164,7 +166,8 @@ TEST_P(SysDlgWeb, LogsInWithTheUserAgentAndStaysOnTheMainframe)
                      [&viewShownAtFinish, dialog]() { viewShownAtFinish << dialog->view()->isVisible(); });
     EXPECT_FALSE(dialog->view()->isVisible());
 
-    ASSERT_TRUE(waitFor([&]() { return crate.targets().contains(QStringLiteral("/done")); }, 30000))
+    ASSERT_TRUE(
+        waitFor([&]() { return crate.targets().contains(QStringLiteral("/done")); }, koru_test::kHangGuardMs))
         << crate.targets().join(QLatin1Char(' ')).toStdString();
     const QStringList targets = crate.targets();
     ASSERT_GE(targets.size(), 2);
@@ -207,7 +210,9 @@ TEST(SysDlgWebOpen, EachCallOpensItsOwnWindow)
     QPointer<QWebBrowserDialog> b = sysdlg::openWebBrowserDialog(sys.get());
     ASSERT_TRUE(a && b);
     EXPECT_NE(a.data(), b.data());
-    EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, 30000));
+    EXPECT_TRUE(
+        waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, koru_test::kHangGuardMs))
+        << "the page was asked for " << crate.targets().count(QStringLiteral("/")) << " times, not twice";
     // Closing while a load may still run is clean.
     closeAndWait(a);
     closeAndWait(b);
@@ -254,7 +259,9 @@ TEST(SysDlgWebOpen, PanelSettingsButtonOpensAWindowPerClick)
         QList<QPointer<QWebBrowserDialog>> open = webWindows();
         ASSERT_EQ(open.size(), 2);
         EXPECT_FALSE(open.at(0)->isModal());
-        EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; }, 30000));
+        EXPECT_TRUE(waitFor([&]() { return crate.targets().count(QStringLiteral("/")) >= 2; },
+                            koru_test::kHangGuardMs))
+            << "the page was asked for " << crate.targets().count(QStringLiteral("/")) << " times, not twice";
         for (const auto &d : open)
             closeAndWait(d);
         // Opened and closed twenty times, closing while the page may load.

@@ -14,6 +14,8 @@
 #include <functional>
 #include <memory>
 
+#include "../support/wait_progress.h"
+
 class KORUHVNode;
 class QSystemInterface;
 
@@ -48,7 +50,7 @@ struct SeenModal {
 class ModalAnswerer {
 public:
     using Handler = std::function<void(QWidget *)>;
-    explicit ModalAnswerer(int boundMs = 10000);
+    explicit ModalAnswerer(int boundMs = koru_test::kHangGuardMs);
     ~ModalAnswerer();
     void then(Handler handler);
     // A message box answered with that button.

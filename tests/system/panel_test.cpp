@@ -1322,8 +1322,8 @@ TEST_F(PanelTest, LaunchersOpenAndCloseTwentyTimesUnderLiveValues)
 
 // ------------------------------------------- data-logging and script dialogs
 
-// Runs events until `done` holds or the bound passes.
-template <typename Pred> bool waitUntil(Pred done, int boundMs = 5000)
+// Runs events until `done` holds; the bound only catches a hang.
+template <typename Pred> bool waitUntil(Pred done, int boundMs = koru_test::kHangGuardMs)
 {
     QElapsedTimer clock;
     clock.start();

@@ -38,7 +38,7 @@ protected:
         window->resize(1400, 500);
         window->show();
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), koru_test::kHangGuardMs));
         table = window->getTableWidget();
     }
     void TearDown() override

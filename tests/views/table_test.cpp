@@ -98,7 +98,7 @@ protected:
         window->resize(1400, 600);
         window->show();
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), koru_test::kHangGuardMs));
         table = window->getTableWidget();
         fakehv::clearCalls();
     }

@@ -4,6 +4,7 @@
 #ifndef VIEWS_TEST_SUPPORT_H
 #define VIEWS_TEST_SUPPORT_H
 
+#include "../support/wait_progress.h"
 #include "KORUHVConfig.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
@@ -124,8 +125,8 @@ inline void key(Qt::Key k, QWidget *fallback)
     QTest::keyClick(target, k);
 }
 
-/* Bounded wait for a condition, processing events. */
-inline bool waitFor(const std::function<bool()> &done, int ms = 3000)
+/* Waits for a condition, processing events; the bound only catches a hang. */
+inline bool waitFor(const std::function<bool()> &done, int ms = koru_test::kHangGuardMs)
 {
     QElapsedTimer t;
     t.start();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include "../support/wait_progress.h"
 #include "vme_test_util.h"
 
 using namespace vmetest;
@@ -24,14 +25,16 @@ std::string uniqueName(const char *tag)
 // the result is false.
 bool reap(pid_t child, int *status)
 {
-    for (int i = 0; i < 3000; ++i) {
-        const pid_t r = waitpid(child, status, WNOHANG);
-        if (r == child)
-            return true;
-        if (r < 0 && errno != EINTR)
-            return false;
-        usleep(10000);
-    }
+    // Waits for the exit; only a hang ends the wait early.
+    pid_t r = 0;
+    koru_test::waitFor([&] {
+        r = waitpid(child, status, WNOHANG);
+        return r == child || (r < 0 && errno != EINTR);
+    });
+    if (r == child)
+        return true;
+    if (r < 0 && errno != EINTR)
+        return false;
     kill(child, SIGKILL);
     waitpid(child, status, 0);
     return false;
