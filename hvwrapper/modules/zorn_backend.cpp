@@ -8,70 +8,127 @@
 #include <string>
 #include <vector>
 
+#include "modules/text_rows.h"
 #include "modules/text_wire.h"
 
 namespace koruhv {
 
 namespace {
 
-constexpr void put(char *dst, size_t n, const char *s)
-{
-    size_t i = 0;
-    for (; s && s[i] && i + 1 < n; ++i)
-        dst[i] = s[i];
-    for (; i < n; ++i)
-        dst[i] = '\0';
-}
+using namespace rows;
 
-struct Words {
-    const char *onWord, *offWord, *onLabel, *offLabel;
-};
-
-constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min,
-                     float max, int decimals, int unit, Words w = {}, RowRule rule = RULE_NONE)
-{
-    ParamRow r{};
-    put(r.name, sizeof r.name, name);
-    put(r.mnemonic, sizeof r.mnemonic, mnemonic);
-    r.flags = TypeMode(type, mode);
-    r.minimum = min;
-    r.maximum = max;
-    r.decimals = static_cast<int16_t>(decimals);
-    r.unit = static_cast<int8_t>(unit);
-    put(r.onWord, sizeof r.onWord, w.onWord);
-    put(r.offWord, sizeof r.offWord, w.offWord);
-    put(r.onLabel, sizeof r.onLabel, w.onLabel);
-    put(r.offLabel, sizeof r.offLabel, w.offLabel);
-    r.rule = rule;
-    return r;
-}
-
-constexpr unsigned RO = PM_READ, RW = PM_READWRITE;
-
-// Units: 1 ampere, 2 volt, 4 celsius, 7 volt per second, 12 ampere per second.
 constexpr ParamRow kBoardRows[] = {
-    R("Loop", "LOOP", PT_ONOFF, RW, 0, 0, 0, 0, {"I", "V", "I", "V"}),
-    R("IGC", "MGC", PT_NUMERIC, RO, 0, 33, 6, 1),
-    R("Temp", "MRT", PT_NUMERIC, RO, 0, 99, 2, 4),
-    R("TempIGBT", "MRT:1", PT_NUMERIC, RO, 0, 99, 2, 4),
-    R("TempHF", "MRT:2", PT_NUMERIC, RO, 0, 99, 2, 4),
-    R("UpMode", "UPMODE", PT_ONOFF, RW, 0, 1, 0, 0, {"ANALOG", "NORMAL", "ANALOG", "NORMAL"}),
-    R("ClearAlarm", "MRESET", PT_NONE, PM_COMMAND, 0, 0, 0, 0),
+    make({.name = "Loop",
+          .mnemonic = "LOOP",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .words = {"I", "V", "I", "V"}}),
+    make({.name = "IGC",
+          .mnemonic = "MGC",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 33,
+          .decimals = 6,
+          .unit = U_AMPERE}),
+    make({.name = "Temp",
+          .mnemonic = "MRT",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 99,
+          .decimals = 2,
+          .unit = U_CELSIUS}),
+    make({.name = "TempIGBT",
+          .mnemonic = "MRT:1",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 99,
+          .decimals = 2,
+          .unit = U_CELSIUS}),
+    make({.name = "TempHF",
+          .mnemonic = "MRT:2",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 99,
+          .decimals = 2,
+          .unit = U_CELSIUS}),
+    make({.name = "UpMode",
+          .mnemonic = "UPMODE",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .words = {"ANALOG", "NORMAL", "ANALOG", "NORMAL"}}),
+    make({.name = "ClearAlarm", .mnemonic = "MRESET", .type = PT_NONE, .mode = PM_COMMAND}),
 };
 
 constexpr ParamRow kChannelRows[] = {
-    R("VSet", "MWVR", PT_NUMERIC, RW, 0, 300, 3, 2),
-    R("VMon", "MRV", PT_NUMERIC, RO, 0, 300, 3, 2),
-    R("ISet", "MWIR", PT_NUMERIC, RW, 0, 30, 3, 1),
-    R("IMon", "MRI", PT_NUMERIC, RO, 0, 30, 3, 1),
-    R("ISetDir", "MWI", PT_NUMERIC, RW, 0, 30, 3, 1),
-    R("VSetDir", "MWV", PT_NUMERIC, RW, 0, 300, 3, 2),
-    R("IRamp", "MSRI", PT_NUMERIC, RW, 1, 30, 3, 12),
-    R("VRamp", "MSRV", PT_NUMERIC, RW, 1, 300, 3, 7),
+    make({.name = "VSet",
+          .mnemonic = "MWVR",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT}),
+    make({.name = "VMon",
+          .mnemonic = "MRV",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT}),
+    make({.name = "ISet",
+          .mnemonic = "MWIR",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE}),
+    make({.name = "IMon",
+          .mnemonic = "MRI",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE}),
+    make({.name = "ISetDir",
+          .mnemonic = "MWI",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE}),
+    make({.name = "VSetDir",
+          .mnemonic = "MWV",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT}),
+    make({.name = "IRamp",
+          .mnemonic = "MSRI",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .min = 1,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE_PER_S}),
+    make({.name = "VRamp",
+          .mnemonic = "MSRV",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .min = 1,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT_PER_S}),
     // The status word is hexadecimal, in reads and events alike.
-    R("ChStatus", "MST", PT_CHSTATUS, RO, 0, 0, 0, 0, {}, RULE_HEX),
+    make({.name = "ChStatus", .mnemonic = "MST", .type = PT_CHSTATUS, .mode = PM_READ, .rule = RULE_HEX}),
     // Read from bit 0 of the status word, switched by the MON/MOFF commands.
-    R("Pw", "Pw", PT_ONOFF, RW, 0, 1, 0, 0, {"MON", "MOFF", "On", "Off"}, RULE_SWITCH),
+    make({.name = "Pw",
+          .mnemonic = "Pw",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .words = {"MON", "MOFF", "On", "Off"},
+          .rule = RULE_SWITCH}),
 };
 
 constexpr size_t kModelMax = 99;
