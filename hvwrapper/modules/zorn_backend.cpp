@@ -349,20 +349,11 @@ namespace {
 constexpr BackendOps makeOps()
 {
     BackendOps ops = MakeTextBackendOps<kZornFamily>(14, "KORU_ZORN_HVW_");
-    ops.SetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
-        return ZORN_SetBdParam(b.handle, n, s, p, v);
-    };
-    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) {
-        return ZORN_GetBdParamInfo(b.handle, s, n);
-    };
-    ops.GetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
-        return ZORN_GetBdParam(b.handle, n, s, p, v);
-    };
-    ops.GetBdParamProp = [](const BackendRef &b, uint16_t s, const char *p, const char *q, void *r) {
-        return ZORN_GetBdParamProp(b.handle, s, p, q, r);
-    };
-    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c,
-                        void *v) { return ZORN_SetChParam(b.handle, s, p, n, c, v); };
+    ops.SetBdParam = TextEntryOp<ZORN_SetBdParam>::call;
+    ops.GetBdParamInfo = TextEntryOp<ZORN_GetBdParamInfo>::call;
+    ops.GetBdParam = TextEntryOp<ZORN_GetBdParam>::call;
+    ops.GetBdParamProp = TextEntryOp<ZORN_GetBdParamProp>::call;
+    ops.SetChParam = TextEntryOp<ZORN_SetChParam>::call;
     return ops;
 }
 
@@ -370,32 +361,6 @@ constexpr BackendOps makeOps()
 
 constinit const BackendOps kZornBackend = makeOps();
 
-int ZORN_InitSystem(const char *link, const char *address, int *instance)
-{
-    return Text_InitSystem(kZornFamily, link, address, instance);
-}
-int ZORN_DeinitSystem(int instance)
-{
-    return Text_DeinitSystem(kZornFamily, instance);
-}
-const char *ZORN_GetError(int)
-{
-    return "";
-}
-int ZORN_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **descriptions,
-                     uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
-{
-    return Text_GetCrateMap(kZornFamily, instance, slotCount, models, descriptions, serialNumbers,
-                            firmwareMinors, firmwareMajors);
-}
-int ZORN_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
-{
-    return Text_GetSysComp(kZornFamily, instance, crateCount, crateWords, slotWords);
-}
-int ZORN_GetSysPropList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetSysPropList(kZornFamily, instance, count, names);
-}
 int ZORN_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, void *values)
 {
     const std::vector<uint16_t> zeros = oneBoard(slotCount, slots);
@@ -406,25 +371,6 @@ int ZORN_GetBdParamProp(int instance, uint16_t slot, const char *param, const ch
     // A name that is no board row writes nothing: 0, or 10 for a slot not 0.
     const int rc = Text_GetBdParamProp(kZornFamily, instance, slot, param, prop, result);
     return rc == TEXT_UNKNOWN_PARAM ? 0 : rc;
-}
-int ZORN_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
-                        void *result)
-{
-    return Text_GetChParamProp(kZornFamily, instance, slot, channel, param, prop, result);
-}
-int ZORN_GetChParamInfo(int instance, uint16_t slot, uint16_t channel, char **names, int *count)
-{
-    return Text_GetChParamInfo(kZornFamily, instance, slot, channel, names, count);
-}
-int ZORN_GetChName(int instance, uint16_t slot, uint16_t count, const uint16_t *channels,
-                   char (*names)[KORUHV_CHANNEL_NAME_SIZE])
-{
-    return Text_GetChName(kZornFamily, instance, slot, count, channels, names);
-}
-int ZORN_GetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
-                    void *values)
-{
-    return Text_GetChParam(kZornFamily, instance, slot, name, count, channels, values);
 }
 // One request, built from the last listed channel's value (the unit has one
 // channel); the unit's answer is returned as it is: 0 acknowledged, -1 not,
@@ -456,29 +402,25 @@ int ZORN_SetChParam(int instance, uint16_t slot, const char *name, uint16_t coun
         return Text_Set(*in, ch, raw ? row->onWord : row->offWord, nullptr);
     return Text_Set(*in, ch, row->mnemonic, &raw);
 }
-int ZORN_GetExecCommList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetExecCommList(kZornFamily, instance, count, names);
-}
-int ZORN_ExecComm(int instance, const char *name)
-{
-    return Text_ExecComm(kZornFamily, instance, name);
-}
-int ZORN_Subscribe(int instance, unsigned short port, uint16_t count, const char *items, char *results)
-{
-    return Text_Subscribe(kZornFamily, instance, port, count, items, results);
-}
-int ZORN_UnSubscribe(int instance, unsigned short, uint16_t count, const char *items, char *results)
-{
-    return Text_UnSubscribe(kZornFamily, instance, count, items, results);
-}
-void ZORN_ResetInstances()
-{
-    Text_ResetInstances(kZornFamily);
-}
-void ZORN_SetTcpPortForTests(unsigned short port)
-{
-    Text_SetTcpPortForTests(kZornFamily, port);
-}
+
+// The operations the engine serves as they are.
+// clang-format off
+TEXT_ENTRY_InitSystem(ZORN, kZornFamily)
+TEXT_ENTRY_DeinitSystem(ZORN, kZornFamily)
+TEXT_ENTRY_GetError(ZORN, kZornFamily)
+TEXT_ENTRY_GetCrateMap(ZORN, kZornFamily)
+TEXT_ENTRY_GetSysComp(ZORN, kZornFamily)
+TEXT_ENTRY_GetSysPropList(ZORN, kZornFamily)
+TEXT_ENTRY_GetChParamProp(ZORN, kZornFamily)
+TEXT_ENTRY_GetChParamInfo(ZORN, kZornFamily)
+TEXT_ENTRY_GetChName(ZORN, kZornFamily)
+TEXT_ENTRY_GetChParam(ZORN, kZornFamily)
+TEXT_ENTRY_GetExecCommList(ZORN, kZornFamily)
+TEXT_ENTRY_ExecComm(ZORN, kZornFamily)
+TEXT_ENTRY_Subscribe(ZORN, kZornFamily)
+TEXT_ENTRY_UnSubscribe(ZORN, kZornFamily)
+TEXT_ENTRY_ResetInstances(ZORN, kZornFamily)
+TEXT_ENTRY_SetTcpPortForTests(ZORN, kZornFamily)
+// clang-format on
 
 } // namespace koruhv
