@@ -259,6 +259,11 @@ const ParamRow *Text_FindRowByMnemonic(const TextInstance &in, const char *mnemo
     return nullptr;
 }
 
+const ParamRow *Text_FindRowByName(const TextInstance &in, const char *name)
+{
+    return findRow(in, name);
+}
+
 void Text_AddBoardRow(TextInstance &in, const ParamRow &row)
 {
     // Board rows stay in front of the channel rows.

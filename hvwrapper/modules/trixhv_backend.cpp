@@ -211,16 +211,6 @@ constexpr TextFamily makeFamily()
     return f;
 }
 
-const ParamRow *rowByName(const TextInstance &in, const char *name)
-{
-    if (!name)
-        return nullptr;
-    for (const ParamRow &r : in.rows)
-        if (std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0)
-            return &r;
-    return nullptr;
-}
-
 } // namespace
 
 constinit const TextFamily kTrixhvFamily = makeFamily();
@@ -230,7 +220,7 @@ int TRIXHV_GetBdParam(int instance, uint16_t, const uint16_t *, const char *name
     TextInstance *in = Text_FindInstance(kTrixhvFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = rowByName(*in, name);
+    const ParamRow *row = Text_FindRowByName(*in, name);
     if (!row)
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_COMMAND || !values)
@@ -267,7 +257,7 @@ int TRIXHV_SetBdParam(int instance, uint16_t, const uint16_t *, const char *name
     TextInstance *in = Text_FindInstance(kTrixhvFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = rowByName(*in, name);
+    const ParamRow *row = Text_FindRowByName(*in, name);
     if (!row)
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_READ || !values)
@@ -324,7 +314,7 @@ int TRIXHV_GetChParam(int instance, uint16_t slot, const char *name, uint16_t co
 {
     // An enumeration is not read: its elements stay untouched.
     if (const TextInstance *in = Text_FindInstance(kTrixhvFamily, instance)) {
-        const ParamRow *row = rowByName(*in, name);
+        const ParamRow *row = Text_FindRowByName(*in, name);
         if (row && row->type() == PT_ENUM && row->mode() != PM_COMMAND)
             return slot > 1 ? TEXT_OUT_OF_RANGE : 0;
     }
@@ -336,7 +326,7 @@ int TRIXHV_SetChParam(int instance, uint16_t slot, const char *name, uint16_t co
     // An enumeration is not sent, like the other types without a channel
     // value.
     if (const TextInstance *in = Text_FindInstance(kTrixhvFamily, instance)) {
-        const ParamRow *row = rowByName(*in, name);
+        const ParamRow *row = Text_FindRowByName(*in, name);
         if (row && row->type() == PT_ENUM && row->mode() != PM_READ)
             return slot > 1 ? TEXT_OUT_OF_RANGE : TEXT_WRITE_FAILED;
     }

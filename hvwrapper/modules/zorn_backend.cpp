@@ -304,12 +304,7 @@ int ZORN_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, con
     TextInstance *in = Text_FindInstance(kZornFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = nullptr;
-    for (const ParamRow &r : in->rows)
-        if (name && std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0) {
-            row = &r;
-            break;
-        }
+    const ParamRow *row = Text_FindRowByName(*in, name);
     // A command row is set by sending its bare mnemonic.
     if (!row || row->type() != PT_NONE || row->mode() == PM_READ) {
         const std::vector<uint16_t> zeros = oneBoard(slotCount, slots);
@@ -381,12 +376,7 @@ int ZORN_SetChParam(int instance, uint16_t slot, const char *name, uint16_t coun
     TextInstance *in = Text_FindInstance(kZornFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = nullptr;
-    for (const ParamRow &r : in->rows)
-        if (name && std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0) {
-            row = &r;
-            break;
-        }
+    const ParamRow *row = Text_FindRowByName(*in, name);
     if (!row || row->mode() == PM_READ || slot > 1 || count == 0 || !channels || !values)
         return Text_SetChParam(kZornFamily, instance, slot, name, count, channels, values);
     for (uint16_t k = 0; k < count; ++k)
