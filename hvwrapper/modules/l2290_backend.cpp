@@ -6,75 +6,142 @@
 #include <string>
 
 #include "modules/bd_dialect.h"
+#include "modules/text_rows.h"
 #include "modules/text_wire.h"
 
 namespace koruhv {
 
 namespace {
 
-constexpr void put(char *dst, size_t n, const char *s)
-{
-    size_t i = 0;
-    for (; s && s[i] && i + 1 < n; ++i)
-        dst[i] = s[i];
-    for (; i < n; ++i)
-        dst[i] = '\0';
-}
+using namespace rows;
 
-struct Words {
-    const char *onWord, *offWord, *onLabel, *offLabel;
-};
-
-constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min,
-                     float max, int decimals, unsigned digits, unsigned textDecimals, int unit, int exponent,
-                     Words w = {}, RowRule rule = RULE_NONE)
-{
-    ParamRow r{};
-    put(r.name, sizeof r.name, name);
-    put(r.mnemonic, sizeof r.mnemonic, mnemonic);
-    r.flags = TypeMode(type, mode);
-    r.minimum = min;
-    r.maximum = max;
-    r.decimals = static_cast<int16_t>(decimals);
-    r.textDigits = static_cast<uint16_t>(digits);
-    r.textDecimals = static_cast<uint16_t>(textDecimals);
-    r.unit = static_cast<int8_t>(unit);
-    r.exponent = static_cast<int8_t>(exponent);
-    put(r.onWord, sizeof r.onWord, w.onWord);
-    put(r.offWord, sizeof r.offWord, w.offWord);
-    put(r.onLabel, sizeof r.onLabel, w.onLabel);
-    put(r.offLabel, sizeof r.offLabel, w.offLabel);
-    r.rule = rule;
-    return r;
-}
-
-// Units: 0 none, 1 ampere, 2 volt, 7 volt per second, 8 second.
 constexpr ParamRow kBoardRows[] = {
-    R("IlkStat", "BDILK", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"YES", "NO", "Yes", "No"}),
-    R("Interlock", "BDILKM", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0,
-      {"CLOSED", "OPEN", "Closed", "Open"}),
-    R("Control", "BDCTR", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"LOCAL", "REMOTE", "Local", "Remote"}),
-    R("RTerm", "BDTERM", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"ON", "OFF", "On", "Off"}),
-    R("Alarm", "BDALARM", PT_BDSTATUS, PM_READ, 0, 0, 0, 0, 0, 0, 0),
-    R("ClrAlarm", "BDCLR", PT_ONOFF, PM_COMMAND, 0, 0, 0, 0, 0, 0, 0),
+    make({.name = "IlkStat",
+          .mnemonic = "BDILK",
+          .type = PT_ONOFF,
+          .mode = PM_READ,
+          .words = {"YES", "NO", "Yes", "No"}}),
+    make({.name = "Interlock",
+          .mnemonic = "BDILKM",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .words = {"CLOSED", "OPEN", "Closed", "Open"}}),
+    make({.name = "Control",
+          .mnemonic = "BDCTR",
+          .type = PT_ONOFF,
+          .mode = PM_READ,
+          .words = {"LOCAL", "REMOTE", "Local", "Remote"}}),
+    make({.name = "RTerm",
+          .mnemonic = "BDTERM",
+          .type = PT_ONOFF,
+          .mode = PM_READ,
+          .words = {"ON", "OFF", "On", "Off"}}),
+    make({.name = "Alarm", .mnemonic = "BDALARM", .type = PT_BDSTATUS, .mode = PM_READ}),
+    make({.name = "ClrAlarm", .mnemonic = "BDCLR", .type = PT_ONOFF, .mode = PM_COMMAND}),
 };
 
 constexpr ParamRow kChannelRows[] = {
-    R("VSet", "VSET", PT_NUMERIC, PM_READWRITE, 0, 8000, 1, 4, 1, 2, 0),
-    R("VMon", "VMON", PT_NUMERIC, PM_READ, 0, 10000, 1, 4, 1, 2, 0),
-    R("ISet", "ISET", PT_NUMERIC, PM_READWRITE, 0, 3000, 0, 4, 2, 1, -6),
-    R("ImonRange", "IMRANGE", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0, {"LOW", "HIGH", "Low", "Hi"},
-      RULE_RANGE_SELECT),
-    R("IMonL", "IMON", PT_NUMERIC, PM_READ, 0, 5000, 0, 4, 2, 1, -6, {}, RULE_RANGE_LOW),
-    R("IMonH", "IMON", PT_NUMERIC, PM_READ, 0, 5000, 0, 4, 2, 1, -6, {}, RULE_RANGE_HIGH),
-    R("MaxV", "MAXV", PT_NUMERIC, PM_READWRITE, 0, 8100, 0, 4, 0, 2, 0),
-    R("RUp", "RUP", PT_NUMERIC, PM_READWRITE, 1, 500, 0, 3, 0, 7, 0),
-    R("RDwn", "RDW", PT_NUMERIC, PM_READWRITE, 1, 500, 0, 3, 0, 7, 0),
-    R("Trip", "TRIP", PT_NUMERIC, PM_READWRITE, 0, 1000, 0, 4, 1, 8, 0),
-    R("PDwn", "PDWN", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0, {"RAMP", "KILL", "Ramp", "Kill"}),
-    R("Polarity", "POL", PT_ONOFF, PM_READ, 0, 0, 0, 0, 0, 0, 0, {"-", "+", "-", "+"}),
-    R("ChStatus", "STAT", PT_CHSTATUS, PM_READ, 0, 0, 0, 0, 0, 0, 0),
-    R("Pw", "Pw", PT_ONOFF, PM_READWRITE, 0, 0, 0, 0, 0, 0, 0, {"ON", "OFF", "On", "Off"}, RULE_SWITCH),
+    make({.name = "VSet",
+          .mnemonic = "VSET",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 8000,
+          .decimals = 1,
+          .digits = 4,
+          .textDecimals = 1,
+          .unit = U_VOLT}),
+    make({.name = "VMon",
+          .mnemonic = "VMON",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 10000,
+          .decimals = 1,
+          .digits = 4,
+          .textDecimals = 1,
+          .unit = U_VOLT}),
+    make({.name = "ISet",
+          .mnemonic = "ISET",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 3000,
+          .digits = 4,
+          .textDecimals = 2,
+          .unit = U_AMPERE,
+          .exponent = -6}),
+    make({.name = "ImonRange",
+          .mnemonic = "IMRANGE",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .words = {"LOW", "HIGH", "Low", "Hi"},
+          .rule = RULE_RANGE_SELECT}),
+    make({.name = "IMonL",
+          .mnemonic = "IMON",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 5000,
+          .digits = 4,
+          .textDecimals = 2,
+          .unit = U_AMPERE,
+          .exponent = -6,
+          .rule = RULE_RANGE_LOW}),
+    make({.name = "IMonH",
+          .mnemonic = "IMON",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 5000,
+          .digits = 4,
+          .textDecimals = 2,
+          .unit = U_AMPERE,
+          .exponent = -6,
+          .rule = RULE_RANGE_HIGH}),
+    make({.name = "MaxV",
+          .mnemonic = "MAXV",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 8100,
+          .digits = 4,
+          .unit = U_VOLT}),
+    make({.name = "RUp",
+          .mnemonic = "RUP",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .min = 1,
+          .max = 500,
+          .digits = 3,
+          .unit = U_VOLT_PER_S}),
+    make({.name = "RDwn",
+          .mnemonic = "RDW",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .min = 1,
+          .max = 500,
+          .digits = 3,
+          .unit = U_VOLT_PER_S}),
+    make({.name = "Trip",
+          .mnemonic = "TRIP",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 1000,
+          .digits = 4,
+          .textDecimals = 1,
+          .unit = U_SECOND}),
+    make({.name = "PDwn",
+          .mnemonic = "PDWN",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .words = {"RAMP", "KILL", "Ramp", "Kill"}}),
+    make({.name = "Polarity",
+          .mnemonic = "POL",
+          .type = PT_ONOFF,
+          .mode = PM_READ,
+          .words = {"-", "+", "-", "+"}}),
+    make({.name = "ChStatus", .mnemonic = "STAT", .type = PT_CHSTATUS, .mode = PM_READ}),
+    make({.name = "Pw",
+          .mnemonic = "Pw",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .words = {"ON", "OFF", "On", "Off"},
+          .rule = RULE_SWITCH}),
 };
 
 constexpr int kMaxChannels = 8;
@@ -236,96 +303,6 @@ const TextFamily kL2290Family = {
 
 constinit const BackendOps kL2290Backend = MakeTextBackendOps<kL2290Family>(6, "KORU_L2290_HVW_");
 
-int L2290_InitSystem(const char *link, const char *address, int *instance)
-{
-    return Text_InitSystem(kL2290Family, link, address, instance);
-}
-int L2290_DeinitSystem(int instance)
-{
-    return Text_DeinitSystem(kL2290Family, instance);
-}
-const char *L2290_GetError(int)
-{
-    return "";
-}
-int L2290_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **descriptions,
-                      uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
-{
-    return Text_GetCrateMap(kL2290Family, instance, slotCount, models, descriptions, serialNumbers,
-                            firmwareMinors, firmwareMajors);
-}
-int L2290_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
-{
-    return Text_GetSysComp(kL2290Family, instance, crateCount, crateWords, slotWords);
-}
-int L2290_GetSysPropList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetSysPropList(kL2290Family, instance, count, names);
-}
-int L2290_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, void *values)
-{
-    return Text_GetBdParam(kL2290Family, instance, slotCount, slots, name, values);
-}
-int L2290_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name,
-                     const void *values)
-{
-    return Text_SetBdParam(kL2290Family, instance, slotCount, slots, name, values);
-}
-int L2290_GetBdParamProp(int instance, uint16_t slot, const char *param, const char *prop, void *result)
-{
-    return Text_GetBdParamProp(kL2290Family, instance, slot, param, prop, result);
-}
-int L2290_GetBdParamInfo(int instance, uint16_t slot, char **names)
-{
-    return Text_GetBdParamInfo(kL2290Family, instance, slot, names);
-}
-int L2290_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
-                         void *result)
-{
-    return Text_GetChParamProp(kL2290Family, instance, slot, channel, param, prop, result);
-}
-int L2290_GetChParamInfo(int instance, uint16_t slot, uint16_t channel, char **names, int *count)
-{
-    return Text_GetChParamInfo(kL2290Family, instance, slot, channel, names, count);
-}
-int L2290_GetChName(int instance, uint16_t slot, uint16_t count, const uint16_t *channels,
-                    char (*names)[KORUHV_CHANNEL_NAME_SIZE])
-{
-    return Text_GetChName(kL2290Family, instance, slot, count, channels, names);
-}
-int L2290_GetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
-                     void *values)
-{
-    return Text_GetChParam(kL2290Family, instance, slot, name, count, channels, values);
-}
-int L2290_SetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
-                     const void *values)
-{
-    return Text_SetChParam(kL2290Family, instance, slot, name, count, channels, values);
-}
-int L2290_GetExecCommList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetExecCommList(kL2290Family, instance, count, names);
-}
-int L2290_ExecComm(int instance, const char *name)
-{
-    return Text_ExecComm(kL2290Family, instance, name);
-}
-int L2290_Subscribe(int instance, unsigned short port, uint16_t count, const char *items, char *results)
-{
-    return Text_Subscribe(kL2290Family, instance, port, count, items, results);
-}
-int L2290_UnSubscribe(int instance, unsigned short, uint16_t count, const char *items, char *results)
-{
-    return Text_UnSubscribe(kL2290Family, instance, count, items, results);
-}
-void L2290_ResetInstances()
-{
-    Text_ResetInstances(kL2290Family);
-}
-void L2290_SetTcpPortForTests(unsigned short port)
-{
-    Text_SetTcpPortForTests(kL2290Family, port);
-}
+TEXT_FAMILY_ENTRY_DEFS(L2290, kL2290Family)
 
 } // namespace koruhv

@@ -10,98 +10,242 @@
 #include <vector>
 
 #include "modules/bd_dialect.h"
+#include "modules/text_rows.h"
 #include "modules/text_wire.h"
 
 namespace koruhv {
 
 namespace {
 
-constexpr void put(char *dst, size_t n, const char *s)
-{
-    size_t i = 0;
-    for (; s && s[i] && i + 1 < n; ++i)
-        dst[i] = s[i];
-    for (; i < n; ++i)
-        dst[i] = '\0';
-}
+using namespace rows;
 
-struct Labels {
-    const char *l[10];
-};
-
-// One row of the amplifiers' long-form table: width w of a sent number,
-// on/off texts (the unit reads and takes 0/1) or enumeration labels.
-constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min,
-                     float max, unsigned width, int unit = 0, int exponent = 0, const char *onText = "",
-                     const char *offText = "", Labels labels = {})
-{
-    ParamRow r{};
-    put(r.name, sizeof r.name, name);
-    put(r.mnemonic, sizeof r.mnemonic, mnemonic);
-    r.flags = TypeMode(type, mode);
-    r.minimum = min;
-    r.maximum = max;
-    r.textDigits = static_cast<uint16_t>(width);
-    r.unit = static_cast<int8_t>(unit);
-    r.exponent = static_cast<int8_t>(exponent);
-    if (type == PT_ONOFF) {
-        put(r.onWord, sizeof r.onWord, "1");
-        put(r.offWord, sizeof r.offWord, "0");
-    }
-    put(r.onLabel, sizeof r.onLabel, onText);
-    put(r.offLabel, sizeof r.offLabel, offText);
-    // Labels 0 up to the maximum are used.
-    for (int i = 0; type == PT_ENUM && max <= 10 && i <= static_cast<int>(max) && i < 10; ++i)
-        put(r.enumLabels[i], sizeof r.enumLabels[i], labels.l[i]);
-    return r;
-}
-
-constexpr unsigned RW = PM_READWRITE;
-
+// The amplifiers' rows: .digits is the width of a sent number; on/off rows
+// are read and set as 1 and 0.
 constexpr ParamRow kBoardRows[] = {
-    R("Offset", "BDOFFSET", PT_NUMERIC, RW, 0, 255, 0),
-    R("MultiThr", "BDMULTITHR", PT_NUMERIC, RW, 0, 255, 0),
+    make({.name = "Offset", .mnemonic = "BDOFFSET", .type = PT_NUMERIC, .mode = PM_READWRITE, .max = 255}),
+    make(
+        {.name = "MultiThr", .mnemonic = "BDMULTITHR", .type = PT_NUMERIC, .mode = PM_READWRITE, .max = 255}),
 };
 
 constexpr ParamRow kL5026Rows[] = {
-    R("Name", "NAME", PT_TEXT, PM_READ, 0, 0, 0),
-    R("MuxOut", "MUX", PT_ENUM, RW, 0, 2, 1, 0, 0, "", "", {{"Disable", "Energy Enabled", "Timing Enabled"}}),
-    R("InPol", "POL", PT_ONOFF, RW, 0, 1, 1, 0, 0, "Neg", "Pos"),
-    R("Shape", "SHAPE", PT_ENUM, RW, 0, 4, 1, 8, -6, "", "", {{"0.5", "1", "2", "4", "0.5 Fast"}}),
-    R("CoarsGain", "CGAIN", PT_ENUM, RW, 0, 7, 1, 0, 0, "", "",
-      {{"2", "4", "8", "16", "32", "64", "128", "256"}}),
-    R("FineGain", "FGAIN", PT_NUMERIC, RW, 0, 127, 1),
-    R("PoleZAdj", "PZADJ", PT_NUMERIC, RW, 0, 255, 1),
-    R("TGain", "TGAIN", PT_ENUM, RW, 0, 1, 1, 0, 0, "", "", {{"1X", "4X"}}),
-    R("TInt", "TINT", PT_ENUM, RW, 0, 1, 1, 8, -9, "", "", {{"20", "80"}}),
-    R("TDiff", "TDIFF", PT_ENUM, RW, 0, 1, 1, 8, -9, "", "", {{"100", "500"}}),
-    R("OffsetAdj", "OFFADJTST", PT_NUMERIC, RW, 0, 65535, 1),
-    R("Threshold", "THR", PT_NUMERIC, RW, 0, 4095, 1),
-    R("CFDDelEn", "CFDED", PT_ONOFF, RW, 0, 1, 1, 0, 0, "En", "Dis"),
-    R("CFDDelay", "CFDDEL", PT_NUMERIC, RW, 0, 31, 1),
-    R("CFDWidth", "CFDWDT", PT_NUMERIC, RW, 0, 31, 1),
-    R("OROut", "OR", PT_ONOFF, RW, 0, 1, 1, 0, 0, "Dis", "En"),
-    R("ORWidth", "ORWDT", PT_NUMERIC, RW, 0, 31, 1),
-    R("PUR", "PUR", PT_ONOFF, RW, 0, 1, 1, 0, 0, "En", "Dis"),
+    make({.name = "Name", .mnemonic = "NAME", .type = PT_TEXT, .mode = PM_READ}),
+    make({.name = "MuxOut",
+          .mnemonic = "MUX",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 2,
+          .digits = 1,
+          .labels = {{"Disable", "Energy Enabled", "Timing Enabled"}}}),
+    make({.name = "InPol",
+          .mnemonic = "POL",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .words = {"1", "0", "Neg", "Pos"}}),
+    make({.name = "Shape",
+          .mnemonic = "SHAPE",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 4,
+          .digits = 1,
+          .unit = U_SECOND,
+          .exponent = -6,
+          .labels = {{"0.5", "1", "2", "4", "0.5 Fast"}}}),
+    make({.name = "CoarsGain",
+          .mnemonic = "CGAIN",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 7,
+          .digits = 1,
+          .labels = {{"2", "4", "8", "16", "32", "64", "128", "256"}}}),
+    make({.name = "FineGain",
+          .mnemonic = "FGAIN",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 127,
+          .digits = 1}),
+    make({.name = "PoleZAdj",
+          .mnemonic = "PZADJ",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 255,
+          .digits = 1}),
+    make({.name = "TGain",
+          .mnemonic = "TGAIN",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .labels = {{"1X", "4X"}}}),
+    make({.name = "TInt",
+          .mnemonic = "TINT",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .unit = U_SECOND,
+          .exponent = -9,
+          .labels = {{"20", "80"}}}),
+    make({.name = "TDiff",
+          .mnemonic = "TDIFF",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .unit = U_SECOND,
+          .exponent = -9,
+          .labels = {{"100", "500"}}}),
+    make({.name = "OffsetAdj",
+          .mnemonic = "OFFADJTST",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 65535,
+          .digits = 1}),
+    make({.name = "Threshold",
+          .mnemonic = "THR",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 4095,
+          .digits = 1}),
+    make({.name = "CFDDelEn",
+          .mnemonic = "CFDED",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .words = {"1", "0", "En", "Dis"}}),
+    make({.name = "CFDDelay",
+          .mnemonic = "CFDDEL",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 31,
+          .digits = 1}),
+    make({.name = "CFDWidth",
+          .mnemonic = "CFDWDT",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 31,
+          .digits = 1}),
+    make({.name = "OROut",
+          .mnemonic = "OR",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .words = {"1", "0", "Dis", "En"}}),
+    make({.name = "ORWidth",
+          .mnemonic = "ORWDT",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 31,
+          .digits = 1}),
+    make({.name = "PUR",
+          .mnemonic = "PUR",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .words = {"1", "0", "En", "Dis"}}),
 };
 
 constexpr ParamRow kL5126Rows[] = {
-    R("Name", "NAME", PT_TEXT, PM_READ, 0, 0, 0),
-    R("Shape", "SHAPE", PT_ENUM, RW, 0, 2, 1, 8, -9, "", "", {{"200", "400", "800"}}),
-    R("SlowFGain", "SLOWFGAIN", PT_NUMERIC, RW, 0, 191, 1),
-    R("AUXFFGain", "AUXFGAIN", PT_NUMERIC, RW, 0, 191, 1),
-    R("SlowCGain", "SLOWCGAIN", PT_ENUM, RW, 0, 3, 1, 0, 0, "", "", {{"1X", "4X", "16X", "64X"}}),
+    make({.name = "Name", .mnemonic = "NAME", .type = PT_TEXT, .mode = PM_READ}),
+    make({.name = "Shape",
+          .mnemonic = "SHAPE",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 2,
+          .digits = 1,
+          .unit = U_SECOND,
+          .exponent = -9,
+          .labels = {{"200", "400", "800"}}}),
+    make({.name = "SlowFGain",
+          .mnemonic = "SLOWFGAIN",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 191,
+          .digits = 1}),
+    make({.name = "AUXFFGain",
+          .mnemonic = "AUXFGAIN",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 191,
+          .digits = 1}),
+    make({.name = "SlowCGain",
+          .mnemonic = "SLOWCGAIN",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 3,
+          .digits = 1,
+          .labels = {{"1X", "4X", "16X", "64X"}}}),
     // The coarse-gain partner of AUXFGAIN, as SLOWCGAIN is of SLOWFGAIN.
-    R("AUXFCGain", "AUXCGAIN", PT_ENUM, RW, 0, 3, 1, 0, 0, "", "", {{"1X", "4X", "16X", "64X"}}),
-    R("PUR", "PUR", PT_ONOFF, RW, 0, 1, 1, 0, 0, "En", "Dis"),
-    R("MuxOut", "MUX", PT_ENUM, RW, 0, 2, 1, 0, 0, "", "", {{"Disable", "Slow Enabled", "FAUX Enabled"}}),
-    R("MuxSel", "OUTSEL", PT_ENUM, RW, 0, 1, 1, 0, 0, "", "", {{"Fast Enabled", "AUX Enabled"}}),
-    R("Threshold", "THR", PT_NUMERIC, RW, 0, 4000, 1),
-    R("CFDDelEn", "CFDED", PT_ONOFF, RW, 0, 1, 1, 0, 0, "En", "Dis"),
-    R("CFDDelay", "CFDDEL", PT_NUMERIC, RW, 0, 31, 1),
-    R("CFDWidth", "CFDWDT", PT_NUMERIC, RW, 0, 31, 1),
-    R("ORWidth", "ORWDT", PT_NUMERIC, RW, 0, 31, 1),
-    R("OR", "OR", PT_ONOFF, RW, 0, 1, 1, 0, 0, "En", "Dis"),
+    make({.name = "AUXFCGain",
+          .mnemonic = "AUXCGAIN",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 3,
+          .digits = 1,
+          .labels = {{"1X", "4X", "16X", "64X"}}}),
+    make({.name = "PUR",
+          .mnemonic = "PUR",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .words = {"1", "0", "En", "Dis"}}),
+    make({.name = "MuxOut",
+          .mnemonic = "MUX",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 2,
+          .digits = 1,
+          .labels = {{"Disable", "Slow Enabled", "FAUX Enabled"}}}),
+    make({.name = "MuxSel",
+          .mnemonic = "OUTSEL",
+          .type = PT_ENUM,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .labels = {{"Fast Enabled", "AUX Enabled"}}}),
+    make({.name = "Threshold",
+          .mnemonic = "THR",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 4000,
+          .digits = 1}),
+    make({.name = "CFDDelEn",
+          .mnemonic = "CFDED",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .words = {"1", "0", "En", "Dis"}}),
+    make({.name = "CFDDelay",
+          .mnemonic = "CFDDEL",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 31,
+          .digits = 1}),
+    make({.name = "CFDWidth",
+          .mnemonic = "CFDWDT",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 31,
+          .digits = 1}),
+    make({.name = "ORWidth",
+          .mnemonic = "ORWDT",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 31,
+          .digits = 1}),
+    make({.name = "OR",
+          .mnemonic = "OR",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .digits = 1,
+          .words = {"1", "0", "En", "Dis"}}),
 };
 
 // A model variant: the default table with other labels on some rows.

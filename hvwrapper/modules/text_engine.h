@@ -267,6 +267,8 @@ void Text_AddBoardRow(TextInstance &in, const ParamRow &row);
 // Adds the row to the list of every channel; returns its row index.
 int Text_AddChannelRow(TextInstance &in, const ParamRow &row);
 const ParamRow *Text_FindRowByMnemonic(const TextInstance &in, const char *mnemonic);
+// The row of an API name (null name or none: null).
+const ParamRow *Text_FindRowByName(const TextInstance &in, const char *name);
 int Text_ErrorToken(const char *reply);
 // The common properties of a row ("Type", "Mode", "Minval", "Maxval", "Unit",
 // "Exp", "Decimal", "Onstate", "Offstate"): 0 written, 21 unknown property.

@@ -22,4 +22,10 @@ const ParamRow *TextFindRow(const TextInstance &in, const char *name);
 const char *TextReadMnemonic(const TextInstance &in, const ParamRow &row);
 int64_t TextNowMs();
 
+// Links (text_link.cpp), under the family's table lock: the open link of the
+// same port or address with one more user, or a new one (null when it cannot
+// be opened); and one user less, closing the link after its last.
+TextLink *TextAcquireLink(const TextFamily &f, const LinkParams &p);
+void TextReleaseLink(TextFamilyState &st, TextLink *l);
+
 } // namespace koruhv

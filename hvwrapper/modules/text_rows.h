@@ -22,6 +22,11 @@ struct Words {
     const char *onWord, *offWord, *onLabel, *offLabel;
 };
 
+// Labels of an enumeration row, index 0 up to its maximum.
+struct Labels {
+    const char *l[10];
+};
+
 struct RowSpec {
     const char *name;
     const char *mnemonic;
@@ -33,6 +38,7 @@ struct RowSpec {
     int unit = 0, exponent = 0;
     Words words = {};
     RowRule rule = RULE_NONE;
+    Labels labels = {};
 };
 
 constexpr ParamRow make(const RowSpec &s)
@@ -53,6 +59,8 @@ constexpr ParamRow make(const RowSpec &s)
     put(r.onLabel, sizeof r.onLabel, s.words.onLabel);
     put(r.offLabel, sizeof r.offLabel, s.words.offLabel);
     r.rule = s.rule;
+    for (int i = 0; i < 10; ++i)
+        put(r.enumLabels[i], sizeof r.enumLabels[i], s.labels.l[i]);
     return r;
 }
 
@@ -70,6 +78,7 @@ enum Unit : int {
     U_RPM = 9,
     U_COUNT = 10,
     U_BIT = 11,
+    U_AMPERE_PER_S = 12,
 };
 
 } // namespace koruhv::rows

@@ -211,16 +211,6 @@ constexpr TextFamily makeFamily()
     return f;
 }
 
-const ParamRow *rowByName(const TextInstance &in, const char *name)
-{
-    if (!name)
-        return nullptr;
-    for (const ParamRow &r : in.rows)
-        if (std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0)
-            return &r;
-    return nullptr;
-}
-
 } // namespace
 
 constinit const TextFamily kTrixhvFamily = makeFamily();
@@ -230,7 +220,7 @@ int TRIXHV_GetBdParam(int instance, uint16_t, const uint16_t *, const char *name
     TextInstance *in = Text_FindInstance(kTrixhvFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = rowByName(*in, name);
+    const ParamRow *row = Text_FindRowByName(*in, name);
     if (!row)
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_COMMAND || !values)
@@ -267,7 +257,7 @@ int TRIXHV_SetBdParam(int instance, uint16_t, const uint16_t *, const char *name
     TextInstance *in = Text_FindInstance(kTrixhvFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = rowByName(*in, name);
+    const ParamRow *row = Text_FindRowByName(*in, name);
     if (!row)
         return TEXT_UNKNOWN_PARAM;
     if (row->mode() == PM_READ || !values)
@@ -298,23 +288,13 @@ namespace {
 constexpr BackendOps makeOps()
 {
     BackendOps ops = MakeTextBackendOps<kTrixhvFamily>(13, "KORU_TRIXHV_HVW_");
-    ops.GetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
-        return TRIXHV_GetBdParam(b.handle, n, s, p, v);
-    };
-    ops.SetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
-        return TRIXHV_SetBdParam(b.handle, n, s, p, v);
-    };
-    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) {
-        return TRIXHV_GetBdParamInfo(b.handle, s, n);
-    };
-    ops.ExecComm = [](const BackendRef &b, const char *c) { return TRIXHV_ExecComm(b.handle, c); };
-    ops.GetBdParamProp = [](const BackendRef &b, uint16_t s, const char *p, const char *q, void *r) {
-        return TRIXHV_GetBdParamProp(b.handle, s, p, q, r);
-    };
-    ops.GetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c,
-                        void *v) { return TRIXHV_GetChParam(b.handle, s, p, n, c, v); };
-    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c,
-                        void *v) { return TRIXHV_SetChParam(b.handle, s, p, n, c, v); };
+    ops.GetBdParam = TextEntryOp<TRIXHV_GetBdParam>::call;
+    ops.SetBdParam = TextEntryOp<TRIXHV_SetBdParam>::call;
+    ops.GetBdParamInfo = TextEntryOp<TRIXHV_GetBdParamInfo>::call;
+    ops.ExecComm = TextEntryOp<TRIXHV_ExecComm>::call;
+    ops.GetBdParamProp = TextEntryOp<TRIXHV_GetBdParamProp>::call;
+    ops.GetChParam = TextEntryOp<TRIXHV_GetChParam>::call;
+    ops.SetChParam = TextEntryOp<TRIXHV_SetChParam>::call;
     return ops;
 }
 
@@ -322,32 +302,6 @@ constexpr BackendOps makeOps()
 
 constinit const BackendOps kTrixhvBackend = makeOps();
 
-int TRIXHV_InitSystem(const char *link, const char *address, int *instance)
-{
-    return Text_InitSystem(kTrixhvFamily, link, address, instance);
-}
-int TRIXHV_DeinitSystem(int instance)
-{
-    return Text_DeinitSystem(kTrixhvFamily, instance);
-}
-const char *TRIXHV_GetError(int)
-{
-    return "";
-}
-int TRIXHV_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **descriptions,
-                       uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
-{
-    return Text_GetCrateMap(kTrixhvFamily, instance, slotCount, models, descriptions, serialNumbers,
-                            firmwareMinors, firmwareMajors);
-}
-int TRIXHV_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
-{
-    return Text_GetSysComp(kTrixhvFamily, instance, crateCount, crateWords, slotWords);
-}
-int TRIXHV_GetSysPropList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetSysPropList(kTrixhvFamily, instance, count, names);
-}
 int TRIXHV_GetBdParamProp(int instance, uint16_t, const char *param, const char *prop, void *result)
 {
     // The slot is not used; a name that is no board parameter writes nothing
@@ -355,26 +309,12 @@ int TRIXHV_GetBdParamProp(int instance, uint16_t, const char *param, const char 
     const int rc = Text_GetBdParamProp(kTrixhvFamily, instance, 0, param, prop, result);
     return rc == TEXT_UNKNOWN_PARAM ? 0 : rc;
 }
-int TRIXHV_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
-                          void *result)
-{
-    return Text_GetChParamProp(kTrixhvFamily, instance, slot, channel, param, prop, result);
-}
-int TRIXHV_GetChParamInfo(int instance, uint16_t slot, uint16_t channel, char **names, int *count)
-{
-    return Text_GetChParamInfo(kTrixhvFamily, instance, slot, channel, names, count);
-}
-int TRIXHV_GetChName(int instance, uint16_t slot, uint16_t count, const uint16_t *channels,
-                     char (*names)[KORUHV_CHANNEL_NAME_SIZE])
-{
-    return Text_GetChName(kTrixhvFamily, instance, slot, count, channels, names);
-}
 int TRIXHV_GetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
                       void *values)
 {
     // An enumeration is not read: its elements stay untouched.
     if (const TextInstance *in = Text_FindInstance(kTrixhvFamily, instance)) {
-        const ParamRow *row = rowByName(*in, name);
+        const ParamRow *row = Text_FindRowByName(*in, name);
         if (row && row->type() == PT_ENUM && row->mode() != PM_COMMAND)
             return slot > 1 ? TEXT_OUT_OF_RANGE : 0;
     }
@@ -386,31 +326,29 @@ int TRIXHV_SetChParam(int instance, uint16_t slot, const char *name, uint16_t co
     // An enumeration is not sent, like the other types without a channel
     // value.
     if (const TextInstance *in = Text_FindInstance(kTrixhvFamily, instance)) {
-        const ParamRow *row = rowByName(*in, name);
+        const ParamRow *row = Text_FindRowByName(*in, name);
         if (row && row->type() == PT_ENUM && row->mode() != PM_READ)
             return slot > 1 ? TEXT_OUT_OF_RANGE : TEXT_WRITE_FAILED;
     }
     return Text_SetChParam(kTrixhvFamily, instance, slot, name, count, channels, values);
 }
-int TRIXHV_GetExecCommList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetExecCommList(kTrixhvFamily, instance, count, names);
-}
-int TRIXHV_Subscribe(int instance, unsigned short port, uint16_t count, const char *items, char *results)
-{
-    return Text_Subscribe(kTrixhvFamily, instance, port, count, items, results);
-}
-int TRIXHV_UnSubscribe(int instance, unsigned short, uint16_t count, const char *items, char *results)
-{
-    return Text_UnSubscribe(kTrixhvFamily, instance, count, items, results);
-}
-void TRIXHV_ResetInstances()
-{
-    Text_ResetInstances(kTrixhvFamily);
-}
-void TRIXHV_SetTcpPortForTests(unsigned short port)
-{
-    Text_SetTcpPortForTests(kTrixhvFamily, port);
-}
+
+// The operations the engine serves as they are.
+// clang-format off
+TEXT_ENTRY_InitSystem(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_DeinitSystem(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetError(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetCrateMap(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetSysComp(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetSysPropList(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetChParamProp(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetChParamInfo(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetChName(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_GetExecCommList(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_Subscribe(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_UnSubscribe(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_ResetInstances(TRIXHV, kTrixhvFamily)
+TEXT_ENTRY_SetTcpPortForTests(TRIXHV, kTrixhvFamily)
+// clang-format on
 
 } // namespace koruhv

@@ -8,70 +8,127 @@
 #include <string>
 #include <vector>
 
+#include "modules/text_rows.h"
 #include "modules/text_wire.h"
 
 namespace koruhv {
 
 namespace {
 
-constexpr void put(char *dst, size_t n, const char *s)
-{
-    size_t i = 0;
-    for (; s && s[i] && i + 1 < n; ++i)
-        dst[i] = s[i];
-    for (; i < n; ++i)
-        dst[i] = '\0';
-}
+using namespace rows;
 
-struct Words {
-    const char *onWord, *offWord, *onLabel, *offLabel;
-};
-
-constexpr ParamRow R(const char *name, const char *mnemonic, unsigned type, unsigned mode, float min,
-                     float max, int decimals, int unit, Words w = {}, RowRule rule = RULE_NONE)
-{
-    ParamRow r{};
-    put(r.name, sizeof r.name, name);
-    put(r.mnemonic, sizeof r.mnemonic, mnemonic);
-    r.flags = TypeMode(type, mode);
-    r.minimum = min;
-    r.maximum = max;
-    r.decimals = static_cast<int16_t>(decimals);
-    r.unit = static_cast<int8_t>(unit);
-    put(r.onWord, sizeof r.onWord, w.onWord);
-    put(r.offWord, sizeof r.offWord, w.offWord);
-    put(r.onLabel, sizeof r.onLabel, w.onLabel);
-    put(r.offLabel, sizeof r.offLabel, w.offLabel);
-    r.rule = rule;
-    return r;
-}
-
-constexpr unsigned RO = PM_READ, RW = PM_READWRITE;
-
-// Units: 1 ampere, 2 volt, 4 celsius, 7 volt per second, 12 ampere per second.
 constexpr ParamRow kBoardRows[] = {
-    R("Loop", "LOOP", PT_ONOFF, RW, 0, 0, 0, 0, {"I", "V", "I", "V"}),
-    R("IGC", "MGC", PT_NUMERIC, RO, 0, 33, 6, 1),
-    R("Temp", "MRT", PT_NUMERIC, RO, 0, 99, 2, 4),
-    R("TempIGBT", "MRT:1", PT_NUMERIC, RO, 0, 99, 2, 4),
-    R("TempHF", "MRT:2", PT_NUMERIC, RO, 0, 99, 2, 4),
-    R("UpMode", "UPMODE", PT_ONOFF, RW, 0, 1, 0, 0, {"ANALOG", "NORMAL", "ANALOG", "NORMAL"}),
-    R("ClearAlarm", "MRESET", PT_NONE, PM_COMMAND, 0, 0, 0, 0),
+    make({.name = "Loop",
+          .mnemonic = "LOOP",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .words = {"I", "V", "I", "V"}}),
+    make({.name = "IGC",
+          .mnemonic = "MGC",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 33,
+          .decimals = 6,
+          .unit = U_AMPERE}),
+    make({.name = "Temp",
+          .mnemonic = "MRT",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 99,
+          .decimals = 2,
+          .unit = U_CELSIUS}),
+    make({.name = "TempIGBT",
+          .mnemonic = "MRT:1",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 99,
+          .decimals = 2,
+          .unit = U_CELSIUS}),
+    make({.name = "TempHF",
+          .mnemonic = "MRT:2",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 99,
+          .decimals = 2,
+          .unit = U_CELSIUS}),
+    make({.name = "UpMode",
+          .mnemonic = "UPMODE",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .words = {"ANALOG", "NORMAL", "ANALOG", "NORMAL"}}),
+    make({.name = "ClearAlarm", .mnemonic = "MRESET", .type = PT_NONE, .mode = PM_COMMAND}),
 };
 
 constexpr ParamRow kChannelRows[] = {
-    R("VSet", "MWVR", PT_NUMERIC, RW, 0, 300, 3, 2),
-    R("VMon", "MRV", PT_NUMERIC, RO, 0, 300, 3, 2),
-    R("ISet", "MWIR", PT_NUMERIC, RW, 0, 30, 3, 1),
-    R("IMon", "MRI", PT_NUMERIC, RO, 0, 30, 3, 1),
-    R("ISetDir", "MWI", PT_NUMERIC, RW, 0, 30, 3, 1),
-    R("VSetDir", "MWV", PT_NUMERIC, RW, 0, 300, 3, 2),
-    R("IRamp", "MSRI", PT_NUMERIC, RW, 1, 30, 3, 12),
-    R("VRamp", "MSRV", PT_NUMERIC, RW, 1, 300, 3, 7),
+    make({.name = "VSet",
+          .mnemonic = "MWVR",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT}),
+    make({.name = "VMon",
+          .mnemonic = "MRV",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT}),
+    make({.name = "ISet",
+          .mnemonic = "MWIR",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE}),
+    make({.name = "IMon",
+          .mnemonic = "MRI",
+          .type = PT_NUMERIC,
+          .mode = PM_READ,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE}),
+    make({.name = "ISetDir",
+          .mnemonic = "MWI",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE}),
+    make({.name = "VSetDir",
+          .mnemonic = "MWV",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT}),
+    make({.name = "IRamp",
+          .mnemonic = "MSRI",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .min = 1,
+          .max = 30,
+          .decimals = 3,
+          .unit = U_AMPERE_PER_S}),
+    make({.name = "VRamp",
+          .mnemonic = "MSRV",
+          .type = PT_NUMERIC,
+          .mode = PM_READWRITE,
+          .min = 1,
+          .max = 300,
+          .decimals = 3,
+          .unit = U_VOLT_PER_S}),
     // The status word is hexadecimal, in reads and events alike.
-    R("ChStatus", "MST", PT_CHSTATUS, RO, 0, 0, 0, 0, {}, RULE_HEX),
+    make({.name = "ChStatus", .mnemonic = "MST", .type = PT_CHSTATUS, .mode = PM_READ, .rule = RULE_HEX}),
     // Read from bit 0 of the status word, switched by the MON/MOFF commands.
-    R("Pw", "Pw", PT_ONOFF, RW, 0, 1, 0, 0, {"MON", "MOFF", "On", "Off"}, RULE_SWITCH),
+    make({.name = "Pw",
+          .mnemonic = "Pw",
+          .type = PT_ONOFF,
+          .mode = PM_READWRITE,
+          .max = 1,
+          .words = {"MON", "MOFF", "On", "Off"},
+          .rule = RULE_SWITCH}),
 };
 
 constexpr size_t kModelMax = 99;
@@ -247,12 +304,7 @@ int ZORN_SetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, con
     TextInstance *in = Text_FindInstance(kZornFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = nullptr;
-    for (const ParamRow &r : in->rows)
-        if (name && std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0) {
-            row = &r;
-            break;
-        }
+    const ParamRow *row = Text_FindRowByName(*in, name);
     // A command row is set by sending its bare mnemonic.
     if (!row || row->type() != PT_NONE || row->mode() == PM_READ) {
         const std::vector<uint16_t> zeros = oneBoard(slotCount, slots);
@@ -292,20 +344,11 @@ namespace {
 constexpr BackendOps makeOps()
 {
     BackendOps ops = MakeTextBackendOps<kZornFamily>(14, "KORU_ZORN_HVW_");
-    ops.SetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
-        return ZORN_SetBdParam(b.handle, n, s, p, v);
-    };
-    ops.GetBdParamInfo = [](const BackendRef &b, uint16_t s, char **n) {
-        return ZORN_GetBdParamInfo(b.handle, s, n);
-    };
-    ops.GetBdParam = [](const BackendRef &b, uint16_t n, const uint16_t *s, const char *p, void *v) {
-        return ZORN_GetBdParam(b.handle, n, s, p, v);
-    };
-    ops.GetBdParamProp = [](const BackendRef &b, uint16_t s, const char *p, const char *q, void *r) {
-        return ZORN_GetBdParamProp(b.handle, s, p, q, r);
-    };
-    ops.SetChParam = [](const BackendRef &b, uint16_t s, const char *p, uint16_t n, const uint16_t *c,
-                        void *v) { return ZORN_SetChParam(b.handle, s, p, n, c, v); };
+    ops.SetBdParam = TextEntryOp<ZORN_SetBdParam>::call;
+    ops.GetBdParamInfo = TextEntryOp<ZORN_GetBdParamInfo>::call;
+    ops.GetBdParam = TextEntryOp<ZORN_GetBdParam>::call;
+    ops.GetBdParamProp = TextEntryOp<ZORN_GetBdParamProp>::call;
+    ops.SetChParam = TextEntryOp<ZORN_SetChParam>::call;
     return ops;
 }
 
@@ -313,32 +356,6 @@ constexpr BackendOps makeOps()
 
 constinit const BackendOps kZornBackend = makeOps();
 
-int ZORN_InitSystem(const char *link, const char *address, int *instance)
-{
-    return Text_InitSystem(kZornFamily, link, address, instance);
-}
-int ZORN_DeinitSystem(int instance)
-{
-    return Text_DeinitSystem(kZornFamily, instance);
-}
-const char *ZORN_GetError(int)
-{
-    return "";
-}
-int ZORN_GetCrateMap(int instance, uint16_t *slotCount, char **models, char **descriptions,
-                     uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
-{
-    return Text_GetCrateMap(kZornFamily, instance, slotCount, models, descriptions, serialNumbers,
-                            firmwareMinors, firmwareMajors);
-}
-int ZORN_GetSysComp(int instance, uint8_t *crateCount, uint16_t **crateWords, uint32_t **slotWords)
-{
-    return Text_GetSysComp(kZornFamily, instance, crateCount, crateWords, slotWords);
-}
-int ZORN_GetSysPropList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetSysPropList(kZornFamily, instance, count, names);
-}
 int ZORN_GetBdParam(int instance, uint16_t slotCount, const uint16_t *slots, const char *name, void *values)
 {
     const std::vector<uint16_t> zeros = oneBoard(slotCount, slots);
@@ -350,25 +367,6 @@ int ZORN_GetBdParamProp(int instance, uint16_t slot, const char *param, const ch
     const int rc = Text_GetBdParamProp(kZornFamily, instance, slot, param, prop, result);
     return rc == TEXT_UNKNOWN_PARAM ? 0 : rc;
 }
-int ZORN_GetChParamProp(int instance, uint16_t slot, uint16_t channel, const char *param, const char *prop,
-                        void *result)
-{
-    return Text_GetChParamProp(kZornFamily, instance, slot, channel, param, prop, result);
-}
-int ZORN_GetChParamInfo(int instance, uint16_t slot, uint16_t channel, char **names, int *count)
-{
-    return Text_GetChParamInfo(kZornFamily, instance, slot, channel, names, count);
-}
-int ZORN_GetChName(int instance, uint16_t slot, uint16_t count, const uint16_t *channels,
-                   char (*names)[KORUHV_CHANNEL_NAME_SIZE])
-{
-    return Text_GetChName(kZornFamily, instance, slot, count, channels, names);
-}
-int ZORN_GetChParam(int instance, uint16_t slot, const char *name, uint16_t count, const uint16_t *channels,
-                    void *values)
-{
-    return Text_GetChParam(kZornFamily, instance, slot, name, count, channels, values);
-}
 // One request, built from the last listed channel's value (the unit has one
 // channel); the unit's answer is returned as it is: 0 acknowledged, -1 not,
 // or the link's code.
@@ -378,12 +376,7 @@ int ZORN_SetChParam(int instance, uint16_t slot, const char *name, uint16_t coun
     TextInstance *in = Text_FindInstance(kZornFamily, instance);
     if (!in)
         return TEXT_NOT_OPEN;
-    const ParamRow *row = nullptr;
-    for (const ParamRow &r : in->rows)
-        if (name && std::strlen(name) < sizeof r.name && std::strcmp(r.name, name) == 0) {
-            row = &r;
-            break;
-        }
+    const ParamRow *row = Text_FindRowByName(*in, name);
     if (!row || row->mode() == PM_READ || slot > 1 || count == 0 || !channels || !values)
         return Text_SetChParam(kZornFamily, instance, slot, name, count, channels, values);
     for (uint16_t k = 0; k < count; ++k)
@@ -399,29 +392,25 @@ int ZORN_SetChParam(int instance, uint16_t slot, const char *name, uint16_t coun
         return Text_Set(*in, ch, raw ? row->onWord : row->offWord, nullptr);
     return Text_Set(*in, ch, row->mnemonic, &raw);
 }
-int ZORN_GetExecCommList(int instance, uint16_t *count, char **names)
-{
-    return Text_GetExecCommList(kZornFamily, instance, count, names);
-}
-int ZORN_ExecComm(int instance, const char *name)
-{
-    return Text_ExecComm(kZornFamily, instance, name);
-}
-int ZORN_Subscribe(int instance, unsigned short port, uint16_t count, const char *items, char *results)
-{
-    return Text_Subscribe(kZornFamily, instance, port, count, items, results);
-}
-int ZORN_UnSubscribe(int instance, unsigned short, uint16_t count, const char *items, char *results)
-{
-    return Text_UnSubscribe(kZornFamily, instance, count, items, results);
-}
-void ZORN_ResetInstances()
-{
-    Text_ResetInstances(kZornFamily);
-}
-void ZORN_SetTcpPortForTests(unsigned short port)
-{
-    Text_SetTcpPortForTests(kZornFamily, port);
-}
+
+// The operations the engine serves as they are.
+// clang-format off
+TEXT_ENTRY_InitSystem(ZORN, kZornFamily)
+TEXT_ENTRY_DeinitSystem(ZORN, kZornFamily)
+TEXT_ENTRY_GetError(ZORN, kZornFamily)
+TEXT_ENTRY_GetCrateMap(ZORN, kZornFamily)
+TEXT_ENTRY_GetSysComp(ZORN, kZornFamily)
+TEXT_ENTRY_GetSysPropList(ZORN, kZornFamily)
+TEXT_ENTRY_GetChParamProp(ZORN, kZornFamily)
+TEXT_ENTRY_GetChParamInfo(ZORN, kZornFamily)
+TEXT_ENTRY_GetChName(ZORN, kZornFamily)
+TEXT_ENTRY_GetChParam(ZORN, kZornFamily)
+TEXT_ENTRY_GetExecCommList(ZORN, kZornFamily)
+TEXT_ENTRY_ExecComm(ZORN, kZornFamily)
+TEXT_ENTRY_Subscribe(ZORN, kZornFamily)
+TEXT_ENTRY_UnSubscribe(ZORN, kZornFamily)
+TEXT_ENTRY_ResetInstances(ZORN, kZornFamily)
+TEXT_ENTRY_SetTcpPortForTests(ZORN, kZornFamily)
+// clang-format on
 
 } // namespace koruhv
