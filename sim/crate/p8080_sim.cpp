@@ -2,6 +2,7 @@
 // an event service on a second port, and an event thread that ramps the
 // channels and sends event batches and keep-alive messages.
 #include "crate/p8080_sim.h"
+#include "crate/crate_panel.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -328,6 +329,7 @@ struct P8080Sim::Impl {
     std::vector<std::string> sysText;
     std::string ctlModel, ctlDescription;
     uint32_t ctlSerial = 0;
+    bool panelFollows = false;
     std::vector<Session> sessions;
     std::vector<Sub> subs;
     std::vector<EvConn> evconns;
@@ -368,7 +370,9 @@ struct P8080Sim::Impl {
         ctlModel = model.controllerModel;
         ctlDescription = model.controllerDescription;
         ctlSerial = model.controllerSerial;
+        panelFollows = model.panelFollowsChannels;
         nextSession = opt.firstSessionId;
+        refreshPanel();
     }
     ~Impl()
     {
@@ -436,6 +440,54 @@ struct P8080Sim::Impl {
             return;
         ch.raw[idx] = raw;
         markSubs(0, int(b), int(c), idx);
+        refreshPanel();
+    }
+    void setSysRaw(int i, uint32_t raw)
+    {
+        if (sysRaw[i] == raw)
+            return;
+        sysRaw[i] = raw;
+        markSubs(2, -1, -1, i);
+        const std::string &name = sysDesc[i].desc.name;
+        if (name == "ACDCPwr") {
+            int iSt = sysIndex("ACDCStatus");
+            if (iSt >= 0)
+                setSysRaw(iSt, (sysRaw[iSt] & ~1u) | (raw ? 1u : 0u));
+        } else if (name == "Temp") {
+            refreshPanel();
+        }
+    }
+
+    // Recomputes "FrontPanOut" from every channel's status (its "Pw" when it
+    // has none) and the rack temperature, when the model asks for it.
+    void refreshPanel()
+    {
+        int iPanel = sysIndex("FrontPanOut");
+        if (!panelFollows || iPanel < 0)
+            return;
+        uint32_t word = 0;
+        for (const Module &md : modules) {
+            if (!md.board)
+                continue;
+            for (unsigned c = 0; c < md.ch.size(); ++c) {
+                const auto &ps = md.board->paramsOf(c);
+                int iSt = paramIndex(ps, "Status"), iPw = paramIndex(ps, "Pw");
+                if (iSt >= 0)
+                    word |= rackPanelBits(md.ch[c].raw[iSt]);
+                else if (iPw >= 0 && md.ch[c].raw[iPw])
+                    word |= kPanelChannelOn;
+            }
+        }
+        int iTemp = sysIndex("Temp");
+        if (iTemp >= 0) {
+            const CrateParam &t = sysDesc[iTemp].desc;
+            if (rawToValue(t, sysRaw[iTemp]) > kRackOverTemperature)
+                word |= kRackPanelOverTemp;
+        }
+        if (sysRaw[iPanel] != word) {
+            sysRaw[iPanel] = word;
+            markSubs(2, -1, -1, iPanel);
+        }
     }
 
     void rampStep(double dt)
@@ -1132,10 +1184,7 @@ struct P8080Sim::Impl {
         }
         for (uint16_t b : list) {
             if (b == kP8080SystemBoard) {
-                if (sysRaw[si] != raw) {
-                    sysRaw[si] = raw;
-                    markSubs(2, -1, -1, si);
-                }
+                setSysRaw(si, raw);
                 continue;
             }
             int i = paramIndex(modules[b].board->boardParams, name);
@@ -1817,10 +1866,7 @@ bool P8080Sim::setSystemRaw(const std::string &param, uint32_t raw)
     int i = d->sysIndex(param);
     if (i < 0 || d->sysDesc[i].desc.type == kSysText)
         return false;
-    if (d->sysRaw[i] != raw) {
-        d->sysRaw[i] = raw;
-        d->markSubs(2, -1, -1, i);
-    }
+    d->setSysRaw(i, raw);
     return true;
 }
 
@@ -1910,6 +1956,7 @@ void P8080Sim::insertModule(unsigned board, CrateBoard module)
         d->modules.resize(board + 1);
     std::erase_if(d->subs, [&](const Impl::Sub &s) { return s.s.board == int(board) && s.s.kind <= 1; });
     d->modules[board] = Impl::makeModule(std::move(module));
+    d->refreshPanel();
     d->rackMessage(1, board);
 }
 
@@ -1920,6 +1967,7 @@ void P8080Sim::removeModule(unsigned board)
         return;
     std::erase_if(d->subs, [&](const Impl::Sub &s) { return s.s.board == int(board) && s.s.kind <= 1; });
     d->modules[board] = Impl::Module{};
+    d->refreshPanel();
     d->rackMessage(1, board);
 }
 

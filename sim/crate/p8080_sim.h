@@ -81,8 +81,13 @@ struct P8080Model {
     std::string controllerModel = "P8080";
     std::string controllerDescription = "Rack controller";
     uint32_t controllerSerial = 8080001;
+    // When set, "FrontPanOut" is derived from the channels' status words
+    // and the "Temp" parameter instead of keeping the preset's value.
+    bool panelFollowsChannels = false;
 
-    // 6 module slots: 0, 1, 3 modules of 8, 4 and 12 channels, 2, 4, 5 empty.
+    // 6 module slots: 0, 1, 3 modules of 8, 4 and 12 channels, 2, 4, 5 empty;
+    // its front-panel word follows the channels, and "ACDCPwr" (writable
+    // 0..1) switches the 48 V supply whose state "ACDCStatus" bit 0 shows.
     static P8080Model rack();
     // 3 module slots: slot 0 a 4-channel module (hvBoard), slot 1 empty,
     // slot 2 a 2-channel module with a signed VCal; the system parameters
