@@ -93,32 +93,6 @@ void CrateSim::Impl::refreshDerived()
     }
 }
 
-CrateSim::Impl::Slot CrateSim::Impl::makeSlot(std::optional<CrateBoard> b)
-{
-    Slot s;
-    if (!b)
-        return s;
-    s.board = std::move(b);
-    for (auto &p : s.board->boardParams)
-        s.bdRaw.push_back(p.initialRaw);
-    s.ch.resize(s.board->channels);
-    for (unsigned c = 0; c < s.board->channels; ++c) {
-        for (auto &p : s.board->paramsOf(c))
-            s.ch[c].raw.push_back(p.initialRaw);
-        if (c < s.board->channelNames.size())
-            s.ch[c].name = s.board->channelNames[c];
-        else {
-            char n[16];
-            std::snprintf(n, sizeof n, "CHAN%03u", c);
-            s.ch[c].name = n;
-        }
-        int vi = paramIndex(s.board->paramsOf(c), "VMon");
-        if (vi >= 0)
-            s.ch[c].vmon = rawToValue(s.board->paramsOf(c)[vi], s.ch[c].raw[vi]);
-    }
-    return s;
-}
-
 void CrateSim::Impl::markChannel(unsigned slot, unsigned ch, int idx)
 {
     for (auto &s : subs)
@@ -146,13 +120,6 @@ void CrateSim::Impl::markSys(int idx)
     cv.notify_all();
 }
 
-CrateSim::Impl::Chan *CrateSim::Impl::chan(unsigned slot, unsigned ch)
-{
-    if (slot >= slots.size() || !slots[slot].board || ch >= slots[slot].ch.size())
-        return nullptr;
-    return &slots[slot].ch[ch];
-}
-
 bool CrateSim::Impl::setChRaw(unsigned slot, unsigned ch, int idx, uint32_t raw)
 {
     Chan &c = slots[slot].ch[ch];
@@ -173,45 +140,7 @@ int CrateSim::Impl::sysPropIndex(const std::string &name) const
 
 void CrateSim::Impl::rampStep(double dt)
 {
-    for (unsigned s = 0; s < slots.size(); ++s) {
-        Slot &sl = slots[s];
-        if (!sl.board)
-            continue;
-        for (unsigned c = 0; c < sl.ch.size(); ++c) {
-            const auto &ps = sl.board->paramsOf(c);
-            int iV = paramIndex(ps, "VMon"), iSet = paramIndex(ps, "V0Set"), iPw = paramIndex(ps, "Pw");
-            if (iV < 0 || iSet < 0 || iPw < 0)
-                continue;
-            int iI = paramIndex(ps, "IMon"), iSt = paramIndex(ps, "Status");
-            int iUp = paramIndex(ps, "RUp"), iDn = paramIndex(ps, "RDWn");
-            Chan &ch = sl.ch[c];
-            bool on = ch.raw[iPw] != 0;
-            double target = on ? rawToValue(ps[iSet], ch.raw[iSet]) : 0.0;
-            double v = ch.vmon;
-            uint32_t st = iSt >= 0 ? ch.raw[iSt] : 0;
-            st &= ~uint32_t(0x7);
-            if (on)
-                st |= 1;
-            if (std::fabs(target - v) > 1e-9) {
-                bool up = target > v;
-                double rate = 50.0;
-                if (up && iUp >= 0)
-                    rate = rawToValue(ps[iUp], ch.raw[iUp]);
-                if (!up && iDn >= 0)
-                    rate = rawToValue(ps[iDn], ch.raw[iDn]);
-                double step = std::max(rate, 1.0) * dt;
-                v = up ? std::min(target, v + step) : std::max(target, v - step);
-                if (std::fabs(target - v) > 1e-9)
-                    st |= up ? 2 : 4;
-            }
-            ch.vmon = v;
-            setChRaw(s, c, iV, valueToRaw(ps[iV], v));
-            if (iI >= 0)
-                setChRaw(s, c, iI, valueToRaw(ps[iI], v * 0.05)); // a 20 MOhm load, in uA
-            if (iSt >= 0)
-                setChRaw(s, c, iSt, st);
-        }
-    }
+    rampSlots(slots, dt, [this](unsigned s, unsigned c, int i, uint32_t raw) { setChRaw(s, c, i, raw); });
     refreshDerived();
 }
 
@@ -356,19 +285,12 @@ bool CrateSim::setChannelRaw(unsigned slot, unsigned channel, const std::string 
 
 bool CrateSim::setChannelValue(unsigned slot, unsigned channel, const std::string &param, double value)
 {
-    uint32_t raw;
+    std::optional<uint32_t> raw;
     {
         std::lock_guard lk(d->m);
-        auto *c = d->chan(slot, channel);
-        if (!c)
-            return false;
-        const auto &ps = d->slots[slot].board->paramsOf(channel);
-        int i = paramIndex(ps, param);
-        if (i < 0)
-            return false;
-        raw = ps[i].type == 0 ? valueToRaw(ps[i], value) : uint32_t(int64_t(value));
+        raw = channelRawFor(d->slots, slot, channel, param, value);
     }
-    return setChannelRaw(slot, channel, param, raw);
+    return raw && setChannelRaw(slot, channel, param, *raw);
 }
 
 bool CrateSim::setBoardRaw(unsigned slot, const std::string &param, uint32_t raw)
@@ -388,18 +310,12 @@ bool CrateSim::setBoardRaw(unsigned slot, const std::string &param, uint32_t raw
 
 bool CrateSim::setBoardValue(unsigned slot, const std::string &param, double value)
 {
-    uint32_t raw;
+    std::optional<uint32_t> raw;
     {
         std::lock_guard lk(d->m);
-        if (slot >= d->slots.size() || !d->slots[slot].board)
-            return false;
-        const auto &ps = d->slots[slot].board->boardParams;
-        int i = paramIndex(ps, param);
-        if (i < 0)
-            return false;
-        raw = ps[i].type == 0 ? valueToRaw(ps[i], value) : uint32_t(int64_t(value));
+        raw = boardRawFor(d->slots, slot, param, value);
     }
-    return setBoardRaw(slot, param, raw);
+    return raw && setBoardRaw(slot, param, *raw);
 }
 
 bool CrateSim::setChannelName(unsigned slot, unsigned channel, const std::string &name)
@@ -464,46 +380,25 @@ bool CrateSim::setFanFailed(const std::string &property, unsigned fan, bool fail
 std::optional<uint32_t> CrateSim::channelRaw(unsigned slot, unsigned channel, const std::string &param) const
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(slot, channel);
-    if (!c)
-        return std::nullopt;
-    int i = paramIndex(d->slots[slot].board->paramsOf(channel), param);
-    if (i < 0)
-        return std::nullopt;
-    return c->raw[i];
+    return channelRawOf(d->slots, slot, channel, param);
 }
 
 std::optional<double> CrateSim::channelValue(unsigned slot, unsigned channel, const std::string &param) const
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(slot, channel);
-    if (!c)
-        return std::nullopt;
-    const auto &ps = d->slots[slot].board->paramsOf(channel);
-    int i = paramIndex(ps, param);
-    if (i < 0)
-        return std::nullopt;
-    return ps[i].type == 0 ? rawToValue(ps[i], c->raw[i]) : double(c->raw[i]);
+    return channelValueOf(d->slots, slot, channel, param);
 }
 
 std::optional<uint32_t> CrateSim::boardRaw(unsigned slot, const std::string &param) const
 {
     std::lock_guard lk(d->m);
-    if (slot >= d->slots.size() || !d->slots[slot].board)
-        return std::nullopt;
-    int i = paramIndex(d->slots[slot].board->boardParams, param);
-    if (i < 0)
-        return std::nullopt;
-    return d->slots[slot].bdRaw[i];
+    return boardRawOf(d->slots, slot, param);
 }
 
 std::optional<std::string> CrateSim::channelName(unsigned slot, unsigned channel) const
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(slot, channel);
-    if (!c)
-        return std::nullopt;
-    return c->name;
+    return channelNameOf(d->slots, slot, channel);
 }
 
 std::optional<std::string> CrateSim::sysProp(const std::string &name) const
@@ -633,11 +528,7 @@ std::vector<CrateRequest> CrateSim::requests() const
 std::vector<CrateRequest> CrateSim::requestsFor(const std::string &keyword) const
 {
     std::lock_guard lk(d->m);
-    std::vector<CrateRequest> out;
-    for (auto &r : d->log)
-        if (r.keyword == keyword)
-            out.push_back(r);
-    return out;
+    return requestsWith(d->log, keyword);
 }
 
 void CrateSim::clearRequests()

@@ -5,6 +5,7 @@
 #include "crate/crate_sim.h"
 #include "crate/hx1100_sim.h"
 #include "crate/sim_server.h"
+#include "crate/sim_slots.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -71,16 +72,8 @@ using namespace crate_detail;
 // ------------------------------------------------------------------ state
 
 struct CrateSim::Impl {
-    struct Chan {
-        std::vector<uint32_t> raw;
-        std::string name;
-        double vmon = 0; // exact ramp position, in volts
-    };
-    struct Slot {
-        std::optional<CrateBoard> board;
-        std::vector<uint32_t> bdRaw;
-        std::vector<Chan> ch;
-    };
+    using Chan = SimChannel;
+    using Slot = SimSlot;
     struct Sub {
         CrateSubscription s;
         int index = 0; // parameter index, 255 for a channel name
@@ -171,7 +164,7 @@ struct CrateSim::Impl {
 
     bool firstGen() const { return opt.generation == CrateGeneration::First; }
 
-    static Slot makeSlot(std::optional<CrateBoard> b);
+    static Slot makeSlot(std::optional<CrateBoard> b) { return makeSimSlot(std::move(b)); }
 
     void protocolError(const std::string &e) { errors.push_back(e); }
 
@@ -181,7 +174,7 @@ struct CrateSim::Impl {
     void markBoard(unsigned slot, int idx);
     void markSys(int idx);
 
-    Chan *chan(unsigned slot, unsigned ch);
+    Chan *chan(unsigned slot, unsigned ch) { return findChannel(slots, slot, ch); }
 
     bool setChRaw(unsigned slot, unsigned ch, int idx, uint32_t raw);
 

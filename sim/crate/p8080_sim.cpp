@@ -30,38 +30,6 @@ P8080Sim::Impl::~Impl()
         EVP_PKEY_free(key);
 }
 
-P8080Sim::Impl::Module P8080Sim::Impl::makeModule(std::optional<CrateBoard> b)
-{
-    Module s;
-    if (!b)
-        return s;
-    s.board = std::move(b);
-    for (auto &p : s.board->boardParams)
-        s.bdRaw.push_back(p.initialRaw);
-    s.ch.resize(s.board->channels);
-    for (unsigned c = 0; c < s.board->channels; ++c) {
-        for (auto &p : s.board->paramsOf(c))
-            s.ch[c].raw.push_back(p.initialRaw);
-        if (c < s.board->channelNames.size())
-            s.ch[c].name = s.board->channelNames[c];
-        else {
-            char n[16];
-            std::snprintf(n, sizeof n, "CHAN%03u", c);
-            s.ch[c].name = n;
-        }
-        int vi = paramIndex(s.board->paramsOf(c), "VMon");
-        if (vi >= 0)
-            s.ch[c].vmon = rawToValue(s.board->paramsOf(c)[vi], s.ch[c].raw[vi]);
-    }
-    return s;
-}
-
-P8080Sim::Impl::Chan *P8080Sim::Impl::chan(unsigned b, unsigned c)
-{
-    Module *md = module(b);
-    return md && c < md->ch.size() ? &md->ch[c] : nullptr;
-}
-
 int P8080Sim::Impl::sysIndex(const std::string &name) const
 {
     for (size_t i = 0; i < sysDesc.size(); ++i)
@@ -138,44 +106,7 @@ void P8080Sim::Impl::refreshPanel()
 
 void P8080Sim::Impl::rampStep(double dt)
 {
-    for (unsigned b = 0; b < modules.size(); ++b) {
-        Module &md = modules[b];
-        if (!md.board)
-            continue;
-        for (unsigned c = 0; c < md.ch.size(); ++c) {
-            const auto &ps = md.board->paramsOf(c);
-            int iV = paramIndex(ps, "VMon"), iSet = paramIndex(ps, "V0Set"), iPw = paramIndex(ps, "Pw");
-            if (iV < 0 || iSet < 0 || iPw < 0)
-                continue;
-            int iI = paramIndex(ps, "IMon"), iSt = paramIndex(ps, "Status");
-            int iUp = paramIndex(ps, "RUp"), iDn = paramIndex(ps, "RDWn");
-            Chan &ch = md.ch[c];
-            bool on = ch.raw[iPw] != 0;
-            double target = on ? rawToValue(ps[iSet], ch.raw[iSet]) : 0.0;
-            double v = ch.vmon;
-            uint32_t st = iSt >= 0 ? ch.raw[iSt] & ~uint32_t(0x7) : 0;
-            if (on)
-                st |= 1;
-            if (std::fabs(target - v) > 1e-9) {
-                bool up = target > v;
-                double rate = 50.0;
-                if (up && iUp >= 0)
-                    rate = rawToValue(ps[iUp], ch.raw[iUp]);
-                if (!up && iDn >= 0)
-                    rate = rawToValue(ps[iDn], ch.raw[iDn]);
-                double step = std::max(rate, 1.0) * dt;
-                v = up ? std::min(target, v + step) : std::max(target, v - step);
-                if (std::fabs(target - v) > 1e-9)
-                    st |= up ? 2 : 4;
-            }
-            ch.vmon = v;
-            setChRaw(b, c, iV, valueToRaw(ps[iV], v));
-            if (iI >= 0)
-                setChRaw(b, c, iI, valueToRaw(ps[iI], v * 0.05));
-            if (iSt >= 0)
-                setChRaw(b, c, iSt, st);
-        }
-    }
+    rampSlots(modules, dt, [this](unsigned s, unsigned c, int i, uint32_t raw) { setChRaw(s, c, i, raw); });
 }
 
 void P8080Sim::Impl::forEachChannel(const char *param, uint32_t raw)
@@ -337,18 +268,12 @@ bool P8080Sim::setChannelRaw(unsigned board, unsigned channel, const std::string
 
 bool P8080Sim::setChannelValue(unsigned board, unsigned channel, const std::string &param, double value)
 {
-    uint32_t raw;
+    std::optional<uint32_t> raw;
     {
         std::lock_guard lk(d->m);
-        if (!d->chan(board, channel))
-            return false;
-        const auto &ps = d->modules[board].board->paramsOf(channel);
-        int i = paramIndex(ps, param);
-        if (i < 0)
-            return false;
-        raw = ps[i].type == 0 ? valueToRaw(ps[i], value) : uint32_t(int64_t(value));
+        raw = channelRawFor(d->modules, board, channel, param, value);
     }
-    return setChannelRaw(board, channel, param, raw);
+    return raw && setChannelRaw(board, channel, param, *raw);
 }
 
 bool P8080Sim::setBoardRaw(unsigned board, const std::string &param, uint32_t raw)
@@ -406,47 +331,25 @@ bool P8080Sim::setSystemText(const std::string &param, const std::string &text)
 std::optional<uint32_t> P8080Sim::channelRaw(unsigned board, unsigned channel, const std::string &param) const
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(board, channel);
-    if (!c)
-        return std::nullopt;
-    int i = paramIndex(d->modules[board].board->paramsOf(channel), param);
-    if (i < 0)
-        return std::nullopt;
-    return c->raw[i];
+    return channelRawOf(d->modules, board, channel, param);
 }
 
 std::optional<double> P8080Sim::channelValue(unsigned board, unsigned channel, const std::string &param) const
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(board, channel);
-    if (!c)
-        return std::nullopt;
-    const auto &ps = d->modules[board].board->paramsOf(channel);
-    int i = paramIndex(ps, param);
-    if (i < 0)
-        return std::nullopt;
-    return ps[i].type == 0 ? rawToValue(ps[i], c->raw[i]) : double(c->raw[i]);
+    return channelValueOf(d->modules, board, channel, param);
 }
 
 std::optional<uint32_t> P8080Sim::boardRaw(unsigned board, const std::string &param) const
 {
     std::lock_guard lk(d->m);
-    auto *md = d->module(board);
-    if (!md)
-        return std::nullopt;
-    int i = paramIndex(md->board->boardParams, param);
-    if (i < 0)
-        return std::nullopt;
-    return md->bdRaw[i];
+    return boardRawOf(d->modules, board, param);
 }
 
 std::optional<std::string> P8080Sim::channelName(unsigned board, unsigned channel) const
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(board, channel);
-    if (!c)
-        return std::nullopt;
-    return c->name;
+    return channelNameOf(d->modules, board, channel);
 }
 
 std::optional<uint32_t> P8080Sim::systemRaw(const std::string &param) const
@@ -593,11 +496,7 @@ std::vector<P8080Request> P8080Sim::requests() const
 std::vector<P8080Request> P8080Sim::requestsFor(const std::string &keyword) const
 {
     std::lock_guard lk(d->m);
-    std::vector<P8080Request> out;
-    for (auto &r : d->log)
-        if (r.keyword == keyword)
-            out.push_back(r);
-    return out;
+    return requestsWith(d->log, keyword);
 }
 
 void P8080Sim::clearRequests()

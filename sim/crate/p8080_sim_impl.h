@@ -5,6 +5,7 @@
 #include "crate/p8080_key.h"
 #include "crate/p8080_sim.h"
 #include "crate/sim_server.h"
+#include "crate/sim_slots.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -93,16 +94,8 @@ using namespace rack_detail;
 // ------------------------------------------------------------------ state
 
 struct P8080Sim::Impl {
-    struct Chan {
-        std::vector<uint32_t> raw;
-        std::string name;
-        double vmon = 0;
-    };
-    struct Module {
-        std::optional<CrateBoard> board;
-        std::vector<uint32_t> bdRaw;
-        std::vector<Chan> ch;
-    };
+    using Chan = SimChannel;
+    using Module = SimSlot;
     struct Sub {
         P8080Subscription s;
         int index = 0;
@@ -186,12 +179,12 @@ struct P8080Sim::Impl {
     Impl(P8080Model model, std::string addr, uint16_t p, P8080SimOptions o);
     ~Impl();
 
-    static Module makeModule(std::optional<CrateBoard> b);
+    static Module makeModule(std::optional<CrateBoard> b) { return makeSimSlot(std::move(b)); }
 
     void protocolError(const std::string &e) { errors.push_back(e); }
 
-    Module *module(unsigned b) { return b < modules.size() && modules[b].board ? &modules[b] : nullptr; }
-    Chan *chan(unsigned b, unsigned c);
+    Module *module(unsigned b) { return findSlot(modules, b); }
+    Chan *chan(unsigned b, unsigned c) { return findChannel(modules, b, c); }
     int sysIndex(const std::string &name) const;
 
     // ---------------------------------------------------------- changes
