@@ -188,6 +188,7 @@ void CrateSim::Impl::clearAlarms()
 CrateSim::CrateSim(CrateModel model, std::string bindAddress, uint16_t port, CrateSimOptions options)
     : d(std::make_unique<Impl>(std::move(model), std::move(bindAddress), port, std::move(options)))
 {
+    attachCore(d.get());
 }
 
 CrateSim::~CrateSim()
@@ -496,57 +497,6 @@ void CrateSim::tickNow()
     d->rampStep(std::chrono::duration<double>(d->opt.tickPeriod).count());
     d->wake = true;
     d->cv.notify_all();
-}
-
-void CrateSim::addFault(CrateFault fault)
-{
-    std::lock_guard lk(d->m);
-    if (fault.count != 0)
-        d->faults.push_back(std::move(fault));
-}
-
-void CrateSim::addEventFault(EventFault fault)
-{
-    std::lock_guard lk(d->m);
-    if (fault.count != 0)
-        d->eventFaults.push_back(fault);
-}
-
-void CrateSim::clearFaults()
-{
-    std::lock_guard lk(d->m);
-    d->faults.clear();
-    d->eventFaults.clear();
-}
-
-std::vector<CrateRequest> CrateSim::requests() const
-{
-    std::lock_guard lk(d->m);
-    return d->log;
-}
-
-std::vector<CrateRequest> CrateSim::requestsFor(const std::string &keyword) const
-{
-    std::lock_guard lk(d->m);
-    return requestsWith(d->log, keyword);
-}
-
-void CrateSim::clearRequests()
-{
-    std::lock_guard lk(d->m);
-    d->log.clear();
-}
-
-std::vector<std::string> CrateSim::protocolErrors() const
-{
-    std::lock_guard lk(d->m);
-    return d->errors;
-}
-
-int CrateSim::connectionCount() const
-{
-    std::lock_guard lk(d->m);
-    return d->connCounter;
 }
 
 int CrateSim::activeSessions() const

@@ -71,7 +71,7 @@ using namespace crate_detail;
 
 // ------------------------------------------------------------------ state
 
-struct CrateSim::Impl {
+struct CrateSim::Impl : SimCore<CrateFault, EventFault, CrateRequest> {
     using Chan = SimChannel;
     using Slot = SimSlot;
     struct Sub {
@@ -115,10 +115,6 @@ struct CrateSim::Impl {
     uint16_t port = 0;
     CrateSimOptions opt;
 
-    mutable std::mutex m;
-    std::condition_variable cv; // wakes the event thread
-    mutable std::condition_variable linkCv;
-    bool wake = false;
     std::vector<CrateSysProp> sysProps;
     std::vector<std::string> commands;
     std::vector<Slot> slots;
@@ -133,12 +129,7 @@ struct CrateSim::Impl {
         uint32_t needId = 0;
     };
     std::vector<RawOut> rawQueue;
-    std::list<CrateFault> faults;
-    std::list<EventFault> eventFaults;
-    std::vector<CrateRequest> log;
-    std::vector<std::string> errors;
     uint32_t nextSession = 0;
-    int connCounter = 0;
     std::string errorText;
     uint16_t keepAliveWord = 0;
     // The front-panel word and the fan readings follow the channels and the

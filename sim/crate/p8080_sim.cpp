@@ -127,6 +127,7 @@ void P8080Sim::Impl::forEachChannel(const char *param, uint32_t raw)
 P8080Sim::P8080Sim(P8080Model model, std::string bindAddress, uint16_t port, P8080SimOptions options)
     : d(std::make_unique<Impl>(std::move(model), std::move(bindAddress), port, std::move(options)))
 {
+    attachCore(d.get());
 }
 
 P8080Sim::~P8080Sim()
@@ -466,61 +467,10 @@ void P8080Sim::tickNow()
     d->cv.notify_all();
 }
 
-void P8080Sim::addFault(P8080Fault fault)
-{
-    std::lock_guard lk(d->m);
-    if (fault.count != 0)
-        d->faults.push_back(std::move(fault));
-}
-
-void P8080Sim::addEventFault(P8080EventFault fault)
-{
-    std::lock_guard lk(d->m);
-    if (fault.count != 0)
-        d->eventFaults.push_back(fault);
-}
-
-void P8080Sim::clearFaults()
-{
-    std::lock_guard lk(d->m);
-    d->faults.clear();
-    d->eventFaults.clear();
-}
-
-std::vector<P8080Request> P8080Sim::requests() const
-{
-    std::lock_guard lk(d->m);
-    return d->log;
-}
-
-std::vector<P8080Request> P8080Sim::requestsFor(const std::string &keyword) const
-{
-    std::lock_guard lk(d->m);
-    return requestsWith(d->log, keyword);
-}
-
-void P8080Sim::clearRequests()
-{
-    std::lock_guard lk(d->m);
-    d->log.clear();
-}
-
-std::vector<std::string> P8080Sim::protocolErrors() const
-{
-    std::lock_guard lk(d->m);
-    return d->errors;
-}
-
 std::string P8080Sim::lastPassword() const
 {
     std::lock_guard lk(d->m);
     return d->lastPassword;
-}
-
-int P8080Sim::connectionCount() const
-{
-    std::lock_guard lk(d->m);
-    return d->connCounter;
 }
 
 int P8080Sim::activeSessions() const

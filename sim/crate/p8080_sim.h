@@ -186,7 +186,7 @@ struct P8080SimOptions {
     std::string privateKeyPem;
 };
 
-class P8080Sim {
+class P8080Sim : public SimJournal<P8080Fault, P8080EventFault, P8080Request> {
 public:
     P8080Sim(P8080Model model, std::string bindAddress, uint16_t port = 0, P8080SimOptions options = {});
     ~P8080Sim();
@@ -237,19 +237,10 @@ public:
     int keepAliveAnswers() const; // "KEEPALIVE" exec frames received
     void tickNow();               // one ramp step and an event pass now
 
-    // Faults.
-    void addFault(P8080Fault fault);
-    void addEventFault(P8080EventFault fault);
-    void clearFaults();
-
-    // Request log (command connections) and protocol observations.
-    std::vector<P8080Request> requests() const;
-    std::vector<P8080Request> requestsFor(const std::string &keyword) const;
-    void clearRequests();
-    std::vector<std::string> protocolErrors() const;
     std::string lastPassword() const; // the last decrypted login password
-    int connectionCount() const;
     int activeSessions() const;
+    // Faults, the request log, protocol errors and the connection count:
+    // SimJournal (sim_journal.h).
 
     struct Impl;
 

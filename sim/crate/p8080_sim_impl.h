@@ -93,7 +93,7 @@ using namespace rack_detail;
 
 // ------------------------------------------------------------------ state
 
-struct P8080Sim::Impl {
+struct P8080Sim::Impl : SimCore<P8080Fault, P8080EventFault, P8080Request> {
     using Chan = SimChannel;
     using Module = SimSlot;
     struct Sub {
@@ -140,10 +140,6 @@ struct P8080Sim::Impl {
     uint16_t evPort = 0;
     P8080SimOptions opt;
 
-    mutable std::mutex m;
-    std::condition_variable cv;
-    mutable std::condition_variable linkCv;
-    bool wake = false;
     std::vector<Module> modules;
     std::vector<P8080SystemParam> sysDesc;
     std::vector<uint32_t> sysRaw;
@@ -156,12 +152,7 @@ struct P8080Sim::Impl {
     std::vector<EvConn> evconns;
     std::vector<Pending> pending;
     std::vector<std::string> rawQueue; // payloads for every event connection
-    std::list<P8080Fault> faults;
-    std::list<P8080EventFault> eventFaults;
-    std::vector<P8080Request> log;
-    std::vector<std::string> errors;
     uint32_t nextSession = 0;
-    int connCounter = 0;
     int keepAliveAnswers = 0;
     std::string lastPassword;
     std::string errorText;

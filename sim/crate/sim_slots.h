@@ -58,15 +58,4 @@ std::optional<uint32_t> channelRawFor(const SimSlots &slots, unsigned slot, unsi
 std::optional<uint32_t> boardRawFor(const SimSlots &slots, unsigned slot, const std::string &param,
                                     double value);
 
-// The requests of a log whose keyword is `keyword`.
-template <class Request>
-std::vector<Request> requestsWith(const std::vector<Request> &log, const std::string &keyword)
-{
-    std::vector<Request> out;
-    for (auto &r : log)
-        if (r.keyword == keyword)
-            out.push_back(r);
-    return out;
-}
-
 } // namespace korusim
