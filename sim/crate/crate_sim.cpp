@@ -226,14 +226,7 @@ void CrateSim::stop()
     }
     d->acceptTh.join();
     d->eventTh.join();
-    {
-        std::lock_guard lk(d->connM);
-        for (auto &c : d->conns) {
-            c->th.join();
-            ::close(c->fd);
-        }
-        d->conns.clear();
-    }
+    d->conns.joinAll();
     ::close(d->listenFd);
     d->listenFd = -1;
     std::lock_guard lk(d->m);

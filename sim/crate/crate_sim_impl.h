@@ -96,13 +96,7 @@ struct CrateSim::Impl : SimCore<CrateFault, EventFault, CrateRequest> {
         int conn = 0;
         time_t since = 0;
     };
-    struct Conn {
-        int id = 0;
-        int fd = -1;
-        std::string peer;
-        std::thread th;
-        std::atomic<bool> done{false};
-    };
+    using Conn = simserver::Conn;
     struct Reply {
         std::string body;
         int16_t status = 0;
@@ -143,8 +137,7 @@ struct CrateSim::Impl : SimCore<CrateFault, EventFault, CrateRequest> {
     bool started = false;
     std::thread acceptTh;
     std::thread eventTh;
-    std::mutex connM;
-    std::list<std::unique_ptr<Conn>> conns;
+    simserver::ConnSet conns;
 
     Impl(CrateModel model, std::string addr, uint16_t p, CrateSimOptions o);
 

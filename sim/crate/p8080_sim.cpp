@@ -204,14 +204,7 @@ void P8080Sim::stop()
     }
     d->acceptTh.join();
     d->eventTh.join();
-    {
-        std::lock_guard lk(d->connM);
-        for (auto &c : d->conns) {
-            c->th.join();
-            ::close(c->fd);
-        }
-        d->conns.clear();
-    }
+    d->conns.joinAll();
     ::close(d->listenFd);
     ::close(d->evListenFd);
     d->listenFd = d->evListenFd = -1;

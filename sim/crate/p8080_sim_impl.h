@@ -119,13 +119,7 @@ struct P8080Sim::Impl : SimCore<P8080Fault, P8080EventFault, P8080Request> {
         uint32_t session;
         std::string peer;
     };
-    struct Conn {
-        int id = 0;
-        int fd = -1;
-        std::string peer;
-        std::thread th;
-        std::atomic<bool> done{false};
-    };
+    using Conn = simserver::Conn;
     struct Reply {
         std::string body;
         int16_t status = 0;
@@ -164,8 +158,7 @@ struct P8080Sim::Impl : SimCore<P8080Fault, P8080EventFault, P8080Request> {
     bool started = false;
     std::thread acceptTh;
     std::thread eventTh;
-    std::mutex connM;
-    std::list<std::unique_ptr<Conn>> conns;
+    simserver::ConnSet conns;
 
     Impl(P8080Model model, std::string addr, uint16_t p, P8080SimOptions o);
     ~Impl();

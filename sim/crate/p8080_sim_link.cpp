@@ -134,35 +134,14 @@ void P8080Sim::Impl::serve(Conn &c)
 
 void P8080Sim::Impl::acceptCommand()
 {
-    sockaddr_in peer{};
-    socklen_t pl = sizeof peer;
-    int fd = ::accept4(listenFd, reinterpret_cast<sockaddr *>(&peer), &pl, SOCK_CLOEXEC);
-    if (fd < 0)
+    auto c = acceptConn(listenFd);
+    if (!c)
         return;
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    char ip[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-    auto c = std::make_unique<Conn>();
-    c->fd = fd;
-    c->peer = ip;
     {
         std::lock_guard lk(m);
         c->id = ++connCounter;
     }
-    Conn *raw = c.get();
-    std::lock_guard lk(connM);
-    for (auto it = conns.begin(); it != conns.end();) {
-        if ((*it)->done) {
-            (*it)->th.join();
-            ::close((*it)->fd);
-            it = conns.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    conns.push_back(std::move(c));
-    raw->th = std::thread([this, raw] { serve(*raw); });
+    conns.adopt(std::move(c), [this](Conn &k) { serve(k); });
 }
 
 void P8080Sim::Impl::acceptEvent()

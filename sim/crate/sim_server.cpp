@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -139,6 +140,50 @@ int listenOn(const std::string &address, uint16_t &port, std::string &errorText)
     getsockname(fd, reinterpret_cast<sockaddr *>(&a), &al);
     port = ntohs(a.sin_port);
     return fd;
+}
+
+std::unique_ptr<Conn> acceptConn(int listenFd)
+{
+    sockaddr_in peer{};
+    socklen_t pl = sizeof peer;
+    int fd = ::accept4(listenFd, reinterpret_cast<sockaddr *>(&peer), &pl, SOCK_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    char ip[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+    auto c = std::make_unique<Conn>();
+    c->fd = fd;
+    c->peer = ip;
+    return c;
+}
+
+void ConnSet::adopt(std::unique_ptr<Conn> c, const std::function<void(Conn &)> &serve)
+{
+    Conn *raw = c.get();
+    std::lock_guard lk(m);
+    for (auto it = conns.begin(); it != conns.end();) {
+        if ((*it)->done) {
+            (*it)->th.join();
+            ::close((*it)->fd);
+            it = conns.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    conns.push_back(std::move(c));
+    raw->th = std::thread([serve, raw] { serve(*raw); });
+}
+
+void ConnSet::joinAll()
+{
+    std::lock_guard lk(m);
+    for (auto &c : conns) {
+        c->th.join();
+        ::close(c->fd);
+    }
+    conns.clear();
 }
 
 bool FieldReader::fail(const std::string &what)

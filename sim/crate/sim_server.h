@@ -6,9 +6,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crate/crate_sim.h"
@@ -35,6 +39,30 @@ bool readExact(int fd, char *buf, size_t n, const std::atomic<bool> &stopping);
 // A listening TCP socket on address:port (0 picks a port, written back);
 // -1 with errorText set on failure.
 int listenOn(const std::string &address, uint16_t &port, std::string &errorText);
+
+// One command connection and the thread that serves it.
+struct Conn {
+    int id = 0;
+    int fd = -1;
+    std::string peer;
+    std::thread th;
+    std::atomic<bool> done{false}; // set by the serving thread as it ends
+};
+
+// Accepts one pending connection (no Nagle delay, the peer's address noted);
+// nullptr when there was none.
+std::unique_ptr<Conn> acceptConn(int listenFd);
+
+// The command connections being served.
+struct ConnSet {
+    std::mutex m;
+    std::list<std::unique_ptr<Conn>> conns;
+    // Reaps the connections that have ended and serves `c` on its own thread.
+    void adopt(std::unique_ptr<Conn> c, const std::function<void(Conn &)> &serve);
+    // Joins every serving thread (they end on the simulator's stop flag) and
+    // closes the sockets.
+    void joinAll();
+};
 
 // Field reader over one request; every departure from the expected layout is
 // noted so that a client's fault is visible to its tests.
