@@ -208,27 +208,14 @@ bool CrateSim::start()
     if (fd < 0)
         return false;
     d->listenFd = fd;
-    d->stopping = false;
-    d->started = true;
-    d->acceptTh = std::thread([this] { d->acceptLoop(); });
-    d->eventTh = std::thread([this] { d->eventLoop(); });
+    startServing(*d);
     return true;
 }
 
 void CrateSim::stop()
 {
-    if (!d->started)
+    if (!stopServing(*d))
         return;
-    {
-        std::lock_guard lk(d->m);
-        d->stopping = true;
-        d->cv.notify_all();
-    }
-    d->acceptTh.join();
-    d->eventTh.join();
-    d->conns.joinAll();
-    ::close(d->listenFd);
-    d->listenFd = -1;
     std::lock_guard lk(d->m);
     for (auto &l : d->links)
         if (l.fd >= 0)
@@ -263,16 +250,10 @@ void CrateSim::setCredentials(const std::string &user, const std::string &passwo
 bool CrateSim::setChannelRaw(unsigned slot, unsigned channel, const std::string &param, uint32_t raw)
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(slot, channel);
-    if (!c)
+    std::optional<int> i = channelIndexToSet(d->slots, slot, channel, param, raw);
+    if (!i)
         return false;
-    const auto &ps = d->slots[slot].board->paramsOf(channel);
-    int i = paramIndex(ps, param);
-    if (i < 0)
-        return false;
-    if (param == "VMon")
-        c->vmon = rawToValue(ps[i], raw);
-    d->setChRaw(slot, channel, i, raw);
+    d->setChRaw(slot, channel, *i, raw);
     d->refreshDerived();
     return true;
 }

@@ -186,28 +186,15 @@ bool P8080Sim::start()
         d->listenFd = -1;
         return false;
     }
-    d->stopping = false;
-    d->started = true;
-    d->acceptTh = std::thread([this] { d->acceptLoop(); });
-    d->eventTh = std::thread([this] { d->eventLoop(); });
+    startServing(*d);
     return true;
 }
 
 void P8080Sim::stop()
 {
-    if (!d->started)
+    if (!stopServing(*d))
         return;
-    {
-        std::lock_guard lk(d->m);
-        d->stopping = true;
-        d->cv.notify_all();
-    }
-    d->acceptTh.join();
-    d->eventTh.join();
-    d->conns.joinAll();
-    ::close(d->listenFd);
-    ::close(d->evListenFd);
-    d->listenFd = d->evListenFd = -1;
+    closeSocket(d->evListenFd);
     std::lock_guard lk(d->m);
     for (auto &e : d->evconns)
         if (e.fd >= 0)
@@ -247,16 +234,10 @@ void P8080Sim::setCredentials(const std::string &user, const std::string &passwo
 bool P8080Sim::setChannelRaw(unsigned board, unsigned channel, const std::string &param, uint32_t raw)
 {
     std::lock_guard lk(d->m);
-    auto *c = d->chan(board, channel);
-    if (!c)
+    std::optional<int> i = channelIndexToSet(d->modules, board, channel, param, raw);
+    if (!i)
         return false;
-    const auto &ps = d->modules[board].board->paramsOf(channel);
-    int i = paramIndex(ps, param);
-    if (i < 0)
-        return false;
-    if (param == "VMon")
-        c->vmon = rawToValue(ps[i], raw);
-    d->setChRaw(board, channel, i, raw);
+    d->setChRaw(board, channel, *i, raw);
     return true;
 }
 

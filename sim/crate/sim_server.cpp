@@ -186,6 +186,13 @@ void ConnSet::joinAll()
     conns.clear();
 }
 
+void closeSocket(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
 bool FieldReader::fail(const std::string &what)
 {
     if (error.empty())

@@ -64,6 +64,34 @@ struct ConnSet {
     void joinAll();
 };
 
+// Starting and stopping a simulator's threads; Core is its state, with
+// started, stopping, m, cv, the accept and event threads, their loops, the
+// listening socket and the connection set. stopServing is false when the
+// simulator was not started.
+template <class Core> void startServing(Core &d)
+{
+    d.stopping = false;
+    d.started = true;
+    d.acceptTh = std::thread([&d] { d.acceptLoop(); });
+    d.eventTh = std::thread([&d] { d.eventLoop(); });
+}
+void closeSocket(int &fd); // closes and sets -1; nothing for -1
+template <class Core> bool stopServing(Core &d)
+{
+    if (!d.started)
+        return false;
+    {
+        std::lock_guard lk(d.m);
+        d.stopping = true;
+        d.cv.notify_all();
+    }
+    d.acceptTh.join();
+    d.eventTh.join();
+    d.conns.joinAll();
+    closeSocket(d.listenFd);
+    return true;
+}
+
 // Field reader over one request; every departure from the expected layout is
 // noted so that a client's fault is visible to its tests.
 struct FieldReader {

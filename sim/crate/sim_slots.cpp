@@ -144,6 +144,21 @@ std::optional<std::string> channelNameOf(const SimSlots &slots, unsigned slot, u
     return c->name;
 }
 
+std::optional<int> channelIndexToSet(SimSlots &slots, unsigned slot, unsigned channel,
+                                     const std::string &param, uint32_t raw)
+{
+    SimChannel *c = findChannel(slots, slot, channel);
+    if (!c)
+        return std::nullopt;
+    const auto &ps = slots[slot].board->paramsOf(channel);
+    int i = paramIndex(ps, param);
+    if (i < 0)
+        return std::nullopt;
+    if (param == "VMon")
+        c->vmon = rawToValue(ps[i], raw);
+    return i;
+}
+
 namespace {
 
 std::optional<uint32_t> rawFor(const std::vector<CrateParam> &ps, const std::string &param, double value)

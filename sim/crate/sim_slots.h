@@ -52,6 +52,10 @@ std::optional<double> channelValueOf(const SimSlots &slots, unsigned slot, unsig
                                      const std::string &param);
 std::optional<uint32_t> boardRawOf(const SimSlots &slots, unsigned slot, const std::string &param);
 std::optional<std::string> channelNameOf(const SimSlots &slots, unsigned slot, unsigned channel);
+// The index of a channel parameter a test sets to `raw` (none for an empty
+// slot or an unknown name); a raw "VMon" also moves the ramp's position.
+std::optional<int> channelIndexToSet(SimSlots &slots, unsigned slot, unsigned channel,
+                                     const std::string &param, uint32_t raw);
 // The raw value for an engineering value of a channel or board parameter.
 std::optional<uint32_t> channelRawFor(const SimSlots &slots, unsigned slot, unsigned channel,
                                       const std::string &param, double value);
