@@ -18,6 +18,14 @@ uint16_t frontPanelBits(uint32_t st)
     return w;
 }
 
+uint16_t rackPanelBits(uint32_t st)
+{
+    uint16_t w = frontPanelBits(st);
+    if (w & kPanelTrip)
+        w = uint16_t((w & ~kPanelTrip) | kRackPanelTrip);
+    return w;
+}
+
 std::string fanStatusBytes(unsigned fanCount, uint32_t failedMask, unsigned speedSetting, unsigned firstFan)
 {
     static const unsigned base[3] = {1800, 2400, 3000};

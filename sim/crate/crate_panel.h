@@ -33,6 +33,17 @@ enum FrontPanelBit : uint16_t {
 // while any channel has its condition.
 uint16_t frontPanelBits(uint32_t channelStatus);
 
+// The rack supply's front-panel output word keeps the crate's low four
+// lamps but has its trip lamp at bit 9 and an over-temperature lamp at bit 8.
+enum RackPanelBit : uint16_t {
+    kRackPanelOverTemp = 1u << 8,
+    kRackPanelTrip = 1u << 9,
+};
+uint16_t rackPanelBits(uint32_t channelStatus);
+
+// The rack's temperature (degrees) above which its over-temperature lamp lights.
+constexpr double kRackOverTemperature = 60.0;
+
 // A fan-status property ("HVFanStat", "PWFanStat", "FanStat") is a list of
 // records: a status byte (1 running, 0 failed) and the speed in rpm as a
 // 16-bit big-endian number. Running fans turn at the speed the "HVFanSpeed"

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "crate/sim_journal.h"
+
 namespace korusim {
 
 // ---------------------------------------------------------------- model data
@@ -233,7 +235,7 @@ struct CrateSubscription {
     std::string name;
 };
 
-class CrateSim {
+class CrateSim : public SimJournal<CrateFault, EventFault, CrateRequest> {
 public:
     // bindAddress: 127.0.0.2 and up. port 0 picks an ephemeral port.
     CrateSim(CrateModel model, std::string bindAddress, uint16_t port = 0, CrateSimOptions options = {});
@@ -291,21 +293,9 @@ public:
     // also when the options turned the periodic ramp off (deterministic tests).
     void tickNow();
 
-    // Faults.
-    void addFault(CrateFault fault);
-    void addEventFault(EventFault fault);
-    void clearFaults();
-
-    // Request log and protocol observations.
-    std::vector<CrateRequest> requests() const;
-    std::vector<CrateRequest> requestsFor(const std::string &keyword) const;
-    void clearRequests();
-    // Every departure from the protocol the simulator noticed in a request
-    // (a missing separator, a length that does not match its fields, a NUL in
-    // a name...). Tests of a client expect this to stay empty.
-    std::vector<std::string> protocolErrors() const;
-    int connectionCount() const; // command connections accepted so far
     int activeSessions() const;
+    // Faults, the request log, protocol errors and the connection count:
+    // SimJournal (sim_journal.h).
 
     struct Impl;
 

@@ -48,6 +48,10 @@ P8080Model P8080Model::rack()
 {
     P8080Model m;
     m.systemParams = rackSystemParams();
+    m.systemParams.push_back(sysParam("FrontPanOut", kSysU16, false, 0, 0xFFFF, 0, 1, 0, 0));
+    m.systemParams.push_back(sysParam("ACDCPwr", kSysU16, true, 0, 1, 0, 1, 0, 1));
+    m.systemParams.push_back(sysParam("ACDCStatus", kSysU16, false, 0, 0xFFFF, 0, 1, 0, 1));
+    m.panelFollowsChannels = true;
     m.modules.resize(6);
     m.modules[0] = module("PM808", 8, 21);
     m.modules[1] = module("PM804", 4, 22);

@@ -81,8 +81,13 @@ struct P8080Model {
     std::string controllerModel = "P8080";
     std::string controllerDescription = "Rack controller";
     uint32_t controllerSerial = 8080001;
+    // When set, "FrontPanOut" is derived from the channels' status words
+    // and the "Temp" parameter instead of keeping the preset's value.
+    bool panelFollowsChannels = false;
 
-    // 6 module slots: 0, 1, 3 modules of 8, 4 and 12 channels, 2, 4, 5 empty.
+    // 6 module slots: 0, 1, 3 modules of 8, 4 and 12 channels, 2, 4, 5 empty;
+    // its front-panel word follows the channels, and "ACDCPwr" (writable
+    // 0..1) switches the 48 V supply whose state "ACDCStatus" bit 0 shows.
     static P8080Model rack();
     // 3 module slots: slot 0 a 4-channel module (hvBoard), slot 1 empty,
     // slot 2 a 2-channel module with a signed VCal; the system parameters
@@ -181,7 +186,7 @@ struct P8080SimOptions {
     std::string privateKeyPem;
 };
 
-class P8080Sim {
+class P8080Sim : public SimJournal<P8080Fault, P8080EventFault, P8080Request> {
 public:
     P8080Sim(P8080Model model, std::string bindAddress, uint16_t port = 0, P8080SimOptions options = {});
     ~P8080Sim();
@@ -232,19 +237,10 @@ public:
     int keepAliveAnswers() const; // "KEEPALIVE" exec frames received
     void tickNow();               // one ramp step and an event pass now
 
-    // Faults.
-    void addFault(P8080Fault fault);
-    void addEventFault(P8080EventFault fault);
-    void clearFaults();
-
-    // Request log (command connections) and protocol observations.
-    std::vector<P8080Request> requests() const;
-    std::vector<P8080Request> requestsFor(const std::string &keyword) const;
-    void clearRequests();
-    std::vector<std::string> protocolErrors() const;
     std::string lastPassword() const; // the last decrypted login password
-    int connectionCount() const;
     int activeSessions() const;
+    // Faults, the request log, protocol errors and the connection count:
+    // SimJournal (sim_journal.h).
 
     struct Impl;
 

@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "crate/p8080_presets.h"
 #include "crate/p8080_sim.h"
 #include "sim_wire.h"
 
@@ -384,5 +385,72 @@ TEST(P8080Sim, UnansweredKeepAliveClosesTheEventConnection)
     }
     EXPECT_TRUE(closed);
     EXPECT_EQ(sim.protocolErrors().size(), 1u);
+    sim.stop();
+}
+
+// The shipped rack's front-panel word follows its channels and temperature
+// with the rack's own bit layout (trip at bit 9, over-temperature at bit 8).
+TEST(P8080Sim, RackFrontPanelWordFollowsItsModel)
+{
+    P8080Sim sim(P8080Model::rack(), "127.0.0.66", 0, quiet());
+    ASSERT_TRUE(sim.start()) << sim.errorText();
+    EXPECT_EQ(sim.systemRaw("FrontPanOut"), 0u);
+    struct Case {
+        const char *what;
+        uint32_t status;
+        uint32_t panel;
+    } cases[] = {
+        {"off", 0, 0},
+        {"on", 1u << 0, 0x08},
+        {"over-current", (1u << 0) | (1u << 3), 0x09},
+        {"under-voltage", 1u << 5, 0x02},
+        {"over-voltage", 1u << 4, 0x04},
+        {"external trip", 1u << 6, 0x200},
+        {"internal trip", 1u << 9, 0x200},
+        {"back off", 0, 0},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(sim.setChannelRaw(3, 11, "Status", c.status));
+        EXPECT_EQ(sim.systemRaw("FrontPanOut"), c.panel) << c.what;
+    }
+    // Two channels on two modules: the lamps gather both.
+    ASSERT_TRUE(sim.setChannelRaw(0, 0, "Status", 1));
+    ASSERT_TRUE(sim.setChannelRaw(1, 3, "Status", 1u << 3));
+    EXPECT_EQ(sim.systemRaw("FrontPanOut"), 0x09u);
+    ASSERT_TRUE(sim.setSystemRaw("Temp", 650)); // 65.0 degrees
+    EXPECT_EQ(sim.systemRaw("FrontPanOut"), 0x109u);
+    ASSERT_TRUE(sim.setSystemRaw("Temp", 312));
+    sim.removeModule(1);
+    EXPECT_EQ(sim.systemRaw("FrontPanOut"), 0x08u);
+    sim.stop();
+
+    // A preset with a fixed word keeps it whatever its channels do.
+    P8080Sim fixed(techInfoRack(), "127.0.0.66", 0, quiet());
+    ASSERT_TRUE(fixed.setChannelRaw(0, 0, "Status", 1));
+    EXPECT_EQ(fixed.systemRaw("FrontPanOut"), 0x0301u);
+}
+
+// Switching "ACDCPwr" over the wire sets bit 0 of "ACDCStatus" and keeps its other bits.
+TEST(P8080Sim, RackAcDcStatusFollowsItsSwitch)
+{
+    P8080Sim sim(P8080Model::rack(), "127.0.0.66", 0, quiet());
+    ASSERT_TRUE(sim.start()) << sim.errorText();
+    Session s;
+    ASSERT_TRUE(s.open(sim));
+    std::string sys = ":" + le16(1) + ":" + le16(150);
+    EXPECT_EQ(sim.systemRaw("ACDCPwr"), 1u);
+    EXPECT_EQ(sim.systemRaw("ACDCStatus"), 1u);
+    ASSERT_TRUE(sim.setSystemRaw("ACDCStatus", 0x11));
+    struct Case {
+        uint32_t pwr;
+        uint32_t status;
+    } cases[] = {{0, 0x10}, {1, 0x11}, {1, 0x11}, {0, 0x10}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(s.ask("SETBDPARAM", ":ACDCPwr:" + le32(c.pwr) + sys).status, 0);
+        EXPECT_EQ(sim.systemRaw("ACDCStatus"), c.status) << c.pwr;
+        EXPECT_EQ(s.ask("GETBDPARAM", ":ACDCStatus" + sys).data, le32(c.status));
+    }
+    EXPECT_EQ(s.ask("SETBDPARAM", ":ACDCPwr:" + le32(2) + sys).status, kP8080ValueRange);
+    EXPECT_EQ(s.ask("SETBDPARAM", ":ACDCStatus:" + le32(1) + sys).status, kP8080ReadOnly);
     sim.stop();
 }

@@ -1,0 +1,139 @@
+// The server skeleton the crate and rack simulators share: socket helpers,
+// the request field reader, the listening socket, the bounded request read
+// and the fault queue. The two protocols differ in byte order and in how a
+// request may end; everything else here is the same for both.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crate/crate_sim.h"
+
+namespace korusim::simserver {
+
+void putBe16(std::string &s, uint16_t v);
+void putBe32(std::string &s, uint32_t v);
+void putLe16(std::string &s, uint16_t v);
+void putLe32(std::string &s, uint32_t v);
+uint16_t getBe16(const std::string &s, size_t p);
+uint32_t getBe32(const std::string &s, size_t p);
+uint16_t getLe16(const std::string &s, size_t p);
+uint32_t getLe32(const std::string &s, size_t p);
+
+bool sendAll(int fd, const char *data, size_t n);
+bool isLoopback(const std::string &ip);
+std::string printable(const std::string &s); // bytes outside ASCII as \xNN
+
+// Reads exactly n bytes; false on end of stream, error or once `stopping`
+// is set (checked every 100 ms so that a stop is never held up).
+bool readExact(int fd, char *buf, size_t n, const std::atomic<bool> &stopping);
+
+// A listening TCP socket on address:port (0 picks a port, written back);
+// -1 with errorText set on failure.
+int listenOn(const std::string &address, uint16_t &port, std::string &errorText);
+
+// One command connection and the thread that serves it.
+struct Conn {
+    int id = 0;
+    int fd = -1;
+    std::string peer;
+    std::thread th;
+    std::atomic<bool> done{false}; // set by the serving thread as it ends
+};
+
+// Accepts one pending connection (no Nagle delay, the peer's address noted);
+// nullptr when there was none.
+std::unique_ptr<Conn> acceptConn(int listenFd);
+
+// The command connections being served.
+struct ConnSet {
+    std::mutex m;
+    std::list<std::unique_ptr<Conn>> conns;
+    // Reaps the connections that have ended and serves `c` on its own thread.
+    void adopt(std::unique_ptr<Conn> c, const std::function<void(Conn &)> &serve);
+    // Joins every serving thread (they end on the simulator's stop flag) and
+    // closes the sockets.
+    void joinAll();
+};
+
+// Starting and stopping a simulator's threads; Core is its state, with
+// started, stopping, m, cv, the accept and event threads, their loops, the
+// listening socket and the connection set. stopServing is false when the
+// simulator was not started.
+template <class Core> void startServing(Core &d)
+{
+    d.stopping = false;
+    d.started = true;
+    d.acceptTh = std::thread([&d] { d.acceptLoop(); });
+    d.eventTh = std::thread([&d] { d.eventLoop(); });
+}
+void closeSocket(int &fd); // closes and sets -1; nothing for -1
+template <class Core> bool stopServing(Core &d)
+{
+    if (!d.started)
+        return false;
+    {
+        std::lock_guard lk(d.m);
+        d.stopping = true;
+        d.cv.notify_all();
+    }
+    d.acceptTh.join();
+    d.eventTh.join();
+    d.conns.joinAll();
+    closeSocket(d.listenFd);
+    return true;
+}
+
+// Field reader over one request; every departure from the expected layout is
+// noted so that a client's fault is visible to its tests.
+struct FieldReader {
+    const std::string &b;
+    size_t p;
+    std::string where;
+    bool littleEndian = false;
+    bool trailingColonOk = false; // the crate lets a request end with one ':'
+    std::string error;
+
+    bool fail(const std::string &what);
+    bool ok() const { return error.empty(); }
+    bool need(size_t n, const char *what);
+    uint16_t u16(const char *what);
+    uint32_t u32(const char *what);
+    bool colon(const char *after);
+    // A name ended by ':' (not included). NUL bytes inside are a fault.
+    std::string name(const char *what);
+    std::vector<uint16_t> list(uint16_t n, const char *what);
+    // The last field: the request ends here.
+    bool end();
+};
+
+int paramIndex(const std::vector<CrateParam> &list, const std::string &name);
+// Whether two descriptors are alike (the modules of one model).
+bool sameDescriptor(const CrateParam &a, const CrateParam &b, bool compareReserved);
+// Whether a raw value may be written to the parameter.
+bool inRange(const CrateParam &p, uint32_t raw);
+
+// Takes the first fault queued for the keyword ("" matches any); a fault
+// with a count is used that many times, one with count 0 stays.
+template <class Fault> std::optional<Fault> takeFault(std::list<Fault> &faults, const std::string &kw)
+{
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (!it->keyword.empty() && it->keyword != kw)
+            continue;
+        Fault f = *it;
+        if (it->count > 0 && --it->count == 0)
+            faults.erase(it);
+        return f;
+    }
+    return std::nullopt;
+}
+
+} // namespace korusim::simserver
