@@ -10,6 +10,7 @@
 #define QSYSTEMINTERFACE_H
 
 #include "KORUHVLoggerThread.h"
+#include "QSystemInformations.h"
 
 #include <QMutex>
 #include <QVector>
@@ -26,7 +27,6 @@ class QCollapsibleWidget;
 class QCustomBox;
 class QProgressDialog;
 class QSubWindow;
-class QSystemInformations;
 class QSystemStatusBar;
 
 struct failSubscribeStruct {
@@ -48,6 +48,8 @@ public:
     QString getSysInitParam() const { return initParam; }
     QString getSysName() const { return systemName; }
     KORUHVNode *getSystemNode() const { return systemNode; }
+    /* What this system's panel is built from. */
+    SystemPanelFacts panelFacts() const { return {systemType, initParam, linkType, systemNode}; }
     void setSystemNode(KORUHVNode *node) { systemNode = node; }
     int getWidgetIndex() const { return widgetIndex; }
     void setWidgetIndex(int index);

@@ -61,7 +61,8 @@ void QSystemInterface::createSystemInformations(QCollapsibleWidget *parent)
     PanelKind kind{};
     QSystemInformations *panel = nullptr;
     if (panelKindOf(systemType, isCustomView, &kind)) {
-        panel = new QSystemInformations(QPixmap(QLatin1String(kind.picture)), initParam, widgetIndex, this);
+        panel =
+            new QSystemInformations(QPixmap(QLatin1String(kind.picture)), widgetIndex, this, panelFacts());
         if (kind.tree)
             panel->setSystemTree(systemNode);
         if (kind.parameters)

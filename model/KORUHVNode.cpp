@@ -1,11 +1,11 @@
 #include "KORUHVNode.h"
 
+#include "AppGlobals.h"
+#include "KORUHVCellTable.h"
 #include "KORUHVMirrorNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVUtils.h"
 #include "KORUHVVariantConvert.h"
-#include "app/AppGlobals.h"
-#include "views/QCustomTableWidget.h"
 
 #include <QBrush>
 #include <QColor>
@@ -216,16 +216,15 @@ void KORUHVNode::setNodeValue(KORUHVNodeValue value)
 
     if (power)
         colourPowerCell(this, on);
-    auto *ownTable = qobject_cast<QCustomTableWidget *>(tableWidget());
-    QTableWidgetItem *ownCurrent = ownTable ? ownTable->currentItem() : nullptr;
-    if (!(keepsTypedText && ownCurrent == this))
+    const auto *ownTable = dynamic_cast<const KORUHVCellTable *>(tableWidget());
+    if (!(keepsTypedText && ownTable && ownTable->isCellBeingEdited(this)))
         setText(text);
 
     if (!mirrorNode)
         return;
-    auto *mirrorTable = qobject_cast<QCustomTableWidget *>(mirrorNode->tableWidget());
-    QTableWidgetItem *mirrorCurrent = mirrorTable ? mirrorTable->currentItem() : nullptr;
-    if (keepsTypedText && mirrorCurrent && (mirrorCurrent == mirrorNode || mirrorCurrent == this))
+    const auto *mirrorTable = dynamic_cast<const KORUHVCellTable *>(mirrorNode->tableWidget());
+    if (keepsTypedText && mirrorTable &&
+        (mirrorTable->isCellBeingEdited(mirrorNode) || mirrorTable->isCellBeingEdited(this)))
         return;
     mirrorNode->setText(text);
     if (power)
@@ -244,12 +243,8 @@ void KORUHVNode::colourPowerCell(QTableWidgetItem *cell, bool on) const
 
     QTableWidget *table = cell->tableWidget();
     const int row = table ? table->row(cell) : -1;
-    if (auto *custom = qobject_cast<QCustomTableWidget *>(table)) {
-        if (on)
-            custom->setVerticalHeaderColorToGreen(row);
-        else
-            custom->setVerticalHeaderColorToBase(row);
-    }
+    if (auto *cells = dynamic_cast<KORUHVCellTable *>(table))
+        cells->colourRowHeader(row, on);
     cell->setForeground(QBrush(on ? powerOnColour : powerOffColour));
     cell->setFont(font);
 }

@@ -6,7 +6,6 @@
 #include "KORUHVSwitch.h"
 #include "QLogDialog.h"
 #include "QScriptDialog.h"
-#include "QSystemInterface.h"
 #include "SystemPanelStyles.h"
 
 #include <QApplication>
@@ -52,15 +51,16 @@ QPixmap fitDockPicture(const QPixmap &picture)
 } // namespace
 
 QSystemInformations::QSystemInformations(QPixmap image, QString name, int widgetIdx_, QWidget *parent)
-    : QGroupBox(nullptr), widgetIdx(widgetIdx_), addressText(name), parentWidget(parent)
+    : QSystemInformations(image, widgetIdx_, parent, SystemPanelFacts{-1, name, -1, nullptr})
 {
-    int linkType = -1;
-    if (auto *iface = qobject_cast<QSystemInterface *>(parent)) {
-        systemType = iface->getSysType();
-        addressText = iface->getSysInitParam();
-        linkType = iface->getSysConnType();
-        systemNode = iface->getSystemNode();
-    }
+}
+
+QSystemInformations::QSystemInformations(QPixmap image, int widgetIdx_, QWidget *parent,
+                                         const SystemPanelFacts &facts)
+    : QGroupBox(nullptr), widgetIdx(widgetIdx_), addressText(facts.initParam), systemType(facts.systemType),
+      parentWidget(parent), systemNode(facts.systemNode)
+{
+    const int linkType = facts.linkType;
     isCustomView = (systemType == -1);
     setContentsMargins(0, 0, 0, 0);
 

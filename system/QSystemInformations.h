@@ -30,10 +30,22 @@ class QMouseEvent;
 class QPushButton;
 class QVBoxLayout;
 
+/* What the panel needs of its system, handed over by the system interface
+ * that builds it; a panel built without them (the custom view's) shows
+ * `name` as its address. */
+struct SystemPanelFacts {
+    int systemType = -1;
+    QString initParam;
+    int linkType = -1;
+    KORUHVNode *systemNode = nullptr;
+};
+
 class QSystemInformations : public QGroupBox {
     Q_OBJECT
 public:
     QSystemInformations(QPixmap image, QString name, int widgetIdx, QWidget *parent);
+    /* The panel of a connected system: its type, address, link and tree. */
+    QSystemInformations(QPixmap image, int widgetIdx, QWidget *parent, const SystemPanelFacts &facts);
     ~QSystemInformations() override;
 
     void setSystemTree(KORUHVNode *root) { systemNode = root; }

@@ -78,6 +78,19 @@ void QCustomTableWidget::setVerticalHeaderColorToBase(int row)
     colourVerticalHeader(row, baseHeaderBrush);
 }
 
+bool QCustomTableWidget::isCellBeingEdited(const QTableWidgetItem *cell) const
+{
+    return cell && currentItem() == cell;
+}
+
+void QCustomTableWidget::colourRowHeader(int row, bool powerOn)
+{
+    if (powerOn)
+        setVerticalHeaderColorToGreen(row);
+    else
+        setVerticalHeaderColorToBase(row);
+}
+
 void QCustomTableWidget::colourVerticalHeader(int row, const QBrush &background)
 {
     if (row < 0 || row >= rowCount())

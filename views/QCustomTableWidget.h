@@ -9,12 +9,13 @@
  * The table never owns the node cells: its destructor takes them out before
  * the base would delete them.
  *
- * Node cells recognise it by a checked cast (qobject_cast) and colour its row
- * headers for the power switch, so it is compiled into the model library;
- * the constructor with the custom flag (delegate, headers, look) lives in
- * QCustomTableWidgetSetup.cpp of the views. */
+ * Node cells reach it through KORUHVCellTable (the cell being edited, the row
+ * header colour of the power switch); the constructor with the custom flag
+ * (delegate, headers, look) lives in QCustomTableWidgetSetup.cpp. */
 #ifndef QCUSTOMTABLEWIDGET_H
 #define QCUSTOMTABLEWIDGET_H
+
+#include "model/KORUHVCellTable.h"
 
 #include <QBrush>
 #include <QPoint>
@@ -23,7 +24,7 @@
 
 class KORUHVNode;
 
-class QCustomTableWidget : public QTableWidget {
+class QCustomTableWidget : public QTableWidget, public KORUHVCellTable {
     Q_OBJECT
 
 public:
@@ -39,6 +40,10 @@ public:
     void setVerticalHeaderColorToGreen(int row);
     /* Header of a row whose power switch is off: the base grey. */
     void setVerticalHeaderColorToBase(int row);
+
+    /* KORUHVCellTable: the current cell; the two header colours above. */
+    bool isCellBeingEdited(const QTableWidgetItem *cell) const override;
+    void colourRowHeader(int row, bool powerOn) override;
 
     QBrush getGreenHeaderBrush() const { return greenHeaderBrush; }
     QBrush getBaseHeaderBrush() const { return baseHeaderBrush; }

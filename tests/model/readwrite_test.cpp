@@ -3,7 +3,7 @@
 #include "FakeWrapper.h"
 #include "KORUHVNode.h"
 #include "KORUHVUtils.h"
-#include "app/AppGlobals.h"
+#include "model/AppGlobals.h"
 
 #include "qt_gtest_print.h"
 

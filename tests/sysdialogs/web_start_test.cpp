@@ -189,7 +189,7 @@ struct CratePanel {
         iface.setSystemNode(sys.release());
         QPixmap picture(40, 30);
         picture.fill(Qt::darkGray);
-        panel = std::make_unique<QSystemInformations>(picture, QStringLiteral("127.0.0.2:8080"), 0, &iface);
+        panel = std::make_unique<QSystemInformations>(picture, 0, &iface, iface.panelFacts());
         panel->setSystemTree(iface.getSystemNode());
         for (QPushButton *b : panel->findChildren<QPushButton *>(QStringLiteral("settingsButton")))
             if (b->text() == QLatin1String("SETTINGS"))

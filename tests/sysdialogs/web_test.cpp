@@ -240,7 +240,7 @@ TEST(SysDlgWebOpen, PanelSettingsButtonOpensAWindowPerClick)
         iface.setSystemNode(sdtest::systemNode(2, {}, address).release());
         QPixmap picture(40, 30);
         picture.fill(Qt::darkGray);
-        auto panel = std::make_unique<QSystemInformations>(picture, address, 0, &iface);
+        auto panel = std::make_unique<QSystemInformations>(picture, 0, &iface, iface.panelFacts());
         panel->setSystemTree(iface.getSystemNode());
         QPushButton *settings = nullptr;
         for (QPushButton *b : panel->findChildren<QPushButton *>(QStringLiteral("settingsButton")))

@@ -43,7 +43,7 @@ PanelHost::PanelHost(int systemType, int linkType, const QString &address, KORUH
     iface->setSystemNode(root);
     QPixmap picture(40, 30);
     picture.fill(Qt::darkGray);
-    panel = new QSystemInformations(picture, address, 0, iface);
+    panel = new QSystemInformations(picture, 0, iface, iface->panelFacts());
     if (systemType != -1)
         panel->setSystemTree(root);
     if (systemType == 2 || systemType == 3 || systemType == 16)

@@ -7,10 +7,7 @@
  * itself with setMainWindow() once constructed (and setMainWindow(nullptr)
  * when destroyed); until then getMainWindow() is null and callers skip their
  * use of it. When MainWindow exists, getMainWindow() may return MainWindow*
- * instead: calls made through the interface keep compiling.
- *
- * Compiled into the model library (korumodel); the program's own app/
- * target must not compile AppGlobals.cpp a second time. */
+ * instead: calls made through the interface keep compiling. */
 #ifndef APPGLOBALS_H
 #define APPGLOBALS_H
 
