@@ -5,6 +5,7 @@
 #include "KORUHVConfig.h"
 #include "KORUHVLogBuffer.h"
 #include "KORUHVNode.h"
+#include "KORUHVTreeChange.h"
 #include "KORUHVUtils.h"
 #include "MainWindowUi.h"
 #include "QBoardInformations.h"
@@ -233,6 +234,7 @@ void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstE
         return;
     /* The rebuild may take boards away: the system's open editors close
      * first, without writing. */
+    sysIf->announceTreeChange(KORUHVTreeChange::SomeSlots);
     KORUHVCloseEditorsBeforeTreeChange(sysIf->getSystemHandle());
     /* The rebuild processes events: a record for the same system arriving
      * meanwhile runs once it is done. */
@@ -293,6 +295,9 @@ void MainWindow::runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool 
 void MainWindow::onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode)
 {
     /* Open editors of the system forget their nodes before the board goes. */
+    for (QSystemInterface *s : sysInterfaces)
+        if (s->getSystemHandle() == handle)
+            s->announceTreeChange(slot);
     KORUHVCloseEditorsBeforeTreeChange(handle);
     if (oldNode && oldNode->getNodeType() == NODE_BOARD)
         removeBoardFromGroups(handle, slot);

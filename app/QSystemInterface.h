@@ -143,14 +143,21 @@ public:
      * sockets closed. Safe to call twice. */
     void teardown(bool unsubscribe);
     /* Before the tree goes: open cell and trip editors of this system close
-     * without writing, a script dialog of this system stops its run and
-     * forgets the tree. teardown() and the destructor call it. */
+     * without writing and treeAboutToChange(WholeTree) is emitted.
+     * teardown() and the destructor call it. */
     void releaseTreeUsers();
+    /* Emits treeAboutToChange(slot): a slot, KORUHVTreeChange::SomeSlots
+     * (live insertion) or KORUHVTreeChange::WholeTree (teardown). */
+    void announceTreeChange(int slot) { Q_EMIT treeAboutToChange(slot); }
 
 signals:
     void clicked(int index);
     void clickedExtraButton(int index);
     void clickedDisconnectButton(int index);
+    /* Emitted before the tree changes (see announceTreeChange): every editor
+     * and dialog holding nodes of this system connects when it opens and
+     * lets them go when told. */
+    void treeAboutToChange(int slot);
 
 public slots:
     void clickWidget();
