@@ -91,6 +91,23 @@ void QSystemInterface::setSystemInfoWidget(QSystemInformations *panel)
                 Qt::UniqueConnection);
 }
 
+void QSystemInterface::setSystemSubwinWidget(QSubWindow *w)
+{
+    /* A window handed over within a W38XX group reports to its new
+     * interface only. */
+    if (subWindow && subWindow != w) {
+        disconnect(subWindow, &QSubWindow::cellEditorOpened, this, &QSystemInterface::cellEditorOpened);
+        disconnect(subWindow, &QSubWindow::tripDialogOpened, this, &QSystemInterface::tripDialogOpened);
+    }
+    subWindow = w;
+    if (!w)
+        return;
+    connect(w, &QSubWindow::cellEditorOpened, this, &QSystemInterface::cellEditorOpened,
+            Qt::UniqueConnection);
+    connect(w, &QSubWindow::tripDialogOpened, this, &QSystemInterface::tripDialogOpened,
+            Qt::UniqueConnection);
+}
+
 void QSystemInterface::setSystemBoxWidget(QCustomBox *box)
 {
     systemBox = box;
@@ -299,8 +316,6 @@ void QSystemInterface::stopLogWriter()
 
 void QSystemInterface::releaseTreeUsers()
 {
-    if (systemHandle >= 0)
-        KORUHVCloseEditorsBeforeTreeChange(systemHandle);
     if (systemNode)
         announceTreeChange(KORUHVTreeChange::WholeTree);
 }

@@ -10,6 +10,8 @@
 #define QSYSTEMINTERFACE_H
 
 #include "KORUHVLoggerThread.h"
+#include "KORUHVWidgetItem.h"
+#include "QTripHandlingDialog.h"
 
 #include <QMutex>
 #include <QVector>
@@ -58,7 +60,7 @@ public:
     QSystemInformations *getSystemInfoWidget() const { return systemPanel; }
     void setSystemInfoWidget(QSystemInformations *panel);
     QSubWindow *getSystemSubwinWidget() const { return subWindow; }
-    void setSystemSubwinWidget(QSubWindow *w) { subWindow = w; }
+    void setSystemSubwinWidget(QSubWindow *w);
     QBoardInformations *getBoardInfoWidget() const { return boardPanel; }
     void setBoardInfoWidget(QBoardInformations *b) { boardPanel = b; }
     QSystemStatusBar *getSystemStatusBarWidget() const { return statusBar; }
@@ -142,8 +144,8 @@ public:
      * (unless lost), readers stopped, wrapper handle closed, writer joined,
      * sockets closed. Safe to call twice. */
     void teardown(bool unsubscribe);
-    /* Before the tree goes: open cell and trip editors of this system close
-     * without writing and treeAboutToChange(WholeTree) is emitted.
+    /* Before the tree goes: treeAboutToChange(WholeTree) is emitted (open
+     * cell and trip editors close without writing, dialogs let go).
      * teardown() and the destructor call it. */
     void releaseTreeUsers();
     /* Emits treeAboutToChange(slot): a slot, KORUHVTreeChange::SomeSlots
@@ -158,6 +160,10 @@ signals:
      * and dialog holding nodes of this system connects when it opens and
      * lets them go when told. */
     void treeAboutToChange(int slot);
+    /* Holders of nodes opened in this interface's table window, passed on
+     * so that the owner of the nodes' system connects them. */
+    void cellEditorOpened(KORUHVWidgetItem *editor);
+    void tripDialogOpened(QTripHandlingDialog *dialog);
 
 public slots:
     void clickWidget();

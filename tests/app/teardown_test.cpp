@@ -40,8 +40,9 @@ size_t writes()
 
 KORUHVWidgetItem *openEditorIn(QCustomTableWidget *table)
 {
-    for (KORUHVWidgetItem *i : KORUHVWidgetItem::openItems())
-        if (i->parentWidget() == table->viewport() && !i->isCancelled())
+    for (KORUHVWidgetItem *i :
+         table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
+        if (!i->isCancelled())
             return i;
     return nullptr;
 }
