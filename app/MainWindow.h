@@ -144,6 +144,8 @@ signals:
                               IDValue_t val, bool isFirstEv, bool isLastEv, quint64 serial);
     void systemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial);
     void systemDisconnected(QSystemInterface *sysIf, int errorCode, quint64 serial);
+    /* A system stopped answering: open trip editors close. */
+    void systemConnectionLost();
 
 public slots:
     void createDialogForConnection();
@@ -196,6 +198,11 @@ private:
     void renumberWidgetIndexes();
     QSystemInterface *displayInterfaceOf(QSystemInterface *sysIf);
     void onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode);
+    /* A cell editor hears the tree notices of its node's system. */
+    void watchCellEditor(KORUHVWidgetItem *editor);
+    /* The trip editor is closed by a tree notice of any system and by a
+     * lost connection. */
+    void watchTripDialog(QTripHandlingDialog *dialog);
     void closeChildDialogs();
     void runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv);
     void drainEventBatches();

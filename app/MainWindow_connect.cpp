@@ -62,8 +62,13 @@ bool sameBridge(const QString &a, const QString &b)
 
 void MainWindow::appendInterface(QSystemInterface *sysIf)
 {
-    QMutexLocker lock(&sysInterfacesMutex);
-    sysInterfaces.append(sysIf);
+    {
+        QMutexLocker lock(&sysInterfacesMutex);
+        sysInterfaces.append(sysIf);
+    }
+    /* Holders of nodes opened in its windows hear the tree notices. */
+    connect(sysIf, &QSystemInterface::cellEditorOpened, this, &MainWindow::watchCellEditor);
+    connect(sysIf, &QSystemInterface::tripDialogOpened, this, &MainWindow::watchTripDialog);
 }
 
 void MainWindow::removeInterfaceAt(int index)

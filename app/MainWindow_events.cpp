@@ -5,16 +5,18 @@
 #include "KORUHVConfig.h"
 #include "KORUHVLogBuffer.h"
 #include "KORUHVNode.h"
+#include "KORUHVTreeChange.h"
 #include "KORUHVUtils.h"
 #include "MainWindowUi.h"
 #include "QBoardInformations.h"
 #include "QCustomBox.h"
+#include "QCustomTableWidgetDelegate.h"
 #include "QSubWindow.h"
 #include "QSystemInformations.h"
 #include "QSystemStatusBar.h"
+#include "QTripHandlingDialog.h"
 
 #include <QAction>
-#include <QDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -23,17 +25,6 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-
-namespace {
-
-void closeTripDialogs(QWidget *window)
-{
-    for (QDialog *d : window->findChildren<QDialog *>())
-        if (d->inherits("QTripHandlingDialog"))
-            d->close();
-}
-
-} // namespace
 
 QSystemInterface *MainWindow::displayInterfaceOf(QSystemInterface *sysIf)
 {
@@ -72,7 +63,7 @@ void MainWindow::handleConnectionStatusChanged(QSystemInterface *sysIf, int rate
 
 void MainWindow::handleSystemDisconnected(QSystemInterface *sysIf, int, quint64 serial)
 {
-    closeTripDialogs(this);
+    Q_EMIT systemConnectionLost();
     sysIf = findInterface(sysIf, serial);
     if (!sysIf || !sysIf->getSystemNode() || sysIf->getIsDisconnecting())
         return;
@@ -227,13 +218,12 @@ void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex
 void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv,
                                           quint64 serial)
 {
-    closeTripDialogs(this);
     sysIf = findInterface(sysIf, serial);
     if (!sysIf)
         return;
     /* The rebuild may take boards away: the system's open editors close
-     * first, without writing. */
-    KORUHVCloseEditorsBeforeTreeChange(sysIf->getSystemHandle());
+     * first, without writing, and an open trip editor closes. */
+    sysIf->announceTreeChange(KORUHVTreeChange::SomeSlots);
     /* The rebuild processes events: a record for the same system arriving
      * meanwhile runs once it is done. */
     const quint64 key = sysIf->getSerial();
@@ -290,10 +280,32 @@ void MainWindow::runLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool 
         createSubscribeFailedMessageBox(sysIf->getSystemHandle(), failures[0], failures[1], failures[2]);
 }
 
+void MainWindow::watchCellEditor(KORUHVWidgetItem *editor)
+{
+    const KORUHVNode *node = editor ? editor->getReferenceNode() : nullptr;
+    if (!node)
+        return;
+    for (QSystemInterface *s : sysInterfaces)
+        if (s->getSystemHandle() == node->getSysHandle())
+            connect(s, &QSystemInterface::treeAboutToChange, editor,
+                    [editor] { KORUHVCloseCellEditor(editor); });
+}
+
+void MainWindow::watchTripDialog(QTripHandlingDialog *dialog)
+{
+    if (!dialog)
+        return;
+    for (QSystemInterface *s : sysInterfaces)
+        connect(s, &QSystemInterface::treeAboutToChange, dialog, &QTripHandlingDialog::treeAboutToChange);
+    connect(this, &MainWindow::systemConnectionLost, dialog, &QWidget::close);
+}
+
 void MainWindow::onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode)
 {
     /* Open editors of the system forget their nodes before the board goes. */
-    KORUHVCloseEditorsBeforeTreeChange(handle);
+    for (QSystemInterface *s : sysInterfaces)
+        if (s->getSystemHandle() == handle)
+            s->announceTreeChange(slot);
     if (oldNode && oldNode->getNodeType() == NODE_BOARD)
         removeBoardFromGroups(handle, slot);
     else if (oldNode)

@@ -3,13 +3,11 @@
 #include "KORUHVEventServer.h"
 #include "KORUHVLogBuffer.h"
 #include "KORUHVNode.h"
-#include "KORUHVScriptExecutor.h"
+#include "KORUHVTreeChange.h"
 #include "KORUHVWrapper.h"
 #include "MainWindow.h"
 #include "QBoardInformations.h"
 #include "QCustomBox.h"
-#include "QLogDialog.h"
-#include "QScriptDialog.h"
 #include "QSubWindow.h"
 #include "QSystemInformations.h"
 #include "QSystemStatusBar.h"
@@ -81,10 +79,33 @@ void QSystemInterface::setWidgetIndex(int index)
 
 void QSystemInterface::setSystemInfoWidget(QSystemInformations *panel)
 {
+    /* A panel handed over within a W38XX group hears its new interface only. */
+    if (systemPanel && systemPanel != panel)
+        disconnect(this, &QSystemInterface::treeAboutToChange, systemPanel, nullptr);
     systemPanel = panel;
+    if (panel)
+        connect(this, &QSystemInterface::treeAboutToChange, panel, &QSystemInformations::treeAboutToChange,
+                Qt::UniqueConnection);
     if (panel)
         connect(panel, &QSystemInformations::clickedWidget, this, &QSystemInterface::clickWidget,
                 Qt::UniqueConnection);
+}
+
+void QSystemInterface::setSystemSubwinWidget(QSubWindow *w)
+{
+    /* A window handed over within a W38XX group reports to its new
+     * interface only. */
+    if (subWindow && subWindow != w) {
+        disconnect(subWindow, &QSubWindow::cellEditorOpened, this, &QSystemInterface::cellEditorOpened);
+        disconnect(subWindow, &QSubWindow::tripDialogOpened, this, &QSystemInterface::tripDialogOpened);
+    }
+    subWindow = w;
+    if (!w)
+        return;
+    connect(w, &QSubWindow::cellEditorOpened, this, &QSystemInterface::cellEditorOpened,
+            Qt::UniqueConnection);
+    connect(w, &QSubWindow::tripDialogOpened, this, &QSystemInterface::tripDialogOpened,
+            Qt::UniqueConnection);
 }
 
 void QSystemInterface::setSystemBoxWidget(QCustomBox *box)
@@ -295,26 +316,8 @@ void QSystemInterface::stopLogWriter()
 
 void QSystemInterface::releaseTreeUsers()
 {
-    if (systemHandle >= 0)
-        KORUHVCloseEditorsBeforeTreeChange(systemHandle);
-    if (!systemNode)
-        return;
-    /* The script dialog is a window of its own; its executor names the tree
-     * it runs on. */
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget *w : windows) {
-        if (auto *logDialog = qobject_cast<QLogDialog *>(w)) {
-            if (logDialog->system() == systemNode)
-                logDialog->systemRemoved();
-            continue;
-        }
-        auto *dialog = qobject_cast<QScriptDialog *>(w);
-        if (!dialog)
-            continue;
-        auto *executor = dialog->findChild<KORUHVScriptExecutor *>(QString(), Qt::FindDirectChildrenOnly);
-        if (executor && executor->systemNode() == systemNode)
-            dialog->systemRemoved();
-    }
+    if (systemNode)
+        announceTreeChange(KORUHVTreeChange::WholeTree);
 }
 
 void QSystemInterface::teardown(bool unsubscribe)

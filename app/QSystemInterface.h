@@ -10,7 +10,9 @@
 #define QSYSTEMINTERFACE_H
 
 #include "KORUHVLoggerThread.h"
+#include "KORUHVWidgetItem.h"
 #include "QSystemInformations.h"
+#include "QTripHandlingDialog.h"
 
 #include <QMutex>
 #include <QVector>
@@ -60,7 +62,7 @@ public:
     QSystemInformations *getSystemInfoWidget() const { return systemPanel; }
     void setSystemInfoWidget(QSystemInformations *panel);
     QSubWindow *getSystemSubwinWidget() const { return subWindow; }
-    void setSystemSubwinWidget(QSubWindow *w) { subWindow = w; }
+    void setSystemSubwinWidget(QSubWindow *w);
     QBoardInformations *getBoardInfoWidget() const { return boardPanel; }
     void setBoardInfoWidget(QBoardInformations *b) { boardPanel = b; }
     QSystemStatusBar *getSystemStatusBarWidget() const { return statusBar; }
@@ -144,15 +146,26 @@ public:
      * (unless lost), readers stopped, wrapper handle closed, writer joined,
      * sockets closed. Safe to call twice. */
     void teardown(bool unsubscribe);
-    /* Before the tree goes: open cell and trip editors of this system close
-     * without writing, a script dialog of this system stops its run and
-     * forgets the tree. teardown() and the destructor call it. */
+    /* Before the tree goes: treeAboutToChange(WholeTree) is emitted (open
+     * cell and trip editors close without writing, dialogs let go).
+     * teardown() and the destructor call it. */
     void releaseTreeUsers();
+    /* Emits treeAboutToChange(slot): a slot, KORUHVTreeChange::SomeSlots
+     * (live insertion) or KORUHVTreeChange::WholeTree (teardown). */
+    void announceTreeChange(int slot) { Q_EMIT treeAboutToChange(slot); }
 
 signals:
     void clicked(int index);
     void clickedExtraButton(int index);
     void clickedDisconnectButton(int index);
+    /* Emitted before the tree changes (see announceTreeChange): every editor
+     * and dialog holding nodes of this system connects when it opens and
+     * lets them go when told. */
+    void treeAboutToChange(int slot);
+    /* Holders of nodes opened in this interface's table window, passed on
+     * so that the owner of the nodes' system connects them. */
+    void cellEditorOpened(KORUHVWidgetItem *editor);
+    void tripDialogOpened(QTripHandlingDialog *dialog);
 
 public slots:
     void clickWidget();

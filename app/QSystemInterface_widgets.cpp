@@ -160,8 +160,8 @@ QSystemStatusBar *QSystemInterface::createStatusBarInformations()
 
 void QSystemInterface::createSubWindow(QWidget *parent)
 {
-    subWindow = KORUHVCreateSubWindow(parent, this, widgetIndex, isCustomView, systemNode, systemName,
-                                      alarmStatusNodes);
+    setSystemSubwinWidget(KORUHVCreateSubWindow(parent, this, widgetIndex, isCustomView, systemNode,
+                                                systemName, alarmStatusNodes));
 }
 
 int QSystemInterface::updateSubWindowLive()

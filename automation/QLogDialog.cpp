@@ -2,6 +2,7 @@
 
 #include "KORUHVLogGlobals.h"
 #include "KORUHVNode.h"
+#include "KORUHVTreeChange.h"
 #include "QCustomLineEdit.h"
 
 #include <QDialogButtonBox>
@@ -307,6 +308,12 @@ void QLogDialog::rebuildKeepingChoice()
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         list->topLevelItem(i)->setSelected(
             selected.contains(list->topLevelItem(i)->text(0), Qt::CaseInsensitive));
+}
+
+void QLogDialog::treeAboutToChange(int slot)
+{
+    if (slot == KORUHVTreeChange::WholeTree)
+        systemRemoved();
 }
 
 void QLogDialog::systemRemoved()

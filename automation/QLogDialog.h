@@ -63,6 +63,9 @@ public:
     /* The system is going: the dialog forgets it, says so in a box of its
      * own and closes without changing anything. */
     void systemRemoved();
+    /* Connected by the opener to its system's "tree is about to change"
+     * notice: the dialog closes when the whole tree goes. */
+    void treeAboutToChange(int slot);
     KORUHVNode *system() const { return systemNode; }
 
 public Q_SLOTS:

@@ -2,6 +2,7 @@
 
 #include "KORUHVNode.h"
 #include "KORUHVScriptExecutor.h"
+#include "KORUHVTreeChange.h"
 #include "KORUHVUtils.h"
 #include "Ui_QScriptDialog.h"
 
@@ -15,8 +16,8 @@
 
 std::function<QString(QWidget *, bool)> QScriptDialog::chooseScriptFileForTest;
 
-QScriptDialog::QScriptDialog(KORUHVNode *system, QWidget *panel, QWidget *parent)
-    : QDialog(parent), ui(new Ui_QScriptDialog), systemNode(system), infoPanel(panel), infoPanelGuard(panel)
+QScriptDialog::QScriptDialog(KORUHVNode *system, QWidget * /*infoPanel*/, QWidget *parent)
+    : QDialog(parent), ui(new Ui_QScriptDialog), systemNode(system)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -248,15 +249,19 @@ void QScriptDialog::systemRemoved()
         wizardDialog->reject();
 }
 
+void QScriptDialog::treeAboutToChange(int slot)
+{
+    if (slot == KORUHVTreeChange::WholeTree)
+        systemRemoved();
+}
+
 void QScriptDialog::closeEvent(QCloseEvent *event)
 {
     // A run ends before the dialog goes: the stopped line is logged and the
     // main window's controls come back (runFinished) while all is intact.
     if (executor && executor->isActive())
         executor->abort();
-    // The panel forgets this dialog. Called by name so that the dialog does
-    // not depend on the panel's class.
-    if (infoPanelGuard && infoPanelGuard->inherits("QSystemInformations"))
-        QMetaObject::invokeMethod(infoPanelGuard.data(), "scriptingClosed", Qt::DirectConnection);
+    // The opener forgets this dialog.
+    Q_EMIT closing();
     QDialog::closeEvent(event);
 }

@@ -55,6 +55,9 @@ public:
     /* The system's tree is about to be deleted (disconnect, teardown): a run
      * stops at once and the dialog forgets the tree. Call before deleting. */
     void systemRemoved();
+    /* Connected by the opener to its system's "tree is about to change"
+     * notice: the dialog lets go when the whole tree goes. */
+    void treeAboutToChange(int slot);
 
     bool isRunning() const;
     QString scriptText() const;
@@ -62,6 +65,11 @@ public:
     /* Tests choose script files here instead of the file dialog (save is
      * true for saving); unset, the file dialog asks. */
     static std::function<QString(QWidget *parent, bool save)> chooseScriptFileForTest;
+
+Q_SIGNALS:
+    /* The dialog is closing (it deletes itself afterwards): its opener
+     * forgets it. */
+    void closing();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -115,7 +123,6 @@ private:
     KORUHVNode *parameterNode = nullptr;
     QTreeWidget *channelTree = nullptr;
     int runState = 0;
-    QWidget *infoPanel;
     QPointer<QDockWidget> progressDock;
     QPointer<QTextBrowser> runLog;
     QPointer<QPushButton> dockStartButton;
@@ -124,11 +131,9 @@ private:
     QDialog *wizardDialog = nullptr;
 
     // Our additions: the run's state machine, a start held back until a
-    // stopped run has ended, the panel guarded against its own deletion, and
-    // the editable flags of table cells taken away during a run.
+    // stopped run has ended, and the editable flags of table cells taken away during a run.
     KORUHVScriptExecutor *executor = nullptr;
     bool startPending = false;
-    QPointer<QWidget> infoPanelGuard;
     // Per table: each locked cell's item (compared by address only, never
     // read: it may be gone) and whether it was editable; cells set during the
     // run (a board inserted) are locked as they come.

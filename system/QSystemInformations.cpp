@@ -268,6 +268,7 @@ void QSystemInformations::loggingClicked()
          * guard covers the panel going while the dialog runs. */
         QPointer<QSystemInformations> self(this);
         QPointer<QLogDialog> dialog = new QLogDialog(systemNode, nullptr);
+        connect(this, &QSystemInformations::treeAboutToChange, dialog.data(), &QLogDialog::treeAboutToChange);
         const int result = dialog->exec();
         delete dialog.data();
         if (self && result)
@@ -318,9 +319,11 @@ void QSystemInformations::scriptingClicked()
         openScriptDialog->showNormal();
         return;
     }
-    /* Non-modal, one per panel; it deletes itself on close and calls
-     * scriptingClosed() first. */
+    /* Non-modal, one per panel; it deletes itself on close and says so
+     * first. */
     auto *dialog = new QScriptDialog(systemNode, this, nullptr);
+    connect(this, &QSystemInformations::treeAboutToChange, dialog, &QScriptDialog::treeAboutToChange);
+    connect(dialog, &QScriptDialog::closing, this, &QSystemInformations::scriptingClosed);
     openScriptDialog = dialog;
     dialog->show();
 }

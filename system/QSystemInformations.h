@@ -109,6 +109,9 @@ public:
 signals:
     void clickedWidget();
     void startLog(bool start);
+    /* The system's "tree is about to change" notice, passed on by the
+     * system interface: the dialogs this panel opens connect to it. */
+    void treeAboutToChange(int slot);
 
 public slots:
     void changeFanButtonColor();
@@ -131,8 +134,7 @@ public slots:
     void techInfoP8080Clicked();
     void webminClicked();
     void scriptingClicked();
-    /* The script dialog's close handler calls this, by name, before it
-     * goes: it must stay a slot. */
+    /* Connected to the script dialog's closing(): the panel forgets it. */
     void scriptingClosed();
     void loggingClicked();
     void startLogClicked();

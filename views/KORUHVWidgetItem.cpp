@@ -15,7 +15,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSet>
 #include <QSignalBlocker>
 #include <QTableWidget>
 
@@ -23,12 +22,6 @@
 #include <cmath>
 
 namespace {
-
-QSet<KORUHVWidgetItem *> &registry()
-{
-    static QSet<KORUHVWidgetItem *> items;
-    return items;
-}
 
 bool findProperty(const KORUHVNode *node, const char *name, QVariant *value)
 {
@@ -92,12 +85,10 @@ bool isSetPointName(const QString &name, const char **offsetProperty)
 KORUHVWidgetItem::KORUHVWidgetItem(QWidget *parent, KORUHVNode *node) : QWidget(parent), referenceNode(node)
 {
     setContentsMargins(0, 0, 0, 0);
-    registry().insert(this);
 }
 
 KORUHVWidgetItem::~KORUHVWidgetItem()
 {
-    registry().remove(this);
     /* A field that still has the focus loses it while the base class tears
      * the children down, and would finish its editing into this half-gone
      * item: from here on nothing reaches it. */
@@ -105,11 +96,6 @@ KORUHVWidgetItem::~KORUHVWidgetItem()
         valueField->removeEventFilter(this);
         QObject::disconnect(valueField, nullptr, this, nullptr);
     }
-}
-
-QList<KORUHVWidgetItem *> KORUHVWidgetItem::openItems()
-{
-    return registry().values();
 }
 
 bool KORUHVWidgetItem::isHexRegister() const

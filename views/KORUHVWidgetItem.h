@@ -62,9 +62,6 @@ public:
     /* Escape or a detach: nothing more is committed. */
     bool isCancelled() const { return cancelled; }
 
-    /* Open editors, for closing those of a system before its nodes go. */
-    static QList<KORUHVWidgetItem *> openItems();
-
 Q_SIGNALS:
     void valueFieldEdited();
     void endEditing(QVariant value);

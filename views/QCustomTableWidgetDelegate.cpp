@@ -39,6 +39,8 @@ QWidget *QCustomTableWidgetDelegate::createEditor(QWidget *parent, const QStyleO
     editor->setValueFieldAsTableWidgetChild();
     editor->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     connect(editor, &KORUHVWidgetItem::endEditing, table, &QCustomTableWidget::setValueForAllSelected);
+    /* Opening an editor is no change of the delegate's state. */
+    Q_EMIT const_cast<QCustomTableWidgetDelegate *>(this)->cellEditorOpened(editor);
     return editor;
 }
 
@@ -83,15 +85,12 @@ void QCustomTableWidgetDelegate::destroyEditor(QWidget *editor, const QModelInde
     QStyledItemDelegate::destroyEditor(editor, index);
 }
 
-void KORUHVCloseCellEditorsOfSystem(int sysHandle)
+void KORUHVCloseCellEditor(KORUHVWidgetItem *editor)
 {
-    for (KORUHVWidgetItem *item : KORUHVWidgetItem::openItems()) {
-        KORUHVNode *node = item->getReferenceNode();
-        QCustomTableWidget *table = tableOfEditor(item);
-        if (!node || !table || item->isCancelled() || (sysHandle >= 0 && node->getSysHandle() != sysHandle))
-            continue;
-        item->detachNode();
-        if (auto *delegate = qobject_cast<QAbstractItemDelegate *>(table->itemDelegate()))
-            Q_EMIT delegate->closeEditor(item, QAbstractItemDelegate::RevertModelCache);
-    }
+    QCustomTableWidget *table = tableOfEditor(editor);
+    if (!editor || !table || !editor->getReferenceNode() || editor->isCancelled())
+        return;
+    editor->detachNode();
+    if (auto *delegate = qobject_cast<QAbstractItemDelegate *>(table->itemDelegate()))
+        Q_EMIT delegate->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
 }

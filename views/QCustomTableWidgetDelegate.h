@@ -5,6 +5,8 @@
 #ifndef QCUSTOMTABLEWIDGETDELEGATE_H
 #define QCUSTOMTABLEWIDGETDELEGATE_H
 
+#include "KORUHVWidgetItem.h"
+
 #include <QStyledItemDelegate>
 
 class QCustomTableWidgetDelegate : public QStyledItemDelegate {
@@ -20,11 +22,15 @@ public:
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
                               const QModelIndex &index) const override;
     void destroyEditor(QWidget *editor, const QModelIndex &index) const override;
+
+Q_SIGNALS:
+    /* A value editor opened on a node: whoever owns the node's tree connects
+     * it to its "tree is about to change" notice. */
+    void cellEditorOpened(KORUHVWidgetItem *editor);
 };
 
-/* Closes, without writing, every open table cell editor whose node belongs
- * to the system (all systems for a negative handle). Call it before a board
- * change or a disconnection deletes nodes of that system. */
-void KORUHVCloseCellEditorsOfSystem(int sysHandle);
+/* Closes an open table cell editor without writing; it forgets its node
+ * first. Called before a change of the tree may delete that node. */
+void KORUHVCloseCellEditor(KORUHVWidgetItem *editor);
 
 #endif

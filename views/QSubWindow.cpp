@@ -51,6 +51,8 @@ QSubWindow::QSubWindow(QWidget *parent, QWidget *parentWidget, int idx, bool cus
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     layout = new QVBoxLayout(this);
     table = new QCustomTableWidget(isCustom, this);
+    if (auto *delegate = qobject_cast<QCustomTableWidgetDelegate *>(table->itemDelegate()))
+        connect(delegate, &QCustomTableWidgetDelegate::cellEditorOpened, this, &QSubWindow::cellEditorOpened);
     QAbstractButton *corner = table->findChild<QAbstractButton *>();
     if (!isCustom) {
         viewModeCombo = new QComboBox();
@@ -108,9 +110,9 @@ void QSubWindow::mouseReleaseEvent(QMouseEvent *event)
 
 void QSubWindow::closeOpenEditors()
 {
-    for (KORUHVWidgetItem *item : KORUHVWidgetItem::openItems()) {
-        QWidget *viewport = item->parentWidget();
-        if (item->isCancelled() || !viewport || viewport->parentWidget() != table)
+    const auto items = table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly);
+    for (KORUHVWidgetItem *item : items) {
+        if (item->isCancelled())
             continue;
         item->detachNode();
         Q_EMIT table->itemDelegate()->closeEditor(item, QAbstractItemDelegate::RevertModelCache);
@@ -600,6 +602,7 @@ void QSubWindow::handleCreateDialogForTripHandling(int flagExt)
     QWidget *mainWidget = getMainWindow() ? getMainWindow()->mainWindowWidget() : nullptr;
     QPointer<QTripHandlingDialog> dialog =
         new QTripHandlingDialog(flagExt, systemTree->getChildren().first(), mainWidget);
+    Q_EMIT tripDialogOpened(dialog.data());
     /* A disconnection handled during the modal run may delete this window. */
     QPointer<QSubWindow> self(this);
     const int result = dialog->exec();
@@ -669,10 +672,4 @@ int KORUHVUpdateSubWindowLive(QSubWindow *window, bool isCustomView, KORUHVNode 
     }
     window->setCustomViewTableMode();
     return 1;
-}
-
-void KORUHVCloseEditorsBeforeTreeChange(int sysHandle)
-{
-    KORUHVCloseCellEditorsOfSystem(sysHandle);
-    QTripHandlingDialog::rejectOpenDialogsOfSystem(sysHandle);
 }

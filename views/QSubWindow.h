@@ -10,6 +10,9 @@
 #ifndef QSUBWINDOW_H
 #define QSUBWINDOW_H
 
+#include "KORUHVWidgetItem.h"
+#include "QTripHandlingDialog.h"
+
 #include <QHash>
 #include <QPoint>
 #include <QString>
@@ -80,6 +83,10 @@ public:
 Q_SIGNALS:
     void focused();
     void closing(int idx);
+    /* Holders of nodes this window opened: the owner of the nodes' tree
+     * connects them to its "tree is about to change" notice. */
+    void cellEditorOpened(KORUHVWidgetItem *editor);
+    void tripDialogOpened(QTripHandlingDialog *dialog);
 
 public Q_SLOTS:
     void setViewTableMode(QString choice);
@@ -125,10 +132,5 @@ QSubWindow *KORUHVCreateSubWindow(QWidget *parent, QWidget *sysInterface, int wi
  * a window, else 1. */
 int KORUHVUpdateSubWindowLive(QSubWindow *window, bool isCustomView, KORUHVNode *systemNode,
                               const QVector<KORUHVNode *> &alarmNodes);
-
-/* Before a live board change or a disconnection deletes nodes of a system:
- * every open cell editor of it closes without writing and an open trip
- * editor is rejected (all systems for a negative handle). */
-void KORUHVCloseEditorsBeforeTreeChange(int sysHandle);
 
 #endif

@@ -66,12 +66,6 @@ bool tripMaskFromResult(const QString &text, const QString &unit, quint32 *mask)
 
 namespace {
 
-QList<QTripHandlingDialog *> &openDialogs()
-{
-    static QList<QTripHandlingDialog *> dialogs;
-    return dialogs;
-}
-
 const char *const checkIconPath = ":/Resources/Elementi/check-white.png";
 
 } // namespace
@@ -79,7 +73,6 @@ const char *const checkIconPath = ":/Resources/Elementi/check-white.png";
 QTripHandlingDialog::QTripHandlingDialog(int ext_, KORUHVNode *systemNode_, QWidget *parent)
     : QDialog(parent), systemNode(systemNode_), ext(ext_)
 {
-    openDialogs().append(this);
     setObjectName(QStringLiteral("QTripHandlingDialog"));
     resize(600, 400);
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -118,20 +111,12 @@ QTripHandlingDialog::QTripHandlingDialog(int ext_, KORUHVNode *systemNode_, QWid
             &QTripHandlingDialog::applyValues);
 }
 
-QTripHandlingDialog::~QTripHandlingDialog()
-{
-    openDialogs().removeAll(this);
-}
+QTripHandlingDialog::~QTripHandlingDialog() = default;
 
-void QTripHandlingDialog::rejectOpenDialogsOfSystem(int sysHandle)
+void QTripHandlingDialog::treeAboutToChange(int)
 {
-    const QList<QTripHandlingDialog *> dialogs = openDialogs();
-    for (QTripHandlingDialog *d : dialogs) {
-        if (!d->systemNode || (sysHandle >= 0 && d->systemNode->getSysHandle() != sysHandle))
-            continue;
-        d->systemNode = nullptr; /* nothing is read or written any more */
-        d->reject();
-    }
+    systemNode = nullptr; /* nothing is read or written any more */
+    reject();
 }
 
 const char *QTripHandlingDialog::tripParameterName() const

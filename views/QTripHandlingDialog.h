@@ -51,11 +51,10 @@ public:
     QDialogButtonBox *getButtonBox() const { return buttonBox; }
     QList<QTableWidget *> boardTables() const;
 
-    /* Rejects every open dialog of that system (all for a negative handle)
-     * without writing; its node pointers are forgotten first. */
-    static void rejectOpenDialogsOfSystem(int sysHandle);
-
 public Q_SLOTS:
+    /* Connected by the opener to the "tree is about to change" notices:
+     * the dialog forgets its nodes and is rejected without writing. */
+    void treeAboutToChange(int slot);
     void checkCell(QTableWidgetItem *curr);
     void chooseColor();
     void applyValues();

@@ -2,6 +2,7 @@
  * closes, says so in a box of its own and changes nothing; a dialog of
  * another system stays. */
 #include "QLogDialog.h"
+#include "QSystemInformations.h"
 #include "QSystemInterface.h"
 #include "shell_fixture.h"
 
@@ -31,6 +32,11 @@ TEST_F(LogDialogRemoval, TheDialogOfADisconnectedSystemClosesWithAMessage)
     KORUHVNode *nodeB = systems[1]->getSystemNode();
     QPointer<QLogDialog> ofA = new QLogDialog(systems[0]->getSystemNode(), nullptr);
     QPointer<QLogDialog> ofB = new QLogDialog(nodeB, nullptr);
+    // Wired as the system panel wires the dialog it opens.
+    QObject::connect(systems[0]->getSystemInfoWidget(), &QSystemInformations::treeAboutToChange, ofA.data(),
+                     &QLogDialog::treeAboutToChange);
+    QObject::connect(systems[1]->getSystemInfoWidget(), &QSystemInformations::treeAboutToChange, ofB.data(),
+                     &QLogDialog::treeAboutToChange);
     ofA->show();
     ofB->show();
 

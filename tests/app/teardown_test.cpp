@@ -4,6 +4,8 @@
  * over the fake wrapper, shown (its accordion and docks react to a shown
  * window); run under the sanitizers as well. */
 #include "KORUHVNode.h"
+#include "KORUHVScriptExecutor.h"
+#include "KORUHVTreeChange.h"
 #include "KORUHVWidgetItem.h"
 #include "QCustomTableWidget.h"
 #include "QScriptDialog.h"
@@ -17,6 +19,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextEdit>
+
+#include <vector>
 
 namespace {
 
@@ -36,8 +40,9 @@ size_t writes()
 
 KORUHVWidgetItem *openEditorIn(QCustomTableWidget *table)
 {
-    for (KORUHVWidgetItem *i : KORUHVWidgetItem::openItems())
-        if (i->parentWidget() == table->viewport() && !i->isCancelled())
+    for (KORUHVWidgetItem *i :
+         table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
+        if (!i->isCancelled())
             return i;
     return nullptr;
 }
@@ -148,4 +153,53 @@ TEST_F(TeardownTest, DisconnectingAndClosingAShownWindowIsClean)
     window->disconnectFromSystem(0);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
+}
+
+/* The system interface says "tree is about to change" while the tree is still
+ * whole: before a live insertion, before a board goes and before teardown;
+ * a dialog opened from the panel afterwards is told as well. */
+TEST_F(TeardownTest, TreeChangeIsAnnouncedBeforeEachChange)
+{
+    ModalAnswerer answerer; // the last removal may open the connection dialog
+    struct Notice {
+        int slot;
+        KORUHVNode *system; // the tree as it was when told
+        KORUHVNode *firstBoard;
+    };
+    std::vector<Notice> notices;
+    QObject::connect(sys, &QSystemInterface::treeAboutToChange, [&](int slot) {
+        KORUHVNode *node = sys->getSystemNode();
+        notices.push_back({slot, node, node ? node->getChildren().value(0) : nullptr});
+    });
+    KORUHVNode *board = sys->getSystemNode()->getChildren().value(0);
+    ASSERT_TRUE(board);
+
+    sys->getSystemInfoWidget()->scriptingClicked();
+    QPointer<QScriptDialog> dialog;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QScriptDialog *>(w))
+            dialog = d;
+    ASSERT_TRUE(dialog);
+    QPointer<KORUHVScriptExecutor> executor =
+        dialog->findChild<KORUHVScriptExecutor *>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_TRUE(executor);
+
+    fakehv::system(sys->getSystemHandle()).crate[0] = fakehv::Board{};
+    window->handleEventLiveInsertion(sys, true, true, sys->getSerial());
+    ASSERT_GE(notices.size(), 2u);
+    EXPECT_EQ(notices[0].slot, KORUHVTreeChange::SomeSlots);
+    EXPECT_EQ(notices[0].firstBoard, board);
+    EXPECT_EQ(notices[1].slot, 0);
+    EXPECT_EQ(notices[1].firstBoard, board);
+    /* Only the whole tree going lets the script dialog go. */
+    EXPECT_EQ(executor->systemNode(), sys->getSystemNode());
+
+    KORUHVNode *tree = sys->getSystemNode();
+    const size_t before = notices.size();
+    window->disconnectFromSystem(0);
+    ASSERT_GT(notices.size(), before);
+    EXPECT_EQ(notices[before].slot, KORUHVTreeChange::WholeTree);
+    EXPECT_EQ(notices[before].system, tree);
+    ASSERT_TRUE(executor); // the dialog stays open, without the tree
+    EXPECT_EQ(executor->systemNode(), nullptr);
 }

@@ -25,8 +25,7 @@
 
 #include <gtest/gtest.h>
 
-// The system panel, counting the calls the dialog makes to forget itself
-// (the dialog calls the slot by name, so this one is found first).
+// The system panel, counting the times the dialog tells it to forget it.
 class PanelProbe : public QSystemInformations {
     Q_OBJECT
 public:
@@ -45,6 +44,8 @@ protected:
         fakehv::reset();
         crate = autotest::makeCrate();
         dialog = new QScriptDialog(crate.node(), &panel, nullptr);
+        // Wired as the panel wires the dialogs it opens.
+        QObject::connect(dialog, &QScriptDialog::closing, &panel, &PanelProbe::scriptingClosed);
         dialog->show();
     }
     void TearDown() override

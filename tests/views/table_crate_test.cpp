@@ -58,8 +58,9 @@ protected:
     }
     bool editorOpen() const
     {
-        for (KORUHVWidgetItem *i : KORUHVWidgetItem::openItems())
-            if (i->parentWidget() == table->viewport() && !i->isCancelled())
+        for (KORUHVWidgetItem *i :
+             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
+            if (!i->isCancelled())
                 return true;
         return false;
     }

@@ -89,8 +89,9 @@ protected:
     }
     KORUHVWidgetItem *openEditor() const
     {
-        for (KORUHVWidgetItem *i : KORUHVWidgetItem::openItems())
-            if (i->parentWidget() == table->viewport() && !i->isCancelled())
+        for (KORUHVWidgetItem *i :
+             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
+            if (!i->isCancelled())
                 return i;
         return nullptr;
     }

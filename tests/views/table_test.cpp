@@ -7,6 +7,7 @@
 #include "KORUHVMirrorNode.h"
 #include "KORUHVWidgetItem.h"
 #include "QCustomTableWidget.h"
+#include "QCustomTableWidgetDelegate.h"
 #include "QSubWindow.h"
 #include "QSubWindowLayout.h"
 #include "qt_gtest_print.h"
@@ -18,6 +19,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -25,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -65,14 +68,21 @@ void fillChannel(fakehv::Channel &ch, float vset, float max, bool withTripInt)
         ch.params.push_back({"TripInt", fp(4, 2, Raw::u32(0))});
 }
 
-/* Routes the model's board-removal notice as the main window does. */
+/* Routes the model's board-removal notice as the main window does: the cell
+ * editors the window opened hear it and close without writing. */
 struct RemovalRouting {
     int removals = 0;
-    RemovalRouting()
+    QObject context;
+    std::vector<QPointer<KORUHVWidgetItem>> editors;
+    explicit RemovalRouting(QSubWindow *window)
     {
-        KORUHVConfig::KORUHVConfigSetBoardRemovalHandler([this](int sysHandle, unsigned short, KORUHVNode *) {
+        QObject::connect(window, &QSubWindow::cellEditorOpened, &context,
+                         [this](KORUHVWidgetItem *editor) { editors.emplace_back(editor); });
+        KORUHVConfig::KORUHVConfigSetBoardRemovalHandler([this](int, unsigned short, KORUHVNode *) {
             ++removals;
-            KORUHVCloseEditorsBeforeTreeChange(sysHandle);
+            for (const QPointer<KORUHVWidgetItem> &editor : editors)
+                if (editor)
+                    KORUHVCloseCellEditor(editor);
         });
     }
     ~RemovalRouting() { KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(nullptr); }
@@ -127,9 +137,9 @@ protected:
     }
     KORUHVWidgetItem *openEditor() const
     {
-        const auto items = KORUHVWidgetItem::openItems();
+        const auto items = table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly);
         for (KORUHVWidgetItem *i : items)
-            if (i->parentWidget() == table->viewport() && !i->isCancelled())
+            if (!i->isCancelled())
                 return i;
         return nullptr;
     }
@@ -353,7 +363,7 @@ TEST_F(TableWindow, OffsetMenuSwitchesThePairOfColumns)
 
 TEST_F(TableWindow, BoardPulledWhileEditingWritesNothing)
 {
-    RemovalRouting mw;
+    RemovalRouting mw(window.get());
     clickCell(1, "VSet");
     ASSERT_TRUE(vt::waitFor([&] { return openEditor() != nullptr; }));
     vt::type("42", table);

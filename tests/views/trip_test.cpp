@@ -128,9 +128,12 @@ TEST_F(TripEditor, ExternalLinesAndComplexMasksWarn)
 TEST_F(TripEditor, BoardPulledWhileOpenRejectsWithoutWriting)
 {
     make(12);
-    KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(
-        [](int sysHandle, unsigned short, KORUHVNode *) { KORUHVCloseEditorsBeforeTreeChange(sysHandle); });
     QPointer<QTripHandlingDialog> d = new QTripHandlingDialog(0, tree.get(), nullptr);
+    // Routed as the main window routes the tree notices to the dialog it opened.
+    KORUHVConfig::KORUHVConfigSetBoardRemovalHandler([&](int, unsigned short slot, KORUHVNode *) {
+        if (d)
+            d->treeAboutToChange(slot);
+    });
     clickLine(d, 2);
     emit boardTable(d)->itemClicked(boardTable(d)->item(0, 0));
     QTimer::singleShot(30, [&] {
