@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr qint64 kPulseMs = 25;
+qint64 pulseMs = 25;
+bool inBeat = false;
 
 KORUHVGuiPulse *innermost = nullptr;
 QPointer<QProgressDialog> dialog;
@@ -33,10 +34,17 @@ KORUHVGuiPulse::~KORUHVGuiPulse()
 
 void KORUHVGuiPulse::beat()
 {
-    if (!innermost || !innermost->active || !dialog || !dialog->isVisible())
+    if (inBeat || !innermost || !innermost->active || !dialog || !dialog->isVisible())
         return;
-    if (sinceLast.isValid() && sinceLast.elapsed() < kPulseMs)
+    if (sinceLast.isValid() && sinceLast.elapsed() < pulseMs)
         return;
+    inBeat = true;
     QCoreApplication::processEvents();
+    inBeat = false;
     sinceLast.start();
+}
+
+void KORUHVGuiPulse::setIntervalForTest(int ms)
+{
+    pulseMs = ms;
 }

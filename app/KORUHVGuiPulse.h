@@ -2,7 +2,10 @@
  * behind a window-modal progress dialog: beat() processes pending events
  * when the last time is 25 ms or more ago, and only while a pulse scope is
  * open (the dialog keeps the operator's input off the window meanwhile, as
- * its own setValue() does). GUI thread only. */
+ * its own setValue() does). A scope without a dialog silences beats within
+ * it, and so do the events a beat runs: a handler (a live insertion, a
+ * disconnection) never lets further events in halfway through its own
+ * rebuild. GUI thread only. */
 #ifndef KORUHVGUIPULSE_H
 #define KORUHVGUIPULSE_H
 
@@ -16,6 +19,8 @@ public:
     KORUHVGuiPulse(const KORUHVGuiPulse &) = delete;
     KORUHVGuiPulse &operator=(const KORUHVGuiPulse &) = delete;
     static void beat();
+    /* Tests: the least time between two beats that process events. */
+    static void setIntervalForTest(int ms);
 
 private:
     KORUHVGuiPulse *outer;

@@ -208,15 +208,23 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
     const int m = sysType == 5 ? getW38XXMainInterfaceIndex(initParam, linkType) : -1;
     const int own = sysInterfaces.indexOf(sysIf);
     if (sysType != 5 || m < 0 || m == own) {
-        sysIf->addSystemInterfaceWidgetToParents(systemsWidget, ui->viewsArea, ui->stackedWidgetRight);
-        sysIf->createStatusBarInformations();
-        sysIf->setW38xxBoardIndex(0);
-        ui->stackedWidgetRight->setCurrentIndex(sysIf->getWidgetIndex());
-        if (sysIf->getWidgetIndex() == 0)
-            setDockLayoutFromOutside(true);
-        connect(sysIf, &QSystemInterface::clickedExtraButton, this, &MainWindow::createConfigureTableDialog);
-        connect(sysIf, &QSystemInterface::clickedDisconnectButton, this, &MainWindow::disconnectFromSystem);
-        openSystemWidget(sysIf);
+        {
+            /* A full crate's panels, table, page and their first showing
+             * take 100 ms and more: the GUI thread answers between them. */
+            KORUHVGuiPulse pulse(progress);
+            sysIf->addSystemInterfaceWidgetToParents(systemsWidget, ui->viewsArea, ui->stackedWidgetRight);
+            sysIf->createStatusBarInformations();
+            sysIf->setW38xxBoardIndex(0);
+            ui->stackedWidgetRight->setCurrentIndex(sysIf->getWidgetIndex());
+            if (sysIf->getWidgetIndex() == 0)
+                setDockLayoutFromOutside(true);
+            connect(sysIf, &QSystemInterface::clickedExtraButton, this,
+                    &MainWindow::createConfigureTableDialog);
+            connect(sysIf, &QSystemInterface::clickedDisconnectButton, this,
+                    &MainWindow::disconnectFromSystem);
+            KORUHVGuiPulse::beat();
+            openSystemWidget(sysIf);
+        }
         connect(sysIf, &QSystemInterface::clicked, this, &MainWindow::setCurrentSubWindowIndex);
         progress->setValue(98);
         /* The custom view's headers are built again and its choices applied

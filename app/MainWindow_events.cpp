@@ -1,5 +1,6 @@
 /* Handlers of the event signals, on the GUI thread: value routing, event
  * status, transparent mode, lost systems and live insertion. */
+#include "KORUHVGuiPulse.h"
 #include "MainWindow.h"
 
 #include "KORUHVConfig.h"
@@ -232,6 +233,9 @@ void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstE
         return;
     }
     liveRebuilding.insert(key);
+    /* Run from a connection's progress dialog, this rebuild lets no events
+     * in halfway: its tables and pages are reachable while they rebuild. */
+    KORUHVGuiPulse quiet(nullptr);
     runLiveInsertion(sysIf, isFirstEv, isLastEv);
     while (findInterface(sysIf, key) && liveAgain.remove(key))
         runLiveInsertion(sysIf, false, true);

@@ -2,6 +2,7 @@
  * and the panel, board page and status bar that follow the current view. */
 #include "MainWindow.h"
 
+#include "KORUHVGuiPulse.h"
 #include "MainWindowUi.h"
 #include "QCollapsibleWidget.h"
 #include "QCustomBox.h"
@@ -40,6 +41,7 @@ void MainWindow::openSystemWidget(QSystemInterface *sysIf)
         prepareSubWindow(sub);
         sub->setWindowFlags(Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint);
         sub->show();
+        KORUHVGuiPulse::beat(); /* showing a full crate's table among others takes tens of ms */
     }
     if (ui->menuFloat->isChecked())
         floatMdiAreaViews();

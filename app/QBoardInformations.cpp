@@ -1,5 +1,6 @@
 #include "QBoardInformations.h"
 
+#include "KORUHVGuiPulse.h"
 #include "KORUHVNode.h"
 #include "KORUHVWidgetItem.h"
 #include "QCustomBox.h"
@@ -113,6 +114,7 @@ void QBoardInformations::createInternalWidget()
                                                systemTree->getInitParam(), isCustomView, systemNodeName);
         auto *box = new QCustomBox(title, n++, this, false, false, QString(), QString());
         internalWidget->addChildWidget(createWidgetForBoardInformations(i, b->getBdModel()), box);
+        KORUHVGuiPulse::beat(); /* a full crate's page takes tens of ms */
     }
     internalWidget->setAllChildrenExpanded(true);
 }

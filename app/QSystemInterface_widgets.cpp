@@ -2,6 +2,7 @@
  * its page in the BOARDS dock, its table window and its status bar. */
 #include "QSystemInterface.h"
 
+#include "KORUHVGuiPulse.h"
 #include "KORUHVNode.h"
 #include "KORUHVWidgetItem.h"
 #include "QBoardInformations.h"
@@ -88,8 +89,13 @@ void QSystemInterface::addSystemInterfaceWidgetToParents(QCollapsibleWidget *sys
 {
     if (!systemNode)
         return;
+    /* The connection's pulse scope may let events run between and within
+     * these: each widget becomes reachable from this interface only once
+     * built. */
     createSystemInformations(systems);
+    KORUHVGuiPulse::beat();
     createSubWindow(views);
+    KORUHVGuiPulse::beat();
     createBoardInformations(boards, -1);
 }
 
@@ -102,11 +108,12 @@ void QSystemInterface::addBoardToSystemInterfaceWidget(QWidget *boards)
 void QSystemInterface::createBoardInformations(QWidget *boards, int position)
 {
     auto *stack = qobject_cast<QStackedWidget *>(boards);
-    boardPanel = new QBoardInformations(boards, widgetIndex);
-    boardPanel->setObjectName(QStringLiteral("sysBoardInfo"));
-    boardPanel->setSystemTree(systemNode);
-    boardPanel->setIsCustomView(isCustomView);
-    boardPanel->createInternalWidget();
+    auto *panel = new QBoardInformations(boards, widgetIndex);
+    panel->setObjectName(QStringLiteral("sysBoardInfo"));
+    panel->setSystemTree(systemNode);
+    panel->setIsCustomView(isCustomView);
+    panel->createInternalWidget(); /* pulses */
+    boardPanel = panel;
     if (!stack)
         return;
     stack->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -64,4 +65,46 @@ TEST(GuiPulse, RunsPendingEventsOnlyBehindAShownModalDialog)
     pastThePulse();
     KORUHVGuiPulse::beat(); /* the scope has closed */
     EXPECT_FALSE(after.ran);
+}
+
+/* Events a beat runs never let further events in: a handler that rebuilds
+ * something must not be interrupted halfway by another. Nor does anything
+ * within a scope without a dialog. */
+TEST(GuiPulse, NoBeatWithinABeatNorWithinAQuietScope)
+{
+    QWidget window;
+    window.show();
+    QProgressDialog progress(QStringLiteral("Please wait"), QString(), 0, 100, &window);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.show();
+    KORUHVGuiPulse::setIntervalForTest(0);
+    {
+        KORUHVGuiPulse pulse(&progress);
+        std::unique_ptr<Posted> inner;
+        bool innerRanWithin = true, outerRan = false;
+        QObject context;
+        QMetaObject::invokeMethod(
+            &context,
+            [&] {
+                outerRan = true;
+                inner = std::make_unique<Posted>();
+                KORUHVGuiPulse::beat();
+                innerRanWithin = inner->ran;
+            },
+            Qt::QueuedConnection);
+        KORUHVGuiPulse::beat();
+        EXPECT_TRUE(outerRan);
+        EXPECT_FALSE(innerRanWithin);
+        {
+            KORUHVGuiPulse quiet(nullptr);
+            Posted p;
+            KORUHVGuiPulse::beat();
+            EXPECT_FALSE(p.ran);
+        }
+        Posted q;
+        KORUHVGuiPulse::beat(); /* the quiet scope has closed */
+        EXPECT_TRUE(q.ran);
+    }
+    KORUHVGuiPulse::setIntervalForTest(25);
 }
