@@ -102,7 +102,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
 
     const QVector<KORUHVNode *> slotNodes = KORUHVConfig::KORUHVConfigCreateBoards(systemHandle);
     systemNode->setSlotCount(static_cast<unsigned short>(slotNodes.size()));
-    if (systemType == 2) {
+    if (systemType == KORUHV_SYSTYPE_HX4400) {
         const int n = slotNodes.size();
         if (n == 4 || n == 6) {
             systemType = 3;
@@ -118,7 +118,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
     progressTo(progress, value);
     for (KORUHVNode *slotNode : slotNodes)
         systemNode->addChildNode(slotNode);
-    const bool w38 = systemType == 5;
+    const bool w38 = systemType == KORUHV_SYSTYPE_W38XX;
     const QString nodeSysName = w38 ? user : systemName;
     for (KORUHVNode *board : slotNodes) {
         value += 5;
@@ -182,7 +182,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
 void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board, unsigned short slot,
                                               int sysType, bool atConnection)
 {
-    const bool w38 = systemType == 5;
+    const bool w38 = systemType == KORUHV_SYSTYPE_W38XX;
     for (KORUHVNode *param :
          KORUHVConfig::KORUHVConfigCreateChannelParams(systemHandle, sysType, slot, ch->getChIdx())) {
         param->setBdName(board->getNodeName());
