@@ -4,6 +4,7 @@
  * interfaces that show the system. */
 #include "QSystemInterface.h"
 
+#include "KORUHVChannelAlarm.h"
 #include "KORUHVConfig.h"
 #include "KORUHVLogBuffer.h"
 #include "KORUHVNode.h"
@@ -25,6 +26,13 @@ KORUHVNode *QSystemInterface::applyEventValue(int bdIndex, int chIndex, const QS
     if (previous)
         *previous = node->getNodeValue().KORUHVGetValue();
     node->setNodeValue(value);
+    if (isChannelStatus(node)) {
+        /* The lookup above found the channel. */
+        const KORUHVNode *channel = systemNode->getChildren()[bdIndex]->getChildren()[chIndex];
+        const bool ok = KORUHVUtils::KORUHVCheckChStatusValue(node->getSystemType(),
+                                                              node->getNodeValue().KORUHVGetValue().toInt());
+        KORUHVSetChannelAlarm(node, channel->getParameters(), !ok);
+    }
     return node;
 }
 

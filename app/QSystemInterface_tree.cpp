@@ -1,6 +1,8 @@
 /* Building the system tree at connection and after a live board change. */
 #include "QSystemInterface.h"
 
+#include "KORUHVChannelAlarm.h"
+
 #include "KORUHVGuiPulse.h"
 
 #include "KORUHVConfig.h"
@@ -242,6 +244,12 @@ void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board,
         if (atConnection && param->getMirrorNode())
             param->getMirrorNode()->setToolTip(tip);
     }
+    /* A channel in alarm from the start shows so in every table. */
+    for (KORUHVNode *param : ch->getParameters())
+        if (param && param->getParWrapperType() == WRAPPER_TYPE_CHSTATUS &&
+            !KORUHVUtils::KORUHVCheckChStatusValue(param->getSystemType(),
+                                                   param->getNodeValue().KORUHVGetValue().toInt()))
+            KORUHVSetChannelAlarm(param, ch->getParameters(), true);
 }
 
 QVector<int> QSystemInterface::updateTreeAndBoardInformationsAfterLiveInsertion(QWidget *stackedWidget)
