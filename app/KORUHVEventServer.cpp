@@ -1,14 +1,15 @@
 #include "KORUHVEventServer.h"
 
 #include "AppGlobals.h"
+#include "KORUHVEventSink.h"
 #include "KORUHVWrapper.h"
-#include "MainWindow.h"
 #include "QSystemInterface.h"
 #include "ShellGlobals.h"
 
 #include <QElapsedTimer>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -28,6 +29,8 @@ std::mutex serverMutex;
 std::thread serverThread;
 int wakePipe[2] = {-1, -1};
 std::atomic<bool> serverStop{false};
+/* Read by the server and the readers while the GUI thread may change it. */
+std::atomic<KORUHVEventSink *> theSink{nullptr};
 
 struct PendingPeer {
     int fd;
@@ -45,8 +48,8 @@ void closeFd(int fd)
  * identification; closes the connection when none takes it. */
 void handOver(int fd, const QString &ident)
 {
-    MainWindow *mw = MainWindow::instance();
-    if (!mw || !mw->bindEventConnection(fd, ident))
+    KORUHVEventSink *sink = KORUHVGetEventSink();
+    if (!sink || !sink->bindEventConnection(fd, ident))
         closeFd(fd);
 }
 
@@ -199,6 +202,16 @@ int KORUHVParseIdentification(const QByteArray &received, QByteArray *text, int 
     return received.size() >= KORUHV_IDENT_MAX ? -1 : 0;
 }
 
+void KORUHVSetEventSink(KORUHVEventSink *sink)
+{
+    theSink.store(sink);
+}
+
+KORUHVEventSink *KORUHVGetEventSink()
+{
+    return theSink.load();
+}
+
 bool startEventServer()
 {
     std::lock_guard<std::mutex> lock(serverMutex);
@@ -246,8 +259,8 @@ void *TcpServerThread(void *)
 
 void TcpServerWarning()
 {
-    if (MainWindow *mw = MainWindow::instance())
-        mw->emitTcpServerError();
+    if (KORUHVEventSink *sink = KORUHVGetEventSink())
+        sink->emitTcpServerError();
 }
 
 void *KORUHVEventsThread(void *interface)
@@ -264,7 +277,7 @@ void KORUHVRunEventReader(QSystemInterface *sysIf, int socket)
         return;
     sysIf->startLogWriter();
     const int handle = sysIf->getSystemHandle();
-    if (sysIf->getSysType() == 16) {
+    if (sysIf->getSysType() == KORUHV_SYSTYPE_P8080) {
         int wrapperSocket = -1;
         KORUHV_GetSysProp(handle, "EventDataSocket", &wrapperSocket);
         socket = wrapperSocket;
@@ -285,19 +298,19 @@ void KORUHVRunEventReader(QSystemInterface *sysIf, int socket)
         }
         if (rc != 0) {
             sysIf->setReady(false);
-            if (MainWindow *mw = MainWindow::instance())
-                mw->emitSystemDisconnected(sysIf, 0, serial);
+            if (KORUHVEventSink *sink = KORUHVGetEventSink())
+                sink->emitSystemDisconnected(sysIf, 0, serial);
             return;
         }
-        MainWindow *mw = MainWindow::instance();
-        if (!sysIf->isReady() || !mw) {
+        KORUHVEventSink *sink = KORUHVGetEventSink();
+        if (!sysIf->isReady() || !sink) {
             if (records)
                 KORUHV_FreeEventData(&records);
-            if (!mw)
+            if (!sink)
                 return;
             continue;
         }
         /* One hand-over per batch; the GUI thread frees the records. */
-        mw->postEventBatch(sysIf, status, records, count, serial);
+        sink->postEventBatch(sysIf, status, records, count, serial);
     }
 }

@@ -3,9 +3,9 @@
  * One server thread for the run accepts the event connections of the
  * connected systems (a crate from its own address, a local backend from
  * 127.0.0.1 with its identification text first) and hands each to the first
- * matching system, which starts a reader on it. Readers turn batches into the
- * main window's queued signals and never touch widgets or nodes. The server
- * is stopped and joined by stopEventServer(). */
+ * matching system, which starts a reader on it. Server and readers report to
+ * the event sink they are given (KORUHVEventSink.h) and never touch widgets
+ * or nodes. The server is stopped and joined by stopEventServer(). */
 #ifndef KORUHVEVENTSERVER_H
 #define KORUHVEVENTSERVER_H
 

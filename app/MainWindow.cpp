@@ -2,6 +2,7 @@
 
 #include "KORUHVConfig.h"
 #include "KORUHVEventServer.h"
+#include "KORUHVEventSink.h"
 #include "KORUHVLogAppender.h"
 #include "KORUHVNode.h"
 #include "MainWindowUi.h"
@@ -123,6 +124,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     connect(KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed, this,
             &MainWindow::handleLogWriteFailed);
     setMainWindow(this);
+    KORUHVSetEventSink(this);
 }
 
 MainWindow::~MainWindow()
@@ -136,6 +138,8 @@ MainWindow::~MainWindow()
      * lock, which the shut-down below takes as well. */
     if (getMainWindow() == this)
         setMainWindow(nullptr);
+    if (KORUHVGetEventSink() == this)
+        KORUHVSetEventSink(nullptr);
     KORUHVConfig::KORUHVConfigSetBoardRemovalHandler({});
     shutDownAllSystems();
     /* Its dialogs and groups point into trees that are gone now. */

@@ -8,6 +8,7 @@
 #include "AppGlobals.h"
 #include "KORUHVCustomizations.h"
 #include "KORUHVEventBatch.h"
+#include "KORUHVEventSink.h"
 #include "KORUHVWrapper.h"
 #include "QSystemInterface.h"
 
@@ -27,7 +28,10 @@ struct Ui_MainWindow;
 Q_DECLARE_METATYPE(IDValue_t)
 Q_DECLARE_METATYPE(KORUHV_SYSTEMSTATUS_t)
 
-class MainWindow : public QMainWindow, public MainWindowServices, public KORUHVCustomizationHost {
+class MainWindow : public QMainWindow,
+                   public MainWindowServices,
+                   public KORUHVCustomizationHost,
+                   public KORUHVEventSink {
     Q_OBJECT
 
 public:
@@ -95,7 +99,7 @@ public:
     /* Event server: hands an accepted connection to the first connected
      * system with that address text; false when none takes it (the caller
      * closes it). Any thread. */
-    bool bindEventConnection(int socket, const QString &ident);
+    bool bindEventConnection(int socket, const QString &ident) override;
 
     /* ---- views ---- */
     void openSystemWidget(QSystemInterface *sysIf);
@@ -115,19 +119,19 @@ public:
     }
 
     /* ---- emitters (any thread) ---- */
-    void emitTcpServerError();
+    void emitTcpServerError() override;
     void emitConnectionStatusChanged(QSystemInterface *sysIf, int rate);
     void emitUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex, int chIndex, QString itmName,
                                   IDValue_t val, bool isFirstEv, bool isLastEv, quint64 serial = 0);
     void emitLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial = 0);
     void emitTransparentMode(QSystemInterface *sysIf, quint64 serial = 0);
     void emitSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTATUS_t sysStatus, quint64 serial = 0);
-    void emitSystemDisconnected(QSystemInterface *sysIf, int errorCode, quint64 serial = 0);
+    void emitSystemDisconnected(QSystemInterface *sysIf, int errorCode, quint64 serial = 0) override;
     /* A reader's whole batch (its status and records; the records are taken
      * over and freed once applied): applied on the GUI thread in order,
      * raising the same signals as one record at a time did. */
     void postEventBatch(QSystemInterface *sysIf, const KORUHV_SYSTEMSTATUS_t &status, EventRecord *records,
-                        int count, quint64 serial);
+                        int count, quint64 serial) override;
 
     /* Joins every system's threads and closes its handle (close sequence). */
     void shutDownAllSystems();
@@ -197,6 +201,9 @@ private:
     /* Widget indexes again from the rows of the SYSTEM list. */
     void renumberWidgetIndexes();
     QSystemInterface *displayInterfaceOf(QSystemInterface *sysIf);
+    /* A value event's last step: every interface that shows the system
+     * shows the node's new value. */
+    void showEventValue(QSystemInterface *sysIf, KORUHVNode *node, int chIndex);
     void onBoardRemoved(int handle, unsigned short slot, KORUHVNode *oldNode);
     /* A cell editor hears the tree notices of its node's system. */
     void watchCellEditor(KORUHVWidgetItem *editor);

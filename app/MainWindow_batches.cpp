@@ -34,7 +34,7 @@ void MainWindow::applyEventRecord(KORUHVEventBatch &b, int i)
     const bool isLast = i == b.count - 1;
     const bool isFirst = !b.firstSeen;
     switch (r.type) {
-    case 0: {
+    case KORUHV_EVENT_VALUE: {
         b.firstSeen = true;
         const QString name =
             QString::fromLatin1(r.name, static_cast<int>(strnlen(r.name, KORUHV_EVENT_NAME_SIZE)));
@@ -43,14 +43,14 @@ void MainWindow::applyEventRecord(KORUHVEventBatch &b, int i)
         emit updateValueAndWidget(b.sysIf, r.board, r.channel, name, value, isFirst, isLast, b.serial);
         break;
     }
-    case 1:
+    case KORUHV_EVENT_LIVE_INSERTION:
         b.firstSeen = true;
         emit liveInsertion(b.sysIf, isFirst, isLast, b.serial);
         break;
-    case 2:
+    case KORUHV_EVENT_KEEP_ALIVE:
         b.firstSeen = true;
         break;
-    case 3:
+    case KORUHV_EVENT_TRANSPARENT:
         b.firstSeen = true;
         emit TransparentMode(b.sysIf, b.serial);
         break;

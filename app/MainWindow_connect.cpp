@@ -102,7 +102,7 @@ bool MainWindow::bindEventConnection(int socket, const QString &ident)
         if (s->getSysInitParam() != ident || s->getIsDisconnecting())
             continue;
         /* A P8080 reads the wrapper's own event connection instead. */
-        if (s->getSysType() == 16)
+        if (s->getSysType() == KORUHV_SYSTYPE_P8080)
             return false;
         return s->startEventReader(socket);
     }
@@ -113,7 +113,7 @@ int MainWindow::getW38XXMainInterfaceIndex(QString initParam, int linkType)
 {
     for (int i = 0; i < sysInterfaces.size(); ++i) {
         QSystemInterface *s = sysInterfaces[i];
-        if (s->getSysType() == 5 && s->getSysConnType() == linkType &&
+        if (s->getSysType() == KORUHV_SYSTYPE_W38XX && s->getSysConnType() == linkType &&
             sameBridge(s->getSysInitParam(), initParam))
             return i;
     }
@@ -130,12 +130,13 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
                               QString password)
 {
     connectionCancelled = false;
-    const QString label = sysType == 5 ? userOrBoard : name;
+    const QString label = sysType == KORUHV_SYSTYPE_W38XX ? userOrBoard : name;
     int mainCount = 0;
     for (QSystemInterface *s : sysInterfaces)
         if (s->getIsMainInterface())
             ++mainCount;
-    const bool joinsGroup = sysType == 5 && getW38XXMainInterfaceIndex(initParam, linkType) >= 0;
+    const bool joinsGroup =
+        sysType == KORUHV_SYSTYPE_W38XX && getW38XXMainInterfaceIndex(initParam, linkType) >= 0;
     if (mainCount >= maxMainInterfaces && !joinsGroup) {
         /* The "Connect.." action is off at four systems; other callers
          * (saved customizations) are refused here as well. */
@@ -151,7 +152,7 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
 
     if (name.isEmpty())
         name = QStringLiteral("System");
-    if (sysType != 5 && !sysInterfaces.isEmpty()) {
+    if (sysType != KORUHV_SYSTYPE_W38XX && !sysInterfaces.isEmpty()) {
         const auto taken = [this](const QString &n) {
             for (QSystemInterface *s : sysInterfaces)
                 if (s->getSystemNode() && s->getSystemNode()->getNodeName() == n)
@@ -185,7 +186,7 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
         sysIf->teardown(false);
         delete sysIf;
         if (code != -3)
-            showConnectFailure(sysType == 5 ? userOrBoard : name, code);
+            showConnectFailure(sysType == KORUHV_SYSTYPE_W38XX ? userOrBoard : name, code);
         return 1;
     };
 
@@ -205,9 +206,9 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
         return fail(1); /* teardown closes the handle */
     progress->setValue(96);
 
-    const int m = sysType == 5 ? getW38XXMainInterfaceIndex(initParam, linkType) : -1;
+    const int m = sysType == KORUHV_SYSTYPE_W38XX ? getW38XXMainInterfaceIndex(initParam, linkType) : -1;
     const int own = sysInterfaces.indexOf(sysIf);
-    if (sysType != 5 || m < 0 || m == own) {
+    if (sysType != KORUHV_SYSTYPE_W38XX || m < 0 || m == own) {
         {
             /* A full crate's panels, table, page and their first showing
              * take 100 ms and more: the GUI thread answers between them. */
@@ -248,8 +249,8 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
         KORUHVNode *group = mainIf->getSystemNode();
         int k = 0;
         for (QSystemInterface *s : sysInterfaces)
-            if (s->getSysType() == 5 && s != sysIf && sameBridge(s->getSysInitParam(), initParam) &&
-                s->getSysConnType() == linkType)
+            if (s->getSysType() == KORUHV_SYSTYPE_W38XX && s != sysIf &&
+                sameBridge(s->getSysInitParam(), initParam) && s->getSysConnType() == linkType)
                 ++k;
         k = group ? group->getChildren().size() : 0;
         const QVector<KORUHVNode *> boards = sysIf->getSystemNode()->getChildren();
@@ -276,7 +277,7 @@ int MainWindow::connectSystem(int sysType, int linkType, QString initParam, QStr
     if (!findInterface(sysIf, serial))
         return 1;
     sysIf->setReady(true);
-    if (sysType == 16)
+    if (sysType == KORUHV_SYSTYPE_P8080)
         sysIf->startEventReader(-1);
     int mains = 0;
     for (QSystemInterface *s : sysInterfaces)
@@ -407,7 +408,7 @@ void MainWindow::renumberWidgetIndexes()
                 s->setWidgetIndex(row);
     }
     for (QSystemInterface *s : sysInterfaces)
-        if (s->getSysType() == 5 && !s->getIsMainInterface()) {
+        if (s->getSysType() == KORUHV_SYSTYPE_W38XX && !s->getIsMainInterface()) {
             const int m = getW38XXMainInterfaceIndex(s->getSysInitParam(), s->getSysConnType());
             if (m >= 0)
                 s->setWidgetIndex(sysInterfaces[m]->getWidgetIndex());
@@ -433,7 +434,7 @@ void MainWindow::disconnectFromSystem(int sysIndex)
     const QString buttonText =
         sysIf->getSystemBoxWidget() ? sysIf->getSystemBoxWidget()->getDisconnectButtonText() : QString();
     const bool lost = status == CONN_KO || buttonText == QLatin1String("Close");
-    if (sysIf->getSysType() == 5 && node->getChildren().size() > 1 && !lost) {
+    if (sysIf->getSysType() == KORUHV_SYSTYPE_W38XX && node->getChildren().size() > 1 && !lost) {
         auto *dialog = new QDisconnectDialog(this);
         dialog->show();
         return;
@@ -464,12 +465,12 @@ void MainWindow::disconnectFromSystem(int sysIndex)
     const QString initParam = sysIf->getSysInitParam();
     const int linkType = sysIf->getSysConnType();
     const int sysType = sysIf->getSysType();
-    if (sysType == 5)
+    if (sysType == KORUHV_SYSTYPE_W38XX)
         for (QSystemInterface *s : sysInterfaces)
             s->detachForeignBoards();
     if (at >= 0)
         deleteSystemInterfaceWidget(at);
-    if (sysType == 5) {
+    if (sysType == KORUHV_SYSTYPE_W38XX) {
         for (int m = getW38XXMainInterfaceIndex(initParam, linkType); m >= 0;
              m = getW38XXMainInterfaceIndex(initParam, linkType)) {
             QSystemInterface *other = sysInterfaces[m];
@@ -547,7 +548,8 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
             updateBoardName(group->getChildren()[i], i);
         int idx = 0;
         for (QSystemInterface *s : sysInterfaces)
-            if (s->getSysType() == 5 && sameBridge(s->getSysInitParam(), mainIf->getSysInitParam()))
+            if (s->getSysType() == KORUHV_SYSTYPE_W38XX &&
+                sameBridge(s->getSysInitParam(), mainIf->getSysInitParam()))
                 s->setW38xxBoardIndex(s == mainIf ? 0 : idx), ++idx;
         mainIf->updateBoardInformations(ui->stackedWidgetRight);
         mainIf->updateSubWindowLive();
@@ -580,7 +582,8 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
                     Qt::UniqueConnection);
             int k = 0;
             for (QSystemInterface *s : sysInterfaces) {
-                if (s->getSysType() != 5 || s->getSysConnType() != next->getSysConnType() ||
+                if (s->getSysType() != KORUHV_SYSTYPE_W38XX ||
+                    s->getSysConnType() != next->getSysConnType() ||
                     !sameBridge(s->getSysInitParam(), next->getSysInitParam()))
                     continue;
                 for (KORUHVNode *b : s->getSystemNode()->getChildren()) {

@@ -29,7 +29,7 @@
 
 QSystemInterface *MainWindow::displayInterfaceOf(QSystemInterface *sysIf)
 {
-    if (sysIf->getSysType() != 5)
+    if (sysIf->getSysType() != KORUHV_SYSTYPE_W38XX)
         return sysIf;
     const QString init = sysIf->getSysInitParam();
     if (init.size() < 3)
@@ -70,7 +70,7 @@ void MainWindow::handleSystemDisconnected(QSystemInterface *sysIf, int, quint64 
         return;
     sysIf->getSystemNode()->setConnectionStatus(CONN_KO);
     QString name = sysIf->getSystemNode()->getNodeName();
-    if (sysIf->getSysType() == 5)
+    if (sysIf->getSysType() == KORUHV_SYSTYPE_W38XX)
         name += QStringLiteral(" on KORU HV VME Crate");
     QMessageBox box(
         QMessageBox::Warning, QStringLiteral("LUMO2020"),
@@ -108,11 +108,11 @@ void MainWindow::handleSystemEvStatus(QSystemInterface *sysIf, KORUHV_SYSTEMSTAT
         return;
     bool sync = false, async = false, unsync = false;
     const auto take = [&](int32_t w) {
-        if (w == 0)
+        if (w == KORUHV_EVSTATUS_SYNC)
             sync = true;
-        else if (w == 1)
+        else if (w == KORUHV_EVSTATUS_ASYNC)
             async = true;
-        else if (w == 2)
+        else if (w == KORUHV_EVSTATUS_UNSYNC)
             unsync = true;
     };
     take(status.System);
@@ -144,58 +144,12 @@ void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex
     sysIf = findInterface(sysIf, serial);
     if (!sysIf || !sysIf->getSystemNode())
         return;
-    KORUHVNode *sysNode = sysIf->getSystemNode();
-    KORUHVNode *node = KORUHVConfig::KORUHVConfigGetNodeFromItemId(sysNode, itmName, bdIndex, chIndex);
+    QVariant previous;
+    KORUHVNode *node = sysIf->applyEventValue(bdIndex, chIndex, itmName, val, &previous);
     if (!node)
         return;
-    const KORUHVNodeValue value = KORUHVUtils::KORUHVCreateValueFromNodeTypeAndEventType(node, val);
-    const QVariant previous = node->getNodeValue().KORUHVGetValue();
-    node->setNodeValue(value);
-
-    const bool crate = node->getSystemType() == 2 || node->getSystemType() == 3;
-    if (node->getHasLogEnabled() && sysIf->getIsLogStarted()) {
-        const QVariant now = value.KORUHVGetValue();
-        /* A change is found by comparing values of one type. */
-        QVariant before = previous;
-        if (before.typeId() != now.typeId())
-            before.convert(now.metaType());
-        if (crate || before != now) {
-            auto *event = new KORUHVLogEvent;
-            event->board = sysNode->getSystemType() == 5 ? sysIf->getW38xxBoardIndex() : bdIndex;
-            event->channel = chIndex;
-            event->parameterName = itmName;
-            event->value = now;
-            KORUHVQueueLogEvent(sysIf, event, isFirstEv, sysNode->getSystemType(), sysNode->getNodeName());
-        }
-    }
-    if (!crate || isLastEv)
-        KORUHVWakeLogWriter(sysIf);
-
-    if (node->getParWrapperType() == WRAPPER_TYPE_CHSTATUS && node->getNodeType() == NODE_CHANNEL_PARAM) {
-        QSystemInterface *shown = displayInterfaceOf(sysIf);
-        if (shown && shown->getSystemSubwinWidget()) {
-            const bool ok =
-                KORUHVUtils::KORUHVCheckChStatusValue(node->getSystemType(), value.KORUHVGetValue().toInt());
-            shown->getSystemSubwinWidget()->setRowColorForStatusAlarm(ok, node);
-            for (QSystemInterface *s : sysInterfaces) {
-                if (!s->getIsCustomView())
-                    continue;
-                if (!s->getSystemSubwinWidget())
-                    break;
-                s->getSystemSubwinWidget()->setRowColorForStatusAlarm(ok, node);
-            }
-        }
-    }
-    if (chIndex < 0) {
-        if (QSystemInterface *shown = displayInterfaceOf(sysIf))
-            shown->updateValueForNodeInWidget(node);
-        if (node->getNodeType() == NODE_BOARD_PARAM)
-            for (QSystemInterface *s : sysInterfaces)
-                if (s->getIsCustomView()) {
-                    s->updateValueForNodeInWidget(node);
-                    break;
-                }
-    }
+    sysIf->queueChangeLogLine(node, previous, bdIndex, chIndex, itmName, isFirstEv, isLastEv);
+    showEventValue(sysIf, node, chIndex);
     if (node->getNodeName() == QLatin1String("Sessions")) {
         auto *frame = new QFrame(this, Qt::Popup);
         frame->setAttribute(Qt::WA_DeleteOnClose);
@@ -214,6 +168,31 @@ void MainWindow::handleUpdateValueAndWidget(QSystemInterface *sysIf, int bdIndex
         frame->show();
         QTimer::singleShot(5000, frame, &QWidget::close);
     }
+}
+
+void MainWindow::showEventValue(QSystemInterface *sysIf, KORUHVNode *node, int chIndex)
+{
+    QSystemInterface *shown = displayInterfaceOf(sysIf);
+    if (QSystemInterface::isChannelStatus(node) && shown && shown->getSystemSubwinWidget()) {
+        const bool ok = KORUHVUtils::KORUHVCheckChStatusValue(node->getSystemType(),
+                                                              node->getNodeValue().KORUHVGetValue().toInt());
+        shown->showChannelStatus(node, ok);
+        /* The custom view shows the same row (the walk ends at one without
+         * a table). */
+        for (QSystemInterface *s : sysInterfaces)
+            if (s->getIsCustomView() && !s->showChannelStatus(node, ok))
+                break;
+    }
+    if (chIndex >= 0)
+        return;
+    if (shown)
+        shown->updateValueForNodeInWidget(node);
+    if (node->getNodeType() == NODE_BOARD_PARAM)
+        for (QSystemInterface *s : sysInterfaces)
+            if (s->getIsCustomView()) {
+                s->updateValueForNodeInWidget(node);
+                break;
+            }
 }
 
 void MainWindow::handleEventLiveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv,

@@ -3,6 +3,7 @@
 #include "KORUHVGuiPulse.h"
 #include "KORUHVNode.h"
 #include "KORUHVWidgetItem.h"
+#include "KORUHVWrapper.h"
 #include "QCustomBox.h"
 
 #include <QGridLayout>
@@ -65,7 +66,7 @@ QString KORUHVBoardTitle(KORUHVNode *b, int sysType, const QString &sysName, con
 {
     const QString sep = QStringLiteral(" - ");
     if (customView) {
-        if (sysType == 5)
+        if (sysType == KORUHV_SYSTYPE_W38XX)
             return QStringList{b->getSysName(), b->getBdModel(), addressPart(b->getInitParam())}.join(sep);
         return QStringList{systemNodeName + QStringLiteral(": ") + b->getNodeName(), b->getBdModel(),
                            serialPart(b)}
@@ -138,9 +139,10 @@ QWidget *QBoardInformations::createWidgetForBoardInformations(int boardPos, QStr
         const QVector<KORUHVNode *> params = board->getParameters();
         for (int k = 0; k < params.size(); ++k) {
             KORUHVNode *p = params[k];
-            if ((sysType == 6 || sysType == 11) && p->getAccessRights() == ACCESS_WRITE_ONLY)
+            if ((sysType == KORUHV_SYSTYPE_L2290 || sysType == KORUHV_SYSTYPE_BQ71XXE) &&
+                p->getAccessRights() == ACCESS_WRITE_ONLY)
                 continue;
-            if (sysType == 16 &&
+            if (sysType == KORUHV_SYSTYPE_P8080 &&
                 (p->getNodeName() == QLatin1String("SerNum") || p->getNodeName() == QLatin1String("Rel")))
                 continue;
             grid->addWidget(new QLabel(p->getNodeName(), w), k + 2, 0);
@@ -155,7 +157,7 @@ QWidget *QBoardInformations::createWidgetForBoardInformations(int boardPos, QStr
             item->setFixedExpUnitWidth();
             grid->addWidget(item, k + 2, 1, Qt::AlignRight);
         }
-        if (sysType == 9) {
+        if (sysType == KORUHV_SYSTYPE_BQ71XX) {
             const int n = params.size();
             grid->addWidget(new QLabel(QStringLiteral("Base Fw Rel"), w), n + 2, 0);
             auto *d = new QLabel(board->getBdDescr(), w);

@@ -46,7 +46,7 @@ void QDisconnectDialog::createSystemInterfacesWidgets()
     const QVector<QSystemInterface *> list = mainWindow->getSysInterfaceVector();
     for (int i = 0; i < list.size(); ++i) {
         KORUHVNode *node = list[i]->getSystemNode();
-        if (list[i]->getSysType() != 5 || !node || node->getNodeType() != NODE_SYSTEM)
+        if (list[i]->getSysType() != KORUHV_SYSTYPE_W38XX || !node || node->getNodeType() != NODE_SYSTEM)
             continue;
         QString text = node->getNodeName();
         const QVector<KORUHVNode *> boards = node->getChildren();

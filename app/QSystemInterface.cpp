@@ -124,7 +124,7 @@ void QSystemInterface::setSystemBoxWidget(QCustomBox *box)
 
 void QSystemInterface::detachForeignBoards()
 {
-    if (systemType != 5 || !systemNode)
+    if (systemType != KORUHV_SYSTYPE_W38XX || !systemNode)
         return;
     const QVector<KORUHVNode *> children = systemNode->getChildren();
     for (int c = children.size() - 1; c >= 0; --c)
@@ -178,7 +178,7 @@ void QSystemInterface::disconnectButtonClick(int index)
 void QSystemInterface::setIsLogStarted(bool started)
 {
     isLogStarted = started;
-    if (systemType != 5 || !systemNode)
+    if (systemType != KORUHV_SYSTYPE_W38XX || !systemNode)
         return;
     auto *mw = MainWindow::instance();
     if (!mw)

@@ -11,10 +11,12 @@
 
 #include "KORUHVLoggerThread.h"
 #include "KORUHVWidgetItem.h"
+#include "KORUHVWrapper.h"
 #include "QSystemInformations.h"
 #include "QTripHandlingDialog.h"
 
 #include <QMutex>
+#include <QVariant>
 #include <QVector>
 #include <QWidget>
 
@@ -110,6 +112,22 @@ public:
         return subscribeForParameters(false, failures, boards);
     }
 
+    /* ---- one value event, step by step (GUI thread) ---- */
+    /* Stores the event's value in its parameter's node; null when this tree
+     * has no such parameter. previous gets the value the node held. */
+    KORUHVNode *applyEventValue(int bdIndex, int chIndex, const QString &itmName, const IDValue_t &val,
+                                QVariant *previous);
+    /* Queues the value's change-log line when logging (a crate's always, any
+     * other family's only on a change) and wakes the writer (a crate's at
+     * the batch's last record). */
+    void queueChangeLogLine(KORUHVNode *node, const QVariant &previous, int bdIndex, int chIndex,
+                            const QString &itmName, bool isFirstEv, bool isLastEv);
+    /* A channel parameter holding a channel status word. */
+    static bool isChannelStatus(const KORUHVNode *node);
+    /* Paints the status's channel row in this interface's table; false when
+     * it has no table. */
+    bool showChannelStatus(KORUHVNode *status, bool ok);
+    /* Shows a board or system parameter's value on this interface's panels. */
     void updateValueForNodeInWidget(KORUHVNode *node);
     QVector<int> updateTreeAndBoardInformationsAfterLiveInsertion(QWidget *stackedWidget);
 

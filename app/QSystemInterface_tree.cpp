@@ -1,6 +1,8 @@
 /* Building the system tree at connection and after a live board change. */
 #include "QSystemInterface.h"
 
+#include "KORUHVChannelAlarm.h"
+
 #include "KORUHVGuiPulse.h"
 
 #include "KORUHVConfig.h"
@@ -102,7 +104,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
 
     const QVector<KORUHVNode *> slotNodes = KORUHVConfig::KORUHVConfigCreateBoards(systemHandle);
     systemNode->setSlotCount(static_cast<unsigned short>(slotNodes.size()));
-    if (systemType == 2) {
+    if (systemType == KORUHV_SYSTYPE_HX4400) {
         const int n = slotNodes.size();
         if (n == 4 || n == 6) {
             systemType = 3;
@@ -118,7 +120,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
     progressTo(progress, value);
     for (KORUHVNode *slotNode : slotNodes)
         systemNode->addChildNode(slotNode);
-    const bool w38 = systemType == 5;
+    const bool w38 = systemType == KORUHV_SYSTYPE_W38XX;
     const QString nodeSysName = w38 ? user : systemName;
     for (KORUHVNode *board : slotNodes) {
         value += 5;
@@ -182,7 +184,7 @@ int QSystemInterface::systemInterfaceCreateSystemTree(QProgressDialog *progress,
 void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board, unsigned short slot,
                                               int sysType, bool atConnection)
 {
-    const bool w38 = systemType == 5;
+    const bool w38 = systemType == KORUHV_SYSTYPE_W38XX;
     for (KORUHVNode *param :
          KORUHVConfig::KORUHVConfigCreateChannelParams(systemHandle, sysType, slot, ch->getChIdx())) {
         param->setBdName(board->getNodeName());
@@ -242,6 +244,12 @@ void QSystemInterface::buildChannelParameters(KORUHVNode *ch, KORUHVNode *board,
         if (atConnection && param->getMirrorNode())
             param->getMirrorNode()->setToolTip(tip);
     }
+    /* A channel in alarm from the start shows so in every table. */
+    for (KORUHVNode *param : ch->getParameters())
+        if (param && param->getParWrapperType() == WRAPPER_TYPE_CHSTATUS &&
+            !KORUHVUtils::KORUHVCheckChStatusValue(param->getSystemType(),
+                                                   param->getNodeValue().KORUHVGetValue().toInt()))
+            KORUHVSetChannelAlarm(param, ch->getParameters(), true);
 }
 
 QVector<int> QSystemInterface::updateTreeAndBoardInformationsAfterLiveInsertion(QWidget *stackedWidget)

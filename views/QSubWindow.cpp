@@ -1,5 +1,7 @@
 #include "QSubWindow.h"
 
+#include "KORUHVChannelAlarm.h"
+
 #include "AppGlobals.h"
 #include "KORUHVMirrorNode.h"
 #include "KORUHVNode.h"
@@ -511,7 +513,7 @@ void QSubWindow::setRowColorForStatusAlarm(bool ok, KORUHVNode *node)
 {
     if (!node)
         return;
-    node->setIsAlarmed(!ok);
+    /* Paints only: the alarm flags are the model's (KORUHVSetChannelAlarm). */
     const int row = rowOfNode(node);
     if (row < 0 || table->isRowHidden(row))
         return;
@@ -526,9 +528,6 @@ void QSubWindow::setRowColorForStatusAlarm(bool ok, KORUHVNode *node)
         QTableWidgetItem *h = table->horizontalHeaderItem(c);
         if (!h || h->text() != QLatin1String("Pw"))
             cell->setForeground(text);
-        if (cell->text() != QLatin1String("..."))
-            if (KORUHVNode *n = QCustomTableWidget::cellNode(cell))
-                n->setIsAlarmed(!ok);
     }
 }
 
@@ -663,8 +662,10 @@ int KORUHVUpdateSubWindowLive(QSubWindow *window, bool isCustomView, KORUHVNode 
                         if (!p || p->getParWrapperType() != WRAPPER_TYPE_CHSTATUS)
                             continue;
                         const int value = p->getNodeValue().KORUHVGetValue().toInt();
-                        if (!KORUHVUtils::KORUHVCheckChStatusValue(p->getSystemType(), value))
+                        if (!KORUHVUtils::KORUHVCheckChStatusValue(p->getSystemType(), value)) {
+                            KORUHVSetChannelAlarm(p, ch->getParameters(), true);
                             window->setRowColorForStatusAlarm(false, p);
+                        }
                     }
                 }
             }

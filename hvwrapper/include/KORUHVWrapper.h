@@ -36,6 +36,36 @@ enum {
     KORUHV_ERR_LOGIN_REFUSED = 4103
 };
 
+/* System types of KORUHV_InitSystem, by family (0 and 1 are first-generation
+ * crates; any value not listed selects TRIXHV). */
+enum {
+    KORUHV_SYSTYPE_HX4400 = 2,
+    KORUHV_SYSTYPE_HX5500 = 3,
+    KORUHV_SYSTYPE_W38XX = 5,
+    KORUHV_SYSTYPE_L2290 = 6,
+    KORUHV_SYSTYPE_W9300 = 7,
+    KORUHV_SYSTYPE_L317E = 8,
+    KORUHV_SYSTYPE_BQ71XX = 9,
+    KORUHV_SYSTYPE_ZJV = 10,
+    KORUHV_SYSTYPE_BQ71XXE = 11,
+    KORUHV_SYSTYPE_L5026 = 12,
+    KORUHV_SYSTYPE_TRIXHV = 13,
+    KORUHV_SYSTYPE_ZORN = 14,
+    KORUHV_SYSTYPE_L5126 = 15,
+    KORUHV_SYSTYPE_P8080 = 16
+};
+
+/* Kinds of event record (EventRecord.type). */
+enum {
+    KORUHV_EVENT_VALUE = 0,
+    KORUHV_EVENT_LIVE_INSERTION = 1,
+    KORUHV_EVENT_KEEP_ALIVE = 2,
+    KORUHV_EVENT_TRANSPARENT = 3
+};
+
+/* Event status of a system or board slot (KORUHV_SYSTEMSTATUS_t). */
+enum { KORUHV_EVSTATUS_SYNC = 0, KORUHV_EVSTATUS_ASYNC = 1, KORUHV_EVSTATUS_UNSYNC = 2 };
+
 /* Number of system slots; handles are slot indexes 0..KORUHV_MAX_SYSTEMS-1. */
 #define KORUHV_MAX_SYSTEMS 100
 /* Size of the model and description buffers KORUHV_TestBdPresence allocates;

@@ -2,6 +2,7 @@
  * routing, batch flags, dropped early batches, lost streams, the change log
  * and joined threads. */
 #include "KORUHVConfig.h"
+#include "KORUHVEventSink.h"
 #include "KORUHVLogBuffer.h"
 #include "KORUHVNode.h"
 #include "QSystemStatusBar.h"
@@ -304,4 +305,42 @@ TEST_F(EventsTest, EveryValueIsAppliedInOrderAndTheLastOneStays)
             vmons[ch]->text().startsWith(QString::number(double(last), 'f', vmons[ch]->getNodeDecimals())))
             << ch << " " << vmons[ch]->text().toStdString();
     }
+}
+
+namespace {
+
+/* Takes the reports the window would get, on the reader's thread. */
+struct RecordingSink : KORUHVEventSink {
+    std::atomic<int> batches{0};
+    std::atomic<int> records{0};
+    void postEventBatch(QSystemInterface *, const KORUHV_SYSTEMSTATUS_t &, EventRecord *r, int count,
+                        quint64) override
+    {
+        ++batches;
+        records += count;
+        if (r)
+            KORUHV_FreeEventData(&r);
+    }
+    void emitSystemDisconnected(QSystemInterface *, int, quint64) override {}
+    void emitTcpServerError() override {}
+    bool bindEventConnection(int, const QString &) override { return false; }
+};
+
+} // namespace
+
+TEST_F(EventsTest, TheReaderReportsToTheSinkItIsGiven)
+{
+    RecordingSink sink;
+    KORUHVSetEventSink(&sink);
+    fakehv::queueEvents(fd, {fakehv::valueEvent(0, 0, 1, "VMon", fakehv::Raw::f32(7.0f))}, {});
+    ASSERT_TRUE(sys->startEventReader(fd));
+    EXPECT_TRUE(waitUntil([&] { return sink.records.load() == 1; }, 60000));
+    /* Stop the reader before the sink goes; the window takes its place again. */
+    sys->setIsDisconnecting(true);
+    sys->stopEventReaders(false);
+    KORUHVSetEventSink(window);
+    EXPECT_EQ(sink.batches.load(), 1);
+    KORUHVNode *vmon = channelParam(sys, 1, "VMon");
+    ASSERT_TRUE(vmon);
+    EXPECT_NE(vmon->getNodeValue().KORUHVGetValue().toFloat(), 7.0f) << "the window got nothing";
 }

@@ -4,6 +4,7 @@
 // writes; alarm rows; a board pulled while an editor is open.
 #include "AppGlobals.h"
 #include "FakeWrapper.h"
+#include "KORUHVChannelAlarm.h"
 #include "KORUHVMirrorNode.h"
 #include "KORUHVWidgetItem.h"
 #include "QCustomTableWidget.h"
@@ -304,9 +305,16 @@ TEST_F(TableWindow, SelectionStaysInOneColumn)
     EXPECT_EQ(table->selectedItems().size(), 1);
 }
 
-TEST_F(TableWindow, AlarmRowsPaintRedAndSetFlags)
+TEST_F(TableWindow, AlarmRowsPaintRedFromTheModelsFlags)
 {
     KORUHVNode *status = node(4, "Status");
+    QVector<KORUHVNode *> rowNodes;
+    for (int c = 0; c < table->columnCount(); ++c)
+        if (KORUHVNode *n = QCustomTableWidget::cellNode(table->item(4, c)))
+            rowNodes.append(n);
+    window->setRowColorForStatusAlarm(false, status);
+    EXPECT_FALSE(status->getIsAlarmed()) << "the table only paints";
+    KORUHVSetChannelAlarm(status, rowNodes, true);
     window->setRowColorForStatusAlarm(false, status);
     EXPECT_TRUE(status->getIsAlarmed());
     EXPECT_EQ(table->item(4, column("VSet"))->background().color(), QColor(238, 0, 0));
