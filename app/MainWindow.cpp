@@ -66,6 +66,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 
     qRegisterMetaType<IDValue_t>("IDValue_t");
     qRegisterMetaType<KORUHV_SYSTEMSTATUS_t>("KORUHV_SYSTEMSTATUS_t");
+    /* A queued signal rather than a functor posted from the reader: the call
+     * object is made here, on the GUI thread, and read only here. */
+    connect(this, &MainWindow::eventBatchesWaiting, this, &MainWindow::drainEventBatches,
+            Qt::QueuedConnection);
     connect(this, &MainWindow::updateValueAndWidget, this, &MainWindow::handleUpdateValueAndWidget);
     connect(this, &MainWindow::liveInsertion, this, &MainWindow::handleEventLiveInsertion);
     connect(this, &MainWindow::TransparentMode, this, &MainWindow::handleTransparentMode);

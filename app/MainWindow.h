@@ -141,6 +141,9 @@ protected:
 
 signals:
     void tcpServerError();
+    /* Batches wait for the GUI thread (emitted by a reader; the connection,
+     * made here, is queued). */
+    void eventBatchesWaiting();
     void connectionStatusChanged(QSystemInterface *sysIf, int rate);
     void liveInsertion(QSystemInterface *sysIf, bool isFirstEv, bool isLastEv, quint64 serial);
     void TransparentMode(QSystemInterface *sysIf, quint64 serial);

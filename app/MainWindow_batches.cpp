@@ -3,7 +3,6 @@
 #include "MainWindow.h"
 
 #include <QElapsedTimer>
-#include <QMetaObject>
 
 #include <cstddef>
 #include <cstring>
@@ -24,8 +23,7 @@ void MainWindow::postEventBatch(QSystemInterface *sysIf, const KORUHV_SYSTEMSTAT
             return;
         eventBatches.drainPosted = true;
     }
-    QMetaObject::invokeMethod(
-        this, [this] { drainEventBatches(); }, Qt::QueuedConnection);
+    emit eventBatchesWaiting();
 }
 
 void MainWindow::applyEventRecord(KORUHVEventBatch &b, int i)
@@ -75,8 +73,7 @@ void MainWindow::drainEventBatches()
         }
         if (slice.elapsed() >= KORUHV_EVENT_SLICE_MS) {
             /* The rest after whatever else waits (timers, input, paint). */
-            QMetaObject::invokeMethod(
-                this, [this] { drainEventBatches(); }, Qt::QueuedConnection);
+            emit eventBatchesWaiting();
             return;
         }
         /* Kept alive here: a nested loop may finish it and take the next. */
