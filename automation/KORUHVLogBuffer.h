@@ -37,6 +37,9 @@ public:
     QList<KORUHVLogEvent *> getLogEvents() const { return logEvents; }
     KORUHVLogBuffer *getNextBuffer() const { return nextBuffer; }
     void setNextBuffer(KORUHVLogBuffer *next) { nextBuffer = next; }
+    /* Records dropped by the queue's bound just before this buffer. */
+    long long getDroppedBefore() const { return droppedBefore; }
+    void setDroppedBefore(long long n) { droppedBefore = n; }
     /* Takes ownership; a null event is ignored. */
     void addLogEvent(KORUHVLogEvent *event);
 
@@ -49,6 +52,7 @@ private:
     QDateTime timestamp;
     QList<KORUHVLogEvent *> logEvents;
     KORUHVLogBuffer *nextBuffer = nullptr;
+    long long droppedBefore = 0;
 };
 
 #endif

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 void KORUHVQueueLogEvent(KORUHVLogQueue *queue, KORUHVLogEvent *event, bool isFirstEv, int sysType,
                          const QString &sysName)
@@ -39,6 +40,10 @@ void KORUHVQueueLogEvent(KORUHVLogQueue *queue, KORUHVLogEvent *event, bool isFi
         return;
     }
     auto *buffer = new KORUHVLogBuffer;
+    /* Records dropped so far came before this one (the rest of a batch
+     * dropped across a take included): their count line goes here. */
+    buffer->setDroppedBefore(queue->droppedRecords);
+    queue->droppedRecords = 0;
     buffer->setSysType(sysType);
     buffer->setSysName(sysName);
     buffer->addLogEvent(event);
@@ -226,8 +231,15 @@ void *KORUHVLoggerThread(void *arg)
             state->changed.notify_all();
         }
         /* No lock is held from here: formatting, the file name (under its own
-         * lock) and the write. */
-        QString text;
+         * lock) and the write. The chain is cut where records were dropped
+         * before a buffer, so the count line stands where they would have. */
+        struct Segment {
+            long long droppedBefore = 0;
+            QString text;
+            qint64 records = 0;
+            QString firstTs;
+        };
+        std::vector<Segment> segments;
         qint64 records = 0;
         QString firstTs;
         while (chain) {
@@ -237,8 +249,12 @@ void *KORUHVLoggerThread(void *arg)
             const QString ts = chain->getTimestamp();
             if (firstTs.isEmpty())
                 firstTs = ts;
+            if (segments.empty() || chain->getDroppedBefore() > 0)
+                segments.push_back({chain->getDroppedBefore(), QString(), 0, ts});
+            Segment &seg = segments.back();
             for (const KORUHVLogEvent *e : chain->getLogEvents()) {
-                korulog::appendLine(text, ts, sysName, e->board, e->channel, e->parameterName, e->value);
+                korulog::appendLine(seg.text, ts, sysName, e->board, e->channel, e->parameterName, e->value);
+                ++seg.records;
                 ++records;
             }
             delete chain;
@@ -252,8 +268,11 @@ void *KORUHVLoggerThread(void *arg)
         if (appender) {
             path = korulog::logFilePath(currentLogFilename(), QDir::homePath(), sysType, sysName);
             publish(path, firstTs);
-            if (records > 0)
-                appender->append(path, korulog::encodeForLog(text), records, firstTs);
+            for (const Segment &seg : segments) {
+                appender->noteDropped(seg.droppedBefore);
+                if (seg.records > 0)
+                    appender->append(path, korulog::encodeForLog(seg.text), seg.records, seg.firstTs);
+            }
             if (dropped > 0)
                 appender->noteDropped(dropped);
             appender->retry(path);

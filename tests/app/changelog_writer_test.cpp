@@ -123,18 +123,22 @@ TEST_F(ChangeLogFullDisk, HeldLinesArriveOnceAfterTheDiskFreesWithTheCountLineAn
     ASSERT_TRUE(waitUntil([&] { return failed.count() >= 1; }, StallMs)) << "no failure reported";
     EXPECT_FALSE(QFile::exists(target));
 
-    /* The disk frees: the writer's retry (at most a second away) writes all. */
+    /* The disk frees: the writer's retry (at most a second away) writes all.
+     * Every record is then in the file as its line or in a count line (which
+     * bound dropped what depends on how fast the writer took the batches). */
     setLogFilename(target);
-    ASSERT_TRUE(waitWithProgress(
-        [&] {
-            const QVector<Line> l = readLines(target);
-            return !l.isEmpty() && l.last().par == QLatin1String("DroppedLogRecords");
-        },
-        [&] { return QFileInfo(target).size(); },
-        [&] {
-            return "held lines and the count line not all in " + target.toStdString() + " (" +
-                   std::to_string(QFileInfo(target).size()) + " bytes)";
-        }));
+    const auto accounted = [&] {
+        qint64 n = 0;
+        for (const Line &l : readLines(target))
+            n += l.par == QLatin1String("DroppedLogRecords") ? l.value : 1;
+        return n;
+    };
+    ASSERT_TRUE(waitWithProgress([&] { return accounted() == seq; }, [&] { return QFileInfo(target).size(); },
+                                 [&] {
+                                     return "held lines and the count line not all in " +
+                                            target.toStdString() + " (" + std::to_string(accounted()) +
+                                            " of " + std::to_string(seq) + " records)";
+                                 }));
     queueBatch(&queue, 2, QStringLiteral("Full"), 9999, 10, &seq);
     ASSERT_TRUE(writer.stop(&queue));
     QCoreApplication::processEvents(); // deliver whatever the writer still posted
@@ -167,6 +171,57 @@ TEST_F(ChangeLogFullDisk, HeldLinesArriveOnceAfterTheDiskFreesWithTheCountLineAn
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_FALSE(boxes[0]->isModal());
     EXPECT_TRUE(boxes[0]->text().contains(QStringLiteral("/dev/full")));
+    setLogFilename(QString());
+}
+
+/* A take by the writer may fall inside a batch the queue's bound drops: the
+ * rest of that batch is dropped after it, and the whole batch is counted
+ * where it stood, before the batches queued after it. */
+TEST(ChangeLogQueueBound, ABatchDroppedAcrossATakeIsCountedWhereItStood)
+{
+    ShellTestEnvironment env;
+    setLogFilename(QString());
+    const QString sys = QStringLiteral("Q");
+    constexpr int Full = int(KORUHVLogQueueMaxRecords);
+    KORUHVLogQueue queue;
+    int seq = 0;
+    const auto queueEvents = [&](int batch, int from, int count) {
+        for (int i = from; i < from + count; ++i) {
+            auto *e = new KORUHVLogEvent;
+            e->board = batch;
+            e->channel = i;
+            e->parameterName = QStringLiteral("V");
+            e->value = seq++;
+            KORUHVQueueLogEvent(&queue, e, i == 0, 2, sys);
+        }
+    };
+    queueBatch(&queue, 2, sys, 0, Full, &seq); // the queue is full
+    queueEvents(1, 0, 10);                     // batch 1 starts: dropped
+    Writer writer(&queue);
+    ASSERT_TRUE(waitWithProgress(
+        [&] {
+            std::lock_guard<std::mutex> lock(queue.writerState->mutex);
+            return queue.writerState->linesTaken >= Full;
+        },
+        [&] { return writerProgress(&queue); },
+        [&] { return std::string("the writer did not take the full queue"); }));
+    queueEvents(1, 10, 490); // the rest of batch 1, still dropped
+    queueBatch(&queue, 2, sys, 2, 5, &seq);
+    ASSERT_TRUE(writer.stop(&queue));
+
+    /* The queue's count may come in two adjacent lines (before and after
+     * the take); nothing stands between them. */
+    const QVector<Line> lines = readLines(env.path(QStringLiteral("RORERAVA2020.log")));
+    ASSERT_GE(lines.size(), Full + 1 + 5);
+    EXPECT_EQ(lines[Full - 1].value, Full - 1);
+    int i = Full;
+    qint64 counted = 0;
+    for (; i < lines.size() && lines[i].par == QLatin1String("DroppedLogRecords"); ++i)
+        counted += lines[i].value;
+    EXPECT_EQ(counted, 500) << "the dropped batch is counted before the next one";
+    ASSERT_EQ(lines.size() - i, 5);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(lines[i + k].value, Full + 500 + k) << k;
     setLogFilename(QString());
 }
 
