@@ -139,7 +139,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
-signals:
+Q_SIGNALS:
     void tcpServerError();
     /* Batches wait for the GUI thread (emitted by a reader; the connection,
      * made here, is queued). */
@@ -154,7 +154,7 @@ signals:
     /* A system stopped answering: open trip editors close. */
     void systemConnectionLost();
 
-public slots:
+public Q_SLOTS:
     void createDialogForConnection();
     void tabMdiAreaViews();
     void tileMdiAreaViews();

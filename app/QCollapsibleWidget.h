@@ -13,7 +13,7 @@ public:
     void addChildWidget(QWidget *content, QWidget *header);
     void setAllChildrenExpanded(bool expanded);
 
-public slots:
+public Q_SLOTS:
     void expandItem(int index);
 };
 

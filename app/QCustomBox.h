@@ -26,13 +26,13 @@ public:
     void setSelected(bool selected);
     QString getName() const;
 
-signals:
+Q_SIGNALS:
     void itemClicked(int index);
     void clickedDisconnectButton(int index);
     void clickedExtraButton(int index);
     void clickedExpandButton(int index);
 
-public slots:
+public Q_SLOTS:
     void disconnectButtonClick();
     void extraButtonClick();
     void expandButtonClick();

@@ -14,7 +14,7 @@ public:
     explicit QDisconnectDialog(QWidget *parent);
     void createSystemInterfacesWidgets();
 
-public slots:
+public Q_SLOTS:
     void okButtonClicked();
     void radioButtonClicked();
 

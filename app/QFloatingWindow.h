@@ -12,7 +12,7 @@ public:
     int getWidgetIndex() const { return widgetIndex; }
     void setWidgetIndex(int index) { widgetIndex = index; }
 
-signals:
+Q_SIGNALS:
     void focused(int index);
     void closing(int index);
 

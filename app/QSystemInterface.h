@@ -172,7 +172,7 @@ public:
      * (live insertion) or KORUHVTreeChange::WholeTree (teardown). */
     void announceTreeChange(int slot) { Q_EMIT treeAboutToChange(slot); }
 
-signals:
+Q_SIGNALS:
     void clicked(int index);
     void clickedExtraButton(int index);
     void clickedDisconnectButton(int index);
@@ -185,7 +185,7 @@ signals:
     void cellEditorOpened(KORUHVWidgetItem *editor);
     void tripDialogOpened(QTripHandlingDialog *dialog);
 
-public slots:
+public Q_SLOTS:
     void clickWidget();
     void extraButtonClick(int index);
     void disconnectButtonClick(int index);

@@ -43,7 +43,7 @@ public:
     bool isRunning() const { return !m_stop; }
     QTableWidget *table() const;
 
-signals:
+Q_SIGNALS:
     /* A start or stop press has been handled (a run, if one started, has
      * ended): the dialog's fields want checking again. */
     void runStateChanged();
@@ -54,7 +54,7 @@ signals:
     /* A double-clicked row's IP address. */
     void addressChosen(const QString &address);
 
-public slots:
+public Q_SLOTS:
     void startButtonClicked();
     void closeButtonClicked();
     void setIpField(QTableWidgetItem *itm);

@@ -75,7 +75,7 @@ public:
 
     static QWidget *findWidget(QWidget *container, const QString &name);
 
-public slots:
+public Q_SLOTS:
     void setCustomName();
     void connectToAddress();
     void checkFields();

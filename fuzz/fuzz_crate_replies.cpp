@@ -26,10 +26,10 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
-#include "crate/crate_test_util.h"
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
-#include "crate_hx1100/framed_server.h"
+#include "hvwrapper/crate/crate_test_util.h"
+#include "hvwrapper/crate/framed_server.h"
 
 using namespace koruhv;
 

@@ -6,8 +6,8 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
-#include "crate/crate_test_util.h"
 #include "crate/hx1100_backend.h"
+#include "hvwrapper/crate/crate_test_util.h"
 
 using namespace koruhv;
 

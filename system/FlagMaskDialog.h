@@ -22,7 +22,7 @@ public:
 
     void setCheckBoxValues();
 
-public slots:
+public Q_SLOTS:
     void changeFlag0(int val);
     void changeFlag1(int val);
     void changeFlag2(int val);

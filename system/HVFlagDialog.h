@@ -17,7 +17,7 @@ class HVFlagDialog : public QDialog {
 public:
     ~HVFlagDialog() override;
 
-public slots:
+public Q_SLOTS:
     void buttonClick();
 
 protected:

@@ -16,7 +16,7 @@ public:
     QSysInfoP8080Dialog(KORUHVNode *system, QWidget *parent = nullptr);
     ~QSysInfoP8080Dialog() override;
 
-public slots:
+public Q_SLOTS:
     void okButtonClicked();
 
 private:

@@ -106,14 +106,14 @@ public:
     QPushButton *midFanButton = nullptr;
     QPushButton *hiFanButton = nullptr;
 
-signals:
+Q_SIGNALS:
     void clickedWidget();
     void startLog(bool start);
     /* The system's "tree is about to change" notice, passed on by the
      * system interface: the dialogs this panel opens connect to it. */
     void treeAboutToChange(int slot);
 
-public slots:
+public Q_SLOTS:
     void changeFanButtonColor();
     void changeWriteFanSpeedValues();
     void sessionClicked();

@@ -27,7 +27,7 @@ public:
     /* Moves the switch only: writes nothing, emits no click. */
     void setFrontPanOutLevel(ushort level);
 
-public slots:
+public Q_SLOTS:
     void changeWriteFrontPanOutLevel();
 
 private:

@@ -25,7 +25,7 @@ public:
     void setFrontPanIn(ushort bits);
     void setFrontPanOutLevel(ushort level);
 
-public slots:
+public Q_SLOTS:
     void changeWriteFrontPanOutLevel();
 
 private:

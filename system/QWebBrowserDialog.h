@@ -56,11 +56,11 @@ public:
     QString currentUrl() const { return url; }
     QWebEngineView *view() const { return webView; }
 
-public slots:
+public Q_SLOTS:
     void startLoading();
     void finishLoading();
 
-private slots:
+private Q_SLOTS:
     /* The engine's page process ended under the view: the address instead
      * of a blank window. Without the signal's arguments: the engine may
      * hand a status outside its own enumeration (a process that could not

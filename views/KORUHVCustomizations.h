@@ -126,7 +126,7 @@ public:
     /* The dialog last opened by each entry point (tests look at them). */
     QDialog *lastDialog() const { return m_lastDialog; }
 
-public slots:
+public Q_SLOTS:
     void createDialogForGroupSettings();
     void createDialogToEditGroup();
     void saveCustomizedViews();

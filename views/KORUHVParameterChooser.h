@@ -36,7 +36,7 @@ public:
     static QString darkStyle();
     static QString lightStyle();
 
-public slots:
+public Q_SLOTS:
     /* Toggles the column of the sending button. */
     void toggleFromButton();
 

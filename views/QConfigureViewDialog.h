@@ -35,7 +35,7 @@ public:
     /* The node a tree item stands for (items keep it directly). */
     static KORUHVNode *nodeOfItem(const QTreeWidgetItem *item);
 
-public slots:
+public Q_SLOTS:
     void changeItemVisibility(QTreeWidgetItem *currentItem);
     void changeVisibilityInPreview();
     void clickedOkButton();

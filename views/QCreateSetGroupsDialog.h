@@ -38,7 +38,7 @@ public:
     QLineEdit *nameField() const { return groupNameField; }
     QDialogButtonBox *buttons() const { return buttonBox; }
 
-public slots:
+public Q_SLOTS:
     void fillTreeWithAvailableChannels(QString setValue);
     void changeItemVisibility(QTreeWidgetItem *currentItem);
     void clickedOkButton();

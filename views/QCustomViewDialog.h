@@ -34,7 +34,7 @@ public:
     QDialogButtonBox *buttons() const { return buttonBox; }
     QTabWidget *tabs() const { return tabWidget; }
 
-public slots:
+public Q_SLOTS:
     void changeItemVisibility(QTreeWidgetItem *currentItem);
     void changeVisibilityInPreview();
     void checkAllParametersClicked();

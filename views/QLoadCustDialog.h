@@ -34,7 +34,7 @@ public:
     QVector<QWidget *> rows() const { return rowWidgets; }
     QDialogButtonBox *buttons() const { return buttonBox; }
 
-public slots:
+public Q_SLOTS:
     void checkPressed(int state);
     void okButtonClicked();
 

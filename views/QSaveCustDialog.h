@@ -21,7 +21,7 @@ public:
     QVector<QCheckBox *> boxes() const { return checkBoxes; }
     QDialogButtonBox *buttons() const { return buttonBox; }
 
-public slots:
+public Q_SLOTS:
     void okButtonClicked();
 
 private:

@@ -44,7 +44,7 @@ public:
     QPushButton *hideButton() const { return hideItemsButton; }
     int getGroupIndex() const { return groupIndex; }
 
-public slots:
+public Q_SLOTS:
     void showItems();
     void hideItems();
     void editGroup();

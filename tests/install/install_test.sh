@@ -36,7 +36,7 @@ expand() {
 }
 {
   expand "$KORU_TEST_DIR/expected_files.txt"
-  if [ "$KORU_HAVE_PROGRAM" = 1 ]; then expand "$KORU_TEST_DIR/expected_program_files.txt"; fi
+  expand "$KORU_TEST_DIR/expected_program_files.txt"
 } | LC_ALL=C sort > "$WORK/expected.txt"
 # Files and links by name, empty folders with a trailing slash.
 (cd "$PREFIX" && { find . \( -type f -o -type l \) -printf '%P\n'; find . -mindepth 1 -type d -empty -printf '%P/\n'; }) |
@@ -75,8 +75,7 @@ echo "binaries: search paths, libraries and SONAMEs fine"
 
 # ---- 3. the manual: header, end marker, and the cross-reference table
 # where the trailer says it is
-pdf=$KORU_MANUAL_PDF
-if [ "$KORU_HAVE_PROGRAM" = 1 ]; then pdf=$PREFIX/$KORU_DATADIR/KORU/RORERAVA2020/MN5190_LUMO2020_REV9.pdf; fi
+pdf=$PREFIX/$KORU_DATADIR/KORU/RORERAVA2020/MN5190_LUMO2020_REV9.pdf
 [ "$(head -c 8 "$pdf")" = "%PDF-1.4" ] || fail "manual: no PDF header"
 [ "$(tail -n 1 "$pdf")" = "%%EOF" ] || fail "manual: no end marker"
 xref=$(tail -n 2 "$pdf" | head -n 1)

@@ -19,10 +19,8 @@ extern "C" const char *__asan_default_options()
 {
 #if defined(KORU_QT_TEST_LEAK_CHECK)
     return "detect_leaks=1";
-#elif defined(KORU_QT_TEST_SHARE_GL_CONTEXTS)
-    return "detect_leaks=0:new_delete_type_mismatch=0";
 #else
-    return "detect_leaks=0";
+    return "detect_leaks=0:new_delete_type_mismatch=0";
 #endif
 }
 

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <csignal>
 
-#include "../support/wait_progress.h"
 #include "vme_test_util.h"
+#include "wait_progress.h"
 
 using namespace vmetest;
 using namespace koruvme;
