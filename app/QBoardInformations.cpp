@@ -73,20 +73,20 @@ QString KORUHVBoardTitle(KORUHVNode *b, int sysType, const QString &sysName, con
             .join(sep);
     }
     switch (sysType) {
-    case 5:
+    case KORUHV_SYSTYPE_W38XX:
         return QStringList{b->getSysName().isEmpty() ? sysName : b->getSysName(), b->getBdModel(),
                            addressPart(initParam)}
             .join(sep);
-    case 8:
-    case 9:
+    case KORUHV_SYSTYPE_L317E:
+    case KORUHV_SYSTYPE_BQ71XX:
         return b->getBdModel();
-    case 6:
-    case 11:
+    case KORUHV_SYSTYPE_L2290:
+    case KORUHV_SYSTYPE_BQ71XXE:
         return QStringList{
             b->getBdModel(),
             serialPart(b) + QStringLiteral("  (Fw Rel. %0.%1)").arg(b->getBdFwRelMax(), b->getBdFwRelMin())}
             .join(sep);
-    case 16:
+    case KORUHV_SYSTYPE_P8080:
         return QStringList{KORUHVP8080CrateBoardName(b->getNodeName()), b->getBdModel(), serialPart(b)}.join(
             sep);
     default:

@@ -1,5 +1,6 @@
 /* The widgets that show one system: its panel and box in the SYSTEM dock,
  * its page in the BOARDS dock, its table window and its status bar. */
+#include "KORUHVWrapper.h"
 #include "QSystemInterface.h"
 
 #include "KORUHVGuiPulse.h"
@@ -31,23 +32,23 @@ bool panelKindOf(int sysType, bool customView, PanelKind *kind)
         return true;
     }
     switch (sysType) {
-    case 2:
-    case 3:
+    case KORUHV_SYSTYPE_HX4400:
+    case KORUHV_SYSTYPE_HX5500:
         *kind = {":/Resources/Elementi/sistema-dock.png", true, true, false};
         return true;
-    case 16:
+    case KORUHV_SYSTYPE_P8080:
         *kind = {":/Resources/Elementi/p8080-dock.png", true, true, false};
         return true;
-    case 5:
+    case KORUHV_SYSTYPE_W38XX:
         *kind = {":/Resources/Elementi/sistema-vme.png", true, false, true};
         return true;
-    case 6:
-    case 11:
-    case 13:
+    case KORUHV_SYSTYPE_L2290:
+    case KORUHV_SYSTYPE_BQ71XXE:
+    case KORUHV_SYSTYPE_TRIXHV:
         *kind = {":/Resources/Elementi/sistema-dock.png", true, false, true};
         return true;
-    case 8:
-    case 9:
+    case KORUHV_SYSTYPE_L317E:
+    case KORUHV_SYSTYPE_BQ71XX:
         *kind = {":/Resources/Elementi/sistema-dock.png", true, false, false};
         return true;
     default:
@@ -78,7 +79,7 @@ void QSystemInterface::createSystemInformations(QCollapsibleWidget *parent)
                                QStringLiteral("Configure"));
     if (parent)
         parent->addChildWidget(panel, box);
-    if (panel && (systemType == 2 || systemType == 3))
+    if (panel && (systemType == KORUHV_SYSTYPE_HX4400 || systemType == KORUHV_SYSTYPE_HX5500))
         panel->showAdvancedFeatWidget(false);
     setSystemInfoWidget(panel);
     setSystemBoxWidget(box);
@@ -156,7 +157,8 @@ QSystemStatusBar *QSystemInterface::createStatusBarInformations()
     statusBar = new QSystemStatusBar(nullptr);
     if (!systemNode)
         return statusBar;
-    statusBar->setSysNameLabel(systemType == 5 ? QStringLiteral("VME HV Crate") : systemNode->getNodeName());
+    statusBar->setSysNameLabel(systemType == KORUHV_SYSTYPE_W38XX ? QStringLiteral("VME HV Crate")
+                                                                  : systemNode->getNodeName());
     statusBar->setInitParamLabel(KORUHVStatusBarConnectionText(linkType, initParam));
     statusBar->setConnStatLabel(systemNode->getConnectionStatus());
     statusBar->setEvStatusSync(false);

@@ -1,5 +1,6 @@
 #include "KORUHVLogFormat.h"
 #include "KORUHVUtils.h"
+#include "KORUHVWrapper.h"
 
 #include <QStringConverter>
 #include <QStringEncoder>
@@ -87,7 +88,7 @@ QString defaultLogFolder(const QString &home)
 
 QString defaultLogFileName(int sysType, const QString &sysName)
 {
-    if (sysType == 13) {
+    if (sysType == KORUHV_SYSTYPE_TRIXHV) {
         QString name = sysName;
         name.replace(QLatin1Char('/'), QLatin1Char('_'));
         return QStringLiteral("VUDIZERUDar_") + name + QStringLiteral(".log");

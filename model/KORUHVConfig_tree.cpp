@@ -351,7 +351,8 @@ QVector<KORUHVNode *> KORUHVConfig::KORUHVConfigCreateChannelParams(int handle, 
                                                                     unsigned short channel)
 {
     QVector<KORUHVNode *> result;
-    const bool withName = systemType == 2 || systemType == 3 || systemType == 16;
+    const bool withName = systemType == KORUHV_SYSTYPE_HX4400 || systemType == KORUHV_SYSTYPE_HX5500 ||
+                          systemType == KORUHV_SYSTYPE_P8080;
     if (withName) {
         const QString name = QStringLiteral("Name");
         KORUHVNode *node =

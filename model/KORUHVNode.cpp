@@ -1,4 +1,5 @@
 #include "KORUHVNode.h"
+#include "KORUHVWrapper.h"
 
 #include "AppGlobals.h"
 #include "KORUHVCellTable.h"
@@ -54,7 +55,8 @@ void KORUHVNode::KORUHVPrepareNode(QString name, nodeType t, int sysType, int co
         mirrorNode = new KORUHVMirrorNode(this);
     }
     /* The crates (2, 3) keep their own change history; 8 and 12 log nothing. */
-    if (sysType >= 0 && sysType != 2 && sysType != 3 && sysType != 8 && sysType != 12)
+    if (sysType >= 0 && sysType != KORUHV_SYSTYPE_HX4400 && sysType != KORUHV_SYSTYPE_HX5500 &&
+        sysType != KORUHV_SYSTYPE_L317E && sysType != KORUHV_SYSTYPE_L5026)
         hasLogEnabled = true;
 }
 

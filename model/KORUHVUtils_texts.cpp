@@ -2,6 +2,7 @@
  * exponents and binary words. Status lists are tables walked in order: the
  * first row whose bits are set gives the text (the order is the priority). */
 #include "KORUHVUtils.h"
+#include "KORUHVWrapper.h"
 
 #include <cstdint>
 #include <iterator>
@@ -163,19 +164,19 @@ StatusList channelList(int systemType, int status)
 {
     const bool on = (static_cast<uint32_t>(status) & 1u) != 0;
     switch (systemType) {
-    case 2:
-    case 3:
-    case 16:
+    case KORUHV_SYSTYPE_HX4400:
+    case KORUHV_SYSTYPE_HX5500:
+    case KORUHV_SYSTYPE_P8080:
         return listOf(crateChannelRows);
-    case 5:
+    case KORUHV_SYSTYPE_W38XX:
         return listOf(w38xxChannelRows);
-    case 6:
+    case KORUHV_SYSTYPE_L2290:
         return on ? listOf(l2290OnRows) : listOf(l2290OffRows);
-    case 11:
+    case KORUHV_SYSTYPE_BQ71XXE:
         return on ? listOf(bq71xxeOnRows) : listOf(bq71xxeOffRows);
-    case 9:
+    case KORUHV_SYSTYPE_BQ71XX:
         return listOf(bq71xxChannelRows);
-    case 13:
+    case KORUHV_SYSTYPE_TRIXHV:
         return listOf(trixhvChannelRows);
     default:
         return {};
@@ -202,17 +203,17 @@ QString KORUHVUtils::KORUHVConvertBoardStatus(int systemType, int status)
 {
     StatusList list;
     switch (systemType) {
-    case 2:
-    case 3:
-    case 16:
+    case KORUHV_SYSTYPE_HX4400:
+    case KORUHV_SYSTYPE_HX5500:
+    case KORUHV_SYSTYPE_P8080:
         list = listOf(crateBoardRows);
         break;
-    case 6:
+    case KORUHV_SYSTYPE_L2290:
         list = listOf(l2290BoardRows);
         break;
-    case 11:
+    case KORUHV_SYSTYPE_BQ71XXE:
         return status != 0 ? QStringLiteral("Alarmed") : QString();
-    case 13:
+    case KORUHV_SYSTYPE_TRIXHV:
         list = listOf(trixhvBoardRows);
         break;
     default:

@@ -1,6 +1,7 @@
 /* The panel's frame: construction, header, connection text, logging and
  * script controls, and the selection look. */
 #include "QSystemInformations.h"
+#include "KORUHVWrapper.h"
 
 #include "KORUHVNode.h"
 #include "KORUHVSwitch.h"
@@ -261,7 +262,7 @@ void QSystemInformations::setSelected(bool selected)
 
 void QSystemInformations::loggingClicked()
 {
-    if (systemType == 2 || systemType == 3) {
+    if (systemType == KORUHV_SYSTYPE_HX4400 || systemType == KORUHV_SYSTYPE_HX5500) {
         if (!systemNode)
             return;
         /* Modal and without parent, so it is a window of its own; the

@@ -1,6 +1,7 @@
 /* Launchers of the panel's dialogs and of the system dialogs, and the
  * callbacks of the flag dialogs. A launcher gives its button the pressed look
  * while its dialog runs and restores every look afterwards. */
+#include "KORUHVWrapper.h"
 #include "QSystemInformations.h"
 
 #include "KORUHVNode.h"
@@ -49,7 +50,7 @@ void QSystemInformations::techInfoP8080Clicked()
 
 void QSystemInformations::sysInfoClicked()
 {
-    launchDialog(systemType == 16 ? Cmd::CpuInfo : Cmd::SysInfo,
+    launchDialog(systemType == KORUHV_SYSTYPE_P8080 ? Cmd::CpuInfo : Cmd::SysInfo,
                  [this] { sysInfoDialogs.open(systemNode, systemType, dialogStyleSheet); });
 }
 

@@ -1,6 +1,7 @@
 /* The lower part of the panel: status lamps, one row per shown system
  * parameter (value cell, fan-speed selector or fan-status lines) and the
  * live updates of lamps and fan lines. */
+#include "KORUHVWrapper.h"
 #include "QSystemInformations.h"
 
 #include "KORUHVNode.h"
@@ -148,7 +149,7 @@ QWidget *QSystemInformations::buildParameterRow(KORUHVNode *param)
             *members[i] = b;
         }
         checkFanSpeedButton(param->getNodeValue().KORUHVGetValue().toInt());
-        if (systemType == 3 && systemNode->getSlotCount() == 4) {
+        if (systemType == KORUHV_SYSTYPE_HX5500 && systemNode->getSlotCount() == 4) {
             nameLabel->hide();
             lowFanButton->hide();
             midFanButton->hide();
@@ -199,9 +200,9 @@ void QSystemInformations::createSystemParameterWidgets()
     if (!systemNode)
         return;
     createSystemButtonWidgets();
-    if (systemType == 2 || systemType == 3)
+    if (systemType == KORUHV_SYSTYPE_HX4400 || systemType == KORUHV_SYSTYPE_HX5500)
         buildStatusLamps(false);
-    else if (systemType == 16)
+    else if (systemType == KORUHV_SYSTYPE_P8080)
         buildStatusLamps(true);
 
     for (KORUHVNode *param : systemNode->getParameters()) {

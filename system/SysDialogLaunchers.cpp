@@ -1,4 +1,5 @@
 #include "SysDialogLaunchers.h"
+#include "KORUHVWrapper.h"
 
 #include "KORUHVNode.h"
 #include "QCrateMapDialog.h"
@@ -108,7 +109,7 @@ int SysInfoDialogSlot::open(KORUHVNode *system, int systemType, const QString &s
         else if (name.compare(QLatin1String("CmdQueueStatus"), Qt::CaseInsensitive) == 0)
             queue = valueOf(p).toString();
     }
-    if (systemType == 16)
+    if (systemType == KORUHV_SYSTYPE_P8080)
         queue.clear();
     current = new QSysInfoDialog(cpu, mem, queue);
     current->setStyleSheet(styleSheet);

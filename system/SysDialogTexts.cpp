@@ -1,4 +1,5 @@
 #include "SysDialogTexts.h"
+#include "KORUHVWrapper.h"
 
 #include "KORUHVNode.h"
 
@@ -85,26 +86,26 @@ QStringList crateMapHeaders(int systemType)
 {
     const QStringList board = {QStringLiteral("Board Model"), QStringLiteral("Board Description"),
                                QStringLiteral("Board Serial Number"), QStringLiteral("Board FW Release")};
-    if (systemType == 16)
+    if (systemType == KORUHV_SYSTYPE_P8080)
         return QStringList{QStringLiteral("Crate Nr"), QStringLiteral("Slot Nr")} + board;
-    if (systemType == 5)
+    if (systemType == KORUHV_SYSTYPE_W38XX)
         return QStringList{QStringLiteral("Base Address")} + board;
     return QStringList{QStringLiteral("Slot Nr")} + board;
 }
 
 QString crateMapTitle(int systemType)
 {
-    return systemType == 16 ? QStringLiteral("Rack Map") : QStringLiteral("Crate Map");
+    return systemType == KORUHV_SYSTYPE_P8080 ? QStringLiteral("Rack Map") : QStringLiteral("Crate Map");
 }
 
 QStringList crateMapRow(int systemType, int index, const CrateMapSlot &slot)
 {
     QStringList row;
-    if (systemType == 5) {
+    if (systemType == KORUHV_SYSTYPE_W38XX) {
         const QStringList parts = slot.initParam.split(QLatin1Char('_'), Qt::KeepEmptyParts);
         const QString base = parts.size() == 3 ? parts.at(2) : slot.initParam;
         row << QStringLiteral("0x%0").arg(base);
-    } else if (systemType == 16) {
+    } else if (systemType == KORUHV_SYSTYPE_P8080) {
         row << QString::number(index / 25) << QString::number(index % 25);
     } else {
         row << QString::number(index);

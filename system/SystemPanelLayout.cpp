@@ -1,4 +1,5 @@
 #include "SystemPanelLayout.h"
+#include "KORUHVWrapper.h"
 
 namespace syspanel {
 
@@ -145,14 +146,16 @@ QString buttonText(Cmd button, int systemType)
     case Cmd::Sessions:
         return QStringLiteral("SESSIONS");
     case Cmd::Kill:
-        return (systemType == 11 || systemType == 13) ? QStringLiteral("TURN OFF\nALL")
-                                                      : QStringLiteral("KILL");
+        return (systemType == KORUHV_SYSTYPE_BQ71XXE || systemType == KORUHV_SYSTYPE_TRIXHV)
+                   ? QStringLiteral("TURN OFF\nALL")
+                   : QStringLiteral("KILL");
     case Cmd::ClearAlarm:
         return QStringLiteral("CLEAR\nALARM");
     case Cmd::ResetFlagCfg:
         return QStringLiteral("RESET\nFLAG CFG");
     case Cmd::CrateMap:
-        return systemType == 16 ? QStringLiteral("RACK\nMAP") : QStringLiteral("CRATE\nMAP");
+        return systemType == KORUHV_SYSTYPE_P8080 ? QStringLiteral("RACK\nMAP")
+                                                  : QStringLiteral("CRATE\nMAP");
     case Cmd::GenSignCfg:
         return QStringLiteral("GEN SIGN\nCFG");
     case Cmd::TechInfo:
@@ -182,25 +185,25 @@ QString modelText(int systemType, bool hasRoot, int slotCount)
 {
     const QString universal = QStringLiteral("\nUniversal Multichannel\nPower Supply System");
     switch (systemType) {
-    case 2:
+    case KORUHV_SYSTYPE_HX4400:
         return QStringLiteral("HX4400") + ((hasRoot && slotCount == 10) ? QStringLiteral("LC") : QString()) +
                universal;
-    case 3:
+    case KORUHV_SYSTYPE_HX5500:
         return QStringLiteral("HX5500") + ((hasRoot && slotCount == 4) ? QStringLiteral("LC") : QString()) +
                universal;
-    case 5:
+    case KORUHV_SYSTYPE_W38XX:
         return QStringLiteral("VME HV Crate\n");
-    case 6:
+    case KORUHV_SYSTYPE_L2290:
         return QStringLiteral("NIM HV\nPower Supply");
-    case 8:
+    case KORUHV_SYSTYPE_L317E:
         return QStringLiteral("L317E\nSpectroscopy Amplifier\n");
-    case 9:
+    case KORUHV_SYSTYPE_BQ71XX:
         return QStringLiteral("BQ71XX Desktop\nHV Power Supply");
-    case 11:
+    case KORUHV_SYSTYPE_BQ71XXE:
         return QStringLiteral("BQ71XXE Desktop\nHV Power Supply");
-    case 13:
+    case KORUHV_SYSTYPE_TRIXHV:
         return QStringLiteral("Desktop\nHV Power Supply");
-    case 16:
+    case KORUHV_SYSTYPE_P8080:
         return QStringLiteral("P8080") + QStringLiteral("\nBranch Controller");
     default:
         return QStringLiteral("Misc");
@@ -212,18 +215,18 @@ QString connectionText(int systemType, int linkType, const QString &address)
     if (address.isEmpty())
         return QString();
     switch (systemType) {
-    case 2:
-    case 3:
-    case 16:
+    case KORUHV_SYSTYPE_HX4400:
+    case KORUHV_SYSTYPE_HX5500:
+    case KORUHV_SYSTYPE_P8080:
         return address;
-    case 5:
-    case 9:
+    case KORUHV_SYSTYPE_W38XX:
+    case KORUHV_SYSTYPE_BQ71XX:
         return vmeLinkText(linkType, address);
-    case 6:
-    case 11:
-    case 13:
+    case KORUHV_SYSTYPE_L2290:
+    case KORUHV_SYSTYPE_BQ71XXE:
+    case KORUHV_SYSTYPE_TRIXHV:
         return firstPart(address);
-    case 8:
+    case KORUHV_SYSTYPE_L317E:
         return (linkType == 5 || linkType == 0) ? firstPart(address) : QString();
     default:
         return QString();
@@ -346,7 +349,7 @@ CommandPlan commandPlan(Action action, int systemType)
     switch (action) {
     case Action::Kill:
         plan.question = QStringLiteral("You are sending kill signal to system %0.");
-        if (systemType == 5 || systemType == 6)
+        if (systemType == KORUHV_SYSTYPE_W38XX || systemType == KORUHV_SYSTYPE_L2290)
             plan.effect = CommandEffect::TurnOffAllChannels;
         else
             plan.command = QStringLiteral("Kill");
@@ -357,10 +360,11 @@ CommandPlan commandPlan(Action action, int systemType)
         break;
     case Action::ClearAlarm:
         plan.question = QStringLiteral("You are sending Clear Alarm signal to system %0.");
-        if (systemType == 6)
+        if (systemType == KORUHV_SYSTYPE_L2290)
             plan.effect = CommandEffect::ClearAlarmForNim;
         else
-            plan.command = systemType == 13 ? QStringLiteral("BdClr") : QStringLiteral("ClearAlarm");
+            plan.command =
+                systemType == KORUHV_SYSTYPE_TRIXHV ? QStringLiteral("BdClr") : QStringLiteral("ClearAlarm");
         break;
     case Action::GlobalOn:
         plan.question = QStringLiteral("You are sending Global ON signal to system %0.");

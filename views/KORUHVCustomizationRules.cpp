@@ -1,4 +1,5 @@
 #include "KORUHVCustomizationRules.h"
+#include "KORUHVWrapper.h"
 
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
@@ -229,7 +230,8 @@ QString connTypeText(int connType)
 
 bool needsLogin(int psType)
 {
-    return psType == 2 || psType == 3 || psType == 16;
+    return psType == KORUHV_SYSTYPE_HX4400 || psType == KORUHV_SYSTYPE_HX5500 ||
+           psType == KORUHV_SYSTYPE_P8080;
 }
 
 int childPosition(KORUHVNode *parent, KORUHVNode *child)
@@ -242,7 +244,7 @@ int childPosition(KORUHVNode *parent, KORUHVNode *child)
 QString customViewBoardLabel(KORUHVNode *board)
 {
     const QString name = board->getNodeName();
-    if (board->getSystemType() != 16 || name.size() <= 6)
+    if (board->getSystemType() != KORUHV_SYSTYPE_P8080 || name.size() <= 6)
         return name;
     const int n = name.mid(5, 2).toInt();
     return QStringLiteral("Crate%1.Board%2 [%3]").arg(n / 25).arg(n % 25, 2, 10, QLatin1Char('0')).arg(name);
