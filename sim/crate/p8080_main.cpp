@@ -6,6 +6,7 @@
 #include <string>
 
 #include "crate/p8080_sim.h"
+#include "crate/server_mode.h"
 #include "sim_modes.h"
 
 namespace {
@@ -20,89 +21,35 @@ void usage()
                  "  --print-key prints the PEM public key the library must encrypt the password with\n");
 }
 
-bool number(const char *text, long lo, long hi, long &out)
-{
-    char *end = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &end, 10);
-    if (errno || !end || *end || end == text || v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
-
 } // namespace
 
 int runP8080Sim(int argc, char **argv)
 {
-    std::string address;
-    long port = korusim::kP8080Port;
-    std::string preset = "rack";
     korusim::P8080SimOptions opt;
     opt.eventPort = korusim::kP8080EventPort;
-    opt.tickPeriod = std::chrono::milliseconds(500);
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        bool hasValue = i + 1 < argc;
-        long v = 0;
-        if (a == "--help" || a == "-h") {
-            usage();
-            return 0;
-        } else if (a == "--print-key") {
-            std::fputs(korusim::P8080Sim::builtinPublicKeyPem().c_str(), stdout);
-            return 0;
-        } else if (a == "--address" && hasValue) {
-            address = argv[++i];
-        } else if (a == "--port" && hasValue && number(argv[i + 1], 0, 65535, v)) {
-            port = v;
-            ++i;
-        } else if (a == "--event-port" && hasValue && number(argv[i + 1], 0, 65535, v)) {
-            opt.eventPort = uint16_t(v);
-            ++i;
-        } else if (a == "--user" && hasValue) {
-            opt.user = argv[++i];
-        } else if (a == "--password" && hasValue) {
-            opt.password = argv[++i];
-        } else if (a == "--preset" && hasValue &&
-                   (std::strcmp(argv[i + 1], "rack") == 0 || std::strcmp(argv[i + 1], "small") == 0)) {
-            preset = argv[++i];
-        } else if (a == "--tick" && hasValue && number(argv[i + 1], 10, 60000, v)) {
-            opt.tickPeriod = std::chrono::milliseconds(v);
-            ++i;
-        } else if (a == "--keepalive" && hasValue && number(argv[i + 1], 0, 600000, v)) {
-            opt.keepAlivePeriod = std::chrono::milliseconds(v);
-            ++i;
-        } else if (a == "--no-ramp") {
-            opt.ramp = false;
-        } else {
-            std::fprintf(stderr, "koru-sim p8080: bad argument '%s'\n", a.c_str());
-            usage();
-            return 2;
-        }
-    }
-    if (address.empty()) {
-        std::fprintf(stderr, "koru-sim p8080: --address is required\n");
-        usage();
-        return 2;
-    }
-
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-    korusim::P8080Sim sim(preset == "small" ? korusim::P8080Model::smallRack() : korusim::P8080Model::rack(),
-                          address, uint16_t(port), opt);
-    if (!sim.start()) {
-        std::fprintf(stderr, "koru-sim p8080: %s\n", sim.errorText().c_str());
-        return 1;
-    }
-    std::printf("P8080 rack simulator listening on %s:%u (events on port %u)\n", sim.address().c_str(),
-                unsigned(sim.port()), unsigned(sim.eventPort()));
-    std::fflush(stdout);
-    int sig = 0;
-    sigwait(&stopSignals, &sig);
-    sim.stop();
-    return 0;
+    const korusim::ServerMode mode{"p8080",
+                                   korusim::kP8080Port,
+                                   {"rack", "small"},
+                                   usage,
+                                   {{"--event-port", true, 0, 65535,
+                                     [&](long v) {
+                                         opt.eventPort = uint16_t(v);
+                                         return -1;
+                                     }},
+                                    {"--print-key", false, 0, 0, [](long) {
+                                         std::fputs(korusim::P8080Sim::builtinPublicKeyPem().c_str(), stdout);
+                                         return 0;
+                                     }}}};
+    korusim::ServerModeArgs args;
+    if (const int code = korusim::parseServerMode(mode, argc, argv, args); code >= 0)
+        return code;
+    korusim::applyServerMode(args, opt);
+    const sigset_t stopSignals = korusim::blockStopSignals();
+    korusim::P8080Sim sim(args.preset == "small" ? korusim::P8080Model::smallRack()
+                                                 : korusim::P8080Model::rack(),
+                          args.address, uint16_t(args.port), opt);
+    return korusim::serveUntilStopped(mode, sim, stopSignals, [&] {
+        return "P8080 rack simulator listening on " + sim.address() + ":" + std::to_string(sim.port()) +
+               " (events on port " + std::to_string(sim.eventPort()) + ")";
+    });
 }
