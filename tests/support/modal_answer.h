@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 #include "wait_progress.h"
 
@@ -156,16 +157,17 @@ inline ModalHandler clickButton(QString text = QString())
     };
 }
 
-// Answers the modal widgets that show up while it lives, each once, in the
-// order they appear: each queued handler takes the next one; a widget no
-// handler waits for gets the default answer (rejectModal() unless given).
-// Every widget answered is listed in seen(). A handler that waits longer
-// than the bound for its widget is dropped and timedOut() turns true.
+// Answers the modal widgets that show up while it lives, in the order they
+// appear, each once per showing (progress dialogs aside): each queued
+// handler takes the next one; a widget no handler waits for gets the default
+// answer (rejectModal() unless given), so nothing is left to hang. Every
+// widget answered is listed in seen(). A handler that waits longer than the
+// bound for its widget is dropped and timedOut() turns true.
 class ModalAnswerer {
 public:
     using Handler = ModalHandler;
-    explicit ModalAnswerer(Handler otherwise = rejectModal(), int boundMs = kHangGuardMs)
-        : otherwise(std::move(otherwise)), boundMs(boundMs)
+    explicit ModalAnswerer(Handler otherwiseAnswer = rejectModal(), int bound = kHangGuardMs)
+        : otherwise(std::move(otherwiseAnswer)), boundMs(bound)
     {
         QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
         timer.start(kModalPollMs);
