@@ -4,16 +4,11 @@
 #include "KORUHVEventServer.h"
 #include "ShellGlobals.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMessageBox>
-#include <QProgressDialog>
-#include <QPushButton>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -21,49 +16,6 @@
 #include <random>
 #include <sys/socket.h>
 #include <unistd.h>
-
-ModalAnswerer::ModalAnswerer(QString c, int limitMs) : click(c), limit(limitMs)
-{
-    connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
-    timer.start(20);
-}
-
-void ModalAnswerer::poll()
-{
-    elapsed += 20;
-    if (elapsed > limit) {
-        timer.stop();
-        return;
-    }
-    QWidget *w = QApplication::activeModalWidget();
-    if (!w || qobject_cast<QProgressDialog *>(w))
-        return;
-    BoxRecord r;
-    r.className = QString::fromLatin1(w->metaObject()->className());
-    r.title = w->windowTitle();
-    if (auto *box = qobject_cast<QMessageBox *>(w)) {
-        r.text = box->text();
-        r.informativeText = box->informativeText();
-        QAbstractButton *target = nullptr;
-        for (QAbstractButton *b : box->buttons()) {
-            r.buttons << b->text();
-            if (!click.isEmpty() && b->text() == click)
-                target = b;
-        }
-        boxes.append(r);
-        if (!target)
-            target = box->defaultButton() ? static_cast<QAbstractButton *>(box->defaultButton())
-                                          : (box->buttons().isEmpty() ? nullptr : box->buttons().first());
-        if (target)
-            target->click();
-        else
-            box->reject();
-        return;
-    }
-    boxes.append(r);
-    if (auto *d = qobject_cast<QDialog *>(w))
-        d->reject();
-}
 
 ShellTestEnvironment::ShellTestEnvironment()
 {

@@ -1,48 +1,24 @@
-/* Shared helpers of the shell's tests: answering modal boxes, a temporary
- * working folder and settings path, the event server on a free loopback
- * port, fake systems, and counting the process's threads. */
+/* Shared helpers of the shell's tests: the answer to modal boxes they share,
+ * a temporary working folder and settings path, the event server on a free
+ * loopback port, fake systems, and counting the process's threads. */
 #ifndef APP_TEST_SUPPORT_H
 #define APP_TEST_SUPPORT_H
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUrl>
-#include <QVector>
 
 #include <functional>
 
+#include "modal_answer.h"
 #include "wait_progress.h"
 
-/* One modal box seen by the answerer. */
-struct BoxRecord {
-    QString className;
-    QString title;
-    QString text;
-    QString informativeText;
-    QStringList buttons;
-};
-
-/* Answers every modal box (never a progress dialog) from a timer: records it
- * and clicks the button whose text is `click` (the default button, else the
- * first, when none matches); other modal dialogs are rejected. Stops after
- * `limitMs` so that no test can hang on it (only a hang: the default
- * bound counts minutes). */
-class ModalAnswerer : public QObject {
-    Q_OBJECT
-public:
-    explicit ModalAnswerer(QString click = QString(), int limitMs = koru_test::kHangGuardMs);
-    QVector<BoxRecord> boxes;
-    QString click;
-
-private:
-    void poll();
-    QTimer timer;
-    int limit;
-    int elapsed = 0;
-};
+/* Modal boxes: koru_test::ModalAnswerer (modal_answer.h). The shell's tests
+ * answer every box they do not script with clickButton(): the button named,
+ * else the box's default one; other dialogs are rejected. */
+using koru_test::clickButton;
+using koru_test::ModalAnswerer;
 
 /* Working folder, settings folder and manual handler of one test. */
 class ShellTestEnvironment : public QObject {

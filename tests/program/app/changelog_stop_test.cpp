@@ -108,7 +108,7 @@ TEST_P(ChangeLogStop, AWriteHungOnTheFileSystemHoldsNeitherDisconnectNorExit)
 {
     constexpr int BoundMs = 3000;
     KORUHVSetLogWriterStopBoundForTest(BoundMs);
-    ModalAnswerer answerer; // the last removal opens the connection dialog
+    ModalAnswerer answerer(clickButton()); // the last removal opens the connection dialog
     ASSERT_EQ(connect(), 0);
     QSystemInterface *sys = window->getSysInterfaceVector().value(0);
     ASSERT_TRUE(sys);

@@ -23,7 +23,7 @@ std::vector<std::string> subscribeItems()
 
 TEST_F(ShellTest, ConnectBuildsTreeSubscribesAndShowsTheSystem)
 {
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     ASSERT_EQ(connect(), 0);
     ASSERT_EQ(window->getSysInterfaceVector().size(), 1);
     QSystemInterface *s = window->getSysInterfaceVector()[0];
@@ -50,7 +50,7 @@ TEST_F(ShellTest, ConnectBuildsTreeSubscribesAndShowsTheSystem)
     EXPECT_EQ(s->getSystemStatusBarWidget()->sysNameText(), QStringLiteral("Crate"));
     EXPECT_EQ(s->getSystemStatusBarWidget()->initParamText(), QStringLiteral("10.0.0.1"));
     EXPECT_TRUE(window->getUi()->menuSave->isEnabled());
-    EXPECT_TRUE(answer.boxes.isEmpty());
+    EXPECT_TRUE(answer.seen().isEmpty());
 }
 
 TEST_F(ShellTest, NamesAreMadeUniqueCumulatively)
@@ -67,11 +67,11 @@ TEST_F(ShellTest, NamesAreMadeUniqueCumulatively)
     EXPECT_EQ(v[3]->getWidgetIndex(), 3);
     /* The fourth system disables "Connect.."; a fifth is refused all the same. */
     EXPECT_FALSE(window->getUi()->menuConnect->isEnabled());
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     EXPECT_EQ(connect(QStringLiteral("10.0.0.5"), QStringLiteral("Fifth")), 1);
     EXPECT_EQ(window->getSysInterfaceVector().size(), 4);
-    ASSERT_EQ(answer.boxes.size(), 1);
-    EXPECT_EQ(answer.boxes[0].text, QStringLiteral("Unable to connect to Fifth.\nSome errors occourred."));
+    ASSERT_EQ(answer.seen().size(), 1);
+    EXPECT_EQ(answer.seen()[0].text, QStringLiteral("Unable to connect to Fifth.\nSome errors occourred."));
 }
 
 struct FailureCase {
@@ -88,14 +88,14 @@ TEST_P(ConnectFailure, ShowsOneWarningAndLeavesNoInterface)
 {
     const FailureCase &c = GetParam();
     fakehv::queueInit(crate(), c.initCode);
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     EXPECT_EQ(window->connectSystem(2, 0, QString::fromLatin1(c.address), QStringLiteral("Crate"),
                                     QStringLiteral("u"), QStringLiteral("p")),
               1);
     EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
-    ASSERT_EQ(answer.boxes.size(), 1) << c.what;
-    EXPECT_EQ(answer.boxes[0].title, QStringLiteral("LUMO2020"));
-    EXPECT_EQ(answer.boxes[0].text, QString::fromLatin1(c.expectedText));
+    ASSERT_EQ(answer.seen().size(), 1) << c.what;
+    EXPECT_EQ(answer.seen()[0].title, QStringLiteral("LUMO2020"));
+    EXPECT_EQ(answer.seen()[0].text, QString::fromLatin1(c.expectedText));
     EXPECT_EQ(fakehv::callsOf("KORUHV_InitSystem").size(), c.initCalled ? 1u : 0u);
 }
 
@@ -128,7 +128,7 @@ class CrateSize : public ShellTest, public ::testing::WithParamInterface<SizeCas
 
 TEST_P(CrateSize, RetypesOrRefusesBySlotCount)
 {
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     EXPECT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("Crate"), crate(GetParam().slotCount)),
               GetParam().result);
     if (GetParam().result == 0) {
@@ -147,24 +147,24 @@ TEST_F(ShellTest, FailedSubscriptionClosesTheHandle)
 {
     fakehv::System sys = crate();
     sys.codes["KORUHV_SubscribeChannelParams"] = 26;
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     EXPECT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("Crate"), sys), 1);
     EXPECT_EQ(fakehv::callsOf("KORUHV_DeinitSystem").size(), 1u);
-    ASSERT_EQ(answer.boxes.size(), 1);
-    EXPECT_EQ(answer.boxes[0].text, QStringLiteral("Unable to connect to Crate.\nSome errors occourred."));
+    ASSERT_EQ(answer.seen().size(), 1);
+    EXPECT_EQ(answer.seen()[0].text, QStringLiteral("Unable to connect to Crate.\nSome errors occourred."));
 }
 
 TEST_F(ShellTest, RefusedNamesAreLoggedAndReported)
 {
     fakehv::System sys = crate();
     sys.refusedSubscriptions = {"HVMax", "Status"};
-    ModalAnswerer answer(QStringLiteral("Ok"));
+    ModalAnswerer answer(clickButton(QStringLiteral("Ok")));
     ASSERT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("A/..B"), sys), 0);
-    ASSERT_EQ(answer.boxes.size(), 1);
+    ASSERT_EQ(answer.seen().size(), 1);
     EXPECT_EQ(
-        answer.boxes[0].text,
+        answer.seen()[0].text,
         QStringLiteral("There have been some troubles in communication.\nSome items will not be updated\n"));
-    EXPECT_EQ(answer.boxes[0].buttons, (QStringList{QStringLiteral("Details.."), QStringLiteral("Ok")}));
+    EXPECT_EQ(answer.seen()[0].buttons, (QStringList{QStringLiteral("Details.."), QStringLiteral("Ok")}));
     /* The name cannot lead the file out of the working folder. */
     QFile log(env->path(QStringLiteral("RORERAVA2020SubscrFail_A___B.log")));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
@@ -222,11 +222,11 @@ TEST_F(ShellTest, ALostSystemIsRemovedWithoutUnsubscribing)
     ASSERT_EQ(connect(), 0);
     QSystemInterface *s = window->getSysInterfaceVector()[0];
     {
-        ModalAnswerer answer;
+        ModalAnswerer answer(clickButton());
         window->handleSystemDisconnected(s, 0, s->getSerial());
-        ASSERT_EQ(answer.boxes.size(), 1);
+        ASSERT_EQ(answer.seen().size(), 1);
         EXPECT_EQ(
-            answer.boxes[0].text,
+            answer.seen()[0].text,
             QStringLiteral("Crate is no longer connected.\nPlease check your network and try to reconnect."));
     }
     EXPECT_EQ(s->getSystemBoxWidget()->getDisconnectButtonText(), QStringLiteral("Close"));
@@ -246,7 +246,7 @@ TEST_F(ShellTest, AStaleSignalFindsNoInterface)
     const quint64 serial = s->getSerial();
     EXPECT_EQ(window->findInterface(s, serial), s);
     EXPECT_EQ(window->findInterface(s, serial + 1000), nullptr);
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     window->handleSystemDisconnected(s, 0, serial + 1000);
-    EXPECT_TRUE(answer.boxes.isEmpty());
+    EXPECT_TRUE(answer.seen().isEmpty());
 }

@@ -48,7 +48,7 @@ protected:
     }
     QSystemInterface *connectCrate(const char *address)
     {
-        ModalAnswerer answer;
+        ModalAnswerer answer(clickButton());
         if (window->connectSystem(2, 0, QLatin1String(address), QStringLiteral("SimCrate"),
                                   QStringLiteral("admin"), QStringLiteral("admin")) != 0)
             return nullptr;
@@ -98,10 +98,10 @@ TEST_F(CrateSimShell, DisconnectingWhileItStreamsJoinsEveryThread)
     ASSERT_TRUE(s);
     ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 1; })) << "no event reader";
     ASSERT_TRUE(waitUntil([&] { return processThreadCount() >= baseline + 2; }));
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     window->disconnectFromSystem(0);
     EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
-    EXPECT_TRUE(answer.boxes.isEmpty());
+    EXPECT_TRUE(answer.seen().isEmpty());
     /* The crate's own session threads end on their side shortly after. */
     EXPECT_TRUE(waitUntil([&] { return processThreadCount() <= baseline; }))
         << processThreadCount() << " threads, " << baseline << " before";

@@ -127,13 +127,13 @@ TEST_F(EventsTest, BatchesBeforeTheReadyFlagAreDropped)
 TEST_F(EventsTest, AFailedStreamReportsTheSystemOnce)
 {
     fakehv::queueEventFailure(fd, KORUHV_ERR_EVENT_SOCKET);
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     ASSERT_TRUE(sys->startEventReader(fd));
-    ASSERT_TRUE(waitUntil([&] { return answer.boxes.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return answer.seen().size() == 1; }));
     EXPECT_FALSE(sys->isReady());
     EXPECT_EQ(sys->getSystemNode()->getConnectionStatus(), CONN_KO);
     EXPECT_EQ(
-        answer.boxes[0].text,
+        answer.seen()[0].text,
         QStringLiteral("Crate is no longer connected.\nPlease check your network and try to reconnect."));
 }
 
@@ -146,10 +146,10 @@ TEST_F(EventsTest, AStreamThatFailsWhileTheUserDisconnectsSaysNothing)
     window->emitSystemDisconnected(sys, 0, sys->getSerial());
     EXPECT_EQ(spy.size(), 0);
     EXPECT_FALSE(sys->startEventReader(-1)); /* no new reader once disconnecting */
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     window->disconnectFromSystem(0);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(answer.boxes.isEmpty());
+    EXPECT_TRUE(answer.seen().isEmpty());
 }
 
 TEST_F(EventsTest, TransparentModeAndLiveInsertionSwitchTheStateWord)

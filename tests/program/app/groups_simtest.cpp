@@ -74,7 +74,7 @@ protected:
     }
     bool connectCrate(const char *address, const char *name)
     {
-        ModalAnswerer answer;
+        ModalAnswerer answer(clickButton());
         const int before = window->getSysInterfaceVector().size();
         window->connectDialogCallback(2, 0, QLatin1String(address), QLatin1String(name),
                                       QStringLiteral("admin"), QStringLiteral("admin"));

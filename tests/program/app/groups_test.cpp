@@ -166,7 +166,7 @@ TEST_F(GroupsShellTest, AGroupMadeThroughTheGroupsMenuWritesEachMember)
 
 TEST_F(GroupsShellTest, BoardRemovalAndDisconnectionsPurgeTheGroup)
 {
-    ModalAnswerer answer; /* the empty-list and progress boxes of the disconnections */
+    ModalAnswerer answer(clickButton()); /* the empty-list and progress boxes of the disconnections */
     QSystemInterface *a = connectCrate(QStringLiteral("10.0.0.1"), QStringLiteral("HV1"));
     QSystemInterface *b = connectCrate(QStringLiteral("10.0.0.2"), QStringLiteral("HV2"));
     ASSERT_TRUE(a && b);
@@ -222,7 +222,7 @@ TEST_F(GroupsShellTest, BoardRemovalAndDisconnectionsPurgeTheGroup)
 
 TEST_F(GroupsShellTest, TheCustomViewLosesASystemOnItsDisconnection)
 {
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     QSystemInterface *a = connectCrate(QStringLiteral("10.0.0.1"), QStringLiteral("HV1"), 2, 2);
     QSystemInterface *b = connectCrate(QStringLiteral("10.0.0.2"), QStringLiteral("HV2"), 1, 2);
     ASSERT_TRUE(a && b);

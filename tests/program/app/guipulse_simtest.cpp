@@ -83,7 +83,7 @@ TEST(GuiPulseConnect, AFullCrateServesQueuedCallsThroughoutItsWidgetBuild)
     int rc = -1;
     StretchCounter counter(window);
     {
-        ModalAnswerer answer;
+        ModalAnswerer answer(clickButton());
         rc = window->connectSystem(2, 0, QStringLiteral("127.0.0.4"), QStringLiteral("Full"),
                                    QStringLiteral("admin"), QStringLiteral("admin"));
     }

@@ -42,7 +42,7 @@ protected:
         ASSERT_TRUE(sim->start()) << sim->errorText();
         koruhv::CrateTransport_SetPortForTest(sim->port());
         window = new MainWindow;
-        ModalAnswerer answer;
+        ModalAnswerer answer(clickButton());
         ASSERT_EQ(window->connectSystem(2, 0, QStringLiteral("127.0.0.6"), QStringLiteral("SimCrate"),
                                         QStringLiteral("admin"), QStringLiteral("admin")),
                   0);

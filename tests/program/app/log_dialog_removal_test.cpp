@@ -24,7 +24,7 @@ QMessageBox *goneBox()
 
 TEST_F(LogDialogRemoval, TheDialogOfADisconnectedSystemClosesWithAMessage)
 {
-    ModalAnswerer answerer; // the last removal opens the connection dialog
+    ModalAnswerer answerer(clickButton()); // the last removal opens the connection dialog
     ASSERT_EQ(connect(QStringLiteral("10.0.0.1"), QStringLiteral("CrateA")), 0);
     ASSERT_EQ(connect(QStringLiteral("10.0.0.2"), QStringLiteral("CrateB")), 0);
     const QVector<QSystemInterface *> systems = window->getSysInterfaceVector();

@@ -189,7 +189,7 @@ protected:
             looks::showAt(window, size);
             fakehv::queueInit(o.model());
             {
-                ModalAnswerer answer;
+                ModalAnswerer answer(clickButton());
                 ASSERT_EQ(window->connectSystem(o.sysType, o.linkType, QLatin1String(o.init),
                                                 QStringLiteral("DemoCrate"), QLatin1String(o.user),
                                                 QStringLiteral("admin")),
@@ -214,7 +214,7 @@ protected:
                 std::cerr << o.what << ": " << clicked << " buttons, " << walked << " windows\n";
                 EXPECT_TRUE(dialogs.isEmpty()) << "dialogs:\n" << textfit::report(dialogs).toStdString();
             }
-            ModalAnswerer leave;
+            ModalAnswerer leave(clickButton());
             window->disconnectFromSystem(0);
             ASSERT_TRUE(window->getSysInterfaceVector().isEmpty());
             fakehv::reset();

@@ -224,14 +224,14 @@ TEST(EventServerPort, NoFreePortUpToTheTopEndsWithTheServerError)
     }
     auto *w = new MainWindow;
     w->show();
-    ModalAnswerer answer;
+    ModalAnswerer answer(clickButton());
     tcpPort.store(65535);
     ASSERT_TRUE(startEventServer());
     /* The operator is told once, and the window closes. */
-    EXPECT_TRUE(waitUntil([&] { return answer.boxes.size() == 1 && !w->isVisible(); }));
-    ASSERT_EQ(answer.boxes.size(), 1);
+    EXPECT_TRUE(waitUntil([&] { return answer.seen().size() == 1 && !w->isVisible(); }));
+    ASSERT_EQ(answer.seen().size(), 1);
     EXPECT_EQ(
-        answer.boxes[0].text,
+        answer.seen()[0].text,
         QStringLiteral(
             "Unable to start tcp server. Please check\nyour network connection, than restart application."));
     EXPECT_EQ(tcpPort.load(), 65535);

@@ -95,7 +95,7 @@ class EditorTeardown : public TeardownTest, public ::testing::WithParamInterface
 
 TEST_P(EditorTeardown, AnOpenCellEditorWritesNothing)
 {
-    ModalAnswerer answerer; // the last removal may open the connection dialog
+    ModalAnswerer answerer(clickButton()); // the last removal may open the connection dialog
     QPointer<KORUHVWidgetItem> editor = editVoltage(QStringLiteral("250"));
     ASSERT_TRUE(editor);
     ASSERT_EQ(writes(), 0u);
@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Changes, EditorTeardown, ::testing::Values(Change::Pull
 
 TEST_F(TeardownTest, ARunningScriptStopsWhenItsSystemDisconnects)
 {
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(clickButton());
     sys->getSystemInfoWidget()->scriptingClicked();
     QPointer<QScriptDialog> dialog;
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -149,7 +149,7 @@ TEST_F(TeardownTest, ARunningScriptStopsWhenItsSystemDisconnects)
 
 TEST_F(TeardownTest, DisconnectingAndClosingAShownWindowIsClean)
 {
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(clickButton());
     window->disconnectFromSystem(0);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window->getSysInterfaceVector().isEmpty());
@@ -160,7 +160,7 @@ TEST_F(TeardownTest, DisconnectingAndClosingAShownWindowIsClean)
  * a dialog opened from the panel afterwards is told as well. */
 TEST_F(TeardownTest, TreeChangeIsAnnouncedBeforeEachChange)
 {
-    ModalAnswerer answerer; // the last removal may open the connection dialog
+    ModalAnswerer answerer(clickButton()); // the last removal may open the connection dialog
     struct Notice {
         int slot;
         KORUHVNode *system; // the tree as it was when told

@@ -5,6 +5,7 @@
 #include "QLogDialog.h"
 #include "automation_support.h"
 #include "dialog_support.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 
 #include <QDialogButtonBox>
@@ -200,10 +201,12 @@ TEST_F(LogDialog, RefusedOkAndCancelChangeNothing)
     list()->clearSelection();
     click(tree()->topLevelItem(0)); // drops board 0 (it was chosen by Pw)
     QString text;
-    autotest::answerNextModal([&](QWidget *w) {
-        text = static_cast<QMessageBox *>(w)->text();
-        static_cast<QMessageBox *>(w)->accept();
-    });
+    koru_test::answerNextModal(
+        [&](QWidget *w) {
+            text = static_cast<QMessageBox *>(w)->text();
+            static_cast<QMessageBox *>(w)->accept();
+        },
+        60000);
     QTest::mouseClick(ok(), Qt::LeftButton);
     EXPECT_TRUE(text.startsWith(QStringLiteral("Please select at least a channel and a parameter.")));
     ASSERT_FALSE(dialog.isNull());
@@ -212,10 +215,12 @@ TEST_F(LogDialog, RefusedOkAndCancelChangeNothing)
     // A channel without parameters but a system parameter: asked, No stays.
     click(tree()->topLevelItem(0));
     listItem("Temp")->setSelected(true);
-    autotest::answerNextModal([&](QWidget *w) {
-        text = static_cast<QMessageBox *>(w)->text();
-        static_cast<QMessageBox *>(w)->button(QMessageBox::No)->click();
-    });
+    koru_test::answerNextModal(
+        [&](QWidget *w) {
+            text = static_cast<QMessageBox *>(w)->text();
+            static_cast<QMessageBox *>(w)->button(QMessageBox::No)->click();
+        },
+        60000);
     QTest::mouseClick(ok(), Qt::LeftButton);
     EXPECT_TRUE(text.startsWith(QStringLiteral("Some channels or channel parameters has been selected,")));
     ASSERT_FALSE(dialog.isNull());
@@ -236,8 +241,8 @@ TEST_F(LogDialog, WarningAnsweredYesAccepts)
     fileLine()->setText(QStringLiteral("x"));
     click(tree()->topLevelItem(2));
     listItem("FanStat")->setSelected(true);
-    autotest::answerNextModal(
-        [](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+    koru_test::answerNextModal(
+        [](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); }, 60000);
     QTest::mouseClick(ok(), Qt::LeftButton);
     EXPECT_TRUE(sysFlagged(1));
     EXPECT_EQ(flaggedCount(), 0);
@@ -262,10 +267,12 @@ TEST_F(LogDialog, ABoardInsertedWhileOpenIsShownWithTheChoiceKeptBeforeOkActs)
     crate.node()->addChildNode(board);
 
     QString text;
-    autotest::answerNextModal([&](QWidget *w) {
-        text = static_cast<QMessageBox *>(w)->text();
-        static_cast<QMessageBox *>(w)->accept();
-    });
+    koru_test::answerNextModal(
+        [&](QWidget *w) {
+            text = static_cast<QMessageBox *>(w)->text();
+            static_cast<QMessageBox *>(w)->accept();
+        },
+        60000);
     QTest::mouseClick(ok(), Qt::LeftButton);
     EXPECT_TRUE(text.startsWith(QStringLiteral("The boards of crate changed while this dialog was open.")))
         << text;

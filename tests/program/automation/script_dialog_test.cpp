@@ -4,6 +4,7 @@
 #include "QScriptDialog.h"
 #include "automation_support.h"
 #include "dialog_support.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 
 #include "QSystemInformations.h"
@@ -134,10 +135,12 @@ TEST_F(ScriptDialog, SaveAndLoadScriptFiles)
     chosen = dir.filePath(QStringLiteral("ramp.kas"));
     editor()->setPlainText(QStringLiteral("wait 1;"));
     QString asked;
-    autotest::answerNextModal([&](QWidget *w) {
-        asked = static_cast<QMessageBox *>(w)->text();
-        static_cast<QMessageBox *>(w)->button(QMessageBox::Cancel)->click();
-    });
+    koru_test::answerNextModal(
+        [&](QWidget *w) {
+            asked = static_cast<QMessageBox *>(w)->text();
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Cancel)->click();
+        },
+        60000);
     QTest::mouseClick(boxButton(QDialogButtonBox::Open), Qt::LeftButton);
     EXPECT_TRUE(asked.startsWith(QStringLiteral("There are still actions in the previous script. \n")));
     EXPECT_EQ(editor()->toPlainText(), QStringLiteral("wait 1;"));
@@ -153,10 +156,12 @@ TEST_F(ScriptDialog, SaveAndLoadScriptFiles)
     bad.close();
     chosen = bad.fileName();
     QString refused;
-    autotest::answerNextModal([&](QWidget *w) {
-        refused = static_cast<QMessageBox *>(w)->text();
-        static_cast<QMessageBox *>(w)->accept();
-    });
+    koru_test::answerNextModal(
+        [&](QWidget *w) {
+            refused = static_cast<QMessageBox *>(w)->text();
+            static_cast<QMessageBox *>(w)->accept();
+        },
+        60000);
     QTest::mouseClick(boxButton(QDialogButtonBox::Open), Qt::LeftButton);
     EXPECT_EQ(refused, QStringLiteral("Incorrect file format."));
     EXPECT_EQ(editor()->toPlainText(), QStringLiteral("wait 10;\n set V0Set 0{1} 100;"));
@@ -164,10 +169,12 @@ TEST_F(ScriptDialog, SaveAndLoadScriptFiles)
     // A save that fails says so.
     chosen = dir.filePath(QStringLiteral("missing/folder/x"));
     QString warned;
-    autotest::answerNextModal([&](QWidget *w) {
-        warned = w->windowTitle();
-        static_cast<QMessageBox *>(w)->accept();
-    });
+    koru_test::answerNextModal(
+        [&](QWidget *w) {
+            warned = w->windowTitle();
+            static_cast<QMessageBox *>(w)->accept();
+        },
+        60000);
     QTest::mouseClick(boxButton(QDialogButtonBox::Save), Qt::LeftButton);
     EXPECT_EQ(warned, QStringLiteral("LUMO2020"));
 }

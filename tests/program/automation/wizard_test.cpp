@@ -4,6 +4,7 @@
 #include "QScriptDialog.h"
 #include "automation_support.h"
 #include "dialog_support.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 
 #include <QComboBox>
@@ -242,14 +243,14 @@ TEST_F(Wizard, CancelRemClearAndDiscard)
         QCoreApplication::processEvents();
         EXPECT_TRUE(okButton()->isEnabled());
         // OK with text in the editor asks first; Cancel keeps the wizard open.
-        autotest::answerNextModal(
+        koru_test::answerNextModal(
             [](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Cancel)->click(); }, 5000,
-            wizard);
+            koru_test::AfterAnswer::Leave, wizard);
         QTest::mouseClick(okButton(), Qt::LeftButton);
         EXPECT_TRUE(wizard->isVisible());
-        autotest::answerNextModal(
+        koru_test::answerNextModal(
             [](QWidget *w) { static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); }, 5000,
-            wizard);
+            koru_test::AfterAnswer::Leave, wizard);
         QTest::mouseClick(okButton(), Qt::LeftButton);
     });
     EXPECT_EQ(editorText(), QStringLiteral("wait 10;\nwait 20;"));

@@ -7,6 +7,7 @@
 #include "QLoadCustDialog.h"
 #include "QSaveCustDialog.h"
 #include "groups_support.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 
 #include <QCheckBox>
@@ -46,30 +47,34 @@ protected:
     // Answers the next file chooser with path (or cancels with an empty one).
     static std::shared_ptr<bool> chooseFile(const QString &path)
     {
-        return gt::answerModal<QFileDialog>([path](QFileDialog *d) {
-            if (path.isEmpty()) {
-                d->reject();
-                return;
-            }
-            d->setOption(QFileDialog::DontConfirmOverwrite, true);
-            // The name goes into the name field, as an operator types it;
-            // selecting it in the (asynchronous) listing is not reliable.
-            d->setDirectory(QFileInfo(path).absolutePath());
-            if (auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                edit->setText(QFileInfo(path).fileName());
-            else
-                d->selectFile(path);
-            // done() skips the dialog's wait for its directory listing.
-            QMetaObject::invokeMethod(d, "done", Q_ARG(int, QDialog::Accepted));
-        });
+        return koru_test::answerNextModal<QFileDialog>(
+            [path](QFileDialog *d) {
+                if (path.isEmpty()) {
+                    d->reject();
+                    return;
+                }
+                d->setOption(QFileDialog::DontConfirmOverwrite, true);
+                // The name goes into the name field, as an operator types it;
+                // selecting it in the (asynchronous) listing is not reliable.
+                d->setDirectory(QFileInfo(path).absolutePath());
+                if (auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                    edit->setText(QFileInfo(path).fileName());
+                else
+                    d->selectFile(path);
+                // done() skips the dialog's wait for its directory listing.
+                QMetaObject::invokeMethod(d, "done", Q_ARG(int, QDialog::Accepted));
+            },
+            5000, koru_test::AfterAnswer::CloseAfterBound);
     }
     void save(const QString &path, const QVector<bool> &ticks)
     {
-        auto saveDone = gt::answerModal<QSaveCustDialog>([ticks](QSaveCustDialog *d) {
-            for (int i = 0; i < ticks.size(); ++i)
-                d->boxes()[i]->setChecked(ticks[i]);
-            d->buttons()->button(QDialogButtonBox::Ok)->click();
-        });
+        auto saveDone = koru_test::answerNextModal<QSaveCustDialog>(
+            [ticks](QSaveCustDialog *d) {
+                for (int i = 0; i < ticks.size(); ++i)
+                    d->boxes()[i]->setChecked(ticks[i]);
+                d->buttons()->button(QDialogButtonBox::Ok)->click();
+            },
+            5000, koru_test::AfterAnswer::CloseAfterBound);
         auto chosen = chooseFile(path);
         controller->saveCustomizedViews();
         EXPECT_TRUE(*saveDone);
@@ -131,11 +136,13 @@ TEST_F(Customizations, CancelledChoiceWritesNothingAndAFailedWriteIsReported)
 
     // The folder's name is taken by a plain file: the system file cannot go.
     write(dir.filePath("blocked"), "x");
-    auto warned = gt::answerModal<QMessageBox>([](QMessageBox *box) {
-        EXPECT_EQ(box->windowTitle(), QStringLiteral("LUMO2020"));
-        EXPECT_TRUE(box->text().contains("HV1-127_0_0_2.kvc")) << box->text().toStdString();
-        box->accept();
-    });
+    auto warned = koru_test::answerNextModal<QMessageBox>(
+        [](QMessageBox *box) {
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("LUMO2020"));
+            EXPECT_TRUE(box->text().contains("HV1-127_0_0_2.kvc")) << box->text().toStdString();
+            box->accept();
+        },
+        5000, koru_test::AfterAnswer::CloseAfterBound);
     save(dir.filePath("blocked.ksc"), {true});
     EXPECT_TRUE(*warned) << "a save that failed is never silent";
     EXPECT_EQ(bytes(dir.filePath("blocked")), QByteArray("x"));
@@ -170,14 +177,16 @@ TEST_F(Customizations, HostileAndBrokenFilesGiveDisabledRowsThatNeverConnect)
 
     fakehv::queueInit(gt::crate(1, 2));
     QVector<bool> enabled;
-    auto loaded = gt::answerModal<QLoadCustDialog>([&](QLoadCustDialog *d) {
-        for (QWidget *row : d->rows()) {
-            enabled << row->isEnabled();
-            // Ticking a disabled row by program must not make it connect.
-            row->findChild<QCheckBox *>()->setChecked(true);
-        }
-        d->buttons()->button(QDialogButtonBox::Ok)->click();
-    });
+    auto loaded = koru_test::answerNextModal<QLoadCustDialog>(
+        [&](QLoadCustDialog *d) {
+            for (QWidget *row : d->rows()) {
+                enabled << row->isEnabled();
+                // Ticking a disabled row by program must not make it connect.
+                row->findChild<QCheckBox *>()->setChecked(true);
+            }
+            d->buttons()->button(QDialogButtonBox::Ok)->click();
+        },
+        5000, koru_test::AfterAnswer::CloseAfterBound);
     auto chosen = chooseFile(dir.filePath("mixed.ksc"));
     controller->loadCustomizedViews();
     EXPECT_TRUE(*chosen);
@@ -207,12 +216,14 @@ TEST_F(Customizations, SaveDisconnectLoadReconnectsAndRestoresViewsAndTheCustomV
 
     fakehv::queueInit(gt::crate(2, 2, "On", "Off", 100));
     fakehv::queueInit(gt::crate(1, 2, "On", "Off", 200));
-    auto loaded = gt::answerModal<QLoadCustDialog>([](QLoadCustDialog *d) {
-        EXPECT_EQ(d->rows().size(), 3);
-        for (QWidget *row : d->rows())
-            EXPECT_TRUE(row->isEnabled());
-        d->buttons()->button(QDialogButtonBox::Ok)->click();
-    });
+    auto loaded = koru_test::answerNextModal<QLoadCustDialog>(
+        [](QLoadCustDialog *d) {
+            EXPECT_EQ(d->rows().size(), 3);
+            for (QWidget *row : d->rows())
+                EXPECT_TRUE(row->isEnabled());
+            d->buttons()->button(QDialogButtonBox::Ok)->click();
+        },
+        5000, koru_test::AfterAnswer::CloseAfterBound);
     auto chosen = chooseFile(dir.filePath("round.ksc"));
     controller->loadCustomizedViews();
     ASSERT_TRUE(*loaded);
@@ -277,11 +288,13 @@ TEST_F(Customizations, AConnectedSystemIsNotReconnectedButGetsItsStoredView)
     gt::channel(a, 0, 1)->setNodeEnabled(true);
     fakehv::clearCalls();
     const int reapplied = host.reapplied;
-    auto loaded = gt::answerModal<QLoadCustDialog>([](QLoadCustDialog *d) {
-        ASSERT_EQ(d->rows().size(), 1);
-        EXPECT_TRUE(d->rows()[0]->findChild<QCheckBox *>()->isChecked());
-        d->buttons()->button(QDialogButtonBox::Ok)->click();
-    });
+    auto loaded = koru_test::answerNextModal<QLoadCustDialog>(
+        [](QLoadCustDialog *d) {
+            ASSERT_EQ(d->rows().size(), 1);
+            EXPECT_TRUE(d->rows()[0]->findChild<QCheckBox *>()->isChecked());
+            d->buttons()->button(QDialogButtonBox::Ok)->click();
+        },
+        5000, koru_test::AfterAnswer::CloseAfterBound);
     auto chosen = chooseFile(dir.filePath("again.ksc"));
     controller->loadCustomizedViews();
     ASSERT_TRUE(*loaded);

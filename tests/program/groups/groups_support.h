@@ -1,6 +1,6 @@
 // Fake-wrapper crates, their node trees built as the program builds them,
-// a stand-in for the main window's side (KORUHVCustomizationHost) and the
-// modal-box helper of these tests.
+// and a stand-in for the main window's side (KORUHVCustomizationHost).
+// Modal boxes are answered with koru_test::answerNextModal (modal_answer.h).
 #ifndef GROUPS_SUPPORT_H
 #define GROUPS_SUPPORT_H
 
@@ -10,14 +10,9 @@
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QMenu>
-#include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -183,43 +178,6 @@ public:
         entries.push_back(std::move(e));
     }
 };
-
-// Runs answer(widget) on the first modal widget of type T that shows up
-// within the bound; returns a flag the test checks afterwards.
-template <typename T> std::shared_ptr<bool> answerModal(std::function<void(T *)> answer, int boundMs = 5000)
-{
-    auto done = std::make_shared<bool>(false);
-    auto timer = new QTimer();
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [=]() {
-        if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            *done = true;
-            answer(w);
-            // A dialog the answer did not close (a disabled OK) is closed
-            // after the bound, so the test fails instead of hanging.
-            QPointer<QWidget> left(w);
-            QTimer::singleShot(boundMs, [left]() {
-                if (left && left->isVisible()) {
-                    qWarning("answerModal: %s still open after its answer; closed",
-                             left->metaObject()->className());
-                    left->close();
-                }
-            });
-        } else if (clock->elapsed() > boundMs) {
-            QWidget *active = QApplication::activeModalWidget();
-            qWarning("answerModal: no %s within the bound; active modal: %s", T::staticMetaObject.className(),
-                     active ? active->metaObject()->className() : "none");
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-    return done;
-}
 
 // Channel node of system root, board slot, channel.
 inline KORUHVNode *channel(KORUHVNode *root, int slot, int ch)

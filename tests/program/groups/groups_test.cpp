@@ -6,6 +6,7 @@
 #include "QCreateSetGroupsDialog.h"
 #include "QSetGroupValueDialog.h"
 #include "groups_support.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 
 #include <QAction>
@@ -102,11 +103,13 @@ TEST_F(Groups, CreateDialogOffersWritableParametersAndBuildsTheGroup)
     EXPECT_FALSE(on(ch));
 
     // OK with nothing ticked: the critical box, and the dialog stays.
-    auto answered = gt::answerModal<QMessageBox>([](QMessageBox *box) {
-        EXPECT_EQ(box->text(), QStringLiteral("Select at least one channel"));
-        EXPECT_EQ(box->windowTitle(), QStringLiteral("LUMO2020"));
-        box->accept();
-    });
+    auto answered = koru_test::answerNextModal<QMessageBox>(
+        [](QMessageBox *box) {
+            EXPECT_EQ(box->text(), QStringLiteral("Select at least one channel"));
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("LUMO2020"));
+            box->accept();
+        },
+        5000, koru_test::AfterAnswer::CloseAfterBound);
     QTest::mouseClick(ok, Qt::LeftButton);
     EXPECT_TRUE(*answered);
     EXPECT_TRUE(controller->getGroups().isEmpty());
@@ -155,14 +158,18 @@ TEST_F(Groups, UnnamedGroupsAndDeletionKeepMenuAndListInStep)
     EXPECT_EQ(texts(), QStringList({"Group 0/0", "Group 1/1", "Group 2/2"}));
 
     // No keeps the group; Yes removes it and renumbers the rest.
-    auto no = gt::answerModal<QMessageBox>([](QMessageBox *box) {
-        EXPECT_EQ(box->text(), QStringLiteral("You are deleting Group 1."));
-        box->button(QMessageBox::No)->click();
-    });
+    auto no = koru_test::answerNextModal<QMessageBox>(
+        [](QMessageBox *box) {
+            EXPECT_EQ(box->text(), QStringLiteral("You are deleting Group 1."));
+            box->button(QMessageBox::No)->click();
+        },
+        5000, koru_test::AfterAnswer::CloseAfterBound);
     controller->deleteGroupCallback(1);
     EXPECT_TRUE(*no);
     EXPECT_EQ(controller->getGroups().size(), 3);
-    auto yes = gt::answerModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+    auto yes = koru_test::answerNextModal<QMessageBox>(
+        [](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); }, 5000,
+        koru_test::AfterAnswer::CloseAfterBound);
     controller->deleteGroupCallback(1);
     EXPECT_TRUE(*yes);
     EXPECT_EQ(texts(), QStringList({"Group 0/0", "Group 2/1"}));
@@ -178,7 +185,9 @@ TEST_F(Groups, UnnamedGroupsAndDeletionKeepMenuAndListInStep)
     EXPECT_EQ(texts().mid(3), QStringList({"Same/3", "Same/4"})) << "two groups may share a name";
 
     for (int left = 5; left > 0; --left) {
-        gt::answerModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+        koru_test::answerNextModal<QMessageBox>(
+            [](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); }, 5000,
+            koru_test::AfterAnswer::CloseAfterBound);
         controller->deleteGroupCallback(0);
     }
     EXPECT_TRUE(host.menu.actions().isEmpty());
@@ -339,11 +348,13 @@ TEST_F(Groups, APurgeDuringTheDeleteQuestionDeletesOnlyTheGroupAskedAbout)
     QPointer<QSetGroupValueDialog> value = openValueDialog(1);
     value->show();
     const int handleB = b->getSysHandle();
-    auto asked = gt::answerModal<QMessageBox>([&](QMessageBox *box) {
-        // While the question is up, system B goes (and group B with it).
-        host.disconnect(*controller, host.positionOf(b));
-        box->button(QMessageBox::Yes)->click();
-    });
+    auto asked = koru_test::answerNextModal<QMessageBox>(
+        [&](QMessageBox *box) {
+            // While the question is up, system B goes (and group B with it).
+            host.disconnect(*controller, host.positionOf(b));
+            box->button(QMessageBox::Yes)->click();
+        },
+        5000, koru_test::AfterAnswer::CloseAfterBound);
     QTest::mouseClick(value->deleteButton(), Qt::LeftButton);
     EXPECT_TRUE(*asked);
     (void)handleB;

@@ -5,6 +5,7 @@
 #include "QConfigureViewDialog.h"
 #include "QCustomViewDialog.h"
 #include "groups_support.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 
 #include <QDialogButtonBox>
@@ -66,11 +67,13 @@ protected:
     }
     static std::shared_ptr<bool> expectCritical(const QString &text)
     {
-        return gt::answerModal<QMessageBox>([text](QMessageBox *box) {
-            EXPECT_EQ(box->text(), text);
-            EXPECT_EQ(box->windowTitle(), QStringLiteral("LUMO2020"));
-            box->accept();
-        });
+        return koru_test::answerNextModal<QMessageBox>(
+            [text](QMessageBox *box) {
+                EXPECT_EQ(box->text(), text);
+                EXPECT_EQ(box->windowTitle(), QStringLiteral("LUMO2020"));
+                box->accept();
+            },
+            5000, koru_test::AfterAnswer::CloseAfterBound);
     }
 
     gt::FakeHost host;

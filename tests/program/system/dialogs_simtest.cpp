@@ -13,6 +13,7 @@
 #include "crate/p8080_backend.h"
 #include "crate/p8080_presets.h"
 #include "crate/p8080_sim.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 #include "sysdialog_support.h"
 
@@ -33,7 +34,6 @@
 
 using sdtest::labelText;
 using sdtest::lamp;
-using sdtest::whenModal;
 
 namespace {
 
@@ -126,15 +126,17 @@ TEST_F(SysDlgCrateSim, SessionsListTheClientsLoggedIn)
     ASSERT_GE(other, 0);
     std::unique_ptr<KORUHVNode> fresh(systemTree(handle, 2, QStringLiteral("127.0.0.2")));
     QList<QStringList> rows;
-    auto reached = whenModal([&](QDialog *d) {
-        auto *tree = d->findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-            QStringList r;
-            for (int c = 0; c < 5; ++c)
-                r << tree->topLevelItem(i)->text(c);
-            rows << r;
-        }
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            auto *tree = d->findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+            for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+                QStringList r;
+                for (int c = 0; c < 5; ++c)
+                    r << tree->topLevelItem(i)->text(c);
+                rows << r;
+            }
+        },
+        5000, koru_test::AfterAnswer::Close);
     sysdlg::runSessionDialog(fresh.get());
     ASSERT_TRUE(*reached);
     fresh.reset();
@@ -154,24 +156,28 @@ TEST_F(SysDlgCrateSim, SystemAndTechnicalInformationShowTheCrateValues)
 {
     sysdlg::SysInfoDialogSlot info;
     QStringList sys;
-    auto reached = whenModal([&](QDialog *d) {
-        sys = {labelText(d, "oneMin"), labelText(d, "fiveMin"), labelText(d, "fifteenMin"),
-               labelText(d, "total"),  labelText(d, "free"),    labelText(d, "used"),
-               labelText(d, "buffers")};
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            sys = {labelText(d, "oneMin"), labelText(d, "fiveMin"), labelText(d, "fifteenMin"),
+                   labelText(d, "total"),  labelText(d, "free"),    labelText(d, "used"),
+                   labelText(d, "buffers")};
+        },
+        5000, koru_test::AfterAnswer::Close);
     info.open(root.get(), 2, QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(sys, (QStringList{"0.5", "0.7", "0.9", "100", "50", "25", "5"}));
 
     sysdlg::TechInfoDialogSlot tech;
     QStringList texts, lamps;
-    reached = whenModal([&](QDialog *d) {
-        texts = {labelText(d, "fwRel"),    labelText(d, "fpgaRel"), labelText(d, "primIdd"),
-                 labelText(d, "thirdIpw"), labelText(d, "vdd"),     labelText(d, "vcpu"),
-                 labelText(d, "enable")};
-        for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out"})
-            lamps << lamp(d, l);
-    });
+    reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            texts = {labelText(d, "fwRel"),    labelText(d, "fpgaRel"), labelText(d, "primIdd"),
+                     labelText(d, "thirdIpw"), labelText(d, "vdd"),     labelText(d, "vcpu"),
+                     labelText(d, "enable")};
+            for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out"})
+                lamps << lamp(d, l);
+        },
+        5000, koru_test::AfterAnswer::Close);
     tech.open(root.get(), QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(texts, (QStringList{"4.2", "1.7", "1", "7", "11", "16", "Remote"}));
@@ -182,15 +188,17 @@ TEST_F(SysDlgCrateSim, NimTtlWritesReachTheCrateAndARefusalPutsTheSwitchBack)
 {
     sysdlg::TechInfoDialogSlot tech;
     bool afterRefusal = true;
-    auto reached = whenModal([&](QDialog *d) {
-        auto *sw = d->findChild<KORUHVSwitch *>();
-        QTest::mouseClick(sw, Qt::LeftButton); // NIM -> TTL
-        korusim::CrateFault refuse;
-        refuse.keyword = "SETOUTPUTLEVEL";
-        sim->addFault(refuse);
-        QTest::mouseClick(sw, Qt::LeftButton); // TTL -> NIM, refused
-        afterRefusal = sw->isChecked();
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            auto *sw = d->findChild<KORUHVSwitch *>();
+            QTest::mouseClick(sw, Qt::LeftButton); // NIM -> TTL
+            korusim::CrateFault refuse;
+            refuse.keyword = "SETOUTPUTLEVEL";
+            sim->addFault(refuse);
+            QTest::mouseClick(sw, Qt::LeftButton); // TTL -> NIM, refused
+            afterRefusal = sw->isChecked();
+        },
+        5000, koru_test::AfterAnswer::Close);
     tech.open(root.get(), QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(sim->requestsFor("SETOUTPUTLEVEL").size(), 2u);
@@ -234,13 +242,15 @@ protected:
 TEST_F(SysDlgRackSim, TechInfoShowsTheRackAndWritesLogic)
 {
     QStringList texts, lamps;
-    auto reached = whenModal([&](QDialog *d) {
-        texts = {labelText(d, "PIDValue"), labelText(d, "swRel"), labelText(d, "fwRel"),
-                 labelText(d, "fpgaRel"), labelText(d, "mainStat")};
-        for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out"})
-            lamps << lamp(d, l);
-        QTest::mouseClick(d->findChild<KORUHVSwitch *>(), Qt::LeftButton);
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            texts = {labelText(d, "PIDValue"), labelText(d, "swRel"), labelText(d, "fwRel"),
+                     labelText(d, "fpgaRel"), labelText(d, "mainStat")};
+            for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out"})
+                lamps << lamp(d, l);
+            QTest::mouseClick(d->findChild<KORUHVSwitch *>(), Qt::LeftButton);
+        },
+        5000, koru_test::AfterAnswer::Close);
     sysdlg::runTechInfoP8080Dialog(root.get(), QString());
     ASSERT_TRUE(*reached);
     // The rack's wire names hold 11 characters, so "SerialNumber" cannot
@@ -257,14 +267,16 @@ TEST_F(SysDlgRackSim, SettingsShowTheTimingsAndWriteAChangedLimitOnce)
     for (const int choice : {1, 2}) { // unchanged, then changed
         sim->clearRequests();
         QStringList labels;
-        auto reached = whenModal([&](QDialog *d) {
-            labels = {labelText(d, "ql_LowFreq"), labelText(d, "ql_HiFreq"), labelText(d, "ql_RecPeriod"),
-                      labelText(d, "ql_RstPeriod")};
-            auto *cb = d->findChild<QComboBox *>(QStringLiteral("cb_48VIl"));
-            labels << cb->currentText();
-            cb->setCurrentIndex(choice);
-            QTest::mouseClick(d->findChild<QPushButton *>(QStringLiteral("okButton")), Qt::LeftButton);
-        });
+        auto reached = koru_test::answerNextModal<QDialog>(
+            [&](QDialog *d) {
+                labels = {labelText(d, "ql_LowFreq"), labelText(d, "ql_HiFreq"), labelText(d, "ql_RecPeriod"),
+                          labelText(d, "ql_RstPeriod")};
+                auto *cb = d->findChild<QComboBox *>(QStringLiteral("cb_48VIl"));
+                labels << cb->currentText();
+                cb->setCurrentIndex(choice);
+                QTest::mouseClick(d->findChild<QPushButton *>(QStringLiteral("okButton")), Qt::LeftButton);
+            },
+            5000, koru_test::AfterAnswer::Close);
         sysdlg::runSysInfoP8080Dialog(root.get(), QString());
         ASSERT_TRUE(*reached);
         EXPECT_EQ(labels.mid(0, 4), (QStringList{"50", "60", "100", "200"}));

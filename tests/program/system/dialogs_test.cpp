@@ -9,6 +9,7 @@
 #include "QTechInfoDialog.h"
 #include "QTechInfoP8080Dialog.h"
 #include "SysDialogLaunchers.h"
+#include "modal_answer.h"
 #include "qt_gtest_print.h"
 #include "sysdialog_support.h"
 
@@ -27,7 +28,6 @@
 
 using sdtest::labelText;
 using sdtest::lamp;
-using sdtest::whenModal;
 
 namespace {
 
@@ -80,11 +80,13 @@ TEST(SysDlgSessions, TableFromTheSessionsValue)
         QList<QStringList> rows;
         QStringList headers;
         QPointer<QDialog> seen;
-        auto reached = whenModal([&](QDialog *d) {
-            seen = d;
-            rows = tableOf(d);
-            headers = headersOf(d);
-        });
+        auto reached = koru_test::answerNextModal<QDialog>(
+            [&](QDialog *d) {
+                seen = d;
+                rows = tableOf(d);
+                headers = headersOf(d);
+            },
+            5000, koru_test::AfterAnswer::Close);
         sysdlg::runSessionDialog(sys.get());
         EXPECT_TRUE(*reached) << c.name;
         EXPECT_EQ(rows, c.rows) << c.value;
@@ -107,20 +109,22 @@ TEST(SysDlgSysInfo, OpensWithTheTreeValuesAndFollowsLiveOnesWhileOpen)
     QStringList before, after;
     bool queueHidden = false, queueShown = false;
     QString title;
-    auto reached = whenModal([&](QDialog *d) {
-        EXPECT_EQ(slot.dialog(), d);
-        title = d->windowTitle();
-        before = {labelText(d, "oneMin"), labelText(d, "fiveMin"), labelText(d, "fifteenMin"),
-                  labelText(d, "total"),  labelText(d, "free"),    labelText(d, "used"),
-                  labelText(d, "buffers")};
-        queueHidden = d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden();
-        slot.update(lowerCase.get()); // live path: case-sensitive, ignored
-        slot.update(liveCpu.get());
-        slot.update(queue.get());
-        after = {labelText(d, "oneMin"), labelText(d, "fiveMin"), labelText(d, "fifteenMin"),
-                 labelText(d, "cmdQueue")};
-        queueShown = !d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden();
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            EXPECT_EQ(slot.dialog(), d);
+            title = d->windowTitle();
+            before = {labelText(d, "oneMin"), labelText(d, "fiveMin"), labelText(d, "fifteenMin"),
+                      labelText(d, "total"),  labelText(d, "free"),    labelText(d, "used"),
+                      labelText(d, "buffers")};
+            queueHidden = d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden();
+            slot.update(lowerCase.get()); // live path: case-sensitive, ignored
+            slot.update(liveCpu.get());
+            slot.update(queue.get());
+            after = {labelText(d, "oneMin"), labelText(d, "fiveMin"), labelText(d, "fifteenMin"),
+                     labelText(d, "cmdQueue")};
+            queueShown = !d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden();
+        },
+        5000, koru_test::AfterAnswer::Close);
     slot.open(sys.get(), 2, QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(title, QStringLiteral("System Informations"));
@@ -138,15 +142,17 @@ TEST(SysDlgSysInfo, RackHidesTheQueueGroupAtOpening)
     auto sys = sdtest::systemNode(16, {{"CmdQueueStatus", "3 pending"}});
     sysdlg::SysInfoDialogSlot slot;
     bool hidden = false;
-    auto reached = whenModal(
-        [&](QDialog *d) { hidden = d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden(); });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) { hidden = d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden(); }, 5000,
+        koru_test::AfterAnswer::Close);
     slot.open(sys.get(), 16, QString());
     EXPECT_TRUE(*reached);
     EXPECT_TRUE(hidden);
     // On a mainframe the same value shows the group.
     sys = sdtest::systemNode(2, {{"CmdQueueStatus", "3 pending"}});
-    reached = whenModal(
-        [&](QDialog *d) { hidden = d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden(); });
+    reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) { hidden = d->findChild<QGroupBox *>(QStringLiteral("groupBox"))->isHidden(); }, 5000,
+        koru_test::AfterAnswer::Close);
     slot.open(sys.get(), 2, QString());
     EXPECT_TRUE(*reached);
     EXPECT_FALSE(hidden);
@@ -185,11 +191,13 @@ struct MapResult {
 MapResult runMap(KORUHVNode *sys)
 {
     MapResult r;
-    auto reached = whenModal([&](QDialog *d) {
-        r.title = d->windowTitle();
-        r.headers = headersOf(d);
-        r.rows = tableOf(d);
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            r.title = d->windowTitle();
+            r.headers = headersOf(d);
+            r.rows = tableOf(d);
+        },
+        5000, koru_test::AfterAnswer::Close);
     sysdlg::runCrateMapDialog(sys, QString());
     r.reached = *reached;
     return r;
@@ -322,14 +330,16 @@ TEST_F(SysDlgTech, EmptySystemOpensWithDefaults)
     sysdlg::TechInfoDialogSlot slot;
     QStringList texts, lamps;
     bool ttl = true;
-    auto reached = whenModal([&](QDialog *d) {
-        texts = {labelText(d, "fwRel"), labelText(d, "mainStat"), labelText(d, "primIpw"),
-                 labelText(d, "vdd"),   labelText(d, "vsel"),     labelText(d, "isel"),
-                 labelText(d, "enable")};
-        for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out", "kill", "interlock"})
-            lamps << lamp(d, l);
-        ttl = d->findChild<KORUHVSwitch *>()->isChecked();
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            texts = {labelText(d, "fwRel"), labelText(d, "mainStat"), labelText(d, "primIpw"),
+                     labelText(d, "vdd"),   labelText(d, "vsel"),     labelText(d, "isel"),
+                     labelText(d, "enable")};
+            for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out", "kill", "interlock"})
+                lamps << lamp(d, l);
+            ttl = d->findChild<KORUHVSwitch *>()->isChecked();
+        },
+        5000, koru_test::AfterAnswer::Close);
     slot.open(sys.get(), QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(texts, (QStringList{"", "", "", "", "V<sub>0</sub>", "I<sub>0</sub>", "Off"}));
@@ -352,21 +362,23 @@ TEST_F(SysDlgTech, SwitchWritesOncePerClickAndLiveValuesReachOnlyTheOpenDialog)
     std::vector<unsigned> afterClicks;
     QStringList seen;
     bool ttlAfterLive = false;
-    auto reached = whenModal([&](QDialog *d) {
-        seen << labelText(d, "mainStat") << labelText(d, "thirdMod") << labelText(d, "fwRel")
-             << labelText(d, "enable") << lamp(d, "out");
-        auto *sw = d->findChild<KORUHVSwitch *>();
-        QTest::mouseClick(sw, Qt::LeftButton);
-        QTest::mouseClick(sw, Qt::LeftButton);
-        afterClicks = writesTo("OutputLevel");
-        fakehv::clearCalls();
-        slot.update(liveLevel.get());
-        ttlAfterLive = sw->isChecked();
-        slot.update(liveIn.get());
-        slot.update(liveRel.get());
-        slot.update(livePsm.get());
-        seen << labelText(d, "enable") << labelText(d, "fwRel") << labelText(d, "mainStat");
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            seen << labelText(d, "mainStat") << labelText(d, "thirdMod") << labelText(d, "fwRel")
+                 << labelText(d, "enable") << lamp(d, "out");
+            auto *sw = d->findChild<KORUHVSwitch *>();
+            QTest::mouseClick(sw, Qt::LeftButton);
+            QTest::mouseClick(sw, Qt::LeftButton);
+            afterClicks = writesTo("OutputLevel");
+            fakehv::clearCalls();
+            slot.update(liveLevel.get());
+            ttlAfterLive = sw->isChecked();
+            slot.update(liveIn.get());
+            slot.update(liveRel.get());
+            slot.update(livePsm.get());
+            seen << labelText(d, "enable") << labelText(d, "fwRel") << labelText(d, "mainStat");
+        },
+        5000, koru_test::AfterAnswer::Close);
     slot.open(sys.get(), QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(seen, (QStringList{"Good", "J7740", "1.0", "Remote", "on", "Local", "1.0", "Fail"}));
@@ -411,17 +423,19 @@ TEST_F(SysDlgTech, RackTechInfoShowsTheTreeAndWritesLogic)
     QStringList texts, lamps;
     std::vector<unsigned> writes;
     int tab = -1;
-    auto reached = whenModal([&](QDialog *d) {
-        texts = {d->windowTitle(),      labelText(d, "PIDValue"), labelText(d, "swRel"),
-                 labelText(d, "fwRel"), labelText(d, "fpgaRel"),  labelText(d, "mainStat")};
-        for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out", "kill", "isel"})
-            lamps << lamp(d, l);
-        tab = d->findChild<QTabWidget *>()->currentIndex();
-        auto *sw = d->findChild<KORUHVSwitch *>();
-        QTest::mouseClick(sw, Qt::LeftButton);
-        QTest::mouseClick(sw, Qt::LeftButton);
-        writes = writesTo("Logic");
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            texts = {d->windowTitle(),      labelText(d, "PIDValue"), labelText(d, "swRel"),
+                     labelText(d, "fwRel"), labelText(d, "fpgaRel"),  labelText(d, "mainStat")};
+            for (const char *l : {"ovc", "unv", "ovv", "chOn", "fanFail", "out", "kill", "isel"})
+                lamps << lamp(d, l);
+            tab = d->findChild<QTabWidget *>()->currentIndex();
+            auto *sw = d->findChild<KORUHVSwitch *>();
+            QTest::mouseClick(sw, Qt::LeftButton);
+            QTest::mouseClick(sw, Qt::LeftButton);
+            writes = writesTo("Logic");
+        },
+        5000, koru_test::AfterAnswer::Close);
     sysdlg::runTechInfoP8080Dialog(sys.get(), QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(texts, (QStringList{"Technical Information", "2147483649", "1.2", "3.4", "5.6", "5"}));
@@ -435,10 +449,13 @@ TEST_F(SysDlgTech, RackTechInfoEmptyAndRefused)
     auto empty = sdtest::systemNode(16);
     QStringList texts;
     bool ttl = true;
-    auto reached = whenModal([&](QDialog *d) {
-        texts = {labelText(d, "PIDValue"), labelText(d, "mainStat"), labelText(d, "swRel"), lamp(d, "ovc")};
-        ttl = d->findChild<KORUHVSwitch *>()->isChecked();
-    });
+    auto reached = koru_test::answerNextModal<QDialog>(
+        [&](QDialog *d) {
+            texts = {labelText(d, "PIDValue"), labelText(d, "mainStat"), labelText(d, "swRel"),
+                     lamp(d, "ovc")};
+            ttl = d->findChild<KORUHVSwitch *>()->isChecked();
+        },
+        5000, koru_test::AfterAnswer::Close);
     sysdlg::runTechInfoP8080Dialog(empty.get(), QString());
     ASSERT_TRUE(*reached);
     EXPECT_EQ(texts, (QStringList{"0", "0", "", "off"}));
@@ -482,15 +499,17 @@ TEST_F(SysDlgTech, RackSettingsWriteTheLimitOnlyWhenChanged)
             writable(sys.get(), "ACDCIlim", unsigned(c.stored));
         int opened = -2;
         QStringList labels;
-        auto reached = whenModal([&](QDialog *d) {
-            labels = {labelText(d, "ql_LowFreq"), labelText(d, "ql_HiFreq"), labelText(d, "ql_RecPeriod"),
-                      labelText(d, "ql_RstPeriod"), d->windowTitle()};
-            auto *cb = d->findChild<QComboBox *>(QStringLiteral("cb_48VIl"));
-            opened = cb->currentIndex();
-            for (int i : c.choices)
-                cb->setCurrentIndex(i);
-            QTest::mouseClick(d->findChild<QPushButton *>(QStringLiteral("okButton")), Qt::LeftButton);
-        });
+        auto reached = koru_test::answerNextModal<QDialog>(
+            [&](QDialog *d) {
+                labels = {labelText(d, "ql_LowFreq"), labelText(d, "ql_HiFreq"), labelText(d, "ql_RecPeriod"),
+                          labelText(d, "ql_RstPeriod"), d->windowTitle()};
+                auto *cb = d->findChild<QComboBox *>(QStringLiteral("cb_48VIl"));
+                opened = cb->currentIndex();
+                for (int i : c.choices)
+                    cb->setCurrentIndex(i);
+                QTest::mouseClick(d->findChild<QPushButton *>(QStringLiteral("okButton")), Qt::LeftButton);
+            },
+            5000, koru_test::AfterAnswer::Close);
         const int result = sysdlg::runSysInfoP8080Dialog(sys.get(), QString());
         ASSERT_TRUE(*reached) << c.what;
         EXPECT_EQ(result, int(QDialog::Accepted)) << c.what;
@@ -518,23 +537,28 @@ TEST_F(SysDlgTech, OpeningAndClosingRepeatedlyWithLiveValues)
     });
     live.start(1);
     for (int i = 0; i < 5; ++i) {
-        whenModal([](QDialog *d) {
-            QTest::qWait(10);
-            d->close();
-        });
+        koru_test::answerNextModal<QDialog>(
+            [](QDialog *d) {
+                QTest::qWait(10);
+                d->close();
+            },
+            5000, koru_test::AfterAnswer::Close);
         info.open(sys.get(), 2, QString());
-        whenModal([](QDialog *d) {
-            QTest::qWait(10);
-            d->close();
-        });
+        koru_test::answerNextModal<QDialog>(
+            [](QDialog *d) {
+                QTest::qWait(10);
+                d->close();
+            },
+            5000, koru_test::AfterAnswer::Close);
         tech.open(sys.get(), QString());
-        whenModal([](QDialog *) { QTest::qWait(5); });
+        koru_test::answerNextModal<QDialog>([](QDialog *) { QTest::qWait(5); }, 5000,
+                                            koru_test::AfterAnswer::Close);
         sysdlg::runSessionDialog(sys.get());
-        whenModal([](QDialog *) {});
+        koru_test::answerNextModal<QDialog>([](QDialog *) {}, 5000, koru_test::AfterAnswer::Close);
         sysdlg::runCrateMapDialog(sys.get(), QString());
-        whenModal([](QDialog *) {});
+        koru_test::answerNextModal<QDialog>([](QDialog *) {}, 5000, koru_test::AfterAnswer::Close);
         sysdlg::runTechInfoP8080Dialog(sys.get(), QString());
-        whenModal([](QDialog *) {});
+        koru_test::answerNextModal<QDialog>([](QDialog *) {}, 5000, koru_test::AfterAnswer::Close);
         sysdlg::runSysInfoP8080Dialog(sys.get(), QString());
         EXPECT_EQ(info.dialog(), nullptr);
         EXPECT_EQ(tech.dialog(), nullptr);

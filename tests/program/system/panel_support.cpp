@@ -62,67 +62,6 @@ PanelHost::~PanelHost()
     delete iface;
 }
 
-ModalAnswerer::ModalAnswerer(int bound) : boundMs(bound)
-{
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
-    timer.start();
-}
-
-ModalAnswerer::~ModalAnswerer()
-{
-    timer.stop();
-}
-
-void ModalAnswerer::then(Handler handler)
-{
-    handlers.push_back(std::move(handler));
-}
-
-void ModalAnswerer::thenButton(QMessageBox::StandardButton button)
-{
-    then([button](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        if (box && box->button(button))
-            box->button(button)->click();
-        else if (auto *dialog = qobject_cast<QDialog *>(w))
-            dialog->reject();
-    });
-}
-
-void ModalAnswerer::poll()
-{
-    QWidget *w = QApplication::activeModalWidget();
-    if (!w || w == last.data()) {
-        if (!handlers.empty() && (elapsedMs += 10) > boundMs) {
-            timedOutFlag = true;
-            handlers.clear();
-        }
-        return;
-    }
-    last = w;
-    elapsedMs = 0;
-    SeenModal s;
-    s.title = w->windowTitle();
-    s.className = QString::fromLatin1(w->metaObject()->className());
-    if (auto *box = qobject_cast<QMessageBox *>(w)) {
-        s.text = box->text();
-        s.informative = box->informativeText();
-    }
-    seenModals.push_back(s);
-    if (handlers.empty()) {
-        // Not expected: closed at once, and visible in seen().
-        if (auto *dialog = qobject_cast<QDialog *>(w))
-            dialog->reject();
-        else
-            w->close();
-        return;
-    }
-    Handler h = std::move(handlers.front());
-    handlers.pop_front();
-    h(w);
-}
-
 bool hasSelectedLook(const QWidget *w)
 {
     return w->styleSheet().contains(QLatin1String("#7fec2f"));

@@ -1,20 +1,15 @@
 // Helpers of the panel tests: a system tree read through the wrapper in
 // use (fake or real), a panel built the way the system controller builds
-// it, and an answerer for modal boxes and dialogs.
+// it, and the answerer of modal boxes and dialogs they share.
 #pragma once
 
 #include "QSystemInformations.h"
 
-#include <QMessageBox>
-#include <QPointer>
 #include <QString>
-#include <QTimer>
 
-#include <deque>
-#include <functional>
 #include <memory>
 
-#include "wait_progress.h"
+#include "modal_answer.h"
 
 class KORUHVNode;
 class QSystemInterface;
@@ -35,40 +30,10 @@ struct PanelHost {
     QSystemInformations *panel = nullptr;
 };
 
-// What a handled modal widget showed.
-struct SeenModal {
-    QString title;
-    QString text;
-    QString informative;
-    QString className;
-};
-
-// Answers modal widgets in the order they appear: each handler gets the
-// next new active modal widget. A modal widget that finds no handler is
-// rejected at once (and listed in seen()), so nothing hangs; a handler that
-// waits longer than the bound is dropped and timedOut() turns true.
-class ModalAnswerer {
-public:
-    using Handler = std::function<void(QWidget *)>;
-    explicit ModalAnswerer(int boundMs = koru_test::kHangGuardMs);
-    ~ModalAnswerer();
-    void then(Handler handler);
-    // A message box answered with that button.
-    void thenButton(QMessageBox::StandardButton button);
-    bool timedOut() const { return timedOutFlag; }
-    int pending() const { return int(handlers.size()); }
-    const std::vector<SeenModal> &seen() const { return seenModals; }
-
-private:
-    void poll();
-    std::deque<Handler> handlers;
-    std::vector<SeenModal> seenModals;
-    QPointer<QWidget> last;
-    QTimer timer;
-    int elapsedMs = 0;
-    int boundMs;
-    bool timedOutFlag = false;
-};
+// Modal boxes and dialogs: koru_test::ModalAnswerer (modal_answer.h), whose
+// default answer rejects a widget no queued handler waits for.
+using koru_test::ModalAnswerer;
+using koru_test::SeenModal;
 
 // Looks.
 bool hasSelectedLook(const QWidget *w);

@@ -1,21 +1,15 @@
-/* Helpers of the system-dialog tests: hand-made system trees and a bounded
- * driver for modal dialogs. */
+/* Helpers of the system-dialog tests: hand-made system trees and the texts
+ * and lamps of a dialog. The dialogs are driven with
+ * koru_test::answerNextModal (modal_answer.h). */
 #ifndef SYSDIALOG_SUPPORT_H
 #define SYSDIALOG_SUPPORT_H
 
 #include "KORUHVNode.h"
 #include "KORUHVNodeValue.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDateTime>
-#include <QDialog>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QPointer>
-#include <QTimer>
 
-#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -53,34 +47,6 @@ inline KORUHVNode *param(KORUHVNode *owner, const QString &name)
         if (p->getNodeName() == name)
             return p;
     return nullptr;
-}
-
-/* Runs `inside` on the next modal dialog once it is shown, then closes it
- * (unless `inside` did). Gives up after timeoutMs. Returns a flag that tells
- * whether the dialog was reached. */
-inline std::shared_ptr<bool> whenModal(std::function<void(QDialog *)> inside, int timeoutMs = 5000)
-{
-    auto reached = std::make_shared<bool>(false);
-    auto *timer = new QTimer();
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, inside, reached, clock, timeoutMs]() {
-        auto *dlg = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dlg && clock->elapsed() < timeoutMs)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (!dlg)
-            return;
-        *reached = true;
-        QPointer<QDialog> guard(dlg);
-        inside(dlg);
-        if (guard && guard->isVisible())
-            guard->close();
-    });
-    timer->start();
-    return reached;
 }
 
 inline QString labelText(QWidget *w, const char *name)
