@@ -304,22 +304,16 @@ int CrateSim::Impl::datagramLink(const std::string &peer, uint16_t p)
 
 void CrateSim::Impl::eventLoop()
 {
-    auto nextTick = Clock::now() + opt.tickPeriod;
-    auto lastTick = Clock::now();
+    simserver::RampClock ramp(opt.tickPeriod);
     std::unique_lock lk(m);
     while (!stopping) {
-        cv.wait_until(lk, std::min(nextTick, Clock::now() + milliseconds(250)),
-                      [&] { return stopping.load() || wake; });
+        cv.wait_until(lk, ramp.wakeBy(), [&] { return stopping.load() || wake; });
         if (stopping)
             break;
         wake = false;
+        if (const std::optional<double> seconds = ramp.take(); seconds && opt.ramp)
+            rampStep(*seconds);
         auto now = Clock::now();
-        if (now >= nextTick) {
-            if (opt.ramp)
-                rampStep(std::chrono::duration<double>(now - lastTick).count());
-            lastTick = now;
-            nextTick = now + opt.tickPeriod;
-        }
         // Drop links whose session ended.
         for (auto &l : links)
             if (l.dead && l.fd >= 0) {

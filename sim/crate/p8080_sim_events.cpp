@@ -77,22 +77,16 @@ P8080Sim::Impl::Out P8080Sim::Impl::makeOut(int fd, const std::vector<P8080Event
 
 void P8080Sim::Impl::eventLoop()
 {
-    auto nextTick = Clock::now() + opt.tickPeriod;
-    auto lastTick = Clock::now();
+    simserver::RampClock ramp(opt.tickPeriod);
     std::unique_lock lk(m);
     while (!stopping) {
-        cv.wait_until(lk, std::min(nextTick, Clock::now() + milliseconds(250)),
-                      [&] { return stopping.load() || wake; });
+        cv.wait_until(lk, ramp.wakeBy(), [&] { return stopping.load() || wake; });
         if (stopping)
             break;
         wake = false;
+        if (const std::optional<double> seconds = ramp.take(); seconds && opt.ramp)
+            rampStep(*seconds);
         auto now = Clock::now();
-        if (now >= nextTick) {
-            if (opt.ramp)
-                rampStep(std::chrono::duration<double>(now - lastTick).count());
-            lastTick = now;
-            nextTick = now + opt.tickPeriod;
-        }
         for (auto &e : evconns)
             if (e.dead && e.fd >= 0) {
                 ::close(e.fd);

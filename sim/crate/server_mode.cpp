@@ -1,30 +1,15 @@
 #include "crate/server_mode.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <pthread.h>
 
 namespace korusim {
 
 namespace {
 
-bool number(const char *text, long lo, long hi, long &out)
+int bad(const ServerMode &mode, const std::string &what)
 {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno || !end || *end || end == text || v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
-
-int bad(const ServerMode &mode, const char *what, const std::string &arg)
-{
-    std::fprintf(stderr, "koru-sim %s: %s%s%s\n", mode.name, what, arg.empty() ? "" : " '",
-                 arg.empty() ? "" : (arg + "'").c_str());
+    std::fprintf(stderr, "koru-sim %s: %s\n", mode.name, what.c_str());
     mode.usage();
     return 2;
 }
@@ -46,7 +31,7 @@ int parseServerMode(const ServerMode &mode, int argc, char **argv, ServerModeArg
         }
         if (a == "--address" && hasValue) {
             out.address = value;
-        } else if (a == "--port" && hasValue && number(value, 0, 65535, v)) {
+        } else if (a == "--port" && hasValue && parseNumber(value, 0, 65535, v)) {
             out.port = v;
         } else if (a == "--user" && hasValue) {
             out.user = value;
@@ -57,9 +42,9 @@ int parseServerMode(const ServerMode &mode, int argc, char **argv, ServerModeArg
         } else if (a == "--preset" && hasValue &&
                    std::find(mode.presets.begin(), mode.presets.end(), value) != mode.presets.end()) {
             out.preset = value;
-        } else if (a == "--tick" && hasValue && number(value, 10, 60000, v)) {
+        } else if (a == "--tick" && hasValue && parseNumber(value, 10, 60000, v)) {
             out.tick = std::chrono::milliseconds(v);
-        } else if (a == "--keepalive" && hasValue && number(value, 0, 600000, v)) {
+        } else if (a == "--keepalive" && hasValue && parseNumber(value, 0, 600000, v)) {
             out.keepAlive = std::chrono::milliseconds(v);
         } else if (a == "--no-ramp") {
             out.ramp = false;
@@ -69,8 +54,8 @@ int parseServerMode(const ServerMode &mode, int argc, char **argv, ServerModeArg
             for (const ModeOption &o : mode.extra)
                 if (a == o.name)
                     own = &o;
-            if (!own || (own->hasValue && !(hasValue && number(value, own->lo, own->hi, v))))
-                return bad(mode, "bad argument", a);
+            if (!own || (own->hasValue && !(hasValue && parseNumber(value, own->lo, own->hi, v))))
+                return bad(mode, "bad argument '" + a + "'");
             const int code = own->take(own->hasValue ? v : 0);
             if (code >= 0)
                 return code;
@@ -80,18 +65,8 @@ int parseServerMode(const ServerMode &mode, int argc, char **argv, ServerModeArg
         ++i; // the value
     }
     if (out.address.empty())
-        return bad(mode, "--address is required", std::string());
+        return bad(mode, "--address is required");
     return -1;
-}
-
-sigset_t blockStopSignals()
-{
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    return stopSignals;
 }
 
 void reportStartFailure(const ServerMode &mode, const std::string &error)
@@ -103,12 +78,6 @@ void printReadyLine(const std::string &line)
 {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
-}
-
-void waitForStopSignal(const sigset_t &stopSignals)
-{
-    int sig = 0;
-    sigwait(&stopSignals, &sig);
 }
 
 } // namespace korusim

@@ -4,8 +4,9 @@
 #ifndef KORUSIM_SERVER_MODE_H
 #define KORUSIM_SERVER_MODE_H
 
+#include "common/sim_process.h"
+
 #include <chrono>
-#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,14 +60,8 @@ template <typename Options> void applyServerMode(const ServerModeArgs &args, Opt
         opt.ramp = false;
 }
 
-// Blocks SIGINT and SIGTERM in this thread (and so in every thread started
-// after), so that only the wait below sees them. Call before a simulator
-// starts its threads.
-sigset_t blockStopSignals();
-
 void reportStartFailure(const ServerMode &mode, const std::string &error);
 void printReadyLine(const std::string &line);
-void waitForStopSignal(const sigset_t &stopSignals);
 
 // Starts the simulator, prints the ready line, serves until a stop signal
 // and stops it. Returns the program's exit code.

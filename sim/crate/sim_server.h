@@ -4,7 +4,9 @@
 // request may end; everything else here is the same for both.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -18,6 +20,34 @@
 #include "crate/crate_sim.h"
 
 namespace korusim::simserver {
+
+// The ramp clock of an event loop: wakes the loop at the next tick (or a
+// quarter second on, for its other work) and tells how long the last tick
+// is ago once the next one is due.
+class RampClock {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit RampClock(std::chrono::milliseconds period)
+        : period(period), last(Clock::now()), next(last + period)
+    {
+    }
+    Clock::time_point wakeBy() const { return std::min(next, Clock::now() + std::chrono::milliseconds(250)); }
+    // Seconds since the previous tick when a tick is due (and taken), else nothing.
+    std::optional<double> take()
+    {
+        const Clock::time_point now = Clock::now();
+        if (now < next)
+            return std::nullopt;
+        const double seconds = std::chrono::duration<double>(now - last).count();
+        last = now;
+        next = now + period;
+        return seconds;
+    }
+
+private:
+    std::chrono::milliseconds period;
+    Clock::time_point last, next;
+};
 
 void putBe16(std::string &s, uint16_t v);
 void putBe32(std::string &s, uint32_t v);

@@ -1,25 +1,10 @@
 #include "modules/text_sim_program.h"
 
-#include <csignal>
+#include "common/sim_process.h"
+
 #include <cstdio>
-#include <cstdlib>
-#include <pthread.h>
 
 namespace korusim {
-
-namespace {
-
-bool number(const char *s, long lo, long hi, long &out)
-{
-    char *end = nullptr;
-    long v = std::strtol(s, &end, 10);
-    if (!*s || *end || v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
-
-} // namespace
 
 int runTextSimProgram(const TextSimProgram &p, int argc, char **argv)
 {
@@ -46,11 +31,11 @@ int runTextSimProgram(const TextSimProgram &p, int argc, char **argv)
             pty = true;
         } else if (a == "--address" && more) {
             address = argv[++i];
-        } else if (a == "--port" && more && number(argv[i + 1], 0, 65535, port)) {
+        } else if (a == "--port" && more && parseNumber(argv[i + 1], 0, 65535, port)) {
             ++i;
-        } else if (a == "--modules" && more && number(argv[i + 1], 1, p.maxModules, modules)) {
+        } else if (a == "--modules" && more && parseNumber(argv[i + 1], 1, p.maxModules, modules)) {
             ++i;
-        } else if (a == "--channels" && more && number(argv[i + 1], 1, p.maxChannels, channels)) {
+        } else if (a == "--channels" && more && parseNumber(argv[i + 1], 1, p.maxChannels, channels)) {
             ++i;
         } else {
             std::fprintf(stderr, "koru-sim %s: bad argument %s\n", mode, a.c_str());
@@ -60,11 +45,7 @@ int runTextSimProgram(const TextSimProgram &p, int argc, char **argv)
     }
 
     // Block the stop signals before any thread starts, then wait for them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = blockStopSignals();
 
     std::unique_ptr<TextLinkSim> sim = p.make(int(modules), int(channels));
     sim->setLogLimit(1000);
@@ -79,8 +60,7 @@ int runTextSimProgram(const TextSimProgram &p, int argc, char **argv)
         std::printf("READY port=%u address=%s\n", unsigned(sim->port()), sim->address().c_str());
     std::fflush(stdout);
 
-    int sig = 0;
-    sigwait(&stopSignals, &sig);
+    const int sig = waitForStopSignal(stopSignals);
     sim->stop();
     std::fprintf(stderr, "koru-sim %s: stopped by signal %d\n", mode, sig);
     return 0;

@@ -1,10 +1,8 @@
 // koru-sim vme: serves one simulated network VME bridge until SIGINT or SIGTERM.
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <pthread.h>
 #include <string>
 
+#include "common/sim_process.h"
 #include "sim_modes.h"
 #include "vme/vme_sim.h"
 
@@ -18,9 +16,7 @@ int runVmeSim(int argc, char **argv)
         if (a == "--address" && i + 1 < argc) {
             address = argv[++i];
         } else if (a == "--port" && i + 1 < argc) {
-            char *end = nullptr;
-            port = std::strtol(argv[++i], &end, 10);
-            if (!end || *end || port < 0 || port > 65535) {
+            if (!korusim::parseNumber(argv[++i], 0, 65535, port)) {
                 std::fprintf(stderr, "koru-sim vme: bad port\n");
                 return 2;
             }
@@ -32,11 +28,7 @@ int runVmeSim(int argc, char **argv)
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    const sigset_t stop = korusim::blockStopSignals();
     korusim::VmeBridgeSim sim;
     sim.model().setNewerMap(newer);
     if (!sim.start(address, static_cast<uint16_t>(port))) {
@@ -45,8 +37,7 @@ int runVmeSim(int argc, char **argv)
     }
     std::printf("koru-sim vme: listening on %s:%u\n", address.c_str(), sim.port());
     std::fflush(stdout);
-    int sig = 0;
-    sigwait(&stop, &sig);
+    korusim::waitForStopSignal(stop);
     sim.stop();
     return 0;
 }
