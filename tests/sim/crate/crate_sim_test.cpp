@@ -13,91 +13,20 @@
 
 #include <gtest/gtest.h>
 
-#include "wait_progress.h"
-
 #include "crate/crate_sim.h"
+#include "sim_wire.h"
 
 using namespace korusim;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::string be16(uint16_t v)
-{
-    return std::string{char(v >> 8), char(v & 0xFF)};
-}
-std::string be32(uint32_t v)
-{
-    return std::string{char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
-}
-uint16_t rd16(const std::string &s, size_t p)
-{
-    return uint16_t((uint8_t(s.at(p)) << 8) | uint8_t(s.at(p + 1)));
-}
-uint32_t rd32(const std::string &s, size_t p)
-{
-    return (uint32_t(rd16(s, p)) << 16) | rd16(s, p + 2);
-}
-
-bool readAll(int fd, std::string &out, size_t n, int ms)
-{
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    out.clear();
-    while (out.size() < n) {
-        int left = int(
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
-                .count());
-        if (left <= 0)
-            return false;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, left) <= 0)
-            return false;
-        char buf[4096];
-        ssize_t got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
-        if (got <= 0)
-            return false;
-        out.append(buf, size_t(got));
-    }
-    return true;
-}
-
-struct Client {
-    int fd = -1;
-    ~Client()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    bool open(const std::string &ip, uint16_t port)
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-        return ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    }
-    void send(const std::string &body)
-    {
-        std::string f = be32(uint32_t(body.size())) + body;
-        ASSERT_EQ(::send(fd, f.data(), f.size(), MSG_NOSIGNAL), ssize_t(f.size()));
-    }
-    std::optional<std::string> reply(int ms = koru_test::kHangGuardMs)
-    {
-        std::string len, body;
-        if (!readAll(fd, len, 4, ms))
-            return std::nullopt;
-        if (!readAll(fd, body, rd32(len, 0), ms))
-            return std::nullopt;
-        return body;
-    }
-    std::string ask(const std::string &body)
-    {
-        send(body);
-        auto r = reply();
-        return r ? *r : std::string("<no reply>");
-    }
-};
+using simwire::be16;
+using simwire::be32;
+using simwire::Client;
+using simwire::readAll;
+const auto rd16 = simwire::rdBe16;
+const auto rd32 = simwire::rdBe32;
 
 // Status of a reply to a request with a session id: keyword ':' sid(4) ':' status.
 int16_t status(const std::string &reply, const std::string &kw)
@@ -353,7 +282,7 @@ TEST(CrateSim, FaultKnobsShapeTheReply)
     CrateFault close;
     close.action = CrateFault::Close;
     sim.addFault(close);
-    s.c.send("GETSWREL:" + s.sid);
+    ASSERT_TRUE(s.c.send("GETSWREL:" + s.sid));
     EXPECT_FALSE(s.c.reply(2000).has_value());
     EXPECT_EQ(sim.activeSessions(), 0);
 }

@@ -30,18 +30,18 @@ TEST(AmpSimTcp, IdentifiesSetsAndListsAllChannelsByteExact)
 {
     AmpSim sim({AmpModule::make(AmpFamily::L5026, 0), AmpModule::make(AmpFamily::L5026, 3, "L5026GE")});
     ASSERT_TRUE(sim.startTcp("127.0.0.2", 0)) << sim.error();
-    int fd = simgrp2::connectTo("127.0.0.2", sim.port());
+    int fd = simclient::connectTo("127.0.0.2", sim.port());
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:00,CMD:MON,PAR:BDNAME"), "#BD:00,CMD:OK,VAL:L5026\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:03,CMD:MON,PAR:BDNAME"), "#BD:03,CMD:OK,VAL:L5026GE\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:00,CMD:MON,PAR:BDFREL"), "#BD:00,CMD:OK,VAL:3.12\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:00,CMD:MON,PAR:SERNUM"), "#BD:00,CMD:OK,VAL:26000\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:00,CMD:MON,PAR:BDNCH"), "#BD:00,CMD:OK,VAL:16\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:00,CMD:SET,CH:3,PAR:FGAIN,VAL:13"), "#BD:00,CMD:OK\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:00,CMD:SET,PAR:BDOFFSET,VAL:7"), "#BD:00,CMD:OK\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:00,CMD:MON,PAR:BDOFFSET"), "#BD:00,CMD:OK,VAL:7\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:00,CMD:MON,PAR:BDNAME"), "#BD:00,CMD:OK,VAL:L5026\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:03,CMD:MON,PAR:BDNAME"), "#BD:03,CMD:OK,VAL:L5026GE\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:00,CMD:MON,PAR:BDFREL"), "#BD:00,CMD:OK,VAL:3.12\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:00,CMD:MON,PAR:SERNUM"), "#BD:00,CMD:OK,VAL:26000\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:00,CMD:MON,PAR:BDNCH"), "#BD:00,CMD:OK,VAL:16\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:00,CMD:SET,CH:3,PAR:FGAIN,VAL:13"), "#BD:00,CMD:OK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:00,CMD:SET,PAR:BDOFFSET,VAL:7"), "#BD:00,CMD:OK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:00,CMD:MON,PAR:BDOFFSET"), "#BD:00,CMD:OK,VAL:7\r\n");
 
-    std::string all = simgrp2::exchange(fd, "$BD:00,CMD:MON,CH:16,PAR:FGAIN");
+    std::string all = simclient::exchange(fd, "$BD:00,CMD:MON,CH:16,PAR:FGAIN");
     ASSERT_EQ(all.compare(0, 18, "#BD:00,CMD:OK,VAL:"), 0) << all;
     std::vector<std::string> values = split(all.substr(18, all.size() - 20), ';');
     ASSERT_EQ(values.size(), 16u);
@@ -53,7 +53,7 @@ TEST(AmpSimTcp, IdentifiesSetsAndListsAllChannelsByteExact)
 
     // Front-panel changes show in the next reading.
     ASSERT_TRUE(sim.setChannelName(0, 15, "DET15"));
-    std::string names = simgrp2::exchange(fd, "$BD:00,CMD:MON,CH:16,PAR:NAME");
+    std::string names = simclient::exchange(fd, "$BD:00,CMD:MON,CH:16,PAR:NAME");
     EXPECT_NE(names.find(";DET15\r\n"), std::string::npos) << names;
     EXPECT_TRUE(sim.violations().empty());
     ::close(fd);
@@ -146,8 +146,8 @@ TEST(AmpSimPty, ServesTheVirtualComPort)
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
     ::cfmakeraw(&t);
     ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:01,CMD:MON,PAR:BDNAME"), "#BD:01,CMD:OK,VAL:L5126\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:01,CMD:SET,CH:15,PAR:OUTSEL,VAL:1"), "#BD:01,CMD:OK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:01,CMD:MON,PAR:BDNAME"), "#BD:01,CMD:OK,VAL:L5126\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:01,CMD:SET,CH:15,PAR:OUTSEL,VAL:1"), "#BD:01,CMD:OK\r\n");
     EXPECT_EQ(sim.value(1, 15, "OUTSEL"), 1);
     ::close(fd);
 }

@@ -10,7 +10,7 @@
 #include "raw_link.h"
 
 using namespace korusim;
-using namespace simgrp1;
+using namespace rawlink;
 using namespace std::chrono_literals;
 
 namespace {

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "raw_link.h"
 #include "wait_progress.h"
 
 #include "modules/l2290_sim.h"
@@ -434,46 +435,13 @@ TEST(L2290SimPty, ReportsTheLineSettingsTheClientLeft)
     EXPECT_FALSE(none.ptySettings(ls));
 }
 
-// Runs the program with arguments, returns its pid and the read end of stdout.
-pid_t spawn(std::vector<std::string> args, int &out)
-{
-    int p[2];
-    if (::pipe(p) != 0)
-        return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(p[1], 1);
-        ::close(p[0]);
-        ::close(p[1]);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(KORU_SIM_PROGRAM));
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(KORU_SIM_PROGRAM, argv.data());
-        ::_exit(127);
-    }
-    ::close(p[1]);
-    out = p[0];
-    return pid;
-}
-
-int waitExit(pid_t pid)
-{
-    // Waits for the exit; only a hang ends the wait early (SIGKILL, -1).
-    int st = 0;
-    if (koru_test::waitFor([&] { return ::waitpid(pid, &st, WNOHANG) == pid; }))
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    return -1;
-}
+using rawlink::waitExit;
 
 TEST(L2290SimProgram, ServesTcpAndPtyUntilSigterm)
 {
     {
         int out = -1;
-        pid_t pid = spawn({"l2290", "--port", "0", "--modules", "2", "--channels", "3"}, out);
+        pid_t pid = rawlink::spawnSim({"l2290", "--port", "0", "--modules", "2", "--channels", "3"}, out);
         ASSERT_GT(pid, 0);
         std::string ready = readReply(out, 10000, "\n");
         unsigned port = 0;
@@ -491,7 +459,7 @@ TEST(L2290SimProgram, ServesTcpAndPtyUntilSigterm)
     }
     {
         int out = -1;
-        pid_t pid = spawn({"l2290", "--pty"}, out);
+        pid_t pid = rawlink::spawnSim({"l2290", "--pty"}, out);
         ASSERT_GT(pid, 0);
         std::string ready = readReply(out, 10000, "\n");
         ASSERT_EQ(ready.compare(0, 10, "READY pty="), 0) << ready;
@@ -507,7 +475,7 @@ TEST(L2290SimProgram, ServesTcpAndPtyUntilSigterm)
         ::close(out);
     }
     int out = -1;
-    pid_t pid = spawn({"l2290", "--modules", "zero"}, out);
+    pid_t pid = rawlink::spawnSim({"l2290", "--modules", "zero"}, out);
     EXPECT_EQ(waitExit(pid), 2);
     ::close(out);
 }

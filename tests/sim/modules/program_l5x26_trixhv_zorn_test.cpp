@@ -120,9 +120,9 @@ TEST(SimGrp2Program, EveryModeServesTcpUntilSigterm)
         char addr[64] = {0};
         ASSERT_EQ(std::sscanf(ready.c_str(), "READY port=%u address=%63s", &port, addr), 2) << ready;
         EXPECT_STREQ(addr, "127.0.0.4");
-        int fd = simgrp2::connectTo("127.0.0.4", uint16_t(port));
+        int fd = simclient::connectTo("127.0.0.4", uint16_t(port));
         ASSERT_GE(fd, 0);
-        EXPECT_EQ(simgrp2::exchange(fd, c.request), c.reply);
+        EXPECT_EQ(simclient::exchange(fd, c.request), c.reply);
         ::close(fd);
         EXPECT_EQ(p.stop(), 0);
     }
@@ -139,7 +139,7 @@ TEST(SimGrp2Program, SerialFamiliesServeAPtyAndZornRefusesOne)
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
     ::cfmakeraw(&t);
     ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:1,CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4001\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:1,CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4001\r\n");
     ::close(fd);
     EXPECT_EQ(p.stop(), 0);
 

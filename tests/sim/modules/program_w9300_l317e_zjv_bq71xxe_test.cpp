@@ -8,7 +8,7 @@
 
 #include "raw_link.h"
 
-using namespace simgrp1;
+using namespace rawlink;
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace simgrp1 {
+namespace rawlink {
 
 int connectTo(const std::string &address, uint16_t port)
 {
@@ -130,4 +130,4 @@ void expectExchanges(korusim::TextLinkSim &sim, int fd, const std::vector<Exchan
     }
 }
 
-} // namespace simgrp1
+} // namespace rawlink

@@ -11,7 +11,7 @@
 
 #include "wait_progress.h"
 
-namespace simgrp1 {
+namespace rawlink {
 
 int connectTo(const std::string &address, uint16_t port);
 int openPtySlave(const std::string &name); // "pts/N", raw line
@@ -23,16 +23,16 @@ std::string ask(int fd, const std::string &request, int timeoutMs = koru_test::k
 
 // Runs the simulator program with `args`; its stdout is readable on `out`.
 pid_t spawnSim(const std::vector<std::string> &args, int &out);
-// Exit code (128 + signal when killed); kills it after 5 s.
+// Exit code (128 + signal when killed); -1 after a hang (killed then).
 int waitExit(pid_t pid);
 
-} // namespace simgrp1
+} // namespace rawlink
 
 namespace korusim {
 class TextLinkSim;
 }
 
-namespace simgrp1 {
+namespace rawlink {
 
 // One request and the exact reply line it must get ("" = no reply at all),
 // and whether the simulator must log it as a protocol violation.
@@ -46,4 +46,4 @@ struct Exchange {
 // (gtest expectations, the failing request named).
 void expectExchanges(korusim::TextLinkSim &sim, int fd, const std::vector<Exchange> &cases);
 
-} // namespace simgrp1
+} // namespace rawlink

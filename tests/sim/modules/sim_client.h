@@ -13,7 +13,7 @@
 
 #include "wait_progress.h"
 
-namespace simgrp2 {
+namespace simclient {
 
 inline int connectTo(const std::string &address, uint16_t port)
 {
@@ -62,4 +62,4 @@ inline std::string exchange(int fd, const std::string &line, int timeoutMs = kor
     return readReply(fd, timeoutMs);
 }
 
-} // namespace simgrp2
+} // namespace simclient

@@ -162,10 +162,10 @@ TEST(TrixhvSimPty, RoutesBusAddressesOnOneSerialLine)
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
     ::cfmakeraw(&t);
     ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:5,CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4005\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "$CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4000\r\n"); // the first unit
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:7,CMD:MON,PAR:BDSNUM", 300), "");           // nobody at 7
-    EXPECT_EQ(simgrp2::exchange(fd, "$BD:05,CMD:SET,CH:1,PAR:VSET,VAL:012.5"), "#CMD:OK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$BD:5,CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4005\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "$CMD:MON,PAR:BDSNUM"), "#CMD:OK,VAL:4000\r\n"); // the first unit
+    EXPECT_EQ(simclient::exchange(fd, "$BD:7,CMD:MON,PAR:BDSNUM", 300), "");           // nobody at 7
+    EXPECT_EQ(simclient::exchange(fd, "$BD:05,CMD:SET,CH:1,PAR:VSET,VAL:012.5"), "#CMD:OK\r\n");
     EXPECT_DOUBLE_EQ(sim.value(5, 1, "VSET"), 12.5);
     EXPECT_DOUBLE_EQ(sim.value(0, 1, "VSET"), 0.0);
     ASSERT_EQ(sim.violations().size(), 1u); // the leading zero

@@ -20,27 +20,27 @@ TEST(ZornSimTcp, AnswersQueriesWithTheEchoedMnemonic)
 {
     ZornSim sim;
     ASSERT_TRUE(sim.startTcp("127.0.0.3", 0)) << sim.error();
-    int fd = simgrp2::connectTo("127.0.0.3", sim.port());
+    int fd = simclient::connectTo("127.0.0.3", sim.port());
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(simgrp2::exchange(fd, "MRID:?"), "#MRID:ZORN-300-30\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "VER:?"), "#VER:ZR:2.10.5\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "MRT:1:?"), "#MRT:40.25\r\n"); // the index is not echoed
-    EXPECT_EQ(simgrp2::exchange(fd, "MRT:2:?"), "#MRT:38.00\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "MGC:?"), "#MGC:0.000012\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "MST:?"), "#MST:00000000\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "UPMODE:?"), "#UPMODE:NORMAL\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "MWVR:150.000000"), "#AK\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "MWVR:?"), "#MWVR:150.000\r\n");
-    EXPECT_EQ(simgrp2::exchange(fd, "Pw:?"), "#NAK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MRID:?"), "#MRID:ZORN-300-30\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "VER:?"), "#VER:ZR:2.10.5\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MRT:1:?"), "#MRT:40.25\r\n"); // the index is not echoed
+    EXPECT_EQ(simclient::exchange(fd, "MRT:2:?"), "#MRT:38.00\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MGC:?"), "#MGC:0.000012\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MST:?"), "#MST:00000000\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "UPMODE:?"), "#UPMODE:NORMAL\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MWVR:150.000000"), "#AK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MWVR:?"), "#MWVR:150.000\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "Pw:?"), "#NAK\r\n");
     EXPECT_DOUBLE_EQ(sim.unit().vset, 150.0);
     ASSERT_EQ(sim.violations().size(), 1u); // Pw is no mnemonic of the unit
 
     // The link's error fault answers in the unit's own words and the unit
     // never sees the setting.
     sim.addFault(Fault::errorReply("^MWVR:1", DeviceError::Val));
-    EXPECT_EQ(simgrp2::exchange(fd, "MWVR:10.000000"), "#NAK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MWVR:10.000000"), "#NAK\r\n");
     EXPECT_DOUBLE_EQ(sim.unit().vset, 150.0);
-    EXPECT_EQ(simgrp2::exchange(fd, "MWVR:10.000000"), "#AK\r\n");
+    EXPECT_EQ(simclient::exchange(fd, "MWVR:10.000000"), "#AK\r\n");
     EXPECT_DOUBLE_EQ(sim.unit().vset, 10.0);
     ::close(fd);
 }
