@@ -79,8 +79,9 @@ public:
     void setHeadersVisibleCallback(int index);
     void customViewDialogCallback();
     void customViewCreationDialogCallback();
-    /* Rebuilds and re-applies the custom view's table after member boards
-     * left a system that stays (nothing without a custom view). */
+    /* Rebuilds and re-applies the custom view's table, and rebuilds its
+     * BOARDS page, after member boards left a system that stays (nothing
+     * without a custom view). */
     void refreshCustomViewTable();
 
     /* KORUHVCustomizationHost: the systems as the controller sees them. */

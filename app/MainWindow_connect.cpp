@@ -58,6 +58,38 @@ bool sameBridge(const QString &a, const QString &b)
     return pa.size() == 3 && pb.size() == 3 && pa[0] == pb[0] && pa[1] == pb[1];
 }
 
+/* A W38XX interface behind the bridge of that address and link. */
+bool onBridgeOf(const QSystemInterface *s, const QString &initParam, int linkType)
+{
+    return s->getSysType() == KORUHV_SYSTYPE_W38XX && s->getSysConnType() == linkType &&
+           sameBridge(s->getSysInitParam(), initParam);
+}
+
+/* Board indexes of a W38XX group after a board left: an interface's index is
+ * the position of its board under the group's node, the number its board
+ * name carries (Board00: the main interface). So they stay distinct within
+ * the group, and a board that joins later (at the end) takes the next one. */
+void numberGroupBoards(const QVector<QSystemInterface *> &systems, QSystemInterface *mainIf)
+{
+    KORUHVNode *group = mainIf->getSystemNode();
+    if (!group)
+        return;
+    const QVector<KORUHVNode *> boards = group->getChildren();
+    for (QSystemInterface *s : systems) {
+        if (!onBridgeOf(s, mainIf->getSysInitParam(), mainIf->getSysConnType()) || !s->getSystemNode())
+            continue;
+        if (s == mainIf) {
+            s->setW38xxBoardIndex(0);
+            continue;
+        }
+        /* A board that is leaving is no longer under the group: it keeps its index. */
+        const QVector<KORUHVNode *> own = s->getSystemNode()->getChildren();
+        const int at = own.isEmpty() ? -1 : int(boards.indexOf(own.first()));
+        if (at > 0)
+            s->setW38xxBoardIndex(at);
+    }
+}
+
 } // namespace
 
 void MainWindow::appendInterface(QSystemInterface *sysIf)
@@ -465,9 +497,12 @@ void MainWindow::disconnectFromSystem(int sysIndex)
     const QString initParam = sysIf->getSysInitParam();
     const int linkType = sysIf->getSysConnType();
     const int sysType = sysIf->getSysType();
+    /* The group's node lists the other boards of its bridge, which go with
+     * their own interfaces below; the groups of other bridges stay whole. */
     if (sysType == KORUHV_SYSTYPE_W38XX)
         for (QSystemInterface *s : sysInterfaces)
-            s->detachForeignBoards();
+            if (onBridgeOf(s, initParam, linkType))
+                s->detachForeignBoards();
     if (at >= 0)
         deleteSystemInterfaceWidget(at);
     if (sysType == KORUHV_SYSTYPE_W38XX) {
@@ -546,11 +581,7 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
                     group->removeChildNode(c);
         for (int i = 0; i < group->getChildren().size(); ++i)
             updateBoardName(group->getChildren()[i], i);
-        int idx = 0;
-        for (QSystemInterface *s : sysInterfaces)
-            if (s->getSysType() == KORUHV_SYSTYPE_W38XX &&
-                sameBridge(s->getSysInitParam(), mainIf->getSysInitParam()))
-                s->setW38xxBoardIndex(s == mainIf ? 0 : idx), ++idx;
+        numberGroupBoards(sysInterfaces, mainIf);
         mainIf->updateBoardInformations(ui->stackedWidgetRight);
         mainIf->updateSubWindowLive();
         refreshCustomViewTable();
@@ -593,9 +624,8 @@ void MainWindow::disconnectDialogCallback(int sysIndex)
                     if (s != next)
                         next->getSystemNode()->addChildNode(b);
                 }
-                s->setW38xxBoardIndex(s == next ? 0 : k - 1);
             }
-            next->setW38xxBoardIndex(0);
+            numberGroupBoards(sysInterfaces, next);
             next->setWidgetIndex(sysIf->getWidgetIndex());
             next->updateBoardInformations(ui->stackedWidgetRight);
             next->updateSubWindowLive();

@@ -11,6 +11,17 @@
 #include <QMdiArea>
 #include <QStackedWidget>
 
+namespace {
+/* The custom view's BOARDS page holds editors of its members' boards: it is
+ * built again whenever a member or a member's board goes, before the nodes
+ * are freed. */
+void rebuildCustomViewBoards(QSystemInterface *customView, QWidget *stack)
+{
+    if (customView && customView->getBoardInfoWidget())
+        customView->updateBoardInformations(stack);
+}
+} // namespace
+
 /* ---------------------------------------------------------- delegations */
 
 void MainWindow::createDialogForGroupSettings()
@@ -51,6 +62,9 @@ void MainWindow::removeNodesFromGroups(int sysHandle)
 void MainWindow::removeSystemFromCustomView(int sysIndex)
 {
     customizations->removeSystemFromCustomView(sysIndex);
+    const int cv = hasCustomView();
+    if (cv >= 0 && cv != sysIndex)
+        rebuildCustomViewBoards(sysInterfaces.value(cv), ui->stackedWidgetRight);
 }
 int MainWindow::hasCustomView()
 {
@@ -182,4 +196,5 @@ void MainWindow::refreshCustomViewTable()
         return;
     rebuildTable(cv);
     reapplyCustomTableMode(cv);
+    rebuildCustomViewBoards(sysInterfaces.value(cv), ui->stackedWidgetRight);
 }

@@ -9,10 +9,12 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QLocale>
+#include <QPointer>
 #include <QThread>
 
 namespace {
-MainWindow *mainWin = nullptr;
+/* Null again once the window is deleted (tests make it more than once). */
+QPointer<MainWindow> mainWin;
 QString fontFamily;
 } // namespace
 
@@ -73,7 +75,9 @@ MainWindow *KORUHVStartProgram()
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + QStringLiteral("/plugins/"));
     MainWindow *w = createMainWindow();
     w->setWindowIcon(QIcon(look.icon));
-    auto *splash = new QCustomSplashScreen(w, QPixmap(look.splash));
+    /* A click during the wait ends the splash, which deletes itself on
+     * closing: only a splash still there is finished. */
+    const QPointer<QCustomSplashScreen> splash = new QCustomSplashScreen(w, QPixmap(look.splash));
     splash->showMessage(QStringLiteral("Please wait..."), Qt::AlignLeft | Qt::AlignBottom, Qt::white);
     splash->show();
     QCoreApplication::processEvents();
@@ -86,7 +90,8 @@ MainWindow *KORUHVStartProgram()
     qApp->setStyleSheet(KORUHVReadStyleSheet(look.styleSheet));
     w->show();
     w->createTcpServer();
-    splash->finish(w);
+    if (splash)
+        splash->finish(w);
     w->createDialogForConnection();
     return w;
 }

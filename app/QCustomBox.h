@@ -19,6 +19,8 @@ public:
     int getWidgetIdx() const { return widgetIdx; }
     void setWidgetIdx(int index) { widgetIdx = index; }
     QWidget *getParentWidget() const { return parentWidget; }
+    /* The interface a W38XX group's box was handed over to. */
+    void setParentWidget(QWidget *parent) { parentWidget = parent; }
     bool getIsSelected() const { return isSelected; }
     bool getIsExpanded() const { return isExpanded; }
     QString getDisconnectButtonText() const;

@@ -79,15 +79,23 @@ void QSystemInterface::setWidgetIndex(int index)
 
 void QSystemInterface::setSystemInfoWidget(QSystemInformations *panel)
 {
-    /* A panel handed over within a W38XX group hears its new interface only. */
-    if (systemPanel && systemPanel != panel)
+    /* A panel handed over within a W38XX group hears, reports to and works
+     * on its new interface only: the old one's tree and interface go. */
+    if (systemPanel && systemPanel != panel) {
         disconnect(this, &QSystemInterface::treeAboutToChange, systemPanel, nullptr);
+        disconnect(systemPanel, nullptr, this, nullptr);
+    }
     systemPanel = panel;
-    if (panel)
-        connect(this, &QSystemInterface::treeAboutToChange, panel, &QSystemInformations::treeAboutToChange,
-                Qt::UniqueConnection);
-    if (panel)
-        connect(panel, &QSystemInformations::clickedWidget, this, &QSystemInterface::clickWidget,
+    if (!panel)
+        return;
+    panel->setSystemTree(systemNode);
+    panel->setParentWidget(this);
+    connect(this, &QSystemInterface::treeAboutToChange, panel, &QSystemInformations::treeAboutToChange,
+            Qt::UniqueConnection);
+    connect(panel, &QSystemInformations::clickedWidget, this, &QSystemInterface::clickWidget,
+            Qt::UniqueConnection);
+    if (!isCustomView)
+        connect(panel, &QSystemInformations::startLog, this, &QSystemInterface::setIsLogStarted,
                 Qt::UniqueConnection);
 }
 
@@ -110,8 +118,12 @@ void QSystemInterface::setSystemSubwinWidget(QSubWindow *w)
 
 void QSystemInterface::setSystemBoxWidget(QCustomBox *box)
 {
+    /* A box handed over within a W38XX group reports to its new interface only. */
+    if (systemBox && systemBox != box)
+        disconnect(systemBox, nullptr, this, nullptr);
     systemBox = box;
     if (box) {
+        box->setParentWidget(this);
         /* Clicks too: a box handed over within a W38XX group keeps bringing
          * its group to the front. */
         connect(box, &QCustomBox::itemClicked, this, &QSystemInterface::clickWidget, Qt::UniqueConnection);

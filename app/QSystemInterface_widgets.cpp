@@ -71,8 +71,6 @@ void QSystemInterface::createSystemInformations(QCollapsibleWidget *parent)
             panel->createSystemParameterWidgets();
         if (kind.buttons)
             panel->createSystemButtonWidgets();
-        if (!isCustomView)
-            connect(panel, &QSystemInformations::startLog, this, &QSystemInterface::setIsLogStarted);
     }
     auto *box = new QCustomBox(systemName, widgetIndex, this, isCustomView, true,
                                isCustomView ? QStringLiteral("Delete") : QStringLiteral("Disconnect"),
@@ -81,6 +79,7 @@ void QSystemInterface::createSystemInformations(QCollapsibleWidget *parent)
         parent->addChildWidget(panel, box);
     if (panel && (systemType == KORUHV_SYSTYPE_HX4400 || systemType == KORUHV_SYSTYPE_HX5500))
         panel->showAdvancedFeatWidget(false);
+    /* These wire the panel's click and log switch and the box's buttons. */
     setSystemInfoWidget(panel);
     setSystemBoxWidget(box);
 }

@@ -56,6 +56,8 @@ public:
     void setIsCustomView(bool custom) { isCustomView = custom; }
     bool getIsSelected() const { return isSelected; }
     QWidget *getParentWidget() const { return parentWidget; }
+    /* The interface a W38XX group's panel was handed over to. */
+    void setParentWidget(QWidget *parent) { parentWidget = parent; }
     int getSystemType() const { return systemType; }
 
     void setSelected(bool selected);
