@@ -288,30 +288,28 @@ inline Findings checkScriptsAndCells(const MainWindow *w)
         if (running == 0 && !m->isEnabled() && m != w->getUi()->menuViewGroups && m != w->getUi()->menuPanels)
             out.push_back({6, "menu \"" + m->title().toStdString() + "\" disabled with no script running"});
     }
-    if (running > 0)
-        return out;
     const NodeSet live = liveNodes(w);
     for (QSystemInterface *s : w->getSysInterfaceVector()) {
         QSubWindow *v = s->getSystemSubwinWidget();
         QTableWidget *table = v ? v->getTableWidget() : nullptr;
         if (!table)
             continue;
-        int locked = 0;
+        int locked = 0, stale = 0;
         for (int r = 0; r < table->rowCount(); ++r)
             for (int c = 0; c < table->columnCount(); ++c) {
                 QTableWidgetItem *cell = table->item(r, c);
                 if (!cell)
                     continue;
-                const void *node = cell;
-                if (!live.count(node)) {
-                    /* A mirror in the custom view: its node must be live. */
-                    auto *mirror = dynamic_cast<KORUHVMirrorNode *>(cell);
-                    if (!mirror || !live.count(mirror->getReferenceNode())) {
-                        out.push_back(
-                            {0, "the table of " + name(s) + " shows a cell of no connected system"});
-                        continue;
-                    }
+                /* A node's own cell, or its mirror in the custom view; other
+                 * cells are plain texts. */
+                const void *node = dynamic_cast<KORUHVNode *>(cell);
+                if (auto *mirror = dynamic_cast<KORUHVMirrorNode *>(cell))
                     node = mirror->getReferenceNode();
+                if (!node)
+                    continue;
+                if (!live.count(node)) {
+                    ++stale;
+                    continue;
                 }
                 const auto *n = static_cast<const KORUHVNode *>(node);
                 const bool writable =
@@ -319,7 +317,10 @@ inline Findings checkScriptsAndCells(const MainWindow *w)
                 if (writable && !(cell->flags() & Qt::ItemIsEditable))
                     ++locked;
             }
-        if (locked > 0)
+        if (stale > 0)
+            out.push_back({0, "the table of " + name(s) + " shows " + std::to_string(stale) +
+                                  " cells of no connected system"});
+        if (locked > 0 && running == 0)
             out.push_back({6, std::to_string(locked) + " writable cells of " + name(s) +
                                   " not editable with no script running"});
     }
