@@ -282,12 +282,15 @@ inline Findings checkScriptsAndCells(const MainWindow *w)
         docks += d->windowTitle() == QLatin1String("Script Execution") ? 1 : 0;
     if (docks > 1)
         out.push_back({6, std::to_string(docks) + " \"Script Execution\" docks"});
-    for (QMenu *m : w->menuBar()->findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (running > 0 && m->isEnabled())
-            out.push_back({6, "menu \"" + m->title().toStdString() + "\" enabled while a script runs"});
-        if (running == 0 && !m->isEnabled() && m != w->getUi()->menuViewGroups && m != w->getUi()->menuPanels)
-            out.push_back({6, "menu \"" + m->title().toStdString() + "\" disabled with no script running"});
-    }
+    QStringList on, off;
+    for (QMenu *m : w->menuBar()->findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly))
+        (m->isEnabled() ? on : off) << QLatin1Char('"') + m->title() + QLatin1Char('"');
+    if (running > 0 && !on.isEmpty())
+        out.push_back(
+            {6, "menus " + on.join(QLatin1Char(' ')).toStdString() + " enabled while a script runs"});
+    if (running == 0 && !off.isEmpty())
+        out.push_back(
+            {6, "menus " + off.join(QLatin1Char(' ')).toStdString() + " disabled with no script running"});
     const NodeSet live = liveNodes(w);
     for (QSystemInterface *s : w->getSysInterfaceVector()) {
         QSubWindow *v = s->getSystemSubwinWidget();

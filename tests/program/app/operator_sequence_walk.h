@@ -24,6 +24,7 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -309,12 +310,19 @@ public:
                     text += one;
             }
             if (allKnown) {
-                /* Development only: each tolerated fault is named once, at
-                 * its first finding, and the walk goes on. */
-                for (const opseq::Finding &f : found)
-                    if (tolerated->insert(f.fault).second)
-                        std::fprintf(stderr, "[opseq %u] known fault %d first found at step %d: %s\n", seed,
-                                     f.fault, stepNo, f.text.c_str());
+                /* Development only: each tolerated fault is named at its
+                 * first finding (and each other kind of finding of it once,
+                 * "also"), and the walk goes on. */
+                for (const opseq::Finding &f : found) {
+                    std::string kind = std::to_string(f.fault) + ":";
+                    for (char ch : f.text)
+                        if (!std::isdigit(static_cast<unsigned char>(ch)))
+                            kind += ch;
+                    const bool first = tolerated->insert(f.fault).second;
+                    if (seenKinds.insert(kind).second)
+                        std::fprintf(stderr, "[opseq %u] known fault %d %s at step %d: %s\n", seed, f.fault,
+                                     first ? "first found" : "also", stepNo, f.text.c_str());
+                }
                 std::fflush(stderr);
                 continue;
             }
@@ -335,6 +343,8 @@ public:
     int stepNo = 0;
     std::string line;
     std::vector<std::string> log;
+    /* Kinds of tolerated findings already named (development only). */
+    std::set<std::string> seenKinds;
     /* Handles the current step's writes may reach. */
     std::set<int> expected;
     /* The set groups as the operator made and deleted them (names in menu
