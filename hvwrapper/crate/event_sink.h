@@ -7,6 +7,7 @@
 // no batch makes more than kMaxEventRecords records (the batch is refused).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,18 @@ namespace koruhv {
 
 // About 69 MB of records: far more items than a full crate subscribes.
 constexpr size_t kMaxEventRecords = 65536;
+
+// Test hook (internal): the largest record array any batch allocated since
+// the last reset, in bytes; the fuzz targets hold it against their input.
+inline std::atomic<size_t> gEventRecordPeakBytes{0};
+inline void EventRecordSink_ResetPeakForTest()
+{
+    gEventRecordPeakBytes = 0;
+}
+inline size_t EventRecordSink_PeakBytesForTest()
+{
+    return gEventRecordPeakBytes.load();
+}
 
 class EventRecordSink {
 public:
@@ -83,6 +96,10 @@ private:
             return false;
         recs_ = static_cast<EventRecord *>(p);
         cap_ = cap;
+        size_t seen = gEventRecordPeakBytes.load(std::memory_order_relaxed);
+        while (seen < cap * sizeof(EventRecord) &&
+               !gEventRecordPeakBytes.compare_exchange_weak(seen, cap * sizeof(EventRecord)))
+            ;
         return true;
     }
 
