@@ -114,6 +114,7 @@ struct TextLink {
     std::string ip;
     unsigned short tcpPort = 0;
     bool reopen = false;
+    int64_t reopenAtMs = 0; // no new try before (steady-clock milliseconds)
 };
 
 struct TextFamily;

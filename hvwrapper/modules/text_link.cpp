@@ -24,6 +24,8 @@ namespace {
 constexpr int kStaleGraceMs = 1000;
 // Lines of other modules on a shared bus read past before giving up.
 constexpr int kMaxForeignLines = 3;
+// Between two tries to connect a TCP link again.
+constexpr int kReconnectPauseMs = 5000;
 
 std::string linkKey(const LinkParams &p)
 {
@@ -67,16 +69,19 @@ int exchange(TextInstance &in, const char *request, std::string &line)
     TextLink &l = *in.link;
     const TextDialect &d = in.family->dialect;
     Link_LockMutex(&l.lock);
-    if (l.reopen) {
+    if (l.reopen && TextNowMs() >= l.reopenAtMs) {
         Tcp_Close(l.fd);
         l.fd = -1;
         l.reopen = Tcp_Connect(l.ip.c_str(), &l.fd, l.tcpPort) != LINK_OK;
+        // A unit that is gone is tried again only now and then: the requests
+        // between fail at once instead of each waiting for a connect.
+        l.reopenAtMs = l.reopen ? TextNowMs() + kReconnectPauseMs : 0;
         l.quietUntilMs = 0;
     }
     const int64_t quiet = l.quietUntilMs - TextNowMs();
     drainPending(l, quiet > 0 ? static_cast<int>(quiet) : 0);
     l.quietUntilMs = 0;
-    int rc = l.fd < 0                  ? LINK_SEND_FAILED
+    int rc = l.fd < 0 || l.reopen      ? LINK_SEND_FAILED
              : l.kind == TEXT_LINK_TCP ? Tcp_SendString(l.fd, request)
                                        : Serial_WriteString(l.fd, request);
     if (rc == LINK_OK) {
