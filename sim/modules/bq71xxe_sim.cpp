@@ -132,8 +132,8 @@ BQ71XXEUnit BQ71XXEUnit::make(int channelCount, bool hasRange)
 }
 
 struct BQ71XXEDialect::Impl {
-    explicit Impl(Unit unit) : one(std::move(unit)) {}
-    OneUnit<Unit> one;
+    explicit Impl(OneUnit<Unit> &one) : one(one) {}
+    OneUnit<Unit> &one;
     Answer ans{cmdError};
 
     DialectReply monitor(const Unit &u, const TextRequest &r, bool board)
@@ -228,7 +228,10 @@ struct BQ71XXEDialect::Impl {
     }
 };
 
-BQ71XXEDialect::BQ71XXEDialect(BQ71XXEUnit unit) : impl_(std::make_unique<Impl>(std::move(unit))) {}
+BQ71XXEDialect::BQ71XXEDialect(BQ71XXEUnit unit)
+    : OneUnitDialect(std::move(unit)), impl_(std::make_unique<Impl>(one_))
+{
+}
 BQ71XXEDialect::~BQ71XXEDialect() = default;
 
 DialectReply BQ71XXEDialect::handle(std::string_view line, bool execute)
@@ -236,70 +239,21 @@ DialectReply BQ71XXEDialect::handle(std::string_view line, bool execute)
     return impl_->handle(line, execute);
 }
 
-std::string BQ71XXEDialect::errorReply(std::string_view, DeviceError kind) const
-{
-    return cmdError(kind);
-}
-
 void BQ71XXEDialect::tick(double seconds)
 {
     impl_->tick(seconds);
 }
 
-void BQ71XXEDialect::withUnit(const std::function<void(BQ71XXEUnit &)> &fn)
-{
-    impl_->one.with(fn);
-}
-
-BQ71XXEUnit BQ71XXEDialect::unit() const
-{
-    return impl_->one.copy();
-}
-
 BQ71XXESim::BQ71XXESim(BQ71XXEUnit unit) : BQ71XXESim(std::make_shared<BQ71XXEDialect>(std::move(unit))) {}
-BQ71XXESim::BQ71XXESim(std::shared_ptr<BQ71XXEDialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-BQ71XXESim::~BQ71XXESim()
-{
-    stop();
-}
-
-void BQ71XXESim::withUnit(const std::function<void(BQ71XXEUnit &)> &fn)
-{
-    model_->withUnit(fn);
-}
-BQ71XXEUnit BQ71XXESim::unit() const
-{
-    return model_->unit();
-}
-
-BQ71XXEChannel BQ71XXESim::channel(int ch) const
-{
-    return channelCopy(unit().channels, ch);
-}
-
+BQ71XXESim::BQ71XXESim(std::shared_ptr<BQ71XXEDialect> d) : OneUnitSim(std::move(d)) {}
 void BQ71XXESim::setMonitored(int ch, double vmon, double imon)
 {
     withUnit([&](BQ71XXEUnit &u) { onChannel(u.channels, ch, [&](auto &c) { hvHold(c, vmon, imon); }); });
 }
 
-void BQ71XXESim::release(int ch)
-{
-    withUnit([&](BQ71XXEUnit &u) { onChannel(u.channels, ch, [](auto &c) { c.hold = false; }); });
-}
-
 void BQ71XXESim::setInterlock(bool active)
 {
     withUnit([&](BQ71XXEUnit &u) { u.interlockActive = active; });
-}
-
-void BQ71XXESim::setLocal(bool local)
-{
-    withUnit([&](BQ71XXEUnit &u) { u.local = local; });
-}
-
-void BQ71XXESim::setExtraStatus(int ch, unsigned bits)
-{
-    withUnit([&](BQ71XXEUnit &u) { onChannel(u.channels, ch, [&](auto &c) { c.extraStatus = bits; }); });
 }
 
 } // namespace korusim

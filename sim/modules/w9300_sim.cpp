@@ -162,8 +162,8 @@ W9300Crate W9300Crate::make(int channelCount)
 }
 
 struct W9300Dialect::Impl {
-    explicit Impl(Crate crate) : one(std::move(crate)) {}
-    OneUnit<Crate> one;
+    explicit Impl(OneUnit<Crate> &one) : one(one) {}
+    OneUnit<Crate> &one;
     Answer ans{cmdError};
 
     void execCrate(Crate &c, const std::string &p)
@@ -307,63 +307,28 @@ struct W9300Dialect::Impl {
     }
 };
 
-W9300Dialect::W9300Dialect(W9300Crate crate) : impl_(std::make_unique<Impl>(std::move(crate))) {}
+W9300Dialect::W9300Dialect(W9300Crate crate)
+    : OneUnitDialect(std::move(crate)), impl_(std::make_unique<Impl>(one_))
+{
+}
 W9300Dialect::~W9300Dialect() = default;
 
 DialectReply W9300Dialect::handle(std::string_view line, bool execute)
 {
     return impl_->handle(line, execute);
 }
-std::string W9300Dialect::errorReply(std::string_view, DeviceError kind) const
-{
-    return cmdError(kind);
-}
 void W9300Dialect::tick(double seconds)
 {
     impl_->tick(seconds);
 }
 
-void W9300Dialect::withCrate(const std::function<void(W9300Crate &)> &fn)
-{
-    impl_->one.with(fn);
-}
-
-W9300Crate W9300Dialect::crate() const
-{
-    return impl_->one.copy();
-}
-
 W9300Sim::W9300Sim(W9300Crate crate) : W9300Sim(std::make_shared<W9300Dialect>(std::move(crate))) {}
-W9300Sim::W9300Sim(std::shared_ptr<W9300Dialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-W9300Sim::~W9300Sim()
-{
-    stop();
-}
-
-void W9300Sim::withCrate(const std::function<void(W9300Crate &)> &fn)
-{
-    model_->withCrate(fn);
-}
-W9300Crate W9300Sim::crate() const
-{
-    return model_->crate();
-}
-
-W9300Channel W9300Sim::channel(int ch) const
-{
-    return channelCopy(crate().channels, ch);
-}
-
+W9300Sim::W9300Sim(std::shared_ptr<W9300Dialect> d) : OneUnitSim(std::move(d)) {}
 void W9300Sim::setMonitored(int ch, double vmon, double imon)
 {
     withCrate([&](W9300Crate &c) {
         onChannel(c.channels, ch, [&](W9300Channel &o) { o.hold = true, o.vmon = vmon, o.imon = imon; });
     });
-}
-
-void W9300Sim::release(int ch)
-{
-    withCrate([&](W9300Crate &c) { onChannel(c.channels, ch, [](W9300Channel &o) { o.hold = false; }); });
 }
 
 void W9300Sim::setTemperature(double celsius)
@@ -390,17 +355,6 @@ void W9300Sim::setFanSpeed(int speed)
         c.fanSpeed = std::clamp(speed, 0, 6);
         c.holdFans = false;
     });
-}
-
-void W9300Sim::setLocal(bool local)
-{
-    withCrate([&](W9300Crate &c) { c.local = local; });
-}
-
-void W9300Sim::setExtraStatus(int ch, unsigned bits)
-{
-    withCrate(
-        [&](W9300Crate &c) { onChannel(c.channels, ch, [&](W9300Channel &o) { o.extraStatus = bits; }); });
 }
 
 } // namespace korusim

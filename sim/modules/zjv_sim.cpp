@@ -80,8 +80,8 @@ ZJVUnit ZJVUnit::make(int channelCount)
 }
 
 struct ZJVDialect::Impl {
-    explicit Impl(Unit unit) : one(std::move(unit)) {}
-    OneUnit<Unit> one;
+    explicit Impl(OneUnit<Unit> &one) : one(one) {}
+    OneUnit<Unit> &one;
     Answer ans{cmdError};
 
     static void zero(Channel &c)
@@ -164,53 +164,20 @@ struct ZJVDialect::Impl {
     }
 };
 
-ZJVDialect::ZJVDialect(ZJVUnit unit) : impl_(std::make_unique<Impl>(std::move(unit))) {}
+ZJVDialect::ZJVDialect(ZJVUnit unit) : OneUnitDialect(std::move(unit)), impl_(std::make_unique<Impl>(one_)) {}
 ZJVDialect::~ZJVDialect() = default;
 
 DialectReply ZJVDialect::handle(std::string_view line, bool execute)
 {
     return impl_->handle(line, execute);
 }
-std::string ZJVDialect::errorReply(std::string_view, DeviceError kind) const
-{
-    return cmdError(kind);
-}
 void ZJVDialect::tick(double seconds)
 {
     impl_->tick(seconds);
 }
 
-void ZJVDialect::withUnit(const std::function<void(ZJVUnit &)> &fn)
-{
-    impl_->one.with(fn);
-}
-
-ZJVUnit ZJVDialect::unit() const
-{
-    return impl_->one.copy();
-}
-
 ZJVSim::ZJVSim(ZJVUnit unit) : ZJVSim(std::make_shared<ZJVDialect>(std::move(unit))) {}
-ZJVSim::ZJVSim(std::shared_ptr<ZJVDialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-ZJVSim::~ZJVSim()
-{
-    stop();
-}
-
-void ZJVSim::withUnit(const std::function<void(ZJVUnit &)> &fn)
-{
-    model_->withUnit(fn);
-}
-ZJVUnit ZJVSim::unit() const
-{
-    return model_->unit();
-}
-
-ZJVChannel ZJVSim::channel(int ch) const
-{
-    return channelCopy(unit().channels, ch);
-}
-
+ZJVSim::ZJVSim(std::shared_ptr<ZJVDialect> d) : OneUnitSim(std::move(d)) {}
 void ZJVSim::setMonitored(int ch, double v5, double i5, double v48, double i48, double vfan, double ifan)
 {
     withUnit([&](ZJVUnit &u) {
@@ -221,21 +188,6 @@ void ZJVSim::setMonitored(int ch, double v5, double i5, double v48, double i48, 
             c.fan.v = vfan, c.fan.i = ifan;
         });
     });
-}
-
-void ZJVSim::release(int ch)
-{
-    withUnit([&](ZJVUnit &u) { onChannel(u.channels, ch, [](ZJVChannel &c) { c.hold = false; }); });
-}
-
-void ZJVSim::setLocal(bool local)
-{
-    withUnit([&](ZJVUnit &u) { u.local = local; });
-}
-
-void ZJVSim::setExtraStatus(int ch, unsigned bits)
-{
-    withUnit([&](ZJVUnit &u) { onChannel(u.channels, ch, [&](ZJVChannel &c) { c.extraStatus = bits; }); });
 }
 
 } // namespace korusim
