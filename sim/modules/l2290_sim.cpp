@@ -118,8 +118,8 @@ L2290Module L2290Module::make(int address, int channelCount)
 }
 
 struct L2290Dialect::Impl {
-    explicit Impl(std::vector<Module> modules) : bus(std::move(modules)) {}
-    UnitBus<Module, &Module::address> bus;
+    explicit Impl(UnitBus<Module, &Module::address> &bus) : bus(bus) {}
+    UnitBus<Module, &Module::address> &bus;
 
     DialectReply monitor(const Module &mod, const TextRequest &r, Answer &ans, bool board)
     {
@@ -219,7 +219,7 @@ struct L2290Dialect::Impl {
 };
 
 L2290Dialect::L2290Dialect(std::vector<L2290Module> modules)
-    : impl_(std::make_unique<Impl>(std::move(modules)))
+    : BusDialect(std::move(modules)), impl_(std::make_unique<Impl>(bus_))
 {
 }
 
@@ -235,29 +235,9 @@ std::string L2290Dialect::errorReply(std::string_view line, DeviceError kind) co
     return bdErrorFor(line, kind);
 }
 
-std::string L2290Dialect::withAddress(std::string_view reply, int address) const
-{
-    return withBdAddress(reply, address);
-}
-
 void L2290Dialect::tick(double seconds)
 {
     impl_->tick(seconds);
-}
-
-void L2290Dialect::withModule(int address, const std::function<void(L2290Module &)> &fn)
-{
-    impl_->bus.with(address, fn);
-}
-
-bool L2290Dialect::copyModule(int address, L2290Module &out) const
-{
-    return impl_->bus.copy(address, out);
-}
-
-std::vector<int> L2290Dialect::addresses() const
-{
-    return impl_->bus.addresses();
 }
 
 L2290Sim::L2290Sim(std::vector<L2290Module> modules)
@@ -265,44 +245,16 @@ L2290Sim::L2290Sim(std::vector<L2290Module> modules)
 {
 }
 
-L2290Sim::L2290Sim(std::shared_ptr<L2290Dialect> d) : TextLinkSim(d), l2290_(std::move(d)) {}
-
-L2290Sim::~L2290Sim()
-{
-    stop();
-}
-
-void L2290Sim::withModule(int address, const std::function<void(L2290Module &)> &fn)
-{
-    l2290_->withModule(address, fn);
-}
-
-L2290Module L2290Sim::module(int address) const
-{
-    L2290Module m;
-    l2290_->copyModule(address, m);
-    return m;
-}
-
-L2290Channel L2290Sim::channel(int address, int ch) const
-{
-    return channelCopy(module(address).channels, ch);
-}
-
-std::vector<int> L2290Sim::addresses() const
-{
-    return l2290_->addresses();
-}
+L2290Sim::L2290Sim(std::shared_ptr<L2290Dialect> d) : BusSim(std::move(d)) {}
 
 void L2290Sim::setMonitored(int address, int ch, double vmon, double imon)
 {
-    withModule(address,
-               [&](L2290Module &m) { onChannel(m.channels, ch, [&](auto &c) { hvHold(c, vmon, imon); }); });
+    onModuleChannel(address, ch, [&](L2290Channel &c) { hvHold(c, vmon, imon); });
 }
 
 void L2290Sim::release(int address, int ch)
 {
-    withModule(address, [&](L2290Module &m) { onChannel(m.channels, ch, [](auto &c) { c.hold = false; }); });
+    onModuleChannel(address, ch, [](L2290Channel &c) { c.hold = false; });
 }
 
 void L2290Sim::setInterlock(int address, bool active)
@@ -310,15 +262,9 @@ void L2290Sim::setInterlock(int address, bool active)
     withModule(address, [&](L2290Module &m) { m.interlockActive = active; });
 }
 
-void L2290Sim::setLocal(int address, bool local)
-{
-    withModule(address, [&](L2290Module &m) { m.local = local; });
-}
-
 void L2290Sim::setExtraStatus(int address, int ch, unsigned bits)
 {
-    withModule(address,
-               [&](L2290Module &m) { onChannel(m.channels, ch, [&](auto &c) { c.extraStatus = bits; }); });
+    onModuleChannel(address, ch, [&](L2290Channel &c) { c.extraStatus = bits; });
 }
 
 } // namespace korusim

@@ -139,8 +139,8 @@ L317EModule L317EModule::make(int address, const std::string &model, int channel
 }
 
 struct L317EDialect::Impl {
-    explicit Impl(std::vector<L317EModule> modules) : bus(std::move(modules)) {}
-    UnitBus<L317EModule, &L317EModule::address> bus;
+    explicit Impl(UnitBus<L317EModule, &L317EModule::address> &bus) : bus(bus) {}
+    UnitBus<L317EModule, &L317EModule::address> &bus;
     std::vector<double> scanClock; // per module, seconds towards the next mux step
 
     DialectReply set(L317EModule &mod, const TextRequest &r, Answer &ans, bool board, int ch, bool execute)
@@ -217,7 +217,7 @@ struct L317EDialect::Impl {
 };
 
 L317EDialect::L317EDialect(std::vector<L317EModule> modules)
-    : impl_(std::make_unique<Impl>(std::move(modules)))
+    : BusDialect(std::move(modules)), impl_(std::make_unique<Impl>(bus_))
 {
 }
 
@@ -233,67 +233,16 @@ std::string L317EDialect::errorReply(std::string_view line, DeviceError kind) co
     return bdErrorFor(line, kind);
 }
 
-std::string L317EDialect::withAddress(std::string_view reply, int address) const
-{
-    return withBdAddress(reply, address);
-}
-
 void L317EDialect::tick(double seconds)
 {
     impl_->tick(seconds);
-}
-
-void L317EDialect::withModule(int address, const std::function<void(L317EModule &)> &fn)
-{
-    impl_->bus.with(address, fn);
-}
-
-bool L317EDialect::copyModule(int address, L317EModule &out) const
-{
-    return impl_->bus.copy(address, out);
-}
-
-std::vector<int> L317EDialect::addresses() const
-{
-    return impl_->bus.addresses();
 }
 
 L317ESim::L317ESim(std::vector<L317EModule> modules)
     : L317ESim(std::make_shared<L317EDialect>(std::move(modules)))
 {
 }
-L317ESim::L317ESim(std::shared_ptr<L317EDialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-L317ESim::~L317ESim()
-{
-    stop();
-}
-
-void L317ESim::withModule(int address, const std::function<void(L317EModule &)> &fn)
-{
-    model_->withModule(address, fn);
-}
-
-L317EModule L317ESim::module(int address) const
-{
-    L317EModule m;
-    model_->copyModule(address, m);
-    return m;
-}
-
-L317EChannel L317ESim::channel(int address, int ch) const
-{
-    return channelCopy(module(address).channels, ch);
-}
-
-std::vector<int> L317ESim::addresses() const
-{
-    return model_->addresses();
-}
-
-void L317ESim::setLocal(int address, bool local)
-{
-    withModule(address, [&](L317EModule &m) { m.local = local; });
-}
+L317ESim::L317ESim(std::shared_ptr<L317EDialect> d) : BusSim(std::move(d)) {}
 
 void L317ESim::setLastChannel(int address, int ch)
 {

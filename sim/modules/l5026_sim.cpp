@@ -137,8 +137,8 @@ const AmpParam *AmpModule::channelParam(const std::string &mnemonic) const
 }
 
 struct AmpDialect::Impl {
-    explicit Impl(std::vector<AmpModule> modules) : bus(std::move(modules)) {}
-    UnitBus<AmpModule, &AmpModule::address> bus;
+    explicit Impl(UnitBus<AmpModule, &AmpModule::address> &bus) : bus(bus) {}
+    UnitBus<AmpModule, &AmpModule::address> &bus;
 
     static std::string channelValue(const AmpModule &mod, int c, const AmpParam &p)
     {
@@ -237,7 +237,10 @@ struct AmpDialect::Impl {
     }
 };
 
-AmpDialect::AmpDialect(std::vector<AmpModule> modules) : impl_(std::make_unique<Impl>(std::move(modules))) {}
+AmpDialect::AmpDialect(std::vector<AmpModule> modules)
+    : BusDialect(std::move(modules)), impl_(std::make_unique<Impl>(bus_))
+{
+}
 
 AmpDialect::~AmpDialect() = default;
 
@@ -258,51 +261,9 @@ std::string AmpDialect::errorReply(std::string_view line, DeviceError kind) cons
     return bdErrorFor(line, kind, 3);
 }
 
-std::string AmpDialect::withAddress(std::string_view reply, int address) const
-{
-    return withBdAddress(reply, address);
-}
-
-void AmpDialect::withModule(int address, const std::function<void(AmpModule &)> &fn)
-{
-    impl_->bus.with(address, fn);
-}
-
-bool AmpDialect::copyModule(int address, AmpModule &out) const
-{
-    return impl_->bus.copy(address, out);
-}
-
-std::vector<int> AmpDialect::addresses() const
-{
-    return impl_->bus.addresses();
-}
-
 AmpSim::AmpSim(std::vector<AmpModule> modules) : AmpSim(std::make_shared<AmpDialect>(std::move(modules))) {}
 
-AmpSim::AmpSim(std::shared_ptr<AmpDialect> d) : TextLinkSim(d), amp_(std::move(d)) {}
-
-AmpSim::~AmpSim()
-{
-    stop();
-}
-
-void AmpSim::withModule(int address, const std::function<void(AmpModule &)> &fn)
-{
-    amp_->withModule(address, fn);
-}
-
-AmpModule AmpSim::module(int address) const
-{
-    AmpModule m;
-    amp_->copyModule(address, m);
-    return m;
-}
-
-std::vector<int> AmpSim::addresses() const
-{
-    return amp_->addresses();
-}
+AmpSim::AmpSim(std::shared_ptr<AmpDialect> d) : BusSim(std::move(d)) {}
 
 bool AmpSim::setValue(int address, int ch, const std::string &mnemonic, int value)
 {
@@ -340,15 +301,10 @@ bool AmpSim::setChannelName(int address, int ch, const std::string &name)
     return done;
 }
 
-void AmpSim::setLocal(int address, bool local)
-{
-    withModule(address, [&](AmpModule &m) { m.local = local; });
-}
-
 int AmpSim::value(int address, int ch, const std::string &mnemonic) const
 {
     AmpModule m;
-    if (!amp_->copyModule(address, m) || ch < 0 || size_t(ch) >= m.channels.size())
+    if (!model_->copyModule(address, m) || ch < 0 || size_t(ch) >= m.channels.size())
         return -1;
     auto it = m.channels[size_t(ch)].values.find(mnemonic);
     return it == m.channels[size_t(ch)].values.end() ? -1 : it->second;
@@ -357,7 +313,7 @@ int AmpSim::value(int address, int ch, const std::string &mnemonic) const
 int AmpSim::boardValue(int address, const std::string &mnemonic) const
 {
     AmpModule m;
-    if (!amp_->copyModule(address, m))
+    if (!model_->copyModule(address, m))
         return -1;
     auto it = m.board.find(mnemonic);
     return it == m.board.end() ? -1 : it->second;
