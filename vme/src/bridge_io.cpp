@@ -577,6 +577,7 @@ KORUVME_API int32_t KORUVME_SetLocationMonitor(int32_t handle, uint32_t address,
                         (static_cast<uint32_t>(flag2 & 1) << 7) | (static_cast<uint32_t>(flag3 & 1) << 8));
     });
 }
+
 KORUVME_API int32_t KORUVME_ReadDisplay(int32_t handle, BridgeDisplay *d)
 {
     if (!d)
