@@ -297,6 +297,10 @@ void KORUHVRunEventReader(QSystemInterface *sysIf, int socket)
             continue;
         }
         if (rc != 0) {
+            /* A further stream from the system's address (a device that
+             * reconnected, or a stranger) ends alone while another lives. */
+            if (!sysIf->endEventStream())
+                return;
             sysIf->setReady(false);
             if (KORUHVEventSink *sink = KORUHVGetEventSink())
                 sink->emitSystemDisconnected(sysIf, 0, serial);

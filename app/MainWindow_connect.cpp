@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 
 #include "KORUHVNode.h"
+#include "KORUHVWorkingFile.h"
 #include "MainWindowUi.h"
 #include "QBoardInformations.h"
 #include "QCollapsibleWidget.h"
@@ -330,32 +331,25 @@ void MainWindow::createSubscribeFailedMessageBox(int handle, QVector<failSubscri
             sysIf = s;
     if (!sysIf || (system.isEmpty() && boards.isEmpty() && channels.isEmpty()))
         return;
-    QFile file(sysIf->getFilenameForSubscrFail());
-    const bool open = file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate);
-    QTextStream out(&file);
-    if (open)
-        out << "List of unsubscribed parameters:\n\n"
-            << "SYSTEM\t|\tBOARD\t|\tCHANNEL\t|\tPARAMETER\n\n";
+    /* The working folder may be writable by others: the log replaces
+     * whatever is at its name and is never written through a link. */
+    const QString path = sysIf->getFilenameForSubscrFail();
+    QString text = QStringLiteral("List of unsubscribed parameters:\n\n"
+                                  "SYSTEM\t|\tBOARD\t|\tCHANNEL\t|\tPARAMETER\n\n");
     if (!sysIf->getSystemNode()) {
-        file.close();
+        KORUHVReplaceFile(path, text.toUtf8());
         return;
     }
-    if (open) {
-        const QString sysName = sysIf->getSystemNode()->getNodeName();
-        const QString line = QStringLiteral("%0\t|\t%1\t|\t%2\t|\t%3\n");
-        for (const auto &f : system)
-            out << line.arg(sysName, QStringLiteral("     "), QStringLiteral("       "), f.name);
-        for (const auto &f : boards)
-            out << line.arg(sysName, QString::number(f.slot), QStringLiteral("       "), f.name);
-        for (const auto &f : channels)
-            out << line.arg(sysName, QString::number(f.slot), QString::number(f.channel), f.name);
-        out << "\n"
-            << QString(87, QLatin1Char('-')) << "\n"
-            << "\n";
-        out.flush();
-        file.close();
-    }
-    const QString path = sysIf->getFilenameForSubscrFail();
+    const QString sysName = sysIf->getSystemNode()->getNodeName();
+    const QString line = QStringLiteral("%0\t|\t%1\t|\t%2\t|\t%3\n");
+    for (const auto &f : system)
+        text += line.arg(sysName, QStringLiteral("     "), QStringLiteral("       "), f.name);
+    for (const auto &f : boards)
+        text += line.arg(sysName, QString::number(f.slot), QStringLiteral("       "), f.name);
+    for (const auto &f : channels)
+        text += line.arg(sysName, QString::number(f.slot), QString::number(f.channel), f.name);
+    text += QStringLiteral("\n") + QString(87, QLatin1Char('-')) + QStringLiteral("\n\n");
+    KORUHVReplaceFile(path, text.toUtf8());
     QMessageBox box(
         QMessageBox::Warning, QStringLiteral("LUMO2020"),
         QStringLiteral("There have been some troubles in communication.\nSome items will not be updated\n"));
@@ -371,14 +365,11 @@ void MainWindow::createSubscribeFailedMessageBox(int handle, QVector<failSubscri
                                 Qt::WindowCloseButtonHint);
         browser->setMinimumWidth(800);
         browser->setFont(QFont(QStringLiteral("Courier")));
-        QFile in(path);
-        QByteArray text;
-        if (in.open(QIODevice::ReadOnly))
-            text = in.readAll();
-        const int nul = text.indexOf('\0');
+        QByteArray written = KORUHVReadFileNoFollow(path);
+        const int nul = written.indexOf('\0');
         if (nul >= 0)
-            text.truncate(nul);
-        browser->setPlainText(QString::fromLocal8Bit(text));
+            written.truncate(nul);
+        browser->setPlainText(QString::fromLocal8Bit(written));
         browser->show();
     }
 }

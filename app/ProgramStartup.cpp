@@ -66,13 +66,19 @@ QString KORUHVReadStyleSheet(const QString &path)
     return QString::fromLatin1(bytes);
 }
 
-MainWindow *KORUHVStartProgram()
+void KORUHVAddPluginPaths()
 {
-    QCoreApplication::addLibraryPath(QStringLiteral("./plugins/"));
-    KORUHVRegisterFont();
-    const KORUHVLookResources look = KORUHVLookFor(QLocale().territory());
+    /* Never the working folder: whoever can write where the program is
+     * started would have their plug-ins run as the operator. */
     QCoreApplication::addLibraryPath(QStringLiteral("/usr/share/KORUControlSofware/plugins/"));
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + QStringLiteral("/plugins/"));
+}
+
+MainWindow *KORUHVStartProgram()
+{
+    KORUHVRegisterFont();
+    const KORUHVLookResources look = KORUHVLookFor(QLocale().territory());
+    KORUHVAddPluginPaths();
     MainWindow *w = createMainWindow();
     w->setWindowIcon(QIcon(look.icon));
     /* A click during the wait ends the splash, which deletes itself on

@@ -23,6 +23,9 @@ QString KORUHVRegisterFont();
 QString KORUHVFontFamily();
 /* The style sheet text (bytes up to a NUL) or empty. */
 QString KORUHVReadStyleSheet(const QString &path);
+/* Adds the installed plug-in folder and the program folder's "plugins/" to
+ * the plug-in paths (the working folder is not one of them). */
+void KORUHVAddPluginPaths();
 /* Steps after the application object: main window, splash, style, event
  * server, connection dialog. Returns the main window. */
 MainWindow *KORUHVStartProgram();

@@ -19,8 +19,10 @@
 #include <QThread>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <memory>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,12 +31,31 @@ std::atomic<quint64> nextSerial{1};
 /* Longest a reader gets to notice its shut-down socket before we wait for it
  * without a bound (its socket is shut, so it returns). */
 constexpr int readerJoinWarnMs = 5000;
+
+/* "address:port" of a connection's peer, for the program's log. */
+QString peerText(int socket)
+{
+    if (socket < 0)
+        return QStringLiteral("the system's own event connection");
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    char text[INET_ADDRSTRLEN] = {0};
+    if (::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &len) != 0 || peer.sin_family != AF_INET ||
+        !::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text))
+        return QStringLiteral("an unknown peer");
+    return QStringLiteral("%1:%2").arg(QLatin1String(text)).arg(ntohs(peer.sin_port));
+}
 } // namespace
 
 struct QSystemInterface::EventReader {
     int socket = -1; /* accepted socket, owned; -1 for a wrapper-owned one */
     std::thread thread;
     std::atomic<bool> finished{false};
+    /* Under threadsMutex (thread is joined without it): the reader's id, and
+     * whether its stream failed (endEventStream). */
+    std::thread::id id;
+    bool ended = false;
+    QString peer;
 };
 
 QSystemInterface::QSystemInterface(int sysType, int link, QString init, QString sysName, int index)
@@ -216,16 +237,45 @@ bool QSystemInterface::startEventReader(int socket)
         return false;
     auto reader = std::make_unique<EventReader>();
     reader->socket = socket;
+    reader->peer = peerText(socket);
     EventReader *r = reader.get();
+    /* A further stream while one is live: a reconnecting device, or anyone
+     * who can connect from the system's address. */
+    for (const auto &other : readers)
+        if (!other->ended && !other->finished.load()) {
+            qInfo("LUMO2020: further event stream from %s bound to %s", qPrintable(reader->peer),
+                  qPrintable(systemName));
+            break;
+        }
     if (socket >= 0)
         sysSocket.store(socket);
     r->thread = std::thread([this, r, socket] {
         KORUHVRunEventReader(this, socket);
         r->finished.store(true);
     });
+    r->id = r->thread.get_id();
     netThreadHandle.store(static_cast<unsigned long>(r->thread.native_handle()));
     readers.push_back(std::move(reader));
     return true;
+}
+
+bool QSystemInterface::endEventStream()
+{
+    QMutexLocker lock(&threadsMutex);
+    EventReader *mine = nullptr;
+    bool othersLive = false;
+    for (const auto &r : readers) {
+        if (r->id == std::this_thread::get_id())
+            mine = r.get();
+        else if (!r->ended && !r->finished.load())
+            othersLive = true;
+    }
+    if (mine)
+        mine->ended = true;
+    if (othersLive)
+        qWarning("LUMO2020: event stream from %s of %s ended; its other event stream goes on",
+                 qPrintable(mine ? mine->peer : QStringLiteral("an unknown peer")), qPrintable(systemName));
+    return !othersLive;
 }
 
 int QSystemInterface::eventReaderCount()

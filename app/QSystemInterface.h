@@ -147,6 +147,10 @@ public:
     bool startEventReader(int socket);
     /* Number of readers started so far. */
     int eventReaderCount();
+    /* Called by a reader whose stream failed: that stream ends. True when
+     * it was the system's last live one (the system is lost); otherwise
+     * only that stream ends, named in the program's log. */
+    bool endEventStream();
     /* Shuts the accepted sockets down and joins their readers; with
      * includeWrapperSockets also joins readers of wrapper-owned sockets
      * (call that after KORUHV_DeinitSystem has woken them). */

@@ -1,0 +1,161 @@
+/* Further event streams from a connected crate's address, against the real
+ * wrapper and the crate simulator on loopback: anyone on the machine can
+ * connect from a 127.x address. Such a stream is named in the program's log;
+ * when it fails it ends alone while the crate's own stream goes on, and the
+ * crate is lost only when its last stream ends. */
+/* First: the simulator's headers use words that Qt defines as macros. */
+#include "crate/crate_sim.h"
+#include "crate/crate_transport.h"
+
+#include "KORUHVConfig.h"
+#include "KORUHVEventServer.h"
+#include "KORUHVNode.h"
+#include "MainWindow.h"
+#include "QSystemStatusBar.h"
+#include "app_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *kCrate = "127.0.0.41";
+
+/* Every line of the program's log while it lives, from any thread. */
+class ProgramLog {
+public:
+    ProgramLog()
+    {
+        current = this;
+        previous = qInstallMessageHandler(&ProgramLog::handle);
+    }
+    ~ProgramLog()
+    {
+        qInstallMessageHandler(previous);
+        current = nullptr;
+    }
+    bool has(const QString &part)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const QString &l : seen)
+            if (l.contains(part))
+                return true;
+        return false;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (ProgramLog *log = current) {
+            std::lock_guard<std::mutex> lock(log->mutex);
+            log->seen.append(text);
+        }
+        if (previous)
+            previous(type, context, text);
+    }
+    static inline ProgramLog *current = nullptr;
+    static inline QtMessageHandler previous = nullptr;
+    std::mutex mutex;
+    QStringList seen;
+};
+
+/* A connection to the event server from the address given. */
+int connectFrom(const char *from, unsigned short port)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (::bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        ::connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
+class FurtherStream : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        env = std::make_unique<ShellTestEnvironment>();
+        port = startTestEventServer();
+        korusim::CrateSimOptions opt;
+        opt.tickPeriod = std::chrono::milliseconds(50);
+        sim = std::make_unique<korusim::CrateSim>(korusim::CrateModel::smallCrate(), kCrate, 0, opt);
+        ASSERT_TRUE(sim->start()) << sim->errorText();
+        koruhv::CrateTransport_SetPortForTest(sim->port());
+        window = new MainWindow;
+    }
+    void TearDown() override
+    {
+        stopEventServer();
+        delete window;
+        if (sim)
+            sim->stop();
+        koruhv::CrateTransport_SetPortForTest(0);
+        env.reset();
+    }
+    /* True once the tree shows V0Set of channel 0 at the value. */
+    bool showsV0Set(QSystemInterface *s, double value)
+    {
+        KORUHVNode *v0 =
+            KORUHVConfig::KORUHVConfigGetNodeFromItemId(s->getSystemNode(), QStringLiteral("V0Set"), 0, 0);
+        return v0 && qAbs(v0->getNodeValue().KORUHVGetValue().toDouble() - value) < 0.01;
+    }
+
+    std::unique_ptr<ShellTestEnvironment> env;
+    std::unique_ptr<korusim::CrateSim> sim;
+    unsigned short port = 0;
+    MainWindow *window = nullptr;
+};
+
+} // namespace
+
+TEST_F(FurtherStream, AStrangersStreamEndsAloneAndTheLastStreamStillLosesTheCrate)
+{
+    ProgramLog log;
+    ModalAnswerer answer(clickButton());
+    ASSERT_EQ(window->connectSystem(2, 0, QLatin1String(kCrate), QStringLiteral("SimCrate"),
+                                    QStringLiteral("admin"), QStringLiteral("admin")),
+              0);
+    QSystemInterface *s = window->getSysInterfaceVector().last();
+    ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 1; }))
+        << "the crate's stream was never bound";
+    sim->setChannelValue(0, 0, "V0Set", 111.0);
+    ASSERT_TRUE(waitUntil([&] { return showsV0Set(s, 111.0); })) << "the crate's changes are not shown";
+
+    /* A stranger connects from the crate's address and hangs up. */
+    const int stranger = connectFrom(kCrate, port);
+    ASSERT_GE(stranger, 0);
+    ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 2; }));
+    EXPECT_TRUE(waitUntil([&] { return log.has(QStringLiteral("further event stream from 127.0.0.41:")); }));
+    EXPECT_TRUE(log.has(QStringLiteral(" bound to SimCrate")));
+    ::close(stranger);
+    ASSERT_TRUE(waitUntil([&] {
+        return !answer.seen().isEmpty() || log.has(QStringLiteral("its other event stream goes on"));
+    }));
+    EXPECT_TRUE(answer.seen().isEmpty())
+        << "lost on a stranger's stream: " << qPrintable(answer.seen()[0].text);
+    EXPECT_EQ(s->getSystemStatusBarWidget()->connStatText(), QStringLiteral("CONNECTED"));
+    sim->setChannelValue(0, 0, "V0Set", 222.0);
+    EXPECT_TRUE(waitUntil([&] { return showsV0Set(s, 222.0); })) << "the crate's changes are no longer shown";
+
+    /* The crate's own stream is the last one: its end loses the crate. */
+    sim->closeEventConnections();
+    ASSERT_TRUE(waitUntil([&] { return !answer.seen().isEmpty(); })) << "the crate's end was not reported";
+    EXPECT_EQ(
+        answer.seen()[0].text,
+        QStringLiteral("SimCrate is no longer connected.\nPlease check your network and try to reconnect."));
+    EXPECT_EQ(s->getSystemStatusBarWidget()->connStatText(), QStringLiteral("DISCONNECTED"));
+}
