@@ -1,6 +1,8 @@
 /* Event batches from the readers applied on the GUI thread: in order, a
  * slice at a time, each record raising the signal it always raised. */
+#include "KORUHVLoggerThread.h"
 #include "MainWindow.h"
+#include "QSystemInterface.h"
 
 #include <QElapsedTimer>
 
@@ -55,6 +57,11 @@ void MainWindow::applyEventRecord(KORUHVEventBatch &b, int i)
     default:
         break;
     }
+    /* Lines of the batch wait for this: its last record may be one that
+     * queues none (a keep-alive, an item the tree cannot place). */
+    if (isLast)
+        if (QSystemInterface *s = findInterface(b.sysIf, b.serial))
+            KORUHVWakeLogWriter(s);
 }
 
 void MainWindow::drainEventBatches()

@@ -293,7 +293,29 @@ void KORUHVScriptExecutor::expandAction(const QString &action)
     end();
 }
 
-void KORUHVScriptExecutor::doWrite(const Op &op)
+bool KORUHVScriptExecutor::isNoReplyCode(int systemType, int code)
+{
+    switch (systemType) {
+    case 0: // the crate families: code 4, "Timeout from server"
+    case 1:
+    case 2:
+    case 3:
+        return code == 4;
+    case 16: // its frames: a reply not received within the bound
+        return code == 3;
+    case 7: // the text-line links: no reply line within the bound
+    case 10:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+        return code == 29;
+    default:
+        return systemType > 16 && code == 29; // served by the text-line backend
+    }
+}
+
+bool KORUHVScriptExecutor::doWrite(const Op &op)
 {
     // The tree is read afresh: boards may have come or gone since the
     // action began.
@@ -301,13 +323,13 @@ void KORUHVScriptExecutor::doWrite(const Op &op)
     if (op.board < 0 || op.board >= slotNodes.size() || isEmptySlot(slotNodes[op.board])) {
         Q_EMIT fragment(noBoardLine(op.board));
         actionResult = ErrorResult;
-        return;
+        return true;
     }
     const QVector<KORUHVNode *> channels = slotNodes[op.board]->getChildren();
     if (op.channel < 0 || op.channel >= channels.size()) {
         Q_EMIT fragment(channelRangeLine(setParam, op.board, op.channel, setValue));
         actionResult = ErrorResult;
-        return;
+        return true;
     }
     bool matched = false;
     for (KORUHVNode *p : channels[op.channel]->getParameters()) {
@@ -320,6 +342,14 @@ void KORUHVScriptExecutor::doWrite(const Op &op)
                             writeLine(setParam, op.board, op.channel, setValue) + QLatin1Char(' ') +
                             errClose);
             actionResult = code;
+            if (isNoReplyCode(system->getSystemType(), code)) {
+                Q_EMIT fragment(errOpen + errMark + QStringLiteral(" - System [") +
+                                esc(system->getNodeName()) +
+                                QStringLiteral("] does not answer (no reply in time): script stopped, "
+                                               "nothing more is written") +
+                                errClose);
+                return false;
+            }
         }
     }
     if (!matched) {
@@ -329,6 +359,7 @@ void KORUHVScriptExecutor::doWrite(const Op &op)
                         errClose);
         actionResult = ErrorResult;
     }
+    return true;
 }
 
 void KORUHVScriptExecutor::turn()
@@ -369,7 +400,12 @@ void KORUHVScriptExecutor::turn()
             actionResult = ErrorResult;
             break;
         case Op::Write:
-            doWrite(op);
+            if (!doWrite(op)) {
+                // Each further write would wait the whole reply bound again.
+                Q_EMIT fragment(QStringLiteral("<br>"));
+                finishRun(actionResult);
+                return;
+            }
             scheduleTurn();
             return;
         case Op::Wait:

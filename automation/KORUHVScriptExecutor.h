@@ -59,6 +59,12 @@ public:
     bool isActive() const { return runState != Idle; }
     int lastResult() const { return result; }
 
+    /* Whether a refused write's code says the system gave no reply within
+     * the wrapper's reply bound ("Timeout from server" of the crates, a reply
+     * not received of the P8080 link, no reply line of the text links): the
+     * run stops there instead of waiting that bound once per write. */
+    static bool isNoReplyCode(int systemType, int code);
+
     /* Fixed run-log pieces. */
     static QString headFragment();
     static QString closingFragment(int result);
@@ -83,7 +89,8 @@ private:
     void setState(State s);
     void finishRun(int runResult);
     void expandAction(const QString &action);
-    void doWrite(const Op &op);
+    /* false when the system did not answer (the run is to stop). */
+    bool doWrite(const Op &op);
     void scheduleTurn();
 
     KORUHVNode *system = nullptr;

@@ -72,6 +72,33 @@ QVector<KORUHVNode *> selectedChannels(KORUHVNode *system, const Selection &sele
     return out;
 }
 
+// Why a selection reaches no channel: the first slot it names that is empty,
+// the first channel its board lacks, or the first slot beyond the crate.
+// Empty when every named channel exists.
+QString selectionProblem(KORUHVNode *system, const Selection &selection, int code)
+{
+    if (!system || code != ParseSelection)
+        return QString();
+    const QVector<KORUHVNode *> slotNodes = system->getChildren();
+    for (int b = 0; b < selection.size(); ++b) {
+        if (b >= slotNodes.size()) {
+            const int board = selection[b].isEmpty() ? b : selection[b].first();
+            return QStringLiteral("there is no slot %1 (the crate has %2 slots)")
+                .arg(board)
+                .arg(slotNodes.size());
+        }
+        if (selection[b].isEmpty())
+            continue;
+        if (isEmptySlot(slotNodes[b]))
+            return QStringLiteral("slot %1 is empty").arg(b);
+        const int n = int(slotNodes[b]->getChildren().size());
+        for (int c : selection[b])
+            if (c < 0 || c >= n)
+                return QStringLiteral("board in slot %1 has no channel %2").arg(b).arg(c);
+    }
+    return QString();
+}
+
 } // namespace
 
 QVector<QString> splitActions(const QString &script)
@@ -300,6 +327,18 @@ int checkAction(const QString &action, KORUHVNode *system, QString *paramName, Q
     return CheckValid;
 }
 
+bool isWellFormedAction(const QString &action)
+{
+    const QStringList t = tokens(action);
+    if (t.size() == 2)
+        return t[0] == QLatin1String("wait") && toDecimalInt(t[1], nullptr);
+    if (t.size() != 4 || t[0] != QLatin1String("set"))
+        return false;
+    int code = 0;
+    parseChannelList(t[2], nullptr, &code);
+    return code >= 0;
+}
+
 QString checkReason(const QString &action, KORUHVNode *system)
 {
     if (!system)
@@ -318,12 +357,9 @@ QString checkReason(const QString &action, KORUHVNode *system)
         case ParseEmpty:
             return QStringLiteral("empty channel list");
         case ParseBadBoard:
-            return QStringLiteral("channel list %1: no board in that slot, or not a slot number")
-                .arg(quoted(t[2]));
+            return QStringLiteral("channel list %1: a slot is not a number of 0 or more").arg(quoted(t[2]));
         case ParseBadChannel:
-            return QStringLiteral(
-                       "channel list %1: a channel the board does not have, or not a channel number")
-                .arg(quoted(t[2]));
+            return QStringLiteral("channel list %1: a channel is not a number").arg(quoted(t[2]));
         case ParseNoBrace:
             return QStringLiteral("channel list %1: \"{\" missing after the slot").arg(quoted(t[2]));
         case ParseNoClosingBrace:
@@ -332,8 +368,15 @@ QString checkReason(const QString &action, KORUHVNode *system)
             break;
         }
         const QVector<KORUHVNode *> params = matchingParameters(system, selection, code, t[1]);
-        if (params.isEmpty())
+        if (params.isEmpty()) {
+            // No channel to look at: say which slot or channel is missing.
+            if (selectedChannels(system, selection, code).isEmpty()) {
+                const QString problem = selectionProblem(system, selection, code);
+                if (!problem.isEmpty())
+                    return problem;
+            }
             return QStringLiteral("unknown parameter %1 (no selected channel has it)").arg(quoted(t[1]));
+        }
         for (KORUHVNode *p : params) {
             const QString problem = valueProblem(p, t[3]);
             if (problem.isEmpty())

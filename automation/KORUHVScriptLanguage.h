@@ -67,6 +67,12 @@ QString valueProblem(KORUHVNode *parameter, const QString &value);
 int checkAction(const QString &action, KORUHVNode *system, QString *paramName = nullptr,
                 QString *actionText = nullptr);
 
+/* Whether the action is written in the language at all, whatever crate it
+ * is for: a "wait" with a whole number, or a "set" of four words whose
+ * channel list reads. Slots, channels, parameters and values are not looked
+ * at (a file written for another crate is a script too). */
+bool isWellFormedAction(const QString &action);
+
 /* Why checkAction refuses the action, for the operator (empty when it is
  * valid): the keyword, the word count, the channel list, the parameter no
  * selected channel has, or the value and what is wrong with it. Without a

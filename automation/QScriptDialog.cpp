@@ -10,6 +10,7 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -20,6 +21,8 @@ QScriptDialog::QScriptDialog(KORUHVNode *system, QWidget * /*infoPanel*/, QWidge
     : QDialog(parent), ui(new Ui_QScriptDialog), systemNode(system)
 {
     ui->setupUi(this);
+    // The script is plain text: pasted or loaded markup stays as written.
+    ui->actionsEdit->setAcceptRichText(false);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
 
@@ -52,16 +55,12 @@ QScriptDialog::~QScriptDialog()
     // A run still going (the dialog deleted without a close) ends here, while
     // the dialog is whole; then the dock leaves the main window.
     if (executor) {
-        const bool wasRunning = executor->isActive();
         executor->disconnect(this);
         executor->abort();
-        if (wasRunning)
-            enableWidgets(true);
     }
-    if (progressDock) {
-        progressDock->close();
-        delete progressDock.data();
-    }
+    if (runGuard)
+        enableWidgets(true);
+    releaseProgressPage();
     delete ui;
 }
 
@@ -130,6 +129,10 @@ void QScriptDialog::checkScriptEdited()
     auto *progress = new QProgressDialog(this);
     progress->setAttribute(Qt::WA_DeleteOnClose);
     progress->setObjectName(QStringLiteral("checkProgress"));
+    // The reason may quote script words: shown as plain text.
+    auto *plainLabel = new QLabel(progress);
+    plainLabel->setTextFormat(Qt::PlainText);
+    progress->setLabel(plainLabel);
     progress->setLabelText(QStringLiteral("Checking script format.."));
     progress->setCancelButton(nullptr);
     progress->setRange(0, 100);
@@ -200,12 +203,14 @@ void QScriptDialog::loadScript()
         return;
     const QString text = KORUHVUtils::KORUHVLoadScript(path);
     QVector<QString> pieces;
-    int result = -1;
-    if (!text.isEmpty()) {
+    if (!text.isEmpty())
         pieces = koruscript::splitActions(text.simplified());
-        result = koruscript::checkActions(pieces, systemNode, &paramName, nullptr);
-    }
-    if (result != 0) {
+    // Only what is not a script at all is refused here; a script written for
+    // another crate is opened so that the operator can adapt it.
+    bool script = !pieces.isEmpty();
+    for (const QString &piece : pieces)
+        script = script && koruscript::isWellFormedAction(piece);
+    if (!script) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
                         QStringLiteral("Incorrect file format."), QMessageBox::Ok, this);
         box.exec();
@@ -215,11 +220,34 @@ void QScriptDialog::loadScript()
         return;
     actionList.clear();
     actionText.clear();
-    ui->actionsEdit->clear();
+    QStringList lines;
     for (const QString &piece : pieces) {
         actionList.append(piece + QLatin1Char(';'));
-        ui->actionsEdit->append(piece + QLatin1Char(';'));
+        lines.append(piece + QLatin1Char(';'));
     }
+    ui->actionsEdit->setPlainText(lines.join(QLatin1Char('\n')));
+
+    // What this system's check refuses, action by action (Start refuses to
+    // run the script until it passes).
+    QStringList refused;
+    for (int i = 0; i < pieces.size(); ++i) {
+        if (koruscript::checkAction(pieces[i], systemNode, &paramName) != koruscript::CheckValid)
+            refused.append(koruscript::checkFailureText(pieces, systemNode, i + 1));
+        if (!systemNode)
+            break;
+    }
+    if (refused.isEmpty())
+        return;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
+                    QStringLiteral("The script was opened, but the check of this system refuses %1 of its "
+                                   "%2 actions; adapt them before Start:\n%3")
+                        .arg(refused.size())
+                        .arg(pieces.size())
+                        .arg(refused.join(QLatin1Char('\n'))),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("scriptRefusedActionsBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 bool QScriptDialog::clearOldScriptWarning()

@@ -11,7 +11,6 @@
 #include "KORUHVScriptLanguage.h"
 
 #include <QDialog>
-#include <QHash>
 #include <QPointer>
 #include <QString>
 #include <QVector>
@@ -25,7 +24,6 @@ class QDockWidget;
 class QHBoxLayout;
 class QProgressDialog;
 class QPushButton;
-class QTableWidget;
 class QTextBrowser;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -110,6 +108,7 @@ private:
     void dropChannelChooser();
     void removeLineItemsDownTo(int from, int to);
     QString chooseScriptFile(bool save);
+    void releaseProgressPage();
 
     Ui_QScriptDialog *ui;
     QHBoxLayout *actionLineLayout = nullptr;
@@ -130,22 +129,16 @@ private:
     QPointer<QPushButton> dockPauseButton;
     QDialog *wizardDialog = nullptr;
 
-    // Our additions: the run's state machine, a start held back until a
-    // stopped run has ended, and the editable flags of table cells taken away during a run.
+    // Our additions: the run's state machine, and a start held back until a
+    // stopped run has ended.
     KORUHVScriptExecutor *executor = nullptr;
     bool startPending = false;
-    // Per table: each locked cell's item (compared by address only, never
-    // read: it may be gone) and whether it was editable; cells set during the
-    // run (a board inserted) are locked as they come.
-    struct TableLock {
-        QPointer<QTableWidget> table;
-        QHash<const void *, bool> cells;
-        QMetaObject::Connection changed;
-        QMetaObject::Connection relaid;
-    };
-    QVector<TableLock> lockedTables;
-    void lockCells(TableLock &lock, int top, int left, int bottom, int right);
-    void unlockTables();
+    // This dialog's page (buttons and log) in the main window's one run dock.
+    QPointer<QWidget> progressPage;
+    // The main window's guard of controls, held from a run's start to its
+    // end: shared by every dialog, so controls come back only when the last
+    // running script has ended.
+    QPointer<QObject> runGuard;
 };
 
 #endif

@@ -3,16 +3,19 @@
 #include "QScriptDialog.h"
 
 #include "AppGlobals.h"
+#include "KORUHVNode.h"
 #include "KORUHVScriptExecutor.h"
 #include "Ui_QScriptDialog.h"
 
 #include <QDockWidget>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QIcon>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -26,6 +29,145 @@ QMainWindow *mainWindowWidget()
     MainWindowServices *mw = getMainWindow();
     return mw ? mw->mainWindowWidget() : nullptr;
 }
+
+const char *const dockName = "scriptExecutionDock";
+const char *const guardName = "scriptRunGuard";
+
+/* The controls a running script takes away, shared by every script dialog of
+ * the main window (a child of it): while any script runs the menus and
+ * collapsible panels are disabled and no table cell is editable; when the
+ * last run ends, they come back and every cell gets its own flag back. */
+class ScriptRunGuard : public QObject {
+public:
+    explicit ScriptRunGuard(QMainWindow *mw) : QObject(mw), window(mw)
+    {
+        setObjectName(QString::fromLatin1(guardName));
+    }
+    ~ScriptRunGuard() override { disconnectAll(); }
+
+    static ScriptRunGuard *of(QMainWindow *mw)
+    {
+        auto *g = mw->findChild<ScriptRunGuard *>(QString::fromLatin1(guardName), Qt::FindDirectChildrenOnly);
+        return g ? g : new ScriptRunGuard(mw);
+    }
+
+    void acquire()
+    {
+        ++running;
+        // Each start takes what has appeared since (a system connected, a
+        // table window opened) as well.
+        setControlsEnabled(false);
+        for (QTableWidget *table : window->findChildren<QTableWidget *>())
+            lockTable(table);
+    }
+
+    void release()
+    {
+        if (running == 0 || --running > 0)
+            return;
+        setControlsEnabled(true);
+        unlockTables();
+    }
+
+private:
+    // Per table: each locked cell's item (compared by address only, never
+    // read: it may be gone) and whether it was editable; cells set while a
+    // script runs (a board inserted) are locked as they come.
+    struct TableLock {
+        QPointer<QTableWidget> table;
+        QHash<const void *, bool> cells;
+        QMetaObject::Connection changed;
+        QMetaObject::Connection relaid;
+    };
+
+    void setControlsEnabled(bool enable)
+    {
+        for (QWidget *w : window->findChildren<QWidget *>())
+            if (w->inherits("QCollapsibleWidget") || qobject_cast<QMenu *>(w))
+                w->setEnabled(enable);
+    }
+
+    TableLock *lockOf(QTableWidget *table)
+    {
+        for (TableLock &l : locks)
+            if (l.table == table)
+                return &l;
+        return nullptr;
+    }
+
+    void lockTable(QTableWidget *table)
+    {
+        if (TableLock *l = lockOf(table)) {
+            lockCells(*l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+            return;
+        }
+        locks.append({table, {}, {}, {}});
+        TableLock &lock = locks.last();
+        lockCells(lock, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+        lock.changed = connect(table->model(), &QAbstractItemModel::dataChanged, this,
+                               [this, table](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                                   if (TableLock *l = lockOf(table))
+                                       lockCells(*l, topLeft.row(), topLeft.column(), bottomRight.row(),
+                                                 bottomRight.column());
+                               });
+        // A sorted table places a new cell by a layout change instead.
+        lock.relaid = connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, table] {
+            if (TableLock *l = lockOf(table))
+                lockCells(*l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+        });
+    }
+
+    static void lockCells(TableLock &lock, int top, int left, int bottom, int right)
+    {
+        QTableWidget *table = lock.table;
+        if (!table)
+            return;
+        for (int r = std::max(0, top); r <= bottom && r < table->rowCount(); ++r)
+            for (int c = std::max(0, left); c <= right && c < table->columnCount(); ++c) {
+                QTableWidgetItem *item = table->item(r, c);
+                if (!item)
+                    continue;
+                const bool editable = item->flags() & Qt::ItemIsEditable;
+                if (!lock.cells.contains(item))
+                    lock.cells.insert(item, editable);
+                if (editable)
+                    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            }
+    }
+
+    void disconnectAll()
+    {
+        for (TableLock &lock : locks) {
+            QObject::disconnect(lock.changed);
+            QObject::disconnect(lock.relaid);
+        }
+    }
+
+    void unlockTables()
+    {
+        // Cells are found by their item where they are now (rows may have
+        // moved); an item replaced meanwhile is not one of them. The watches
+        // go first: giving a flag back is a change of its own.
+        disconnectAll();
+        QVector<TableLock> old;
+        old.swap(locks);
+        for (TableLock &lock : old) {
+            QTableWidget *table = lock.table;
+            if (!table)
+                continue;
+            for (int r = 0; r < table->rowCount(); ++r)
+                for (int c = 0; c < table->columnCount(); ++c) {
+                    QTableWidgetItem *item = table->item(r, c);
+                    if (item && lock.cells.value(item, false))
+                        item->setFlags(item->flags() | Qt::ItemIsEditable);
+                }
+        }
+    }
+
+    QMainWindow *window;
+    int running = 0;
+    QVector<TableLock> locks;
+};
 } // namespace
 
 QWidget *QScriptDialog::createProgressDockWidget()
@@ -33,16 +175,31 @@ QWidget *QScriptDialog::createProgressDockWidget()
     QMainWindow *mw = mainWindowWidget();
     if (!mw)
         return nullptr;
-    if (progressDock && runLog) {
+    if (progressDock && progressPage && runLog) {
         runLog->clear();
         scriptButtonSelection(0);
+        if (auto *pages = qobject_cast<QTabWidget *>(progressDock->widget()))
+            pages->setCurrentWidget(progressPage);
         return runLog;
     }
-    auto *dock = new QDockWidget(QStringLiteral("Script Execution"), mw);
-    dock->setObjectName(QStringLiteral("scriptExecutionDock"));
-    dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
-    dock->setContentsMargins(0, 0, 0, 0);
-    auto *content = new QWidget(dock);
+    // One dock for every script dialog; each has its own page in it.
+    auto *dock = mw->findChild<QDockWidget *>(QString::fromLatin1(dockName), Qt::FindDirectChildrenOnly);
+    auto *pages = dock ? qobject_cast<QTabWidget *>(dock->widget()) : nullptr;
+    if (!pages) {
+        delete dock;
+        dock = new QDockWidget(QStringLiteral("Script Execution"), mw);
+        dock->setObjectName(QString::fromLatin1(dockName));
+        dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+        dock->setContentsMargins(0, 0, 0, 0);
+        pages = new QTabWidget(dock);
+        pages->setObjectName(QStringLiteral("scriptRunPages"));
+        pages->setTabBarAutoHide(true); // one run looks as it always did
+        pages->setDocumentMode(true);
+        dock->setWidget(pages);
+        mw->addDockWidget(Qt::BottomDockWidgetArea, dock);
+    }
+    auto *content = new QWidget(pages);
+    content->setObjectName(QStringLiteral("scriptRunPage"));
     content->setStyleSheet(QStringLiteral("background: #d5d5d5;"));
     auto *layout = new QVBoxLayout(content);
 
@@ -82,12 +239,26 @@ QWidget *QScriptDialog::createProgressDockWidget()
     browser->setObjectName(QStringLiteral("scriptRunLog"));
     browser->setStyleSheet(QStringLiteral("background: white;"));
     layout->addWidget(browser);
-    dock->setWidget(content);
-    mw->addDockWidget(Qt::BottomDockWidgetArea, dock);
+    pages->addTab(content, systemNode ? systemNode->getNodeName() : QStringLiteral("Script"));
+    pages->setCurrentWidget(content);
     progressDock = dock;
+    progressPage = content;
     runLog = browser;
     scriptButtonSelection(0);
     return browser;
+}
+
+void QScriptDialog::releaseProgressPage()
+{
+    // The page goes with its dialog; the dock with the last page.
+    delete progressPage.data();
+    if (progressDock) {
+        auto *pages = qobject_cast<QTabWidget *>(progressDock->widget());
+        if (!pages || pages->count() == 0) {
+            progressDock->close();
+            delete progressDock.data();
+        }
+    }
 }
 
 void QScriptDialog::appendToTextBrowser(QString html)
@@ -105,80 +276,19 @@ void QScriptDialog::appendToTextBrowser(QString html)
 void QScriptDialog::enableWidgets(bool enable)
 {
     setEnabled(enable);
-    QMainWindow *mw = mainWindowWidget();
-    if (!mw)
-        return;
-    for (QWidget *w : mw->findChildren<QWidget *>()) {
-        if (w->inherits("QCollapsibleWidget") || qobject_cast<QMenu *>(w))
-            w->setEnabled(enable);
-    }
     if (!enable) {
-        // Each cell's own flag is kept, so that read-only cells stay so.
-        unlockTables();
-        for (QTableWidget *table : mw->findChildren<QTableWidget *>()) {
-            lockedTables.append({table, {}, {}, {}});
-            TableLock &lock = lockedTables.last();
-            lockCells(lock, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
-            // Cells set while the script writes (rows of a board inserted
-            // meanwhile) are locked as they arrive.
-            lockedTables.last().changed =
-                connect(table->model(), &QAbstractItemModel::dataChanged, this,
-                        [this, table](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-                            for (TableLock &l : lockedTables)
-                                if (l.table == table)
-                                    lockCells(l, topLeft.row(), topLeft.column(), bottomRight.row(),
-                                              bottomRight.column());
-                        });
-            // A sorted table places a new cell by a layout change instead.
-            lockedTables.last().relaid =
-                connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, table] {
-                    for (TableLock &l : lockedTables)
-                        if (l.table == table)
-                            lockCells(l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
-                });
-        }
+        QMainWindow *mw = mainWindowWidget();
+        if (!mw || runGuard)
+            return;
+        ScriptRunGuard *guard = ScriptRunGuard::of(mw);
+        guard->acquire();
+        runGuard = guard;
         return;
     }
-    unlockTables();
-}
-
-void QScriptDialog::lockCells(TableLock &lock, int top, int left, int bottom, int right)
-{
-    QTableWidget *table = lock.table;
-    if (!table)
-        return;
-    for (int r = std::max(0, top); r <= bottom && r < table->rowCount(); ++r)
-        for (int c = std::max(0, left); c <= right && c < table->columnCount(); ++c) {
-            QTableWidgetItem *item = table->item(r, c);
-            if (!item)
-                continue;
-            const bool editable = item->flags() & Qt::ItemIsEditable;
-            if (!lock.cells.contains(item))
-                lock.cells.insert(item, editable);
-            if (editable)
-                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-        }
-}
-
-void QScriptDialog::unlockTables()
-{
-    // Cells are found by their item where they are now (rows may have moved);
-    // an item that was replaced during the run is not one of them.
-    QVector<TableLock> locks;
-    locks.swap(lockedTables);
-    for (TableLock &lock : locks) {
-        QObject::disconnect(lock.changed);
-        QObject::disconnect(lock.relaid);
-        QTableWidget *table = lock.table;
-        if (!table)
-            continue;
-        for (int r = 0; r < table->rowCount(); ++r)
-            for (int c = 0; c < table->columnCount(); ++c) {
-                QTableWidgetItem *item = table->item(r, c);
-                if (item && lock.cells.value(item, false))
-                    item->setFlags(item->flags() | Qt::ItemIsEditable);
-            }
-    }
+    // Only the last running script gives the controls back.
+    if (auto *guard = static_cast<ScriptRunGuard *>(runGuard.data()))
+        guard->release();
+    runGuard = nullptr;
 }
 
 void QScriptDialog::handleExecActions()

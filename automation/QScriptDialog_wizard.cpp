@@ -164,12 +164,10 @@ void QScriptDialog::createWizardDialog()
 
     const int result = wizard->exec(); // deletes the window (delete on close)
     if (result == QDialog::Accepted) {
-        ui->actionsEdit->clear();
-        actionList.clear();
-        for (const QString &text : wizardActions) {
-            actionList.append(text);
-            ui->actionsEdit->append(text);
-        }
+        // One paragraph per line, as plain text: a value such as <b>x</b>
+        // is a name, not markup.
+        actionList = wizardActions;
+        ui->actionsEdit->setPlainText(wizardActions.join(QLatin1Char('\n')));
     }
     dropChannelChooser();
     wizardDialog = nullptr;

@@ -149,10 +149,11 @@ TEST_F(ScriptDialog, SaveAndLoadScriptFiles)
     QTest::mouseClick(boxButton(QDialogButtonBox::Open), Qt::LeftButton);
     EXPECT_EQ(editor()->toPlainText(), QStringLiteral("wait 10;\n set V0Set 0{1} 100;"));
 
-    // A file with a faulty action is refused with a box; the editor stays.
+    // A file that is not a script (an action not in the language) is
+    // refused with a box; the editor stays.
     QFile bad(dir.filePath(QStringLiteral("bad.kas")));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write("wait 10; set V0Set 0{1} 5000;");
+    bad.write("wait 10; SET V0Set 0{1} 5;");
     bad.close();
     chosen = bad.fileName();
     QString refused;
