@@ -136,7 +136,13 @@ void KORUHVCustomizations::deleteGroupCallback(int index)
 {
     if (index < 0 || index >= groups.size())
         return;
-    const Group target = groups[index];
+    // The group is known by its menu action, not by its members: two groups
+    // may hold the same members.
+    QPointer<QAction> target = menuViewGroups && index < menuViewGroups->actions().size()
+                                   ? menuViewGroups->actions()[index]
+                                   : nullptr;
+    if (!target)
+        return;
     QMessageBox box(QMessageBox::Question, QStringLiteral("LUMO2020"),
                     QStringLiteral("You are deleting Group %0.").arg(index),
                     QMessageBox::Yes | QMessageBox::No, dialogParent());
@@ -146,8 +152,10 @@ void KORUHVCustomizations::deleteGroupCallback(int index)
         return;
     // The question ran an event loop: a purge may have shrunk or moved the
     // group meanwhile; only the group that was asked about goes.
-    const int now = int(groups.indexOf(target));
-    if (now < 0)
+    if (!target || !menuViewGroups)
+        return;
+    const int now = int(menuViewGroups->actions().indexOf(target.data()));
+    if (now < 0 || now >= groups.size())
         return;
     groups.remove(now);
     dropGroupActions({now});

@@ -18,6 +18,13 @@ inline QString editingStyleSheet()
     return QStringLiteral("background:#383838; border: 2px solid #98bd40; color: #bfff27;");
 }
 
+/* Added to a field's own look while it shows input that was refused (out of
+ * the parameter's limits, or no number): red frame and red text. */
+inline QString refusedStyleSheet()
+{
+    return QStringLiteral("background:#383838; border: 2px solid #ff3030; color: #ff3030;");
+}
+
 /* The keys a text or number field refuses so that they travel on to the
  * cell and the table: the arrows inside a table (navigation), the comma
  * everywhere ("." is the only decimal separator). */

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTableWidget>
+#include <QToolTip>
 
 #include <climits>
 #include <cmath>
@@ -125,19 +126,126 @@ bool KORUHVWidgetItem::isOffsetMode() const
 
 void KORUHVWidgetItem::setOffsetTable(QTableWidget *table)
 {
+    if (offsetWatch)
+        offsetWatch->removeEventFilter(this);
     offsetTable = table;
-    widenRangeForOffset();
+    offsetWatch = table;
+    /* The header's menu switches the mode while a cell may be open. */
+    if (table)
+        table->installEventFilter(this);
+    followOffsetMode();
 }
 
-/* An offset is an amount added to the set value, not a value: "Minval" and
- * "Maxval" bound the sum (checked on Return), never what is typed, so that
- * a negative offset can be entered over a minimum of 0. */
-void KORUHVWidgetItem::widenRangeForOffset()
+/* An offset is an amount added to the set value, not a value: the field
+ * starts at 0 and "Minval" and "Maxval" bound the sum (checked on Return),
+ * never what is typed, so that a negative offset can be entered over a
+ * minimum of 0. Back in absolute mode the field shows the node's value. */
+void KORUHVWidgetItem::followOffsetMode()
 {
-    if (!isOffsetMode())
+    auto *spin = qobject_cast<QDoubleSpinBox *>(valueField);
+    if (!spin || spin->isReadOnly() || !referenceNode)
         return;
-    if (auto *spin = qobject_cast<QDoubleSpinBox *>(valueField); spin && !spin->isReadOnly())
-        spin->setRange(-2147483647.0, 2147483647.0);
+    const bool offset = isOffsetMode();
+    if (offset == fieldInOffsetMode)
+        return;
+    fieldInOffsetMode = offset;
+    clearRefusal();
+    {
+        const QSignalBlocker blocker(spin);
+        spin->setValue(offset ? 0.0 : referenceNode->getNodeValue().KORUHVGetValue().toFloat());
+    }
+    touched = false;
+    spin->selectAll(); /* typing replaces the shown text */
+}
+
+void KORUHVWidgetItem::offsetBounds(double *lo, double *hi) const
+{
+    *lo = -2147483647.0;
+    *hi = 2147483647.0;
+    QVariant limit;
+    if (findProperty(referenceNode, "Minval", &limit))
+        *lo = clampToInt(limit.toDouble());
+    if (findProperty(referenceNode, "Maxval", &limit))
+        *hi = clampToInt(limit.toDouble());
+}
+
+QString KORUHVWidgetItem::inputProblem() const
+{
+    auto *spin = qobject_cast<QAbstractSpinBox *>(valueField);
+    if (!spin || spin->isReadOnly() || !referenceNode || dataType > DATA_FLOAT)
+        return {};
+    if (!spin->hasAcceptableInput())
+        return QStringLiteral("Not a number: nothing written");
+    double typed = 0;
+    if (auto *d = qobject_cast<QDoubleSpinBox *>(spin))
+        typed = d->value();
+    else if (auto *i = qobject_cast<QSpinBox *>(spin))
+        typed = i->value();
+    if (dataType == DATA_FLOAT && isOffsetMode()) {
+        double lo, hi;
+        offsetBounds(&lo, &hi);
+        const float old = referenceNode->getNodeValue().KORUHVGetValue().toFloat();
+        const float sum = static_cast<float>(typed) + old;
+        if (!std::isfinite(sum) || sum < lo || sum > hi)
+            return QStringLiteral("Out of range: %1 plus this offset must lie between %2 and %3; "
+                                  "nothing written")
+                .arg(QString::number(old), QString::number(lo, 'f', 0), QString::number(hi, 'f', 0));
+        return {};
+    }
+    if (dataType == DATA_FLOAT) {
+        const float v = static_cast<float>(typed);
+        if (v < limitLo || v > limitHi)
+            return QStringLiteral("Out of range: the value must lie between %1 and %2; nothing written")
+                .arg(QString::number(limitLo), QString::number(limitHi));
+        return {};
+    }
+    if (typed < limitLo || typed > limitHi)
+        return QStringLiteral("Out of range: the value must lie between %1 and %2; nothing written")
+            .arg(QString::number(limitLo, 'f', 0), QString::number(limitHi, 'f', 0));
+    return {};
+}
+
+void KORUHVWidgetItem::markRefused(const QString &why)
+{
+    if (!valueField)
+        return;
+    /* Over the field's present look (which losing the focus may have put
+     * back meanwhile). */
+    const QString current = valueField->styleSheet();
+    if (!refused || !current.contains(koruviews::refusedStyleSheet()))
+        sheetBeforeRefusal = current;
+    refused = true;
+    valueField->setStyleSheet(sheetBeforeRefusal + QLatin1Char(' ') + koruviews::refusedStyleSheet());
+    valueField->setToolTip(why);
+    QToolTip::showText(valueField->mapToGlobal(QPoint(0, valueField->height())), why, valueField);
+}
+
+void KORUHVWidgetItem::clearRefusal()
+{
+    if (!refused || !valueField)
+        return;
+    refused = false;
+    refusedNoNumber = false;
+    valueField->setStyleSheet(sheetBeforeRefusal);
+    valueField->setToolTip(QString());
+    QToolTip::hideText();
+}
+
+bool KORUHVWidgetItem::acceptTypedValue()
+{
+    /* A field left with no number in it shows its last number again: that
+     * is still no input to write, until the next key or refresh. */
+    if (refused && refusedNoNumber && valueField) {
+        markRefused(valueField->toolTip());
+        return false;
+    }
+    const QString problem = inputProblem();
+    if (problem.isEmpty()) {
+        clearRefusal();
+        return true;
+    }
+    markRefused(problem);
+    return false;
 }
 
 void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights access, QString unit,
@@ -201,6 +309,12 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
             if (findProperty(referenceNode, "Maxval", &limit))
                 hi = isSigned ? clampToInt(limit.toDouble()) : clampToInt(double(limit.toUInt()));
             spin->setCursor(Qt::PointingHandCursor);
+            /* The limits are checked on confirming: a range here would
+             * clamp or silently drop what the operator types. */
+            limitLo = lo;
+            limitHi = hi;
+            lo = -INT_MAX;
+            hi = INT_MAX;
         } else {
             spin->setFont(bold);
             spin->setReadOnly(true);
@@ -226,15 +340,20 @@ void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights 
                 hi = limit.toDouble();
             if (findProperty(referenceNode, "Decimal", &limit))
                 shownDecimals = limit.toInt();
+            /* Checked on confirming, as for the integer field. */
+            limitLo = lo;
+            limitHi = hi;
+            lo = -2147483647.0;
+            hi = 2147483647.0;
+            fieldInOffsetMode = isOffsetMode();
         } else {
             spin->setFont(bold);
             spin->setReadOnly(true);
         }
         spin->setDecimals(shownDecimals);
         spin->setRange(lo, hi);
-        spin->setValue(value.toFloat());
+        spin->setValue(fieldInOffsetMode ? 0.0f : value.toFloat());
         valueField = spin;
-        widenRangeForOffset();
         changeSignalKind = "double";
         break;
     }
@@ -505,6 +624,7 @@ void KORUHVWidgetItem::setDataInValueField(QVariant value)
     if (!referenceNode || dataType > DATA_ENUM || !valueField)
         return;
     const QSignalBlocker blocker(valueField);
+    clearRefusal(); /* the field shows a value again, not refused input */
     const unsigned wrapperType = referenceNode->getParWrapperType();
     if (dataType <= 2 && (wrapperType == WRAPPER_TYPE_BDSTATUS || wrapperType == WRAPPER_TYPE_CHSTATUS)) {
         if (auto *l = qobject_cast<QLabel *>(valueField))
@@ -675,6 +795,8 @@ void KORUHVWidgetItem::endEdit()
     /* Editing ended without the operator typing: nothing to write. */
     if ((isTextField() || isNumberField()) && !touched)
         return;
+    if (!acceptTypedValue())
+        return; /* stays entered: a later confirmation checks again */
     auto *combo = qobject_cast<QCustomComboBox *>(valueField);
     if (combo && combo->currentIndex() == comboShownIndex) {
         combo->clearComboCurrentText();
@@ -720,6 +842,8 @@ void KORUHVWidgetItem::setValueAndEmitSignalForNode()
         endEdit();
         return;
     }
+    if (!acceptTypedValue())
+        return;
     if (dataType == DATA_FLOAT) {
         auto *d = qobject_cast<QDoubleSpinBox *>(valueField);
         if (!d)
@@ -727,12 +851,8 @@ void KORUHVWidgetItem::setValueAndEmitSignalForNode()
         float newValue = static_cast<float>(d->value());
         const float old = referenceNode->getNodeValue().KORUHVGetValue().toFloat();
         if (isOffsetMode()) {
-            double lo = -2147483647.0, hi = 2147483647.0;
-            QVariant limit;
-            if (findProperty(referenceNode, "Minval", &limit))
-                lo = clampToInt(limit.toDouble());
-            if (findProperty(referenceNode, "Maxval", &limit))
-                hi = clampToInt(limit.toDouble());
+            double lo, hi;
+            offsetBounds(&lo, &hi);
             const float sum = newValue + old;
             if (sum > hi || sum < lo)
                 return; /* the offset would leave the range: dropped */
@@ -779,9 +899,37 @@ void KORUHVWidgetItem::keyPressEvent(QKeyEvent *event)
 
 bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
 {
+    /* Compared as a plain object: the table may be going away. */
+    if (watched == offsetWatch.data() && event->type() == QEvent::DynamicPropertyChange) {
+        followOffsetMode();
+        return QWidget::eventFilter(watched, event);
+    }
+    /* Leaving a number field with no number in it: the spin box goes back
+     * to its last number, which must not be taken for the input. */
+    if (watched == valueField && event->type() == QEvent::FocusOut && !cancelled && isNumberField()) {
+        auto *spin = static_cast<QAbstractSpinBox *>(valueField);
+        if (!spin->isReadOnly() && !spin->hasAcceptableInput() && touched) {
+            markRefused(QStringLiteral("Not a number: nothing written"));
+            refusedNoNumber = true;
+        }
+    }
     if (watched == valueField && event->type() == QEvent::KeyPress) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         const int key = keyEvent->key();
+        const bool confirm = key == Qt::Key_Return || key == Qt::Key_Enter;
+        const bool modifierOnly =
+            key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta;
+        if (!confirm && !modifierOnly)
+            clearRefusal();
+        /* Refused input stays in the field as typed: the field neither
+         * fixes it up nor ends its editing, and the key goes no further
+         * (a table would close the editor, a dialog press its default
+         * button). */
+        if (confirm && !cancelled && isNumberField() && !acceptTypedValue()) {
+            returnKeyPending = false;
+            wroteDuringReturn = false;
+            return true;
+        }
         /* Typing counts as entering, even when it retypes the shown value. */
         if ((!keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint()) || key == Qt::Key_Backspace ||
             key == Qt::Key_Delete)

@@ -7,7 +7,9 @@
  * confirms once: when Return already made endEdit() write, the Return path
  * writes nothing more. A field the operator has not typed into or stepped
  * writes nothing when its editing ends; Escape cancels. Live refreshes
- * (setDataInValueField) never commit. The node is not owned; detachNode()
+ * (setDataInValueField) never commit. A number outside the parameter's
+ * limits is refused in the field (acceptTypedValue), never clamped and
+ * never written. The node is not owned; detachNode()
  * forgets it before its tree goes away. GUI thread only. */
 #ifndef KORUHVWIDGETITEM_H
 #define KORUHVWIDGETITEM_H
@@ -49,12 +51,26 @@ public:
     void setValueAndEmitSignalForNode();
 
     /* The table whose offset properties ("Offset_I", "Offset_V") govern this
-     * editor; none outside a table (offset entry off). In offset mode the
-     * field's range is widened, whenever the table is set. */
+     * editor; none outside a table (offset entry off). An open field follows
+     * a change of its mode at once: an offset field starts at 0, an absolute
+     * one shows the node's value. */
     void setOffsetTable(QTableWidget *table);
     QTableWidget *getOffsetTable() const { return offsetTable; }
     /* Offset entry applies to this editor's node now. */
     bool isOffsetMode() const;
+
+    /* A number field takes whatever number is typed; the parameter's limits
+     * ("Minval", "Maxval"; in offset mode they bound the sum) are checked
+     * when the input is confirmed. Input outside them, or text that is no
+     * number, is refused in the field: nothing is written, the field keeps
+     * the text, shows the refused look and says why in its tool tip, until
+     * the next key or a refresh. true when the field's input may be
+     * written (always for fields that are no number field). */
+    bool acceptTypedValue();
+    bool isInputRefused() const { return refused; }
+    /* The limits a typed number of this field must respect. */
+    double lowerLimit() const { return limitLo; }
+    double upperLimit() const { return limitHi; }
 
     /* Forget the node without writing (its tree is about to be deleted):
      * every later commit and refresh does nothing. */
@@ -78,7 +94,12 @@ private:
     bool isHexRegister() const;
     bool isTextField() const;   /* line edit: hex register or text */
     bool isNumberField() const; /* spin box or double spin box */
-    void widenRangeForOffset();
+    void followOffsetMode();
+    /* Why the typed number cannot be written; empty when it can. */
+    QString inputProblem() const;
+    void markRefused(const QString &why);
+    void clearRefusal();
+    void offsetBounds(double *lo, double *hi) const;
     void connectCommit(bool on);
     void restoreComboAfterRefusal(int previousIndex);
     bool readNewValue(QVariant *value, int *comboIndex);
@@ -91,6 +112,7 @@ private:
     KORUHVNode *referenceNode = nullptr;
     nodeDataType dataType = DATA_INT32;
     QPointer<QTableWidget> offsetTable;
+    QPointer<QObject> offsetWatch; /* the same table, for its events */
     bool commitConnected = false;
     bool cancelled = false;
     /* The operator typed or stepped since the last commit. */
@@ -100,6 +122,14 @@ private:
     /* A Return/Enter key is being delivered; set when endEdit() wrote for it. */
     bool returnKeyPending = false;
     bool wroteDuringReturn = false;
+    /* Limits of a number field; the field's own range is the widest. */
+    double limitLo = -2147483647.0;
+    double limitHi = 2147483647.0;
+    /* The float field shows an offset (0 at the start), not a value. */
+    bool fieldInOffsetMode = false;
+    bool refused = false;
+    bool refusedNoNumber = false; /* left without a number: stays refused */
+    QString sheetBeforeRefusal;
 };
 
 #endif

@@ -160,6 +160,9 @@ void QSetGroupValueDialog::clickedOkButton()
 {
     if (!controller || !valueEditor)
         return;
+    // Input outside the limits stays in the field, refused; nothing goes out.
+    if (!valueEditor->acceptTypedValue())
+        return;
     const QVariant value = valueEditor->getDataInValueField();
     // A write may run the event loop (the device answers synchronously, but
     // widgets refresh): work on a copy so a purge cannot shift the vector.

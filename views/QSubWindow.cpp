@@ -24,6 +24,10 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <climits>
+#include <numeric>
+
 namespace {
 
 /* The combo reads the mode shown, whoever applied it; a change made here is
@@ -425,15 +429,36 @@ void QSubWindow::setCustomViewTableMode()
         return;
     QHeaderView *vh = table->verticalHeader();
     QHeaderView *hh = table->horizontalHeader();
-    int row = 0;
-    for (KORUHVNode *ch : channelsInOrder()) {
-        if (row >= table->rowCount())
-            break;
-        table->setRowHidden(row, isCustom ? !ch->isEnabledInCustomView() : !ch->isNodeEnabled());
-        const int target = isCustom ? ch->getCustomViewVisualIndex() : ch->getVisualIndex();
-        const int current = vh->visualIndex(row);
-        if (target >= 0 && target < vh->count() && target != current)
-            vh->swapSections(current, target);
+    const QVector<KORUHVNode *> channels = channelsInOrder();
+    const int rows = std::min(int(channels.size()), table->rowCount());
+    /* The shown rows in the order of their indexes (the dialog's list), then
+     * the hidden ones. A hidden channel may keep an index it had before it
+     * was deselected, and indexes may repeat (a saved file): rows are placed
+     * one position after the other, never swapped by index. Ties and rows
+     * without an index keep tree order. */
+    auto shown = [&](int r) {
+        return isCustom ? channels[r]->isEnabledInCustomView() : channels[r]->isNodeEnabled();
+    };
+    auto key = [&](int r) {
+        const int index = isCustom ? channels[r]->getCustomViewVisualIndex() : channels[r]->getVisualIndex();
+        return index >= 0 ? index : INT_MAX;
+    };
+    QVector<int> order(rows);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const bool sa = shown(a), sb = shown(b);
+        if (sa != sb)
+            return sa;
+        return sa && key(a) < key(b);
+    });
+    for (int position = 0; position < rows; ++position) {
+        const int current = vh->visualIndex(order[position]);
+        if (current != position)
+            vh->moveSection(current, position);
+    }
+    for (int row = 0; row < rows; ++row) {
+        KORUHVNode *ch = channels[row];
+        table->setRowHidden(row, !shown(row));
         for (KORUHVNode *p : ch->getParameters()) {
             if (!p)
                 continue;
@@ -446,7 +471,6 @@ void QSubWindow::setCustomViewTableMode()
             if (!hidden && colTarget >= 0 && colTarget < hh->count() && colTarget != hh->visualIndex(col))
                 hh->moveSection(hh->visualIndex(col), colTarget);
         }
-        ++row;
     }
     if (isCustom) {
         bool anyRow = false, anyColumn = false;

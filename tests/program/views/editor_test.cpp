@@ -120,8 +120,12 @@ TEST_F(Editor, RangesFromLimitsOrDefaults)
     limited->addProperty(prop("Maxval", 4000.0f));
     auto a = cell(limited.get());
     auto *s = qobject_cast<QSpinBox *>(a->getValueFieldWidget());
-    EXPECT_EQ(s->minimum(), 0);
-    EXPECT_EQ(s->maximum(), 4000);
+    // The limits are the cell's, checked on confirming; the field itself
+    // takes any number typed (its range would clamp it).
+    EXPECT_EQ(a->lowerLimit(), 0.0);
+    EXPECT_EQ(a->upperLimit(), 4000.0);
+    EXPECT_EQ(s->minimum(), -INT_MAX);
+    EXPECT_EQ(s->maximum(), INT_MAX);
     EXPECT_EQ(s->alignment(), Qt::AlignRight | Qt::AlignVCenter);
 
     std::unique_ptr<KORUHVNode> ro(
@@ -226,7 +230,7 @@ TEST_F(Editor, OffsetEntryInATableWithOffsetOn)
 
     // Outside a table the same node has its limits and no offset.
     auto plain = cell(n.get());
-    EXPECT_DOUBLE_EQ(qobject_cast<QDoubleSpinBox *>(plain->getValueFieldWidget())->maximum(), 500.0);
+    EXPECT_DOUBLE_EQ(plain->upperLimit(), 500.0);
     EXPECT_FALSE(plain->isOffsetMode());
 }
 

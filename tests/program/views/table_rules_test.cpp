@@ -164,8 +164,8 @@ TEST_F(TableRules, OutsideOffsetModeTheCellKeepsItsLimits)
     ASSERT_TRUE(vt::waitFor([&] { return openEditor() != nullptr; }));
     auto *spin = qobject_cast<QDoubleSpinBox *>(openEditor()->getValueFieldWidget());
     ASSERT_TRUE(spin);
-    EXPECT_DOUBLE_EQ(spin->minimum(), 0.0);
-    EXPECT_DOUBLE_EQ(spin->maximum(), 500.0);
+    EXPECT_DOUBLE_EQ(openEditor()->lowerLimit(), 0.0);
+    EXPECT_DOUBLE_EQ(openEditor()->upperLimit(), 500.0);
     // The "ISet" pair is not in offset mode when only "Offset_V" is on.
     vt::key(Qt::Key_Escape, table);
     ASSERT_TRUE(vt::waitFor([&] { return openEditor() == nullptr; }));
@@ -175,7 +175,8 @@ TEST_F(TableRules, OutsideOffsetModeTheCellKeepsItsLimits)
     ASSERT_TRUE(vt::waitFor([&] { return openEditor() != nullptr; }));
     spin = qobject_cast<QDoubleSpinBox *>(openEditor()->getValueFieldWidget());
     ASSERT_TRUE(spin);
-    EXPECT_DOUBLE_EQ(spin->maximum(), 300.0);
+    EXPECT_DOUBLE_EQ(openEditor()->upperLimit(), 300.0);
+    EXPECT_FALSE(openEditor()->isOffsetMode());
 }
 
 // A drag down one column keeps its cells selected, except down "Name"; a
