@@ -7,6 +7,7 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
+#include "crate/event_sink.h"
 #include "crate/hx4400_backend.h"
 #include "hvwrapper/crate/crate_test_util.h"
 
@@ -46,6 +47,22 @@ bool prepare()
     return true;
 }
 
+// The most records a batch may make: one per item that is not a crate
+// message (each takes at least 8 bytes of the body), one per message kind,
+// and the keep-alive record of a batch that made none.
+size_t recordBound(const uint8_t *body, size_t len)
+{
+    size_t values = 0;
+    for (size_t at = 0; len - at >= 8;) {
+        const size_t vlen = size_t(body[at + 6]) << 8 | body[at + 7];
+        if (len - at - 8 < vlen)
+            break;
+        values += body[at] != 254;
+        at += 8 + vlen;
+    }
+    return values + 3;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t n)
@@ -56,8 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t n)
     KORUHV_SYSTEMSTATUS_t status{};
     EventRecord *events = nullptr;
     int count = 0;
-    if (HX4400_DecodeEventBatch(kH, kSys, d, d + kCrateEventHeaderSize, n - kCrateEventHeaderSize, &status,
-                                &events, &count) == 0)
+    EventRecordSink_ResetPeakForTest();
+    const uint8_t *body = d + kCrateEventHeaderSize;
+    const size_t len = n - kCrateEventHeaderSize;
+    if (HX4400_DecodeEventBatch(kH, kSys, d, body, len, &status, &events, &count) == 0)
         KORUHV_FreeEventData(&events);
+    // What a batch costs stays with what it carries: records and the array
+    // holding them (grown by doubling from 16) within the bound.
+    const size_t bound = recordBound(body, len);
+    if (size_t(count) > bound || EventRecordSink_PeakBytesForTest() > (2 * bound + 16) * sizeof(EventRecord))
+        std::abort();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "KORUHVWrapper.h"
 #include "local_events.h"
@@ -51,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t n)
         if (rc != 0)
             break;
         KORUHV_FreeEventData(&events);
+        // One record per 1060 bytes of the batch: never more than came.
+        if (size_t(count) * kEventWireRecordSize > n)
+            std::abort();
     }
     ::close(sv[0]);
     ::close(sv[1]);

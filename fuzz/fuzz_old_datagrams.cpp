@@ -1,6 +1,7 @@
 // First-generation event datagrams, decoded against a subscription list of
 // channel, unknown, system and keep-alive items.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "KORUHVWrapper.h"
@@ -45,5 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t n)
     int count = 0;
     if (HX1100_DecodeDatagram(kH, d, n, &events, &count) == 0)
         KORUHVFreeEventData(&events);
+    // Each record comes from an item of at least 14 bytes of the datagram
+    // (a single-item datagram makes one).
+    if (size_t(count) > 1 + n / 14)
+        std::abort();
     return 0;
 }

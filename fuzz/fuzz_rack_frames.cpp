@@ -1,11 +1,13 @@
 // Rack-supply frames: a reply checked against its keyword and session, and
 // an event batch decoded against a prepared description and store.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "KORUHVWrapper.h"
 #include "crate/crate_protocol.h"
 #include "crate/crate_sysinfo.h"
+#include "crate/event_sink.h"
 #include "crate/p8080_backend.h"
 
 using namespace koruhv;
@@ -90,7 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t n)
     EventRecord *events = nullptr;
     int count = 0;
     bool keepAlive = false;
+    EventRecordSink_ResetPeakForTest();
     if (P8080_DecodeEventBatch(kH, d + 1, n - 1, &events, &count, &keepAlive) == 0)
         KORUHV_FreeEventData(&events);
+    // Every record but the three rack messages' takes an item of at least
+    // five bytes (an id and a word, or an id and a '#'): what a batch costs
+    // stays with what it carries, the array grown by doubling from 16.
+    const size_t bound = (n - 1) / 5 + 3;
+    if (size_t(count) > bound || EventRecordSink_PeakBytesForTest() > (2 * bound + 16) * sizeof(EventRecord))
+        std::abort();
     return 0;
 }

@@ -60,6 +60,9 @@ CrateContext *CrateFamily_Context(const CrateFamily &f, int handle)
 
 int Crate_Malformed(CrateContext &ctx)
 {
+    // A reply that does not read as the answer to its request may belong to
+    // another one.
+    Crate_MarkOutOfStep(ctx);
     return Crate_SetError(ctx, CRATE_ERR_RECEIVE, kTextMalformedReply);
 }
 

@@ -29,6 +29,7 @@ const char kTextParamPropNotFound[] = "Param Property Not Found";
 const char kTextParamNotFound[] = "Param Not Found";
 const char kTextMalformedReply[] = "Malformed reply from server";
 const char kTextReplyTooLong[] = "Reply length out of range";
+const char kTextEventBatchTooLarge[] = "Event batch too large";
 const char kTextNoEncoding[] = "No Set Property";
 
 namespace {

@@ -96,7 +96,8 @@ extern const char kTextParamNotFound[];
 // Our own texts for replies that are too short for what they announce.
 extern const char kTextMalformedReply[];
 extern const char kTextReplyTooLong[];
-extern const char kTextNoEncoding[]; // write to a parameter type without a raw form
+extern const char kTextEventBatchTooLarge[]; // more records than one batch may make
+extern const char kTextNoEncoding[];         // write to a parameter type without a raw form
 
 // Largest frame accepted from a crate (request or reply body).
 constexpr uint32_t kCrateMaxFrame = 16u * 1024u * 1024u;

@@ -411,32 +411,124 @@ int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t 
     return CRATE_IO_OK;
 }
 
+void Crate_MarkOutOfStep(CrateContext &ctx)
+{
+    if (!ctx.outOfStep)
+        ctx.late = ctx.sent;
+    ctx.outOfStep = true;
+}
+
+namespace {
+
+// The stream has no reply boundary left to trust: shut the connection.
+int giveUp(CrateContext &ctx, int code, const char *text)
+{
+    Crate_CloseContext(ctx);
+    return Crate_SetError(ctx, code, text);
+}
+
+int recvFailure(CrateContext &ctx, int io)
+{
+    switch (io) {
+    case CRATE_IO_TOO_LONG:
+        return giveUp(ctx, CRATE_ERR_RECEIVE, kTextReplyTooLong);
+    case CRATE_IO_NO_MEMORY:
+        Crate_MarkOutOfStep(ctx); // the frame stays unread
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    case CRATE_IO_TIMEOUT:
+        Crate_MarkOutOfStep(ctx);
+        return receiveFailure(ctx, IO_TIMEOUT);
+    case CRATE_IO_CLOSED:
+        return giveUp(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
+    default: {
+        const int e = errno;
+        Crate_CloseContext(ctx);
+        errno = e;
+        return receiveFailure(ctx, IO_ERROR);
+    }
+    }
+}
+
+// Bytes waiting before a request is sent came unasked (a reply doubled, or
+// one that came after its request gave up).
+bool strayBytes(const CrateContext &ctx)
+{
+    if (ctx.carry.buffered())
+        return true;
+    pollfd p{ctx.socket, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+bool echoes(const uint8_t *reply, size_t len, const char *keyword)
+{
+    size_t n = std::strlen(keyword);
+    return len > n && std::memcmp(reply, keyword, n) == 0 && reply[n] == ':';
+}
+
+// Sends a request every crate answers and drops each frame before its reply.
+int resync(CrateContext &ctx)
+{
+    const char *keyword =
+        ctx.late && std::strcmp(ctx.late->keyword, "GETSWREL") == 0 ? "GETSYSNAME" : "GETSWREL";
+    const CommandRow *saved = ctx.command;
+    ctx.command = Crate_FindCommand(keyword);
+    RequestBuffer req(ctx.order);
+    const bool built = ctx.command && Crate_BuildHeader(ctx, req);
+    ctx.command = saved;
+    if (!built)
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    const int ms = replyMs();
+    int w = Crate_SendFrameOn(ctx.socket, ctx.order, req.data(), req.size(), ms);
+    if (w != CRATE_IO_OK)
+        return giveUp(ctx, CRATE_ERR_SEND, std::strerror(errno));
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const int left = remainingMs(deadline);
+        uint8_t *frame = nullptr;
+        size_t len = 0;
+        int r = left > 0 ? Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, left, &frame, &len)
+                         : int(CRATE_IO_TIMEOUT);
+        if (r != CRATE_IO_OK) {
+            // Two replies owed and no telling them apart: start over.
+            return r == CRATE_IO_TIMEOUT ? giveUp(ctx, CRATE_ERR_TIMEOUT, kTextTimeout)
+                                         : giveUp(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
+        }
+        const bool mine = echoes(frame, len, keyword);
+        std::free(frame);
+        if (mine)
+            break;
+    }
+    ctx.outOfStep = false;
+    ctx.late = nullptr;
+    return CRATE_OK;
+}
+
+} // namespace
+
 int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t **reply, size_t *replyLen)
 {
     *reply = nullptr;
     *replyLen = 0;
+    if (ctx.socket < 0)
+        return Crate_SetError(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
+    if (!ctx.outOfStep && strayBytes(ctx))
+        Crate_MarkOutOfStep(ctx);
+    if (ctx.outOfStep) {
+        int rc = resync(ctx);
+        if (rc != CRATE_OK)
+            return rc;
+    }
     int w = Crate_SendFrameOn(ctx.socket, ctx.order, req, reqLen, replyMs());
     if (w == CRATE_IO_TOO_LONG || w == CRATE_IO_NO_MEMORY)
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    ctx.sent = ctx.command;
+    // A request sent in part leaves the crate inside a frame.
     if (w == CRATE_IO_TIMEOUT)
-        return Crate_SetError(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
+        return giveUp(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
     if (w != CRATE_IO_OK)
-        return Crate_SetError(ctx, CRATE_ERR_SEND, std::strerror(errno));
+        return giveUp(ctx, CRATE_ERR_SEND, std::strerror(errno));
     int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, replyMs(), reply, replyLen);
-    switch (r) {
-    case CRATE_IO_OK:
-        return CRATE_OK;
-    case CRATE_IO_TOO_LONG:
-        return Crate_SetError(ctx, CRATE_ERR_RECEIVE, kTextReplyTooLong);
-    case CRATE_IO_NO_MEMORY:
-        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
-    case CRATE_IO_TIMEOUT:
-        return receiveFailure(ctx, IO_TIMEOUT);
-    case CRATE_IO_CLOSED:
-        return receiveFailure(ctx, IO_CLOSED);
-    default:
-        return receiveFailure(ctx, IO_ERROR);
-    }
+    return r == CRATE_IO_OK ? CRATE_OK : recvFailure(ctx, r);
 }
 
 int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t *replyLen, uint8_t **reply,
@@ -447,6 +539,8 @@ int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t 
         return rc;
     if (*dataOffset == 0) {
         Crate_ParseReply(ctx, *replyLen, *reply);
+        if (ctx.status == CRATE_ERR_NO_ECHO)
+            Crate_MarkOutOfStep(ctx); // a reply to another request: ours may still come
         if (ctx.status != 0) {
             std::free(*reply);
             *reply = nullptr;
@@ -467,6 +561,8 @@ int Crate_CloseContext(CrateContext &ctx)
         ctx.socket = -1;
     }
     ctx.carry.reset();
+    ctx.outOfStep = false;
+    ctx.late = ctx.sent = nullptr;
     return 0;
 }
 

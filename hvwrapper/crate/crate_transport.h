@@ -60,6 +60,14 @@ struct CrateContext {
     uint8_t inUse = 0;
     ByteOrder order = ByteOrder::Big; // numbers and frame length
     FrameCarry carry;                 // of the command connection
+    // Set when a reply may still be on its way or was not read whole (a
+    // time-out, a reply that did not echo its request, a malformed one,
+    // bytes that came unasked): the next request first brings the
+    // connection back in step (Crate_Exchange). late is the request whose
+    // reply may still come, sent the last request that went out.
+    bool outOfStep = false;
+    const CommandRow *late = nullptr;
+    const CommandRow *sent = nullptr;
     // Guards sysInfo and the event store of the context against the event
     // thread, which reads them without the request lock. Never held across
     // socket I/O.
@@ -93,7 +101,14 @@ int Crate_ConnectWithTimeout(int sock, const struct sockaddr *addr, unsigned add
 // write, and again the reply from the moment the request is out.
 // 0 with *reply (malloc'ed, caller frees) and *replyLen, or a code with the
 // context's status and message set: 2 send, 3 receive or bad length, 4
-// time-out, 5 peer closed, 9 memory.
+// time-out, 5 peer closed (or the connection was given up), 9 memory.
+// A connection out of step is first brought back in step: a request that
+// the crate answers in any state ("GETSWREL", or "GETSYSNAME" when the late
+// reply is one of those) goes out and every frame before its reply is
+// dropped. When that fails too, or the stream itself broke (closed, a
+// receive error, a length out of range, a request sent in part), the
+// connection is shut and every later request gives 5: a reply is never
+// taken for a later request.
 int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t **reply, size_t *replyLen);
 
 // Socket-level frame I/O (a 32-bit length in the given order, then the
@@ -116,6 +131,10 @@ int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t 
 // frame stay in carry for the next call. Sets SO_RCVTIMEO to ms on the
 // socket when carry does not hold it yet, so the receive waits by itself.
 int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, uint8_t **body, size_t *len);
+
+// Marks the command connection out of step: the next exchange brings it
+// back in step first.
+void Crate_MarkOutOfStep(CrateContext &ctx);
 
 // Exchange and parse. *dataOffset 0 on entry: the reply is parsed; a
 // non-zero status frees the reply and is returned (with the crate's

@@ -315,10 +315,14 @@ int HX1100_DecodeDatagram(int handle, const uint8_t *dgram, size_t n, OldEventRe
         items = Crate_Load16(dgram + 8, ByteOrder::Big);
         pos = 10;
     }
+    constexpr size_t kItemHeader = 14;
+    // A count the datagram cannot hold is refused before anything is
+    // allocated for it: no datagram costs more than its items' records.
+    if (items > (n - pos) / kItemHeader)
+        return KORUHV_ERR_EVENT_TIMEOUT;
     auto *rec = static_cast<OldEventRecord *>(std::calloc(items ? items : 1, sizeof(OldEventRecord)));
     if (!rec)
         return KORUHV_ERR_NO_MEMORY;
-    constexpr size_t kItemHeader = 14;
     unsigned made = 0;
     std::lock_guard<std::mutex> g(lockOf(handle));
     for (unsigned i = 0; i < items; ++i) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "crate_ops.h"
+#include "event_sink.h"
 #include "hx4400_backend.h"
 #include "item_name.h"
 
@@ -499,26 +500,21 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
         for (int i = 0; i < 16; ++i)
             status->Board[i] = statusWord(int8_t(header[24 + i]));
     }
-    // Every item takes at least 8 bytes, so the body bounds the records.
-    size_t cap = n < bodyLen / 8 ? n : bodyLen / 8;
-    if (cap == 0)
-        cap = 1;
-    // Each record is cleared just before it is filled, while it is in the
-    // cache: clearing the whole block first would cost a second pass over
-    // memory. Records past the count are never read.
-    EventRecord *recs = static_cast<EventRecord *>(std::malloc(cap * sizeof(EventRecord)));
-    if (!recs)
-        return KORUHV_ERR_NO_MEMORY;
+    // Records past the announced count are not made.
+    const size_t cap = n;
+    EventRecordSink sink;
+    EventRecord r;
 
     CrateContext &ctx = HX4400_Contexts()[handle];
     std::lock_guard<std::mutex> g(ctx.dataLock);
     const SubscriptionStore &st = gStores[handle];
     const CrateSystemInfo *info = ctx.inUse ? ctx.sysInfo : nullptr;
     const uint64_t generation = ctx.sysInfoGeneration;
-    size_t made = 0;
+    size_t made = 0; // items that gave a record
     ByteCursor cur(body, bodyLen);
     bool changed = false;
-    while (cur.remaining() >= 8 && !changed) {
+    EventRecordSink::Result stored = EventRecordSink::STORED;
+    while (cur.remaining() >= 8 && !changed && stored == EventRecordSink::STORED) {
         uint32_t id = cur.u32();
         uint16_t kind = cur.u16();
         uint16_t len = cur.u16();
@@ -529,7 +525,6 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
             continue;
         const uint8_t *v = reinterpret_cast<const uint8_t *>(value.data());
         unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
-        EventRecord &r = recs[made];
         clearRecord(r);
         auto setText = [&] { std::memcpy(r.value.StringValue, v, len < 1023 ? len : 1023); };
         auto word = [&](uint32_t *w) {
@@ -570,10 +565,14 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
             if (slot > 2 || len < 2)
                 continue;
             r.type = kTypes[slot];
+            r.system = systemHandle;
             r.board = -1;
             r.channel = -1;
             Crate_CopyText(r.name, kNameSize, kNames[slot]);
             r.value.IntValue = int32_t(Crate_Load16(v, ByteOrder::Big));
+            stored = sink.message(int(slot), r);
+            ++made;
+            continue;
         } else if (channel == 0xFFFFu) {
             if (slot >= kItemSlots || !st.boards[board].boardSlots[slot].inUse)
                 continue;
@@ -636,24 +635,30 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
             Crate_CopyText(r.name, kNameSize, name);
         }
         r.system = systemHandle;
+        stored = sink.add(r);
         ++made;
     }
     if (changed) {
-        std::free(recs);
         Crate_SetError(ctx, CRATE_ERR_CONFIG_CHANGED, kTextConfigChanged);
         return CRATE_ERR_CONFIG_CHANGED;
     }
-    if (made == 0) {
-        std::memset(&recs[0], 0, sizeof(EventRecord));
+    if (stored != EventRecordSink::STORED)
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY,
+                              stored == EventRecordSink::TOO_MANY ? kTextEventBatchTooLarge
+                                                                  : kTextNoMemoryTransport);
+    const size_t records = sink.count();
+    EventRecord *recs = sink.release();
+    if (!recs)
+        return KORUHV_ERR_NO_MEMORY;
+    if (records == 0) {
         recs[0].type = 2;
         recs[0].system = systemHandle;
         recs[0].board = -1;
         recs[0].channel = -1;
         Crate_CopyText(recs[0].name, kNameSize, "KeepAlive");
-        made = 1;
     }
     *events = recs;
-    *count = int(made);
+    *count = records ? int(records) : 1;
     return 0;
 }
 

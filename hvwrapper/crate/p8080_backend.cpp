@@ -184,6 +184,7 @@ int P8080_InitSystem(const char *link, const char *address, const char *user, co
     closeCommand(ctx);
     P8080_CloseEventLink(l);
     Crate_FreeSystemInfo(ctx);
+    l.outOfStep = false;
     ctx.inUse = 1; // claimed
     ctx.sessionId = 0;
     ctx.order = ByteOrder::Little;

@@ -57,6 +57,14 @@ struct P8080Link {
     std::mutex eventLock;
     bool readerActive = false;
     int pendingClose = -1;
+    // Command connection out of step (a reply timed out or came unasked,
+    // or did not echo its request): the next exchange first sends a request
+    // whose reply it can tell apart and drops every frame before that
+    // reply. late: keyword of the request whose reply may still come; sent:
+    // of the last request that went out. Under cmdLock.
+    bool outOfStep = false;
+    char late[24] = {};
+    char sent[24] = {};
 };
 
 // Shuts the context's event connection down (closing it now or, while the
@@ -78,7 +86,9 @@ bool P8080_BeginRequest(RequestBuffer &buf, const char *keyword, uint32_t sessio
 
 // One request and its reply on the command connection, under the
 // context's command lock, every wait bounded. 0 with *reply (malloc'ed),
-// 2 send failure, 3 receive failure.
+// 2 send failure, 3 receive failure. A connection out of step is brought
+// back in step first (see P8080Link); one whose stream broke, or that
+// cannot be brought back, is shut, and every later exchange gives 2.
 int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t *len);
 // Receives one frame (length, then exactly that many bytes) within the
 // reply bound: the payload (malloc'ed) with *status 0, or null with *status

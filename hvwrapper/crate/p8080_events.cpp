@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "event_sink.h"
 #include "item_name.h"
 #include "link.h"
 #include "p8080_backend.h"
@@ -336,26 +337,27 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
     if (!cur.ok())
         return P8080_ERR_RECEIVE;
     cur.skip(1);
-    // No more records than the payload can hold items (4 bytes each).
-    size_t cap = n;
-    if (cap > cur.remaining() / 4)
-        cap = cur.remaining() / 4;
-    auto *rec = static_cast<EventRecord *>(std::calloc(cap + 1, sizeof(EventRecord)));
-    if (!rec)
-        return P8080_ERR_MEMORY;
     if (n == 0) {
-        *events = rec;
-        return 0;
+        *events = static_cast<EventRecord *>(std::calloc(1, sizeof(EventRecord)));
+        return *events ? 0 : P8080_ERR_MEMORY;
     }
+    EventRecordSink sink;
+    EventRecord r;
+    // The next record, cleared.
+    auto fresh = [&]() -> EventRecord & {
+        std::memset(static_cast<void *>(&r), 0, sizeof r);
+        return r;
+    };
     std::lock_guard<std::mutex> g(dataLock(handle));
     SubscriptionStore &st = gStores[handle];
     const CrateSystemInfo *info = P8080_Contexts()[handle].sysInfo;
-    size_t made = 0;
-    auto fail = [&](int code) {
-        std::free(rec);
-        return code;
+    size_t made = 0; // items that gave a record
+    EventRecordSink::Result stored = EventRecordSink::STORED;
+    auto keep = [&](EventRecordSink::Result res) {
+        stored = res;
+        ++made;
     };
-    for (uint32_t i = 0; i < n && made < cap && cur.remaining() >= 4; ++i) {
+    for (uint32_t i = 0; i < n && stored == EventRecordSink::STORED && cur.remaining() >= 4; ++i) {
         const uint32_t id = cur.u32();
         const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
         if (board > 151)
@@ -368,8 +370,8 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
                 break; // width unknown without the parameter's descriptor
             const ParamDescriptor *d = info->boardParam(*e, s->name);
             if (!d)
-                return fail(P8080_ERR_CONFIG);
-            EventRecord &r = rec[made];
+                return P8080_ERR_CONFIG;
+            EventRecord &r = fresh();
             r.type = s->kind;
             r.system = st.systemHandle;
             r.board = -1;
@@ -392,7 +394,7 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
                 else if (d->type == 6)
                     r.value.UIntValue = w;
             }
-            ++made;
+            keep(sink.add(r));
             continue;
         }
         if (board == 151) {
@@ -403,13 +405,14 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             static const int kTypes[] = {2, 1, 3};
             if (slot > 2)
                 continue;
-            EventRecord &r = rec[made++];
+            EventRecord &r = fresh();
             r.type = kTypes[slot];
             r.system = st.systemHandle;
             r.board = -1;
             r.channel = -1;
             Crate_CopyText(r.name, sizeof r.name, kNames[slot]);
             r.value.IntValue = int32_t(w);
+            keep(sink.message(int(slot), r));
             if (slot == 0)
                 *keepAlive = true;
             continue;
@@ -426,8 +429,8 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
                 continue;
             const ParamDescriptor *d = info->boardParam(*e, s->name);
             if (!d)
-                return fail(P8080_ERR_CONFIG);
-            EventRecord &r = rec[made++];
+                return P8080_ERR_CONFIG;
+            EventRecord &r = fresh();
             r.type = s->kind;
             r.system = st.systemHandle;
             r.board = int32_t(board);
@@ -437,6 +440,7 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
                 r.value.FloatValue = scaled(*d, w, d->isSigned());
             else if (d->type == PARAM_ONOFF || d->type == PARAM_BDSTATUS || d->type == PARAM_BINARY)
                 r.value.UIntValue = w;
+            keep(sink.add(r));
             continue;
         }
         const bool nameItem = slot == 0xFFu;
@@ -464,8 +468,8 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
         if (!nameItem && !s)
             continue;
         if (!e)
-            return fail(P8080_ERR_CONFIG);
-        EventRecord &r = rec[made];
+            return P8080_ERR_CONFIG;
+        EventRecord &r = fresh();
         r.system = st.systemHandle;
         r.board = int32_t(board);
         r.channel = int32_t(channel);
@@ -473,32 +477,36 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             r.type = 0;
             Crate_CopyText(r.name, sizeof r.name, "Name");
             putText(r, text);
-            ++made;
+            keep(sink.add(r));
             continue;
         }
         const ParamDescriptor *d = info->channelParam(*e, channel, s->name);
         if (!d)
-            return fail(P8080_ERR_CONFIG);
+            return P8080_ERR_CONFIG;
         r.type = s->kind;
         Crate_CopyText(r.name, sizeof r.name, s->name);
         if (d->type == PARAM_NUMERIC)
             r.value.FloatValue = scaled(*d, w, d->isSigned());
         else if (d->type == PARAM_ONOFF || d->type == PARAM_CHSTATUS || d->type == PARAM_BINARY)
             r.value.UIntValue = w;
-        ++made;
+        keep(sink.add(r));
     }
+    if (stored != EventRecordSink::STORED)
+        return P8080_ERR_MEMORY; // more records than one batch may make, or no memory for them
+    const size_t records = sink.count();
+    EventRecord *rec = sink.release();
+    if (!rec)
+        return P8080_ERR_MEMORY;
     if (made == 0) {
-        EventRecord &r = rec[0];
-        std::memset(&r, 0, sizeof r);
-        r.type = 2;
-        r.system = st.systemHandle;
-        r.board = -1;
-        r.channel = -1;
-        Crate_CopyText(r.name, sizeof r.name, "KeepAlive");
-        made = 1;
+        EventRecord &k = rec[0];
+        k.type = 2;
+        k.system = st.systemHandle;
+        k.board = -1;
+        k.channel = -1;
+        Crate_CopyText(k.name, sizeof k.name, "KeepAlive");
     }
     *events = rec;
-    *count = int(made);
+    *count = records ? int(records) : 1;
     return 0;
 }
 

@@ -1,10 +1,16 @@
 // The rack supply's framing: little-endian length-framed payloads on the
 // command connection, the reply header every operation checks, and the
 // rack's own form of the system information.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "p8080_backend.h"
 
@@ -52,6 +58,84 @@ int P8080_ExpectKeyword(ByteCursor &cur, const char *keyword)
     return cur.until(':', &kw) && kw == keyword ? 0 : P8080_ERR_REPLY;
 }
 
+namespace {
+
+std::string_view keywordOf(const uint8_t *p, size_t n)
+{
+    std::string_view s(reinterpret_cast<const char *>(p), n);
+    return s.substr(0, s.find(':'));
+}
+
+void keep(char (&to)[24], std::string_view kw)
+{
+    Crate_CopyText(to, sizeof to, kw);
+}
+
+void markOutOfStep(P8080Link &l)
+{
+    if (!l.outOfStep)
+        std::memcpy(l.late, l.sent, sizeof l.late);
+    l.outOfStep = true;
+}
+
+// The stream has no reply boundary left to trust.
+void giveUp(CrateContext &ctx, P8080Link &l)
+{
+    if (ctx.socket >= 0) {
+        ::shutdown(ctx.socket, SHUT_RDWR);
+        ::close(ctx.socket);
+        ctx.socket = -1;
+    }
+    ctx.carry.reset();
+    l.outOfStep = false;
+}
+
+bool strayBytes(const CrateContext &ctx)
+{
+    if (ctx.carry.buffered())
+        return true;
+    pollfd p{ctx.socket, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+// A request the rack answers in any state, then every frame up to its reply
+// dropped.
+int resync(CrateContext &ctx, P8080Link &l)
+{
+    const bool map = std::strcmp(l.late, "GETCRATEMAP") != 0;
+    RequestBuffer req(ByteOrder::Little);
+    bool built = map ? P8080_BeginRequest(req, "GETCRATEMAP", ctx.sessionId)
+                     : P8080_BeginRequest(req, "GETSYSINFO", ctx.sessionId) && req.colon() && req.raw16(0);
+    if (!built)
+        return P8080_ERR_SEND;
+    const int ms = CrateTransport_ReplyMs();
+    if (Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), ms) != CRATE_IO_OK) {
+        giveUp(ctx, l);
+        return P8080_ERR_SEND;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        uint8_t *frame = nullptr;
+        size_t len = 0;
+        if (left <= 0 || Crate_RecvFrameCarry(ctx.socket, ctx.carry, ByteOrder::Little, int(left), &frame,
+                                              &len) != CRATE_IO_OK) {
+            giveUp(ctx, l); // two replies owed and no telling them apart
+            return P8080_ERR_RECEIVE;
+        }
+        const bool mine = keywordOf(frame, len) == (map ? "GETCRATEMAP" : "GETSYSINFO");
+        std::free(frame);
+        if (mine)
+            break;
+    }
+    l.outOfStep = false;
+    return 0;
+}
+
+} // namespace
+
 int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t *len)
 {
     *reply = nullptr;
@@ -59,14 +143,39 @@ int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t
     if (handle < 0 || handle >= kCrateContexts)
         return P8080_ERR_SEND;
     CrateContext &ctx = P8080_Contexts()[handle];
-    std::lock_guard<std::mutex> g(P8080_Links()[handle].cmdLock);
-    const int ms = CrateTransport_ReplyMs();
-    if (Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), ms) != CRATE_IO_OK)
+    P8080Link &l = P8080_Links()[handle];
+    std::lock_guard<std::mutex> g(l.cmdLock);
+    if (ctx.socket < 0)
         return P8080_ERR_SEND;
+    if (!l.outOfStep && strayBytes(ctx))
+        markOutOfStep(l);
+    if (l.outOfStep) {
+        const int rc = resync(ctx, l);
+        if (rc != 0)
+            return rc;
+    }
+    const int ms = CrateTransport_ReplyMs();
+    const std::string_view kw = keywordOf(req.data(), req.size());
+    if (Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), ms) != CRATE_IO_OK) {
+        giveUp(ctx, l);
+        return P8080_ERR_SEND;
+    }
+    keep(l.sent, kw);
     // A reply that does not come within the bound counts as not received.
-    return Crate_RecvFrameCarry(ctx.socket, ctx.carry, ByteOrder::Little, ms, reply, len) == CRATE_IO_OK
-               ? 0
-               : P8080_ERR_RECEIVE;
+    const int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ByteOrder::Little, ms, reply, len);
+    if (r == CRATE_IO_TIMEOUT || r == CRATE_IO_NO_MEMORY) {
+        markOutOfStep(l);
+        return P8080_ERR_RECEIVE;
+    }
+    if (r != CRATE_IO_OK) {
+        giveUp(ctx, l);
+        return P8080_ERR_RECEIVE;
+    }
+    // The rack answers "DISABLEMSG" under either keyword of the pair.
+    const std::string_view got = keywordOf(*reply, *len);
+    if (got != kw && !(kw == "DISABLEMSG" && got == "ENABLEMSG"))
+        markOutOfStep(l);
+    return 0;
 }
 
 int P8080_SendOnly(int handle, const RequestBuffer &req)

@@ -108,6 +108,13 @@ struct TextLink {
     // A request timed out: its reply may still come and must not be taken
     // for the next one's (steady-clock milliseconds).
     int64_t quietUntilMs = 0;
+    // TCP: where the link connects; a request that got no whole reply
+    // leaves the connection to be replaced before the next request, so a
+    // late line can only reach the old one.
+    std::string ip;
+    unsigned short tcpPort = 0;
+    bool reopen = false;
+    int64_t reopenAtMs = 0; // no new try before (steady-clock milliseconds)
 };
 
 struct TextFamily;

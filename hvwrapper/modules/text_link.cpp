@@ -1,6 +1,7 @@
 // The link layer of the text-protocol backends: links shared by the
 // instances on one port or address, and one request with its reply under the
-// link's lock (late replies of a timed-out request are read past).
+// link's lock (late replies of a timed-out request are read past on a serial
+// port; a TCP connection is replaced).
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@ namespace {
 constexpr int kStaleGraceMs = 1000;
 // Lines of other modules on a shared bus read past before giving up.
 constexpr int kMaxForeignLines = 3;
+// Between two tries to connect a TCP link again.
+constexpr int kReconnectPauseMs = 5000;
 
 std::string linkKey(const LinkParams &p)
 {
@@ -66,10 +69,21 @@ int exchange(TextInstance &in, const char *request, std::string &line)
     TextLink &l = *in.link;
     const TextDialect &d = in.family->dialect;
     Link_LockMutex(&l.lock);
+    if (l.reopen && TextNowMs() >= l.reopenAtMs) {
+        Tcp_Close(l.fd);
+        l.fd = -1;
+        l.reopen = Tcp_Connect(l.ip.c_str(), &l.fd, l.tcpPort) != LINK_OK;
+        // A unit that is gone is tried again only now and then: the requests
+        // between fail at once instead of each waiting for a connect.
+        l.reopenAtMs = l.reopen ? TextNowMs() + kReconnectPauseMs : 0;
+        l.quietUntilMs = 0;
+    }
     const int64_t quiet = l.quietUntilMs - TextNowMs();
     drainPending(l, quiet > 0 ? static_cast<int>(quiet) : 0);
     l.quietUntilMs = 0;
-    int rc = l.kind == TEXT_LINK_TCP ? Tcp_SendString(l.fd, request) : Serial_WriteString(l.fd, request);
+    int rc = l.fd < 0 || l.reopen      ? LINK_SEND_FAILED
+             : l.kind == TEXT_LINK_TCP ? Tcp_SendString(l.fd, request)
+                                       : Serial_WriteString(l.fd, request);
     if (rc == LINK_OK) {
         rc = LINK_FAILED;
         for (int attempt = 0; attempt <= kMaxForeignLines; ++attempt) {
@@ -93,8 +107,12 @@ int exchange(TextInstance &in, const char *request, std::string &line)
             if (!foreign)
                 break; // a reply cut short: its rest may still come
         }
-        if (rc != LINK_OK)
+        if (rc != LINK_OK && l.kind == TEXT_LINK_TCP)
+            l.reopen = true;
+        else if (rc != LINK_OK)
             l.quietUntilMs = TextNowMs() + kStaleGraceMs;
+    } else if (l.kind == TEXT_LINK_TCP) {
+        l.reopen = true; // a connection that takes no request is gone
     }
     Link_UnlockMutex(&l.lock);
     return rc;
@@ -153,6 +171,8 @@ TextLink *TextAcquireLink(const TextFamily &f, const LinkParams &p)
     }
     l->kind = p.kind;
     l->key = key;
+    l->ip = p.ip;
+    l->tcpPort = p.tcpPort;
     l->fd = fd;
     l->refs = 1;
     Link_InitRecursiveMutex(&l->lock);

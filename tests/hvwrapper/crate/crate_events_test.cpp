@@ -1,12 +1,15 @@
 // Subscription store and event batches on crafted bytes (no crate): the
 // batch decoder, the socket reader over a socket pair, and the store.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crate/crate_protocol.h"
@@ -419,5 +422,91 @@ TEST_F(EventStore, RecordsAreExactlyTheirFieldsOverZeros)
         std::memcpy(e.name, want[k].name, std::strlen(want[k].name));
         std::memcpy(e.value.StringValue, want[k].value.data(), want[k].value.size());
         EXPECT_EQ(std::memcmp(&e, &r[k], sizeof e), 0) << k << " " << want[k].name;
+    }
+}
+
+// ---- what one batch can cost ----
+
+namespace {
+
+// A connected TCP pair over loopback: fd[0] the reader's end.
+struct LoopbackPair {
+    int fd[2] = {-1, -1};
+    LoopbackPair()
+    {
+        const int lis = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = inet_addr("127.0.0.2");
+        socklen_t l = sizeof a;
+        EXPECT_EQ(::bind(lis, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(lis, 1), 0);
+        ::getsockname(lis, reinterpret_cast<sockaddr *>(&a), &l);
+        fd[1] = ::socket(AF_INET, SOCK_STREAM, 0);
+        EXPECT_EQ(::connect(fd[1], reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+        fd[0] = ::accept(lis, nullptr, nullptr);
+        ::close(lis);
+    }
+    ~LoopbackPair()
+    {
+        for (int f : fd)
+            if (f >= 0)
+                ::close(f);
+    }
+};
+
+} // namespace
+
+// A batch of the largest size the reader takes, all of one kind of item:
+// keep-alives make one record (the last one's word), items the store knows
+// make one each up to the stated cap, past which the batch is refused.
+TEST_F(EventStore, OneBatchCostsABoundedNumberOfRecords)
+{
+    const BackendRef ref{kA, nullptr, kSys};
+    struct Case {
+        const char *what;
+        std::string item;
+        int rc;
+        size_t records;
+        const char *name; // of the last record
+    };
+    const Case cases[] = {
+        {"keep-alives", item(0xFE000000u, 0, be16(7)), 0, 1, "KeepAlive"},
+        {"known items past the cap", item(chId(3, 1, 0), 0, be32(5)), 9, 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        const size_t items = (kCrateMaxFrame - 45) / c.item.size();
+        std::string body;
+        body.reserve(items * c.item.size());
+        for (size_t i = 0; i < items; ++i)
+            body += c.item;
+        const std::string batch = header(uint32_t(items), body.size()) + body;
+        LoopbackPair p;
+        std::thread writer([&] {
+            size_t off = 0;
+            while (off < batch.size()) {
+                const ssize_t k = ::send(p.fd[1], batch.data() + off, batch.size() - off, MSG_NOSIGNAL);
+                if (k <= 0)
+                    return;
+                off += size_t(k);
+            }
+        });
+        KORUHV_SYSTEMSTATUS_t st{};
+        EventRecord *ev = nullptr;
+        int n = 0;
+        const int rc = HX4400_GetEventData(ref, p.fd[0], &st, &ev, &n);
+        writer.join();
+        EXPECT_EQ(rc, c.rc) << c.what;
+        if (rc == 0) {
+            EXPECT_EQ(size_t(n), c.records) << c.what;
+            EXPECT_LE(size_t(n) * sizeof(EventRecord), 16 * batch.size()) << c.what;
+            ASSERT_GT(n, 0) << c.what;
+            EXPECT_STREQ(ev[n - 1].name, c.name) << c.what;
+            EXPECT_EQ(ev[n - 1].value.IntValue, 7) << c.what;
+        } else {
+            EXPECT_EQ(ev, nullptr) << c.what;
+            EXPECT_STREQ(HX4400_Contexts()[kA].message, "Event batch too large") << c.what;
+        }
+        std::free(ev);
     }
 }

@@ -20,6 +20,7 @@
 #include "crate/crate_sim.h"
 #include "crate/crate_transport.h"
 #include "crate/hx4400_backend.h"
+#include "fault_proxy.h"
 #include "wait_progress.h"
 
 using namespace std::chrono_literals;
@@ -841,4 +842,53 @@ TEST_F(CrateSimTest, EventThreadBesideDescriptionRefreshes)
     sim.sendKeepAlive(); // wakes the reader
     reader.join();
     EXPECT_GT(batches.load(), 0);
+}
+
+// A reply held back past the bound, one sent twice and one cut short,
+// each by a proxy in front of the crate: every read after it returns its
+// own channel's value, or fails, and never another request's value.
+TEST_F(CrateSimTest, NoReplyIsTakenForALaterRequest)
+{
+    constexpr int kBoundMs = 1000;
+    koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
+    koru_test::FaultProxy proxy(koru_test::FaultProxy::framedBigEndian, "127.0.0.2", sim.port());
+    koruhv::CrateTransport_SetPortForTest(proxy.port());
+    ASSERT_EQ(KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.3"), "admin", "admin", &handle), 0);
+    const float volts[4] = {100, 200, 300, 400};
+    for (unsigned short ch = 0; ch < 4; ++ch) {
+        float v = volts[ch];
+        ASSERT_EQ(KORUHV_SetChParam(handle, 0, "V0Set", 1, &ch, &v), 0);
+    }
+    auto read = [&](unsigned short ch, float *v) { return KORUHV_GetChParam(handle, 0, "V0Set", 1, &ch, v); };
+    auto eachOwnValue = [&](const char *after) {
+        for (unsigned short ch : {0, 1, 2, 3, 0}) {
+            float v = -1;
+            ASSERT_EQ(read(ch, &v), 0) << after << ", channel " << ch;
+            EXPECT_EQ(v, volts[ch]) << after << ", channel " << ch;
+        }
+    };
+    float v = -1;
+
+    proxy.delayNext(kBoundMs * 3 / 2);
+    EXPECT_EQ(read(3, &v), 4);
+    EXPECT_STREQ(KORUHV_GetError(handle), "Timeout from server");
+    eachOwnValue("a late reply");
+
+    const int out = proxy.repliesOut();
+    proxy.doubleNext();
+    ASSERT_EQ(read(2, &v), 0);
+    EXPECT_EQ(v, 300);
+    ASSERT_TRUE(koru_test::waitFor([&] { return proxy.repliesOut() >= out + 2; }));
+    eachOwnValue("a doubled reply");
+
+    // Cut inside the data: the crate's session is gone with its connection;
+    // later reads fail and return nothing.
+    proxy.cutNext(20);
+    EXPECT_EQ(read(1, &v), 5);
+    for (unsigned short ch : {0, 1, 2, 3}) {
+        v = -1;
+        EXPECT_EQ(read(ch, &v), 5) << ch;
+        EXPECT_EQ(v, -1) << ch;
+    }
+    EXPECT_STREQ(KORUHV_GetError(handle), "KFE server down");
 }

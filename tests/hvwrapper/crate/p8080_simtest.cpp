@@ -14,6 +14,7 @@
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
 #include "crate/p8080_sim.h"
+#include "fault_proxy.h"
 #include "wait_progress.h"
 
 using namespace std::chrono_literals;
@@ -360,4 +361,61 @@ TEST(P8080Sim, KeepAliveAnswersDoNotInterleaveWithRequests)
     f.sim.sendKeepAlive(0); // wakes the reader
     reader.join();
     EXPECT_GE(keepAlives.load(), 20);
+}
+
+// A reply held back past the bound, one sent twice and one cut short, each
+// by a proxy in front of the rack: every read after it returns its own
+// channel's value, or fails, and never another request's value.
+TEST(P8080Sim, NoReplyIsTakenForALaterRequest)
+{
+    constexpr int kBoundMs = 1000;
+    P8080Sim sim(P8080Model::smallRack(), "127.0.0.71");
+    ASSERT_TRUE(sim.start()) << sim.errorText();
+    const std::string key = sim.publicKeyPem();
+    koru_test::FaultProxy proxy(koru_test::FaultProxy::framedLittleEndian, "127.0.0.71", sim.port(),
+                                "127.0.0.72");
+    koruhv::P8080_SetPortForTest(proxy.port());
+    koruhv::P8080_SetPublicKeyForTest(key.c_str());
+    koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
+    int h = -1;
+    ASSERT_EQ(KORUHV_InitSystem(16, 0, const_cast<char *>("127.0.0.72"), "admin", "admin", &h), 0);
+    const float volts[4] = {100, 200, 300, 400};
+    for (unsigned short ch = 0; ch < 4; ++ch) {
+        float v = volts[ch];
+        ASSERT_EQ(KORUHV_SetChParam(h, 0, "V0Set", 1, &ch, &v), 0);
+    }
+    auto read = [&](unsigned short ch, float *v) { return KORUHV_GetChParam(h, 0, "V0Set", 1, &ch, v); };
+    auto eachOwnValue = [&](const char *after) {
+        for (unsigned short ch : {0, 1, 2, 3, 0}) {
+            float v = -1;
+            ASSERT_EQ(read(ch, &v), 0) << after << ", channel " << ch;
+            EXPECT_NEAR(v, volts[ch], 0.05) << after << ", channel " << ch;
+        }
+    };
+    float v = -1;
+
+    proxy.delayNext(kBoundMs * 3 / 2);
+    EXPECT_NE(read(3, &v), 0);
+    eachOwnValue("a late reply");
+
+    const int out = proxy.repliesOut();
+    proxy.doubleNext();
+    ASSERT_EQ(read(2, &v), 0);
+    EXPECT_NEAR(v, 300, 0.05);
+    ASSERT_TRUE(koru_test::waitFor([&] { return proxy.repliesOut() >= out + 2; }));
+    eachOwnValue("a doubled reply");
+
+    proxy.cutNext(20);
+    EXPECT_NE(read(1, &v), 0);
+    for (unsigned short ch : {0, 1, 2, 3}) {
+        v = -1;
+        EXPECT_NE(read(ch, &v), 0) << ch;
+        EXPECT_EQ(v, -1) << ch;
+    }
+    KORUHV_DeinitSystem(h);
+    koruhv::CrateTransport_SetTimeoutsForTest(0, 0);
+    koruhv::P8080_SetPortForTest(0);
+    koruhv::P8080_SetPublicKeyForTest(nullptr);
+    sim.stop();
+    EXPECT_TRUE(sim.protocolErrors().empty()) << sim.protocolErrors().front();
 }

@@ -332,6 +332,28 @@ TEST_F(P8080Batches, RackMessagesAndNameItems)
     KORUHV_FreeEventData(&ev);
 }
 
+// Rack messages are states: a batch of a million keep-alives and
+// transparent-mode messages makes one record of each, with the last word.
+TEST_F(P8080Batches, RepeatedRackMessagesMakeOneRecordEach)
+{
+    constexpr uint32_t kItems = 1000000;
+    std::string items;
+    items.reserve(kItems * 8);
+    for (uint32_t i = 0; i < kItems; ++i)
+        items += le32(id(151, 0, i % 2 ? 2 : 0)) + le32(i);
+    EventRecord *ev = nullptr;
+    int n = 0;
+    bool ka = false;
+    ASSERT_EQ(decode(batch(kItems, items), &ev, &n, &ka), 0);
+    ASSERT_EQ(n, 2);
+    EXPECT_TRUE(ka);
+    EXPECT_STREQ(ev[0].name, "KeepAlive");
+    EXPECT_EQ(ev[0].value.IntValue, int(kItems - 2));
+    EXPECT_STREQ(ev[1].name, "Tr-Mode");
+    EXPECT_EQ(ev[1].value.IntValue, int(kItems - 1));
+    KORUHV_FreeEventData(&ev);
+}
+
 TEST_F(P8080Batches, StoredItemsScaledAndStoreSlotsReused)
 {
     const uint32_t vset = id(3, 1, 0), temp = id(150, 0, 2), label = id(150, 0, 3);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "fault_proxy.h"
 #include "grp1_support.h"
 #include "modules/w9300_backend.h"
 #include "modules/w9300_sim.h"
@@ -292,4 +293,43 @@ TEST_F(W9300Test, ACrateReportingMoreThanEightChannelsServesEight)
     channelParams(h, 8, &rc);
     EXPECT_EQ(rc, 10);
     EXPECT_FLOAT_EQ(getFloat(h, "VSet", 7), 6.0f);
+}
+
+// A reply held back well past the wait and its grace, one sent twice and
+// one cut short with the connection, each by a proxy in front of the
+// crate: every read after it returns its own channel's value.
+TEST_F(W9300Test, NoReplyIsTakenForALaterRequest)
+{
+    start(4);
+    koru_test::FaultProxy proxy(koru_test::FaultProxy::line, "127.0.0.2", sim->port());
+    koruhv::W9300_SetTcpPortForTests(proxy.port());
+    const int h = open("127.0.0.3");
+    const float volts[4] = {5, 3, 12, 11}; // each below its output's maximum
+    for (unsigned short ch = 0; ch < 4; ++ch)
+        ASSERT_EQ(setFloat(h, "VSet", ch, volts[ch]), 0);
+    auto eachOwnValue = [&](const char *after) {
+        for (unsigned short ch : {0, 1, 2, 3, 0}) {
+            int rc = -1;
+            const float v = getFloat(h, "VSet", ch, &rc);
+            ASSERT_EQ(rc, 0) << after << ", channel " << ch;
+            EXPECT_FLOAT_EQ(v, volts[ch]) << after << ", channel " << ch;
+        }
+    };
+    int rc = 0;
+
+    proxy.delayNext(3000);
+    getFloat(h, "VSet", 3, &rc);
+    EXPECT_EQ(rc, 3);
+    eachOwnValue("a late reply");
+
+    const int out = proxy.repliesOut();
+    proxy.doubleNext();
+    EXPECT_FLOAT_EQ(getFloat(h, "VSet", 2), 12);
+    ASSERT_TRUE(koru_test::waitFor([&] { return proxy.repliesOut() >= out + 2; }));
+    eachOwnValue("a doubled reply");
+
+    proxy.cutNext(5);
+    getFloat(h, "VSet", 1, &rc);
+    EXPECT_EQ(rc, 3);
+    eachOwnValue("a reply cut with its connection");
 }
