@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/text_link_sim.h"
+#include "modules/unit_sim.h"
 
 namespace korusim {
 
@@ -104,46 +104,32 @@ struct BQ71XXEUnit {
     static BQ71XXEUnit make(int channelCount = 4, bool hasRange = true);
 };
 
-class BQ71XXEDialect : public TextDialect {
+class BQ71XXEDialect : public OneUnitDialect<BQ71XXEUnit> {
 public:
     explicit BQ71XXEDialect(BQ71XXEUnit unit);
     ~BQ71XXEDialect() override;
 
     std::string name() const override { return "BQ71XXE"; }
     DialectReply handle(std::string_view line, bool execute) override;
-    std::string errorReply(std::string_view line, DeviceError kind) const override;
     void tick(double seconds) override;
-
-    void withUnit(const std::function<void(BQ71XXEUnit &)> &fn);
-    BQ71XXEUnit unit() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-class BQ71XXESim : public TextLinkSim {
+class BQ71XXESim : public OneUnitSim<BQ71XXEDialect, BQ71XXEUnit> {
 public:
     explicit BQ71XXESim(BQ71XXEUnit unit = BQ71XXEUnit::make());
-    ~BQ71XXESim() override;
-
-    // Runs fn on the unit under the model lock: the way to provoke any change.
-    void withUnit(const std::function<void(BQ71XXEUnit &)> &fn);
-    BQ71XXEUnit unit() const;             // a copy
-    BQ71XXEChannel channel(int ch) const; // a copy; default channel when absent
 
     // Monitored values fixed until release(); the tick leaves them alone.
     void setMonitored(int ch, double vmon, double imon);
-    void release(int ch);
     void setInterlock(bool active);
-    void setLocal(bool local);
-    void setExtraStatus(int ch, unsigned bits);
 
     BQ71XXEDialect &bq71xxe() { return *model_; }
 
 private:
     explicit BQ71XXESim(std::shared_ptr<BQ71XXEDialect> d);
-    std::shared_ptr<BQ71XXEDialect> model_;
 };
 
 } // namespace korusim

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/text_link_sim.h"
+#include "modules/unit_sim.h"
 
 namespace korusim {
 
@@ -101,36 +101,8 @@ struct L2290Module {
     static L2290Module make(int address, int channelCount = 4);
 };
 
-class L2290Dialect;
-
-class L2290Sim : public TextLinkSim {
-public:
-    explicit L2290Sim(std::vector<L2290Module> modules = {L2290Module::make(0)});
-    ~L2290Sim() override;
-
-    // Runs fn on the module at `address` under the model lock (no-op when
-    // there is none); the way to provoke any change of state.
-    void withModule(int address, const std::function<void(L2290Module &)> &fn);
-    L2290Module module(int address) const;           // a copy; default module when absent
-    L2290Channel channel(int address, int ch) const; // a copy
-    std::vector<int> addresses() const;
-
-    // Monitored values fixed until release(); the tick leaves them alone.
-    void setMonitored(int address, int ch, double vmon, double imon);
-    void release(int address, int ch);
-    void setInterlock(int address, bool active);
-    void setLocal(int address, bool local);
-    void setExtraStatus(int address, int ch, unsigned bits);
-
-    L2290Dialect &l2290() { return *l2290_; }
-
-private:
-    std::shared_ptr<L2290Dialect> l2290_;
-    L2290Sim(std::shared_ptr<L2290Dialect> d);
-};
-
 // The L2290 dialect itself, usable on any TextLinkSim.
-class L2290Dialect : public TextDialect {
+class L2290Dialect : public BusDialect<L2290Module, &L2290Module::address> {
 public:
     explicit L2290Dialect(std::vector<L2290Module> modules);
     ~L2290Dialect() override;
@@ -138,16 +110,27 @@ public:
     std::string name() const override { return "L2290"; }
     DialectReply handle(std::string_view line, bool execute) override;
     std::string errorReply(std::string_view line, DeviceError kind) const override;
-    std::string withAddress(std::string_view reply, int address) const override;
     void tick(double seconds) override;
-
-    void withModule(int address, const std::function<void(L2290Module &)> &fn);
-    bool copyModule(int address, L2290Module &out) const;
-    std::vector<int> addresses() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+};
+
+class L2290Sim : public BusSim<L2290Dialect, L2290Module> {
+public:
+    explicit L2290Sim(std::vector<L2290Module> modules = {L2290Module::make(0)});
+
+    // Monitored values fixed until release(); the tick leaves them alone.
+    void setMonitored(int address, int ch, double vmon, double imon);
+    void release(int address, int ch);
+    void setInterlock(int address, bool active);
+    void setExtraStatus(int address, int ch, unsigned bits);
+
+    L2290Dialect &l2290() { return *model_; }
+
+private:
+    explicit L2290Sim(std::shared_ptr<L2290Dialect> d);
 };
 
 } // namespace korusim

@@ -7,38 +7,11 @@
 #include <cstdio>
 #include <mutex>
 
-#include "modules/text_request.h"
+#include "modules/text_unit.h"
 
 namespace korusim {
 
 namespace {
-
-std::string addr2(int a)
-{
-    char b[16];
-    std::snprintf(b, sizeof b, "%02d", a % 100);
-    return b;
-}
-
-std::string ok(int a)
-{
-    return "#BD:" + addr2(a) + ",CMD:OK";
-}
-std::string val(int a, const std::string &v)
-{
-    return ok(a) + ",VAL:" + v;
-}
-std::string err(int a, DeviceError k)
-{
-    return "#BD:" + addr2(a) + "," + deviceErrorWord(k) + ":ERR";
-}
-
-std::string three(int v)
-{
-    char b[16];
-    std::snprintf(b, sizeof b, "%03d", v);
-    return b;
-}
 
 // A settable integer parameter and its range.
 struct Range {
@@ -79,7 +52,7 @@ std::string boardValue(const L317EModule &m, const std::string &p)
     if (p == "SERNUM")
         return std::to_string(m.serial);
     if (p == "OFFSET")
-        return three(m.offset);
+        return threeDigits(m.offset);
     if (p == "MUXEN")
         return std::to_string(m.muxEnabled);
     if (p == "LASTCH")
@@ -94,7 +67,7 @@ std::string channelValue(const L317EChannel &c, const std::string &p)
     if (p == "CGAIN")
         return std::to_string(c.coarseGain);
     if (p == "FGAIN")
-        return three(c.fineGain);
+        return threeDigits(c.fineGain);
     if (p == "SHAPE")
         return std::to_string(c.shape);
     if (p == "CONF")
@@ -102,7 +75,7 @@ std::string channelValue(const L317EChannel &c, const std::string &p)
     if (p == "POL")
         return std::to_string(c.outPol);
     if (p == "PZADJ")
-        return three(c.poleZero);
+        return threeDigits(c.poleZero);
     return {};
 }
 
@@ -166,95 +139,67 @@ L317EModule L317EModule::make(int address, const std::string &model, int channel
 }
 
 struct L317EDialect::Impl {
-    mutable std::mutex m;
-    std::vector<L317EModule> modules;
+    explicit Impl(UnitBus<L317EModule, &L317EModule::address> &bus) : bus(bus) {}
+    UnitBus<L317EModule, &L317EModule::address> &bus;
     std::vector<double> scanClock; // per module, seconds towards the next mux step
 
-    L317EModule *find(int address)
+    DialectReply set(L317EModule &mod, const TextRequest &r, Answer &ans, bool board, int ch, bool execute)
     {
-        for (auto &mod : modules)
-            if (mod.address == address)
-                return &mod;
-        return nullptr;
+        if (mod.local)
+            return ans.fail(DeviceError::Loc);
+        const Range *range = board ? findRange(kBoardSets, r.par) : findRange(kChannelSets, r.par);
+        if (!range)
+            return ans.fail(DeviceError::Cmd); // read-only parameter
+        int v = 0;
+        std::string why;
+        if (!checkInteger(r, *range, v, why))
+            return ans.fail(DeviceError::Val, why);
+        if (execute) {
+            if (board)
+                (r.par == "OFFSET" ? mod.offset : mod.muxEnabled) = v;
+            else
+                eachChannel(mod.channels, ch, [&](L317EChannel &c) { applyChannel(c, r.par, v); });
+        }
+        return Answer::text(bdOk(mod.address));
     }
 
     DialectReply handle(std::string_view line, bool execute)
     {
         DialectReply out;
         TextRequest r;
-        std::string bad = parseBdRequest(line, r);
-        std::lock_guard<std::mutex> lk(m);
-        L317EModule *mod = r.address >= 0 ? find(r.address) : nullptr;
-        if (!bad.empty()) {
-            out.violation = bad;
-            if (mod)
-                out.text = err(mod->address, DeviceError::Cmd);
-            return out;
-        }
+        std::lock_guard<std::mutex> lk(bus.m);
+        L317EModule *mod = bdTarget(bus, line, r, out);
         if (!mod)
-            return out; // nobody at that address answers
-        const int a = mod->address;
+            return out; // malformed, or nobody at that address answers
+        Answer ans([a = mod->address](DeviceError k) { return bdError(a, k); });
         const int n = int(mod->channels.size());
-        auto fail = [&](DeviceError e, std::string why = {}) {
-            out.text = err(a, e);
-            out.violation = std::move(why);
-            return out;
-        };
         const bool board = isBoardMnemonic(r.par), chan = isChannelMnemonic(r.par);
         if (!board && !chan)
-            return fail(DeviceError::Par);
+            return ans.fail(DeviceError::Par);
         if (board && r.hasChannel)
-            return fail(DeviceError::Ch, "board parameter " + r.par + " with a channel");
+            return ans.fail(DeviceError::Ch, "board parameter " + r.par + " with a channel");
         if (chan && !r.hasChannel)
-            return fail(DeviceError::Ch, "channel parameter " + r.par + " without a channel");
+            return ans.fail(DeviceError::Ch, "channel parameter " + r.par + " without a channel");
         const bool allChannels = r.hasChannel && r.channel == kL317EChannels;
         if (r.hasChannel && r.channel >= n && !allChannels)
-            return fail(DeviceError::Ch);
-
-        if (!r.set) {
-            if (r.hasValue)
-                return fail(DeviceError::Val, "monitor request with a value");
-            std::string v;
-            if (board) {
-                v = boardValue(*mod, r.par);
-            } else if (!allChannels) {
-                v = channelValue(mod->channels[size_t(r.channel)], r.par);
-            } else {
-                for (int c = 0; c < n; ++c)
-                    v += (c ? ";" : "") + channelValue(mod->channels[size_t(c)], r.par);
-            }
-            out.text = val(a, v);
-            return out;
-        }
-
-        if (mod->local)
-            return fail(DeviceError::Loc);
-        const Range *range = board ? findRange(kBoardSets, r.par) : findRange(kChannelSets, r.par);
-        if (!range)
-            return fail(DeviceError::Cmd); // read-only parameter
-        int v = 0;
-        std::string why;
-        if (!checkInteger(r, *range, v, why))
-            return fail(DeviceError::Val, why);
-        if (execute) {
-            if (board) {
-                (r.par == "OFFSET" ? mod->offset : mod->muxEnabled) = v;
-            } else if (!allChannels) {
-                applyChannel(mod->channels[size_t(r.channel)], r.par, v);
-            } else {
-                for (auto &c : mod->channels)
-                    applyChannel(c, r.par, v);
-            }
-        }
-        out.text = ok(a);
-        return out;
+            return ans.fail(DeviceError::Ch);
+        const int ch = allChannels ? n : r.channel;
+        if (r.set)
+            return set(*mod, r, ans, board, ch, execute);
+        if (r.hasValue)
+            return ans.fail(DeviceError::Val, "monitor request with a value");
+        return Answer::text(
+            bdValue(mod->address, board ? boardValue(*mod, r.par) : eachChannelValue(ch, n, [&](int c) {
+                        return channelValue(mod->channels[size_t(c)], r.par);
+                    })));
     }
 
     void tick(double dt)
     {
         if (dt <= 0)
             return;
-        std::lock_guard<std::mutex> lk(m);
+        std::lock_guard<std::mutex> lk(bus.m);
+        auto &modules = bus.units;
         scanClock.resize(modules.size(), 0.0);
         for (size_t i = 0; i < modules.size(); ++i) {
             L317EModule &mod = modules[i];
@@ -271,9 +216,9 @@ struct L317EDialect::Impl {
     }
 };
 
-L317EDialect::L317EDialect(std::vector<L317EModule> modules) : impl_(std::make_unique<Impl>())
+L317EDialect::L317EDialect(std::vector<L317EModule> modules)
+    : BusDialect(std::move(modules)), impl_(std::make_unique<Impl>(bus_))
 {
-    impl_->modules = std::move(modules);
 }
 
 L317EDialect::~L317EDialect() = default;
@@ -285,17 +230,7 @@ DialectReply L317EDialect::handle(std::string_view line, bool execute)
 
 std::string L317EDialect::errorReply(std::string_view line, DeviceError kind) const
 {
-    TextRequest r;
-    parseBdRequest(line, r);
-    return err(r.address >= 0 ? r.address : 0, kind);
-}
-
-std::string L317EDialect::withAddress(std::string_view reply, int address) const
-{
-    std::string s(reply);
-    if (s.rfind("#BD:", 0) == 0 && s.size() >= 6)
-        s.replace(4, 2, addr2(address));
-    return s;
+    return bdErrorFor(line, kind);
 }
 
 void L317EDialect::tick(double seconds)
@@ -303,70 +238,11 @@ void L317EDialect::tick(double seconds)
     impl_->tick(seconds);
 }
 
-void L317EDialect::withModule(int address, const std::function<void(L317EModule &)> &fn)
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    if (L317EModule *mod = impl_->find(address))
-        fn(*mod);
-}
-
-bool L317EDialect::copyModule(int address, L317EModule &out) const
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    for (auto &mod : impl_->modules)
-        if (mod.address == address) {
-            out = mod;
-            return true;
-        }
-    return false;
-}
-
-std::vector<int> L317EDialect::addresses() const
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    std::vector<int> out;
-    for (auto &mod : impl_->modules)
-        out.push_back(mod.address);
-    return out;
-}
-
 L317ESim::L317ESim(std::vector<L317EModule> modules)
     : L317ESim(std::make_shared<L317EDialect>(std::move(modules)))
 {
 }
-L317ESim::L317ESim(std::shared_ptr<L317EDialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-L317ESim::~L317ESim()
-{
-    stop();
-}
-
-void L317ESim::withModule(int address, const std::function<void(L317EModule &)> &fn)
-{
-    model_->withModule(address, fn);
-}
-
-L317EModule L317ESim::module(int address) const
-{
-    L317EModule m;
-    model_->copyModule(address, m);
-    return m;
-}
-
-L317EChannel L317ESim::channel(int address, int ch) const
-{
-    L317EModule m = module(address);
-    return ch >= 0 && size_t(ch) < m.channels.size() ? m.channels[size_t(ch)] : L317EChannel{};
-}
-
-std::vector<int> L317ESim::addresses() const
-{
-    return model_->addresses();
-}
-
-void L317ESim::setLocal(int address, bool local)
-{
-    withModule(address, [&](L317EModule &m) { m.local = local; });
-}
+L317ESim::L317ESim(std::shared_ptr<L317EDialect> d) : BusSim(std::move(d)) {}
 
 void L317ESim::setLastChannel(int address, int ch)
 {

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/text_link_sim.h"
+#include "modules/unit_sim.h"
 
 namespace korusim {
 
@@ -63,7 +63,7 @@ struct L317EModule {
                             int channelCount = kL317EChannels);
 };
 
-class L317EDialect : public TextDialect {
+class L317EDialect : public BusDialect<L317EModule, &L317EModule::address> {
 public:
     explicit L317EDialect(std::vector<L317EModule> modules);
     ~L317EDialect() override;
@@ -71,38 +71,23 @@ public:
     std::string name() const override { return "L317E"; }
     DialectReply handle(std::string_view line, bool execute) override;
     std::string errorReply(std::string_view line, DeviceError kind) const override;
-    std::string withAddress(std::string_view reply, int address) const override;
     void tick(double seconds) override;
-
-    void withModule(int address, const std::function<void(L317EModule &)> &fn);
-    bool copyModule(int address, L317EModule &out) const;
-    std::vector<int> addresses() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-class L317ESim : public TextLinkSim {
+class L317ESim : public BusSim<L317EDialect, L317EModule> {
 public:
     explicit L317ESim(std::vector<L317EModule> modules = {L317EModule::make(0)});
-    ~L317ESim() override;
 
-    // Runs fn on the module at `address` under the model lock (no-op when
-    // there is none): the way to provoke any change.
-    void withModule(int address, const std::function<void(L317EModule &)> &fn);
-    L317EModule module(int address) const;           // a copy; default module when absent
-    L317EChannel channel(int address, int ch) const; // a copy
-    std::vector<int> addresses() const;
-
-    void setLocal(int address, bool local);
     void setLastChannel(int address, int ch);
 
     L317EDialect &l317e() { return *model_; }
 
 private:
     explicit L317ESim(std::shared_ptr<L317EDialect> d);
-    std::shared_ptr<L317EDialect> model_;
 };
 
 } // namespace korusim

@@ -5,19 +5,15 @@
 #include "modules/l5026_sim.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <mutex>
+
+#include "modules/text_unit.h"
 
 namespace korusim {
 
 namespace {
 
 constexpr int kAmpChannels = 16;
-
-bool allDigits(std::string_view s)
-{
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // A whole decimal number, optionally signed; false for anything else
 // (decimals included: the modules take whole numbers only).
@@ -35,94 +31,6 @@ bool parseWhole(std::string_view s, long long &out)
         v = v * 10 + (c - '0');
     out = neg ? -v : v;
     return true;
-}
-
-const char *errorWord(DeviceError k)
-{
-    switch (k) {
-    case DeviceError::Cmd:
-        return "CMD";
-    case DeviceError::Ch:
-        return "CH";
-    case DeviceError::Par:
-        return "PAR";
-    case DeviceError::Val:
-        return "VAL";
-    case DeviceError::Loc:
-        return "LOC";
-    }
-    return "CMD";
-}
-
-std::string addr2(int a)
-{
-    char b[16];
-    std::snprintf(b, sizeof b, "%02d", a);
-    return b;
-}
-
-struct Request {
-    int address = -1;
-    bool set = false;
-    bool hasChannel = false;
-    int channel = 0;
-    std::string par;
-    bool hasValue = false;
-    std::string value;
-};
-
-// Parses "$BD:aa,CMD:MON|SET,[CH:n,]PAR:p[,VAL:v]". Returns an empty text on
-// success, else what is wrong; `address` is filled as soon as it is known.
-std::string parseRequest(std::string_view s, Request &r)
-{
-    if (s.substr(0, 4) != "$BD:")
-        return "request does not begin with $BD:";
-    s.remove_prefix(4);
-    size_t comma = s.find(',');
-    std::string_view a = s.substr(0, comma);
-    if (a.size() < 2 || a.size() > 3 || !allDigits(a))
-        return "module address is not two digits";
-    r.address = std::stoi(std::string(a));
-    s.remove_prefix(a.size());
-    if (s.substr(0, 5) != ",CMD:")
-        return "no ,CMD: after the address";
-    s.remove_prefix(5);
-    if (s.substr(0, 4) == "MON,")
-        r.set = false;
-    else if (s.substr(0, 4) == "SET,")
-        r.set = true;
-    else
-        return "command is neither MON nor SET";
-    s.remove_prefix(4);
-    if (s.substr(0, 3) == "CH:") {
-        s.remove_prefix(3);
-        comma = s.find(',');
-        if (comma == std::string_view::npos || !allDigits(s.substr(0, comma)) || comma > 3)
-            return "bad channel field";
-        r.hasChannel = true;
-        r.channel = std::stoi(std::string(s.substr(0, comma)));
-        s.remove_prefix(comma + 1);
-    }
-    if (s.substr(0, 4) != "PAR:")
-        return "no PAR: field";
-    s.remove_prefix(4);
-    comma = s.find(',');
-    r.par = std::string(s.substr(0, comma));
-    if (r.par.empty() || !std::all_of(r.par.begin(), r.par.end(), [](char c) {
-            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        }))
-        return "bad parameter mnemonic";
-    if (comma == std::string_view::npos)
-        return {};
-    s.remove_prefix(comma);
-    if (s.substr(0, 5) != ",VAL:")
-        return "unexpected field after PAR";
-    s.remove_prefix(5);
-    if (s.empty())
-        return "empty VAL field";
-    r.hasValue = true;
-    r.value = std::string(s);
-    return {};
 }
 
 AmpParam num(const char *m, int lo, int hi, int initial = 0)
@@ -204,7 +112,7 @@ AmpModule AmpModule::make(AmpFamily family, int address, std::string model)
     m.channels.resize(kAmpChannels);
     for (int c = 0; c < kAmpChannels; ++c) {
         AmpChannel &ch = m.channels[size_t(c)];
-        ch.name = "IN" + addr2(c);
+        ch.name = "IN" + twoDigits(c);
         for (auto &p : m.channelParams)
             if (p.kind != AmpKind::Text)
                 ch.values[p.mnemonic] = p.initial;
@@ -229,20 +137,8 @@ const AmpParam *AmpModule::channelParam(const std::string &mnemonic) const
 }
 
 struct AmpDialect::Impl {
-    mutable std::mutex m;
-    std::vector<AmpModule> modules;
-
-    AmpModule *find(int address)
-    {
-        for (auto &mod : modules)
-            if (mod.address == address)
-                return &mod;
-        return nullptr;
-    }
-
-    static std::string ok(int a) { return "#BD:" + addr2(a) + ",CMD:OK"; }
-    static std::string val(int a, const std::string &v) { return ok(a) + ",VAL:" + v; }
-    static std::string err(int a, DeviceError k) { return "#BD:" + addr2(a) + "," + errorWord(k) + ":ERR"; }
+    explicit Impl(UnitBus<AmpModule, &AmpModule::address> &bus) : bus(bus) {}
+    UnitBus<AmpModule, &AmpModule::address> &bus;
 
     static std::string channelValue(const AmpModule &mod, int c, const AmpParam &p)
     {
@@ -253,141 +149,106 @@ struct AmpDialect::Impl {
         return std::to_string(it == ch.values.end() ? p.initial : it->second);
     }
 
+    static std::string boardValue(const AmpModule &mod, const AmpParam *bp, const std::string &p)
+    {
+        if (p == "BDNAME")
+            return mod.model;
+        if (p == "BDNCH")
+            return std::to_string(mod.channels.size());
+        if (p == "BDFREL")
+            return mod.firmware;
+        if (p == "SERNUM")
+            return std::to_string(mod.serial);
+        auto it = mod.board.find(bp->mnemonic);
+        return std::to_string(it == mod.board.end() ? bp->initial : it->second);
+    }
+
     // Checks the value text of a set; fills `v` when good.
-    static bool checkValue(const AmpParam &p, const Request &r, long long &v, DeviceError &e,
+    static bool checkValue(const AmpParam &p, const TextRequest &r, long long &v, DeviceError &e,
                            std::string &why)
     {
+        e = DeviceError::Val;
         if (p.readOnly || p.kind == AmpKind::Text) {
             e = DeviceError::Cmd;
             return false;
         }
         if (!r.hasValue) {
-            e = DeviceError::Val;
             why = "set of " + r.par + " without a value";
             return false;
         }
         if (!parseWhole(r.value, v)) {
-            e = DeviceError::Val;
             why = "value " + r.value + " of " + r.par + " is not a whole decimal number";
             return false;
         }
-        if (v < p.min || v > p.max) {
-            e = DeviceError::Val; // out of range is the operator's business, not a violation
-            return false;
+        // Out of range is the operator's business, not a violation.
+        return v >= p.min && v <= p.max;
+    }
+
+    DialectReply set(AmpModule &mod, const TextRequest &r, Answer &ans, const AmpParam *p, bool board,
+                     bool execute)
+    {
+        if (isIdentification(r.par))
+            return ans.fail(DeviceError::Cmd);
+        if (mod.local)
+            return ans.fail(DeviceError::Loc);
+        long long v = 0;
+        DeviceError e = DeviceError::Cmd;
+        std::string why;
+        if (!checkValue(*p, r, v, e, why))
+            return ans.fail(e, why);
+        if (execute) {
+            if (board)
+                mod.board[r.par] = int(v);
+            else
+                eachChannel(mod.channels, r.channel, [&](AmpChannel &ch) { ch.values[r.par] = int(v); });
         }
-        return true;
+        return Answer::text(bdOk(mod.address));
     }
 
     DialectReply handle(std::string_view line, bool execute)
     {
         DialectReply out;
-        Request r;
-        std::string bad = parseRequest(line, r);
-        std::lock_guard<std::mutex> lk(m);
-        AmpModule *mod = r.address >= 0 ? find(r.address) : nullptr;
-        if (!bad.empty()) {
-            out.violation = bad;
-            if (mod)
-                out.text = err(mod->address, DeviceError::Cmd);
-            return out;
-        }
+        TextRequest r;
+        std::lock_guard<std::mutex> lk(bus.m);
+        AmpModule *mod = bdTarget(bus, line, r, out, 3);
         if (!mod)
-            return out; // nobody at that address answers
-        const int a = mod->address;
+            return out; // malformed, or nobody at that address answers
+        Answer ans([a = mod->address](DeviceError k) { return bdError(a, k); });
         const int n = int(mod->channels.size());
         const AmpParam *bp = mod->boardParam(r.par);
         const AmpParam *cp = mod->channelParam(r.par);
         const bool board = bp || isIdentification(r.par);
-
-        if (!board && !cp) {
-            out.text = err(a, DeviceError::Par);
-            return out;
-        }
-        if (board && r.hasChannel) {
-            out.violation = "board parameter " + r.par + " with a channel";
-            out.text = err(a, DeviceError::Ch);
-            return out;
-        }
-        if (!board && !r.hasChannel) {
-            out.violation = "channel parameter " + r.par + " without a channel";
-            out.text = err(a, DeviceError::Ch);
-            return out;
-        }
-        if (r.hasChannel && r.channel > n) {
-            out.text = err(a, DeviceError::Ch);
-            return out;
-        }
-
-        if (!r.set) {
-            if (r.hasValue) {
-                out.violation = "monitor request with a value";
-                out.text = err(a, DeviceError::Val);
-                return out;
-            }
-            std::string v;
-            if (r.par == "BDNAME")
-                v = mod->model;
-            else if (r.par == "BDNCH")
-                v = std::to_string(n);
-            else if (r.par == "BDFREL")
-                v = mod->firmware;
-            else if (r.par == "SERNUM")
-                v = std::to_string(mod->serial);
-            else if (bp) {
-                auto it = mod->board.find(bp->mnemonic);
-                v = std::to_string(it == mod->board.end() ? bp->initial : it->second);
-            } else if (r.channel < n) {
-                v = channelValue(*mod, r.channel, *cp);
-            } else {
-                for (int c = 0; c < n; ++c)
-                    v += (c ? ";" : "") + channelValue(*mod, c, *cp);
-            }
-            out.text = val(a, v);
-            return out;
-        }
-
-        // Set requests.
-        if (isIdentification(r.par)) {
-            out.text = err(a, DeviceError::Cmd);
-            return out;
-        }
-        if (mod->local) {
-            out.text = err(a, DeviceError::Loc);
-            return out;
-        }
-        long long v = 0;
-        DeviceError e = DeviceError::Cmd;
-        std::string why;
-        if (!checkValue(board ? *bp : *cp, r, v, e, why)) {
-            out.violation = why;
-            out.text = err(a, e);
-            return out;
-        }
-        if (execute) {
-            if (board)
-                mod->board[r.par] = int(v);
-            else if (r.channel < n)
-                mod->channels[size_t(r.channel)].values[r.par] = int(v);
-            else
-                for (auto &ch : mod->channels)
-                    ch.values[r.par] = int(v);
-        }
-        out.text = ok(a);
-        return out;
+        if (!board && !cp)
+            return ans.fail(DeviceError::Par);
+        if (board && r.hasChannel)
+            return ans.fail(DeviceError::Ch, "board parameter " + r.par + " with a channel");
+        if (!board && !r.hasChannel)
+            return ans.fail(DeviceError::Ch, "channel parameter " + r.par + " without a channel");
+        if (r.hasChannel && r.channel > n)
+            return ans.fail(DeviceError::Ch);
+        if (r.set)
+            return set(*mod, r, ans, board ? bp : cp, board, execute);
+        if (r.hasValue)
+            return ans.fail(DeviceError::Val, "monitor request with a value");
+        return Answer::text(bdValue(mod->address, board ? boardValue(*mod, bp, r.par)
+                                                        : eachChannelValue(r.channel, n, [&](int c) {
+                                                              return channelValue(*mod, c, *cp);
+                                                          })));
     }
 };
 
-AmpDialect::AmpDialect(std::vector<AmpModule> modules) : impl_(std::make_unique<Impl>())
+AmpDialect::AmpDialect(std::vector<AmpModule> modules)
+    : BusDialect(std::move(modules)), impl_(std::make_unique<Impl>(bus_))
 {
-    impl_->modules = std::move(modules);
 }
 
 AmpDialect::~AmpDialect() = default;
 
 std::string AmpDialect::name() const
 {
-    std::lock_guard<std::mutex> lk(impl_->m);
-    return !impl_->modules.empty() && impl_->modules.front().family == AmpFamily::L5126 ? "L5126" : "L5026";
+    std::lock_guard<std::mutex> lk(impl_->bus.m);
+    const auto &modules = impl_->bus.units;
+    return !modules.empty() && modules.front().family == AmpFamily::L5126 ? "L5126" : "L5026";
 }
 
 DialectReply AmpDialect::handle(std::string_view line, bool execute)
@@ -397,71 +258,12 @@ DialectReply AmpDialect::handle(std::string_view line, bool execute)
 
 std::string AmpDialect::errorReply(std::string_view line, DeviceError kind) const
 {
-    Request r;
-    parseRequest(line, r);
-    return Impl::err(r.address >= 0 ? r.address : 0, kind);
-}
-
-std::string AmpDialect::withAddress(std::string_view reply, int address) const
-{
-    std::string s(reply);
-    if (s.rfind("#BD:", 0) == 0 && s.size() >= 6)
-        s.replace(4, 2, addr2(address % 100));
-    return s;
-}
-
-void AmpDialect::withModule(int address, const std::function<void(AmpModule &)> &fn)
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    if (AmpModule *mod = impl_->find(address))
-        fn(*mod);
-}
-
-bool AmpDialect::copyModule(int address, AmpModule &out) const
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    for (auto &mod : impl_->modules)
-        if (mod.address == address) {
-            out = mod;
-            return true;
-        }
-    return false;
-}
-
-std::vector<int> AmpDialect::addresses() const
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    std::vector<int> out;
-    for (auto &mod : impl_->modules)
-        out.push_back(mod.address);
-    return out;
+    return bdErrorFor(line, kind, 3);
 }
 
 AmpSim::AmpSim(std::vector<AmpModule> modules) : AmpSim(std::make_shared<AmpDialect>(std::move(modules))) {}
 
-AmpSim::AmpSim(std::shared_ptr<AmpDialect> d) : TextLinkSim(d), amp_(std::move(d)) {}
-
-AmpSim::~AmpSim()
-{
-    stop();
-}
-
-void AmpSim::withModule(int address, const std::function<void(AmpModule &)> &fn)
-{
-    amp_->withModule(address, fn);
-}
-
-AmpModule AmpSim::module(int address) const
-{
-    AmpModule m;
-    amp_->copyModule(address, m);
-    return m;
-}
-
-std::vector<int> AmpSim::addresses() const
-{
-    return amp_->addresses();
-}
+AmpSim::AmpSim(std::shared_ptr<AmpDialect> d) : BusSim(std::move(d)) {}
 
 bool AmpSim::setValue(int address, int ch, const std::string &mnemonic, int value)
 {
@@ -499,15 +301,10 @@ bool AmpSim::setChannelName(int address, int ch, const std::string &name)
     return done;
 }
 
-void AmpSim::setLocal(int address, bool local)
-{
-    withModule(address, [&](AmpModule &m) { m.local = local; });
-}
-
 int AmpSim::value(int address, int ch, const std::string &mnemonic) const
 {
     AmpModule m;
-    if (!amp_->copyModule(address, m) || ch < 0 || size_t(ch) >= m.channels.size())
+    if (!model_->copyModule(address, m) || ch < 0 || size_t(ch) >= m.channels.size())
         return -1;
     auto it = m.channels[size_t(ch)].values.find(mnemonic);
     return it == m.channels[size_t(ch)].values.end() ? -1 : it->second;
@@ -516,7 +313,7 @@ int AmpSim::value(int address, int ch, const std::string &mnemonic) const
 int AmpSim::boardValue(int address, const std::string &mnemonic) const
 {
     AmpModule m;
-    if (!amp_->copyModule(address, m))
+    if (!model_->copyModule(address, m))
         return -1;
     auto it = m.board.find(mnemonic);
     return it == m.board.end() ? -1 : it->second;

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/text_link_sim.h"
+#include "modules/unit_sim.h"
 
 namespace korusim {
 
@@ -82,42 +82,8 @@ struct AmpModule {
     const AmpParam *channelParam(const std::string &mnemonic) const;
 };
 
-class AmpDialect;
-
-class AmpSim : public TextLinkSim {
-public:
-    explicit AmpSim(std::vector<AmpModule> modules = {AmpModule::make(AmpFamily::L5026)});
-    ~AmpSim() override;
-
-    // Runs fn on the module at `address` under the model lock (no-op when
-    // there is none); the way to provoke any change of state.
-    void withModule(int address, const std::function<void(AmpModule &)> &fn);
-    AmpModule module(int address) const; // a copy; default module when absent
-    std::vector<int> addresses() const;
-
-    // Setters as the front panel would change things. False when the module,
-    // channel or mnemonic does not exist (the value is stored unchecked).
-    bool setValue(int address, int ch, const std::string &mnemonic, int value);
-    bool setBoardValue(int address, const std::string &mnemonic, int value);
-    bool setChannelName(int address, int ch, const std::string &name);
-    void setLocal(int address, bool local);
-    // Current values; -1 when the module, channel or mnemonic does not exist.
-    int value(int address, int ch, const std::string &mnemonic) const;
-    int boardValue(int address, const std::string &mnemonic) const;
-
-    AmpDialect &amp() { return *amp_; }
-
-private:
-    std::shared_ptr<AmpDialect> amp_;
-    AmpSim(std::shared_ptr<AmpDialect> d);
-};
-
-// The two families by their own names.
-using L5026Sim = AmpSim;
-using L5126Sim = AmpSim;
-
 // The dialect itself, usable on any TextLinkSim.
-class AmpDialect : public TextDialect {
+class AmpDialect : public BusDialect<AmpModule, &AmpModule::address> {
 public:
     explicit AmpDialect(std::vector<AmpModule> modules);
     ~AmpDialect() override;
@@ -125,15 +91,33 @@ public:
     std::string name() const override;
     DialectReply handle(std::string_view line, bool execute) override;
     std::string errorReply(std::string_view line, DeviceError kind) const override;
-    std::string withAddress(std::string_view reply, int address) const override;
-
-    void withModule(int address, const std::function<void(AmpModule &)> &fn);
-    bool copyModule(int address, AmpModule &out) const;
-    std::vector<int> addresses() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+class AmpSim : public BusSim<AmpDialect, AmpModule> {
+public:
+    explicit AmpSim(std::vector<AmpModule> modules = {AmpModule::make(AmpFamily::L5026)});
+
+    // Setters as the front panel would change things. False when the module,
+    // channel or mnemonic does not exist (the value is stored unchecked).
+    bool setValue(int address, int ch, const std::string &mnemonic, int value);
+    bool setBoardValue(int address, const std::string &mnemonic, int value);
+    bool setChannelName(int address, int ch, const std::string &name);
+    // Current values; -1 when the module, channel or mnemonic does not exist.
+    int value(int address, int ch, const std::string &mnemonic) const;
+    int boardValue(int address, const std::string &mnemonic) const;
+
+    AmpDialect &amp() { return *model_; }
+
+private:
+    explicit AmpSim(std::shared_ptr<AmpDialect> d);
+};
+
+// The two families by their own names.
+using L5026Sim = AmpSim;
+using L5126Sim = AmpSim;
 
 } // namespace korusim

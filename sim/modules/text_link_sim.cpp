@@ -6,8 +6,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <list>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -31,6 +34,22 @@ Fault base(std::string match, int times)
     f.match = std::move(match);
     f.times = times;
     return f;
+}
+
+// Control characters as \xNN, so that one journal entry stays on one line.
+std::string escaped(const std::string &s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == 0x7F || c == '\\') {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\x%02X", c);
+            out += b;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }
 
 bool isLoopback(const std::string &address, in_addr &out)
@@ -505,6 +524,16 @@ TextLinkSim::TextLinkSim(std::shared_ptr<TextDialect> dialect)
 TextLinkSim::~TextLinkSim()
 {
     stop();
+    // A test hook: KORU_SIM_JOURNAL names a file that gets every request
+    // and reply of this simulator appended, to compare the wire of two builds.
+    if (const char *path = std::getenv("KORU_SIM_JOURNAL"); path && *path) {
+        std::ofstream f(path, std::ios::app);
+        std::lock_guard<std::mutex> lk(impl_->m);
+        f << "== " << dialect_->name() << "\n";
+        for (const LoggedRequest &e : impl_->log)
+            f << e.connection << " > " << escaped(e.raw) << "\n  < " << escaped(e.reply)
+              << (e.violation.empty() ? "" : "\n  ! " + e.violation) << "\n";
+    }
     {
         std::lock_guard<std::mutex> lk(impl_->m);
         impl_->tickStop = true;

@@ -59,15 +59,16 @@ std::string parseTail(std::string_view s, TextRequest &r)
 
 } // namespace
 
-std::string parseBdRequest(std::string_view s, TextRequest &r)
+std::string parseBdRequest(std::string_view s, TextRequest &r, int maxAddressDigits)
 {
     if (s.substr(0, 4) != "$BD:")
         return "request does not begin with $BD:";
     s.remove_prefix(4);
-    if (s.size() < 2 || !allDigits(s.substr(0, 2)))
+    std::string_view a = maxAddressDigits > 2 ? s.substr(0, s.find(',')) : s.substr(0, 2);
+    if (a.size() < 2 || a.size() > size_t(maxAddressDigits) || !allDigits(a))
         return "module address is not two digits";
-    r.address = (s[0] - '0') * 10 + (s[1] - '0');
-    s.remove_prefix(2);
+    r.address = std::stoi(std::string(a));
+    s.remove_prefix(a.size());
     if (s.substr(0, 5) != ",CMD:")
         return "no ,CMD: after the address";
     s.remove_prefix(5);
@@ -105,7 +106,7 @@ std::string fixedText(double v, int dec, int intDigits)
     return out + "." + frac;
 }
 
-bool parsePlainNumber(std::string_view s, double &out, bool allowNegative)
+bool parsePlainNumber(std::string_view s, double &out, bool allowNegative, size_t maxIntDigits)
 {
     bool neg = false;
     if (allowNegative && !s.empty() && s[0] == '-') {
@@ -119,7 +120,7 @@ bool parsePlainNumber(std::string_view s, double &out, bool allowNegative)
         ++i;
         ++intDigits;
     }
-    if (intDigits == 0 || intDigits > 15)
+    if (intDigits == 0 || intDigits > maxIntDigits)
         return false;
     if (i < s.size()) {
         if (s[i] != '.')

@@ -22,17 +22,18 @@ struct TextRequest {
 };
 
 // "$BD:aa,CMD:MON|SET,[CH:n,]PAR:p[,VAL:v]". Empty text on success, else what
-// is wrong; `address` is filled as soon as it is known.
-std::string parseBdRequest(std::string_view line, TextRequest &r);
+// is wrong; `address` is filled as soon as it is known. With
+// maxAddressDigits 3 the address is two or three digits up to the comma.
+std::string parseBdRequest(std::string_view line, TextRequest &r, int maxAddressDigits = 2);
 // "$CMD:MON|SET,[CH:n,]PAR:p[,VAL:v]". Empty text on success, else what is wrong.
 std::string parseCmdRequest(std::string_view line, TextRequest &r);
 
 // Locale-independent fixed-point text with at least `intDigits` integer
 // digits; negative values keep their sign.
 std::string fixedText(double v, int decimals, int intDigits = 1);
-// A plain decimal number: optional '-' (when allowed), digits, optionally '.'
-// and at least one digit; nothing else.
-bool parsePlainNumber(std::string_view s, double &out, bool allowNegative = false);
+// A plain decimal number: optional '-' (when allowed), digits (at most
+// maxIntDigits), optionally '.' and at least one digit; nothing else.
+bool parsePlainNumber(std::string_view s, double &out, bool allowNegative = false, size_t maxIntDigits = 15);
 bool allDigits(std::string_view s);
 
 // "CMD", "CH", "PAR", "VAL", "LOC".

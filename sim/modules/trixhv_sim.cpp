@@ -10,14 +10,11 @@
 #include <cstdio>
 #include <mutex>
 
+#include "modules/hv_channel.h"
+
 namespace korusim {
 
 namespace {
-
-bool allDigits(std::string_view s)
-{
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // A plain decimal number: optional '-', digits, optionally '.' and digits.
 // `fracDigits` gives the number of digits after the point.
@@ -96,26 +93,10 @@ std::string plain(double v)
     return s == "-0" ? "0" : s;
 }
 
-const char *errorWord(DeviceError k)
-{
-    switch (k) {
-    case DeviceError::Cmd:
-        return "CMD";
-    case DeviceError::Ch:
-        return "CH";
-    case DeviceError::Par:
-        return "PAR";
-    case DeviceError::Val:
-        return "VAL";
-    case DeviceError::Loc:
-        return "LOC";
-    }
-    return "CMD";
-}
-
 std::string errText(DeviceError k)
 {
-    return k == DeviceError::Cmd ? std::string("#CMD:ERR") : std::string("#CMD:ERR,") + errorWord(k) + ":ERR";
+    return k == DeviceError::Cmd ? std::string("#CMD:ERR")
+                                 : std::string("#CMD:ERR,") + deviceErrorWord(k) + ":ERR";
 }
 
 enum class Cmd { Mon, Set, Info };
@@ -238,6 +219,43 @@ void setNumber(TrixChannel &c, const char *name, double v)
 {
     if (TrixParam *p = c.find(name))
         p->number = v;
+}
+
+// A channel of the default physics as the HV channel model sees it: its
+// parameters' numbers, with the defaults where it lacks one (no IMON: no
+// current, so no load).
+struct HvView {
+    bool on, hold, tripped, kill;
+    double vmon, imon, vset, maxv, rup, rdw, iset, trip, loadMOhm, overCurrentSeconds;
+    unsigned extraStatus;
+};
+
+HvView hvView(const TrixChannel &c)
+{
+    return {c.on,
+            c.hold,
+            c.tripped,
+            valueOf(c, "PDWN", 0) != 0,
+            valueOf(c, "VMON", 0),
+            valueOf(c, "IMON", 0),
+            valueOf(c, "VSET", 0),
+            valueOf(c, "MAXV", 1e300),
+            valueOf(c, "RUP", 50),
+            valueOf(c, "RDW", 50),
+            valueOf(c, "ISET", 1e300),
+            valueOf(c, "TRIP", 0),
+            c.find("IMON") ? c.loadMOhm : 0.0,
+            c.overCurrentSeconds,
+            c.extraStatus};
+}
+
+void storeHvView(TrixChannel &c, const HvView &v)
+{
+    c.on = v.on;
+    c.tripped = v.tripped;
+    c.overCurrentSeconds = v.overCurrentSeconds;
+    setNumber(c, "VMON", v.vmon);
+    setNumber(c, "IMON", v.imon);
 }
 
 } // namespace
@@ -387,38 +405,12 @@ const TrixParam *TrixUnit::findBoard(const std::string &name) const
 }
 
 struct TrixhvDialect::Impl {
-    mutable std::mutex m;
-    std::vector<TrixUnit> units;
-
-    TrixUnit *find(int a)
-    {
-        for (auto &u : units)
-            if (u.busAddress == a)
-                return &u;
-        return nullptr;
-    }
+    explicit Impl(std::vector<TrixUnit> units) : bus(std::move(units)) {}
+    UnitBus<TrixUnit, &TrixUnit::busAddress> bus;
 
     static unsigned channelStatus(const TrixUnit &u, const TrixChannel &c)
     {
-        unsigned s = c.extraStatus;
-        double vmon = valueOf(c, "VMON", 0), vset = valueOf(c, "VSET", 0), maxv = valueOf(c, "MAXV", 1e300);
-        double imon = valueOf(c, "IMON", 0), iset = valueOf(c, "ISET", 1e300);
-        double target = (c.on && !c.tripped) ? std::min(vset, maxv) : 0.0;
-        if (c.on || vmon > 0.0)
-            s |= kTrixOn;
-        if (c.on && !c.tripped && vmon < target)
-            s |= kTrixRampUp;
-        if (vmon > target)
-            s |= kTrixRampDown;
-        if (vmon > 0.0 && imon >= iset)
-            s |= kTrixOverCurrent;
-        if (c.on && vset > maxv)
-            s |= kTrixMaxV;
-        if (c.tripped)
-            s |= kTrixTripped;
-        if (u.interlock)
-            s |= kTrixInterlock;
-        return s;
+        return hvStatus(hvView(c), true, false) | (u.interlock ? unsigned(kTrixInterlock) : 0u);
     }
 
     // Brings the values the unit derives from its state up to date.
@@ -535,13 +527,13 @@ struct TrixhvDialect::Impl {
         Request r;
         std::string note;
         std::string bad = parseRequest(line, r, note);
-        std::lock_guard<std::mutex> lk(m);
+        std::lock_guard<std::mutex> lk(bus.m);
         // Unaddressed requests go to the first unit, addressed ones to theirs.
         TrixUnit *u = nullptr;
         if (r.addressed)
-            u = find(r.address);
-        else if (line.substr(0, 5) == "$CMD:" && !units.empty())
-            u = &units.front();
+            u = bus.find(r.address);
+        else if (line.substr(0, 5) == "$CMD:" && !bus.units.empty())
+            u = &bus.units.front();
         auto fail = [&](DeviceError k, std::string why = {}) {
             out.violation = why;
             out.text = errText(k);
@@ -704,58 +696,25 @@ struct TrixhvDialect::Impl {
     {
         if (dt <= 0)
             return;
-        std::lock_guard<std::mutex> lk(m);
-        for (auto &u : units) {
+        std::lock_guard<std::mutex> lk(bus.m);
+        for (auto &u : bus.units) {
             TrixParam *alarm = u.findBoard("BDALARM");
             for (size_t ci = 0; ci < u.channels.size(); ++ci) {
                 TrixChannel &c = u.channels[ci];
                 if (!c.find("VMON"))
                     continue;
-                bool kill = valueOf(c, "PDWN", 0) != 0;
-                if (u.interlock && c.on) {
-                    c.on = false;
-                    if (!c.hold)
-                        setNumber(c, "VMON", 0);
-                }
-                double vmon = valueOf(c, "VMON", 0);
-                if (!c.hold) {
-                    double target = (c.on && !c.tripped)
-                                        ? std::min(valueOf(c, "VSET", 0), valueOf(c, "MAXV", 1e300))
-                                        : 0.0;
-                    if (vmon < target)
-                        vmon = std::min(target, vmon + valueOf(c, "RUP", 50) * dt);
-                    else if (vmon > target)
-                        vmon = (!c.on && kill) ? 0.0 : std::max(target, vmon - valueOf(c, "RDW", 50) * dt);
-                    setNumber(c, "VMON", vmon);
-                    setNumber(c, "IMON", c.loadMOhm > 0 ? vmon / c.loadMOhm : 0.0);
-                }
-                double imon = valueOf(c, "IMON", 0);
-                bool over = vmon > 0.0 && imon >= valueOf(c, "ISET", 1e300);
-                if (over && c.on) {
-                    c.overCurrentSeconds += dt;
-                    if (c.overCurrentSeconds >= valueOf(c, "TRIP", 0)) {
-                        c.tripped = true;
-                        c.on = false;
-                        if (alarm && ci < 8) // bits 0-7: trips of channels 0-7, bit 8: interlock
-                            alarm->number = double(word(alarm->number) | (1u << ci));
-                        if (kill && !c.hold) {
-                            setNumber(c, "VMON", 0);
-                            setNumber(c, "IMON", 0);
-                        }
-                    }
-                } else {
-                    c.overCurrentSeconds = 0;
-                }
+                HvView v = hvView(c);
+                const bool tripped = hvTick(v, dt, u.interlock);
+                storeHvView(c, v);
+                if (tripped && alarm && ci < 8) // bits 0-7: trips of channels 0-7, bit 8: interlock
+                    alarm->number = double(word(alarm->number) | (1u << ci));
             }
             refresh(u);
         }
     }
 };
 
-TrixhvDialect::TrixhvDialect(std::vector<TrixUnit> units) : impl_(std::make_unique<Impl>())
-{
-    impl_->units = std::move(units);
-}
+TrixhvDialect::TrixhvDialect(std::vector<TrixUnit> units) : impl_(std::make_unique<Impl>(std::move(units))) {}
 
 TrixhvDialect::~TrixhvDialect() = default;
 
@@ -776,32 +735,23 @@ void TrixhvDialect::tick(double seconds)
 
 void TrixhvDialect::withUnit(int a, const std::function<void(TrixUnit &)> &fn)
 {
-    std::lock_guard<std::mutex> lk(impl_->m);
-    if (TrixUnit *u = impl_->find(a)) {
-        fn(*u);
-        Impl::refresh(*u);
-    }
+    impl_->bus.with(a, [&](TrixUnit &u) {
+        fn(u);
+        Impl::refresh(u);
+    });
 }
 
 bool TrixhvDialect::copyUnit(int a, TrixUnit &out) const
 {
-    std::lock_guard<std::mutex> lk(impl_->m);
-    for (auto &u : impl_->units)
-        if (u.busAddress == a) {
-            out = u;
-            Impl::refresh(out);
-            return true;
-        }
-    return false;
+    if (!impl_->bus.copy(a, out))
+        return false;
+    Impl::refresh(out);
+    return true;
 }
 
 std::vector<int> TrixhvDialect::addresses() const
 {
-    std::lock_guard<std::mutex> lk(impl_->m);
-    std::vector<int> out;
-    for (auto &u : impl_->units)
-        out.push_back(u.busAddress);
-    return out;
+    return impl_->bus.addresses();
 }
 
 TrixhvSim::TrixhvSim(std::vector<TrixUnit> units)
@@ -912,21 +862,17 @@ bool TrixhvSim::channelOn(int a, int ch) const
 void TrixhvSim::setMonitored(int a, int ch, double vmon, double imon)
 {
     withUnit(a, [&](TrixUnit &u) {
-        if (ch >= 0 && size_t(ch) < u.channels.size()) {
-            TrixChannel &c = u.channels[size_t(ch)];
+        onChannel(u.channels, ch, [&](TrixChannel &c) {
             c.hold = true;
             setNumber(c, "VMON", vmon);
             setNumber(c, "IMON", imon);
-        }
+        });
     });
 }
 
 void TrixhvSim::release(int a, int ch)
 {
-    withUnit(a, [&](TrixUnit &u) {
-        if (ch >= 0 && size_t(ch) < u.channels.size())
-            u.channels[size_t(ch)].hold = false;
-    });
+    withUnit(a, [&](TrixUnit &u) { onChannel(u.channels, ch, [](TrixChannel &c) { c.hold = false; }); });
 }
 
 void TrixhvSim::setInterlock(int a, bool active)
@@ -941,10 +887,8 @@ void TrixhvSim::setLocal(int a, bool local)
 
 void TrixhvSim::setExtraStatus(int a, int ch, unsigned bits)
 {
-    withUnit(a, [&](TrixUnit &u) {
-        if (ch >= 0 && size_t(ch) < u.channels.size())
-            u.channels[size_t(ch)].extraStatus = bits;
-    });
+    withUnit(a,
+             [&](TrixUnit &u) { onChannel(u.channels, ch, [&](TrixChannel &c) { c.extraStatus = bits; }); });
 }
 
 } // namespace korusim

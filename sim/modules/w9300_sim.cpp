@@ -7,60 +7,84 @@
 #include <cmath>
 #include <mutex>
 
-#include "modules/text_request.h"
+#include "modules/text_unit.h"
 
 namespace korusim {
 
 namespace {
+
+using Crate = W9300Crate;
+using Output = W9300Channel;
 
 constexpr int kCrateChannel = 8;
 constexpr double kRampVps = 20.0; // soft start and stop of the outputs
 constexpr double kFanRpmPerS = 800.0;
 constexpr size_t kMaxChannelName = 12;
 
-std::string okReply()
-{
-    return "#CMD:OK";
-}
-std::string valReply(const std::string &v)
-{
-    return "#CMD:OK,VAL:" + v;
-}
-std::string errReply(DeviceError k)
-{
-    return std::string("#") + deviceErrorWord(k) + ":ERR";
-}
-
-// Decimals of a resolution in counts per unit (100 -> 2, 10 -> 1, 1 -> 0).
-int decimalsOf(int res)
-{
-    int d = 0;
-    for (long long p = 1; p < res && d < 6; p *= 10)
-        ++d;
-    return d;
-}
-
 bool isCrateCommand(const std::string &p)
 {
     return p == "ON" || p == "OFF" || p == "SYSR" || p == "CLR";
 }
 
-bool isCrateMnemonic(const std::string &p)
+std::string whole(double v)
 {
-    static const char *const k[] = {"CRNAME", "NUMCH", "PSFREL", "PSSNUM",  "PSTEMP", "FANSP",
-                                    "FAN1",   "FAN2",  "FAN3",   "FUFREL",  "FUTEMP", "FUSNUM",
-                                    "CRST",   "VPMAX", "VPMIN",  "RS232BR", "CANBR",  "CANADD",
-                                    "IPADD",  "IPMSK", "IPGTW",  "MACADD"};
-    return isCrateCommand(p) ||
-           std::any_of(std::begin(k), std::end(k), [&](const char *b) { return p == b; });
+    return fixedText(v, 0);
 }
 
-bool isChannelMnemonic(const std::string &p)
+const BoardRow<Crate> kCrateRows[] = {
+    {"CRNAME", [](const Crate &c) { return c.name; }},
+    {"NUMCH",
+     [](const Crate &c) {
+         return std::to_string(c.reportedChannels >= 0 ? size_t(c.reportedChannels) : c.channels.size());
+     }},
+    {"PSFREL", [](const Crate &c) { return c.firmware; }},
+    {"PSSNUM", [](const Crate &c) { return std::to_string(c.serial); }},
+    {"PSTEMP", [](const Crate &c) { return whole(c.temp); }},
+    {"FANSP", [](const Crate &c) { return std::to_string(c.fanSpeed); }},
+    {"FAN1", [](const Crate &c) { return whole(c.fanRpm[0]); }},
+    {"FAN2", [](const Crate &c) { return whole(c.fanRpm[1]); }},
+    {"FAN3", [](const Crate &c) { return whole(c.fanRpm[2]); }},
+    {"FUFREL", [](const Crate &c) { return c.fuFirmware; }},
+    {"FUTEMP", [](const Crate &c) { return whole(c.futemp); }},
+    {"FUSNUM", [](const Crate &c) { return std::to_string(c.fuSerial); }},
+    {"CRST", [](const Crate &c) { return std::to_string(c.status()); }},
+    {"VPMAX", [](const Crate &c) { return fixedText(c.vpmax, 2); }},
+    {"VPMIN", [](const Crate &c) { return fixedText(c.vpmin, 2); }},
+    {"RS232BR", [](const Crate &c) { return std::to_string(c.rs232br); }},
+    {"CANBR", [](const Crate &c) { return std::to_string(c.canbr); }},
+    {"CANADD", [](const Crate &c) { return std::to_string(c.canadd); }},
+    {"IPADD", [](const Crate &c) { return c.ip; }},
+    {"IPMSK", [](const Crate &c) { return c.mask; }},
+    {"IPGTW", [](const Crate &c) { return c.gateway; }},
+    {"MACADD", [](const Crate &c) { return c.mac; }},
+};
+
+std::string volts(const Output &o, double v)
 {
-    static const char *const k[] = {"NAME", "VSET", "VMON", "ISET", "IMON", "OVP",  "UVP",
-                                    "STAT", "VMIN", "VMAX", "IMIN", "IMAX", "VRES", "IRES"};
-    return std::any_of(std::begin(k), std::end(k), [&](const char *b) { return p == b; });
+    return fixedText(v, decimalsOf(o.vres));
 }
+
+std::string amperes(const Output &o, double v)
+{
+    return fixedText(v, decimalsOf(o.ires));
+}
+
+const ReadRow<Crate, Output> kOutputRows[] = {
+    {"NAME", [](const Crate &, const Output &o) { return o.name; }},
+    {"VSET", [](const Crate &, const Output &o) { return volts(o, o.vset); }},
+    {"VMON", [](const Crate &, const Output &o) { return volts(o, std::max(0.0, o.vmon)); }},
+    {"ISET", [](const Crate &, const Output &o) { return amperes(o, o.iset); }},
+    {"IMON", [](const Crate &, const Output &o) { return amperes(o, std::max(0.0, o.imon)); }},
+    {"OVP", [](const Crate &, const Output &o) { return volts(o, o.ovp()); }},
+    {"UVP", [](const Crate &, const Output &o) { return volts(o, o.uvp()); }},
+    {"STAT", [](const Crate &c, const Output &o) { return std::to_string(o.status(c.on)); }},
+    {"VMIN", [](const Crate &, const Output &o) { return volts(o, o.vmin); }},
+    {"VMAX", [](const Crate &, const Output &o) { return volts(o, o.vmax); }},
+    {"IMIN", [](const Crate &, const Output &o) { return amperes(o, o.imin); }},
+    {"IMAX", [](const Crate &, const Output &o) { return amperes(o, o.imax); }},
+    {"VRES", [](const Crate &, const Output &o) { return std::to_string(o.vres); }},
+    {"IRES", [](const Crate &, const Output &o) { return std::to_string(o.ires); }},
+};
 
 bool nameCharsOk(const std::string &s)
 {
@@ -138,93 +162,11 @@ W9300Crate W9300Crate::make(int channelCount)
 }
 
 struct W9300Dialect::Impl {
-    mutable std::mutex m;
-    W9300Crate c;
+    explicit Impl(OneUnit<Crate> &one) : one(one) {}
+    OneUnit<Crate> &one;
+    Answer ans{cmdError};
 
-    std::string crateValue(const std::string &p) const
-    {
-        if (p == "CRNAME")
-            return c.name;
-        if (p == "NUMCH")
-            return std::to_string(c.reportedChannels >= 0 ? size_t(c.reportedChannels) : c.channels.size());
-        if (p == "PSFREL")
-            return c.firmware;
-        if (p == "PSSNUM")
-            return std::to_string(c.serial);
-        if (p == "PSTEMP")
-            return fixedText(c.temp, 0);
-        if (p == "FANSP")
-            return std::to_string(c.fanSpeed);
-        if (p == "FAN1")
-            return fixedText(c.fanRpm[0], 0);
-        if (p == "FAN2")
-            return fixedText(c.fanRpm[1], 0);
-        if (p == "FAN3")
-            return fixedText(c.fanRpm[2], 0);
-        if (p == "FUFREL")
-            return c.fuFirmware;
-        if (p == "FUTEMP")
-            return fixedText(c.futemp, 0);
-        if (p == "FUSNUM")
-            return std::to_string(c.fuSerial);
-        if (p == "CRST")
-            return std::to_string(c.status());
-        if (p == "VPMAX")
-            return fixedText(c.vpmax, 2);
-        if (p == "VPMIN")
-            return fixedText(c.vpmin, 2);
-        if (p == "RS232BR")
-            return std::to_string(c.rs232br);
-        if (p == "CANBR")
-            return std::to_string(c.canbr);
-        if (p == "CANADD")
-            return std::to_string(c.canadd);
-        if (p == "IPADD")
-            return c.ip;
-        if (p == "IPMSK")
-            return c.mask;
-        if (p == "IPGTW")
-            return c.gateway;
-        if (p == "MACADD")
-            return c.mac;
-        return {};
-    }
-
-    std::string channelValue(const W9300Channel &ch, const std::string &p) const
-    {
-        int vd = decimalsOf(ch.vres), id = decimalsOf(ch.ires);
-        if (p == "NAME")
-            return ch.name;
-        if (p == "VSET")
-            return fixedText(ch.vset, vd);
-        if (p == "VMON")
-            return fixedText(std::max(0.0, ch.vmon), vd);
-        if (p == "ISET")
-            return fixedText(ch.iset, id);
-        if (p == "IMON")
-            return fixedText(std::max(0.0, ch.imon), id);
-        if (p == "OVP")
-            return fixedText(ch.ovp(), vd);
-        if (p == "UVP")
-            return fixedText(ch.uvp(), vd);
-        if (p == "STAT")
-            return std::to_string(ch.status(c.on));
-        if (p == "VMIN")
-            return fixedText(ch.vmin, vd);
-        if (p == "VMAX")
-            return fixedText(ch.vmax, vd);
-        if (p == "IMIN")
-            return fixedText(ch.imin, id);
-        if (p == "IMAX")
-            return fixedText(ch.imax, id);
-        if (p == "VRES")
-            return std::to_string(ch.vres);
-        if (p == "IRES")
-            return std::to_string(ch.ires);
-        return {};
-    }
-
-    void execCrate(const std::string &p)
+    void execCrate(Crate &c, const std::string &p)
     {
         if (p == "ON") {
             if (!c.on)
@@ -244,99 +186,94 @@ struct W9300Dialect::Impl {
         }
     }
 
-    DialectReply handle(std::string_view line, bool execute)
+    DialectReply setCrate(Crate &c, const TextRequest &r, bool execute)
     {
-        DialectReply out;
-        TextRequest r;
-        std::string bad = parseCmdRequest(line, r);
-        auto fail = [&](DeviceError e, std::string why = {}) {
-            out.text = errReply(e);
-            out.violation = std::move(why);
-            return out;
-        };
-        if (!bad.empty())
-            return fail(DeviceError::Cmd, bad);
-        std::lock_guard<std::mutex> lk(m);
-        const int n = int(c.channels.size());
-        const bool crateMn = isCrateMnemonic(r.par), chanMn = isChannelMnemonic(r.par);
-        if (!r.hasChannel)
-            return fail(DeviceError::Ch, "request without a channel (the crate is CH:8)");
-        const bool onCrate = r.channel == kCrateChannel;
-        if (!onCrate && r.channel >= n)
-            return fail(DeviceError::Ch);
-        if (!crateMn && !chanMn)
-            return fail(DeviceError::Par);
-        if (onCrate && !crateMn)
-            return fail(DeviceError::Ch, "output parameter " + r.par + " on the crate channel 8");
-        if (!onCrate && !chanMn)
-            return fail(DeviceError::Ch, "crate parameter " + r.par + " on an output channel");
-
-        if (!r.set) {
+        if (isCrateCommand(r.par)) {
             if (r.hasValue)
-                return fail(DeviceError::Val, "monitor request with a value");
-            if (isCrateCommand(r.par))
-                return fail(DeviceError::Cmd, "monitor of the command " + r.par);
-            out.text =
-                valReply(onCrate ? crateValue(r.par) : channelValue(c.channels[size_t(r.channel)], r.par));
-            return out;
-        }
-
-        if (c.local)
-            return fail(DeviceError::Loc);
-        if (onCrate) {
-            if (isCrateCommand(r.par)) {
-                if (r.hasValue)
-                    return fail(DeviceError::Val, r.par + " takes no value");
-                if (execute)
-                    execCrate(r.par);
-                out.text = okReply();
-                return out;
-            }
-            if (r.par != "FANSP")
-                return fail(DeviceError::Cmd); // read-only crate parameter
-            if (!r.hasValue)
-                return fail(DeviceError::Val, "set of FANSP without a value");
-            double v;
-            if (!parsePlainNumber(r.value, v, true))
-                return fail(DeviceError::Val, "value " + r.value + " is not a plain decimal number");
-            if (v < 0 || v > 6 || v != std::floor(v))
-                return fail(DeviceError::Val);
+                return ans.fail(DeviceError::Val, r.par + " takes no value");
             if (execute)
-                c.fanSpeed = int(v), c.holdFans = false;
-            out.text = okReply();
-            return out;
+                execCrate(c, r.par);
+            return Answer::text(cmdOk());
         }
-
-        W9300Channel &ch = c.channels[size_t(r.channel)];
-        if (r.par != "NAME" && r.par != "VSET" && r.par != "ISET")
-            return fail(DeviceError::Cmd); // read-only output parameter
+        if (r.par != "FANSP")
+            return ans.fail(DeviceError::Cmd); // read-only crate parameter
         if (!r.hasValue)
-            return fail(DeviceError::Val, "set of " + r.par + " without a value");
+            return ans.fail(DeviceError::Val, "set of FANSP without a value");
+        double v;
+        if (!parsePlainNumber(r.value, v, true))
+            return ans.fail(DeviceError::Val, "value " + r.value + " is not a plain decimal number");
+        if (v < 0 || v > 6 || v != std::floor(v))
+            return ans.fail(DeviceError::Val);
+        if (execute)
+            c.fanSpeed = int(v), c.holdFans = false;
+        return Answer::text(cmdOk());
+    }
+
+    DialectReply setOutput(Output &o, const TextRequest &r, bool execute)
+    {
+        if (r.par != "NAME" && r.par != "VSET" && r.par != "ISET")
+            return ans.fail(DeviceError::Cmd); // read-only output parameter
+        if (!r.hasValue)
+            return ans.fail(DeviceError::Val, "set of " + r.par + " without a value");
         if (r.par == "NAME") {
             if (r.value.size() > kMaxChannelName || !nameCharsOk(r.value))
-                return fail(DeviceError::Val, "channel name longer than 12 or with bad characters");
+                return ans.fail(DeviceError::Val, "channel name longer than 12 or with bad characters");
             if (execute)
-                ch.name = r.value;
-            out.text = okReply();
-            return out;
+                o.name = r.value;
+            return Answer::text(cmdOk());
         }
         double v;
         if (!parsePlainNumber(r.value, v, true))
-            return fail(DeviceError::Val, "value " + r.value + " is not a plain decimal number");
-        double lo = r.par == "VSET" ? ch.vmin : ch.imin, hi = r.par == "VSET" ? ch.vmax : ch.imax;
-        if (v < lo || v > hi)
-            return fail(DeviceError::Val);
+            return ans.fail(DeviceError::Val, "value " + r.value + " is not a plain decimal number");
+        const bool volt = r.par == "VSET";
+        if (v < (volt ? o.vmin : o.imin) || v > (volt ? o.vmax : o.imax))
+            return ans.fail(DeviceError::Val);
         if (execute)
-            (r.par == "VSET" ? ch.vset : ch.iset) = v;
-        out.text = okReply();
-        return out;
+            (volt ? o.vset : o.iset) = v;
+        return Answer::text(cmdOk());
+    }
+
+    DialectReply handle(std::string_view line, bool execute)
+    {
+        TextRequest r;
+        std::string bad = parseCmdRequest(line, r);
+        if (!bad.empty())
+            return ans.fail(DeviceError::Cmd, bad);
+        std::lock_guard<std::mutex> lk(one.m);
+        Crate &c = one.unit;
+        const auto *crateRow = findRow(kCrateRows, r.par);
+        const auto *outputRow = findRow(kOutputRows, r.par);
+        const bool crateMn = crateRow || isCrateCommand(r.par);
+        if (!r.hasChannel)
+            return ans.fail(DeviceError::Ch, "request without a channel (the crate is CH:8)");
+        const bool onCrate = r.channel == kCrateChannel;
+        if (!onCrate && r.channel >= int(c.channels.size()))
+            return ans.fail(DeviceError::Ch);
+        if (!crateMn && !outputRow)
+            return ans.fail(DeviceError::Par);
+        if (onCrate && !crateMn)
+            return ans.fail(DeviceError::Ch, "output parameter " + r.par + " on the crate channel 8");
+        if (!onCrate && !outputRow)
+            return ans.fail(DeviceError::Ch, "crate parameter " + r.par + " on an output channel");
+        if (!r.set) {
+            if (r.hasValue)
+                return ans.fail(DeviceError::Val, "monitor request with a value");
+            if (isCrateCommand(r.par))
+                return ans.fail(DeviceError::Cmd, "monitor of the command " + r.par);
+            return Answer::text(
+                cmdValue(onCrate ? crateRow->read(c) : outputRow->read(c, c.channels[size_t(r.channel)])));
+        }
+        if (c.local)
+            return ans.fail(DeviceError::Loc);
+        return onCrate ? setCrate(c, r, execute) : setOutput(c.channels[size_t(r.channel)], r, execute);
     }
 
     void tick(double dt)
     {
         if (dt <= 0)
             return;
-        std::lock_guard<std::mutex> lk(m);
+        std::lock_guard<std::mutex> lk(one.m);
+        Crate &c = one.unit;
         if (c.on)
             c.onSeconds += dt;
         double power = 0;
@@ -370,9 +307,9 @@ struct W9300Dialect::Impl {
     }
 };
 
-W9300Dialect::W9300Dialect(W9300Crate crate) : impl_(std::make_unique<Impl>())
+W9300Dialect::W9300Dialect(W9300Crate crate)
+    : OneUnitDialect(std::move(crate)), impl_(std::make_unique<Impl>(one_))
 {
-    impl_->c = std::move(crate);
 }
 W9300Dialect::~W9300Dialect() = default;
 
@@ -380,66 +317,17 @@ DialectReply W9300Dialect::handle(std::string_view line, bool execute)
 {
     return impl_->handle(line, execute);
 }
-std::string W9300Dialect::errorReply(std::string_view, DeviceError kind) const
-{
-    return errReply(kind);
-}
 void W9300Dialect::tick(double seconds)
 {
     impl_->tick(seconds);
 }
 
-void W9300Dialect::withCrate(const std::function<void(W9300Crate &)> &fn)
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    fn(impl_->c);
-}
-
-W9300Crate W9300Dialect::crate() const
-{
-    std::lock_guard<std::mutex> lk(impl_->m);
-    return impl_->c;
-}
-
 W9300Sim::W9300Sim(W9300Crate crate) : W9300Sim(std::make_shared<W9300Dialect>(std::move(crate))) {}
-W9300Sim::W9300Sim(std::shared_ptr<W9300Dialect> d) : TextLinkSim(d), model_(std::move(d)) {}
-W9300Sim::~W9300Sim()
-{
-    stop();
-}
-
-void W9300Sim::withCrate(const std::function<void(W9300Crate &)> &fn)
-{
-    model_->withCrate(fn);
-}
-W9300Crate W9300Sim::crate() const
-{
-    return model_->crate();
-}
-
-W9300Channel W9300Sim::channel(int ch) const
-{
-    W9300Crate c = crate();
-    return ch >= 0 && size_t(ch) < c.channels.size() ? c.channels[size_t(ch)] : W9300Channel{};
-}
-
+W9300Sim::W9300Sim(std::shared_ptr<W9300Dialect> d) : OneUnitSim(std::move(d)) {}
 void W9300Sim::setMonitored(int ch, double vmon, double imon)
 {
     withCrate([&](W9300Crate &c) {
-        if (ch >= 0 && size_t(ch) < c.channels.size()) {
-            auto &o = c.channels[size_t(ch)];
-            o.hold = true;
-            o.vmon = vmon;
-            o.imon = imon;
-        }
-    });
-}
-
-void W9300Sim::release(int ch)
-{
-    withCrate([&](W9300Crate &c) {
-        if (ch >= 0 && size_t(ch) < c.channels.size())
-            c.channels[size_t(ch)].hold = false;
+        onChannel(c.channels, ch, [&](W9300Channel &o) { o.hold = true, o.vmon = vmon, o.imon = imon; });
     });
 }
 
@@ -466,19 +354,6 @@ void W9300Sim::setFanSpeed(int speed)
     withCrate([&](W9300Crate &c) {
         c.fanSpeed = std::clamp(speed, 0, 6);
         c.holdFans = false;
-    });
-}
-
-void W9300Sim::setLocal(bool local)
-{
-    withCrate([&](W9300Crate &c) { c.local = local; });
-}
-
-void W9300Sim::setExtraStatus(int ch, unsigned bits)
-{
-    withCrate([&](W9300Crate &c) {
-        if (ch >= 0 && size_t(ch) < c.channels.size())
-            c.channels[size_t(ch)].extraStatus = bits;
     });
 }
 

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/text_link_sim.h"
+#include "modules/unit_sim.h"
 
 namespace korusim {
 
@@ -103,47 +103,40 @@ struct W9300Crate {
     static W9300Crate make(int channelCount = 6);
 };
 
-class W9300Dialect : public TextDialect {
+class W9300Dialect : public OneUnitDialect<W9300Crate> {
 public:
-    explicit W9300Dialect(W9300Crate crate);
+    explicit W9300Dialect(W9300Crate unit);
     ~W9300Dialect() override;
 
     std::string name() const override { return "W9300"; }
     DialectReply handle(std::string_view line, bool execute) override;
-    std::string errorReply(std::string_view line, DeviceError kind) const override;
     void tick(double seconds) override;
 
-    void withCrate(const std::function<void(W9300Crate &)> &fn);
-    W9300Crate crate() const;
+    void withCrate(const std::function<void(W9300Crate &)> &fn) { withUnit(fn); }
+    W9300Crate crate() const { return unit(); }
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-class W9300Sim : public TextLinkSim {
+class W9300Sim : public OneUnitSim<W9300Dialect, W9300Crate> {
 public:
     explicit W9300Sim(W9300Crate crate = W9300Crate::make());
-    ~W9300Sim() override;
 
     // Runs fn on the crate under the model lock: the way to provoke any change.
-    void withCrate(const std::function<void(W9300Crate &)> &fn);
-    W9300Crate crate() const;           // a copy
-    W9300Channel channel(int ch) const; // a copy; default channel when absent
+    void withCrate(const std::function<void(W9300Crate &)> &fn) { withUnit(fn); }
+    W9300Crate crate() const { return unit(); } // a copy
 
-    void setMonitored(int ch, double vmon, double imon); // fixed until release()
-    void release(int ch);
+    void setMonitored(int ch, double vmon, double imon);   // fixed until release()
     void setTemperature(double celsius);                   // fixed from now on
     void setFanRpm(double fan1, double fan2, double fan3); // fixed until the next setFanSpeed
     void setFanSpeed(int speed);
-    void setLocal(bool local);
-    void setExtraStatus(int ch, unsigned bits);
 
     W9300Dialect &w9300() { return *model_; }
 
 private:
     explicit W9300Sim(std::shared_ptr<W9300Dialect> d);
-    std::shared_ptr<W9300Dialect> model_;
 };
 
 } // namespace korusim

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "modules/text_link_sim.h"
+#include "modules/unit_sim.h"
 
 namespace korusim {
 
@@ -73,45 +73,31 @@ struct ZJVUnit {
     static ZJVUnit make(int channelCount = 2);
 };
 
-class ZJVDialect : public TextDialect {
+class ZJVDialect : public OneUnitDialect<ZJVUnit> {
 public:
     explicit ZJVDialect(ZJVUnit unit);
     ~ZJVDialect() override;
 
     std::string name() const override { return "ZJV"; }
     DialectReply handle(std::string_view line, bool execute) override;
-    std::string errorReply(std::string_view line, DeviceError kind) const override;
     void tick(double seconds) override;
-
-    void withUnit(const std::function<void(ZJVUnit &)> &fn);
-    ZJVUnit unit() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-class ZJVSim : public TextLinkSim {
+class ZJVSim : public OneUnitSim<ZJVDialect, ZJVUnit> {
 public:
     explicit ZJVSim(ZJVUnit unit = ZJVUnit::make());
-    ~ZJVSim() override;
-
-    // Runs fn on the unit under the model lock: the way to provoke any change.
-    void withUnit(const std::function<void(ZJVUnit &)> &fn);
-    ZJVUnit unit() const;             // a copy
-    ZJVChannel channel(int ch) const; // a copy; default channel when absent
 
     // Monitored voltages and currents fixed until release().
     void setMonitored(int ch, double v5, double i5, double v48, double i48, double vfan, double ifan);
-    void release(int ch);
-    void setLocal(bool local);
-    void setExtraStatus(int ch, unsigned bits);
 
     ZJVDialect &zjv() { return *model_; }
 
 private:
     explicit ZJVSim(std::shared_ptr<ZJVDialect> d);
-    std::shared_ptr<ZJVDialect> model_;
 };
 
 } // namespace korusim
