@@ -490,7 +490,9 @@ void QScriptDialog::lineOk()
         token = QString::number(spin->value());
     } else if (n == 11) {
         auto *item = lineChild<KORUHVWidgetItem>(actionLineLayout, valueItemName);
-        if (!item)
+        // A value outside the parameter's limits is refused in the field, as
+        // in the table: it never becomes a script line.
+        if (!item || !item->acceptTypedValue())
             return;
         const QVariant v = item->getDataInValueField();
         switch (item->getDataType()) {

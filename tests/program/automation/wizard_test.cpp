@@ -213,6 +213,23 @@ TEST_F(Wizard, ValueTokensByParameterType)
     EXPECT_EQ(editorText(), QStringLiteral("set VSet * 1500.25;\nset Pw * 1;\nset Pw * 0;\nset Mode * 2;"));
 }
 
+// A value outside the parameter's limits is refused in its field: the line
+// is not completed and the script gets no line with another number.
+TEST_F(Wizard, AValueOutsideTheLimitsIsRefusedInItsField)
+{
+    runWizard([&] {
+        addLine(0);
+        chooseParameter("V0Set");
+        chooseMode(0);
+        typeValue(QStringLiteral("-10"));
+        QTest::mouseClick(complete(), Qt::LeftButton);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(complete()->isVisible()) << "the refused line was completed";
+        QTest::mouseClick(discardButton(), Qt::LeftButton);
+    });
+    EXPECT_TRUE(editorText().isEmpty()) << editorText().toStdString();
+}
+
 TEST_F(Wizard, MiscWithoutChannelKeepsCompleteDisabled)
 {
     runWizard([&] {
