@@ -158,4 +158,29 @@ bool Bd_FormatValuePart(const ParamRow &row, const void *value, char *out, size_
     }
 }
 
+bool Bd_FormatWholeValuePart(const ParamRow &row, const void *value, char *out, size_t cap)
+{
+    out[0] = '\0';
+    int32_t i;
+    std::memcpy(&i, value, sizeof i);
+    switch (row.type()) {
+    case PT_NUMERIC: {
+        float v;
+        std::memcpy(&v, value, sizeof v);
+        char num[64];
+        if (!FormatFixed(v, row.textDigits, 0, num, sizeof num))
+            return false;
+        return std::snprintf(out, cap, ",VAL:%s", num) < static_cast<int>(cap);
+    }
+    case PT_ONOFF:
+    case PT_ENUM:
+        return std::snprintf(out, cap, ",VAL:%d", static_cast<int>(i)) < static_cast<int>(cap);
+    case PT_CHSTATUS:
+    case PT_BDSTATUS:
+        return std::snprintf(out, cap, ",VAL:%05d", static_cast<int>(i)) < static_cast<int>(cap);
+    default:
+        return true;
+    }
+}
+
 } // namespace koruhv

@@ -26,5 +26,9 @@ int Bd_SetResult(const TextInstance &in, const char *line);
 // on/off as the device word, status words as "%05d"; other types none.
 // False when the value cannot be sent (not finite, too long).
 bool Bd_FormatValuePart(const ParamRow &row, const void *value, char *out, size_t cap);
+// The amplifiers' value part: numbers without decimals, zero-padded to the
+// row's digits ("012"); on/off and enumerations as their integer; status
+// words "%05d"; other types none.
+bool Bd_FormatWholeValuePart(const ParamRow &row, const void *value, char *out, size_t cap);
 
 } // namespace koruhv

@@ -13,6 +13,7 @@
 #include "link.h"
 #include "modules/bd_dialect.h"
 #include "modules/cmd_dialect.h"
+#include "modules/text_family.h"
 #include "modules/text_rows.h"
 #include "modules/text_wire.h"
 
@@ -139,66 +140,39 @@ int parseAddress(const TextFamily &, const char *link, const char *address, Link
     return 0;
 }
 
-bool noValuePart(const char *mnemonic)
-{
-    return !std::strcmp(mnemonic, "ON") || !std::strcmp(mnemonic, "OFF") || !std::strcmp(mnemonic, "SYSR") ||
-           !std::strcmp(mnemonic, "CLR");
-}
+// Sent without a value; with the value 0 they mean "nothing to do".
+constexpr const char *kBareSets[] = {"ON", "OFF", "SYSR", "CLR", nullptr};
 
 // Every request names a channel; the crate's own parameters are channel 8.
 int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
                  const void *value, char *out, size_t cap)
 {
-    char part[160] = "";
-    if (kind == REQ_SET && value && !noValuePart(mnemonic)) {
-        const ParamRow *row = Text_FindRowByMnemonic(in, mnemonic);
-        if (row && !Bd_FormatValuePart(*row, value, part, sizeof part))
-            return -1;
-    }
+    char part[160];
+    if (!Text_ValuePart(in, kind, mnemonic, value, kBareSets, Bd_FormatValuePart, part, sizeof part))
+        return -1;
     return Cmd_BuildRequest(kind, channel < 0 ? kCrateChannel : channel, mnemonic, part, out, cap);
 }
 
 bool skipSet(const char *mnemonic, const void *value)
 {
-    int32_t v;
-    std::memcpy(&v, value, sizeof v);
-    return v == 0 && noValuePart(mnemonic);
+    return Text_ZeroSetOf(kBareSets, mnemonic, value);
 }
 
-int switchFromStatus(long status)
-{
-    return static_cast<int>(status & 1);
-}
-
-uint8_t byteValue(int v)
-{
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
+constexpr TextIdentity kIdentity = {.modelQuery = "CRNAME",
+                                    .modelMax = 19,
+                                    .modelMustHave = nullptr,
+                                    .channelQuery = "NUMCH",
+                                    .fixedChannels = 0,
+                                    .maxChannels = kMaxChannels,
+                                    .firmwareQuery = "PSFREL",
+                                    .firmwareNeedsMajor = true,
+                                    .firmwareNeedsDigits = false,
+                                    .serialQuery = "PSSNUM"};
 
 int openUnit(TextInstance &in)
 {
-    char v[1024];
-    if (Text_Monitor(in, -1, "CRNAME", v, sizeof v) != 0)
+    if (Text_ReadIdentity(in, kIdentity) != 0)
         return -1;
-    in.model.assign(v, strnlen(v, 19));
-    if (Text_Monitor(in, -1, "NUMCH", v, sizeof v) != 0)
-        return -1;
-    // Lists and subscription masks hold 8 channels; further ones are not served.
-    const int n = std::max(ParseIntText(v), 0);
-    in.unitChannelCount = n;
-    in.channelCount = std::min(n, kMaxChannels);
-    if (Text_Monitor(in, -1, "PSFREL", v, sizeof v) != 0)
-        return -1;
-    const char *dot = std::strchr(v, '.');
-    if (!dot || dot == v || dot[1] == '\0')
-        return -1;
-    in.firmwareMajor = byteValue(ParseIntText(v));
-    in.firmwareMinor = byteValue(ParseIntText(dot + 1));
-    if (Text_Monitor(in, -1, "PSSNUM", v, sizeof v) != 0)
-        return -1;
-    in.serialNumber = ParseIntText(v);
-
-    in.channelLists.assign(static_cast<size_t>(in.channelCount), {});
     for (const ParamRow &r : kCrateRows)
         Text_AddBoardRow(in, r);
     for (const ParamRow &r : kChannelRows)
@@ -293,7 +267,7 @@ const TextFamily kW9300Family = {
     .shareTcpLinks = false,
     .channelNameFormat = "CH%02d",
     .statusMnemonic = "CRST",
-    .switchFromStatus = switchFromStatus,
+    .switchFromStatus = Text_SwitchFromBit0,
     .dialect =
         {
             .parseAddress = parseAddress,
