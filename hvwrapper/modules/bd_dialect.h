@@ -31,4 +31,17 @@ bool Bd_FormatValuePart(const ParamRow &row, const void *value, char *out, size_
 // words "%05d"; other types none.
 bool Bd_FormatWholeValuePart(const ParamRow &row, const void *value, char *out, size_t cap);
 
+// The dialect with a family's address rule, request builder and idle sets.
+constexpr TextDialect Bd_Dialect(decltype(TextDialect::parseAddress) parseAddress,
+                                 decltype(TextDialect::buildRequest) buildRequest,
+                                 decltype(TextDialect::skipSet) skipSet)
+{
+    return {.parseAddress = parseAddress,
+            .buildRequest = buildRequest,
+            .isOwnReply = Bd_IsOwnReply,
+            .parseReply = Bd_ParseReply,
+            .setResult = Bd_SetResult,
+            .skipSet = skipSet};
+}
+
 } // namespace koruhv

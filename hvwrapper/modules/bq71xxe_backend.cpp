@@ -132,16 +132,8 @@ constexpr LimitQuery kLimits[] = {
     {"TRIP", "TRIPMIN", "TRIPMAX", nullptr, "TRIPDEC", nullptr},
 };
 
-constexpr TextIdentity kIdentity = {.modelQuery = "BDNAME",
-                                    .modelMax = 99,
-                                    .modelMustHave = nullptr,
-                                    .channelQuery = "BDNCH",
-                                    .fixedChannels = 0,
-                                    .maxChannels = kMaxChannels,
-                                    .firmwareQuery = "BDFREL",
-                                    .firmwareNeedsMajor = true,
-                                    .firmwareNeedsDigits = false,
-                                    .serialQuery = "BDSNUM"};
+constexpr TextIdentity kIdentity = {"BDNAME",     99,       nullptr, "BDNCH", 0,
+                                    kMaxChannels, "BDFREL", true,    false,   "BDSNUM"};
 
 int openUnit(TextInstance &in)
 {
@@ -165,15 +157,6 @@ int openUnit(TextInstance &in)
 
 constexpr const char *kBareSets[] = {"BDCLR", "On", "Off", nullptr};
 
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160];
-    if (!Text_ValuePart(in, kind, mnemonic, value, kBareSets, Bd_FormatValuePart, part, sizeof part))
-        return -1;
-    return Cmd_BuildRequest(kind, channel, mnemonic, part, out, cap);
-}
-
 // ON and OFF with the value 0 mean "nothing to do"; the alarm reset always goes out.
 constexpr const char *kIdleWords[] = {"ON", "OFF", nullptr};
 bool skipSet(const char *mnemonic, const void *value)
@@ -195,15 +178,8 @@ const TextFamily kBQ71XXEFamily = {
     .channelNameFormat = "CH0%d",
     .statusMnemonic = "STAT",
     .switchFromStatus = Text_SwitchFromBit0,
-    .dialect =
-        {
-            .parseAddress = Cmd_ParseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = nullptr,
-            .parseReply = Cmd_ParseReply,
-            .setResult = Cmd_SetResult,
-            .skipSet = skipSet,
-        },
+    .dialect = Cmd_Dialect(Cmd_ParseAddress,
+                           Text_BuildRequest<kBareSets, Bd_FormatValuePart, Cmd_RequestLine>, skipSet),
     .openUnit = openUnit,
     .state = &gState,
 };

@@ -95,4 +95,10 @@ int Cmd_SetResult(const TextInstance &, const char *line)
     return std::strstr(line, "OK") ? 0 : Text_ErrorToken(line);
 }
 
+int Cmd_RequestLine(const TextInstance &, RequestKind kind, int channel, const char *mnemonic,
+                    const char *valuePart, char *out, size_t cap)
+{
+    return Cmd_BuildRequest(kind, channel, mnemonic, valuePart, out, cap);
+}
+
 } // namespace koruhv

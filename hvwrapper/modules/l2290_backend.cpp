@@ -173,16 +173,8 @@ void readMonitorDecimals(TextInstance &in, int channel, ParamRow &row)
     row.decimals = static_cast<int16_t>(std::clamp(dec, -32768, 32767));
 }
 
-constexpr TextIdentity kIdentity = {.modelQuery = "BDNAME",
-                                    .modelMax = 99,
-                                    .modelMustHave = nullptr,
-                                    .channelQuery = "BDNCH",
-                                    .fixedChannels = 0,
-                                    .maxChannels = kMaxChannels,
-                                    .firmwareQuery = "BDFREL",
-                                    .firmwareNeedsMajor = false,
-                                    .firmwareNeedsDigits = false,
-                                    .serialQuery = "BDSNUM"};
+constexpr TextIdentity kIdentity = {"BDNAME",     99,       nullptr, "BDNCH", 0,
+                                    kMaxChannels, "BDFREL", false,   false,   "BDSNUM"};
 
 int openUnit(TextInstance &in)
 {
@@ -202,15 +194,6 @@ int openUnit(TextInstance &in)
 }
 
 constexpr const char *kBareSets[] = {"BDCLR", "On", "Off", nullptr};
-
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160];
-    if (!Text_ValuePart(in, kind, mnemonic, value, kBareSets, Bd_FormatValuePart, part, sizeof part))
-        return -1;
-    return Bd_BuildRequest(in, kind, channel, mnemonic, part, out, cap);
-}
 
 // ON, OFF and BDCLR with the value 0 mean "nothing to do".
 constexpr const char *kIdleWords[] = {"ON", "OFF", "BDCLR", nullptr};
@@ -239,15 +222,8 @@ const TextFamily kL2290Family = {
     .channelNameFormat = "CH0%d",
     .statusMnemonic = "STAT",
     .switchFromStatus = switchFromStatus,
-    .dialect =
-        {
-            .parseAddress = Bd_ParseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = Bd_IsOwnReply,
-            .parseReply = Bd_ParseReply,
-            .setResult = Bd_SetResult,
-            .skipSet = skipSet,
-        },
+    .dialect = Bd_Dialect(Bd_ParseAddress, Text_BuildRequest<kBareSets, Bd_FormatValuePart, Bd_BuildRequest>,
+                          skipSet),
     .openUnit = openUnit,
     .state = &gState,
 };

@@ -107,16 +107,8 @@ template <size_t N> void setLabels(ParamRow &row, const char *const (&labels)[N]
 }
 
 // Sixteen channels; the unit is not asked.
-constexpr TextIdentity kIdentity = {.modelQuery = "BDNAME",
-                                    .modelMax = 19,
-                                    .modelMustHave = "L317E",
-                                    .channelQuery = nullptr,
-                                    .fixedChannels = kChannels,
-                                    .maxChannels = kChannels,
-                                    .firmwareQuery = "BDFREL",
-                                    .firmwareNeedsMajor = true,
-                                    .firmwareNeedsDigits = false,
-                                    .serialQuery = "SERNUM"};
+constexpr TextIdentity kIdentity = {"BDNAME",  19,       "L317E", nullptr, kChannels,
+                                    kChannels, "BDFREL", true,    false,   "SERNUM"};
 
 int openUnit(TextInstance &in)
 {
@@ -149,15 +141,6 @@ int parseAddress(const TextFamily &f, const char *link, const char *address, Lin
 }
 
 constexpr const char *kBareSets[] = {"On", "Off", nullptr};
-
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160];
-    if (!Text_ValuePart(in, kind, mnemonic, value, kBareSets, Bd_FormatWholeValuePart, part, sizeof part))
-        return -1;
-    return Bd_BuildRequest(in, kind, channel, mnemonic, part, out, cap);
-}
 
 // "Decimal" is always 0; labels that are empty are refused (the empty text
 // is still written); "Enum" gives the ten labels of an enumeration.
@@ -196,15 +179,8 @@ const TextFamily kL317EFamily = {
     .channelNameFormat = "CH%02d",
     .statusMnemonic = nullptr,
     .switchFromStatus = nullptr,
-    .dialect =
-        {
-            .parseAddress = parseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = Bd_IsOwnReply,
-            .parseReply = Bd_ParseReply,
-            .setResult = Bd_SetResult,
-            .skipSet = nullptr,
-        },
+    .dialect = Bd_Dialect(parseAddress,
+                          Text_BuildRequest<kBareSets, Bd_FormatWholeValuePart, Bd_BuildRequest>, nullptr),
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,

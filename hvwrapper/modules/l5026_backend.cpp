@@ -289,16 +289,7 @@ constexpr size_t kModelMax = 19; // the model answer is kept in 20 bytes
 // release start with a digit.
 constexpr TextIdentity identityOf(const Model &m)
 {
-    return {.modelQuery = "BDNAME",
-            .modelMax = kModelMax,
-            .modelMustHave = m.name,
-            .channelQuery = nullptr,
-            .fixedChannels = kChannels,
-            .maxChannels = kChannels,
-            .firmwareQuery = "BDFREL",
-            .firmwareNeedsMajor = true,
-            .firmwareNeedsDigits = true,
-            .serialQuery = "SERNUM"};
+    return {"BDNAME", kModelMax, m.name, nullptr, kChannels, kChannels, "BDFREL", true, true, "SERNUM"};
 }
 
 int openModule(TextInstance &in, const Model &m)
@@ -353,15 +344,6 @@ int parseAddress(const TextFamily &f, const char *link, const char *address, Lin
 
 constexpr const char *kBareSets[] = {"On", "Off", nullptr};
 
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160];
-    if (!Text_ValuePart(in, kind, mnemonic, value, kBareSets, L5x26_FormatValue, part, sizeof part))
-        return -1;
-    return Bd_BuildRequest(in, kind, channel, mnemonic, part, out, cap);
-}
-
 // Properties of the amplifiers' rows: no decimals, on/off texts only where
 // the row has them, enumeration labels of enumeration rows.
 int rowProperty(const ParamRow &row, const char *prop, void *result)
@@ -382,14 +364,8 @@ int rowProperty(const ParamRow &row, const char *prop, void *result)
 TextFamilyState gL5026State;
 TextFamilyState gL5126State;
 
-constexpr TextDialect kDialect = {
-    .parseAddress = parseAddress,
-    .buildRequest = buildRequest,
-    .isOwnReply = Bd_IsOwnReply,
-    .parseReply = Bd_ParseReply,
-    .setResult = Bd_SetResult,
-    .skipSet = nullptr,
-};
+constexpr TextDialect kDialect =
+    Bd_Dialect(parseAddress, Text_BuildRequest<kBareSets, Bd_FormatWholeValuePart, Bd_BuildRequest>, nullptr);
 
 constexpr TextFamily makeFamily(const char *name, int (*open)(TextInstance &), TextFamilyState *state)
 {

@@ -19,6 +19,22 @@ using ValueFormat = bool (*)(const ParamRow &row, const void *value, char *out, 
 bool Text_ValuePart(const TextInstance &in, RequestKind kind, const char *mnemonic, const void *value,
                     const char *const *bare, ValueFormat format, char *out, size_t cap);
 
+// A request line around a value part (Bd_BuildRequest's shape).
+using RequestLine = int (*)(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
+                            const char *valuePart, char *out, size_t cap);
+
+// A dialect's buildRequest: the value part by Format, except for the
+// mnemonics of Bare, in the line Line writes.
+template <const char *const *Bare, ValueFormat Format, RequestLine Line>
+int Text_BuildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
+                      const void *value, char *out, size_t cap)
+{
+    char part[160];
+    if (!Text_ValuePart(in, kind, mnemonic, value, Bare, Format, part, sizeof part))
+        return -1;
+    return Line(in, kind, channel, mnemonic, part, out, cap);
+}
+
 // True when value is 0 and mnemonic is one of `words` (null-ended): a set
 // that means "nothing to do".
 bool Text_ZeroSetOf(const char *const *words, const char *mnemonic, const void *value);
@@ -29,7 +45,8 @@ int Text_SwitchFromBit0(long status);
 // 0..255 of a device number.
 uint8_t Text_ByteValue(int v);
 
-// How a unit says who it is: the queries in the order they are asked.
+// How a unit says who it is: the queries in the order they are asked
+// (families list the fields in this order, one identity a line).
 struct TextIdentity {
     const char *modelQuery;    // "BDNAME"
     size_t modelMax;           // characters kept of the answer

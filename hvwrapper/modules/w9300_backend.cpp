@@ -144,13 +144,10 @@ int parseAddress(const TextFamily &, const char *link, const char *address, Link
 constexpr const char *kBareSets[] = {"ON", "OFF", "SYSR", "CLR", nullptr};
 
 // Every request names a channel; the crate's own parameters are channel 8.
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
+int crateLine(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic, const char *part,
+              char *out, size_t cap)
 {
-    char part[160];
-    if (!Text_ValuePart(in, kind, mnemonic, value, kBareSets, Bd_FormatValuePart, part, sizeof part))
-        return -1;
-    return Cmd_BuildRequest(kind, channel < 0 ? kCrateChannel : channel, mnemonic, part, out, cap);
+    return Cmd_RequestLine(in, kind, channel < 0 ? kCrateChannel : channel, mnemonic, part, out, cap);
 }
 
 bool skipSet(const char *mnemonic, const void *value)
@@ -158,16 +155,8 @@ bool skipSet(const char *mnemonic, const void *value)
     return Text_ZeroSetOf(kBareSets, mnemonic, value);
 }
 
-constexpr TextIdentity kIdentity = {.modelQuery = "CRNAME",
-                                    .modelMax = 19,
-                                    .modelMustHave = nullptr,
-                                    .channelQuery = "NUMCH",
-                                    .fixedChannels = 0,
-                                    .maxChannels = kMaxChannels,
-                                    .firmwareQuery = "PSFREL",
-                                    .firmwareNeedsMajor = true,
-                                    .firmwareNeedsDigits = false,
-                                    .serialQuery = "PSSNUM"};
+constexpr TextIdentity kIdentity = {"CRNAME",     19,       nullptr, "NUMCH", 0,
+                                    kMaxChannels, "PSFREL", true,    false,   "PSSNUM"};
 
 int openUnit(TextInstance &in)
 {
@@ -269,14 +258,7 @@ const TextFamily kW9300Family = {
     .statusMnemonic = "CRST",
     .switchFromStatus = Text_SwitchFromBit0,
     .dialect =
-        {
-            .parseAddress = parseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = nullptr,
-            .parseReply = Cmd_ParseReply,
-            .setResult = Cmd_SetResult,
-            .skipSet = skipSet,
-        },
+        Cmd_Dialect(parseAddress, Text_BuildRequest<kBareSets, Bd_FormatValuePart, crateLine>, skipSet),
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,

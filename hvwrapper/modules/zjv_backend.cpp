@@ -91,16 +91,8 @@ constexpr Resolution kResolutions[] = {
 constexpr int kChannels = 2;
 
 // The unit has two channels; it is not asked. It has no serial number.
-constexpr TextIdentity kIdentity = {.modelQuery = "BDNAME",
-                                    .modelMax = 99,
-                                    .modelMustHave = nullptr,
-                                    .channelQuery = nullptr,
-                                    .fixedChannels = kChannels,
-                                    .maxChannels = kChannels,
-                                    .firmwareQuery = "BDFREL",
-                                    .firmwareNeedsMajor = true,
-                                    .firmwareNeedsDigits = false,
-                                    .serialQuery = nullptr};
+constexpr TextIdentity kIdentity = {"BDNAME",  99,       nullptr, nullptr, kChannels,
+                                    kChannels, "BDFREL", true,    false,   nullptr};
 
 int openUnit(TextInstance &in)
 {
@@ -126,15 +118,6 @@ int openUnit(TextInstance &in)
 
 constexpr const char *kBareSets[] = {"On", "Off", nullptr};
 constexpr const char *kIdleWords[] = {"ON", "OFF", nullptr};
-
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160];
-    if (!Text_ValuePart(in, kind, mnemonic, value, kBareSets, Bd_FormatValuePart, part, sizeof part))
-        return -1;
-    return Cmd_BuildRequest(kind, channel, mnemonic, part, out, cap);
-}
 
 bool skipSet(const char *mnemonic, const void *value)
 {
@@ -189,15 +172,8 @@ const TextFamily kZJVFamily = {
     .channelNameFormat = "CH0%d",
     .statusMnemonic = "STAT",
     .switchFromStatus = Text_SwitchFromBit0,
-    .dialect =
-        {
-            .parseAddress = Cmd_ParseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = nullptr,
-            .parseReply = Cmd_ParseReply,
-            .setResult = Cmd_SetResult,
-            .skipSet = skipSet,
-        },
+    .dialect = Cmd_Dialect(Cmd_ParseAddress,
+                           Text_BuildRequest<kBareSets, Bd_FormatValuePart, Cmd_RequestLine>, skipSet),
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,
