@@ -90,23 +90,6 @@ constexpr ParamRow kChannelRows[] = {
     make({.name = "Status", .mnemonic = "STAT", .type = PT_CHSTATUS, .mode = PM_READ}),
 };
 
-std::vector<std::string> split(const char *text, char delim)
-{
-    std::vector<std::string> out;
-    std::string cur;
-    for (const char *p = text;; ++p) {
-        if (*p == delim || *p == '\0') {
-            out.push_back(cur);
-            cur.clear();
-            if (!*p)
-                break;
-        } else {
-            cur.push_back(*p);
-        }
-    }
-    return out;
-}
-
 bool allDigits(const std::string &s)
 {
     return !s.empty() && s.size() <= 9 &&
@@ -117,7 +100,7 @@ bool allDigits(const std::string &s)
 // port given by its number (the port "COM<n>") or by its name under /dev.
 int parseAddress(const TextFamily &, const char *link, const char *address, LinkParams *out)
 {
-    const std::vector<std::string> f = split(address, '_');
+    const std::vector<std::string> f = SplitText(address, '_');
     if (f.empty() || f[0].empty() || f[0].size() > 99)
         return -1;
     for (size_t i = 1; i < f.size(); ++i)
