@@ -11,23 +11,6 @@ namespace koruhv {
 
 namespace {
 
-std::vector<std::string> split(const char *text, char delim)
-{
-    std::vector<std::string> out;
-    std::string cur;
-    for (const char *p = text;; ++p) {
-        if (*p == delim || *p == '\0') {
-            out.push_back(cur);
-            cur.clear();
-            if (!*p)
-                break;
-        } else {
-            cur.push_back(*p);
-        }
-    }
-    return out;
-}
-
 std::string afterColon(const std::string &field, bool *found)
 {
     const size_t at = field.find(':');
@@ -49,7 +32,7 @@ bool isNumber(const std::string &s)
 
 int Bd_ParseAddress(const TextFamily &, const char *link, const char *address, LinkParams *out)
 {
-    std::vector<std::string> f = split(address, '_');
+    std::vector<std::string> f = SplitText(address, '_');
     // A '_' at the very end starts no field: the next one keeps its default.
     if (f.size() > 1 && f.back().empty())
         f.pop_back();
@@ -107,7 +90,7 @@ int Bd_ParseReply(const TextInstance &in, const char *, const char *line, char *
         value[0] = '\0';
     if (!std::strstr(line, "OK"))
         return Text_ErrorToken(line);
-    const std::vector<std::string> f = split(line, ',');
+    const std::vector<std::string> f = SplitText(line, ',');
     // The line end (already removed) counts towards the third field, so
     // "VAL:" with an empty value is a valid answer.
     if (f.size() < 3 || f[0].size() != 6 || f[1].size() != 6 || f[2].size() < 4)
@@ -153,6 +136,31 @@ bool Bd_FormatValuePart(const ParamRow &row, const void *value, char *out, size_
         std::memcpy(&v, value, sizeof v);
         return std::snprintf(out, cap, ",VAL:%05d", static_cast<int>(v)) < static_cast<int>(cap);
     }
+    default:
+        return true;
+    }
+}
+
+bool Bd_FormatWholeValuePart(const ParamRow &row, const void *value, char *out, size_t cap)
+{
+    out[0] = '\0';
+    int32_t i;
+    std::memcpy(&i, value, sizeof i);
+    switch (row.type()) {
+    case PT_NUMERIC: {
+        float v;
+        std::memcpy(&v, value, sizeof v);
+        char num[64];
+        if (!FormatFixed(v, row.textDigits, 0, num, sizeof num))
+            return false;
+        return std::snprintf(out, cap, ",VAL:%s", num) < static_cast<int>(cap);
+    }
+    case PT_ONOFF:
+    case PT_ENUM:
+        return std::snprintf(out, cap, ",VAL:%d", static_cast<int>(i)) < static_cast<int>(cap);
+    case PT_CHSTATUS:
+    case PT_BDSTATUS:
+        return std::snprintf(out, cap, ",VAL:%05d", static_cast<int>(i)) < static_cast<int>(cap);
     default:
         return true;
     }

@@ -26,5 +26,22 @@ int Bd_SetResult(const TextInstance &in, const char *line);
 // on/off as the device word, status words as "%05d"; other types none.
 // False when the value cannot be sent (not finite, too long).
 bool Bd_FormatValuePart(const ParamRow &row, const void *value, char *out, size_t cap);
+// The amplifiers' value part: numbers without decimals, zero-padded to the
+// row's digits ("012"); on/off and enumerations as their integer; status
+// words "%05d"; other types none.
+bool Bd_FormatWholeValuePart(const ParamRow &row, const void *value, char *out, size_t cap);
+
+// The dialect with a family's address rule, request builder and idle sets.
+constexpr TextDialect Bd_Dialect(decltype(TextDialect::parseAddress) parseAddress,
+                                 decltype(TextDialect::buildRequest) buildRequest,
+                                 decltype(TextDialect::skipSet) skipSet)
+{
+    return {.parseAddress = parseAddress,
+            .buildRequest = buildRequest,
+            .isOwnReply = Bd_IsOwnReply,
+            .parseReply = Bd_ParseReply,
+            .setResult = Bd_SetResult,
+            .skipSet = skipSet};
+}
 
 } // namespace koruhv

@@ -9,30 +9,9 @@
 
 namespace koruhv {
 
-namespace {
-
-std::vector<std::string> split(const char *text, char delim)
-{
-    std::vector<std::string> out;
-    std::string cur;
-    for (const char *p = text;; ++p) {
-        if (*p == delim || *p == '\0') {
-            out.push_back(cur);
-            cur.clear();
-            if (!*p)
-                break;
-        } else {
-            cur.push_back(*p);
-        }
-    }
-    return out;
-}
-
-} // namespace
-
 int Cmd_ParseAddress(const TextFamily &, const char *link, const char *address, LinkParams *out)
 {
-    const std::vector<std::string> f = split(address, '_');
+    const std::vector<std::string> f = SplitText(address, '_');
     if (f.empty() || f[0].empty() || f[0].size() > 99)
         return -1;
     for (size_t i = 1; i < f.size(); ++i)
@@ -74,7 +53,7 @@ int Cmd_ParseReply(const TextInstance &, const char *, const char *line, char *v
         value[0] = '\0';
     if (!std::strstr(line, "OK"))
         return Text_ErrorToken(line);
-    const std::vector<std::string> f = split(line, ',');
+    const std::vector<std::string> f = SplitText(line, ',');
     if (f.size() < 2 || f[0].size() != 7 || f[1].size() <= 4)
         return -1;
     const size_t head = f[0].find(':');
@@ -93,6 +72,12 @@ int Cmd_ParseReply(const TextInstance &, const char *, const char *line, char *v
 int Cmd_SetResult(const TextInstance &, const char *line)
 {
     return std::strstr(line, "OK") ? 0 : Text_ErrorToken(line);
+}
+
+int Cmd_RequestLine(const TextInstance &, RequestKind kind, int channel, const char *mnemonic,
+                    const char *valuePart, char *out, size_t cap)
+{
+    return Cmd_BuildRequest(kind, channel, mnemonic, valuePart, out, cap);
 }
 
 } // namespace koruhv

@@ -3,13 +3,12 @@
 // its sets and its property set, over the text engine.
 #include "modules/l317e_backend.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "modules/bd_dialect.h"
+#include "modules/text_family.h"
 #include "modules/text_rows.h"
-#include "modules/text_wire.h"
 
 namespace koruhv {
 
@@ -107,32 +106,14 @@ template <size_t N> void setLabels(ParamRow &row, const char *const (&labels)[N]
         std::snprintf(row.enumLabels[i], sizeof row.enumLabels[i], "%s", labels[i]);
 }
 
-uint8_t byteValue(int v)
-{
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
+// Sixteen channels; the unit is not asked.
+constexpr TextIdentity kIdentity = {"BDNAME",  19,       "L317E", nullptr, kChannels,
+                                    kChannels, "BDFREL", true,    false,   "SERNUM"};
 
 int openUnit(TextInstance &in)
 {
-    char v[1024];
-    if (Text_Monitor(in, -1, "BDNAME", v, sizeof v) != 0 || !std::strstr(v, "L317E"))
+    if (Text_ReadIdentity(in, kIdentity) != 0)
         return -1;
-    in.model.assign(v, strnlen(v, 19));
-    // Sixteen channels; the unit is not asked.
-    in.channelCount = kChannels;
-    in.unitChannelCount = kChannels;
-    if (Text_Monitor(in, -1, "BDFREL", v, sizeof v) != 0)
-        return -1;
-    const char *dot = std::strchr(v, '.');
-    if (!dot || dot == v || dot[1] == '\0')
-        return -1;
-    in.firmwareMajor = byteValue(ParseIntText(v));
-    in.firmwareMinor = byteValue(ParseIntText(dot + 1));
-    if (Text_Monitor(in, -1, "SERNUM", v, sizeof v) != 0)
-        return -1;
-    in.serialNumber = ParseIntText(v);
-
-    in.channelLists.assign(kChannels, {});
     for (const ParamRow &r : kBoardRows)
         Text_AddBoardRow(in, r);
     for (const ParamRow &r : kChannelRows) {
@@ -150,33 +131,6 @@ int openUnit(TextInstance &in)
     return 0;
 }
 
-// Numbers without decimals, zero-padded to the row's digits ("012");
-// on/off and enumerations as their integer; status words "%05d".
-bool formatValuePart(const ParamRow &row, const void *value, char *out, size_t cap)
-{
-    out[0] = '\0';
-    int32_t i;
-    std::memcpy(&i, value, sizeof i);
-    switch (row.type()) {
-    case PT_NUMERIC: {
-        float f;
-        std::memcpy(&f, value, sizeof f);
-        char num[64];
-        if (!FormatFixed(f, row.textDigits, 0, num, sizeof num))
-            return false;
-        return std::snprintf(out, cap, ",VAL:%s", num) < static_cast<int>(cap);
-    }
-    case PT_ONOFF:
-    case PT_ENUM:
-        return std::snprintf(out, cap, ",VAL:%d", static_cast<int>(i)) < static_cast<int>(cap);
-    case PT_CHSTATUS:
-    case PT_BDSTATUS:
-        return std::snprintf(out, cap, ",VAL:%05d", static_cast<int>(i)) < static_cast<int>(cap);
-    default:
-        return true;
-    }
-}
-
 // Serial ports are known by their number: a name without one is refused.
 int parseAddress(const TextFamily &f, const char *link, const char *address, LinkParams *out)
 {
@@ -186,18 +140,7 @@ int parseAddress(const TextFamily &f, const char *link, const char *address, Lin
     return std::strpbrk(out->port.c_str(), "0123456789") ? 0 : -1;
 }
 
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160] = "";
-    if (kind == REQ_SET && value) {
-        const ParamRow *row = Text_FindRowByMnemonic(in, mnemonic);
-        if (row && std::strcmp(row->mnemonic, "On") != 0 && std::strcmp(row->mnemonic, "Off") != 0 &&
-            !formatValuePart(*row, value, part, sizeof part))
-            return -1;
-    }
-    return Bd_BuildRequest(in, kind, channel, mnemonic, part, out, cap);
-}
+constexpr const char *kBareSets[] = {"On", "Off", nullptr};
 
 // "Decimal" is always 0; labels that are empty are refused (the empty text
 // is still written); "Enum" gives the ten labels of an enumeration.
@@ -236,15 +179,8 @@ const TextFamily kL317EFamily = {
     .channelNameFormat = "CH%02d",
     .statusMnemonic = nullptr,
     .switchFromStatus = nullptr,
-    .dialect =
-        {
-            .parseAddress = parseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = Bd_IsOwnReply,
-            .parseReply = Bd_ParseReply,
-            .setResult = Bd_SetResult,
-            .skipSet = nullptr,
-        },
+    .dialect = Bd_Dialect(parseAddress,
+                          Text_BuildRequest<kBareSets, Bd_FormatWholeValuePart, Bd_BuildRequest>, nullptr),
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,

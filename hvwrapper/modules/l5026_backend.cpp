@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "modules/bd_dialect.h"
+#include "modules/text_family.h"
 #include "modules/text_rows.h"
-#include "modules/text_wire.h"
 
 namespace koruhv {
 
@@ -27,8 +27,43 @@ constexpr ParamRow kBoardRows[] = {
         {.name = "MultiThr", .mnemonic = "BDMULTITHR", .type = PT_NUMERIC, .mode = PM_READWRITE, .max = 255}),
 };
 
+// Rows both amplifiers have.
+constexpr ParamRow kName = make({.name = "Name", .mnemonic = "NAME", .type = PT_TEXT, .mode = PM_READ});
+constexpr ParamRow kPur = make({.name = "PUR",
+                                .mnemonic = "PUR",
+                                .type = PT_ONOFF,
+                                .mode = PM_READWRITE,
+                                .max = 1,
+                                .digits = 1,
+                                .words = {"1", "0", "En", "Dis"}});
+constexpr ParamRow kCfdDelEn = make({.name = "CFDDelEn",
+                                     .mnemonic = "CFDED",
+                                     .type = PT_ONOFF,
+                                     .mode = PM_READWRITE,
+                                     .max = 1,
+                                     .digits = 1,
+                                     .words = {"1", "0", "En", "Dis"}});
+constexpr ParamRow kCfdDelay = make({.name = "CFDDelay",
+                                     .mnemonic = "CFDDEL",
+                                     .type = PT_NUMERIC,
+                                     .mode = PM_READWRITE,
+                                     .max = 31,
+                                     .digits = 1});
+constexpr ParamRow kCfdWidth = make({.name = "CFDWidth",
+                                     .mnemonic = "CFDWDT",
+                                     .type = PT_NUMERIC,
+                                     .mode = PM_READWRITE,
+                                     .max = 31,
+                                     .digits = 1});
+constexpr ParamRow kOrWidth = make({.name = "ORWidth",
+                                    .mnemonic = "ORWDT",
+                                    .type = PT_NUMERIC,
+                                    .mode = PM_READWRITE,
+                                    .max = 31,
+                                    .digits = 1});
+
 constexpr ParamRow kL5026Rows[] = {
-    make({.name = "Name", .mnemonic = "NAME", .type = PT_TEXT, .mode = PM_READ}),
+    kName,
     make({.name = "MuxOut",
           .mnemonic = "MUX",
           .type = PT_ENUM,
@@ -108,25 +143,9 @@ constexpr ParamRow kL5026Rows[] = {
           .mode = PM_READWRITE,
           .max = 4095,
           .digits = 1}),
-    make({.name = "CFDDelEn",
-          .mnemonic = "CFDED",
-          .type = PT_ONOFF,
-          .mode = PM_READWRITE,
-          .max = 1,
-          .digits = 1,
-          .words = {"1", "0", "En", "Dis"}}),
-    make({.name = "CFDDelay",
-          .mnemonic = "CFDDEL",
-          .type = PT_NUMERIC,
-          .mode = PM_READWRITE,
-          .max = 31,
-          .digits = 1}),
-    make({.name = "CFDWidth",
-          .mnemonic = "CFDWDT",
-          .type = PT_NUMERIC,
-          .mode = PM_READWRITE,
-          .max = 31,
-          .digits = 1}),
+    kCfdDelEn,
+    kCfdDelay,
+    kCfdWidth,
     make({.name = "OROut",
           .mnemonic = "OR",
           .type = PT_ONOFF,
@@ -134,23 +153,12 @@ constexpr ParamRow kL5026Rows[] = {
           .max = 1,
           .digits = 1,
           .words = {"1", "0", "Dis", "En"}}),
-    make({.name = "ORWidth",
-          .mnemonic = "ORWDT",
-          .type = PT_NUMERIC,
-          .mode = PM_READWRITE,
-          .max = 31,
-          .digits = 1}),
-    make({.name = "PUR",
-          .mnemonic = "PUR",
-          .type = PT_ONOFF,
-          .mode = PM_READWRITE,
-          .max = 1,
-          .digits = 1,
-          .words = {"1", "0", "En", "Dis"}}),
+    kOrWidth,
+    kPur,
 };
 
 constexpr ParamRow kL5126Rows[] = {
-    make({.name = "Name", .mnemonic = "NAME", .type = PT_TEXT, .mode = PM_READ}),
+    kName,
     make({.name = "Shape",
           .mnemonic = "SHAPE",
           .type = PT_ENUM,
@@ -187,13 +195,7 @@ constexpr ParamRow kL5126Rows[] = {
           .max = 3,
           .digits = 1,
           .labels = {{"1X", "4X", "16X", "64X"}}}),
-    make({.name = "PUR",
-          .mnemonic = "PUR",
-          .type = PT_ONOFF,
-          .mode = PM_READWRITE,
-          .max = 1,
-          .digits = 1,
-          .words = {"1", "0", "En", "Dis"}}),
+    kPur,
     make({.name = "MuxOut",
           .mnemonic = "MUX",
           .type = PT_ENUM,
@@ -214,31 +216,10 @@ constexpr ParamRow kL5126Rows[] = {
           .mode = PM_READWRITE,
           .max = 4000,
           .digits = 1}),
-    make({.name = "CFDDelEn",
-          .mnemonic = "CFDED",
-          .type = PT_ONOFF,
-          .mode = PM_READWRITE,
-          .max = 1,
-          .digits = 1,
-          .words = {"1", "0", "En", "Dis"}}),
-    make({.name = "CFDDelay",
-          .mnemonic = "CFDDEL",
-          .type = PT_NUMERIC,
-          .mode = PM_READWRITE,
-          .max = 31,
-          .digits = 1}),
-    make({.name = "CFDWidth",
-          .mnemonic = "CFDWDT",
-          .type = PT_NUMERIC,
-          .mode = PM_READWRITE,
-          .max = 31,
-          .digits = 1}),
-    make({.name = "ORWidth",
-          .mnemonic = "ORWDT",
-          .type = PT_NUMERIC,
-          .mode = PM_READWRITE,
-          .max = 31,
-          .digits = 1}),
+    kCfdDelEn,
+    kCfdDelay,
+    kCfdWidth,
+    kOrWidth,
     make({.name = "OR",
           .mnemonic = "OR",
           .type = PT_ONOFF,
@@ -285,40 +266,17 @@ constexpr Model kL5126Model = {"L5126", kL5126Rows, std::size(kL5126Rows), kL512
 constexpr int kChannels = 16;
 constexpr size_t kModelMax = 19; // the model answer is kept in 20 bytes
 
-uint8_t byteValue(int v)
+// BDNCH is not asked: the modules have 16 channels. Both parts of the
+// release start with a digit.
+constexpr TextIdentity identityOf(const Model &m)
 {
-    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-}
-
-bool startsWithDigit(const char *s)
-{
-    return *s >= '0' && *s <= '9';
+    return {"BDNAME", kModelMax, m.name, nullptr, kChannels, kChannels, "BDFREL", true, true, "SERNUM"};
 }
 
 int openModule(TextInstance &in, const Model &m)
 {
-    char v[1024];
-    if (Text_Monitor(in, -1, "BDNAME", v, sizeof v) != 0)
+    if (Text_ReadIdentity(in, identityOf(m)) != 0)
         return -1;
-    in.model.assign(v, strnlen(v, kModelMax));
-    if (!std::strstr(v, m.name))
-        return -1;
-    // BDNCH is not asked: the modules have 16 channels.
-    in.channelCount = kChannels;
-    in.unitChannelCount = kChannels;
-    if (Text_Monitor(in, -1, "BDFREL", v, sizeof v) != 0)
-        return -1;
-    // Major and minor release; a missing part refuses the module.
-    const char *dot = std::strchr(v, '.');
-    if (!dot || !startsWithDigit(v) || !startsWithDigit(dot + 1))
-        return -1;
-    in.firmwareMajor = byteValue(ParseIntText(v));
-    in.firmwareMinor = byteValue(ParseIntText(dot + 1));
-    if (Text_Monitor(in, -1, "SERNUM", v, sizeof v) != 0)
-        return -1;
-    in.serialNumber = ParseIntText(v);
-
-    in.channelLists.assign(kChannels, {});
     for (const ParamRow &r : kBoardRows)
         Text_AddBoardRow(in, r);
 
@@ -365,17 +323,7 @@ int parseAddress(const TextFamily &f, const char *link, const char *address, Lin
     return 0;
 }
 
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160] = "";
-    if (kind == REQ_SET && value && std::strcmp(mnemonic, "On") != 0 && std::strcmp(mnemonic, "Off") != 0) {
-        const ParamRow *row = Text_FindRowByMnemonic(in, mnemonic);
-        if (row && !L5x26_FormatValue(*row, value, part, sizeof part))
-            return -1;
-    }
-    return Bd_BuildRequest(in, kind, channel, mnemonic, part, out, cap);
-}
+constexpr const char *kBareSets[] = {"On", "Off", nullptr};
 
 // Properties of the amplifiers' rows: no decimals, on/off texts only where
 // the row has them, enumeration labels of enumeration rows.
@@ -397,14 +345,8 @@ int rowProperty(const ParamRow &row, const char *prop, void *result)
 TextFamilyState gL5026State;
 TextFamilyState gL5126State;
 
-constexpr TextDialect kDialect = {
-    .parseAddress = parseAddress,
-    .buildRequest = buildRequest,
-    .isOwnReply = Bd_IsOwnReply,
-    .parseReply = Bd_ParseReply,
-    .setResult = Bd_SetResult,
-    .skipSet = nullptr,
-};
+constexpr TextDialect kDialect =
+    Bd_Dialect(parseAddress, Text_BuildRequest<kBareSets, Bd_FormatWholeValuePart, Bd_BuildRequest>, nullptr);
 
 constexpr TextFamily makeFamily(const char *name, int (*open)(TextInstance &), TextFamilyState *state)
 {
@@ -440,27 +382,7 @@ constexpr TextFamily makeFamily(const char *name, int (*open)(TextInstance &), T
 
 bool L5x26_FormatValue(const ParamRow &row, const void *value, char *out, size_t cap)
 {
-    out[0] = '\0';
-    int32_t i;
-    std::memcpy(&i, value, sizeof i);
-    switch (row.type()) {
-    case PT_NUMERIC: {
-        float v;
-        std::memcpy(&v, value, sizeof v);
-        char num[64];
-        if (!FormatFixed(v, row.textDigits, 0, num, sizeof num))
-            return false;
-        return std::snprintf(out, cap, ",VAL:%s", num) < static_cast<int>(cap);
-    }
-    case PT_ONOFF:
-    case PT_ENUM:
-        return std::snprintf(out, cap, ",VAL:%d", static_cast<int>(i)) < static_cast<int>(cap);
-    case PT_CHSTATUS:
-    case PT_BDSTATUS:
-        return std::snprintf(out, cap, ",VAL:%05d", static_cast<int>(i)) < static_cast<int>(cap);
-    default:
-        return true;
-    }
+    return Bd_FormatWholeValuePart(row, value, out, cap);
 }
 
 constinit const TextFamily kL5026Family = makeFamily("L5026", openL5026, &gL5026State);

@@ -14,6 +14,7 @@
 #include <new>
 #include <system_error>
 
+#include "boards/board_common.h"
 #include "link.h"
 #include "modules/text_internal.h"
 #include "modules/text_wire.h"
@@ -407,30 +408,10 @@ int Text_GetCrateMap(const TextFamily &f, int index, uint16_t *slotCount, char *
         return TEXT_NOT_OPEN;
     if (!slotCount || !models || !descriptions || !serialNumbers || !firmwareMinors || !firmwareMajors)
         return TEXT_NO_MEMORY;
-    char *m = allocList<char>(in->model.size() + 1);
-    char *d = allocList<char>(1);
-    uint32_t *s = allocList<uint32_t>(1);
-    uint8_t *mi = allocList<uint8_t>(1);
-    uint8_t *ma = allocList<uint8_t>(1);
-    if (!m || !d || !s || !mi || !ma) {
-        std::free(m);
-        std::free(d);
-        std::free(s);
-        std::free(mi);
-        std::free(ma);
-        return TEXT_NO_MEMORY;
-    }
-    std::memcpy(m, in->model.c_str(), in->model.size() + 1);
-    s[0] = static_cast<uint32_t>(in->serialNumber);
-    mi[0] = in->firmwareMinor;
-    ma[0] = in->firmwareMajor;
-    *slotCount = 1;
-    *models = m;
-    *descriptions = d;
-    *serialNumbers = s;
-    *firmwareMinors = mi;
-    *firmwareMajors = ma;
-    return 0;
+    // One slot: the unit, without a description.
+    return Board_CrateMap(in->model.c_str(), "", static_cast<uint32_t>(in->serialNumber), in->firmwareMinor,
+                          in->firmwareMajor, slotCount, models, descriptions, serialNumbers, firmwareMinors,
+                          firmwareMajors);
 }
 
 int Text_GetSysComp(const TextFamily &f, int index, uint8_t *crateCount, uint16_t **crateWords,

@@ -53,4 +53,21 @@ int ParseIntText(const char *text)
     return static_cast<int>(v);
 }
 
+std::vector<std::string> SplitText(const char *text, char delim)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    for (const char *p = text;; ++p) {
+        if (*p == delim || *p == '\0') {
+            out.push_back(cur);
+            cur.clear();
+            if (!*p)
+                break;
+        } else {
+            cur.push_back(*p);
+        }
+    }
+    return out;
+}
+
 } // namespace koruhv

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace koruhv {
 
@@ -15,6 +16,10 @@ bool FormatFixed(double value, int width, int decimals, char *out, size_t cap);
 // sign, then digits up to the first other character; 0 without digits;
 // clamped to the int range.
 int ParseIntText(const char *text);
+
+// The fields of text between the delimiters; one empty field for an empty
+// text, and a delimiter at the end gives an empty last field.
+std::vector<std::string> SplitText(const char *text, char delim);
 
 // Of the bytes a link read, the last line for which accept(line) holds,
 // line end stripped (CR, LF and SI, in any order). A line counts only when

@@ -15,23 +15,6 @@ namespace koruhv {
 
 namespace {
 
-std::vector<std::string> split(const char *text, char delim)
-{
-    std::vector<std::string> out;
-    std::string cur;
-    for (const char *p = text;; ++p) {
-        if (*p == delim || *p == '\0') {
-            out.push_back(cur);
-            cur.clear();
-            if (!*p)
-                break;
-        } else {
-            cur.push_back(*p);
-        }
-    }
-    return out;
-}
-
 constexpr size_t kFieldMax = 63; // port names, IP texts, on/off texts
 
 // A value text may not carry the protocol's separators.
@@ -45,7 +28,7 @@ bool sendableText(const char *s, size_t cap)
 
 int Trixhv_ParseAddress(const TextFamily &, const char *link, const char *address, LinkParams *out)
 {
-    const std::vector<std::string> f = split(address, '_');
+    const std::vector<std::string> f = SplitText(address, '_');
     if (f[0].empty())
         return -1;
     for (const std::string &field : f)
@@ -138,7 +121,7 @@ int Trixhv_ParseReply(const TextInstance &, const char *, const char *line, char
         value[0] = '\0';
     if (!std::strstr(line, "OK"))
         return Text_ErrorToken(line);
-    const std::vector<std::string> f = split(line, ',');
+    const std::vector<std::string> f = SplitText(line, ',');
     if (f.size() < 2 || f[0].size() != 7 || f[1].size() <= 4)
         return -1;
     const size_t c0 = f[0].find(':');
@@ -184,7 +167,7 @@ int Trixhv_ParseInfo(const char *record, TrixhvDescription *out)
 {
     if (!record || !out)
         return -1;
-    const std::vector<std::string> f = split(record, ';');
+    const std::vector<std::string> f = SplitText(record, ';');
     if (f.size() != 10)
         return -1;
     if (f[8].size() >= sizeof out->onText || f[9].size() >= sizeof out->offText)

@@ -13,6 +13,7 @@
 #include "link.h"
 #include "modules/bd_dialect.h"
 #include "modules/cmd_dialect.h"
+#include "modules/text_family.h"
 #include "modules/text_rows.h"
 #include "modules/text_wire.h"
 
@@ -89,23 +90,6 @@ constexpr ParamRow kChannelRows[] = {
     make({.name = "Status", .mnemonic = "STAT", .type = PT_CHSTATUS, .mode = PM_READ}),
 };
 
-std::vector<std::string> split(const char *text, char delim)
-{
-    std::vector<std::string> out;
-    std::string cur;
-    for (const char *p = text;; ++p) {
-        if (*p == delim || *p == '\0') {
-            out.push_back(cur);
-            cur.clear();
-            if (!*p)
-                break;
-        } else {
-            cur.push_back(*p);
-        }
-    }
-    return out;
-}
-
 bool allDigits(const std::string &s)
 {
     return !s.empty() && s.size() <= 9 &&
@@ -116,7 +100,7 @@ bool allDigits(const std::string &s)
 // port given by its number (the port "COM<n>") or by its name under /dev.
 int parseAddress(const TextFamily &, const char *link, const char *address, LinkParams *out)
 {
-    const std::vector<std::string> f = split(address, '_');
+    const std::vector<std::string> f = SplitText(address, '_');
     if (f.empty() || f[0].empty() || f[0].size() > 99)
         return -1;
     for (size_t i = 1; i < f.size(); ++i)
@@ -139,66 +123,28 @@ int parseAddress(const TextFamily &, const char *link, const char *address, Link
     return 0;
 }
 
-bool noValuePart(const char *mnemonic)
-{
-    return !std::strcmp(mnemonic, "ON") || !std::strcmp(mnemonic, "OFF") || !std::strcmp(mnemonic, "SYSR") ||
-           !std::strcmp(mnemonic, "CLR");
-}
+// Sent without a value; with the value 0 they mean "nothing to do".
+constexpr const char *kBareSets[] = {"ON", "OFF", "SYSR", "CLR", nullptr};
 
 // Every request names a channel; the crate's own parameters are channel 8.
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
+int crateLine(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic, const char *part,
+              char *out, size_t cap)
 {
-    char part[160] = "";
-    if (kind == REQ_SET && value && !noValuePart(mnemonic)) {
-        const ParamRow *row = Text_FindRowByMnemonic(in, mnemonic);
-        if (row && !Bd_FormatValuePart(*row, value, part, sizeof part))
-            return -1;
-    }
-    return Cmd_BuildRequest(kind, channel < 0 ? kCrateChannel : channel, mnemonic, part, out, cap);
+    return Cmd_RequestLine(in, kind, channel < 0 ? kCrateChannel : channel, mnemonic, part, out, cap);
 }
 
 bool skipSet(const char *mnemonic, const void *value)
 {
-    int32_t v;
-    std::memcpy(&v, value, sizeof v);
-    return v == 0 && noValuePart(mnemonic);
+    return Text_ZeroSetOf(kBareSets, mnemonic, value);
 }
 
-int switchFromStatus(long status)
-{
-    return static_cast<int>(status & 1);
-}
-
-uint8_t byteValue(int v)
-{
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
+constexpr TextIdentity kIdentity = {"CRNAME",     19,       nullptr, "NUMCH", 0,
+                                    kMaxChannels, "PSFREL", true,    false,   "PSSNUM"};
 
 int openUnit(TextInstance &in)
 {
-    char v[1024];
-    if (Text_Monitor(in, -1, "CRNAME", v, sizeof v) != 0)
+    if (Text_ReadIdentity(in, kIdentity) != 0)
         return -1;
-    in.model.assign(v, strnlen(v, 19));
-    if (Text_Monitor(in, -1, "NUMCH", v, sizeof v) != 0)
-        return -1;
-    // Lists and subscription masks hold 8 channels; further ones are not served.
-    const int n = std::max(ParseIntText(v), 0);
-    in.unitChannelCount = n;
-    in.channelCount = std::min(n, kMaxChannels);
-    if (Text_Monitor(in, -1, "PSFREL", v, sizeof v) != 0)
-        return -1;
-    const char *dot = std::strchr(v, '.');
-    if (!dot || dot == v || dot[1] == '\0')
-        return -1;
-    in.firmwareMajor = byteValue(ParseIntText(v));
-    in.firmwareMinor = byteValue(ParseIntText(dot + 1));
-    if (Text_Monitor(in, -1, "PSSNUM", v, sizeof v) != 0)
-        return -1;
-    in.serialNumber = ParseIntText(v);
-
-    in.channelLists.assign(static_cast<size_t>(in.channelCount), {});
     for (const ParamRow &r : kCrateRows)
         Text_AddBoardRow(in, r);
     for (const ParamRow &r : kChannelRows)
@@ -293,16 +239,9 @@ const TextFamily kW9300Family = {
     .shareTcpLinks = false,
     .channelNameFormat = "CH%02d",
     .statusMnemonic = "CRST",
-    .switchFromStatus = switchFromStatus,
+    .switchFromStatus = Text_SwitchFromBit0,
     .dialect =
-        {
-            .parseAddress = parseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = nullptr,
-            .parseReply = Cmd_ParseReply,
-            .setResult = Cmd_SetResult,
-            .skipSet = skipSet,
-        },
+        Cmd_Dialect(parseAddress, Text_BuildRequest<kBareSets, Bd_FormatValuePart, crateLine>, skipSet),
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,

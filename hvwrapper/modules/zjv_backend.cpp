@@ -10,6 +10,7 @@
 #include "link.h"
 #include "modules/bd_dialect.h"
 #include "modules/cmd_dialect.h"
+#include "modules/text_family.h"
 #include "modules/text_rows.h"
 #include "modules/text_wire.h"
 
@@ -89,30 +90,15 @@ constexpr Resolution kResolutions[] = {
 
 constexpr int kChannels = 2;
 
-uint8_t byteValue(int v)
-{
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
+// The unit has two channels; it is not asked. It has no serial number.
+constexpr TextIdentity kIdentity = {"BDNAME",  99,       nullptr, nullptr, kChannels,
+                                    kChannels, "BDFREL", true,    false,   nullptr};
 
 int openUnit(TextInstance &in)
 {
+    if (Text_ReadIdentity(in, kIdentity) != 0)
+        return -1;
     char v[1024];
-    if (Text_Monitor(in, -1, "BDNAME", v, sizeof v) != 0)
-        return -1;
-    in.model.assign(v, strnlen(v, 99));
-    // The unit has two channels; it is not asked.
-    in.channelCount = kChannels;
-    in.unitChannelCount = kChannels;
-    if (Text_Monitor(in, -1, "BDFREL", v, sizeof v) != 0)
-        return -1;
-    const char *dot = std::strchr(v, '.');
-    if (!dot || dot == v || dot[1] == '\0')
-        return -1;
-    in.firmwareMajor = byteValue(ParseIntText(v));
-    in.firmwareMinor = byteValue(ParseIntText(dot + 1));
-    in.serialNumber = 0;
-
-    in.channelLists.assign(kChannels, {});
     for (const ParamRow &r : kChannelRows) {
         const int index = Text_AddChannelRow(in, r);
         ParamRow &row = in.rows[static_cast<size_t>(index)];
@@ -130,29 +116,12 @@ int openUnit(TextInstance &in)
     return 0;
 }
 
-int buildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
-                 const void *value, char *out, size_t cap)
-{
-    char part[160] = "";
-    if (kind == REQ_SET && value) {
-        const ParamRow *row = Text_FindRowByMnemonic(in, mnemonic);
-        if (row && std::strcmp(row->mnemonic, "On") != 0 && std::strcmp(row->mnemonic, "Off") != 0 &&
-            !Bd_FormatValuePart(*row, value, part, sizeof part))
-            return -1;
-    }
-    return Cmd_BuildRequest(kind, channel, mnemonic, part, out, cap);
-}
+constexpr const char *kBareSets[] = {"On", "Off", nullptr};
+constexpr const char *kIdleWords[] = {"ON", "OFF", nullptr};
 
 bool skipSet(const char *mnemonic, const void *value)
 {
-    int32_t v;
-    std::memcpy(&v, value, sizeof v);
-    return v == 0 && (!std::strcmp(mnemonic, "ON") || !std::strcmp(mnemonic, "OFF"));
-}
-
-int switchFromStatus(long status)
-{
-    return static_cast<int>(status & 1);
+    return Text_ZeroSetOf(kIdleWords, mnemonic, value);
 }
 
 // The unit reports no limits and no exponent.
@@ -202,16 +171,9 @@ const TextFamily kZJVFamily = {
     .shareTcpLinks = true,
     .channelNameFormat = "CH0%d",
     .statusMnemonic = "STAT",
-    .switchFromStatus = switchFromStatus,
-    .dialect =
-        {
-            .parseAddress = Cmd_ParseAddress,
-            .buildRequest = buildRequest,
-            .isOwnReply = nullptr,
-            .parseReply = Cmd_ParseReply,
-            .setResult = Cmd_SetResult,
-            .skipSet = skipSet,
-        },
+    .switchFromStatus = Text_SwitchFromBit0,
+    .dialect = Cmd_Dialect(Cmd_ParseAddress,
+                           Text_BuildRequest<kBareSets, Bd_FormatValuePart, Cmd_RequestLine>, skipSet),
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,
