@@ -60,6 +60,15 @@ int Bd_ParseAddress(const TextFamily &, const char *link, const char *address, L
     return out->moduleAddress >= 0 && out->moduleAddress <= 99 ? 0 : -1;
 }
 
+int Bd_ParseAmplifierAddress(const TextFamily &f, const char *link, const char *address, LinkParams *out)
+{
+    if (Bd_ParseAddress(f, link, address, out) != 0)
+        return -1;
+    if (out->kind == TEXT_LINK_SERIAL && out->port.find_first_of("0123456789") == std::string::npos)
+        return -1;
+    return 0;
+}
+
 int Bd_BuildRequest(const TextInstance &in, RequestKind kind, int channel, const char *mnemonic,
                     const char *valuePart, char *out, size_t cap)
 {

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "modules/text_engine.h"
+#include "modules/text_family.h"
 
 namespace koruhv {
 
@@ -42,6 +43,21 @@ constexpr TextDialect Bd_Dialect(decltype(TextDialect::parseAddress) parseAddres
             .parseReply = Bd_ParseReply,
             .setResult = Bd_SetResult,
             .skipSet = skipSet};
+}
+
+// The amplifiers' (L317E, L5026/L5126) addresses: serial ports are known by
+// their number, a port name without a digit is refused.
+int Bd_ParseAmplifierAddress(const TextFamily &f, const char *link, const char *address, LinkParams *out);
+
+// The amplifiers send "On" and "Off" without a value.
+inline constexpr const char *kBdAmplifierBareSets[] = {"On", "Off", nullptr};
+
+// The amplifiers' dialect: whole-number values, no idle sets.
+constexpr TextDialect Bd_AmplifierDialect()
+{
+    return Bd_Dialect(Bd_ParseAmplifierAddress,
+                      Text_BuildRequest<kBdAmplifierBareSets, Bd_FormatWholeValuePart, Bd_BuildRequest>,
+                      nullptr);
 }
 
 } // namespace koruhv

@@ -131,17 +131,6 @@ int openUnit(TextInstance &in)
     return 0;
 }
 
-// Serial ports are known by their number: a name without one is refused.
-int parseAddress(const TextFamily &f, const char *link, const char *address, LinkParams *out)
-{
-    const int rc = Bd_ParseAddress(f, link, address, out);
-    if (rc != 0 || out->kind != TEXT_LINK_SERIAL)
-        return rc;
-    return std::strpbrk(out->port.c_str(), "0123456789") ? 0 : -1;
-}
-
-constexpr const char *kBareSets[] = {"On", "Off", nullptr};
-
 // "Decimal" is always 0; labels that are empty are refused (the empty text
 // is still written); "Enum" gives the ten labels of an enumeration.
 int rowProperty(const ParamRow &row, const char *prop, void *result)
@@ -179,8 +168,7 @@ const TextFamily kL317EFamily = {
     .channelNameFormat = "CH%02d",
     .statusMnemonic = nullptr,
     .switchFromStatus = nullptr,
-    .dialect = Bd_Dialect(parseAddress,
-                          Text_BuildRequest<kBareSets, Bd_FormatWholeValuePart, Bd_BuildRequest>, nullptr),
+    .dialect = Bd_AmplifierDialect(),
     .openUnit = openUnit,
     .state = &gState,
     .rowProperty = rowProperty,

@@ -313,18 +313,6 @@ int openL5126(TextInstance &in)
     return openModule(in, kL5126Model);
 }
 
-// Serial port names carry the port's number.
-int parseAddress(const TextFamily &f, const char *link, const char *address, LinkParams *out)
-{
-    if (Bd_ParseAddress(f, link, address, out) != 0)
-        return -1;
-    if (out->kind == TEXT_LINK_SERIAL && out->port.find_first_of("0123456789") == std::string::npos)
-        return -1;
-    return 0;
-}
-
-constexpr const char *kBareSets[] = {"On", "Off", nullptr};
-
 // Properties of the amplifiers' rows: no decimals, on/off texts only where
 // the row has them, enumeration labels of enumeration rows.
 int rowProperty(const ParamRow &row, const char *prop, void *result)
@@ -345,9 +333,6 @@ int rowProperty(const ParamRow &row, const char *prop, void *result)
 TextFamilyState gL5026State;
 TextFamilyState gL5126State;
 
-constexpr TextDialect kDialect =
-    Bd_Dialect(parseAddress, Text_BuildRequest<kBareSets, Bd_FormatWholeValuePart, Bd_BuildRequest>, nullptr);
-
 constexpr TextFamily makeFamily(const char *name, int (*open)(TextInstance &), TextFamilyState *state)
 {
     TextFamily f{.name = name,
@@ -359,7 +344,7 @@ constexpr TextFamily makeFamily(const char *name, int (*open)(TextInstance &), T
                  .channelNameFormat = "CH%02d",
                  .statusMnemonic = nullptr,
                  .switchFromStatus = nullptr,
-                 .dialect = kDialect,
+                 .dialect = Bd_AmplifierDialect(),
                  .openUnit = open,
                  .state = state};
     f.rowProperty = rowProperty;

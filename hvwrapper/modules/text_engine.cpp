@@ -658,21 +658,45 @@ int Text_GetChName(const TextFamily &f, int index, uint16_t slot, uint16_t count
     return 0;
 }
 
-int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *name, uint16_t count,
-                    const uint16_t *channels, void *values)
+namespace {
+
+// What a channel value read or write finds before it talks to the unit.
+struct ChValueCall {
+    int rc; // 0, or the error the call returns
+    TextInstance *in;
+    const ParamRow *row;
+};
+
+// The checks both take in this order: the instance, the row, its mode (a read
+// refuses commands, a write read-only rows; both with TEXT_READ_FAILED), the
+// slot and channels, then a value buffer for the channels (noValues without).
+ChValueCall openChValues(const TextFamily &f, int index, uint16_t slot, const char *name, uint16_t count,
+                         const uint16_t *channels, const void *values, int refusedMode, int noValues)
 {
     TextInstance *in = instanceOf(f, index);
     if (!in)
-        return TEXT_NOT_OPEN;
+        return {TEXT_NOT_OPEN, nullptr, nullptr};
     const ParamRow *row = findRow(*in, name);
     if (!row)
-        return TEXT_UNKNOWN_PARAM;
-    if (row->mode() == PM_COMMAND)
-        return TEXT_READ_FAILED;
+        return {TEXT_UNKNOWN_PARAM, in, nullptr};
+    if (row->mode() == refusedMode)
+        return {TEXT_READ_FAILED, in, row};
     if (slot > (f.acceptSlotOne ? 1 : 0) || !valueChannelsValid(f, *in, count, channels))
-        return TEXT_OUT_OF_RANGE;
+        return {TEXT_OUT_OF_RANGE, in, row};
     if (count && !values)
-        return TEXT_READ_FAILED;
+        return {noValues, in, row};
+    return {0, in, row};
+}
+
+} // namespace
+
+int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *name, uint16_t count,
+                    const uint16_t *channels, void *values)
+{
+    const auto [err, in, row] =
+        openChValues(f, index, slot, name, count, channels, values, PM_COMMAND, TEXT_READ_FAILED);
+    if (err != 0)
+        return err;
     const int type = row->type();
     if (type == PT_BDSTATUS || type == PT_NONE || (type == PT_TEXT && f.channelTexts == TEXT_VALUES_NONE))
         return 0; // nothing a channel read can carry in a 4-byte value
@@ -707,18 +731,10 @@ int Text_GetChParam(const TextFamily &f, int index, uint16_t slot, const char *n
 int Text_SetChParam(const TextFamily &f, int index, uint16_t slot, const char *name, uint16_t count,
                     const uint16_t *channels, const void *values)
 {
-    TextInstance *in = instanceOf(f, index);
-    if (!in)
-        return TEXT_NOT_OPEN;
-    const ParamRow *row = findRow(*in, name);
-    if (!row)
-        return TEXT_UNKNOWN_PARAM;
-    if (row->mode() == PM_READ)
-        return TEXT_READ_FAILED;
-    if (slot > (f.acceptSlotOne ? 1 : 0) || !valueChannelsValid(f, *in, count, channels))
-        return TEXT_OUT_OF_RANGE;
-    if (count && !values)
-        return TEXT_WRITE_FAILED;
+    const auto [err, in, row] =
+        openChValues(f, index, slot, name, count, channels, values, PM_READ, TEXT_WRITE_FAILED);
+    if (err != 0)
+        return err;
     const int type = row->type();
     if (type != PT_NUMERIC && type != PT_ONOFF && type != PT_CHSTATUS && type != PT_INTEGER &&
         type != PT_ENUM)
