@@ -292,7 +292,9 @@ void MainWindow::onBoardRemoved(int handle, unsigned short slot, KORUHVNode *old
     if (oldNode && oldNode->getNodeType() == NODE_BOARD)
         removeBoardFromGroups(handle, slot);
     else if (oldNode)
-        customizations->closeDialogsUsing(handle, -1); /* open choices list the empty slot */
+        /* An empty slot fills: dialogs listing the whole tree close; a
+         * group's value dialog stays, none of its members is there. */
+        customizations->closeDialogsUsing(handle, slot);
     for (QSystemInterface *s : sysInterfaces)
         if (s->getSystemHandle() == handle)
             s->forgetNodesOf(oldNode);

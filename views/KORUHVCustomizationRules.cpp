@@ -25,22 +25,52 @@ bool property(KORUHVNode *node, const QString &name, QVariant *value)
     return false;
 }
 
-bool withinLimits(KORUHVNode *node, double v)
+constexpr double OpenLimit = 2147483647.0;
+
+/* The member's "Minval" and "Maxval"; a side without one stays open. */
+void limitsOf(KORUHVNode *node, double *lo, double *hi)
 {
+    *lo = -OpenLimit;
+    *hi = OpenLimit;
     QVariant limit;
+    bool ok = false;
     if (property(node, QStringLiteral("Minval"), &limit)) {
-        bool ok = false;
         const double min = limit.toDouble(&ok);
-        if (ok && v < min)
-            return false;
+        if (ok)
+            *lo = min;
     }
     if (property(node, QStringLiteral("Maxval"), &limit)) {
-        bool ok = false;
         const double max = limit.toDouble(&ok);
-        if (ok && v > max)
-            return false;
+        if (ok)
+            *hi = max;
     }
-    return true;
+}
+
+bool isNumber(KORUHVNode *node)
+{
+    switch (node->getDataType()) {
+    case DATA_INT32:
+    case DATA_INT16:
+        return node->getParWrapperType() != WRAPPER_TYPE_BINARY;
+    case DATA_UINT32:
+    case DATA_UINT16:
+    case DATA_FLOAT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+bool refuse(QString *why, const QString &text)
+{
+    if (why)
+        *why = text;
+    return false;
 }
 
 /* A register is a set of bits, written as the table cell writes it: its
@@ -66,23 +96,27 @@ bool registerWord(const QVariant &shown, QVariant *out)
 
 } // namespace
 
-bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out)
+bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out, QString *why)
 {
     if (!member || !out)
-        return false;
+        return refuse(why, QStringLiteral("no such member"));
     bool ok = false;
     switch (member->getDataType()) {
     case DATA_ONOFF: {
+        if (shown.typeId() == QMetaType::Bool) {
+            *out = shown;
+            return true;
+        }
         const bool on = KORUHVUtils::KORUHVConvertPropertyBoolFromString(member, shown.toString(), &ok);
         if (!ok)
-            return false;
+            return refuse(why, QStringLiteral("has no state %1").arg(quoted(shown.toString())));
         *out = QVariant(on);
         return true;
     }
     case DATA_ENUM: {
         const int v = KORUHVUtils::KORUHVConvertPropertyEnumFromString(member, shown.toString(), &ok);
         if (!ok)
-            return false;
+            return refuse(why, QStringLiteral("has no choice %1").arg(quoted(shown.toString())));
         *out = QVariant(v);
         return true;
     }
@@ -91,20 +125,45 @@ bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out)
         return true;
     case DATA_INT32:
     case DATA_INT16:
-        if (member->getParWrapperType() == WRAPPER_TYPE_BINARY)
-            return registerWord(shown, out);
+        if (member->getParWrapperType() == WRAPPER_TYPE_BINARY) {
+            if (!registerWord(shown, out))
+                return refuse(
+                    why, QStringLiteral("%1 is no 32-bit hexadecimal word").arg(quoted(shown.toString())));
+            return true;
+        }
         [[fallthrough]];
     case DATA_UINT32:
     case DATA_UINT16:
     case DATA_FLOAT: {
         const double v = shown.toDouble(&ok);
-        if (!ok || !withinLimits(member, v))
-            return false;
+        if (!ok)
+            return refuse(why, QStringLiteral("%1 is not a number").arg(quoted(shown.toString())));
+        double lo, hi;
+        limitsOf(member, &lo, &hi);
+        if (v < lo || v > hi)
+            return refuse(
+                why,
+                QStringLiteral("outside its limits %1 to %2").arg(QString::number(lo), QString::number(hi)));
         *out = shown;
         return true;
     }
     }
-    return false;
+    return refuse(why, QStringLiteral("its type is not written here"));
+}
+
+bool widestLimits(const QVector<KORUHVNode *> &members, double *lo, double *hi)
+{
+    bool any = false;
+    for (KORUHVNode *m : members) {
+        if (!m || m->getNodeType() == NODE_CHANNEL || !isNumber(m))
+            continue;
+        double mLo, mHi;
+        limitsOf(m, &mLo, &mHi);
+        *lo = any ? qMin(*lo, mLo) : mLo;
+        *hi = any ? qMax(*hi, mHi) : mHi;
+        any = true;
+    }
+    return any;
 }
 
 void markNotWritten(KORUHVNode *member)

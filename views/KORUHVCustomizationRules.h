@@ -16,13 +16,22 @@ namespace KORUHVCustomizationRules {
 using Group = QVector<KORUHVNode *>;
 
 /* The value one member of a group gets for the value shown by the group's
- * editor. On/off and enumeration values travel by their display text and
- * are looked up in the member's own "Onstate"/"Offstate" or "Enum" texts;
- * numbers must lie within the member's own "Minval"/"Maxval"; a register
- * ("TripInt", "TripExt") takes the word its editor's hexadecimal text
- * spells. false: the member cannot take that value and must not be
- * written. */
-bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out);
+ * editor. An on/off member takes a state (a bool) as it is, whatever its
+ * own words for it; a text is looked up in its own "Onstate"/"Offstate".
+ * Enumeration values travel by their display text, looked up in the
+ * member's own "Enum" texts; numbers must lie within the member's own
+ * "Minval"/"Maxval"; a register ("TripInt", "TripExt") takes the word its
+ * editor's hexadecimal text spells. false: the member cannot take that
+ * value and must not be written; why (when given) says so to the operator,
+ * e.g. "outside its limits 0 to 1000". */
+bool valueForMember(KORUHVNode *member, const QVariant &shown, QVariant *out, QString *why = nullptr);
+
+/* The widest "Minval".."Maxval" of the numeric parameters among a group's
+ * nodes (channel nodes are passed over; a member without a limit leaves
+ * that side open, at +-2147483647). false when no member is a number.
+ * A group's editor refuses in its field only what no member takes; each
+ * member is then checked on its own. */
+bool widestLimits(const QVector<KORUHVNode *> &members, double *lo, double *hi);
 
 /* Marks a member that was not written the way a refused write marks it:
  * old value kept, quality "write refused". */

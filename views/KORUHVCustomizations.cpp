@@ -184,7 +184,7 @@ void KORUHVCustomizations::closeDialogsUsing(int sysHandle, int slot)
             continue;
         auto *user = dynamic_cast<KORUHVNodeUsingDialog *>(d.data());
         if (user && user->usesNodesOf(sysHandle, slot))
-            user->dropNodesAndClose();
+            user->nodesGoing(sysHandle, slot);
     }
 }
 

@@ -30,11 +30,19 @@ class QMenu;
 class QWidget;
 
 /* An open dialog that points into system trees: it tells whether it uses
- * nodes of a system (slot negative) or board, and closes without writing. */
+ * nodes of a system (slot negative) or board, and closes without writing.
+ * nodesGoing is what the purge calls: by default the dialog closes; a
+ * dialog may instead say which of its nodes go, or close only a part. */
 class KORUHVNodeUsingDialog {
 public:
     virtual bool usesNodesOf(int sysHandle, int slot) const = 0;
     virtual void dropNodesAndClose() = 0;
+    virtual void nodesGoing(int sysHandle, int slot)
+    {
+        (void)sysHandle;
+        (void)slot;
+        dropNodesAndClose();
+    }
 
 protected:
     ~KORUHVNodeUsingDialog() = default;

@@ -71,6 +71,13 @@ public:
     /* The limits a typed number of this field must respect. */
     double lowerLimit() const { return limitLo; }
     double upperLimit() const { return limitHi; }
+    /* In place of the node's own limits: an editor that stands for several
+     * nodes refuses only what none of them takes. */
+    void setTypedLimits(double lo, double hi)
+    {
+        limitLo = lo;
+        limitHi = hi;
+    }
 
     /* Forget the node without writing (its tree is about to be deleted):
      * every later commit and refresh does nothing. */

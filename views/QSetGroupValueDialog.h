@@ -32,11 +32,18 @@ public:
     int setNewValueForNode(QVariant value, KORUHVNode *node);
     void groupEditedCallback(QVector<KORUHVNode *> nodes, QString paramName, QString groupName);
 
+    /* Its members, or an open edit dialog over the group (which lists
+     * whole trees). */
     bool usesNodesOf(int sysHandle, int slot) const override;
     void dropNodesAndClose() override;
+    /* Closes an edit dialog over those nodes; when members go, closes
+     * unwritten and tells the operator which members went and why. */
+    void nodesGoing(int sysHandle, int slot) override;
 
     KORUHVWidgetItem *editor() const { return valueEditor; }
     QTreeWidget *membersList() const { return itemsList; }
+    /* What the last OK did not write, and why; hidden when all was written. */
+    QLabel *writeReport() const { return report; }
     QDialogButtonBox *buttons() const { return buttonBox; }
     QPushButton *editButton() const { return editGroupButton; }
     QPushButton *deleteButton() const { return deleteGroupButton; }
@@ -53,6 +60,13 @@ public Q_SLOTS:
 
 private:
     void buildEditor(bool expandBoth);
+    /* The editor's value as the members get it: an on/off choice becomes
+     * its state, so that each member takes it in its own words. */
+    QVariant chosenValue() const;
+    /* "system / board / channel" of the member whose parameter is nodes[i]. */
+    QString memberLabel(int i) const;
+    QString goneMessage(int sysHandle, int slot) const;
+    void showReport(const QString &text);
 
     QVector<KORUHVNode *> nodes;
     QString paramName;
@@ -68,6 +82,7 @@ private:
     QPushButton *showItemsButton = nullptr;
     QPushButton *hideItemsButton = nullptr;
     QTreeWidget *itemsList = nullptr;
+    QLabel *report = nullptr;
 };
 
 #endif

@@ -220,6 +220,42 @@ TEST_F(GroupsShellTest, BoardRemovalAndDisconnectionsPurgeTheGroup)
     EXPECT_FALSE(groupsMenu()->isEnabled());
 }
 
+TEST_F(GroupsShellTest, ABoardInsertedBesideTheMembersKeepsTheValueDialogOpen)
+{
+    ModalAnswerer answer(clickButton());
+    QSystemInterface *a = connectCrate(QStringLiteral("10.0.0.1"), QStringLiteral("HV1"));
+    ASSERT_TRUE(a);
+    makeGroupThroughTheMenu(QStringLiteral("All"));
+    ASSERT_EQ(window->getGroups().size(), 1);
+    groupsMenu()->actions()[0]->trigger();
+    QPointer<QSetGroupValueDialog> value =
+        qobject_cast<QSetGroupValueDialog *>(window->customizationsController()->lastDialog());
+    ASSERT_TRUE(value);
+    value->show();
+
+    /* A board goes into the empty slot 5 of the same crate. */
+    fakehv::System &script = fakehv::system(a->getSystemHandle());
+    fakehv::Board &inserted = script.addBoard(5, 2, "A1535", 105u);
+    for (auto &ch : inserted.channels)
+        ch.params.push_back(
+            {"V0Set", param(0, 2, fakehv::Raw::f32(10.f),
+                            {{"Minval", fakehv::Raw::f32(0.f)}, {"Maxval", fakehv::Raw::f32(3000.f)}})});
+    window->handleEventLiveInsertion(a, true, true, a->getSerial());
+    ASSERT_EQ(a->getSystemNode()->getChildren()[5]->getNodeType(), NODE_BOARD);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(value.isNull()) << "its members are all still there";
+    EXPECT_TRUE(value->isVisible());
+
+    auto *spin = value->editor()->findChild<QDoubleSpinBox *>();
+    ASSERT_TRUE(spin);
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, "800");
+    fakehv::clearCalls();
+    QTest::mouseClick(value->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam").size(), 6u) << "the six members, nothing else";
+}
+
 TEST_F(GroupsShellTest, TheCustomViewLosesASystemOnItsDisconnection)
 {
     ModalAnswerer answer(clickButton());

@@ -2,6 +2,7 @@
 // every member (fitting each member's own texts and limits), editing,
 // deleting, and the purge when boards or systems go while dialogs are open.
 #include "FakeWrapper.h"
+#include "KORUHVUtils.h"
 #include "KORUHVWidgetItem.h"
 #include "QCreateSetGroupsDialog.h"
 #include "QSetGroupValueDialog.h"
@@ -13,6 +14,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -66,6 +68,17 @@ protected:
             up->setExpanded(true);
         tree->scrollToItem(item);
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+    }
+    // Text of the visible information box, closing it; empty when none.
+    static QString shownMessage()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                const QString text = box->text();
+                box->close();
+                return text;
+            }
+        return {};
     }
     static bool on(QTreeWidgetItem *item)
     {
@@ -198,12 +211,13 @@ TEST_F(Groups, OneValueGoesToEveryMemberAndARefusedMemberIsMarked)
 {
     fakehv::System s1 = gt::crate(2, 3);
     s1.crate[1].channels[2].find("V0Set")->setCode = 5; // this member is refused
+    s1.errorText = "Channel in trip";
     KORUHVNode *a = connect(s1, "HV1", "127.0.0.2");
     KORUHVNode *b = connect(gt::crate(2, 3), "HV2", "127.0.0.3");
     controller->groupCreatedCallback(members(a, "V0Set", 2, 3) + members(b, "V0Set", 2, 3), "Twelve");
     ASSERT_EQ(controller->getGroups()[0].size(), 24);
 
-    QSetGroupValueDialog *dialog = openValueDialog(0);
+    QPointer<QSetGroupValueDialog> dialog = openValueDialog(0);
     ASSERT_TRUE(dialog);
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Set V0Set for Group Twelve"));
     EXPECT_EQ(dialog->membersList()->topLevelItemCount(), 12);
@@ -238,30 +252,136 @@ TEST_F(Groups, OneValueGoesToEveryMemberAndARefusedMemberIsMarked)
     KORUHVNode *written = gt::param(gt::channel(b, 1, 2), "V0Set");
     EXPECT_EQ(written->getNodeValue().KORUHVGetQuality(), QUALITY_GOOD);
     EXPECT_FLOAT_EQ(written->getNodeValue().KORUHVGetValue().toFloat(), 1500.f);
+
+    // The refusal is said, naming the member and the device's reason.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(dialog.isNull()) << "a refused member: not closed as if done";
+    auto *report = dialog->findChild<QLabel *>("writeReport");
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->isVisible());
+    KORUHVNode *refusedChannel = gt::channel(a, 1, 2);
+    const QString member =
+        QStringLiteral("%1 / %2 / %3")
+            .arg(refusedChannel->getSysName(), refusedChannel->getBdName(), refusedChannel->getNodeName());
+    EXPECT_EQ(report->text(), QStringLiteral("Written to 11 of the 12 members. Not written:\n"
+                                             "%1: refused by the device (code 5: Channel in trip)")
+                                  .arg(member));
 }
 
-TEST_F(Groups, OnOffTextsTravelByTextAndMembersWithoutThatTextAreNotWritten)
+TEST_F(Groups, TheChosenStateGoesToEveryMemberInItsOwnWords)
 {
-    KORUHVNode *a = connect(gt::crate(1, 2, "On", "Off"), "HV1", "127.0.0.2");
-    KORUHVNode *b = connect(gt::crate(1, 2, "Enabled", "Disabled"), "HV2", "127.0.0.3");
-    controller->groupCreatedCallback(members(a, "Pw", 1, 2) + members(b, "Pw", 1, 2), "Power");
-    QSetGroupValueDialog *dialog = openValueDialog(0);
-    ASSERT_TRUE(dialog);
-    auto *combo = dialog->editor()->findChild<QComboBox *>();
-    ASSERT_TRUE(combo);
-    combo->setCurrentIndex(combo->findText("On"));
-    fakehv::clearCalls();
-    QTest::mouseClick(dialog->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
-    const auto calls = fakehv::callsOf("KORUHV_SetChParam");
-    ASSERT_EQ(calls.size(), 2u);
-    for (const auto &c : calls) {
-        EXPECT_EQ(c.handle, a->getSysHandle());
-        EXPECT_EQ(c.value.asU32(), 1u);
+    // The operator chooses a state, shown in the first member's words; every
+    // member is switched to that state, whatever its own words for it.
+    const struct {
+        const char *firstOn, *firstOff, *secondOn, *secondOff;
+        uint32_t before;
+        const char *chosen;
+        bool state;
+    } cases[] = {
+        {"On", "Off", "ON", "OFF", 1u, "Off", false},
+        {"ON", "OFF", "On", "Off", 1u, "OFF", false},
+        {"On", "Off", "Enabled", "Disabled", 0u, "On", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.chosen);
+        host.menu.clear();
+        fakehv::System first = gt::crate(1, 2, c.firstOn, c.firstOff);
+        fakehv::System second = gt::crate(1, 2, c.secondOn, c.secondOff);
+        for (fakehv::System *sys : {&first, &second})
+            for (auto &ch : sys->crate[0].channels)
+                ch.find("Pw")->value = fakehv::Raw::u32(c.before);
+        KORUHVNode *a = connect(first, "HV1", "127.0.0.2");
+        KORUHVNode *b = connect(second, "HV2", "127.0.0.3");
+        controller->groupCreatedCallback(members(a, "Pw", 1, 2) + members(b, "Pw", 1, 2), "Power");
+        QPointer<QSetGroupValueDialog> dialog = openValueDialog(int(host.menu.actions().size()) - 1);
+        ASSERT_TRUE(dialog);
+        dialog->show();
+        auto *combo = dialog->editor()->findChild<QComboBox *>();
+        ASSERT_TRUE(combo);
+        combo->setCurrentIndex(combo->findText(c.chosen));
+        fakehv::clearCalls();
+        QTest::mouseClick(dialog->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam").size(), 4u) << "one write per member";
+        for (KORUHVNode *root : {a, b})
+            for (int ch = 0; ch < 2; ++ch) {
+                KORUHVNode *pw = gt::param(gt::channel(root, 0, ch), "Pw");
+                EXPECT_EQ(
+                    fakehv::system(root->getSysHandle()).crate[0].channels[ch].find("Pw")->value.asU32(),
+                    c.state ? 1u : 0u);
+                EXPECT_EQ(pw->getNodeValue().KORUHVGetQuality(), QUALITY_GOOD);
+                EXPECT_EQ(pw->getNodeValue().KORUHVGetValue().toBool(), c.state);
+            }
+        const QString secondWord = QString::fromLatin1(c.state ? c.secondOn : c.secondOff);
+        EXPECT_EQ(
+            KORUHVUtils::KORUHVConvertPropertyStringFromBool(gt::param(gt::channel(b, 0, 0), "Pw"), c.state),
+            secondWord)
+            << "shown in the member's own words";
+        EXPECT_TRUE(dialog.isNull()) << "every member written: the dialog closes";
+        TearDown();
+        SetUp();
     }
-    KORUHVNode *skipped = gt::param(gt::channel(b, 0, 0), "Pw");
-    EXPECT_EQ(skipped->getNodeValue().KORUHVGetQuality(), QUALITY_WRITE_FAILED) << "marked as not written";
-    EXPECT_EQ(fakehv::system(b->getSysHandle()).crate[0].channels[0].find("Pw")->value.asU32(), 0u)
-        << "never switched off by a text it does not know";
+}
+
+TEST_F(Groups, ANumberSomeMembersCannotTakeIsRefusedWholeWhateverTheOrder)
+{
+    // HV1's channel takes 0..3000, HV2's 0..1000; the group lists them in
+    // either order.
+    for (const bool wideFirst : {true, false}) {
+        SCOPED_TRACE(wideFirst ? "0..3000 first" : "0..1000 first");
+        host.menu.clear();
+        fakehv::System narrow = gt::crate(1, 1);
+        narrow.crate[0].channels[0].find("V0Set")->props["Maxval"] = fakehv::Raw::f32(1000.f);
+        KORUHVNode *a = connect(gt::crate(1, 1), "HV1", "127.0.0.2");
+        KORUHVNode *b = connect(narrow, "HV2", "127.0.0.3");
+        const QVector<KORUHVNode *> wide = members(a, "V0Set", 1, 1);
+        const QVector<KORUHVNode *> small = members(b, "V0Set", 1, 1);
+        controller->groupCreatedCallback(wideFirst ? wide + small : small + wide, "Mixed limits");
+        QPointer<QSetGroupValueDialog> dialog = openValueDialog(0);
+        ASSERT_TRUE(dialog);
+        dialog->show();
+        auto *spin = dialog->editor()->findChild<QDoubleSpinBox *>();
+        ASSERT_TRUE(spin);
+        auto type = [&](const char *text) {
+            spin->setFocus();
+            spin->selectAll();
+            QTest::keyClicks(spin, text);
+            fakehv::clearCalls();
+            QTest::mouseClick(dialog->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        };
+
+        // Outside every member's limits: refused in the field, as always.
+        type("3500");
+        ASSERT_FALSE(dialog.isNull());
+        EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChParam").empty());
+        EXPECT_TRUE(spin->toolTip().contains("between 0 and 3000")) << spin->toolTip().toStdString();
+
+        // Within HV1's limits only: nothing goes out, HV2's member is named.
+        type("2000");
+        ASSERT_FALSE(dialog.isNull()) << "not closed as if done";
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChParam").empty()) << "no member written";
+        auto *report = dialog->findChild<QLabel *>("writeReport");
+        ASSERT_TRUE(report) << "the dialog says what was not written";
+        EXPECT_TRUE(report->isVisible());
+        const QString text = report->text();
+        EXPECT_TRUE(text.startsWith("Nothing was written: 1 of the 2 members cannot take 2000.")) << text;
+        EXPECT_TRUE(text.contains("HV2") && text.contains("outside its limits 0 to 1000")) << text;
+        EXPECT_FALSE(text.contains("HV1")) << text;
+        EXPECT_FLOAT_EQ(gt::param(gt::channel(a, 0, 0), "V0Set")->getNodeValue().KORUHVGetValue().toFloat(),
+                        10.f);
+        EXPECT_FLOAT_EQ(fakehv::system(b->getSysHandle()).crate[0].channels[0].find("V0Set")->value.asF32(),
+                        10.f);
+
+        // A value every member takes: written to both, the dialog closes.
+        type("500");
+        EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam").size(), 2u);
+        EXPECT_TRUE(dialog.isNull());
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(Groups, EditPreTicksMembersByPointerAndKeepsTheMenuText)
@@ -301,10 +421,19 @@ TEST_F(Groups, BoardRemovalWhileTheValueDialogIsOpenClosesItUnwritten)
     controller->groupCreatedCallback(members(a, "V0Set", 2, 2), "Both boards");
     QPointer<QSetGroupValueDialog> dialog = openValueDialog(1);
     ASSERT_TRUE(dialog);
+    dialog->show();
     fakehv::clearCalls();
     controller->removeBoardFromGroups(a->getSysHandle(), 0);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(dialog.isNull()) << "closed: it pointed at the board";
+    // The operator is told why, with the group and the members gone.
+    const QString why = shownMessage();
+    EXPECT_TRUE(why.startsWith("Group \"Both boards\": the board in slot 0 of HV1 is gone")) << why;
+    for (int c = 0; c < 2; ++c)
+        EXPECT_TRUE(why.contains(gt::channel(a, 0, c)->getNodeName())) << why;
+    EXPECT_FALSE(
+        why.contains(gt::channel(a, 1, 0)->getBdName() + " / " + gt::channel(a, 1, 0)->getNodeName()))
+        << "members that stay are not listed: " << why.toStdString();
     EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChParam").empty());
     ASSERT_EQ(controller->getGroups().size(), 1);
     EXPECT_EQ(controller->getGroups()[0], members(a, "V0Set", 2, 2).mid(4));
@@ -328,6 +457,8 @@ TEST_F(Groups, DisconnectionPurgesGroupsAndClosesTheEditDialog)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(value.isNull());
     EXPECT_TRUE(edit.isNull());
+    const QString why = shownMessage();
+    EXPECT_TRUE(why.startsWith("Group \"Mixed\": HV2 is disconnected")) << why;
     ASSERT_EQ(controller->getGroups().size(), 1);
     EXPECT_EQ(controller->getGroups()[0], members(a, "V0Set", 1, 1));
     EXPECT_EQ(host.menu.actions()[0]->text(), QStringLiteral("Mixed"));

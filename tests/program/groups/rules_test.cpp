@@ -35,23 +35,30 @@ TEST_F(Rules, MemberValueFollowsTheMembersOwnTextsAndLimits)
         QVariant shown;
         bool written;
         QVariant value;
+        const char *why; // what the operator is told when not written
     } cases[] = {
-        {pwA, QStringLiteral("On"), true, QVariant(true)},
-        {pwA, QStringLiteral("Off"), true, QVariant(false)},
-        {pwB, QStringLiteral("On"), false, {}}, // other texts: not switched off
-        {pwB, QStringLiteral("Enabled"), true, QVariant(true)},
-        {vA, QVariant(1500.f), true, QVariant(1500.f)},
-        {vA, QVariant(0.f), true, QVariant(0.f)},
-        {vA, QVariant(3000.f), true, QVariant(3000.f)},
-        {vA, QVariant(3000.5f), false, {}}, // above the member's own Maxval
-        {vA, QVariant(-1.f), false, {}},
-        {vA, QStringLiteral("abc"), false, {}},
+        {pwA, QStringLiteral("On"), true, QVariant(true), ""},
+        {pwA, QStringLiteral("Off"), true, QVariant(false), ""},
+        {pwB, QStringLiteral("On"), false, {}, "has no state \"On\""}, // a text it does not know
+        {pwB, QStringLiteral("Enabled"), true, QVariant(true), ""},
+        {pwB, QVariant(false), true, QVariant(false), ""}, // a state, in any member's words
+        {pwB, QVariant(true), true, QVariant(true), ""},
+        {vA, QVariant(1500.f), true, QVariant(1500.f), ""},
+        {vA, QVariant(0.f), true, QVariant(0.f), ""},
+        {vA, QVariant(3000.f), true, QVariant(3000.f), ""},
+        {vA, QVariant(3000.5f), false, {}, "outside its limits 0 to 3000"}, // above its own Maxval
+        {vA, QVariant(-1.f), false, {}, "outside its limits 0 to 3000"},
+        {vA, QStringLiteral("abc"), false, {}, "\"abc\" is not a number"},
     };
     for (const auto &c : cases) {
         QVariant out;
-        EXPECT_EQ(valueForMember(c.member, c.shown, &out), c.written) << c.shown.toString().toStdString();
+        QString why;
+        EXPECT_EQ(valueForMember(c.member, c.shown, &out, &why), c.written)
+            << c.shown.toString().toStdString();
         if (c.written) {
             EXPECT_EQ(out, c.value) << c.shown.toString().toStdString();
+        } else {
+            EXPECT_EQ(why, QString::fromLatin1(c.why));
         }
     }
 }
