@@ -50,12 +50,13 @@ ssize_t writeSome(int fd, const char *data, size_t size)
     return ::write(fd, data, size);
 }
 
-/* Appends bytes whole or not at all, as far as this process can see to it:
- * when the file takes only part (a full disk), the part is cut off again, so
- * the file never ends inside a line that another system's batch could follow.
- * Returns the count of bytes that stay in the file (all, or 0; a part only
- * when the cut was impossible, e.g. another program appended meanwhile) and
- * the error text when not all of them went. Called under appendMutex(). */
+/* Appends what of the bytes fits, in whole lines: when the file takes only
+ * part (a full disk), what it took past the last whole line is cut off
+ * again, so the file never ends inside a line. Returns the count of bytes
+ * that stay in the file (all, or up to the end of a line; up to inside a
+ * line only when the cut was impossible, e.g. another program appended
+ * meanwhile) and the error text when not all of them went. Called under
+ * appendMutex(). */
 qint64 appendToFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -78,10 +79,11 @@ qint64 appendToFile(const QString &path, const QByteArray &bytes, QString *error
         done += n;
     }
     if (done > 0 && done < bytes.size() && sized) {
+        const qint64 whole = bytes.lastIndexOf('\n', done - 1) + 1; // up to the last whole line
         struct stat after {};
-        if (::fstat(fd, &after) == 0 && after.st_size == before.st_size + done &&
-            ::ftruncate(fd, before.st_size) == 0)
-            done = 0;
+        if (whole < done && ::fstat(fd, &after) == 0 && after.st_size == before.st_size + done &&
+            ::ftruncate(fd, before.st_size + whole) == 0)
+            done = whole;
     }
     if (::close(fd) != 0 && done == bytes.size()) {
         // A failed close may mean the data did not reach the file; the
@@ -92,9 +94,10 @@ qint64 appendToFile(const QString &path, const QByteArray &bytes, QString *error
     return done;
 }
 
-/* Files that end inside a line an appender still has to finish (the cut was
- * impossible): no other appender writes there until it is finished or its
- * appender gives it up. Guarded by appendMutex(). */
+/* Files that hold part of a batch an appender still has to finish (what did
+ * not fit, or the rest of a line whose cut was impossible): no other
+ * appender writes there until it is finished or its appender gives it up.
+ * Guarded by appendMutex(). */
 QHash<QString, const KORUHVLogAppender *> &openTails()
 {
     static QHash<QString, const KORUHVLogAppender *> tails;
@@ -137,13 +140,23 @@ bool KORUHVLogAppender::writeHeld(const QString &path)
             // The rest of a line left in a file goes to that file.
             const QString target = tailPath.isEmpty() ? path : tailPath;
             if (const KORUHVLogAppender *owner = openTails().value(target); owner && owner != this) {
-                error = QStringLiteral("the file ends in another system's unfinished line");
+                error = QStringLiteral("the file ends in another system's unfinished batch");
                 break;
             }
             const qint64 n = appendToFile(target, c.bytes, &error);
             if (n < c.bytes.size()) {
                 if (n > 0) {
+                    // The lines that went are written; the rest of the batch
+                    // follows them into that file before anything else.
+                    const qint64 lines =
+                        qMin<qint64>(c.bytes.left(n).count('\n'), qMax<qint64>(c.records - 1, 0));
                     c.bytes.remove(0, n); // keep from the first byte not written
+                    c.records -= lines;
+                    heldCount -= lines;
+                    written += lines;
+                    if (c.bytes.startsWith('[')) // the rest starts with a line of its own
+                        if (const qsizetype end = c.bytes.indexOf("]: "); end > 1)
+                            c.firstTs = QString::fromLatin1(c.bytes.mid(1, end - 1));
                     tailPath = target;
                     openTails().insert(target, this);
                 }

@@ -13,11 +13,14 @@
  * the GUI thread queued.
  *
  * Each append of a batch happens on a file opened for appending, under one
- * process-wide lock, so two systems' batches never interleave in a shared
- * file. A batch goes in whole or not at all: what a full disk took of it is
- * cut off again and the whole batch held. Where the cut is impossible the
- * rest of the batch is held for that file, and no other appender writes to
- * the file until the line is finished. Never hold a queue lock or
+ * process-wide lock. A nearly full disk takes what fits, line by line: what
+ * it took of a line that did not fit is cut off again (never half a line in
+ * the file), and the rest of the batch is held, in order, for that file,
+ * where it goes first as space comes back; no other appender writes to the
+ * file until the batch is finished, so two systems' batches never
+ * interleave in a shared file. Where the cut is impossible (another program
+ * appended meanwhile) the rest of the line is held for that file in the
+ * same way. A line is what ends in a line feed. Never hold a queue lock or
  * logfileMutex while calling in here. */
 #ifndef KORUHVLOGAPPENDER_H
 #define KORUHVLOGAPPENDER_H
@@ -103,7 +106,7 @@ private:
     qint64 dropped = 0;
     bool failing = false;
     int episodes = 0;
-    QString tailPath; // a file that ends inside a line of ours
+    QString tailPath; // a file that holds part of a batch of ours
 };
 
 #endif

@@ -295,6 +295,22 @@ QString valueProblem(KORUHVNode *parameter, const QString &value)
     }
 }
 
+QString valueTokenProblem(const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("empty value");
+    for (const QChar c : value) {
+        if (c == QLatin1Char(';'))
+            return QStringLiteral("\";\" ends an action in a script, so a value cannot hold it");
+        // The same test as the one that cuts an action into words (simplified()).
+        if (c.isSpace())
+            return QStringLiteral("white space (here U+%1) separates the words of an action in a script, "
+                                  "so a value cannot hold it")
+                .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    }
+    return QString();
+}
+
 int checkAction(const QString &action, KORUHVNode *system, QString *paramName, QString *actionText)
 {
     if (action.isEmpty() || !system)

@@ -61,6 +61,12 @@ QVector<KORUHVNode *> matchingParameters(KORUHVNode *system, const Selection &se
  * "Enum", a decimal word for binary parameters, any Latin-1 text for "Name". */
 QString valueProblem(KORUHVNode *parameter, const QString &value);
 
+/* Empty when the text can stand as the value word of a "set" action, else
+ * why not: a script cuts actions at ';' and words at white space (blanks,
+ * tabs, line ends and every other character the toolkit counts as white
+ * space), so a value holding one would become other words or actions. */
+QString valueTokenProblem(const QString &value);
+
 /* Checks one action. paramName receives the parameter token of every
  * four-token "set" action, actionText the simplified text of a valid one
  * (either may be null). */

@@ -186,12 +186,16 @@ void QScriptDialog::saveScript()
     if (path.isEmpty())
         return;
     actionList.clear();
-    if (!KORUHVUtils::KORUHVSaveScript(path, ui->actionsEdit->toPlainText())) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("LUMO2020"),
-                        QStringLiteral("The script could not be saved to\n%1.\nThe previous file, if any, is "
-                                       "unchanged.")
-                            .arg(KORUHVUtils::KORUHVScriptFilePath(path)),
-                        QMessageBox::Ok, this);
+    QString why;
+    if (!KORUHVUtils::KORUHVSaveScript(path, ui->actionsEdit->toPlainText(), &why)) {
+        QMessageBox box(
+            QMessageBox::Warning, QStringLiteral("LUMO2020"),
+            QStringLiteral("The script could not be saved to\n%1%2.\nThe previous file, if any, is "
+                           "unchanged.")
+                .arg(KORUHVUtils::KORUHVScriptFilePath(path),
+                     why.isEmpty() ? QString() : QStringLiteral(":\n") + why),
+            QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
 }

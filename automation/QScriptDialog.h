@@ -18,6 +18,7 @@
 #include <functional>
 
 class KORUHVNode;
+class KORUHVRunLogView;
 class KORUHVScriptExecutor;
 class QCloseEvent;
 class QDockWidget;
@@ -124,6 +125,7 @@ private:
     int runState = 0;
     QPointer<QDockWidget> progressDock;
     QPointer<QTextBrowser> runLog;
+    QPointer<KORUHVRunLogView> runLogView; // puts fragments into runLog
     QPointer<QPushButton> dockStartButton;
     QPointer<QPushButton> dockStopButton;
     QPointer<QPushButton> dockPauseButton;

@@ -4,6 +4,7 @@
 
 #include "AppGlobals.h"
 #include "KORUHVNode.h"
+#include "KORUHVRunLogView.h"
 #include "KORUHVScriptExecutor.h"
 #include "Ui_QScriptDialog.h"
 
@@ -18,7 +19,6 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextBrowser>
-#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -176,7 +176,10 @@ QWidget *QScriptDialog::createProgressDockWidget()
     if (!mw)
         return nullptr;
     if (progressDock && progressPage && runLog) {
-        runLog->clear();
+        if (runLogView)
+            runLogView->clear();
+        else
+            runLog->clear();
         scriptButtonSelection(0);
         if (auto *pages = qobject_cast<QTabWidget *>(progressDock->widget()))
             pages->setCurrentWidget(progressPage);
@@ -239,6 +242,7 @@ QWidget *QScriptDialog::createProgressDockWidget()
     browser->setObjectName(QStringLiteral("scriptRunLog"));
     browser->setStyleSheet(QStringLiteral("background: white;"));
     layout->addWidget(browser);
+    runLogView = new KORUHVRunLogView(browser);
     pages->addTab(content, systemNode ? systemNode->getNodeName() : QStringLiteral("Script"));
     pages->setCurrentWidget(content);
     progressDock = dock;
@@ -265,12 +269,10 @@ void QScriptDialog::appendToTextBrowser(QString html)
 {
     if (!runLog)
         return;
-    QTextCursor cursor = runLog->textCursor();
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertHtml(html);
-    cursor.movePosition(QTextCursor::End);
-    runLog->setTextCursor(cursor);
-    runLog->ensureCursorVisible();
+    // Appended at a cost that stays flat however long the log grows.
+    if (!runLogView)
+        runLogView = new KORUHVRunLogView(runLog);
+    runLogView->append(html);
 }
 
 void QScriptDialog::enableWidgets(bool enable)
@@ -313,6 +315,8 @@ void QScriptDialog::handleExecActions()
 
 void QScriptDialog::runFinished(int)
 {
+    if (runLogView)
+        runLogView->flush(); // the whole log shows when the run has ended
     scriptButtonSelection(1);
     enableWidgets(true);
     showNormal();

@@ -4,6 +4,7 @@
 // layout positions only order them.
 #include "QScriptDialog.h"
 
+#include "KORUHVEditStyles.h"
 #include "KORUHVNode.h"
 #include "KORUHVUtils.h"
 #include "KORUHVWidgetItem.h"
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -50,6 +52,33 @@ template <typename T> T *lineChild(QHBoxLayout *line, const char *name)
 bool isEmptySlot(KORUHVNode *slot)
 {
     return !slot || slot->getNodeType() == NODE_GROUP;
+}
+
+/* Shows a refused value as the value editors show refused numbers: the red
+ * look and the reason in the tool tip, until the next edit of the field. */
+void refuseInField(QWidget *field, const QString &why)
+{
+    auto *edit = qobject_cast<QLineEdit *>(field);
+    if (!edit)
+        return;
+    const char *const before = "sheetBeforeRefusal";
+    if (!edit->property("refusalWatched").toBool()) {
+        edit->setProperty("refusalWatched", true);
+        QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, before] {
+            if (!edit->property(before).isValid())
+                return;
+            edit->setStyleSheet(edit->property(before).toString());
+            edit->setProperty(before, QVariant());
+            edit->setToolTip(QString());
+            QToolTip::hideText();
+        });
+    }
+    if (!edit->property(before).isValid())
+        edit->setProperty(before, edit->styleSheet());
+    edit->setStyleSheet(edit->property(before).toString() + QLatin1Char(' ') +
+                        koruviews::refusedStyleSheet());
+    edit->setToolTip(why);
+    QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), why, edit);
 }
 
 } // namespace
@@ -517,9 +546,20 @@ void QScriptDialog::lineOk()
         case DATA_FLOAT:
             token = QString::number(v.toFloat(), 'g', 6);
             break;
-        case DATA_STRING:
+        case DATA_STRING: {
+            // A text is a word of the script as it is: what would cut it
+            // into other words or actions, or what the check refuses for
+            // the parameter, is refused in its field.
             token = v.toString();
+            QString problem = koruscript::valueTokenProblem(token);
+            if (problem.isEmpty() && parameterNode)
+                problem = koruscript::valueProblem(parameterNode, token);
+            if (!problem.isEmpty()) {
+                refuseInField(item->getValueFieldWidget(), problem + QStringLiteral(": nothing added"));
+                return;
+            }
             break;
+        }
         case DATA_ONOFF:
             token = KORUHVUtils::KORUHVConvertPropertyBoolFromString(parameterNode, v.toString())
                         ? QStringLiteral("1")

@@ -133,19 +133,23 @@ public:
     /* true when the file is gone afterwards (a missing file is no error). */
     static bool KORUHVDeleteConfigurationFile(QString path);
 
-    /* Action-script files ("kas"), in the text encoding of the system
-     * locale. Saving appends ".kas" unless the path ends in it (any case)
-     * and returns false when the old file was left as it was. Loading gives
-     * a null string when the file cannot be opened, an empty (not null) one
-     * for an empty file. */
-    static bool KORUHVSaveScript(QString path, QString text);
+    /* Action-script files ("kas"). Saved in UTF-8 whatever the locale, so
+     * every character the editor takes survives; a text UTF-8 cannot hold
+     * (a lone surrogate) is refused. Loading reads UTF-8, and a file that
+     * is no valid UTF-8 (one saved by an older version in an 8-bit locale)
+     * in the locale's 8-bit encoding, or Latin-1 when the locale is UTF-8.
+     * Saving appends ".kas" unless the path ends in it (any case) and
+     * returns false, with the reason in *why when given, when the old file
+     * was left as it was. Loading gives a null string when the file cannot
+     * be opened, an empty (not null) one for an empty file. */
+    static bool KORUHVSaveScript(QString path, QString text, QString *why = nullptr);
     static QString KORUHVLoadScript(QString path);
     /* Path a script is saved under (the extension rule above). */
     static QString KORUHVScriptFilePath(QString path);
     /* Name of the text encoding of the locale the environment selects (Qt 6
      * assumes UTF-8 on Unix whatever the locale says); the plain C locale
-     * gives Latin-1 so that every byte survives. Script files and the change
-     * log are written in it. */
+     * gives Latin-1 so that every byte survives. The change log is written
+     * in it; script files written by older versions were. */
     static QByteArray KORUHVLocaleEncodingName();
 };
 

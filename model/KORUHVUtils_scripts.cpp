@@ -1,5 +1,5 @@
-// Action-script files ("kas"): the script text and nothing else, in the text
-// encoding of the system locale.
+// Action-script files ("kas"): the script text and nothing else, in UTF-8.
+// Files written before in the locale's 8-bit encoding still load.
 #include "KORUHVUtils.h"
 
 #include <QByteArray>
@@ -56,22 +56,31 @@ QByteArray KORUHVUtils::KORUHVLocaleEncodingName()
 
 namespace {
 
-QByteArray encodeText(const QString &text)
+/* UTF-8 holds every character; only a text that is no valid UTF-16 (a lone
+ * surrogate) cannot be stored, and is refused rather than altered. */
+bool encodeText(const QString &text, QByteArray *bytes)
 {
-    QStringEncoder encoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(),
-                           QStringConverter::Flag::Default);
-    if (!encoder.isValid())
-        encoder = QStringEncoder(QStringConverter::Utf8);
-    return encoder.encode(text);
+    QStringEncoder encoder(QStringConverter::Utf8);
+    *bytes = encoder.encode(text);
+    return !encoder.hasError();
 }
 
+/* UTF-8 when the bytes are valid UTF-8 (every file this version writes, and
+ * any ASCII file). Otherwise the file predates UTF-8 scripts and was written
+ * in the locale's 8-bit encoding: read in it, or in Latin-1 when the locale
+ * is UTF-8 (a Latin-1 file then still gives its characters, not
+ * replacement marks). */
 QString decodeText(const QByteArray &bytes)
 {
-    QStringDecoder decoder(KORUHVUtils::KORUHVLocaleEncodingName().constData(),
-                           QStringConverter::Flag::Default);
-    if (!decoder.isValid())
-        decoder = QStringDecoder(QStringConverter::Utf8);
-    QString text = decoder.decode(bytes);
+    QStringDecoder utf8(QStringConverter::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        const QByteArray legacy = KORUHVUtils::KORUHVLocaleEncodingName();
+        QStringDecoder decoder(legacy == "UTF-8" ? "ISO-8859-1" : legacy.constData());
+        if (!decoder.isValid())
+            decoder = QStringDecoder(QStringConverter::Latin1);
+        text = decoder.decode(bytes);
+    }
     if (text.isNull())
         text = QString(0, QChar()); // an empty file is an empty, not a null, script
     return text;
@@ -87,21 +96,35 @@ QString KORUHVUtils::KORUHVScriptFilePath(QString path)
     return path;
 }
 
-bool KORUHVUtils::KORUHVSaveScript(QString path, QString text)
+bool KORUHVUtils::KORUHVSaveScript(QString path, QString text, QString *why)
 {
+    QString ignored;
+    QString &reason = why ? *why : ignored;
+    reason.clear();
+    QByteArray bytes;
+    if (!encodeText(text, &bytes)) {
+        reason = QStringLiteral("the text holds a character that cannot be stored (a lone surrogate)");
+        return false;
+    }
     // Written aside and renamed over the old file only when complete, so a
     // failed save leaves the previous script as it was.
     QSaveFile file(KORUHVScriptFilePath(path));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        reason = file.errorString();
         return false;
-    const QByteArray bytes = encodeText(text);
+    }
     // commit() does not look at the last flush of buffered data, so a write
     // that stops half way (disk full) is flushed and checked here first.
     if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+        reason = file.errorString();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit()) {
+        reason = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 QString KORUHVUtils::KORUHVLoadScript(QString path)

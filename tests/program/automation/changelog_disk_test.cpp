@@ -1,15 +1,28 @@
 // The change-log appender on a disk that takes only part of a write and
 // then reports itself full: two systems' writers on real threads append to
-// one real file, and every batch stays whole, once and in order.
+// one real file, and every batch stays whole, once and in order. And the
+// writer thread on a small real file system (a tmpfs mounted for the test)
+// with a burst larger than its free space.
 #include "KORUHVLogAppender.h"
+#include "KORUHVLogBuffer.h"
+#include "KORUHVLogGlobals.h"
+#include "KORUHVLoggerThread.h"
 #include "qt_gtest_print.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -130,6 +143,174 @@ TEST(ChangeLogFlakyDisk, ALineThatCannotBeCutIsFinishedBeforeAnotherSystemWrites
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray text = f.readAll();
     EXPECT_TRUE(text.endsWith("X other program\n 1\nA 0 2\nB 0 0\n")) << text.toStdString();
+}
+
+/* A tmpfs of `bytes` mounted on a temporary folder for one test (root
+ * only); unmounted again at the end. */
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(int bytes)
+    {
+        if (!dir.isValid()) {
+            why = "no temporary folder";
+            return;
+        }
+        if (::geteuid() != 0) {
+            why = "mounting a small tmpfs needs root (CI runs as root)";
+            return;
+        }
+        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0700";
+        if (::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs",
+                    MS_NOSUID | MS_NODEV | MS_NOEXEC, options.constData()) != 0) {
+            why = std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
+            return;
+        }
+        mounted = true;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(dir.path()).constData(), MNT_DETACH);
+    }
+    QString filePath(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
+    qint64 freeBytes() const
+    {
+        struct statvfs st {};
+        if (::statvfs(QFile::encodeName(dir.path()).constData(), &st) != 0)
+            return -1;
+        return qint64(st.f_bavail) * qint64(st.f_frsize);
+    }
+
+    QTemporaryDir dir;
+    bool mounted = false;
+    std::string why;
+};
+
+QList<QByteArray> fileLines(const QString &path, bool *endsWhole)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray text = f.readAll();
+    *endsWhole = text.isEmpty() || text.endsWith('\n');
+    text.chop(text.endsWith('\n') ? 1 : 0);
+    return text.isEmpty() ? QList<QByteArray>() : text.split('\n');
+}
+
+/* The values of the lines, in file order; a line that is not whole (not of
+ * the channel form with a value) gives -1. */
+QVector<int> lineValues(const QList<QByteArray> &lines)
+{
+    static const QRegularExpression form(QStringLiteral(
+        "^\\[[0-9T:.-]+\\]: \\[crate\\] bd \\[0\\] ch \\[1\\] par \\[V0Set\\] val \\[(\\d+)\\]; $"));
+    QVector<int> out;
+    for (const QByteArray &l : lines) {
+        const QRegularExpressionMatch m = form.match(QString::fromLatin1(l));
+        out.append(m.hasMatch() ? m.captured(1).toInt() : -1);
+    }
+    return out;
+}
+
+template <typename Pred> bool waitUntil(Pred pred, int boundMs = 120000)
+{ // a hang guard only
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > boundMs)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+/* A burst larger than the free space: what fits is written, in whole lines
+ * and in order; the rest, and later batches behind it, follow as space comes
+ * back, and nothing is lost. */
+TEST(ChangeLogSmallDisk, ABurstLargerThanTheFreeSpaceWritesWhatFitsAndTheRestAsSpaceComesBack)
+{
+    SmallFileSystem disk(64 * 1024);
+    if (!disk.mounted)
+        GTEST_SKIP() << "needs a small real file system: " << disk.why;
+    // A filler leaves about 20 KiB free.
+    {
+        QFile filler(disk.filePath("filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        ASSERT_EQ(filler.write(QByteArray(44 * 1024, 'f')), 44 * 1024);
+    }
+    const qint64 freeAtStart = disk.freeBytes();
+    ASSERT_GT(freeAtStart, 8 * 1024);
+    const QString path = disk.filePath("RORERAVA2020.log");
+    setLogFilename(path);
+
+    std::atomic<int> failures{0};
+    QObject receiver;
+    QObject::connect(
+        KORUHVLogTrouble::instance(), &KORUHVLogTrouble::logWriteFailed, &receiver,
+        [&](QString, QString, QString) { ++failures; }, Qt::DirectConnection);
+
+    KORUHVLogQueue queue;
+    std::thread writer([&] { KORUHVLoggerThread(&queue); });
+    // Stopped and joined however the test ends.
+    struct StopWriter {
+        KORUHVLogQueue &queue;
+        std::thread &writer;
+        ~StopWriter()
+        {
+            KORUHVStopLogWriter(&queue);
+            KORUHVAwaitLogWriter(&queue, 60000);
+            if (writer.joinable())
+                writer.join();
+            setLogFilename(QString());
+        }
+    } stopWriter{queue, writer};
+    auto queueLine = [&](int value, bool first) {
+        auto *e = new KORUHVLogEvent;
+        e->board = 0;
+        e->channel = 1;
+        e->parameterName = QStringLiteral("V0Set");
+        e->value = value;
+        KORUHVQueueLogEvent(&queue, e, first, 2, QStringLiteral("crate"));
+    };
+    constexpr int Burst = 604;
+    for (int i = 0; i < Burst; ++i)
+        queueLine(100000 + i, i == 0);
+    KORUHVWakeLogWriter(&queue);
+    ASSERT_TRUE(waitUntil([&] { return failures.load() > 0; })) << "the disk never filled";
+
+    bool whole = false;
+    QList<QByteArray> lines = fileLines(path, &whole);
+    EXPECT_TRUE(whole) << "the file ends inside a line";
+    ASSERT_FALSE(lines.isEmpty()) << "nothing of the burst was written while the disk had room";
+    const qint64 lineBytes = lines[0].size() + 1;
+    EXPECT_GE(qint64(lines.size()), freeAtStart / lineBytes - 1)
+        << lines.size() << " lines of " << lineBytes << " bytes in " << freeAtStart << " free bytes";
+    EXPECT_LT(lines.size(), Burst);
+    QVector<int> values = lineValues(lines);
+    for (int k = 0; k < values.size(); ++k)
+        ASSERT_EQ(values[k], 100000 + k) << "line " << k << ": " << lines[k].toStdString();
+
+    // Later one-line batches queue behind the rest of the burst.
+    for (int j = 0; j < 3; ++j) {
+        queueLine(200000 + j, true);
+        KORUHVWakeLogWriter(&queue);
+    }
+    ASSERT_TRUE(QFile::remove(disk.filePath("filler"))); // space comes back
+    ASSERT_TRUE(waitUntil([&] { return fileLines(path, &whole).size() >= Burst + 3; }))
+        << fileLines(path, &whole).size() << " lines";
+
+    lines = fileLines(path, &whole);
+    EXPECT_TRUE(whole);
+    values = lineValues(lines);
+    ASSERT_EQ(values.size(), Burst + 3);
+    for (int k = 0; k < values.size(); ++k)
+        ASSERT_EQ(values[k], k < Burst ? 100000 + k : 200000 + (k - Burst))
+            << "line " << k << ": each line once, whole and in order";
+
+    KORUHVStopLogWriter(&queue);
+    EXPECT_TRUE(KORUHVAwaitLogWriter(&queue, 60000));
+    writer.join();
+    EXPECT_EQ(queue.writerState->linesLost, 0);
+    EXPECT_EQ(queue.writerState->linesWritten, Burst + 3);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The script dialog offscreen: editor rule, Check, files, runs in the dock of
 // a main window, the controls taken away during a run and given back, dock
 // buttons, and closing or losing the system mid-run.
+#include "KORUHVRunLogView.h"
 #include "QScriptDialog.h"
 #include "automation_support.h"
 #include "dialog_support.h"
@@ -17,8 +18,11 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <QTest>
 #include <QTextBrowser>
@@ -336,6 +340,45 @@ TEST_F(ScriptRun, SystemRemovedMidRun)
     QTest::qWait(50);
     EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam").size(), n);
     EXPECT_TRUE(runLog()->toPlainText().contains(QStringLiteral("Script stopped by the user.")));
+}
+
+// A long run: every line of the log is a block of its own (an insertion lays
+// out one short line, not the whole log), the view keeps the newest lines,
+// and its first line says how many earlier ones, and errors among them, are
+// no longer shown.
+TEST_F(ScriptRun, ALongRunKeepsTheNewestLinesAndSaysWhatItNoLongerShows)
+{
+    constexpr int Pairs = 1500; // a refused write and a wait of 0 ms each
+    fakehv::system(crate.handle).codes["KORUHV_SetChParam"] = 5;
+    QString script;
+    for (int i = 0; i < Pairs; ++i)
+        script += QStringLiteral("set V0Set 0{1} %1;\nwait 0;\n").arg(i % 100);
+    editor()->setPlainText(script);
+    QTest::mouseClick(button("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(autotest::waitFor([&] { return !dialog->isRunning(); }));
+    EXPECT_EQ(fakehv::callsOf("KORUHV_SetChParam").size(), size_t(Pairs));
+
+    QTextDocument *doc = runLog()->document();
+    EXPECT_LE(doc->blockCount(), KORUHVRunLogView::MaxLines + KORUHVRunLogView::MaxLines / 10 + 1);
+    int shownErrors = 0;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        EXPECT_FALSE(b.text().contains(QChar::LineSeparator)) << "several lines in one block: " << b.text();
+        shownErrors += b.text().contains(QStringLiteral("ERROR - SET [V0Set] for bd[0] ch[1]")) ? 1 : 0;
+    }
+    const QString text = runLog()->toPlainText();
+    const QString first = doc->begin().text();
+    const QRegularExpression note(QStringLiteral(
+        "^\\[(\\d+) earlier lines of this run are no longer shown: the view keeps the last (\\d+) lines; "
+        "(\\d+) of the lines not shown reported an ERROR\\]$"));
+    const QRegularExpressionMatch m = note.match(first);
+    ASSERT_TRUE(m.hasMatch()) << first;
+    EXPECT_EQ(m.captured(2).toInt(), KORUHVRunLogView::MaxLines);
+    EXPECT_GT(m.captured(1).toInt(), 0);
+    EXPECT_EQ(m.captured(3).toInt() + shownErrors, Pairs) << "each refused write is shown or counted";
+    // The newest lines are all there, the last action and the end of the run.
+    EXPECT_TRUE(text.endsWith(QStringLiteral("WAIT 0 ms... OK\n\nSome errors occourred in script.\n\n")))
+        << text.right(200);
+    EXPECT_TRUE(text.contains(QStringLiteral("SET [V0Set] for [0{1}] to [%1]... ").arg((Pairs - 1) % 100)));
 }
 
 TEST_F(ScriptRun, ARefusedRunSaysWhyAndAfterItsSystemWentThatItWent)

@@ -5,6 +5,7 @@
 #include "QScriptDialog.h"
 #include "automation_support.h"
 #include "dialog_support.h"
+#include "locale_scope.h"
 #include "modal_answer.h"
 #include "qt_gtest_print.h"
 
@@ -130,6 +131,30 @@ TEST_F(ScriptLoad, MarkupInAValueIsLoadedAndWrittenAsText)
     EXPECT_TRUE(start().contains(QStringLiteral("Script successfully executed.")));
     ASSERT_EQ(fakehv::callsOf("KORUHV_SetChName").size(), 1u);
     EXPECT_EQ(fakehv::callsOf("KORUHV_SetChName")[0].name, "<b>HV1</b>");
+}
+
+// Under the C locale a character its 8-bit encoding lacks is saved and
+// loaded as it is (the file is UTF-8), so the check sees the real name and
+// refuses it, where a "?" in its place would have been written.
+TEST_F(ScriptLoad, ACharacterTheLocaleLacksIsSavedAndLoadedAsItIs)
+{
+    koru_test::LocaleScope scope("C");
+    const QString script = QStringLiteral("set Name 0{0} HV\u20ac;");
+    editor()->setPlainText(script);
+    chosen = dir.filePath(QStringLiteral("euro.kas"));
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBoxSaveOpen"))
+                          ->button(QDialogButtonBox::Save),
+                      Qt::LeftButton);
+    QFile saved(chosen);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), script.toUtf8());
+
+    editor()->clear();
+    const QString box = open();
+    EXPECT_EQ(editor()->toPlainText(), script);
+    EXPECT_TRUE(box.contains(QStringLiteral("not a Latin-1 text"))) << box.toStdString();
+    EXPECT_TRUE(start().contains(QStringLiteral("Script checking has incountered an error.")));
+    EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChName").empty());
 }
 
 TEST_F(ScriptLoad, MarkupInAWizardValueReachesTheEditorAsText)

@@ -1,6 +1,7 @@
 // The action wizard offscreen: WAIT and SET lines with all and chosen
 // channels, value tokens by parameter type, Cancel, Rem, Clear, Discard and
 // OK. The wizard is modal: each test drives it from a timer.
+#include "KORUHVEditStyles.h"
 #include "QScriptDialog.h"
 #include "automation_support.h"
 #include "dialog_support.h"
@@ -230,6 +231,66 @@ TEST_F(Wizard, AValueOutsideTheLimitsIsRefusedInItsField)
         QTest::mouseClick(discardButton(), Qt::LeftButton);
     });
     EXPECT_TRUE(editorText().isEmpty()) << editorText().toStdString();
+}
+
+// A text value that would cut the action into other words or actions, or
+// that the check refuses, is refused in its field with the reason, as a
+// number outside the limits is: it never becomes a script line.
+TEST_F(Wizard, ATextValueTheScriptWouldCutIsRefusedInItsField)
+{
+    struct Case {
+        QString value;
+        bool typed; // typed key by key, else put in as a paste would
+        const char *reason;
+    };
+    const Case cases[] = {
+        {QStringLiteral("A;set Pw * 1"), true, "\";\" ends an action"},
+        {QStringLiteral("A B"), true, "white space (here U+0020)"},
+        {QStringLiteral("A\tB"), false, "white space (here U+0009)"},
+        {QStringLiteral("A\nB"), false, "white space (here U+000A)"},
+        {QStringLiteral("A\r\nB"), false, "white space (here U+000D)"},
+        {QStringLiteral("A\u00a0B"), false, "white space (here U+00A0)"},
+        {QStringLiteral("A\u2029B"), false, "white space (here U+2029)"},
+        {QStringLiteral(""), false, "empty value"},
+        {QStringLiteral("HV\u20ac"), false, "not a Latin-1 text"},
+    };
+    runWizard([&] {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.value.toStdString());
+            addLine(0);
+            chooseParameter("Name");
+            chooseMode(0);
+            auto *field = inLine<QWidget>("valueItem")->findChild<QLineEdit *>();
+            ASSERT_TRUE(field);
+            if (c.typed) {
+                typeValue(c.value);
+            } else {
+                field->setText(QStringLiteral("x")); // an edit, so that Complete is usable
+                field->setText(c.value);
+            }
+            ASSERT_TRUE(complete()->isEnabled());
+            QTest::mouseClick(complete(), Qt::LeftButton);
+            QCoreApplication::processEvents();
+            ASSERT_TRUE(complete()) << "the refused line was completed";
+            EXPECT_TRUE(field->toolTip().contains(QString::fromUtf8(c.reason))) << field->toolTip();
+            EXPECT_TRUE(field->toolTip().endsWith(QStringLiteral(": nothing added"))) << field->toolTip();
+            EXPECT_TRUE(field->styleSheet().contains(koruviews::refusedStyleSheet()));
+            EXPECT_EQ(field->text(), c.value) << "the field keeps what was entered";
+            // The next key takes the refused look away.
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_X);
+            EXPECT_TRUE(field->toolTip().isEmpty());
+            QTest::mouseClick(inLine<QPushButton>("cancelButton"), Qt::LeftButton);
+            QCoreApplication::processEvents();
+        }
+        addLine(0);
+        chooseParameter("Name");
+        chooseMode(0);
+        typeValue(QStringLiteral("HV1"));
+        QTest::mouseClick(complete(), Qt::LeftButton);
+        QTest::mouseClick(okButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(editorText(), QStringLiteral("set Name * HV1;"));
 }
 
 TEST_F(Wizard, MiscWithoutChannelKeepsCompleteDisabled)

@@ -1,6 +1,8 @@
-// Action-script files: names, round trips in the locale's encoding, empty
-// and missing files, and saves that fail.
+// Action-script files: names, round trips in UTF-8 whatever the locale,
+// files of older versions in an 8-bit locale, empty and missing files, and
+// saves that fail.
 #include "KORUHVUtils.h"
+#include "locale_scope.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,8 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <string>
 #include <sys/resource.h>
 
 namespace {
@@ -22,30 +22,6 @@ QByteArray readAll(const QString &path)
         return QByteArray();
     return f.readAll();
 }
-
-// Sets LC_ALL for one test and puts the old value back.
-class LocaleScope {
-public:
-    explicit LocaleScope(const char *value)
-    {
-        if (const char *old = std::getenv("LC_ALL")) {
-            had = true;
-            saved = old;
-        }
-        setenv("LC_ALL", value, 1);
-    }
-    ~LocaleScope()
-    {
-        if (had)
-            setenv("LC_ALL", saved.c_str(), 1);
-        else
-            unsetenv("LC_ALL");
-    }
-
-private:
-    bool had = false;
-    std::string saved;
-};
 
 const QString kScript = QStringLiteral("Wait 5;\nSet VSet 1-4 120.5;\nWait 2;\n");
 
@@ -69,33 +45,59 @@ TEST(ScriptFiles, ExtensionIsAddedUnlessPresent)
     }
 }
 
-TEST(ScriptFiles, RoundTripInTheLocaleEncoding)
+// Every character the editor takes comes back, whatever the locale: "\u20ac"
+// has no place in the C locale's 8-bit encoding, and was saved as "?".
+TEST(ScriptFiles, SavedInUtf8WhateverTheLocale)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString text = QStringLiteral("Set V0Set 0 12.5;\n// caf\u00e9 \u00b0C\n");
-    struct Case {
-        const char *locale;
-        QByteArray expected; // the bytes of "caf\u00e9 \u00b0C" in that encoding
-    };
-    const Case cases[] = {
-        {"C.UTF-8", QByteArray("caf\xc3\xa9 \xc2\xb0"
-                               "C")},
-        // The plain C locale is read and written byte for byte (Latin-1).
-        {"C", QByteArray("caf\xe9 \xb0"
-                         "C")},
-        // An unknown locale falls back to the C locale.
-        {"xx_YY.nonexistent", QByteArray("caf\xe9 \xb0"
-                                         "C")},
-    };
-    for (const Case &c : cases) {
-        LocaleScope scope(c.locale);
-        const QString path = dir.filePath(QString("s_%1").arg(c.locale));
-        ASSERT_TRUE(KORUHVUtils::KORUHVSaveScript(path, text)) << c.locale;
-        const QByteArray bytes = readAll(path + ".kas");
-        EXPECT_TRUE(bytes.contains(c.expected)) << c.locale << " " << bytes.toHex().toStdString();
-        EXPECT_EQ(KORUHVUtils::KORUHVLoadScript(path + ".kas"), text) << c.locale;
+    const QString text = QStringLiteral("set Name 0{0} HV\u20ac;\n// caf\u00e9 \u00b0C \U0001F600\n");
+    const QByteArray utf8 = text.toUtf8();
+    // The C locale, its UTF-8 form, and an unknown locale (which falls back
+    // to the C locale).
+    for (const char *locale : {"C", "C.UTF-8", "xx_YY.nonexistent"}) {
+        koru_test::LocaleScope scope(locale);
+        const QString path = dir.filePath(QString("s_%1").arg(locale));
+        ASSERT_TRUE(KORUHVUtils::KORUHVSaveScript(path, text)) << locale;
+        EXPECT_EQ(readAll(path + ".kas"), utf8) << locale;
+        EXPECT_EQ(KORUHVUtils::KORUHVLoadScript(path + ".kas"), text) << locale;
     }
+}
+
+// A file saved by an older version in an 8-bit locale (Latin-1 bytes, no
+// valid UTF-8) still loads with its characters, in any locale.
+TEST(ScriptFiles, AnOlderLatin1FileStillLoads)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("old.kas");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("set Name 0{0} caf\xe9;\n// \xb0"
+                "C\n");
+    }
+    for (const char *locale : {"C", "C.UTF-8"}) {
+        koru_test::LocaleScope scope(locale);
+        EXPECT_EQ(KORUHVUtils::KORUHVLoadScript(path),
+                  QStringLiteral("set Name 0{0} caf\u00e9;\n// \u00b0C\n"))
+            << locale;
+    }
+}
+
+// A text that is no valid UTF-16 cannot be stored: the save is refused with
+// the reason and the old file stays.
+TEST(ScriptFiles, ATextThatCannotBeStoredIsRefused)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("keep.kas");
+    ASSERT_TRUE(KORUHVUtils::KORUHVSaveScript(path, kScript));
+    QString why;
+    EXPECT_FALSE(
+        KORUHVUtils::KORUHVSaveScript(path, QStringLiteral("set Name 0{0} A") + QChar(0xd800) + "B;", &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("cannot be stored"))) << why.toStdString();
+    EXPECT_EQ(KORUHVUtils::KORUHVLoadScript(path), kScript);
 }
 
 TEST(ScriptFiles, EmptyAndMissingFiles)
