@@ -234,8 +234,8 @@ struct TextFamily {
     TextFamilyState *state;
     // Optional: the family's own property set (null: Text_RowProperty).
     int (*rowProperty)(const ParamRow &row, const char *prop, void *result) = nullptr;
-    // Optional: what makes two links one (null: serial port name, TCP
-    // address and port).
+    // Optional: what makes two links one (null: the serial device the port
+    // name leads to, else the name; TCP address and port).
     std::string (*linkKey)(const LinkParams &p) = nullptr;
     // Optional: properties the unit reports itself (channel -1 for a board
     // row): 0 written, 21 refused, -1 not one of them (the table's apply).
