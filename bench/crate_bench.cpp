@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "KORUHVWrapper.h"
+#include "bench_cpu.h"
 #include "crate/crate_sim.h"
 #include "crate/crate_transport.h"
 
@@ -140,28 +141,8 @@ void spread(const char *what, std::vector<double> ratios)
                 ratios.front(), ratios.back(), ratios.size());
 }
 
-int envInt(const char *name, int def)
-{
-    const char *v = std::getenv(name);
-    return v && *v ? std::atoi(v) : def;
-}
-
-// Pins this thread, and every thread started after it, to one CPU.
-int pinToOneCpu()
-{
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
-        return -1;
-    int cpu = envInt("KORU_BENCH_CPU", -1);
-    for (int c = 0; cpu < 0 && c < CPU_SETSIZE; ++c)
-        if (CPU_ISSET(c, &allowed))
-            cpu = c;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    return sched_setaffinity(0, sizeof one, &one) == 0 ? cpu : -1;
-}
+using korubench::envInt;
+using korubench::pinToOneCpu;
 
 // Operations per second of `threads` threads each running op `each` times.
 double throughput(int threads, int each, const std::function<void()> &op)

@@ -115,6 +115,11 @@ struct TextLink {
     unsigned short tcpPort = 0;
     bool reopen = false;
     int64_t reopenAtMs = 0; // no new try before (steady-clock milliseconds)
+    // How long the unit took for its recent answers (microseconds, a ring):
+    // a reply much faster than these may belong to an earlier request.
+    static constexpr int kReplySamples = 8;
+    int64_t replyUs[kReplySamples] = {};
+    int replySamples = 0;
 };
 
 struct TextFamily;
@@ -195,6 +200,11 @@ struct TextDialect {
     int (*setResult)(const TextInstance &in, const char *line);
     // True when a set of this mnemonic with this value sends nothing.
     bool (*skipSet)(const char *mnemonic, const void *value);
+    // Optional, for dialects whose replies name what they answer: false for
+    // a line that answers another request. It is read past and puts the
+    // link out of step.
+    bool (*isReplyTo)(const TextInstance &in, RequestKind kind, const char *mnemonic,
+                      const char *line) = nullptr;
 };
 
 // Live state of a family. Zero-initialised statics; nothing runs at load.
@@ -224,8 +234,8 @@ struct TextFamily {
     TextFamilyState *state;
     // Optional: the family's own property set (null: Text_RowProperty).
     int (*rowProperty)(const ParamRow &row, const char *prop, void *result) = nullptr;
-    // Optional: what makes two links one (null: serial port name, TCP
-    // address and port).
+    // Optional: what makes two links one (null: the serial device the port
+    // name leads to, else the name; TCP address and port).
     std::string (*linkKey)(const LinkParams &p) = nullptr;
     // Optional: properties the unit reports itself (channel -1 for a board
     // row): 0 written, 21 refused, -1 not one of them (the table's apply).

@@ -2,9 +2,11 @@
 // grammar, and the family's entry operations over the text engine.
 #include "modules/zorn_backend.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -207,6 +209,7 @@ constexpr TextFamily makeFamily()
                          .parseReply = Zorn_ParseReply,
                          .setResult = Zorn_SetResult,
                          .skipSet = nullptr,
+                         .isReplyTo = Zorn_IsReplyTo,
                      },
                  .openUnit = openUnit,
                  .state = &gState};
@@ -270,6 +273,43 @@ int Zorn_ParseReply(const TextInstance &, const char *mnemonic, const char *line
         return -1;
     std::memcpy(value, v + 1, std::strlen(v + 1) + 1);
     return 0;
+}
+
+namespace {
+
+// What a reply echoes for a mnemonic: its part before any ':' ("MRT:1"
+// answers "#MRT:...").
+std::string echoOf(const char *mnemonic)
+{
+    const char *colon = std::strchr(mnemonic, ':');
+    return colon ? std::string(mnemonic, static_cast<size_t>(colon - mnemonic)) : std::string(mnemonic);
+}
+
+bool isQueryEcho(const std::string &echo)
+{
+    for (const char *m : {"MRID", "VER"})
+        if (echo == m)
+            return true;
+    auto inTable = [&](const auto &table) {
+        return std::any_of(std::begin(table), std::end(table),
+                           [&](const ParamRow &r) { return echoOf(r.mnemonic) == echo; });
+    };
+    return inTable(kBoardRows) || inTable(kChannelRows);
+}
+
+} // namespace
+
+bool Zorn_IsReplyTo(const TextInstance &, RequestKind kind, const char *mnemonic, const char *line)
+{
+    const char *colon = std::strchr(line, ':');
+    if (line[0] == '#' && colon) {
+        // A value: it answers the query whose mnemonic it echoes. An echo
+        // that is no query of the unit is left to the reply's own check.
+        const std::string echo(line + 1, static_cast<size_t>(colon - line - 1));
+        return echo == echoOf(mnemonic) || !isQueryEcho(echo);
+    }
+    // The acknowledgement answers settings and commands, never a query.
+    return kind != REQ_MONITOR || std::strcmp(line, "#AK") != 0;
 }
 
 int Zorn_SetResult(const TextInstance &, const char *line)

@@ -25,6 +25,9 @@ int Zorn_BuildRequest(const TextInstance &in, RequestKind kind, int channel, con
 // mnemonic (n: its length up to a ':'); the value follows the reply's first
 // ':'. 0, or -1.
 int Zorn_ParseReply(const TextInstance &in, const char *mnemonic, const char *line, char *value, size_t cap);
+// False for a line that answers another request: a value echoing another
+// query of the unit, or "#AK" to a query.
+bool Zorn_IsReplyTo(const TextInstance &in, RequestKind kind, const char *mnemonic, const char *line);
 // 0 when the reply holds "#AK", else -1.
 int Zorn_SetResult(const TextInstance &in, const char *line);
 // "<prefix>:<major>.<minor>.<revision>": 0 with the three numbers, or -1.

@@ -1,6 +1,8 @@
 // A TCP proxy on loopback in front of a simulator that spoils chosen
 // replies: one held back past the reply bound, one cut short (and the
-// connection closed), one sent twice. Requests pass unchanged. Replies are
+// connection closed), one sent twice (at once or its copy later). It can
+// also put a fixed latency on every reply and play a unit that does not
+// listen for a while after a connect. Requests pass unchanged otherwise. Replies are
 // cut out of the server's stream by a framing function (a length-framed
 // reply, a text line), kept in order, and each armed fault spoils the next
 // reply that is complete after it was armed.
@@ -20,6 +22,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,6 +96,15 @@ public:
     void cutNext(size_t bytes) { arm({Fault::Cut, 0, bytes}); }
     // The next reply goes out twice, back to back in one send.
     void doubleNext() { arm({Fault::Double, 0, 0}); }
+    // The next reply goes out, and a copy of it ms later; the replies
+    // between leave on time (the copy overtakes nothing).
+    void copyNextLater(int ms) { arm({Fault::CopyLater, ms, 0}); }
+
+    // Every reply leaves ms after the server sent it (order kept).
+    void setLatency(int ms) { latencyMs_ = ms; }
+    // What a client sends in the first ms after its connection was
+    // accepted is dropped (a unit still starting up).
+    void deafAfterConnect(int ms) { deafMs_ = ms; }
 
     // Connections the proxy accepted so far.
     int accepted() const { return accepted_.load(); }
@@ -101,7 +113,7 @@ public:
 
 private:
     struct Fault {
-        enum Kind { Delay, Cut, Double } kind;
+        enum Kind { Delay, Cut, Double, CopyLater } kind;
         int ms;
         size_t bytes;
     };
@@ -113,8 +125,10 @@ private:
     };
     struct Pair {
         int client = -1, server = -1;
+        std::chrono::steady_clock::time_point acceptedAt;
         std::string fromServer;
         std::deque<Out> queue;
+        std::vector<Out> later; // copies, each out at its own time
         bool dead = false;
     };
 
@@ -165,6 +179,7 @@ private:
         Pair p;
         p.client = c;
         p.server = s;
+        p.acceptedAt = std::chrono::steady_clock::now();
         pairs_.push_back(std::move(p));
         ++accepted_;
     }
@@ -175,7 +190,8 @@ private:
         for (size_t n; (n = framing_(p.fromServer)) > 0;) {
             std::string reply = p.fromServer.substr(0, n);
             p.fromServer.erase(0, n);
-            Out o{now, reply, 1, false};
+            Out o{now + std::chrono::milliseconds(latencyMs_.load()), reply, 1, false};
+            std::optional<Out> copy;
             {
                 std::lock_guard<std::mutex> g(m_);
                 if (!armed_.empty()) {
@@ -187,6 +203,8 @@ private:
                         o.bytes.resize(std::min(f.bytes, o.bytes.size()));
                         o.replies = 0;
                         o.closeAfter = true;
+                    } else if (f.kind == Fault::CopyLater) {
+                        copy = Out{o.at + std::chrono::milliseconds(f.ms), reply, 1, false};
                     } else {
                         o.bytes += reply;
                         o.replies = 2;
@@ -196,7 +214,20 @@ private:
             if (!p.queue.empty())
                 o.at = std::max(o.at, p.queue.back().at); // in order
             p.queue.push_back(std::move(o));
+            if (copy)
+                p.later.push_back(std::move(*copy));
         }
+    }
+
+    // The next reply of the queue and the pending copies.
+    static std::vector<const Out *> nextOut(const Pair &p)
+    {
+        std::vector<const Out *> out;
+        if (!p.queue.empty())
+            out.push_back(&p.queue.front());
+        for (const Out &o : p.later)
+            out.push_back(&o);
+        return out;
     }
 
     void run()
@@ -214,10 +245,8 @@ private:
                 who.push_back({i, false});
                 fds.push_back({p.server, POLLIN, 0});
                 who.push_back({i, true});
-                if (!p.queue.empty()) {
-                    auto left =
-                        std::chrono::duration_cast<std::chrono::milliseconds>(p.queue.front().at - now)
-                            .count();
+                for (const Out *o : nextOut(p)) {
+                    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(o->at - now).count();
                     wait = std::clamp(int(left), 0, wait);
                 }
             }
@@ -237,6 +266,9 @@ private:
                     continue;
                 }
                 if (!who[k - 1].second) {
+                    if (std::chrono::steady_clock::now() <
+                        p.acceptedAt + std::chrono::milliseconds(deafMs_.load()))
+                        continue;
                     if (!sendAll(p.server, buf, size_t(n)))
                         closePair(p);
                     continue;
@@ -255,6 +287,18 @@ private:
                     }
                     repliesOut_ += o.replies;
                 }
+                for (size_t i = 0; !p.dead && i < p.later.size();) {
+                    if (p.later[i].at > now) {
+                        ++i;
+                        continue;
+                    }
+                    if (!sendAll(p.client, p.later[i].bytes.data(), p.later[i].bytes.size())) {
+                        closePair(p);
+                        break;
+                    }
+                    ++repliesOut_;
+                    p.later.erase(p.later.begin() + std::ptrdiff_t(i));
+                }
             }
         }
     }
@@ -267,6 +311,8 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> accepted_{0};
     std::atomic<int> repliesOut_{0};
+    std::atomic<int> latencyMs_{0};
+    std::atomic<int> deafMs_{0};
     std::mutex m_;
     std::vector<Fault> armed_;
     std::vector<Pair> pairs_;

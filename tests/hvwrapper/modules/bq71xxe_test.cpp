@@ -49,6 +49,11 @@ TEST_F(BQ71XXETest, AUnitWithCurrentRangesKeepsTheRangeAndTheLargerLimits)
     EXPECT_EQ(prop16(h, "VSet", "Decimal"), 1);
     EXPECT_EQ(prop(h, "RUp", "Minval"), 1.0f);
     EXPECT_EQ(prop16(h, "ISet", "Exp"), -6);
+    // A name the unit does not have is refused, and nothing is written.
+    int32_t type = -1;
+    EXPECT_EQ(KORUHV_GetBdParamProp(h, 0, "Nope", "Type", &type), 22);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Nope", "Type", &type), 22);
+    EXPECT_EQ(type, -1);
 }
 
 TEST_F(BQ71XXETest, AUnitWithoutCurrentRangesOpensWithoutTheRangeParameter)

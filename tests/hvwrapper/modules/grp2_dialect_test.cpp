@@ -281,3 +281,28 @@ TEST(ZornDialect, Replies)
     EXPECT_EQ(Zorn_ParseVersion("ZR:2.10", &major, &minor, &revision), -1);
     EXPECT_EQ(Zorn_ParseVersion("ZR:2..5", &major, &minor, &revision), -1);
 }
+
+// A line that answers another request is told apart by what it echoes.
+TEST(ZornDialect, RepliesToOtherRequests)
+{
+    TextInstance in;
+    const struct {
+        RequestKind kind;
+        const char *mnemonic, *line;
+        bool ours;
+    } cases[] = {
+        {REQ_MONITOR, "MRI", "#MRI:1.500", true},
+        {REQ_MONITOR, "MRI", "#MRV:12.500", false},    // another query's value
+        {REQ_MONITOR, "MRT:1", "#MRT:40.25", true},    // the three temperatures echo alike
+        {REQ_MONITOR, "MRV", "#MRID:ZORN-300", false}, // the identification
+        {REQ_MONITOR, "MRV", "#AK", false},            // queries are never acknowledged
+        {REQ_MONITOR, "MRV", "#NAK", true},            // a refusal: the reply's own check decides
+        {REQ_MONITOR, "MRV", "#XYZ:1", true},          // no query of the unit echoes that
+        {REQ_SET, "MWVR", "#AK", true},
+        {REQ_SET, "MWVR", "#NAK", true},
+        {REQ_SET, "MWVR", "#MRV:12.500", false}, // a value is no acknowledgement
+        {REQ_SET, "MON", "#AK", true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Zorn_IsReplyTo(in, c.kind, c.mnemonic, c.line), c.ours) << c.mnemonic << " " << c.line;
+}

@@ -51,6 +51,11 @@ TEST_F(ZJVTest, DecimalsComeFromTheResolutions)
     EXPECT_STREQ(text, "On");
     int32_t type;
     EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 2, "V5", "Type", &type), 10);
+    // A name the unit does not have is refused, and nothing is written.
+    type = -1;
+    EXPECT_EQ(KORUHV_GetBdParamProp(h, 0, "Nope", "Type", &type), 22);
+    EXPECT_EQ(KORUHV_GetChParamProp(h, 0, 0, "Nope", "Type", &type), 22);
+    EXPECT_EQ(type, -1);
     EXPECT_EQ(boardParams(h), std::vector<std::string>{});
     EXPECT_EQ(channelParams(h, 1).size(), 8u);
     unsigned short n = 9;
