@@ -129,14 +129,6 @@ int openListener()
     return s;
 }
 
-/* "address:port" of an accepted peer, for the program's log. */
-QString peerName(const sockaddr_in &peer)
-{
-    char text[INET_ADDRSTRLEN] = {0};
-    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    return QStringLiteral("%1:%2").arg(QLatin1String(text)).arg(ntohs(peer.sin_port));
-}
-
 /* Accepts stop for a pause while descriptors (or the kernel's memory for
  * sockets) run out: the listener stays readable, and retrying at once
  * would spin. What waits in the backlog is taken once they are back. */
@@ -239,7 +231,8 @@ void serverLoop()
             if (refusedWaiting.due(&unsaid))
                 qWarning("LUMO2020: event connection from %s refused: %d connections are waiting for their "
                          "identification%s",
-                         qPrintable(peerName(peer)), static_cast<int>(pending.size()),
+                         qPrintable(QStringLiteral("%1:%2").arg(ident).arg(ntohs(peer.sin_port))),
+                         static_cast<int>(pending.size()),
                          qPrintable(KORUHVNoticeThrottle::unsaidText(unsaid)));
             closeFd(fd);
             continue;

@@ -45,9 +45,9 @@ constexpr int KORUHV_IDENT_TIMEOUT_MS = 2000;
 constexpr int KORUHV_MAX_WAITING_PEERS = 32;
 constexpr int KORUHV_MAX_FURTHER_STREAMS = 3;
 /* Pause of the accepts while the process or the system is out of
- * descriptors. */
+ * descriptors (or of memory for sockets). */
 constexpr int KORUHV_ACCEPT_PAUSE_MS = 100;
-/* Accepts that failed for want of a descriptor since the program started. */
+/* Accepts that failed so since the program started. */
 int eventServerAcceptFailures();
 
 #endif
