@@ -2,10 +2,12 @@
 
 #include "AppGlobals.h"
 #include "KORUHVEventSink.h"
+#include "KORUHVNoticeThrottle.h"
 #include "KORUHVWrapper.h"
 #include "QSystemInterface.h"
 #include "ShellGlobals.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 
 #include <arpa/inet.h>
@@ -31,6 +33,7 @@ int wakePipe[2] = {-1, -1};
 std::atomic<bool> serverStop{false};
 /* Read by the server and the readers while the GUI thread may change it. */
 std::atomic<KORUHVEventSink *> theSink{nullptr};
+std::atomic<int> acceptFailures{0};
 
 struct PendingPeer {
     int fd;
@@ -126,6 +129,40 @@ int openListener()
     return s;
 }
 
+/* Accepts stop for a pause while descriptors (or the kernel's memory for
+ * sockets) run out: the listener stays readable, and retrying at once
+ * would spin. What waits in the backlog is taken once they are back. */
+class AcceptPause {
+public:
+    bool paused() const { return !until.hasExpired(); }
+    /* Milliseconds to the end of the pause, -1 when not paused. */
+    int remainingMs() const { return paused() ? static_cast<int>(until.remainingTime()) : -1; }
+    void failed(int error)
+    {
+        ++acceptFailures;
+        if (failures++ == 0)
+            qWarning("LUMO2020: event server cannot accept connections (%s); it tries again every %d ms",
+                     std::strerror(error), KORUHV_ACCEPT_PAUSE_MS);
+        until.setRemainingTime(KORUHV_ACCEPT_PAUSE_MS);
+    }
+    void accepted()
+    {
+        if (failures > 0)
+            qWarning("LUMO2020: event server accepts connections again (%d attempts failed)", failures);
+        failures = 0;
+        until = QDeadlineTimer();
+    }
+
+private:
+    QDeadlineTimer until; /* expired: no pause */
+    int failures = 0;
+};
+
+bool outOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
 void serverLoop()
 {
     const int listener = openListener();
@@ -134,16 +171,19 @@ void serverLoop()
         return;
     }
     std::vector<PendingPeer> pending;
+    AcceptPause pause;
+    KORUHVNoticeThrottle refusedWaiting;
     while (!serverStop.load()) {
         std::vector<pollfd> fds;
         fds.push_back({wakePipe[0], POLLIN, 0});
-        fds.push_back({listener, POLLIN, 0});
+        /* A negative descriptor is left out by poll. */
+        fds.push_back({pause.paused() ? -1 : listener, POLLIN, 0});
         for (const PendingPeer &p : pending)
             fds.push_back({p.fd, POLLIN, 0});
-        int timeout = -1;
+        int timeout = pause.remainingMs();
         for (const PendingPeer &p : pending) {
-            const int left = KORUHV_IDENT_TIMEOUT_MS - static_cast<int>(p.age.elapsed());
-            timeout = timeout < 0 ? qMax(left, 0) : qMin(timeout, qMax(left, 0));
+            const int left = qMax(identificationTimeoutMs() - static_cast<int>(p.age.elapsed()), 0);
+            timeout = timeout < 0 ? left : qMin(timeout, left);
         }
         const int n = ::poll(fds.data(), fds.size(), timeout);
         if (n < 0 && errno != EINTR)
@@ -157,30 +197,49 @@ void serverLoop()
             const bool readable = n > 0 && (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR));
             if (readable && servePending(p))
                 continue;
-            if (p.age.elapsed() >= KORUHV_IDENT_TIMEOUT_MS) {
+            if (p.age.elapsed() >= identificationTimeoutMs()) {
                 closeFd(p.fd); /* no identification in time */
                 continue;
             }
             still.push_back(std::move(p));
         }
         pending.swap(still);
-        if (n > 0 && (fds[1].revents & POLLIN)) {
-            sockaddr_in peer{};
-            socklen_t len = sizeof peer;
-            const int fd = ::accept4(listener, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            char text[INET_ADDRSTRLEN] = {0};
-            ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-            const QString ident = QString::fromLatin1(text);
-            if (ident == QLatin1String("127.0.0.1")) {
-                PendingPeer p{fd, QByteArray(), QElapsedTimer()};
-                p.age.start();
-                pending.push_back(std::move(p));
-            } else {
-                handOver(fd, ident);
-            }
+        if (n <= 0 || fds[1].fd < 0 || !(fds[1].revents & POLLIN))
+            continue;
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        const int fd = ::accept4(listener, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC);
+        if (fd < 0) {
+            /* Anything else (a peer gone before its accept, a signal) is
+             * retried at once. */
+            if (outOfDescriptors(errno))
+                pause.failed(errno);
+            continue;
         }
+        pause.accepted();
+        char text[INET_ADDRSTRLEN] = {0};
+        ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+        const QString ident = QString::fromLatin1(text);
+        if (ident != QLatin1String("127.0.0.1")) {
+            handOver(fd, ident);
+            continue;
+        }
+        /* Each waiting peer holds a socket for up to the identification
+         * time: past the bound, a flood of them is refused, not kept. */
+        if (static_cast<int>(pending.size()) >= KORUHV_MAX_WAITING_PEERS) {
+            int unsaid = 0;
+            if (refusedWaiting.due(&unsaid))
+                qWarning("LUMO2020: event connection from %s refused: %d connections are waiting for their "
+                         "identification%s",
+                         qPrintable(QStringLiteral("%1:%2").arg(ident).arg(ntohs(peer.sin_port))),
+                         static_cast<int>(pending.size()),
+                         qPrintable(KORUHVNoticeThrottle::unsaidText(unsaid)));
+            closeFd(fd);
+            continue;
+        }
+        PendingPeer p{fd, QByteArray(), QElapsedTimer()};
+        p.age.start();
+        pending.push_back(std::move(p));
     }
     for (PendingPeer &p : pending)
         closeFd(p.fd);
@@ -210,6 +269,11 @@ void KORUHVSetEventSink(KORUHVEventSink *sink)
 KORUHVEventSink *KORUHVGetEventSink()
 {
     return theSink.load();
+}
+
+int eventServerAcceptFailures()
+{
+    return acceptFailures.load();
 }
 
 bool startEventServer()

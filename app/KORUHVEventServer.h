@@ -38,5 +38,16 @@ int KORUHVParseIdentification(const QByteArray &received, QByteArray *text, int 
 /* Longest identification text (NUL included) and its time limit. */
 constexpr int KORUHV_IDENT_MAX = 80;
 constexpr int KORUHV_IDENT_TIMEOUT_MS = 2000;
+/* Bounds no installation reaches, against anyone on the machine who opens
+ * connections: local peers waiting for their identification at a time
+ * (more are refused), and streams of one system beside its first (a
+ * reconnecting device, or anyone connecting from its address). */
+constexpr int KORUHV_MAX_WAITING_PEERS = 32;
+constexpr int KORUHV_MAX_FURTHER_STREAMS = 3;
+/* Pause of the accepts while the process or the system is out of
+ * descriptors (or of memory for sockets). */
+constexpr int KORUHV_ACCEPT_PAUSE_MS = 100;
+/* Accepts that failed so since the program started. */
+int eventServerAcceptFailures();
 
 #endif

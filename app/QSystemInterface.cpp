@@ -233,20 +233,30 @@ void QSystemInterface::setIsLogStarted(bool started)
 bool QSystemInterface::startEventReader(int socket)
 {
     QMutexLocker lock(&threadsMutex);
-    if (isDisconnecting.load() || tornDown)
+    if (isDisconnecting.load() || tornDown || readersStopped)
         return false;
+    reapEndedReaders();
     auto reader = std::make_unique<EventReader>();
     reader->socket = socket;
     reader->peer = peerText(socket);
     EventReader *r = reader.get();
     /* A further stream while one is live: a reconnecting device, or anyone
-     * who can connect from the system's address. */
-    for (const auto &other : readers)
-        if (!other->ended && !other->finished.load()) {
-            qInfo("LUMO2020: further event stream from %s bound to %s", qPrintable(reader->peer),
-                  qPrintable(systemName));
-            break;
-        }
+     * who can connect from the system's address. A few are let in; past
+     * them each would hold a thread and a socket for the system's life. */
+    const auto live = std::count_if(readers.begin(), readers.end(), [](const auto &other) {
+        return !other->ended && !other->finished.load();
+    });
+    if (live > KORUHV_MAX_FURTHER_STREAMS) {
+        int unsaid = 0;
+        if (refusedStreams.due(&unsaid))
+            qWarning("LUMO2020: further event stream from %s refused: %s has %d event streams already%s",
+                     qPrintable(reader->peer), qPrintable(systemName), static_cast<int>(live),
+                     qPrintable(KORUHVNoticeThrottle::unsaidText(unsaid)));
+        return false;
+    }
+    if (live > 0)
+        qInfo("LUMO2020: further event stream from %s bound to %s", qPrintable(reader->peer),
+              qPrintable(systemName));
     if (socket >= 0)
         sysSocket.store(socket);
     r->thread = std::thread([this, r, socket] {
@@ -256,7 +266,28 @@ bool QSystemInterface::startEventReader(int socket)
     r->id = r->thread.get_id();
     netThreadHandle.store(static_cast<unsigned long>(r->thread.native_handle()));
     readers.push_back(std::move(reader));
+    ++readersStarted;
     return true;
+}
+
+void QSystemInterface::reapEndedReaders()
+{
+    for (auto it = readers.begin(); it != readers.end();) {
+        EventReader *r = it->get();
+        if (!r->finished.load()) {
+            ++it;
+            continue;
+        }
+        /* Its thread is past its last use of the interface. */
+        if (r->thread.joinable())
+            r->thread.join();
+        if (r->socket >= 0) {
+            int expected = r->socket;
+            sysSocket.compare_exchange_strong(expected, -1);
+            ::close(r->socket);
+        }
+        it = readers.erase(it);
+    }
 }
 
 bool QSystemInterface::endEventStream()
@@ -281,7 +312,7 @@ bool QSystemInterface::endEventStream()
 int QSystemInterface::eventReaderCount()
 {
     QMutexLocker lock(&threadsMutex);
-    return static_cast<int>(readers.size());
+    return readersStarted;
 }
 
 void QSystemInterface::stopEventReaders(bool includeWrapperSockets)
@@ -289,6 +320,7 @@ void QSystemInterface::stopEventReaders(bool includeWrapperSockets)
     std::vector<EventReader *> toJoin;
     {
         QMutexLocker lock(&threadsMutex);
+        readersStopped = true;
         for (auto &r : readers) {
             if (!r->thread.joinable())
                 continue;

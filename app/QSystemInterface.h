@@ -10,6 +10,7 @@
 #define QSYSTEMINTERFACE_H
 
 #include "KORUHVLoggerThread.h"
+#include "KORUHVNoticeThrottle.h"
 #include "KORUHVWidgetItem.h"
 #include "KORUHVWrapper.h"
 #include "QSystemInformations.h"
@@ -143,7 +144,10 @@ public:
     /* ---- threads ---- */
     /* Starts a reader on an accepted socket (owned from now on); for a P8080
      * (socket -1) the reader asks the wrapper for "EventDataSocket". Refused
-     * (false, socket untouched) once the interface is disconnecting. */
+     * (false, socket untouched) once the interface is disconnecting, and
+     * while the system has KORUHV_MAX_FURTHER_STREAMS live streams beside
+     * its first (named in the program's log). Readers that have ended are
+     * joined and their sockets closed first. */
     bool startEventReader(int socket);
     /* Number of readers started so far. */
     int eventReaderCount();
@@ -197,6 +201,9 @@ public Q_SLOTS:
 
 private:
     struct EventReader;
+    /* Under threadsMutex: joins the readers that have ended, closes their
+     * sockets and forgets them. */
+    void reapEndedReaders();
     void buildChannelParameters(KORUHVNode *channel, KORUHVNode *board, unsigned short slot, int sysType,
                                 bool atConnection);
 
@@ -226,6 +233,11 @@ private:
     quint64 serial;
     QMutex threadsMutex;
     std::vector<std::unique_ptr<EventReader>> readers;
+    int readersStarted = 0;
+    /* Set once stopEventReaders() begins (it joins outside the lock): no
+     * reader is started or forgotten after it. */
+    bool readersStopped = false;
+    KORUHVNoticeThrottle refusedStreams;
     std::thread logWriter;
     bool logWriterStarted = false;
     bool tornDown = false;

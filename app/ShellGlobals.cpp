@@ -1,5 +1,7 @@
 #include "ShellGlobals.h"
 
+#include "KORUHVEventServer.h"
+
 #include <atomic>
 
 QMutex logfileMutex;
@@ -10,6 +12,7 @@ bool stopFlag = false;
 namespace {
 QMutex hookMutex;
 QString serverAddress;
+std::atomic<int> identTimeout{KORUHV_IDENT_TIMEOUT_MS};
 std::atomic<int> retryPause{50};
 std::atomic<int> splashWait{3000};
 } // namespace
@@ -30,6 +33,16 @@ QString eventServerAddress()
 {
     QMutexLocker lock(&hookMutex);
     return serverAddress;
+}
+
+void setIdentificationTimeoutForTest(int ms)
+{
+    identTimeout = ms;
+}
+
+int identificationTimeoutMs()
+{
+    return identTimeout;
 }
 
 void setEventRetryPauseForTest(int ms)

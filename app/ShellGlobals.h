@@ -20,6 +20,10 @@ bool isStopRequested();
  * first port tried (default 4400, the value tcpPort starts with). */
 void setEventServerAddressForTest(const QString &address);
 QString eventServerAddress();
+/* Time a local peer has to send its identification text (default 2000 ms,
+ * KORUHV_IDENT_TIMEOUT_MS). */
+void setIdentificationTimeoutForTest(int ms);
+int identificationTimeoutMs();
 /* Pause after an event read that found nothing (code 27). */
 void setEventRetryPauseForTest(int ms);
 int eventRetryPauseMs();

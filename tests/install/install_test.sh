@@ -4,8 +4,10 @@
 #  1. the installed files are exactly the expected list (no test binaries,
 #     no stand-in libraries), with the program's files when it is built;
 #  2. no installed binary carries a search path other than $ORIGIN-relative
-#     ones, every needed library resolves, the libraries' SONAMEs are right,
-#     and no installed text file names the build or source folder;
+#     ones (none empty: the working folder), the program started from a
+#     folder of planted libraries maps none of them, every needed library
+#     resolves, the libraries' SONAMEs are right, and no installed text file
+#     names the build or source folder;
 #  3. the manual is a complete PDF;
 #  4. a CMake project finds the package and builds; a plain compile with
 #     pkg-config flags builds and prints both release texts;
@@ -13,6 +15,7 @@
 #     and closes it.
 # Settings come from the environment (tests/install/CMakeLists.txt).
 set -euo pipefail
+. "$KORU_TEST_DIR/search_paths.sh"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -52,13 +55,18 @@ while IFS= read -r rel; do
   f=$PREFIX/$rel
   [ -f "$f" ] && [ ! -L "$f" ] || continue
   if readelf -h "$f" > /dev/null 2>&1; then
-    paths=$(readelf -d "$f" | sed -n 's/.*(\(RPATH\|RUNPATH\)).*\[\(.*\)\]/\2/p' | tr ':' ' ')
-    for p in $paths; do
+    findings=$(search_path_findings "$f")
+    [ -z "$findings" ] || fail "$rel: $findings"
+    while IFS= read -r p; do
       case "$p" in
         '$ORIGIN'*) ;;
         *) fail "$rel has the search path '$p'" ;;
       esac
-    done
+    done < <(search_path_entries "$f")
+    if [ "$rel" = "$KORU_BINDIR/LUMO2020" ]; then
+      findings=$(planted_library_findings "$f")
+      [ -z "$findings" ] || fail "$rel: $findings"
+    fi
     # Needed libraries come from the system or from the prefix.
     if LD_LIBRARY_PATH=$PREFIX/$KORU_LIBDIR ldd "$f" 2>&1 | grep -q 'not found'; then
       LD_LIBRARY_PATH=$PREFIX/$KORU_LIBDIR ldd "$f" >&2

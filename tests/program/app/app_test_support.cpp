@@ -12,6 +12,8 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <cstdlib>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <random>
 #include <sys/socket.h>
@@ -61,6 +63,7 @@ unsigned short startTestEventServer()
     stopEventServer();
     setEventServerAddressForTest(QStringLiteral("127.0.0.1"));
     setEventRetryPauseForTest(5);
+    setIdentificationTimeoutForTest(KORUHV_IDENT_TIMEOUT_MS);
     tcpPort.store(freeLoopbackPort());
     startEventServer();
     return tcpPort.load();
@@ -81,6 +84,62 @@ int processThreadCount()
         if (readName(tasks.filePath(t + QStringLiteral("/comm"))) == own)
             ++n;
     return n;
+}
+
+int openDescriptorCount()
+{
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    int n = 0;
+    while (const dirent *e = ::readdir(dir))
+        if (e->d_name[0] != '.' && std::atoi(e->d_name) != ::dirfd(dir))
+            ++n;
+    ::closedir(dir);
+    return n;
+}
+
+namespace {
+/* The log in use; the handler reads it under the lock, so a log is never
+ * used while it goes. */
+std::mutex programLogMutex;
+ProgramLog *programLog = nullptr;
+} // namespace
+
+ProgramLog::ProgramLog()
+{
+    std::lock_guard<std::mutex> lock(programLogMutex);
+    programLog = this;
+    previous = qInstallMessageHandler(&ProgramLog::handle);
+}
+
+ProgramLog::~ProgramLog()
+{
+    std::lock_guard<std::mutex> lock(programLogMutex);
+    qInstallMessageHandler(previous);
+    programLog = nullptr;
+}
+
+QString ProgramLog::find(const QString &part) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const QString &l : seen)
+        if (l.contains(part))
+            return l;
+    return QString();
+}
+
+void ProgramLog::handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    std::lock_guard<std::mutex> lock(programLogMutex);
+    if (!programLog)
+        return;
+    {
+        std::lock_guard<std::mutex> seenLock(programLog->mutex);
+        programLog->seen.append(text);
+    }
+    if (programLog->previous)
+        programLog->previous(type, context, text);
 }
 
 bool waitUntil(const std::function<bool()> &cond, int timeoutMs)

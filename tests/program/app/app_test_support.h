@@ -9,7 +9,10 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <QStringList>
+
 #include <functional>
+#include <mutex>
 
 #include "modal_answer.h"
 #include "wait_progress.h"
@@ -38,7 +41,8 @@ private:
     QString oldCurrent;
 };
 
-/* The event server moved to 127.0.0.1 and a free port below 32768; started. */
+/* The event server moved to 127.0.0.1 and a free port below 32768, with its
+ * identification time restored; started. */
 unsigned short startTestEventServer();
 /* A free TCP port on the address, below 32768. */
 unsigned short freeLoopbackPort(const char *address = "127.0.0.1");
@@ -46,6 +50,28 @@ unsigned short freeLoopbackPort(const char *address = "127.0.0.1");
 /* Threads of this process that carry its own name (entries of
  * /proc/self/task): ours, not the ones Qt starts and names itself. */
 int processThreadCount();
+
+/* Open descriptors of this process (entries of /proc/self/fd). */
+int openDescriptorCount();
+
+/* Every line of the program's log while it lives, from any thread (passed
+ * on to the handler before it). One at a time. */
+class ProgramLog {
+public:
+    ProgramLog();
+    ~ProgramLog();
+    ProgramLog(const ProgramLog &) = delete;
+    ProgramLog &operator=(const ProgramLog &) = delete;
+    bool has(const QString &part) const { return !find(part).isNull(); }
+    /* The first line holding the text; a null string when none does. */
+    QString find(const QString &part) const;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text);
+    mutable std::mutex mutex;
+    QStringList seen;
+    QtMessageHandler previous = nullptr;
+};
 
 /* Polls until cond holds; processes events meanwhile. The default bound
  * only catches a hang (see wait_progress.h). */

@@ -18,7 +18,6 @@
 
 #include <arpa/inet.h>
 #include <memory>
-#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,44 +25,6 @@
 namespace {
 
 constexpr const char *kCrate = "127.0.0.41";
-
-/* Every line of the program's log while it lives, from any thread. */
-class ProgramLog {
-public:
-    ProgramLog()
-    {
-        current = this;
-        previous = qInstallMessageHandler(&ProgramLog::handle);
-    }
-    ~ProgramLog()
-    {
-        qInstallMessageHandler(previous);
-        current = nullptr;
-    }
-    bool has(const QString &part)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        for (const QString &l : seen)
-            if (l.contains(part))
-                return true;
-        return false;
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (ProgramLog *log = current) {
-            std::lock_guard<std::mutex> lock(log->mutex);
-            log->seen.append(text);
-        }
-        if (previous)
-            previous(type, context, text);
-    }
-    static inline ProgramLog *current = nullptr;
-    static inline QtMessageHandler previous = nullptr;
-    std::mutex mutex;
-    QStringList seen;
-};
 
 /* A connection to the event server from the address given. */
 int connectFrom(const char *from, unsigned short port)

@@ -1,5 +1,6 @@
 /* The event server over loopback: identification texts, binding by peer
- * address, unmatched and slow peers, the port search. */
+ * address, unmatched and slow peers, the port search, its bounds against
+ * floods of connections and its pause while descriptors run out. */
 #include "KORUHVEventServer.h"
 #include "ShellGlobals.h"
 #include "shell_fixture.h"
@@ -8,15 +9,22 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <vector>
+
 namespace {
 
-/* A client connection to the event server from a loopback address. */
-int connectFrom(const char *from, unsigned short port)
+/* A client socket bound to a loopback address, not yet connected. */
+int boundSocket(const char *from)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     ::inet_pton(AF_INET, from, &local.sin_addr);
@@ -24,11 +32,24 @@ int connectFrom(const char *from, unsigned short port)
         ::close(s);
         return -1;
     }
+    return s;
+}
+
+/* Connects the socket to the event server; opens no descriptor. */
+bool connectToServer(int s, unsigned short port)
+{
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-    if (::connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+    return ::connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+}
+
+/* A client connection to the event server from a loopback address. */
+int connectFrom(const char *from, unsigned short port)
+{
+    const int s = boundSocket(from);
+    if (s >= 0 && !connectToServer(s, port)) {
         ::close(s);
         return -1;
     }
@@ -44,6 +65,70 @@ bool closedByServer(int s, int timeoutMs = koru_test::kHangGuardMs)
     char c;
     return ::recv(s, &c, 1, MSG_DONTWAIT) == 0;
 }
+
+/* Client connections from one address; each is closed by the test once
+ * the server has closed it, or at the end. */
+class Clients {
+public:
+    Clients(const char *from, unsigned short port, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            fds.push_back(connectFrom(from, port));
+    }
+    ~Clients() { closeAll(); }
+    bool allConnected() const { return std::find(fds.begin(), fds.end(), -1) == fds.end(); }
+    /* Connections the server has closed so far (the test closes its ends). */
+    int closedByServerCount()
+    {
+        for (int &fd : fds)
+            if (fd >= 0 && closedByServer(fd, 0)) {
+                ::close(fd);
+                fd = -1;
+                ++closed;
+            }
+        return closed;
+    }
+    /* One the server keeps open. */
+    int anyOpen() const
+    {
+        for (int fd : fds)
+            if (fd >= 0)
+                return fd;
+        return -1;
+    }
+    void closeAll()
+    {
+        for (int &fd : fds)
+            if (fd >= 0) {
+                ::close(fd);
+                fd = -1;
+            }
+    }
+
+private:
+    std::vector<int> fds;
+    int closed = 0;
+};
+
+/* The soft descriptor limit lowered to the lowest free descriptor, so that
+ * nothing new can be opened in the process, while it lives. */
+class NoFreeDescriptor {
+public:
+    NoFreeDescriptor()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::close(lowest);
+        rlimit lowered = saved;
+        lowered.rlim_cur = static_cast<rlim_t>(lowest);
+        ok = lowest >= 0 && ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~NoFreeDescriptor() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+    bool ok = false;
+
+private:
+    rlimit saved{};
+};
 
 } // namespace
 
@@ -177,6 +262,112 @@ TEST_F(ServerTest, AP8080ReadsItsOwnEventSocketAndTheAcceptedOneIsClosed)
     window->disconnectFromSystem(0);
     ::close(sv[0]);
     ::close(sv[1]);
+}
+
+TEST_F(ServerTest, ConnectionsWaitingForTheirIdentificationAreBounded)
+{
+    ProgramLog log;
+    /* The waiting ones stay for the whole test: only a refusal closes one. */
+    setIdentificationTimeoutForTest(4 * koru_test::kHangGuardMs);
+    QSystemInterface *module = connectAt("ttyUSB2_9600_8_0_0_0", "Module");
+    QSystemInterface *crateIf = connectAt("127.0.0.12", "Crate");
+    ASSERT_TRUE(module && crateIf);
+    const int threads = processThreadCount();
+    const int fds = openDescriptorCount();
+    constexpr int flood = 100;
+    Clients local("127.0.0.1", port, flood);
+    ASSERT_TRUE(local.allConnected());
+    ASSERT_TRUE(waitUntil([&] { return local.closedByServerCount() >= flood - KORUHV_MAX_WAITING_PEERS; }))
+        << "refused: " << local.closedByServerCount();
+    EXPECT_EQ(local.closedByServerCount(), flood - KORUHV_MAX_WAITING_PEERS);
+    /* The test's own ends of the waiting ones, and the server's. */
+    EXPECT_LE(openDescriptorCount(), fds + 2 * KORUHV_MAX_WAITING_PEERS + 2);
+    EXPECT_EQ(processThreadCount(), threads);
+    EXPECT_TRUE(log.has(QStringLiteral("LUMO2020: event connection from 127.0.0.1:")));
+    EXPECT_TRUE(log.has(QStringLiteral(" refused: 32 connections are waiting for their identification")));
+
+    /* A crate does not wait: it binds at once. */
+    const int crate = connectFrom("127.0.0.12", port);
+    EXPECT_TRUE(waitUntil([&] { return crateIf->eventReaderCount() == 1; }));
+    /* A waiting one that identifies itself is bound and makes room: the
+     * next local peer waits instead of being refused, and binds. */
+    ASSERT_EQ(::send(local.anyOpen(), "ttyUSB2_9600_8_0_0_0\0", 21, 0), 21);
+    ASSERT_TRUE(waitUntil([&] { return module->eventReaderCount() == 1; }));
+    const int next = connectFrom("127.0.0.1", port);
+    ASSERT_EQ(::send(next, "ttyUSB2_9600_8_0_0_0\0", 21, 0), 21);
+    EXPECT_TRUE(waitUntil([&] { return module->eventReaderCount() == 2; }))
+        << "the next local peer was refused";
+    ::close(crate);
+    ::close(next);
+}
+
+TEST_F(ServerTest, FurtherStreamsOfOneSystemAreBoundedAndAnEndedOneMakesRoom)
+{
+    ProgramLog log;
+    QSystemInterface *a = connectAt("127.0.0.13", "A");
+    ASSERT_TRUE(a);
+    const int threads = processThreadCount();
+    const int fds = openDescriptorCount();
+    constexpr int kept = 1 + KORUHV_MAX_FURTHER_STREAMS;
+    constexpr int flood = 100;
+    Clients streams("127.0.0.13", port, flood);
+    ASSERT_TRUE(streams.allConnected());
+    ASSERT_TRUE(waitUntil([&] { return streams.closedByServerCount() >= flood - kept; }))
+        << "refused: " << streams.closedByServerCount();
+    ASSERT_TRUE(waitUntil([&] { return a->eventReaderCount() == kept; }));
+    EXPECT_EQ(streams.closedByServerCount(), flood - kept);
+    /* One reader a stream and the system's change-log writer. */
+    EXPECT_LE(processThreadCount(), threads + kept + 1);
+    EXPECT_LE(openDescriptorCount(), fds + 2 * kept + 2);
+    EXPECT_TRUE(log.has(QStringLiteral("LUMO2020: further event stream from 127.0.0.13:")));
+    EXPECT_TRUE(log.has(QStringLiteral(" refused: A has 4 event streams already")));
+
+    /* The latest stream fails: its reader ends, its connection is closed
+     * and the next stream takes its place. */
+    fakehv::queueEventFailure(a->getSysSocket(), KORUHV_ERR_PEER_ADDRESS);
+    ASSERT_TRUE(waitUntil([&] { return log.has(QStringLiteral("its other event stream goes on")); }));
+    Clients next("127.0.0.13", port, 1);
+    EXPECT_TRUE(waitUntil([&] { return a->eventReaderCount() == kept + 1; }))
+        << "the next stream was refused";
+    EXPECT_TRUE(waitUntil([&] { return streams.closedByServerCount() == flood - kept + 1; }))
+        << "the ended stream's connection stays open";
+    EXPECT_EQ(next.closedByServerCount(), 0);
+    EXPECT_LE(processThreadCount(), threads + kept + 1);
+}
+
+TEST_F(ServerTest, AcceptsPauseWhileDescriptorsRunOutAndGoOnOnceTheyAreBack)
+{
+    ProgramLog log;
+    QSystemInterface *a = connectAt("127.0.0.14", "A");
+    ASSERT_TRUE(a);
+    /* The client's socket is made first: at the limit none can be. */
+    const int s = boundSocket("127.0.0.14");
+    ASSERT_GE(s, 0);
+    int failed = 0;
+    long long elapsedMs = 0;
+    {
+        /* No Qt event loop and no new descriptor in here. */
+        NoFreeDescriptor limit;
+        ASSERT_TRUE(limit.ok);
+        const int before = eventServerAcceptFailures();
+        ASSERT_TRUE(connectToServer(s, port));
+        ASSERT_TRUE(koru_test::waitFor([&] { return eventServerAcceptFailures() > before; }));
+        const int first = eventServerAcceptFailures();
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * KORUHV_ACCEPT_PAUSE_MS));
+        failed = eventServerAcceptFailures() - first;
+        elapsedMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+    }
+    /* A spinning loop fails thousands of times; a paused one once a pause
+     * (fewer on a loaded machine, never more). */
+    EXPECT_LE(failed, elapsedMs / KORUHV_ACCEPT_PAUSE_MS + 2) << "in " << elapsedMs << " ms";
+    /* Descriptors back: the connection left waiting is taken and bound. */
+    EXPECT_TRUE(waitUntil([&] { return a->eventReaderCount() == 1; }));
+    EXPECT_TRUE(log.has(QStringLiteral("LUMO2020: event server cannot accept connections (")));
+    EXPECT_TRUE(log.has(QStringLiteral("LUMO2020: event server accepts connections again")));
+    ::close(s);
 }
 
 TEST(EventServerPort, ATakenPortMovesTheServerUpAndSubscriptionsAnnounceIt)
