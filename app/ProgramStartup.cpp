@@ -82,7 +82,7 @@ MainWindow *KORUHVStartProgram()
     MainWindow *w = createMainWindow();
     w->setWindowIcon(QIcon(look.icon));
     /* A click during the wait ends the splash, which deletes itself on
-     * closing: only a splash still there is finished. */
+     * closing: only a splash still there is finished, and only once. */
     const QPointer<QCustomSplashScreen> splash = new QCustomSplashScreen(w, QPixmap(look.splash));
     splash->showMessage(QStringLiteral("Please wait..."), Qt::AlignLeft | Qt::AlignBottom, Qt::white);
     splash->show();
@@ -97,7 +97,7 @@ MainWindow *KORUHVStartProgram()
     w->show();
     w->createTcpServer();
     if (splash)
-        splash->finish(w);
+        splash->finishOnce(w);
     w->createDialogForConnection();
     return w;
 }

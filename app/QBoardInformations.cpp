@@ -74,8 +74,10 @@ QString KORUHVBoardTitle(KORUHVNode *b, int sysType, const QString &sysName, con
     }
     switch (sysType) {
     case KORUHV_SYSTYPE_W38XX:
+        /* The boards of a group behind one bridge each have their own base
+         * address; the system's is the main board's. */
         return QStringList{b->getSysName().isEmpty() ? sysName : b->getSysName(), b->getBdModel(),
-                           addressPart(initParam)}
+                           addressPart(b->getInitParam().isEmpty() ? initParam : b->getInitParam())}
             .join(sep);
     case KORUHV_SYSTYPE_L317E:
     case KORUHV_SYSTYPE_BQ71XX:

@@ -9,11 +9,23 @@ QCustomSplashScreen::QCustomSplashScreen(QWidget *parent, const QPixmap &pixmap,
     setAttribute(Qt::WA_DeleteOnClose);
 }
 
+void QCustomSplashScreen::finishOnce(QWidget *mainWin)
+{
+    /* finish() processes events (deferred deletes included) while it waits
+     * for the main window: a click then would finish again, the inner call
+     * would close and so free the splash, and the outer one would go on
+     * over the freed object. */
+    if (ending)
+        return;
+    ending = true;
+    finish(mainWin);
+}
+
 void QCustomSplashScreen::clickedWhileWaiting()
 {
     showMessage(QStringLiteral("Please wait..."), Qt::AlignLeft | Qt::AlignBottom, Qt::white);
     if (mainWindow)
-        finish(mainWindow);
+        finishOnce(mainWindow);
 }
 
 void QCustomSplashScreen::mousePressEvent(QMouseEvent *)

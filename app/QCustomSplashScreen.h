@@ -11,6 +11,10 @@ class QCustomSplashScreen : public QSplashScreen {
 public:
     QCustomSplashScreen(QWidget *parent, const QPixmap &pixmap, Qt::WindowFlags flags = {});
 
+    /* finish(mainWin) the first time; every later call, and every click
+     * while or after the splash ends, does nothing. */
+    void finishOnce(QWidget *mainWin);
+
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
@@ -18,6 +22,7 @@ protected:
 private:
     void clickedWhileWaiting();
     QMainWindow *mainWindow;
+    bool ending = false;
 };
 
 #endif

@@ -3,6 +3,7 @@
 #ifndef KORUHVEDITSTYLES_H
 #define KORUHVEDITSTYLES_H
 
+#include <QColor>
 #include <QKeyEvent>
 #include <QString>
 
@@ -18,8 +19,15 @@ inline QString editingStyleSheet()
     return QStringLiteral("background:#383838; border: 2px solid #98bd40; color: #bfff27;");
 }
 
+/* The red of refused input and refused writes. */
+inline QColor refusedColour()
+{
+    return QColor(0xff, 0x30, 0x30);
+}
+
 /* Added to a field's own look while it shows input that was refused (out of
- * the parameter's limits, or no number): red frame and red text. */
+ * the parameter's limits, or no number) or a write the device refused: red
+ * frame and red text. */
 inline QString refusedStyleSheet()
 {
     return QStringLiteral("background:#383838; border: 2px solid #ff3030; color: #ff3030;");

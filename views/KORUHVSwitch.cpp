@@ -1,5 +1,7 @@
 #include "KORUHVSwitch.h"
 
+#include "KORUHVEditStyles.h"
+
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -45,6 +47,14 @@ QFont KORUHVSwitch::textFont(bool checked) const
     return f;
 }
 
+void KORUHVSwitch::setRefusedLook(bool on)
+{
+    if (refusedLook == on)
+        return;
+    refusedLook = on;
+    update();
+}
+
 /* Every switch of the program uses the rectangular look; another style is
  * drawn the same way. */
 void KORUHVSwitch::paintEvent(QPaintEvent *)
@@ -58,7 +68,9 @@ void KORUHVSwitch::paintEvent(QPaintEvent *)
     const QFont font = textFont(on);
 
     const QColor trackFill = on ? QColor(104, 204, 56) : QColor(205, 205, 205);
-    const QColor trackLine = on ? QColor(13, 90, 0) : QColor(88, 88, 88);
+    const QColor trackLine = refusedLook ? koruviews::refusedColour()
+                             : on        ? QColor(13, 90, 0)
+                                         : QColor(88, 88, 88);
     const QColor knobFill = on ? QColor(Qt::white) : QColor(88, 88, 88);
     const QColor textColour = on ? QColor(240, 240, 240) : QColor(88, 88, 88);
 

@@ -31,6 +31,10 @@ public:
     /* The font the text of that state is drawn with: the condensed face at
      * half the track's height, smaller where the word would not fit its box. */
     QFont textFont(bool checked) const;
+    /* The refused look of a field: the track's outline in the refused red
+     * (a write the device refused; the switch shows the device's state). */
+    void setRefusedLook(bool on);
+    bool hasRefusedLook() const { return refusedLook; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -39,6 +43,7 @@ private:
     QString onText;
     QString offText;
     int style;
+    bool refusedLook = false;
 };
 
 #endif

@@ -1,7 +1,6 @@
 #include "KORUHVWidgetItem.h"
 
 #include "CellFieldRule.h"
-#include "KORUHVEditStyles.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVSwitch.h"
@@ -17,7 +16,6 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTableWidget>
-#include <QToolTip>
 
 #include <climits>
 #include <cmath>
@@ -167,85 +165,6 @@ void KORUHVWidgetItem::offsetBounds(double *lo, double *hi) const
         *lo = clampToInt(limit.toDouble());
     if (findProperty(referenceNode, "Maxval", &limit))
         *hi = clampToInt(limit.toDouble());
-}
-
-QString KORUHVWidgetItem::inputProblem() const
-{
-    auto *spin = qobject_cast<QAbstractSpinBox *>(valueField);
-    if (!spin || spin->isReadOnly() || !referenceNode || dataType > DATA_FLOAT)
-        return {};
-    if (!spin->hasAcceptableInput())
-        return QStringLiteral("Not a number: nothing written");
-    double typed = 0;
-    if (auto *d = qobject_cast<QDoubleSpinBox *>(spin))
-        typed = d->value();
-    else if (auto *i = qobject_cast<QSpinBox *>(spin))
-        typed = i->value();
-    if (dataType == DATA_FLOAT && isOffsetMode()) {
-        double lo, hi;
-        offsetBounds(&lo, &hi);
-        const float old = referenceNode->getNodeValue().KORUHVGetValue().toFloat();
-        const float sum = static_cast<float>(typed) + old;
-        if (!std::isfinite(sum) || sum < lo || sum > hi)
-            return QStringLiteral("Out of range: %1 plus this offset must lie between %2 and %3; "
-                                  "nothing written")
-                .arg(QString::number(old), QString::number(lo, 'f', 0), QString::number(hi, 'f', 0));
-        return {};
-    }
-    if (dataType == DATA_FLOAT) {
-        const float v = static_cast<float>(typed);
-        if (v < limitLo || v > limitHi)
-            return QStringLiteral("Out of range: the value must lie between %1 and %2; nothing written")
-                .arg(QString::number(limitLo), QString::number(limitHi));
-        return {};
-    }
-    if (typed < limitLo || typed > limitHi)
-        return QStringLiteral("Out of range: the value must lie between %1 and %2; nothing written")
-            .arg(QString::number(limitLo, 'f', 0), QString::number(limitHi, 'f', 0));
-    return {};
-}
-
-void KORUHVWidgetItem::markRefused(const QString &why)
-{
-    if (!valueField)
-        return;
-    /* Over the field's present look (which losing the focus may have put
-     * back meanwhile). */
-    const QString current = valueField->styleSheet();
-    if (!refused || !current.contains(koruviews::refusedStyleSheet()))
-        sheetBeforeRefusal = current;
-    refused = true;
-    valueField->setStyleSheet(sheetBeforeRefusal + QLatin1Char(' ') + koruviews::refusedStyleSheet());
-    valueField->setToolTip(why);
-    QToolTip::showText(valueField->mapToGlobal(QPoint(0, valueField->height())), why, valueField);
-}
-
-void KORUHVWidgetItem::clearRefusal()
-{
-    if (!refused || !valueField)
-        return;
-    refused = false;
-    refusedNoNumber = false;
-    valueField->setStyleSheet(sheetBeforeRefusal);
-    valueField->setToolTip(QString());
-    QToolTip::hideText();
-}
-
-bool KORUHVWidgetItem::acceptTypedValue()
-{
-    /* A field left with no number in it shows its last number again: that
-     * is still no input to write, until the next key or refresh. */
-    if (refused && refusedNoNumber && valueField) {
-        markRefused(valueField->toolTip());
-        return false;
-    }
-    const QString problem = inputProblem();
-    if (problem.isEmpty()) {
-        clearRefusal();
-        return true;
-    }
-    markRefused(problem);
-    return false;
 }
 
 void KORUHVWidgetItem::createInternalWidget(nodeDataType type, nodeAccessRights access, QString unit,
@@ -795,7 +714,7 @@ void KORUHVWidgetItem::endEdit()
     /* Editing ended without the operator typing: nothing to write. */
     if ((isTextField() || isNumberField()) && !touched)
         return;
-    if (!acceptTypedValue())
+    if (!acceptCellInput())
         return; /* stays entered: a later confirmation checks again */
     auto *combo = qobject_cast<QCustomComboBox *>(valueField);
     if (combo && combo->currentIndex() == comboShownIndex) {
@@ -824,7 +743,9 @@ void KORUHVWidgetItem::endEdit()
         else
             comboShownIndex = comboIndex;
     }
-    if (dataType == DATA_FLOAT && code == 0)
+    if (code != 0)
+        showRefusedWrite(code);
+    else if (dataType == DATA_FLOAT)
         setDataInValueField(referenceNode->getNodeValue().KORUHVGetValue());
     Q_EMIT endEditing(newValue);
 }
@@ -842,7 +763,7 @@ void KORUHVWidgetItem::setValueAndEmitSignalForNode()
         endEdit();
         return;
     }
-    if (!acceptTypedValue())
+    if (!acceptCellInput())
         return;
     if (dataType == DATA_FLOAT) {
         auto *d = qobject_cast<QDoubleSpinBox *>(valueField);
@@ -864,8 +785,11 @@ void KORUHVWidgetItem::setValueAndEmitSignalForNode()
             setProperty("Entered", QVariant(true));
             newValue = sum;
         }
-        if (newValue != old)
-            writeNode(QVariant(newValue));
+        if (newValue != old) {
+            const int code = writeNode(QVariant(newValue));
+            if (code != 0)
+                showRefusedWrite(code);
+        }
         touched = false;
         Q_EMIT endEditing(QVariant(newValue));
         return;
@@ -881,6 +805,8 @@ void KORUHVWidgetItem::setValueAndEmitSignalForNode()
         else
             comboShownIndex = comboIndex;
     }
+    if (code != 0)
+        showRefusedWrite(code);
     Q_EMIT endEditing(newValue);
 }
 
@@ -909,7 +835,7 @@ bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
     if (watched == valueField && event->type() == QEvent::FocusOut && !cancelled && isNumberField()) {
         auto *spin = static_cast<QAbstractSpinBox *>(valueField);
         if (!spin->isReadOnly() && !spin->hasAcceptableInput() && touched) {
-            markRefused(QStringLiteral("Not a number: nothing written"));
+            refuseInput(QStringLiteral("Not a number: nothing written"));
             refusedNoNumber = true;
         }
     }
@@ -925,7 +851,7 @@ bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
          * fixes it up nor ends its editing, and the key goes no further
          * (a table would close the editor, a dialog press its default
          * button). */
-        if (confirm && !cancelled && isNumberField() && !acceptTypedValue()) {
+        if (confirm && !cancelled && refusesConfirmKeys() && !acceptCellInput()) {
             returnKeyPending = false;
             wroteDuringReturn = false;
             return true;
@@ -948,6 +874,11 @@ bool KORUHVWidgetItem::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QString KORUHVWidgetItem::refusalReason() const
+{
+    return refused && valueField ? valueField->toolTip() : QString();
 }
 
 void KORUHVWidgetItem::detachNode()

@@ -8,8 +8,10 @@
  * writes nothing more. A field the operator has not typed into or stepped
  * writes nothing when its editing ends; Escape cancels. Live refreshes
  * (setDataInValueField) never commit. A number outside the parameter's
- * limits is refused in the field (acceptTypedValue), never clamped and
- * never written. The node is not owned; detachNode()
+ * limits, or register text that is no hexadecimal word, is refused in the
+ * field, never clamped and never written; a write the device refuses puts
+ * the node's value back in the field and says so on it (refused look and
+ * tool tip, as for refused input). The node is not owned; detachNode()
  * forgets it before its tree goes away. GUI thread only. */
 #ifndef KORUHVWIDGETITEM_H
 #define KORUHVWIDGETITEM_H
@@ -68,6 +70,12 @@ public:
      * written (always for fields that are no number field). */
     bool acceptTypedValue();
     bool isInputRefused() const { return refused; }
+    /* Why the field shows the refused look (its tool tip); empty when not. */
+    QString refusalReason() const;
+    /* Input that goes unwritten with the field (a table closing its editor):
+     * the text refused, or left in offset entry, that could not be written,
+     * and why; empty when there is none or the editing was cancelled. */
+    QString droppedInput() const;
     /* The limits a typed number of this field must respect. */
     double lowerLimit() const { return limitLo; }
     double upperLimit() const { return limitHi; }
@@ -104,7 +112,21 @@ private:
     void followOffsetMode();
     /* Why the typed number cannot be written; empty when it can. */
     QString inputProblem() const;
+    /* Why the text of a register field is no word to write; empty when it is. */
+    QString registerProblem() const;
+    /* acceptTypedValue() and the register word check: what the cell's own
+     * commits (Return, finished editing) write. */
+    bool acceptCellInput();
+    /* Fields whose refused input keeps Return/Enter in the field. */
+    bool refusesConfirmKeys() const;
+    /* After a write the device refused with that code: the node's value
+     * again in the field, and the refusal said on it. */
+    void showRefusedWrite(int code);
     void markRefused(const QString &why);
+    /* markRefused() for input that is not written, which keeps its text. */
+    void refuseInput(const QString &why);
+    /* The text of a line edit or spin box as it stands. */
+    QString fieldText() const;
     void clearRefusal();
     void offsetBounds(double *lo, double *hi) const;
     void connectCommit(bool on);
@@ -136,6 +158,9 @@ private:
     bool fieldInOffsetMode = false;
     bool refused = false;
     bool refusedNoNumber = false; /* left without a number: stays refused */
+    /* The text of refused input as typed (a spin box puts its last number
+     * back when left); empty for a refused write. */
+    QString refusedInput;
     QString sheetBeforeRefusal;
 };
 

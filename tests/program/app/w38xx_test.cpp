@@ -1,5 +1,8 @@
 /* W38XX boards behind one bridge share one set of panels. */
 #include "KORUHVNode.h"
+#include "QBoardInformations.h"
+#include "QCustomBox.h"
+#include "qt_gtest_print.h"
 #include "shell_fixture.h"
 
 namespace {
@@ -76,4 +79,26 @@ TEST_F(W38xxTest, TheMainBoardHandsThePanelsToTheNext)
     EXPECT_EQ(boards[0]->getSysName(), QStringLiteral("B"));
     EXPECT_EQ(boards[1]->getSysName(), QStringLiteral("C"));
     EXPECT_EQ(boards[1]->getNodeName(), QStringLiteral("Board01"));
+}
+
+/* The BOARDS page of a group names every board with its own base address,
+ * when the group forms and after its main board leaves. */
+TEST_F(W38xxTest, EachBoardOfTheGroupIsTitledWithItsOwnAddress)
+{
+    ASSERT_EQ(connectBoard("0_1_8000", "A0"), 0);
+    ASSERT_EQ(connectBoard("0_1_9000", "B0"), 0);
+    ASSERT_EQ(connectBoard("0_1_a000", "C0"), 0);
+    auto titles = [&] {
+        QStringList names;
+        QSystemInterface *main = window->getSysInterfaceVector().value(0);
+        if (main && main->getBoardInfoWidget() && main->getBoardInfoWidget()->getInternalWidget())
+            for (QCustomBox *box :
+                 main->getBoardInfoWidget()->getInternalWidget()->findChildren<QCustomBox *>())
+                names << box->getName();
+        names.sort();
+        return names;
+    };
+    EXPECT_EQ(titles(), (QStringList{"A0 - V1 - [0x8000]", "B0 - V1 - [0x9000]", "C0 - V1 - [0xa000]"}));
+    window->disconnectDialogCallback(0);
+    EXPECT_EQ(titles(), (QStringList{"B0 - V1 - [0x9000]", "C0 - V1 - [0xa000]"}));
 }

@@ -12,6 +12,7 @@
 #include "panel_support.h"
 #include "qt_gtest_print.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QDateTime>
 #include <QLabel>
@@ -465,6 +466,42 @@ TEST_F(PanelTest, FanSpeedRefusedWriteShowsTheSystemsSpeedAndLiveValues)
         EXPECT_TRUE(expected->isChecked()) << value;
     }
     EXPECT_TRUE(fakehv::calls().empty());
+}
+
+// The parameter rows are value editor cells: a write the system refuses
+// shows the system's value again and says so on the cell.
+TEST_F(PanelTest, RefusedParameterWritesShowTheSystemsValue)
+{
+    auto props = crateProps();
+    props.push_back({"ClkOut", prop(fakehv::SYSPROP_ONOFF, 2, Raw::u16(0), 5)});
+    props.push_back({"VSel", prop(fakehv::SYSPROP_FLOAT, 2, Raw::f32(10.f), 5)});
+    make(2, scripted(props));
+    panel()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel()));
+
+    auto *clock = panel()->findChild<KORUHVWidgetItem *>(QStringLiteral("ClkOut"));
+    ASSERT_TRUE(clock);
+    auto *sw = qobject_cast<KORUHVSwitch *>(clock->getValueFieldWidget());
+    ASSERT_TRUE(sw);
+    click(sw);
+    EXPECT_EQ(fakehv::callsOf("KORUHV_SetSysProp").size(), 1u);
+    EXPECT_FALSE(sw->isChecked()) << "the system kept it off";
+    EXPECT_TRUE(sw->hasRefusedLook());
+    EXPECT_TRUE(sw->toolTip().contains("code 5")) << sw->toolTip().toStdString();
+
+    auto *vsel = panel()->findChild<KORUHVWidgetItem *>(QStringLiteral("VSel"));
+    ASSERT_TRUE(vsel);
+    auto *spin = qobject_cast<QAbstractSpinBox *>(vsel->getValueFieldWidget());
+    ASSERT_TRUE(spin);
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, "55");
+    QTest::keyClick(spin, Qt::Key_Return);
+    EXPECT_EQ(fakehv::callsOf("KORUHV_SetSysProp").size(), 2u);
+    EXPECT_FLOAT_EQ(param(QStringLiteral("VSel"))->getNodeValue().KORUHVGetValue().toFloat(), 10.f);
+    EXPECT_EQ(spin->text().trimmed(), "10.00") << "the system's value, not the refused one";
+    EXPECT_TRUE(spin->styleSheet().contains("#ff3030"));
+    EXPECT_TRUE(spin->toolTip().contains("Refused by the device")) << spin->toolTip().toStdString();
 }
 
 TEST_F(PanelTest, FanSpeedRowOfTheSmallHX5500ShowsNothing)
