@@ -72,7 +72,13 @@ int Crate_ParseSystemInfo(ByteCursor &cur, CrateSystemInfo **out);
 // Scaling of numeric parameters. A factor of 0 counts as 1; results that a
 // raw word cannot hold are clamped (negative values of unsigned parameters
 // give 0, NaN gives 0), so no conversion reaches undefined behaviour.
-float Crate_RawToValue(const ParamDescriptor &d, uint32_t raw);
+// Inline: event batches convert every number item.
+inline float Crate_RawToValue(const ParamDescriptor &d, uint32_t raw)
+{
+    const float v = d.isSigned() ? float(int32_t(raw)) : float(raw);
+    const float f = d.factor ? float(d.factor) : 1.0f;
+    return d.decimals ? v / f : v * f;
+}
 uint32_t Crate_ValueToRaw(const ParamDescriptor &d, float value);
 
 // Answers a parameter property (index of the parameter-property table) from

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crate/crate_protocol.h"
+#include "crate/event_sink.h"
 #include "crate/hx4400_backend.h"
 #include "crate_test_util.h"
 
@@ -160,6 +161,17 @@ TEST_F(EventStore, DescriptorsFollowANewDescriptionAndANewName)
     ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
     EXPECT_STREQ(r[0].name, "Pw");
     EXPECT_EQ(r[0].value.UIntValue, 12345u);
+
+    // Unsubscribed, the item is passed over; subscribed again, it is back.
+    uint32_t id = 0;
+    ASSERT_EQ(HX4400_SubStore_Remove(kA, "S.Board03.CHAN001.Pw", &id), 0);
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_STREQ(r[0].name, "KeepAlive");
+    ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, chId(3, 1, 0), "S.Board03.CHAN001.V0Set"), 1);
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    EXPECT_STREQ(r[0].name, "V0Set");
+    EXPECT_FLOAT_EQ(r[0].value.FloatValue, 1234.5f);
 }
 
 TEST_F(EventStore, BatchTable)
@@ -403,6 +415,9 @@ TEST_F(EventStore, RecordsAreExactlyTheirFieldsOverZeros)
         {-1, -1, "Tr-Mode", i(1)},
         {-1, -1, "HVFanStat", "1:200"},
     };
+    // A slot taken again under a shorter name keeps nothing of the longer.
+    ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, bdId(3, 0), "S.Board003.TemperatureX"), 1);
+    ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, bdId(3, 0), "S.Board003.Temp"), 1);
     // Leaves the heap full of non-zero bytes where the records may go.
     for (int k = 0; k < 4; ++k) {
         void *dirty = std::malloc(8 * sizeof(EventRecord));
@@ -469,10 +484,11 @@ TEST_F(EventStore, OneBatchCostsABoundedNumberOfRecords)
         int rc;
         size_t records;
         const char *name; // of the last record
+        size_t peakRecords;
     };
     const Case cases[] = {
-        {"keep-alives", item(0xFE000000u, 0, be16(7)), 0, 1, "KeepAlive"},
-        {"known items past the cap", item(chId(3, 1, 0), 0, be32(5)), 9, 0, nullptr},
+        {"keep-alives", item(0xFE000000u, 0, be16(7)), 0, 1, "KeepAlive", 1},
+        {"known items past the cap", item(chId(3, 1, 0), 0, be32(5)), 9, 0, nullptr, kMaxEventRecords},
     };
     for (const Case &c : cases) {
         const size_t items = (kCrateMaxFrame - 45) / c.item.size();
@@ -494,9 +510,12 @@ TEST_F(EventStore, OneBatchCostsABoundedNumberOfRecords)
         KORUHV_SYSTEMSTATUS_t st{};
         EventRecord *ev = nullptr;
         int n = 0;
+        EventRecordSink_ResetPeakForTest();
         const int rc = HX4400_GetEventData(ref, p.fd[0], &st, &ev, &n);
         writer.join();
         EXPECT_EQ(rc, c.rc) << c.what;
+        // The record array was sized once, for what the items can make.
+        EXPECT_LE(EventRecordSink_PeakBytesForTest(), c.peakRecords * sizeof(EventRecord)) << c.what;
         if (rc == 0) {
             EXPECT_EQ(size_t(n), c.records) << c.what;
             EXPECT_LE(size_t(n) * sizeof(EventRecord), 16 * batch.size()) << c.what;

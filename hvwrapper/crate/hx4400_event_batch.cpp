@@ -1,0 +1,291 @@
+// Event batches of the current-generation crates: the items of one batch
+// turned into records, by the subscription store of the context.
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "crate_ops.h"
+#include "event_sink.h"
+#include "hx4400_backend.h"
+#include "hx4400_store.h"
+
+namespace koruhv {
+
+using namespace hx4400store;
+
+namespace {
+
+int statusWord(int8_t b)
+{
+    if (b == 1)
+        return 0;
+    if (b >= 2 && b <= 10)
+        return 1;
+    if (b == 11)
+        return 2;
+    return 3;
+}
+
+// The most records a batch body can make, from its items alone: one per
+// item that may be a value (system, board or channel item), one per kind of
+// crate message, and no more than the header announces.
+size_t recordBound(const uint8_t *body, size_t len, uint32_t announced)
+{
+    size_t values = 0;
+    unsigned kinds = 0;
+    for (size_t at = 0; len - at >= 8 && values < announced;) {
+        const unsigned board = body[at], slot = body[at + 3];
+        const size_t vlen = size_t(body[at + 6]) << 8 | body[at + 7];
+        if (len - at - 8 < vlen)
+            break; // where the decoder's walk ends too
+        if (board == 254) {
+            if (slot <= 2 && vlen >= 2)
+                kinds |= 1u << slot;
+        } else if (board < unsigned(kBoards) || board == 255) {
+            ++values;
+        }
+        // Number items are the usual ones: the step taken on that guess
+        // lets the next item's load start before this one's length is in.
+        if (vlen == 4) {
+            at += 12;
+        } else {
+            at += 8 + vlen;
+            asm("" : "+r"(at));
+        }
+    }
+    const size_t bound = values + size_t(__builtin_popcount(kinds));
+    return bound < announced ? bound : announced;
+}
+
+// The slot of a channel item, or null.
+inline const ItemSlot *channelSlot(const BoardBlock &blk, unsigned channel, unsigned slot)
+{
+    // A channel's slot array is made with its flag set, and stays empty
+    // without it.
+    if (channel >= blk.channelCount || channel >= blk.channels.size() || slot >= blk.channels[channel].size())
+        return nullptr;
+    const ItemSlot *s = &blk.channels[channel][slot];
+    return s->inUse ? s : nullptr;
+}
+
+// How a number item's value is made from its descriptor's type.
+ValueRule numberRule(const ParamDescriptor &d, bool channelLevel)
+{
+    if (d.type == PARAM_NUMERIC)
+        return RULE_FLOAT;
+    if (d.type == PARAM_ONOFF || d.type == PARAM_BINARY ||
+        d.type == (channelLevel ? PARAM_CHSTATUS : PARAM_BDSTATUS))
+        return RULE_WORD;
+    return RULE_ZERO;
+}
+
+// Names as records hold them: zero after the text.
+const char kNameItem[kNameSize] = "Name";
+const char kMessageNames[3][kNameSize] = {"KeepAlive", "LiveInsertion", "Tr-Mode"};
+const int kMessageTypes[3] = {2, 1, 3};
+
+enum Outcome { SKIP, CHANGED, MADE };
+
+// Looks a system, board or channel item up: what its record holds (*out),
+// or why it makes none (an item nobody subscribed to is passed over; a
+// number item without a descriptor means the crate's configuration changed).
+Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64_t generation,
+                int32_t systemHandle, uint32_t id, uint16_t kind, RecentItem *out)
+{
+    const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
+    const ItemSlot *s = nullptr;
+    int32_t recBoard = -1, recChannel = -1;
+    const ParamDescriptor *d = nullptr;
+    ValueRule rule = kind == 0 ? RULE_WORD : RULE_TEXT;
+    if (board == 255) {
+        if (slot >= kItemSlots || !st.systemSlots[slot].inUse)
+            return SKIP;
+        s = &st.systemSlots[slot];
+    } else if (channel == 0xFFFFu) {
+        if (slot >= kItemSlots || !st.boards[board].boardSlots[slot].inUse)
+            return SKIP;
+        s = &st.boards[board].boardSlots[slot];
+        recBoard = int32_t(board);
+        if (kind == 0) {
+            if (!info)
+                return SKIP;
+            d = cachedDescriptor(s, info, generation, [&]() -> const ParamDescriptor * {
+                const CrateBoardEntry *e = info->findBoard(int(board));
+                return e ? info->boardParam(*e, s->name) : nullptr;
+            });
+            if (!d)
+                return info->findBoard(int(board)) ? CHANGED : SKIP;
+            rule = numberRule(*d, false);
+        }
+    } else {
+        const BoardBlock &blk = st.boards[board];
+        if (channel >= blk.channelCount)
+            return SKIP;
+        if (slot != 255 && !(s = channelSlot(blk, channel, slot)))
+            return SKIP;
+        recBoard = int32_t(board);
+        recChannel = int32_t(channel);
+        if (kind == 0) {
+            const char *param = s ? s->name : kNameItem;
+            d = info ? cachedDescriptor(s, info, generation,
+                                        [&]() -> const ParamDescriptor * {
+                                            const CrateBoardEntry *e = info->findBoard(int(board));
+                                            return e ? info->channelParam(*e, channel, param) : nullptr;
+                                        })
+                     : nullptr;
+            if (!d)
+                return CHANGED;
+            rule = numberRule(*d, true);
+        }
+    }
+    out->id = id;
+    out->kind = kind;
+    out->rule = rule;
+    out->desc = d;
+    out->head =
+        EventRecord_Head(s ? s->kind : 0, systemHandle, recBoard, recChannel, s ? s->name : kNameItem);
+    return MADE;
+}
+
+// The value of an item's record (v: len bytes, at least 4 for a number).
+inline void setValue(EventRecord *r, const RecentItem &c, const uint8_t *v, uint16_t len)
+{
+    switch (c.rule) {
+    case RULE_WORD:
+        r->value.UIntValue = Crate_Load32(v, ByteOrder::Big);
+        break;
+    case RULE_FLOAT:
+        r->value.FloatValue = Crate_RawToValue(*c.desc, Crate_Load32(v, ByteOrder::Big));
+        break;
+    case RULE_TEXT:
+        std::memcpy(r->value.StringValue, v, len < 1023 ? len : 1023);
+        break;
+    default:
+        break;
+    }
+}
+
+// Keeps what the item at place `at` made, for the next batches.
+void remember(SubscriptionStore &st, size_t at, const RecentItem &c)
+{
+    if (at >= kRecentItems)
+        return;
+    if (at >= st.recent.size()) {
+        try {
+            st.recent.resize(at + 1);
+        } catch (const std::bad_alloc &) {
+            return; // the item is looked up again next time
+        }
+    }
+    st.recent[at] = c;
+}
+
+} // namespace
+
+int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header, const uint8_t *body,
+                            size_t bodyLen, KORUHV_SYSTEMSTATUS_t *status, EventRecord **events, int *count)
+{
+    *events = nullptr;
+    *count = 0;
+    if (handle < 0 || handle >= kCrateContexts)
+        return KORUHV_ERR_NO_EVENT_READER;
+    // Records past the announced count are not made.
+    const uint32_t n = Crate_Load32(header + 20, ByteOrder::Big);
+    if (status) {
+        status->System = statusWord(int8_t(header[40]));
+        for (int i = 0; i < 16; ++i)
+            status->Board[i] = statusWord(int8_t(header[24 + i]));
+    }
+    CrateContext &ctx = HX4400_Contexts()[handle];
+    EventRecordSink sink;
+    if (sink.reserve(recordBound(body, bodyLen, n)) != EventRecordSink::STORED) {
+        std::lock_guard<std::mutex> g(ctx.dataLock);
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
+    }
+
+    std::lock_guard<std::mutex> g(ctx.dataLock);
+    SubscriptionStore &st = storeOf(handle);
+    const CrateSystemInfo *info = ctx.inUse ? ctx.sysInfo : nullptr;
+    const uint64_t generation = ctx.sysInfoGeneration;
+    if (st.recentStore != st.generation || st.recentDescription != generation || st.recentInfo != info ||
+        st.recentSystem != systemHandle) {
+        st.recent.clear();
+        st.recentStore = st.generation;
+        st.recentDescription = generation;
+        st.recentInfo = info;
+        st.recentSystem = systemHandle;
+    }
+    size_t made = 0; // items that gave a record
+    bool changed = false, full = false;
+    size_t at = 0; // the item's place in the batch
+    for (const uint8_t *p = body, *const end = body + bodyLen; end - p >= 8; ++at) {
+        const uint32_t id = Crate_Load32(p, ByteOrder::Big);
+        const uint16_t kind = Crate_Load16(p + 4, ByteOrder::Big);
+        const uint16_t len = Crate_Load16(p + 6, ByteOrder::Big);
+        const uint8_t *v = p + 8;
+        if (size_t(end - v) < len)
+            break; // the item runs past the body: the walk ends here
+        p = v + len;
+        if (made >= n)
+            continue;
+        const unsigned board = id >> 24, slot = id & 0xFFu;
+        if (board >= unsigned(kBoards) && board <= 253)
+            continue;
+        if (board == 254) {
+            if (slot > 2 || len < 2)
+                continue;
+            EventRecord *r = sink.message(slot);
+            if (!r) {
+                full = true;
+                break;
+            }
+            EventRecord_SetHead(r, kMessageTypes[slot], systemHandle, -1, -1, kMessageNames[slot]);
+            r->value.IntValue = int32_t(Crate_Load16(v, ByteOrder::Big));
+            ++made;
+            continue;
+        }
+        if (kind == 0 && len < 4)
+            continue;
+        RecentItem fresh;
+        const RecentItem *c = at < st.recent.size() ? &st.recent[at] : nullptr;
+        if (!c || c->id != id || c->kind != kind || c->rule == RULE_NONE) {
+            const Outcome o = resolve(st, info, generation, systemHandle, id, kind, &fresh);
+            if (o == SKIP)
+                continue;
+            if (o == CHANGED) {
+                changed = true;
+                break;
+            }
+            remember(st, at, fresh);
+            c = &fresh;
+        }
+        EventRecord *r = sink.next();
+        if (!r) {
+            full = true;
+            break;
+        }
+        EventRecord_SetHead(r, c->head);
+        setValue(r, *c, v, len);
+        ++made;
+    }
+    if (changed) {
+        Crate_SetError(ctx, CRATE_ERR_CONFIG_CHANGED, kTextConfigChanged);
+        return CRATE_ERR_CONFIG_CHANGED;
+    }
+    if (full)
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY,
+                              sink.result() == EventRecordSink::TOO_MANY ? kTextEventBatchTooLarge
+                                                                         : kTextNoMemoryTransport);
+    const size_t records = sink.count();
+    EventRecord *recs = sink.release();
+    if (!recs)
+        return KORUHV_ERR_NO_MEMORY;
+    if (records == 0)
+        EventRecord_SetHead(recs, 2, systemHandle, -1, -1, kMessageNames[0]);
+    *events = recs;
+    *count = records ? int(records) : 1;
+    return 0;
+}
+
+} // namespace koruhv

@@ -1,0 +1,106 @@
+// The subscription store of the current-generation crates, shared by the
+// subscription calls and the event batch reader (internal). Guarded by the
+// context's data lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "crate_sysinfo.h"
+#include "event_sink.h"
+
+namespace koruhv {
+namespace hx4400store {
+
+constexpr int kItemSlots = 30;
+constexpr int kBoards = 16;
+constexpr size_t kNameSize = 20;
+
+struct ItemSlot {
+    uint8_t inUse = 0;
+    uint32_t id = 0;
+    int32_t kind = 0;
+    char name[kNameSize] = {};
+    // The item's descriptor index in the system description of generation
+    // descGeneration (0: not looked up yet). Kept by the event reader under
+    // the context's data lock, so each item's name is compared once per
+    // description instead of once per event.
+    mutable uint64_t descGeneration = 0;
+    mutable int descIndex = -1;
+};
+
+// The descriptor of an item: the cached index while the description is the
+// one it was found in, else lookup() (by name) and remember the result.
+template <typename Lookup>
+const ParamDescriptor *cachedDescriptor(const ItemSlot *s, const CrateSystemInfo *info, uint64_t generation,
+                                        Lookup lookup)
+{
+    if (s && s->descGeneration == generation && s->descIndex >= 0 &&
+        size_t(s->descIndex) < info->descriptors.size())
+        return &info->descriptors[size_t(s->descIndex)];
+    const ParamDescriptor *d = lookup();
+    if (s && d) {
+        s->descGeneration = generation;
+        s->descIndex = int(d - info->descriptors.data());
+    }
+    return d;
+}
+
+struct BoardBlock {
+    uint8_t inUse = 0;
+    ItemSlot boardSlots[kItemSlots];
+    uint32_t channelCount = 0;
+    bool hasArrays = false;
+    std::vector<std::vector<ItemSlot>> channels; // slot array per channel
+    std::vector<uint8_t> hasSlots;               // the channel's slot array was made
+    void releaseArrays()
+    {
+        channels.clear();
+        channels.shrink_to_fit();
+        hasSlots.clear();
+        hasSlots.shrink_to_fit();
+        hasArrays = false;
+    }
+};
+
+// How the value of a remembered item is made.
+enum ValueRule : uint8_t { RULE_NONE, RULE_WORD, RULE_ZERO, RULE_FLOAT, RULE_TEXT };
+
+// What the item at one place of a batch made the last time. A crate sends
+// the items of its ramping channels in the same order batch after batch:
+// the walk looks an item up in the store once, and afterwards checks only
+// that the same item is in that place while neither the store nor the
+// system description changed.
+struct RecentItem {
+    uint32_t id = 0;
+    uint16_t kind = 0;
+    uint8_t rule = RULE_NONE;
+    const ParamDescriptor *desc = nullptr; // RULE_FLOAT
+    EventRecordHead head{};
+};
+constexpr size_t kRecentItems = 4096;
+
+struct SubscriptionStore {
+    int32_t systemHandle = 0;
+    ItemSlot systemSlots[kItemSlots];
+    BoardBlock boards[kBoards];
+    uint64_t generation = 0; // counts changes of the slots
+    // The event reader's memo of the last batches and what it was made under.
+    std::vector<RecentItem> recent;
+    uint64_t recentStore = 0, recentDescription = 0;
+    const CrateSystemInfo *recentInfo = nullptr;
+    int32_t recentSystem = 0;
+    void forgetRecent()
+    {
+        ++generation;
+        recent.clear();
+        recent.shrink_to_fit();
+    }
+};
+
+// The store of a context (handle 0 .. kCrateContexts - 1).
+SubscriptionStore &storeOf(int handle);
+
+} // namespace hx4400store
+} // namespace koruhv
