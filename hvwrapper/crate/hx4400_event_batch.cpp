@@ -70,7 +70,7 @@ inline const ItemSlot *channelSlot(const BoardBlock &blk, unsigned channel, unsi
 }
 
 // How a number item's value is made from its descriptor's type.
-ValueRule numberRule(const ParamDescriptor &d, bool channelLevel)
+ItemRule numberRule(const ParamDescriptor &d, bool channelLevel)
 {
     if (d.type == PARAM_NUMERIC)
         return RULE_FLOAT;
@@ -97,7 +97,7 @@ Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64
     const ItemSlot *s = nullptr;
     int32_t recBoard = -1, recChannel = -1;
     const ParamDescriptor *d = nullptr;
-    ValueRule rule = kind == 0 ? RULE_WORD : RULE_TEXT;
+    ItemRule rule = kind == 0 ? RULE_WORD : RULE_TEXT;
     if (board == 255) {
         if (slot >= kItemSlots || !st.systemSlots[slot].inUse)
             return SKIP;
@@ -139,8 +139,6 @@ Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64
             rule = numberRule(*d, true);
         }
     }
-    out->id = id;
-    out->kind = kind;
     out->rule = rule;
     out->desc = d;
     out->head =
@@ -148,37 +146,112 @@ Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64
     return MADE;
 }
 
-// The value of an item's record (v: len bytes, at least 4 for a number).
-inline void setValue(EventRecord *r, const RecentItem &c, const uint8_t *v, uint16_t len)
+// What an item makes (RULE_NONE: the configuration changed).
+RecentItem settle(const SubscriptionStore &st, const CrateSystemInfo *info, uint64_t generation,
+                  int32_t systemHandle, uint64_t header, uint32_t offset, uint32_t id, uint16_t kind,
+                  uint16_t len)
 {
-    switch (c.rule) {
+    RecentItem e;
+    e.header = header;
+    e.offset = offset;
+    e.rule = RULE_SKIP;
+    const unsigned board = id >> 24, slot = id & 0xFFu;
+    if (board >= unsigned(kBoards) && board <= 253)
+        return e;
+    if (board == 254) {
+        if (slot <= 2 && len >= 2) {
+            e.rule = RULE_MESSAGE;
+            e.message = uint8_t(slot);
+            e.head = EventRecord_Head(kMessageTypes[slot], systemHandle, -1, -1, kMessageNames[slot]);
+        }
+        return e;
+    }
+    if (kind == 0 && len < 4)
+        return e;
+    if (resolve(st, info, generation, systemHandle, id, kind, &e) == CHANGED)
+        e.rule = RULE_NONE;
+    return e;
+}
+
+// Makes the record of an item at v (its value bytes); false when the batch
+// passed the cap or memory ran out.
+inline __attribute__((always_inline)) bool make(EventRecordSink &sink, const RecentItem &e, const uint8_t *v)
+{
+    EventRecord *r = e.rule == RULE_MESSAGE ? sink.message(e.message) : sink.next();
+    if (!r)
+        return false;
+    EventRecord_SetHead(r, e.head);
+    switch (e.rule) {
+    case RULE_MESSAGE:
+        r->value.IntValue = int32_t(Crate_Load16(v, ByteOrder::Big));
+        break;
     case RULE_WORD:
         r->value.UIntValue = Crate_Load32(v, ByteOrder::Big);
         break;
     case RULE_FLOAT:
-        r->value.FloatValue = Crate_RawToValue(*c.desc, Crate_Load32(v, ByteOrder::Big));
+        r->value.FloatValue = Crate_RawToValue(*e.desc, Crate_Load32(v, ByteOrder::Big));
         break;
-    case RULE_TEXT:
+    case RULE_TEXT: {
+        const size_t len = Crate_Load16(v - 2, ByteOrder::Big);
         std::memcpy(r->value.StringValue, v, len < 1023 ? len : 1023);
         break;
+    }
     default:
         break;
     }
+    return true;
 }
 
-// Keeps what the item at place `at` made, for the next batches.
-void remember(SubscriptionStore &st, size_t at, const RecentItem &c)
+uint64_t load64(const uint8_t *p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Whether the batch has, at every place, the 8 header bytes of the last
+// batch: then it makes the same records from the same places.
+bool sameItems(const RecentBatch &m, const uint8_t *body, size_t bodyLen, uint32_t n)
+{
+    if (!m.whole || m.bodyLen != bodyLen || m.announced != n)
+        return false;
+    uint64_t differ = 0;
+    for (size_t i = 0; i < m.count; ++i)
+        differ |= load64(body + m.offsets[i]) ^ m.headers[i];
+    return differ == 0;
+}
+
+// Keeps what the item at place `at` makes, for the next batches; false
+// when it could not.
+bool remember(RecentBatch &m, size_t at, const RecentItem &e)
 {
     if (at >= kRecentItems)
-        return;
-    if (at >= st.recent.size()) {
+        return false;
+    if (at >= m.items.size()) {
         try {
-            st.recent.resize(at + 1);
+            m.items.resize(at + 1);
         } catch (const std::bad_alloc &) {
-            return; // the item is looked up again next time
+            return false; // the item is looked up again next time
         }
     }
-    st.recent[at] = c;
+    m.items[at] = e;
+    return true;
+}
+
+// Copies the header bytes and places of the first `count` items apart.
+bool keepPlaces(RecentBatch &m, size_t count)
+{
+    try {
+        m.headers.resize(count);
+        m.offsets.resize(count);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        m.headers[i] = m.items[i].header;
+        m.offsets[i] = m.items[i].offset;
+    }
+    return true;
 }
 
 } // namespace
@@ -198,76 +271,76 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
             status->Board[i] = statusWord(int8_t(header[24 + i]));
     }
     CrateContext &ctx = HX4400_Contexts()[handle];
-    EventRecordSink sink;
-    if (sink.reserve(recordBound(body, bodyLen, n)) != EventRecordSink::STORED) {
-        std::lock_guard<std::mutex> g(ctx.dataLock);
-        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
-    }
-
     std::lock_guard<std::mutex> g(ctx.dataLock);
     SubscriptionStore &st = storeOf(handle);
+    RecentBatch &m = st.recent;
     const CrateSystemInfo *info = ctx.inUse ? ctx.sysInfo : nullptr;
     const uint64_t generation = ctx.sysInfoGeneration;
-    if (st.recentStore != st.generation || st.recentDescription != generation || st.recentInfo != info ||
-        st.recentSystem != systemHandle) {
-        st.recent.clear();
-        st.recentStore = st.generation;
-        st.recentDescription = generation;
-        st.recentInfo = info;
-        st.recentSystem = systemHandle;
+    if (m.store != st.generation || m.description != generation || m.info != info ||
+        m.system != systemHandle) {
+        m.items.clear();
+        m.whole = false;
+        m.store = st.generation;
+        m.description = generation;
+        m.info = info;
+        m.system = systemHandle;
     }
-    size_t made = 0; // items that gave a record
+    const bool same = sameItems(m, body, bodyLen, n);
+    EventRecordSink sink;
+    if (sink.reserve(same ? m.records : recordBound(body, bodyLen, n)) != EventRecordSink::STORED)
+        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     bool changed = false, full = false;
-    size_t at = 0; // the item's place in the batch
-    for (const uint8_t *p = body, *const end = body + bodyLen; end - p >= 8; ++at) {
-        const uint32_t id = Crate_Load32(p, ByteOrder::Big);
-        const uint16_t kind = Crate_Load16(p + 4, ByteOrder::Big);
-        const uint16_t len = Crate_Load16(p + 6, ByteOrder::Big);
-        const uint8_t *v = p + 8;
-        if (size_t(end - v) < len)
-            break; // the item runs past the body: the walk ends here
-        p = v + len;
-        if (made >= n)
-            continue;
-        const unsigned board = id >> 24, slot = id & 0xFFu;
-        if (board >= unsigned(kBoards) && board <= 253)
-            continue;
-        if (board == 254) {
-            if (slot > 2 || len < 2)
+    if (same) {
+        for (size_t i = 0; i < m.count && !full; ++i) {
+            const RecentItem &e = m.items[i];
+            if (e.rule != RULE_SKIP)
+                full = !make(sink, e, body + m.offsets[i] + 8);
+        }
+    } else {
+        size_t made = 0; // items that gave a record
+        size_t at = 0;   // the item's place in the batch
+        bool whole = true;
+        const uint8_t *p = body, *const end = body + bodyLen;
+        for (; end - p >= 8; ++at) {
+            const uint64_t raw = load64(p);
+            const uint32_t id = Crate_Load32(p, ByteOrder::Big);
+            const uint16_t kind = Crate_Load16(p + 4, ByteOrder::Big);
+            const uint16_t len = Crate_Load16(p + 6, ByteOrder::Big);
+            const uint8_t *v = p + 8;
+            if (size_t(end - v) < len)
+                break; // the item runs past the body: the walk ends here
+            const uint32_t offset = uint32_t(p - body);
+            p = v + len;
+            if (made >= n) {
+                whole = false;
                 continue;
-            EventRecord *r = sink.message(slot);
-            if (!r) {
+            }
+            const RecentItem *e = at < m.items.size() ? &m.items[at] : nullptr;
+            RecentItem fresh;
+            if (e && e->header == raw && e->rule != RULE_NONE) {
+                m.items[at].offset = offset;
+            } else {
+                fresh = settle(st, info, generation, systemHandle, raw, offset, id, kind, len);
+                if (fresh.rule == RULE_NONE) {
+                    changed = true;
+                    break;
+                }
+                whole = remember(m, at, fresh) && whole;
+                e = &fresh;
+            }
+            if (e->rule == RULE_SKIP)
+                continue;
+            if (!make(sink, *e, v)) {
                 full = true;
                 break;
             }
-            EventRecord_SetHead(r, kMessageTypes[slot], systemHandle, -1, -1, kMessageNames[slot]);
-            r->value.IntValue = int32_t(Crate_Load16(v, ByteOrder::Big));
             ++made;
-            continue;
         }
-        if (kind == 0 && len < 4)
-            continue;
-        RecentItem fresh;
-        const RecentItem *c = at < st.recent.size() ? &st.recent[at] : nullptr;
-        if (!c || c->id != id || c->kind != kind || c->rule == RULE_NONE) {
-            const Outcome o = resolve(st, info, generation, systemHandle, id, kind, &fresh);
-            if (o == SKIP)
-                continue;
-            if (o == CHANGED) {
-                changed = true;
-                break;
-            }
-            remember(st, at, fresh);
-            c = &fresh;
-        }
-        EventRecord *r = sink.next();
-        if (!r) {
-            full = true;
-            break;
-        }
-        EventRecord_SetHead(r, c->head);
-        setValue(r, *c, v, len);
-        ++made;
+        m.whole = whole && !changed && !full && end - p < 8 && keepPlaces(m, at);
+        m.count = at;
+        m.bodyLen = bodyLen;
+        m.announced = n;
+        m.records = sink.count();
     }
     if (changed) {
         Crate_SetError(ctx, CRATE_ERR_CONFIG_CHANGED, kTextConfigChanged);

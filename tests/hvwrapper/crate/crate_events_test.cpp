@@ -174,6 +174,49 @@ TEST_F(EventStore, DescriptorsFollowANewDescriptionAndANewName)
     EXPECT_FLOAT_EQ(r[0].value.FloatValue, 1234.5f);
 }
 
+// The reader remembers what each place of the last batch made: a batch
+// read that way gives, byte for byte, the records of a first look-up of
+// every item in the store, whatever changed from the last batch (values,
+// a text's length, the item at a place, every place, the count announced,
+// the body's end).
+TEST_F(EventStore, RememberedPlacesGiveTheRecordsOfAFreshLookUp)
+{
+    auto items = [](uint32_t v, const std::string &text, uint32_t second) {
+        return item(chId(3, 1, 0), 0, be32(v)) + item(second, 0, be32(v & 1)) + item(0xFF000001u, 1, text) +
+               item(0xFE000000u, 0, be16(uint16_t(v))) + item(chId(3, 2, 0), 0, be32(1)) +
+               item(bdId(3, 0), 0, be32(v));
+    };
+    const std::string bodies[] = {
+        items(12345, "ab", chId(3, 0, 1)),
+        items(20000, "cd", chId(3, 0, 1)),
+        items(20000, "cde", chId(3, 0, 1)),
+        items(7, "cd", chId(3, 2, 2)),
+        items(7, "cd", chId(3, 2, 2)).substr(0, 50),
+        item(bdId(3, 0), 0, be32(1)) + items(8, "cd", chId(3, 0, 1)),
+        items(9, "cd", chId(3, 0, 1)) + "tail",
+        items(9, "cd", chId(3, 0, 1)) + item(chId(3, 1, 0), 0, be32(5)),
+        items(9, "cd", chId(3, 0, 1)) + be32(chId(3, 1, 0)) + be16(0) + be16(100) + "cut!",
+        items(9, "cd", chId(3, 0, 1)) + item(chId(3, 1, 0), 0, be32(5)),
+    };
+    auto same = [](const std::vector<EventRecord> &a, const std::vector<EventRecord> &b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(EventRecord)) == 0;
+    };
+    for (const uint32_t n : {8u, 3u})
+        for (const std::string &b : bodies) {
+            const std::string h = header(n, b.size());
+            std::vector<EventRecord> after, twice, fresh, again;
+            const int rc = decode(kA, h, b, &after);
+            ASSERT_EQ(decode(kA, h, b, &twice), rc);
+            // Any change to the store makes the next batch look every item up.
+            ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, 0xFF000001u, "S.HVFanStat"), 1);
+            ASSERT_EQ(decode(kA, h, b, &fresh), rc);
+            ASSERT_EQ(decode(kA, h, b, &again), rc);
+            for (const std::vector<EventRecord> *r : {&after, &twice, &again})
+                EXPECT_TRUE(same(*r, fresh)) << b.size() << " bytes, " << n << " announced";
+            EXPECT_GT(fresh.size(), 0u);
+        }
+}
+
 TEST_F(EventStore, BatchTable)
 {
     struct Case {
