@@ -109,6 +109,19 @@ public:
         return r;
     }
 
+    // The first n records at once, all zero and counted as made, for a
+    // decoder that knows where each of its records goes; null when n is
+    // past the room reserved.
+    EventRecord *all(size_t n)
+    {
+        if (n > cap_ || count_ != 0)
+            return nullptr;
+        count_ = n;
+        return recs_;
+    }
+    // Where record i of this batch is (i below count()).
+    size_t indexOf(const EventRecord *r) const { return size_t(r - recs_); }
+
     Result result() const { return result_; }
     size_t count() const { return count_; }
     // Bytes of the array as allocated now.

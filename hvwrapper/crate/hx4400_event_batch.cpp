@@ -140,7 +140,8 @@ Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64
         }
     }
     out->rule = rule;
-    out->desc = d;
+    if (d)
+        out->scale = Crate_ScaleOf(*d);
     out->head =
         EventRecord_Head(s ? s->kind : 0, systemHandle, recBoard, recChannel, s ? s->name : kNameItem);
     return MADE;
@@ -173,13 +174,9 @@ RecentItem settle(const SubscriptionStore &st, const CrateSystemInfo *info, uint
     return e;
 }
 
-// Makes the record of an item at v (its value bytes); false when the batch
-// passed the cap or memory ran out.
-inline __attribute__((always_inline)) bool make(EventRecordSink &sink, const RecentItem &e, const uint8_t *v)
+// Fills the record of an item whose value bytes are at v.
+inline __attribute__((always_inline)) void fill(EventRecord *r, const RecentItem &e, const uint8_t *v)
 {
-    EventRecord *r = e.rule == RULE_MESSAGE ? sink.message(e.message) : sink.next();
-    if (!r)
-        return false;
     EventRecord_SetHead(r, e.head);
     switch (e.rule) {
     case RULE_MESSAGE:
@@ -189,7 +186,7 @@ inline __attribute__((always_inline)) bool make(EventRecordSink &sink, const Rec
         r->value.UIntValue = Crate_Load32(v, ByteOrder::Big);
         break;
     case RULE_FLOAT:
-        r->value.FloatValue = Crate_RawToValue(*e.desc, Crate_Load32(v, ByteOrder::Big));
+        r->value.FloatValue = Crate_Scale(e.scale, Crate_Load32(v, ByteOrder::Big));
         break;
     case RULE_TEXT: {
         const size_t len = Crate_Load16(v - 2, ByteOrder::Big);
@@ -199,7 +196,17 @@ inline __attribute__((always_inline)) bool make(EventRecordSink &sink, const Rec
     default:
         break;
     }
-    return true;
+}
+
+// Makes the record of an item at v (its value bytes); null when the batch
+// passed the cap or memory ran out.
+inline __attribute__((always_inline)) EventRecord *make(EventRecordSink &sink, const RecentItem &e,
+                                                        const uint8_t *v)
+{
+    EventRecord *r = e.rule == RULE_MESSAGE ? sink.message(e.message) : sink.next();
+    if (r)
+        fill(r, e, v);
+    return r;
 }
 
 uint64_t load64(const uint8_t *p)
@@ -291,11 +298,14 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     bool changed = false, full = false;
     if (same) {
-        for (size_t i = 0; i < m.count && !full; ++i) {
-            const RecentItem &e = m.items[i];
-            if (e.rule != RULE_SKIP)
-                full = !make(sink, e, body + m.offsets[i] + 8);
-        }
+        // Each record goes where it went in the remembered batch.
+        EventRecord *recs = sink.all(m.records);
+        full = !recs;
+        const RecentItem *items = m.items.data();
+        const uint32_t *offsets = m.offsets.data();
+        for (size_t i = 0, count = recs ? m.count : 0; i < count; ++i)
+            if (items[i].rule != RULE_SKIP)
+                fill(recs + items[i].record, items[i], body + offsets[i] + 8);
     } else {
         size_t made = 0; // items that gave a record
         size_t at = 0;   // the item's place in the batch
@@ -330,10 +340,13 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
             }
             if (e->rule == RULE_SKIP)
                 continue;
-            if (!make(sink, *e, v)) {
+            const EventRecord *r = make(sink, *e, v);
+            if (!r) {
                 full = true;
                 break;
             }
+            if (at < m.items.size())
+                m.items[at].record = uint32_t(sink.indexOf(r));
             ++made;
         }
         m.whole = whole && !changed && !full && end - p < 8 && keepPlaces(m, at);

@@ -77,9 +77,10 @@ struct RecentItem {
     uint64_t header = 0; // id, kind and length as they came
     uint32_t offset = 0; // in the body
     uint8_t rule = RULE_NONE;
-    uint8_t message = 0;                   // RULE_MESSAGE: its kind 0..2
-    const ParamDescriptor *desc = nullptr; // RULE_FLOAT
+    uint8_t message = 0; // RULE_MESSAGE: its kind 0..2
+    RawScale scale;      // RULE_FLOAT
     EventRecordHead head{};
+    uint32_t record = 0; // the index of the record it made
 };
 constexpr size_t kRecentItems = 4096;
 
