@@ -98,9 +98,11 @@ public:
 
     // The record of device message kind 0..2 of this batch: the one made
     // before (the caller writes the same fields again, with the new value)
-    // or the next one. nullptr as next().
+    // or the next one. nullptr for another kind, or as next().
     EventRecord *message(unsigned kind)
     {
+        if (kind > 2)
+            return nullptr;
         if (messageAt_[kind] >= 0)
             return &recs_[messageAt_[kind]];
         EventRecord *r = next();
