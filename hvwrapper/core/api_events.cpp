@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -39,6 +40,24 @@ int nothingToRead(int sock)
     return KORUHV_ERR_NO_EVENT_READER;
 }
 
+// The dotted text of the four address bytes at a, as inet_ntop writes it
+// (which formats through printf, a cost at every batch).
+bool dotted(const uint8_t *a, char *out, size_t cap)
+{
+    if (cap < INET_ADDRSTRLEN)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        const unsigned v = a[i];
+        if (v >= 100)
+            *out++ = char('0' + v / 100);
+        if (v >= 10)
+            *out++ = char('0' + v / 10 % 10);
+        *out++ = char('0' + v % 10);
+        *out++ = i < 3 ? '.' : '\0';
+    }
+    return true;
+}
+
 bool peerText(int sock, char *out, size_t cap)
 {
     struct sockaddr_storage ss {};
@@ -47,12 +66,12 @@ bool peerText(int sock, char *out, size_t cap)
         return false;
     if (ss.ss_family == AF_INET) {
         const auto *a = reinterpret_cast<const struct sockaddr_in *>(&ss);
-        return inet_ntop(AF_INET, &a->sin_addr, out, socklen_t(cap)) != nullptr;
+        return dotted(reinterpret_cast<const uint8_t *>(&a->sin_addr), out, cap);
     }
     if (ss.ss_family == AF_INET6) {
         const auto *a = reinterpret_cast<const struct sockaddr_in6 *>(&ss);
         if (IN6_IS_ADDR_V4MAPPED(&a->sin6_addr))
-            return inet_ntop(AF_INET, &a->sin6_addr.s6_addr[12], out, socklen_t(cap)) != nullptr;
+            return dotted(&a->sin6_addr.s6_addr[12], out, cap);
     }
     return false;
 }

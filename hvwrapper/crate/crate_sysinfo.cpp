@@ -157,13 +157,6 @@ float effectiveFactor(const ParamDescriptor &d)
 
 } // namespace
 
-float Crate_RawToValue(const ParamDescriptor &d, uint32_t raw)
-{
-    float v = d.isSigned() ? float(int32_t(raw)) : float(raw);
-    float f = effectiveFactor(d);
-    return d.decimals ? v / f : v * f;
-}
-
 uint32_t Crate_ValueToRaw(const ParamDescriptor &d, float value)
 {
     if (std::isnan(value))

@@ -72,7 +72,26 @@ int Crate_ParseSystemInfo(ByteCursor &cur, CrateSystemInfo **out);
 // Scaling of numeric parameters. A factor of 0 counts as 1; results that a
 // raw word cannot hold are clamped (negative values of unsigned parameters
 // give 0, NaN gives 0), so no conversion reaches undefined behaviour.
-float Crate_RawToValue(const ParamDescriptor &d, uint32_t raw);
+// The scaling of one parameter's raw words, worked out once (inline: event
+// batches convert every number item).
+struct RawScale {
+    float factor = 1.0f;
+    bool divide = false;
+    bool isSigned = false;
+};
+inline RawScale Crate_ScaleOf(const ParamDescriptor &d)
+{
+    return RawScale{d.factor ? float(d.factor) : 1.0f, d.decimals != 0, d.isSigned()};
+}
+inline float Crate_Scale(const RawScale &s, uint32_t raw)
+{
+    const float v = s.isSigned ? float(int32_t(raw)) : float(raw);
+    return s.divide ? v / s.factor : v * s.factor;
+}
+inline float Crate_RawToValue(const ParamDescriptor &d, uint32_t raw)
+{
+    return Crate_Scale(Crate_ScaleOf(d), raw);
+}
 uint32_t Crate_ValueToRaw(const ParamDescriptor &d, float value);
 
 // Answers a parameter property (index of the parameter-property table) from

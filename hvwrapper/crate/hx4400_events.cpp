@@ -19,72 +19,18 @@
 #include <vector>
 
 #include "crate_ops.h"
-#include "event_sink.h"
 #include "hx4400_backend.h"
+#include "hx4400_store.h"
 #include "item_name.h"
 
 namespace koruhv {
 
+using namespace hx4400store;
+
 namespace {
 
-constexpr int kItemSlots = 30;
-constexpr int kBoards = 16;
-constexpr size_t kNameSize = 20;
 constexpr int kDefaultEventMs = 16000;
 std::atomic<int> gEventMs{0};
-
-struct ItemSlot {
-    uint8_t inUse = 0;
-    uint32_t id = 0;
-    int32_t kind = 0;
-    char name[kNameSize] = {};
-    // The item's descriptor index in the system description of generation
-    // descGeneration (0: not looked up yet). Kept by the event reader under
-    // the context's data lock, so each item's name is compared once per
-    // description instead of once per event.
-    mutable uint64_t descGeneration = 0;
-    mutable int descIndex = -1;
-};
-
-// The descriptor of an item: the cached index while the description is the
-// one it was found in, else lookup() (by name) and remember the result.
-template <typename Lookup>
-const ParamDescriptor *cachedDescriptor(const ItemSlot *s, const CrateSystemInfo *info, uint64_t generation,
-                                        Lookup lookup)
-{
-    if (s && s->descGeneration == generation && s->descIndex >= 0 &&
-        size_t(s->descIndex) < info->descriptors.size())
-        return &info->descriptors[size_t(s->descIndex)];
-    const ParamDescriptor *d = lookup();
-    if (s && d) {
-        s->descGeneration = generation;
-        s->descIndex = int(d - info->descriptors.data());
-    }
-    return d;
-}
-
-struct BoardBlock {
-    uint8_t inUse = 0;
-    ItemSlot boardSlots[kItemSlots];
-    uint32_t channelCount = 0;
-    bool hasArrays = false;
-    std::vector<std::vector<ItemSlot>> channels; // slot array per channel
-    std::vector<uint8_t> hasSlots;               // the channel's slot array was made
-    void releaseArrays()
-    {
-        channels.clear();
-        channels.shrink_to_fit();
-        hasSlots.clear();
-        hasSlots.shrink_to_fit();
-        hasArrays = false;
-    }
-};
-
-struct SubscriptionStore {
-    int32_t systemHandle = 0;
-    ItemSlot systemSlots[kItemSlots];
-    BoardBlock boards[kBoards];
-};
 
 SubscriptionStore gStores[kCrateContexts];
 
@@ -98,6 +44,9 @@ void setSlot(ItemSlot &s, uint32_t id, int kind, const char *name)
     s.inUse = 1;
     s.id = id;
     s.kind = kind;
+    // Zero after the text: records take all of it, and a slot taken again
+    // may have held a longer name.
+    std::memset(s.name, 0, sizeof s.name);
     Crate_CopyText(s.name, sizeof s.name, name);
     s.descGeneration = 0; // a new name is looked up anew
     s.descIndex = -1;
@@ -191,17 +140,6 @@ CrateContext *liveContext(int handle)
     return &HX4400_Contexts()[handle];
 }
 
-int statusWord(int8_t b)
-{
-    if (b == 1)
-        return 0;
-    if (b >= 2 && b <= 10)
-        return 1;
-    if (b == 11)
-        return 2;
-    return 3;
-}
-
 using Clock = std::chrono::steady_clock;
 
 int remainingMs(Clock::time_point deadline)
@@ -258,6 +196,11 @@ int drain(int sock, size_t n, Clock::time_point deadline)
 
 } // namespace
 
+SubscriptionStore &hx4400store::storeOf(int handle)
+{
+    return gStores[handle];
+}
+
 void HX4400_SetEventTimeoutForTest(int ms)
 {
     gEventMs = ms;
@@ -268,6 +211,7 @@ int HX4400_SubStore_Add(int handle, int systemHandle, uint32_t id, const char *i
     if (!validHandle(handle) || !item)
         return 0;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[handle].dataLock);
+    ++gStores[handle].generation;
     return addLocked(gStores[handle], systemHandle, id, item);
 }
 
@@ -276,6 +220,7 @@ int HX4400_SubStore_Remove(int handle, const char *item, uint32_t *id)
     if (!validHandle(handle) || !item)
         return -1;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[handle].dataLock);
+    ++gStores[handle].generation;
     return removeLocked(gStores[handle], item, id);
 }
 
@@ -288,6 +233,7 @@ int HX4400_SubStore_PrepareChannel(int handle, uint16_t slot, uint16_t channel)
     const CrateBoardEntry *entry = ctx.sysInfo ? ctx.sysInfo->findBoard(slot) : nullptr;
     if (!entry)
         return 0;
+    ++gStores[handle].generation;
     BoardBlock &blk = gStores[handle].boards[slot];
     try {
         if (!blk.hasArrays) {
@@ -312,6 +258,7 @@ int HX4400_SizeSubscriptionStore(const BackendRef &b, int slot, int channelCount
     if (!validHandle(b.handle) || slot < 0 || slot >= kBoards)
         return 0;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[b.handle].dataLock);
+    ++gStores[b.handle].generation;
     BoardBlock &blk = gStores[b.handle].boards[slot];
     if (blk.inUse && channelCount < 1) {
         blk.releaseArrays();
@@ -341,6 +288,7 @@ void HX4400_SubStore_Free(int handle)
     if (!validHandle(handle))
         return;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[handle].dataLock);
+    gStores[handle].forgetRecent();
     for (BoardBlock &blk : gStores[handle].boards)
         if (blk.inUse) {
             blk.releaseArrays();
@@ -355,6 +303,7 @@ void HX4400_SubStore_Clear(int handle)
         return;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[handle].dataLock);
     SubscriptionStore &st = gStores[handle];
+    st.forgetRecent();
     st.systemHandle = 0;
     for (ItemSlot &s : st.systemSlots)
         clearSlot(s);
@@ -467,198 +416,6 @@ int HX4400_UnSubscribe(const BackendRef &b, short port, uint16_t count, const ch
     if (results)
         std::memset(results, 0, count);
     ctx->status = 0;
-    return 0;
-}
-
-namespace {
-
-// A record as a zero-filled one would be, header and name first: what
-// follows a short name or value stays zero.
-inline void clearRecord(EventRecord &r)
-{
-    // The size is hidden from the compiler, which would otherwise inline a
-    // string store several times slower than the library's vector fill.
-    size_t n = sizeof r;
-    asm("" : "+r"(n));
-    std::memset(static_cast<void *>(&r), 0, n);
-}
-
-} // namespace
-
-int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header, const uint8_t *body,
-                            size_t bodyLen, KORUHV_SYSTEMSTATUS_t *status, EventRecord **events, int *count)
-{
-    *events = nullptr;
-    *count = 0;
-    if (!validHandle(handle))
-        return KORUHV_ERR_NO_EVENT_READER;
-    ByteCursor head(header, kCrateEventHeaderSize);
-    head.skip(20);
-    uint32_t n = head.u32();
-    if (status) {
-        status->System = statusWord(int8_t(header[40]));
-        for (int i = 0; i < 16; ++i)
-            status->Board[i] = statusWord(int8_t(header[24 + i]));
-    }
-    // Records past the announced count are not made.
-    const size_t cap = n;
-    EventRecordSink sink;
-    EventRecord r;
-
-    CrateContext &ctx = HX4400_Contexts()[handle];
-    std::lock_guard<std::mutex> g(ctx.dataLock);
-    const SubscriptionStore &st = gStores[handle];
-    const CrateSystemInfo *info = ctx.inUse ? ctx.sysInfo : nullptr;
-    const uint64_t generation = ctx.sysInfoGeneration;
-    size_t made = 0; // items that gave a record
-    ByteCursor cur(body, bodyLen);
-    bool changed = false;
-    EventRecordSink::Result stored = EventRecordSink::STORED;
-    while (cur.remaining() >= 8 && !changed && stored == EventRecordSink::STORED) {
-        uint32_t id = cur.u32();
-        uint16_t kind = cur.u16();
-        uint16_t len = cur.u16();
-        std::string_view value;
-        if (!cur.take(len, &value))
-            break; // the item runs past the body: the walk ends here
-        if (made >= cap)
-            continue;
-        const uint8_t *v = reinterpret_cast<const uint8_t *>(value.data());
-        unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
-        clearRecord(r);
-        auto setText = [&] { std::memcpy(r.value.StringValue, v, len < 1023 ? len : 1023); };
-        auto word = [&](uint32_t *w) {
-            if (len < 4)
-                return false;
-            *w = Crate_Load32(v, ByteOrder::Big);
-            return true;
-        };
-        auto setNumber = [&](const ParamDescriptor &d, uint32_t w, bool channelLevel) {
-            if (d.type == PARAM_NUMERIC)
-                r.value.FloatValue = Crate_RawToValue(d, w);
-            else if (d.type == PARAM_ONOFF || d.type == PARAM_BINARY ||
-                     d.type == (channelLevel ? PARAM_CHSTATUS : PARAM_BDSTATUS))
-                r.value.UIntValue = w;
-            else
-                r.value.UIntValue = 0;
-        };
-        uint32_t w = 0;
-        if (board >= 16 && board <= 253)
-            continue;
-        if (board == 255) {
-            if (slot >= kItemSlots || !st.systemSlots[slot].inUse)
-                continue;
-            const ItemSlot &s = st.systemSlots[slot];
-            if (kind == 0 && !word(&w))
-                continue;
-            r.type = s.kind;
-            r.board = -1;
-            r.channel = -1;
-            std::memcpy(r.name, s.name, kNameSize);
-            if (kind != 0)
-                setText();
-            else
-                r.value.UIntValue = w;
-        } else if (board == 254) {
-            static const char *const kNames[] = {"KeepAlive", "LiveInsertion", "Tr-Mode"};
-            static const int kTypes[] = {2, 1, 3};
-            if (slot > 2 || len < 2)
-                continue;
-            r.type = kTypes[slot];
-            r.system = systemHandle;
-            r.board = -1;
-            r.channel = -1;
-            Crate_CopyText(r.name, kNameSize, kNames[slot]);
-            r.value.IntValue = int32_t(Crate_Load16(v, ByteOrder::Big));
-            stored = sink.message(int(slot), r);
-            ++made;
-            continue;
-        } else if (channel == 0xFFFFu) {
-            if (slot >= kItemSlots || !st.boards[board].boardSlots[slot].inUse)
-                continue;
-            const ItemSlot &s = st.boards[board].boardSlots[slot];
-            if (kind == 0) {
-                if (!info || !word(&w))
-                    continue;
-                const ParamDescriptor *d =
-                    cachedDescriptor(&s, info, generation, [&]() -> const ParamDescriptor * {
-                        const CrateBoardEntry *e = info->findBoard(int(board));
-                        return e ? info->boardParam(*e, s.name) : nullptr;
-                    });
-                if (!d && !info->findBoard(int(board)))
-                    continue;
-                if (!d) {
-                    changed = true;
-                    break;
-                }
-                setNumber(*d, w, false);
-            } else {
-                setText();
-            }
-            r.type = s.kind;
-            r.board = int32_t(board);
-            r.channel = -1;
-            std::memcpy(r.name, s.name, kNameSize);
-        } else {
-            const BoardBlock &blk = st.boards[board];
-            if (channel >= blk.channelCount)
-                continue;
-            const ItemSlot *s = nullptr;
-            if (slot != 255) {
-                if (!blk.hasArrays || channel >= blk.channels.size() || !blk.hasSlots[channel] ||
-                    slot >= blk.channels[channel].size() || !blk.channels[channel][slot].inUse)
-                    continue;
-                s = &blk.channels[channel][slot];
-            }
-            const char *name = s ? s->name : "Name";
-            if (kind == 0) {
-                if (!word(&w))
-                    continue;
-                const ParamDescriptor *d =
-                    info ? cachedDescriptor(s, info, generation,
-                                            [&]() -> const ParamDescriptor * {
-                                                const CrateBoardEntry *e = info->findBoard(int(board));
-                                                return e ? info->channelParam(*e, channel, name) : nullptr;
-                                            })
-                         : nullptr;
-                if (!d) {
-                    changed = true;
-                    break;
-                }
-                setNumber(*d, w, true);
-            } else {
-                setText();
-            }
-            r.type = s ? s->kind : 0;
-            r.board = int32_t(board);
-            r.channel = int32_t(channel);
-            Crate_CopyText(r.name, kNameSize, name);
-        }
-        r.system = systemHandle;
-        stored = sink.add(r);
-        ++made;
-    }
-    if (changed) {
-        Crate_SetError(ctx, CRATE_ERR_CONFIG_CHANGED, kTextConfigChanged);
-        return CRATE_ERR_CONFIG_CHANGED;
-    }
-    if (stored != EventRecordSink::STORED)
-        return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY,
-                              stored == EventRecordSink::TOO_MANY ? kTextEventBatchTooLarge
-                                                                  : kTextNoMemoryTransport);
-    const size_t records = sink.count();
-    EventRecord *recs = sink.release();
-    if (!recs)
-        return KORUHV_ERR_NO_MEMORY;
-    if (records == 0) {
-        recs[0].type = 2;
-        recs[0].system = systemHandle;
-        recs[0].board = -1;
-        recs[0].channel = -1;
-        Crate_CopyText(recs[0].name, kNameSize, "KeepAlive");
-    }
-    *events = recs;
-    *count = records ? int(records) : 1;
     return 0;
 }
 

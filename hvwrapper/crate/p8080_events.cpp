@@ -80,6 +80,9 @@ void setSlot(ItemSlot &s, uint32_t id, int kind, const char *name)
     s.inUse = 1;
     s.id = id;
     s.kind = kind;
+    // Zero after the text: records take all of it, and a slot taken again
+    // may have held a longer name.
+    std::memset(s.name, 0, sizeof s.name);
     Crate_CopyText(s.name, sizeof s.name, name);
 }
 
@@ -202,11 +205,6 @@ int32_t truncated(float v)
     return int32_t(v);
 }
 
-void putText(EventRecord &r, std::string_view t)
-{
-    Crate_CopyText(r.value.StringValue, sizeof r.value.StringValue, t);
-}
-
 } // namespace
 
 void P8080_CloseEventLink(P8080Link &l)
@@ -324,6 +322,43 @@ void P8080_ResetSubscriptionStore(int handle)
     }
 }
 
+namespace {
+
+// The most records a batch's items can make: one per item that may be a
+// value, one per kind of rack message, no more than the count announced.
+// A system item's width is in its descriptor; from there on the bytes
+// bound the rest (each item takes at least five).
+size_t recordBound(ByteCursor cur, uint32_t n)
+{
+    size_t values = 0;
+    unsigned kinds = 0;
+    for (uint32_t i = 0; i < n && cur.remaining() >= 4; ++i) {
+        const uint32_t id = cur.u32();
+        const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
+        if (board > 151)
+            break;
+        if (board == unsigned(kP8080SysBoard)) {
+            values += 1 + cur.remaining() / 5;
+            break;
+        }
+        std::string_view text;
+        if (board != 151 && channel != 0xFFFFu && slot == 0xFFu ? !cur.until('#', &text) : !cur.skip(4))
+            break;
+        if (board != 151)
+            ++values;
+        else if (slot <= 2)
+            kinds |= 1u << slot;
+    }
+    const size_t bound = values + size_t(__builtin_popcount(kinds));
+    return bound < n ? bound : n;
+}
+
+const char kNameItem[kNameSize] = "Name";
+const char kMessageNames[3][kNameSize] = {"KeepAlive", "LiveInsertion", "Tr-Mode"};
+const int kMessageTypes[3] = {2, 1, 3};
+
+} // namespace
+
 int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, EventRecord **events, int *count,
                            bool *keepAlive)
 {
@@ -342,22 +377,28 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
         return *events ? 0 : P8080_ERR_MEMORY;
     }
     EventRecordSink sink;
-    EventRecord r;
-    // The next record, cleared.
-    auto fresh = [&]() -> EventRecord & {
-        std::memset(static_cast<void *>(&r), 0, sizeof r);
-        return r;
-    };
+    if (sink.reserve(recordBound(cur, n)) != EventRecordSink::STORED)
+        return P8080_ERR_MEMORY;
     std::lock_guard<std::mutex> g(dataLock(handle));
     SubscriptionStore &st = gStores[handle];
     const CrateSystemInfo *info = P8080_Contexts()[handle].sysInfo;
     size_t made = 0; // items that gave a record
-    EventRecordSink::Result stored = EventRecordSink::STORED;
-    auto keep = [&](EventRecordSink::Result res) {
-        stored = res;
-        ++made;
+    bool full = false;
+    // The next record with the fields every record has; the value is the caller's.
+    auto take = [&](int32_t type, int32_t board, int32_t channel, const char *name) -> EventRecord * {
+        EventRecord *r = sink.next();
+        full = !r;
+        if (r) {
+            EventRecord_SetHead(r, type, st.systemHandle, board, channel, name);
+            ++made;
+        }
+        return r;
     };
-    for (uint32_t i = 0; i < n && stored == EventRecordSink::STORED && cur.remaining() >= 4; ++i) {
+    auto putText = [](EventRecord *r, std::string_view t) {
+        if (r)
+            Crate_CopyText(r->value.StringValue, sizeof r->value.StringValue, t);
+    };
+    for (uint32_t i = 0; i < n && !full && cur.remaining() >= 4; ++i) {
         const uint32_t id = cur.u32();
         const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
         if (board > 151)
@@ -371,48 +412,44 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             const ParamDescriptor *d = info->boardParam(*e, s->name);
             if (!d)
                 return P8080_ERR_CONFIG;
-            EventRecord &r = fresh();
-            r.type = s->kind;
-            r.system = st.systemHandle;
-            r.board = -1;
-            r.channel = -1;
-            Crate_CopyText(r.name, sizeof r.name, s->name);
             if (d->type == 0) {
                 std::string_view t;
                 if (!cur.until('#', &t))
                     break;
-                putText(r, t);
-            } else {
-                uint32_t w = cur.u32();
-                if (!cur.ok())
-                    break;
-                float v = scaled(*d, w, false);
-                if (d->type == 1)
-                    r.value.FloatValue = v;
-                else if (d->type >= 2 && d->type <= 5)
-                    r.value.IntValue = truncated(v);
-                else if (d->type == 6)
-                    r.value.UIntValue = w;
+                putText(take(s->kind, -1, -1, s->name), t);
+                continue;
             }
-            keep(sink.add(r));
+            uint32_t w = cur.u32();
+            if (!cur.ok())
+                break;
+            EventRecord *r = take(s->kind, -1, -1, s->name);
+            if (!r)
+                break;
+            float v = scaled(*d, w, false);
+            if (d->type == 1)
+                r->value.FloatValue = v;
+            else if (d->type >= 2 && d->type <= 5)
+                r->value.IntValue = truncated(v);
+            else if (d->type == 6)
+                r->value.UIntValue = w;
             continue;
         }
         if (board == 151) {
             uint32_t w = cur.u32();
             if (!cur.ok())
                 break;
-            static const char *const kNames[] = {"KeepAlive", "LiveInsertion", "Tr-Mode"};
-            static const int kTypes[] = {2, 1, 3};
             if (slot > 2)
                 continue;
-            EventRecord &r = fresh();
-            r.type = kTypes[slot];
-            r.system = st.systemHandle;
-            r.board = -1;
-            r.channel = -1;
-            Crate_CopyText(r.name, sizeof r.name, kNames[slot]);
-            r.value.IntValue = int32_t(w);
-            keep(sink.message(int(slot), r));
+            // A later message of the kind updates its record: the same
+            // fields, the new word.
+            EventRecord *r = sink.message(slot);
+            if (!r) {
+                full = true;
+                break;
+            }
+            EventRecord_SetHead(r, kMessageTypes[slot], st.systemHandle, -1, -1, kMessageNames[slot]);
+            r->value.IntValue = int32_t(w);
+            ++made;
             if (slot == 0)
                 *keepAlive = true;
             continue;
@@ -430,17 +467,13 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             const ParamDescriptor *d = info->boardParam(*e, s->name);
             if (!d)
                 return P8080_ERR_CONFIG;
-            EventRecord &r = fresh();
-            r.type = s->kind;
-            r.system = st.systemHandle;
-            r.board = int32_t(board);
-            r.channel = -1;
-            Crate_CopyText(r.name, sizeof r.name, s->name);
+            EventRecord *r = take(s->kind, int32_t(board), -1, s->name);
+            if (!r)
+                break;
             if (d->type == PARAM_NUMERIC)
-                r.value.FloatValue = scaled(*d, w, d->isSigned());
+                r->value.FloatValue = scaled(*d, w, d->isSigned());
             else if (d->type == PARAM_ONOFF || d->type == PARAM_BDSTATUS || d->type == PARAM_BINARY)
-                r.value.UIntValue = w;
-            keep(sink.add(r));
+                r->value.UIntValue = w;
             continue;
         }
         const bool nameItem = slot == 0xFFu;
@@ -469,41 +502,29 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             continue;
         if (!e)
             return P8080_ERR_CONFIG;
-        EventRecord &r = fresh();
-        r.system = st.systemHandle;
-        r.board = int32_t(board);
-        r.channel = int32_t(channel);
         if (nameItem) {
-            r.type = 0;
-            Crate_CopyText(r.name, sizeof r.name, "Name");
-            putText(r, text);
-            keep(sink.add(r));
+            putText(take(0, int32_t(board), int32_t(channel), kNameItem), text);
             continue;
         }
         const ParamDescriptor *d = info->channelParam(*e, channel, s->name);
         if (!d)
             return P8080_ERR_CONFIG;
-        r.type = s->kind;
-        Crate_CopyText(r.name, sizeof r.name, s->name);
+        EventRecord *r = take(s->kind, int32_t(board), int32_t(channel), s->name);
+        if (!r)
+            break;
         if (d->type == PARAM_NUMERIC)
-            r.value.FloatValue = scaled(*d, w, d->isSigned());
+            r->value.FloatValue = scaled(*d, w, d->isSigned());
         else if (d->type == PARAM_ONOFF || d->type == PARAM_CHSTATUS || d->type == PARAM_BINARY)
-            r.value.UIntValue = w;
-        keep(sink.add(r));
+            r->value.UIntValue = w;
     }
-    if (stored != EventRecordSink::STORED)
+    if (full)
         return P8080_ERR_MEMORY; // more records than one batch may make, or no memory for them
     const size_t records = sink.count();
     EventRecord *rec = sink.release();
     if (!rec)
         return P8080_ERR_MEMORY;
     if (made == 0) {
-        EventRecord &k = rec[0];
-        k.type = 2;
-        k.system = st.systemHandle;
-        k.board = -1;
-        k.channel = -1;
-        Crate_CopyText(k.name, sizeof k.name, "KeepAlive");
+        EventRecord_SetHead(rec, 2, st.systemHandle, -1, -1, kMessageNames[0]);
     }
     *events = rec;
     *count = records ? int(records) : 1;

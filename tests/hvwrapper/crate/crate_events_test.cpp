@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crate/crate_protocol.h"
+#include "crate/event_sink.h"
 #include "crate/hx4400_backend.h"
 #include "crate_test_util.h"
 
@@ -160,6 +161,60 @@ TEST_F(EventStore, DescriptorsFollowANewDescriptionAndANewName)
     ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
     EXPECT_STREQ(r[0].name, "Pw");
     EXPECT_EQ(r[0].value.UIntValue, 12345u);
+
+    // Unsubscribed, the item is passed over; subscribed again, it is back.
+    uint32_t id = 0;
+    ASSERT_EQ(HX4400_SubStore_Remove(kA, "S.Board03.CHAN001.Pw", &id), 0);
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_STREQ(r[0].name, "KeepAlive");
+    ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, chId(3, 1, 0), "S.Board03.CHAN001.V0Set"), 1);
+    ASSERT_EQ(decode(kA, header(1, body.size()), body, &r), 0);
+    EXPECT_STREQ(r[0].name, "V0Set");
+    EXPECT_FLOAT_EQ(r[0].value.FloatValue, 1234.5f);
+}
+
+// The reader remembers what each place of the last batch made: a batch
+// read that way gives, byte for byte, the records of a first look-up of
+// every item in the store, whatever changed from the last batch (values,
+// a text's length, the item at a place, every place, the count announced,
+// the body's end).
+TEST_F(EventStore, RememberedPlacesGiveTheRecordsOfAFreshLookUp)
+{
+    auto items = [](uint32_t v, const std::string &text, uint32_t second) {
+        return item(chId(3, 1, 0), 0, be32(v)) + item(second, 0, be32(v & 1)) + item(0xFF000001u, 1, text) +
+               item(0xFE000000u, 0, be16(uint16_t(v))) + item(chId(3, 2, 0), 0, be32(1)) +
+               item(bdId(3, 0), 0, be32(v));
+    };
+    const std::string bodies[] = {
+        items(12345, "ab", chId(3, 0, 1)),
+        items(20000, "cd", chId(3, 0, 1)),
+        items(20000, "cde", chId(3, 0, 1)),
+        items(7, "cd", chId(3, 2, 2)),
+        items(7, "cd", chId(3, 2, 2)).substr(0, 50),
+        item(bdId(3, 0), 0, be32(1)) + items(8, "cd", chId(3, 0, 1)),
+        items(9, "cd", chId(3, 0, 1)) + "tail",
+        items(9, "cd", chId(3, 0, 1)) + item(chId(3, 1, 0), 0, be32(5)),
+        items(9, "cd", chId(3, 0, 1)) + be32(chId(3, 1, 0)) + be16(0) + be16(100) + "cut!",
+        items(9, "cd", chId(3, 0, 1)) + item(chId(3, 1, 0), 0, be32(5)),
+    };
+    auto same = [](const std::vector<EventRecord> &a, const std::vector<EventRecord> &b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(EventRecord)) == 0;
+    };
+    for (const uint32_t n : {8u, 3u})
+        for (const std::string &b : bodies) {
+            const std::string h = header(n, b.size());
+            std::vector<EventRecord> after, twice, fresh, again;
+            const int rc = decode(kA, h, b, &after);
+            ASSERT_EQ(decode(kA, h, b, &twice), rc);
+            // Any change to the store makes the next batch look every item up.
+            ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, 0xFF000001u, "S.HVFanStat"), 1);
+            ASSERT_EQ(decode(kA, h, b, &fresh), rc);
+            ASSERT_EQ(decode(kA, h, b, &again), rc);
+            for (const std::vector<EventRecord> *r : {&after, &twice, &again})
+                EXPECT_TRUE(same(*r, fresh)) << b.size() << " bytes, " << n << " announced";
+            EXPECT_GT(fresh.size(), 0u);
+        }
 }
 
 TEST_F(EventStore, BatchTable)
@@ -403,6 +458,9 @@ TEST_F(EventStore, RecordsAreExactlyTheirFieldsOverZeros)
         {-1, -1, "Tr-Mode", i(1)},
         {-1, -1, "HVFanStat", "1:200"},
     };
+    // A slot taken again under a shorter name keeps nothing of the longer.
+    ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, bdId(3, 0), "S.Board003.TemperatureX"), 1);
+    ASSERT_EQ(HX4400_SubStore_Add(kA, kSys, bdId(3, 0), "S.Board003.Temp"), 1);
     // Leaves the heap full of non-zero bytes where the records may go.
     for (int k = 0; k < 4; ++k) {
         void *dirty = std::malloc(8 * sizeof(EventRecord));
@@ -469,10 +527,11 @@ TEST_F(EventStore, OneBatchCostsABoundedNumberOfRecords)
         int rc;
         size_t records;
         const char *name; // of the last record
+        size_t peakRecords;
     };
     const Case cases[] = {
-        {"keep-alives", item(0xFE000000u, 0, be16(7)), 0, 1, "KeepAlive"},
-        {"known items past the cap", item(chId(3, 1, 0), 0, be32(5)), 9, 0, nullptr},
+        {"keep-alives", item(0xFE000000u, 0, be16(7)), 0, 1, "KeepAlive", 1},
+        {"known items past the cap", item(chId(3, 1, 0), 0, be32(5)), 9, 0, nullptr, kMaxEventRecords},
     };
     for (const Case &c : cases) {
         const size_t items = (kCrateMaxFrame - 45) / c.item.size();
@@ -494,9 +553,12 @@ TEST_F(EventStore, OneBatchCostsABoundedNumberOfRecords)
         KORUHV_SYSTEMSTATUS_t st{};
         EventRecord *ev = nullptr;
         int n = 0;
+        EventRecordSink_ResetPeakForTest();
         const int rc = HX4400_GetEventData(ref, p.fd[0], &st, &ev, &n);
         writer.join();
         EXPECT_EQ(rc, c.rc) << c.what;
+        // The record array was sized once, for what the items can make.
+        EXPECT_LE(EventRecordSink_PeakBytesForTest(), c.peakRecords * sizeof(EventRecord)) << c.what;
         if (rc == 0) {
             EXPECT_EQ(size_t(n), c.records) << c.what;
             EXPECT_LE(size_t(n) * sizeof(EventRecord), 16 * batch.size()) << c.what;

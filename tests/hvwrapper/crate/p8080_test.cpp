@@ -16,6 +16,7 @@
 
 #include "KORUHVWrapper.h"
 #include "crate/crate_crypto.h"
+#include "crate/event_sink.h"
 #include "crate/p8080_backend.h"
 #include "framed_server.h"
 
@@ -333,7 +334,8 @@ TEST_F(P8080Batches, RackMessagesAndNameItems)
 }
 
 // Rack messages are states: a batch of a million keep-alives and
-// transparent-mode messages makes one record of each, with the last word.
+// transparent-mode messages makes one record of each, with the last word,
+// and allocates no more.
 TEST_F(P8080Batches, RepeatedRackMessagesMakeOneRecordEach)
 {
     constexpr uint32_t kItems = 1000000;
@@ -344,7 +346,9 @@ TEST_F(P8080Batches, RepeatedRackMessagesMakeOneRecordEach)
     EventRecord *ev = nullptr;
     int n = 0;
     bool ka = false;
+    EventRecordSink_ResetPeakForTest();
     ASSERT_EQ(decode(batch(kItems, items), &ev, &n, &ka), 0);
+    EXPECT_LE(EventRecordSink_PeakBytesForTest(), 2 * sizeof(EventRecord));
     ASSERT_EQ(n, 2);
     EXPECT_TRUE(ka);
     EXPECT_STREQ(ev[0].name, "KeepAlive");
