@@ -230,6 +230,19 @@ QString QSetGroupValueDialog::memberLabel(int i) const
     return QStringLiteral("%1 / %2 / %3").arg(p->getSysName(), p->getBdName(), p->getChName());
 }
 
+namespace {
+/* A large group would make the dialog taller than the screen: the first
+ * members are named one a line, the rest counted. */
+QString memberLines(const QStringList &lines)
+{
+    constexpr int shown = 10;
+    if (lines.size() <= shown + 1)
+        return lines.join('\n');
+    return QStringList(lines.mid(0, shown)).join('\n') +
+           QStringLiteral("\n... and %1 more members").arg(lines.size() - shown);
+}
+} // namespace
+
 void QSetGroupValueDialog::showReport(const QString &text)
 {
     report->setText(text);
@@ -269,7 +282,7 @@ void QSetGroupValueDialog::clickedOkButton()
         showReport(QStringLiteral("Nothing was written: %1 of the %2 members cannot take %3.\n%4")
                        .arg(cannot.size())
                        .arg(members.size())
-                       .arg(shownText(value, valueEditor->getReferenceNode()), cannot.join('\n')));
+                       .arg(shownText(value, valueEditor->getReferenceNode()), memberLines(cannot)));
         return;
     }
 
@@ -293,7 +306,7 @@ void QSetGroupValueDialog::clickedOkButton()
     showReport(QStringLiteral("Written to %1 of the %2 members. Not written:\n%3")
                    .arg(members.size() - refused.size())
                    .arg(members.size())
-                   .arg(refused.join('\n')));
+                   .arg(memberLines(refused)));
 }
 
 void QSetGroupValueDialog::editGroup()

@@ -384,6 +384,38 @@ TEST_F(Groups, ANumberSomeMembersCannotTakeIsRefusedWholeWhateverTheOrder)
     }
 }
 
+TEST_F(Groups, AReportOnManyMembersNamesTheFirstAndCountsTheRest)
+{
+    // 16 members cannot take the value: ten are named, the other six counted,
+    // so the dialog stays within the screen.
+    fakehv::System narrow = gt::crate(2, 8);
+    for (auto &board : narrow.crate)
+        for (auto &ch : board.channels)
+            ch.find("V0Set")->props["Maxval"] = fakehv::Raw::f32(1000.f);
+    KORUHVNode *a = connect(gt::crate(1, 1), "HV1", "127.0.0.2");
+    KORUHVNode *b = connect(narrow, "HV2", "127.0.0.3");
+    controller->groupCreatedCallback(members(a, "V0Set", 1, 1) + members(b, "V0Set", 2, 8), "Many");
+    QPointer<QSetGroupValueDialog> dialog = openValueDialog(0);
+    ASSERT_TRUE(dialog);
+    dialog->show();
+    auto *spin = dialog->editor()->findChild<QDoubleSpinBox *>();
+    ASSERT_TRUE(spin);
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, "2000");
+    fakehv::clearCalls();
+    QTest::mouseClick(dialog->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    ASSERT_FALSE(dialog.isNull());
+    EXPECT_TRUE(fakehv::callsOf("KORUHV_SetChParam").empty());
+    auto *report = dialog->findChild<QLabel *>("writeReport");
+    ASSERT_TRUE(report);
+    const QStringList lines = report->text().split('\n');
+    ASSERT_EQ(lines.size(), 12) << report->text();
+    EXPECT_EQ(lines.first(), "Nothing was written: 16 of the 17 members cannot take 2000.");
+    EXPECT_TRUE(lines[1].startsWith("HV2 / ")) << lines[1];
+    EXPECT_EQ(lines.last(), "... and 6 more members");
+}
+
 TEST_F(Groups, EditPreTicksMembersByPointerAndKeepsTheMenuText)
 {
     // Two systems of one name: only the real members are ticked.
