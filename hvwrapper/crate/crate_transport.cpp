@@ -298,22 +298,34 @@ int Crate_OpenContext(CrateContext &ctx, const char *link, const char *address, 
 
 int Crate_SendFrameOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, int ms)
 {
+    return Crate_SendFramesOn(sock, order, req, reqLen, nullptr, 0, ms);
+}
+
+int Crate_SendFramesOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, const uint8_t *check,
+                       size_t checkLen, int ms)
+{
     if (sock < 0) {
         errno = EBADF;
         return CRATE_IO_ERROR;
     }
-    if (reqLen > kCrateMaxFrame)
+    if (reqLen > kCrateMaxFrame || checkLen > kCrateMaxFrame)
         return CRATE_IO_TOO_LONG;
-    // Length and request go out in one send; the usual short request is
-    // assembled on the stack.
+    // Everything goes out in one send; the usual short request is assembled
+    // on the stack.
+    const size_t total = reqLen + 4 + (check ? checkLen + 4 : 0);
     uint8_t local[1024];
-    uint8_t *frame = reqLen + 4 <= sizeof local ? local : static_cast<uint8_t *>(std::malloc(reqLen + 4));
+    uint8_t *frame = total <= sizeof local ? local : static_cast<uint8_t *>(std::malloc(total));
     if (!frame)
         return CRATE_IO_NO_MEMORY;
     Crate_Store32(frame, uint32_t(reqLen), order);
     if (reqLen)
         std::memcpy(frame + 4, req, reqLen);
-    IoResult w = sendAll(sock, frame, reqLen + 4, Clock::now() + std::chrono::milliseconds(ms));
+    if (check) {
+        Crate_Store32(frame + 4 + reqLen, uint32_t(checkLen), order);
+        if (checkLen)
+            std::memcpy(frame + 8 + reqLen, check, checkLen);
+    }
+    IoResult w = sendAll(sock, frame, total, Clock::now() + std::chrono::milliseconds(ms));
     if (frame != local)
         std::free(frame);
     return w == IO_OK ? CRATE_IO_OK : w == IO_TIMEOUT ? CRATE_IO_TIMEOUT : CRATE_IO_ERROR;
@@ -384,6 +396,50 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
     *body = b;
     *len = n;
     return CRATE_IO_OK;
+}
+
+bool Crate_Echoes(const uint8_t *frame, size_t len, std::string_view keyword)
+{
+    return len > keyword.size() && std::memcmp(frame, keyword.data(), keyword.size()) == 0 &&
+           frame[keyword.size()] == ':';
+}
+
+int Crate_RecvChecked(int sock, FrameCarry &carry, ByteOrder order, int ms, std::string_view checkKeyword,
+                      uint8_t **body, size_t *len, unsigned *dropped)
+{
+    *body = nullptr;
+    *len = 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    uint8_t *before = nullptr; // the frame read last, the request's own if the check's reply follows
+    size_t beforeLen = 0;
+    for (;;) {
+        const int left = remainingMs(deadline);
+        uint8_t *f = nullptr;
+        size_t n = 0;
+        const int r =
+            left > 0 ? Crate_RecvFrameCarry(sock, carry, order, left, &f, &n) : int(CRATE_IO_TIMEOUT);
+        if (r != CRATE_IO_OK) {
+            std::free(before);
+            return r;
+        }
+        if (Crate_Echoes(f, n, checkKeyword) && before) {
+            std::free(f);
+            *body = before;
+            *len = beforeLen;
+            return CRATE_IO_OK;
+        }
+        if (before)
+            ++*dropped;
+        std::free(before);
+        before = nullptr;
+        if (Crate_Echoes(f, n, checkKeyword)) {
+            ++*dropped; // the reply of an earlier check
+            std::free(f);
+            continue;
+        }
+        before = f;
+        beforeLen = n;
+    }
 }
 
 int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len, bool waitFirst)
@@ -459,23 +515,38 @@ bool strayBytes(const CrateContext &ctx)
     return ::poll(&p, 1, 0) > 0;
 }
 
-bool echoes(const uint8_t *reply, size_t len, const char *keyword)
+// The header of a request without arguments (kind 2) into req.
+bool bareRequest(CrateContext &ctx, const CommandRow *row, RequestBuffer &req)
 {
-    size_t n = std::strlen(keyword);
-    return len > n && std::memcmp(reply, keyword, n) == 0 && reply[n] == ':';
+    const CommandRow *saved = ctx.command;
+    ctx.command = row;
+    const bool built = row && Crate_BuildHeader(ctx, req);
+    ctx.command = saved;
+    return built;
+}
+
+// The request every crate answers in any state, sent as the check behind a
+// request. Requests of its own keyword and of "GETSYSNAME" (the
+// resynchronisation's other keyword) are never checked: whatever reply is
+// late, the resynchronisation then has a keyword of its own.
+const CommandRow *swRelease()
+{
+    static const CommandRow *row = Crate_FindCommand("GETSWREL");
+    return row;
+}
+
+bool checkable(const CommandRow *c)
+{
+    return c && c->headerKind == 2 && c != swRelease() && std::strcmp(c->keyword, "GETSYSNAME") != 0 &&
+           std::strcmp(c->keyword, "LOGOUT") != 0; // the crate may close the connection behind its reply
 }
 
 // Sends a request every crate answers and drops each frame before its reply.
 int resync(CrateContext &ctx)
 {
-    const char *keyword =
-        ctx.late && std::strcmp(ctx.late->keyword, "GETSWREL") == 0 ? "GETSYSNAME" : "GETSWREL";
-    const CommandRow *saved = ctx.command;
-    ctx.command = Crate_FindCommand(keyword);
+    const char *keyword = ctx.late == swRelease() ? "GETSYSNAME" : "GETSWREL";
     RequestBuffer req(ctx.order);
-    const bool built = ctx.command && Crate_BuildHeader(ctx, req);
-    ctx.command = saved;
-    if (!built)
+    if (!bareRequest(ctx, Crate_FindCommand(keyword), req))
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     const int ms = replyMs();
     int w = Crate_SendFrameOn(ctx.socket, ctx.order, req.data(), req.size(), ms);
@@ -493,13 +564,14 @@ int resync(CrateContext &ctx)
             return r == CRATE_IO_TIMEOUT ? giveUp(ctx, CRATE_ERR_TIMEOUT, kTextTimeout)
                                          : giveUp(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
         }
-        const bool mine = echoes(frame, len, keyword);
+        const bool mine = Crate_Echoes(frame, len, keyword);
         std::free(frame);
         if (mine)
             break;
     }
     ctx.outOfStep = false;
     ctx.late = nullptr;
+    ctx.carry.check.strayFrame(); // more of what shifted the stream may still be on its way
     return CRATE_OK;
 }
 
@@ -518,7 +590,11 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
         if (rc != CRATE_OK)
             return rc;
     }
-    int w = Crate_SendFrameOn(ctx.socket, ctx.order, req, reqLen, replyMs());
+    RequestBuffer check(ctx.order);
+    const bool checked =
+        ctx.carry.check.due() && checkable(ctx.command) && bareRequest(ctx, swRelease(), check);
+    int w = Crate_SendFramesOn(ctx.socket, ctx.order, req, reqLen, checked ? check.data() : nullptr,
+                               check.size(), replyMs());
     if (w == CRATE_IO_TOO_LONG || w == CRATE_IO_NO_MEMORY)
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     ctx.sent = ctx.command;
@@ -527,8 +603,21 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
         return giveUp(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
     if (w != CRATE_IO_OK)
         return giveUp(ctx, CRATE_ERR_SEND, std::strerror(errno));
-    int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, replyMs(), reply, replyLen);
-    return r == CRATE_IO_OK ? CRATE_OK : recvFailure(ctx, r);
+    if (!checked) {
+        ctx.carry.check.unchecked();
+        int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, replyMs(), reply, replyLen);
+        return r == CRATE_IO_OK ? CRATE_OK : recvFailure(ctx, r);
+    }
+    ctx.carry.check.checked();
+    unsigned dropped = 0;
+    int r =
+        Crate_RecvChecked(ctx.socket, ctx.carry, ctx.order, replyMs(), "GETSWREL", reply, replyLen, &dropped);
+    if (dropped)
+        ctx.carry.check.strayFrame();
+    if (r == CRATE_IO_OK)
+        return CRATE_OK;
+    ctx.sent = swRelease(); // its reply is the last that may still come
+    return recvFailure(ctx, r);
 }
 
 int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t *replyLen, uint8_t **reply,

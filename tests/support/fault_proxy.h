@@ -1,9 +1,12 @@
 // A TCP proxy on loopback in front of a simulator that spoils chosen
 // replies: one held back past the reply bound, one cut short (and the
-// connection closed), one sent twice. Requests pass unchanged. Replies are
-// cut out of the server's stream by a framing function (a length-framed
-// reply, a text line), kept in order, and each armed fault spoils the next
-// reply that is complete after it was armed.
+// connection closed), one sent twice (back to back, or the copy when the
+// next request comes), one released only behind the reply after it. It can
+// also add a network's latency each way. Requests pass unchanged. Replies
+// are cut out of the server's stream by a framing function (a length-framed
+// reply, a text line), kept in order unless a fault says otherwise, and
+// each armed fault spoils the next reply that is complete after it was
+// armed.
 #pragma once
 
 #include <arpa/inet.h>
@@ -93,6 +96,14 @@ public:
     void cutNext(size_t bytes) { arm({Fault::Cut, 0, bytes}); }
     // The next reply goes out twice, back to back in one send.
     void doubleNext() { arm({Fault::Double, 0, 0}); }
+    // The next reply goes out, and a copy of it goes out again when the next
+    // request arrives, before that request is forwarded.
+    void doubleAtNextRequest() { arm({Fault::DoubleAtNextRequest, 0, 0}); }
+    // The next reply is held back and goes out ms after the reply that
+    // follows it.
+    void holdBehindNext(int ms) { arm({Fault::HoldBehindNext, ms, 0}); }
+    // Every byte takes ms longer on its way, in each direction.
+    void setLatency(int ms) { latencyMs_ = ms; }
 
     // Connections the proxy accepted so far.
     int accepted() const { return accepted_.load(); }
@@ -101,20 +112,25 @@ public:
 
 private:
     struct Fault {
-        enum Kind { Delay, Cut, Double } kind;
+        enum Kind { Delay, Cut, Double, DoubleAtNextRequest, HoldBehindNext } kind;
         int ms;
         size_t bytes;
     };
     struct Out {
         std::chrono::steady_clock::time_point at;
         std::string bytes;
-        int replies;
-        bool closeAfter;
+        int replies = 0;
+        bool closeAfter = false;
     };
     struct Pair {
         int client = -1, server = -1;
         std::string fromServer;
-        std::deque<Out> queue;
+        std::deque<Out> queue;   // to the client
+        std::deque<Out> upQueue; // to the server
+        std::string copyAtNextRequest;
+        bool holding = false; // `held` waits for the reply after it
+        Out held;
+        int heldGapMs = 0;
         bool dead = false;
     };
 
@@ -169,34 +185,77 @@ private:
         ++accepted_;
     }
 
+    static void queueInOrder(std::deque<Out> &q, Out o)
+    {
+        if (!q.empty())
+            o.at = std::max(o.at, q.back().at);
+        q.push_back(std::move(o));
+    }
+
+    std::chrono::steady_clock::time_point later(std::chrono::steady_clock::time_point t) const
+    {
+        return t + std::chrono::milliseconds(latencyMs_.load());
+    }
+
     void takeReplies(Pair &p)
     {
         const auto now = std::chrono::steady_clock::now();
         for (size_t n; (n = framing_(p.fromServer)) > 0;) {
             std::string reply = p.fromServer.substr(0, n);
             p.fromServer.erase(0, n);
-            Out o{now, reply, 1, false};
+            Out o{later(now), reply, 1, false};
+            bool hold = false;
             {
                 std::lock_guard<std::mutex> g(m_);
                 if (!armed_.empty()) {
                     const Fault f = armed_.front();
                     armed_.erase(armed_.begin());
                     if (f.kind == Fault::Delay)
-                        o.at = now + std::chrono::milliseconds(f.ms);
+                        o.at += std::chrono::milliseconds(f.ms);
                     else if (f.kind == Fault::Cut) {
                         o.bytes.resize(std::min(f.bytes, o.bytes.size()));
                         o.replies = 0;
                         o.closeAfter = true;
-                    } else {
+                    } else if (f.kind == Fault::Double) {
                         o.bytes += reply;
                         o.replies = 2;
+                    } else if (f.kind == Fault::DoubleAtNextRequest) {
+                        p.copyAtNextRequest = reply;
+                    } else {
+                        hold = true;
+                        p.heldGapMs = f.ms;
                     }
                 }
             }
-            if (!p.queue.empty())
-                o.at = std::max(o.at, p.queue.back().at); // in order
-            p.queue.push_back(std::move(o));
+            if (hold) {
+                p.held = std::move(o);
+                p.holding = true;
+                continue;
+            }
+            queueInOrder(p.queue, std::move(o));
+            if (p.holding) {
+                p.held.at = p.queue.back().at + std::chrono::milliseconds(p.heldGapMs);
+                queueInOrder(p.queue, std::move(p.held));
+                p.holding = false;
+            }
         }
+    }
+
+    // Bytes of the client on their way to the server (a copy armed for the
+    // next request goes out to the client first).
+    void takeRequest(Pair &p, const char *buf, size_t n)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!p.copyAtNextRequest.empty()) {
+            queueInOrder(p.queue, Out{later(now), std::move(p.copyAtNextRequest), 1, false});
+            p.copyAtNextRequest.clear();
+        }
+        if (latencyMs_.load() == 0 && p.upQueue.empty()) {
+            if (!sendAll(p.server, buf, n))
+                closePair(p);
+            return;
+        }
+        queueInOrder(p.upQueue, Out{later(now), std::string(buf, n), 0, false});
     }
 
     void run()
@@ -214,12 +273,12 @@ private:
                 who.push_back({i, false});
                 fds.push_back({p.server, POLLIN, 0});
                 who.push_back({i, true});
-                if (!p.queue.empty()) {
-                    auto left =
-                        std::chrono::duration_cast<std::chrono::milliseconds>(p.queue.front().at - now)
-                            .count();
-                    wait = std::clamp(int(left), 0, wait);
-                }
+                for (const std::deque<Out> *q : {&p.queue, &p.upQueue})
+                    if (!q->empty()) {
+                        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(q->front().at - now)
+                                        .count();
+                        wait = std::clamp(int(left), 0, wait);
+                    }
             }
             ::poll(fds.data(), fds.size(), wait);
             if (fds[0].revents & POLLIN)
@@ -237,8 +296,7 @@ private:
                     continue;
                 }
                 if (!who[k - 1].second) {
-                    if (!sendAll(p.server, buf, size_t(n)))
-                        closePair(p);
+                    takeRequest(p, buf, size_t(n));
                     continue;
                 }
                 p.fromServer.append(buf, size_t(n));
@@ -246,6 +304,12 @@ private:
             }
             now = std::chrono::steady_clock::now();
             for (Pair &p : pairs_) {
+                while (!p.dead && !p.upQueue.empty() && p.upQueue.front().at <= now) {
+                    if (!sendAll(p.server, p.upQueue.front().bytes.data(), p.upQueue.front().bytes.size()))
+                        closePair(p);
+                    else
+                        p.upQueue.pop_front();
+                }
                 while (!p.dead && !p.queue.empty() && p.queue.front().at <= now) {
                     Out o = std::move(p.queue.front());
                     p.queue.pop_front();
@@ -267,6 +331,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> accepted_{0};
     std::atomic<int> repliesOut_{0};
+    std::atomic<int> latencyMs_{0};
     std::mutex m_;
     std::vector<Fault> armed_;
     std::vector<Pair> pairs_;

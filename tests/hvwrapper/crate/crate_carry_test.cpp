@@ -131,12 +131,9 @@ protected:
     static constexpr int kRack = 29;
     void TearDown() override
     {
-        if (GetParam().rack) {
-            CrateContext &ctx = P8080_Contexts()[kRack];
-            Crate_CloseContext(ctx);
-        } else {
-            Crate_CloseContext(ctx_);
-        }
+        Crate_CloseContext(ctx());
+        ctx().sessionId = 0;
+        ctx().command = nullptr;
         CrateTransport_SetTimeoutsForTest(0, 0);
     }
     CrateContext &ctx() { return GetParam().rack ? P8080_Contexts()[kRack] : ctx_; }
@@ -182,6 +179,30 @@ TEST_P(Carry, RepliesThatCameBeforeTheirRequestAreNeverTakenForIt)
     EXPECT_EQ(reply, "A:first");
     ASSERT_EQ(exchange("B", &reply), 0);
     EXPECT_EQ(reply, "B:second");
+}
+
+TEST_P(Carry, ACheckedRequestTakesTheFrameJustBeforeTheChecksReply)
+{
+    // A check request goes behind each request once the link is suspect:
+    // an old check reply with nothing before it, and a stray frame before
+    // the request's own, are dropped; the link stays suspect, so the next
+    // request is checked too.
+    const std::string check = GetParam().rack ? "GETCRATEMAP" : "GETSWREL";
+    FakePeer peer(GetParam().order,
+                  {[&](int fd) { sendBytes(fd, f(check + ":old") + f("A:stray") + f("A:own")); },
+                   [&](int fd) { sendBytes(fd, f(check + ":now")); },
+                   [&](int fd) { sendBytes(fd, f("B:next")); },
+                   [&](int fd) { sendBytes(fd, f(check + ":now")); }});
+    open(peer.port());
+    ctx().sessionId = 7;
+    ctx().command = Crate_FindCommand("GETCHPARAM");
+    ctx().carry.check.strayFrame();
+    std::string reply;
+    ASSERT_EQ(exchange("A", &reply), 0);
+    EXPECT_EQ(reply, "A:own");
+    ASSERT_EQ(exchange("B", &reply), 0);
+    EXPECT_EQ(reply, "B:next");
+    EXPECT_EQ(ctx().carry.check.suspect, kReplyCheckSuspect - 1);
 }
 
 TEST_P(Carry, AReplySplitByteByByteIsPutTogether)

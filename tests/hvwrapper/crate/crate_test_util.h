@@ -1,8 +1,13 @@
-// Byte builders for crafted crate replies and batches (big-endian).
+// Byte builders for crafted crate replies and batches (big-endian), and
+// reads in turn through the API for the tests of a shifted reply stream.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "KORUHVWrapper.h"
 
 namespace cratetest {
 
@@ -60,6 +65,38 @@ inline std::string sampleSysInfo()
     for (int ch = 0; ch < 3; ++ch)
         d += be16(3) + ":" + be16(ch == 1 ? 5 : 0) + be16(1) + be16(2) + ":";
     return d;
+}
+
+// Reads "V0Set" of channels 0..3 of slot 0 in turn, back to back, count
+// times; per read whether it gave 0 and its own channel's value (volts).
+inline std::vector<bool> readsInTurn(int handle, const float (&volts)[4], int count)
+{
+    std::vector<bool> own;
+    for (int i = 0; i < count; ++i) {
+        unsigned short ch = static_cast<unsigned short>(i % 4);
+        float v = -1;
+        const int rc = KORUHV_GetChParam(handle, 0, "V0Set", 1, &ch, &v);
+        own.push_back(rc == 0 && std::fabs(v - volts[ch]) < 0.05f);
+    }
+    return own;
+}
+
+// Index of the last read that did not give its own value; -1 when none.
+inline int lastShifted(const std::vector<bool> &own)
+{
+    for (int i = int(own.size()) - 1; i >= 0; --i)
+        if (!own[size_t(i)])
+            return i;
+    return -1;
+}
+
+// The reads as text for a failure message: '.' own value, 'x' not.
+inline std::string shiftPattern(const std::vector<bool> &own)
+{
+    std::string s;
+    for (bool b : own)
+        s += b ? '.' : 'x';
+    return s;
 }
 
 } // namespace cratetest

@@ -20,6 +20,7 @@
 #include "crate/crate_sim.h"
 #include "crate/crate_transport.h"
 #include "crate/hx4400_backend.h"
+#include "crate_test_util.h"
 #include "fault_proxy.h"
 #include "wait_progress.h"
 
@@ -891,4 +892,48 @@ TEST_F(CrateSimTest, NoReplyIsTakenForALaterRequest)
         EXPECT_EQ(v, -1) << ch;
     }
     EXPECT_STREQ(KORUHV_GetError(handle), "KFE server down");
+}
+
+// With a network's latency between library and crate, a copy of a reply
+// that a proxy sends when the next request comes, or a timed-out reply it
+// releases behind the resynchronisation's reply, arrives after the next
+// request went out, where no look for waiting bytes can see it. Reads back
+// to back: the shift the copy causes ends within kReplyCheckEvery reads (the
+// first reads cannot tell the copy apart); after the late reply none is
+// shifted.
+TEST_F(CrateSimTest, AShiftOfTheReplyStreamEndsOverALatentLink)
+{
+    constexpr int kBoundMs = 1000;
+    constexpr int kChecked = int(koruhv::kReplyCheckEvery);
+    koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
+    koru_test::FaultProxy proxy(koru_test::FaultProxy::framedBigEndian, "127.0.0.2", sim.port(), "127.0.0.4");
+    proxy.setLatency(20);
+    koruhv::CrateTransport_SetPortForTest(proxy.port());
+    const float volts[4] = {100, 200, 300, 400};
+    const struct {
+        const char *what;
+        bool late;
+        int shiftedReads;
+    } cases[] = {{"a copy sent when the next request came", false, kChecked},
+                 {"a timed-out reply released behind the resynchronisation's", true, 0}};
+    for (const auto &c : cases) {
+        ASSERT_EQ(KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.4"), "admin", "admin", &handle), 0);
+        for (unsigned short ch = 0; ch < 4; ++ch) {
+            float v = volts[ch];
+            ASSERT_EQ(KORUHV_SetChParam(handle, 0, "V0Set", 1, &ch, &v), 0);
+        }
+        if (c.late) {
+            unsigned short ch = 3;
+            float v = -1;
+            proxy.holdBehindNext(5);
+            EXPECT_EQ(KORUHV_GetChParam(handle, 0, "V0Set", 1, &ch, &v), 4) << c.what;
+        } else {
+            proxy.doubleAtNextRequest();
+        }
+        const std::vector<bool> own = cratetest::readsInTurn(handle, volts, 2 * kChecked + 4);
+        EXPECT_LT(cratetest::lastShifted(own), c.shiftedReads)
+            << c.what << ": " << cratetest::shiftPattern(own);
+        EXPECT_EQ(KORUHV_DeinitSystem(handle), 0);
+        handle = -1;
+    }
 }

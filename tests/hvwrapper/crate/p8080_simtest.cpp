@@ -14,6 +14,7 @@
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
 #include "crate/p8080_sim.h"
+#include "crate_test_util.h"
 #include "fault_proxy.h"
 #include "wait_progress.h"
 
@@ -413,6 +414,57 @@ TEST(P8080Sim, NoReplyIsTakenForALaterRequest)
         EXPECT_EQ(v, -1) << ch;
     }
     KORUHV_DeinitSystem(h);
+    koruhv::CrateTransport_SetTimeoutsForTest(0, 0);
+    koruhv::P8080_SetPortForTest(0);
+    koruhv::P8080_SetPublicKeyForTest(nullptr);
+    sim.stop();
+    EXPECT_TRUE(sim.protocolErrors().empty()) << sim.protocolErrors().front();
+}
+
+// The rack behind a proxy with a network's latency: a copy of a reply sent
+// when the next request comes shifts reads back to back for fewer than
+// kReplyCheckEvery reads; a timed-out reply released behind the
+// resynchronisation's reply shifts none.
+TEST(P8080Sim, AShiftOfTheReplyStreamEndsOverALatentLink)
+{
+    constexpr int kBoundMs = 1000;
+    constexpr int kChecked = int(koruhv::kReplyCheckEvery);
+    P8080Sim sim(P8080Model::smallRack(), "127.0.0.75");
+    ASSERT_TRUE(sim.start()) << sim.errorText();
+    const std::string key = sim.publicKeyPem();
+    koru_test::FaultProxy proxy(koru_test::FaultProxy::framedLittleEndian, "127.0.0.75", sim.port(),
+                                "127.0.0.76");
+    proxy.setLatency(20);
+    koruhv::P8080_SetPortForTest(proxy.port());
+    koruhv::P8080_SetPublicKeyForTest(key.c_str());
+    koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
+    const float volts[4] = {100, 200, 300, 400};
+    const struct {
+        const char *what;
+        bool late;
+        int shiftedReads;
+    } cases[] = {{"a copy sent when the next request came", false, kChecked},
+                 {"a timed-out reply released behind the resynchronisation's", true, 0}};
+    for (const auto &c : cases) {
+        int h = -1;
+        ASSERT_EQ(KORUHV_InitSystem(16, 0, const_cast<char *>("127.0.0.76"), "admin", "admin", &h), 0);
+        for (unsigned short ch = 0; ch < 4; ++ch) {
+            float v = volts[ch];
+            ASSERT_EQ(KORUHV_SetChParam(h, 0, "V0Set", 1, &ch, &v), 0);
+        }
+        if (c.late) {
+            unsigned short ch = 3;
+            float v = -1;
+            proxy.holdBehindNext(5);
+            EXPECT_NE(KORUHV_GetChParam(h, 0, "V0Set", 1, &ch, &v), 0) << c.what;
+        } else {
+            proxy.doubleAtNextRequest();
+        }
+        const std::vector<bool> own = cratetest::readsInTurn(h, volts, 2 * kChecked + 4);
+        EXPECT_LT(cratetest::lastShifted(own), c.shiftedReads)
+            << c.what << ": " << cratetest::shiftPattern(own);
+        KORUHV_DeinitSystem(h);
+    }
     koruhv::CrateTransport_SetTimeoutsForTest(0, 0);
     koruhv::P8080_SetPortForTest(0);
     koruhv::P8080_SetPublicKeyForTest(nullptr);
