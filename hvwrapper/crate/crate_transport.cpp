@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -412,7 +413,16 @@ int Crate_RecvChecked(int sock, FrameCarry &carry, ByteOrder order, int ms, std:
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     uint8_t *before = nullptr; // the frame read last, the request's own if the check's reply follows
     size_t beforeLen = 0;
+    bool acked = false;
     for (;;) {
+        if (before && !acked && carry.buffered() == 0) {
+            // The device may hold the check's reply back until the request's
+            // reply is acknowledged (two small replies in a row), and this
+            // side would delay that acknowledgement: send it now.
+            int one = 1;
+            ::setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+            acked = true;
+        }
         const int left = remainingMs(deadline);
         uint8_t *f = nullptr;
         size_t n = 0;
