@@ -364,12 +364,15 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
             carry.begin = 0;
         }
         size_t got = 0;
-        IoResult r =
-            recvSome(sock, carry.buf + carry.end, FrameCarry::kSize - carry.end, deadline, block, &got);
-        if (r != IO_OK)
+        const size_t room = FrameCarry::kSize - carry.end;
+        IoResult r = recvSome(sock, carry.buf + carry.end, room, deadline, block, &got);
+        if (r != IO_OK) {
+            carry.emptiedAt = {};
             return ioCode(r);
+        }
         block = false;
         carry.end += got;
+        carry.emptiedAt = got < room ? Clock::now() : Clock::time_point{};
     }
     uint32_t n = Crate_Load32(carry.buf + carry.begin, order);
     if (n > kCrateMaxFrame) {
@@ -388,6 +391,7 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
         carry.begin = carry.end = 0;
     if (have < n) {
         // The rest of a long or split reply: read exactly, nothing past it.
+        carry.emptiedAt = {};
         IoResult r = recvExact(sock, b + have, n - have, deadline);
         if (r != IO_OK) {
             std::free(b);
@@ -397,6 +401,17 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
     *body = b;
     *len = n;
     return CRATE_IO_OK;
+}
+
+bool Crate_BytesWaiting(int sock, const FrameCarry &carry)
+{
+    if (carry.buffered())
+        return true;
+    if (carry.emptiedAt != Clock::time_point{} &&
+        Clock::now() - carry.emptiedAt < std::chrono::microseconds(kQuietLookUs))
+        return false;
+    pollfd p{sock, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
 }
 
 bool Crate_Echoes(const uint8_t *frame, size_t len, std::string_view keyword)
@@ -515,16 +530,6 @@ int recvFailure(CrateContext &ctx, int io)
     }
 }
 
-// Bytes waiting before a request is sent came unasked (a reply doubled, or
-// one that came after its request gave up).
-bool strayBytes(const CrateContext &ctx)
-{
-    if (ctx.carry.buffered())
-        return true;
-    pollfd p{ctx.socket, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-}
-
 // The header of a request without arguments (kind 2) into req.
 bool bareRequest(CrateContext &ctx, const CommandRow *row, RequestBuffer &req)
 {
@@ -593,7 +598,9 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
     *replyLen = 0;
     if (ctx.socket < 0)
         return Crate_SetError(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
-    if (!ctx.outOfStep && strayBytes(ctx))
+    // Bytes waiting before a request is sent came unasked (a reply doubled,
+    // or one that came after its request gave up).
+    if (!ctx.outOfStep && Crate_BytesWaiting(ctx.socket, ctx.carry))
         Crate_MarkOutOfStep(ctx);
     if (ctx.outOfStep) {
         int rc = resync(ctx);

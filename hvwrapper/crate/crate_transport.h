@@ -7,6 +7,7 @@
 // rack supply can reuse the exchange with its own framing.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -53,13 +54,16 @@ struct ReplyCheck {
 // reply is taken with one receive of up to the buffer's size, its length
 // and body together. recvTimeoutMs is the SO_RCVTIMEO this side set on the
 // socket (0: none): with it a fresh reply is waited for inside the receive
-// itself, with no poll before it. Reset, with the connection's reply
+// itself, with no poll before it. emptiedAt: when a receive last left the
+// socket empty (it returned less than it had room for), none after a read
+// that may have left bytes behind. Reset, with the connection's reply
 // check, whenever the socket is closed.
 struct FrameCarry {
     static constexpr size_t kSize = 16384;
     uint8_t *buf = nullptr; // kSize bytes once used
     size_t begin = 0, end = 0;
     int recvTimeoutMs = 0;
+    std::chrono::steady_clock::time_point emptiedAt{};
     ReplyCheck check;
     FrameCarry() = default;
     FrameCarry(const FrameCarry &) = delete;
@@ -70,6 +74,7 @@ struct FrameCarry {
     {
         begin = end = 0;
         recvTimeoutMs = 0;
+        emptiedAt = {};
         check = ReplyCheck();
     }
 };
@@ -171,6 +176,14 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
 // the whole.
 int Crate_RecvChecked(int sock, FrameCarry &carry, ByteOrder order, int ms, std::string_view checkKeyword,
                       uint8_t **body, size_t *len, unsigned *dropped);
+// Bytes wait on the command connection before a request: in the carry, or
+// in the socket. The socket is looked at (a system call) unless a receive
+// left it empty less than kQuietLookUs ago: then only a frame that arrived
+// in those few microseconds could be there, the race a look loses whenever
+// a frame takes any time on its way, and the reply checks bound what such
+// a frame can shift.
+constexpr int kQuietLookUs = 200;
+bool Crate_BytesWaiting(int sock, const FrameCarry &carry);
 // The frame is a reply to keyword: it begins with the keyword and ':'.
 bool Crate_Echoes(const uint8_t *frame, size_t len, std::string_view keyword);
 

@@ -1,7 +1,6 @@
 // The rack supply's framing: little-endian length-framed payloads on the
 // command connection, the reply header every operation checks, and the
 // rack's own form of the system information.
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -90,14 +89,6 @@ void giveUp(CrateContext &ctx, P8080Link &l)
     l.outOfStep = false;
 }
 
-bool strayBytes(const CrateContext &ctx)
-{
-    if (ctx.carry.buffered())
-        return true;
-    pollfd p{ctx.socket, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-}
-
 // The request the rack answers in any state, sent as the check behind a
 // request (see ReplyCheck). Requests of the two resynchronisation keywords
 // are never checked: whatever reply is late, the resynchronisation then has
@@ -160,7 +151,7 @@ int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t
     std::lock_guard<std::mutex> g(l.cmdLock);
     if (ctx.socket < 0)
         return P8080_ERR_SEND;
-    if (!l.outOfStep && strayBytes(ctx))
+    if (!l.outOfStep && Crate_BytesWaiting(ctx.socket, ctx.carry))
         markOutOfStep(l);
     if (l.outOfStep) {
         const int rc = resync(ctx, l);

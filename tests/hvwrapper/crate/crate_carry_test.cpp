@@ -21,6 +21,7 @@
 
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
+#include "wait_progress.h"
 
 using namespace koruhv;
 
@@ -179,6 +180,29 @@ TEST_P(Carry, RepliesThatCameBeforeTheirRequestAreNeverTakenForIt)
     EXPECT_EQ(reply, "A:first");
     ASSERT_EQ(exchange("B", &reply), 0);
     EXPECT_EQ(reply, "B:second");
+}
+
+TEST_P(Carry, AFrameThatCameUnaskedAfterAQuietSpellIsFoundBeforeTheNextRequest)
+{
+    // A's reply, then a copy of it a few milliseconds later on its own:
+    // once the connection was quiet that long, the look before B finds it.
+    const std::string sync = GetParam().rack ? "GETCRATEMAP" : "GETSWREL";
+    std::atomic<bool> copySent{false};
+    FakePeer peer(GetParam().order, {[&](int fd) {
+                                         sendBytes(fd, f("A:own"));
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                         sendBytes(fd, f("A:copy"));
+                                         copySent = true;
+                                     },
+                                     [&](int fd) { sendBytes(fd, f(sync + ":in step")); },
+                                     [&](int fd) { sendBytes(fd, f("B:own")); }});
+    open(peer.port());
+    std::string reply;
+    ASSERT_EQ(exchange("A", &reply), 0);
+    EXPECT_EQ(reply, "A:own");
+    ASSERT_TRUE(koru_test::waitFor([&] { return copySent.load(); }));
+    ASSERT_EQ(exchange("B", &reply), 0);
+    EXPECT_EQ(reply, "B:own");
 }
 
 TEST_P(Carry, ACheckedRequestTakesTheFrameJustBeforeTheChecksReply)
