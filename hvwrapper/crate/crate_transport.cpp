@@ -608,8 +608,9 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
             return rc;
     }
     RequestBuffer check(ctx.order);
+    const Clock::time_point now = Clock::now();
     const bool checked =
-        ctx.carry.check.due() && checkable(ctx.command) && bareRequest(ctx, swRelease(), check);
+        ctx.carry.check.due(now) && checkable(ctx.command) && bareRequest(ctx, swRelease(), check);
     int w = Crate_SendFramesOn(ctx.socket, ctx.order, req, reqLen, checked ? check.data() : nullptr,
                                check.size(), replyMs());
     if (w == CRATE_IO_TOO_LONG || w == CRATE_IO_NO_MEMORY)
@@ -625,7 +626,7 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
         int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, replyMs(), reply, replyLen);
         return r == CRATE_IO_OK ? CRATE_OK : recvFailure(ctx, r);
     }
-    ctx.carry.check.checked();
+    ctx.carry.check.checked(now);
     unsigned dropped = 0;
     int r =
         Crate_RecvChecked(ctx.socket, ctx.carry, ctx.order, replyMs(), "GETSWREL", reply, replyLen, &dropped);

@@ -31,17 +31,30 @@ constexpr uint16_t kCratePort = 2200;
 // just before the second one's reply is the request's own, and every frame
 // before it is dropped. Every kReplyCheckEvery-th request is checked, so a
 // shift that left no trace ends there; after any sign of a stray frame the
-// next kReplyCheckSuspect requests are all checked.
+// next kReplyCheckSuspect requests are all checked. A check costs the
+// device about one request: when requests come so fast that
+// kReplyCheckEvery of them take less than kReplyCheckSpacingMs (a local
+// link), checks are spaced by that time, at the latest every
+// kReplyCheckLatest-th request.
 constexpr unsigned kReplyCheckEvery = 16;
+constexpr unsigned kReplyCheckLatest = 64;
+constexpr int kReplyCheckSpacingMs = 2;
 constexpr unsigned kReplyCheckSuspect = 16;
 
 struct ReplyCheck {
     unsigned sinceCheck = 0; // requests sent since the last checked one
     unsigned suspect = 0;    // requests still to check after a stray frame
-    bool due() const { return suspect > 0 || sinceCheck + 1 >= kReplyCheckEvery; }
-    void checked()
+    std::chrono::steady_clock::time_point lastCheck{};
+    bool due(std::chrono::steady_clock::time_point now) const
+    {
+        return suspect > 0 || sinceCheck + 1 >= kReplyCheckLatest ||
+               (sinceCheck + 1 >= kReplyCheckEvery &&
+                now - lastCheck >= std::chrono::milliseconds(kReplyCheckSpacingMs));
+    }
+    void checked(std::chrono::steady_clock::time_point now)
     {
         sinceCheck = 0;
+        lastCheck = now;
         if (suspect)
             --suspect;
     }

@@ -161,7 +161,8 @@ int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t
     const int ms = CrateTransport_ReplyMs();
     const std::string_view kw = keywordOf(req.data(), req.size());
     RequestBuffer check(ByteOrder::Little);
-    const bool checked = ctx.carry.check.due() && checkable(ctx, kw) &&
+    const auto now = std::chrono::steady_clock::now();
+    const bool checked = ctx.carry.check.due(now) && checkable(ctx, kw) &&
                          P8080_BeginRequest(check, kCheckKeyword, ctx.sessionId);
     if (Crate_SendFramesOn(ctx.socket, ByteOrder::Little, req.data(), req.size(),
                            checked ? check.data() : nullptr, check.size(), ms) != CRATE_IO_OK) {
@@ -172,7 +173,7 @@ int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t
     // A reply that does not come within the bound counts as not received.
     int r;
     if (checked) {
-        ctx.carry.check.checked();
+        ctx.carry.check.checked(now);
         unsigned dropped = 0;
         r = Crate_RecvChecked(ctx.socket, ctx.carry, ByteOrder::Little, ms, kCheckKeyword, reply, len,
                               &dropped);

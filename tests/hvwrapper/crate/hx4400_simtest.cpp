@@ -899,24 +899,26 @@ TEST_F(CrateSimTest, NoReplyIsTakenForALaterRequest)
 // releases behind the resynchronisation's reply, arrives after the next
 // request went out, where no look for waiting bytes can see it. Reads back
 // to back: the shift the copy causes ends within kReplyCheckEvery reads (the
-// first reads cannot tell the copy apart); after the late reply none is
-// shifted.
+// first reads cannot tell the copy apart), within kReplyCheckLatest on a
+// link without latency; after the late reply none is shifted.
 TEST_F(CrateSimTest, AShiftOfTheReplyStreamEndsOverALatentLink)
 {
     constexpr int kBoundMs = 1000;
     constexpr int kChecked = int(koruhv::kReplyCheckEvery);
     koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
     koru_test::FaultProxy proxy(koru_test::FaultProxy::framedBigEndian, "127.0.0.2", sim.port(), "127.0.0.4");
-    proxy.setLatency(20);
     koruhv::CrateTransport_SetPortForTest(proxy.port());
     const float volts[4] = {100, 200, 300, 400};
     const struct {
         const char *what;
         bool late;
+        int latencyMs;
         int shiftedReads;
-    } cases[] = {{"a copy sent when the next request came", false, kChecked},
-                 {"a timed-out reply released behind the resynchronisation's", true, 0}};
+    } cases[] = {{"a copy sent when the next request came", false, 20, kChecked},
+                 {"the same on a link without latency", false, 0, int(koruhv::kReplyCheckLatest)},
+                 {"a timed-out reply released behind the resynchronisation's", true, 20, 0}};
     for (const auto &c : cases) {
+        proxy.setLatency(c.latencyMs);
         ASSERT_EQ(KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.4"), "admin", "admin", &handle), 0);
         for (unsigned short ch = 0; ch < 4; ++ch) {
             float v = volts[ch];
@@ -930,7 +932,7 @@ TEST_F(CrateSimTest, AShiftOfTheReplyStreamEndsOverALatentLink)
         } else {
             proxy.doubleAtNextRequest();
         }
-        const std::vector<bool> own = cratetest::readsInTurn(handle, volts, 2 * kChecked + 4);
+        const std::vector<bool> own = cratetest::readsInTurn(handle, volts, c.shiftedReads + 20);
         EXPECT_LT(cratetest::lastShifted(own), c.shiftedReads)
             << c.what << ": " << cratetest::shiftPattern(own);
         EXPECT_EQ(KORUHV_DeinitSystem(handle), 0);

@@ -423,8 +423,8 @@ TEST(P8080Sim, NoReplyIsTakenForALaterRequest)
 
 // The rack behind a proxy with a network's latency: a copy of a reply sent
 // when the next request comes shifts reads back to back for fewer than
-// kReplyCheckEvery reads; a timed-out reply released behind the
-// resynchronisation's reply shifts none.
+// kReplyCheckEvery reads (kReplyCheckLatest without latency); a timed-out
+// reply released behind the resynchronisation's reply shifts none.
 TEST(P8080Sim, AShiftOfTheReplyStreamEndsOverALatentLink)
 {
     constexpr int kBoundMs = 1000;
@@ -434,7 +434,6 @@ TEST(P8080Sim, AShiftOfTheReplyStreamEndsOverALatentLink)
     const std::string key = sim.publicKeyPem();
     koru_test::FaultProxy proxy(koru_test::FaultProxy::framedLittleEndian, "127.0.0.75", sim.port(),
                                 "127.0.0.76");
-    proxy.setLatency(20);
     koruhv::P8080_SetPortForTest(proxy.port());
     koruhv::P8080_SetPublicKeyForTest(key.c_str());
     koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
@@ -442,10 +441,13 @@ TEST(P8080Sim, AShiftOfTheReplyStreamEndsOverALatentLink)
     const struct {
         const char *what;
         bool late;
+        int latencyMs;
         int shiftedReads;
-    } cases[] = {{"a copy sent when the next request came", false, kChecked},
-                 {"a timed-out reply released behind the resynchronisation's", true, 0}};
+    } cases[] = {{"a copy sent when the next request came", false, 20, kChecked},
+                 {"the same on a link without latency", false, 0, int(koruhv::kReplyCheckLatest)},
+                 {"a timed-out reply released behind the resynchronisation's", true, 20, 0}};
     for (const auto &c : cases) {
+        proxy.setLatency(c.latencyMs);
         int h = -1;
         ASSERT_EQ(KORUHV_InitSystem(16, 0, const_cast<char *>("127.0.0.76"), "admin", "admin", &h), 0);
         for (unsigned short ch = 0; ch < 4; ++ch) {
@@ -460,7 +462,7 @@ TEST(P8080Sim, AShiftOfTheReplyStreamEndsOverALatentLink)
         } else {
             proxy.doubleAtNextRequest();
         }
-        const std::vector<bool> own = cratetest::readsInTurn(h, volts, 2 * kChecked + 4);
+        const std::vector<bool> own = cratetest::readsInTurn(h, volts, c.shiftedReads + 20);
         EXPECT_LT(cratetest::lastShifted(own), c.shiftedReads)
             << c.what << ": " << cratetest::shiftPattern(own);
         KORUHV_DeinitSystem(h);
