@@ -903,39 +903,18 @@ TEST_F(CrateSimTest, NoReplyIsTakenForALaterRequest)
 // link without latency; after the late reply none is shifted.
 TEST_F(CrateSimTest, AShiftOfTheReplyStreamEndsOverALatentLink)
 {
-    constexpr int kBoundMs = 1000;
-    constexpr int kChecked = int(koruhv::kReplyCheckEvery);
-    koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
+    koruhv::CrateTransport_SetTimeoutsForTest(0, 1000);
     koru_test::FaultProxy proxy(koru_test::FaultProxy::framedBigEndian, "127.0.0.2", sim.port(), "127.0.0.4");
     koruhv::CrateTransport_SetPortForTest(proxy.port());
-    const float volts[4] = {100, 200, 300, 400};
-    const struct {
-        const char *what;
-        bool late;
-        int latencyMs;
-        int shiftedReads;
-    } cases[] = {{"a copy sent when the next request came", false, 20, kChecked},
-                 {"the same on a link without latency", false, 0, int(koruhv::kReplyCheckLatest)},
-                 {"a timed-out reply released behind the resynchronisation's", true, 20, 0}};
-    for (const auto &c : cases) {
-        proxy.setLatency(c.latencyMs);
-        ASSERT_EQ(KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.4"), "admin", "admin", &handle), 0);
-        for (unsigned short ch = 0; ch < 4; ++ch) {
-            float v = volts[ch];
-            ASSERT_EQ(KORUHV_SetChParam(handle, 0, "V0Set", 1, &ch, &v), 0);
-        }
-        if (c.late) {
-            unsigned short ch = 3;
-            float v = -1;
-            proxy.holdBehindNext(5);
-            EXPECT_EQ(KORUHV_GetChParam(handle, 0, "V0Set", 1, &ch, &v), 4) << c.what;
-        } else {
-            proxy.doubleAtNextRequest();
-        }
-        const std::vector<bool> own = cratetest::readsInTurn(handle, volts, c.shiftedReads + 20);
-        EXPECT_LT(cratetest::lastShifted(own), c.shiftedReads)
-            << c.what << ": " << cratetest::shiftPattern(own);
-        EXPECT_EQ(KORUHV_DeinitSystem(handle), 0);
-        handle = -1;
-    }
+    cratetest::expectShiftsToEnd(
+        proxy, 4,
+        [&] {
+            return KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.4"), "admin", "admin", &handle) == 0
+                       ? handle
+                       : -1;
+        },
+        [&](int h) {
+            EXPECT_EQ(KORUHV_DeinitSystem(h), 0);
+            handle = -1;
+        });
 }
