@@ -31,8 +31,8 @@ void Sys_InitTable()
         pthread_cond_init(&s.readersCond, nullptr);
         pthread_cond_init(&s.writerCond, nullptr);
         pthread_mutex_init(&s.rwMutex, nullptr);
-        s.readers = 0;
-        s.writer = 0;
+        s.rwState.store(0);
+        s.writersWaiting.store(0);
         // Once for the library's life: a slot's request lock is never
         // destroyed while a caller might still be inside it.
         TicketLock_Init(&s.requestLock);
@@ -65,16 +65,28 @@ int Sys_AcquireHandle(int handle, bool writer)
         return 1;
     Sys_EnsureInit();
     SystemSlot &s = g_slots[handle];
+    if (!writer) {
+        uint32_t state = s.rwState.load();
+        while (!(state & kSlotWriter))
+            if (s.rwState.compare_exchange_weak(state, state + 1))
+                return 0;
+    }
     if (Sys_MutexLock(&s.rwMutex) != 0)
         return 1;
     if (writer) {
-        while (s.readers != 0 || s.writer != 0)
+        // A writer waits for no reader and no other writer; readers that
+        // come meanwhile still get in. The count and the readers' look at
+        // it are sequentially consistent: the last reader out sees this
+        // writer waiting, or this writer sees it gone.
+        s.writersWaiting.fetch_add(1);
+        for (uint32_t idle = 0; !s.rwState.compare_exchange_strong(idle, kSlotWriter); idle = 0)
             Sys_CondTimedWait(&s.writerCond, &s.rwMutex, -1);
-        s.writer = 1;
+        s.writersWaiting.fetch_sub(1);
     } else {
-        while (s.writer == 1)
+        // Writers change the state only under the mutex held here.
+        while (s.rwState.load() & kSlotWriter)
             Sys_CondTimedWait(&s.readersCond, &s.rwMutex, -1);
-        ++s.readers;
+        s.rwState.fetch_add(1);
     }
     Sys_MutexUnlock(&s.rwMutex);
     return 0;
@@ -87,18 +99,24 @@ int Sys_ReleaseHandle(int handle, bool writer)
     if (handle >= kMaxSystems)
         return 1;
     SystemSlot &s = g_slots[handle];
+    if (!writer) {
+        uint32_t state = s.rwState.load();
+        while ((state & ~kSlotWriter) != 0 && !s.rwState.compare_exchange_weak(state, state - 1)) {
+        }
+        if ((state & ~kSlotWriter) != 1 || s.writersWaiting.load() == 0)
+            return 0; // not the last reader, or nobody to tell
+        if (Sys_MutexLock(&s.rwMutex) != 0)
+            return 1;
+        Sys_CondBroadcast(&s.writerCond);
+        Sys_MutexUnlock(&s.rwMutex);
+        return 0;
+    }
     if (Sys_MutexLock(&s.rwMutex) != 0)
         return 1;
-    if (writer) {
-        s.inUse.store(0);
-        s.writer = 0;
-        Sys_CondBroadcast(&s.readersCond);
-        Sys_CondBroadcast(&s.writerCond); // a second closer waits for the first
-    } else {
-        if (s.readers > 0)
-            --s.readers;
-        Sys_CondBroadcast(&s.writerCond);
-    }
+    s.inUse.store(0);
+    s.rwState.fetch_and(~kSlotWriter);
+    Sys_CondBroadcast(&s.readersCond);
+    Sys_CondBroadcast(&s.writerCond); // a second closer waits for the first
     Sys_MutexUnlock(&s.rwMutex);
     return 0;
 }

@@ -26,13 +26,18 @@ struct SystemSlot {
     TicketLock requestLock; // initialised once by Sys_InitTable
     pthread_cond_t readersCond;
     pthread_cond_t writerCond;
-    int readers;
-    int writer;
+    // Reader count, with kSlotWriter set while a writer holds the slot. A
+    // reader enters and leaves with one atomic operation when no writer is
+    // there or waiting; rwMutex and the conditions serve the waits only.
+    std::atomic<uint32_t> rwState;
+    std::atomic<int> writersWaiting;
     pthread_mutex_t rwMutex;
     // 1 once the backend is open and the fields above are filled; calls
     // reach the backend only then (a slot being opened answers 4098).
     std::atomic<int> open;
 };
+
+constexpr uint32_t kSlotWriter = 1u << 31;
 
 extern TicketLock Sys_TableLock;
 

@@ -1,40 +1,60 @@
 #include "ticket_lock.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <climits>
+
 namespace koruhv {
 
-void TicketLock_Init(TicketLock *lock)
+namespace {
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free,
+              "a wake word is a plain 32-bit futex word");
+
+// Sleeps while *word still holds seen (returns at once when it changed; a
+// signal or a spurious wake-up returns too, and the caller looks again).
+void sleepWhile(std::atomic<uint32_t> &word, uint32_t seen)
 {
-    for (pthread_cond_t &c : lock->cond)
-        pthread_cond_init(&c, nullptr);
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&lock->mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t *>(&word), FUTEX_WAIT_PRIVATE, seen, nullptr, nullptr, 0);
 }
 
-void TicketLock_Destroy(TicketLock *lock)
+void wakeAll(std::atomic<uint32_t> &word)
 {
-    for (pthread_cond_t &c : lock->cond)
-        pthread_cond_destroy(&c);
-    pthread_mutex_destroy(&lock->mutex);
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t *>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr,
+              0);
 }
 
+} // namespace
+
+void TicketLock_Init(TicketLock *) {}
+
+void TicketLock_Destroy(TicketLock *) {}
+
+// The ticket, the release's increment and the two looks across them are
+// sequentially consistent: a ticket taken just after a release looked for
+// waiters sees that release's count, so no waiter is ever left asleep.
 void TicketLock_Acquire(TicketLock *lock)
 {
-    pthread_mutex_lock(&lock->mutex);
-    const uint64_t ticket = lock->nextTicket++;
-    while (lock->nowServing != ticket)
-        pthread_cond_wait(&lock->cond[ticket % kTicketWakeSlots], &lock->mutex);
-    pthread_mutex_unlock(&lock->mutex);
+    const uint64_t ticket = lock->nextTicket.fetch_add(1);
+    std::atomic<uint32_t> &word = lock->wake[ticket % kTicketWakeSlots];
+    for (;;) {
+        const uint32_t seen = word.load();
+        if (lock->nowServing.load() == ticket)
+            return;
+        sleepWhile(word, seen);
+    }
 }
 
 void TicketLock_Release(TicketLock *lock)
 {
-    pthread_mutex_lock(&lock->mutex);
-    ++lock->nowServing;
-    pthread_cond_broadcast(&lock->cond[lock->nowServing % kTicketWakeSlots]);
-    pthread_mutex_unlock(&lock->mutex);
+    const uint64_t next = lock->nowServing.fetch_add(1) + 1;
+    if (lock->nextTicket.load() <= next)
+        return; // nobody holds the next ticket yet
+    std::atomic<uint32_t> &word = lock->wake[next % kTicketWakeSlots];
+    word.fetch_add(1);
+    wakeAll(word);
 }
 
 } // namespace koruhv

@@ -320,10 +320,13 @@ int CrateOp_GetChParam(CrateContext &ctx, uint16_t slot, const char *name, uint1
         return Crate_Malformed(ctx);
     const CrateSystemInfo *info = ctx.sysInfo;
     const CrateBoardEntry *b = info ? info->findBoard(slot) : nullptr;
+    if (!b)
+        return n ? configChanged(ctx) : ok(ctx);
+    ChannelParamLookup lookup(*info, *b, name);
     auto *out = static_cast<uint32_t *>(values);
     for (uint16_t i = 0; i < n; ++i) {
         uint32_t raw = cur.u32();
-        const ParamDescriptor *d = b ? info->channelParam(*b, channels[i], name) : nullptr;
+        const ParamDescriptor *d = lookup.descriptor(channels[i]);
         if (!d)
             return configChanged(ctx);
         if (d->type == PARAM_NUMERIC) {
@@ -343,13 +346,42 @@ int CrateOp_SetChParam(const CrateFamily &f, CrateContext &ctx, uint16_t slot, c
     const CrateBoardEntry *b = info ? info->findBoard(slot) : nullptr;
     if (!b)
         return configChanged(ctx);
-    std::vector<int> desc(n);
+    // One request per descriptor, in the order the descriptors first appear:
+    // all channels in one request when they share it (the usual case).
+    ChannelParamLookup lookup(*info, *b, name);
+    std::vector<int> desc; // per channel, only once the channels differ
+    int shared = -1;
     for (uint16_t i = 0; i < n; ++i) {
-        if (channels[i] >= b->channels.size())
+        const int d = lookup.index(channels[i]);
+        if (d == -2)
             return Crate_SetError(ctx, CRATE_ERR_OUT_OF_RANGE, kTextOutOfRange);
-        desc[i] = info->findParam(b->channels[channels[i]].params, name);
-        if (desc[i] < 0)
+        if (d < 0)
             return configChanged(ctx);
+        if (i == 0)
+            shared = d;
+        else if (!desc.empty() || d != shared) {
+            if (desc.empty())
+                desc.assign(i, shared);
+            desc.push_back(d);
+        }
+    }
+    auto send = [&](int d, const uint16_t *group, uint16_t count) {
+        uint32_t raw = 0;
+        if (!rawForWrite(info->descriptors[size_t(d)], value, f.writeBackSetValue, &raw))
+            return Crate_SetError(ctx, CRATE_ERR_NO_SET_PROP, kTextNoEncoding);
+        RequestBuffer args(ctx.order);
+        bool built =
+            args.put16(slot) && args.text(name) && args.colon() && args.put32(raw) && args.put16(count);
+        for (uint16_t k = 0; built && k < count; ++k)
+            built = args.raw16(group[k]);
+        return built ? Crate_Request(ctx, "SETCHPARAM", &args, nullptr) : noMemory(ctx);
+    };
+    if (desc.empty()) {
+        if (n == 0)
+            return ok(ctx);
+        if (int rc = send(shared, channels, n))
+            return rc;
+        return ok(ctx);
     }
     std::vector<bool> pending(n, true);
     for (uint16_t first = 0; first < n; ++first) {
@@ -361,18 +393,7 @@ int CrateOp_SetChParam(const CrateFamily &f, CrateContext &ctx, uint16_t slot, c
                 group.push_back(channels[j]);
                 pending[j] = false;
             }
-        uint32_t raw = 0;
-        if (!rawForWrite(info->descriptors[desc[first]], value, f.writeBackSetValue, &raw))
-            return Crate_SetError(ctx, CRATE_ERR_NO_SET_PROP, kTextNoEncoding);
-        RequestBuffer args(ctx.order);
-        bool built = args.put16(slot) && args.text(name) && args.colon() && args.put32(raw) &&
-                     args.put16(uint16_t(group.size()));
-        for (uint16_t ch : group)
-            built = built && args.raw16(ch);
-        if (!built)
-            return noMemory(ctx);
-        int rc = Crate_Request(ctx, "SETCHPARAM", &args, nullptr);
-        if (rc)
+        if (int rc = send(desc[first], group.data(), uint16_t(group.size())))
             return rc;
     }
     return ok(ctx);

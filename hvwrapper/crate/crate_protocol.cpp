@@ -179,13 +179,53 @@ const CommandRow *Crate_CommandTable(int generation)
     return nullptr;
 }
 
+namespace {
+
+// Every request looks its row up: the rows of both tables hashed once, the
+// first-generation row first where a keyword is in both.
+class CommandIndex {
+public:
+    CommandIndex()
+    {
+        for (const CommandRow *table : {kFirstGenCommands, kCurrentGenCommands})
+            for (const CommandRow *r = table; r->keyword[0]; ++r) {
+                size_t i = hash(r->keyword) % kSize;
+                while (slots_[i].row && slots_[i].keyword != r->keyword)
+                    i = (i + 1) % kSize;
+                if (!slots_[i].row)
+                    slots_[i] = {r->keyword, r};
+            }
+    }
+    const CommandRow *find(std::string_view keyword) const
+    {
+        for (size_t i = hash(keyword) % kSize; slots_[i].row; i = (i + 1) % kSize)
+            if (slots_[i].keyword == keyword)
+                return slots_[i].row;
+        return nullptr;
+    }
+
+private:
+    static constexpr size_t kSize = 256; // more than twice the rows
+    static size_t hash(std::string_view s)
+    {
+        uint32_t h = 2166136261u;
+        for (char c : s)
+            h = (h ^ uint8_t(c)) * 16777619u;
+        return h;
+    }
+    struct Slot {
+        std::string_view keyword;
+        const CommandRow *row = nullptr;
+    };
+    Slot slots_[kSize];
+};
+
+} // namespace
+
 const CommandRow *Crate_FindCommand(std::string_view keyword)
 {
-    for (const CommandRow *table : {kFirstGenCommands, kCurrentGenCommands})
-        for (const CommandRow *r = table; r->keyword[0]; ++r)
-            if (keyword == r->keyword)
-                return r;
-    return nullptr;
+    static const CommandIndex index;
+    return index.find(keyword);
 }
 
 const PropertyRow *Crate_PropertyTable(int generation)
@@ -220,25 +260,6 @@ int Crate_ParamPropertyIndex(const char *name)
 
 // ---- byte order ----
 
-void Crate_Store16(uint8_t *p, uint16_t v, ByteOrder o)
-{
-    if (o == ByteOrder::Big) {
-        p[0] = uint8_t(v >> 8);
-        p[1] = uint8_t(v);
-    } else {
-        p[0] = uint8_t(v);
-        p[1] = uint8_t(v >> 8);
-    }
-}
-
-void Crate_Store32(uint8_t *p, uint32_t v, ByteOrder o)
-{
-    for (int i = 0; i < 4; ++i) {
-        int shift = o == ByteOrder::Big ? 24 - 8 * i : 8 * i;
-        p[i] = uint8_t(v >> shift);
-    }
-}
-
 void Crate_CopyText(char *dst, size_t cap, std::string_view text)
 {
     if (!dst || cap == 0)
@@ -253,7 +274,8 @@ void Crate_CopyText(char *dst, size_t cap, std::string_view text)
 
 RequestBuffer::~RequestBuffer()
 {
-    std::free(data_);
+    if (data_ != inline_)
+        std::free(data_);
 }
 
 void RequestBuffer::clear()
@@ -268,55 +290,19 @@ bool RequestBuffer::grow(size_t extra)
     size_t need = len_ + extra;
     if (need <= cap_)
         return true;
-    size_t cap = cap_ ? cap_ : 64;
+    size_t cap = cap_;
     while (cap < need)
         cap *= 2;
-    void *p = std::realloc(data_, cap);
+    if (cap > kCrateMaxFrame)
+        cap = kCrateMaxFrame; // the room never passes the frame limit
+    void *p = data_ == inline_ ? std::malloc(cap) : std::realloc(data_, cap);
     if (!p)
         return false;
+    if (data_ == inline_ && len_)
+        std::memcpy(p, inline_, len_);
     data_ = static_cast<uint8_t *>(p);
     cap_ = cap;
     return true;
-}
-
-bool RequestBuffer::raw(const void *p, size_t n)
-{
-    if (!grow(n))
-        return false;
-    if (n)
-        std::memcpy(data_ + len_, p, n);
-    len_ += n;
-    return true;
-}
-
-bool RequestBuffer::raw16(uint16_t v)
-{
-    uint8_t b[2];
-    Crate_Store16(b, v, order_);
-    return raw(b, 2);
-}
-
-bool RequestBuffer::raw32(uint32_t v)
-{
-    uint8_t b[4];
-    Crate_Store32(b, v, order_);
-    return raw(b, 4);
-}
-
-bool RequestBuffer::put16(uint16_t v)
-{
-    uint8_t b[3];
-    Crate_Store16(b, v, order_);
-    b[2] = ':';
-    return raw(b, 3);
-}
-
-bool RequestBuffer::put32(uint32_t v)
-{
-    uint8_t b[5];
-    Crate_Store32(b, v, order_);
-    b[4] = ':';
-    return raw(b, 5);
 }
 
 bool RequestBuffer::putBytes(const void *p, size_t n)

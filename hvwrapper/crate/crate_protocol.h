@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace koruhv {
@@ -117,9 +118,21 @@ const CommandRow *Crate_CommandTable(int generation);
 // Parameter-property names: "Type" 0 ... "Decimal" 9; -1 when unknown.
 int Crate_ParamPropertyIndex(const char *name);
 
+inline void Crate_Store16(uint8_t *p, uint16_t v, ByteOrder o)
+{
+    p[o == ByteOrder::Big ? 0 : 1] = uint8_t(v >> 8);
+    p[o == ByteOrder::Big ? 1 : 0] = uint8_t(v);
+}
+inline void Crate_Store32(uint8_t *p, uint32_t v, ByteOrder o)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (o == ByteOrder::Big ? 24 - 8 * i : 8 * i));
+}
+
 // Growable request bytes. Sizes are size_t and every append checks the
 // frame limit, so nothing wraps; a failed append (limit or memory) leaves
-// the buffer as it was and returns false.
+// the buffer as it was and returns false. A short request stays in the
+// buffer's own storage; a longer one moves to the heap.
 class RequestBuffer {
 public:
     explicit RequestBuffer(ByteOrder order = ByteOrder::Big) : order_(order) {}
@@ -127,13 +140,42 @@ public:
     RequestBuffer(const RequestBuffer &) = delete;
     RequestBuffer &operator=(const RequestBuffer &) = delete;
 
-    bool put16(uint16_t v);                 // value and ':'
-    bool put32(uint32_t v);                 // value and ':'
+    // The appends are inline: every request is made of a few of them.
+    bool put16(uint16_t v) // value and ':'
+    {
+        uint8_t b[3] = {0, 0, ':'};
+        Crate_Store16(b, v, order_);
+        return raw(b, 3);
+    }
+    bool put32(uint32_t v) // value and ':'
+    {
+        uint8_t b[5] = {0, 0, 0, 0, ':'};
+        Crate_Store32(b, v, order_);
+        return raw(b, 5);
+    }
     bool putBytes(const void *p, size_t n); // bytes and ':'
-    bool raw(const void *p, size_t n);      // bytes alone
+    bool raw(const void *p, size_t n)       // bytes alone
+    {
+        if (n > cap_ - len_ && !grow(n))
+            return false;
+        if (n)
+            std::memcpy(data_ + len_, p, n);
+        len_ += n;
+        return true;
+    }
     bool raw8(uint8_t v) { return raw(&v, 1); }
-    bool raw16(uint16_t v); // value alone
-    bool raw32(uint32_t v); // value alone
+    bool raw16(uint16_t v) // value alone
+    {
+        uint8_t b[2];
+        Crate_Store16(b, v, order_);
+        return raw(b, 2);
+    }
+    bool raw32(uint32_t v) // value alone
+    {
+        uint8_t b[4];
+        Crate_Store32(b, v, order_);
+        return raw(b, 4);
+    }
     bool colon() { return raw8(':'); }
     bool text(const char *s); // text without terminator
 
@@ -144,11 +186,13 @@ public:
     void clear();
 
 private:
-    bool grow(size_t extra);
+    static constexpr size_t kInline = 96;
+    bool grow(size_t extra); // room for extra more bytes: false past the frame limit or memory
     ByteOrder order_;
-    uint8_t *data_ = nullptr;
+    uint8_t inline_[kInline];
+    uint8_t *data_ = inline_;
     size_t len_ = 0;
-    size_t cap_ = 0;
+    size_t cap_ = kInline;
 };
 
 // Bounds-checked reader over reply or event bytes. Every read checks the
@@ -229,8 +273,6 @@ inline uint32_t ByteCursor::u32()
     pos_ += 4;
     return v;
 }
-void Crate_Store16(uint8_t *p, uint16_t v, ByteOrder o);
-void Crate_Store32(uint8_t *p, uint32_t v, ByteOrder o);
 
 // Copies text into a caller buffer of cap bytes, cut to cap - 1 characters
 // and NUL-terminated (nothing when cap is 0).

@@ -40,6 +40,17 @@ const ParamDescriptor *CrateSystemInfo::channelParam(const CrateBoardEntry &b, u
     return i < 0 ? nullptr : &descriptors[i];
 }
 
+int ChannelParamLookup::index(unsigned channel)
+{
+    if (channel >= board_.channels.size())
+        return -2;
+    const std::vector<uint16_t> &list = board_.channels[channel].params;
+    if (!last_ || (&list != last_ && list != *last_))
+        lastIndex_ = info_.findParam(list, name_);
+    last_ = &list;
+    return lastIndex_;
+}
+
 namespace {
 
 constexpr size_t kDescriptorWireSize = 32;

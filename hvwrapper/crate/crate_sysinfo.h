@@ -62,6 +62,32 @@ struct CrateSystemInfo {
     const ParamDescriptor *channelParam(const CrateBoardEntry &b, unsigned channel, const char *name) const;
 };
 
+// Looks one parameter up in channel after channel of a board: channels
+// whose parameter lists equal the previous one's (the usual case) reuse its
+// answer instead of comparing names again.
+class ChannelParamLookup {
+public:
+    ChannelParamLookup(const CrateSystemInfo &info, const CrateBoardEntry &board, const char *name)
+        : info_(info), board_(board), name_(name)
+    {
+    }
+    // Descriptor index, -1 when the channel lacks the parameter, -2 when the
+    // channel is beyond the board's channels.
+    int index(unsigned channel);
+    const ParamDescriptor *descriptor(unsigned channel)
+    {
+        const int i = index(channel);
+        return i < 0 ? nullptr : &info_.descriptors[size_t(i)];
+    }
+
+private:
+    const CrateSystemInfo &info_;
+    const CrateBoardEntry &board_;
+    const char *name_;
+    const std::vector<uint16_t> *last_ = nullptr;
+    int lastIndex_ = -1;
+};
+
 // Parses "GETSYSINFO" reply data in the current wire form (32-byte
 // descriptor records, then slots, channel counts and index lists). Every
 // count and index is checked against the bytes and the descriptor count.

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -298,22 +299,34 @@ int Crate_OpenContext(CrateContext &ctx, const char *link, const char *address, 
 
 int Crate_SendFrameOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, int ms)
 {
+    return Crate_SendFramesOn(sock, order, req, reqLen, nullptr, 0, ms);
+}
+
+int Crate_SendFramesOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, const uint8_t *check,
+                       size_t checkLen, int ms)
+{
     if (sock < 0) {
         errno = EBADF;
         return CRATE_IO_ERROR;
     }
-    if (reqLen > kCrateMaxFrame)
+    if (reqLen > kCrateMaxFrame || checkLen > kCrateMaxFrame)
         return CRATE_IO_TOO_LONG;
-    // Length and request go out in one send; the usual short request is
-    // assembled on the stack.
+    // Everything goes out in one send; the usual short request is assembled
+    // on the stack.
+    const size_t total = reqLen + 4 + (check ? checkLen + 4 : 0);
     uint8_t local[1024];
-    uint8_t *frame = reqLen + 4 <= sizeof local ? local : static_cast<uint8_t *>(std::malloc(reqLen + 4));
+    uint8_t *frame = total <= sizeof local ? local : static_cast<uint8_t *>(std::malloc(total));
     if (!frame)
         return CRATE_IO_NO_MEMORY;
     Crate_Store32(frame, uint32_t(reqLen), order);
     if (reqLen)
         std::memcpy(frame + 4, req, reqLen);
-    IoResult w = sendAll(sock, frame, reqLen + 4, Clock::now() + std::chrono::milliseconds(ms));
+    if (check) {
+        Crate_Store32(frame + 4 + reqLen, uint32_t(checkLen), order);
+        if (checkLen)
+            std::memcpy(frame + 8 + reqLen, check, checkLen);
+    }
+    IoResult w = sendAll(sock, frame, total, Clock::now() + std::chrono::milliseconds(ms));
     if (frame != local)
         std::free(frame);
     return w == IO_OK ? CRATE_IO_OK : w == IO_TIMEOUT ? CRATE_IO_TIMEOUT : CRATE_IO_ERROR;
@@ -351,12 +364,15 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
             carry.begin = 0;
         }
         size_t got = 0;
-        IoResult r =
-            recvSome(sock, carry.buf + carry.end, FrameCarry::kSize - carry.end, deadline, block, &got);
-        if (r != IO_OK)
+        const size_t room = FrameCarry::kSize - carry.end;
+        IoResult r = recvSome(sock, carry.buf + carry.end, room, deadline, block, &got);
+        if (r != IO_OK) {
+            carry.emptiedAt = {};
             return ioCode(r);
+        }
         block = false;
         carry.end += got;
+        carry.emptiedAt = got < room ? Clock::now() : Clock::time_point{};
     }
     uint32_t n = Crate_Load32(carry.buf + carry.begin, order);
     if (n > kCrateMaxFrame) {
@@ -375,6 +391,7 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
         carry.begin = carry.end = 0;
     if (have < n) {
         // The rest of a long or split reply: read exactly, nothing past it.
+        carry.emptiedAt = {};
         IoResult r = recvExact(sock, b + have, n - have, deadline);
         if (r != IO_OK) {
             std::free(b);
@@ -384,6 +401,70 @@ int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, u
     *body = b;
     *len = n;
     return CRATE_IO_OK;
+}
+
+bool Crate_BytesWaiting(int sock, const FrameCarry &carry)
+{
+    if (carry.buffered())
+        return true;
+    if (carry.emptiedAt != Clock::time_point{} &&
+        Clock::now() - carry.emptiedAt < std::chrono::microseconds(kQuietLookUs))
+        return false;
+    pollfd p{sock, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+bool Crate_Echoes(const uint8_t *frame, size_t len, std::string_view keyword)
+{
+    return len > keyword.size() && std::memcmp(frame, keyword.data(), keyword.size()) == 0 &&
+           frame[keyword.size()] == ':';
+}
+
+int Crate_RecvChecked(int sock, FrameCarry &carry, ByteOrder order, int ms, std::string_view checkKeyword,
+                      uint8_t **body, size_t *len, unsigned *dropped)
+{
+    *body = nullptr;
+    *len = 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    uint8_t *before = nullptr; // the frame read last, the request's own if the check's reply follows
+    size_t beforeLen = 0;
+    bool acked = false;
+    for (;;) {
+        if (before && !acked && carry.buffered() == 0) {
+            // The device may hold the check's reply back until the request's
+            // reply is acknowledged (two small replies in a row), and this
+            // side would delay that acknowledgement: send it now.
+            int one = 1;
+            ::setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+            acked = true;
+        }
+        const int left = remainingMs(deadline);
+        uint8_t *f = nullptr;
+        size_t n = 0;
+        const int r =
+            left > 0 ? Crate_RecvFrameCarry(sock, carry, order, left, &f, &n) : int(CRATE_IO_TIMEOUT);
+        if (r != CRATE_IO_OK) {
+            std::free(before);
+            return r;
+        }
+        if (Crate_Echoes(f, n, checkKeyword) && before) {
+            std::free(f);
+            *body = before;
+            *len = beforeLen;
+            return CRATE_IO_OK;
+        }
+        if (before)
+            ++*dropped;
+        std::free(before);
+        before = nullptr;
+        if (Crate_Echoes(f, n, checkKeyword)) {
+            ++*dropped; // the reply of an earlier check
+            std::free(f);
+            continue;
+        }
+        before = f;
+        beforeLen = n;
+    }
 }
 
 int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t *len, bool waitFirst)
@@ -449,33 +530,38 @@ int recvFailure(CrateContext &ctx, int io)
     }
 }
 
-// Bytes waiting before a request is sent came unasked (a reply doubled, or
-// one that came after its request gave up).
-bool strayBytes(const CrateContext &ctx)
+// The header of a request without arguments (kind 2) into req.
+bool bareRequest(CrateContext &ctx, const CommandRow *row, RequestBuffer &req)
 {
-    if (ctx.carry.buffered())
-        return true;
-    pollfd p{ctx.socket, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
+    const CommandRow *saved = ctx.command;
+    ctx.command = row;
+    const bool built = row && Crate_BuildHeader(ctx, req);
+    ctx.command = saved;
+    return built;
 }
 
-bool echoes(const uint8_t *reply, size_t len, const char *keyword)
+// The request every crate answers in any state, sent as the check behind a
+// request. Requests of its own keyword and of "GETSYSNAME" (the
+// resynchronisation's other keyword) are never checked: whatever reply is
+// late, the resynchronisation then has a keyword of its own.
+const CommandRow *swRelease()
 {
-    size_t n = std::strlen(keyword);
-    return len > n && std::memcmp(reply, keyword, n) == 0 && reply[n] == ':';
+    static const CommandRow *row = Crate_FindCommand("GETSWREL");
+    return row;
+}
+
+bool checkable(const CommandRow *c)
+{
+    return c && c->headerKind == 2 && c != swRelease() && std::strcmp(c->keyword, "GETSYSNAME") != 0 &&
+           std::strcmp(c->keyword, "LOGOUT") != 0; // the crate may close the connection behind its reply
 }
 
 // Sends a request every crate answers and drops each frame before its reply.
 int resync(CrateContext &ctx)
 {
-    const char *keyword =
-        ctx.late && std::strcmp(ctx.late->keyword, "GETSWREL") == 0 ? "GETSYSNAME" : "GETSWREL";
-    const CommandRow *saved = ctx.command;
-    ctx.command = Crate_FindCommand(keyword);
+    const char *keyword = ctx.late == swRelease() ? "GETSYSNAME" : "GETSWREL";
     RequestBuffer req(ctx.order);
-    const bool built = ctx.command && Crate_BuildHeader(ctx, req);
-    ctx.command = saved;
-    if (!built)
+    if (!bareRequest(ctx, Crate_FindCommand(keyword), req))
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     const int ms = replyMs();
     int w = Crate_SendFrameOn(ctx.socket, ctx.order, req.data(), req.size(), ms);
@@ -493,13 +579,14 @@ int resync(CrateContext &ctx)
             return r == CRATE_IO_TIMEOUT ? giveUp(ctx, CRATE_ERR_TIMEOUT, kTextTimeout)
                                          : giveUp(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
         }
-        const bool mine = echoes(frame, len, keyword);
+        const bool mine = Crate_Echoes(frame, len, keyword);
         std::free(frame);
         if (mine)
             break;
     }
     ctx.outOfStep = false;
     ctx.late = nullptr;
+    ctx.carry.check.strayFrame(); // more of what shifted the stream may still be on its way
     return CRATE_OK;
 }
 
@@ -511,14 +598,21 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
     *replyLen = 0;
     if (ctx.socket < 0)
         return Crate_SetError(ctx, CRATE_ERR_SERVER_DOWN, kTextServerDown);
-    if (!ctx.outOfStep && strayBytes(ctx))
+    // Bytes waiting before a request is sent came unasked (a reply doubled,
+    // or one that came after its request gave up).
+    if (!ctx.outOfStep && Crate_BytesWaiting(ctx.socket, ctx.carry))
         Crate_MarkOutOfStep(ctx);
     if (ctx.outOfStep) {
         int rc = resync(ctx);
         if (rc != CRATE_OK)
             return rc;
     }
-    int w = Crate_SendFrameOn(ctx.socket, ctx.order, req, reqLen, replyMs());
+    RequestBuffer check(ctx.order);
+    const Clock::time_point now = Clock::now();
+    const bool checked =
+        ctx.carry.check.due(now) && checkable(ctx.command) && bareRequest(ctx, swRelease(), check);
+    int w = Crate_SendFramesOn(ctx.socket, ctx.order, req, reqLen, checked ? check.data() : nullptr,
+                               check.size(), replyMs());
     if (w == CRATE_IO_TOO_LONG || w == CRATE_IO_NO_MEMORY)
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     ctx.sent = ctx.command;
@@ -527,8 +621,21 @@ int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t
         return giveUp(ctx, CRATE_ERR_TIMEOUT, kTextTimeout);
     if (w != CRATE_IO_OK)
         return giveUp(ctx, CRATE_ERR_SEND, std::strerror(errno));
-    int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, replyMs(), reply, replyLen);
-    return r == CRATE_IO_OK ? CRATE_OK : recvFailure(ctx, r);
+    if (!checked) {
+        ctx.carry.check.unchecked();
+        int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ctx.order, replyMs(), reply, replyLen);
+        return r == CRATE_IO_OK ? CRATE_OK : recvFailure(ctx, r);
+    }
+    ctx.carry.check.checked(now);
+    unsigned dropped = 0;
+    int r =
+        Crate_RecvChecked(ctx.socket, ctx.carry, ctx.order, replyMs(), "GETSWREL", reply, replyLen, &dropped);
+    if (dropped)
+        ctx.carry.check.strayFrame();
+    if (r == CRATE_IO_OK)
+        return CRATE_OK;
+    ctx.sent = swRelease(); // its reply is the last that may still come
+    return recvFailure(ctx, r);
 }
 
 int Crate_Transact(CrateContext &ctx, const uint8_t *req, size_t reqLen, size_t *replyLen, uint8_t **reply,

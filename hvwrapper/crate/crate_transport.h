@@ -7,9 +7,11 @@
 // rack supply can reuse the exchange with its own framing.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 
 #include "crate_protocol.h"
 #include "crate_sysinfo.h"
@@ -21,17 +23,61 @@ namespace koruhv {
 constexpr int kCrateContexts = 33;
 constexpr uint16_t kCratePort = 2200;
 
+// A reply carries only its keyword, so a reply doubled or released late on
+// the way to us shifts every later reply by one place, and a read takes the
+// previous read's value for as long as reads follow each other closely. A
+// checked request goes out with a second request of another keyword right
+// behind it in the same write: the crate answers in order, so the frame
+// just before the second one's reply is the request's own, and every frame
+// before it is dropped. Every kReplyCheckEvery-th request is checked, so a
+// shift that left no trace ends there; after any sign of a stray frame the
+// next kReplyCheckSuspect requests are all checked. A check costs the
+// device about one request: when requests come so fast that
+// kReplyCheckEvery of them take less than kReplyCheckSpacingMs (a local
+// link), checks are spaced by that time, at the latest every
+// kReplyCheckLatest-th request.
+constexpr unsigned kReplyCheckEvery = 16;
+constexpr unsigned kReplyCheckLatest = 64;
+constexpr int kReplyCheckSpacingMs = 2;
+constexpr unsigned kReplyCheckSuspect = 16;
+
+struct ReplyCheck {
+    unsigned sinceCheck = 0; // requests sent since the last checked one
+    unsigned suspect = 0;    // requests still to check after a stray frame
+    std::chrono::steady_clock::time_point lastCheck{};
+    bool due(std::chrono::steady_clock::time_point now) const
+    {
+        return suspect > 0 || sinceCheck + 1 >= kReplyCheckLatest ||
+               (sinceCheck + 1 >= kReplyCheckEvery &&
+                now - lastCheck >= std::chrono::milliseconds(kReplyCheckSpacingMs));
+    }
+    void checked(std::chrono::steady_clock::time_point now)
+    {
+        sinceCheck = 0;
+        lastCheck = now;
+        if (suspect)
+            --suspect;
+    }
+    void unchecked() { ++sinceCheck; }
+    void strayFrame() { suspect = kReplyCheckSuspect; }
+};
+
 // Bytes read from a command connection past the reply being read (the
 // start of the next frame): kept for the next read, never dropped. The
 // reply is taken with one receive of up to the buffer's size, its length
 // and body together. recvTimeoutMs is the SO_RCVTIMEO this side set on the
 // socket (0: none): with it a fresh reply is waited for inside the receive
-// itself, with no poll before it. Reset whenever the socket is closed.
+// itself, with no poll before it. emptiedAt: when a receive last left the
+// socket empty (it returned less than it had room for), none after a read
+// that may have left bytes behind. Reset, with the connection's reply
+// check, whenever the socket is closed.
 struct FrameCarry {
     static constexpr size_t kSize = 16384;
     uint8_t *buf = nullptr; // kSize bytes once used
     size_t begin = 0, end = 0;
     int recvTimeoutMs = 0;
+    std::chrono::steady_clock::time_point emptiedAt{};
+    ReplyCheck check;
     FrameCarry() = default;
     FrameCarry(const FrameCarry &) = delete;
     FrameCarry &operator=(const FrameCarry &) = delete;
@@ -41,6 +87,8 @@ struct FrameCarry {
     {
         begin = end = 0;
         recvTimeoutMs = 0;
+        emptiedAt = {};
+        check = ReplyCheck();
     }
 };
 
@@ -105,10 +153,10 @@ int Crate_ConnectWithTimeout(int sock, const struct sockaddr *addr, unsigned add
 // A connection out of step is first brought back in step: a request that
 // the crate answers in any state ("GETSWREL", or "GETSYSNAME" when the late
 // reply is one of those) goes out and every frame before its reply is
-// dropped. When that fails too, or the stream itself broke (closed, a
-// receive error, a length out of range, a request sent in part), the
-// connection is shut and every later request gives 5: a reply is never
-// taken for a later request.
+// dropped; the next requests are then checked (see ReplyCheck). When that
+// fails too, or the stream itself broke (closed, a receive error, a length
+// out of range, a request sent in part), the connection is shut and every
+// later request gives 5: a reply is never taken for a later request.
 int Crate_Exchange(CrateContext &ctx, const uint8_t *req, size_t reqLen, uint8_t **reply, size_t *replyLen);
 
 // Socket-level frame I/O (a 32-bit length in the given order, then the
@@ -123,6 +171,9 @@ enum CrateIo {
     CRATE_IO_NO_MEMORY,
 };
 int Crate_SendFrameOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, int ms);
+// Two frames in one write (the check request behind a request).
+int Crate_SendFramesOn(int sock, ByteOrder order, const uint8_t *req, size_t reqLen, const uint8_t *check,
+                       size_t checkLen, int ms);
 // *body is malloc'ed (caller frees) on CRATE_IO_OK only. Reads exactly the
 // frame's bytes; waitFirst polls before the first read (for a caller that
 // has not yet seen the socket readable).
@@ -131,6 +182,23 @@ int Crate_RecvFrameOn(int sock, ByteOrder order, int ms, uint8_t **body, size_t 
 // frame stay in carry for the next call. Sets SO_RCVTIMEO to ms on the
 // socket when carry does not hold it yet, so the receive waits by itself.
 int Crate_RecvFrameCarry(int sock, FrameCarry &carry, ByteOrder order, int ms, uint8_t **body, size_t *len);
+// The reply of a request that went out with a check request of
+// checkKeyword behind it: the frame just before the first check reply that
+// follows another frame. Every other frame read is dropped and counted in
+// *dropped (a check reply with nothing before it is an old one). ms bounds
+// the whole.
+int Crate_RecvChecked(int sock, FrameCarry &carry, ByteOrder order, int ms, std::string_view checkKeyword,
+                      uint8_t **body, size_t *len, unsigned *dropped);
+// Bytes wait on the command connection before a request: in the carry, or
+// in the socket. The socket is looked at (a system call) unless a receive
+// left it empty less than kQuietLookUs ago: then only a frame that arrived
+// in those few microseconds could be there, the race a look loses whenever
+// a frame takes any time on its way, and the reply checks bound what such
+// a frame can shift.
+constexpr int kQuietLookUs = 200;
+bool Crate_BytesWaiting(int sock, const FrameCarry &carry);
+// The frame is a reply to keyword: it begins with the keyword and ':'.
+bool Crate_Echoes(const uint8_t *frame, size_t len, std::string_view keyword);
 
 // Marks the command connection out of step: the next exchange brings it
 // back in step first.

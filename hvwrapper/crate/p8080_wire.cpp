@@ -1,7 +1,6 @@
 // The rack supply's framing: little-endian length-framed payloads on the
 // command connection, the reply header every operation checks, and the
 // rack's own form of the system information.
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -90,12 +89,16 @@ void giveUp(CrateContext &ctx, P8080Link &l)
     l.outOfStep = false;
 }
 
-bool strayBytes(const CrateContext &ctx)
+// The request the rack answers in any state, sent as the check behind a
+// request (see ReplyCheck). Requests of the two resynchronisation keywords
+// are never checked: whatever reply is late, the resynchronisation then has
+// a keyword of its own.
+constexpr char kCheckKeyword[] = "GETCRATEMAP";
+
+bool checkable(const CrateContext &ctx, std::string_view kw)
 {
-    if (ctx.carry.buffered())
-        return true;
-    pollfd p{ctx.socket, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
+    // The rack may close the connection behind its logout reply.
+    return ctx.sessionId != 0 && kw != kCheckKeyword && kw != "GETSYSINFO" && kw != "LOGIN" && kw != "LOGOUT";
 }
 
 // A request the rack answers in any state, then every frame up to its reply
@@ -131,6 +134,7 @@ int resync(CrateContext &ctx, P8080Link &l)
             break;
     }
     l.outOfStep = false;
+    ctx.carry.check.strayFrame(); // more of what shifted the stream may still be on its way
     return 0;
 }
 
@@ -147,7 +151,7 @@ int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t
     std::lock_guard<std::mutex> g(l.cmdLock);
     if (ctx.socket < 0)
         return P8080_ERR_SEND;
-    if (!l.outOfStep && strayBytes(ctx))
+    if (!l.outOfStep && Crate_BytesWaiting(ctx.socket, ctx.carry))
         markOutOfStep(l);
     if (l.outOfStep) {
         const int rc = resync(ctx, l);
@@ -156,13 +160,31 @@ int P8080_Exchange(int handle, const RequestBuffer &req, uint8_t **reply, size_t
     }
     const int ms = CrateTransport_ReplyMs();
     const std::string_view kw = keywordOf(req.data(), req.size());
-    if (Crate_SendFrameOn(ctx.socket, ByteOrder::Little, req.data(), req.size(), ms) != CRATE_IO_OK) {
+    RequestBuffer check(ByteOrder::Little);
+    const auto now = std::chrono::steady_clock::now();
+    const bool checked = ctx.carry.check.due(now) && checkable(ctx, kw) &&
+                         P8080_BeginRequest(check, kCheckKeyword, ctx.sessionId);
+    if (Crate_SendFramesOn(ctx.socket, ByteOrder::Little, req.data(), req.size(),
+                           checked ? check.data() : nullptr, check.size(), ms) != CRATE_IO_OK) {
         giveUp(ctx, l);
         return P8080_ERR_SEND;
     }
     keep(l.sent, kw);
     // A reply that does not come within the bound counts as not received.
-    const int r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ByteOrder::Little, ms, reply, len);
+    int r;
+    if (checked) {
+        ctx.carry.check.checked(now);
+        unsigned dropped = 0;
+        r = Crate_RecvChecked(ctx.socket, ctx.carry, ByteOrder::Little, ms, kCheckKeyword, reply, len,
+                              &dropped);
+        if (dropped)
+            ctx.carry.check.strayFrame();
+        if (r != CRATE_IO_OK)
+            keep(l.sent, kCheckKeyword); // its reply is the last that may still come
+    } else {
+        ctx.carry.check.unchecked();
+        r = Crate_RecvFrameCarry(ctx.socket, ctx.carry, ByteOrder::Little, ms, reply, len);
+    }
     if (r == CRATE_IO_TIMEOUT || r == CRATE_IO_NO_MEMORY) {
         markOutOfStep(l);
         return P8080_ERR_RECEIVE;

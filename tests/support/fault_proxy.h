@@ -1,11 +1,14 @@
 // A TCP proxy on loopback in front of a simulator that spoils chosen
 // replies: one held back past the reply bound, one cut short (and the
-// connection closed), one sent twice (at once or its copy later). It can
-// also put a fixed latency on every reply and play a unit that does not
-// listen for a while after a connect. Requests pass unchanged otherwise. Replies are
-// cut out of the server's stream by a framing function (a length-framed
-// reply, a text line), kept in order, and each armed fault spoils the next
-// reply that is complete after it was armed.
+// connection closed), one sent twice (back to back, or the copy when the
+// next request comes, or ms later), one released only behind the reply after
+// it. It can also add a network's latency each way or on replies alone, and
+// play a unit that does not listen for a while after a connect. Requests
+// pass unchanged. Replies
+// are cut out of the server's stream by a framing function (a length-framed
+// reply, a text line), kept in order unless a fault says otherwise, and
+// each armed fault spoils the next reply that is complete after it was
+// armed.
 #pragma once
 
 #include <arpa/inet.h>
@@ -96,12 +99,19 @@ public:
     void cutNext(size_t bytes) { arm({Fault::Cut, 0, bytes}); }
     // The next reply goes out twice, back to back in one send.
     void doubleNext() { arm({Fault::Double, 0, 0}); }
+    // The next reply goes out, and a copy of it goes out again when the next
+    // request arrives, before that request is forwarded.
+    void doubleAtNextRequest() { arm({Fault::DoubleAtNextRequest, 0, 0}); }
+    // The next reply is held back and goes out ms after the reply that
+    // follows it.
+    void holdBehindNext(int ms) { arm({Fault::HoldBehindNext, ms, 0}); }
     // The next reply goes out, and a copy of it ms later; the replies
     // between leave on time (the copy overtakes nothing).
     void copyNextLater(int ms) { arm({Fault::CopyLater, ms, 0}); }
-
-    // Every reply leaves ms after the server sent it (order kept).
+    // Every byte takes ms longer on its way, in each direction.
     void setLatency(int ms) { latencyMs_ = ms; }
+    // Every reply leaves ms after the server sent it (requests go at once).
+    void setReplyLatency(int ms) { replyLatencyMs_ = ms; }
     // What a client sends in the first ms after its connection was
     // accepted is dropped (a unit still starting up).
     void deafAfterConnect(int ms) { deafMs_ = ms; }
@@ -113,22 +123,27 @@ public:
 
 private:
     struct Fault {
-        enum Kind { Delay, Cut, Double, CopyLater } kind;
+        enum Kind { Delay, Cut, Double, DoubleAtNextRequest, HoldBehindNext, CopyLater } kind;
         int ms;
         size_t bytes;
     };
     struct Out {
         std::chrono::steady_clock::time_point at;
         std::string bytes;
-        int replies;
-        bool closeAfter;
+        int replies = 0;
+        bool closeAfter = false;
     };
     struct Pair {
         int client = -1, server = -1;
-        std::chrono::steady_clock::time_point acceptedAt;
         std::string fromServer;
-        std::deque<Out> queue;
-        std::vector<Out> later; // copies, each out at its own time
+        std::deque<Out> queue;   // to the client
+        std::deque<Out> upQueue; // to the server
+        std::string copyAtNextRequest;
+        bool holding = false; // `held` waits for the reply after it
+        Out held;
+        int heldGapMs = 0;
+        std::chrono::steady_clock::time_point acceptedAt;
+        std::vector<Out> copies; // copies, each out at its own time
         bool dead = false;
     };
 
@@ -177,11 +192,23 @@ private:
             return;
         }
         Pair p;
+        p.acceptedAt = std::chrono::steady_clock::now();
         p.client = c;
         p.server = s;
-        p.acceptedAt = std::chrono::steady_clock::now();
         pairs_.push_back(std::move(p));
         ++accepted_;
+    }
+
+    static void queueInOrder(std::deque<Out> &q, Out o)
+    {
+        if (!q.empty())
+            o.at = std::max(o.at, q.back().at);
+        q.push_back(std::move(o));
+    }
+
+    std::chrono::steady_clock::time_point later(std::chrono::steady_clock::time_point t) const
+    {
+        return t + std::chrono::milliseconds(latencyMs_.load());
     }
 
     void takeReplies(Pair &p)
@@ -190,44 +217,64 @@ private:
         for (size_t n; (n = framing_(p.fromServer)) > 0;) {
             std::string reply = p.fromServer.substr(0, n);
             p.fromServer.erase(0, n);
-            Out o{now + std::chrono::milliseconds(latencyMs_.load()), reply, 1, false};
+            Out o{later(now) + std::chrono::milliseconds(replyLatencyMs_.load()), reply, 1, false};
             std::optional<Out> copy;
+            bool hold = false;
             {
                 std::lock_guard<std::mutex> g(m_);
                 if (!armed_.empty()) {
                     const Fault f = armed_.front();
                     armed_.erase(armed_.begin());
                     if (f.kind == Fault::Delay)
-                        o.at = now + std::chrono::milliseconds(f.ms);
+                        o.at += std::chrono::milliseconds(f.ms);
                     else if (f.kind == Fault::Cut) {
                         o.bytes.resize(std::min(f.bytes, o.bytes.size()));
                         o.replies = 0;
                         o.closeAfter = true;
+                    } else if (f.kind == Fault::Double) {
+                        o.bytes += reply;
+                        o.replies = 2;
+                    } else if (f.kind == Fault::DoubleAtNextRequest) {
+                        p.copyAtNextRequest = reply;
                     } else if (f.kind == Fault::CopyLater) {
                         copy = Out{o.at + std::chrono::milliseconds(f.ms), reply, 1, false};
                     } else {
-                        o.bytes += reply;
-                        o.replies = 2;
+                        hold = true;
+                        p.heldGapMs = f.ms;
                     }
                 }
             }
-            if (!p.queue.empty())
-                o.at = std::max(o.at, p.queue.back().at); // in order
-            p.queue.push_back(std::move(o));
             if (copy)
-                p.later.push_back(std::move(*copy));
+                p.copies.push_back(std::move(*copy));
+            if (hold) {
+                p.held = std::move(o);
+                p.holding = true;
+                continue;
+            }
+            queueInOrder(p.queue, std::move(o));
+            if (p.holding) {
+                p.held.at = p.queue.back().at + std::chrono::milliseconds(p.heldGapMs);
+                queueInOrder(p.queue, std::move(p.held));
+                p.holding = false;
+            }
         }
     }
 
-    // The next reply of the queue and the pending copies.
-    static std::vector<const Out *> nextOut(const Pair &p)
+    // Bytes of the client on their way to the server (a copy armed for the
+    // next request goes out to the client first).
+    void takeRequest(Pair &p, const char *buf, size_t n)
     {
-        std::vector<const Out *> out;
-        if (!p.queue.empty())
-            out.push_back(&p.queue.front());
-        for (const Out &o : p.later)
-            out.push_back(&o);
-        return out;
+        const auto now = std::chrono::steady_clock::now();
+        if (!p.copyAtNextRequest.empty()) {
+            queueInOrder(p.queue, Out{later(now), std::move(p.copyAtNextRequest), 1, false});
+            p.copyAtNextRequest.clear();
+        }
+        if (latencyMs_.load() == 0 && p.upQueue.empty()) {
+            if (!sendAll(p.server, buf, n))
+                closePair(p);
+            return;
+        }
+        queueInOrder(p.upQueue, Out{later(now), std::string(buf, n), 0, false});
     }
 
     void run()
@@ -245,8 +292,14 @@ private:
                 who.push_back({i, false});
                 fds.push_back({p.server, POLLIN, 0});
                 who.push_back({i, true});
-                for (const Out *o : nextOut(p)) {
-                    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(o->at - now).count();
+                for (const std::deque<Out> *q : {&p.queue, &p.upQueue})
+                    if (!q->empty()) {
+                        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(q->front().at - now)
+                                        .count();
+                        wait = std::clamp(int(left), 0, wait);
+                    }
+                for (const Out &o : p.copies) {
+                    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(o.at - now).count();
                     wait = std::clamp(int(left), 0, wait);
                 }
             }
@@ -268,9 +321,8 @@ private:
                 if (!who[k - 1].second) {
                     if (std::chrono::steady_clock::now() <
                         p.acceptedAt + std::chrono::milliseconds(deafMs_.load()))
-                        continue;
-                    if (!sendAll(p.server, buf, size_t(n)))
-                        closePair(p);
+                        continue; // not listening yet: dropped
+                    takeRequest(p, buf, size_t(n));
                     continue;
                 }
                 p.fromServer.append(buf, size_t(n));
@@ -278,6 +330,12 @@ private:
             }
             now = std::chrono::steady_clock::now();
             for (Pair &p : pairs_) {
+                while (!p.dead && !p.upQueue.empty() && p.upQueue.front().at <= now) {
+                    if (!sendAll(p.server, p.upQueue.front().bytes.data(), p.upQueue.front().bytes.size()))
+                        closePair(p);
+                    else
+                        p.upQueue.pop_front();
+                }
                 while (!p.dead && !p.queue.empty() && p.queue.front().at <= now) {
                     Out o = std::move(p.queue.front());
                     p.queue.pop_front();
@@ -287,17 +345,17 @@ private:
                     }
                     repliesOut_ += o.replies;
                 }
-                for (size_t i = 0; !p.dead && i < p.later.size();) {
-                    if (p.later[i].at > now) {
+                for (size_t i = 0; !p.dead && i < p.copies.size();) {
+                    if (p.copies[i].at > now) {
                         ++i;
                         continue;
                     }
-                    if (!sendAll(p.client, p.later[i].bytes.data(), p.later[i].bytes.size())) {
+                    if (!sendAll(p.client, p.copies[i].bytes.data(), p.copies[i].bytes.size())) {
                         closePair(p);
                         break;
                     }
                     ++repliesOut_;
-                    p.later.erase(p.later.begin() + std::ptrdiff_t(i));
+                    p.copies.erase(p.copies.begin() + std::ptrdiff_t(i));
                 }
             }
         }
@@ -312,6 +370,7 @@ private:
     std::atomic<int> accepted_{0};
     std::atomic<int> repliesOut_{0};
     std::atomic<int> latencyMs_{0};
+    std::atomic<int> replyLatencyMs_{0};
     std::atomic<int> deafMs_{0};
     std::mutex m_;
     std::vector<Fault> armed_;

@@ -26,7 +26,7 @@ TEST(TicketLockTest, ServesInTicketOrder)
     std::vector<int> order;
     std::vector<std::thread> threads;
     for (int i = 0; i < 3; ++i) {
-        const uint64_t before = lock.nextTicket;
+        const uint64_t before = lock.nextTicket.load();
         threads.emplace_back([&, i] {
             TicketLock_Acquire(&lock);
             {
@@ -36,12 +36,7 @@ TEST(TicketLockTest, ServesInTicketOrder)
             TicketLock_Release(&lock);
         });
         // Wait until thread i holds its ticket before the next one starts.
-        if (!koru_test::waitFor([&] {
-                pthread_mutex_lock(&lock.mutex);
-                const uint64_t now = lock.nextTicket;
-                pthread_mutex_unlock(&lock.mutex);
-                return now > before;
-            })) {
+        if (!koru_test::waitFor([&] { return lock.nextTicket.load() > before; })) {
             ADD_FAILURE() << "thread " << i << " never took its ticket";
             break;
         }
@@ -50,7 +45,7 @@ TEST(TicketLockTest, ServesInTicketOrder)
     for (auto &t : threads)
         t.join();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(lock.nowServing, lock.nextTicket);
+    EXPECT_EQ(lock.nowServing.load(), lock.nextTicket.load());
     TicketLock_Destroy(&lock);
 }
 

@@ -21,6 +21,7 @@
 
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
+#include "wait_progress.h"
 
 using namespace koruhv;
 
@@ -131,12 +132,9 @@ protected:
     static constexpr int kRack = 29;
     void TearDown() override
     {
-        if (GetParam().rack) {
-            CrateContext &ctx = P8080_Contexts()[kRack];
-            Crate_CloseContext(ctx);
-        } else {
-            Crate_CloseContext(ctx_);
-        }
+        Crate_CloseContext(ctx());
+        ctx().sessionId = 0;
+        ctx().command = nullptr;
         CrateTransport_SetTimeoutsForTest(0, 0);
     }
     CrateContext &ctx() { return GetParam().rack ? P8080_Contexts()[kRack] : ctx_; }
@@ -182,6 +180,53 @@ TEST_P(Carry, RepliesThatCameBeforeTheirRequestAreNeverTakenForIt)
     EXPECT_EQ(reply, "A:first");
     ASSERT_EQ(exchange("B", &reply), 0);
     EXPECT_EQ(reply, "B:second");
+}
+
+TEST_P(Carry, AFrameThatCameUnaskedAfterAQuietSpellIsFoundBeforeTheNextRequest)
+{
+    // A's reply, then a copy of it a few milliseconds later on its own:
+    // once the connection was quiet that long, the look before B finds it.
+    const std::string sync = GetParam().rack ? "GETCRATEMAP" : "GETSWREL";
+    std::atomic<bool> copySent{false};
+    FakePeer peer(GetParam().order, {[&](int fd) {
+                                         sendBytes(fd, f("A:own"));
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                         sendBytes(fd, f("A:copy"));
+                                         copySent = true;
+                                     },
+                                     [&](int fd) { sendBytes(fd, f(sync + ":in step")); },
+                                     [&](int fd) { sendBytes(fd, f("B:own")); }});
+    open(peer.port());
+    std::string reply;
+    ASSERT_EQ(exchange("A", &reply), 0);
+    EXPECT_EQ(reply, "A:own");
+    ASSERT_TRUE(koru_test::waitFor([&] { return copySent.load(); }));
+    ASSERT_EQ(exchange("B", &reply), 0);
+    EXPECT_EQ(reply, "B:own");
+}
+
+TEST_P(Carry, ACheckedRequestTakesTheFrameJustBeforeTheChecksReply)
+{
+    // A check request goes behind each request once the link is suspect:
+    // an old check reply with nothing before it, and a stray frame before
+    // the request's own, are dropped; the link stays suspect, so the next
+    // request is checked too.
+    const std::string check = GetParam().rack ? "GETCRATEMAP" : "GETSWREL";
+    FakePeer peer(GetParam().order,
+                  {[&](int fd) { sendBytes(fd, f(check + ":old") + f("A:stray") + f("A:own")); },
+                   [&](int fd) { sendBytes(fd, f(check + ":now")); },
+                   [&](int fd) { sendBytes(fd, f("B:next")); },
+                   [&](int fd) { sendBytes(fd, f(check + ":now")); }});
+    open(peer.port());
+    ctx().sessionId = 7;
+    ctx().command = Crate_FindCommand("GETCHPARAM");
+    ctx().carry.check.strayFrame();
+    std::string reply;
+    ASSERT_EQ(exchange("A", &reply), 0);
+    EXPECT_EQ(reply, "A:own");
+    ASSERT_EQ(exchange("B", &reply), 0);
+    EXPECT_EQ(reply, "B:next");
+    EXPECT_EQ(ctx().carry.check.suspect, kReplyCheckSuspect - 1);
 }
 
 TEST_P(Carry, AReplySplitByteByByteIsPutTogether)

@@ -1,8 +1,17 @@
-// Byte builders for crafted crate replies and batches (big-endian).
+// Byte builders for crafted crate replies and batches (big-endian), and
+// reads in turn through the API for the tests of a shifted reply stream.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "KORUHVWrapper.h"
+#include "crate/crate_transport.h"
+#include "fault_proxy.h"
 
 namespace cratetest {
 
@@ -60,6 +69,80 @@ inline std::string sampleSysInfo()
     for (int ch = 0; ch < 3; ++ch)
         d += be16(3) + ":" + be16(ch == 1 ? 5 : 0) + be16(1) + be16(2) + ":";
     return d;
+}
+
+// Reads "V0Set" of channels 0..3 of slot 0 in turn, back to back, count
+// times; per read whether it gave 0 and its own channel's value (volts).
+inline std::vector<bool> readsInTurn(int handle, const float (&volts)[4], int count)
+{
+    std::vector<bool> own;
+    for (int i = 0; i < count; ++i) {
+        unsigned short ch = static_cast<unsigned short>(i % 4);
+        float v = -1;
+        const int rc = KORUHV_GetChParam(handle, 0, "V0Set", 1, &ch, &v);
+        own.push_back(rc == 0 && std::fabs(v - volts[ch]) < 0.05f);
+    }
+    return own;
+}
+
+// Index of the last read that did not give its own value; -1 when none.
+inline int lastShifted(const std::vector<bool> &own)
+{
+    for (int i = int(own.size()) - 1; i >= 0; --i)
+        if (!own[size_t(i)])
+            return i;
+    return -1;
+}
+
+// The reads as text for a failure message: '.' own value, 'x' not.
+inline std::string shiftPattern(const std::vector<bool> &own)
+{
+    std::string s;
+    for (bool b : own)
+        s += b ? '.' : 'x';
+    return s;
+}
+
+// A reply stream shifted by the proxy in front of a crate or the rack, one
+// case per login: a copy of a reply sent when the next request comes, over
+// a link with a network's latency and over one without, or a timed-out
+// reply released behind the resynchronisation's reply. Reads back to back
+// may then be shifted for fewer than shiftedReads reads (the first ones
+// cannot tell the copy apart). open() logs in through the proxy and gives
+// the handle (-1 on failure); timedOut is the code of the read whose reply
+// the proxy holds back past the bound.
+template <typename Open, typename Close>
+void expectShiftsToEnd(koru_test::FaultProxy &proxy, int timedOut, Open open, Close close)
+{
+    const float volts[4] = {100, 200, 300, 400};
+    const struct {
+        const char *what;
+        bool late;
+        int latencyMs;
+        int shiftedReads;
+    } cases[] = {{"a copy sent when the next request came", false, 20, int(koruhv::kReplyCheckEvery)},
+                 {"the same on a link without latency", false, 0, int(koruhv::kReplyCheckLatest)},
+                 {"a timed-out reply released behind the resynchronisation's", true, 20, 0}};
+    for (const auto &c : cases) {
+        proxy.setLatency(c.latencyMs);
+        const int h = open();
+        ASSERT_GE(h, 0) << c.what;
+        for (unsigned short ch = 0; ch < 4; ++ch) {
+            float v = volts[ch];
+            ASSERT_EQ(KORUHV_SetChParam(h, 0, "V0Set", 1, &ch, &v), 0) << c.what;
+        }
+        if (c.late) {
+            unsigned short ch = 3;
+            float v = -1;
+            proxy.holdBehindNext(5);
+            EXPECT_EQ(KORUHV_GetChParam(h, 0, "V0Set", 1, &ch, &v), timedOut) << c.what;
+        } else {
+            proxy.doubleAtNextRequest();
+        }
+        const std::vector<bool> own = readsInTurn(h, volts, c.shiftedReads + 20);
+        EXPECT_LT(lastShifted(own), c.shiftedReads) << c.what << ": " << shiftPattern(own);
+        close(h);
+    }
 }
 
 } // namespace cratetest

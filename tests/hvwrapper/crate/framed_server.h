@@ -79,6 +79,16 @@ public:
         std::lock_guard<std::mutex> g(m_);
         return requests_;
     }
+    // The last request of that keyword (the library may send a check
+    // request of another keyword right behind a request); empty when none.
+    std::string lastRequest(const std::string &keyword)
+    {
+        std::lock_guard<std::mutex> g(m_);
+        for (auto it = requests_.rbegin(); it != requests_.rend(); ++it)
+            if (it->compare(0, keyword.size() + 1, keyword + ":") == 0)
+                return *it;
+        return {};
+    }
     int connections()
     {
         std::lock_guard<std::mutex> g(m_);

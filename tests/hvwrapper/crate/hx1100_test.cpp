@@ -136,8 +136,9 @@ TEST(Hx1100SysProps, TableAnswersAndDecodedReplies)
 
     uint16_t cfg = 0x0102;
     EXPECT_EQ(KORUHV_SetSysProp(h, "GenSignCfg", &cfg), 0);
-    EXPECT_EQ(crate.server.requests().back().substr(crate.server.requests().back().size() - 3),
-              std::string("\x01:\x02", 3));
+    const std::string cfgReq = crate.server.lastRequest("SETGENCFG");
+    ASSERT_GE(cfgReq.size(), 3u);
+    EXPECT_EQ(cfgReq.substr(cfgReq.size() - 3), std::string("\x01:\x02", 3));
     EXPECT_EQ(KORUHV_SetSysProp(h, "ModelName", text), 18);
     EXPECT_EQ(KORUHV_DeinitSystem(h), 0);
 }
@@ -158,7 +159,7 @@ TEST(Hx1100Params, RefusedReadKeepsPreviousMessageAndWritesKeepCallerValue)
     float value = -1.26f;
     EXPECT_EQ(KORUHV_SetChParam(h, 3, "V0Set", 1, ch, &value), 0);
     EXPECT_FLOAT_EQ(value, -1.26f); // no write-back in this generation
-    std::string req = crate.server.requests().back();
+    std::string req = crate.server.lastRequest("SETCHPARAM");
     EXPECT_EQ(req.substr(req.size() - 10, 5), be32(uint32_t(-13)) + ":");
 
     char *names = nullptr;
@@ -180,13 +181,13 @@ TEST(Hx1100Subscribe, ResultBytesListAndUnsubscribeIds)
     EXPECT_EQ(KORUHV_SubscribeChannelParams(h, 4400, 3, 0, "V0Set:Pw", 2, results), 0);
     EXPECT_EQ(uint8_t(results[0]), 0);
     EXPECT_EQ(uint8_t(results[1]), 255);
-    std::string sub = crate.server.requests().back();
+    std::string sub = crate.server.lastRequest("SUBSCRIBE");
     EXPECT_EQ(sub.substr(0, 15), "SUBSCRIBE:" + be32(kSession) + ":");
     EXPECT_EQ(sub.substr(15, 6), be16(4400) + ":" + be16(2) + ":");
 
     char res[2] = {9, 9};
     EXPECT_EQ(KORUHV_UnSubscribeChannelParams(h, 4400, 3, 0, "V0Set:Pw", 2, res), 0);
-    std::string un = crate.server.requests().back();
+    std::string un = crate.server.lastRequest("UNSUBSCRIBE");
     EXPECT_EQ(un.substr(un.size() - 10), be32(7) + ":" + be32(uint32_t(-2)) + std::string(1, '\0'));
     EXPECT_EQ(res[0], 0);
     EXPECT_EQ(res[1], 0);

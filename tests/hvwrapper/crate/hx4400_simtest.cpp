@@ -20,6 +20,7 @@
 #include "crate/crate_sim.h"
 #include "crate/crate_transport.h"
 #include "crate/hx4400_backend.h"
+#include "crate_test_util.h"
 #include "fault_proxy.h"
 #include "wait_progress.h"
 
@@ -891,4 +892,29 @@ TEST_F(CrateSimTest, NoReplyIsTakenForALaterRequest)
         EXPECT_EQ(v, -1) << ch;
     }
     EXPECT_STREQ(KORUHV_GetError(handle), "KFE server down");
+}
+
+// With a network's latency between library and crate, a copy of a reply
+// that a proxy sends when the next request comes, or a timed-out reply it
+// releases behind the resynchronisation's reply, arrives after the next
+// request went out, where no look for waiting bytes can see it. Reads back
+// to back: the shift the copy causes ends within kReplyCheckEvery reads (the
+// first reads cannot tell the copy apart), within kReplyCheckLatest on a
+// link without latency; after the late reply none is shifted.
+TEST_F(CrateSimTest, AShiftOfTheReplyStreamEndsOverALatentLink)
+{
+    koruhv::CrateTransport_SetTimeoutsForTest(0, 1000);
+    koru_test::FaultProxy proxy(koru_test::FaultProxy::framedBigEndian, "127.0.0.2", sim.port(), "127.0.0.4");
+    koruhv::CrateTransport_SetPortForTest(proxy.port());
+    cratetest::expectShiftsToEnd(
+        proxy, 4,
+        [&] {
+            return KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.4"), "admin", "admin", &handle) == 0
+                       ? handle
+                       : -1;
+        },
+        [&](int h) {
+            EXPECT_EQ(KORUHV_DeinitSystem(h), 0);
+            handle = -1;
+        });
 }

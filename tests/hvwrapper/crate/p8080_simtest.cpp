@@ -14,6 +14,7 @@
 #include "crate/crate_transport.h"
 #include "crate/p8080_backend.h"
 #include "crate/p8080_sim.h"
+#include "crate_test_util.h"
 #include "fault_proxy.h"
 #include "wait_progress.h"
 
@@ -75,6 +76,37 @@ bool waitRecord(
     }
     return false;
 }
+
+// The rack simulator with the fault proxy in front of it, the library's
+// hooks pointed at the proxy and a reply bound of boundMs; both restored
+// at the end.
+struct ProxiedRack {
+    P8080Sim sim;
+    std::string key;
+    koru_test::FaultProxy proxy;
+    ProxiedRack(const char *simAddress, const char *proxyAddress, int boundMs)
+        : sim(P8080Model::smallRack(), simAddress), key(startedKey(sim)),
+          proxy(koru_test::FaultProxy::framedLittleEndian, simAddress, sim.port(), proxyAddress)
+    {
+        koruhv::P8080_SetPortForTest(proxy.port());
+        koruhv::P8080_SetPublicKeyForTest(key.c_str());
+        koruhv::CrateTransport_SetTimeoutsForTest(0, boundMs);
+    }
+    ~ProxiedRack()
+    {
+        koruhv::CrateTransport_SetTimeoutsForTest(0, 0);
+        koruhv::P8080_SetPortForTest(0);
+        koruhv::P8080_SetPublicKeyForTest(nullptr);
+        sim.stop();
+        auto errors = sim.protocolErrors();
+        EXPECT_TRUE(errors.empty()) << errors.front();
+    }
+    static std::string startedKey(P8080Sim &s)
+    {
+        EXPECT_TRUE(s.start()) << s.errorText();
+        return s.publicKeyPem();
+    }
+};
 
 } // namespace
 
@@ -369,14 +401,8 @@ TEST(P8080Sim, KeepAliveAnswersDoNotInterleaveWithRequests)
 TEST(P8080Sim, NoReplyIsTakenForALaterRequest)
 {
     constexpr int kBoundMs = 1000;
-    P8080Sim sim(P8080Model::smallRack(), "127.0.0.71");
-    ASSERT_TRUE(sim.start()) << sim.errorText();
-    const std::string key = sim.publicKeyPem();
-    koru_test::FaultProxy proxy(koru_test::FaultProxy::framedLittleEndian, "127.0.0.71", sim.port(),
-                                "127.0.0.72");
-    koruhv::P8080_SetPortForTest(proxy.port());
-    koruhv::P8080_SetPublicKeyForTest(key.c_str());
-    koruhv::CrateTransport_SetTimeoutsForTest(0, kBoundMs);
+    ProxiedRack rack("127.0.0.71", "127.0.0.72", kBoundMs);
+    koru_test::FaultProxy &proxy = rack.proxy;
     int h = -1;
     ASSERT_EQ(KORUHV_InitSystem(16, 0, const_cast<char *>("127.0.0.72"), "admin", "admin", &h), 0);
     const float volts[4] = {100, 200, 300, 400};
@@ -413,9 +439,21 @@ TEST(P8080Sim, NoReplyIsTakenForALaterRequest)
         EXPECT_EQ(v, -1) << ch;
     }
     KORUHV_DeinitSystem(h);
-    koruhv::CrateTransport_SetTimeoutsForTest(0, 0);
-    koruhv::P8080_SetPortForTest(0);
-    koruhv::P8080_SetPublicKeyForTest(nullptr);
-    sim.stop();
-    EXPECT_TRUE(sim.protocolErrors().empty()) << sim.protocolErrors().front();
+}
+
+// The rack behind a proxy with a network's latency: a copy of a reply sent
+// when the next request comes shifts reads back to back for fewer than
+// kReplyCheckEvery reads (kReplyCheckLatest without latency); a timed-out
+// reply released behind the resynchronisation's reply shifts none.
+TEST(P8080Sim, AShiftOfTheReplyStreamEndsOverALatentLink)
+{
+    ProxiedRack rack("127.0.0.75", "127.0.0.76", 1000);
+    cratetest::expectShiftsToEnd(
+        rack.proxy, koruhv::P8080_ERR_RECEIVE,
+        [] {
+            int h = -1;
+            return KORUHV_InitSystem(16, 0, const_cast<char *>("127.0.0.76"), "admin", "admin", &h) == 0 ? h
+                                                                                                         : -1;
+        },
+        [](int h) { KORUHV_DeinitSystem(h); });
 }

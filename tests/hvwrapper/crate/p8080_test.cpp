@@ -491,13 +491,13 @@ TEST(P8080Api, OperationsAgainstScriptedRack)
     float v = 12.34f;
     ASSERT_EQ(KORUHV_SetChParam(h, 3, "VSet", 2, ch, &v), 0);
     EXPECT_FLOAT_EQ(v, 12.3f);
-    std::string set = rack.server.requests().back();
+    std::string set = rack.server.lastRequest("SETCHPARAM");
     EXPECT_EQ(set.size(), 4u + 2 * 2 + 28);
     EXPECT_EQ(set.substr(24, 5), le32(123) + ":");
     float step = 12.0f;
     ASSERT_EQ(KORUHV_SetChParam(h, 3, "VStep", 1, ch, &step), 0);
     EXPECT_FLOAT_EQ(step, 10.0f);
-    EXPECT_EQ(rack.server.requests().back().substr(25, 4), le32(2));
+    EXPECT_EQ(rack.server.lastRequest("SETCHPARAM").substr(25, 4), le32(2));
     EXPECT_EQ(KORUHV_SetChParam(h, 3, "Nope", 1, ch, &v), 20);
     // A board word has no raw form to write: refused, nothing sent.
     before = rack.server.requests().size();
@@ -528,7 +528,7 @@ TEST(P8080Api, OperationsAgainstScriptedRack)
     EXPECT_STREQ(label, "Rack A");
     int16_t t = 31;
     ASSERT_EQ(KORUHV_SetSysProp(h, "Temp", &t), 0);
-    EXPECT_EQ(rack.server.requests().back().substr(21, 5), le32(310) + ":");
+    EXPECT_EQ(rack.server.lastRequest("SETBDPARAM").substr(21, 5), le32(310) + ":");
 
     before = rack.server.requests().size();
     EXPECT_EQ(KORUHV_SetSysProp(h, "Kill", &t), 0);
@@ -575,7 +575,7 @@ TEST(P8080Events, SubscriptionOpensEventConnectionAndKeepAliveIsAnswered)
     EXPECT_EQ(uint8_t(res[0]), 0);
     EXPECT_EQ(uint8_t(res[1]), 255);
     EXPECT_EQ(uint8_t(res[2]), 0);
-    std::string en = rack.server.requests().back();
+    std::string en = rack.server.lastRequest("ENABLEMSG");
     EXPECT_EQ(en.substr(0, 10), "ENABLEMSG:");
     EXPECT_EQ(en.substr(14, 4), ":" + le16(3) + ":");
     // The item list keeps the crate protocol's big-endian encoding.
@@ -611,7 +611,7 @@ TEST(P8080Events, SubscriptionOpensEventConnectionAndKeepAliveIsAnswered)
     ASSERT_EQ(KORUHV_UnSubscribeChannelParams(h, 4400, 3, 0, "VSet", 1, un), 0);
     EXPECT_EQ(rack.server.requests().size(), before); // one item left: nothing sent
     ASSERT_EQ(KORUHV_UnSubscribeChannelParams(h, 4400, 3, 0, "Pw", 1, un), 0);
-    EXPECT_EQ(rack.server.requests().back(), "DISABLEMSG:" + le32(kSession));
+    EXPECT_EQ(rack.server.lastRequest("DISABLEMSG"), "DISABLEMSG:" + le32(kSession));
     ASSERT_EQ(KORUHV_GetSysProp(h, "EventDataSocket", &sock), 0);
     EXPECT_EQ(sock, -1);
     EXPECT_EQ(KORUHV_DeinitSystem(h), 0);

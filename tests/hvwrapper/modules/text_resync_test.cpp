@@ -143,7 +143,7 @@ TEST_P(DoubledReplyTest, ShiftsAtMostTheReadThatMetItsCopy)
 {
     const int h = openBehindProxy();
     writeValues(h);
-    proxy->setLatency(40);
+    proxy->setReplyLatency(40);
     for (int i = 0; i < 8; ++i) // the library learns how long this link takes
         ASSERT_TRUE(readsRight(h, c().paramA, c().valueA));
     for (int copyMs : {90, 115}) {
