@@ -11,6 +11,8 @@
 //  4. four threads on one handle vs one thread (the request lock), against
 //     four threads on a raw connection behind a mutex vs one, and behind the
 //     library's first-come-first-served ticket lock vs one.
+//  4b. figure 4 again with the simulator on a CPU of its own and the
+//     clients together on theirs, as with a real crate.
 // The whole process (simulator and client) is pinned to one CPU: a wake-up
 // across CPUs costs several times one on the same CPU, and unpinned figures
 // measure the scheduler. Each figure is measured KORU_BENCH_RUNS times
@@ -147,7 +149,30 @@ void spread(const char *what, std::vector<double> ratios)
 }
 
 using korubench::envInt;
+
+cpu_set_t startAllowed; // the CPUs allowed before the pinning
 using korubench::pinToOneCpu;
+
+// Pins the calling thread (and the threads it starts later) to cpu.
+void pinTo(int cpu)
+{
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    sched_setaffinity(0, sizeof one, &one);
+}
+
+// A CPU this process may use other than cpu, or -1: the first allowed one
+// before the pinning (KORU_BENCH_DEVICE_CPU picks it).
+int otherCpu(int cpu)
+{
+    if (const int want = envInt("KORU_BENCH_DEVICE_CPU", -1); want >= 0)
+        return want == cpu ? -1 : want;
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (c != cpu && CPU_ISSET(c, &startAllowed))
+            return c;
+    return -1;
+}
 
 // Operations per second of `threads` threads each running op `each` times.
 double throughput(int threads, int each, const std::function<void()> &op)
@@ -205,6 +230,8 @@ std::thread writer(uint16_t port, const std::string &batch, int batches)
 
 int main()
 {
+    CPU_ZERO(&startAllowed);
+    sched_getaffinity(0, sizeof startAllowed, &startAllowed);
     const int cpu = pinToOneCpu();
     const int kRuns = std::max(1, envInt("KORU_BENCH_RUNS", 5));
     std::printf("pinned to CPU %d, %d runs\n", cpu, kRuns);
@@ -390,6 +417,56 @@ int main()
         spread("4. library: 4-thread / 1-thread (aim >= 0.90)", libRatios);
         spread("4. raw connection + mutex: 4-thread / 1-thread", rawRatios);
         spread("4. raw connection + ticket lock: 4-thread / 1-thread", fifoRatios);
+    }
+
+    // ---- 4b. the same with the device on a CPU of its own, as a real crate
+    // is: on one CPU every hand-over of the request lock costs the clients a
+    // switch that the device's own work competes with; here the clients
+    // still share one CPU, and the device answers from another.
+    if (const int deviceCpu = otherCpu(cpu); deviceCpu >= 0) {
+        pinTo(deviceCpu);
+        korusim::CrateSim apart(korusim::CrateModel::fullCrate(), "127.0.0.3", sim.port(), opt);
+        const bool started = apart.start();
+        pinTo(cpu);
+        int h2 = -1;
+        RawLink raw2;
+        if (started && KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.3"), "admin", "admin", &h2) == 0 &&
+            raw2.open("127.0.0.3", sim.port())) {
+            const int kEach = 300;
+            koruhv::TicketLock fifo{};
+            auto libOp = [&] {
+                float x[4];
+                KORUHV_GetChParam(h2, 0, "V0Set", 4, four, x);
+            };
+            auto fifoOp = [&] {
+                std::string r;
+                koruhv::TicketLock_Acquire(&fifo);
+                raw2.exchange(raw2.patch(getReq), &r);
+                koruhv::TicketLock_Release(&fifo);
+            };
+            auto rawOp = [&] {
+                std::string r;
+                raw2.exchange(raw2.patch(getReq), &r);
+            };
+            std::vector<double> libRatios, fifoRatios, tripRatios;
+            for (int run = 0; run < kRuns; ++run) {
+                const double lib1 = throughput(1, 4 * kEach, libOp), lib4 = throughput(4, kEach, libOp);
+                const double fifo1 = throughput(1, 4 * kEach, fifoOp), fifo4 = throughput(4, kEach, fifoOp);
+                const double raw1 = throughput(1, 4 * kEach, rawOp);
+                libRatios.push_back(lib4 / lib1);
+                fifoRatios.push_back(fifo4 / fifo1);
+                tripRatios.push_back(raw1 / lib1);
+                if (run == 0)
+                    report("4b. device apart: 4 threads vs 1 thread (req/s)", lib4, lib1, "/s");
+            }
+            std::printf("device on CPU %d, clients on CPU %d\n", deviceCpu, cpu);
+            spread("4b. device apart: get library time / raw time", tripRatios);
+            spread("4b. device apart: library 4-thread / 1-thread", libRatios);
+            spread("4b. device apart: raw + ticket lock 4-thread / 1", fifoRatios);
+            KORUHV_DeinitSystem(h2);
+        } else {
+            std::printf("4b. device apart: simulator on 127.0.0.3 not reached, left out\n");
+        }
     }
 
     // ---- 2. event records per second at 1000, 100 and 10 items a batch
