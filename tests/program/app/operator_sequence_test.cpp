@@ -501,6 +501,50 @@ TEST_F(OperatorSequence, FixedSeed5)
     fixedSeed(5);
 }
 
+/* What the walk found, as one sequence: boards of a crate pulled and
+ * inserted while its script runs; when the run ends, every writable cell
+ * is editable again. A pulled board's cells are deleted and the inserted
+ * board's cells may take their memory (outside the sanitizers this binary
+ * hands it on in a fixed order, so they do). */
+TEST_F(OperatorSequence, BoardsPulledAndInsertedWhileAScriptRunsLeaveNoWritableCellLocked)
+{
+    if (replaying())
+        GTEST_SKIP() << "KORU_OPSEQ_SEED or KORU_OPSEQ_MINUTES set: the Replay test walks instead";
+    window->resize(1280, 900);
+    window->show();
+    ModalAnswerer answerer(clickButton(), 60000);
+    fakehv::queueInit(crateModel("HX4400"));
+    ASSERT_EQ(window->connectSystem(2, 0, QStringLiteral("10.0.0.1"), QStringLiteral("HV1"),
+                                    QStringLiteral("admin"), QStringLiteral("pw")),
+              0);
+    QSystemInterface *crate = window->getSysInterfaceVector().value(0);
+    ASSERT_TRUE(crate);
+    crate->getSystemInfoWidget()->scriptingClicked();
+    QScriptDialog *dialog = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QScriptDialog *>(top))
+            dialog = d;
+    ASSERT_TRUE(dialog);
+    dialog->findChild<QTextEdit *>(QStringLiteral("actionsEdit"))
+        ->setPlainText(QStringLiteral("wait 60000;"));
+    QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("startButton")), Qt::LeftButton);
+    ASSERT_TRUE(dialog->isRunning());
+
+    fakehv::System &script = fakehv::system(crate->getSystemHandle());
+    script.crate[0] = fakehv::Board{};
+    window->handleEventLiveInsertion(crate, true, true, crate->getSerial());
+    addBoard(script, 2, "HB3001", 102);
+    window->handleEventLiveInsertion(crate, true, true, crate->getSerial());
+
+    dialog->stopButtonClicked();
+    ASSERT_TRUE(waitUntil([&] { return !dialog->isRunning(); }, 60000));
+    std::string found;
+    for (const Finding &f : checkScriptsAndCells(window))
+        found += f.text + "\n";
+    EXPECT_EQ(found, "");
+    closeAll();
+}
+
 /* One walk in a process of its own, started as its replay line starts one:
  * what it finds does not hang on what earlier walks left in the process
  * (where freed cells lie in memory among it). false when it failed; its
@@ -547,9 +591,7 @@ TEST_F(OperatorSequence, Replay)
         std::fflush(stderr);
         ++walks;
         if (!walkInOwnProcess(seed, count)) {
-            ADD_FAILURE() << "the walk of seed " << seed
-                          << " failed (its report above); replay: KORU_OPSEQ_SEED=" << seed
-                          << " KORU_OPSEQ_STEPS=" << count;
+            ADD_FAILURE() << "the walk of seed " << seed << " failed: its report and replay line above";
             break;
         }
         seed = seed * 1103515245u + 12345u;
