@@ -9,7 +9,8 @@
  * A failing walk names its seed and its numbered steps; every step is
  * printed (flushed) before it runs, so a sanitizer abort shows it too.
  *   KORU_OPSEQ_SEED=n [KORU_OPSEQ_STEPS=k]  one walk of that seed (replay)
- *   KORU_OPSEQ_MINUTES=m                    fresh seeds until the time is up
+ *   KORU_OPSEQ_MINUTES=m                    fresh seeds until the time is up,
+ *                                           each in a process of its own
  *   KORU_OPSEQ_KNOWN=2,3                    development only: findings of the
  *       listed known faults are named once, at their first step, and the
  *       walk goes on (the fixed seeds check everything without it). */
