@@ -47,6 +47,15 @@ bool isEmptySlot(KORUHVNode *slot)
     return !slot || slot->getNodeType() == NODE_GROUP;
 }
 
+// The test clock (GUI thread only) and the executors it wakes.
+bool testClockOn = false;
+qint64 testClockNow = 0;
+QVector<KORUHVScriptExecutor *> &liveExecutors()
+{
+    static QVector<KORUHVScriptExecutor *> all;
+    return all;
+}
+
 } // namespace
 
 KORUHVScriptExecutor::KORUHVScriptExecutor(QObject *parent) : QObject(parent)
@@ -57,12 +66,39 @@ KORUHVScriptExecutor::KORUHVScriptExecutor(QObject *parent) : QObject(parent)
     waitTimer.setTimerType(Qt::PreciseTimer);
     connect(&turnTimer, &QTimer::timeout, this, &KORUHVScriptExecutor::turn);
     connect(&waitTimer, &QTimer::timeout, this, &KORUHVScriptExecutor::turn);
+    liveExecutors().append(this);
 }
 
 KORUHVScriptExecutor::~KORUHVScriptExecutor()
 {
+    liveExecutors().removeAll(this);
     turnTimer.stop();
     waitTimer.stop();
+}
+
+void KORUHVScriptExecutor::setClockForTest(bool on)
+{
+    testClockOn = on;
+    testClockNow = 0;
+}
+
+void KORUHVScriptExecutor::advanceClockForTest(qint64 ms)
+{
+    testClockNow += ms;
+    for (KORUHVScriptExecutor *e : liveExecutors())
+        if (e->runState == Running && e->inWait)
+            e->scheduleTurn();
+}
+
+qint64 KORUHVScriptExecutor::waited() const
+{
+    return testClockOn ? testClockNow - waitStartForTest : waitClock.elapsed();
+}
+
+void KORUHVScriptExecutor::armWait(qint64 left)
+{
+    if (!testClockOn)
+        waitTimer.start(int(qMin<qint64>(left, 100)));
 }
 
 void KORUHVScriptExecutor::setSystemNode(KORUHVNode *node)
@@ -374,9 +410,9 @@ void KORUHVScriptExecutor::turn()
     if (runState != Running)
         return;
     if (inWait) {
-        const qint64 left = waitMs - waitClock.elapsed();
+        const qint64 left = waitMs - waited();
         if (left > 0) {
-            waitTimer.start(int(qMin<qint64>(left, 100)));
+            armWait(left);
             return;
         }
         inWait = false;
@@ -414,7 +450,8 @@ void KORUHVScriptExecutor::turn()
             inWait = true;
             waitMs = op.ms;
             waitClock.start();
-            waitTimer.start(int(qMin<qint64>(waitMs, 100)));
+            waitStartForTest = testClockNow;
+            armWait(waitMs);
             return;
         case Op::EndAction:
             if (op.ms >= 0) {

@@ -65,6 +65,13 @@ public:
      * run stops there instead of waiting that bound once per write. */
     static bool isNoReplyCode(int systemType, int code);
 
+    /* Tests move waits by a clock of their own instead of the wall clock:
+     * while it is on, a wait reads the time from it and no timer wakes it;
+     * advancing it wakes every waiting executor (from the event loop). Off,
+     * the default, waits follow the wall clock. */
+    static void setClockForTest(bool on);
+    static void advanceClockForTest(qint64 ms);
+
     /* Fixed run-log pieces. */
     static QString headFragment();
     static QString closingFragment(int result);
@@ -92,6 +99,9 @@ private:
     /* false when the system did not answer (the run is to stop). */
     bool doWrite(const Op &op);
     void scheduleTurn();
+    // Time waited in the current wait; the wait's timer armed for the rest.
+    qint64 waited() const;
+    void armWait(qint64 left);
 
     KORUHVNode *system = nullptr;
     State runState = Idle;
@@ -106,6 +116,7 @@ private:
     QString setValue;
     bool inWait = false;
     QElapsedTimer waitClock;
+    qint64 waitStartForTest = 0;
     qint64 waitMs = 0;
     QTimer turnTimer;
     QTimer waitTimer;

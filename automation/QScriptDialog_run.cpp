@@ -11,11 +11,11 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QIcon>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextBrowser>
@@ -70,12 +70,15 @@ public:
     }
 
 private:
-    // Per table: each locked cell's item (compared by address only, never
-    // read: it may be gone) and whether it was editable; cells set while a
-    // script runs (a board inserted) are locked as they come.
+    // A cell whose editable flag a run took carries the flags it was left
+    // with under this role: the mark lives and dies with its item, so a
+    // cell deleted during a run (a board pulled) and a new one built at its
+    // address (a board inserted) are never taken for one another. Cells set
+    // while a script runs are locked as they come.
+    static constexpr int lockedFlagsRole = Qt::UserRole + 0x5c21;
+
     struct TableLock {
         QPointer<QTableWidget> table;
-        QHash<const void *, bool> cells;
         QMetaObject::Connection changed;
         QMetaObject::Connection relaid;
     };
@@ -87,51 +90,58 @@ private:
                 w->setEnabled(enable);
     }
 
-    TableLock *lockOf(QTableWidget *table)
+    bool watches(QTableWidget *table) const
     {
-        for (TableLock &l : locks)
+        for (const TableLock &l : locks)
             if (l.table == table)
-                return &l;
-        return nullptr;
+                return true;
+        return false;
     }
 
     void lockTable(QTableWidget *table)
     {
-        if (TableLock *l = lockOf(table)) {
-            lockCells(*l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+        lockCells(table, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+        if (watches(table))
             return;
-        }
-        locks.append({table, {}, {}, {}});
-        TableLock &lock = locks.last();
-        lockCells(lock, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+        TableLock lock{table, {}, {}};
+        const QPointer<QTableWidget> alive(table);
         lock.changed = connect(table->model(), &QAbstractItemModel::dataChanged, this,
-                               [this, table](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-                                   if (TableLock *l = lockOf(table))
-                                       lockCells(*l, topLeft.row(), topLeft.column(), bottomRight.row(),
+                               [this, alive](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                                   if (alive)
+                                       lockCells(alive, topLeft.row(), topLeft.column(), bottomRight.row(),
                                                  bottomRight.column());
                                });
         // A sorted table places a new cell by a layout change instead.
-        lock.relaid = connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, table] {
-            if (TableLock *l = lockOf(table))
-                lockCells(*l, 0, 0, table->rowCount() - 1, table->columnCount() - 1);
+        lock.relaid = connect(table->model(), &QAbstractItemModel::layoutChanged, this, [this, alive] {
+            if (alive)
+                lockCells(alive, 0, 0, alive->rowCount() - 1, alive->columnCount() - 1);
         });
+        locks.append(lock);
     }
 
-    static void lockCells(TableLock &lock, int top, int left, int bottom, int right)
+    void lockCells(QTableWidget *table, int top, int left, int bottom, int right)
     {
-        QTableWidget *table = lock.table;
-        if (!table)
-            return;
+        if (marking)
+            return; // our own change of a cell
+        const QScopedValueRollback<bool> quiet(marking, true);
         for (int r = std::max(0, top); r <= bottom && r < table->rowCount(); ++r)
             for (int c = std::max(0, left); c <= right && c < table->columnCount(); ++c) {
                 QTableWidgetItem *item = table->item(r, c);
                 if (!item)
                     continue;
+                const QVariant mark = item->data(lockedFlagsRole);
                 const bool editable = item->flags() & Qt::ItemIsEditable;
-                if (!lock.cells.contains(item))
-                    lock.cells.insert(item, editable);
-                if (editable)
-                    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+                if (mark.isValid() && item->flags().toInt() != mark.toUInt()) {
+                    // Its owner gave it flags since: those are its own now.
+                    if (!editable) {
+                        item->setData(lockedFlagsRole, QVariant());
+                        continue;
+                    }
+                } else if (mark.isValid() || !editable) {
+                    continue; // locked already, or not editable of its own
+                }
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+                item->setData(lockedFlagsRole, uint(item->flags().toInt()));
             }
     }
 
@@ -145,9 +155,8 @@ private:
 
     void unlockTables()
     {
-        // Cells are found by their item where they are now (rows may have
-        // moved); an item replaced meanwhile is not one of them. The watches
-        // go first: giving a flag back is a change of its own.
+        // The watches go first: giving a flag back is a change of its own.
+        // A marked cell its owner has not changed since gets its flag back.
         disconnectAll();
         QVector<TableLock> old;
         old.swap(locks);
@@ -158,7 +167,11 @@ private:
             for (int r = 0; r < table->rowCount(); ++r)
                 for (int c = 0; c < table->columnCount(); ++c) {
                     QTableWidgetItem *item = table->item(r, c);
-                    if (item && lock.cells.value(item, false))
+                    const QVariant mark = item ? item->data(lockedFlagsRole) : QVariant();
+                    if (!mark.isValid())
+                        continue;
+                    item->setData(lockedFlagsRole, QVariant());
+                    if (item->flags().toInt() == mark.toUInt())
                         item->setFlags(item->flags() | Qt::ItemIsEditable);
                 }
         }
@@ -167,6 +180,7 @@ private:
     QMainWindow *window;
     int running = 0;
     QVector<TableLock> locks;
+    bool marking = false;
 };
 } // namespace
 

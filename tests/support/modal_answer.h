@@ -157,6 +157,13 @@ inline ModalHandler clickButton(QString text = QString())
     };
 }
 
+// How a ModalAnswerer notices a modal widget: by polling every kModalPollMs,
+// or as the widget is shown, so that its answer runs first in the modal's
+// own event loop, at the same point of the test whatever the time (a seeded
+// walk replays alike); a slow poll then only backs that up.
+enum class Notice { Poll, OnShow };
+constexpr int kModalBackupPollMs = 500;
+
 // Answers the modal widgets that show up while it lives, in the order they
 // appear, each once per showing (progress dialogs aside): each queued
 // handler takes the next one; a widget no handler waits for gets the default
@@ -166,11 +173,15 @@ inline ModalHandler clickButton(QString text = QString())
 class ModalAnswerer {
 public:
     using Handler = ModalHandler;
-    explicit ModalAnswerer(Handler otherwiseAnswer = rejectModal(), int bound = kHangGuardMs)
-        : otherwise(std::move(otherwiseAnswer)), boundMs(bound)
+    explicit ModalAnswerer(Handler otherwiseAnswer = rejectModal(), int bound = kHangGuardMs,
+                           Notice notice = Notice::Poll)
+        : otherwise(std::move(otherwiseAnswer)), boundMs(bound),
+          pollMs(notice == Notice::Poll ? kModalPollMs : kModalBackupPollMs)
     {
-        QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
-        timer.start(kModalPollMs);
+        QObject::connect(&timer, &QTimer::timeout, [this] { poll(pollMs); });
+        timer.start(pollMs);
+        if (notice == Notice::OnShow)
+            qApp->installEventFilter(&shown);
     }
     ModalAnswerer(const ModalAnswerer &) = delete;
     ModalAnswerer &operator=(const ModalAnswerer &) = delete;
@@ -192,13 +203,35 @@ public:
     const QVector<SeenModal> &seen() const { return seenModals; }
 
 private:
-    void poll()
+    // Queues a look at the modal widgets when a modal window is shown.
+    class ShowWatch : public QObject {
+    public:
+        explicit ShowWatch(ModalAnswerer *owner) : answerer(owner) {}
+        ~ShowWatch() override { qApp->removeEventFilter(this); }
+        bool eventFilter(QObject *o, QEvent *e) override
+        {
+            auto *w = o->isWidgetType() ? static_cast<QWidget *>(o) : nullptr;
+            if (e->type() != QEvent::Show || !w || !w->isWindow() || !w->isModal())
+                return false;
+            if (answerer->last == w)
+                answerer->last = nullptr; // shown again: a new box
+            QMetaObject::invokeMethod(
+                this, [a = answerer] { a->poll(0); }, Qt::QueuedConnection);
+            return false;
+        }
+
+    private:
+        ModalAnswerer *answerer;
+    };
+
+    // A look at the active modal widget; waitedMs counts toward the bound.
+    void poll(int waitedMs)
     {
         QWidget *w = activeModalToAnswer();
         if (!w || w == last.data()) {
             if (!w)
                 last = nullptr; // shown again later, it is a new box
-            if (!handlers.empty() && (elapsedMs += kModalPollMs) > boundMs) {
+            if (!handlers.empty() && (elapsedMs += waitedMs) > boundMs) {
                 timedOutFlag = true;
                 handlers.clear();
             }
@@ -223,7 +256,10 @@ private:
     QTimer timer;
     int elapsedMs = 0;
     int boundMs;
+    int pollMs;
     bool timedOutFlag = false;
+    // Last member: it goes first, so no queued look outlives the answerer.
+    ShowWatch shown{this};
 };
 
 } // namespace koru_test

@@ -5,6 +5,8 @@
 #ifndef OPERATOR_SEQUENCE_WALK_H
 #define OPERATOR_SEQUENCE_WALK_H
 
+#include "KORUHVGuiPulse.h"
+#include "KORUHVScriptExecutor.h"
 #include "KORUHVUtils.h"
 #include "QCreateSetGroupsDialog.h"
 #include "QDisconnectDialog.h"
@@ -24,6 +26,7 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -133,7 +136,45 @@ inline long envNumber(const char *var, long otherwise)
     return text && *text ? std::strtol(text, nullptr, 10) : otherwise;
 }
 
+/* What a walk depends on follows its steps, never the wall clock, so that
+ * a replay walks and finds alike: a script's waits pass by a test clock
+ * that each step moves on by kStepMs, modal boxes are answered as they
+ * show, event processing in progress dialogs happens at every beat, no
+ * cursor blinks and nothing animates. Restored when the walk ends. */
+constexpr qint64 kStepMs = 1000;
+
+class StepDrivenTime {
+public:
+    explicit StepDrivenTime(QMainWindow *window)
+        : window(window), flashMs(QApplication::cursorFlashTime()), animated(window->isAnimated()),
+          effects(QApplication::isEffectEnabled(Qt::UI_General))
+    {
+        KORUHVScriptExecutor::setClockForTest(true);
+        KORUHVGuiPulse::setIntervalForTest(0);
+        QApplication::setCursorFlashTime(0);
+        QApplication::setEffectEnabled(Qt::UI_General, false);
+        window->setAnimated(false);
+    }
+    ~StepDrivenTime()
+    {
+        KORUHVScriptExecutor::setClockForTest(false);
+        KORUHVGuiPulse::setIntervalForTest(25);
+        QApplication::setCursorFlashTime(flashMs);
+        QApplication::setEffectEnabled(Qt::UI_General, effects);
+        window->setAnimated(animated);
+    }
+    StepDrivenTime(const StepDrivenTime &) = delete;
+    StepDrivenTime &operator=(const StepDrivenTime &) = delete;
+
+private:
+    QMainWindow *window;
+    int flashMs;
+    bool animated;
+    bool effects;
+};
+
 class Walk;
+inline QVector<QScriptDialog *> scriptDialogs(bool running);
 
 /* One row of the step table: its weight, name, whether it can run now, and
  * what it does (choosing with the walk's generator, announcing itself
@@ -265,7 +306,8 @@ public:
     /* Runs n steps; false with the findings when an invariant broke. */
     bool run(int n, std::string *report, std::set<int> *tolerated)
     {
-        ModalAnswerer answerer([this](QWidget *m) { answerModal(m); }, 60000);
+        StepDrivenTime time(w);
+        ModalAnswerer answerer([this](QWidget *m) { answerModal(m); }, 60000, koru_test::Notice::OnShow);
         const std::vector<int> knownList = envList("KORU_OPSEQ_KNOWN");
         const std::set<int> known(knownList.begin(), knownList.end());
         for (stepNo = 1; stepNo <= n; ++stepNo) {
@@ -287,6 +329,7 @@ public:
             fakehv::clearCalls();
             chosen->act(*this);
             settle();
+            passTime();
             Findings found = opseq::checkWrites(fakehv::calls(), expected);
             for (auto *check :
                  {opseq::checkPanelsFollowTrees, opseq::checkEditorsOnLiveNodes, opseq::checkW38xxGroups,
@@ -333,6 +376,10 @@ public:
         }
         return true;
     }
+
+    /* The walk's clock moves on by a step: a script whose wait ran out ends
+     * now, named in the log. */
+    void passTime();
 
     QStringList groupNames() const { return knownGroups; }
 
@@ -522,6 +569,8 @@ inline QScriptDialog *scriptDialogOf(QSystemInterface *s)
     return nullptr;
 }
 
+/* In the order of their systems' connections: the top-level widgets come
+ * in an order of their addresses, which differs from run to run. */
 inline QVector<QScriptDialog *> scriptDialogs(bool running)
 {
     QVector<QScriptDialog *> out;
@@ -530,7 +579,31 @@ inline QVector<QScriptDialog *> scriptDialogs(bool running)
             if (d->isVisible() || d->isMinimized() || d->isRunning())
                 if (d->isRunning() == running)
                     out.append(d);
+    std::sort(out.begin(), out.end(), [](const QScriptDialog *a, const QScriptDialog *b) {
+        return a->property("opseqSystem").toULongLong() < b->property("opseqSystem").toULongLong();
+    });
     return out;
+}
+
+/* The system whose script the dialog runs. */
+inline std::string describeDialog(Walk &walk, const QScriptDialog *d)
+{
+    for (QSystemInterface *s : walk.systems())
+        if (s->getSerial() == d->property("opseqSystem").toULongLong())
+            return describe(s);
+    return "?";
+}
+
+inline void Walk::passTime()
+{
+    QVector<QPointer<QScriptDialog>> running;
+    for (QScriptDialog *d : scriptDialogs(true))
+        running.append(d);
+    KORUHVScriptExecutor::advanceClockForTest(kStepMs);
+    settle();
+    for (const QPointer<QScriptDialog> &d : running)
+        if (d && !d->isRunning())
+            announce("  meanwhile: the script of " + describeDialog(*this, d) + " ended by itself");
 }
 
 /* The panel commands the walk uses, by their buttons. */

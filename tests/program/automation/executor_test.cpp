@@ -237,4 +237,36 @@ TEST_F(Executor, BoardRemovedMidRunIsFoundOut)
     EXPECT_TRUE(writes().empty());
 }
 
+TEST_F(Executor, UnderTheTestClockAWaitPassesByItsStepsOnly)
+{
+    struct TestClock {
+        TestClock() { KORUHVScriptExecutor::setClockForTest(true); }
+        ~TestClock() { KORUHVScriptExecutor::setClockForTest(false); }
+    } clock;
+    log.clear();
+    ASSERT_TRUE(exec.start(QStringLiteral("wait 5000; wait 1000; set V0Set 0{1} 100;")));
+    ASSERT_TRUE(autotest::waitFor([&] { return log.contains(QStringLiteral("WAIT 5000 ms")); }));
+    // However long the events run, the wall clock ends no wait.
+    const auto run = [] {
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+    };
+    run();
+    KORUHVScriptExecutor::advanceClockForTest(4999);
+    run();
+    EXPECT_FALSE(log.contains(QStringLiteral("WAIT 1000 ms")));
+    // The clock reaching the end wakes the wait.
+    KORUHVScriptExecutor::advanceClockForTest(1);
+    EXPECT_TRUE(autotest::waitFor([&] { return log.contains(QStringLiteral("WAIT 1000 ms")); }));
+    // Time moved while paused counts toward the wait, as on the wall clock.
+    exec.pause();
+    KORUHVScriptExecutor::advanceClockForTest(1000);
+    run();
+    EXPECT_TRUE(writes().empty());
+    exec.resume();
+    ASSERT_TRUE(autotest::waitFor([&] { return finishedCount > 0; }));
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(writes().size(), 1u);
+}
+
 } // namespace

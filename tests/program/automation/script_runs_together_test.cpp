@@ -132,4 +132,57 @@ TEST_F(ScriptsTogether, TheSecondStartedEndingFirstAndADialogClosedMidRunHoldNot
     EXPECT_TRUE(window.findChildren<QDockWidget *>().isEmpty());
 }
 
+/* A cell whose memory the next one takes at once, as a deleted node's
+ * memory goes to the next node built (a board pulled, another inserted). */
+struct ReusedCell : QTableWidgetItem {
+    using QTableWidgetItem::QTableWidgetItem;
+    static void *operator new(std::size_t size)
+    {
+        void *block = spare && spareSize == size ? spare : ::operator new(size);
+        if (block == spare)
+            spare = nullptr;
+        return block;
+    }
+    static void operator delete(void *block, std::size_t size)
+    {
+        ::operator delete(spare);
+        spare = block;
+        spareSize = size;
+    }
+    static inline void *spare = nullptr;
+    static inline std::size_t spareSize = 0;
+};
+
+TEST_F(ScriptsTogether, ACellDeletedMidRunAndANewOneAtItsAddressEachEndWithTheirOwnFlag)
+{
+    struct Case {
+        const char *what;
+        bool oldEditable;
+        bool newEditable;
+    };
+    const Case cases[] = {
+        {"a writable cell where a read-only one was", false, true},
+        {"a read-only cell where a writable one was", true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto *old = new ReusedCell(QStringLiteral("old"));
+        if (!c.oldEditable)
+            old->setFlags(old->flags() & ~Qt::ItemIsEditable);
+        table->setItem(0, 0, old);
+        start(0, "wait 60000;");
+        const void *oldAddress = old;
+        delete old; // its board is pulled mid-run
+        auto *cell = new ReusedCell(QStringLiteral("new"));
+        ASSERT_EQ(static_cast<void *>(cell), oldAddress);
+        if (!c.newEditable)
+            cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);
+        table->setItem(0, 0, cell); // and another board inserted
+        EXPECT_FALSE(cell->flags() & Qt::ItemIsEditable);
+        stop(0);
+        EXPECT_EQ(bool(cell->flags() & Qt::ItemIsEditable), c.newEditable);
+        EXPECT_EQ(editableCells(), 6 + (c.newEditable ? 1 : 0));
+    }
+}
+
 } // namespace
