@@ -222,7 +222,8 @@ struct CrateSim::Impl : SimCore<CrateFault, EventFault, CrateRequest> {
 
     void pause(milliseconds d);
 
-    void sendReply(Conn &c, const Reply &r);
+    // Returns the bytes it sent.
+    std::string sendReply(Conn &c, const Reply &r);
 
     void serve(Conn &c);
 

@@ -11,44 +11,50 @@ void CrateSim::Impl::pause(milliseconds d)
         std::this_thread::sleep_for(milliseconds(5));
 }
 
-void CrateSim::Impl::sendReply(Conn &c, const Reply &r)
+std::string CrateSim::Impl::sendReply(Conn &c, const Reply &r)
 {
+    std::string sent; // for the wire journal
+    auto send = [&](const char *data, size_t n) {
+        sendAll(c.fd, data, n);
+        sent.append(data, n);
+    };
     std::string len;
     putBe32(len, uint32_t(r.body.size()));
     std::string frame = len + r.body;
     if (!r.fault) {
-        sendAll(c.fd, frame.data(), frame.size());
-        return;
+        send(frame.data(), frame.size());
+        return sent;
     }
     const CrateFault &f = *r.fault;
     switch (f.action) {
     case CrateFault::SplitLength:
-        sendAll(c.fd, frame.data(), 2);
+        send(frame.data(), 2);
         pause(f.delay);
-        sendAll(c.fd, frame.data() + 2, frame.size() - 2);
+        send(frame.data() + 2, frame.size() - 2);
         break;
     case CrateFault::SplitReply: {
         size_t step = std::max<size_t>(1, f.chunk);
         for (size_t p = 0; p < frame.size() && !stopping; p += step) {
-            sendAll(c.fd, frame.data() + p, std::min(step, frame.size() - p));
+            send(frame.data() + p, std::min(step, frame.size() - p));
             if (p + step < frame.size())
                 pause(f.delay);
         }
         break;
     }
     case CrateFault::CutFrame:
-        sendAll(c.fd, frame.data(), 4 + std::min(f.bytes, r.body.size()));
+        send(frame.data(), 4 + std::min(f.bytes, r.body.size()));
         break;
     case CrateFault::LengthOverride: {
         std::string l;
         putBe32(l, uint32_t(f.bytes));
         std::string fr = l + r.body;
-        sendAll(c.fd, fr.data(), fr.size());
+        send(fr.data(), fr.size());
         break;
     }
     default:
-        sendAll(c.fd, frame.data(), frame.size());
+        send(frame.data(), frame.size());
     }
+    return sent;
 }
 
 void CrateSim::Impl::serve(Conn &c)
@@ -100,6 +106,11 @@ void CrateSim::Impl::serve(Conn &c)
             req.status = r.status;
             log.push_back(std::move(req));
         }
+        const std::string frame = std::string(lenBytes, 4) + body;
+        if (r.close || r.silent) {
+            std::lock_guard lk(m);
+            wire.add(c.id, frame, "", r.close ? "closed" : "silent");
+        }
         if (r.close)
             break;
         if (r.silent)
@@ -115,9 +126,14 @@ void CrateSim::Impl::serve(Conn &c)
             if (f.action == CrateFault::WrongKeyword)
                 r.body = "XXXX" + r.body;
         }
-        sendReply(c, r);
-        if (r.fault &&
-            (r.fault->action == CrateFault::CutFrame || r.fault->action == CrateFault::LengthOverride))
+        const std::string sent = sendReply(c, r);
+        const bool cut = r.fault && (r.fault->action == CrateFault::CutFrame ||
+                                     r.fault->action == CrateFault::LengthOverride);
+        {
+            std::lock_guard lk(m);
+            wire.add(c.id, frame, sent, cut ? "closed" : "");
+        }
+        if (cut)
             break;
     }
     {

@@ -232,7 +232,8 @@ struct P8080Sim::Impl : SimCore<P8080Fault, P8080EventFault, P8080Request> {
 
     void pause(milliseconds d);
 
-    void sendReply(int fd, const Reply &r);
+    // Returns the bytes it sent.
+    std::string sendReply(int fd, const Reply &r);
 
     void serve(Conn &c);
 

@@ -11,42 +11,48 @@ void P8080Sim::Impl::pause(milliseconds d)
         std::this_thread::sleep_for(milliseconds(5));
 }
 
-void P8080Sim::Impl::sendReply(int fd, const Reply &r)
+std::string P8080Sim::Impl::sendReply(int fd, const Reply &r)
 {
+    std::string sent; // for the wire journal
+    auto send = [&](const char *data, size_t n) {
+        sendAll(fd, data, n);
+        sent.append(data, n);
+    };
     std::string frame = frameOf(r.body);
     if (!r.fault) {
-        sendAll(fd, frame.data(), frame.size());
-        return;
+        send(frame.data(), frame.size());
+        return sent;
     }
     const P8080Fault &f = *r.fault;
     switch (f.action) {
     case P8080Fault::SplitLength:
-        sendAll(fd, frame.data(), 2);
+        send(frame.data(), 2);
         pause(f.delay);
-        sendAll(fd, frame.data() + 2, frame.size() - 2);
+        send(frame.data() + 2, frame.size() - 2);
         break;
     case P8080Fault::SplitReply: {
         size_t step = std::max<size_t>(1, f.chunk);
         for (size_t p = 0; p < frame.size() && !stopping; p += step) {
-            sendAll(fd, frame.data() + p, std::min(step, frame.size() - p));
+            send(frame.data() + p, std::min(step, frame.size() - p));
             if (p + step < frame.size())
                 pause(f.delay);
         }
         break;
     }
     case P8080Fault::CutFrame:
-        sendAll(fd, frame.data(), 4 + std::min(f.bytes, r.body.size()));
+        send(frame.data(), 4 + std::min(f.bytes, r.body.size()));
         break;
     case P8080Fault::LengthOverride: {
         std::string l;
         putLe32(l, uint32_t(f.bytes));
         std::string fr = l + r.body;
-        sendAll(fd, fr.data(), fr.size());
+        send(fr.data(), fr.size());
         break;
     }
     default:
-        sendAll(fd, frame.data(), frame.size());
+        send(frame.data(), frame.size());
     }
+    return sent;
 }
 
 void P8080Sim::Impl::serve(Conn &c)
@@ -100,6 +106,11 @@ void P8080Sim::Impl::serve(Conn &c)
             req.replied = !r.none && !r.close && !r.silent;
             log.push_back(std::move(req));
         }
+        const std::string frame = std::string(lenBytes, 4) + body;
+        if (r.close || r.silent || r.none) {
+            std::lock_guard lk(m);
+            wire.add(c.id, frame, "", r.close ? "closed" : r.silent ? "silent" : "");
+        }
         if (r.close)
             break;
         if (r.silent || r.none)
@@ -118,9 +129,14 @@ void P8080Sim::Impl::serve(Conn &c)
                 for (size_t i = 0; i < 4; ++i)
                     r.body[kw.size() + 1 + i] ^= char(0x11);
         }
-        sendReply(c.fd, r);
-        if (r.fault &&
-            (r.fault->action == P8080Fault::CutFrame || r.fault->action == P8080Fault::LengthOverride))
+        const std::string sent = sendReply(c.fd, r);
+        const bool cut = r.fault && (r.fault->action == P8080Fault::CutFrame ||
+                                     r.fault->action == P8080Fault::LengthOverride);
+        {
+            std::lock_guard lk(m);
+            wire.add(c.id, frame, sent, cut ? "closed" : "");
+        }
+        if (cut)
             break;
     }
     {
