@@ -13,12 +13,6 @@ namespace koruhv {
 
 namespace {
 
-const CrateFamily &family()
-{
-    static const CrateFamily f{HX1100_Contexts(), CRATE_GEN_FIRST, false, false};
-    return f;
-}
-
 enum SysPropType : uint32_t { SP_TEXT = 0, SP_U16 = 2, SP_S16 = 4 };
 
 // clang-format off
@@ -154,17 +148,17 @@ const CrateSysPropTable kTable{kInfo, sizeof kInfo / sizeof kInfo[0], decode, en
 
 int HX1100_GetSysPropInfo(const BackendRef &b, const char *name, uint32_t *mode, uint32_t *type)
 {
-    return CrateSysProp_GetInfo(family(), kTable, b.handle, name, mode, type);
+    return CrateSysProp_GetInfo(HX1100_Family(), kTable, b.handle, name, mode, type);
 }
 
 int HX1100_GetSysProp(const BackendRef &b, const char *name, void *result)
 {
-    return CrateSysProp_Get(family(), kTable, b.handle, name, result);
+    return CrateSysProp_Get(HX1100_Family(), kTable, b.handle, name, result);
 }
 
 int HX1100_SetSysProp(const BackendRef &b, const char *name, void *value)
 {
-    return CrateSysProp_Set(family(), kTable, b.handle, name, value);
+    return CrateSysProp_Set(HX1100_Family(), kTable, b.handle, name, value);
 }
 
 } // namespace koruhv

@@ -13,12 +13,6 @@ namespace koruhv {
 
 namespace {
 
-const CrateFamily &family()
-{
-    static const CrateFamily f{HX4400_Contexts(), CRATE_GEN_CURRENT, true, true};
-    return f;
-}
-
 enum SysPropType : uint32_t { SP_TEXT = 0, SP_U16 = 2, SP_U32 = 3, SP_S16 = 4 };
 
 // clang-format off
@@ -190,17 +184,17 @@ const CrateSysPropTable kTable{kInfo, sizeof kInfo / sizeof kInfo[0], decode, en
 
 int HX4400_GetSysPropInfo(const BackendRef &b, const char *name, uint32_t *mode, uint32_t *type)
 {
-    return CrateSysProp_GetInfo(family(), kTable, b.handle, name, mode, type);
+    return CrateSysProp_GetInfo(HX4400_Family(), kTable, b.handle, name, mode, type);
 }
 
 int HX4400_GetSysProp(const BackendRef &b, const char *name, void *result)
 {
-    return CrateSysProp_Get(family(), kTable, b.handle, name, result);
+    return CrateSysProp_Get(HX4400_Family(), kTable, b.handle, name, result);
 }
 
 int HX4400_SetSysProp(const BackendRef &b, const char *name, void *value)
 {
-    return CrateSysProp_Set(family(), kTable, b.handle, name, value);
+    return CrateSysProp_Set(HX4400_Family(), kTable, b.handle, name, value);
 }
 
 } // namespace koruhv
