@@ -9,13 +9,8 @@ void CrateSim::Impl::serve(Conn &c)
     std::optional<Session> ses;
     while (!stopping) {
         RequestFrame in;
-        std::string error;
-        if (!readRequest(c.fd, false, opt.maxRequest, stopping, in, error)) {
-            std::lock_guard lk(m);
-            if (!error.empty())
-                protocolError(error);
+        if (!nextRequest(*this, c.fd, false, in))
             break;
-        }
         const std::string &body = in.body;
         const uint32_t len = uint32_t(body.size());
         Reply r;
@@ -67,13 +62,7 @@ void CrateSim::Impl::serve(Conn &c)
         if (cut)
             break;
     }
-    {
-        std::lock_guard lk(m);
-        if (ses)
-            endSession(ses->id);
-    }
-    ::shutdown(c.fd, SHUT_RDWR);
-    c.done = true;
+    endConnection(*this, c, ses);
 }
 
 void CrateSim::Impl::acceptLoop()

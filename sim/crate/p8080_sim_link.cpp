@@ -10,13 +10,8 @@ void P8080Sim::Impl::serve(Conn &c)
     std::optional<Session> ses;
     while (!stopping) {
         RequestFrame in;
-        std::string error;
-        if (!readRequest(c.fd, true, opt.maxRequest, stopping, in, error)) {
-            std::lock_guard lk(m);
-            if (!error.empty())
-                protocolError(error);
+        if (!nextRequest(*this, c.fd, true, in))
             break;
-        }
         const std::string &body = in.body;
         const uint32_t len = uint32_t(body.size());
         Reply r;
@@ -75,13 +70,7 @@ void P8080Sim::Impl::serve(Conn &c)
         if (cut)
             break;
     }
-    {
-        std::lock_guard lk(m);
-        if (ses)
-            endSession(ses->id);
-    }
-    ::shutdown(c.fd, SHUT_RDWR);
-    c.done = true;
+    endConnection(*this, c, ses);
 }
 
 void P8080Sim::Impl::acceptCommand()

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
+
 #include "crate/crate_sim.h"
 
 namespace korusim::simserver {
@@ -82,6 +84,20 @@ struct RequestFrame {
 // stream that ended inside the request.
 bool readRequest(int fd, bool littleEndian, size_t maxRequest, const std::atomic<bool> &stopping,
                  RequestFrame &out, std::string &error);
+
+// readRequest on a connection of simulator d (its stop flag and request
+// limit), a departure from the protocol noted among its protocol errors.
+template <class Core> bool nextRequest(Core &d, int fd, bool littleEndian, RequestFrame &out)
+{
+    std::string error;
+    if (readRequest(fd, littleEndian, d.opt.maxRequest, d.stopping, out, error))
+        return true;
+    if (!error.empty()) {
+        std::lock_guard lk(d.m);
+        d.errors.push_back(error);
+    }
+    return false;
+}
 
 // What a reply fault does to the body before it goes: a delay, cut data,
 // another body, a wrong keyword.
@@ -182,6 +198,20 @@ struct ConnSet {
     // closes the sockets.
     void joinAll();
 };
+
+// The end of a command connection of simulator d: its session (if it
+// logged in) ended, the socket shut down, the serving thread done.
+template <class Core, class Session>
+void endConnection(Core &d, Conn &c, const std::optional<Session> &session)
+{
+    {
+        std::lock_guard lk(d.m);
+        if (session)
+            d.endSession(session->id);
+    }
+    ::shutdown(c.fd, SHUT_RDWR);
+    c.done = true;
+}
 
 // Starting and stopping a simulator's threads; Core is its state, with
 // started, stopping, m, cv, the accept and event threads, their loops, the
