@@ -113,6 +113,19 @@ int read(CrateContext &ctx, const CrateSysPropTable &t, const CrateSysPropInfoRo
     return Crate_SetError(ctx, CRATE_ERR_PROP_NOT_AVAILABLE, kTextPropNotAvailable);
 }
 
+// The context of the handle and the generation's row of the property: 0,
+// KORUHV_ERR_NOT_OPEN, or "property not found" (set on the context).
+int lookUp(const CrateFamily &f, int handle, const char *name, CrateContext **ctx, const PropertyRow **r)
+{
+    *ctx = CrateFamily_Context(f, handle);
+    if (!*ctx)
+        return KORUHV_ERR_NOT_OPEN;
+    *r = Crate_FindProperty(f.generation, name);
+    if (!*r)
+        return Crate_SetError(**ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
+    return 0;
+}
+
 bool write(const CrateSysPropInfoRow *row, const void *value, RequestBuffer &args)
 {
     uint16_t v16 = 0;
@@ -151,12 +164,10 @@ int CrateSysProp_PutText(CrateContext &ctx, void *result, std::string_view text)
 int CrateSysProp_GetInfo(const CrateFamily &f, const CrateSysPropTable &t, int handle, const char *name,
                          uint32_t *mode, uint32_t *type)
 {
-    CrateContext *ctx = CrateFamily_Context(f, handle);
-    if (!ctx)
-        return KORUHV_ERR_NOT_OPEN;
-    const PropertyRow *r = Crate_FindProperty(f.generation, name);
-    if (!r)
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
+    CrateContext *ctx = nullptr;
+    const PropertyRow *r = nullptr;
+    if (int rc = lookUp(f, handle, name, &ctx, &r))
+        return rc;
     if (r->access == PROP_EXEC)
         return Crate_SetError(*ctx, CRATE_ERR_NO_SYS_PROP, kTextNoSysProp);
     const CrateSysPropInfoRow *row = rowOf(t, r->index);
@@ -174,12 +185,10 @@ int CrateSysProp_Get(const CrateFamily &f, const CrateSysPropTable &t, int handl
 {
     if (!result)
         return KORUHV_ERR_BAD_ARGUMENT;
-    CrateContext *ctx = CrateFamily_Context(f, handle);
-    if (!ctx)
-        return KORUHV_ERR_NOT_OPEN;
-    const PropertyRow *r = Crate_FindProperty(f.generation, name);
-    if (!r)
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
+    CrateContext *ctx = nullptr;
+    const PropertyRow *r = nullptr;
+    if (int rc = lookUp(f, handle, name, &ctx, &r))
+        return rc;
     if (r->access == PROP_EXEC)
         return Crate_SetError(*ctx, CRATE_ERR_NO_GET_PROP, kTextNoGetProp);
     if (!r->available) {
@@ -203,12 +212,10 @@ int CrateSysProp_Set(const CrateFamily &f, const CrateSysPropTable &t, int handl
 {
     if (!value)
         return KORUHV_ERR_BAD_ARGUMENT;
-    CrateContext *ctx = CrateFamily_Context(f, handle);
-    if (!ctx)
-        return KORUHV_ERR_NOT_OPEN;
-    const PropertyRow *r = Crate_FindProperty(f.generation, name);
-    if (!r)
-        return Crate_SetError(*ctx, CRATE_ERR_PROP_NOT_FOUND, kTextPropNotFound);
+    CrateContext *ctx = nullptr;
+    const PropertyRow *r = nullptr;
+    if (int rc = lookUp(f, handle, name, &ctx, &r))
+        return rc;
     if (r->access != PROP_READ_WRITE)
         return Crate_SetError(*ctx, CRATE_ERR_NO_SET_PROP, kTextNoSetProp);
     if (!r->available)
