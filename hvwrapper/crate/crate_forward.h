@@ -1,8 +1,9 @@
 // The operations that every crate-protocol backend hands straight to the
 // shared crate operation on the handle's context, written once for any
-// family: CrateForward<family> names them for a BackendOps table. A backend
-// keeps its own function where it does more (login, logout, extra work
-// around a call).
+// family: CrateForward<family> names them, and ops() makes the BackendOps
+// table of them. A backend puts its own function in the table where it
+// does more (its property table, subscriptions, events, extra work around
+// a call).
 #pragma once
 
 #include "backend_ops.h"
@@ -17,6 +18,19 @@ template <const CrateFamily &(*Family)()> struct CrateForward {
         CrateContext *ctx = CrateFamily_Context(Family(), b.handle);
         return ctx ? op(*ctx) : KORUHV_ERR_NOT_OPEN;
     }
+
+    static int initSystem(const char *link, const char *address, const char *user, const char *password,
+                          int *outHandle)
+    {
+        return CrateFamily_Open(Family(), link, address, user, password, outHandle);
+    }
+
+    static int deinitSystem(const BackendRef &b)
+    {
+        return withContext(b, [&](CrateContext &ctx) { return CrateFamily_Close(Family(), ctx, b.handle); });
+    }
+
+    static const char *getError(const BackendRef &b) { return CrateFamily_Error(Family(), b.handle); }
 
     static int getCrateMap(const BackendRef &b, uint16_t *slotCount, char **models, char **descriptions,
                            uint32_t **serialNumbers, uint8_t **firmwareMinors, uint8_t **firmwareMajors)
@@ -128,6 +142,37 @@ template <const CrateFamily &(*Family)()> struct CrateForward {
     static int execComm(const BackendRef &b, const char *name)
     {
         return withContext(b, [&](CrateContext &ctx) { return CrateOp_ExecComm(Family(), ctx, name); });
+    }
+
+    // Every operation above; the family adds its own (system properties,
+    // subscriptions, events) and replaces those it does more around.
+    static constexpr BackendOps ops(int family, const char *namePrefix)
+    {
+        BackendOps o{};
+        o.family = family;
+        o.namePrefix = namePrefix;
+        o.flags = BACKEND_DEINIT_RETURNS_CODE;
+        o.requestLockOps = kAllOps; // the front holds the slot's request lock around every call
+        o.InitSystem = initSystem;
+        o.DeinitSystem = deinitSystem;
+        o.GetCrateMap = getCrateMap;
+        o.GetSysComp = getSysComp;
+        o.GetSysPropList = getSysPropList;
+        o.GetBdParam = getBdParam;
+        o.SetBdParam = setBdParam;
+        o.GetBdParamProp = getBdParamProp;
+        o.GetBdParamInfo = getBdParamInfo;
+        o.TestBdPresence = testBdPresence;
+        o.GetChParamProp = getChParamProp;
+        o.GetChParamInfo = getChParamInfo;
+        o.GetChName = getChName;
+        o.SetChName = setChName;
+        o.GetChParam = getChParam;
+        o.SetChParam = setChParam;
+        o.GetExecCommList = getExecCommList;
+        o.ExecComm = execComm;
+        o.GetError = getError;
+        return o;
     }
 };
 

@@ -1,9 +1,10 @@
 // Operations the crate-protocol backends share: one request and its reply,
 // the system information, crate map, composition, board test, board and
 // channel parameters, channel names, parameter information and properties,
-// and exec commands. A CrateFamily names what differs between the
-// generations (property table, crate-map tail, write-back of set values);
-// each backend keeps its own context table and calls these.
+// and exec commands, and opening and closing a system. A CrateFamily names
+// what differs between the generations (property table, crate-map tail,
+// write-back of set values, login); each backend keeps its own context
+// table and calls these.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +18,15 @@
 namespace koruhv {
 
 struct CrateFamily {
-    CrateContext *contexts;  // kCrateContexts entries
-    int generation;          // CrateGeneration: property table
-    bool crateMapSerialTail; // crate map ends with one 32-bit serial number per slot
-    bool writeBackSetValue;  // numeric SetChParam hands back the value actually sent
+    CrateContext *contexts;   // kCrateContexts entries
+    int generation;           // CrateGeneration: property table
+    bool crateMapSerialTail;  // crate map ends with one 32-bit serial number per slot
+    bool writeBackSetValue;   // numeric SetChParam hands back the value actually sent
+    const char *loginKeyword; // "LOGINSYSTEM", "LOGIN"
+    int loginRefused;         // InitSystem's code for a login the crate refuses
+    bool addressPrefix;       // the front may hand the address as "FAMILY:a.b.c.d"
+    // Empties the family's subscription bookkeeping of a context (at login and logout).
+    void (*clearSubscriptions)(int handle);
 };
 
 // A parsed reply: owns the bytes; data() is the reply data from the offset.
@@ -84,6 +90,17 @@ int CrateOp_ExecComm(const CrateFamily &f, CrateContext &ctx, const char *name);
 
 // Sends "LOGOUT"; 0 or the code.
 int CrateOp_Logout(CrateContext &ctx);
+
+// Opening a system: claims the first free context, opens the command
+// connection, logs in and reads the system information; 0 with *outHandle
+// (-1 on failure), -1, or f.loginRefused when the crate refused the login.
+int CrateFamily_Open(const CrateFamily &f, const char *link, const char *address, const char *user,
+                     const char *password, int *outHandle);
+// Closing it: the logout's code; whatever the crate answered, the connection
+// is closed once and everything it named is gone.
+int CrateFamily_Close(const CrateFamily &f, CrateContext &ctx, int handle);
+// The last message of a context ("" for a handle out of range).
+const char *CrateFamily_Error(const CrateFamily &f, int handle);
 
 constexpr size_t kParamNameCell = 10;
 

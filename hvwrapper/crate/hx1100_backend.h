@@ -16,6 +16,9 @@ namespace koruhv {
 extern const BackendOps kHX1100Backend;
 
 CrateContext *HX1100_Contexts();
+// What the shared crate operations need to know of the family (crate_ops.h).
+struct CrateFamily;
+const CrateFamily &HX1100_Family();
 
 // System properties (first-generation table). Texts are cut to
 // KORUHV_SYSPROP_TEXT_SIZE - 1 characters.

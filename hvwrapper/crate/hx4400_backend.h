@@ -15,6 +15,9 @@ extern const BackendOps kHX4400Backend;
 
 // The family's 33 connection contexts (index = backend handle).
 CrateContext *HX4400_Contexts();
+// What the shared crate operations need to know of the family (crate_ops.h).
+struct CrateFamily;
+const CrateFamily &HX4400_Family();
 
 // System properties (current-generation table).
 int HX4400_GetSysPropInfo(const BackendRef &b, const char *name, uint32_t *mode, uint32_t *type);

@@ -194,6 +194,8 @@ CrateSim::CrateSim(CrateModel model, std::string bindAddress, uint16_t port, Cra
 CrateSim::~CrateSim()
 {
     stop();
+    std::lock_guard lk(d->m);
+    d->wire.write(d->firstGen() ? "crate, first generation" : "crate, current generation", d->errors);
 }
 
 bool CrateSim::start()

@@ -218,12 +218,6 @@ struct CrateSim::Impl : SimCore<CrateFault, EventFault, CrateRequest> {
 
     // ------------------------------------------------ command connection
 
-    bool readExact(Conn &c, char *buf, size_t n) { return simserver::readExact(c.fd, buf, n, stopping); }
-
-    void pause(milliseconds d);
-
-    void sendReply(Conn &c, const Reply &r);
-
     void serve(Conn &c);
 
     // -------------------------------------------------------- acceptor

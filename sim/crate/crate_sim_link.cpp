@@ -1,75 +1,18 @@
 // The crate simulator's connections: accepting, reading framed requests and
-// sending replies with the queued faults applied.
+// answering them with the queued faults applied (the framing: sim_server.h).
 #include "crate/crate_sim_impl.h"
 
 namespace korusim {
-
-void CrateSim::Impl::pause(milliseconds d)
-{
-    auto until = Clock::now() + d;
-    while (!stopping && Clock::now() < until)
-        std::this_thread::sleep_for(milliseconds(5));
-}
-
-void CrateSim::Impl::sendReply(Conn &c, const Reply &r)
-{
-    std::string len;
-    putBe32(len, uint32_t(r.body.size()));
-    std::string frame = len + r.body;
-    if (!r.fault) {
-        sendAll(c.fd, frame.data(), frame.size());
-        return;
-    }
-    const CrateFault &f = *r.fault;
-    switch (f.action) {
-    case CrateFault::SplitLength:
-        sendAll(c.fd, frame.data(), 2);
-        pause(f.delay);
-        sendAll(c.fd, frame.data() + 2, frame.size() - 2);
-        break;
-    case CrateFault::SplitReply: {
-        size_t step = std::max<size_t>(1, f.chunk);
-        for (size_t p = 0; p < frame.size() && !stopping; p += step) {
-            sendAll(c.fd, frame.data() + p, std::min(step, frame.size() - p));
-            if (p + step < frame.size())
-                pause(f.delay);
-        }
-        break;
-    }
-    case CrateFault::CutFrame:
-        sendAll(c.fd, frame.data(), 4 + std::min(f.bytes, r.body.size()));
-        break;
-    case CrateFault::LengthOverride: {
-        std::string l;
-        putBe32(l, uint32_t(f.bytes));
-        std::string fr = l + r.body;
-        sendAll(c.fd, fr.data(), fr.size());
-        break;
-    }
-    default:
-        sendAll(c.fd, frame.data(), frame.size());
-    }
-}
 
 void CrateSim::Impl::serve(Conn &c)
 {
     std::optional<Session> ses;
     while (!stopping) {
-        char lenBytes[4];
-        if (!readExact(c, lenBytes, 4))
+        RequestFrame in;
+        if (!nextRequest(*this, c.fd, false, in))
             break;
-        uint32_t len = getBe32(std::string(lenBytes, 4), 0);
-        if (len == 0 || len > opt.maxRequest) {
-            std::lock_guard lk(m);
-            protocolError("request length " + std::to_string(len) + " refused, connection closed");
-            break;
-        }
-        std::string body(len, '\0');
-        if (!readExact(c, body.data(), len)) {
-            std::lock_guard lk(m);
-            protocolError("connection ended inside a request of " + std::to_string(len) + " bytes");
-            break;
-        }
+        const std::string &body = in.body;
+        const uint32_t len = uint32_t(body.size());
         Reply r;
         std::string kw = body.substr(0, body.find(':'));
         {
@@ -100,33 +43,26 @@ void CrateSim::Impl::serve(Conn &c)
             req.status = r.status;
             log.push_back(std::move(req));
         }
+        if (r.close || r.silent) {
+            std::lock_guard lk(m);
+            wire.add(c.id, in.bytes(), "", r.close ? "closed" : "silent");
+        }
         if (r.close)
             break;
         if (r.silent)
             continue;
-        if (r.fault) {
-            const CrateFault &f = *r.fault;
-            if (f.action == CrateFault::Delay)
-                pause(f.delay);
-            if (f.action == CrateFault::CutData)
-                r.body.resize(std::min(f.bytes, r.body.size()));
-            if (f.action == CrateFault::ReplaceBody)
-                r.body = f.body;
-            if (f.action == CrateFault::WrongKeyword)
-                r.body = "XXXX" + r.body;
+        if (r.fault)
+            applyBodyFault(*r.fault, r.body, stopping);
+        const std::string sent = sendFrame(c.fd, r.body, false, r.fault, stopping);
+        const bool cut = closesAfter(r.fault);
+        {
+            std::lock_guard lk(m);
+            wire.add(c.id, in.bytes(), sent, cut ? "closed" : "");
         }
-        sendReply(c, r);
-        if (r.fault &&
-            (r.fault->action == CrateFault::CutFrame || r.fault->action == CrateFault::LengthOverride))
+        if (cut)
             break;
     }
-    {
-        std::lock_guard lk(m);
-        if (ses)
-            endSession(ses->id);
-    }
-    ::shutdown(c.fd, SHUT_RDWR);
-    c.done = true;
+    endConnection(*this, c, ses);
 }
 
 void CrateSim::Impl::acceptLoop()

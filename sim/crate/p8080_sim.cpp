@@ -133,6 +133,8 @@ P8080Sim::P8080Sim(P8080Model model, std::string bindAddress, uint16_t port, P80
 P8080Sim::~P8080Sim()
 {
     stop();
+    std::lock_guard lk(d->m);
+    d->wire.write("P8080 rack", d->errors);
 }
 
 const std::string &P8080Sim::builtinPublicKeyPem()

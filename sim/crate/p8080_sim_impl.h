@@ -228,12 +228,6 @@ struct P8080Sim::Impl : SimCore<P8080Fault, P8080EventFault, P8080Request> {
 
     // ------------------------------------------------ command connection
 
-    bool readExact(int fd, char *buf, size_t n) { return simserver::readExact(fd, buf, n, stopping); }
-
-    void pause(milliseconds d);
-
-    void sendReply(int fd, const Reply &r);
-
     void serve(Conn &c);
 
     // -------------------------------------------------------- acceptor

@@ -1,73 +1,19 @@
 // The rack simulator's connections: accepting command and event connections,
-// reading framed requests and sending replies with the queued faults applied.
+// reading framed requests and answering them with the queued faults applied
+// (the framing: sim_server.h).
 #include "crate/p8080_sim_impl.h"
 
 namespace korusim {
-
-void P8080Sim::Impl::pause(milliseconds d)
-{
-    auto until = Clock::now() + d;
-    while (!stopping && Clock::now() < until)
-        std::this_thread::sleep_for(milliseconds(5));
-}
-
-void P8080Sim::Impl::sendReply(int fd, const Reply &r)
-{
-    std::string frame = frameOf(r.body);
-    if (!r.fault) {
-        sendAll(fd, frame.data(), frame.size());
-        return;
-    }
-    const P8080Fault &f = *r.fault;
-    switch (f.action) {
-    case P8080Fault::SplitLength:
-        sendAll(fd, frame.data(), 2);
-        pause(f.delay);
-        sendAll(fd, frame.data() + 2, frame.size() - 2);
-        break;
-    case P8080Fault::SplitReply: {
-        size_t step = std::max<size_t>(1, f.chunk);
-        for (size_t p = 0; p < frame.size() && !stopping; p += step) {
-            sendAll(fd, frame.data() + p, std::min(step, frame.size() - p));
-            if (p + step < frame.size())
-                pause(f.delay);
-        }
-        break;
-    }
-    case P8080Fault::CutFrame:
-        sendAll(fd, frame.data(), 4 + std::min(f.bytes, r.body.size()));
-        break;
-    case P8080Fault::LengthOverride: {
-        std::string l;
-        putLe32(l, uint32_t(f.bytes));
-        std::string fr = l + r.body;
-        sendAll(fd, fr.data(), fr.size());
-        break;
-    }
-    default:
-        sendAll(fd, frame.data(), frame.size());
-    }
-}
 
 void P8080Sim::Impl::serve(Conn &c)
 {
     std::optional<Session> ses;
     while (!stopping) {
-        char lenBytes[4];
-        if (!readExact(c.fd, lenBytes, 4))
+        RequestFrame in;
+        if (!nextRequest(*this, c.fd, true, in))
             break;
-        uint32_t len = getLe32(std::string(lenBytes, 4), 0);
-        if (len == 0 || len > opt.maxRequest) {
-            std::lock_guard lk(m);
-            protocolError("request length " + std::to_string(len) + " refused, connection closed");
-            break;
-        }
-        std::string body(len, '\0');
-        if (!readExact(c.fd, body.data(), len)) {
-            std::lock_guard lk(m);
-            protocolError("connection ended inside a request of " + std::to_string(len) + " bytes");
-            break;
-        }
+        const std::string &body = in.body;
+        const uint32_t len = uint32_t(body.size());
         Reply r;
         std::string kw = body.substr(0, body.find(':'));
         {
@@ -100,36 +46,31 @@ void P8080Sim::Impl::serve(Conn &c)
             req.replied = !r.none && !r.close && !r.silent;
             log.push_back(std::move(req));
         }
+        if (r.close || r.silent || r.none) {
+            std::lock_guard lk(m);
+            wire.add(c.id, in.bytes(), "", r.close ? "closed" : r.silent ? "silent" : "");
+        }
         if (r.close)
             break;
         if (r.silent || r.none)
             continue;
         if (r.fault) {
-            const P8080Fault &f = *r.fault;
-            if (f.action == P8080Fault::Delay)
-                pause(f.delay);
-            if (f.action == P8080Fault::CutData)
-                r.body.resize(std::min(f.bytes, r.body.size()));
-            if (f.action == P8080Fault::ReplaceBody)
-                r.body = f.body;
-            if (f.action == P8080Fault::WrongKeyword)
-                r.body = "XXXX" + r.body;
-            if (f.action == P8080Fault::WrongSession && kw != "LOGIN" && r.body.size() >= kw.size() + 5)
+            applyBodyFault(*r.fault, r.body, stopping);
+            if (r.fault->action == P8080Fault::WrongSession && kw != "LOGIN" &&
+                r.body.size() >= kw.size() + 5)
                 for (size_t i = 0; i < 4; ++i)
                     r.body[kw.size() + 1 + i] ^= char(0x11);
         }
-        sendReply(c.fd, r);
-        if (r.fault &&
-            (r.fault->action == P8080Fault::CutFrame || r.fault->action == P8080Fault::LengthOverride))
+        const std::string sent = sendFrame(c.fd, r.body, true, r.fault, stopping);
+        const bool cut = closesAfter(r.fault);
+        {
+            std::lock_guard lk(m);
+            wire.add(c.id, in.bytes(), sent, cut ? "closed" : "");
+        }
+        if (cut)
             break;
     }
-    {
-        std::lock_guard lk(m);
-        if (ses)
-            endSession(ses->id);
-    }
-    ::shutdown(c.fd, SHUT_RDWR);
-    c.done = true;
+    endConnection(*this, c, ses);
 }
 
 void P8080Sim::Impl::acceptCommand()

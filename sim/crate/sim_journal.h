@@ -1,7 +1,8 @@
 // What the crate and rack simulators share around their models: the lock,
 // the event thread's wake-up, the fault queues, the request log, the protocol
-// errors and the connection count (SimCore, the base of each simulator's
-// state), and the test knobs over them (SimJournal, a base of each simulator).
+// errors, the connection count and the wire journal (SimCore, the base of
+// each simulator's state), and the test knobs over them (SimJournal, a base
+// of each simulator).
 #pragma once
 
 #include <condition_variable>
@@ -23,6 +24,31 @@ std::vector<Request> requestsWith(const std::vector<Request> &log, const std::st
     return out;
 }
 
+// A test hook: when KORU_SIM_JOURNAL names a file, every request a command
+// connection brought and the bytes sent back are kept, and the simulator
+// appends them to that file as it is destroyed (one block, written at once),
+// so that the wire of two builds can be compared (scripts/sim-journal-compare).
+class WireJournal {
+public:
+    WireJournal();
+    bool on() const { return !path_.empty(); }
+    // The caller holds the simulator's lock. reply: the bytes sent ("" when
+    // none); note: why nothing or not all was sent, or "".
+    void add(int connection, const std::string &request, const std::string &reply, const char *note);
+    // Appends the block (titled `title`, the protocol errors last) to the
+    // file; nothing when the hook is off. The caller holds the lock.
+    void write(const std::string &title, const std::vector<std::string> &errors) const;
+
+private:
+    struct Entry {
+        int connection;
+        std::string request, reply;
+        const char *note;
+    };
+    std::string path_;
+    std::vector<Entry> entries_;
+};
+
 template <class Fault, class EventFault, class Request> struct SimCore {
     mutable std::mutex m;
     std::condition_variable cv; // wakes the event thread
@@ -33,6 +59,7 @@ template <class Fault, class EventFault, class Request> struct SimCore {
     std::vector<Request> log;
     std::vector<std::string> errors;
     int connCounter = 0;
+    WireJournal wire;
 };
 
 template <class Fault, class EventFault, class Request> class SimJournal {

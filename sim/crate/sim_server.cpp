@@ -118,6 +118,33 @@ bool readExact(int fd, char *buf, size_t n, const std::atomic<bool> &stopping)
     return true;
 }
 
+void pauseFor(std::chrono::milliseconds d, const std::atomic<bool> &stopping)
+{
+    const auto until = std::chrono::steady_clock::now() + d;
+    while (!stopping && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+bool readRequest(int fd, bool littleEndian, size_t maxRequest, const std::atomic<bool> &stopping,
+                 RequestFrame &out, std::string &error)
+{
+    char lenBytes[4];
+    if (!readExact(fd, lenBytes, 4, stopping))
+        return false;
+    out.length.assign(lenBytes, 4);
+    const uint32_t len = littleEndian ? getLe32(out.length, 0) : getBe32(out.length, 0);
+    if (len == 0 || len > maxRequest) {
+        error = "request length " + std::to_string(len) + " refused, connection closed";
+        return false;
+    }
+    out.body.assign(len, '\0');
+    if (!readExact(fd, out.body.data(), len, stopping)) {
+        error = "connection ended inside a request of " + std::to_string(len) + " bytes";
+        return false;
+    }
+    return true;
+}
+
 int listenOn(const std::string &address, uint16_t &port, std::string &errorText)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

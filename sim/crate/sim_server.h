@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
+
 #include "crate/crate_sim.h"
 
 namespace korusim::simserver {
@@ -66,6 +68,109 @@ std::string printable(const std::string &s); // bytes outside ASCII as \xNN
 // is set (checked every 100 ms so that a stop is never held up).
 bool readExact(int fd, char *buf, size_t n, const std::atomic<bool> &stopping);
 
+// Waits d, or less once `stopping` is set.
+void pauseFor(std::chrono::milliseconds d, const std::atomic<bool> &stopping);
+
+// One request as it came on a command connection: its 4 length bytes (in
+// the protocol's byte order) and its body.
+struct RequestFrame {
+    std::string length, body;
+    std::string bytes() const { return length + body; }
+};
+
+// Reads the next request of a connection. False when the connection ends
+// there: at the end of the stream or the stop, and with `error` set (a
+// departure from the protocol) for a length of 0 or above maxRequest or a
+// stream that ended inside the request.
+bool readRequest(int fd, bool littleEndian, size_t maxRequest, const std::atomic<bool> &stopping,
+                 RequestFrame &out, std::string &error);
+
+// readRequest on a connection of simulator d (its stop flag and request
+// limit), a departure from the protocol noted among its protocol errors.
+template <class Core> bool nextRequest(Core &d, int fd, bool littleEndian, RequestFrame &out)
+{
+    std::string error;
+    if (readRequest(fd, littleEndian, d.opt.maxRequest, d.stopping, out, error))
+        return true;
+    if (!error.empty()) {
+        std::lock_guard lk(d.m);
+        d.errors.push_back(error);
+    }
+    return false;
+}
+
+// What a reply fault does to the body before it goes: a delay, cut data,
+// another body, a wrong keyword.
+template <class Fault>
+void applyBodyFault(const Fault &f, std::string &body, const std::atomic<bool> &stopping)
+{
+    if (f.action == Fault::Delay)
+        pauseFor(f.delay, stopping);
+    if (f.action == Fault::CutData)
+        body.resize(std::min(f.bytes, body.size()));
+    if (f.action == Fault::ReplaceBody)
+        body = f.body;
+    if (f.action == Fault::WrongKeyword)
+        body = "XXXX" + body;
+}
+
+// Whether a reply fault ends the connection once its reply is out.
+template <class Fault> bool closesAfter(const std::optional<Fault> &f)
+{
+    return f && (f->action == Fault::CutFrame || f->action == Fault::LengthOverride);
+}
+
+// Sends a reply frame (its length in the protocol's byte order, then the
+// body) as the fault, if any, shapes it: the length in two pieces, the
+// frame in pieces, cut short, or under a wrong length. Returns the bytes it
+// sent.
+template <class Fault>
+std::string sendFrame(int fd, const std::string &body, bool littleEndian, const std::optional<Fault> &fault,
+                      const std::atomic<bool> &stopping)
+{
+    auto length = [littleEndian](size_t n) {
+        std::string l;
+        if (littleEndian)
+            putLe32(l, uint32_t(n));
+        else
+            putBe32(l, uint32_t(n));
+        return l;
+    };
+    std::string sent;
+    auto send = [&](const char *data, size_t n) {
+        sendAll(fd, data, n);
+        sent.append(data, n);
+    };
+    const std::string frame = length(body.size()) + body;
+    switch (fault ? fault->action : Fault::Refuse) {
+    case Fault::SplitLength:
+        send(frame.data(), 2);
+        pauseFor(fault->delay, stopping);
+        send(frame.data() + 2, frame.size() - 2);
+        break;
+    case Fault::SplitReply: {
+        const size_t step = std::max<size_t>(1, fault->chunk);
+        for (size_t p = 0; p < frame.size() && !stopping; p += step) {
+            send(frame.data() + p, std::min(step, frame.size() - p));
+            if (p + step < frame.size())
+                pauseFor(fault->delay, stopping);
+        }
+        break;
+    }
+    case Fault::CutFrame:
+        send(frame.data(), 4 + std::min(fault->bytes, body.size()));
+        break;
+    case Fault::LengthOverride: {
+        const std::string wrong = length(fault->bytes) + body;
+        send(wrong.data(), wrong.size());
+        break;
+    }
+    default:
+        send(frame.data(), frame.size());
+    }
+    return sent;
+}
+
 // A listening TCP socket on address:port (0 picks a port, written back);
 // -1 with errorText set on failure.
 int listenOn(const std::string &address, uint16_t &port, std::string &errorText);
@@ -93,6 +198,20 @@ struct ConnSet {
     // closes the sockets.
     void joinAll();
 };
+
+// The end of a command connection of simulator d: its session (if it
+// logged in) ended, the socket shut down, the serving thread done.
+template <class Core, class Session>
+void endConnection(Core &d, Conn &c, const std::optional<Session> &session)
+{
+    {
+        std::lock_guard lk(d.m);
+        if (session)
+            d.endSession(session->id);
+    }
+    ::shutdown(c.fd, SHUT_RDWR);
+    c.done = true;
+}
 
 // Starting and stopping a simulator's threads; Core is its state, with
 // started, stopping, m, cv, the accept and event threads, their loops, the

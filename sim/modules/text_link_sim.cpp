@@ -3,6 +3,8 @@
 // stop() always returns.
 #include "modules/text_link_sim.h"
 
+#include "common/journal_text.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <condition_variable>
@@ -34,22 +36,6 @@ Fault base(std::string match, int times)
     f.match = std::move(match);
     f.times = times;
     return f;
-}
-
-// Control characters as \xNN, so that one journal entry stays on one line.
-std::string escaped(const std::string &s)
-{
-    std::string out;
-    for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7F || c == '\\') {
-            char b[8];
-            std::snprintf(b, sizeof b, "\\x%02X", c);
-            out += b;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
 }
 
 bool isLoopback(const std::string &address, in_addr &out)
@@ -531,7 +517,7 @@ TextLinkSim::~TextLinkSim()
         std::lock_guard<std::mutex> lk(impl_->m);
         f << "== " << dialect_->name() << "\n";
         for (const LoggedRequest &e : impl_->log)
-            f << e.connection << " > " << escaped(e.raw) << "\n  < " << escaped(e.reply)
+            f << e.connection << " > " << journalText(e.raw, false) << "\n  < " << journalText(e.reply, false)
               << (e.violation.empty() ? "" : "\n  ! " + e.violation) << "\n";
     }
     {

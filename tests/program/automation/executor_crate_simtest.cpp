@@ -1,17 +1,14 @@
 // The executor end to end: scripts run against the crate simulator through
 // the real wrapper; what reaches the crate, in which order, refused writes,
 // and a stop that lands while a slow write is under way.
-#include "KORUHVConfig.h"
 #include "KORUHVNode.h"
-#include "KORUHVNodeProperty.h"
 #include "KORUHVScriptExecutor.h"
 #include "KORUHVWrapper.h"
-#include "crate/crate_sim.h"
-#include "crate/crate_transport.h"
 #include "qt_gtest_print.h"
+#include "sim_crate_fixture.h"
+#include "wait_progress.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -22,34 +19,22 @@
 namespace {
 
 using korusim::CrateFault;
-using korusim::CrateModel;
-using korusim::CrateSim;
 
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 120000)
-{ // a hang guard only
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
+// Runs the event loop until pred holds; the bound is a hang guard only.
+template <typename Pred> bool waitFor(Pred pred)
+{
+    return koru_test::waitFor(pred, [] {
         QCoreApplication::processEvents();
         QThread::msleep(1);
-    }
-    return true;
+    });
 }
 
-class ExecutorOverCrate : public ::testing::Test {
+class ExecutorOverCrate : public koru_test::OverSimCrate {
 protected:
     void SetUp() override
     {
-        korusim::CrateSimOptions opts;
-        opts.ramp = false;
-        sim = std::make_unique<CrateSim>(CrateModel::smallCrate(), "127.0.0.2", 0, opts);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        koruhv::CrateTransport_SetPortForTest(sim->port());
-        char address[] = "127.0.0.2";
-        ASSERT_EQ(KORUHV_InitSystem(2, 0, address, "admin", "admin", &handle), 0);
-        root.reset(buildTree());
+        ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
+        root.reset(crateTree({}));
         exec.setSystemNode(root.get());
         QObject::connect(&exec, &KORUHVScriptExecutor::fragment, [this](const QString &f) { log += f; });
         QObject::connect(&exec, &KORUHVScriptExecutor::finished, [this](int r) {
@@ -62,33 +47,7 @@ protected:
     {
         exec.setSystemNode(nullptr);
         root.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
-        sim->stop();
-    }
-
-    KORUHVNode *buildTree()
-    {
-        auto *sys = new KORUHVNode();
-        sys->KORUHVPrepareNode("HV", NODE_SYSTEM, 2, 0, "127.0.0.2", "admin", "admin");
-        for (KORUHVNode *slot : KORUHVConfig::KORUHVConfigCreateBoards(handle)) {
-            sys->addChildNode(slot);
-            if (slot->getNodeType() != NODE_BOARD)
-                continue;
-            const unsigned short s = slot->getBdSlotNr();
-            for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(handle, s, slot->getBdChCount())) {
-                slot->addChildNode(ch);
-                for (KORUHVNode *p :
-                     KORUHVConfig::KORUHVConfigCreateChannelParams(handle, 2, s, ch->getChIdx())) {
-                    for (KORUHVNodeProperty *prop :
-                         KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
-                             handle, p->getNodeName(), p->getParWrapperType(), s, ch->getChIdx()))
-                        p->addProperty(prop);
-                    ch->addParameter(p);
-                }
-            }
-        }
-        return sys;
+        OverSimCrate::TearDown();
     }
 
     QString runToEnd(const QString &script)
@@ -100,8 +59,6 @@ protected:
         return log.mid(KORUHVScriptExecutor::headFragment().size());
     }
 
-    std::unique_ptr<CrateSim> sim;
-    int handle = -1;
     std::unique_ptr<KORUHVNode> root;
     KORUHVScriptExecutor exec;
     QString log;

@@ -6,7 +6,7 @@
 #include "QCustomTableWidget.h"
 #include "QCustomViewDialog.h"
 #include "QSubWindow.h"
-#include "groups_support.h"
+#include "groups_fixture.h"
 #include "qt_gtest_print.h"
 
 #include <QDialogButtonBox>
@@ -45,27 +45,20 @@ public:
     }
 };
 
-class CustomViewOrder : public ::testing::Test {
+class CustomViewOrder : public gt::CustomizationsTestOf<WindowHost> {
 protected:
     void SetUp() override
     {
-        fakehv::reset();
-        controller = std::make_unique<KORUHVCustomizations>(&host, &host.menu);
-        a = host.connectTree(fakehv::addSystem(gt::crate(1, 4)), "HV1", "127.0.0.2");
-        b = host.connectTree(fakehv::addSystem(gt::crate(1, 2)), "HV2", "127.0.0.3");
+        CustomizationsTestOf::SetUp();
+        a = connect(gt::crate(1, 4), "HV1", "127.0.0.2");
+        b = connect(gt::crate(1, 2), "HV2", "127.0.0.3");
     }
     void TearDown() override
     {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog *>(w))
-                w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        host.customWindow.reset();
-        controller.reset();
-        host.entries.clear();
+        CustomizationsTestOf::TearDown();
         setMainWindow(nullptr);
-        fakehv::reset();
     }
+    void releaseWindows() override { host.customWindow.reset(); }
     QCustomViewDialog *openDialog()
     {
         controller->createDialogForCustomView();
@@ -73,13 +66,6 @@ protected:
         if (dialog)
             dialog->show();
         return dialog;
-    }
-    static void click(QTreeWidget *tree, QTreeWidgetItem *item)
-    {
-        for (QTreeWidgetItem *up = item->parent(); up; up = up->parent())
-            up->setExpanded(true);
-        tree->scrollToItem(item);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
     }
     static QStringList listed(QTreeWidget *list)
     {
@@ -117,8 +103,6 @@ protected:
         return out;
     }
 
-    WindowHost host;
-    std::unique_ptr<KORUHVCustomizations> controller;
     KORUHVNode *a = nullptr;
     KORUHVNode *b = nullptr;
 };

@@ -6,7 +6,7 @@
 #include "KvcStream.h"
 #include "QLoadCustDialog.h"
 #include "QSaveCustDialog.h"
-#include "groups_support.h"
+#include "groups_fixture.h"
 #include "modal_answer.h"
 #include "qt_gtest_print.h"
 
@@ -25,24 +25,12 @@
 
 namespace {
 
-class Customizations : public ::testing::Test {
+class Customizations : public gt::CustomizationsTest {
 protected:
     void SetUp() override
     {
-        fakehv::reset();
-        controller = std::make_unique<KORUHVCustomizations>(&host, &host.menu);
+        gt::CustomizationsTest::SetUp();
         ASSERT_TRUE(dir.isValid());
-    }
-    void TearDown() override
-    {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        controller.reset();
-        host.entries.clear();
-        fakehv::reset();
-    }
-    KORUHVNode *connect(const fakehv::System &sys, const QString &name, const QString &address)
-    {
-        return host.connectTree(fakehv::addSystem(sys), name, address);
     }
     // Answers the next file chooser with path (or cancels with an empty one).
     static std::shared_ptr<bool> chooseFile(const QString &path)
@@ -97,8 +85,6 @@ protected:
     }
 
     QTemporaryDir dir;
-    gt::FakeHost host;
-    std::unique_ptr<KORUHVCustomizations> controller;
 };
 
 } // namespace

@@ -2,7 +2,7 @@
 // may hold the same members, and deleting one deletes that one only.
 #include "FakeWrapper.h"
 #include "QSetGroupValueDialog.h"
-#include "groups_support.h"
+#include "groups_fixture.h"
 #include "modal_answer.h"
 #include "qt_gtest_print.h"
 
@@ -15,23 +15,12 @@
 
 namespace {
 
-class GroupIdentity : public ::testing::Test {
+class GroupIdentity : public gt::CustomizationsTest {
 protected:
     void SetUp() override
     {
-        fakehv::reset();
-        controller = std::make_unique<KORUHVCustomizations>(&host, &host.menu);
-        root = host.connectTree(fakehv::addSystem(gt::crate(1, 2)), "HV1", "127.0.0.2");
-    }
-    void TearDown() override
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog *>(w))
-                w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        controller.reset();
-        host.entries.clear();
-        fakehv::reset();
+        gt::CustomizationsTest::SetUp();
+        root = connect(gt::crate(1, 2), "HV1", "127.0.0.2");
     }
     QVector<KORUHVNode *> sameMembers() const
     {
@@ -48,8 +37,6 @@ protected:
         return out;
     }
 
-    gt::FakeHost host;
-    std::unique_ptr<KORUHVCustomizations> controller;
     KORUHVNode *root = nullptr;
 };
 

@@ -4,7 +4,7 @@
 #include "FakeWrapper.h"
 #include "KORUHVWidgetItem.h"
 #include "QSetGroupValueDialog.h"
-#include "groups_support.h"
+#include "groups_fixture.h"
 #include "qt_gtest_print.h"
 
 #include <QAbstractSpinBox>
@@ -18,27 +18,16 @@
 
 namespace {
 
-class GroupValueLimits : public ::testing::Test {
+class GroupValueLimits : public gt::CustomizationsTest {
 protected:
     void SetUp() override
     {
-        fakehv::reset();
-        controller = std::make_unique<KORUHVCustomizations>(&host, &host.menu);
-        root = host.connectTree(fakehv::addSystem(gt::crate(1, 3)), "HV1", "127.0.0.2");
+        gt::CustomizationsTest::SetUp();
+        root = connect(gt::crate(1, 3), "HV1", "127.0.0.2");
         QVector<KORUHVNode *> members;
         for (int c = 0; c < 3; ++c)
             members << gt::channel(root, 0, c) << gt::param(gt::channel(root, 0, c), "V0Set");
         controller->groupCreatedCallback(members, "Three");
-    }
-    void TearDown() override
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog *>(w))
-                w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        controller.reset();
-        host.entries.clear();
-        fakehv::reset();
     }
     QSetGroupValueDialog *openDialog()
     {
@@ -52,8 +41,6 @@ protected:
         return dialog;
     }
 
-    gt::FakeHost host;
-    std::unique_ptr<KORUHVCustomizations> controller;
     KORUHVNode *root = nullptr;
 };
 

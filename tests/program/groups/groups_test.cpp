@@ -6,7 +6,7 @@
 #include "KORUHVWidgetItem.h"
 #include "QCreateSetGroupsDialog.h"
 #include "QSetGroupValueDialog.h"
-#include "groups_support.h"
+#include "groups_fixture.h"
 #include "modal_answer.h"
 #include "qt_gtest_print.h"
 
@@ -26,27 +26,8 @@
 
 namespace {
 
-class Groups : public ::testing::Test {
+class Groups : public gt::CustomizationsTest {
 protected:
-    void SetUp() override
-    {
-        fakehv::reset();
-        controller = std::make_unique<KORUHVCustomizations>(&host, &host.menu);
-    }
-    void TearDown() override
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog *>(w))
-                w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        controller.reset();
-        host.entries.clear();
-        fakehv::reset();
-    }
-    KORUHVNode *connect(const fakehv::System &sys, const QString &name, const QString &address)
-    {
-        return host.connectTree(fakehv::addSystem(sys), name, address);
-    }
     static QVector<KORUHVNode *> members(KORUHVNode *root, const QString &param, int boards, int channels)
     {
         QVector<KORUHVNode *> out;
@@ -61,13 +42,6 @@ protected:
     {
         host.menu.actions().at(index)->trigger();
         return qobject_cast<QSetGroupValueDialog *>(controller->lastDialog());
-    }
-    static void click(QTreeWidget *tree, QTreeWidgetItem *item)
-    {
-        for (QTreeWidgetItem *up = item->parent(); up; up = up->parent())
-            up->setExpanded(true);
-        tree->scrollToItem(item);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
     }
     // Text of the visible information box, closing it; empty when none.
     static QString shownMessage()
@@ -84,9 +58,6 @@ protected:
     {
         return item->flags().testFlag(Qt::ItemIsEnabled) && item->checkState(0) == Qt::Checked;
     }
-
-    gt::FakeHost host;
-    std::unique_ptr<KORUHVCustomizations> controller;
 };
 
 } // namespace

@@ -5,7 +5,7 @@
 #include "KORUHVCustomizationRules.h"
 #include "KORUHVWidgetItem.h"
 #include "QSetGroupValueDialog.h"
-#include "groups_support.h"
+#include "groups_fixture.h"
 #include "qt_gtest_print.h"
 
 #include <QAction>
@@ -29,23 +29,8 @@ fakehv::System registerCrate(uint32_t initial)
     return sys;
 }
 
-class RegisterGroups : public ::testing::Test {
+class RegisterGroups : public gt::CustomizationsTest {
 protected:
-    void SetUp() override
-    {
-        fakehv::reset();
-        controller = std::make_unique<KORUHVCustomizations>(&host, &host.menu);
-    }
-    void TearDown() override
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog *>(w))
-                w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        controller.reset();
-        host.entries.clear();
-        fakehv::reset();
-    }
     QVector<KORUHVNode *> members(KORUHVNode *root)
     {
         QVector<KORUHVNode *> out;
@@ -55,9 +40,6 @@ protected:
         }
         return out;
     }
-
-    gt::FakeHost host;
-    std::unique_ptr<KORUHVCustomizations> controller;
 };
 
 } // namespace

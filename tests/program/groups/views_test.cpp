@@ -4,7 +4,7 @@
 #include "FakeWrapper.h"
 #include "QConfigureViewDialog.h"
 #include "QCustomViewDialog.h"
-#include "groups_support.h"
+#include "groups_fixture.h"
 #include "modal_answer.h"
 #include "qt_gtest_print.h"
 
@@ -21,34 +21,8 @@
 
 namespace {
 
-class Views : public ::testing::Test {
+class Views : public gt::CustomizationsTest {
 protected:
-    void SetUp() override
-    {
-        fakehv::reset();
-        controller = std::make_unique<KORUHVCustomizations>(&host, &host.menu);
-    }
-    void TearDown() override
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog *>(w))
-                w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        controller.reset();
-        host.entries.clear();
-        fakehv::reset();
-    }
-    KORUHVNode *connect(const fakehv::System &sys, const QString &name, const QString &address)
-    {
-        return host.connectTree(fakehv::addSystem(sys), name, address);
-    }
-    static void click(QTreeWidget *tree, QTreeWidgetItem *item)
-    {
-        for (QTreeWidgetItem *up = item->parent(); up; up = up->parent())
-            up->setExpanded(true);
-        tree->scrollToItem(item);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
-    }
     static QPushButton *button(QWidget *dialog, const QString &objectName, const QString &text)
     {
         for (QPushButton *b : dialog->findChildren<QPushButton *>(objectName))
@@ -75,9 +49,6 @@ protected:
             },
             5000, koru_test::AfterAnswer::CloseAfterBound);
     }
-
-    gt::FakeHost host;
-    std::unique_ptr<KORUHVCustomizations> controller;
 };
 
 } // namespace

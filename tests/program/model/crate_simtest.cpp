@@ -1,12 +1,10 @@
 // A system tree built from a simulated crate through the real wrapper: its
 // shape, units, decimals, ranges and access rights follow the crate's model,
 // and edited values reach the crate (or are refused and marked).
-#include "crate/crate_sim.h"
-#include "KORUHVConfig.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVWrapper.h"
-#include "crate/crate_transport.h"
+#include "sim_crate_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,61 +12,18 @@
 
 namespace {
 
-using korusim::CrateModel;
-using korusim::CrateSim;
-
-class ModelOverCrate : public ::testing::Test {
+class ModelOverCrate : public koru_test::OverSimCrate {
 protected:
     void SetUp() override
     {
-        korusim::CrateSimOptions opts;
-        opts.ramp = false;
-        sim = std::make_unique<CrateSim>(CrateModel::smallCrate(), "127.0.0.2", 0, opts);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        koruhv::CrateTransport_SetPortForTest(sim->port());
-        char address[] = "127.0.0.2";
-        ASSERT_EQ(KORUHV_InitSystem(2, 0, address, "admin", "admin", &handle), 0);
-        root.reset(buildTree());
+        ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
+        // The connect sequence of the system controller, level by level.
+        root.reset(crateTree({.systemProps = true, .boardParams = true}));
     }
     void TearDown() override
     {
         root.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
-        sim->stop();
-    }
-
-    // The connect sequence of the system controller, level by level.
-    KORUHVNode *buildTree()
-    {
-        auto *sys = new KORUHVNode();
-        sys->KORUHVPrepareNode("HV", NODE_SYSTEM, 2, 0, "127.0.0.2", "admin", "admin");
-        for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateSystemProps(handle))
-            sys->addParameter(p);
-        for (KORUHVNode *slot : KORUHVConfig::KORUHVConfigCreateBoards(handle)) {
-            sys->addChildNode(slot);
-            if (slot->getNodeType() != NODE_BOARD)
-                continue;
-            const unsigned short s = slot->getBdSlotNr();
-            for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateBoardParams(handle, s, 2)) {
-                for (KORUHVNodeProperty *prop : KORUHVConfig::KORUHVConfigCreateBoardParameterProperties(
-                         handle, p->getNodeName(), p->getParWrapperType(), s))
-                    p->addProperty(prop);
-                slot->addParameter(p);
-            }
-            for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(handle, s, slot->getBdChCount())) {
-                slot->addChildNode(ch);
-                for (KORUHVNode *p :
-                     KORUHVConfig::KORUHVConfigCreateChannelParams(handle, 2, s, ch->getChIdx())) {
-                    for (KORUHVNodeProperty *prop :
-                         KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
-                             handle, p->getNodeName(), p->getParWrapperType(), s, ch->getChIdx()))
-                        p->addProperty(prop);
-                    ch->addParameter(p);
-                }
-            }
-        }
-        return sys;
+        OverSimCrate::TearDown();
     }
 
     static KORUHVNode *param(KORUHVNode *owner, const QString &name)
@@ -86,8 +41,6 @@ protected:
         return QVariant();
     }
 
-    std::unique_ptr<CrateSim> sim;
-    int handle = -1;
     std::unique_ptr<KORUHVNode> root;
 };
 

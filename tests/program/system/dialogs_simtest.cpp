@@ -15,6 +15,7 @@
 #include "crate/p8080_sim.h"
 #include "modal_answer.h"
 #include "qt_gtest_print.h"
+#include "sim_crate_fixture.h"
 #include "sysdialog_support.h"
 
 #include <QComboBox>
@@ -85,15 +86,10 @@ KORUHVNode *systemTree(int handle, int type, const QString &address)
     return sys;
 }
 
-class SysDlgCrateSim : public ::testing::Test {
+class SysDlgCrateSim : public koru_test::OverSimCrate {
 protected:
-    void SetUp() override
+    void beforeLogin() override
     {
-        korusim::CrateSimOptions opts;
-        opts.ramp = false;
-        sim = std::make_unique<korusim::CrateSim>(korusim::CrateModel::smallCrate(), "127.0.0.2", 0, opts);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        koruhv::CrateTransport_SetPortForTest(sim->port());
         sim->setSysProp("SwRelease", "4.2-1.7");
         sim->setSysProp("CPULoad", "0.5:0.7:0.9");
         sim->setSysProp("MemoryStatus", " 100: 50:25:5");
@@ -101,20 +97,18 @@ protected:
         sim->setSysProp("PWVoltage", "11:12:13:14:15:16");
         sim->setSysProp("FrontPanIn", be16(0x0030));
         sim->setSysProp("FrontPanOut", be16(0x0301));
-        char address[] = "127.0.0.2";
-        ASSERT_EQ(KORUHV_InitSystem(2, 0, address, "admin", "admin", &handle), 0);
+    }
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
         root.reset(systemTree(handle, 2, QStringLiteral("127.0.0.2")));
     }
     void TearDown() override
     {
         root.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
-        sim->stop();
+        OverSimCrate::TearDown();
     }
 
-    std::unique_ptr<korusim::CrateSim> sim;
-    int handle = -1;
     std::unique_ptr<KORUHVNode> root;
 };
 

@@ -18,6 +18,7 @@
 #include "QSystemInterface.h"
 #include "panel_support.h"
 #include "qt_gtest_print.h"
+#include "sim_crate_fixture.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -49,17 +50,11 @@ KORUHVNode *paramOf(KORUHVNode *root, const QString &name)
 
 // ------------------------------------------------------------------ crate
 
-class PanelOverCrate : public ::testing::Test {
+class PanelOverCrate : public koru_test::OverSimCrate {
 protected:
     void SetUp() override
     {
-        korusim::CrateSimOptions opts;
-        opts.ramp = false;
-        sim = std::make_unique<korusim::CrateSim>(korusim::CrateModel::smallCrate(), "127.0.0.2", 0, opts);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        koruhv::CrateTransport_SetPortForTest(sim->port());
-        char address[] = "127.0.0.2";
-        ASSERT_EQ(KORUHV_InitSystem(2, 0, address, "admin", "admin", &handle), 0);
+        ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
         host = std::make_unique<PanelHost>(2, 0, QStringLiteral("127.0.0.2"),
                                            buildTree(handle, 2, 0, QStringLiteral("127.0.0.2"), 4));
         host->panel->show();
@@ -68,16 +63,11 @@ protected:
     void TearDown() override
     {
         host.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
-        koruhv::CrateTransport_SetPortForTest(0);
-        sim->stop();
+        OverSimCrate::TearDown();
     }
     QSystemInformations *panel() { return host->panel; }
 
-    std::unique_ptr<korusim::CrateSim> sim;
     std::unique_ptr<PanelHost> host;
-    int handle = -1;
 };
 
 TEST_F(PanelOverCrate, KillAndClearAlarmReachTheCrateOnlyAfterYes)

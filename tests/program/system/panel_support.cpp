@@ -1,8 +1,8 @@
 #include "panel_support.h"
 
-#include "KORUHVConfig.h"
 #include "KORUHVNode.h"
 #include "QSystemInterface.h"
+#include "system_tree.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -18,22 +18,8 @@ KORUHVNode *buildTree(int handle, int systemType, int linkType, const QString &a
     sys->KORUHVPrepareNode(name, NODE_SYSTEM, systemType, linkType, address, QString(), QString());
     sys->setSysHandle(handle);
     sys->setSlotCount(slotCount);
-    for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateSystemProps(handle))
-        sys->addParameter(p);
-    for (KORUHVNode *slot : KORUHVConfig::KORUHVConfigCreateBoards(handle)) {
-        sys->addChildNode(slot);
-        if (slot->getNodeType() != NODE_BOARD)
-            continue;
-        const unsigned short s = slot->getBdSlotNr();
-        for (KORUHVNode *p : KORUHVConfig::KORUHVConfigCreateBoardParams(handle, s, systemType))
-            slot->addParameter(p);
-        for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(handle, s, slot->getBdChCount())) {
-            slot->addChildNode(ch);
-            for (KORUHVNode *p :
-                 KORUHVConfig::KORUHVConfigCreateChannelParams(handle, systemType, s, ch->getChIdx()))
-                ch->addParameter(p);
-        }
-    }
+    koru_test::fillTree(sys, handle, systemType,
+                        {.systemProps = true, .boardParams = true, .properties = false});
     return sys;
 }
 

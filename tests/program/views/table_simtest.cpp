@@ -5,8 +5,7 @@
 #include "KORUHVWrapper.h"
 #include "QCustomTableWidget.h"
 #include "QSubWindow.h"
-#include "crate/crate_sim.h"
-#include "crate/crate_transport.h"
+#include "sim_crate_fixture.h"
 #include "views_support.h"
 
 #include <QHeaderView>
@@ -19,20 +18,12 @@
 namespace {
 
 using korusim::CrateFault;
-using korusim::CrateModel;
-using korusim::CrateSim;
 
-class TableOverCrate : public ::testing::Test {
+class TableOverCrate : public koru_test::OverSimCrate {
 protected:
     void SetUp() override
     {
-        korusim::CrateSimOptions opts;
-        opts.ramp = false;
-        sim = std::make_unique<CrateSim>(CrateModel::smallCrate(), "127.0.0.2", 0, opts);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        koruhv::CrateTransport_SetPortForTest(sim->port());
-        char address[] = "127.0.0.2";
-        ASSERT_EQ(KORUHV_InitSystem(2, 0, address, "admin", "admin", &handle), 0);
+        ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
         tree.reset(vt::buildTree(handle, 2));
         window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
         window->resize(1400, 500);
@@ -45,9 +36,7 @@ protected:
     {
         window.reset();
         tree.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
-        sim->stop();
+        OverSimCrate::TearDown();
     }
     int column(const QString &name) const
     {
@@ -74,8 +63,6 @@ protected:
         ASSERT_TRUE(vt::waitFor([&] { return !editorOpen(); }));
     }
 
-    std::unique_ptr<CrateSim> sim;
-    int handle = -1;
     std::unique_ptr<KORUHVNode> tree;
     std::unique_ptr<QSubWindow> window;
     QCustomTableWidget *table = nullptr;

@@ -8,6 +8,7 @@
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVUtils.h"
+#include "system_tree.h"
 #include "wait_progress.h"
 
 #include <QApplication>
@@ -68,30 +69,14 @@ inline void applyDisplayProperties(KORUHVNode *p)
 }
 
 /* The tree of an open system, level by level, with the parameters'
- * properties. */
+ * properties and display forms. */
 inline KORUHVNode *buildTree(int h, int sysType, const QString &name = QStringLiteral("crate1"))
 {
     auto *sys = new KORUHVNode();
     sys->KORUHVPrepareNode(name, NODE_SYSTEM, sysType, 0, QStringLiteral("127.0.0.2"), QString(), QString());
     sys->setSysName(name);
     sys->setSysHandle(h);
-    for (KORUHVNode *slot : KORUHVConfig::KORUHVConfigCreateBoards(h)) {
-        sys->addChildNode(slot);
-        if (slot->getNodeType() != NODE_BOARD)
-            continue;
-        const unsigned short s = slot->getBdSlotNr();
-        for (KORUHVNode *ch : KORUHVConfig::KORUHVConfigCreateChannels(h, s, slot->getBdChCount())) {
-            slot->addChildNode(ch);
-            for (KORUHVNode *p :
-                 KORUHVConfig::KORUHVConfigCreateChannelParams(h, sysType, s, ch->getChIdx())) {
-                for (KORUHVNodeProperty *q : KORUHVConfig::KORUHVConfigCreateChannelParameterProperties(
-                         h, p->getNodeName(), p->getParWrapperType(), s, ch->getChIdx()))
-                    p->addProperty(q);
-                applyDisplayProperties(p);
-                ch->addParameter(p);
-            }
-        }
-    }
+    koru_test::fillTree(sys, h, sysType, {}, applyDisplayProperties);
     sys->setSysHandle(h);
     return sys;
 }

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
@@ -285,6 +287,63 @@ TEST(CrateSim, FaultKnobsShapeTheReply)
     ASSERT_TRUE(s.c.send("GETSWREL:" + s.sid));
     EXPECT_FALSE(s.c.reply(2000).has_value());
     EXPECT_EQ(sim.activeSessions(), 0);
+}
+
+// The wire journal (KORU_SIM_JOURNAL) that compares two builds' wires: every
+// request as it came and the bytes that went back, whole even when a fault
+// sent them in pieces, and why nothing went back.
+TEST(CrateSim, WireJournalKeepsEveryRequestAndWhatWentBack)
+{
+    char path[] = "/tmp/koru-crate-journal-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    {
+        ASSERT_EQ(::setenv("KORU_SIM_JOURNAL", path, 1), 0);
+        CrateSim sim(CrateModel::smallCrate(), "127.0.0.28", 0, quiet());
+        ::unsetenv("KORU_SIM_JOURNAL"); // read as the simulator is made
+        ASSERT_TRUE(sim.start());
+        Logged s;
+        s.login(sim);
+        CrateFault split;
+        split.keyword = "GETSWREL";
+        split.action = CrateFault::SplitReply;
+        split.chunk = 3;
+        sim.addFault(split);
+        EXPECT_EQ(dataOf(s.ask("GETSWREL", "", false), "GETSWREL"), "3.1.2");
+        CrateFault close;
+        close.action = CrateFault::Close;
+        sim.addFault(close);
+        ASSERT_TRUE(s.c.send("GETSWREL:" + s.sid));
+        EXPECT_FALSE(s.c.reply(2000).has_value());
+    }
+    std::string text;
+    if (FILE *f = std::fopen(path, "r")) {
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    ::unlink(path);
+    // The session 0x3A00003A; the reply of 33 bytes announces "!" (0x21).
+    const std::string sid = ":\\x00\\x00:";
+    const std::string expected = "== crate, current generation\n"
+                                 "1 > \\x00\\x00\\x00\\x17LOGINSYSTEM:admin:admin\n"
+                                 "  < \\x00\\x00\\x00\\x1CLOGINSYSTEM:\\x00\\x00:Login Ok:" +
+                                 sid +
+                                 "\n"
+                                 "1 > \\x00\\x00\\x00\\x0DGETSWREL:" +
+                                 sid +
+                                 "\n"
+                                 "  < \\x00\\x00\\x00!GETSWREL:" +
+                                 sid +
+                                 ":\\x00\\x00:Command Ok:3.1.2\n"
+                                 "1 > \\x00\\x00\\x00\\x0DGETSWREL:" +
+                                 sid +
+                                 "\n"
+                                 "  < \n"
+                                 "  ! closed\n";
+    EXPECT_EQ(text, expected);
 }
 
 // Every request as the command tables lay it out, once as written there and
