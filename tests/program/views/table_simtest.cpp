@@ -1,15 +1,11 @@
 // End to end: a table window over a crate simulator on loopback through the
 // real wrapper; edits typed as keys reach the crate once, refusals leave the
 // old value marked.
-#include "KORUHVWidgetItem.h"
 #include "KORUHVWrapper.h"
-#include "QCustomTableWidget.h"
-#include "QSubWindow.h"
 #include "crate/crate_sim.h"
 #include "crate/crate_transport.h"
 #include "views_support.h"
 
-#include <QHeaderView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -22,7 +18,7 @@ using korusim::CrateFault;
 using korusim::CrateModel;
 using korusim::CrateSim;
 
-class TableOverCrate : public ::testing::Test {
+class TableOverCrate : public vt::TableWindowTest {
 protected:
     void SetUp() override
     {
@@ -32,53 +28,28 @@ protected:
         ASSERT_TRUE(sim->start()) << sim->errorText();
         koruhv::CrateTransport_SetPortForTest(sim->port());
         char address[] = "127.0.0.2";
+        int handle = -1;
         ASSERT_EQ(KORUHV_InitSystem(2, 0, address, "admin", "admin", &handle), 0);
-        tree.reset(vt::buildTree(handle, 2));
-        window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
-        window->resize(1400, 500);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), koru_test::kHangGuardMs));
-        table = window->getTableWidget();
+        showWindow(handle, {1400, 500});
     }
     void TearDown() override
     {
-        window.reset();
-        tree.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
+        vt::TableWindowTest::TearDown();
+        if (h >= 0)
+            KORUHV_DeinitSystem(h);
         sim->stop();
-    }
-    int column(const QString &name) const
-    {
-        for (int c = 0; c < table->columnCount(); ++c)
-            if (table->horizontalHeaderItem(c)->text() == name)
-                return c;
-        return -1;
-    }
-    bool editorOpen() const
-    {
-        for (KORUHVWidgetItem *i :
-             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
-            if (!i->isCancelled())
-                return true;
-        return false;
     }
     void typeInto(int row, const QString &name, const QString &text)
     {
         QTableWidgetItem *it = table->item(row, column(name));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(it).center());
-        ASSERT_TRUE(vt::waitFor([&] { return editorOpen(); }));
+        ASSERT_TRUE(vt::waitFor([&] { return openEditor() != nullptr; }));
         vt::type(text, table);
         vt::key(Qt::Key_Return, table);
-        ASSERT_TRUE(vt::waitFor([&] { return !editorOpen(); }));
+        ASSERT_TRUE(vt::waitFor([&] { return openEditor() == nullptr; }));
     }
 
     std::unique_ptr<CrateSim> sim;
-    int handle = -1;
-    std::unique_ptr<KORUHVNode> tree;
-    std::unique_ptr<QSubWindow> window;
-    QCustomTableWidget *table = nullptr;
 };
 
 TEST_F(TableOverCrate, TypedV0SetReachesTheCrateOnce)
