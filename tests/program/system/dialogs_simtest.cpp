@@ -83,7 +83,24 @@ KORUHVNode *systemTree(int handle, int type, const QString &address)
     return sys;
 }
 
-class SysDlgCrateSim : public systest::SimSystemTest {
+// The tree of a system opened over a simulator, as the dialogs read it.
+class SysDlgSim : public systest::SimSystemTest {
+protected:
+    void openTree(int systemType, const char *address)
+    {
+        ASSERT_NO_FATAL_FAILURE(open(systemType, address));
+        root.reset(systemTree(handle, systemType, QString::fromLatin1(address)));
+    }
+    void TearDown() override
+    {
+        root.reset();
+        SimSystemTest::TearDown();
+    }
+
+    std::unique_ptr<KORUHVNode> root;
+};
+
+class SysDlgCrateSim : public SysDlgSim {
 protected:
     void SetUp() override
     {
@@ -95,16 +112,8 @@ protected:
         crate->setSysProp("PWVoltage", "11:12:13:14:15:16");
         crate->setSysProp("FrontPanIn", be16(0x0030));
         crate->setSysProp("FrontPanOut", be16(0x0301));
-        ASSERT_NO_FATAL_FAILURE(open(2, "127.0.0.2"));
-        root.reset(systemTree(handle, 2, QStringLiteral("127.0.0.2")));
+        openTree(2, "127.0.0.2");
     }
-    void TearDown() override
-    {
-        root.reset();
-        SimSystemTest::TearDown();
-    }
-
-    std::unique_ptr<KORUHVNode> root;
 };
 
 TEST_F(SysDlgCrateSim, SessionsListTheClientsLoggedIn)
@@ -199,21 +208,13 @@ TEST_F(SysDlgCrateSim, NimTtlWritesReachTheCrateAndARefusalPutsTheSwitchBack)
     EXPECT_TRUE(crate->protocolErrors().empty());
 }
 
-class SysDlgRackSim : public systest::SimSystemTest {
+class SysDlgRackSim : public SysDlgSim {
 protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(startRack("127.0.0.3", korusim::techInfoRack()));
-        ASSERT_NO_FATAL_FAILURE(open(16, "127.0.0.3"));
-        root.reset(systemTree(handle, 16, QStringLiteral("127.0.0.3")));
+        openTree(16, "127.0.0.3");
     }
-    void TearDown() override
-    {
-        root.reset();
-        SimSystemTest::TearDown();
-    }
-
-    std::unique_ptr<KORUHVNode> root;
 };
 
 TEST_F(SysDlgRackSim, TechInfoShowsTheRackAndWritesLogic)
