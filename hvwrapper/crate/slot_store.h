@@ -27,7 +27,9 @@ struct ItemId {
 };
 constexpr unsigned kBoardItem = 0xFFFFu;  // the channel part of a board item
 constexpr unsigned kNameOnlyItem = 0xFFu; // the slot part of a channel's name
-constexpr unsigned kMessageBoard = 254;   // the board part of a device message
+// The board part of a crate's own message in a batch, and of a system item
+// of kind 1 in the store.
+constexpr unsigned kMessageBoard = 254;
 
 struct ItemSlot {
     uint8_t inUse = 0;
