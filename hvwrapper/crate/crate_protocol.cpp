@@ -412,7 +412,12 @@ int Crate_EncodeSubscribeList(unsigned count, const char *items, ByteOrder order
     }
     if (!ok)
         return -1;
-    size_t n = buf.size();
+    return Crate_TakeList(buf, out, len);
+}
+
+int Crate_TakeList(const RequestBuffer &buf, uint8_t **out, size_t *len)
+{
+    const size_t n = buf.size();
     uint8_t *p = static_cast<uint8_t *>(std::malloc(n ? n : 1));
     if (!p)
         return -1;

@@ -285,6 +285,11 @@ void Crate_CopyText(char *dst, size_t cap, std::string_view text);
 // frees *out with free().
 int Crate_EncodeSubscribeList(unsigned count, const char *items, ByteOrder order, uint8_t **out, size_t *len);
 
+// Hands an encoded item list over (malloc'ed, at least one byte): the
+// buffer's bytes with its last one, the ':' after the last item, made a
+// NUL; *len is the full length. 0, or -1 when memory runs out.
+int Crate_TakeList(const RequestBuffer &buf, uint8_t **out, size_t *len);
+
 // Number of ':'-separated items in a list (one more than the colons).
 unsigned Crate_CountItems(const char *items);
 

@@ -65,6 +65,12 @@ inline void EventRecord_SetHead(EventRecord *r, int32_t type, int32_t system, in
     EventRecord_SetHead(r, EventRecord_Head(type, system, board, channel, name));
 }
 
+// Names as records hold them (zero after the text): a channel's name item
+// and the device's three messages, with their record types.
+inline constexpr char kNameItem[KORUHV_EVENT_NAME_SIZE] = "Name";
+inline constexpr char kMessageNames[3][KORUHV_EVENT_NAME_SIZE] = {"KeepAlive", "LiveInsertion", "Tr-Mode"};
+inline constexpr int kMessageTypes[3] = {2, 1, 3};
+
 class EventRecordSink {
 public:
     EventRecordSink() = default;
@@ -144,6 +150,21 @@ public:
         count_ = cap_ = 0;
         messageAt_[0] = messageAt_[1] = messageAt_[2] = -1;
         result_ = STORED;
+        return r;
+    }
+
+    // Hands the records over as the event call gives them, *count with
+    // them: a batch that made none gives one keep-alive record of the
+    // system. Null when memory ran out.
+    EventRecord *releaseBatch(int32_t system, int *count)
+    {
+        const size_t made = count_;
+        EventRecord *r = release();
+        if (!r)
+            return nullptr;
+        if (made == 0)
+            EventRecord_SetHead(r, kMessageTypes[0], system, -1, -1, kMessageNames[0]);
+        *count = made ? int(made) : 1;
         return r;
     }
 

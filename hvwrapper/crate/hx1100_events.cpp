@@ -5,29 +5,27 @@
 // hold the context's data lock (never across socket I/O).
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "crate_events.h"
 #include "crate_ops.h"
 #include "crate_sysprop_text.h"
 #include "hx1100_backend.h"
 #include "item_name.h"
+#include "slot_store.h"
 #include "sys_table.h"
 
 namespace koruhv {
 
 namespace {
 
-constexpr int kDefaultEventMs = 15000;
-std::atomic<int> gEventMs{0};
+EventWait gEventWait{15000};
 
 std::vector<HX1100SubNode> gLists[kCrateContexts]; // front = most recent
 
@@ -39,6 +37,11 @@ bool validHandle(int h)
 std::mutex &lockOf(int h)
 {
     return HX1100_Contexts()[h].dataLock;
+}
+
+CrateContext *liveContext(int handle)
+{
+    return validHandle(handle) && HX1100_Contexts()[handle].inUse ? &HX1100_Contexts()[handle] : nullptr;
 }
 
 void cutName(char *dst, const char *item)
@@ -174,37 +177,23 @@ int Crate_EncodeUnsubscribeList(int handle, unsigned count, const char *items, u
 {
     *out = nullptr;
     *len = 0;
-    if (!validHandle(handle) || !items || Crate_CountItems(items) != count)
+    if (!validHandle(handle))
         return -1;
-    std::string work(items);
-    RequestBuffer buf(ByteOrder::Big);
-    char *cursor = nullptr;
-    for (char *tok = NextToken(work.data(), ":", &cursor); tok; tok = NextToken(nullptr, ":", &cursor)) {
-        char key[kHX1100ItemNameMax + 1];
-        cutName(key, tok);
-        int32_t id = -2;
-        {
+    return Crate_EncodeIdList(
+        count, items,
+        [&](const char *item) {
+            char key[kHX1100ItemNameMax + 1];
+            cutName(key, item);
+            int32_t id = -2;
             std::lock_guard<std::mutex> g(lockOf(handle));
             for (const HX1100SubNode &n : gLists[handle])
                 if (std::strcmp(n.itemName, key) == 0) {
                     id = n.id;
                     break;
                 }
-        }
-        if (!buf.put32(uint32_t(id)))
-            return -1;
-    }
-    size_t n = buf.size();
-    uint8_t *p = static_cast<uint8_t *>(std::malloc(n ? n : 1));
-    if (!p)
-        return -1;
-    if (n) {
-        std::memcpy(p, buf.data(), n);
-        p[n - 1] = '\0';
-    }
-    *out = p;
-    *len = n;
-    return 0;
+            return uint32_t(id);
+        },
+        out, len);
 }
 
 int HX1100_DecodeParamEvent(const uint8_t *value, size_t n, const ParamDescriptor &d, OldEventRecord *rec)
@@ -217,9 +206,11 @@ int HX1100_DecodeParamEvent(const uint8_t *value, size_t n, const ParamDescripto
     uint32_t w = cur.u32();
     if (!cur.ok())
         return 0;
-    if (d.type == PARAM_NUMERIC)
+    // Board items too take a channel status word as it is.
+    const ItemRule rule = Crate_NumberRule(d, true);
+    if (rule == RULE_FLOAT)
         storeFloat(rec, Crate_RawToValue(d, w));
-    else if (d.type == PARAM_ONOFF || d.type == PARAM_CHSTATUS || d.type == PARAM_BINARY)
+    else if (rule == RULE_WORD)
         storeWord(rec, w);
     return 0;
 }
@@ -403,19 +394,14 @@ int handleForSender(const char *peer)
 
 void HX1100_SetEventTimeoutForTest(int ms)
 {
-    gEventMs = ms;
+    gEventWait.setForTest(ms);
 }
 
 int HX1100_GetEventData(int socket, OldEventRecord **events, int *count)
 {
     *events = nullptr;
     *count = 0;
-    const int ms = gEventMs.load() > 0 ? gEventMs.load() : kDefaultEventMs;
-    pollfd p{socket, POLLIN, 0};
-    int r;
-    do
-        r = ::poll(&p, 1, ms);
-    while (r < 0 && errno == EINTR);
+    const int r = Crate_WaitReadable(socket, gEventWait.ms());
     if (r == 0)
         return KORUHV_ERR_EVENT_TIMEOUT;
     if (r < 0)
@@ -438,26 +424,19 @@ int HX1100_GetEventData(int socket, OldEventRecord **events, int *count)
 
 int HX1100_Subscribe(const BackendRef &b, short port, uint16_t count, const char *items, char *results)
 {
-    CrateContext *ctx =
-        validHandle(b.handle) && HX1100_Contexts()[b.handle].inUse ? &HX1100_Contexts()[b.handle] : nullptr;
+    CrateContext *ctx = liveContext(b.handle);
     if (!ctx)
         return KORUHV_ERR_NOT_OPEN;
     uint8_t *list = nullptr;
     size_t listLen = 0;
     if (Crate_EncodeSubscribeList(count, items, ByteOrder::Big, &list, &listLen) != 0)
         return CRATE_ERR_PARAM_NOT_FOUND; // 22: the list cannot be encoded
-    RequestBuffer args(ByteOrder::Big);
-    bool built = args.put16(uint16_t(port)) && args.put16(count) && args.raw(list, listLen);
-    std::free(list);
-    if (!built)
-        return Crate_SetError(*ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     CrateReply reply;
-    int rc = Crate_Request(*ctx, "SUBSCRIBE", &args, &reply);
+    int rc = Crate_SendItemList(*ctx, "SUBSCRIBE", port, count, list, listLen, &reply);
     if (rc)
         return rc;
-    ByteCursor cur = reply.data(ByteOrder::Big);
-    cur.skip(3);
-    if (!cur.ok() || cur.remaining() < size_t(count) * 4)
+    ByteCursor cur(nullptr, 0);
+    if (!Crate_ReplyIds(reply, count, &cur))
         return Crate_Malformed(*ctx);
     std::string work(items);
     char *cursor = nullptr;
@@ -482,22 +461,17 @@ int HX1100_Subscribe(const BackendRef &b, short port, uint16_t count, const char
 
 int HX1100_UnSubscribe(const BackendRef &b, short port, uint16_t count, const char *items, char *results)
 {
-    CrateContext *ctx =
-        validHandle(b.handle) && HX1100_Contexts()[b.handle].inUse ? &HX1100_Contexts()[b.handle] : nullptr;
+    CrateContext *ctx = liveContext(b.handle);
     if (!ctx)
         return KORUHV_ERR_NOT_OPEN;
     uint8_t *ids = nullptr;
     size_t idsLen = 0;
     if (Crate_EncodeUnsubscribeList(b.handle, count, items, &ids, &idsLen) != 0)
         return CRATE_ERR_PARAM_NOT_FOUND;
-    RequestBuffer args(ByteOrder::Big);
-    bool built = args.put16(uint16_t(port)) && args.put16(count) && args.raw(ids, idsLen);
-    std::free(ids);
-    if (!built)
-        return Crate_SetError(*ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
-    int rc = Crate_Request(*ctx, "UNSUBSCRIBE", &args, nullptr);
+    const int rc = Crate_SendUnsubscribe(*ctx, "UNSUBSCRIBE", port, count, ids, idsLen, nullptr);
     if (rc)
         return rc;
+    // The list forgets the items the crate took; a result for each of them.
     std::string work(items);
     char *cursor = nullptr;
     uint16_t i = 0;
@@ -507,7 +481,6 @@ int HX1100_UnSubscribe(const BackendRef &b, short port, uint16_t count, const ch
         if (results)
             results[i] = 0;
     }
-    ctx->status = 0;
     return 0;
 }
 

@@ -39,10 +39,10 @@ size_t recordBound(const uint8_t *body, size_t len, uint32_t announced)
         const size_t vlen = size_t(body[at + 6]) << 8 | body[at + 7];
         if (len - at - 8 < vlen)
             break; // where the decoder's walk ends too
-        if (board == 254) {
+        if (board == kMessageBoard) {
             if (slot <= 2 && vlen >= 2)
                 kinds |= 1u << slot;
-        } else if (board < unsigned(kBoards) || board == 255) {
+        } else if (board < unsigned(kBoards) || board == kSystemBoard) {
             ++values;
         }
         // Number items are the usual ones: the step taken on that guess
@@ -69,22 +69,6 @@ inline const ItemSlot *channelSlot(const BoardBlock &blk, unsigned channel, unsi
     return s->inUse ? s : nullptr;
 }
 
-// How a number item's value is made from its descriptor's type.
-ItemRule numberRule(const ParamDescriptor &d, bool channelLevel)
-{
-    if (d.type == PARAM_NUMERIC)
-        return RULE_FLOAT;
-    if (d.type == PARAM_ONOFF || d.type == PARAM_BINARY ||
-        d.type == (channelLevel ? PARAM_CHSTATUS : PARAM_BDSTATUS))
-        return RULE_WORD;
-    return RULE_ZERO;
-}
-
-// Names as records hold them: zero after the text.
-const char kNameItem[kNameSize] = "Name";
-const char kMessageNames[3][kNameSize] = {"KeepAlive", "LiveInsertion", "Tr-Mode"};
-const int kMessageTypes[3] = {2, 1, 3};
-
 enum Outcome { SKIP, CHANGED, MADE };
 
 // Looks a system, board or channel item up: what its record holds (*out),
@@ -93,16 +77,17 @@ enum Outcome { SKIP, CHANGED, MADE };
 Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64_t generation,
                 int32_t systemHandle, uint32_t id, uint16_t kind, RecentItem *out)
 {
-    const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
+    const ItemId at(id);
+    const unsigned board = at.board, channel = at.channel, slot = at.slot;
     const ItemSlot *s = nullptr;
     int32_t recBoard = -1, recChannel = -1;
     const ParamDescriptor *d = nullptr;
     ItemRule rule = kind == 0 ? RULE_WORD : RULE_TEXT;
-    if (board == 255) {
+    if (board == kSystemBoard) {
         if (slot >= kItemSlots || !st.systemSlots[slot].inUse)
             return SKIP;
         s = &st.systemSlots[slot];
-    } else if (channel == 0xFFFFu) {
+    } else if (channel == kBoardItem) {
         if (slot >= kItemSlots || !st.boards[board].boardSlots[slot].inUse)
             return SKIP;
         s = &st.boards[board].boardSlots[slot];
@@ -116,13 +101,13 @@ Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64
             });
             if (!d)
                 return info->findBoard(int(board)) ? CHANGED : SKIP;
-            rule = numberRule(*d, false);
+            rule = Crate_NumberRule(*d, false);
         }
     } else {
         const BoardBlock &blk = st.boards[board];
         if (channel >= blk.channelCount)
             return SKIP;
-        if (slot != 255 && !(s = channelSlot(blk, channel, slot)))
+        if (slot != kNameOnlyItem && !(s = channelSlot(blk, channel, slot)))
             return SKIP;
         recBoard = int32_t(board);
         recChannel = int32_t(channel);
@@ -136,7 +121,7 @@ Outcome resolve(const SubscriptionStore &st, const CrateSystemInfo *info, uint64
                      : nullptr;
             if (!d)
                 return CHANGED;
-            rule = numberRule(*d, true);
+            rule = Crate_NumberRule(*d, true);
         }
     }
     out->rule = rule;
@@ -156,10 +141,11 @@ RecentItem settle(const SubscriptionStore &st, const CrateSystemInfo *info, uint
     e.header = header;
     e.offset = offset;
     e.rule = RULE_SKIP;
-    const unsigned board = id >> 24, slot = id & 0xFFu;
-    if (board >= unsigned(kBoards) && board <= 253)
+    const ItemId at(id);
+    const unsigned board = at.board, slot = at.slot;
+    if (board >= unsigned(kBoards) && board < kMessageBoard)
         return e;
-    if (board == 254) {
+    if (board == kMessageBoard) {
         if (slot <= 2 && len >= 2) {
             e.rule = RULE_MESSAGE;
             e.message = uint8_t(slot);
@@ -363,14 +349,10 @@ int HX4400_DecodeEventBatch(int handle, int systemHandle, const uint8_t *header,
         return Crate_SetError(ctx, CRATE_ERR_NO_MEMORY,
                               sink.result() == EventRecordSink::TOO_MANY ? kTextEventBatchTooLarge
                                                                          : kTextNoMemoryTransport);
-    const size_t records = sink.count();
-    EventRecord *recs = sink.release();
+    EventRecord *recs = sink.releaseBatch(systemHandle, count);
     if (!recs)
         return KORUHV_ERR_NO_MEMORY;
-    if (records == 0)
-        EventRecord_SetHead(recs, 2, systemHandle, -1, -1, kMessageNames[0]);
     *events = recs;
-    *count = records ? int(records) : 1;
     return 0;
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "crate_events.h"
 #include "crate_ops.h"
 #include "hx4400_backend.h"
 #include "hx4400_store.h"
@@ -29,8 +30,7 @@ using namespace hx4400store;
 
 namespace {
 
-constexpr int kDefaultEventMs = 16000;
-std::atomic<int> gEventMs{0};
+EventWait gEventWait{16000};
 
 SubscriptionStore gStores[kCrateContexts];
 
@@ -39,74 +39,23 @@ bool validHandle(int h)
     return h >= 0 && h < kCrateContexts;
 }
 
-void setSlot(ItemSlot &s, uint32_t id, int kind, const char *name)
-{
-    s.inUse = 1;
-    s.id = id;
-    s.kind = kind;
-    // Zero after the text: records take all of it, and a slot taken again
-    // may have held a longer name.
-    std::memset(s.name, 0, sizeof s.name);
-    Crate_CopyText(s.name, sizeof s.name, name);
-    s.descGeneration = 0; // a new name is looked up anew
-    s.descIndex = -1;
-}
-
-void clearSlot(ItemSlot &s)
-{
-    s = ItemSlot();
-}
-
-// Parameter name of an item: the text after its last '.'.
-const char *lastPart(const char *item)
-{
-    const char *dot = std::strrchr(item, '.');
-    return dot ? dot + 1 : item;
-}
-
-int findAndClear(ItemSlot *slots, size_t n, const char *name, uint32_t *id)
-{
-    char key[kNameSize];
-    Crate_CopyText(key, sizeof key, name);
-    for (size_t i = 0; i < n; ++i)
-        if (slots[i].inUse && std::strcmp(slots[i].name, key) == 0) {
-            *id = slots[i].id;
-            clearSlot(slots[i]);
-            return 0;
-        }
-    return -1;
-}
-
 int addLocked(SubscriptionStore &st, int systemHandle, uint32_t id, const char *item)
 {
     st.systemHandle = systemHandle;
-    const char *name = lastPart(item);
-    unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
-    if (board == 255 || board == 254) {
-        if (slot >= kItemSlots)
-            return 0;
-        setSlot(st.systemSlots[slot], id, board == 255 ? 0 : 1, name);
-        return 1;
-    }
-    if (board >= kBoards)
+    BoardBlock *blk = nullptr;
+    const int level = st.storeLevelItem(kSystemBoard, id, item, &blk);
+    if (level >= 0)
+        return level;
+    // A channel item takes the slot its id names.
+    const ItemId at(id);
+    if (at.channel >= blk->channelCount || !blk->hasChannelSlots(at.channel))
         return 0;
-    BoardBlock &blk = st.boards[board];
-    if (channel == 0xFFFFu) {
-        if (slot >= kItemSlots)
-            return 0;
-        blk.inUse = 1;
-        setSlot(blk.boardSlots[slot], id, 0, name);
-        return 1;
-    }
-    if (channel >= blk.channelCount || !blk.hasArrays || channel >= blk.channels.size() ||
-        !blk.hasSlots[channel])
-        return 0;
-    if (slot == 255)
+    if (at.slot == kNameOnlyItem)
         return 1; // a channel name needs no slot
-    std::vector<ItemSlot> &slots = blk.channels[channel];
-    if (slot >= slots.size())
+    std::vector<ItemSlot> &slots = blk->channels[at.channel];
+    if (at.slot >= slots.size())
         return 0;
-    setSlot(slots[slot], id, 0, name);
+    slots[at.slot].set(id, 0, ItemName_LastPart(item));
     return 1;
 }
 
@@ -120,17 +69,16 @@ int removeLocked(SubscriptionStore &st, const char *item, uint32_t *id)
         if (board < 0 || board >= kBoards)
             return -1;
         BoardBlock &blk = st.boards[board];
-        if (channel >= blk.channelCount || !blk.hasArrays || channel >= blk.channels.size() ||
-            !blk.hasSlots[channel])
+        if (channel >= blk.channelCount || !blk.hasChannelSlots(channel))
             return -1;
-        return findAndClear(blk.channels[channel].data(), blk.channels[channel].size(), param, id);
+        return ItemSlot_Take(blk.channels[channel].data(), blk.channels[channel].size(), param, id);
     }
     if (kind == ITEM_BOARD) {
         if (board < 0 || board >= kBoards)
             return -1;
-        return findAndClear(st.boards[board].boardSlots, kItemSlots, param, id);
+        return ItemSlot_Take(st.boards[board].boardSlots, kItemSlots, param, id);
     }
-    return findAndClear(st.systemSlots, kItemSlots, param, id);
+    return ItemSlot_Take(st.systemSlots, kItemSlots, param, id);
 }
 
 CrateContext *liveContext(int handle)
@@ -203,7 +151,7 @@ SubscriptionStore &hx4400store::storeOf(int handle)
 
 void HX4400_SetEventTimeoutForTest(int ms)
 {
-    gEventMs = ms;
+    gEventWait.setForTest(ms);
 }
 
 int HX4400_SubStore_Add(int handle, int systemHandle, uint32_t id, const char *item)
@@ -234,23 +182,9 @@ int HX4400_SubStore_PrepareChannel(int handle, uint16_t slot, uint16_t channel)
     if (!entry)
         return 0;
     ++gStores[handle].generation;
-    BoardBlock &blk = gStores[handle].boards[slot];
-    try {
-        if (!blk.hasArrays) {
-            blk.channels.assign(entry->channels.size(), {});
-            blk.hasSlots.assign(entry->channels.size(), 0);
-            blk.channelCount = uint32_t(entry->channels.size());
-            blk.hasArrays = true;
-            blk.inUse = 1;
-        }
-        if (channel < blk.channels.size() && channel < entry->channels.size() && !blk.hasSlots[channel]) {
-            blk.channels[channel].assign(entry->channels[channel].params.size(), ItemSlot());
-            blk.hasSlots[channel] = 1;
-        }
-    } catch (const std::bad_alloc &) {
-        return CRATE_ERR_NO_MEMORY;
-    }
-    return 0;
+    const size_t count = entry->channels.size();
+    const size_t params = channel < count ? entry->channels[channel].params.size() : 0;
+    return gStores[handle].boards[slot].prepareChannel(count, channel, params) ? 0 : CRATE_ERR_NO_MEMORY;
 }
 
 int HX4400_SizeSubscriptionStore(const BackendRef &b, int slot, int channelCount)
@@ -259,28 +193,7 @@ int HX4400_SizeSubscriptionStore(const BackendRef &b, int slot, int channelCount
         return 0;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[b.handle].dataLock);
     ++gStores[b.handle].generation;
-    BoardBlock &blk = gStores[b.handle].boards[slot];
-    if (blk.inUse && channelCount < 1) {
-        blk.releaseArrays();
-        blk.channelCount = 0;
-        blk.inUse = 0;
-        return 0;
-    }
-    if (blk.hasArrays)
-        return 0;
-    if (channelCount > 0 && !blk.inUse) {
-        try {
-            blk.channels.assign(size_t(channelCount), {});
-            blk.hasSlots.assign(size_t(channelCount), 0);
-        } catch (const std::bad_alloc &) {
-            blk.releaseArrays();
-            return CRATE_ERR_NO_MEMORY;
-        }
-        blk.hasArrays = true;
-        blk.inUse = 1;
-    }
-    blk.channelCount = channelCount > 0 ? uint32_t(channelCount) : 0;
-    return 0;
+    return gStores[b.handle].boards[slot].size(channelCount) ? 0 : CRATE_ERR_NO_MEMORY;
 }
 
 void HX4400_SubStore_Free(int handle)
@@ -289,12 +202,7 @@ void HX4400_SubStore_Free(int handle)
         return;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[handle].dataLock);
     gStores[handle].forgetRecent();
-    for (BoardBlock &blk : gStores[handle].boards)
-        if (blk.inUse) {
-            blk.releaseArrays();
-            blk.channelCount = 0;
-            blk.inUse = 0;
-        }
+    gStores[handle].releaseBoards();
 }
 
 void HX4400_SubStore_Clear(int handle)
@@ -302,50 +210,23 @@ void HX4400_SubStore_Clear(int handle)
     if (!validHandle(handle))
         return;
     std::lock_guard<std::mutex> g(HX4400_Contexts()[handle].dataLock);
-    SubscriptionStore &st = gStores[handle];
-    st.forgetRecent();
-    st.systemHandle = 0;
-    for (ItemSlot &s : st.systemSlots)
-        clearSlot(s);
-    for (BoardBlock &blk : st.boards) {
-        blk.releaseArrays();
-        blk.channelCount = 0;
-        blk.inUse = 0;
-        for (ItemSlot &s : blk.boardSlots)
-            clearSlot(s);
-    }
+    gStores[handle].forgetRecent();
+    gStores[handle].reset();
 }
 
 int HX4400_EncodeUnsubscribeList(int handle, unsigned count, const char *items, uint8_t **out, size_t *len)
 {
     *out = nullptr;
     *len = 0;
-    if (!validHandle(handle) || !items || Crate_CountItems(items) != count)
+    if (!validHandle(handle))
         return -1;
-    std::string work(items);
-    RequestBuffer buf(ByteOrder::Big);
-    char *cursor = nullptr;
-    bool built = true;
-    for (char *tok = NextToken(work.data(), ":", &cursor); tok && built;
-         tok = NextToken(nullptr, ":", &cursor)) {
-        uint32_t id = 0;
-        if (HX4400_SubStore_Remove(handle, tok, &id) != 0)
-            id = uint32_t(-2);
-        built = buf.put32(id);
-    }
-    if (!built)
-        return -1;
-    size_t n = buf.size();
-    uint8_t *p = static_cast<uint8_t *>(std::malloc(n ? n : 1));
-    if (!p)
-        return -1;
-    if (n) {
-        std::memcpy(p, buf.data(), n);
-        p[n - 1] = '\0';
-    }
-    *out = p;
-    *len = n;
-    return 0;
+    return Crate_EncodeIdList(
+        count, items,
+        [&](const char *item) {
+            uint32_t id = 0;
+            return HX4400_SubStore_Remove(handle, item, &id) == 0 ? id : uint32_t(-2);
+        },
+        out, len);
 }
 
 int HX4400_Subscribe(const BackendRef &b, short port, uint16_t count, const char *items, char *results)
@@ -357,18 +238,12 @@ int HX4400_Subscribe(const BackendRef &b, short port, uint16_t count, const char
     size_t listLen = 0;
     if (Crate_EncodeSubscribeList(count, items, ByteOrder::Big, &list, &listLen) != 0)
         return Crate_SetError(*ctx, CRATE_ERR_PARAM_NOT_FOUND, kTextParamNotFound);
-    RequestBuffer args(ByteOrder::Big);
-    bool built = args.put16(uint16_t(port)) && args.put16(count) && args.raw(list, listLen);
-    std::free(list);
-    if (!built)
-        return Crate_SetError(*ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
     CrateReply reply;
-    int rc = Crate_Request(*ctx, "NEWSUBSCRIBE", &args, &reply);
+    int rc = Crate_SendItemList(*ctx, "NEWSUBSCRIBE", port, count, list, listLen, &reply);
     if (rc)
         return rc;
-    ByteCursor cur = reply.data(ByteOrder::Big);
-    cur.skip(3);
-    if (!cur.ok() || cur.remaining() < size_t(count) * 4) {
+    ByteCursor cur(nullptr, 0);
+    if (!Crate_ReplyIds(reply, count, &cur)) {
         if (results)
             std::memset(results, 255, count);
         return Crate_Malformed(*ctx);
@@ -405,18 +280,7 @@ int HX4400_UnSubscribe(const BackendRef &b, short port, uint16_t count, const ch
     // The store forgets the items here, whatever the crate answers.
     if (HX4400_EncodeUnsubscribeList(b.handle, count, items, &ids, &idsLen) != 0)
         return Crate_SetError(*ctx, CRATE_ERR_PARAM_NOT_FOUND, kTextParamNotFound);
-    RequestBuffer args(ByteOrder::Big);
-    bool built = args.put16(uint16_t(port)) && args.put16(count) && args.raw(ids, idsLen);
-    std::free(ids);
-    if (!built)
-        return Crate_SetError(*ctx, CRATE_ERR_NO_MEMORY, kTextNoMemoryTransport);
-    int rc = Crate_Request(*ctx, "NEWUNSUBSCRIBE", &args, nullptr);
-    if (rc)
-        return rc;
-    if (results)
-        std::memset(results, 0, count);
-    ctx->status = 0;
-    return 0;
+    return Crate_SendUnsubscribe(*ctx, "NEWUNSUBSCRIBE", port, count, ids, idsLen, results);
 }
 
 int HX4400_GetEventData(const BackendRef &b, int socket, KORUHV_SYSTEMSTATUS_t *status, EventRecord **events,
@@ -426,7 +290,7 @@ int HX4400_GetEventData(const BackendRef &b, int socket, KORUHV_SYSTEMSTATUS_t *
     *count = 0;
     if (!validHandle(b.handle))
         return KORUHV_ERR_NO_EVENT_READER;
-    int ms = gEventMs.load() > 0 ? gEventMs.load() : kDefaultEventMs;
+    const int ms = gEventWait.ms();
     timeval tv{ms / 1000, (ms % 1000) * 1000};
     if (::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
         return KORUHV_ERR_EVENT_SOCKET;

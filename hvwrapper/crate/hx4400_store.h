@@ -9,64 +9,13 @@
 
 #include "crate_sysinfo.h"
 #include "event_sink.h"
+#include "slot_store.h"
 
 namespace koruhv {
 namespace hx4400store {
 
-constexpr int kItemSlots = 30;
 constexpr int kBoards = 16;
-constexpr size_t kNameSize = 20;
-
-struct ItemSlot {
-    uint8_t inUse = 0;
-    uint32_t id = 0;
-    int32_t kind = 0;
-    char name[kNameSize] = {};
-    // The item's descriptor index in the system description of generation
-    // descGeneration (0: not looked up yet). Kept by the event reader under
-    // the context's data lock, so each item's name is compared once per
-    // description instead of once per event.
-    mutable uint64_t descGeneration = 0;
-    mutable int descIndex = -1;
-};
-
-// The descriptor of an item: the cached index while the description is the
-// one it was found in, else lookup() (by name) and remember the result.
-template <typename Lookup>
-const ParamDescriptor *cachedDescriptor(const ItemSlot *s, const CrateSystemInfo *info, uint64_t generation,
-                                        Lookup lookup)
-{
-    if (s && s->descGeneration == generation && s->descIndex >= 0 &&
-        size_t(s->descIndex) < info->descriptors.size())
-        return &info->descriptors[size_t(s->descIndex)];
-    const ParamDescriptor *d = lookup();
-    if (s && d) {
-        s->descGeneration = generation;
-        s->descIndex = int(d - info->descriptors.data());
-    }
-    return d;
-}
-
-struct BoardBlock {
-    uint8_t inUse = 0;
-    ItemSlot boardSlots[kItemSlots];
-    uint32_t channelCount = 0;
-    bool hasArrays = false;
-    std::vector<std::vector<ItemSlot>> channels; // slot array per channel
-    std::vector<uint8_t> hasSlots;               // the channel's slot array was made
-    void releaseArrays()
-    {
-        channels.clear();
-        channels.shrink_to_fit();
-        hasSlots.clear();
-        hasSlots.shrink_to_fit();
-        hasArrays = false;
-    }
-};
-
-// What a remembered item makes: no record, a crate message's, or a value
-// made from its bytes in one of four ways.
-enum ItemRule : uint8_t { RULE_NONE, RULE_SKIP, RULE_MESSAGE, RULE_WORD, RULE_ZERO, RULE_FLOAT, RULE_TEXT };
+constexpr unsigned kSystemBoard = 255; // the board part of a system item
 
 // What the item at one place of a batch made the last time. A crate sends
 // the items of its ramping channels in the same order batch after batch:
@@ -102,10 +51,7 @@ struct RecentBatch {
     uint32_t announced = 0;
 };
 
-struct SubscriptionStore {
-    int32_t systemHandle = 0;
-    ItemSlot systemSlots[kItemSlots];
-    BoardBlock boards[kBoards];
+struct SubscriptionStore : SlotStore<kBoards> {
     uint64_t generation = 0; // counts changes of the slots
     RecentBatch recent;
     void forgetRecent()

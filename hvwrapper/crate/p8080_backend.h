@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -105,6 +106,30 @@ int P8080_SendOnly(int handle, const RequestBuffer &req);
 // non-zero status 7 when mapSlot and the status is -3, else 23.
 int P8080_CheckReply(const uint8_t *reply, size_t len, const char *keyword, uint32_t session, bool mapSlot,
                      ByteCursor *data);
+
+// One request and its checked reply: the reply header checked against
+// keyword (P8080_CheckReply; when that fails and alsoKeyword is given,
+// against alsoKeyword), then onData(ByteCursor &) reads the reply data.
+// The code of the first step that failed; the reply is freed.
+template <typename F>
+int P8080_Transact(int handle, const RequestBuffer &req, const char *keyword, bool mapSlot, F onData,
+                   const char *alsoKeyword = nullptr)
+{
+    uint8_t *reply = nullptr;
+    size_t len = 0;
+    int rc = P8080_Exchange(handle, req, &reply, &len);
+    if (rc)
+        return rc;
+    const uint32_t session = P8080_Contexts()[handle].sessionId;
+    ByteCursor data(nullptr, 0);
+    rc = P8080_CheckReply(reply, len, keyword, session, mapSlot, &data);
+    if (rc && alsoKeyword)
+        rc = P8080_CheckReply(reply, len, alsoKeyword, session, mapSlot, &data);
+    if (rc == 0)
+        rc = onData(data);
+    std::free(reply);
+    return rc;
+}
 
 // Parses "GETSYSINFO" data in the rack's wire form. 0 with *out, or 9.
 int P8080_ParseSystemInfo(ByteCursor &cur, CrateSystemInfo **out);

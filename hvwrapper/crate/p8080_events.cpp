@@ -4,12 +4,9 @@
 // batch into records. The event thread reads the store and the system
 // information while the API caller changes them, so both hold the context's
 // data lock (never across socket I/O).
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,50 +15,23 @@
 #include <string>
 #include <vector>
 
+#include "crate_events.h"
 #include "event_sink.h"
 #include "item_name.h"
 #include "link.h"
 #include "p8080_backend.h"
+#include "slot_store.h"
 
 namespace koruhv {
 
 namespace {
 
-constexpr int kItemSlots = 30;
-constexpr int kBoards = 150;
-constexpr size_t kNameSize = 20;
-constexpr int kDefaultIdleMs = 15000;
-std::atomic<int> gIdleMs{0};
+EventWait gIdle{15000}; // for a batch to start
 
-struct ItemSlot {
-    uint8_t inUse = 0;
-    uint32_t id = 0;
-    int32_t kind = 0;
-    char name[kNameSize] = {};
-};
-
-struct BoardBlock {
-    uint8_t inUse = 0;
-    ItemSlot boardSlots[kItemSlots];
-    uint32_t channelCount = 0;
-    bool hasArrays = false;
-    std::vector<std::vector<ItemSlot>> channels;
-    std::vector<uint8_t> hasSlots;
-    void releaseArrays()
-    {
-        channels.clear();
-        channels.shrink_to_fit();
-        hasSlots.clear();
-        hasSlots.shrink_to_fit();
-        hasArrays = false;
-    }
-};
-
-struct SubscriptionStore {
-    int32_t systemHandle = 0;
-    ItemSlot systemSlots[kItemSlots];
-    BoardBlock boards[kBoards];
-};
+// Module boards 0..149, the system's parameters on board 150.
+using SubscriptionStore = SlotStore<kP8080SysBoard>;
+constexpr int kBoards = SubscriptionStore::kBoards;
+constexpr unsigned kRackMessageBoard = 151; // the board part of the rack's messages
 
 SubscriptionStore gStores[kCrateContexts];
 
@@ -75,68 +45,23 @@ std::mutex &dataLock(int h)
     return P8080_Contexts()[h].dataLock;
 }
 
-void setSlot(ItemSlot &s, uint32_t id, int kind, const char *name)
-{
-    s.inUse = 1;
-    s.id = id;
-    s.kind = kind;
-    // Zero after the text: records take all of it, and a slot taken again
-    // may have held a longer name.
-    std::memset(s.name, 0, sizeof s.name);
-    Crate_CopyText(s.name, sizeof s.name, name);
-}
-
-const char *lastPart(const char *item)
-{
-    const char *dot = std::strrchr(item, '.');
-    return dot ? dot + 1 : item;
-}
-
-ItemSlot *findByName(ItemSlot *slots, size_t n, const char *name)
-{
-    char key[kNameSize];
-    Crate_CopyText(key, sizeof key, name);
-    for (size_t i = 0; i < n; ++i)
-        if (slots[i].inUse && std::strcmp(slots[i].name, key) == 0)
-            return &slots[i];
-    return nullptr;
-}
-
-bool hasChannelSlots(const BoardBlock &b, unsigned channel)
-{
-    return b.hasArrays && channel < b.channels.size() && b.hasSlots[channel];
-}
-
 int storeLocked(SubscriptionStore &st, int systemHandle, uint32_t id, const char *item)
 {
     st.systemHandle = systemHandle;
-    const char *name = lastPart(item);
-    const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
-    if (board == unsigned(kP8080SysBoard) || board == 254) {
-        if (slot >= kItemSlots)
-            return 0;
-        setSlot(st.systemSlots[slot], id, board == 254 ? 1 : 0, name);
-        return 1;
-    }
-    if (board >= unsigned(kBoards))
+    BoardBlock *blk = nullptr;
+    const int level = st.storeLevelItem(unsigned(kP8080SysBoard), id, item, &blk);
+    if (level >= 0)
+        return level;
+    const ItemId at(id);
+    if (!blk->hasChannelSlots(at.channel))
         return 0;
-    BoardBlock &blk = st.boards[board];
-    if (channel == 0xFFFFu) {
-        if (slot >= kItemSlots)
-            return 0;
-        setSlot(blk.boardSlots[slot], id, 0, name);
-        blk.inUse = 1;
-        return 1;
-    }
-    if (!hasChannelSlots(blk, channel))
-        return 0;
-    if (slot == 0xFFu)
+    if (at.slot == kNameOnlyItem)
         return 1; // a channel name needs no slot
-    // A slot is free by its own flag: id 0 (board 0, channel 0, slot 0) is
-    // a valid item.
-    for (ItemSlot &s : blk.channels[channel])
+    // A channel item takes the first free slot, by its own flag: id 0
+    // (board 0, channel 0, slot 0) is a valid item.
+    for (ItemSlot &s : blk->channels[at.channel])
         if (!s.inUse) {
-            setSlot(s, id, 0, name);
+            s.set(id, 0, ItemName_LastPart(item));
             return 1;
         }
     return 0;
@@ -153,15 +78,10 @@ int removeLocked(SubscriptionStore &st, const char *item, uint32_t *id)
             board >= kBoards || channel < 0)
             return -1;
         BoardBlock &blk = st.boards[board];
-        if (!hasChannelSlots(blk, unsigned(channel)))
+        if (!blk.hasChannelSlots(unsigned(channel)))
             return -1;
         std::vector<ItemSlot> &v = blk.channels[channel];
-        ItemSlot *s = findByName(v.data(), v.size(), param);
-        if (!s)
-            return -1;
-        *id = s->id;
-        *s = ItemSlot(); // free whole, so the slot can be taken again
-        return 0;
+        return ItemSlot_Take(v.data(), v.size(), param, id);
     }
     ItemSlot *slots = st.systemSlots;
     const char *key = rest;
@@ -171,27 +91,24 @@ int removeLocked(SubscriptionStore &st, const char *item, uint32_t *id)
         slots = st.boards[board].boardSlots;
         key = param;
     }
-    ItemSlot *s = findByName(slots, kItemSlots, key);
-    if (!s)
-        return -1;
-    *id = s->id;
-    s->inUse = 0;
-    s->kind = 0;
-    std::memset(s->name, 0, sizeof s->name);
-    return 0;
+    return ItemSlot_Take(slots, kItemSlots, key, id);
 }
-
-// Items the batch walk reads.
-struct Walk {
-    ByteCursor &cur;
-    bool text(std::string_view *out) { return cur.until('#', out); }
-};
 
 float scaled(const ParamDescriptor &d, uint32_t w, bool asSigned)
 {
     ParamDescriptor c = d;
     c.mode = uint8_t(asSigned ? (c.mode | PARAM_MODE_SIGNED) : (c.mode & ~PARAM_MODE_SIGNED));
     return P8080_RawToValue(c, w);
+}
+
+// The value of a board or channel number item.
+void putNumber(EventRecord *r, const ParamDescriptor &d, uint32_t w, bool channelLevel)
+{
+    const ItemRule rule = Crate_NumberRule(d, channelLevel);
+    if (rule == RULE_FLOAT)
+        r->value.FloatValue = scaled(d, w, d.isSigned());
+    else if (rule == RULE_WORD)
+        r->value.UIntValue = w;
 }
 
 int32_t truncated(float v)
@@ -241,30 +158,7 @@ int P8080_SizeSubscriptionStore(const BackendRef &b, int board, int channelCount
     if (!validHandle(b.handle) || board < 0 || board >= kBoards)
         return 0;
     std::lock_guard<std::mutex> g(dataLock(b.handle));
-    BoardBlock &blk = gStores[b.handle].boards[board];
-    if (channelCount < 1) {
-        if (blk.inUse) {
-            blk.releaseArrays();
-            blk.inUse = 0;
-        }
-        blk.channelCount = 0;
-        return 0;
-    }
-    if (blk.hasArrays)
-        return 0;
-    if (!blk.inUse) {
-        try {
-            blk.channels.assign(size_t(channelCount), {});
-            blk.hasSlots.assign(size_t(channelCount), 0);
-        } catch (...) {
-            blk.releaseArrays();
-            return KORUHV_ERR_NO_MEMORY;
-        }
-        blk.hasArrays = true;
-        blk.inUse = 1;
-    }
-    blk.channelCount = uint32_t(channelCount);
-    return 0;
+    return gStores[b.handle].boards[board].size(channelCount) ? 0 : KORUHV_ERR_NO_MEMORY;
 }
 
 bool P8080_PrepareChannelStore(int handle, int board, int channelCount, int channel, int paramCount)
@@ -272,23 +166,8 @@ bool P8080_PrepareChannelStore(int handle, int board, int channelCount, int chan
     if (!validHandle(handle) || board < 0 || board >= kBoards || channel < 0 || channel >= channelCount)
         return true; // nothing a subscription could use
     std::lock_guard<std::mutex> g(dataLock(handle));
-    BoardBlock &blk = gStores[handle].boards[board];
-    try {
-        if (!blk.hasArrays) {
-            blk.channels.assign(size_t(channelCount), {});
-            blk.hasSlots.assign(size_t(channelCount), 0);
-            blk.hasArrays = true;
-            blk.channelCount = uint32_t(channelCount);
-            blk.inUse = 1;
-        }
-        if (size_t(channel) < blk.channels.size() && !blk.hasSlots[channel]) {
-            blk.channels[channel].assign(size_t(paramCount), ItemSlot());
-            blk.hasSlots[channel] = 1;
-        }
-    } catch (...) {
-        return false;
-    }
-    return true;
+    return gStores[handle].boards[board].prepareChannel(size_t(channelCount), size_t(channel),
+                                                        size_t(paramCount));
 }
 
 void P8080_ClearSubscriptionStore(int handle)
@@ -296,12 +175,7 @@ void P8080_ClearSubscriptionStore(int handle)
     if (!validHandle(handle))
         return;
     std::lock_guard<std::mutex> g(dataLock(handle));
-    for (BoardBlock &blk : gStores[handle].boards)
-        if (blk.inUse) {
-            blk.releaseArrays();
-            blk.channelCount = 0;
-            blk.inUse = 0;
-        }
+    gStores[handle].releaseBoards();
 }
 
 void P8080_ResetSubscriptionStore(int handle)
@@ -309,17 +183,7 @@ void P8080_ResetSubscriptionStore(int handle)
     if (!validHandle(handle))
         return;
     std::lock_guard<std::mutex> g(dataLock(handle));
-    SubscriptionStore &st = gStores[handle];
-    st.systemHandle = 0;
-    for (ItemSlot &s : st.systemSlots)
-        s = ItemSlot();
-    for (BoardBlock &blk : st.boards) {
-        blk.releaseArrays();
-        for (ItemSlot &s : blk.boardSlots)
-            s = ItemSlot();
-        blk.channelCount = 0;
-        blk.inUse = 0;
-    }
+    gStores[handle].reset();
 }
 
 namespace {
@@ -333,18 +197,19 @@ size_t recordBound(ByteCursor cur, uint32_t n)
     size_t values = 0;
     unsigned kinds = 0;
     for (uint32_t i = 0; i < n && cur.remaining() >= 4; ++i) {
-        const uint32_t id = cur.u32();
-        const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
-        if (board > 151)
+        const auto [board, channel, slot] = ItemId(cur.u32());
+        if (board > kRackMessageBoard)
             break;
         if (board == unsigned(kP8080SysBoard)) {
             values += 1 + cur.remaining() / 5;
             break;
         }
         std::string_view text;
-        if (board != 151 && channel != 0xFFFFu && slot == 0xFFu ? !cur.until('#', &text) : !cur.skip(4))
+        if (board != kRackMessageBoard && channel != kBoardItem && slot == kNameOnlyItem
+                ? !cur.until('#', &text)
+                : !cur.skip(4))
             break;
-        if (board != 151)
+        if (board != kRackMessageBoard)
             ++values;
         else if (slot <= 2)
             kinds |= 1u << slot;
@@ -352,10 +217,6 @@ size_t recordBound(ByteCursor cur, uint32_t n)
     const size_t bound = values + size_t(__builtin_popcount(kinds));
     return bound < n ? bound : n;
 }
-
-const char kNameItem[kNameSize] = "Name";
-const char kMessageNames[3][kNameSize] = {"KeepAlive", "LiveInsertion", "Tr-Mode"};
-const int kMessageTypes[3] = {2, 1, 3};
 
 } // namespace
 
@@ -382,16 +243,13 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
     std::lock_guard<std::mutex> g(dataLock(handle));
     SubscriptionStore &st = gStores[handle];
     const CrateSystemInfo *info = P8080_Contexts()[handle].sysInfo;
-    size_t made = 0; // items that gave a record
     bool full = false;
     // The next record with the fields every record has; the value is the caller's.
     auto take = [&](int32_t type, int32_t board, int32_t channel, const char *name) -> EventRecord * {
         EventRecord *r = sink.next();
         full = !r;
-        if (r) {
+        if (r)
             EventRecord_SetHead(r, type, st.systemHandle, board, channel, name);
-            ++made;
-        }
         return r;
     };
     auto putText = [](EventRecord *r, std::string_view t) {
@@ -400,8 +258,8 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
     };
     for (uint32_t i = 0; i < n && !full && cur.remaining() >= 4; ++i) {
         const uint32_t id = cur.u32();
-        const unsigned board = id >> 24, channel = (id >> 8) & 0xFFFFu, slot = id & 0xFFu;
-        if (board > 151)
+        const auto [board, channel, slot] = ItemId(id);
+        if (board > kRackMessageBoard)
             break; // the value's width is unknown: nothing after it can be read
         if (board == unsigned(kP8080SysBoard)) {
             const ItemSlot *s =
@@ -434,7 +292,7 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
                 r->value.UIntValue = w;
             continue;
         }
-        if (board == 151) {
+        if (board == kRackMessageBoard) {
             uint32_t w = cur.u32();
             if (!cur.ok())
                 break;
@@ -449,14 +307,13 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             }
             EventRecord_SetHead(r, kMessageTypes[slot], st.systemHandle, -1, -1, kMessageNames[slot]);
             r->value.IntValue = int32_t(w);
-            ++made;
             if (slot == 0)
                 *keepAlive = true;
             continue;
         }
         const BoardBlock &blk = st.boards[board];
         const CrateBoardEntry *e = info ? info->findBoard(int(board)) : nullptr;
-        if (channel == 0xFFFFu) {
+        if (channel == kBoardItem) {
             uint32_t w = cur.u32();
             if (!cur.ok())
                 break;
@@ -470,13 +327,10 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             EventRecord *r = take(s->kind, int32_t(board), -1, s->name);
             if (!r)
                 break;
-            if (d->type == PARAM_NUMERIC)
-                r->value.FloatValue = scaled(*d, w, d->isSigned());
-            else if (d->type == PARAM_ONOFF || d->type == PARAM_BDSTATUS || d->type == PARAM_BINARY)
-                r->value.UIntValue = w;
+            putNumber(r, *d, w, false);
             continue;
         }
-        const bool nameItem = slot == 0xFFu;
+        const bool nameItem = slot == kNameOnlyItem;
         std::string_view text;
         uint32_t w = 0;
         if (nameItem) {
@@ -487,12 +341,12 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
             if (!cur.ok())
                 break;
         }
-        if (!hasChannelSlots(blk, channel) && !nameItem)
+        if (!blk.hasChannelSlots(channel) && !nameItem)
             continue;
         if (channel >= blk.channelCount && channel >= blk.channels.size())
             continue;
         const ItemSlot *s = nullptr;
-        if (!nameItem && hasChannelSlots(blk, channel))
+        if (!nameItem && blk.hasChannelSlots(channel))
             for (const ItemSlot &c : blk.channels[channel])
                 if (c.inUse && c.id == id) {
                     s = &c;
@@ -512,28 +366,20 @@ int P8080_DecodeEventBatch(int handle, const uint8_t *payload, size_t len, Event
         EventRecord *r = take(s->kind, int32_t(board), int32_t(channel), s->name);
         if (!r)
             break;
-        if (d->type == PARAM_NUMERIC)
-            r->value.FloatValue = scaled(*d, w, d->isSigned());
-        else if (d->type == PARAM_ONOFF || d->type == PARAM_CHSTATUS || d->type == PARAM_BINARY)
-            r->value.UIntValue = w;
+        putNumber(r, *d, w, true);
     }
     if (full)
         return P8080_ERR_MEMORY; // more records than one batch may make, or no memory for them
-    const size_t records = sink.count();
-    EventRecord *rec = sink.release();
+    EventRecord *rec = sink.releaseBatch(st.systemHandle, count);
     if (!rec)
         return P8080_ERR_MEMORY;
-    if (made == 0) {
-        EventRecord_SetHead(rec, 2, st.systemHandle, -1, -1, kMessageNames[0]);
-    }
     *events = rec;
-    *count = records ? int(records) : 1;
     return 0;
 }
 
 void P8080_SetEventIdleForTest(int ms)
 {
-    gIdleMs = ms;
+    gIdle.setForTest(ms);
 }
 
 int P8080_GetEventData(const BackendRef &b, int, KORUHV_SYSTEMSTATUS_t *, EventRecord **events, int *count)
@@ -551,12 +397,7 @@ int P8080_GetEventData(const BackendRef &b, int, KORUHV_SYSTEMSTATUS_t *, EventR
             return P8080_ERR_RECEIVE;
         l.readerActive = true;
     }
-    const int idle = gIdleMs.load() > 0 ? gIdleMs.load() : kDefaultIdleMs;
-    pollfd p{sock, POLLIN, 0};
-    int r;
-    do
-        r = ::poll(&p, 1, idle);
-    while (r < 0 && errno == EINTR);
+    const int r = Crate_WaitReadable(sock, gIdle.ms());
     uint8_t *payload = nullptr;
     size_t len = 0;
     int rc = 0;
@@ -611,25 +452,17 @@ int P8080_Subscribe(const BackendRef &b, short, uint16_t count, const char *item
     std::free(list);
     if (!built)
         return -1;
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    int rc = P8080_Exchange(b.handle, req, &reply, &len);
-    if (rc)
-        return rc;
-    ByteCursor cur(nullptr, 0);
-    rc = P8080_CheckReply(reply, len, "ENABLEMSG", ctx.sessionId, false, &cur);
     uint16_t eventPort = 0;
     std::vector<uint32_t> ids;
-    if (rc == 0) {
+    int rc = P8080_Transact(b.handle, req, "ENABLEMSG", false, [&](ByteCursor &cur) {
         eventPort = cur.u16();
         cur.expect(':');
         if (!cur.ok() || cur.remaining() / 4 < count)
-            rc = P8080_ERR_REPLY; // fewer ids than items
-        else
-            for (uint16_t i = 0; i < count; ++i)
-                ids.push_back(cur.u32());
-    }
-    std::free(reply);
+            return int(P8080_ERR_REPLY); // fewer ids than items
+        for (uint16_t i = 0; i < count; ++i)
+            ids.push_back(cur.u32());
+        return 0;
+    });
     if (rc)
         return rc;
     std::string work(items);
@@ -680,17 +513,9 @@ int P8080_UnSubscribe(const BackendRef &b, short, uint16_t count, const char *it
     RequestBuffer req(ByteOrder::Little);
     if (!P8080_BeginRequest(req, "DISABLEMSG", ctx.sessionId))
         return -1;
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    int rc = P8080_Exchange(b.handle, req, &reply, &len);
-    if (rc)
-        return rc;
-    ByteCursor cur(nullptr, 0);
     // Which keyword the rack echoes here is not settled: either is taken.
-    rc = P8080_CheckReply(reply, len, "DISABLEMSG", ctx.sessionId, false, &cur);
-    if (rc)
-        rc = P8080_CheckReply(reply, len, "ENABLEMSG", ctx.sessionId, false, &cur);
-    std::free(reply);
+    const int rc = P8080_Transact(
+        b.handle, req, "DISABLEMSG", false, [](ByteCursor &) { return 0; }, "ENABLEMSG");
     if (rc)
         return rc;
     P8080_CloseEventLink(l);

@@ -64,17 +64,7 @@ template <typename F> int locked(int h, F op)
 // Sends req, checks the reply header and hands the data to onData.
 template <typename F> int transact(int h, const RequestBuffer &req, const char *keyword, F onData)
 {
-    uint8_t *reply = nullptr;
-    size_t len = 0;
-    int rc = P8080_Exchange(h, req, &reply, &len);
-    if (rc)
-        return rc;
-    ByteCursor data(nullptr, 0);
-    rc = P8080_CheckReply(reply, len, keyword, P8080_Contexts()[h].sessionId, true, &data);
-    if (rc == 0)
-        rc = onData(data);
-    std::free(reply);
-    return rc;
+    return P8080_Transact(h, req, keyword, true, onData);
 }
 
 int noData(ByteCursor &)

@@ -2,7 +2,11 @@
 // reads in turn through the API for the tests of a shifted reply stream.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -12,6 +16,7 @@
 #include "KORUHVWrapper.h"
 #include "crate/crate_transport.h"
 #include "fault_proxy.h"
+#include "wait_progress.h"
 
 namespace cratetest {
 
@@ -71,6 +76,37 @@ inline std::string sampleSysInfo()
     return d;
 }
 
+// A datagram socket of the test on 127.0.0.1 and a port of its own, for
+// the events of a first-generation crate; closed at the end.
+struct DatagramReceiver {
+    int fd = -1;
+    sockaddr_in address{};
+    bool bound = false;
+    DatagramReceiver()
+    {
+        fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        address.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        socklen_t l = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &l);
+    }
+    ~DatagramReceiver() { ::close(fd); }
+    DatagramReceiver(const DatagramReceiver &) = delete;
+    DatagramReceiver &operator=(const DatagramReceiver &) = delete;
+    // The port as the subscription calls take it.
+    short port() const { return short(ntohs(address.sin_port)); }
+};
+
+// Sets "V0Set" of channels 0..3 of slot 0, one request each.
+inline void setVolts(int handle, const float (&volts)[4])
+{
+    for (unsigned short ch = 0; ch < 4; ++ch) {
+        float v = volts[ch];
+        ASSERT_EQ(KORUHV_SetChParam(handle, 0, "V0Set", 1, &ch, &v), 0) << "channel " << ch;
+    }
+}
+
 // Reads "V0Set" of channels 0..3 of slot 0 in turn, back to back, count
 // times; per read whether it gave 0 and its own channel's value (volts).
 inline std::vector<bool> readsInTurn(int handle, const float (&volts)[4], int count)
@@ -124,13 +160,11 @@ void expectShiftsToEnd(koru_test::FaultProxy &proxy, int timedOut, Open open, Cl
                  {"the same on a link without latency", false, 0, int(koruhv::kReplyCheckLatest)},
                  {"a timed-out reply released behind the resynchronisation's", true, 20, 0}};
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         proxy.setLatency(c.latencyMs);
         const int h = open();
-        ASSERT_GE(h, 0) << c.what;
-        for (unsigned short ch = 0; ch < 4; ++ch) {
-            float v = volts[ch];
-            ASSERT_EQ(KORUHV_SetChParam(h, 0, "V0Set", 1, &ch, &v), 0) << c.what;
-        }
+        ASSERT_GE(h, 0);
+        ASSERT_NO_FATAL_FAILURE(setVolts(h, volts));
         if (c.late) {
             unsigned short ch = 3;
             float v = -1;
@@ -142,6 +176,71 @@ void expectShiftsToEnd(koru_test::FaultProxy &proxy, int timedOut, Open open, Cl
         const std::vector<bool> own = readsInTurn(h, volts, c.shiftedReads + 20);
         EXPECT_LT(lastShifted(own), c.shiftedReads) << c.what << ": " << shiftPattern(own);
         close(h);
+    }
+}
+
+// What a family answers on a link fault: the code of the read (0: any code
+// but 0) and the system's error text after it (null: not checked).
+struct FaultAnswer {
+    int code;
+    const char *text;
+};
+
+inline void expectAnswer(int handle, int rc, const FaultAnswer &a, const std::string &what)
+{
+    if (a.code)
+        EXPECT_EQ(rc, a.code) << what;
+    else
+        EXPECT_NE(rc, 0) << what;
+    if (a.text) {
+        EXPECT_STREQ(KORUHV_GetError(handle), a.text) << what;
+    }
+}
+
+// A reply held back past the reply bound (boundMs), one sent twice and one
+// cut short, each by the proxy in front of the device the handle is open
+// on: every read after it returns its own channel's value (within
+// tolerance), or fails, and never another request's value. late: the
+// answer to the read whose reply is held back; cut: to every read once the
+// reply was cut inside its data (the device's session is gone with its
+// connection, and those reads return nothing).
+inline void expectNoReplyTakenForALaterRequest(koru_test::FaultProxy &proxy, int handle, int boundMs,
+                                               const FaultAnswer &late, const FaultAnswer &cut,
+                                               float tolerance)
+{
+    const float volts[4] = {100, 200, 300, 400};
+    ASSERT_NO_FATAL_FAILURE(setVolts(handle, volts));
+    auto read = [&](unsigned short ch, float *v) { return KORUHV_GetChParam(handle, 0, "V0Set", 1, &ch, v); };
+    auto eachOwnValue = [&](const char *after) {
+        for (unsigned short ch : {0, 1, 2, 3, 0}) {
+            float v = -1;
+            ASSERT_EQ(read(ch, &v), 0) << after << ", channel " << ch;
+            EXPECT_NEAR(v, volts[ch], tolerance) << after << ", channel " << ch;
+        }
+    };
+    float v = -1;
+
+    proxy.delayNext(boundMs * 3 / 2);
+    expectAnswer(handle, read(3, &v), late, "the read whose reply came late");
+    eachOwnValue("a late reply");
+
+    const int out = proxy.repliesOut();
+    proxy.doubleNext();
+    ASSERT_EQ(read(2, &v), 0);
+    EXPECT_NEAR(v, 300, tolerance);
+    ASSERT_TRUE(koru_test::waitFor([&] { return proxy.repliesOut() >= out + 2; }));
+    eachOwnValue("a doubled reply");
+
+    proxy.cutNext(20);
+    expectAnswer(handle, read(1, &v), {cut.code, nullptr}, "the read whose reply was cut");
+    for (unsigned short ch : {0, 1, 2, 3}) {
+        v = -1;
+        expectAnswer(handle, read(ch, &v), {cut.code, nullptr},
+                     "a read after the cut, channel " + std::to_string(ch));
+        EXPECT_EQ(v, -1) << ch;
+    }
+    if (cut.text) {
+        EXPECT_STREQ(KORUHV_GetError(handle), cut.text);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "crate/crate_transport.h"
 #include "crate/hx1100_backend.h"
 #include "crate/hx1100_sim.h"
+#include "crate_test_util.h"
 
 using korusim::Hx1100Model;
 using korusim::Hx1100Sim;
@@ -96,14 +97,10 @@ TEST(Hx1100Sim, SubscribedChangesArriveAsDatagrams)
 {
     Fixture f("127.0.0.61");
     ASSERT_GE(f.h, 0);
-    int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-    ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    socklen_t l = sizeof a;
-    ::getsockname(rx, reinterpret_cast<sockaddr *>(&a), &l);
-    const short port = short(ntohs(a.sin_port));
+    cratetest::DatagramReceiver receiver;
+    ASSERT_TRUE(receiver.bound);
+    const int rx = receiver.fd;
+    const short port = receiver.port();
 
     char res[2] = {9, 9};
     ASSERT_EQ(KORUHV_SubscribeChannelParams(f.h, port, 0, 2, "V0Set:Nothing", 2, res), 0);
@@ -138,7 +135,6 @@ TEST(Hx1100Sim, SubscribedChangesArriveAsDatagrams)
     ASSERT_EQ(KORUHV_UnSubscribeChannelParams(f.h, port, 0, 2, "V0Set", 1, res), 0);
     ASSERT_EQ(KORUHV_UnSubscribeSystemParams(f.h, port, "HvPwSM", 1, res), 0);
     EXPECT_TRUE(f.sim.subscriptions().empty());
-    ::close(rx);
 }
 
 TEST(Hx1100Sim, WrongPasswordIsAnOpenFailure)
@@ -157,14 +153,10 @@ TEST(Hx1100Sim, FaultyDatagramsGive23)
 {
     Fixture f("127.0.0.63");
     ASSERT_GE(f.h, 0);
-    int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-    ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    socklen_t l = sizeof a;
-    ::getsockname(rx, reinterpret_cast<sockaddr *>(&a), &l);
-    const short port = short(ntohs(a.sin_port));
+    cratetest::DatagramReceiver receiver;
+    ASSERT_TRUE(receiver.bound);
+    const int rx = receiver.fd;
+    const short port = receiver.port();
     char res[1];
     ASSERT_EQ(KORUHV_SubscribeChannelParams(f.h, port, 0, 0, "V0Set", 1, res), 0);
     koruhv::HX1100_SetEventTimeoutForTest(3000);
@@ -186,5 +178,4 @@ TEST(Hx1100Sim, FaultyDatagramsGive23)
         f.sim.clearFaults();
     }
     koruhv::HX1100_SetEventTimeoutForTest(0);
-    ::close(rx);
 }

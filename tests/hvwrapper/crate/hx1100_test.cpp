@@ -332,13 +332,10 @@ TEST(Hx1100Events, OldExportReadsDatagramsFromTheCrateAddressOnly)
     ASSERT_EQ(KORUHV_SubscribeSystemParams(h, 4400, "KeepAlive", 1, res), 0); // pseudo name: not sent
     ASSERT_EQ(KORUHV_SubscribeBoardParams(h, 4400, 3, "Temp", 1, res), 0);
 
-    int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-    ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    socklen_t l = sizeof a;
-    ::getsockname(rx, reinterpret_cast<sockaddr *>(&a), &l);
+    cratetest::DatagramReceiver receiver;
+    ASSERT_TRUE(receiver.bound);
+    const int rx = receiver.fd;
+    sockaddr_in a = receiver.address;
     auto sendFrom = [&](const char *from, const std::string &d) {
         int tx = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in s{};
@@ -369,6 +366,5 @@ TEST(Hx1100Events, OldExportReadsDatagramsFromTheCrateAddressOnly)
     EXPECT_EQ(KORUHVGetEventData(rx, &ev, &n), 1);  // too short
     EXPECT_EQ(KORUHVGetEventData(rx, &ev, &n), 23); // nothing within the wait
     HX1100_SetEventTimeoutForTest(0);
-    ::close(rx);
     EXPECT_EQ(KORUHV_DeinitSystem(h), 0);
 }

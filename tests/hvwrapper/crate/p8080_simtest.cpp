@@ -24,29 +24,67 @@ using korusim::P8080Sim;
 
 namespace {
 
-struct Fixture {
+// The rack simulator on the address, started, with the library's port and
+// key hooks on it; both restored at the end.
+struct RackOnLoopback {
     P8080Sim sim;
     std::string key;
-    int h = -1;
-    explicit Fixture(const char *addr, const char *pw = "admin") : sim(P8080Model::smallRack(), addr)
+    explicit RackOnLoopback(const char *addr) : sim(P8080Model::smallRack(), addr)
     {
         EXPECT_TRUE(sim.start()) << sim.errorText();
         key = sim.publicKeyPem();
         koruhv::P8080_SetPortForTest(sim.port());
         koruhv::P8080_SetPublicKeyForTest(key.c_str());
-        rc = KORUHV_InitSystem(16, 0, const_cast<char *>(addr), "admin", pw, &h);
     }
-    ~Fixture()
+    ~RackOnLoopback()
     {
-        if (h >= 0)
-            KORUHV_DeinitSystem(h);
         sim.stop();
         koruhv::P8080_SetPortForTest(0);
         koruhv::P8080_SetPublicKeyForTest(nullptr);
         auto errors = sim.protocolErrors();
         EXPECT_TRUE(errors.empty()) << errors.front();
     }
+};
+
+// Logged in to the rack on the address (rc: the login's code).
+struct Fixture {
+    RackOnLoopback rack;
+    P8080Sim &sim = rack.sim;
+    int h = -1;
     int rc = -1;
+    explicit Fixture(const char *addr, const char *pw = "admin") : rack(addr)
+    {
+        rc = KORUHV_InitSystem(16, 0, const_cast<char *>(addr), "admin", pw, &h);
+    }
+    ~Fixture()
+    {
+        if (h >= 0)
+            KORUHV_DeinitSystem(h);
+    }
+    // The event connection the rack opened for the subscriptions, as the
+    // library hands it out; -1 (and a failure) when none came.
+    int eventSocket()
+    {
+        int sock = -1;
+        EXPECT_TRUE(sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
+        EXPECT_EQ(KORUHV_GetSysProp(h, "EventDataSocket", &sock), 0);
+        EXPECT_GE(sock, 0);
+        return sock;
+    }
+    // The rack was told to stop sending and the event connection is gone.
+    void expectEventLinkClosed()
+    {
+        EXPECT_EQ(sim.requestsFor("DISABLEMSG").size(), 1u);
+        int sock = 0;
+        ASSERT_EQ(KORUHV_GetSysProp(h, "EventDataSocket", &sock), 0);
+        EXPECT_EQ(sock, -1);
+    }
+};
+
+// The event reader's wait for a batch to start, for one test.
+struct EventIdle {
+    explicit EventIdle(int ms) { koruhv::P8080_SetEventIdleForTest(ms); }
+    ~EventIdle() { koruhv::P8080_SetEventIdleForTest(0); }
 };
 
 // Reads batches until one holds a record of that name (and board) that
@@ -81,31 +119,16 @@ bool waitRecord(
 // hooks pointed at the proxy and a reply bound of boundMs; both restored
 // at the end.
 struct ProxiedRack {
-    P8080Sim sim;
-    std::string key;
+    RackOnLoopback rack;
     koru_test::FaultProxy proxy;
     ProxiedRack(const char *simAddress, const char *proxyAddress, int boundMs)
-        : sim(P8080Model::smallRack(), simAddress), key(startedKey(sim)),
-          proxy(koru_test::FaultProxy::framedLittleEndian, simAddress, sim.port(), proxyAddress)
+        : rack(simAddress),
+          proxy(koru_test::FaultProxy::framedLittleEndian, simAddress, rack.sim.port(), proxyAddress)
     {
         koruhv::P8080_SetPortForTest(proxy.port());
-        koruhv::P8080_SetPublicKeyForTest(key.c_str());
         koruhv::CrateTransport_SetTimeoutsForTest(0, boundMs);
     }
-    ~ProxiedRack()
-    {
-        koruhv::CrateTransport_SetTimeoutsForTest(0, 0);
-        koruhv::P8080_SetPortForTest(0);
-        koruhv::P8080_SetPublicKeyForTest(nullptr);
-        sim.stop();
-        auto errors = sim.protocolErrors();
-        EXPECT_TRUE(errors.empty()) << errors.front();
-    }
-    static std::string startedKey(P8080Sim &s)
-    {
-        EXPECT_TRUE(s.start()) << s.errorText();
-        return s.publicKeyPem();
-    }
+    ~ProxiedRack() { koruhv::CrateTransport_SetTimeoutsForTest(0, 0); }
 };
 
 } // namespace
@@ -209,9 +232,7 @@ TEST(P8080Sim, EventsOnTheRackConnectionAndKeepAliveAnswers)
     EXPECT_EQ(res[1], 0);
     ASSERT_EQ(KORUHV_SubscribeSystemParams(f.h, 4400, "Temp:Label", 2, res), 0);
     EXPECT_EQ(res[0], 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
-    int sock = -1;
-    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
+    const int sock = f.eventSocket();
     ASSERT_GE(sock, 0);
 
     f.sim.setChannelValue(0, 1, "V0Set", 77.0);
@@ -234,9 +255,7 @@ TEST(P8080Sim, EventsOnTheRackConnectionAndKeepAliveAnswers)
     ASSERT_EQ(KORUHV_UnSubscribeChannelParams(f.h, 4400, 0, 1, "V0Set:Pw", 2, res), 0);
     EXPECT_TRUE(f.sim.requestsFor("DISABLEMSG").empty());
     ASSERT_EQ(KORUHV_UnSubscribeSystemParams(f.h, 4400, "Temp:Label", 2, res), 0);
-    EXPECT_EQ(f.sim.requestsFor("DISABLEMSG").size(), 1u);
-    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
-    EXPECT_EQ(sock, -1);
+    f.expectEventLinkClosed();
 }
 
 // Board 0, channel 0 and the channel's first parameter make the item id 0:
@@ -245,10 +264,7 @@ TEST(P8080Sim, ItemIdZeroIsAnOrdinaryItem)
 {
     Fixture f("127.0.0.73");
     ASSERT_EQ(f.rc, 0);
-    koruhv::P8080_SetEventIdleForTest(200); // a missing event fails within seconds
-    struct RestoreIdle {
-        ~RestoreIdle() { koruhv::P8080_SetEventIdleForTest(0); }
-    } restore;
+    EventIdle idle(200); // a missing event fails within seconds
     char *cells = nullptr;
     int n = 0;
     ASSERT_EQ(KORUHV_GetChParamInfo(f.h, 0, 0, &cells, &n), 0);
@@ -259,9 +275,7 @@ TEST(P8080Sim, ItemIdZeroIsAnOrdinaryItem)
     ASSERT_EQ(KORUHV_SubscribeChannelParams(f.h, 4400, 0, 0, "V0Set:VMon", 2, res), 0);
     EXPECT_EQ(res[0], 0);
     EXPECT_EQ(res[1], 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
-    int sock = -1;
-    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
+    const int sock = f.eventSocket();
     ASSERT_GE(sock, 0);
 
     f.sim.setChannelValue(0, 0, "V0Set", 55.0);
@@ -287,19 +301,14 @@ TEST(P8080Sim, ItemIdZeroIsAnOrdinaryItem)
     EXPECT_TRUE(monSeen);
 
     ASSERT_EQ(KORUHV_UnSubscribeChannelParams(f.h, 4400, 0, 0, "V0Set:VMon", 2, res), 0);
-    EXPECT_EQ(f.sim.requestsFor("DISABLEMSG").size(), 1u);
-    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
-    EXPECT_EQ(sock, -1);
+    f.expectEventLinkClosed();
 }
 
 TEST(P8080Sim, FaultyRepliesGiveCodesWithinTheBound)
 {
     Fixture f("127.0.0.73");
     ASSERT_EQ(f.rc, 0);
-    koruhv::P8080_SetEventIdleForTest(200); // a missing event fails within seconds
-    struct RestoreIdle {
-        ~RestoreIdle() { koruhv::P8080_SetEventIdleForTest(0); }
-    } restore;
+    EventIdle idle(200); // a missing event fails within seconds
     koruhv::CrateTransport_SetTimeoutsForTest(0, 500);
     unsigned short ch[] = {0, 1};
     float out[2] = {};
@@ -331,9 +340,8 @@ TEST(P8080Sim, CutEventBatchEndsTheStream)
     ASSERT_EQ(f.rc, 0);
     char res[1];
     ASSERT_EQ(KORUHV_SubscribeSystemParams(f.h, 4400, "Temp", 1, res), 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
-    int sock = -1;
-    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
+    const int sock = f.eventSocket();
+    ASSERT_GE(sock, 0);
     korusim::P8080EventFault cut;
     cut.action = korusim::P8080EventFault::CutBatch;
     cut.bytes = 6;
@@ -358,9 +366,8 @@ TEST(P8080Sim, KeepAliveAnswersDoNotInterleaveWithRequests)
     ASSERT_EQ(f.rc, 0);
     char res[1];
     ASSERT_EQ(KORUHV_SubscribeSystemParams(f.h, 4400, "Temp", 1, res), 0);
-    ASSERT_TRUE(f.sim.waitEventConnection(koru_test::kHangGuard)) << "no event connection";
-    int sock = -1;
-    ASSERT_EQ(KORUHV_GetSysProp(f.h, "EventDataSocket", &sock), 0);
+    const int sock = f.eventSocket();
+    ASSERT_GE(sock, 0);
     std::atomic<bool> stop{false};
     std::atomic<int> keepAlives{0};
     std::thread reader([&] {
@@ -402,42 +409,9 @@ TEST(P8080Sim, NoReplyIsTakenForALaterRequest)
 {
     constexpr int kBoundMs = 1000;
     ProxiedRack rack("127.0.0.71", "127.0.0.72", kBoundMs);
-    koru_test::FaultProxy &proxy = rack.proxy;
     int h = -1;
     ASSERT_EQ(KORUHV_InitSystem(16, 0, const_cast<char *>("127.0.0.72"), "admin", "admin", &h), 0);
-    const float volts[4] = {100, 200, 300, 400};
-    for (unsigned short ch = 0; ch < 4; ++ch) {
-        float v = volts[ch];
-        ASSERT_EQ(KORUHV_SetChParam(h, 0, "V0Set", 1, &ch, &v), 0);
-    }
-    auto read = [&](unsigned short ch, float *v) { return KORUHV_GetChParam(h, 0, "V0Set", 1, &ch, v); };
-    auto eachOwnValue = [&](const char *after) {
-        for (unsigned short ch : {0, 1, 2, 3, 0}) {
-            float v = -1;
-            ASSERT_EQ(read(ch, &v), 0) << after << ", channel " << ch;
-            EXPECT_NEAR(v, volts[ch], 0.05) << after << ", channel " << ch;
-        }
-    };
-    float v = -1;
-
-    proxy.delayNext(kBoundMs * 3 / 2);
-    EXPECT_NE(read(3, &v), 0);
-    eachOwnValue("a late reply");
-
-    const int out = proxy.repliesOut();
-    proxy.doubleNext();
-    ASSERT_EQ(read(2, &v), 0);
-    EXPECT_NEAR(v, 300, 0.05);
-    ASSERT_TRUE(koru_test::waitFor([&] { return proxy.repliesOut() >= out + 2; }));
-    eachOwnValue("a doubled reply");
-
-    proxy.cutNext(20);
-    EXPECT_NE(read(1, &v), 0);
-    for (unsigned short ch : {0, 1, 2, 3}) {
-        v = -1;
-        EXPECT_NE(read(ch, &v), 0) << ch;
-        EXPECT_EQ(v, -1) << ch;
-    }
+    cratetest::expectNoReplyTakenForALaterRequest(rack.proxy, h, kBoundMs, {0, nullptr}, {0, nullptr}, 0.05f);
     KORUHV_DeinitSystem(h);
 }
 

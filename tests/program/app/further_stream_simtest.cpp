@@ -3,21 +3,14 @@
  * connect from a 127.x address. Such a stream is named in the program's log;
  * when it fails it ends alone while the crate's own stream goes on, and the
  * crate is lost only when its last stream ends. */
-/* First: the simulator's headers use words that Qt defines as macros. */
-#include "crate/crate_sim.h"
-#include "crate/crate_transport.h"
-
 #include "KORUHVConfig.h"
-#include "KORUHVEventServer.h"
 #include "KORUHVNode.h"
-#include "MainWindow.h"
 #include "QSystemStatusBar.h"
-#include "app_test_support.h"
+#include "shell_sim_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,28 +38,9 @@ int connectFrom(const char *from, unsigned short port)
     return s;
 }
 
-class FurtherStream : public ::testing::Test {
+class FurtherStream : public CrateShellTest {
 protected:
-    void SetUp() override
-    {
-        env = std::make_unique<ShellTestEnvironment>();
-        port = startTestEventServer();
-        korusim::CrateSimOptions opt;
-        opt.tickPeriod = std::chrono::milliseconds(50);
-        sim = std::make_unique<korusim::CrateSim>(korusim::CrateModel::smallCrate(), kCrate, 0, opt);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        koruhv::CrateTransport_SetPortForTest(sim->port());
-        window = new MainWindow;
-    }
-    void TearDown() override
-    {
-        stopEventServer();
-        delete window;
-        if (sim)
-            sim->stop();
-        koruhv::CrateTransport_SetPortForTest(0);
-        env.reset();
-    }
+    void SetUp() override { startCrate(kCrate); }
     /* True once the tree shows V0Set of channel 0 at the value. */
     bool showsV0Set(QSystemInterface *s, double value)
     {
@@ -74,11 +48,6 @@ protected:
             KORUHVConfig::KORUHVConfigGetNodeFromItemId(s->getSystemNode(), QStringLiteral("V0Set"), 0, 0);
         return v0 && qAbs(v0->getNodeValue().KORUHVGetValue().toDouble() - value) < 0.01;
     }
-
-    std::unique_ptr<ShellTestEnvironment> env;
-    std::unique_ptr<korusim::CrateSim> sim;
-    unsigned short port = 0;
-    MainWindow *window = nullptr;
 };
 
 } // namespace
@@ -87,10 +56,8 @@ TEST_F(FurtherStream, AStrangersStreamEndsAloneAndTheLastStreamStillLosesTheCrat
 {
     ProgramLog log;
     ModalAnswerer answer(clickButton());
-    ASSERT_EQ(window->connectSystem(2, 0, QLatin1String(kCrate), QStringLiteral("SimCrate"),
-                                    QStringLiteral("admin"), QStringLiteral("admin")),
-              0);
-    QSystemInterface *s = window->getSysInterfaceVector().last();
+    QSystemInterface *s = connectCrate(kCrate, false);
+    ASSERT_TRUE(s);
     ASSERT_TRUE(waitUntil([&] { return s->eventReaderCount() == 1; }))
         << "the crate's stream was never bound";
     sim->setChannelValue(0, 0, "V0Set", 111.0);

@@ -3,19 +3,14 @@
  * on from the program lights "Channel ON"; an over-current raised in the
  * simulator's model turns "OVC" red and back; no lamp is red, and no fan,
  * while the model has no alarm. */
-/* First: the simulator's headers use words that Qt defines as macros. */
+#include "shell_sim_fixture.h"
+
 #include "crate/crate_panel.h"
-#include "crate/crate_sim.h"
-#include "crate/crate_transport.h"
 
 #include "KORUHVConfig.h"
-#include "KORUHVEventServer.h"
 #include "KORUHVNode.h"
-#include "MainWindow.h"
 #include "QSystemInformations.h"
-#include "QSystemInterface.h"
 #include "SystemPanelLayout.h"
-#include "app_test_support.h"
 
 #include <QLabel>
 
@@ -30,34 +25,15 @@ bool shows(const QLabel *lamp, syspanel::Lamp picture)
     return lamp && lamp->property("lamp").toString() == syspanel::lampPicture(picture);
 }
 
-class CrateLamps : public ::testing::Test {
+class CrateLamps : public CrateShellTest {
 protected:
     void SetUp() override
     {
-        env = std::make_unique<ShellTestEnvironment>();
-        startTestEventServer();
-        korusim::CrateSimOptions opt;
-        opt.tickPeriod = std::chrono::milliseconds(50);
-        sim = std::make_unique<korusim::CrateSim>(korusim::CrateModel::smallCrate(), "127.0.0.6", 0, opt);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        koruhv::CrateTransport_SetPortForTest(sim->port());
-        window = new MainWindow;
-        ModalAnswerer answer(clickButton());
-        ASSERT_EQ(window->connectSystem(2, 0, QStringLiteral("127.0.0.6"), QStringLiteral("SimCrate"),
-                                        QStringLiteral("admin"), QStringLiteral("admin")),
-                  0);
-        system = window->getSysInterfaceVector().last();
+        startCrate("127.0.0.6");
+        system = connectCrate("127.0.0.6");
+        ASSERT_TRUE(system);
         panel = system->getSystemInfoWidget();
         ASSERT_TRUE(panel);
-    }
-    void TearDown() override
-    {
-        stopEventServer();
-        delete window;
-        if (sim)
-            sim->stop();
-        koruhv::CrateTransport_SetPortForTest(0);
-        env.reset();
     }
 
     /* The alarm lamps of the panel, each green (no alarm) or red. */
@@ -69,9 +45,6 @@ protected:
         return true;
     }
 
-    std::unique_ptr<ShellTestEnvironment> env;
-    std::unique_ptr<korusim::CrateSim> sim;
-    MainWindow *window = nullptr;
     QSystemInterface *system = nullptr;
     QSystemInformations *panel = nullptr;
 };

@@ -2,20 +2,17 @@
 // crate and rack simulators: sessions, system and technical information show
 // what the simulators hold; NIM/TTL, "Logic" and "ACDCIlim" writes reach
 // them (request logs), refused ones put the switch back.
+#include "system_sim_fixture.h"
+
+#include "crate/p8080_presets.h"
+
 #include "KORUHVConfig.h"
 #include "KORUHVNode.h"
 #include "KORUHVSwitch.h"
-#include "KORUHVWrapper.h"
 #include "SysDialogLaunchers.h"
 #include "SysDialogTexts.h"
-#include "crate/crate_sim.h"
-#include "crate/crate_transport.h"
-#include "crate/p8080_backend.h"
-#include "crate/p8080_presets.h"
-#include "crate/p8080_sim.h"
 #include "modal_answer.h"
 #include "qt_gtest_print.h"
-#include "sim_crate_fixture.h"
 #include "sysdialog_support.h"
 
 #include <QComboBox>
@@ -86,37 +83,44 @@ KORUHVNode *systemTree(int handle, int type, const QString &address)
     return sys;
 }
 
-class SysDlgCrateSim : public koru_test::OverSimCrate {
+// The tree of a system opened over a simulator, as the dialogs read it.
+class SysDlgSim : public systest::SimSystemTest {
 protected:
-    void beforeLogin() override
+    void openTree(int systemType, const char *address)
     {
-        sim->setSysProp("SwRelease", "4.2-1.7");
-        sim->setSysProp("CPULoad", "0.5:0.7:0.9");
-        sim->setSysProp("MemoryStatus", " 100: 50:25:5");
-        sim->setSysProp("PWCurrent", "1:2:3:4:5:6:7");
-        sim->setSysProp("PWVoltage", "11:12:13:14:15:16");
-        sim->setSysProp("FrontPanIn", be16(0x0030));
-        sim->setSysProp("FrontPanOut", be16(0x0301));
-    }
-    void SetUp() override
-    {
-        ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
-        root.reset(systemTree(handle, 2, QStringLiteral("127.0.0.2")));
+        ASSERT_NO_FATAL_FAILURE(open(systemType, address));
+        root.reset(systemTree(handle, systemType, QString::fromLatin1(address)));
     }
     void TearDown() override
     {
         root.reset();
-        OverSimCrate::TearDown();
+        SimSystemTest::TearDown();
     }
 
     std::unique_ptr<KORUHVNode> root;
+};
+
+class SysDlgCrateSim : public SysDlgSim {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(startCrate("127.0.0.2"));
+        crate->setSysProp("SwRelease", "4.2-1.7");
+        crate->setSysProp("CPULoad", "0.5:0.7:0.9");
+        crate->setSysProp("MemoryStatus", " 100: 50:25:5");
+        crate->setSysProp("PWCurrent", "1:2:3:4:5:6:7");
+        crate->setSysProp("PWVoltage", "11:12:13:14:15:16");
+        crate->setSysProp("FrontPanIn", be16(0x0030));
+        crate->setSysProp("FrontPanOut", be16(0x0301));
+        openTree(2, "127.0.0.2");
+    }
 };
 
 TEST_F(SysDlgCrateSim, SessionsListTheClientsLoggedIn)
 {
     // A second client logs in from another address; the list read
     // afterwards holds both logins.
-    const int other = loginFrom("127.0.0.9", sim->port());
+    const int other = loginFrom("127.0.0.9", crate->port());
     ASSERT_GE(other, 0);
     std::unique_ptr<KORUHVNode> fresh(systemTree(handle, 2, QStringLiteral("127.0.0.2")));
     QList<QStringList> rows;
@@ -188,49 +192,29 @@ TEST_F(SysDlgCrateSim, NimTtlWritesReachTheCrateAndARefusalPutsTheSwitchBack)
             QTest::mouseClick(sw, Qt::LeftButton); // NIM -> TTL
             korusim::CrateFault refuse;
             refuse.keyword = "SETOUTPUTLEVEL";
-            sim->addFault(refuse);
+            crate->addFault(refuse);
             QTest::mouseClick(sw, Qt::LeftButton); // TTL -> NIM, refused
             afterRefusal = sw->isChecked();
         },
         5000, koru_test::AfterAnswer::Close);
     tech.open(root.get(), QString());
     ASSERT_TRUE(*reached);
-    EXPECT_EQ(sim->requestsFor("SETOUTPUTLEVEL").size(), 2u);
-    EXPECT_EQ(sim->sysProp("OutputLevel").value_or(""), be16(1));
+    EXPECT_EQ(crate->requestsFor("SETOUTPUTLEVEL").size(), 2u);
+    EXPECT_EQ(crate->sysProp("OutputLevel").value_or(""), be16(1));
     EXPECT_TRUE(afterRefusal); // the crate still says TTL
     KORUHVNode *level = sysdlg::findParameter(root.get(), QStringLiteral("OutputLevel"), true);
     ASSERT_NE(level, nullptr);
     EXPECT_EQ(level->getNodeValue().KORUHVGetQuality(), QUALITY_WRITE_FAILED);
-    EXPECT_TRUE(sim->protocolErrors().empty());
+    EXPECT_TRUE(crate->protocolErrors().empty());
 }
 
-class SysDlgRackSim : public ::testing::Test {
+class SysDlgRackSim : public SysDlgSim {
 protected:
     void SetUp() override
     {
-        sim = std::make_unique<korusim::P8080Sim>(korusim::techInfoRack(), "127.0.0.3");
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        key = sim->publicKeyPem();
-        koruhv::P8080_SetPortForTest(sim->port());
-        koruhv::P8080_SetPublicKeyForTest(key.c_str());
-        char address[] = "127.0.0.3";
-        ASSERT_EQ(KORUHV_InitSystem(16, 0, address, "admin", "admin", &handle), 0);
-        root.reset(systemTree(handle, 16, QStringLiteral("127.0.0.3")));
+        ASSERT_NO_FATAL_FAILURE(startRack("127.0.0.3", korusim::techInfoRack()));
+        openTree(16, "127.0.0.3");
     }
-    void TearDown() override
-    {
-        root.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
-        sim->stop();
-        koruhv::P8080_SetPortForTest(0);
-        koruhv::P8080_SetPublicKeyForTest(nullptr);
-    }
-
-    std::unique_ptr<korusim::P8080Sim> sim;
-    std::string key;
-    int handle = -1;
-    std::unique_ptr<KORUHVNode> root;
 };
 
 TEST_F(SysDlgRackSim, TechInfoShowsTheRackAndWritesLogic)
@@ -252,14 +236,14 @@ TEST_F(SysDlgRackSim, TechInfoShowsTheRackAndWritesLogic)
     // unsigned display is covered over the fake wrapper).
     EXPECT_EQ(texts, (QStringList{"0", "2.0.7", "1.4", "2.1", "5"}));
     EXPECT_EQ(lamps, (QStringList{"on", "off", "off", "off", "on", "on"}));
-    EXPECT_EQ(sim->systemRaw("Logic").value_or(99), 1u);
-    EXPECT_TRUE(sim->protocolErrors().empty());
+    EXPECT_EQ(rack->systemRaw("Logic").value_or(99), 1u);
+    EXPECT_TRUE(rack->protocolErrors().empty());
 }
 
 TEST_F(SysDlgRackSim, SettingsShowTheTimingsAndWriteAChangedLimitOnce)
 {
     for (const int choice : {1, 2}) { // unchanged, then changed
-        sim->clearRequests();
+        rack->clearRequests();
         QStringList labels;
         auto reached = koru_test::answerNextModal<QDialog>(
             [&](QDialog *d) {
@@ -275,13 +259,13 @@ TEST_F(SysDlgRackSim, SettingsShowTheTimingsAndWriteAChangedLimitOnce)
         ASSERT_TRUE(*reached);
         EXPECT_EQ(labels.mid(0, 4), (QStringList{"50", "60", "100", "200"}));
         size_t writes = 0;
-        for (const auto &r : sim->requests())
+        for (const auto &r : rack->requests())
             if (r.keyword != "GETSYSPROP" && r.body.find("ACDCIlim") != std::string::npos)
                 ++writes;
         EXPECT_EQ(writes, choice == 1 ? 0u : 1u) << choice;
     }
-    EXPECT_EQ(sim->systemRaw("ACDCIlim").value_or(99), 2u);
-    EXPECT_TRUE(sim->protocolErrors().empty());
+    EXPECT_EQ(rack->systemRaw("ACDCIlim").value_or(99), 2u);
+    EXPECT_TRUE(rack->protocolErrors().empty());
 }
 
 } // namespace

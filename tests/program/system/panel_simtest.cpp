@@ -2,23 +2,17 @@
 // (kill, clear alarm, a refused command, flag writes), the rack supply
 // (global on/off, 48 V, HV recovery and reset bits) and the L2290 module
 // (kill switches every channel off, clear alarm clears the module).
-// The simulators' headers first: they name members "slots", which Qt's
-// keyword macro would swallow once a Qt header is in.
-#include "crate/crate_sim.h"
-#include "crate/crate_transport.h"
-#include "crate/p8080_backend.h"
-#include "crate/p8080_sim.h"
+#include "system_sim_fixture.h"
+
 #include "modules/l2290_backend.h"
 #include "modules/l2290_sim.h"
 #include "modules/text_engine.h"
 
 #include "KORUHVNode.h"
-#include "KORUHVWrapper.h"
 #include "QSystemInformations.h"
 #include "QSystemInterface.h"
 #include "panel_support.h"
 #include "qt_gtest_print.h"
-#include "sim_crate_fixture.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -48,26 +42,37 @@ KORUHVNode *paramOf(KORUHVNode *root, const QString &name)
     return nullptr;
 }
 
-// ------------------------------------------------------------------ crate
-
-class PanelOverCrate : public koru_test::OverSimCrate {
+// The panel of a system opened over a simulator, shown.
+class PanelOverSim : public systest::SimSystemTest {
 protected:
-    void SetUp() override
+    void openPanel(int systemType, const char *address, unsigned short slots, const char *user = "admin",
+                   const char *password = "admin")
     {
-        ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
-        host = std::make_unique<PanelHost>(2, 0, QStringLiteral("127.0.0.2"),
-                                           buildTree(handle, 2, 0, QStringLiteral("127.0.0.2"), 4));
+        ASSERT_NO_FATAL_FAILURE(open(systemType, address, user, password));
+        const QString a = QString::fromLatin1(address);
+        host = std::make_unique<PanelHost>(systemType, 0, a, buildTree(handle, systemType, 0, a, slots));
         host->panel->show();
-        sim->clearRequests();
     }
     void TearDown() override
     {
         host.reset();
-        OverSimCrate::TearDown();
+        SimSystemTest::TearDown();
     }
     QSystemInformations *panel() { return host->panel; }
 
     std::unique_ptr<PanelHost> host;
+};
+
+// ------------------------------------------------------------------ crate
+
+class PanelOverCrate : public PanelOverSim {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(startCrate("127.0.0.2"));
+        ASSERT_NO_FATAL_FAILURE(openPanel(2, "127.0.0.2", 4));
+        crate->clearRequests();
+    }
 };
 
 TEST_F(PanelOverCrate, KillAndClearAlarmReachTheCrateOnlyAfterYes)
@@ -80,8 +85,8 @@ TEST_F(PanelOverCrate, KillAndClearAlarmReachTheCrateOnlyAfterYes)
         click(panel()->commandButton(Cmd::ClearAlarm));
         EXPECT_EQ(answers.seen().size(), 2u);
     }
-    EXPECT_TRUE(sim->requestsFor("KILL_1").empty());
-    EXPECT_TRUE(sim->requestsFor("CLRALARM_1").empty());
+    EXPECT_TRUE(crate->requestsFor("KILL_1").empty());
+    EXPECT_TRUE(crate->requestsFor("CLRALARM_1").empty());
     {
         ModalAnswerer answers;
         answers.thenButton(QMessageBox::Yes);
@@ -90,9 +95,9 @@ TEST_F(PanelOverCrate, KillAndClearAlarmReachTheCrateOnlyAfterYes)
         click(panel()->commandButton(Cmd::ClearAlarm));
         EXPECT_EQ(answers.seen().size(), 2u) << "no failure box";
     }
-    EXPECT_FALSE(sim->requestsFor("KILL_1").empty());
-    EXPECT_FALSE(sim->requestsFor("CLRALARM_1").empty());
-    EXPECT_TRUE(sim->protocolErrors().empty());
+    EXPECT_FALSE(crate->requestsFor("KILL_1").empty());
+    EXPECT_FALSE(crate->requestsFor("CLRALARM_1").empty());
+    EXPECT_TRUE(crate->protocolErrors().empty());
 }
 
 TEST_F(PanelOverCrate, RefusedCommandShowsTheBox)
@@ -101,7 +106,7 @@ TEST_F(PanelOverCrate, RefusedCommandShowsTheBox)
     korusim::CrateFault fault;
     fault.keyword = "KILL_2";
     fault.count = -1;
-    sim->addFault(fault);
+    crate->addFault(fault);
     ModalAnswerer answers;
     answers.thenButton(QMessageBox::Yes);
     answers.thenButton(QMessageBox::Ok);
@@ -128,13 +133,13 @@ TEST_F(PanelOverCrate, FlagWritesArriveAsSent)
     click(panel()->commandButton(Cmd::GenSignCfg));
     click(panel()->commandButton(Cmd::ResetFlagCfg));
     ASSERT_EQ(answers.seen().size(), 2u);
-    EXPECT_EQ(sim->sysProp("GenSignCfg"), std::string(1, char(0x05)));
-    EXPECT_EQ(sim->sysProp("ResFlagCfg"), std::string(1, char(0x08)));
-    ASSERT_EQ(sim->requestsFor("SETGENCFG").size(), 1u);
+    EXPECT_EQ(crate->sysProp("GenSignCfg"), std::string(1, char(0x05)));
+    EXPECT_EQ(crate->sysProp("ResFlagCfg"), std::string(1, char(0x08)));
+    ASSERT_EQ(crate->requestsFor("SETGENCFG").size(), 1u);
     KORUHVNode *gen = paramOf(host->iface->getSystemNode(), QStringLiteral("GenSignCfg"));
     EXPECT_EQ(gen->getNodeValue().KORUHVGetValue().toInt(), 5);
     EXPECT_EQ(gen->getNodeValue().KORUHVGetQuality(), QUALITY_GOOD);
-    EXPECT_TRUE(sim->protocolErrors().empty());
+    EXPECT_TRUE(crate->protocolErrors().empty());
 }
 
 TEST_F(PanelOverCrate, RefusedFlagWriteRestoresTheNode)
@@ -142,17 +147,17 @@ TEST_F(PanelOverCrate, RefusedFlagWriteRestoresTheNode)
     korusim::CrateFault fault;
     fault.keyword = "SETGENCFG";
     fault.count = -1;
-    sim->addFault(fault);
+    crate->addFault(fault);
     KORUHVNode *gen = paramOf(host->iface->getSystemNode(), QStringLiteral("GenSignCfg"));
     const int before = gen->getNodeValue().KORUHVGetValue().toInt();
     ModalAnswerer answers;
     answers.then([](QWidget *w) { checkBoxesAndOk(w, {0, 5}); });
     click(panel()->commandButton(Cmd::GenSignCfg));
     ASSERT_EQ(answers.seen().size(), 1u);
-    ASSERT_EQ(sim->requestsFor("SETGENCFG").size(), 1u);
+    ASSERT_EQ(crate->requestsFor("SETGENCFG").size(), 1u);
     EXPECT_EQ(gen->getNodeValue().KORUHVGetValue().toInt(), before);
     EXPECT_EQ(gen->getNodeValue().KORUHVGetQuality(), QUALITY_WRITE_FAILED);
-    EXPECT_EQ(sim->sysProp("GenSignCfg"), std::string(1, char(0)));
+    EXPECT_EQ(crate->sysProp("GenSignCfg"), std::string(1, char(0)));
 }
 
 // ------------------------------------------------------------------- rack
@@ -180,40 +185,17 @@ korusim::P8080Model panelRack()
     return m;
 }
 
-class PanelOverRack : public ::testing::Test {
+class PanelOverRack : public PanelOverSim {
 protected:
     void SetUp() override
     {
         korusim::P8080SimOptions opts;
         opts.ramp = false;
         opts.keepAlivePeriod = std::chrono::milliseconds(0);
-        sim = std::make_unique<korusim::P8080Sim>(panelRack(), "127.0.0.3", 0, opts);
-        ASSERT_TRUE(sim->start()) << sim->errorText();
-        key = sim->publicKeyPem();
-        koruhv::P8080_SetPortForTest(sim->port());
-        koruhv::P8080_SetPublicKeyForTest(key.c_str());
-        char address[] = "127.0.0.3";
-        ASSERT_EQ(KORUHV_InitSystem(16, 0, address, "admin", "admin", &handle), 0);
-        host = std::make_unique<PanelHost>(16, 0, QStringLiteral("127.0.0.3"),
-                                           buildTree(handle, 16, 0, QStringLiteral("127.0.0.3"), 3));
-        host->panel->show();
-        sim->clearRequests();
+        ASSERT_NO_FATAL_FAILURE(startRack("127.0.0.3", panelRack(), opts));
+        ASSERT_NO_FATAL_FAILURE(openPanel(16, "127.0.0.3", 3));
+        rack->clearRequests();
     }
-    void TearDown() override
-    {
-        host.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
-        koruhv::P8080_SetPortForTest(0);
-        koruhv::P8080_SetPublicKeyForTest(nullptr);
-        sim->stop();
-    }
-    QSystemInformations *panel() { return host->panel; }
-
-    std::unique_ptr<korusim::P8080Sim> sim;
-    std::string key;
-    std::unique_ptr<PanelHost> host;
-    int handle = -1;
 };
 
 TEST_F(PanelOverRack, GlobalOnOffAnd48V)
@@ -229,18 +211,18 @@ TEST_F(PanelOverRack, GlobalOnOffAnd48V)
         click(panel()->commandButton(Cmd::Pw48));
         EXPECT_EQ(answers.seen().size(), 3u);
     }
-    EXPECT_EQ(sim->requestsFor("GLOBALON").size(), 1u);
-    EXPECT_EQ(sim->requestsFor("GLOBALOFF").size(), 1u);
-    EXPECT_EQ(sim->systemRaw("ACDCPwr"), 1u);
+    EXPECT_EQ(rack->requestsFor("GLOBALON").size(), 1u);
+    EXPECT_EQ(rack->requestsFor("GLOBALOFF").size(), 1u);
+    EXPECT_EQ(rack->systemRaw("ACDCPwr"), 1u);
     EXPECT_TRUE(panel()->commandButton(Cmd::Pw48)->isChecked());
     {
         ModalAnswerer answers;
         answers.thenButton(QMessageBox::No);
         click(panel()->commandButton(Cmd::Pw48));
     }
-    EXPECT_EQ(sim->systemRaw("ACDCPwr"), 1u);
+    EXPECT_EQ(rack->systemRaw("ACDCPwr"), 1u);
     EXPECT_TRUE(panel()->commandButton(Cmd::Pw48)->isChecked());
-    EXPECT_TRUE(sim->protocolErrors().empty());
+    EXPECT_TRUE(rack->protocolErrors().empty());
 }
 
 TEST_F(PanelOverRack, RecoveryAndResetBits)
@@ -250,14 +232,14 @@ TEST_F(PanelOverRack, RecoveryAndResetBits)
     answers.then([&](QWidget *w) {
         for (int i : {0, 5}) {
             click(w->findChild<QPushButton *>(QStringLiteral("pushButton_%1").arg(i)));
-            seen.push_back(sim->systemRaw("RstRecFlag").value_or(0));
+            seen.push_back(rack->systemRaw("RstRecFlag").value_or(0));
         }
         click(w->findChild<QPushButton *>(QStringLiteral("okButton")));
     });
     answers.then([&](QWidget *w) {
         for (int i : {1, 4}) {
             click(w->findChild<QPushButton *>(QStringLiteral("pushButton_%1").arg(i)));
-            seen.push_back(sim->systemRaw("RstRecFlag").value_or(0));
+            seen.push_back(rack->systemRaw("RstRecFlag").value_or(0));
         }
         click(w->findChild<QPushButton *>(QStringLiteral("okButton")));
     });
@@ -268,7 +250,7 @@ TEST_F(PanelOverRack, RecoveryAndResetBits)
 
 // ------------------------------------------------------------------ L2290
 
-class PanelOverL2290 : public ::testing::Test {
+class PanelOverL2290 : public PanelOverSim {
 protected:
     void SetUp() override
     {
@@ -280,17 +262,11 @@ protected:
             std::vector<korusim::L2290Module>{korusim::L2290Module::make(3)});
         ASSERT_TRUE(sim->startTcp("127.0.0.4", 0)) << sim->error();
         koruhv::L2290_SetTcpPortForTests(sim->port());
-        char address[] = "127.0.0.4_3";
-        ASSERT_EQ(KORUHV_InitSystem(6, 0, address, "", "", &handle), 0);
-        host = std::make_unique<PanelHost>(6, 0, QStringLiteral("127.0.0.4_3"),
-                                           buildTree(handle, 6, 0, QStringLiteral("127.0.0.4_3"), 1));
-        host->panel->show();
+        ASSERT_NO_FATAL_FAILURE(openPanel(6, "127.0.0.4_3", 1, "", ""));
     }
     void TearDown() override
     {
-        host.reset();
-        if (handle >= 0)
-            KORUHV_DeinitSystem(handle);
+        PanelOverSim::TearDown();
         if (sim) {
             EXPECT_TRUE(sim->violations().empty()) << sim->violations().front();
             sim->stop();
@@ -298,11 +274,8 @@ protected:
         koruhv::Text_SetTimingForTests(koruhv::TextTiming{});
         koruhv::L2290_SetTcpPortForTests(0);
     }
-    QSystemInformations *panel() { return host->panel; }
 
     std::unique_ptr<korusim::L2290Sim> sim;
-    std::unique_ptr<PanelHost> host;
-    int handle = -1;
 };
 
 TEST_F(PanelOverL2290, KillSwitchesEveryChannelOffAndClearAlarmClearsTheModule)

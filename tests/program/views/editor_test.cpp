@@ -10,6 +10,7 @@
 #include "QCustomSpinBox.h"
 #include "QCustomTableWidget.h"
 #include "qt_gtest_print.h"
+#include "views_fake_support.h"
 #include "views_support.h"
 
 #include <QLabel>
@@ -28,16 +29,6 @@ using fakehv::Raw;
 using vt::makeParam;
 using vt::prop;
 
-fakehv::Param fp(unsigned type, Raw v, int setCode = 0)
-{
-    fakehv::Param p;
-    p.type = type;
-    p.mode = 2;
-    p.value = std::move(v);
-    p.setCode = setCode;
-    return p;
-}
-
 class Editor : public ::testing::Test {
 protected:
     void SetUp() override
@@ -45,10 +36,13 @@ protected:
         fakehv::reset();
         fakehv::System sys;
         fakehv::Board &b = sys.addBoard(0, 1);
-        b.channels[0].params = {{"VSet", fp(0, Raw::f32(100))},     {"Count", fp(0, Raw::f32(5))},
-                                {"Pw", fp(1, Raw::u32(0))},         {"Trip", fp(4, Raw::u32(255))},
-                                {"Refused", fp(1, Raw::u32(0), 5)}, {"Mode", fp(6, Raw::u32(0))}};
-        b.params = {{"Fan", fp(1, Raw::u32(0))}};
+        b.channels[0].params = {{"VSet", vt::fakeParam(0, Raw::f32(100))},
+                                {"Count", vt::fakeParam(0, Raw::f32(5))},
+                                {"Pw", vt::fakeParam(1, Raw::u32(0))},
+                                {"Trip", vt::fakeParam(4, Raw::u32(255))},
+                                {"Refused", vt::fakeParam(1, Raw::u32(0), {}, 5)},
+                                {"Mode", vt::fakeParam(6, Raw::u32(0))}};
+        b.params = {{"Fan", vt::fakeParam(1, Raw::u32(0))}};
         h = fakehv::addSystem(sys);
         fakehv::clearCalls();
     }

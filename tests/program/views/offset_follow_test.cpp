@@ -8,6 +8,7 @@
 #include "QCustomTableWidget.h"
 #include "QSubWindow.h"
 #include "qt_gtest_print.h"
+#include "views_fake_support.h"
 #include "views_support.h"
 
 #include <QAbstractSpinBox>
@@ -24,57 +25,24 @@ namespace {
 
 using fakehv::Raw;
 
-class OffsetFollow : public ::testing::Test {
+class OffsetFollow : public vt::TableWindowTest {
 protected:
     void SetUp() override
     {
         fakehv::reset();
         fakehv::System sys;
         fakehv::Board &b = sys.addBoard(0, 2);
-        for (auto &ch : b.channels) {
-            fakehv::Param p;
-            p.type = 0;
-            p.mode = 2;
-            p.value = Raw::f32(100.0f);
-            p.props = {{"Minval", Raw::f32(0)},
-                       {"Maxval", Raw::f32(500)},
-                       {"Decimal", Raw::i16(1)},
-                       {"Unit", Raw::u16(2)},
-                       {"Exp", Raw::i16(0)}};
-            ch.params = {{"VSet", p}};
-        }
-        h = fakehv::addSystem(sys);
-        tree.reset(vt::buildTree(h, 2));
-        window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
-        window->resize(800, 300);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        table = window->getTableWidget();
-        for (int c = 0; c < table->columnCount(); ++c)
-            if (table->horizontalHeaderItem(c)->text() == "VSet")
-                column = c;
-        ASSERT_GE(column, 0);
-    }
-    void TearDown() override
-    {
-        window.reset();
-        tree.reset();
-        setMainWindow(nullptr);
-    }
-    KORUHVWidgetItem *openEditor() const
-    {
-        for (KORUHVWidgetItem *i :
-             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
-            if (!i->isCancelled())
-                return i;
-        return nullptr;
+        for (auto &ch : b.channels)
+            ch.params = {{"VSet", vt::fakeParam(0, Raw::f32(100.0f), vt::limits(0, 500))}};
+        showWindow(fakehv::addSystem(sys), {800, 300});
+        vset = column("VSet");
+        ASSERT_GE(vset, 0);
     }
     /* The operator asks for the column header's menu and clicks an entry. */
     void pickFromHeaderMenu(const QString &entry)
     {
         QHeaderView *header = table->horizontalHeader();
-        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+        const QPoint at(header->sectionViewportPosition(vset) + header->sectionSize(vset) / 2,
                         header->height() / 2);
         QContextMenuEvent ask(QContextMenuEvent::Mouse, at, header->viewport()->mapToGlobal(at));
         QCoreApplication::sendEvent(header->viewport(), &ask);
@@ -90,16 +58,12 @@ protected:
         ASSERT_TRUE(vt::waitFor([] { return QApplication::activePopupWidget() == nullptr; }));
     }
 
-    int h = -1;
-    int column = -1;
-    std::unique_ptr<KORUHVNode> tree;
-    std::unique_ptr<QSubWindow> window;
-    QCustomTableWidget *table = nullptr;
+    int vset = -1; // the column of "VSet"
 };
 
 TEST_F(OffsetFollow, TheOpenFieldFollowsTheModeChosenInTheHeaderMenu)
 {
-    KORUHVNode *node = QCustomTableWidget::cellNode(table->item(0, column));
+    KORUHVNode *node = QCustomTableWidget::cellNode(table->item(0, vset));
     const struct Step {
         const char *mode; // picked from the menu while the cell is open
         const char *shownAfterPick;
@@ -124,8 +88,8 @@ TEST_F(OffsetFollow, TheOpenFieldFollowsTheModeChosenInTheHeaderMenu)
             pickFromHeaderMenu(wantOffset ? "Absolute" : "Offset");
             offsetOn = !offsetOn;
         }
-        table->setCurrentCell(0, column);
-        table->editItem(table->item(0, column));
+        table->setCurrentCell(0, vset);
+        table->editItem(table->item(0, vset));
         ASSERT_TRUE(vt::waitFor([&] { return openEditor() != nullptr; }));
         KORUHVWidgetItem *editor = openEditor();
         auto *spin = qobject_cast<QAbstractSpinBox *>(editor->getValueFieldWidget());

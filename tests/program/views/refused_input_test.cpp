@@ -15,6 +15,7 @@
 #include "QCustomTableWidgetDelegate.h"
 #include "QSubWindow.h"
 #include "qt_gtest_print.h"
+#include "views_fake_support.h"
 #include "views_support.h"
 
 #include <QAbstractSpinBox>
@@ -29,27 +30,7 @@ namespace {
 
 using fakehv::Raw;
 
-fakehv::Param fp(unsigned type, Raw v, std::map<std::string, Raw> props = {}, int setCode = 0)
-{
-    fakehv::Param p;
-    p.type = type;
-    p.mode = 2;
-    p.value = std::move(v);
-    p.props = std::move(props);
-    p.setCode = setCode;
-    return p;
-}
-
 constexpr int kRefusedByTheDevice = 5;
-
-std::map<std::string, Raw> limits(float min, float max)
-{
-    return {{"Minval", Raw::f32(min)},
-            {"Maxval", Raw::f32(max)},
-            {"Decimal", Raw::i16(1)},
-            {"Unit", Raw::u16(2)},
-            {"Exp", Raw::i16(0)}};
-}
 
 QString shown(KORUHVWidgetItem *item)
 {
@@ -88,7 +69,7 @@ const struct RefusedCase {
     {"-", "Not a number"},
 };
 
-class RefusedInTable : public ::testing::Test {
+class RefusedInTable : public vt::TableWindowTest {
 protected:
     void SetUp() override
     {
@@ -96,61 +77,33 @@ protected:
         fakehv::System sys;
         fakehv::Board &b = sys.addBoard(0, 2);
         for (auto &ch : b.channels)
-            ch.params = {{"VSet", fp(0, Raw::f32(100.0f), limits(0, 500))},
-                         {"TripInt", fp(4, Raw::u32(0x5))}};
-        h = fakehv::addSystem(sys);
-        tree.reset(vt::buildTree(h, 2));
-        window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
-        window->resize(800, 300);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        table = window->getTableWidget();
-        for (int c = 0; c < table->columnCount(); ++c) {
-            if (table->horizontalHeaderItem(c)->text() == "VSet")
-                column = c;
-            if (table->horizontalHeaderItem(c)->text() == "TripInt")
-                registerColumn = c;
-        }
-        ASSERT_GE(column, 0);
+            ch.params = {{"VSet", vt::fakeParam(0, Raw::f32(100.0f), vt::limits(0, 500))},
+                         {"TripInt", vt::fakeParam(4, Raw::u32(0x5))}};
+        showWindow(fakehv::addSystem(sys), {800, 300});
+        vset = column("VSet");
+        registerColumn = column("TripInt");
+        ASSERT_GE(vset, 0);
         ASSERT_GE(registerColumn, 0);
-    }
-    void TearDown() override
-    {
-        window.reset();
-        tree.reset();
-        setMainWindow(nullptr);
-    }
-    KORUHVWidgetItem *openEditor() const
-    {
-        for (KORUHVWidgetItem *i :
-             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
-            if (!i->isCancelled())
-                return i;
-        return nullptr;
     }
     KORUHVWidgetItem *open(int row, int col = -1)
     {
         if (col < 0)
-            col = column;
+            col = vset;
         table->setCurrentCell(row, col);
         table->editItem(table->item(row, col));
         vt::waitFor([&] { return openEditor() != nullptr; });
         return openEditor();
     }
+    using vt::TableWindowTest::node;
     KORUHVNode *node(int row, int col) const { return QCustomTableWidget::cellNode(table->item(row, col)); }
 
-    int h = -1;
-    int column = -1;
-    int registerColumn = -1;
-    std::unique_ptr<KORUHVNode> tree;
-    std::unique_ptr<QSubWindow> window;
-    QCustomTableWidget *table = nullptr;
+    int vset = -1;           // the column of "VSet"
+    int registerColumn = -1; // of "TripInt"
 };
 
 TEST_F(RefusedInTable, OutOfLimitsInputStaysInTheOpenCellAndNothingIsWritten)
 {
-    KORUHVNode *node = QCustomTableWidget::cellNode(table->item(0, column));
+    KORUHVNode *node = QCustomTableWidget::cellNode(table->item(0, vset));
     for (const RefusedCase &c : refusedCases) {
         SCOPED_TRACE(c.typed);
         KORUHVWidgetItem *editor = open(0);
@@ -196,7 +149,7 @@ TEST_F(RefusedInTable, ARefusedInputReachesNoOtherSelectedCell)
 {
     KORUHVWidgetItem *editor = open(0);
     ASSERT_TRUE(editor);
-    table->item(1, column)->setSelected(true);
+    table->item(1, vset)->setSelected(true);
     auto *spin = qobject_cast<QAbstractSpinBox *>(editor->getValueFieldWidget());
     spin->selectAll();
     QTest::keyClicks(spin, "-10");
@@ -270,7 +223,7 @@ TEST_F(RefusedInTable, InputLeftByAClickOnAnotherCellIsSaidOnItsCell)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.typed);
         table->setProperty("Offset_V", c.offsetMode);
-        const int col = c.registerCell ? registerColumn : column;
+        const int col = c.registerCell ? registerColumn : vset;
         const QModelIndex cell = table->model()->index(0, col);
         KORUHVNode *n = node(0, col);
         const QVariant before = n->getNodeValue().KORUHVGetValue();
@@ -315,13 +268,13 @@ TEST_F(RefusedInTable, InputLeftByAClickOnAnotherCellIsSaidOnItsCell)
     spin->selectAll();
     QTest::keyClicks(spin, "600");
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                      table->visualItemRect(table->item(1, column)).center());
+                      table->visualItemRect(table->item(1, vset)).center());
     ASSERT_TRUE(vt::waitFor([&] { return openEditor() != editor; }));
     vt::key(Qt::Key_Escape, table);
     ASSERT_TRUE(vt::waitFor([&] { return openEditor() == nullptr; }));
-    const QModelIndex cell = table->model()->index(0, column);
+    const QModelIndex cell = table->model()->index(0, vset);
     ASSERT_FALSE(delegate->droppedInputAt(cell).isEmpty());
-    node(0, column)->setNodeValue(vt::good(120.0f));
+    node(0, vset)->setNodeValue(vt::good(120.0f));
     EXPECT_TRUE(delegate->droppedInputAt(cell).isEmpty());
 }
 
@@ -332,13 +285,14 @@ protected:
         fakehv::reset();
         fakehv::System sys;
         fakehv::Board &b = sys.addBoard(0, 1);
-        b.channels[0].params = {{"VSet", fp(0, Raw::f32(100.0f), limits(0, 500))}};
-        b.params = {{"VLim", fp(0, Raw::f32(1000.0f), limits(0, 4000))},
-                    // Two the device refuses to change.
-                    {"VMax", fp(0, Raw::f32(10.0f), limits(0, 4000), kRefusedByTheDevice)},
-                    {"Fan", fp(1, Raw::u32(0),
-                               {{"Onstate", Raw::text("Enabled")}, {"Offstate", Raw::text("Disabled")}},
-                               kRefusedByTheDevice)}};
+        b.channels[0].params = {{"VSet", vt::fakeParam(0, Raw::f32(100.0f), vt::limits(0, 500))}};
+        b.params = {
+            {"VLim", vt::fakeParam(0, Raw::f32(1000.0f), vt::limits(0, 4000))},
+            // Two the device refuses to change.
+            {"VMax", vt::fakeParam(0, Raw::f32(10.0f), vt::limits(0, 4000), kRefusedByTheDevice)},
+            {"Fan", vt::fakeParam(1, Raw::u32(0),
+                                  {{"Onstate", Raw::text("Enabled")}, {"Offstate", Raw::text("Disabled")}},
+                                  kRefusedByTheDevice)}};
         sys.errorText = "Value out of range";
         h = fakehv::addSystem(sys);
         tree.reset(vt::buildTree(h, 2));
@@ -500,7 +454,7 @@ TEST(RefusedIntegerField, SignAndLimitsOfAnIntegerField)
 {
     fakehv::reset();
     fakehv::System sys;
-    sys.addBoard(0, 1).channels[0].params = {{"Count", fp(0, Raw::f32(5))}};
+    sys.addBoard(0, 1).channels[0].params = {{"Count", vt::fakeParam(0, Raw::f32(5))}};
     const int h = fakehv::addSystem(sys);
     std::unique_ptr<KORUHVNode> n(vt::makeParam("Count", NODE_CHANNEL_PARAM, DATA_INT32, WRAPPER_TYPE_NUMERIC,
                                                 ACCESS_READ_WRITE, 5, h));

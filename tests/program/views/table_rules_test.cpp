@@ -8,6 +8,7 @@
 #include "QCustomTableWidget.h"
 #include "QSubWindow.h"
 #include "qt_gtest_print.h"
+#include "views_fake_support.h"
 #include "views_support.h"
 
 #include <QDoubleSpinBox>
@@ -23,26 +24,7 @@ namespace {
 
 using fakehv::Raw;
 
-fakehv::Param fp(unsigned type, unsigned mode, Raw v, std::map<std::string, Raw> props = {})
-{
-    fakehv::Param p;
-    p.type = type;
-    p.mode = mode;
-    p.value = std::move(v);
-    p.props = std::move(props);
-    return p;
-}
-
-std::map<std::string, Raw> limits(float min, float max)
-{
-    return {{"Minval", Raw::f32(min)},
-            {"Maxval", Raw::f32(max)},
-            {"Decimal", Raw::i16(1)},
-            {"Unit", Raw::u16(2)},
-            {"Exp", Raw::i16(0)}};
-}
-
-class TableRules : public ::testing::Test {
+class TableRules : public vt::TableWindowTest {
 protected:
     void SetUp() override
     {
@@ -52,58 +34,21 @@ protected:
         for (size_t i = 0; i < b.channels.size(); ++i) {
             auto &ch = b.channels[i];
             ch.name = "ch" + std::to_string(i);
-            ch.params = {{"VSet", fp(0, 2, Raw::f32(100.0f), limits(0, 500))},
-                         {"ISet", fp(0, 2, Raw::f32(10.0f), limits(0, 300))}};
+            ch.params = {{"VSet", vt::fakeParam(0, Raw::f32(100.0f), vt::limits(0, 500))},
+                         {"ISet", vt::fakeParam(0, Raw::f32(10.0f), vt::limits(0, 300))}};
         }
-        h = fakehv::addSystem(sys);
-        tree.reset(vt::buildTree(h, 2));
-        window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
-        window->resize(1000, 400);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        table = window->getTableWidget();
+        showWindow(fakehv::addSystem(sys), {1000, 400});
         fakehv::clearCalls();
     }
-    void TearDown() override
-    {
-        window.reset();
-        tree.reset();
-        setMainWindow(nullptr);
-    }
 
-    int column(const QString &name) const
-    {
-        for (int c = 0; c < table->columnCount(); ++c)
-            if (table->horizontalHeaderItem(c)->text() == name)
-                return c;
-        return -1;
-    }
-    KORUHVNode *node(int row, const QString &name) const
-    {
-        return QCustomTableWidget::cellNode(table->item(row, column(name)));
-    }
     QPoint centre(int row, const QString &name) const
     {
         return table->visualItemRect(table->item(row, column(name))).center();
-    }
-    KORUHVWidgetItem *openEditor() const
-    {
-        for (KORUHVWidgetItem *i :
-             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
-            if (!i->isCancelled())
-                return i;
-        return nullptr;
     }
     static std::vector<fakehv::Call> writes(const char *function = "KORUHV_SetChParam")
     {
         return fakehv::callsOf(function);
     }
-
-    int h = -1;
-    std::unique_ptr<KORUHVNode> tree;
-    std::unique_ptr<QSubWindow> window;
-    QCustomTableWidget *table = nullptr;
 };
 
 // "VSet" holds 100 within [0, 500]; the offset is typed into the open cell

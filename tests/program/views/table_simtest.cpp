@@ -1,14 +1,10 @@
 // End to end: a table window over a crate simulator on loopback through the
 // real wrapper; edits typed as keys reach the crate once, refusals leave the
 // old value marked.
-#include "KORUHVWidgetItem.h"
 #include "KORUHVWrapper.h"
-#include "QCustomTableWidget.h"
-#include "QSubWindow.h"
 #include "sim_crate_fixture.h"
 #include "views_support.h"
 
-#include <QHeaderView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -19,53 +15,22 @@ namespace {
 
 using korusim::CrateFault;
 
-class TableOverCrate : public koru_test::OverSimCrate {
+class TableOverCrate : public vt::TableWindowTestOn<koru_test::OverSimCrate> {
 protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(OverSimCrate::SetUp());
-        tree.reset(vt::buildTree(handle, 2));
-        window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
-        window->resize(1400, 500);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), koru_test::kHangGuardMs));
-        table = window->getTableWidget();
-    }
-    void TearDown() override
-    {
-        window.reset();
-        tree.reset();
-        OverSimCrate::TearDown();
-    }
-    int column(const QString &name) const
-    {
-        for (int c = 0; c < table->columnCount(); ++c)
-            if (table->horizontalHeaderItem(c)->text() == name)
-                return c;
-        return -1;
-    }
-    bool editorOpen() const
-    {
-        for (KORUHVWidgetItem *i :
-             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
-            if (!i->isCancelled())
-                return true;
-        return false;
+        showWindow(handle, {1400, 500});
     }
     void typeInto(int row, const QString &name, const QString &text)
     {
         QTableWidgetItem *it = table->item(row, column(name));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(it).center());
-        ASSERT_TRUE(vt::waitFor([&] { return editorOpen(); }));
+        ASSERT_TRUE(vt::waitFor([&] { return openEditor() != nullptr; }));
         vt::type(text, table);
         vt::key(Qt::Key_Return, table);
-        ASSERT_TRUE(vt::waitFor([&] { return !editorOpen(); }));
+        ASSERT_TRUE(vt::waitFor([&] { return openEditor() == nullptr; }));
     }
-
-    std::unique_ptr<KORUHVNode> tree;
-    std::unique_ptr<QSubWindow> window;
-    QCustomTableWidget *table = nullptr;
 };
 
 TEST_F(TableOverCrate, TypedV0SetReachesTheCrateOnce)

@@ -12,6 +12,7 @@
 #include "QSubWindow.h"
 #include "QSubWindowLayout.h"
 #include "qt_gtest_print.h"
+#include "views_fake_support.h"
 #include "views_support.h"
 
 #include <QComboBox>
@@ -34,39 +35,20 @@ namespace {
 
 using fakehv::Raw;
 
-fakehv::Param fp(unsigned type, unsigned mode, Raw v, std::map<std::string, Raw> props = {})
-{
-    fakehv::Param p;
-    p.type = type;
-    p.mode = mode;
-    p.value = std::move(v);
-    p.props = std::move(props);
-    return p;
-}
-
-std::map<std::string, Raw> limits(float max)
-{
-    return {{"Minval", Raw::f32(0)},
-            {"Maxval", Raw::f32(max)},
-            {"Decimal", Raw::i16(1)},
-            {"Unit", Raw::u16(1)},
-            {"Exp", Raw::i16(0)}};
-}
-
 void fillChannel(fakehv::Channel &ch, float vset, float max, bool withTripInt)
 {
     ch.name = "ch";
     ch.params = {
-        {"Name", fp(5, 2, Raw::text("dup"))}, // a second "Name" beside the model's own
-        {"Trip", fp(0, 2, Raw::f32(1), limits(100))},
-        {"RUp", fp(0, 2, Raw::f32(5), limits(100))},
-        {"VSet", fp(0, 2, Raw::f32(vset), limits(max))},
-        {"ISet", fp(0, 2, Raw::f32(10), limits(300))},
-        {"Status", fp(2, 0, Raw::u32(0))},
-        {"Pw", fp(1, 2, Raw::u32(0), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}})},
-        {"VMon", fp(0, 0, Raw::f32(0), limits(3100))}};
+        {"Name", vt::fakeParam(5, Raw::text("dup"))}, // a second "Name" beside the model's own
+        {"Trip", vt::fakeParam(0, Raw::f32(1), vt::limits(0, 100, 1))},
+        {"RUp", vt::fakeParam(0, Raw::f32(5), vt::limits(0, 100, 1))},
+        {"VSet", vt::fakeParam(0, Raw::f32(vset), vt::limits(0, max, 1))},
+        {"ISet", vt::fakeParam(0, Raw::f32(10), vt::limits(0, 300, 1))},
+        {"Status", vt::readOnly(vt::fakeParam(2, Raw::u32(0)))},
+        {"Pw", vt::fakeParam(1, Raw::u32(0), {{"Onstate", Raw::text("On")}, {"Offstate", Raw::text("Off")}})},
+        {"VMon", vt::readOnly(vt::fakeParam(0, Raw::f32(0), vt::limits(0, 3100, 1)))}};
     if (withTripInt)
-        ch.params.push_back({"TripInt", fp(4, 2, Raw::u32(0))});
+        ch.params.push_back({"TripInt", vt::fakeParam(4, Raw::u32(0))});
 }
 
 /* Routes the model's board-removal notice as the main window does: the cell
@@ -89,7 +71,7 @@ struct RemovalRouting {
     ~RemovalRouting() { KORUHVConfig::KORUHVConfigSetBoardRemovalHandler(nullptr); }
 };
 
-class TableWindow : public ::testing::Test {
+class TableWindow : public vt::TableWindowTest {
 protected:
     void SetUp() override
     {
@@ -103,53 +85,16 @@ protected:
         for (auto &ch : sys.crate[2].channels)
             fillChannel(ch, 200.0f, 3000.0f, false);
         sys.crate.resize(3);
-        h = fakehv::addSystem(sys);
-        tree.reset(vt::buildTree(h, 2));
-        window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
-        window->resize(1400, 600);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), koru_test::kHangGuardMs));
-        table = window->getTableWidget();
+        showWindow(fakehv::addSystem(sys), {1400, 600});
         fakehv::clearCalls();
     }
-    void TearDown() override
-    {
-        window.reset();
-        tree.reset();
-        setMainWindow(nullptr);
-    }
 
-    int column(const QString &name) const
-    {
-        for (int c = 0; c < table->columnCount(); ++c)
-            if (table->horizontalHeaderItem(c)->text() == name)
-                return c;
-        return -1;
-    }
-    KORUHVNode *node(int row, const QString &name) const
-    {
-        return QCustomTableWidget::cellNode(table->item(row, column(name)));
-    }
     void clickCell(int row, const QString &name, Qt::KeyboardModifiers mods = Qt::NoModifier)
     {
         QTableWidgetItem *it = table->item(row, column(name));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, mods, table->visualItemRect(it).center());
     }
-    KORUHVWidgetItem *openEditor() const
-    {
-        const auto items = table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly);
-        for (KORUHVWidgetItem *i : items)
-            if (!i->isCancelled())
-                return i;
-        return nullptr;
-    }
     static size_t writes() { return fakehv::callsOf("KORUHV_SetChParam").size(); }
-
-    int h = -1;
-    std::unique_ptr<KORUHVNode> tree;
-    std::unique_ptr<QSubWindow> window;
-    QCustomTableWidget *table = nullptr;
 };
 
 TEST_F(TableWindow, LeadingColumnsRowsAndLabels)
@@ -391,7 +336,7 @@ TEST(MinimalView, WithoutKnownColumnsShowsTheFirstThree)
     fakehv::System sys;
     fakehv::Channel &ch = sys.addBoard(0, 1).channels[0];
     for (const char *name : {"Alpha", "Beta", "Gamma", "Delta"})
-        ch.params.push_back({name, fp(0, 2, Raw::f32(1))});
+        ch.params.push_back({name, vt::fakeParam(0, Raw::f32(1))});
     const int h = fakehv::addSystem(sys);
     std::unique_ptr<KORUHVNode> tree(vt::buildTree(h, 4)); // a type without the "Name" column
     std::unique_ptr<QSubWindow> w(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "x", {}));

@@ -1,13 +1,17 @@
 // Helpers of the views tests: parameter nodes made by hand, trees built from
-// the fake wrapper as the system controller builds them, and typing into
-// whatever has the focus.
+// the fake wrapper as the system controller builds them, typing into
+// whatever has the focus, and the fixture of a table window over a tree.
 #ifndef VIEWS_TEST_SUPPORT_H
 #define VIEWS_TEST_SUPPORT_H
 
+#include "AppGlobals.h"
 #include "KORUHVConfig.h"
 #include "KORUHVNode.h"
 #include "KORUHVNodeProperty.h"
 #include "KORUHVUtils.h"
+#include "KORUHVWidgetItem.h"
+#include "QCustomTableWidget.h"
+#include "QSubWindow.h"
 #include "system_tree.h"
 #include "wait_progress.h"
 
@@ -15,6 +19,8 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QWidget>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -123,6 +129,62 @@ inline bool waitFor(const std::function<bool()> &done, int ms = koru_test::kHang
     }
     return true;
 }
+
+/* The channel table window of an open system's tree, shown and active;
+ * cells by their column's title, the cell editor open in the table. Base is
+ * the fixture that opens the system (by default none: the test does). */
+template <class Base = ::testing::Test> class TableWindowTestOn : public Base {
+protected:
+    /* Builds the tree of handle h as the controller does and shows its
+     * window at the size. */
+    void showWindow(int handle, QSize size)
+    {
+        h = handle;
+        tree.reset(buildTree(h, 2));
+        window.reset(KORUHVCreateSubWindow(nullptr, nullptr, 0, false, tree.get(), "crate1", {}));
+        window->resize(size);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), koru_test::kHangGuardMs));
+        table = window->getTableWidget();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        tree.reset();
+        setMainWindow(nullptr);
+        Base::TearDown();
+    }
+
+    /* The column of that title, or -1. */
+    int column(const QString &name) const
+    {
+        for (int c = 0; c < table->columnCount(); ++c)
+            if (table->horizontalHeaderItem(c)->text() == name)
+                return c;
+        return -1;
+    }
+    KORUHVNode *node(int row, const QString &name) const
+    {
+        return QCustomTableWidget::cellNode(table->item(row, column(name)));
+    }
+    /* The cell editor open in the table (one that was cancelled is on its
+     * way out), or null. */
+    KORUHVWidgetItem *openEditor() const
+    {
+        for (KORUHVWidgetItem *i :
+             table->viewport()->findChildren<KORUHVWidgetItem *>(Qt::FindDirectChildrenOnly))
+            if (!i->isCancelled())
+                return i;
+        return nullptr;
+    }
+
+    int h = -1;
+    std::unique_ptr<KORUHVNode> tree;
+    std::unique_ptr<QSubWindow> window;
+    QCustomTableWidget *table = nullptr;
+};
+using TableWindowTest = TableWindowTestOn<>;
 
 } // namespace vt
 
