@@ -17,6 +17,7 @@
 // across CPUs costs several times one on the same CPU, and unpinned figures
 // measure the scheduler. Each figure is measured KORU_BENCH_RUNS times
 // (default 5); the median ratio is printed with the spread (min..max).
+// KORU_BENCH_TRIPS sets the requests of one round-trip measurement (3000).
 // KORU_BENCH_CPU picks the CPU (default: the first one allowed).
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -311,9 +312,10 @@ int main()
     report("3. open full crate and read all channel params", openLib * 1e3, openRaw * 1e3, "ms");
     spread("3. open: library time / raw time", openRatios);
 
-    // ---- 1. round trips (each run: 500 of each, interleaved; the same value
+    // ---- 1. round trips (each run: KORU_BENCH_TRIPS of each, interleaved; the same value
     // is written every time so the crate does the same work for both sides)
-    const int kTrips = 500;
+    // Long enough that one scheduler hiccup does not move a run's ratio.
+    const int kTrips = std::max(1, envInt("KORU_BENCH_TRIPS", 3000));
     const uint16_t four[] = {0, 1, 2, 3};
     float v[4];
     float set = 100.0f;
@@ -380,7 +382,7 @@ int main()
     // ---- 4. the request lock: four threads on one handle against one
     // thread, and the same for a raw connection behind a mutex
     {
-        const int kEach = 300;
+        const int kEach = std::max(1, kTrips / 4);
         std::mutex rawLock;
         koruhv::TicketLock fifo{};
         auto libOp = [&] {
@@ -432,7 +434,7 @@ int main()
         RawLink raw2;
         if (started && KORUHV_InitSystem(2, 0, const_cast<char *>("127.0.0.3"), "admin", "admin", &h2) == 0 &&
             raw2.open("127.0.0.3", sim.port())) {
-            const int kEach = 300;
+            const int kEach = std::max(1, kTrips / 4);
             koruhv::TicketLock fifo{};
             auto libOp = [&] {
                 float x[4];
